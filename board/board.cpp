@@ -1,0 +1,37 @@
+#include "board/board.h"
+
+#include <cstdio>
+#include <mutex>
+
+namespace board {
+
+namespace {
+std::unique_ptr<Board> g_board;
+}
+
+std::string Paths::resolve(const std::string& p) const
+{
+    if (p.empty() || p[0] != '/')
+        return p;
+    return root() + p;
+}
+
+Board& current()
+{
+    if (!g_board) {
+        // Reaching here is a programming error: main installs the board first.
+        std::fprintf(stderr, "board: no board installed\n");
+        std::abort();
+    }
+    return *g_board;
+}
+
+void install(std::unique_ptr<Board> b) { g_board = std::move(b); }
+
+bool installed() { return g_board != nullptr; }
+
+std::string path(const std::string& p) { return current().paths().resolve(p); }
+
+QString path(const QString& p) { return QString::fromStdString(current().paths().resolve(p.toStdString())); }
+
+} // namespace board

@@ -1,0 +1,175 @@
+// The simulated board: the board's devices modelled in memory and in files
+// under one data root, so the whole program runs and is tested on a PC.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "board/board.h"
+
+namespace board::sim {
+
+// A device model behind a spidev node.
+class SpiDevice {
+public:
+    virtual ~SpiDevice() = default;
+    // One spidev message; returns the bytes moved or -1 for a failed transfer.
+    virtual int transfer(const SpiXfer* xfers, unsigned n) = 0;
+};
+
+// A device model at one address of an I2C bus.
+class I2cDevice {
+public:
+    virtual ~I2cDevice() = default;
+    virtual bool write(const uint8_t* data, uint16_t len) = 0;
+    virtual bool read(uint8_t* data, uint16_t len) = 0;
+};
+
+class SimSpi final : public Spi {
+public:
+    void attach(const std::string& path, SpiDevice* dev);
+    int open(const std::string& path) override;
+    int setMode(int fd, uint8_t mode) override;
+    int getMode(int fd, uint8_t* mode) override;
+    int setBits(int fd, uint8_t bits) override;
+    int getBits(int fd, uint8_t* bits) override;
+    int setSpeed(int fd, uint32_t hz) override;
+    int getSpeed(int fd, uint32_t* hz) override;
+    int transfer(int fd, const SpiXfer* xfers, unsigned n) override;
+    // Messages refused from now on, for fault tests.
+    void setFailing(const std::string& path, bool failing);
+
+private:
+    struct Node {
+        std::string path;
+        SpiDevice* dev = nullptr;
+        uint8_t mode = 0, bits = 8;
+        uint32_t speed = 0;
+        bool failing = false;
+    };
+    Node* node(int fd);
+    std::mutex mutex_;
+    std::vector<Node> nodes_;
+};
+
+class SimPads final : public Pads {
+public:
+    using Listener = std::function<void(uint32_t offset, uint16_t value)>;
+    int map() override;
+    bool mapped() const override { return mapped_; }
+    void write16(uint32_t offset, uint16_t value) override;
+    uint16_t read16(uint32_t offset) override;
+    std::vector<uint8_t> uniqueId() override;
+    void listen(Listener l);
+    void setMapFails(bool fails) { mapFails_ = fails; }
+
+private:
+    std::mutex mutex_;
+    std::map<uint32_t, uint16_t> regs_;
+    std::vector<Listener> listeners_;
+    bool mapped_ = false;
+    bool mapFails_ = false;
+};
+
+class SimI2c final : public I2c {
+public:
+    void attach(const std::string& bus, uint16_t addr, I2cDevice* dev);
+    int open(const std::string& path) override;
+    int rdwr(int fd, I2cMsg* msgs, unsigned n) override;
+
+private:
+    std::mutex mutex_;
+    std::vector<std::string> buses_;
+    std::map<std::pair<std::string, uint16_t>, I2cDevice*> devices_;
+};
+
+// MTD partitions as files under the root, with NAND rules: erase to 0xFF,
+// programming only clears bits.
+class SimMtd final : public Mtd {
+public:
+    explicit SimMtd(const Paths& paths) : paths_(paths) {}
+    int open(const std::string& path) override;
+    int close(int fd) override;
+    int getInfo(int fd, MtdInfo* info) override;
+    int unlock(int fd, uint32_t offset, uint32_t length) override;
+    int erase(int fd, uint32_t offset, uint32_t length) override;
+    long pwrite(int fd, const uint8_t* data, uint32_t length, uint32_t offset) override;
+
+    static constexpr uint32_t kSize = 0x800000;
+    static constexpr uint32_t kEraseSize = 0x20000;
+    static constexpr uint32_t kWriteSize = 0x800;
+
+private:
+    const Paths& paths_;
+};
+
+// Records every command; carries out only file commands, confined to the
+// root. Board commands are never run on the host.
+class SimShell final : public Shell {
+public:
+    explicit SimShell(const Paths& paths) : paths_(paths) {}
+    int system(const std::string& command) override;
+    std::string popen(const std::string& command, int lineSize, bool* ok) override;
+
+    std::vector<std::string> recorded() const;
+    void clearRecorded();
+    // Output given to popen() of commands that begin with prefix.
+    void setPopenReply(const std::string& prefix, const std::string& output);
+
+private:
+    int runFileCommand(const std::vector<std::string>& argv);
+    bool confined(const std::string& p, std::string* host) const;
+    const Paths& paths_;
+    mutable std::mutex mutex_;
+    std::vector<std::string> log_;
+    std::map<std::string, std::string> replies_;
+};
+
+class SimPaths final : public Paths {
+public:
+    explicit SimPaths(std::string root) : root_(std::move(root)) {}
+    std::string root() const override { return root_; }
+
+private:
+    std::string root_;
+};
+
+class SimBoard final : public Board {
+public:
+    // Creates the data root's folders when they are missing.
+    explicit SimBoard(const std::string& root);
+    const char* name() const override { return "simulated board"; }
+    bool simulated() const override { return true; }
+    Spi& spi() override { return spi_; }
+    Pads& pads() override { return pads_; }
+    I2c& i2c() override { return i2c_; }
+    Mtd& mtd() override { return mtd_; }
+    Shell& shell() override { return shell_; }
+    Paths& paths() override { return paths_; }
+
+    SimSpi& simSpi() { return spi_; }
+    SimPads& simPads() { return pads_; }
+    SimI2c& simI2c() { return i2c_; }
+    SimShell& simShell() { return shell_; }
+    // Folder of the device models' own state (flash images, inputs, cards).
+    std::string modelDir() const { return paths_.root() + "/sim"; }
+
+private:
+    SimPaths paths_;
+    SimSpi spi_;
+    SimPads pads_;
+    SimI2c i2c_;
+    SimMtd mtd_;
+    SimShell shell_;
+};
+
+// The installed board when it is the simulated one, else null.
+SimBoard* active();
+
+// Default data root of the simulated board.
+std::string defaultRoot();
+
+} // namespace board::sim

@@ -1,0 +1,15 @@
+// User-given names of sources, user modes, windows and crops, read from
+// "/data/configs/alias.json".
+#pragma once
+
+#include <string>
+
+struct ALIAS_PARA {
+    int id = 0;
+    std::string valid;
+    std::string name;
+};
+
+// 1 when the item exists, is not "off" and has a name; 0 otherwise. A file
+// that does not parse is deleted.
+int get_json_alias_para(ALIAS_PARA* out, const std::string& category, int id);

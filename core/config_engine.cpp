@@ -1,0 +1,127 @@
+#include "core/config_engine.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+
+#include "board/board.h"
+#include "core/global.h"
+#include "core/utils.h"
+
+ConfigEngine* ConfigEngine::p_config = nullptr;
+const char* ConfigEngine::kFile = "/data/configs/tcpip.ini";
+
+namespace {
+struct ItemDef {
+    const char* key;
+    QVariant def;
+};
+
+const ItemDef& def(ConfigItem::ConfigName item)
+{
+    static const ItemDef kItems[ConfigItem::ItemCount] = {
+        {"TcpPort", 5005},
+        {"UdpPort", 5008},
+        {"IPAddress", "192.168.0.199"},
+        {"SubNetMask", "255.255.255.0"},
+        {"GateWay", "192.168.0.1"},
+        {"MAC", "00:0E:C6:5A:45:56"},
+        {"Barcode", " "},
+        {"WifiIPAddress", "192.168.100.1"},
+        {"EDIDCheck", 0},
+        {"SourceCheck", 0},
+        {"usbupgradedir", "ZEV-Q48 Rev.c"},
+        {"Nubocloudserverip", ""},
+        {"Nubocloudserverport", 0},
+        {"Nuboclouduserip", ""},
+        {"Nubocloudcontrollername", ""},
+        {"ZevMaxPixel", 2621440},
+        {"Nubocloudenable", 0},
+        {"ZevLCDLang", kDefaultLcdLangValid},
+    };
+    return kItems[item];
+}
+} // namespace
+
+const char* ConfigEngine::keyName(ConfigItem::ConfigName item) { return def(item).key; }
+
+QVariant ConfigEngine::defaultValue(ConfigItem::ConfigName item) { return def(item).def; }
+
+ConfigEngine* ConfigEngine::pInstance()
+{
+    if (!p_config) {
+        p_config = new ConfigEngine();
+        p_config->deriveDeviceId();
+        Utils::initIPAddress();
+    }
+    return p_config;
+}
+
+ConfigEngine::ConfigEngine() { load(); }
+
+void ConfigEngine::load()
+{
+    QMutexLocker lock(&mutex_);
+    QString file = board::path(QString(kFile));
+    bool fresh = !QFileInfo::exists(file);
+    QSettings s(file, QSettings::IniFormat);
+    s.beginGroup("config");
+    for (int i = 0; i < ConfigItem::ItemCount; ++i) {
+        auto item = ConfigItem::ConfigName(i);
+        QVariant v = s.value(keyName(item), defaultValue(item));
+        // Keep the stored type of each item whatever the INI text gave back.
+        if (defaultValue(item).type() != QVariant::String)
+            v = QVariant(v.toLongLong());
+        values_[i] = v;
+    }
+    s.endGroup();
+    if (fresh) {
+        lock.unlock();
+        save();
+    }
+}
+
+void ConfigEngine::save()
+{
+    QMutexLocker lock(&mutex_);
+    QMutexLocker fileLock(&Utils::_file_deal_mutex);
+    QString file = board::path(QString(kFile));
+    QDir().mkpath(QFileInfo(file).absolutePath());
+    // QSettings writes through a temporary file that is synced and renamed,
+    // so a power cut never leaves a half-written settings file.
+    QSettings s(file, QSettings::IniFormat);
+    s.beginGroup("config");
+    for (int i = 0; i < ConfigItem::ItemCount; ++i)
+        s.setValue(keyName(ConfigItem::ConfigName(i)), values_[i]);
+    s.endGroup();
+    s.sync();
+}
+
+QVariant ConfigEngine::read_config_variant(ConfigItem::ConfigName item)
+{
+    if (item < 0 || item >= ConfigItem::ItemCount)
+        return QVariant();
+    QMutexLocker lock(&mutex_);
+    return values_[item];
+}
+
+void ConfigEngine::write_config_variant(ConfigItem::ConfigName item, const QVariant& value)
+{
+    if (item < 0 || item >= ConfigItem::ItemCount)
+        return;
+    {
+        QMutexLocker lock(&mutex_);
+        values_[item] = value;
+    }
+    save();
+}
+
+void ConfigEngine::deriveDeviceId()
+{
+    std::vector<uint8_t> id = board::current().pads().uniqueId();
+    QByteArray seed = id.empty() ? read_config_variant(ConfigItem::MAC).toString().toLatin1()
+                                 : QByteArray(reinterpret_cast<const char*>(id.data()), int(id.size()));
+    QByteArray hex = QCryptographicHash::hash(seed, QCryptographicHash::Md5).toHex().toUpper();
+    qstrncpy(g_pid, hex.constData(), sizeof g_pid);
+}

@@ -1,0 +1,51 @@
+#include "core/global.h"
+
+std::atomic<u32> G_timeTicks{0};
+std::atomic<u8> g_app_reset_flag{0};
+std::atomic<u32> G_reboot_tickTicks{0};
+std::atomic<u8> g_debugSwitch{254};
+std::atomic<u8> g_language{1};
+std::atomic<u32> g_lcd_lang_valid{kDefaultLcdLangValid};
+
+int g_port = 5005;
+int g_int_tcp_port = 5005;
+QString g_str_ip;
+QString g_srt_mask;
+QString g_str_gateway;
+QString g_str_mac;
+QString g_str_barcode;
+u32 g_zev_max_pixel = 0;
+char g_pid[33] = {0};
+
+QString g_Nubo_cloudserverip;
+int g_Nubo_cloudserverport = 0;
+QString g_Nubo_clouduserid;
+QString g_Nubo_controllername;
+u8 g_Nubo_cloud = 0;
+
+std::atomic<u8> g_set_led_para{0};
+std::atomic<u8> g_set_led_setup{0};
+std::atomic<u8> g_freeze_out{0};
+
+std::atomic<u8> g_update_flag{0};
+u8 g_update_status = 0;
+QString g_usb_grade_path;
+
+u8 fileBuf_tarvo[kFileBufSize];
+
+std::atomic<u8> pc_cmd_valid{0};
+std::atomic<u32> pc_cmd_time{0};
+std::atomic<u8> g_passby_trans_port{0};
+
+std::atomic<u8> g_page_focus{0};
+std::atomic<u8> g_image_current{0};
+std::atomic<u8> g_mode_shortcut_key{0};
+std::atomic<u8> g_mode_select{0};
+std::atomic<u8> g_zev_keys{0};
+
+u8 g_cut_source_state[30];
+
+std::atomic<u8> g_source_online{0};
+std::atomic<u32> g_fpga_lcd_on{0};
+
+ZevFileDeal g_zev_file_deal_para;

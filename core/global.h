@@ -1,0 +1,103 @@
+// Globals shared across the subsystems. Flags that threads share without a
+// lock are atomics of the documented width.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include <QString>
+
+typedef uint8_t u8;
+typedef uint16_t u16;
+typedef uint32_t u32;
+
+// 10 ms ticks, advanced by the GUI tick.
+extern std::atomic<u32> G_timeTicks;
+
+// Restart request and the tick it was stamped at.
+extern std::atomic<u8> g_app_reset_flag;
+extern std::atomic<u32> G_reboot_tickTicks;
+
+// Debug printing is on while this holds 254.
+extern std::atomic<u8> g_debugSwitch;
+inline bool debugOn() { return g_debugSwitch.load(std::memory_order_relaxed) == 254; }
+
+// UI language (0 zh, 1 en, 2 ru, 3 vn, 4 tw) and the set of enabled ones.
+extern std::atomic<u8> g_language;
+extern std::atomic<u32> g_lcd_lang_valid;
+constexpr u32 kDefaultLcdLangValid = 0x1001F;
+
+// Network settings as configured.
+extern int g_port;
+extern int g_int_tcp_port;
+extern QString g_str_ip;
+extern QString g_srt_mask;
+extern QString g_str_gateway;
+extern QString g_str_mac;
+extern QString g_str_barcode;
+extern u32 g_zev_max_pixel;
+extern char g_pid[33]; // 32-character device id
+
+// Cloud settings loaded at start-up.
+extern QString g_Nubo_cloudserverip;
+extern int g_Nubo_cloudserverport;
+extern QString g_Nubo_clouduserid;
+extern QString g_Nubo_controllername;
+extern u8 g_Nubo_cloud;
+
+// LED output set-up request and its step (under Utils::_led_para_init_mutex),
+// and the output-freeze request.
+extern std::atomic<u8> g_set_led_para;
+extern std::atomic<u8> g_set_led_setup;
+extern std::atomic<u8> g_freeze_out;
+
+// Update in progress, and whether the board's start command is current.
+extern std::atomic<u8> g_update_flag;
+extern u8 g_update_status;
+extern QString g_usb_grade_path;
+
+// Staging buffer of file, flash and module transfers and the USB upgrade.
+constexpr u32 kFileBufSize = 0x500000;
+extern u8 fileBuf_tarvo[kFileBufSize];
+
+// Host traffic notes: the receiving-card jobs pause while a host is active.
+extern std::atomic<u8> pc_cmd_valid;
+extern std::atomic<u32> pc_cmd_time;
+// The link waiting for a pass-through answer: 1 serial, 2 TCP, 3 UDP 5008.
+extern std::atomic<u8> g_passby_trans_port;
+
+// Front panel: page with the keys, current window, user-mode page state.
+extern std::atomic<u8> g_page_focus;
+extern std::atomic<u8> g_image_current;
+extern std::atomic<u8> g_mode_shortcut_key;
+extern std::atomic<u8> g_mode_select;
+extern std::atomic<u8> g_zev_keys;
+
+// Map of crop numbers in use: bit 40 x source + crop number.
+extern u8 g_cut_source_state[30];
+
+// Input start-up gate (2 once the timings are in the image) and LED output
+// state seen by the input side.
+extern std::atomic<u8> g_source_online;
+extern std::atomic<u32> g_fpga_lcd_on;
+
+// The one PC file-write transfer.
+struct ZevFileDeal {
+    int32_t mtd_fd = -1;
+    u8 kind = 0;
+    QString path;
+    u32 size = 0;
+};
+extern ZevFileDeal g_zev_file_deal_para;
+
+// A calendar time read from the system clock.
+struct TimeRealType {
+    u16 year = 0;
+    u8 month = 0;
+    u8 day = 0;
+    u8 hour = 0;
+    u8 minute = 0;
+    u8 second = 0;
+    u8 week = 0;
+};

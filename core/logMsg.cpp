@@ -1,0 +1,3 @@
+#include "core/logMsg.h"
+
+void writeLogMsg(_LogType, const std::string&) {}

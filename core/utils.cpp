@@ -1,0 +1,163 @@
+#include "core/utils.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+#include "board/board.h"
+#include "core/config_engine.h"
+
+QMutex Utils::_spi_mutex;
+QMutex Utils::_c331_bnk_mutex;
+QMutex Utils::_file_deal_mutex(QMutex::Recursive);
+QMutex Utils::_source_hdminfo_mutex;
+// Recursive: a refresh running inside a nested event loop may emit again.
+QMutex Utils::_test_signal_mutex(QMutex::Recursive);
+QMutex Utils::_system_mutex(QMutex::Recursive);
+QMutex Utils::_led_para_init_mutex;
+QMutex Utils::_bri_set_mutex;
+QMutex Utils::_fpga_multicast_mutex;
+QMutex Utils::_reconfig_4g_mutex;
+QMutex Utils::_reconfig_device_nubocloud_mutex;
+
+u8 Utils::BCC(const unsigned char* data, unsigned int length)
+{
+    u8 x = 0;
+    for (unsigned int i = 0; i < length; ++i)
+        x ^= data[i];
+    return x;
+}
+
+u16 Utils::calcCRC16(const unsigned char* data, unsigned int length)
+{
+    u16 crc = 0;
+    for (unsigned int i = 0; i < length; ++i) {
+        crc ^= data[i];
+        for (int b = 0; b < 8; ++b)
+            crc = (crc & 1) ? u16((crc >> 1) ^ 0xA001) : u16(crc >> 1);
+    }
+    return crc;
+}
+
+u32 Utils::getTimeSpace(u32 start)
+{
+    u32 now = G_timeTicks.load();
+    if (now >= start)
+        return now - start;
+    return now - start - 1;
+}
+
+int Utils::system_mutex(const QString& command, int* status)
+{
+    QMutexLocker lock(&_system_mutex);
+    int st = board::current().shell().system(command.toLatin1().toStdString());
+    if (status)
+        *status = st;
+    return st == 0 ? 0 : 255;
+}
+
+std::string Utils::shell_exec(const std::string& command, int line_size)
+{
+    bool ok = false;
+    std::string out = board::current().shell().popen(command, line_size, &ok);
+    return ok ? out : std::string();
+}
+
+int Utils::non_region_erase(int fd, int offset, int length, int unlock)
+{
+    board::Mtd& mtd = board::current().mtd();
+    board::MtdInfo info;
+    if (fd < 0 || offset < 0 || length < 0 || mtd.getInfo(fd, &info) != 0 || info.erasesize == 0) {
+        mtd.close(fd);
+        return 8;
+    }
+    u32 blocks = (u32(length) + info.erasesize - 1) / info.erasesize;
+    u32 start = u32(offset);
+    for (u32 i = 0; i < blocks; ++i) {
+        u32 at = start + i * info.erasesize;
+        if (unlock)
+            mtd.unlock(fd, at, info.erasesize);
+        if (mtd.erase(fd, at, info.erasesize) != 0) {
+            mtd.close(fd);
+            return 8;
+        }
+    }
+    return 0;
+}
+
+int Utils::non_region_write(int fd, unsigned char* data, int length, int offset)
+{
+    board::Mtd& mtd = board::current().mtd();
+    board::MtdInfo info;
+    if (fd < 0 || length < 0 || offset < 0 || mtd.getInfo(fd, &info) != 0 || info.writesize == 0)
+        return 1;
+    u32 done = 0;
+    const u32 total = u32(length);
+    while (done < total) {
+        u32 piece = total - done < info.writesize ? total - done : info.writesize;
+        long w = mtd.pwrite(fd, data + done, piece, u32(offset) + done);
+        if (w != long(piece)) {
+            if (debugOn())
+                std::printf("\n nand non_region_write error %#x ,writesize=%#x,offset=%#x,size=%#x\n", unsigned(w),
+                            info.writesize, unsigned(offset) + done, piece);
+            return 1;
+        }
+        done += piece;
+    }
+    return 0;
+}
+
+namespace {
+void applyWired(const QString& ip, const QString& mask, const QString& gateway)
+{
+    Utils::system_mutex("route del default wlan0");
+    Utils::system_mutex(QString("ifconfig eth0 %1 netmask %2 up").arg(ip, mask));
+    Utils::system_mutex(QString("route add -host %1 dev eth0").arg(gateway));
+    Utils::system_mutex(QString("route add default gw %1 metric 100").arg(gateway));
+    Utils::system_mutex(QString("ip route add default via %1 dev eth0").arg(gateway));
+    Utils::system_mutex("route add -host 255.255.255.255 eth0");
+    Utils::system_mutex("route del 255.255.255.255 wlan1");
+}
+} // namespace
+
+int Utils::init_resteth(const QString& ip, const QString& gateway, const QString& mask)
+{
+    if (system_mutex("ifconfig eth0 &>/dev/null") != 0)
+        return 255;
+    applyWired(ip, mask, gateway);
+    return 0;
+}
+
+int Utils::initIPAddress()
+{
+    if (system_mutex("ifconfig eth0 &>/dev/null") != 0)
+        return 255;
+    getIPAddress();
+    applyWired(g_str_ip, g_srt_mask, g_str_gateway);
+    return 0;
+}
+
+void Utils::getIPAddress()
+{
+    ConfigEngine* c = ConfigEngine::pInstance();
+    g_port = c->read_config_variant(ConfigItem::TcpPort).toInt();
+    g_int_tcp_port = g_port;
+    g_str_ip = c->read_config_variant(ConfigItem::IPAddress).toString();
+    g_srt_mask = c->read_config_variant(ConfigItem::SubNetMask).toString();
+    g_str_gateway = c->read_config_variant(ConfigItem::GateWay).toString();
+    g_str_mac = c->read_config_variant(ConfigItem::MAC).toString();
+    g_str_barcode = c->read_config_variant(ConfigItem::Barcode).toString();
+    g_lcd_lang_valid = c->read_config_variant(ConfigItem::ZevLCDLang).toUInt();
+    g_zev_max_pixel = c->read_config_variant(ConfigItem::ZevMaxPixel).toUInt();
+    g_usb_grade_path = c->read_config_variant(ConfigItem::usbupgradedir).toString();
+    g_Nubo_cloudserverip = c->read_config_variant(ConfigItem::Nubocloudserverip).toString();
+    g_Nubo_cloudserverport = c->read_config_variant(ConfigItem::Nubocloudserverport).toInt();
+    g_Nubo_clouduserid = c->read_config_variant(ConfigItem::Nuboclouduserip).toString();
+    g_Nubo_controllername = c->read_config_variant(ConfigItem::Nubocloudcontrollername).toString();
+    g_Nubo_cloud = g_Nubo_cloudserverip.trimmed().isEmpty() ? 0 : 1;
+}
+
+void syncAndSettle()
+{
+    Utils::system_mutex("sync");
+    usleep(100 * 1000);
+}

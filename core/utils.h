@@ -1,0 +1,49 @@
+// Shared helpers: check codes, tick arithmetic, shell commands, MTD writes,
+// IP set-up, and the named mutexes that guard shared resources.
+#pragma once
+
+#include <string>
+
+#include <QMutex>
+#include <QString>
+
+#include "core/global.h"
+
+class Utils {
+public:
+    // XOR of the first length bytes; 0 for length 0.
+    static u8 BCC(const unsigned char* data, unsigned int length);
+    // CRC-16/ARC: polynomial 0x8005 reflected, initial 0, no final XOR.
+    static u16 calcCRC16(const unsigned char* data, unsigned int length);
+    // Ticks elapsed since start, modulo 2^32.
+    static u32 getTimeSpace(u32 start);
+
+    // Runs one command under _system_mutex; 0 when its status is 0, else 255.
+    static int system_mutex(const QString& command, int* status = nullptr);
+    // The command's whole output; empty when it cannot be started.
+    static std::string shell_exec(const std::string& command, int line_size);
+
+    // MTD helpers (erase: 0 done, 8 failed and fd closed; write: 0 or 1).
+    static int non_region_erase(int fd, int offset, int length, int unlock);
+    static int non_region_write(int fd, unsigned char* data, int length, int offset);
+
+    // Wired network set-up.
+    static int init_resteth(const QString& ip, const QString& gateway, const QString& mask);
+    static int initIPAddress();
+    static void getIPAddress();
+
+    static QMutex _spi_mutex;
+    static QMutex _c331_bnk_mutex;
+    static QMutex _file_deal_mutex;
+    static QMutex _source_hdminfo_mutex;
+    static QMutex _test_signal_mutex;
+    static QMutex _system_mutex;
+    static QMutex _led_para_init_mutex;
+    static QMutex _bri_set_mutex;
+    static QMutex _fpga_multicast_mutex;
+    static QMutex _reconfig_4g_mutex;
+    static QMutex _reconfig_device_nubocloud_mutex;
+};
+
+// "sync" after a file write, then the 100 ms settle the board's flash needs.
+void syncAndSettle();

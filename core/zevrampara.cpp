@@ -1,0 +1,479 @@
+#include "core/zevrampara.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include "board/board.h"
+#include "core/utils.h"
+#include "video/c331_manage.h"
+
+ZevRamPara* ZevRamPara::p_zevrampara = nullptr;
+u8 ZevRamPara::p_zevrampara_config[Img::kSize];
+u8 ZevRamPara::p_zevrampara_shadow[Img::kSize];
+u8 ZevRamPara::user_mode[kUserModeCount][kUserModeSlotSize];
+ZevDeviceArea ZevRamPara::device;
+QMutex ZevRamPara::mutex(QMutex::Recursive);
+const char* ZevRamPara::kDeviceInfoFile = "/data/ram_device_info";
+
+namespace {
+
+u8* img() { return ZevRamPara::p_zevrampara_config; }
+
+bool validSource(int s) { return s >= 0 && s < kSourceCount; }
+bool validSlot(int s) { return s >= 0 && s < kUserModeCount; }
+
+int cropOffset(int k) { return Img::kCropTable + Img::kCropSize * k; }
+u16 cropId(int k) { return ZevRamPara::img16(cropOffset(k)); }
+bool cropInUse(int k) { return cropId(k) & 0x8000; }
+int cropSource(int k) { return cropId(k) & 0xFF; }
+int cropNumber(int k) { return (cropId(k) >> 8) & 0x7F; }
+
+bool cropBit(int source, int number)
+{
+    int bit = 40 * source + number;
+    return g_cut_source_state[bit / 8] & (1u << (bit % 8));
+}
+
+// Index of the in-use record of source with crop number, or 40.
+int findCrop(int source, int number)
+{
+    for (int k = 0; k < Img::kCropCount; ++k)
+        if (cropInUse(k) && cropSource(k) == source && cropNumber(k) == number)
+            return k;
+    return Img::kCropCount;
+}
+
+int findNthCrop(int source, int n)
+{
+    int id = ZevRamPara::ZevGetCropID(source, n);
+    return id == 0 ? Img::kCropCount : findCrop(source, id - 1);
+}
+
+int fsyncDir(const std::string& dir)
+{
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    int r = ::fsync(fd);
+    ::close(fd);
+    return r;
+}
+
+} // namespace
+
+bool atomicWriteFile(const std::string& hostPath, const u8* data, size_t length)
+{
+    std::string dir = QFileInfo(QString::fromStdString(hostPath)).absolutePath().toStdString();
+    if (!QDir().mkpath(QString::fromStdString(dir)))
+        return false;
+    std::string tmp = hostPath + ".tmp";
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    size_t done = 0;
+    while (done < length) {
+        ssize_t w = ::write(fd, data + done, length - done);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0) {
+            ::close(fd);
+            ::unlink(tmp.c_str());
+            return false;
+        }
+        done += size_t(w);
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    if (::rename(tmp.c_str(), hostPath.c_str()) != 0) {
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    fsyncDir(dir);
+    return true;
+}
+
+ZevRamPara* ZevRamPara::pInstance()
+{
+    if (!p_zevrampara) {
+        p_zevrampara = new ZevRamPara();
+        p_zevrampara->load_all();
+    }
+    return p_zevrampara;
+}
+
+int ZevRamPara::test_signal(int code)
+{
+    QMutexLocker lock(&Utils::_test_signal_mutex);
+    if (p_zevrampara)
+        emit p_zevrampara->sig_update_para(code);
+    return 1;
+}
+
+std::string ZevRamPara::modeFilePath(int slot) { return "/data/modes/custom_mode" + std::to_string(slot + 1); }
+
+std::string ZevRamPara::modeMenuPath(int slot)
+{
+    char name[64];
+    std::snprintf(name, sizeof name, "/data/modes/MO%02x.json", unsigned(slot + 1));
+    return name;
+}
+
+void ZevRamPara::load_defaults(int from, int to)
+{
+    if (from < Img::kPersistStart)
+        from = Img::kPersistStart;
+    if (to > Img::kSize)
+        to = Img::kSize;
+    for (int i = from; i < to; ++i)
+        img()[i] = default_para_ramlist[i - Img::kPersistStart + 2];
+}
+
+bool ZevRamPara::save_device_info(const u8* snapshot)
+{
+    u8 buf[2 + Img::kSize - Img::kPersistStart];
+    buf[0] = 0xAA;
+    buf[1] = 0xAA;
+    std::memcpy(buf + 2, snapshot + Img::kPersistStart, Img::kSize - Img::kPersistStart);
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    return atomicWriteFile(board::path(kDeviceInfoFile), buf, sizeof buf);
+}
+
+void ZevRamPara::load_all()
+{
+    std::memset(p_zevrampara_config, 0, sizeof p_zevrampara_config);
+    std::memset(&device, 0, sizeof device);
+    bool loaded = false;
+    {
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        QFile f(QString::fromStdString(board::path(kDeviceInfoFile)));
+        if (f.open(QIODevice::ReadOnly)) {
+            QByteArray b = f.read(2 + Img::kSize - Img::kPersistStart);
+            if (b.size() == 2 + Img::kSize - Img::kPersistStart && u8(b[0]) == 0xAA && u8(b[1]) == 0xAA) {
+                std::memcpy(p_zevrampara_config + Img::kPersistStart, b.constData() + 2, size_t(b.size() - 2));
+                loaded = true;
+            }
+        }
+    }
+    if (!loaded) {
+        load_defaults(Img::kPersistStart, Img::kSize);
+        if (!save_device_info(p_zevrampara_config))
+            std::printf("\n can't create %s\n", kDeviceInfoFile);
+    }
+    p_zevrampara_config[Img::kTestPattern] = 0;
+    for (int s = 0; s < kUserModeCount; ++s)
+        mode_file_deal(s, 0);
+    std::memcpy(p_zevrampara_shadow, p_zevrampara_config, sizeof p_zevrampara_shadow);
+    g_language = p_zevrampara_config[Img::kLanguage];
+    ZevCropSourceInit();
+}
+
+int ZevRamPara::ZevLanguageChanged()
+{
+    if (img16(Img::kLanguage) == shadow16(Img::kLanguage))
+        return 0;
+    u8 lang = img()[Img::kLanguage];
+    u32 valid = g_lcd_lang_valid;
+    if (lang > 4 || !(valid & (1u << lang))) {
+        for (u8 i = 0; i <= 4; ++i)
+            if (valid & (1u << i)) {
+                img()[Img::kLanguage] = i;
+                img()[Img::kLanguageFallback] = 0;
+                break;
+            }
+    }
+    g_language = img()[Img::kLanguage];
+    return 1;
+}
+
+u8 ZevRamPara::ZevGetImageSource(const u8* image, u8 layer, short* isCrop, char* cropIndex, u8 form)
+{
+    // A stored mode begins at image offset 896.
+    const int shift = form == 0 ? 0 : Img::kModeStart;
+    *isCrop = 0;
+    if (layer >= Img::kLayerCount)
+        return 0xFF;
+    u16 w = get16(image, layerOffset(layer) + Img::kLayerSource - shift);
+    if (!(w & 0x8000))
+        return u8(w);
+    *isCrop = 1;
+    u8 k = u8(w);
+    *cropIndex = char(k);
+    if (k >= Img::kCropCount)
+        return 0xFF;
+    return image[cropOffset(k) - shift];
+}
+
+void ZevRamPara::ZevSetImageSource(int ordinal, char source, char window)
+{
+    int src = u8(source);
+    int win = u8(window);
+    if (!validSource(src) || win >= Img::kLayerCount)
+        return;
+    u16 word = u16(src);
+    if (ordinal > 0) {
+        int k = findNthCrop(src, ordinal);
+        word = k < Img::kCropCount ? u16(0x8000 | k) : 0;
+    }
+    c331_apply(1, [&] {
+        put16(img(), layerOffset(win) + Img::kLayerSource, word);
+        if (img16(Img::kCurrentMode) == shadow16(Img::kCurrentMode))
+            put16(img(), Img::kCurrentMode, 0);
+    });
+}
+
+int ZevRamPara::ZevGetSourceNum(int source, int n)
+{
+    if (n < 1)
+        return 0;
+    if (n > Img::kCropCount)
+        n = Img::kCropCount;
+    int count = 0;
+    for (int k = 0; k < n; ++k)
+        if (cropInUse(k) && cropSource(k) == source)
+            ++count;
+    return count;
+}
+
+void ZevRamPara::ZevCropSourceInit()
+{
+    std::memset(g_cut_source_state, 0, sizeof g_cut_source_state);
+    for (int k = 0; k < Img::kCropCount; ++k) {
+        if (!cropInUse(k))
+            continue;
+        int s = cropSource(k), n = cropNumber(k);
+        if (validSource(s) && n < Img::kCropCount) {
+            int bit = 40 * s + n;
+            g_cut_source_state[bit / 8] |= u8(1u << (bit % 8));
+        }
+    }
+}
+
+int ZevRamPara::ZevGetCropID(int source, int n)
+{
+    if (!validSource(source) || n <= 0)
+        return 0;
+    int seen = 0;
+    for (int num = 0; num < Img::kCropCount; ++num)
+        if (cropBit(source, num) && ++seen == n)
+            return num + 1;
+    return 0;
+}
+
+int ZevRamPara::ZevAddCropID(int source)
+{
+    if (!validSource(source))
+        return 0;
+    for (int num = 0; num < Img::kCropCount; ++num)
+        if (!cropBit(source, num))
+            return num + 1;
+    return 0;
+}
+
+void ZevRamPara::ZevGetCropPara(int source, int n, CROP_PARA* crop, int* index)
+{
+    int k = findNthCrop(source, n);
+    *index = k;
+    if (k >= Img::kCropCount)
+        return;
+    int o = cropOffset(k);
+    crop->id = img16(o);
+    crop->x = img16(o + 2);
+    crop->y = img16(o + 4);
+    crop->width = img16(o + 6);
+    crop->height = img16(o + 8);
+}
+
+void ZevRamPara::ZevSetCropPara(char source, char n, CROP_PARA* crop)
+{
+    int k = findNthCrop(u8(source), u8(n));
+    if (k >= Img::kCropCount)
+        return;
+    int o = cropOffset(k);
+    c331_apply(1, [&] {
+        put16(img(), o + 2, u16(crop->x));
+        put16(img(), o + 4, u16(crop->y));
+        put16(img(), o + 6, u16(crop->width));
+        put16(img(), o + 8, u16(crop->height));
+    });
+}
+
+void ZevRamPara::ZevAddNewCrop(int source, CROP_PARA* crop)
+{
+    int number = ZevAddCropID(source) - 1;
+    if (number < 0)
+        return;
+    int k = 0;
+    while (k < Img::kCropCount && cropInUse(k))
+        ++k;
+    if (k >= Img::kCropCount)
+        return;
+    int o = cropOffset(k);
+    c331_apply(1, [&] {
+        put16(img(), o, u16(0x8000 + 256 * number + source));
+        put16(img(), o + 2, u16(crop->x));
+        put16(img(), o + 4, u16(crop->y));
+        put16(img(), o + 6, u16(crop->width));
+        put16(img(), o + 8, u16(crop->height));
+    });
+}
+
+void ZevRamPara::ZevDeleteCrop(char source, char n)
+{
+    int k = findNthCrop(u8(source), u8(n));
+    if (k >= Img::kCropCount)
+        return;
+    c331_apply(1, [&] { put16(img(), cropOffset(k), 0); });
+}
+
+void ZevRamPara::ZevSetEDIDPara(int source, short width, short height, short rate)
+{
+    if (!validSource(source))
+        return;
+    int o = Img::kEdid + 6 * source;
+    c331_apply(1, [&] {
+        put16(img(), o, u16(width));
+        put16(img(), o + 2, u16(height));
+        put16(img(), o + 4, u16(rate));
+    });
+}
+
+int ZevRamPara::ZevUserModeSaved(int slot)
+{
+    if (!validSlot(slot))
+        return 0;
+    return user_mode[slot][0] == 0xAA && user_mode[slot][1] == 0xAA ? 1 : 0;
+}
+
+int ZevRamPara::ZevGetCurrentModeIndex()
+{
+    u8 m = img()[Img::kCurrentMode];
+    return m <= kUserModeCount ? m : 0;
+}
+
+int ZevRamPara::ZevUserModeIndex(char cur, char dir)
+{
+    int c = u8(cur);
+    if (!validSlot(c))
+        return 256;
+    for (int i = 0; i < kUserModeCount; ++i) {
+        int s;
+        if (dir == 2)
+            s = (c + i) % kUserModeCount;
+        else if (dir == 1)
+            s = (c + 1 + i) % kUserModeCount;
+        else
+            s = (c - 1 - i + 2 * kUserModeCount) % kUserModeCount;
+        if (ZevUserModeSaved(s))
+            return s;
+    }
+    return 256;
+}
+
+int ZevRamPara::ZevRamParaDeal(const u8* data, int length, u32 address)
+{
+    if (length < 0 || uint64_t(address) + uint64_t(length) > Img::kSize)
+        return 1;
+    std::memcpy(img() + address, data, size_t(length));
+    return 0;
+}
+
+int ZevRamPara::ZevModeUserRamParaDeal(const u8* data, int length, u32 address)
+{
+    u32 mode = (address >> 12) & 0xFF;
+    if (mode == 0 || mode > kUserModeCount)
+        return 1;
+    u32 offset = address & 0xFFF;
+    if (length < 0 || uint64_t(offset) + uint64_t(length) > kUserModeSlotSize)
+        return 1;
+    std::memcpy(user_mode[mode - 1] + offset, data, size_t(length));
+    return 0;
+}
+
+void ZevRamPara::ZevSetImageBlack()
+{
+    u8 layer = g_image_current;
+    if (layer >= kSourceCount)
+        return;
+    c331_apply(1, [&] { img()[layerOffset(layer) + Img::kLayerFlags] ^= 0x01; });
+}
+
+void ZevRamPara::ZevSetImageFreeze()
+{
+    u8 layer = g_image_current;
+    if (layer >= kSourceCount)
+        return;
+    c331_apply(1, [&] {
+        int o = layerOffset(layer);
+        if (img16(o + Img::kLayerEnable) & 1)
+            img()[o + Img::kLayerFlags] ^= 0x02;
+    });
+    if (debugOn())
+        std::printf("\n set freeze : %s \n",
+                    (img()[layerOffset(layer) + Img::kLayerFlags] & 0x02) ? "freeze " : "normal");
+}
+
+int ZevRamPara::mode_file_deal(int slot, int op)
+{
+    if (!validSlot(slot))
+        return 0;
+    u8* m = user_mode[slot];
+    const int menuFlag = 2 + Img::kOsdMenuFlag - Img::kModeStart;
+    if (op == 1) {
+        Utils::system_mutex(QString("rm  -rf  /data/modes/custom_mode%1").arg(slot + 1));
+        usleep(100);
+        if (get16(m, menuFlag) == 1) {
+            Utils::system_mutex(QString("rm  -rf  %1").arg(QString::fromStdString(modeMenuPath(slot))));
+            put16(m, menuFlag, 0);
+        }
+        usleep(100);
+        Utils::system_mutex("sync");
+        usleep(100);
+    }
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    QFile f(QString::fromStdString(board::path(modeFilePath(slot))));
+    if (f.open(QIODevice::ReadOnly)) {
+        QByteArray b = f.read(kUserModeFileSize);
+        if (b.size() == kUserModeFileSize) {
+            std::memcpy(m, b.constData(), kUserModeFileSize);
+            return 1;
+        }
+    }
+    m[0] = 0xFF;
+    m[1] = 0xFF;
+    return 0;
+}
+
+int ZevRamPara::mode_file_write(int slot, int op)
+{
+    if (!validSlot(slot))
+        return 0;
+    u8* m = user_mode[slot];
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    m[0] = 0xAA;
+    m[1] = 0xAA;
+    if (op == 1)
+        std::memcpy(m + 2, img() + Img::kModeStart, Img::kModeBytes);
+    if (!atomicWriteFile(board::path(modeFilePath(slot)), m, kUserModeFileSize))
+        return 0;
+    syncAndSettle();
+    if (op == 0) {
+        QString from = QString::fromStdString(board::path("/data/configs/omenu.json"));
+        QString to = QString::fromStdString(board::path(modeMenuPath(slot)));
+        if (QFileInfo::exists(from)) {
+            QFile::remove(to);
+            if (!QFile::copy(from, to))
+                return 0;
+        }
+    }
+    return 1;
+}

@@ -1,0 +1,171 @@
+// The shared parameter store: the 4096-byte parameter image, its shadow (the
+// image as last applied and saved), the 16 user-mode slots and the device
+// area, with the operations every subsystem uses on them.
+#pragma once
+
+#include <string>
+
+#include <QMutex>
+#include <QObject>
+
+#include "core/global.h"
+
+// Image layout (byte offsets, 16-bit values little-endian).
+namespace Img {
+constexpr int kSize = 4096;
+constexpr int kSourceTiming = 256; // + 6 x source
+constexpr int kLanguage = 768;
+constexpr int kLanguageFallback = 769;
+constexpr int kKeyLock = 772;
+constexpr int kWifiOff = 774;
+constexpr int kTestPattern = 864;
+constexpr int kCurrentMode = 866;
+constexpr int kModeToSave = 868;
+constexpr int kEdid = 896; // + 6 x source: width, height, rate
+constexpr int kSpliceMode = 1376;
+constexpr int kLedWidth = 1378;
+constexpr int kLedHeight = 1380;
+constexpr int kOriginX = 1382;
+constexpr int kOriginY = 1384;
+constexpr int kOut1Width = 1412;
+constexpr int kOut1Height = 1414;
+constexpr int kCropTable = 1472; // 40 x 10 bytes
+constexpr int kCropCount = 40;
+constexpr int kCropSize = 10;
+constexpr int kAudioLayer = 2112;
+constexpr int kBlackout = 2116;
+constexpr int kOsdMenuFlag = 2124;
+constexpr int kBrightness = 2176;
+constexpr int kContrast = 2178;
+constexpr int kQualityEnd = 2192;
+constexpr int kLayer = 2272; // + 26 x layer
+constexpr int kLayerSize = 26;
+constexpr int kLayerCount = 16;
+// Field offsets inside a layer record.
+constexpr int kLayerEnable = 0;
+constexpr int kLayerMirror = 4;
+constexpr int kLayerSource = 8;
+constexpr int kLayerX = 10;
+constexpr int kLayerY = 12;
+constexpr int kLayerW = 14;
+constexpr int kLayerH = 16;
+constexpr int kLayerFlags = 18;
+constexpr int kLayerP2p = 19;
+constexpr int kLayerAudio = 20;
+constexpr int kLayerP2pMode = 22;
+// Persisted range of the image and the stored range of a user mode.
+constexpr int kPersistStart = 768;
+constexpr int kModeStart = 896;
+constexpr int kModeBytes = kSize - kModeStart; // 3200
+} // namespace Img
+
+constexpr int kSourceCount = 6;
+constexpr int kUserModeCount = 16;
+constexpr int kUserModeSlotSize = 4098;
+constexpr int kUserModeFileSize = 4096;
+constexpr int kRegCount = 170;
+constexpr int kDeviceStatusSize = 1024;
+
+struct CROP_PARA {
+    int id = 0;
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
+#pragma pack(push, 1)
+struct SOURCE_TIMING {
+    u16 width;
+    u16 height;
+    u8 rate;
+    u8 zero;
+};
+#pragma pack(pop)
+
+// Outside the image: register shadow, device status and font status.
+struct ZevDeviceArea {
+    u8 reg[kRegCount];              // register r at index r
+    u8 status[kDeviceStatusSize];   // status[0] is the device-present byte
+    u8 font_status;
+};
+
+// Factory defaults laid out as the parameter file: 0xAA 0xAA, then image
+// bytes 768..4095.
+extern const u8* const default_para_ramlist;
+
+class ZevRamPara : public QObject {
+    Q_OBJECT
+public:
+    static ZevRamPara* pInstance();
+    static ZevRamPara* p_zevrampara;
+
+    static u8 p_zevrampara_config[Img::kSize];
+    static u8 p_zevrampara_shadow[Img::kSize];
+    static u8 user_mode[kUserModeCount][kUserModeSlotSize];
+    static ZevDeviceArea device;
+    // Guards the input timings and other writes of worker threads.
+    static QMutex mutex;
+
+    // Little-endian accessors of the image (and any image-shaped buffer).
+    static u16 get16(const u8* base, int offset) { return u16(base[offset] | (base[offset + 1] << 8)); }
+    static void put16(u8* base, int offset, u16 v)
+    {
+        base[offset] = u8(v);
+        base[offset + 1] = u8(v >> 8);
+    }
+    static u16 img16(int offset) { return get16(p_zevrampara_config, offset); }
+    static u16 shadow16(int offset) { return get16(p_zevrampara_shadow, offset); }
+    static int layerOffset(int layer) { return Img::kLayer + Img::kLayerSize * layer; }
+
+    // Emits sig_update_para(code) of the store under
+    // Utils::_test_signal_mutex; returns 1. Safe from any thread.
+    static int test_signal(int code);
+    static int ram_para_save() { return test_signal(1); }
+
+    // Loads the image from "/data/ram_device_info" (factory defaults when it
+    // is missing or damaged, and the file is then created) and the 16 modes.
+    void load_all();
+    // Writes marker and image bytes 768..4095 of snapshot atomically.
+    // Returns true when the file is complete on disk.
+    static bool save_device_info(const u8* snapshot);
+    // Restores image bytes [from, to) from the factory defaults.
+    static void load_defaults(int from, int to);
+
+    static int ZevLanguageChanged();
+    static u8 ZevGetImageSource(const u8* image, u8 layer, short* isCrop, char* cropIndex, u8 form);
+    static void ZevSetImageSource(int ordinal, char source, char window);
+    static int ZevGetSourceNum(int source, int n);
+    static void ZevCropSourceInit();
+    static int ZevGetCropID(int source, int n);
+    static int ZevAddCropID(int source);
+    static void ZevGetCropPara(int source, int n, CROP_PARA* crop, int* index);
+    static void ZevSetCropPara(char source, char n, CROP_PARA* crop);
+    static void ZevAddNewCrop(int source, CROP_PARA* crop);
+    static void ZevDeleteCrop(char source, char n);
+    static void ZevSetEDIDPara(int source, short width, short height, short rate);
+    static int ZevUserModeSaved(int slot);
+    static int ZevGetCurrentModeIndex();
+    static int ZevUserModeIndex(char cur, char dir);
+    static int ZevRamParaDeal(const u8* data, int length, u32 address);
+    static int ZevModeUserRamParaDeal(const u8* data, int length, u32 address);
+    static void ZevSetImageBlack();
+    static void ZevSetImageFreeze();
+    static int mode_file_deal(int slot, int op);
+    static int mode_file_write(int slot, int op);
+
+    static std::string modeFilePath(int slot);
+    static std::string modeMenuPath(int slot);
+    static const char* kDeviceInfoFile;
+
+signals:
+    void sig_update_para(int code);
+
+private:
+    ZevRamPara() = default;
+};
+
+// Writes data to path through a temporary file that is synced and renamed,
+// so a power cut leaves either the old or the new file. Caller holds
+// Utils::_file_deal_mutex. Path is a host path.
+bool atomicWriteFile(const std::string& hostPath, const u8* data, size_t length);

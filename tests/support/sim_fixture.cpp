@@ -1,0 +1,44 @@
+#include "sim_fixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include "board/sim/sim_models.h"
+
+namespace {
+QString tempBase()
+{
+    QByteArray env = qgetenv("ZEV_TEST_TMP");
+    QString base = env.isEmpty() ? QDir::tempPath() : QString::fromLocal8Bit(env);
+    QDir().mkpath(base);
+    return base + "/zevsim-XXXXXX";
+}
+} // namespace
+
+SimFixture::SimFixture(bool withModels) : dir_(tempBase())
+{
+    root_ = QDir::cleanPath(dir_.path()).toStdString();
+    auto b = std::make_unique<board::sim::SimBoard>(root_);
+    board_ = b.get();
+    board::install(std::move(b));
+    if (withModels)
+        board::sim::attachModels(*board_);
+}
+
+QByteArray readHostFile(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return f.readAll();
+}
+
+bool writeHostFile(const QString& path, const QByteArray& data)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    return f.write(data) == data.size();
+}

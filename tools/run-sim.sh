@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Installs, builds and starts zevQ64N on the simulated board.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/install-deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEV_BUILD_TESTS=OFF -DZEV_BUILD_BENCH=OFF >/dev/null
+cmake --build build -j"$(nproc)" --target zevQ64N
+exec build/zevQ64N --board=sim "$@"
