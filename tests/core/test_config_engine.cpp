@@ -1,0 +1,70 @@
+// Settings: factory defaults, round trip through the INI file, globals.
+#include <QSettings>
+#include <QtTest>
+
+#include <algorithm>
+
+#include "core/config_engine.h"
+#include "core/utils.h"
+#include "sim_fixture.h"
+
+class TestConfigEngine : public QObject {
+    Q_OBJECT
+    SimFixture sim_;
+
+private slots:
+    void defaultsOnFirstStart()
+    {
+        ConfigEngine* c = ConfigEngine::pInstance();
+        QCOMPARE(c->read_config_variant(ConfigItem::TcpPort).toInt(), 5005);
+        QCOMPARE(c->read_config_variant(ConfigItem::UdpPort).toInt(), 5008);
+        QCOMPARE(c->read_config_variant(ConfigItem::IPAddress).toString(), QString("192.168.0.199"));
+        QCOMPARE(c->read_config_variant(ConfigItem::SubNetMask).toString(), QString("255.255.255.0"));
+        QCOMPARE(c->read_config_variant(ConfigItem::GateWay).toString(), QString("192.168.0.1"));
+        QCOMPARE(c->read_config_variant(ConfigItem::Barcode).toString(), QString(" "));
+        QCOMPARE(c->read_config_variant(ConfigItem::ZevLCDLang).toUInt(), 0x1001Fu);
+        QCOMPARE(c->read_config_variant(ConfigItem::usbupgradedir).toString(), QString("ZEV-Q48 Rev.c"));
+        QVERIFY(QFile::exists(sim_.hostQ("/data/configs/tcpip.ini")));
+        QCOMPARE(int(ConfigItem::ZevLCDLang), 17);
+        QCOMPARE(QString(ConfigEngine::keyName(ConfigItem::Nubocloudcontrollername)), QString("Nubocloudcontrollername"));
+        // The device id is 32 characters.
+        QCOMPARE(int(qstrlen(g_pid)), 32);
+    }
+
+    void startUpAppliesTheWiredSettings()
+    {
+        auto rec = sim_.board().simShell().recorded();
+        QVERIFY(std::find(rec.begin(), rec.end(), "ifconfig eth0 192.168.0.199 netmask 255.255.255.0 up") != rec.end());
+        QVERIFY(std::find(rec.begin(), rec.end(), "route add default gw 192.168.0.1 metric 100") != rec.end());
+        QCOMPARE(g_str_ip, QString("192.168.0.199"));
+        QCOMPARE(g_port, 5005);
+    }
+
+    void writeRoundTripsThroughTheFile()
+    {
+        ConfigEngine* c = ConfigEngine::pInstance();
+        c->write_config_variant(ConfigItem::IPAddress, QString("10.1.2.3"));
+        c->write_config_variant(ConfigItem::TcpPort, 6000);
+        QSettings s(sim_.hostQ("/data/configs/tcpip.ini"), QSettings::IniFormat);
+        QCOMPARE(s.value("config/IPAddress").toString(), QString("10.1.2.3"));
+        QCOMPARE(s.value("config/TcpPort").toInt(), 6000);
+        // A restart reads back what was written, with numbers kept as numbers.
+        c->load();
+        QCOMPARE(c->read_config_variant(ConfigItem::IPAddress).toString(), QString("10.1.2.3"));
+        QCOMPARE(c->read_config_variant(ConfigItem::TcpPort).type(), QVariant::LongLong);
+        QCOMPARE(c->read_config_variant(ConfigItem::TcpPort).toInt(), 6000);
+        Utils::getIPAddress();
+        QCOMPARE(g_port, 6000);
+        QCOMPARE(g_int_tcp_port, 6000);
+    }
+
+    void outOfRangeItemsAreRefused()
+    {
+        ConfigEngine* c = ConfigEngine::pInstance();
+        QVERIFY(!c->read_config_variant(ConfigItem::ConfigName(18)).isValid());
+        c->write_config_variant(ConfigItem::ConfigName(-1), 1); // nothing happens
+    }
+};
+
+QTEST_GUILESS_MAIN(TestConfigEngine)
+#include "test_config_engine.moc"

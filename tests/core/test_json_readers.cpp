@@ -1,0 +1,102 @@
+// Alias and OSD-menu files: lookups, damaged files, the file lock.
+#include <QtTest>
+
+#include <thread>
+
+#include "core/alias.h"
+#include "core/omenu.h"
+#include "core/utils.h"
+#include "sim_fixture.h"
+
+class TestJsonReaders : public QObject {
+    Q_OBJECT
+    SimFixture sim_;
+
+private slots:
+    void aliasLookup()
+    {
+        QVERIFY(writeHostFile(sim_.hostQ("/data/configs/alias.json"), R"({"namelist":{
+            "source":[{"id":2,"valid":"on","name":"Camera"},{"id":3,"valid":"off","name":"Spare"},
+                      {"id":4,"valid":"on","name":""}],
+            "usermode":[{"id":0,"valid":"on","name":"Morning"}]}})"));
+        ALIAS_PARA a;
+        QCOMPARE(get_json_alias_para(&a, "source", 2), 1);
+        QCOMPARE(QString::fromStdString(a.name), QString("Camera"));
+        QCOMPARE(a.id, 2);
+        QCOMPARE(get_json_alias_para(&a, "source", 3), 0); // disabled
+        QCOMPARE(QString::fromStdString(a.valid), QString("off"));
+        QCOMPARE(get_json_alias_para(&a, "source", 4), 0); // unnamed
+        QCOMPARE(get_json_alias_para(&a, "source", 9), 0); // missing item
+        QCOMPARE(get_json_alias_para(&a, "crop", 0), 0);   // missing category
+        QCOMPARE(get_json_alias_para(&a, "usermode", 0), 1);
+    }
+
+    void damagedAliasFileIsDeleted()
+    {
+        QVERIFY(writeHostFile(sim_.hostQ("/data/configs/alias.json"), "{\"namelist\": [broken"));
+        ALIAS_PARA a;
+        QCOMPARE(get_json_alias_para(&a, "source", 0), 0);
+        QVERIFY(!QFile::exists(sim_.hostQ("/data/configs/alias.json")));
+        QCOMPARE(get_json_alias_para(&a, "source", 0), 0); // missing file
+    }
+
+    void readerWaitsForAWriterHoldingTheFileLock()
+    {
+        QString path = sim_.hostQ("/data/configs/alias.json");
+        QVERIFY(writeHostFile(path, R"({"namelist":{"win":[{"id":1,"valid":"on","name":"Left"}]}})"));
+        std::atomic<int> result{-1};
+        {
+            QMutexLocker lock(&Utils::_file_deal_mutex);
+            // A writer is mid-file: a reader must not see the half-written text.
+            QVERIFY(writeHostFile(path, "{\"namelist\":{\"win\":[{\"id\":1,"));
+            std::thread reader([&] {
+                ALIAS_PARA a;
+                result = get_json_alias_para(&a, "win", 1);
+            });
+            QTest::qWait(50);
+            QCOMPARE(result.load(), -1); // still blocked on the lock
+            QVERIFY(writeHostFile(path, R"({"namelist":{"win":[{"id":1,"valid":"on","name":"Right"}]}})"));
+            lock.unlock();
+            reader.join();
+        }
+        QCOMPARE(result.load(), 1);
+        QVERIFY(QFile::exists(path));
+    }
+
+    void omenuEntries()
+    {
+        QVERIFY(writeHostFile(sim_.hostQ("/data/modes/MO01.json"), R"({"name":"Welcome","osdcount":1,"oactcount":1,
+            "menu":[{"type":0,"status":1,"pos":{"x":10,"y":20,"w":300,"h":40},
+                     "act":{"effect":2,"speed":3,"staytime":4},
+                     "backpara":{"enable":1,"color":"#000000"},
+                     "fontpara":{"startx":1,"starty":2,"fontw":16,"fonth":32,"wordspace":1,"verticalspace":2,
+                                 "color":"#FFFFFF"},
+                     "texts":"Hello"}]})"));
+        OSD_LIST list;
+        get_json_omenu_para("/data/modes/MO01.json", &list);
+        QCOMPARE(list.osdcount, 1);
+        QCOMPARE(QString::fromStdString(list.name), QString("Welcome"));
+        QCOMPARE(list.menu[0].x, 10);
+        QCOMPARE(list.menu[0].h, 40);
+        QCOMPARE(list.menu[0].speed, 3);
+        QCOMPARE(list.menu[0].fonth, 32);
+        QCOMPARE(QString::fromStdString(list.menu[0].h_align), QString("left"));
+        QCOMPARE(QString::fromStdString(list.menu[0].font_color), QString("#FFFFFF"));
+        QCOMPARE(QString::fromStdString(list.menu[0].texts), QString("Hello"));
+    }
+
+    void omenuMissingOrDamaged()
+    {
+        OSD_LIST list;
+        list.osdcount = 5;
+        get_json_omenu_para("/data/modes/MO09.json", &list);
+        QCOMPARE(list.osdcount, 0);
+        QVERIFY(writeHostFile(sim_.hostQ("/data/modes/MO02.json"), "not json"));
+        get_json_omenu_para("/data/modes/MO02.json", &list);
+        QCOMPARE(list.osdcount, 0);
+        QVERIFY(!QFile::exists(sim_.hostQ("/data/modes/MO02.json")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestJsonReaders)
+#include "test_json_readers.moc"

@@ -1,0 +1,142 @@
+// The parameter image and user modes on disk, across restarts and power cuts.
+#include <QtTest>
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/zevrampara.h"
+#include "sim_fixture.h"
+
+namespace {
+u8* img() { return ZevRamPara::p_zevrampara_config; }
+const char* kInfo = "/data/ram_device_info";
+} // namespace
+
+class TestPersistence : public QObject {
+    Q_OBJECT
+    SimFixture sim_;
+
+    void restart() { ZevRamPara::pInstance()->load_all(); }
+
+private slots:
+    void init()
+    {
+        QFile::remove(sim_.hostQ(kInfo));
+        QFile::remove(sim_.hostQ(std::string(kInfo) + ".tmp"));
+        QDir(sim_.hostQ("/data/modes")).removeRecursively();
+        QDir().mkpath(sim_.hostQ("/data/modes"));
+    }
+
+    void firstStartCreatesTheFileFromDefaults()
+    {
+        restart();
+        QByteArray f = readHostFile(sim_.hostQ(kInfo));
+        QCOMPARE(f.size(), 2 + 4096 - 768);
+        QCOMPARE(u8(f[0]), u8(0xAA));
+        QCOMPARE(u8(f[1]), u8(0xAA));
+        QCOMPARE(ZevRamPara::img16(Img::kBrightness), u16(100));
+        QCOMPARE(ZevRamPara::img16(Img::kContrast), u16(50));
+        QCOMPARE(ZevRamPara::img16(Img::kBrightness + 8), u16(2)); // colour-temperature type
+        QVERIFY(std::memcmp(img(), ZevRamPara::p_zevrampara_shadow, Img::kSize) == 0);
+        // The table is laid out as the file: entry i + 2 is image byte 768 + i.
+        QCOMPARE(default_para_ramlist[0], u8(0xAA));
+        QCOMPARE(default_para_ramlist[2176 - 766], u8(100));
+    }
+
+    void imageRoundTripsAcrossARestart()
+    {
+        restart();
+        for (int i = Img::kPersistStart; i < Img::kSize; ++i)
+            img()[i] = u8(i * 7);
+        img()[Img::kTestPattern] = 4;
+        img()[100] = 9; // below 768: never persisted
+        QVERIFY(ZevRamPara::save_device_info(img()));
+        std::vector<u8> saved(img() + Img::kPersistStart, img() + Img::kSize);
+
+        std::memset(img(), 0, Img::kSize);
+        restart();
+        QCOMPARE(int(img()[100]), 0);
+        QCOMPARE(int(img()[Img::kTestPattern]), 0); // the test pattern never survives a restart
+        saved[Img::kTestPattern - Img::kPersistStart] = 0;
+        QVERIFY(std::equal(saved.begin(), saved.end(), img() + Img::kPersistStart));
+    }
+
+    void interruptedWriteKeepsTheOldFile()
+    {
+        restart();
+        ZevRamPara::put16(img(), Img::kBrightness, 42);
+        QVERIFY(ZevRamPara::save_device_info(img()));
+        // A power cut during the next save leaves only a partial temporary file.
+        QVERIFY(writeHostFile(sim_.hostQ(std::string(kInfo) + ".tmp"), QByteArray(100, char(0x11))));
+        ZevRamPara::put16(img(), Img::kBrightness, 7);
+        restart();
+        QCOMPARE(ZevRamPara::img16(Img::kBrightness), u16(42));
+        // The next save replaces the leftover.
+        QVERIFY(ZevRamPara::save_device_info(img()));
+        QVERIFY(!QFile::exists(sim_.hostQ(std::string(kInfo) + ".tmp")));
+    }
+
+    void damagedFileFallsBackToDefaultsAndIsRewritten()
+    {
+        QVERIFY(writeHostFile(sim_.hostQ(kInfo), QByteArray("\xAA\xAA short", 8)));
+        restart();
+        QCOMPARE(ZevRamPara::img16(Img::kBrightness), u16(100));
+        QByteArray f = readHostFile(sim_.hostQ(kInfo));
+        QCOMPARE(f.size(), 2 + 4096 - 768);
+
+        QByteArray badMarker(2 + 4096 - 768, char(0));
+        QVERIFY(writeHostFile(sim_.hostQ(kInfo), badMarker));
+        restart();
+        QCOMPARE(ZevRamPara::img16(Img::kBrightness), u16(100));
+    }
+
+    void userModeStoreLoadDelete()
+    {
+        restart();
+        QCOMPARE(ZevRamPara::ZevUserModeSaved(2), 0);
+        ZevRamPara::put16(img(), Img::kLedWidth, 3840);
+        QCOMPARE(ZevRamPara::mode_file_write(2, 1), 1);
+        QByteArray f = readHostFile(sim_.hostQ("/data/modes/custom_mode3"));
+        QCOMPARE(f.size(), 4096);
+        QCOMPARE(u8(f[0]), u8(0xAA));
+        QCOMPARE(ZevRamPara::get16(reinterpret_cast<const u8*>(f.constData()) + 2, Img::kLedWidth - Img::kModeStart),
+                 u16(3840));
+
+        std::memset(ZevRamPara::user_mode[2], 0, kUserModeSlotSize);
+        restart();
+        QCOMPARE(ZevRamPara::ZevUserModeSaved(2), 1);
+        QCOMPARE(ZevRamPara::get16(ZevRamPara::user_mode[2] + 2, Img::kLedWidth - Img::kModeStart), u16(3840));
+
+        // Deleting removes the file through the shell and marks the slot empty.
+        ZevRamPara::put16(ZevRamPara::user_mode[2] + 2, Img::kOsdMenuFlag - Img::kModeStart, 1);
+        QVERIFY(writeHostFile(sim_.hostQ("/data/modes/MO03.json"), "{}"));
+        sim_.board().simShell().clearRecorded();
+        QCOMPARE(ZevRamPara::mode_file_deal(2, 1), 0);
+        QCOMPARE(ZevRamPara::ZevUserModeSaved(2), 0);
+        QVERIFY(!QFile::exists(sim_.hostQ("/data/modes/custom_mode3")));
+        QVERIFY(!QFile::exists(sim_.hostQ("/data/modes/MO03.json")));
+        auto rec = sim_.board().simShell().recorded();
+        QVERIFY(std::find(rec.begin(), rec.end(), "rm  -rf  /data/modes/custom_mode3") != rec.end());
+        QVERIFY(std::find(rec.begin(), rec.end(), "rm  -rf  /data/modes/MO03.json") != rec.end());
+    }
+
+    void userModeMenuCopiedForOpZero()
+    {
+        restart();
+        QVERIFY(writeHostFile(sim_.hostQ("/data/configs/omenu.json"), "{\"name\":\"m\"}"));
+        QCOMPARE(ZevRamPara::mode_file_write(10, 0), 1);
+        QCOMPARE(readHostFile(sim_.hostQ("/data/modes/MO0b.json")), QByteArray("{\"name\":\"m\"}"));
+    }
+
+    void shortModeFileIsNotTaken()
+    {
+        QVERIFY(writeHostFile(sim_.hostQ("/data/modes/custom_mode5"), QByteArray(1000, char(0xAA))));
+        restart();
+        QCOMPARE(ZevRamPara::ZevUserModeSaved(4), 0);
+        QCOMPARE(ZevRamPara::mode_file_write(16, 1), 0); // no slot 16
+        QCOMPARE(ZevRamPara::mode_file_deal(-1, 0), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPersistence)
+#include "test_persistence.moc"
