@@ -35,7 +35,7 @@ u8 fileBuf_tarvo[kFileBufSize];
 
 std::atomic<u8> pc_cmd_valid{0};
 std::atomic<u32> pc_cmd_time{0};
-std::atomic<u8> g_passby_trans_port{0};
+std::atomic<u8> g_passby_trans_port{255};
 
 std::atomic<u8> g_page_focus{0};
 std::atomic<u8> g_image_current{0};
@@ -49,3 +49,6 @@ std::atomic<u8> g_source_online{0};
 std::atomic<u32> g_fpga_lcd_on{0};
 
 ZevFileDeal g_zev_file_deal_para;
+
+u8 g_4G_property[132];
+u8 g_4G_RAM[256];

@@ -101,3 +101,9 @@ struct TimeRealType {
     u8 second = 0;
     u8 week = 0;
 };
+
+// Cloud property block (device id text, 12-byte identity at 25, server IPv4
+// and u16 port after it) and the 4G module's status window (byte 0 = 0xAA
+// when valid, byte 56 = online state).
+extern u8 g_4G_property[132];
+extern u8 g_4G_RAM[256];

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 #include <vector>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QSettings>
@@ -11,9 +12,19 @@
 
 #include "board/board.h"
 #include "board/select.h"
+#include "chips/tarvosource.h"
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/zevrampara.h"
+#include "ledout/fpga_manage.h"
+#include "link/networkmanage.h"
+#include "link/uart_inout.h"
+#include "link/udpnetmanage.h"
+#include "ui/shell/mainwindow.h"
+#include "ui/shell/numberkeyboard.h"
+#include "ui/shell/pages.h"
+#include "ui/shell/syncupdate.h"
+#include "video/c331_manage.h"
 
 namespace {
 
@@ -60,14 +71,35 @@ int main(int argc, char* argv[])
     ConfigEngine::pInstance();
     ZevRamPara::pInstance();
     readUpdateStatus();
+    SyncUpdate::pInstance();
 
     int qargc = int(args.size());
     args.push_back(nullptr);
     QApplication app(qargc, args.data());
 
-    QTimer g_timer;
-    QObject::connect(&g_timer, &QTimer::timeout, [] { ++G_timeTicks; });
-    g_timer.start(10);
+    g_mainwindow = new MainWindow(nullptr);
+    MainWindow* mainwindow = g_mainwindow;
+    QTimer* g_timer = new QTimer(&app);
+    QObject::connect(g_timer, &QTimer::timeout, mainwindow, &MainWindow::slot_update_timer_ticks);
+    g_timer->start(10);
+
+    tarvosource::pInstance();
+    fpga_manage::pInstance();
+    c331_manage::pInstance();
+    fpga_manage::p_fpga_manage->initialize_start();
+    tarvosource::p_tarvo_source->initialize();
+
+    // Let the managers bring their chips up before the panel shows.
+    sleep(4);
+    mainwindow->show();
+    g_page_focus = PageId::MainWindow;
+    g_numberkeyboard->setGeometry(mainwindow->x() + 160, mainwindow->y(), 160, 240);
+
+    SyncUpdate::attach(ZevRamPara::p_zevrampara);
+
+    Kq_uart_inout::pInstance();
+    networkManage::pInstance();
+    udpnetManage::pInstance();
 
     return app.exec();
 }

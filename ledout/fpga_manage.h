@@ -1,15 +1,372 @@
-// Manager of the LED-output FPGA and its receiving cards.
+// Manager of the LED-output FPGA and its receiving cards: registers, RAM
+// pages and their shadows, the worker thread with the FPGA start-up, and
+// the job words through which pages and commands post work to it.
 #pragma once
 
 #include <atomic>
+#include <pthread.h>
+#include <unistd.h>
 
 #include "core/global.h"
+#include "ledout/clock_record_run.h"
 
-class fpga_manage {
-public:
+class fpga_drv;
+
+// Register numbers and bits the start-up and the shadows use.
+namespace FpgaReg
+{
+constexpr unsigned kCount = 170;
+constexpr u8 kScreen = 0;     // bit 2 screen off, bit 1 command, bit 3 output held
+constexpr u8 kCommand = 2;    // bit 0 output enable, bit 2 run the command page, bit 3 page loaded
+constexpr u8 kVboControl = 3; // bit 2 brightness, bit 5 LCD output, bit 6 / 7 V-by-One steps
+constexpr u8 kBrightness = 6;
+constexpr u8 kStatus = 22;      // bit 3 V-by-One error, 4 locked, 5 interrupt, 6 input changed, 7 output ok
+constexpr u8 kHandshake = 23;   // bit 0 V-by-One run, bit 1 reset handshake, bit 3 screen hold
+constexpr u8 kInputCheck = 31;  // valid while 25 to 48
+constexpr u8 kOutputCheck = 41; // bit 0 output check start
+constexpr u8 kManualBri = 64;   // shadow only
+constexpr u8 kOnOffStored = 66; // shadow only
+constexpr u8 kState = 80;       // shadow only: 0 down, 2 starting, 3 up
+constexpr u8 kShadowOnlyFirst = 64;
+constexpr u8 kShadowOnlyLast = 96;
+constexpr u8 kUnusedLast = 127;
+} // namespace FpgaReg
+
+namespace FpgaRam
+{
+constexpr unsigned kPageSize = 1024;
+constexpr unsigned kAddressSpace = 4096; // 12-bit RAM address
+constexpr unsigned kEthPageSize = 136;
+constexpr u8 kParaPage = 1;
+// Flash records of the command page (flash 0 sectors).
+constexpr unsigned kOnOffSector = 1741;
+constexpr unsigned kBrightnessSector = 1742;
+// The parameter page as stored by the PC: marker byte, then the page.
+constexpr unsigned kStoredParaAddress = 0x6C7000;
+} // namespace FpgaRam
+
+// Jobs of g_send_para's job byte.
+enum : u8 {
+    JOB_NONE = 0,
+    JOB_SMART_MAPPING = 1,
+    JOB_SCAN_LOAD = 2,
+    JOB_SAVE_TO_CARDS = 3,
+    JOB_MAPPING_SWITCH = 4,
+    JOB_RCV_CHECK = 5,
+    JOB_RCV_RECOVERY = 6,
+};
+
+enum RCV_CHECK_OR_RECOVERY { RCV_CHECK = 0, RCV_RECOVERY = 1, RCV_SCAN_LOAD = 2 };
+
+// The job record of the FPGA worker. Job and step share one 16-bit word
+// (job in the low byte) so that posting (job, step 0) is one atomic
+// exchange from "no job": two posters never lose one, and the worker never
+// sees a job without its step.
+struct SEND_PARA {
+    std::atomic<u16> job_word{0};
+
+    u8 job() const { return u8(job_word.load() & 0xFF); }
+    u8 step() const { return u8(job_word.load() >> 8); }
+    // Posts job with step 0 while no job is posted and no USB upgrade runs;
+    // false when refused. Fields the job reads are written before posting.
+    bool post(u8 job);
+    // Sets the step and keeps the job byte.
+    void set_step(u8 step);
+    // Ends the running job (job and step 0).
+    void finish() { job_word.store(0); }
+
+    std::atomic<u8> port{0}; // output port being served
+    // Check and recovery job: screen, port entry, card, operation, player
+    // step and retries, packets of the operation and packets sent.
+    u8 screen_index = 0;
+    u8 port_index = 0;
+    u8 card_num = 0;
+    u8 op_index = 0;
+    u8 op_step = 0;
+    u8 retry = 0;
+    u8 op_packets = 0;
+    u8 op_sent = 0;
+    std::atomic<u8> answer_flag{0};        // set by the interrupt service when a card answers
+    u16 card_index = 0;                    // card being sent
+    u16 card_count = 0;                    // cards on the port
+    u16 frame_len = 0;                     // length of the last packet built (data + 11)
+    u16 address_card = 0;                  // card number put into the commands
+    std::atomic<u32> mapping_state{0};     // job 4: 9 mapping display on, 0 off
+    u32 step_stamp = 0;                    // G_timeTicks of the last step
+    std::atomic<u16> check_status{0xFFFF}; // read by the recovery page
+};
+
+// The mapping line pattern written by the smart-mapping page before it
+// posts job 1; the post publishes it to the worker.
+struct MAPPING_LINE_PARA {
+    int16_t cab_width = 0;  // x step between cards
+    int16_t cab_height = 0; // y step
+    u16 x_origin = 0;
+    u16 y_origin = 0;
+    u8 port = 0;
+    u8 rows = 0;
+    u8 cols = 0;
+    u8 pattern = 0; // route pattern 1 to 16
+};
+
+// Tick stamps and request words of the worker's timed tasks.
+struct FPGA_TIMER {
+    u32 input_lost_stamp = 0; // input lost or FPGA reset
+    u32 search_stamp = 0;     // card search pass; also the job progress pulse
+    u32 search_pass = 0;      // pass counter, its parity picks the port of a pair
+    u32 vbo_watch_stamp[2] = {0, 0};
+    u32 pulse_count = 0;       // job progress pulse
+    u32 bri_task_stamp = 0;    // brightness task
+    u32 record_time_stamp = 0; // last clock reading
+    u32 power_wait_stamp = 0;
+    u32 power_task_stamp = 0;
+    u32 power_step_stamp = 0;
+    u32 power_picture_stamp = 0;
+    u32 power_state = 0;
+    u32 vmf_answer_state = 0;
+    u32 vmf_expect_group = 0;
+    u32 vmf_data_flag = 0;
+    u16 vmf_address = 0;
+    u8 vmf_group = 0;
+};
+
+// Start-up state of one FPGA.
+struct FPGA_START {
+    std::atomic<u8> vbo_state{0}; // 0 after reset, 1, 2, 3, 5, 6, 7 = done
+    u32 vbo_stamp = 0;
+    u32 start_delay = 0; // passes of the post-reset wait
+    u16 err_count = 0;
+    u8 reset_count = 0;           // resets without a V-by-One lock; survives resets
+    std::atomic<u8> out_state{0}; // output check: 0, 7, 1, 8, 2, 9, 10, 3, 14, 15, 16, 18
+    u32 out_stamp = 0;
+    u32 out_stamp2 = 0;     // states 9, 10 and 16
+    u16 out_retry = 0;      // counts up to 20 x (limit + 1)
+    u8 out_retry_limit = 0; // survives resets
+    u8 ram_reset = 0;
+    std::atomic<u8> reset_req{0};
+    std::atomic<u32> reset_stamp{0};
+    u8 ram_check = 0; // last RAM check: 1 passed, 0 failed
+};
+
+class fpga_manage
+{
+  public:
+    static fpga_manage* pInstance();
     static fpga_manage* p_fpga_manage;
+
+    // Opens the FPGA link and its flash and maps the control lines; 0, or
+    // 255 when a device or the lines are unavailable (no LED output then).
+    int initialize();
+    // softinit, then the worker thread; 0, or 255 when it cannot start.
+    int initialize_start();
+    void softinit();
+    static void* fpgamanageThread(void* arg);
+    // One pass of the worker.
+    void fpga_manage_deal();
+
+    // Command words (sent least significant byte first).
+    static unsigned int fpga_cmd_to_spi_data(unsigned int type, unsigned int page, unsigned int address,
+                                             unsigned int read);
+    static unsigned int fpga_reg_cmd_to_spi_data(unsigned int type, unsigned int page, unsigned int reg,
+                                                 unsigned int read, unsigned int mask);
+
+    // Register and RAM access. All return 1 when done and 0 when refused
+    // (FPGA index above 1, register 170 or above, RAM past 4096 bytes, no
+    // device or no lines) or when the transfer failed.
+    int read_fpga_register(unsigned int reg, unsigned char* out, unsigned char fpga);
+    int write_fpga_register(unsigned int reg, unsigned char value, unsigned char fpga, unsigned char mask);
+    // Registers 0-63 and 128-169 are read into the shadow; 64-127 left alone.
+    int read_from_register(unsigned char reg, unsigned char fpga);
+    // Read, merge ((old & ~mask) | (value & mask)) and write as one step
+    // under the FPGA's register lock; 64-96 change the shadow only.
+    int write_to_register(unsigned char reg, unsigned char mask, unsigned char value, unsigned char fpga);
+    // The same without the image mirroring and the register-2 command.
+    int write_to_0x00_register(unsigned char reg, unsigned char mask, unsigned char value, unsigned char fpga);
+    int write_fpga_ram(const unsigned char* data, unsigned int address, unsigned int length, unsigned char page,
+                       unsigned char fpga);
+    int read_fpga_ram(unsigned char* out, unsigned int address, unsigned int length, unsigned char page,
+                      unsigned char fpga);
+
+    void FPGA_to_RAM(unsigned char fpga);
+    void Version_to_RAM();
+    void PHY_status_to_RAM();
+    // FPGA 0 is up: register 80 = 3, V-by-One done, output check at 16 or
+    // later, output not held.
+    bool get_fpga_status();
+    // Byte offsets of a port's x, y, width, height in the parameter page
+    // (port above 15: port 0's). Returns 0.
+    int get_eth_param_addr(unsigned char port, unsigned short* x, unsigned short* y, unsigned short* w,
+                           unsigned short* h);
+
+    // Start-up.
+    void reset_fpga_rst(unsigned char fpga);
+    void check_fpga_rst();
+    void power_up_fpga_start(unsigned char check, unsigned char fpga);
+    void fpgainit(unsigned char fpga);
+    void power_up_check_fpga_status(unsigned char fpga);
+    int set_output_status();
+    int set_fpga_bri_val();
+    // The worker's idle turn (no job posted).
+    void Check_search_card();
+
+    // Screen commands: on FPGA 0 through write_to_register; the second form
+    // sends 0 and 1 through write_to_0x00_register.
+    void SCREEN_fpgactrl_status(unsigned char SCREEN_status);
+    void SCREEN_fpgactrl_status2(unsigned char SCREEN_status, unsigned char fpga);
+
+    // Entry points of the card protocol, brightness, geometry, clock, jobs,
+    // record files and upgrade.
+    void reg_IRQ_Dealwith(unsigned char fpga, unsigned char force);
+    int Brightness_hand_dealwith(unsigned char request);
+    void record_bright_change();
+    void record_onoff_time(unsigned char flash);
+    void OnOff_time();
+    void Extension_function();
+    void Power_ctrl_init();
+    void eth_param_init(unsigned char clear, unsigned char fpga);
+    void Q64_back_mcu_set_net_para(unsigned char fpga);
+    void Q64_mcu_set_net_para(unsigned char fpga);
+    void update_eth_state(unsigned char fpga);
+    void check_wlanonline_state();
+    void set_led_para_deal();
+    void Checktime();
+    void Record_Time_Deal();
+    void run_clock_record();
+
+    // Output geometry (parameter page): smallest port origin, largest port
+    // right and bottom edges, screen origin and size. Each returns 0.
+    int get_eth_min_x_y(unsigned char fpga, unsigned short* x, unsigned short* y);
+    int get_eth_max_border(unsigned char fpga, unsigned short* right, unsigned short* bottom);
+    int get_eth_lcd_x_y(unsigned char fpga, unsigned short* x, unsigned short* y);
+    int get_eth_lcd_w_h(unsigned char fpga, unsigned short* w, unsigned short* h);
+    // Link bits of the 16 output ports while FPGA 0 is up, else 0.
+    u16 get_wlan_state();
+    // Cards found on a port (0 for a port above 15), and on all 16 ports of
+    // an FPGA (modulo 65536), from the parameter page.
+    u16 get_port_card_num(unsigned char port);
+    u16 check_netport_card(unsigned char fpga);
+    // Link bits as last reported with test_signal(11), and when the watch
+    // last read them.
+    u16 wlan_state_last = 0;
+    u32 wlan_check_stamp = 0;
+    static constexpr u32 kWlanCheckTicks = 100;
+    // LED set-up: tick stamp of its last step and the count of status re-reads.
+    u32 led_setup_stamp = 0;
+    u16 led_setup_count = 0;
+
+    // The system clock, read every 26 ticks by the worker, and the
+    // running-time record kept in the flash.
+    int IT8563WE_Get(TimeRealType* out);
+    TimeRealType time_real;
+    clock_record_run clock_record;
+    void Search_Card_Cmd();
+    u8 check_vbo_status(unsigned char fpga);
+    void SmartMapping_deal();
+    void save_para_deal();
+    void mapping_enable_deal();
+    void rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode);
+    void usb_upgrade_manage_deal();
+    void usb_upgrade_deal();
+
+    // Shadows, one pointer per FPGA.
+    static u8* MCU_REG_func[2];
+    static u8* MCU_RAM_PARA_func[2];
+    static u8* MCU_RAM_RX_func[2];
+    static u8* MCU_RAM_TX_func[2];
+    static u8* MCU_RAM_ETH_PARA_func[2];
+    static u8* MCU_RAM_ETH_BACK_PARA_func[2];
+    // Pages held only in the controller.
+    static u8 MCU_RAM_CMD[FpgaRam::kPageSize];
+    static u8 MCU_RAM_EXTEND[FpgaRam::kPageSize];
+    static u8 MCU_RAM_ZOOM[FpgaRam::kPageSize];
+    static u8 MCU_RAM_DEFAULT[2 * FpgaRam::kPageSize];
+    // Default parameter page when the flash holds none.
+    static const u8 RAM1[256];
+
+    fpga_drv* p_drv = nullptr;
+    int fpga_vbyone1_fd = -1;
+    int fpga_vbyone2_fd = -1; // the board has one FPGA: never opened
+    int fpga_vbyone1_flash_fd = -1;
+    int fpga_vbyone2_flash_fd = -1;
+
+    // Register lock of each FPGA (recursive; taken before Utils::_spi_mutex)
+    // and the service lock of the interrupt service and pass-through.
+    pthread_mutex_t reg_mutex[2];
+    pthread_mutex_t irq_mutex;
+
+    FPGA_START start[2];
 
     // Set to 1 by the video-processor thread under Utils::_bri_set_mutex when
     // the image's brightness changed; the worker clears it once applied.
     std::atomic<u8> bri_set_flag{0};
+    // Output-status request (under Utils::_system_mutex).
+    std::atomic<u8> output_status_flag{0};
+    // Pass-through waiting for answers, and the ports searched by the
+    // current card-search pass.
+    std::atomic<u8> passby_wait{0};
+    std::atomic<u32> search_port_mask{0};
+    // Brightness: the PC's command asks for a reload of the stored record;
+    // current value.
+    std::atomic<u32> bri_reload{0};
+    std::atomic<u8> bri_value{16};
+
+    // Pause between two worker passes: keeps the idle worker near zero CPU
+    // and its response to host and card traffic within a millisecond.
+    static constexpr useconds_t kPassSleepUs = 500;
+
+  private:
+    fpga_manage();
+    int map_lines();
+    // One register or RAM transaction: command word, then len data bytes.
+    int transaction(unsigned char fpga, unsigned int command, const u8* tx, u8* rx, unsigned int len);
+    int merge_write(unsigned char reg, unsigned char mask, unsigned char value, unsigned char fpga, bool mirror);
+    void run_command_page();
+    // Erases a flash-0 sector and stores length bytes of the command page.
+    int store_command_page(unsigned int sector, unsigned int length);
+    int erase_sector(unsigned int sector);
+    bool source_up() const;
+    bool ram_check(unsigned char fpga);
+
+    u8 reg_shadow_[2][FpgaReg::kCount];
+    u8 ram_para_[2][FpgaRam::kPageSize];
+    u8 ram_rx_[2][FpgaRam::kPageSize];
+    u8 ram_tx_[2][FpgaRam::kPageSize];
+    u8 ram_eth_[2][FpgaRam::kEthPageSize];
+    u8 ram_eth_back_[2][FpgaRam::kEthPageSize];
+    pthread_t thread_{};
 };
+
+// Holds an FPGA's register lock for a scope.
+class FpgaRegLock
+{
+  public:
+    FpgaRegLock(fpga_manage* m, unsigned char fpga) : m_(&m->reg_mutex[fpga & 1]) { pthread_mutex_lock(m_); }
+    ~FpgaRegLock() { pthread_mutex_unlock(m_); }
+    FpgaRegLock(const FpgaRegLock&) = delete;
+    FpgaRegLock& operator=(const FpgaRegLock&) = delete;
+
+  private:
+    pthread_mutex_t* m_;
+};
+
+// Holds the service lock for a scope.
+class FpgaServiceLock
+{
+  public:
+    explicit FpgaServiceLock(fpga_manage* m) : m_(&m->irq_mutex) { pthread_mutex_lock(m_); }
+    ~FpgaServiceLock() { pthread_mutex_unlock(m_); }
+    FpgaServiceLock(const FpgaServiceLock&) = delete;
+    FpgaServiceLock& operator=(const FpgaServiceLock&) = delete;
+
+  private:
+    pthread_mutex_t* m_;
+};
+
+// 1 while the LED screen shows a picture, 0 while it is switched off.
+extern std::atomic<u8> ScreenState;
+
+extern SEND_PARA g_send_para;
+extern MAPPING_LINE_PARA line_type;
+// Non-zero while a USB-stick upgrade is to run.
+extern std::atomic<u8> g_usb_grade;
+extern FPGA_TIMER g_change;

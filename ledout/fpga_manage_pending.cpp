@@ -1,0 +1,41 @@
+// Entry points of the worker whose work is not built yet: the card
+// protocol and interrupt service, brightness and on/off times, the card
+// search, the card jobs and the USB upgrade. Each is called by the worker in its place in the pass
+// and does nothing; its implementation replaces it here, in its own file.
+#include "ledout/fpga_manage.h"
+
+void fpga_manage::reg_IRQ_Dealwith(unsigned char, unsigned char) {}
+
+int fpga_manage::Brightness_hand_dealwith(unsigned char)
+{
+    return 1;
+}
+
+void fpga_manage::record_bright_change() {}
+
+void fpga_manage::record_onoff_time(unsigned char) {}
+
+void fpga_manage::OnOff_time() {}
+
+void fpga_manage::Extension_function() {}
+
+void fpga_manage::Power_ctrl_init() {}
+
+void fpga_manage::Search_Card_Cmd() {}
+
+u8 fpga_manage::check_vbo_status(unsigned char)
+{
+    return 0;
+}
+
+void fpga_manage::SmartMapping_deal() {}
+
+void fpga_manage::save_para_deal() {}
+
+void fpga_manage::mapping_enable_deal() {}
+
+void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY) {}
+
+void fpga_manage::usb_upgrade_manage_deal() {}
+
+void fpga_manage::usb_upgrade_deal() {}

@@ -1,0 +1,88 @@
+#include "link/message_deal.h"
+
+#include <QMutexLocker>
+
+#include "link/protocol_phy.h"
+
+QMutex message_deal::command_mutex(QMutex::Recursive);
+
+namespace {
+const u8 kBarcodeSubs[] = {30, 31, 32};
+const u8 kNetSubs[] = {0, 1, 3, 16};
+const u8 kFileSubs[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+const u8 kEdidSubs[] = {1, 2};
+const u8 kCloudSubs[] = {11};
+} // namespace
+
+#define SUBS(a) a, u8(sizeof a)
+
+// The command groups of the protocol. A group whose handler is null has not
+// been built into this program yet and is answered like an unknown group.
+const message_deal::Group message_deal::groups[] = {
+    {0x60, nullptr, 0, &message_deal::write_ram},
+    {0x61, nullptr, 0, &message_deal::read_ram},
+    {0x70, nullptr, 0, nullptr}, // flash erase
+    {0x71, nullptr, 0, nullptr}, // flash write
+    {0x72, nullptr, 0, nullptr}, // flash read
+    {0x81, nullptr, 0, &message_deal::param_save},
+    {0x82, nullptr, 0, &message_deal::get_card_version},
+    {0x83, nullptr, 0, &message_deal::get_card_uid},
+    {0x84, nullptr, 0, nullptr}, // update start
+    {0x87, nullptr, 0, &message_deal::write_rtc_time},
+    {0x8E, nullptr, 0, nullptr}, // module information
+    {0x8F, nullptr, 0, nullptr}, // module check
+    {0xA0, nullptr, 0, &message_deal::write_register},
+    {0xA1, nullptr, 0, &message_deal::read_register},
+    {0xA2, SUBS(kBarcodeSubs), nullptr},
+    {0xA4, SUBS(kNetSubs), nullptr},
+    {0xB0, nullptr, 0, &message_deal::vedio_write_single_para},
+    {0xC0, SUBS(kFileSubs), nullptr},
+    {0xC1, SUBS(kEdidSubs), nullptr},
+    {0xC3, SUBS(kCloudSubs), nullptr},
+    {0xC4, nullptr, 0, nullptr}, // 4G module text protocol
+    {0xC5, nullptr, 0, nullptr}, // module file transfer, 0xC5 to 0xCC
+    {0xC6, nullptr, 0, nullptr},
+    {0xC7, nullptr, 0, nullptr},
+    {0xC8, nullptr, 0, nullptr},
+    {0xC9, nullptr, 0, nullptr},
+    {0xCA, nullptr, 0, nullptr},
+    {0xCB, nullptr, 0, nullptr},
+    {0xCC, nullptr, 0, nullptr},
+};
+
+#undef SUBS
+
+int message_deal::message_group_deal(u8* body, int length, int /*link*/)
+{
+    if (!body || length < pc::kMinCommand)
+        return 0;
+    QMutexLocker lock(&command_mutex);
+    const u8 group = body[pc::kGroup];
+    for (const Group& g : groups) {
+        if (g.group != group)
+            continue;
+        if (!g.handler)
+            return 0;
+        if (g.sub_count) {
+            bool known = false;
+            for (u8 i = 0; i < g.sub_count; ++i)
+                known = known || g.subs[i] == body[pc::kStatus];
+            if (!known)
+                return 0;
+        }
+        return (this->*g.handler)(body, length);
+    }
+    return 0;
+}
+
+u8 register_fpga(const u8* body)
+{
+    u8 p = body[pc::kPort];
+    return (p == 1 || p == 2) ? u8(p - 1) : 0;
+}
+
+u8 ram_fpga(const u8* body)
+{
+    u8 p = body[pc::kPort];
+    return (body[pc::kRoute] == 0 && (p == 1 || p == 2)) ? u8(p - 1) : 0;
+}

@@ -1,0 +1,174 @@
+#include "link/tcpserver.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "core/logMsg.h"
+
+namespace
+{
+std::string with_errno(const char* what)
+{
+    return std::string(what) + std::strerror(errno);
+}
+} // namespace
+
+TcpServer::TcpServer() : buf_(size_t(kPieceSize)) {}
+
+TcpServer::~TcpServer()
+{
+    unInitialize();
+}
+
+int TcpServer::initialize(int port)
+{
+    unInitialize();
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        writeLogMsg(LOG_ERROR, with_errno("socket error:"));
+        return 255;
+    }
+    int on = 1;
+    if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0)
+        writeLogMsg(LOG_ERROR, with_errno("setsockopt error:"));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    a.sin_port = htons(u16(port));
+    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        writeLogMsg(LOG_ERROR, with_errno("bind error:"));
+        close(fd);
+        return 255;
+    }
+    if (listen(fd, kBacklog) != 0) {
+        writeLogMsg(LOG_ERROR, with_errno("listen error:"));
+        close(fd);
+        return 255;
+    }
+    listen_fd_ = fd;
+    return 0;
+}
+
+int TcpServer::port() const
+{
+    if (listen_fd_ < 0)
+        return 0;
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    if (getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        return 0;
+    return ntohs(a.sin_port);
+}
+
+void TcpServer::unInitialize()
+{
+    if (listen_fd_ >= 0)
+        close(listen_fd_);
+    listen_fd_ = -1;
+    while (!clients_.empty())
+        drop_client(clients_.size() - 1);
+}
+
+void TcpServer::drop_client(size_t index)
+{
+    close(clients_[index].fd);
+    closed.push_back(clients_[index].id);
+    clients_.erase(clients_.begin() + long(index));
+}
+
+void TcpServer::accept_clients()
+{
+    for (;;) {
+        int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && debugOn())
+                printf("accept error:%s\n", std::strerror(errno));
+            return;
+        }
+        if (clients_.size() >= kMaxClients) {
+            close(fd);
+            continue;
+        }
+        clients_.push_back({fd, next_id_++});
+    }
+}
+
+int TcpServer::recvData(int timeoutMs, int wakeFd, bool readClients)
+{
+    std::vector<pollfd> p;
+    p.reserve(clients_.size() + 2);
+    p.push_back({listen_fd_, POLLIN, 0});
+    p.push_back({wakeFd, POLLIN, 0});
+    if (readClients)
+        for (const client& c : clients_)
+            p.push_back({c.fd, POLLIN, 0});
+    int ready = poll(p.data(), nfds_t(p.size()), timeoutMs);
+    if (ready < 0) {
+        if (errno == EINTR)
+            return 0;
+        if (debugOn())
+            printf("select error:%s\n", std::strerror(errno));
+        return 255;
+    }
+    if (ready == 0)
+        return 0;
+    // Clients are read before new ones join, so the indices still match.
+    for (size_t i = p.size(); i-- > 2;) {
+        if (!p[i].revents)
+            continue;
+        size_t index = i - 2;
+        ssize_t n = recv(clients_[index].fd, buf_.data(), buf_.size(), MSG_DONTWAIT);
+        if (n > 0) {
+            pieces.push_back({clients_[index].id, std::vector<u8>(buf_.begin(), buf_.begin() + n)});
+        } else if (n == 0) {
+            drop_client(index);
+        } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            writeLogMsg(LOG_ERROR, "recv error . . . ");
+            drop_client(index);
+        }
+    }
+    if (listen_fd_ >= 0 && (p[0].revents & POLLIN))
+        accept_clients();
+    return 0;
+}
+
+int TcpServer::sendData(const u8* data, int length, uint64_t conn)
+{
+    if (!data || length < 0)
+        return 255;
+    size_t index = 0;
+    while (index < clients_.size() && clients_[index].id != conn)
+        ++index;
+    if (index == clients_.size())
+        return 255;
+    int fd = clients_[index].fd;
+    int done = 0;
+    while (done < length) {
+        ssize_t n = send(fd, data + done, size_t(length - done), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            done += int(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd p{fd, POLLOUT, 0};
+            if (poll(&p, 1, kStallMs) > 0 && (p.revents & POLLOUT))
+                continue;
+        }
+        if (debugOn())
+            printf("send error TcpServer:%s\n", std::strerror(errno));
+        // A reply cut short would leave the client's stream mid-frame.
+        drop_client(index);
+        return 255;
+    }
+    return 0;
+}

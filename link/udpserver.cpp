@@ -1,0 +1,130 @@
+#include "link/udpserver.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "board/board.h"
+#include "core/logMsg.h"
+
+namespace
+{
+std::string with_errno(const char* what)
+{
+    return std::string(what) + std::strerror(errno);
+}
+} // namespace
+
+UdpServer::UdpServer() : buf_(size_t(kDatagramSize) + 1) {}
+
+UdpServer::~UdpServer()
+{
+    unInitialize();
+}
+
+int UdpServer::initialize(int port)
+{
+    unInitialize();
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        writeLogMsg(LOG_ERROR, with_errno("socket error:"));
+        return 255;
+    }
+    int on = 1;
+    if (setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0)
+        writeLogMsg(LOG_ERROR, with_errno("setsockopt error:"));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    a.sin_port = htons(u16(port));
+    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        writeLogMsg(LOG_ERROR, with_errno("bind error:"));
+        close(fd);
+        return 255;
+    }
+    fd_ = fd;
+    return 0;
+}
+
+int UdpServer::port() const
+{
+    if (fd_ < 0)
+        return 0;
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    if (getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        return 0;
+    return ntohs(a.sin_port);
+}
+
+void UdpServer::unInitialize()
+{
+    if (fd_ >= 0)
+        close(fd_);
+    fd_ = -1;
+}
+
+sockaddr_in UdpServer::broadcast_address(u16 port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    bool sim = board::installed() && board::current().simulated();
+    a.sin_addr.s_addr = sim ? htonl(0x7FFFFFFF) : htonl(INADDR_BROADCAST);
+    a.sin_port = htons(port);
+    return a;
+}
+
+int UdpServer::recvData(int flag, int timeoutMs, int wakeFd)
+{
+    pollfd p[2] = {{fd_, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    int ready = poll(p, 2, timeoutMs);
+    if (ready < 0)
+        return errno == EINTR ? 0 : 255;
+    if (ready == 0 || fd_ < 0 || !(p[0].revents & POLLIN))
+        return 0;
+    for (int i = 0; i < kBatch; ++i) {
+        udp_datagram d;
+        socklen_t len = sizeof d.from;
+        ssize_t n =
+            recvfrom(fd_, buf_.data(), size_t(kDatagramSize), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&d.from), &len);
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+                return 0;
+            writeLogMsg(LOG_ERROR, "recv error . . . ");
+            return 255;
+        }
+        if (n == 0)
+            continue;
+        d.data.assign(buf_.begin(), buf_.begin() + n);
+        d.reply_to = flag == 0 ? broadcast_address(ntohs(d.from.sin_port)) : d.from;
+        datagrams.push_back(std::move(d));
+    }
+    return 0;
+}
+
+int UdpServer::sendData(const u8* data, int length, const sockaddr_in& address)
+{
+    if (!data || length < 0 || fd_ < 0)
+        return 255;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        ssize_t n = sendto(fd_, data, size_t(length), MSG_NOSIGNAL | MSG_DONTWAIT,
+                           reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        if (n == length)
+            return 0;
+        if (n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
+            break;
+        // The socket's buffer is full: give it a moment, once.
+        pollfd p{fd_, POLLOUT, 0};
+        if (poll(&p, 1, kSendWaitMs) <= 0)
+            break;
+    }
+    if (debugOn())
+        printf("send error UdpServer:%s\n", std::strerror(errno));
+    return 255;
+}

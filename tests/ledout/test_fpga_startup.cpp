@@ -1,0 +1,355 @@
+// The FPGA worker's pass and the FPGA start-up state machines, one pass at a
+// time with the tick set by the test, on the simulated FPGA.
+#include <QtTest>
+
+#include <cstring>
+#include <functional>
+
+#include "board/sim/sim_fpga.h"
+#include "chips/tarvosource.h"
+#include "core/zevrampara.h"
+#include "ledout/fpga_drv.h"
+#include "ledout/fpga_manage.h"
+#include "support/sim_fixture.h"
+
+using board::sim::SimFpga;
+
+class TestFpgaStartup : public QObject
+{
+    Q_OBJECT
+
+    SimFixture* fx_ = nullptr;
+    fpga_manage* m_ = nullptr;
+    SimFpga* fpga() { return board::sim::simFpga(); }
+    u8* shadow() { return fpga_manage::MCU_REG_func[0]; }
+    FPGA_START& st() { return m_->start[0]; }
+
+    void pass(u32 ticks = 1)
+    {
+        G_timeTicks += ticks;
+        m_->fpga_manage_deal();
+    }
+    // Runs passes one tick apart until done() holds; false after max passes.
+    bool runUntil(const std::function<bool()>& done, int max)
+    {
+        for (int i = 0; i < max; ++i) {
+            if (done())
+                return true;
+            pass();
+        }
+        return done();
+    }
+    // Fresh FPGA and start-up state, as after power-on.
+    void powerOn()
+    {
+        fpga()->setVboNeverLocks(false);
+        fpga()->setRamCheckCorrupts(false);
+        fpga()->setOutputCheckNeverPasses(false);
+        fpga()->setInputCheck(36);
+        fpga()->setMeasuredInput(1920, 1080, 833333);
+        fpga()->powerOn();
+        std::memset(shadow(), 0, FpgaReg::kCount);
+        st().vbo_state = 0;
+        st().vbo_stamp = 0;
+        st().start_delay = 0;
+        st().err_count = 0;
+        st().reset_count = 0;
+        st().out_state = 0;
+        st().out_retry = 0;
+        st().out_retry_limit = 0;
+        st().reset_req = 0;
+        st().ram_check = 0;
+        fx_->board().pads().write16(FpgaPad::RST_FPGA0, FpgaPad::kHigh);
+        m_->softinit();
+        g_send_para.finish();
+    }
+    bool ready() { return m_->get_fpga_status(); }
+
+  private slots:
+    void initTestCase()
+    {
+        fx_ = new SimFixture(false);
+        board::sim::attachFpga(fx_->board());
+        m_ = fpga_manage::pInstance();
+        tarvosource::p_tarvo_source = new tarvosource();
+        ZevRamPara::put16(ZevRamPara::p_zevrampara_config, Img::kLedWidth, 1920);
+        ZevRamPara::put16(ZevRamPara::p_zevrampara_config, Img::kLedHeight, 1080);
+        g_debugSwitch = 0;
+    }
+    void init()
+    {
+        G_timeTicks = 1000;
+        tarvosource::p_tarvo_source->source_state = 2;
+        g_source_online = 2;
+        pc_cmd_valid = 0;
+        powerOn();
+    }
+
+    void noStartupWhileInputsDown()
+    {
+        tarvosource::p_tarvo_source->source_state = 0;
+        fpga()->setRecording(true);
+        fpga()->clearAccesses();
+        for (int i = 0; i < 100; ++i)
+            pass(6);
+        QCOMPARE(st().start_delay, 0u);
+        QCOMPARE(st().vbo_state.load(), u8(0));
+        QVERIFY(fpga()->accesses().empty());
+        fpga()->setRecording(false);
+        // The job switch still runs: the idle turn ends the host pause.
+        pc_cmd_valid = 1;
+        pc_cmd_time = G_timeTicks.load();
+        pass(81);
+        QCOMPARE(pc_cmd_valid.load(), u8(0));
+    }
+
+    void fullStartupLightsTheScreen()
+    {
+        const u32 begin = G_timeTicks.load();
+        QVERIFY(runUntil([&] { return st().vbo_state.load() == 1; }, 4000));
+        QVERIFY(G_timeTicks.load() - begin >= 301 * 6); // about 18 s after power-on
+        QVERIFY(runUntil([&] { return st().vbo_state.load() == 7; }, 200));
+        QCOMPARE(shadow()[FpgaReg::kState], u8(3));
+        QCOMPARE(st().ram_check, u8(1));
+        QCOMPARE(fpga()->reg(3) & 0xC0, 0xC0);
+        QCOMPARE(fpga()->reg(23) & 0x01, 0x01);
+        QCOMPARE(fpga()->reg(0) & 0x04, 0x04); // screen held off until the end
+        QCOMPARE(fpga()->reg(2) & 0x08, 0x08);
+        // The parameter page went to the FPGA with the port numbers.
+        QCOMPARE(fpga()->ram(1, 0, 1024),
+                 std::vector<u8>(fpga_manage::MCU_RAM_PARA_func[0], fpga_manage::MCU_RAM_PARA_func[0] + 1024));
+        QCOMPARE(fpga()->ram(1, 276, 1)[0], u8(1));
+        QCOMPARE(fpga()->ram(1, 291, 1)[0], u8(16));
+        QCOMPARE(fpga_manage::MCU_RAM_CMD[12], fpga()->reg(28));
+        QVERIFY(!ready());
+        QVERIFY(runUntil([&] { return st().out_state.load() == 18; }, 2000));
+        QVERIFY(ready());
+        QCOMPARE(fpga()->reg(0) & 0x04, 0x00); // lit
+        QCOMPARE(fpga()->reg(3) & 0x20, 0x20); // LCD output on
+        QCOMPARE(fpga()->reg(2) & 0x01, 0x01);
+        QCOMPARE(g_fpga_lcd_on.load(), 1u);
+        // Running on: further passes keep it up without bus traffic.
+        fpga()->setRecording(true);
+        fpga()->clearAccesses();
+        for (int i = 0; i < 50; ++i)
+            pass();
+        QVERIFY(ready());
+        QVERIFY(fpga()->accesses().empty());
+        fpga()->setRecording(false);
+    }
+
+    void screenWaitsForInputTimings()
+    {
+        g_source_online = 0;
+        QVERIFY(runUntil([&] { return st().out_state.load() == 16; }, 6000));
+        for (int i = 0; i < 100; ++i)
+            pass();
+        QCOMPARE(st().out_state.load(), u8(16));
+        QCOMPARE(fpga()->reg(0) & 0x04, 0x04);
+        g_source_online = 2;
+        pass();
+        QCOMPARE(st().out_state.load(), u8(18));
+        QCOMPARE(fpga()->reg(0) & 0x04, 0x00);
+    }
+
+    void inputCheckRange_data()
+    {
+        QTest::addColumn<int>("value");
+        QTest::addColumn<bool>("goesOn");
+        QTest::newRow("24") << 24 << false;
+        QTest::newRow("25") << 25 << true;
+        QTest::newRow("48") << 48 << true;
+        QTest::newRow("49") << 49 << false;
+    }
+    void inputCheckRange()
+    {
+        QFETCH(int, value);
+        QFETCH(bool, goesOn);
+        fpga()->setInputCheck(u8(value));
+        QVERIFY(runUntil([&] { return st().vbo_state.load() == 1; }, 4000));
+        for (int i = 0; i < 60; ++i)
+            pass();
+        QCOMPARE(st().vbo_state.load() > 1, goesOn);
+    }
+
+    void inputOutOfRangeHoldsThenRecovers()
+    {
+        fpga()->setInputCheck(0);
+        QVERIFY(runUntil([&] { return st().vbo_state.load() == 1; }, 4000));
+        for (int i = 0; i < 500; ++i)
+            pass();
+        QCOMPARE(st().vbo_state.load(), u8(1));
+        QVERIFY(!ready());
+        fpga()->setInputCheck(30);
+        QVERIFY(runUntil([&] { return ready(); }, 3000));
+    }
+
+    void vboNeverLocksResetsTwiceThenGoesOn()
+    {
+        fpga()->setVboNeverLocks(true);
+        const unsigned base = fpga()->resets();
+        QVERIFY(runUntil([&] { return st().vbo_state.load() == 7; }, 20000));
+        QCOMPARE(fpga()->resets(), base + 2);
+        QVERIFY(st().reset_count >= 3);
+        // The reset counter is not lost in the resets: no further reset of
+        // the V-by-One start-up, and the output check takes over.
+        QCOMPARE(shadow()[FpgaReg::kState], u8(3));
+        for (int i = 0; i < 200; ++i)
+            pass();
+        QCOMPARE(st().out_state.load(), u8(0));
+    }
+
+    void resetPulseIsFiftyTicks()
+    {
+        QVERIFY(runUntil([&] { return ready(); }, 6000));
+        const u8 resetCount = st().reset_count = 2;
+        m_->reset_fpga_rst(0);
+        QVERIFY(fpga()->inReset());
+        G_timeTicks += 50;
+        m_->check_fpga_rst();
+        QVERIFY(fpga()->inReset());
+        G_timeTicks += 1;
+        m_->check_fpga_rst();
+        QVERIFY(!fpga()->inReset());
+        QCOMPARE(shadow()[FpgaReg::kState], u8(0));
+        QCOMPARE(shadow()[FpgaReg::kInputCheck], u8(0));
+        QCOMPARE(st().vbo_state.load(), u8(0));
+        QCOMPARE(st().out_state.load(), u8(0));
+        QCOMPARE(st().start_delay, 0u);
+        QCOMPARE(st().reset_count, resetCount);
+        QVERIFY(!ready());
+        // And the start-up brings it back.
+        QVERIFY(runUntil([&] { return ready(); }, 6000));
+    }
+
+    void ramCheckFailureResets()
+    {
+        fpga()->setRamCheckCorrupts(true);
+        QVERIFY(runUntil([&] { return st().vbo_state.load() == 7; }, 6000));
+        QCOMPARE(st().ram_check, u8(0));
+        QVERIFY(st().reset_req.load());
+        QVERIFY(fpga()->inReset());
+        QVERIFY(runUntil([&] { return !fpga()->inReset(); }, 60));
+        QCOMPARE(st().vbo_state.load(), u8(0));
+        QVERIFY(st().start_delay <= 1); // the releasing pass may begin the wait
+        fpga()->setRamCheckCorrupts(false);
+        QVERIFY(runUntil([&] { return ready(); }, 6000));
+        QCOMPARE(st().ram_check, u8(1));
+    }
+
+    void outputCheckRetriesSurviveResets()
+    {
+        fpga()->setOutputCheckNeverPasses(true);
+        const unsigned base = fpga()->resets();
+        QVERIFY(runUntil([&] { return st().vbo_state.load() == 7; }, 6000));
+        // 20 polls more than 10 ticks apart, then a reset with a higher limit.
+        QVERIFY(runUntil([&] { return fpga()->resets() == base + 1; }, 20 * 11 + 20));
+        QCOMPARE(st().out_retry_limit, u8(1));
+        QVERIFY(runUntil([&] { return st().vbo_state.load() == 0; }, 60));
+        QVERIFY(runUntil([&] { return st().vbo_state.load() == 7; }, 6000));
+        QCOMPARE(st().out_retry_limit, u8(1));
+        // The second round lasts 40 polls.
+        QVERIFY(runUntil([&] { return fpga()->resets() == base + 2; }, 40 * 11 + 20));
+        QCOMPARE(st().out_retry_limit, u8(2));
+    }
+
+    void outputCheckPassedOverAfterLastRound()
+    {
+        fpga()->setOutputCheckNeverPasses(true);
+        QVERIFY(runUntil([&] { return st().vbo_state.load() == 7; }, 6000));
+        st().out_retry_limit = 101;
+        const unsigned base = fpga()->resets();
+        QVERIFY(runUntil([&] { return st().out_state.load() != 0; }, 20 * 102 * 11 + 20));
+        QCOMPARE(fpga()->resets(), base);
+        QVERIFY(runUntil([&] { return ready(); }, 1000));
+    }
+
+    void measuredPeriodBounds_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::addColumn<uint>("period");
+        QTest::addColumn<bool>("passes");
+        QTest::newRow("period 714285") << 1920 << 1080 << 714285u << false;
+        QTest::newRow("period 714286") << 1920 << 1080 << 714286u << true;
+        QTest::newRow("period 999999") << 1920 << 1080 << 999999u << true;
+        QTest::newRow("period 1000000") << 1920 << 1080 << 1000000u << false;
+        QTest::newRow("half width") << 960 << 1080 << 833333u << true;
+        QTest::newRow("below half width") << 959 << 1080 << 833333u << false;
+        QTest::newRow("below half height") << 1920 << 539 << 833333u << false;
+    }
+    void measuredPeriodBounds()
+    {
+        QFETCH(int, width);
+        QFETCH(int, height);
+        QFETCH(uint, period);
+        QFETCH(bool, passes);
+        fpga()->setMeasuredInput(u16(width), u16(height), period);
+        QVERIFY(runUntil([&] { return st().out_state.load() == 7; }, 6000));
+        for (int i = 0; i < 30; ++i)
+            pass();
+        QCOMPARE(st().out_state.load() != 7, passes);
+    }
+
+    void hostTrafficHoldsTheIdleTurn()
+    {
+        QVERIFY(runUntil([&] { return ready(); }, 6000));
+        pc_cmd_valid = 1;
+        pc_cmd_time = G_timeTicks.load();
+        m_->search_port_mask = 0x0F;
+        pass(80);
+        QCOMPARE(pc_cmd_valid.load(), u8(1));
+        pass(1);
+        QCOMPARE(pc_cmd_valid.load(), u8(0));
+        QCOMPARE(m_->search_port_mask.load(), 0u);
+    }
+
+    void jobSwitch_data()
+    {
+        QTest::addColumn<int>("job");
+        QTest::addColumn<bool>("idleTurn");
+        QTest::newRow("no job") << 0 << true;
+        QTest::newRow("job 5") << 5 << false;
+        QTest::newRow("job 1") << 1 << false;
+        QTest::newRow("job 7") << 7 << true;
+    }
+    void jobSwitch()
+    {
+        QFETCH(int, job);
+        QFETCH(bool, idleTurn);
+        g_send_para.job_word = u16(job);
+        pc_cmd_valid = 1;
+        pc_cmd_time = G_timeTicks.load();
+        pass(81);
+        QCOMPARE(pc_cmd_valid.load() == 0, idleTurn);
+        g_send_para.finish();
+    }
+
+    void brightnessRequestWaitsForReadyFpga()
+    {
+        m_->bri_set_flag = 1;
+        pass();
+        QCOMPARE(m_->bri_set_flag.load(), u8(1));
+        QVERIFY(runUntil([&] { return ready(); }, 6000));
+        pass();
+        QCOMPARE(m_->bri_set_flag.load(), u8(0));
+    }
+
+    void outputStatusFollowsBlackout()
+    {
+        QVERIFY(runUntil([&] { return ready(); }, 6000));
+        ZevRamPara::put16(ZevRamPara::p_zevrampara_config, Img::kBlackout, 1);
+        m_->output_status_flag = 1;
+        pass();
+        QCOMPARE(m_->output_status_flag.load(), u8(0));
+        QCOMPARE(fpga()->reg(0) & 0x04, 0x04);
+        QCOMPARE(ScreenState.load(), u8(0));
+        ZevRamPara::put16(ZevRamPara::p_zevrampara_config, Img::kBlackout, 0);
+        m_->output_status_flag = 1;
+        pass();
+        QCOMPARE(fpga()->reg(0) & 0x04, 0x00);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFpgaStartup)
+#include "test_fpga_startup.moc"

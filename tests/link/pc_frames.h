@@ -1,0 +1,107 @@
+// Frames as the PC tool builds them, and the road a link gives them: cut,
+// un-escaped and checked, dispatched, answered.
+#pragma once
+
+#include <vector>
+
+#include "core/utils.h"
+#include "link/message_deal.h"
+#include "link/protocol_phy.h"
+
+using Bytes = std::vector<u8>;
+
+constexpr u16 kBox = 0xF100;
+constexpr u16 kPc = 0xF010;
+constexpr u16 kFpga = 0xF200;
+
+// Body without its BCC: addresses, header bytes 4..8 (route at 6, port at 7),
+// group, then the rest.
+inline Bytes request(u16 dest, u8 group, const Bytes& rest, u8 route = 0, u8 port = 0, u16 src = kPc)
+{
+    Bytes b;
+    b.reserve(10 + rest.size());
+    const u8 head[] = {u8(dest), u8(dest >> 8), u8(src), u8(src >> 8), 0x04, 0x05, route, port, 0x08, group};
+    for (u8 x : head)
+        b.push_back(x);
+    for (u8 x : rest)
+        b.push_back(x);
+    return b;
+}
+
+inline Bytes with_bcc(Bytes body)
+{
+    u8 x = Utils::BCC(body.data(), unsigned(body.size()));
+    body.push_back(x);
+    return body;
+}
+
+inline Bytes wire(const Bytes& bodyWithBcc)
+{
+    Bytes out(size_t(protocol_phy::escaped_capacity(int(bodyWithBcc.size()))));
+    int n = protocol_phy::data_re_transf_meaning(out.data(), bodyWithBcc.data(), int(bodyWithBcc.size()), nullptr,
+                                                 int(out.size()));
+    out.resize(size_t(n));
+    return out;
+}
+
+inline Bytes le32(u32 v) { return {u8(v), u8(v >> 8), u8(v >> 16), u8(v >> 24)}; }
+
+// Group 0x60/0x61 request rest: address, length, two carried bytes, data.
+inline Bytes ram_rest(u32 address, u16 length, const Bytes& data = {})
+{
+    Bytes r = le32(address);
+    r.push_back(u8(length));
+    r.push_back(u8(length >> 8));
+    r.push_back(0);
+    r.push_back(0);
+    for (u8 x : data)
+        r.push_back(x);
+    return r;
+}
+
+struct Reply {
+    bool sent = false;
+    Bytes body; // un-escaped, BCC included
+    u8 status() const { return body.at(10); }
+    Bytes data() const { return Bytes(body.begin() + 11, body.end() - 1); }
+};
+
+// Runs the wire bytes of one frame through the codec and the dispatcher as a
+// link does; no reply when the frame is dropped or the handler returns 0.
+inline Reply pc_exchange(message_deal& md, const Bytes& frameWire)
+{
+    static std::vector<u8> work(pc::kWorkSize, 0xEE);
+    static std::vector<u8> out(pc::kWireSize);
+    // Leftovers of an earlier frame must not reach the handler.
+    std::fill(work.begin(), work.end(), 0xEE);
+    Reply r;
+    int len = protocol_phy::accept_frame(frameWire.data(), int(frameWire.size()), work.data(), int(work.size()));
+    if (len < 0)
+        return r;
+    int n = md.message_group_deal(work.data(), len, 5);
+    if (n <= 0)
+        return r;
+    int w = protocol_phy::build_reply(work.data(), int(work.size()), n, out.data(), int(out.size()));
+    if (w <= 0)
+        return r;
+    Bytes body(static_cast<size_t>(w));
+    u8 end = 0;
+    int b = protocol_phy::data_transf_meaning(out.data(), body.data(), w, &end, int(body.size()));
+    body.resize(size_t(b));
+    r.sent = end == 1;
+    r.body = body;
+    return r;
+}
+
+inline Reply send(message_deal& md, const Bytes& body) { return pc_exchange(md, wire(with_bcc(body))); }
+
+// The reply expected for a request: its header with the addresses swapped,
+// the given bytes from offset 10, the BCC.
+inline Bytes expected_reply(const Bytes& req, const Bytes& fromStatus)
+{
+    Bytes b(req.begin(), req.begin() + 10);
+    protocol_phy::swap_phy_head(b.data());
+    for (u8 x : fromStatus)
+        b.push_back(x);
+    return with_bcc(b);
+}

@@ -1,0 +1,278 @@
+// The running program on the simulated board, spoken to as the PC tool does
+// over TCP 5005 and 10002, UDP 5008 and 10005 and the serial port (a
+// pseudo-terminal attached at /dev/ttyS2).
+#include <QtTest>
+
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <net/if.h>
+#include <poll.h>
+#include <pty.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include "pc_frames.h"
+
+namespace
+{
+bool own_network()
+{
+    if (unshare(CLONE_NEWNET) != 0)
+        return false;
+    int s = socket(AF_INET, SOCK_DGRAM, 0);
+    if (s < 0)
+        return false;
+    ifreq ifr{};
+    std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
+    bool up = ioctl(s, SIOCGIFFLAGS, &ifr) == 0;
+    ifr.ifr_flags = short(ifr.ifr_flags | IFF_UP);
+    up = up && ioctl(s, SIOCSIFFLAGS, &ifr) == 0;
+    close(s);
+    return up;
+}
+
+sockaddr_in loopback(int port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(u16(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
+int tcp_connect(int port)
+{
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a = loopback(port);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+int udp_client()
+{
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    return fd;
+}
+
+void put(int fd, const Bytes& b)
+{
+    size_t done = 0;
+    while (done < b.size()) {
+        ssize_t n = write(fd, b.data() + done, b.size() - done);
+        if (n <= 0)
+            return;
+        done += size_t(n);
+    }
+}
+
+Bytes cat(std::initializer_list<Bytes> parts)
+{
+    Bytes out;
+    for (const Bytes& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+Bytes tagged(u8 tag)
+{
+    return wire(with_bcc(request(kBox, 0xA1, {6, tag, 0, 0})));
+}
+u8 tag_of(const Bytes& reply)
+{
+    return reply.size() > 11 ? reply[11] : 0xEE;
+}
+
+// Replies read from fd (stream or datagrams) until count arrived or ms
+// passed without one.
+std::vector<Bytes> replies(int fd, size_t count, int ms)
+{
+    std::vector<Bytes> out;
+    frame_assembler a(0x40000);
+    u8 buf[70000];
+    while (out.size() < count) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, ms) <= 0)
+            break;
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0)
+            break;
+        a.feed(buf, size_t(n), [&out](const u8* f, int len) {
+            Bytes body(static_cast<size_t>(len));
+            u8 end = 0;
+            body.resize(size_t(protocol_phy::data_transf_meaning(f, body.data(), len, &end, len)));
+            out.push_back(body);
+        });
+    }
+    return out;
+}
+} // namespace
+
+class TestE2eLinks : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir root;
+    pid_t program = -1;
+    int master = -1, slave = -1;
+
+  private slots:
+    void initTestCase()
+    {
+        QByteArray path = qgetenv("ZEV_PROGRAM");
+        if (path.isEmpty())
+            QSKIP("ZEV_PROGRAM does not name the built program");
+        QVERIFY(openpty(&master, &slave, nullptr, nullptr, nullptr) == 0);
+        QDir().mkpath(root.path() + "/dev");
+        QVERIFY(symlink(ttyname(slave), (root.path() + "/dev/ttyS2").toLocal8Bit().constData()) == 0);
+        QByteArray rootArg = "--sim-root=" + root.path().toLocal8Bit();
+        program = fork();
+        if (program == 0) {
+            int null = open("/dev/null", O_WRONLY);
+            dup2(null, 1);
+            dup2(null, 2);
+            setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            execl(path.constData(), path.constData(), "--board=sim", rootArg.constData(), nullptr);
+            _exit(127);
+        }
+        QVERIFY(program > 0);
+        // The program opens its links after its 4 s start-up.
+        int fd = -1;
+        for (int i = 0; i < 300 && fd < 0; ++i) {
+            fd = tcp_connect(5005);
+            if (fd < 0)
+                QTest::qWait(50);
+        }
+        QVERIFY(fd >= 0);
+        close(fd);
+    }
+    void cleanupTestCase()
+    {
+        if (program > 0) {
+            kill(program, SIGKILL);
+            waitpid(program, nullptr, 0);
+        }
+        if (master >= 0)
+            close(master);
+        if (slave >= 0)
+            close(slave);
+    }
+
+    void tcpAnswersPipelinedAndSplitFrames()
+    {
+        for (int port : {5005, 10002}) {
+            int c = tcp_connect(port);
+            QVERIFY(c >= 0);
+            Bytes all;
+            for (u8 i = 0; i < 50; ++i)
+                all = cat({all, tagged(i)});
+            put(c, all);
+            std::vector<Bytes> r = replies(c, 50, 2000);
+            QCOMPARE(r.size(), size_t(50));
+            for (u8 i = 0; i < 50; ++i)
+                QCOMPARE(tag_of(r[i]), i);
+            Bytes f = tagged(0x99);
+            put(c, Bytes(f.begin(), f.begin() + 4));
+            QTest::qWait(30);
+            put(c, Bytes(f.begin() + 4, f.end()));
+            r = replies(c, 1, 2000);
+            QCOMPARE(r.size(), size_t(1));
+            QCOMPARE(tag_of(r[0]), u8(0x99));
+            close(c);
+        }
+    }
+
+    void tcpHeaderOnlyReplyToUnknownGroupAndSilenceOnBadCheckByte()
+    {
+        int c = tcp_connect(5005);
+        Bytes bad = with_bcc(request(kBox, 0xA1, {6, 1, 0, 0}));
+        bad.back() ^= 0x40;
+        put(c, cat({wire(bad), wire(with_bcc(request(kBox, 0x99, {1})))}));
+        std::vector<Bytes> r = replies(c, 2, 500);
+        QCOMPARE(r.size(), size_t(1));
+        QCOMPARE(r[0], expected_reply(request(kBox, 0x99, {1}), {}));
+        close(c);
+    }
+
+    void tcpClientVanishingMidReplyHarmsNoOne()
+    {
+        int gone = tcp_connect(5005);
+        Bytes big;
+        for (int i = 0; i < 8; ++i)
+            big = cat({big, wire(with_bcc(request(kBox, 0x61, ram_rest(0, 0xFFFF))))});
+        put(gone, big);
+        linger l{1, 0};
+        setsockopt(gone, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+        close(gone);
+        int c = tcp_connect(5005);
+        put(c, tagged(0x42));
+        std::vector<Bytes> r = replies(c, 1, 3000);
+        QCOMPARE(r.size(), size_t(1));
+        QCOMPARE(tag_of(r[0]), u8(0x42));
+        close(c);
+        QCOMPARE(waitpid(program, nullptr, WNOHANG), 0);
+    }
+
+    void udpRepliesAndSilence()
+    {
+        int c = udp_client();
+        sockaddr_in p10005 = loopback(10005), p5008 = loopback(5008);
+        Bytes f = tagged(0x51);
+        sendto(c, f.data(), f.size(), 0, reinterpret_cast<sockaddr*>(&p10005), sizeof p10005);
+        std::vector<Bytes> r = replies(c, 1, 2000);
+        QCOMPARE(r.size(), size_t(1));
+        QCOMPARE(tag_of(r[0]), u8(0x51));
+        // 5008 answers on the loopback broadcast at the sender's port.
+        f = tagged(0x52);
+        sendto(c, f.data(), f.size(), 0, reinterpret_cast<sockaddr*>(&p5008), sizeof p5008);
+        r = replies(c, 1, 2000);
+        QCOMPARE(r.size(), size_t(1));
+        QCOMPARE(tag_of(r[0]), u8(0x52));
+        // Split over two datagrams; then an unknown group gets no reply.
+        f = tagged(0x53);
+        sendto(c, f.data(), 6, 0, reinterpret_cast<sockaddr*>(&p10005), sizeof p10005);
+        sendto(c, f.data() + 6, f.size() - 6, 0, reinterpret_cast<sockaddr*>(&p10005), sizeof p10005);
+        r = replies(c, 1, 2000);
+        QCOMPARE(r.size(), size_t(1));
+        QCOMPARE(tag_of(r[0]), u8(0x53));
+        Bytes u = wire(with_bcc(request(kBox, 0x99, {1})));
+        sendto(c, u.data(), u.size(), 0, reinterpret_cast<sockaddr*>(&p10005), sizeof p10005);
+        QCOMPARE(replies(c, 1, 300).size(), size_t(0));
+        close(c);
+    }
+
+    void serialAnswersOnThePseudoTerminal()
+    {
+        put(master, cat({Bytes{0x01, 0x02}, tagged(0x61), tagged(0x62)}));
+        std::vector<Bytes> r = replies(master, 2, 2000);
+        QCOMPARE(r.size(), size_t(2));
+        QCOMPARE(tag_of(r[0]), u8(0x61));
+        QCOMPARE(tag_of(r[1]), u8(0x62));
+        put(master, wire(with_bcc(request(kBox, 0x99, {1}))));
+        QCOMPARE(replies(master, 1, 300).size(), size_t(0));
+    }
+};
+
+int main(int argc, char** argv)
+{
+    // Before any thread exists: the namespace belongs to the calling thread,
+    // and the program started from it inherits it.
+    own_network();
+    QCoreApplication app(argc, argv);
+    TestE2eLinks t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "test_e2e_links.moc"

@@ -1,0 +1,322 @@
+// Command dispatch and the register commands, fed with frames as the PC tool
+// sends them and checked byte for byte.
+#include <QtTest>
+
+#include <cstring>
+
+#include <QSettings>
+#include <QSignalSpy>
+
+#include "core/zevrampara.h"
+#include "pc_frames.h"
+#include "support/sim_fixture.h"
+#include "video/c331_manage.h"
+
+namespace {
+Bytes reg_rest(u8 reg, u8 mask, u8 value) { return {reg, mask, 0x00, value}; }
+u8* img() { return ZevRamPara::p_zevrampara_config; }
+u8* shadow() { return ZevRamPara::p_zevrampara_shadow; }
+} // namespace
+
+class TestMessageRegister : public QObject {
+    Q_OBJECT
+    SimFixture* sim = nullptr;
+    message_deal md;
+    QSignalSpy* spy = nullptr;
+
+    bool ran(const std::string& cmd)
+    {
+        for (const std::string& c : sim->board().simShell().recorded())
+            if (c == cmd)
+                return true;
+        return false;
+    }
+    QList<int> codes()
+    {
+        QList<int> out;
+        for (const QList<QVariant>& args : *spy)
+            out << args.at(0).toInt();
+        return out;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        sim = new SimFixture();
+        ZevRamPara::pInstance();
+        spy = new QSignalSpy(ZevRamPara::p_zevrampara, &ZevRamPara::sig_update_para);
+    }
+    void cleanupTestCase()
+    {
+        delete spy;
+        delete sim;
+    }
+    void init()
+    {
+        spy->clear();
+        sim->board().simShell().clearRecorded();
+        std::memcpy(shadow(), img(), Img::kSize);
+        std::memset(ZevRamPara::device.reg, 0, sizeof ZevRamPara::device.reg);
+        c331_manage::para_update_flag = 0;
+        g_update_flag = 0;
+        g_app_reset_flag = 0;
+        g_set_led_para = 0;
+    }
+
+    void unknownGroupsGetNoReply()
+    {
+        QVERIFY(!send(md, request(kBox, 0x99, {0x00})).sent);
+        // Groups whose commands are not in this program answer the same.
+        QVERIFY(!send(md, request(kBox, 0x70, {0x00})).sent);
+        QVERIFY(!send(md, request(kBox, 0xC4, {0x00})).sent);
+        // A sub-command outside a group's list.
+        QVERIFY(!send(md, request(kBox, 0xA2, {33})).sent);
+    }
+
+    void plainRegisterWithoutActionKeepsMaskedValue()
+    {
+        ZevRamPara::device.reg[20] = 0xF0;
+        Bytes req = request(kBox, 0xA0, reg_rest(20, 0x0F, 0x35));
+        Reply r = send(md, req);
+        QCOMPARE(r.body, expected_reply(req, {0x01}));
+        QCOMPARE(ZevRamPara::device.reg[20], u8(0xF5));
+    }
+
+    void registerAbove169Refused()
+    {
+        Bytes w = request(kBox, 0xA0, reg_rest(170, 0xFF, 1));
+        QCOMPARE(send(md, w).body, expected_reply(w, {0x01}));
+        Bytes r = request(kBox, 0xA1, reg_rest(170, 0, 0));
+        QCOMPARE(send(md, r).body, expected_reply(r, {170, 0x01}));
+    }
+
+    void shortWriteChangesNothing()
+    {
+        // Register, mask and no value byte.
+        Bytes req = request(kBox, 0xA0, {20, 0xFF, 0x00});
+        QCOMPARE(send(md, req).body, expected_reply(req, {0x01}));
+        QCOMPARE(ZevRamPara::device.reg[20], u8(0));
+    }
+
+    void readRegisterOfBox()
+    {
+        ZevRamPara::device.reg[7] = 0x44;
+        Bytes r6 = request(kBox, 0xA1, {6, 0x5C, 0, 0});
+        QCOMPARE(send(md, r6).body, expected_reply(r6, {0x00, 0x5C}));
+        Bytes r7 = request(kBox, 0xA1, {7, 0x5C, 0, 0});
+        QCOMPARE(send(md, r7).body, expected_reply(r7, {0x00, 0x00}));
+        // The second box address answers the same.
+        Bytes r4 = request(0xF101, 0xA1, {4, 0x33, 0, 0});
+        QCOMPARE(send(md, r4).body, expected_reply(r4, {0x00, 0x33}));
+    }
+
+    void fpgaRegisterWithoutManagerRefused()
+    {
+        Bytes req = request(kFpga, 0xA0, reg_rest(3, 0xFF, 1), 0, 1);
+        QCOMPARE(send(md, req).body, expected_reply(req, {0x01}));
+    }
+
+    void updateModeOpensOnce()
+    {
+        Bytes on = request(kBox, 0xA0, reg_rest(9, 0xFF, 0x10));
+        QCOMPARE(send(md, on).body, expected_reply(on, {0x00}));
+        QCOMPARE(g_update_flag.load(), u8(1));
+        send(md, on);
+        QCOMPARE(codes(), QList<int>{105});
+        Bytes off = request(kBox, 0xA0, reg_rest(9, 0xFF, 0x0F));
+        send(md, off);
+        QCOMPARE(g_update_flag.load(), u8(0));
+        QCOMPARE(codes(), (QList<int>{105, 106}));
+        // Register 10 looks at the low seven bits.
+        send(md, request(kBox, 0xA0, reg_rest(10, 0xFF, 0x80)));
+        QCOMPARE(g_update_flag.load(), u8(0));
+        send(md, request(kBox, 0xA0, reg_rest(10, 0xFF, 0x81)));
+        QCOMPARE(g_update_flag.load(), u8(1));
+    }
+
+    void requestBytesOfSourceCheck()
+    {
+        send(md, request(kBox, 0xA0, reg_rest(160, 0x0F, 0xFF)));
+        QCOMPARE(ZevRamPara::device.reg[32], u8(0x0F));
+        Bytes r163 = request(kBox, 0xA0, reg_rest(163, 0x00, 4));
+        QCOMPARE(send(md, r163).body, expected_reply(r163, {0x00}));
+        QCOMPARE(ZevRamPara::device.reg[35], u8(5));
+        QCOMPARE(c331_manage::para_update_flag.load(), u8(1));
+        send(md, request(kBox, 0xA0, reg_rest(165, 0xF0, 0xFF)));
+        QCOMPARE(ZevRamPara::device.reg[33], u8(0xF0));
+        send(md, request(kBox, 0xA0, reg_rest(162, 0xFF, 2)));
+        QCOMPARE(ZevRamPara::device.reg[34], u8(2));
+        send(md, request(kBox, 0xA0, reg_rest(164, 0xFF, 3)));
+        QCOMPARE(ZevRamPara::device.reg[36], u8(3));
+        // Registers 12 and 13 store nothing.
+        Bytes r12 = request(kBox, 0xA0, reg_rest(12, 0xFF, 9));
+        QCOMPARE(send(md, r12).body, expected_reply(r12, {0x00}));
+        QCOMPARE(ZevRamPara::device.reg[12], u8(0));
+    }
+
+    void register161Actions()
+    {
+        const int w0 = ZevRamPara::layerOffset(0);
+        img()[w0 + Img::kLayerP2p] = 0x01;
+        ZevRamPara::put16(img(), w0 + Img::kLayerP2pMode, 0);
+        Bytes same = request(kBox, 0xA0, reg_rest(161, 0x08, 0x08));
+        QCOMPARE(send(md, same).body, expected_reply(same, {0x00}));
+        QCOMPARE(c331_manage::para_update_flag.load(), u8(0));
+
+        send(md, request(kBox, 0xA0, reg_rest(161, 0x10, 0x10)));
+        QCOMPARE(ZevRamPara::img16(w0 + Img::kLayerP2pMode), u16(8));
+        QCOMPARE(c331_manage::para_update_flag.load(), u8(1));
+        c331_manage::para_update_flag = 0;
+        send(md, request(kBox, 0xA0, reg_rest(161, 0x24, 0x24)));
+        QCOMPARE(img()[w0 + Img::kLayerP2p] & 1, 0);
+        QCOMPARE(ZevRamPara::img16(w0 + Img::kLayerP2pMode), u16(8));
+
+        G_timeTicks = 1234;
+        send(md, request(kBox, 0xA0, reg_rest(161, 0x01, 0x01)));
+        QCOMPARE(g_app_reset_flag.load(), u8(1));
+        QCOMPARE(G_reboot_tickTicks.load(), u32(1234));
+    }
+
+    void register11RecallsUserMode()
+    {
+        u8* slot = ZevRamPara::user_mode[2];
+        slot[0] = slot[1] = 0xAA;
+        std::memset(slot + 2, 0x3C, Img::kModeBytes);
+        ZevRamPara::put16(img(), Img::kCurrentMode, 3);
+        ZevRamPara::put16(img(), Img::kModeToSave, 5);
+        Bytes req = request(kBox, 0xA0, reg_rest(11, 0x02, 0x02));
+        QCOMPARE(send(md, req).body, expected_reply(req, {0x00}));
+        QCOMPARE(img()[Img::kModeStart + 100], u8(0x3C));
+        QCOMPARE(ZevRamPara::img16(Img::kModeToSave), u16(0));
+        QCOMPARE(c331_manage::para_update_flag.load(), u8(1));
+
+        // The mode already shown: the screen no longer shows a stored mode.
+        std::memcpy(shadow(), img(), Img::kSize);
+        send(md, request(kBox, 0xA0, reg_rest(11, 0x02, 0x02)));
+        QCOMPARE(ZevRamPara::img16(Img::kCurrentMode), u16(0));
+
+        // An out-of-range current mode recalls nothing.
+        ZevRamPara::put16(img(), Img::kCurrentMode, 40);
+        img()[Img::kModeStart + 100] = 0x11;
+        send(md, request(kBox, 0xA0, reg_rest(11, 0x02, 0x02)));
+        QCOMPARE(img()[Img::kModeStart + 100], u8(0x11));
+    }
+
+    void register11SwitchModeAndAudio()
+    {
+        ZevRamPara::put16(img(), 2118, 1);
+        ZevRamPara::put16(img(), Img::kAudioLayer, 9);
+        img()[ZevRamPara::layerOffset(3) + Img::kLayerFlags] = 0x0F;
+        send(md, request(kBox, 0xA0, reg_rest(11, 0x02, 0x00)));
+        QCOMPARE(img()[ZevRamPara::layerOffset(3) + Img::kLayerFlags], u8(0x07));
+        QCOMPARE(img()[ZevRamPara::layerOffset(0) + Img::kLayerFlags] & 0x0C, 0x04);
+        QCOMPARE(ZevRamPara::img16(Img::kAudioLayer), u16(0));
+        send(md, request(kBox, 0xA0, reg_rest(11, 0x04, 0x00)));
+        QCOMPARE(c331_manage::para_update_flag.load(), u8(2));
+    }
+
+    void register11LedSizeChangeTakesCropSources()
+    {
+        ZevRamPara::put16(img(), Img::kLedWidth, u16(ZevRamPara::shadow16(Img::kLedWidth) + 64));
+        const int crop = 7;
+        img()[Img::kCropTable + Img::kCropSize * crop] = 0x23;
+        const int src1 = ZevRamPara::layerOffset(1) + Img::kLayerSource;
+        ZevRamPara::put16(img(), src1, u16(0x8000 | crop));
+        // A reference beyond the crop table keeps its word.
+        const int src2 = ZevRamPara::layerOffset(2) + Img::kLayerSource;
+        ZevRamPara::put16(img(), src2, u16(0x80FF));
+        send(md, request(kBox, 0xA0, reg_rest(11, 0x02, 0x00)));
+        QCOMPARE(ZevRamPara::img16(src1), u16(3));
+        QCOMPARE(ZevRamPara::img16(src2), u16(0x80FF));
+        // No FPGA is up: no LED re-set-up is requested.
+        QCOMPARE(g_set_led_para.load(), u8(0));
+    }
+
+    void register11OsdReload()
+    {
+        g_osd_update = 0;
+        ZevRamPara::put16(img(), Img::kOsdMenuFlag, 0);
+        send(md, request(kBox, 0xA0, reg_rest(11, 0x08, 0x00)));
+        QCOMPARE(g_osd_update.load(), u8(0));
+        ZevRamPara::put16(img(), Img::kOsdMenuFlag, 1);
+        send(md, request(kBox, 0xA0, reg_rest(11, 0x08, 0x00)));
+        QCOMPARE(g_osd_update.load(), u8(1));
+        QCOMPARE(c331_manage::para_update_flag.load(), u8(1));
+    }
+
+    void register14InstallsAndRestarts()
+    {
+        g_update_status = 0;
+        G_timeTicks = 500;
+        Bytes req = request(kBox, 0xA0, reg_rest(14, 0x01, 0x00));
+        QCOMPARE(send(md, req).body, expected_reply(req, {0x00}));
+        QCOMPARE(g_app_reset_flag.load(), u8(1));
+        QCOMPARE(G_reboot_tickTicks.load(), u32(500));
+        QVERIFY(ran("chmod 777 -R /data/app"));
+        QVERIFY(ran("mv /data/app/zevQ64N2  /data/app/zevQ64N"));
+        QVERIFY(ran("sync"));
+        QSettings ini(sim->hostQ("/data/configs/led_load_config.ini"), QSettings::IniFormat);
+        QCOMPARE(ini.value("app-1/app_path").toString(), QString("/data/app/zevQ64N -platform linuxfb"));
+        QCOMPARE(ini.value("app-1/app_name").toString(), QString("zevQ64N"));
+
+        // A restart already pending: the bit does nothing.
+        sim->board().simShell().clearRecorded();
+        G_timeTicks = 900;
+        send(md, req);
+        QCOMPARE(G_reboot_tickTicks.load(), u32(500));
+        QVERIFY(sim->board().simShell().recorded().empty());
+
+        send(md, request(kBox, 0xA0, reg_rest(14, 0x02, 0x00)));
+        QVERIFY(ran("reboot"));
+    }
+
+    void register16FactoryResets()
+    {
+        const u8* defaults = default_para_ramlist;
+        std::memset(img() + Img::kPersistStart, 0x77, Img::kSize - Img::kPersistStart);
+        std::memcpy(shadow(), img(), Img::kSize);
+        ZevRamPara::user_mode[4][0] = ZevRamPara::user_mode[4][1] = 0xAA;
+        Bytes req = request(kBox, 0xA0, reg_rest(16, 0x01, 0x00));
+        QCOMPARE(send(md, req).body, expected_reply(req, {0x00}));
+        QVERIFY(ran("rm  -rf  /data/modes/*"));
+        QCOMPARE(img()[Img::kPersistStart], defaults[2]);
+        QCOMPARE(img()[Img::kBrightness], defaults[Img::kBrightness - 766]);
+        // The EDID range is kept.
+        QCOMPARE(img()[Img::kEdid], u8(0x77));
+        QCOMPARE(img()[Img::kSpliceMode - 1], u8(0x77));
+        QCOMPARE(ZevRamPara::user_mode[4][0], u8(0xFF));
+        QCOMPARE(ZevRamPara::user_mode[4][1], u8(0xFF));
+        QCOMPARE(c331_manage::para_update_flag.load(), u8(1));
+
+        send(md, request(kBox, 0xA0, reg_rest(16, 0x02, 0x00)));
+        QCOMPARE(img()[Img::kEdid], defaults[Img::kEdid - 766]);
+
+        img()[Img::kBrightness] = 0x77;
+        img()[Img::kQualityEnd] = 0x77;
+        send(md, request(kBox, 0xA0, reg_rest(16, 0x10, 0x00)));
+        QCOMPARE(img()[Img::kBrightness], defaults[Img::kBrightness - 766]);
+        QCOMPARE(img()[Img::kQualityEnd], u8(0x77));
+    }
+
+    void register16NetworkReset()
+    {
+        g_str_ip = "192.168.0.199";
+        send(md, request(kBox, 0xA0, reg_rest(16, 0x20, 0x00)));
+        QVERIFY(codes().isEmpty());
+        g_str_ip = "10.0.0.5";
+        send(md, request(kBox, 0xA0, reg_rest(16, 0x20, 0x00)));
+        QCOMPARE(codes(), QList<int>{3});
+    }
+
+    void actionRegistersAnswerSuccess()
+    {
+        for (u8 reg : {0, 4, 5, 17}) {
+            Bytes req = request(kBox, 0xA0, reg_rest(reg, 0x01, 0x01));
+            QCOMPARE(send(md, req).body, expected_reply(req, {0x00}));
+            QCOMPARE(ZevRamPara::device.reg[reg], u8(0x01));
+        }
+    }
+};
+
+QTEST_MAIN(TestMessageRegister)
+#include "test_message_register.moc"

@@ -1,0 +1,386 @@
+// The page refresh and persistence (para_sync) and the main window's tick,
+// tool bar and user-mode grid.
+#include <QtTest>
+
+#include <cstring>
+
+#include <QPushButton>
+#include <QTimer>
+
+#include "core/config_engine.h"
+#include "core/zevrampara.h"
+#include "keys.h"
+#include "sim_fixture.h"
+#include "ui/shell/mainwindow.h"
+#include "ui/shell/pages.h"
+#include "ui/shell/syncupdate.h"
+#include "ui/shell/tip.h"
+#include "ui_mainwindow.h"
+#include "video/c331_manage.h"
+
+namespace
+{
+u8* img()
+{
+    return ZevRamPara::p_zevrampara_config;
+}
+u8* shadow()
+{
+    return ZevRamPara::p_zevrampara_shadow;
+}
+
+class CountingPage : public QWidget, public PageView
+{
+  public:
+    void language_changed() override {}
+    void syncUpdate(int code) override
+    {
+        ++calls;
+        last_code = code;
+    }
+    int calls = 0;
+    int last_code = -1;
+};
+
+bool recorded(SimFixture* sim, const std::string& command)
+{
+    for (const std::string& c : sim->board().simShell().recorded())
+        if (c == command)
+            return true;
+    return false;
+}
+} // namespace
+
+class TestSyncUpdate : public QObject
+{
+    Q_OBJECT
+    SimFixture* sim = nullptr;
+    MainWindow* w = nullptr;
+
+    QByteArray device_file() const { return readHostFile(sim->hostQ("/data/ram_device_info")); }
+
+  private slots:
+    void initTestCase()
+    {
+        sim = new SimFixture();
+        ConfigEngine::pInstance();
+        ZevRamPara::pInstance();
+        SyncUpdate::attach(ZevRamPara::p_zevrampara);
+        w = new MainWindow(nullptr);
+        g_mainwindow = w;
+    }
+
+    void init()
+    {
+        std::memcpy(shadow(), img(), Img::kSize);
+        g_page_focus = PageId::MainWindow;
+        c331_manage::para_update_flag = 0;
+        g_app_reset_flag = 0;
+        sim->board().simShell().clearRecorded();
+    }
+
+    void codes105And106OnlyTouchTheLeds()
+    {
+        CountingPage page;
+        PageRegistry::set(PageId::Option, &page);
+        g_page_focus = PageId::Option;
+        img()[1000] ^= 1;
+        SyncUpdate::pInstance()->para_sync(105);
+        SyncUpdate::pInstance()->para_sync(106);
+        QCOMPARE(page.calls, 0);
+        QVERIFY(img()[1000] != shadow()[1000]);
+        SyncUpdate::pInstance()->para_sync(7);
+        QCOMPARE(page.calls, 1);
+        QCOMPARE(page.last_code, 7);
+        QCOMPARE(img()[1000], shadow()[1000]);
+        PageRegistry::set(PageId::Option, nullptr);
+    }
+
+    void signalsArriveQueuedThroughTheStore()
+    {
+        CountingPage page;
+        PageRegistry::set(PageId::Option, &page);
+        g_page_focus = PageId::Option;
+        ZevRamPara::test_signal(1);
+        QCOMPARE(page.calls, 0);
+        QCoreApplication::processEvents();
+        QCOMPARE(page.calls, 1);
+        PageRegistry::set(PageId::Option, nullptr);
+    }
+
+    void onlyBytesFrom768ArePersisted()
+    {
+        QByteArray before = device_file();
+        img()[300] ^= 0x5A;
+        SyncUpdate::pInstance()->para_sync(1);
+        QCOMPARE(device_file(), before);
+        QVERIFY(shadow()[300] != img()[300]);
+        img()[768 + 200] ^= 0x01;
+        SyncUpdate::pInstance()->para_sync(1);
+        QCOMPARE(std::memcmp(shadow(), img(), Img::kSize), 0);
+        QByteArray file = device_file();
+        QCOMPARE(file.size(), 2 + Img::kSize - Img::kPersistStart);
+        QCOMPARE(u8(file[0]), u8(0xAA));
+        QCOMPARE(std::memcmp(file.constData() + 2, img() + 768, size_t(Img::kSize - 768)), 0);
+    }
+
+    void persistedImageSurvivesARestart()
+    {
+        ZevRamPara::put16(img(), Img::kBrightness, 77);
+        SyncUpdate::pInstance()->para_sync(1);
+        ZevRamPara::put16(img(), Img::kBrightness, 12);
+        ZevRamPara::p_zevrampara->load_all();
+        QCOMPARE(ZevRamPara::img16(Img::kBrightness), u16(77));
+    }
+
+    void aChangeMadeAfterTheSnapshotIsNotLost()
+    {
+        // A page refresh stands for the time a worker may write meanwhile.
+        class Writer : public CountingPage
+        {
+          public:
+            void syncUpdate(int) override {}
+        } page;
+        PageRegistry::set(PageId::Option, &page);
+        g_page_focus = PageId::Option;
+        img()[2000] ^= 1;
+        SyncUpdate::pInstance()->para_sync(1);
+        img()[2001] ^= 1;
+        QVERIFY(img()[2001] != shadow()[2001]);
+        SyncUpdate::pInstance()->para_sync(1);
+        QCOMPARE(u8(device_file()[2 + 2001 - 768]), img()[2001]);
+        PageRegistry::set(PageId::Option, nullptr);
+    }
+
+    void modeToSaveStoresTheSlot()
+    {
+        ZevRamPara::put16(img(), Img::kModeToSave, 3);
+        SyncUpdate::pInstance()->para_sync(1);
+        QCOMPARE(ZevRamPara::user_mode[2][0], u8(0xAA));
+        QCOMPARE(ZevRamPara::img16(Img::kCurrentMode), u16(3));
+        QCOMPARE(ZevRamPara::img16(Img::kModeToSave), u16(0));
+        QCOMPARE(std::memcmp(ZevRamPara::user_mode[2] + 2, img() + Img::kModeStart, Img::kModeBytes), 0);
+        QVERIFY(QFile::exists(sim->hostQ("/data/modes/custom_mode3")));
+        QCOMPARE(ZevRamPara::shadow16(Img::kCurrentMode), u16(3));
+    }
+
+    void modeToSaveOutsideTheSlotsIsNotStored()
+    {
+        u8 saved[kUserModeCount][2];
+        for (int s = 0; s < kUserModeCount; ++s)
+            std::memcpy(saved[s], ZevRamPara::user_mode[s], 2);
+        ZevRamPara::put16(img(), Img::kModeToSave, 17);
+        SyncUpdate::pInstance()->para_sync(1);
+        ZevRamPara::put16(img(), Img::kModeToSave, 0xFFFF);
+        SyncUpdate::pInstance()->para_sync(1);
+        for (int s = 0; s < kUserModeCount; ++s)
+            QCOMPARE(std::memcmp(saved[s], ZevRamPara::user_mode[s], 2), 0);
+        ZevRamPara::put16(img(), Img::kModeToSave, 0);
+    }
+
+    void code2RewritesAndDeletesModes()
+    {
+        ZevRamPara::user_mode[5][0] = 0xFF;
+        ZevRamPara::user_mode[5][1] = 0xFF;
+        writeHostFile(sim->hostQ("/data/modes/custom_mode6"), QByteArray(4096, 1));
+        ZevRamPara::user_mode[6][0] = 0xAA;
+        ZevRamPara::user_mode[6][1] = 0x00;
+        SyncUpdate::pInstance()->para_sync(2);
+        QVERIFY(!QFile::exists(sim->hostQ("/data/modes/custom_mode6")));
+        QVERIFY(QFile::exists(sim->hostQ("/data/modes/custom_mode7")));
+    }
+
+    void code3ResetsTheNetworkWithoutReboot()
+    {
+        g_port = 5005;
+        SyncUpdate::pInstance()->para_sync(3);
+        QCOMPARE(ConfigEngine::pInstance()->read_config_variant(ConfigItem::IPAddress).toString(),
+                 QString("192.168.0.199"));
+        QCOMPARE(g_app_reset_flag.load(), u8(0));
+        ConfigEngine::pInstance()->write_config_variant(ConfigItem::TcpPort, 6000);
+        g_port = 6000;
+        SyncUpdate::pInstance()->para_sync(3);
+        QCOMPARE(g_port, 5005);
+        QCOMPARE(g_app_reset_flag.load(), u8(1));
+        QCOMPARE(ConfigEngine::pInstance()->read_config_variant(ConfigItem::TcpPort).toInt(), 5005);
+        g_app_reset_flag = 0;
+    }
+
+    void disabledWindowFallsBackExceptOnTheLayoutPage()
+    {
+        int o = ZevRamPara::layerOffset(3);
+        ZevRamPara::put16(img(), o, 0);
+        g_image_current = 3;
+        g_page_focus = PageId::ImageLayout;
+        SyncUpdate::pInstance()->para_sync(1);
+        QCOMPARE(g_image_current.load(), u8(3));
+        g_page_focus = PageId::MainWindow;
+        SyncUpdate::pInstance()->para_sync(1);
+        QCOMPARE(g_image_current.load(), u8(0));
+    }
+
+    void mainWindowRefreshShowsTheDoneTip()
+    {
+        w->tip_on_sync = 1;
+        bool shown = false;
+        QTimer::singleShot(0, [&] {
+            shown = g_tip_flag == 1;
+            for (int i = 0; i < 300; ++i)
+                w->slot_update_timer_ticks();
+        });
+        SyncUpdate::pInstance()->para_sync(1);
+        QVERIFY(shown);
+        QCOMPARE(w->tip_on_sync, u8(0));
+    }
+
+    void rebootRuns300TicksAfterTheStamp()
+    {
+        G_timeTicks = 5000;
+        G_reboot_tickTicks = 5000;
+        g_app_reset_flag = 1;
+        for (int i = 0; i < 299; ++i)
+            w->slot_update_timer_ticks();
+        QVERIFY(!recorded(sim, "reboot"));
+        w->slot_update_timer_ticks();
+        QVERIFY(recorded(sim, "reboot"));
+        g_app_reset_flag = 0;
+    }
+
+    void usbGateOpensAtTick1000AndStays()
+    {
+        g_delay_usbserver = 0;
+        G_timeTicks = 998;
+        w->slot_update_timer_ticks();
+        QCOMPARE(g_delay_usbserver.load(), u32(0));
+        w->slot_update_timer_ticks();
+        QCOMPARE(g_delay_usbserver.load(), u32(1));
+        G_timeTicks = 5;
+        w->slot_update_timer_ticks();
+        QCOMPARE(g_delay_usbserver.load(), u32(1));
+    }
+
+    void ageingCounts()
+    {
+        factoryage_log.clear();
+        factoryage_log_diff10 = 0;
+        MainWindow::agelog_add("01-01 00:00", 250, 1, 2);
+        MainWindow::agelog_add("01-01 00:03", 3, 1, 2);
+        QCOMPARE(factoryage_log_diff10, u32(1));
+        MainWindow::agelog_add("01-01 00:06", 3, 1, 2);
+        QCOMPARE(factoryage_log_diff10 + factoryage_log_diff3 + factoryage_log_diff5, u32(1));
+        factoryage_log.clear();
+        for (int i = 0; i < 3361; ++i)
+            MainWindow::agelog_add(QString("t%1").arg(i), 1, 1, 1);
+        QCOMPARE(factoryage_log.size(), 3360);
+        QCOMPARE(factoryage_log.first(), QString("t1 1 1 1"));
+    }
+
+    void menuFocusWalksAndToolBarOpens()
+    {
+        w->menulist_init();
+        for (int i = 0; i < 3; ++i)
+            release_key(w, 'R');
+        QCOMPARE(w->select(), u8(3));
+        release_key(w, 'R');
+        QCOMPARE(w->focused_widget(), static_cast<QWidget*>(w->form()->Button_lock));
+        QVERIFY(w->form()->option->styleSheet().startsWith("background-color: rgb(33, 36, 53);border:2px;"));
+        release_key(w, 'S');
+        release_key(w, 'S');
+        release_key(w, 'S');
+        release_key(w, 'S');
+        release_key(w, Qt::Key_F4);
+        QCOMPARE(w->select(), u8(5));
+        release_key(w, 'Q');
+        QVERIFY(!w->form()->widget->isHidden());
+        QCOMPARE(w->focused_widget(), static_cast<QWidget*>(w->form()->toolButton1));
+        release_key(w, 'O');
+        QVERIFY(w->form()->widget->isHidden());
+        QCOMPARE(w->select(), u8(5));
+    }
+
+    void blackoutToolAsksForTheApply()
+    {
+        ZevRamPara::put16(img(), Img::kBlackout, 0);
+        w->on_toolButton1_clicked();
+        QCOMPARE(ZevRamPara::img16(Img::kBlackout), u16(1));
+        QCOMPARE(c331_manage::para_update_flag.load(), u8(1));
+        w->on_toolButton1_clicked();
+        QCOMPARE(ZevRamPara::img16(Img::kBlackout), u16(0));
+    }
+
+    void muteWithAnAudioIndexAboveFiveUsesWindowZero()
+    {
+        ZevRamPara::put16(img(), Img::kAudioLayer, 9);
+        int o = ZevRamPara::layerOffset(0) + Img::kLayerAudio;
+        img()[o] = 0;
+        img()[o + 1] = 0;
+        w->para_init();
+        w->on_toolButton2_clicked();
+        QCOMPARE(ZevRamPara::img16(Img::kAudioLayer), u16(0));
+        QCOMPARE(img()[o], u8(255));
+        QCOMPARE(img()[o + 1], u8(0x80));
+    }
+
+    void callCopiesTheModeAndClearsAPendingSave()
+    {
+        u8* slot = ZevRamPara::user_mode[9];
+        slot[0] = slot[1] = 0xAA;
+        std::memset(slot + 2, 0x3C, Img::kModeBytes);
+        ZevRamPara::put16(img(), Img::kModeToSave, 4);
+        if (w->form()->widget->isHidden())
+            w->on_tools_clicked();
+        w->on_toolButton3_clicked();
+        QCOMPARE(w->call_state(), u8(1));
+        while (w->mode_cursor() != 9)
+            release_key(w, 'R');
+        release_key(w, 'Q');
+        QCOMPARE(img()[Img::kModeStart], u8(0x3C));
+        QCOMPARE(img()[Img::kSize - 1], u8(0x3C));
+        QCOMPARE(ZevRamPara::img16(Img::kCurrentMode), u16(10));
+        QCOMPARE(ZevRamPara::img16(Img::kModeToSave), u16(0));
+        QCOMPARE(w->tip_on_sync, u8(1));
+        QCOMPARE(w->call_state(), u8(1));
+        w->tip_on_sync = 0;
+        release_key(w, 'O');
+        QCOMPARE(w->call_state(), u8(0));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    void saveRequestsTheSlotOnce()
+    {
+        if (w->form()->widget->isHidden())
+            w->on_tools_clicked();
+        w->on_toolButton4_clicked();
+        while (w->mode_cursor() != 12)
+            release_key(w, 'R');
+        c331_manage::para_update_flag = 0;
+        release_key(w, 'Q');
+        QCOMPARE(ZevRamPara::img16(Img::kModeToSave), u16(13));
+        QCOMPARE(c331_manage::para_update_flag.load(), u8(1));
+        c331_manage::para_update_flag = 0;
+        release_key(w, 'Q');
+        QCOMPARE(c331_manage::para_update_flag.load(), u8(0));
+        QCOMPARE(w->save_state(), u8(1));
+        w->tip_on_sync = 0;
+        ZevRamPara::put16(img(), Img::kModeToSave, 0);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    void modeKeyUnderLockDoesNothing()
+    {
+        ZevRamPara::put16(img(), Img::kKeyLock, 1);
+        g_mode_shortcut_key = 0;
+        release_key(w, 'M');
+        QCOMPARE(g_mode_shortcut_key.load(), u8(0));
+        ZevRamPara::put16(img(), Img::kKeyLock, 0);
+    }
+
+    void cleanupTestCase()
+    {
+        delete w;
+        delete sim;
+    }
+};
+
+QTEST_MAIN(TestSyncUpdate)
+#include "test_syncupdate.moc"

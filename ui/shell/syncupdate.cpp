@@ -1,0 +1,172 @@
+#include "ui/shell/syncupdate.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "core/config_engine.h"
+#include "core/logMsg.h"
+#include "core/utils.h"
+#include "core/zevrampara.h"
+#include "ui/shell/mainwindow.h"
+#include "ui/shell/pages.h"
+#include "ui/shell/tip.h"
+
+SyncUpdate* SyncUpdate::p_SyncUpdate = nullptr;
+
+namespace
+{
+u8* img()
+{
+    return ZevRamPara::p_zevrampara_config;
+}
+u8* shadow()
+{
+    return ZevRamPara::p_zevrampara_shadow;
+}
+
+void show_tip(int code)
+{
+    if (g_tip)
+        g_tip->tip_create(code);
+}
+} // namespace
+
+SyncUpdate* SyncUpdate::pInstance()
+{
+    if (!p_SyncUpdate)
+        p_SyncUpdate = new SyncUpdate();
+    return p_SyncUpdate;
+}
+
+void SyncUpdate::attach(ZevRamPara* store)
+{
+    connect(store, &ZevRamPara::sig_update_para, pInstance(), &SyncUpdate::para_sync, Qt::QueuedConnection);
+}
+
+void SyncUpdate::para_sync(int code)
+{
+    u8 focus = g_page_focus;
+    if (focus != PageId::ImageLayout) {
+        u8 current = g_image_current;
+        if (current >= Img::kLayerCount || !(ZevRamPara::img16(ZevRamPara::layerOffset(current)) & 1))
+            g_image_current = 0;
+    }
+    if (code == 105 || code == 106)
+        return;
+    page_refresh(code);
+    save_user_mode();
+    if (code == 2)
+        rewrite_user_modes();
+    persist_image();
+    if (g_page_focus == PageId::LinkOption)
+        show_tip(1);
+    if (code == 3)
+        network_reset();
+}
+
+void SyncUpdate::page_refresh(int code)
+{
+    u8 focus = g_page_focus;
+    PageView* page = PageRegistry::at(focus);
+    if (focus >= PageId::Count) {
+        ZevRamPara::ZevLanguageChanged();
+        return;
+    }
+    if (!page)
+        return;
+    page->syncUpdate(code);
+    if (focus == PageId::MainWindow) {
+        MainWindow* w = g_mainwindow;
+        if (w->tip_on_sync) {
+            w->tip_on_sync = 0;
+            show_tip(1);
+        }
+    } else if (focus == PageId::LinkOption) {
+        show_tip(1);
+    } else if (focus == PageId::SmartMapping || focus == PageId::firmware_usbgrade) {
+        if (code == 100) {
+            if (debugOn())
+                std::printf("\n yes ,got the usb in");
+            show_tip(3);
+        } else if (code == 101) {
+            if (debugOn())
+                std::printf("\n yes ,got the usb out");
+            show_tip(4);
+        } else if (code == 102) {
+            show_tip(5);
+        }
+    }
+}
+
+void SyncUpdate::save_user_mode()
+{
+    u16 w = ZevRamPara::img16(Img::kModeToSave);
+    if (w == 0 || w == ZevRamPara::shadow16(Img::kModeToSave))
+        return;
+    // Only 1..16 name a slot; any other request is not stored.
+    if (w > kUserModeCount)
+        return;
+    int s = w - 1;
+    u8* slot = ZevRamPara::user_mode[s];
+    slot[0] = 0xAA;
+    slot[1] = 0xAA;
+    ZevRamPara::put16(img(), Img::kCurrentMode, w);
+    std::memcpy(slot + 2, img() + Img::kModeStart, Img::kModeBytes);
+    if (debugOn())
+        std::printf("\n user mode save change ,%#x \n", unsigned(slot[0]));
+    if (!ZevRamPara::mode_file_write(s, 0))
+        writeLogMsg(LOG_ERROR, "user mode " + std::to_string(w) + " not written");
+    ZevRamPara::put16(img(), Img::kModeToSave, 0);
+}
+
+void SyncUpdate::rewrite_user_modes()
+{
+    for (int s = 0; s < kUserModeCount; ++s) {
+        u8 a = ZevRamPara::user_mode[s][0], b = ZevRamPara::user_mode[s][1];
+        if (a < 0xFF && b < 0xFF && (a == 0xAA || b == 0xAA)) {
+            ZevRamPara::mode_file_write(s, 2);
+        } else if (a == 0xFF || b == 0xFF) {
+            ZevRamPara::mode_file_deal(s, 1);
+            ZevRamPara::put16(img(), Img::kModeToSave, 0);
+        }
+    }
+}
+
+void SyncUpdate::persist_image()
+{
+    // One snapshot is both written and made the shadow: a change a worker
+    // makes meanwhile still differs from the shadow and is applied and
+    // saved on a later pass.
+    u8 snapshot[Img::kSize];
+    std::memcpy(snapshot, img(), sizeof snapshot);
+    int first = -1;
+    for (int i = Img::kPersistStart; i < Img::kSize; ++i)
+        if (snapshot[i] != shadow()[i]) {
+            first = i;
+            break;
+        }
+    if (first < 0 && !persist_pending_)
+        return;
+    if (first >= 0 && debugOn())
+        std::printf("\n ram_para diffrent %d,%d,%d!\n", first, shadow()[first], snapshot[first]);
+    persist_pending_ = !ZevRamPara::save_device_info(snapshot);
+    if (persist_pending_)
+        writeLogMsg(LOG_ERROR, std::string("can't write ") + ZevRamPara::kDeviceInfoFile);
+    syncAndSettle();
+    if (first >= 0)
+        std::memcpy(shadow(), snapshot, sizeof snapshot);
+}
+
+void SyncUpdate::network_reset()
+{
+    ConfigEngine* config = ConfigEngine::pInstance();
+    config->write_config_variant(ConfigItem::IPAddress, "192.168.0.199");
+    config->write_config_variant(ConfigItem::GateWay, "192.168.0.1");
+    config->write_config_variant(ConfigItem::SubNetMask, "255.255.255.0");
+    Utils::initIPAddress();
+    if (g_port != 5005) {
+        config->write_config_variant(ConfigItem::TcpPort, 5005);
+        g_port = 5005;
+        g_app_reset_flag = 1;
+    }
+}

@@ -1,0 +1,39 @@
+// The one receiver of every "shared state changed" signal: refreshes the
+// page that has the keys, stores a requested user mode and persists image
+// bytes 768..4095 to "/data/ram_device_info".
+#pragma once
+
+#include <QObject>
+
+#include "core/global.h"
+
+class ZevRamPara;
+
+class SyncUpdate : public QObject
+{
+    Q_OBJECT
+  public:
+    static SyncUpdate* pInstance();
+    static SyncUpdate* p_SyncUpdate;
+
+    // Connects a store's sig_update_para to para_sync. Always queued: the
+    // emitter holds Utils::_test_signal_mutex, and a refresh may wait in the
+    // tip's modal loop for 3 s, which must not happen under that mutex.
+    static void attach(ZevRamPara* store);
+
+    // Last keypad LED report sent.
+    u8 key_led[5] = {0, 0, 0, 0, 0};
+
+  public slots:
+    void para_sync(int code);
+
+  private:
+    SyncUpdate() = default;
+    void page_refresh(int code);
+    void save_user_mode();
+    void rewrite_user_modes();
+    void persist_image();
+    void network_reset();
+    // A failed write is retried by the next call even when nothing changed.
+    bool persist_pending_ = false;
+};

@@ -1,0 +1,35 @@
+// The one timed pop-up (g_tip): a check mark or a USB message in the middle
+// of the panel, closed by the GUI tick after 300 ticks.
+#pragma once
+
+#include <QDialog>
+
+class QFrame;
+class Ui_TIP;
+
+class TIP : public QDialog
+{
+    Q_OBJECT
+  public:
+    explicit TIP(QWidget* parent = nullptr);
+    ~TIP() override;
+
+    // Builds the content of code 1 (done), 3, 4 or 5 (USB messages) and
+    // shows it; returns when the tip has closed. Any other code only
+    // removes the old content. While a tip is shown a new code replaces the
+    // content and returns at once: the modal loop is never entered twice.
+    void tip_create(int code);
+    void tip_show();
+    // One tick of the time-out.
+    void tip_outtime_deal();
+    // Only the time-out closes the tip, never Escape.
+    void reject() override {}
+
+    QFrame* content() const { return frame_; }
+    int ticks() const { return ticks_; }
+
+  private:
+    Ui_TIP* ui;
+    QFrame* frame_ = nullptr;
+    int ticks_ = 0;
+};
