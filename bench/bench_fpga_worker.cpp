@@ -89,6 +89,7 @@ int main()
         pc_cmd_time = G_timeTicks.load() - 100;
         const auto s = std::chrono::steady_clock::now();
         pc_cmd_valid = 1;
+        wake_fpga_worker();
         while (pc_cmd_valid.load() != 0)
             std::this_thread::sleep_for(std::chrono::microseconds(10));
         lat.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - s).count());

@@ -10,10 +10,14 @@
 #include "link/message_deal.h"
 #include "link/protocol_phy.h"
 
-namespace {
+namespace
+{
 using Clock = std::chrono::steady_clock;
 
-double seconds_since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+double seconds_since(Clock::time_point t0)
+{
+    return std::chrono::duration<double>(Clock::now() - t0).count();
+}
 
 volatile u8 g_sink;
 
@@ -60,8 +64,7 @@ void dispatch(const char* name, const std::vector<u8>& body)
 {
     message_deal md;
     std::vector<u8> wire(size_t(protocol_phy::escaped_capacity(int(body.size()))));
-    int w = protocol_phy::data_re_transf_meaning(wire.data(), body.data(), int(body.size()), nullptr,
-                                                 int(wire.size()));
+    int w = protocol_phy::data_re_transf_meaning(wire.data(), body.data(), int(body.size()), nullptr, int(wire.size()));
     std::vector<u8> work(pc::kWorkSize);
     std::vector<u8> out(pc::kWireSize);
     std::vector<u8> copy(pc::kWorkSize);

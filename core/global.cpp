@@ -1,5 +1,9 @@
 #include "core/global.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
 std::atomic<u32> G_timeTicks{0};
 std::atomic<u8> g_app_reset_flag{0};
 std::atomic<u32> G_reboot_tickTicks{0};
@@ -52,3 +56,32 @@ ZevFileDeal g_zev_file_deal_para;
 
 u8 g_4G_property[132];
 u8 g_4G_RAM[256];
+
+namespace {
+std::mutex g_worker_wake_mutex;
+std::condition_variable g_worker_wake;
+bool g_worker_woken = false;
+} // namespace
+
+void note_host_traffic()
+{
+    pc_cmd_time = G_timeTicks.load();
+    pc_cmd_valid = 1;
+    wake_fpga_worker();
+}
+
+void wake_fpga_worker()
+{
+    {
+        std::lock_guard<std::mutex> lock(g_worker_wake_mutex);
+        g_worker_woken = true;
+    }
+    g_worker_wake.notify_one();
+}
+
+void wait_fpga_worker(unsigned usec)
+{
+    std::unique_lock<std::mutex> lock(g_worker_wake_mutex);
+    g_worker_wake.wait_for(lock, std::chrono::microseconds(usec), [] { return g_worker_woken; });
+    g_worker_woken = false;
+}

@@ -64,6 +64,12 @@ extern u8 fileBuf_tarvo[kFileBufSize];
 // Host traffic notes: the receiving-card jobs pause while a host is active.
 extern std::atomic<u8> pc_cmd_valid;
 extern std::atomic<u32> pc_cmd_time;
+// Notes a host frame (the two words above) and wakes the FPGA worker, so it
+// sees the traffic at once rather than after its idle pause.
+void note_host_traffic();
+void wake_fpga_worker();
+// The FPGA worker's pause between passes: at most usec, cut short by a wake.
+void wait_fpga_worker(unsigned usec);
 // The link waiting for a pass-through answer: 1 serial, 2 TCP, 3 UDP 5008.
 extern std::atomic<u8> g_passby_trans_port;
 

@@ -16,12 +16,25 @@ using namespace ClockRec;
 
 CLOCK_RECORD_STATE g_clock_record;
 
-namespace {
-CLOCK_RECORD_STATE& st() { return g_clock_record; }
+namespace
+{
+CLOCK_RECORD_STATE& st()
+{
+    return g_clock_record;
+}
 
-u8 bcd(int v) { return u8(((v / 10) % 10) << 4 | (v % 10)); }
-bool bcd_valid(u8 b) { return (b >> 4) <= 9 && (b & 0x0F) <= 9; }
-int from_bcd(u8 b) { return (b >> 4) * 10 + (b & 0x0F); }
+u8 bcd(int v)
+{
+    return u8(((v / 10) % 10) << 4 | (v % 10));
+}
+bool bcd_valid(u8 b)
+{
+    return (b >> 4) <= 9 && (b & 0x0F) <= 9;
+}
+int from_bcd(u8 b)
+{
+    return (b >> 4) * 10 + (b & 0x0F);
+}
 
 void put_le(u8* p, u32 v, int bytes)
 {
@@ -165,8 +178,8 @@ void clock_record_run::clock_record_init()
         const u32 m1 = step_minutes(h1 + kHdrSteps), m2 = step_minutes(h2 + kHdrSteps);
         const u32 m = m1 > m2 ? m1 : m2;
         const u8* h = h2[kHdrUsed] == 0xAA ? h2 : h1;
-        const u32 earlier = u32(h[kHdrTotal]) | u32(h[kHdrTotal + 1]) << 8 | u32(h[kHdrTotal + 2]) << 16 |
-                            u32(h[kHdrTotal + 3]) << 24;
+        const u32 earlier =
+            u32(h[kHdrTotal]) | u32(h[kHdrTotal + 1]) << 8 | u32(h[kHdrTotal + 2]) << 16 | u32(h[kHdrTotal + 3]) << 24;
         st().total = earlier + m;
         const u32 idx = u32(h[kHdrEntry]) | u32(h[kHdrEntry + 1]) << 8 | u32(h[kHdrEntry + 2]) << 16;
         st().entry_index = idx;
@@ -309,6 +322,12 @@ void clock_record_run::dealwith_record_timing()
         g = 0;
     }
     ExFlash_WR(9, header1(g) + kHdrClockSet, &mark, 1);
+}
+
+CLOCK_RECORD_STATE clock_record_run::snapshot()
+{
+    QMutexLocker lock(&lock_);
+    return g_clock_record;
 }
 
 int clock_record_run::set_system_clock_bcd(const u8 f[7])

@@ -17,28 +17,29 @@ class fpga_drv;
 
 // The record's state, fields in the order the PC status table knows them.
 struct CLOCK_RECORD_STATE {
-    u8 minute_pair = 0;     // minute counter of the current step pair
-    u8 last_code = 0;       // last step byte written
+    u8 minute_pair = 0; // minute counter of the current step pair
+    u8 last_code = 0;   // last step byte written
     u8 ring_sector = 0;
-    u8 group_index = 0;     // 0 to 7; 8 when all eight are used
-    u8 clock_set = 0xFF;    // 0x5A once the clock was set in this period
-    u8 group_pending = 0;   // 1 while this power-on has no group yet
+    u8 group_index = 0;   // 0 to 7; 8 when all eight are used
+    u8 clock_set = 0xFF;  // 0x5A once the clock was set in this period
+    u8 group_pending = 0; // 1 while this power-on has no group yet
     u8 initialised = 0;
-    u8 start_time[7] = {};  // BCD: year mod 100, century, month, day, hour, minute, second
-    u32 step_count = 0;     // steps of the current group, 0 to 1440
-    u32 entry_index = 0;    // bits 0-19 index, bits 20-23 wrap count
+    u8 start_time[7] = {}; // BCD: year mod 100, century, month, day, hour, minute, second
+    u32 step_count = 0;    // steps of the current group, 0 to 1440
+    u32 entry_index = 0;   // bits 0-19 index, bits 20-23 wrap count
     u32 header_addr1 = 0;
     u32 header_addr2 = 0;
     u32 entry_addr = 0;
     u32 step_offset = 0;
-    u32 minute_stamp = 0;   // G_timeTicks of the last minute
-    u32 minutes = 0;        // minutes since power-on
-    u32 minutes2 = 0;       // second minute counter
-    u32 total = 0;          // minutes of all earlier groups
+    u32 minute_stamp = 0; // G_timeTicks of the last minute
+    u32 minutes = 0;      // minutes since power-on
+    u32 minutes2 = 0;     // second minute counter
+    u32 total = 0;        // minutes of all earlier groups
 };
 extern CLOCK_RECORD_STATE g_clock_record;
 
-namespace ClockRec {
+namespace ClockRec
+{
 constexpr u32 kFlashOffset = 0x273000;
 constexpr u32 kSectorOffset = kFlashOffset / 4096;
 constexpr u32 kSignature = 0x480000;
@@ -69,8 +70,9 @@ constexpr u32 kHdrClockSet = 44;
 constexpr u32 kHdrSteps = 48;
 } // namespace ClockRec
 
-class clock_record_run {
-public:
+class clock_record_run
+{
+  public:
     // The flash operations of the FPGA's driver (flash 0).
     fpga_drv* drv = nullptr;
 
@@ -78,6 +80,8 @@ public:
     void clock_record_deal();
     // Marks the current period as clock-set.
     void dealwith_record_timing();
+    // A consistent copy of the record state for other threads.
+    CLOCK_RECORD_STATE snapshot();
 
     // Flash access at record addresses; the first argument has no effect.
     // 1 when done, 0 when refused or failed.
@@ -94,7 +98,7 @@ public:
     // The clock now as the record stores it.
     static void now_bcd(u8 out[7]);
 
-private:
+  private:
     int check_record_sec();
     void copy_sector(u32 from, u32 to);
     void next_entry();

@@ -229,7 +229,7 @@ int fpga_manage::merge_write(unsigned char reg, unsigned char mask, unsigned cha
         return 0;
     FpgaRegLock lock(this, fpga);
     u8* shadow = MCU_REG_func[fpga];
-    if (reg >= FpgaReg::kShadowOnlyFirst) {
+    if (reg >= FpgaReg::kShadowOnlyFirst && reg <= FpgaReg::kShadowOnlyLast) {
         shadow[reg] = u8((shadow[reg] & ~mask) | (value & mask));
         return 1;
     }

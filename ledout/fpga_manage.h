@@ -148,6 +148,35 @@ struct FPGA_START {
     u8 ram_check = 0; // last RAM check: 1 passed, 0 failed
 };
 
+// Receiving-card packets and the port hardware they go through.
+namespace FpgaCards
+{
+constexpr unsigned kPorts = 16;
+constexpr unsigned kMaxPacket = 1024;
+constexpr unsigned kHeader = 10; // destination to group; group data from byte 10
+constexpr u16 kController = 0xF000;
+constexpr u16 kAllCards = 0x0FFF;
+constexpr u16 kFirstCards = 0x0FFE;
+constexpr u8 kCodeJob = 0x67; // 'g'
+constexpr u8 kCodeBrightness = 0x66;
+// Card count (u16) and status byte of each port in the parameter page.
+constexpr u16 kCountAt[kPorts] = {100, 102, 108, 110, 560, 564, 568, 572, 640, 644, 648, 652, 656, 660, 664, 668};
+constexpr u16 kStatusAt[kPorts] = {104, 106, 112, 114, 562, 566, 570, 574, 642, 646, 650, 654, 658, 662, 666, 670};
+// A card's address: port bits 12-13, card index bits 0-11.
+constexpr u16 card_address(unsigned port, unsigned card)
+{
+    return u16(((port & 3u) << 12) | (card & 0x0FFFu));
+}
+} // namespace FpgaCards
+
+// The register write of the scan parameters with which the smart-mapping job
+// resets the cards' RAM parameters.
+struct SCAN_PARA {
+    u8 reg = 0;
+    u8 mask = 0;
+    u8 value = 0;
+};
+
 class fpga_manage
 {
   public:
@@ -241,10 +270,6 @@ class fpga_manage
     int get_eth_lcd_w_h(unsigned char fpga, unsigned short* w, unsigned short* h);
     // Link bits of the 16 output ports while FPGA 0 is up, else 0.
     u16 get_wlan_state();
-    // Cards found on a port (0 for a port above 15), and on all 16 ports of
-    // an FPGA (modulo 65536), from the parameter page.
-    u16 get_port_card_num(unsigned char port);
-    u16 check_netport_card(unsigned char fpga);
     // Link bits as last reported with test_signal(11), and when the watch
     // last read them.
     u16 wlan_state_last = 0;
@@ -267,6 +292,71 @@ class fpga_manage
     void rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode);
     void usb_upgrade_manage_deal();
     void usb_upgrade_deal();
+
+    // Receiving-card packets. Each builder writes the whole packet (BCC
+    // included) into buffer, which holds at least the packet (at most 1024
+    // bytes), stores its length in g_send_para's frame length and returns
+    // it; 0, with nothing written, when the data would not fit a packet.
+    static int rcv_card_cmd_create(unsigned char* buffer, unsigned char port);
+    static int load_write_ram_cmd_create(unsigned char port, unsigned short card, unsigned int address,
+                                         const unsigned char* data, unsigned short length, unsigned char* buffer,
+                                         unsigned char all);
+    static int load_write_reg_cmd_create(unsigned char port, unsigned short card, const unsigned char* data,
+                                         unsigned short length, unsigned char* buffer, unsigned char all);
+    static int load_write_user_defined_cmd_create(unsigned char port, unsigned short card, const unsigned char* data,
+                                                  unsigned short length, unsigned char* buffer, unsigned char all);
+    static int rcv_active_firmware_cmd_create(unsigned char port, unsigned short card, const unsigned char* data,
+                                              unsigned short length, unsigned char* buffer);
+    static int rcv_reconfig_cmd_create(unsigned char port, unsigned short card, const unsigned char* data,
+                                       unsigned short length, unsigned char* buffer);
+    static int ram_reset_cmd_create(unsigned char* buffer, const SCAN_PARA& scan, unsigned char port);
+    static int save_para_cmd_create(unsigned char* buffer, unsigned char port);
+    static int save_para2flash_cmd_create(unsigned char port, unsigned short card, unsigned char* buffer,
+                                          unsigned char all);
+    static int mapping_enable_cmd_create(unsigned char port, unsigned char* buffer);
+    static int load_search_rxc_cmd_create(unsigned char port, const unsigned char* data, unsigned short length,
+                                          unsigned char* buffer);
+    // Packet templates (last byte the BCC place).
+    static const u8 SEND_BRI_SAVE_CMD[13];
+    static const u8 SEND_BRI_ETH_REG[15];
+    static const u8 SEND_BRI_ETH_CMD[20];
+    static const u8 SEARCH_CARD_BUF[15];
+    static const u8 SEND_READ_VMF_RAM0_CMD[19];
+    // Position of the card at route index under line_type; nothing is
+    // written for pattern 0 or above 16, or an empty route. An index outside
+    // the route gives the route's last position.
+    static void get_rcvcard_x_y(int index, unsigned short* x, unsigned short* y);
+
+    // Port sending. Send_to_port: 1 when the packet went out, 0 when refused
+    // (length 0 or above 1024, port above 15).
+    int Send_to_port(const unsigned char* packet, unsigned short length, unsigned short port, unsigned char fpga);
+    // Waits up to 300 ticks for the port pair's ready bit to clear (one look
+    // only on the GUI thread); 1 when clear, 0 on time-out or a port above 15.
+    int wait_fpga_send_ready(unsigned char port, unsigned char fpga);
+    // The packet, steered to each port, to every usable port or to the
+    // multicast ports; records the ports sent to and starts the answer wait.
+    // Returns the mask of those ports.
+    u32 multi_port_send(const unsigned char* packet, unsigned short length);
+    // Acknowledged sending: modes 2, 3 (reset), 4 and 6 (send), any other
+    // mode checks the answers (0 waiting, 2 send again, 1 or 9 done).
+    int to_rcv_sure_send(unsigned char mode, unsigned int length, const unsigned char* packet);
+    u16 get_port_card_num(unsigned char port);
+    u16 check_netport_card(unsigned char fpga);
+
+    // Interrupt service and pass-through.
+    void check_fpga_net_data_status(unsigned char fpga);
+    void Rcv_data_from_eth(unsigned char fpga);
+    void deal_with_search_concurrent(unsigned char fpga);
+    // A search answer from receive slot 0 to 7: card count and status of its
+    // port into the parameter page.
+    void Search_concurrent_back_result(const unsigned char* frame, unsigned char slot, unsigned char fpga,
+                                       unsigned int length);
+    void update_eth_rcv_num(const unsigned char* frame, unsigned char port, unsigned char fpga, unsigned int length);
+    // Forwards an un-escaped PC frame (BCC included) to the cards; returns 1.
+    int Dealwith1_PC_to_eth(unsigned int length, unsigned char* frame);
+    // Hands the pass-through card side to the links (once; the interrupt
+    // service does it on its first run).
+    void install_passby();
 
     // Shadows, one pointer per FPGA.
     static u8* MCU_REG_func[2];
@@ -305,14 +395,51 @@ class fpga_manage
     // current card-search pass.
     std::atomic<u8> passby_wait{0};
     std::atomic<u32> search_port_mask{0};
+    // Search answers seen since the last judging: bit fpga x 8 + receive
+    // slot; bits 31 and 30 belong to the search pass.
+    std::atomic<u32> search_answer{0};
+    // Config id of the screen the check job is looking for; a search answer
+    // that carries it sets g_send_para's check status.
+    std::atomic<u8> check_config_armed{0};
+    std::atomic<u32> check_config_id{0};
+    // Pass-through (under the service lock): multicast out, its packet code
+    // and whether it went to the first cards, the ports it went to and those
+    // that answered (bit fpga x 16 + port), and the tick of the last frame.
+    std::atomic<u8> multicast_active{0};
+    u8 passby_code = 0;
+    u8 passby_first_cards = 0;
+    u32 passby_sent = 0;
+    u32 passby_answered = 0;
+    std::atomic<u32> passby_stamp{0};
+    // Multicast mode and port mask written by the PC (under
+    // Utils::_fpga_multicast_mutex).
+    u32 multicast_mode = 0;
+    u32 multicast_mask = 0;
+    // Acknowledged send: ports sent to and answered (group 0x39), counters.
+    u32 sure_sent = 0;
+    std::atomic<u32> sure_answered{0};
+    u32 sure_wait = 0;
+    u8 sure_retry = 0;
+    u32 sure_stamp = 0;
+    // The multifunction card's last register or RAM answer: flag, group and
+    // answer bytes 10 to 138.
+    std::atomic<u8> vmf_answer_flag{0};
+    u8 vmf_answer_group = 0;
+    u8 vmf_answer[129] = {};
     // Brightness: the PC's command asks for a reload of the stored record;
     // current value.
     std::atomic<u32> bri_reload{0};
     std::atomic<u8> bri_value{16};
 
-    // Pause between two worker passes: keeps the idle worker near zero CPU
-    // and its response to host and card traffic within a millisecond.
+    // Pause between two worker passes while cards or a host may be waiting
+    // for an answer: keeps the response within a millisecond.
     static constexpr useconds_t kPassSleepUs = 500;
+    // Pause while nothing waits: the start-up and timers count 10 ms ticks,
+    // so two passes a tick miss none of them.
+    static constexpr useconds_t kIdlePassSleepUs = 5000;
+    // True while a job, a pass-through, host traffic or an upgrade may need
+    // the worker's next pass sooner than the next tick.
+    bool awaiting_traffic() const;
 
   private:
     fpga_manage();
@@ -326,6 +453,19 @@ class fpga_manage
     int erase_sector(unsigned int sector);
     bool source_up() const;
     bool ram_check(unsigned char fpga);
+
+    // Card answers: reading and acknowledging a receive slot, routing an
+    // answer for the PC and handing it to the marked link.
+    bool read_answer(unsigned char fpga, unsigned slot, u8* out, unsigned* length);
+    void ack_answer(unsigned char fpga, unsigned slot);
+    void take_search_answer(const u8* answer, unsigned length, unsigned char fpga, unsigned slot);
+    void answer_for_pc(u8* answer, unsigned length, unsigned char fpga, unsigned slot);
+    void deliver_answer(const u8* answer, unsigned length);
+    bool port_usable(unsigned port, u16 links);
+    // Interrupt noted by a data-ready poll, and the poll's state.
+    u8 irq_mark_[2] = {0, 0};
+    u8 irq_poll_[2] = {0, 0};
+    u32 irq_poll_stamp_[2] = {0, 0};
 
     u8 reg_shadow_[2][FpgaReg::kCount];
     u8 ram_para_[2][FpgaRam::kPageSize];

@@ -10,7 +10,8 @@
 #include "core/zevrampara.h"
 #include "ledout/fpga_manage.h"
 
-namespace {
+namespace
+{
 constexpr int kPorts = 16;
 
 // Card count (u16) and status byte of each port in the parameter page.
@@ -29,8 +30,14 @@ int backup_port(int port)
 constexpr int kBackupSize = 0;
 constexpr int kBackupOrigin = 132;
 
-u16 get16(const u8* p, int off) { return ZevRamPara::get16(p, off); }
-void put16(u8* p, int off, u16 v) { ZevRamPara::put16(p, off, v); }
+u16 get16(const u8* p, int off)
+{
+    return ZevRamPara::get16(p, off);
+}
+void put16(u8* p, int off, u16 v)
+{
+    ZevRamPara::put16(p, off, v);
+}
 } // namespace
 
 void fpga_manage::eth_param_init(unsigned char clear, unsigned char fpga)
@@ -171,20 +178,6 @@ void fpga_manage::update_eth_state(unsigned char fpga)
         page[s] = 0;
         write_fpga_ram(page + a, u32(a), u32(s - a + 1), FpgaRam::kParaPage, fpga);
     }
-}
-
-u16 fpga_manage::get_port_card_num(unsigned char port)
-{
-    return port < kPorts ? get16(MCU_RAM_PARA_func[0], kCardCount[port]) : 0;
-}
-
-u16 fpga_manage::check_netport_card(unsigned char fpga)
-{
-    const u8* page = MCU_RAM_PARA_func[fpga & 1];
-    u16 sum = 0;
-    for (int p = 0; p < kPorts; ++p)
-        sum = u16(sum + get16(page, kCardCount[p]));
-    return sum;
 }
 
 u16 fpga_manage::get_wlan_state()

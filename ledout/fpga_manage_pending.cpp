@@ -1,10 +1,8 @@
-// Entry points of the worker whose work is not built yet: the card
-// protocol and interrupt service, brightness and on/off times, the card
+// Entry points of the worker whose work is not built yet: brightness and
+// on/off times, the card
 // search, the card jobs and the USB upgrade. Each is called by the worker in its place in the pass
 // and does nothing; its implementation replaces it here, in its own file.
 #include "ledout/fpga_manage.h"
-
-void fpga_manage::reg_IRQ_Dealwith(unsigned char, unsigned char) {}
 
 int fpga_manage::Brightness_hand_dealwith(unsigned char)
 {

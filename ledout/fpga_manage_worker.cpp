@@ -72,9 +72,15 @@ void* fpga_manage::fpgamanageThread(void* arg)
             self->usb_upgrade_manage_deal();
         else
             self->fpga_manage_deal();
-        usleep(kPassSleepUs);
+        wait_fpga_worker(self->awaiting_traffic() ? kPassSleepUs : kIdlePassSleepUs);
     }
     return nullptr;
+}
+
+bool fpga_manage::awaiting_traffic() const
+{
+    return g_usb_grade.load() != 0 || g_send_para.job() != JOB_NONE || g_passby_trans_port.load() != 255 ||
+           pc_cmd_valid.load() != 0;
 }
 
 bool fpga_manage::source_up() const

@@ -6,7 +6,8 @@
 
 QMutex message_deal::command_mutex(QMutex::Recursive);
 
-namespace {
+namespace
+{
 const u8 kBarcodeSubs[] = {30, 31, 32};
 const u8 kNetSubs[] = {0, 1, 3, 16};
 const u8 kFileSubs[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};

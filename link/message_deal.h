@@ -10,8 +10,9 @@
 
 #include "core/global.h"
 
-class message_deal {
-public:
+class message_deal
+{
+  public:
     message_deal() = default;
     message_deal(const message_deal&) = delete;
     message_deal& operator=(const message_deal&) = delete;
@@ -62,7 +63,7 @@ public:
     static u8 capture_buf[kCaptureSize];
     static u32 capture_length;
 
-private:
+  private:
     using Handler = int (message_deal::*)(u8* body, int length);
     struct Group {
         u8 group;

@@ -17,11 +17,15 @@
 #include "link/protocol_phy.h"
 #include "video/c331_manage.h"
 
-namespace {
+namespace
+{
 constexpr int kPage = FpgaRam::kPageSize;
 constexpr int kWriteData = 18;
 
-fpga_manage* fm() { return fpga_manage::p_fpga_manage; }
+fpga_manage* fm()
+{
+    return fpga_manage::p_fpga_manage;
+}
 
 // Byte of the Ethernet back-parameter page that mirrors parameter-page byte
 // a, or -1. Each port keeps its x and y words there (four bytes), the screen
@@ -47,7 +51,10 @@ int back_index(int a)
     return -1;
 }
 
-u8 bcd(int v) { return u8(((v / 10) % 10) << 4 | (v % 10)); }
+u8 bcd(int v)
+{
+    return u8(((v / 10) % 10) << 4 | (v % 10));
+}
 
 void put_le(u8* p, u32 v, int bytes)
 {
@@ -55,17 +62,28 @@ void put_le(u8* p, u32 v, int bytes)
         p[i] = u8(v >> (8 * i));
 }
 
+// The PC's multicast settings in the extended page take effect.
 void multicast_update()
 {
     QMutexLocker lock(&Utils::_fpga_multicast_mutex);
+    const u8* ex = fpga_manage::MCU_RAM_EXTEND;
+    fm()->multicast_mask &= ~0xFFu;
+    fm()->multicast_mode = u32(ex[257]) | u32(ex[258]) << 8 | u32(ex[259]) << 16 | u32(ex[260]) << 24;
     fpga_manage::MCU_RAM_EXTEND[49] &= u8(~0x40);
 }
 } // namespace
 
-namespace fpga_link {
-bool exists() { return fm() != nullptr; }
+namespace fpga_link
+{
+bool exists()
+{
+    return fm() != nullptr;
+}
 
-bool up(u8 fpga) { return exists() && fpga < 2 && fpga_manage::MCU_REG_func[fpga][FpgaReg::kState] == 3; }
+bool up(u8 fpga)
+{
+    return exists() && fpga < 2 && fpga_manage::MCU_REG_func[fpga][FpgaReg::kState] == 3;
+}
 
 u8 mirror(u8 fpga, u8 reg)
 {
@@ -79,9 +97,20 @@ bool write_register(u8 reg, u8 mask, u8 value, u8 fpga)
     return exists() && fm()->write_to_register(reg, mask, value, fpga) == 1;
 }
 
-bool read_register(u8 reg, u8 fpga) { return exists() && fm()->read_from_register(reg, fpga) == 1; }
+bool read_register(u8 reg, u8 fpga)
+{
+    if (!exists() || fpga > 1)
+        return false;
+    // Registers 64 to 127 live in the mirror only.
+    if (reg >= 64 && reg <= 127)
+        return true;
+    return fm()->read_from_register(reg, fpga) == 1;
+}
 
-u16 card_count() { return exists() ? fm()->check_netport_card(0) : 0; }
+u16 card_count()
+{
+    return exists() ? fm()->check_netport_card(0) : 0;
+}
 } // namespace fpga_link
 
 int message_deal::write_fpga_ram_cmd(u8* body, int /*length*/, u32 address, int len, u8 fpga)
@@ -185,8 +214,7 @@ int message_deal::read_fpga_ram_cmd(u8* body, u32 address, int len, u8 fpga)
                 if (b >= 0)
                     para[a] = back[b];
             }
-            if (low24 <= 117 && low24 + n > 116 && c331_manage::p_c331_manage &&
-                c331_manage::p_c331_manage->panel_mode)
+            if (low24 <= 117 && low24 + n > 116 && c331_manage::p_c331_manage && c331_manage::p_c331_manage->panel_mode)
                 ZevRamPara::put16(para, 116, u16(ZevRamPara::get16(para, 116) / 2));
             std::memcpy(out, para + low24, n);
         }
@@ -294,8 +322,18 @@ int message_deal::get_card_version(u8* body, int /*length*/)
         std::memcpy(o, v, sizeof v);
     } else {
         const u8 f = ram_fpga(body);
-        const u8 v[12] = {fpga_link::mirror(f, 21), 0, 15, 11, 11, fpga_link::mirror(f, 28), fpga_link::mirror(f, 29),
-                          fpga_link::mirror(f, 30), fpga_link::mirror(f, 31), 0, 0, 0};
+        const u8 v[12] = {fpga_link::mirror(f, 21),
+                          0,
+                          15,
+                          11,
+                          11,
+                          fpga_link::mirror(f, 28),
+                          fpga_link::mirror(f, 29),
+                          fpga_link::mirror(f, 30),
+                          fpga_link::mirror(f, 31),
+                          0,
+                          0,
+                          0};
         std::memcpy(o, v, sizeof v);
     }
     const u32 t = G_timeTicks.load() / 20;
@@ -343,7 +381,7 @@ void message_deal::Time_to_RAM()
         ex[17 + i] = bcd(f.value(i).toInt());
     ex[23] = 0;
     // Running time of the screen from the record.
-    const CLOCK_RECORD_STATE& r = g_clock_record;
+    const CLOCK_RECORD_STATE r = fm() ? fm()->clock_record.snapshot() : g_clock_record;
     put_le(ex + 76, r.total + r.minutes2, 4);
     put_le(ex + 80, r.minutes, 4);
     put_le(ex + 84, r.entry_index, 3);

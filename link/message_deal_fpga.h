@@ -5,7 +5,8 @@
 
 #include "core/global.h"
 
-namespace fpga_link {
+namespace fpga_link
+{
 bool exists();
 // The FPGA is up: register-mirror byte 80 is 3.
 bool up(u8 fpga);

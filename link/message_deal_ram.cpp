@@ -29,13 +29,17 @@
 u8 message_deal::capture_buf[message_deal::kCaptureSize];
 u32 message_deal::capture_length = 0;
 
-namespace {
+namespace
+{
 // Request layout of groups 0x60 and 0x61.
 constexpr int kAddress = 10;
 constexpr int kLength = 14;
 constexpr int kWriteData = 18;
 
-u32 le32(const u8* p) { return u32(p[0]) | u32(p[1]) << 8 | u32(p[2]) << 16 | u32(p[3]) << 24; }
+u32 le32(const u8* p)
+{
+    return u32(p[0]) | u32(p[1]) << 8 | u32(p[2]) << 16 | u32(p[3]) << 24;
+}
 
 struct Region {
     u32 start;
@@ -54,7 +58,10 @@ constexpr Region k4gWindow{0xA1000000, 0x100};
 constexpr Region kZeros{0xFD000000, 0x400};
 constexpr Region kEcho{0xFE000000, 0x1000000};
 
-bool in(const Region& r, u32 a) { return a >= r.start && a - r.start < r.size; }
+bool in(const Region& r, u32 a)
+{
+    return a >= r.start && a - r.start < r.size;
+}
 
 u8 capability(u32 k)
 {
@@ -224,8 +231,9 @@ void message_deal::start_capture()
 
 void message_deal::info_block(u8* out)
 {
+    // Byte 0 (0xAA when the cloud property block is loaded and the FPGA is
+    // up) stays 0: this program has no 4G handler to load the block.
     std::memset(out, 0, kInfo.size);
-    out[0x00] = 0;
     out[0x01] = 1;
     out[0x03] = 1;
     const u8 consts1[] = {0x52, 0x8B, 15, 11, 16};
@@ -280,7 +288,8 @@ int message_deal::write_ram(u8* body, int length)
         body[pc::kStatus] = u8(ZevRamPara::ZevRamParaDeal(data, len, address));
     } else if (in(kSlots, address)) {
         body[pc::kStatus] = u8(ZevRamPara::ZevModeUserRamParaDeal(data, len, address));
-    } else if (in(k4gWindow, address) && uint64_t(address) + uint64_t(len) <= uint64_t(k4gWindow.start) + k4gWindow.size) {
+    } else if (in(k4gWindow, address) &&
+               uint64_t(address) + uint64_t(len) <= uint64_t(k4gWindow.start) + k4gWindow.size) {
         std::memcpy(g_4G_RAM, data, size_t(len));
         body[pc::kStatus] = 0;
     }
@@ -296,8 +305,8 @@ int message_deal::read_ram(u8* body, int /*length*/)
     u8* out = body + pc::kData;
     body[pc::kStatus] = 0;
 
-    static const Region regions[] = {kImage,  kSlots,         kDeviceType, kCapability, kDescription, kStatus,
-                                      kInfo,  kCaptureHeader, kCaptureFile, k4gWindow,  kZeros,       kEcho};
+    static const Region regions[] = {kImage, kSlots,         kDeviceType,  kCapability, kDescription, kStatus,
+                                     kInfo,  kCaptureHeader, kCaptureFile, k4gWindow,   kZeros,       kEcho};
     const Region* r = nullptr;
     for (const Region& cand : regions) {
         if (in(cand, start)) {

@@ -16,7 +16,8 @@
 #include "ui/shell/pages.h"
 #include "video/c331_manage.h"
 
-namespace {
+namespace
+{
 // Request layout: 10 register, 11 mask, 12 ignored, 13 value.
 constexpr int kReg = 10;
 constexpr int kMask = 11;
@@ -34,8 +35,14 @@ constexpr int kReq164 = 36;
 constexpr int kSwitchMode = 2118;
 constexpr int kWindows = 6;
 
-u8* img() { return ZevRamPara::p_zevrampara_config; }
-u8& shadow_reg(int r) { return ZevRamPara::device.reg[r]; }
+u8* img()
+{
+    return ZevRamPara::p_zevrampara_config;
+}
+u8& shadow_reg(int r)
+{
+    return ZevRamPara::device.reg[r];
+}
 
 bool led_geometry_changed()
 {
@@ -44,7 +51,10 @@ bool led_geometry_changed()
            ZevRamPara::img16(Img::kSpliceMode) != ZevRamPara::shadow16(Img::kSpliceMode);
 }
 
-void sleep_ms(int ms) { usleep(useconds_t(ms) * 1000); }
+void sleep_ms(int ms)
+{
+    usleep(useconds_t(ms) * 1000);
+}
 } // namespace
 
 int message_deal::write_register(u8* body, int length)
@@ -168,9 +178,15 @@ int message_deal::reg_cmd_run(u8 reg, u8 mask)
     return 1;
 }
 
-int message_deal::REG_fuction(u8) { return 0; }
+int message_deal::REG_fuction(u8)
+{
+    return 0;
+}
 
-int message_deal::REG_FLASH_STATUS1_flag(u8) { return 0; }
+int message_deal::REG_FLASH_STATUS1_flag(u8)
+{
+    return 0;
+}
 
 int message_deal::REG_comm_flag(u8)
 {

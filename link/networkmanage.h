@@ -79,7 +79,9 @@ class networkManage
     static constexpr size_t kFrameLimit = 0x20000;
     // Frames waiting per port before the clients are read again.
     static constexpr size_t kMaxFrames = 64;
-    static constexpr int kIdleWaitMs = 10;
+    // Bound of an idle wait: frames and queued replies wake the thread at
+    // once, so the bound only limits how long an idle link sleeps.
+    static constexpr int kIdleWaitMs = 100;
     static constexpr int kCardWaitMs = 1;
 
   private:

@@ -4,7 +4,8 @@
 
 #include "core/utils.h"
 
-namespace {
+namespace
+{
 enum : u8 { Outside = 0, Inside = 1, EscA6 = 2, Esc5B = 4 };
 }
 
@@ -52,17 +53,36 @@ int protocol_phy::data_transf_meaning(const u8* in, u8* out, int length, u8* end
     return n;
 }
 
+namespace
+{
+// Escape of each byte value: 0 for a plain byte, else the two bytes sent.
+struct EscapeTable {
+    u8 first[256] = {};
+    u8 second[256] = {};
+    EscapeTable()
+    {
+        first[0xA5] = 0xA6;
+        second[0xA5] = 0x02;
+        first[0xA6] = 0xA6;
+        second[0xA6] = 0x01;
+        first[0x5A] = 0x5B;
+        second[0x5A] = 0x02;
+        first[0x5B] = 0x5B;
+        second[0x5B] = 0x01;
+    }
+};
+const EscapeTable kEscape;
+} // namespace
+
 int protocol_phy::data_re_transf_meaning(u8* out, const u8* in, int length, u8* flag, int outSize)
 {
     if (flag)
         *flag = 0;
     if (length < 0)
         return 0;
-    int need = 4;
-    for (int i = 0; i < length; ++i) {
-        u8 b = in[i];
-        need += (b == 0xA5 || b == 0xA6 || b == 0x5A || b == 0x5B) ? 2 : 1;
-    }
+    int need = 4 + length;
+    for (int i = 0; i < length; ++i)
+        need += kEscape.first[in[i]] != 0;
     if (need > outSize)
         return 0;
     int k = 0;
@@ -70,25 +90,12 @@ int protocol_phy::data_re_transf_meaning(u8* out, const u8* in, int length, u8* 
     out[k++] = pc::kStart;
     out[k++] = pc::kStart;
     for (int i = 0; i < length; ++i) {
-        u8 b = in[i];
-        switch (b) {
-        case 0xA5:
-            out[k++] = 0xA6;
-            out[k++] = 0x02;
-            break;
-        case 0xA6:
-            out[k++] = 0xA6;
-            out[k++] = 0x01;
-            break;
-        case 0x5A:
-            out[k++] = 0x5B;
-            out[k++] = 0x02;
-            break;
-        case 0x5B:
-            out[k++] = 0x5B;
-            out[k++] = 0x01;
-            break;
-        default:
+        const u8 b = in[i];
+        const u8 e = kEscape.first[b];
+        if (e) {
+            out[k++] = e;
+            out[k++] = kEscape.second[b];
+        } else {
             out[k++] = b;
         }
     }

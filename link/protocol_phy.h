@@ -12,7 +12,8 @@
 
 #include "core/global.h"
 
-namespace pc {
+namespace pc
+{
 constexpr u8 kStart = 0xA5;
 constexpr u8 kEnd = 0x5A;
 constexpr u8 kEscA6 = 0xA6;
@@ -42,8 +43,9 @@ constexpr int kMaxReplyBody = kHeader + 1 + 65535 + 1;
 constexpr int kWireSize = 2 * kWorkSize + 4;
 } // namespace pc
 
-class protocol_phy {
-public:
+class protocol_phy
+{
+  public:
     // Un-escapes length received bytes into out (capacity outSize) and returns
     // the body bytes written. *endFlag is 1 when a closing 0x5A was met after
     // a start byte, else 0. Every 0xA5 restarts the body; a body that would
@@ -86,8 +88,9 @@ public:
 // it. A frame that grows past the limit is dropped and the stream is skipped
 // up to the next 0xA5. Links keep one per byte source (serial port, TCP
 // connection, UDP sender); it holds no other state and does no I/O.
-class frame_assembler {
-public:
+class frame_assembler
+{
+  public:
     explicit frame_assembler(size_t limit) : limit_(limit) { frame_.reserve(limit < 4096 ? limit : 4096); }
 
     // Feeds bytes; calls onFrame(const u8* frame, int length) once per
@@ -129,7 +132,7 @@ public:
     // Frames dropped for passing the limit.
     unsigned overlong() const { return overlong_; }
 
-private:
+  private:
     size_t limit_;
     std::vector<u8> frame_;
     bool collecting_ = false;

@@ -117,8 +117,7 @@ void Kq_uart_inout::handle_frame(const u8* frame, int length)
             }
         }
     }
-    pc_cmd_valid = 1;
-    pc_cmd_time = G_timeTicks.load();
+    note_host_traffic();
 }
 
 int Kq_uart_inout::send_uart_data()
@@ -131,8 +130,7 @@ int Kq_uart_inout::send_uart_data()
         sent = true;
     }
     if (sent) {
-        pc_cmd_valid = 1;
-        pc_cmd_time = G_timeTicks.load();
+        note_host_traffic();
     }
     return 0;
 }

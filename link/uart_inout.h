@@ -51,7 +51,9 @@ class Kq_uart_inout
 
     // Longest frame, start to end byte, the link gathers.
     static constexpr size_t kFrameLimit = 65555;
-    static constexpr int kIdleWaitMs = 10;
+    // Bound of an idle wait: frames and queued replies wake the thread at
+    // once, so the bound only limits how long an idle link sleeps.
+    static constexpr int kIdleWaitMs = 100;
     // Shorter turns while the cards' answer is awaited.
     static constexpr int kCardWaitMs = 1;
 

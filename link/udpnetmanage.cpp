@@ -156,8 +156,7 @@ void udpnetManage::take_datagrams(port_link& p)
 void udpnetManage::handle_frame(port_link& p, const port_link::frame& f)
 {
     if (p.control) {
-        pc_cmd_valid = 1;
-        pc_cmd_time = G_timeTicks.load();
+        note_host_traffic();
     }
     int len = p.phy.accept_frame(f.bytes.data(), int(f.bytes.size()), p.work.data(), int(p.work.size()));
     if (len < 0) {

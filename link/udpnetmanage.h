@@ -108,7 +108,9 @@ class udpnetManage
     static constexpr size_t kMaxSenders = 64;
     static constexpr size_t kMaxFrames = 64;
     static constexpr size_t kMaxWifiDatagrams = 64;
-    static constexpr int kIdleWaitMs = 10;
+    // Bound of an idle wait: frames and queued replies wake the thread at
+    // once, so the bound only limits how long an idle link sleeps.
+    static constexpr int kIdleWaitMs = 100;
     static constexpr int kCardWaitMs = 1;
 
   private:

@@ -165,6 +165,13 @@ int SimFpga::transfer(const SpiXfer* xfers, unsigned n)
     std::vector<std::pair<int, std::vector<uint8_t>>> sent;
     TransmitHook hook;
     int moved = 0;
+    std::function<void()> poll;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        poll = poll_;
+    }
+    if (poll)
+        poll();
     {
         std::lock_guard<std::mutex> lock(mutex_);
         for (unsigned i = 0; i < n; ++i) {
@@ -389,6 +396,12 @@ void SimFpga::setTransmitHook(TransmitHook hook)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     hook_ = std::move(hook);
+}
+
+void SimFpga::setPollHook(std::function<void()> hook)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    poll_ = std::move(hook);
 }
 
 void attachFpga(SimBoard& board)

@@ -68,6 +68,9 @@ class SimFpga final : public SpiDevice
     // 0 to 15); it runs outside the model's lock and may place answers.
     using TransmitHook = std::function<void(int port, const std::vector<uint8_t>& packet)>;
     void setTransmitHook(TransmitHook hook);
+    // Runs before every bus message, outside the model's lock: a card model
+    // places the answers that have become due.
+    void setPollHook(std::function<void()> hook);
     // Places an answer into receive slot 0 to 7 (RX pages 2, 4, ... 16): its
     // length registers and data-ready bit are set and the interrupt raised.
     // An answer for a slot that still holds one waits until that one is
@@ -104,6 +107,7 @@ class SimFpga final : public SpiDevice
     bool recording_ = false;
     std::vector<Access> accesses_;
     TransmitHook hook_;
+    std::function<void()> poll_;
 };
 
 // Creates the FPGA and its flash (a file under the model folder) on the

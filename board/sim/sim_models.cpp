@@ -1,6 +1,7 @@
 #include "board/sim/sim_models.h"
 
 #include "board/sim/sim_board.h"
+#include "board/sim/sim_cards.h"
 #include "board/sim/sim_fpga.h"
 #include "board/sim/sim_c331.h"
 #include "board/sim/sim_inputs.h"
@@ -12,6 +13,7 @@ void attachModels(SimBoard& board)
     board.simSpi().attach("/dev/spidev32766.0", new SimC331(board.modelDir() + "/c331_flash.bin"));
     new SimInputs(board, board.modelDir() + "/inputs");
     attachFpga(board);
+    attachCards(board);
 }
 
 } // namespace board::sim

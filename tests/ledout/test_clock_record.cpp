@@ -15,7 +15,8 @@
 using namespace ClockRec;
 using Bytes = std::vector<u8>;
 
-class TestClockRecord : public QObject {
+class TestClockRecord : public QObject
+{
     Q_OBJECT
     SimFixture* sim = nullptr;
     fpga_manage* m = nullptr;
@@ -54,7 +55,7 @@ class TestClockRecord : public QObject {
             rec.ExFlash_Erase_Format(9, s, 0, 1);
     }
 
-private slots:
+  private slots:
     void initTestCase()
     {
         sim = new SimFixture();
@@ -101,7 +102,8 @@ private slots:
         for (u32 h : {h1(0), h2(0)}) {
             Bytes hdr = peek(h, kHeaderSize);
             QCOMPARE(hdr[0], u8(0xAA));
-            QCOMPARE(Bytes(hdr.begin() + 1, hdr.begin() + 8), Bytes(g_clock_record.start_time, g_clock_record.start_time + 7));
+            QCOMPARE(Bytes(hdr.begin() + 1, hdr.begin() + 8),
+                     Bytes(g_clock_record.start_time, g_clock_record.start_time + 7));
             QCOMPARE(Bytes(hdr.begin() + 33, hdr.begin() + 40), Bytes(hdr.begin() + 1, hdr.begin() + 8));
             QCOMPARE(Bytes(hdr.begin() + 48, hdr.begin() + 53), (Bytes{0x55, 0x55, 0x55, 0xD5, 0xFF}));
             QCOMPARE(le(hdr, 8, 4), 0u);
@@ -299,6 +301,37 @@ private slots:
         m->Checktime();
         QCOMPARE(g_clock_record.clock_set, u8(0x5A));
         QVERIFY(!sim->board().simShell().recorded().empty());
+    }
+
+    void workerStartsTheRecordOnceReady()
+    {
+        g_clock_record = CLOCK_RECORD_STATE();
+        fpga_manage::MCU_REG_func[0][FpgaReg::kState] = 2;
+        m->run_clock_record();
+        QCOMPARE(g_clock_record.initialised, u8(0));
+        m->time_real = TimeRealType();
+        m->Record_Time_Deal();
+        QCOMPARE(m->time_real.year, u16(0));
+
+        fpga_manage::MCU_REG_func[0][FpgaReg::kState] = 3;
+        fpga_manage::MCU_REG_func[0][FpgaReg::kScreen] &= u8(~0x08);
+        m->start[0].vbo_state = 7;
+        m->start[0].out_state = 16;
+        m->run_clock_record();
+        QCOMPARE(g_clock_record.initialised, u8(1));
+        QCOMPARE(peek(kSignature, 3), (Bytes{0xAA, 0x5A, 0xA5}));
+        G_timeTicks = G_timeTicks + kMinuteTicks + 1;
+        m->run_clock_record();
+        QCOMPARE(g_clock_record.minutes, 1u);
+
+        g_change.record_time_stamp = G_timeTicks.load();
+        G_timeTicks = G_timeTicks + 25;
+        m->Record_Time_Deal();
+        QCOMPARE(m->time_real.year, u16(0));
+        G_timeTicks = G_timeTicks + 1;
+        m->Record_Time_Deal();
+        QVERIFY(m->time_real.year >= 2020);
+        fpga_manage::MCU_REG_func[0][FpgaReg::kState] = 0;
     }
 
     void clockReading()

@@ -17,7 +17,8 @@
 using board::sim::SimFpga;
 using Bytes = std::vector<u8>;
 
-class TestOutputGeometry : public QObject {
+class TestOutputGeometry : public QObject
+{
     Q_OBJECT
     SimFixture* sim = nullptr;
     fpga_manage* m = nullptr;
@@ -41,7 +42,7 @@ class TestOutputGeometry : public QObject {
         m->set_led_para_deal();
     }
 
-private slots:
+  private slots:
     void initTestCase()
     {
         sim = new SimFixture();

@@ -44,7 +44,10 @@ inline Bytes wire(const Bytes& bodyWithBcc)
     return out;
 }
 
-inline Bytes le32(u32 v) { return {u8(v), u8(v >> 8), u8(v >> 16), u8(v >> 24)}; }
+inline Bytes le32(u32 v)
+{
+    return {u8(v), u8(v >> 8), u8(v >> 16), u8(v >> 24)};
+}
 
 // Group 0x60/0x61 request rest: address, length, two carried bytes, data.
 inline Bytes ram_rest(u32 address, u16 length, const Bytes& data = {})
@@ -93,7 +96,10 @@ inline Reply pc_exchange(message_deal& md, const Bytes& frameWire)
     return r;
 }
 
-inline Reply send(message_deal& md, const Bytes& body) { return pc_exchange(md, wire(with_bcc(body))); }
+inline Reply send(message_deal& md, const Bytes& body)
+{
+    return pc_exchange(md, wire(with_bcc(body)));
+}
 
 // The reply expected for a request: its header with the addresses swapped,
 // the given bytes from offset 10, the BCC.

@@ -16,23 +16,34 @@
 
 using board::sim::SimFpga;
 
-namespace {
-Bytes read_req(u32 address, u16 length, u8 port = 0) { return request(kFpga, 0x61, ram_rest(address, length), 0, port); }
+namespace
+{
+Bytes read_req(u32 address, u16 length, u8 port = 0)
+{
+    return request(kFpga, 0x61, ram_rest(address, length), 0, port);
+}
 Bytes write_req(u32 address, const Bytes& data, u8 port = 0)
 {
     return request(kFpga, 0x60, ram_rest(address, u16(data.size()), data), 0, port);
 }
-u8* para() { return fpga_manage::MCU_RAM_PARA_func[0]; }
-u8* back() { return fpga_manage::MCU_RAM_ETH_BACK_PARA_func[0]; }
+u8* para()
+{
+    return fpga_manage::MCU_RAM_PARA_func[0];
+}
+u8* back()
+{
+    return fpga_manage::MCU_RAM_ETH_BACK_PARA_func[0];
+}
 } // namespace
 
-class TestMessageFpga : public QObject {
+class TestMessageFpga : public QObject
+{
     Q_OBJECT
     SimFixture* sim = nullptr;
     message_deal md;
     SimFpga* fpga() { return board::sim::simFpga(); }
 
-private slots:
+  private slots:
     void initTestCase()
     {
         sim = new SimFixture();
@@ -55,7 +66,12 @@ private slots:
         QCOMPARE(fpga()->reg(6), u8(0x42));
         Bytes r = request(kFpga, 0xA1, {6, 0, 0, 0});
         QCOMPARE(send(md, r).body, expected_reply(r, {0x00, 0x42}));
+        // Mirror-only registers answer from the mirror.
+        Bytes r80 = request(kFpga, 0xA1, {80, 0, 0, 0});
+        QCOMPARE(send(md, r80).body, expected_reply(r80, {0x00, 0x03}));
         // The second FPGA is not fitted.
+        Bytes r2 = request(kFpga, 0xA1, {6, 0, 0, 0}, 0, 2);
+        QCOMPARE(send(md, r2).body, expected_reply(r2, {0x01, 0x00}));
         Bytes w2 = request(kFpga, 0xA0, {6, 0xFF, 0, 0x42}, 0, 2);
         QCOMPARE(send(md, w2).body, expected_reply(w2, {0x01}));
     }
@@ -160,6 +176,11 @@ private slots:
         QCOMPARE(fpga_manage::MCU_RAM_EXTEND[49], u8(0xBF));
         send(md, write_req(0x06000000 + 301, {0x78}));
         QCOMPARE(fpga_manage::MCU_RAM_EXTEND[301], u8(0x78));
+        // The multicast settings follow the page.
+        fpga_manage::p_fpga_manage->multicast_mask = 0x1FF;
+        send(md, write_req(0x06000000 + 257, {0x01, 0x02, 0x00, 0x00}));
+        QCOMPARE(fpga_manage::p_fpga_manage->multicast_mode, 0x0201u);
+        QCOMPARE(fpga_manage::p_fpga_manage->multicast_mask, 0x100u);
 
         fpga_manage::MCU_REG_func[0][64] = 0x3C;
         fpga_manage::MCU_REG_func[0][80] = 0; // the extended page needs no FPGA
@@ -277,8 +298,8 @@ private slots:
         const u8 start[7] = {0x26, 0x20, 0x12, 0x07, 0x04, 0x30, 0x59};
         std::memcpy(g_clock_record.start_time, start, 7);
         Bytes ex = send(md, read_req(0x00000800 + 76, 24)).data();
-        QCOMPARE(ex, (Bytes{0x05, 0x00, 0x01, 0x00, 7, 0, 0, 0, 0x56, 0x34, 0x12, 0, 0x26, 0x20, 0x12, 0x07, 0x04, 0x30,
-                            0x59, 0xFF, 5, 0, 0, 0}));
+        QCOMPARE(ex, (Bytes{0x05, 0x00, 0x01, 0x00, 7,    0,    0,    0,    0x56, 0x34, 0x12, 0,
+                            0x26, 0x20, 0x12, 0x07, 0x04, 0x30, 0x59, 0xFF, 5,    0,    0,    0}));
     }
 
     void informationBlockFromFpga()

@@ -11,10 +11,17 @@
 #include "support/sim_fixture.h"
 #include "video/c331_manage.h"
 
-namespace {
-u8* img() { return ZevRamPara::p_zevrampara_config; }
+namespace
+{
+u8* img()
+{
+    return ZevRamPara::p_zevrampara_config;
+}
 
-Bytes read_req(u32 address, u16 length, u16 dest = kBox) { return request(dest, 0x61, ram_rest(address, length)); }
+Bytes read_req(u32 address, u16 length, u16 dest = kBox)
+{
+    return request(dest, 0x61, ram_rest(address, length));
+}
 Bytes write_req(u32 address, const Bytes& data, u16 dest = kBox)
 {
     return request(dest, 0x60, ram_rest(address, u16(data.size()), data));
@@ -30,14 +37,15 @@ Bytes status_and(u8 status, const Bytes& data)
 }
 } // namespace
 
-class TestMessageRam : public QObject {
+class TestMessageRam : public QObject
+{
     Q_OBJECT
     SimFixture* sim = nullptr;
     message_deal md;
     // Something on the screen for the capture to grab.
     QWidget page;
 
-private slots:
+  private slots:
     void initTestCase()
     {
         sim = new SimFixture();
@@ -213,9 +221,10 @@ private slots:
         Bytes zeros = read_req(0xFD000000, 3);
         QCOMPARE(send(md, zeros).body, expected_reply(zeros, {0, 0, 0, 0}));
         // The echo window answers with the request's own bytes: the rest of
-        // the address, the length, the two carried bytes, then zeros.
+        // the address, the length, the two carried bytes, its BCC, then zeros.
         Bytes echo = read_req(0xFE000010, 9);
-        QCOMPARE(send(md, echo).body, expected_reply(echo, {0, 0x00, 0x00, 0xFE, 9, 0, 0, 0, 0, 0}));
+        const u8 bcc = with_bcc(echo).back();
+        QCOMPARE(send(md, echo).body, expected_reply(echo, {0, 0x00, 0x00, 0xFE, 9, 0, 0, 0, bcc, 0}));
         // Outside every window: zeros.
         QCOMPARE(send(md, read_req(0x20000, 2)).data(), (Bytes{0, 0}));
     }

@@ -2,7 +2,9 @@
 // sends them and checked byte for byte.
 #include <QtTest>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 
 #include <QSettings>
 #include <QSignalSpy>
@@ -12,13 +14,24 @@
 #include "support/sim_fixture.h"
 #include "video/c331_manage.h"
 
-namespace {
-Bytes reg_rest(u8 reg, u8 mask, u8 value) { return {reg, mask, 0x00, value}; }
-u8* img() { return ZevRamPara::p_zevrampara_config; }
-u8* shadow() { return ZevRamPara::p_zevrampara_shadow; }
+namespace
+{
+Bytes reg_rest(u8 reg, u8 mask, u8 value)
+{
+    return {reg, mask, 0x00, value};
+}
+u8* img()
+{
+    return ZevRamPara::p_zevrampara_config;
+}
+u8* shadow()
+{
+    return ZevRamPara::p_zevrampara_shadow;
+}
 } // namespace
 
-class TestMessageRegister : public QObject {
+class TestMessageRegister : public QObject
+{
     Q_OBJECT
     SimFixture* sim = nullptr;
     message_deal md;
@@ -39,7 +52,7 @@ class TestMessageRegister : public QObject {
         return out;
     }
 
-private slots:
+  private slots:
     void initTestCase()
     {
         sim = new SimFixture();
@@ -306,6 +319,26 @@ private slots:
         g_str_ip = "10.0.0.5";
         send(md, request(kBox, 0xA0, reg_rest(16, 0x20, 0x00)));
         QCOMPARE(codes(), QList<int>{3});
+    }
+
+    void commandsRunOneAtATime()
+    {
+        // Another link holds the command lock: this link's command waits.
+        Bytes req = with_bcc(request(kBox, 0xA0, reg_rest(20, 0xFF, 0x42)));
+        std::vector<u8> work(pc::kWorkSize);
+        Bytes w = wire(req);
+        const int len = protocol_phy::accept_frame(w.data(), int(w.size()), work.data(), int(work.size()));
+        std::atomic<int> result{-1};
+        message_deal other;
+        message_deal::command_mutex.lock();
+        std::thread link([&] { result = other.message_group_deal(work.data(), len, 5); });
+        QTest::qWait(50);
+        QCOMPARE(result.load(), -1);
+        QCOMPARE(ZevRamPara::device.reg[20], u8(0));
+        message_deal::command_mutex.unlock();
+        link.join();
+        QCOMPARE(result.load(), 1);
+        QCOMPARE(ZevRamPara::device.reg[20], u8(0x42));
     }
 
     void actionRegistersAnswerSuccess()

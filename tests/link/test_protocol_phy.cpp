@@ -9,7 +9,8 @@
 
 using Bytes = std::vector<u8>;
 
-namespace {
+namespace
+{
 Bytes escape(const Bytes& body)
 {
     Bytes out(size_t(protocol_phy::escaped_capacity(int(body.size()))));
@@ -32,7 +33,8 @@ Bytes frameBody(u16 dest, u16 src, u8 group, const Bytes& rest)
 {
     Bytes b;
     b.reserve(11 + rest.size());
-    for (u8 x : {u8(dest), u8(dest >> 8), u8(src), u8(src >> 8), u8(0x11), u8(0x22), u8(0x33), u8(0x44), u8(0x55), group})
+    for (u8 x :
+         {u8(dest), u8(dest >> 8), u8(src), u8(src >> 8), u8(0x11), u8(0x22), u8(0x33), u8(0x44), u8(0x55), group})
         b.push_back(x);
     for (u8 x : rest)
         b.push_back(x);
@@ -41,9 +43,10 @@ Bytes frameBody(u16 dest, u16 src, u8 group, const Bytes& rest)
 }
 } // namespace
 
-class TestProtocolPhy : public QObject {
+class TestProtocolPhy : public QObject
+{
     Q_OBJECT
-private slots:
+  private slots:
     void escapesEverySpecialByte()
     {
         Bytes wire = escape({0x01, 0x02, 0xA5, 0xA6, 0x5A, 0x5B});
