@@ -14,9 +14,8 @@ namespace
 {
 constexpr int kPorts = 16;
 
-// Card count (u16) and status byte of each port in the parameter page.
-constexpr u16 kCardCount[kPorts] = {100, 102, 108, 110, 560, 564, 568, 572, 640, 644, 648, 652, 656, 660, 664, 668};
-constexpr u16 kCardStatus[kPorts] = {104, 106, 112, 114, 562, 566, 570, 574, 642, 646, 650, 654, 658, 662, 666, 670};
+using FpgaCards::kCountAt;
+using FpgaCards::kStatusAt;
 
 // Where each port's record (x, y, width, height) lies in the backup page.
 int backup_port(int port)
@@ -171,7 +170,7 @@ void fpga_manage::update_eth_state(unsigned char fpga)
     for (int p = 0; p < kPorts; ++p) {
         if (links & (1u << p))
             continue;
-        const int a = kCardCount[p], s = kCardStatus[p];
+        const int a = kCountAt[p], s = kStatusAt[p];
         if (get16(page, a) == 0 && page[s] == 0)
             continue;
         put16(page, a, 0);
