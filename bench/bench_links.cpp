@@ -15,97 +15,34 @@
 #include <vector>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
-#include <net/if.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <pty.h>
-#include <sched.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "core/utils.h"
-#include "link/protocol_phy.h"
+#include "link/pc_frames.h"
+#include "support/net_helpers.h"
 
-using Bytes = std::vector<u8>;
 using Clock = std::chrono::steady_clock;
 
 namespace
 {
-bool own_network()
+// Waits up to ms for what fd has, and feeds one read of it to r; false
+// when nothing came.
+bool read_some(ReplyReader& r, int fd, int ms)
 {
-    if (unshare(CLONE_NEWNET) != 0)
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, ms) <= 0)
         return false;
-    int s = socket(AF_INET, SOCK_DGRAM, 0);
-    ifreq ifr{};
-    std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
-    bool up = s >= 0 && ioctl(s, SIOCGIFFLAGS, &ifr) == 0;
-    ifr.ifr_flags = short(ifr.ifr_flags | IFF_UP);
-    up = up && ioctl(s, SIOCSIFFLAGS, &ifr) == 0;
-    if (s >= 0)
-        close(s);
-    return up;
+    u8 buf[65536];
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0)
+        return false;
+    r.feed(buf, size_t(n));
+    return true;
 }
-
-sockaddr_in loopback(int port)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(u16(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
-
-int tcp_connect(int port)
-{
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = loopback(port);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        close(fd);
-        return -1;
-    }
-    int on = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    return fd;
-}
-
-// A register read of the box, tagged through register 6's mask byte.
-Bytes frame(u8 tag)
-{
-    Bytes body = {0x00, 0xF1, 0x10, 0xF0, 4, 5, 0, 0, 8, 0xA1, 6, tag, 0, 0};
-    body.push_back(Utils::BCC(body.data(), unsigned(body.size())));
-    Bytes out(size_t(protocol_phy::escaped_capacity(int(body.size()))));
-    out.resize(size_t(
-        protocol_phy::data_re_transf_meaning(out.data(), body.data(), int(body.size()), nullptr, int(out.size()))));
-    return out;
-}
-
-// Reads until count replies arrived; returns their tags (empty on time-out).
-struct Reader {
-    frame_assembler a{0x40000};
-    std::vector<u8> tags;
-    bool read_some(int fd, int ms)
-    {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, ms) <= 0)
-            return false;
-        u8 buf[65536];
-        ssize_t n = read(fd, buf, sizeof buf);
-        if (n <= 0)
-            return false;
-        a.feed(buf, size_t(n), [this](const u8* f, int len) {
-            Bytes body(static_cast<size_t>(len));
-            u8 end = 0;
-            int b = protocol_phy::data_transf_meaning(f, body.data(), len, &end, len);
-            tags.push_back(b > 11 ? body[11] : 0xEE);
-        });
-        return true;
-    }
-};
 
 double median(std::vector<double> v)
 {
@@ -123,17 +60,17 @@ double p99(std::vector<double> v)
 std::vector<double> round_trips(int fd, int count, const sockaddr_in* udpTo)
 {
     std::vector<double> us;
-    Reader r;
+    ReplyReader r;
     for (int i = 0; i < count; ++i) {
-        Bytes f = frame(u8(i));
+        Bytes f = tagged(u8(i));
         auto t0 = Clock::now();
         if (udpTo)
             sendto(fd, f.data(), f.size(), 0, reinterpret_cast<const sockaddr*>(udpTo), sizeof *udpTo);
         else if (write(fd, f.data(), f.size()) != ssize_t(f.size()))
             break;
-        size_t want = r.tags.size() + 1;
-        while (r.tags.size() < want)
-            if (!r.read_some(fd, 1000))
+        size_t want = r.bodies.size() + 1;
+        while (r.bodies.size() < want)
+            if (!read_some(r, fd, 1000))
                 return us;
         us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
     }
@@ -176,14 +113,6 @@ int bound_socket(int type)
     bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
     return fd;
 }
-int port_of(int fd)
-{
-    sockaddr_in a{};
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    return ntohs(a.sin_port);
-}
-
 void report(const char* what, const std::vector<double>& us)
 {
     printf("  %-28s median %8.1f us   p99 %8.1f us   (%zu round trips)\n", what, median(us), p99(us), us.size());
@@ -199,28 +128,28 @@ void throughput(int clients, double seconds)
     std::vector<std::thread> ts;
     for (int c = 0; c < clients; ++c) {
         ts.emplace_back([&] {
-            int fd = tcp_connect(5005);
-            Reader r;
+            int fd = tcp_connect(5005, true);
+            ReplyReader r;
             u8 next = 0, expect = 0;
             long sent = 0, got = 0;
             auto end = Clock::now() + std::chrono::duration<double>(seconds);
             while (Clock::now() < end || got < sent) {
                 while (sent - got < window && Clock::now() < end) {
-                    Bytes f = frame(next++);
+                    Bytes f = tagged(next++);
                     if (write(fd, f.data(), f.size()) != ssize_t(f.size()))
                         break;
                     ++sent;
                 }
-                if (!r.read_some(fd, 2000)) {
+                if (!read_some(r, fd, 2000)) {
                     lost = true;
                     break;
                 }
-                for (u8 t : r.tags) {
-                    if (t != expect++)
+                for (const Bytes& b : r.bodies) {
+                    if (tag_of(b) != expect++)
                         lost = true;
                     ++got;
                 }
-                r.tags.clear();
+                r.bodies.clear();
             }
             total += got;
             close(fd);
@@ -269,28 +198,10 @@ int main(int argc, char** argv)
     if (!mkdtemp(root))
         return 1;
     int master = -1, slave = -1;
-    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
+    if (!pty_at(std::string(root) + "/dev/ttyS2", master, slave))
         return 1;
-    std::string dev = std::string(root) + "/dev";
-    mkdir(dev.c_str(), 0755);
-    if (symlink(ttyname(slave), (dev + "/ttyS2").c_str()) != 0)
-        return 1;
-    pid_t pid = fork();
-    if (pid == 0) {
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        dup2(null, 2);
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        std::string rootArg = std::string("--sim-root=") + root;
-        execl(program.c_str(), program.c_str(), "--board=sim", rootArg.c_str(), nullptr);
-        _exit(127);
-    }
-    int fd = -1;
-    for (int i = 0; i < 300 && fd < 0; ++i) {
-        fd = tcp_connect(5005);
-        if (fd < 0)
-            usleep(50000);
-    }
+    pid_t pid = start_program(program, root);
+    int fd = tcp_connect_within(5005, 15000, true);
     if (fd < 0) {
         printf("the program did not open its links\n");
         kill(pid, SIGKILL);
@@ -301,14 +212,14 @@ int main(int argc, char** argv)
     int ls = bound_socket(SOCK_STREAM);
     listen(ls, 4);
     std::thread et(echo_tcp, ls);
-    int ec = tcp_connect(port_of(ls));
+    int ec = tcp_connect(local_port(ls), true);
     report("TCP echo floor", round_trips(ec, 2000, nullptr));
     close(ec);
     et.join();
     close(ls);
     report("TCP 5005", round_trips(fd, 2000, nullptr));
     close(fd);
-    fd = tcp_connect(10002);
+    fd = tcp_connect(10002, true);
     report("TCP 10002", round_trips(fd, 2000, nullptr));
     close(fd);
 
@@ -316,7 +227,7 @@ int main(int argc, char** argv)
     int us = bound_socket(SOCK_DGRAM);
     std::thread eu(echo_udp, us, &stop);
     int uc = bound_socket(SOCK_DGRAM);
-    sockaddr_in echoTo = loopback(port_of(us)), to10005 = loopback(10005);
+    sockaddr_in echoTo = loopback(local_port(us)), to10005 = loopback(10005);
     report("UDP echo floor", round_trips(uc, 2000, &echoTo));
     report("UDP 10005", round_trips(uc, 2000, &to10005));
     stop = true;

@@ -71,6 +71,25 @@ void multicast_update()
     fm()->multicast_mode = u32(ex[257]) | u32(ex[258]) << 8 | u32(ex[259]) << 16 | u32(ex[260]) << 24;
     fpga_manage::MCU_RAM_EXTEND[49] &= u8(~0x40);
 }
+
+// The MCU copy and FPGA RAM page of areas 1 (sub 1 and up), 2 and 4, which
+// reads and writes reach alike; null for none.
+u8* area_page(u32 type, u32 sub, u8 fpga, u8* ramPage)
+{
+    if (type == 1 && sub != 0) {
+        *ramPage = u8(sub + 1);
+        return (sub & 1) ? fpga_manage::MCU_RAM_RX_func[fpga] : fpga_manage::MCU_RAM_TX_func[fpga];
+    }
+    if (type == 2) {
+        *ramPage = u8(33 + sub);
+        return sub == 0 ? fpga_manage::MCU_RAM_DEFAULT : fpga_manage::MCU_RAM_ZOOM;
+    }
+    if (type == 4) {
+        *ramPage = 50;
+        return fpga_manage::MCU_RAM_TX_func[fpga];
+    }
+    return nullptr;
+}
 } // namespace
 
 namespace fpga_link
@@ -147,18 +166,8 @@ int message_deal::write_fpga_ram_cmd(u8* body, int /*length*/, u32 address, int 
     } else if (type == 1 || type == 2 || type == 4) {
         if ((address & 0xFF0FFF) + u32(len) > u32(kPage))
             return 1;
-        u8* page = nullptr;
         u8 ramPage = 0;
-        if (type == 1 && sub != 0) {
-            page = (sub & 1) ? fpga_manage::MCU_RAM_RX_func[fpga] : fpga_manage::MCU_RAM_TX_func[fpga];
-            ramPage = u8(sub + 1);
-        } else if (type == 2) {
-            page = sub == 0 ? fpga_manage::MCU_RAM_DEFAULT : fpga_manage::MCU_RAM_ZOOM;
-            ramPage = u8(33 + sub);
-        } else if (type == 4) {
-            page = fpga_manage::MCU_RAM_TX_func[fpga];
-            ramPage = 50;
-        }
+        u8* page = area_page(type, sub, fpga, &ramPage);
         if (page) {
             std::memcpy(page, data, size_t(len));
             ok = fm()->write_fpga_ram(page, low12, u32(len), ramPage, fpga) == 1;
@@ -221,18 +230,8 @@ int message_deal::read_fpga_ram_cmd(u8* body, u32 address, int len, u8 fpga)
     } else if (type == 1 || type == 2 || type == 4) {
         if ((address & 0xFF0FFF) + n > u32(kPage))
             return refuse();
-        u8* page = nullptr;
         u8 ramPage = 0;
-        if (type == 1 && sub != 0) {
-            page = (sub & 1) ? fpga_manage::MCU_RAM_RX_func[fpga] : fpga_manage::MCU_RAM_TX_func[fpga];
-            ramPage = u8(sub + 1);
-        } else if (type == 2) {
-            page = sub == 0 ? fpga_manage::MCU_RAM_DEFAULT : fpga_manage::MCU_RAM_ZOOM;
-            ramPage = u8(33 + sub);
-        } else if (type == 4) {
-            page = fpga_manage::MCU_RAM_TX_func[fpga];
-            ramPage = 50;
-        }
+        u8* page = area_page(type, sub, fpga, &ramPage);
         if (page) {
             if (!up) {
                 std::memset(out, 0, n);

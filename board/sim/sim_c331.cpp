@@ -1,5 +1,6 @@
 #include "board/sim/sim_c331.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -130,12 +131,8 @@ uint8_t SimC331::readReg(uint8_t addr)
     if (bank_ == kFlashBank) {
         if (addr == addrOf(kFlashData))
             return rxPos_ < rxFifo_.size() ? rxFifo_[rxPos_++] : 0xFF;
-        if (addr == addrOf(kFlashStatus)) {
-            uint8_t s = status_;
-            if (busyLeft_ > 0 && !stuck_ && --busyLeft_ == 0)
-                status_ &= uint8_t(~kStatusBusy);
-            return s;
-        }
+        if (addr == addrOf(kFlashStatus))
+            return flash_.readStatus();
     }
     if (bank_ == kSysBank && addr == addrOf(kChipId) && wrongId_)
         return 0xFF;
@@ -144,81 +141,54 @@ uint8_t SimC331::readReg(uint8_t addr)
 
 void SimC331::flashCommand(uint8_t cmd)
 {
-    if (status_ & kStatusBusy)
+    if (flash_.busy())
         return; // a busy flash ignores commands
     const auto& r = regs_[kFlashBank];
     uint32_t addr = uint32_t(r[addrOf(kFlashAddr0)]) | uint32_t(r[addrOf(kFlashAddr1)]) << 8 |
                     uint32_t(r[addrOf(kFlashAddr2)]) << 16;
     addr &= kFlashSize - 1;
     uint32_t len = r[addrOf(kFlashLen)] ? r[addrOf(kFlashLen)] : 256;
-    auto startBusy = [&] {
-        status_ = uint8_t((status_ | kStatusBusy) & ~kStatusWel);
-        busyLeft_ = busyReads_;
-    };
     switch (cmd) {
     case kCmdWriteEnable:
-        status_ |= kStatusWel;
+        flash_.setWriteEnable(true);
         break;
     case kCmdRead:
         rxFifo_.assign(len, 0xFF);
         rxPos_ = 0;
         if (addr + len <= kFlashSize)
-            fileRead(addr, rxFifo_.data(), len);
+            read(addr, rxFifo_.data(), len);
         break;
     case kCmdErase4K:
     case kCmdErase32K:
-    case kCmdErase64K: {
-        if (!(status_ & kStatusWel))
-            break;
-        uint32_t unit = cmd == kCmdErase4K ? 0x1000 : cmd == kCmdErase32K ? 0x8000 : 0x10000;
-        eraseRange(addr & ~(unit - 1), unit);
-        startBusy();
+    case kCmdErase64K:
+        flash_.erase(addr, cmd == kCmdErase4K ? 0x1000 : cmd == kCmdErase32K ? 0x8000 : 0x10000);
         break;
-    }
-    case kCmdPageProgram: {
-        if (!(status_ & kStatusWel))
-            break;
-        // Past the page end the address wraps to the page start, and bits
-        // can only be cleared.
-        uint32_t page = addr & ~(kFlashPage - 1);
-        for (size_t i = 0; i < txFifo_.size() && i < len; ++i) {
-            uint32_t a = page + ((addr + uint32_t(i)) & (kFlashPage - 1));
-            uint8_t cur = 0xFF;
-            fileRead(a, &cur, 1);
-            cur &= txFifo_[i];
-            fileWrite(a, &cur, 1);
-        }
-        txFifo_.clear();
-        startBusy();
+    case kCmdPageProgram:
+        // The controller sends at most the length register's count of the
+        // queued bytes; they stay queued when the flash refuses them.
+        if (flash_.program(addr, txFifo_.data(), uint32_t(std::min<size_t>(txFifo_.size(), len))))
+            txFifo_.clear();
         break;
-    }
     default:
         break;
     }
 }
 
-bool SimC331::fileRead(uint32_t addr, uint8_t* out, uint32_t len)
+void SimC331::read(uint32_t addr, uint8_t* out, uint32_t len)
 {
     if (fd_ < 0 || ::pread(fd_, out, len, addr) != long(len)) {
         std::memset(out, 0xFF, len);
-        return false;
+        return;
     }
     invert(out, len);
-    return true;
 }
 
-bool SimC331::fileWrite(uint32_t addr, const uint8_t* data, uint32_t len)
+void SimC331::write(uint32_t addr, const uint8_t* data, uint32_t len)
 {
     std::vector<uint8_t> buf(data, data + len);
     invert(buf.data(), len);
-    return fd_ >= 0 && ::pwrite(fd_, buf.data(), len, addr) == long(len);
-}
-
-void SimC331::eraseRange(uint32_t addr, uint32_t len)
-{
-    std::vector<uint8_t> zero(len, 0);
-    if (fd_ >= 0 && ::pwrite(fd_, zero.data(), len, addr) != long(len))
-        return;
+    if (fd_ >= 0)
+        (void)!::pwrite(fd_, buf.data(), len, addr);
 }
 
 uint8_t SimC331::reg(uint8_t bank, uint8_t addr)
@@ -238,7 +208,7 @@ std::vector<uint8_t> SimC331::flashRead(uint32_t addr, uint32_t len)
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<uint8_t> out(len, 0xFF);
     if (uint64_t(addr) + len <= kFlashSize)
-        fileRead(addr, out.data(), len);
+        read(addr, out.data(), len);
     return out;
 }
 
@@ -251,18 +221,14 @@ void SimC331::setFonts(unsigned mask)
             fontHeader(h, f);
         else
             std::memset(h, 0xFF, sizeof h);
-        fileWrite(kFontAddr[f], h, sizeof h);
+        write(kFontAddr[f], h, sizeof h);
     }
 }
 
 void SimC331::setFlashStuck(bool stuck)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    stuck_ = stuck;
-    if (stuck)
-        status_ |= kStatusBusy;
-    else if (busyLeft_ <= 0)
-        status_ &= uint8_t(~kStatusBusy);
+    flash_.setStuck(stuck);
 }
 
 void SimC331::setWrongId(bool wrong)
@@ -274,7 +240,7 @@ void SimC331::setWrongId(bool wrong)
 void SimC331::setBusyReads(int reads)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    busyReads_ = reads < 1 ? 1 : reads;
+    flash_.setBusyReads(reads < 1 ? 1u : unsigned(reads));
 }
 
 } // namespace board::sim

@@ -1,7 +1,7 @@
 // The simulated c331 video processor behind "/dev/spidev32766.0": 256 banks
 // of 128 one-byte registers reached with the bank protocol, and the chip's
 // 32 MiB serial flash behind its flash-controller bank, kept in a file under
-// the model folder with real erase and program rules.
+// the model folder with real erase and program rules (see NorFlash).
 #pragma once
 
 #include <array>
@@ -10,12 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "board/sim/nor_flash.h"
 #include "board/sim/sim_board.h"
 
 namespace board::sim
 {
 
-class SimC331 final : public SpiDevice
+class SimC331 final : public SpiDevice, private NorFlash::Storage
 {
   public:
     // flashPath is the host file of the flash; it is created erased, with the
@@ -55,9 +56,9 @@ class SimC331 final : public SpiDevice
     void writeReg(uint8_t addr, uint8_t value);
     uint8_t readReg(uint8_t addr);
     void flashCommand(uint8_t cmd);
-    bool fileRead(uint32_t addr, uint8_t* out, uint32_t len);
-    bool fileWrite(uint32_t addr, const uint8_t* data, uint32_t len);
-    void eraseRange(uint32_t addr, uint32_t len);
+    // The flash file; bytes that cannot be read are 0xFF.
+    void read(uint32_t addr, uint8_t* out, uint32_t len) override;
+    void write(uint32_t addr, const uint8_t* data, uint32_t len) override;
 
     std::mutex mutex_;
     std::array<std::array<uint8_t, 128>, 256> regs_{};
@@ -67,10 +68,7 @@ class SimC331 final : public SpiDevice
     // Flash controller state.
     std::vector<uint8_t> txFifo_, rxFifo_;
     size_t rxPos_ = 0;
-    uint8_t status_ = 0;
-    int busyLeft_ = 0;
-    int busyReads_ = 2;
-    bool stuck_ = false;
+    NorFlash flash_{kFlashSize, *this};
     bool wrongId_ = false;
 };
 

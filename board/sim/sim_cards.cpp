@@ -4,11 +4,6 @@
 #include <cstring>
 #include <memory>
 #include <sstream>
-#include <sys/stat.h>
-
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 
 #include "board/sim/sim_fpga.h"
 #include "core/global.h"
@@ -68,15 +63,8 @@ std::unique_ptr<SimCards> g_cards;
 } // namespace
 
 SimCards::SimCards(SimFpga& fpga, std::string path, std::function<uint32_t()> clock)
-    : fpga_(fpga), path_(std::move(path)), clock_(std::move(clock))
+    : fpga_(fpga), file_(std::move(path), kDefaultFile), clock_(std::move(clock))
 {
-    QString p = QString::fromStdString(path_);
-    if (!QFileInfo::exists(p)) {
-        QDir().mkpath(QFileInfo(p).absolutePath());
-        QFile f(p);
-        if (f.open(QIODevice::WriteOnly))
-            f.write(kDefaultFile);
-    }
     reload();
     fpga_.setTransmitHook([this](int port, const std::vector<uint8_t>& packet) { onPacket(port, packet); });
     fpga_.setPollHook([this] { poll(); });
@@ -148,20 +136,10 @@ void SimCards::reload()
 
 void SimCards::reloadLocked()
 {
-    struct stat st;
-    Stamp now;
-    if (::stat(path_.c_str(), &st) == 0) {
-        now.dev = st.st_dev;
-        now.ino = st.st_ino;
-        now.size = st.st_size;
-        now.sec = st.st_mtim.tv_sec;
-        now.nsec = st.st_mtim.tv_nsec;
-    }
-    if (now == stamp_)
+    if (!file_.changed())
         return;
-    stamp_ = now;
-    QFile f(QString::fromStdString(path_));
-    layout_ = f.open(QIODevice::ReadOnly) ? parse(f.readAll().toStdString()) : Layout{};
+    std::string text;
+    layout_ = file_.read(&text) ? parse(text) : Layout{};
     uint16_t links = 0;
     for (unsigned p = 0; p < kPorts; ++p)
         if (layout_.ports[p].link)

@@ -23,10 +23,10 @@
 #include <map>
 #include <mutex>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 #include "board/sim/sim_board.h"
+#include "board/sim/watched_file.h"
 
 namespace board::sim
 {
@@ -63,7 +63,7 @@ class SimCards
     SimCards(const SimCards&) = delete;
     SimCards& operator=(const SimCards&) = delete;
 
-    const std::string& path() const { return path_; }
+    const std::string& path() const { return file_.path(); }
     Layout layout();
     // Re-reads the file now (the model also does when a search arrives).
     void reload();
@@ -108,20 +108,10 @@ class SimCards
     void placeDueLocked();
 
     SimFpga& fpga_;
-    std::string path_;
+    WatchedFile file_;
     std::function<uint32_t()> clock_;
     std::mutex mutex_;
     Layout layout_;
-    struct Stamp {
-        dev_t dev = 0;
-        ino_t ino = 0;
-        off_t size = -1;
-        long sec = 0, nsec = 0;
-        bool operator==(const Stamp& o) const
-        {
-            return dev == o.dev && ino == o.ino && size == o.size && sec == o.sec && nsec == o.nsec;
-        }
-    } stamp_;
     uint32_t delay_ = 1;
     std::array<Fault, kPorts> fault_{};
     std::array<uint32_t, kPorts> extra_{};

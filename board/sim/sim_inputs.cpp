@@ -2,11 +2,6 @@
 
 #include <cstdio>
 #include <sstream>
-#include <sys/stat.h>
-
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 
 namespace board::sim
 {
@@ -41,15 +36,8 @@ class SimInputs::Chip final : public I2cDevice
     uint16_t addr_;
 };
 
-SimInputs::SimInputs(SimBoard& board, const std::string& inputsPath) : path_(inputsPath)
+SimInputs::SimInputs(SimBoard& board, const std::string& inputsPath) : file_(inputsPath, kDefaultFile)
 {
-    QString p = QString::fromStdString(path_);
-    if (!QFileInfo::exists(p)) {
-        QDir().mkpath(QFileInfo(p).absolutePath());
-        QFile f(p);
-        if (f.open(QIODevice::WriteOnly))
-            f.write(kDefaultFile);
-    }
     for (uint16_t a : {kSwitch, kReceiver, kEeprom, kExpander, kTx0, kTx1})
         board.simI2c().attach("/dev/i2c-0", a, new Chip(this, a));
     for (auto& e : eeprom_)
@@ -95,20 +83,10 @@ std::array<SimInputs::Signal, 6> SimInputs::parse(const std::string& text)
 // Caller holds mutex_.
 void SimInputs::refresh()
 {
-    struct stat st;
-    Stamp now;
-    if (::stat(path_.c_str(), &st) == 0) {
-        now.dev = st.st_dev;
-        now.ino = st.st_ino;
-        now.size = st.st_size;
-        now.sec = st.st_mtim.tv_sec;
-        now.nsec = st.st_mtim.tv_nsec;
-    }
-    if (now == stamp_)
+    if (!file_.changed())
         return;
-    stamp_ = now;
-    QFile f(QString::fromStdString(path_));
-    signals_ = f.open(QIODevice::ReadOnly) ? parse(f.readAll().toStdString()) : std::array<Signal, 6>{};
+    std::string text;
+    signals_ = file_.read(&text) ? parse(text) : std::array<Signal, 6>{};
 }
 
 SimInputs::Signal SimInputs::signal(int source)

@@ -14,9 +14,9 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <sys/types.h>
 
 #include "board/sim/sim_board.h"
+#include "board/sim/watched_file.h"
 
 namespace board::sim
 {
@@ -34,7 +34,7 @@ class SimInputs
     SimInputs(SimBoard& board, const std::string& inputsPath);
     static SimInputs* current();
 
-    const std::string& inputsPath() const { return path_; }
+    const std::string& inputsPath() const { return file_.path(); }
     // The signal of a source as the file says now.
     Signal signal(int source);
     // What the chips were given.
@@ -57,18 +57,8 @@ class SimInputs
     uint8_t receiverReg(int source, uint8_t reg);
 
     std::mutex mutex_;
-    std::string path_;
+    WatchedFile file_;
     std::array<Signal, 6> signals_{};
-    struct Stamp {
-        dev_t dev = 0;
-        ino_t ino = 0;
-        off_t size = -1;
-        long sec = 0, nsec = 0;
-        bool operator==(const Stamp& o) const
-        {
-            return dev == o.dev && ino == o.ino && size == o.size && sec == o.sec && nsec == o.nsec;
-        }
-    } stamp_;
     uint8_t channel_ = 0;
     uint8_t pointer_[0x80] = {}; // register pointer per address
     std::array<std::array<uint8_t, 256>, 6> eeprom_{};

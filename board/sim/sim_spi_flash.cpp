@@ -44,30 +44,16 @@ void SimSpiFlash::onPad(uint32_t offset, uint16_t value)
         csFpgaLow_ = value == 0;
 }
 
-void SimSpiFlash::persist(uint32_t address, uint32_t length)
+void SimSpiFlash::read(uint32_t address, uint8_t* out, uint32_t length)
 {
+    std::memcpy(out, mem_.data() + address, length);
+}
+
+void SimSpiFlash::write(uint32_t address, const uint8_t* data, uint32_t length)
+{
+    std::memcpy(mem_.data() + address, data, length);
     if (fd_ >= 0)
         (void)!::pwrite(fd_, mem_.data() + address, length, address);
-}
-
-void SimSpiFlash::program(uint32_t address, const uint8_t* data, uint32_t length)
-{
-    // A page program keeps the last 256 bytes sent and wraps at the page end.
-    if (length > kPageSize) {
-        data += length - kPageSize;
-        length = kPageSize;
-    }
-    const uint32_t page = address & ~(kPageSize - 1) & (kSize - 1);
-    for (uint32_t i = 0; i < length; ++i)
-        mem_[page + ((address + i) & (kPageSize - 1))] &= data[i];
-    persist(page, kPageSize);
-}
-
-void SimSpiFlash::erase(uint32_t address, uint32_t length)
-{
-    const uint32_t start = address & ~(length - 1) & (kSize - 1);
-    std::fill(mem_.begin() + start, mem_.begin() + start + length, 0xFF);
-    persist(start, length);
 }
 
 int SimSpiFlash::transfer(const SpiXfer* xfers, unsigned n)
@@ -87,18 +73,16 @@ int SimSpiFlash::transfer(const SpiXfer* xfers, unsigned n)
             if (ops_.size() < kMaxOps)
                 ops_.push_back({cmd, address, dataLen});
             if (cmd == 0x05) {
-                const uint8_t status = uint8_t((busy_ || stuck_ ? 0x01 : 0) | (wel_ ? 0x02 : 0));
+                const uint8_t status = flash_.readStatus();
                 for (size_t i = 1; i < rx.size(); ++i)
                     rx[i] = status;
-                if (busy_)
-                    --busy_;
-            } else if (!(busy_ || stuck_)) {
+            } else if (!flash_.busy()) {
                 switch (cmd) {
                 case 0x06:
-                    wel_ = true;
+                    flash_.setWriteEnable(true);
                     break;
                 case 0x04:
-                    wel_ = false;
+                    flash_.setWriteEnable(false);
                     break;
                 case 0x03:
                 case 0x0B: {
@@ -108,29 +92,17 @@ int SimSpiFlash::transfer(const SpiXfer* xfers, unsigned n)
                     break;
                 }
                 case 0x02:
-                    if (wel_ && tx.size() > 4)
-                        program(address, tx.data() + 4, uint32_t(tx.size() - 4));
-                    if (wel_) {
-                        wel_ = false;
-                        busy_ = busyReads_;
-                    }
+                    flash_.program(address, tx.data() + std::min<size_t>(4, tx.size()), dataLen);
                     break;
                 case 0x20:
                 case 0x52:
                 case 0xD8:
-                    if (wel_ && tx.size() >= 4) {
-                        erase(address, cmd == 0x20 ? 0x1000 : cmd == 0x52 ? 0x8000 : 0x10000);
-                        wel_ = false;
-                        busy_ = busyReads_;
-                    }
+                    if (tx.size() >= 4)
+                        flash_.erase(address, cmd == 0x20 ? 0x1000 : cmd == 0x52 ? 0x8000 : 0x10000);
                     break;
                 case 0xC7:
                 case 0x60:
-                    if (wel_) {
-                        erase(0, kSize);
-                        wel_ = false;
-                        busy_ = busyReads_;
-                    }
+                    flash_.erase(0, kSize);
                     break;
                 case 0x4B:
                     for (size_t i = 5; i < rx.size() && i < 13; ++i)
@@ -179,13 +151,13 @@ std::vector<uint8_t> SimSpiFlash::peek(uint32_t address, uint32_t length) const
 void SimSpiFlash::setBusyReads(unsigned reads)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    busyReads_ = reads;
+    flash_.setBusyReads(reads);
 }
 
 void SimSpiFlash::setStuckBusy(bool stuck)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    stuck_ = stuck;
+    flash_.setStuck(stuck);
 }
 
 } // namespace board::sim

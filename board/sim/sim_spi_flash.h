@@ -1,7 +1,6 @@
 // The 8 MiB SPI flash behind the LED-output FPGA, kept in a file so that
 // records survive a restart of the program. It keeps the rules of a real
-// NOR flash: write enable before program and erase, busy while working,
-// erase to 0xFF, programming only clears bits and wraps inside its page.
+// NOR flash (see NorFlash) and answers its commands as they come over SPI.
 #pragma once
 
 #include <cstdint>
@@ -9,12 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "board/sim/nor_flash.h"
 #include "board/sim/sim_board.h"
 
 namespace board::sim
 {
 
-class SimSpiFlash final : public SpiDevice
+class SimSpiFlash final : public SpiDevice, private NorFlash::Storage
 {
   public:
     static constexpr uint32_t kSize = 0x800000;
@@ -43,9 +43,8 @@ class SimSpiFlash final : public SpiDevice
     static constexpr uint8_t kUid[8] = {0x5A, 0x45, 0x56, 0x46, 0x4C, 0x41, 0x53, 0x48};
 
   private:
-    void persist(uint32_t address, uint32_t length);
-    void program(uint32_t address, const uint8_t* data, uint32_t length);
-    void erase(uint32_t address, uint32_t length);
+    void read(uint32_t address, uint8_t* out, uint32_t length) override;
+    void write(uint32_t address, const uint8_t* data, uint32_t length) override;
 
     const std::string file_;
     const uint32_t csFlashPad_, csFpgaPad_;
@@ -53,10 +52,7 @@ class SimSpiFlash final : public SpiDevice
     std::vector<uint8_t> mem_;
     int fd_ = -1;
     bool csFlashLow_ = false, csFpgaLow_ = false;
-    bool wel_ = false;
-    unsigned busy_ = 0;
-    unsigned busyReads_ = 2;
-    bool stuck_ = false;
+    NorFlash flash_{kSize, *this};
     std::vector<Op> ops_;
 };
 

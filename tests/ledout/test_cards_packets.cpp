@@ -11,25 +11,16 @@
 #include <thread>
 #include <vector>
 
-#include "board/sim/sim_cards.h"
-#include "board/sim/sim_fpga.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
+#include "cards_fixture.h"
 #include "ledout/fpga_manage.h"
-#include "support/sim_fixture.h"
 
 using board::sim::SimCards;
 using board::sim::SimFpga;
-using Bytes = std::vector<u8>;
 
 namespace
 {
-Bytes withBcc(Bytes b)
-{
-    b.push_back(Utils::BCC(b.data(), unsigned(b.size())));
-    return b;
-}
-
 // A packet the controller sends: dest, 0xF000, 0x10, code, route, port
 // byte, 0, group and data.
 Bytes packet(u16 dest, u8 code, u8 route, u8 portByte, u8 group, const Bytes& data)
@@ -55,12 +46,6 @@ class TestCardsPackets : public QObject
     SimCards* cards() { return board::sim::simCards(); }
     u8* para() { return fpga_manage::MCU_RAM_PARA_func[0]; }
 
-    // Writes the cards file and takes it as the new layout.
-    void layout(const QByteArray& text)
-    {
-        QVERIFY(writeHostFile(QString::fromStdString(cards()->path()), text));
-        cards()->reload();
-    }
     void setCount(unsigned port, u16 count) { ZevRamPara::put16(para(), FpgaCards::kCountAt[port], count); }
 
     // Packets the FPGA sent on its ports while f ran.
@@ -95,9 +80,7 @@ class TestCardsPackets : public QObject
   private slots:
     void initTestCase()
     {
-        fx_ = new SimFixture(false);
-        board::sim::attachFpga(fx_->board());
-        board::sim::attachCards(fx_->board());
+        fx_ = cardsBoard();
         m_ = fpga_manage::pInstance();
         g_debugSwitch = 0;
     }

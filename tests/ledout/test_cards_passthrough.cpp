@@ -6,27 +6,18 @@
 #include <cstring>
 #include <vector>
 
-#include "board/sim/sim_cards.h"
-#include "board/sim/sim_fpga.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
+#include "cards_fixture.h"
 #include "ledout/fpga_manage.h"
 #include "link/protocol_phy.h"
 #include "link/uart_config.h"
-#include "support/sim_fixture.h"
 
 using board::sim::SimCards;
 using board::sim::SimFpga;
-using Bytes = std::vector<u8>;
 
 namespace
 {
-Bytes withBcc(Bytes b)
-{
-    b.push_back(Utils::BCC(b.data(), unsigned(b.size())));
-    return b;
-}
-
 // A PC frame body for the cards, BCC included.
 Bytes pcFrame(u16 dest, u8 route, u8 portByte, u8 group, const Bytes& data, u8 code = 0x55)
 {
@@ -62,11 +53,6 @@ class TestCardsPassthrough : public QObject
     SimCards* cards() { return board::sim::simCards(); }
     u8* para() { return fpga_manage::MCU_RAM_PARA_func[0]; }
 
-    void layout(const QByteArray& text)
-    {
-        QVERIFY(writeHostFile(QString::fromStdString(cards()->path()), text));
-        cards()->reload();
-    }
     u16 count(unsigned port) { return ZevRamPara::get16(para(), FpgaCards::kCountAt[port]); }
 
     // One worker interrupt pass under the service lock, a tick later.
@@ -120,9 +106,7 @@ class TestCardsPassthrough : public QObject
   private slots:
     void initTestCase()
     {
-        fx_ = new SimFixture(false);
-        board::sim::attachFpga(fx_->board());
-        board::sim::attachCards(fx_->board());
+        fx_ = cardsBoard();
         m_ = fpga_manage::pInstance();
         list_ = new link_send_list();
         link_ = new passby_link(PASSBY_SERIAL, *list_);

@@ -2,7 +2,11 @@
 // un-escaped and checked, dispatched, answered.
 #pragma once
 
+#include <initializer_list>
 #include <vector>
+
+#include <poll.h>
+#include <unistd.h>
 
 #include "core/utils.h"
 #include "link/message_deal.h"
@@ -111,3 +115,52 @@ inline Bytes expected_reply(const Bytes& req, const Bytes& fromStatus)
         b.push_back(x);
     return with_bcc(b);
 }
+
+inline Bytes cat(std::initializer_list<Bytes> parts)
+{
+    Bytes out;
+    for (const Bytes& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+// Register 6 of the box answers with the request's mask byte: a tag that
+// tells which request a reply belongs to.
+inline Bytes tagged(u8 tag)
+{
+    return wire(with_bcc(request(kBox, 0xA1, {6, tag, 0, 0})));
+}
+inline u8 tag_of(const Bytes& reply)
+{
+    return reply.size() > 11 ? reply[11] : 0xEE;
+}
+
+// Un-escaped replies cut from a byte stream.
+struct ReplyReader {
+    frame_assembler a{0x40000};
+    std::vector<Bytes> bodies;
+    void feed(const u8* d, size_t n)
+    {
+        a.feed(d, n, [this](const u8* f, int len) {
+            Bytes body(static_cast<size_t>(len));
+            u8 end = 0;
+            int b = protocol_phy::data_transf_meaning(f, body.data(), len, &end, len);
+            body.resize(size_t(b));
+            bodies.push_back(body);
+        });
+    }
+    // Feeds what fd has ready now, without waiting.
+    void drain(int fd)
+    {
+        u8 buf[65536];
+        for (;;) {
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, 0) <= 0 || !(p.revents & POLLIN))
+                return;
+            ssize_t n = read(fd, buf, sizeof buf);
+            if (n <= 0)
+                return;
+            feed(buf, size_t(n));
+        }
+    }
+};

@@ -4,120 +4,32 @@
 #include <QtTest>
 
 #include <csignal>
-#include <cstring>
-#include <fcntl.h>
-#include <net/if.h>
 #include <poll.h>
-#include <pty.h>
-#include <sched.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-
 #include "pc_frames.h"
+#include "support/net_helpers.h"
 
 namespace
 {
-bool own_network()
-{
-    if (unshare(CLONE_NEWNET) != 0)
-        return false;
-    int s = socket(AF_INET, SOCK_DGRAM, 0);
-    if (s < 0)
-        return false;
-    ifreq ifr{};
-    std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
-    bool up = ioctl(s, SIOCGIFFLAGS, &ifr) == 0;
-    ifr.ifr_flags = short(ifr.ifr_flags | IFF_UP);
-    up = up && ioctl(s, SIOCSIFFLAGS, &ifr) == 0;
-    close(s);
-    return up;
-}
-
-sockaddr_in loopback(int port)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(u16(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
-
-int tcp_connect(int port)
-{
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = loopback(port);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-int udp_client()
-{
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_ANY);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    return fd;
-}
-
-void put(int fd, const Bytes& b)
-{
-    size_t done = 0;
-    while (done < b.size()) {
-        ssize_t n = write(fd, b.data() + done, b.size() - done);
-        if (n <= 0)
-            return;
-        done += size_t(n);
-    }
-}
-
-Bytes cat(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const Bytes& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
-Bytes tagged(u8 tag)
-{
-    return wire(with_bcc(request(kBox, 0xA1, {6, tag, 0, 0})));
-}
-u8 tag_of(const Bytes& reply)
-{
-    return reply.size() > 11 ? reply[11] : 0xEE;
-}
-
 // Replies read from fd (stream or datagrams) until count arrived or ms
 // passed without one.
 std::vector<Bytes> replies(int fd, size_t count, int ms)
 {
-    std::vector<Bytes> out;
-    frame_assembler a(0x40000);
+    ReplyReader r;
     u8 buf[70000];
-    while (out.size() < count) {
+    while (r.bodies.size() < count) {
         pollfd p{fd, POLLIN, 0};
         if (poll(&p, 1, ms) <= 0)
             break;
         ssize_t n = read(fd, buf, sizeof buf);
         if (n <= 0)
             break;
-        a.feed(buf, size_t(n), [&out](const u8* f, int len) {
-            Bytes body(static_cast<size_t>(len));
-            u8 end = 0;
-            body.resize(size_t(protocol_phy::data_transf_meaning(f, body.data(), len, &end, len)));
-            out.push_back(body);
-        });
+        r.feed(buf, size_t(n));
     }
-    return out;
+    return r.bodies;
 }
 } // namespace
 
@@ -134,27 +46,12 @@ class TestE2eLinks : public QObject
         QByteArray path = qgetenv("ZEV_PROGRAM");
         if (path.isEmpty())
             QSKIP("ZEV_PROGRAM does not name the built program");
-        QVERIFY(openpty(&master, &slave, nullptr, nullptr, nullptr) == 0);
-        QDir().mkpath(root.path() + "/dev");
-        QVERIFY(symlink(ttyname(slave), (root.path() + "/dev/ttyS2").toLocal8Bit().constData()) == 0);
-        QByteArray rootArg = "--sim-root=" + root.path().toLocal8Bit();
-        program = fork();
-        if (program == 0) {
-            int null = open("/dev/null", O_WRONLY);
-            dup2(null, 1);
-            dup2(null, 2);
-            setenv("QT_QPA_PLATFORM", "offscreen", 1);
-            execl(path.constData(), path.constData(), "--board=sim", rootArg.constData(), nullptr);
-            _exit(127);
-        }
+        std::string rootPath = root.path().toStdString();
+        QVERIFY(pty_at(rootPath + "/dev/ttyS2", master, slave));
+        program = start_program(path.toStdString(), rootPath);
         QVERIFY(program > 0);
         // The program opens its links after its 4 s start-up.
-        int fd = -1;
-        for (int i = 0; i < 300 && fd < 0; ++i) {
-            fd = tcp_connect(5005);
-            if (fd < 0)
-                QTest::qWait(50);
-        }
+        int fd = tcp_connect_within(5005, 15000);
         QVERIFY(fd >= 0);
         close(fd);
     }
@@ -227,7 +124,7 @@ class TestE2eLinks : public QObject
 
     void udpRepliesAndSilence()
     {
-        int c = udp_client();
+        int c = udp_socket();
         sockaddr_in p10005 = loopback(10005), p5008 = loopback(5008);
         Bytes f = tagged(0x51);
         sendto(c, f.data(), f.size(), 0, reinterpret_cast<sockaddr*>(&p10005), sizeof p10005);

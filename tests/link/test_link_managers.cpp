@@ -6,11 +6,7 @@
 
 #include <cstring>
 #include <fcntl.h>
-#include <net/if.h>
 #include <poll.h>
-#include <pty.h>
-#include <sched.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -22,53 +18,15 @@
 #include "link/uart_inout.h"
 #include "link/udpnetmanage.h"
 #include "pc_frames.h"
+#include "support/net_helpers.h"
 #include "support/sim_fixture.h"
 
 namespace
 {
-bool own_network()
-{
-    if (unshare(CLONE_NEWNET) != 0)
-        return false;
-    int s = socket(AF_INET, SOCK_DGRAM, 0);
-    if (s < 0)
-        return false;
-    ifreq ifr{};
-    std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
-    bool up = ioctl(s, SIOCGIFFLAGS, &ifr) == 0;
-    ifr.ifr_flags = short(ifr.ifr_flags | IFF_UP);
-    up = up && ioctl(s, SIOCSIFFLAGS, &ifr) == 0;
-    close(s);
-    return up;
-}
-
-sockaddr_in loopback(int port)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(u16(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
-
-int tcp_connect(int port)
-{
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = loopback(port);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
+// Non-blocking, and told the address each datagram was sent to.
 int udp_client()
 {
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_ANY);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    int fd = udp_socket(0, SOCK_NONBLOCK);
     int on = 1;
     setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
     return fd;
@@ -80,31 +38,6 @@ void send_to(int fd, int port, const Bytes& b)
     sendto(fd, b.data(), b.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
 }
 
-void put(int fd, const Bytes& b)
-{
-    size_t done = 0;
-    while (done < b.size()) {
-        ssize_t n = write(fd, b.data() + done, b.size() - done);
-        if (n <= 0)
-            return;
-        done += size_t(n);
-    }
-}
-
-Bytes cat(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const Bytes& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
-// Register 6 of the box answers with the request's mask byte: a tag that
-// tells which request a reply belongs to.
-Bytes tagged(u8 tag)
-{
-    return wire(with_bcc(request(kBox, 0xA1, {6, tag, 0, 0})));
-}
 Bytes unknown_group()
 {
     return wire(with_bcc(request(kBox, 0x99, {1, 2, 3})));
@@ -117,35 +50,6 @@ Bytes card_answer(u8 tag)
 {
     return with_bcc(request(kPc, 0x61, {0, tag}, 1, 2, 0x0001));
 }
-
-// Un-escaped replies cut from a byte stream.
-struct ReplyReader {
-    frame_assembler a{0x40000};
-    std::vector<Bytes> bodies;
-    void feed(const u8* d, size_t n)
-    {
-        a.feed(d, n, [this](const u8* f, int len) {
-            Bytes body(static_cast<size_t>(len));
-            u8 end = 0;
-            int b = protocol_phy::data_transf_meaning(f, body.data(), len, &end, len);
-            body.resize(size_t(b));
-            bodies.push_back(body);
-        });
-    }
-    void drain(int fd)
-    {
-        u8 buf[65536];
-        for (;;) {
-            pollfd p{fd, POLLIN, 0};
-            if (poll(&p, 1, 0) <= 0 || !(p.revents & POLLIN))
-                return;
-            ssize_t n = read(fd, buf, sizeof buf);
-            if (n <= 0)
-                return;
-            feed(buf, size_t(n));
-        }
-    }
-};
 
 // Datagram with the address it was sent to.
 struct Datagram {
@@ -291,16 +195,13 @@ class TestLinkManagers : public QObject
         }
         return got;
     }
-    static u8 tag_of(const Bytes& reply) { return reply.size() > 11 ? reply[11] : 0xEE; }
 
   private slots:
     void initTestCase()
     {
         sim = new SimFixture();
         ZevRamPara::pInstance();
-        QVERIFY(openpty(&master, &slave, nullptr, nullptr, nullptr) == 0);
-        QDir().mkpath(sim->hostQ("/dev"));
-        QVERIFY(symlink(ttyname(slave), sim->host("/dev/ttyS2").c_str()) == 0);
+        QVERIFY(pty_at(sim->host("/dev/ttyS2"), master, slave));
         uart = new Kq_uart_inout();
         QVERIFY(uart->open_port(2, g_BPS, O_RDWR | O_NOCTTY | O_NONBLOCK) > 0);
         tcp = new networkManage();

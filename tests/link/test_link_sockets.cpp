@@ -6,11 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <net/if.h>
 #include <poll.h>
-#include <pty.h>
-#include <sched.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -22,67 +18,11 @@
 #include "link/tcpserver.h"
 #include "link/udpclient.h"
 #include "link/udpserver.h"
+#include "support/net_helpers.h"
 #include "support/sim_fixture.h"
 
 namespace
 {
-// A network namespace of this program's own, so fixed ports never collide
-// with another test; false where the machine does not allow one.
-bool own_network()
-{
-    if (unshare(CLONE_NEWNET) != 0)
-        return false;
-    int s = socket(AF_INET, SOCK_DGRAM, 0);
-    if (s < 0)
-        return false;
-    ifreq ifr{};
-    std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
-    bool up = ioctl(s, SIOCGIFFLAGS, &ifr) == 0;
-    ifr.ifr_flags = short(ifr.ifr_flags | IFF_UP);
-    up = up && ioctl(s, SIOCSIFFLAGS, &ifr) == 0;
-    close(s);
-    return up;
-}
-
-sockaddr_in loopback(int port)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(u16(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
-
-int tcp_connect(int port)
-{
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = loopback(port);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-int udp_socket(int port = 0)
-{
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(u16(port));
-    a.sin_addr.s_addr = htonl(INADDR_ANY);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    return fd;
-}
-
-int local_port(int fd)
-{
-    sockaddr_in a{};
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    return ntohs(a.sin_port);
-}
-
 // Reads what arrives on fd within ms.
 QByteArray read_for(int fd, int ms)
 {
@@ -379,10 +319,7 @@ class TestLinkSockets : public QObject
     void serialOpensThroughTheBoardPathAndRefusesOddSpeeds()
     {
         int master = -1, slave = -1;
-        QVERIFY(openpty(&master, &slave, nullptr, nullptr, nullptr) == 0);
-        QDir().mkpath(sim->hostQ("/dev"));
-        QFile::remove(sim->hostQ("/dev/ttyS2"));
-        QVERIFY(symlink(ttyname(slave), sim->host("/dev/ttyS2").c_str()) == 0);
+        QVERIFY(pty_at(sim->host("/dev/ttyS2"), master, slave));
         serial_modules m;
         QCOMPARE(m.ttyS_Open(2, 14400, O_RDWR | O_NOCTTY | O_NONBLOCK), -1);
         QCOMPARE(m.serial_init(3, 115200, O_RDWR | O_NOCTTY | O_NONBLOCK) < 0, true);

@@ -1,0 +1,124 @@
+#include "net_helpers.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <net/if.h>
+#include <netinet/tcp.h>
+#include <pty.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <arpa/inet.h>
+
+bool own_network()
+{
+    if (unshare(CLONE_NEWNET) != 0)
+        return false;
+    int s = socket(AF_INET, SOCK_DGRAM, 0);
+    if (s < 0)
+        return false;
+    ifreq ifr{};
+    std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
+    bool up = ioctl(s, SIOCGIFFLAGS, &ifr) == 0;
+    ifr.ifr_flags = short(ifr.ifr_flags | IFF_UP);
+    up = up && ioctl(s, SIOCSIFFLAGS, &ifr) == 0;
+    close(s);
+    return up;
+}
+
+sockaddr_in loopback(int port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(u16(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
+int tcp_connect(int port, bool no_delay)
+{
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_in a = loopback(port);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        close(fd);
+        return -1;
+    }
+    if (no_delay) {
+        int on = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    }
+    return fd;
+}
+
+int tcp_connect_within(int port, int ms, bool no_delay)
+{
+    int fd = tcp_connect(port, no_delay);
+    for (int waited = 0; fd < 0 && waited < ms; waited += 50) {
+        usleep(50000);
+        fd = tcp_connect(port, no_delay);
+    }
+    return fd;
+}
+
+int udp_socket(int port, int flags)
+{
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | flags, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(u16(port));
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    return fd;
+}
+
+int local_port(int fd)
+{
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    return ntohs(a.sin_port);
+}
+
+void put(int fd, const std::vector<u8>& data)
+{
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n <= 0)
+            return;
+        done += size_t(n);
+    }
+}
+
+bool pty_at(const std::string& path, int& master, int& slave)
+{
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
+        return false;
+    std::string folder = path.substr(0, path.rfind('/'));
+    mkdir(folder.c_str(), 0755);
+    unlink(path.c_str());
+    return symlink(ttyname(slave), path.c_str()) == 0;
+}
+
+pid_t start_program(const std::string& program, const std::string& root)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        std::string rootArg = "--sim-root=" + root;
+        execl(program.c_str(), program.c_str(), "--board=sim", rootArg.c_str(), nullptr);
+        _exit(127);
+    }
+    return pid;
+}

@@ -1,0 +1,43 @@
+// Sockets and terminals as the PC side of the links uses them, for the link
+// tests and the links benchmark.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <netinet/in.h>
+#include <sys/types.h>
+
+#include "core/global.h"
+
+// A network namespace of this program's own with its loopback up, so fixed
+// ports never collide with another program; false where the machine does not
+// allow one. Call before any thread exists: the namespace belongs to the
+// calling thread.
+bool own_network();
+
+sockaddr_in loopback(int port);
+
+// A TCP connection to port on the loopback, or -1; no_delay sends small
+// frames at once instead of gathering them.
+int tcp_connect(int port, bool no_delay = false);
+// tcp_connect retried every 50 ms for up to ms: the program opens its ports
+// only after its start-up.
+int tcp_connect_within(int port, int ms, bool no_delay = false);
+
+// A UDP socket bound to port (0: any) on every address; flags are added to
+// the socket type (SOCK_NONBLOCK...).
+int udp_socket(int port = 0, int flags = 0);
+// The port a socket is bound to.
+int local_port(int fd);
+
+// Writes all of data, stopping at the first failed write.
+void put(int fd, const std::vector<u8>& data);
+
+// A pseudo-terminal whose slave side is linked at path (replacing an old
+// link, creating the folder), standing in for a serial port.
+bool pty_at(const std::string& path, int& master, int& slave);
+
+// Starts the built program on the simulated board rooted at root, its output
+// silenced; the child's pid, or -1.
+pid_t start_program(const std::string& program, const std::string& root);
