@@ -18,6 +18,7 @@
 #include "ui_mainwindow.h"
 #include "ledout/fpga_manage.h"
 #include "video/c331_manage.h"
+#include "ui/maintenance/firmwareupdate.h"
 
 u32 G_factoryage_ticks = 0;
 std::atomic<u32> g_delay_usbserver{0};
@@ -232,16 +233,25 @@ void MainWindow::on_toolButton2_clicked()
     });
 }
 
-void MainWindow::on_toolButton3_clicked()
+// Call and save exclude each other: entering one leaves the other, whose
+// button shows it off again. False when the mode is already on.
+bool MainWindow::enter_mode(u8& mode, u8& other, QPushButton* otherButton, const char* otherOffIcon)
 {
-    if (l_call_state == 1)
-        return;
-    l_call_state = 1;
-    if (l_save_state) {
-        l_save_state = 0;
-        set_icon(ui->toolButton4, lang_icon("unsave.png"));
+    if (mode == 1)
+        return false;
+    mode = 1;
+    if (other) {
+        other = 0;
+        set_icon(otherButton, lang_icon(otherOffIcon));
     }
     l_focus_widget->setStyleSheet(style_small_normal);
+    return true;
+}
+
+void MainWindow::on_toolButton3_clicked()
+{
+    if (!enter_mode(l_call_state, l_save_state, ui->toolButton4, "unsave.png"))
+        return;
     int index = ZevRamPara::ZevUserModeIndex(char(l_mode_cursor), 2);
     if (index > 15) {
         l_mode_cursor = 0;
@@ -254,14 +264,8 @@ void MainWindow::on_toolButton3_clicked()
 
 void MainWindow::on_toolButton4_clicked()
 {
-    if (l_save_state == 1)
+    if (!enter_mode(l_save_state, l_call_state, ui->toolButton3, "uncall.png"))
         return;
-    l_save_state = 1;
-    if (l_call_state) {
-        l_call_state = 0;
-        set_icon(ui->toolButton3, lang_icon("uncall.png"));
-    }
-    l_focus_widget->setStyleSheet(style_small_normal);
     // Every slot is a save target: the cursor stays where it is.
     set_icon(ui->toolButton4, lang_icon("save.png"));
     show_grid();
@@ -542,6 +546,8 @@ void MainWindow::keyReleaseEvent(QKeyEvent* event)
 void MainWindow::slot_update_timer_ticks()
 {
     ++G_timeTicks;
+    if (g_update_flag && g_move_update)
+        g_move_update->update_time_deal();
     if (g_tip_flag && g_tip)
         g_tip->tip_outtime_deal();
     if (g_app_reset_flag && Utils::getTimeSpace(G_reboot_tickTicks) >= kRebootDelay)
@@ -556,6 +562,10 @@ void MainWindow::slot_update_timer_ticks()
     if (g_delay_usbserver == 0 && G_timeTicks >= kUsbGateTick)
         g_delay_usbserver = 1;
 }
+
+void MainWindow::update_start() { firmware_update_start(); }
+
+void MainWindow::update_over() { firmware_update_over(); }
 
 void MainWindow::getagelog()
 {

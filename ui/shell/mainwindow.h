@@ -75,6 +75,9 @@ class MainWindow : public QMainWindow, public PageView
 
   public slots:
     void slot_update_timer_ticks();
+    // Show and close the update-progress page; worker threads queue them.
+    void update_start();
+    void update_over();
     void on_custommode_clicked();
     void on_Button_lock_clicked();
     void on_tools_clicked();
@@ -90,6 +93,7 @@ class MainWindow : public QMainWindow, public PageView
 
   private:
     void show_grid();
+    bool enter_mode(u8& mode, u8& other, QPushButton* otherButton, const char* otherOffIcon);
     void delete_grid();
     void move_focus(int position);
     QString position_style(int position, bool focused) const;
