@@ -434,9 +434,9 @@ class fpga_manage
     // Pause between two worker passes while cards or a host may be waiting
     // for an answer: keeps the response within a millisecond.
     static constexpr useconds_t kPassSleepUs = 500;
-    // Pause while nothing waits: the start-up and timers count 10 ms ticks,
-    // so two passes a tick miss none of them.
-    static constexpr useconds_t kIdlePassSleepUs = 5000;
+    // Pause while nothing waits: the start-up and timers count 10 ms ticks
+    // and compare elapsed ticks, so one pass a tick is enough for them.
+    static constexpr useconds_t kIdlePassSleepUs = 10000;
     // True while a job, a pass-through, host traffic or an upgrade may need
     // the worker's next pass sooner than the next tick.
     bool awaiting_traffic() const;
