@@ -12,14 +12,10 @@
 #include <unistd.h>
 
 #include "core/logMsg.h"
+#include "link/net_socket.h"
 
 namespace
 {
-std::string with_errno(const char* what)
-{
-    return std::string(what) + std::strerror(errno);
-}
-
 bool set_blocking(int fd, bool blocking)
 {
     int flags = fcntl(fd, F_GETFL);

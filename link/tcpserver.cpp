@@ -12,14 +12,7 @@
 #include <unistd.h>
 
 #include "core/logMsg.h"
-
-namespace
-{
-std::string with_errno(const char* what)
-{
-    return std::string(what) + std::strerror(errno);
-}
-} // namespace
+#include "link/net_socket.h"
 
 TcpServer::TcpServer() : buf_(size_t(kPieceSize)) {}
 
@@ -31,23 +24,9 @@ TcpServer::~TcpServer()
 int TcpServer::initialize(int port)
 {
     unInitialize();
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        writeLogMsg(LOG_ERROR, with_errno("socket error:"));
+    int fd = bound_socket(SOCK_STREAM, SO_REUSEADDR, port);
+    if (fd < 0)
         return 255;
-    }
-    int on = 1;
-    if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0)
-        writeLogMsg(LOG_ERROR, with_errno("setsockopt error:"));
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_ANY);
-    a.sin_port = htons(u16(port));
-    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        writeLogMsg(LOG_ERROR, with_errno("bind error:"));
-        close(fd);
-        return 255;
-    }
     if (listen(fd, kBacklog) != 0) {
         writeLogMsg(LOG_ERROR, with_errno("listen error:"));
         close(fd);
