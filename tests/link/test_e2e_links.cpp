@@ -160,6 +160,46 @@ class TestE2eLinks : public QObject
         put(master, wire(with_bcc(request(kBox, 0x99, {1}))));
         QCOMPARE(replies(master, 1, 300).size(), size_t(0));
     }
+
+    // Last: it waits for the FPGA's start-up (about 18 s of ticks).
+    void passThroughReachesTheCardsAndAnswersTheAskingClient()
+    {
+        // Port 10002 never notes host traffic, so asking there does not hold
+        // the start-up back.
+        int probe = tcp_connect(10002);
+        QVERIFY(probe >= 0);
+        bool up = false;
+        for (int i = 0; i < 120 && !up; ++i) {
+            put(probe, wire(with_bcc(request(kFpga, 0xA1, {80, 0xFF, 0, 0}))));
+            std::vector<Bytes> r = replies(probe, 1, 1000);
+            up = r.size() == 1 && r[0].size() > 11 && r[0][10] == 0 && r[0][11] == 3;
+            if (!up)
+                QTest::qWait(500);
+        }
+        close(probe);
+        QVERIFY2(up, "the FPGA did not come up");
+
+        int asking = tcp_connect(5005);
+        int other = tcp_connect(5005);
+        QVERIFY(asking >= 0 && other >= 0);
+        // Card 2 on output port 2: write four bytes of its RAM, then read them back.
+        const Bytes data = {0xA1, 0xB2, 0xC3, 0xD4};
+        put(asking, wire(with_bcc(request(0x0002, 0x60, cat({le32(0x10), {4, 0, 0, 0}, data}), 1, 2))));
+        std::vector<Bytes> w = replies(asking, 1, 3000);
+        QCOMPARE(w.size(), size_t(1));
+        put(asking, wire(with_bcc(request(0x0002, 0x61, cat({le32(0x10), {4, 0, 0, 0}}), 1, 2))));
+        std::vector<Bytes> r = replies(asking, 1, 3000);
+        QCOMPARE(r.size(), size_t(1));
+        const Bytes& a = r[0];
+        QCOMPARE(a.size(), size_t(16));
+        QCOMPARE(u16(a[0] | a[1] << 8), kPc);
+        QCOMPARE(a[10], u8(0));
+        QCOMPARE(Bytes(a.begin() + 11, a.begin() + 15), data);
+        // The other client of the same port hears nothing of it.
+        QCOMPARE(replies(other, 1, 300).size(), size_t(0));
+        close(asking);
+        close(other);
+    }
 };
 
 int main(int argc, char** argv)
