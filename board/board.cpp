@@ -3,9 +3,11 @@
 #include <cstdio>
 #include <mutex>
 
-namespace board {
+namespace board
+{
 
-namespace {
+namespace
+{
 std::unique_ptr<Board> g_board;
 }
 
@@ -26,12 +28,24 @@ Board& current()
     return *g_board;
 }
 
-void install(std::unique_ptr<Board> b) { g_board = std::move(b); }
+void install(std::unique_ptr<Board> b)
+{
+    g_board = std::move(b);
+}
 
-bool installed() { return g_board != nullptr; }
+bool installed()
+{
+    return g_board != nullptr;
+}
 
-std::string path(const std::string& p) { return current().paths().resolve(p); }
+std::string path(const std::string& p)
+{
+    return current().paths().resolve(p);
+}
 
-QString path(const QString& p) { return QString::fromStdString(current().paths().resolve(p.toStdString())); }
+QString path(const QString& p)
+{
+    return QString::fromStdString(current().paths().resolve(p.toStdString()));
+}
 
 } // namespace board

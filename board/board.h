@@ -9,7 +9,8 @@
 
 #include <QString>
 
-namespace board {
+namespace board
+{
 
 // One segment of a spidev message: tx and rx may each be null.
 struct SpiXfer {
@@ -20,8 +21,9 @@ struct SpiXfer {
 
 // spidev: descriptors are -1 when the device could not be opened; every
 // call on -1 is refused with -1 and no bus traffic.
-class Spi {
-public:
+class Spi
+{
+  public:
     virtual ~Spi() = default;
     virtual int open(const std::string& path) = 0;
     virtual int setMode(int fd, uint8_t mode) = 0;
@@ -36,8 +38,9 @@ public:
 };
 
 // SoC pad registers ("/dev/msys" window mapped through "/dev/mem").
-class Pads {
-public:
+class Pads
+{
+  public:
     virtual ~Pads() = default;
     // 0 when the window is mapped, 255 when it cannot be (with the message
     // of the failing step printed).
@@ -57,8 +60,9 @@ struct I2cMsg {
 };
 constexpr uint16_t kI2cRead = 0x0001;
 
-class I2c {
-public:
+class I2c
+{
+  public:
     virtual ~I2c() = default;
     virtual int open(const std::string& path) = 0;
     // I2C_RDWR: returns the number of messages done or -1.
@@ -71,8 +75,9 @@ struct MtdInfo {
     uint32_t writesize = 0;
 };
 
-class Mtd {
-public:
+class Mtd
+{
+  public:
     virtual ~Mtd() = default;
     virtual int open(const std::string& path) = 0;
     virtual int close(int fd) = 0;
@@ -83,8 +88,9 @@ public:
 };
 
 // Every system() and popen() of the program goes through here.
-class Shell {
-public:
+class Shell
+{
+  public:
     virtual ~Shell() = default;
     // The raw status as system() gives it.
     virtual int system(const std::string& command) = 0;
@@ -93,15 +99,17 @@ public:
 };
 
 // Absolute paths of the system resolve through one root.
-class Paths {
-public:
+class Paths
+{
+  public:
     virtual ~Paths() = default;
     virtual std::string root() const = 0;
     std::string resolve(const std::string& path) const;
 };
 
-class Board {
-public:
+class Board
+{
+  public:
     virtual ~Board() = default;
     virtual const char* name() const = 0;
     virtual bool simulated() const = 0;
@@ -121,6 +129,9 @@ bool installed();
 // Shorthands for the system's path strings.
 std::string path(const std::string& p);
 QString path(const QString& p);
-inline std::string path(const char* p) { return path(std::string(p)); }
+inline std::string path(const char* p)
+{
+    return path(std::string(p));
+}
 
 } // namespace board

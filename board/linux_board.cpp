@@ -13,12 +13,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace board {
+namespace board
+{
 
-namespace {
+namespace
+{
 
-class LinuxSpi final : public Spi {
-public:
+class LinuxSpi final : public Spi
+{
+  public:
     int open(const std::string& path) override { return ::open(path.c_str(), O_RDWR); }
     int setMode(int fd, uint8_t mode) override { return guarded(fd, SPI_IOC_WR_MODE, &mode); }
     int getMode(int fd, uint8_t* mode) override { return guarded(fd, SPI_IOC_RD_MODE, mode); }
@@ -42,7 +45,7 @@ public:
         return ::ioctl(fd, SPI_IOC_MESSAGE(n), tr);
     }
 
-private:
+  private:
     template <typename T> int guarded(int fd, unsigned long req, T* arg)
     {
         if (fd < 0)
@@ -63,8 +66,9 @@ constexpr unsigned long kMsysRequestDmem = 0x5315;
 constexpr uint32_t kDefaultWindowPhys = 0x1F000000;
 constexpr uint32_t kDefaultWindowSize = 0x400000;
 
-class LinuxPads final : public Pads {
-public:
+class LinuxPads final : public Pads
+{
+  public:
     int map() override
     {
         if (base_)
@@ -126,13 +130,14 @@ public:
         return id;
     }
 
-private:
+  private:
     volatile uint8_t* base_ = nullptr;
     uint32_t size_ = 0;
 };
 
-class LinuxI2c final : public I2c {
-public:
+class LinuxI2c final : public I2c
+{
+  public:
     int open(const std::string& path) override { return ::open(path.c_str(), O_RDWR); }
     int rdwr(int fd, I2cMsg* msgs, unsigned n) override
     {
@@ -150,8 +155,9 @@ public:
     }
 };
 
-class LinuxMtd final : public Mtd {
-public:
+class LinuxMtd final : public Mtd
+{
+  public:
     int open(const std::string& path) override { return ::open(path.c_str(), O_RDWR); }
     int close(int fd) override { return fd < 0 ? -1 : ::close(fd); }
     int getInfo(int fd, MtdInfo* info) override
@@ -182,8 +188,9 @@ public:
     }
 };
 
-class LinuxShell final : public Shell {
-public:
+class LinuxShell final : public Shell
+{
+  public:
     int system(const std::string& command) override { return ::system(command.c_str()); }
     std::string popen(const std::string& command, int lineSize, bool* ok) override
     {
@@ -201,13 +208,15 @@ public:
     }
 };
 
-class RootPaths final : public Paths {
-public:
+class RootPaths final : public Paths
+{
+  public:
     std::string root() const override { return std::string(); }
 };
 
-class LinuxBoard final : public Board {
-public:
+class LinuxBoard final : public Board
+{
+  public:
     const char* name() const override { return "SSD201 board"; }
     bool simulated() const override { return false; }
     Spi& spi() override { return spi_; }
@@ -217,7 +226,7 @@ public:
     Shell& shell() override { return shell_; }
     Paths& paths() override { return paths_; }
 
-private:
+  private:
     LinuxSpi spi_;
     LinuxPads pads_;
     LinuxI2c i2c_;
@@ -228,7 +237,10 @@ private:
 
 } // namespace
 
-std::unique_ptr<Board> makeLinuxBoard() { return std::make_unique<LinuxBoard>(); }
+std::unique_ptr<Board> makeLinuxBoard()
+{
+    return std::make_unique<LinuxBoard>();
+}
 
 bool linuxBoardPresent()
 {

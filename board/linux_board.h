@@ -4,7 +4,8 @@
 
 #include "board/board.h"
 
-namespace board {
+namespace board
+{
 
 std::unique_ptr<Board> makeLinuxBoard();
 

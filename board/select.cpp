@@ -8,7 +8,8 @@
 #include "board/sim/sim_board.h"
 #include "board/sim/sim_models.h"
 
-namespace board {
+namespace board
+{
 
 Choice choose(std::vector<char*>& args)
 {

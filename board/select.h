@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-namespace board {
+namespace board
+{
 
 struct Choice {
     bool simulated = false;

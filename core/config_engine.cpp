@@ -12,7 +12,8 @@
 ConfigEngine* ConfigEngine::p_config = nullptr;
 const char* ConfigEngine::kFile = "/data/configs/tcpip.ini";
 
-namespace {
+namespace
+{
 struct ItemDef {
     const char* key;
     QVariant def;
@@ -44,9 +45,15 @@ const ItemDef& def(ConfigItem::ConfigName item)
 }
 } // namespace
 
-const char* ConfigEngine::keyName(ConfigItem::ConfigName item) { return def(item).key; }
+const char* ConfigEngine::keyName(ConfigItem::ConfigName item)
+{
+    return def(item).key;
+}
 
-QVariant ConfigEngine::defaultValue(ConfigItem::ConfigName item) { return def(item).def; }
+QVariant ConfigEngine::defaultValue(ConfigItem::ConfigName item)
+{
+    return def(item).def;
+}
 
 ConfigEngine* ConfigEngine::pInstance()
 {
@@ -58,7 +65,10 @@ ConfigEngine* ConfigEngine::pInstance()
     return p_config;
 }
 
-ConfigEngine::ConfigEngine() { load(); }
+ConfigEngine::ConfigEngine()
+{
+    load();
+}
 
 void ConfigEngine::load()
 {

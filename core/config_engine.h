@@ -6,7 +6,8 @@
 #include <QString>
 #include <QVariant>
 
-namespace ConfigItem {
+namespace ConfigItem
+{
 enum ConfigName {
     TcpPort = 0,
     UdpPort,
@@ -30,8 +31,9 @@ enum ConfigName {
 };
 }
 
-class ConfigEngine {
-public:
+class ConfigEngine
+{
+  public:
     static ConfigEngine* pInstance();
     static ConfigEngine* p_config;
 
@@ -46,7 +48,7 @@ public:
     // Re-reads the file (tests and the factory reset use it).
     void load();
 
-private:
+  private:
     ConfigEngine();
     void save();
     void deriveDeviceId();

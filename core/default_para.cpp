@@ -3,7 +3,8 @@
 
 #include "core/zevrampara.h"
 
-namespace {
+namespace
+{
 
 struct DefaultTable {
     u8 bytes[Img::kSize];

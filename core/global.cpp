@@ -57,7 +57,8 @@ ZevFileDeal g_zev_file_deal_para;
 u8 g_4G_property[132];
 u8 g_4G_RAM[256];
 
-namespace {
+namespace
+{
 std::mutex g_worker_wake_mutex;
 std::condition_variable g_worker_wake;
 bool g_worker_woken = false;

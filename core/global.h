@@ -21,7 +21,10 @@ extern std::atomic<u32> G_reboot_tickTicks;
 
 // Debug printing is on while this holds 254.
 extern std::atomic<u8> g_debugSwitch;
-inline bool debugOn() { return g_debugSwitch.load(std::memory_order_relaxed) == 254; }
+inline bool debugOn()
+{
+    return g_debugSwitch.load(std::memory_order_relaxed) == 254;
+}
 
 // UI language (0 zh, 1 en, 2 ru, 3 vn, 4 tw) and the set of enabled ones.
 extern std::atomic<u8> g_language;

@@ -26,7 +26,8 @@
 #include "ui/shell/syncupdate.h"
 #include "video/c331_manage.h"
 
-namespace {
+namespace
+{
 
 bool hasPlatformArg(const std::vector<char*>& args)
 {

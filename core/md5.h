@@ -3,15 +3,16 @@
 
 #include <QCryptographicHash>
 
-class MD5 {
-public:
+class MD5
+{
+  public:
     MD5();
     void reset();
     void update(void const* data, unsigned int length);
     // Finishes the digest; the 16 bytes stay valid until the next reset.
     const unsigned char* digest();
 
-private:
+  private:
     QCryptographicHash hash_;
     QByteArray result_;
     bool finished_ = false;

@@ -14,7 +14,8 @@
 
 namespace pt = boost::property_tree;
 
-namespace {
+namespace
+{
 
 std::string textOf(const pt::ptree& t, const char* key)
 {

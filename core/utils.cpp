@@ -106,7 +106,8 @@ int Utils::non_region_write(int fd, unsigned char* data, int length, int offset)
     return 0;
 }
 
-namespace {
+namespace
+{
 void applyWired(const QString& ip, const QString& mask, const QString& gateway)
 {
     Utils::system_mutex("route del default wlan0");

@@ -9,8 +9,9 @@
 
 #include "core/global.h"
 
-class Utils {
-public:
+class Utils
+{
+  public:
     // XOR of the first length bytes; 0 for length 0.
     static u8 BCC(const unsigned char* data, unsigned int length);
     // CRC-16/ARC: polynomial 0x8005 reflected, initial 0, no final XOR.

@@ -23,18 +23,43 @@ ZevDeviceArea ZevRamPara::device;
 QMutex ZevRamPara::mutex(QMutex::Recursive);
 const char* ZevRamPara::kDeviceInfoFile = "/data/ram_device_info";
 
-namespace {
+namespace
+{
 
-u8* img() { return ZevRamPara::p_zevrampara_config; }
+u8* img()
+{
+    return ZevRamPara::p_zevrampara_config;
+}
 
-bool validSource(int s) { return s >= 0 && s < kSourceCount; }
-bool validSlot(int s) { return s >= 0 && s < kUserModeCount; }
+bool validSource(int s)
+{
+    return s >= 0 && s < kSourceCount;
+}
+bool validSlot(int s)
+{
+    return s >= 0 && s < kUserModeCount;
+}
 
-int cropOffset(int k) { return Img::kCropTable + Img::kCropSize * k; }
-u16 cropId(int k) { return ZevRamPara::img16(cropOffset(k)); }
-bool cropInUse(int k) { return cropId(k) & 0x8000; }
-int cropSource(int k) { return cropId(k) & 0xFF; }
-int cropNumber(int k) { return (cropId(k) >> 8) & 0x7F; }
+int cropOffset(int k)
+{
+    return Img::kCropTable + Img::kCropSize * k;
+}
+u16 cropId(int k)
+{
+    return ZevRamPara::img16(cropOffset(k));
+}
+bool cropInUse(int k)
+{
+    return cropId(k) & 0x8000;
+}
+int cropSource(int k)
+{
+    return cropId(k) & 0xFF;
+}
+int cropNumber(int k)
+{
+    return (cropId(k) >> 8) & 0x7F;
+}
 
 bool cropBit(int source, int number)
 {
@@ -119,7 +144,10 @@ int ZevRamPara::test_signal(int code)
     return 1;
 }
 
-std::string ZevRamPara::modeFilePath(int slot) { return "/data/modes/custom_mode" + std::to_string(slot + 1); }
+std::string ZevRamPara::modeFilePath(int slot)
+{
+    return "/data/modes/custom_mode" + std::to_string(slot + 1);
+}
 
 std::string ZevRamPara::modeMenuPath(int slot)
 {

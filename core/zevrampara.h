@@ -11,7 +11,8 @@
 #include "core/global.h"
 
 // Image layout (byte offsets, 16-bit values little-endian).
-namespace Img {
+namespace Img
+{
 constexpr int kSize = 4096;
 constexpr int kSourceTiming = 256; // + 6 x source
 constexpr int kLanguage = 768;
@@ -85,8 +86,8 @@ struct SOURCE_TIMING {
 
 // Outside the image: register shadow, device status and font status.
 struct ZevDeviceArea {
-    u8 reg[kRegCount];              // register r at index r
-    u8 status[kDeviceStatusSize];   // status[0] is the device-present byte
+    u8 reg[kRegCount];            // register r at index r
+    u8 status[kDeviceStatusSize]; // status[0] is the device-present byte
     u8 font_status;
 };
 
@@ -94,9 +95,10 @@ struct ZevDeviceArea {
 // bytes 768..4095.
 extern const u8* const default_para_ramlist;
 
-class ZevRamPara : public QObject {
+class ZevRamPara : public QObject
+{
     Q_OBJECT
-public:
+  public:
     static ZevRamPara* pInstance();
     static ZevRamPara* p_zevrampara;
 
@@ -158,10 +160,10 @@ public:
     static std::string modeMenuPath(int slot);
     static const char* kDeviceInfoFile;
 
-signals:
+  signals:
     void sig_update_para(int code);
 
-private:
+  private:
     ZevRamPara() = default;
 };
 

@@ -10,7 +10,10 @@
 #include "core/global.h"
 #include "core/logMsg.h"
 
-std::string with_errno(const char* what) { return std::string(what) + std::strerror(errno); }
+std::string with_errno(const char* what)
+{
+    return std::string(what) + std::strerror(errno);
+}
 
 int bound_socket(int type, int option, int port)
 {

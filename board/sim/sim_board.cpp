@@ -12,9 +12,11 @@
 #include <QFileInfo>
 #include <QSettings>
 
-namespace board::sim {
+namespace board::sim
+{
 
-namespace {
+namespace
+{
 constexpr int kSpiFdBase = 1000;
 constexpr int kI2cFdBase = 2000;
 constexpr int kFailStatus = 1 << 8; // exit code 1 as system() reports it
@@ -209,7 +211,7 @@ int SimI2c::rdwr(int fd, I2cMsg* msgs, unsigned n)
         if (it == devices_.end())
             return -1; // no acknowledge
         bool ok = (msgs[i].flags & kI2cRead) ? it->second->read(msgs[i].buf, msgs[i].len)
-                                              : it->second->write(msgs[i].buf, msgs[i].len);
+                                             : it->second->write(msgs[i].buf, msgs[i].len);
         if (!ok)
             return -1;
     }
@@ -237,7 +239,10 @@ int SimMtd::open(const std::string& path)
     return fd;
 }
 
-int SimMtd::close(int fd) { return fd < 0 ? -1 : ::close(fd); }
+int SimMtd::close(int fd)
+{
+    return fd < 0 ? -1 : ::close(fd);
+}
 
 int SimMtd::getInfo(int fd, MtdInfo* info)
 {
@@ -276,7 +281,8 @@ long SimMtd::pwrite(int fd, const uint8_t* data, uint32_t length, uint32_t offse
 
 // ---- shell ----
 
-namespace {
+namespace
+{
 
 std::vector<std::string> tokenize(const std::string& s)
 {
@@ -335,8 +341,7 @@ bool splitSimple(const std::string& line, std::vector<std::string>* parts)
 
 bool isFileCommand(const std::string& prog)
 {
-    return prog == "cp" || prog == "mv" || prog == "rm" || prog == "chmod" || prog == "mkdir" ||
-           prog == "sync";
+    return prog == "cp" || prog == "mv" || prog == "rm" || prog == "chmod" || prog == "mkdir" || prog == "sync";
 }
 
 bool copyRecursive(const QString& from, const QString& to)
@@ -561,8 +566,17 @@ SimBoard::SimBoard(const std::string& root)
     : paths_(QDir::cleanPath(QString::fromStdString(root)).toStdString()), mtd_(paths_), shell_(paths_)
 {
     static const char* const kFolders[] = {
-        "/data/configs", "/data/modes", "/data/app", "/data/edidramtable", "/data/rcvrecovery",
-        "/data/smartmapping", "/mnt/usb1", "/etc/network", "/dev", "/proc/scsi", "/sim",
+        "/data/configs",
+        "/data/modes",
+        "/data/app",
+        "/data/edidramtable",
+        "/data/rcvrecovery",
+        "/data/smartmapping",
+        "/mnt/usb1",
+        "/etc/network",
+        "/dev",
+        "/proc/scsi",
+        "/sim",
     };
     for (const char* f : kFolders)
         QDir().mkpath(QString::fromStdString(paths_.resolve(f)));

@@ -10,26 +10,30 @@
 
 #include "board/board.h"
 
-namespace board::sim {
+namespace board::sim
+{
 
 // A device model behind a spidev node.
-class SpiDevice {
-public:
+class SpiDevice
+{
+  public:
     virtual ~SpiDevice() = default;
     // One spidev message; returns the bytes moved or -1 for a failed transfer.
     virtual int transfer(const SpiXfer* xfers, unsigned n) = 0;
 };
 
 // A device model at one address of an I2C bus.
-class I2cDevice {
-public:
+class I2cDevice
+{
+  public:
     virtual ~I2cDevice() = default;
     virtual bool write(const uint8_t* data, uint16_t len) = 0;
     virtual bool read(uint8_t* data, uint16_t len) = 0;
 };
 
-class SimSpi final : public Spi {
-public:
+class SimSpi final : public Spi
+{
+  public:
     void attach(const std::string& path, SpiDevice* dev);
     int open(const std::string& path) override;
     int setMode(int fd, uint8_t mode) override;
@@ -42,7 +46,7 @@ public:
     // Messages refused from now on, for fault tests.
     void setFailing(const std::string& path, bool failing);
 
-private:
+  private:
     struct Node {
         std::string path;
         SpiDevice* dev = nullptr;
@@ -55,8 +59,9 @@ private:
     std::vector<Node> nodes_;
 };
 
-class SimPads final : public Pads {
-public:
+class SimPads final : public Pads
+{
+  public:
     using Listener = std::function<void(uint32_t offset, uint16_t value)>;
     int map() override;
     bool mapped() const override { return mapped_; }
@@ -66,7 +71,7 @@ public:
     void listen(Listener l);
     void setMapFails(bool fails) { mapFails_ = fails; }
 
-private:
+  private:
     std::mutex mutex_;
     std::map<uint32_t, uint16_t> regs_;
     std::vector<Listener> listeners_;
@@ -74,13 +79,14 @@ private:
     bool mapFails_ = false;
 };
 
-class SimI2c final : public I2c {
-public:
+class SimI2c final : public I2c
+{
+  public:
     void attach(const std::string& bus, uint16_t addr, I2cDevice* dev);
     int open(const std::string& path) override;
     int rdwr(int fd, I2cMsg* msgs, unsigned n) override;
 
-private:
+  private:
     std::mutex mutex_;
     std::vector<std::string> buses_;
     std::map<std::pair<std::string, uint16_t>, I2cDevice*> devices_;
@@ -88,8 +94,9 @@ private:
 
 // MTD partitions as files under the root, with NAND rules: erase to 0xFF,
 // programming only clears bits.
-class SimMtd final : public Mtd {
-public:
+class SimMtd final : public Mtd
+{
+  public:
     explicit SimMtd(const Paths& paths) : paths_(paths) {}
     int open(const std::string& path) override;
     int close(int fd) override;
@@ -102,14 +109,15 @@ public:
     static constexpr uint32_t kEraseSize = 0x20000;
     static constexpr uint32_t kWriteSize = 0x800;
 
-private:
+  private:
     const Paths& paths_;
 };
 
 // Records every command; carries out only file commands, confined to the
 // root. Board commands are never run on the host.
-class SimShell final : public Shell {
-public:
+class SimShell final : public Shell
+{
+  public:
     explicit SimShell(const Paths& paths) : paths_(paths) {}
     int system(const std::string& command) override;
     std::string popen(const std::string& command, int lineSize, bool* ok) override;
@@ -119,7 +127,7 @@ public:
     // Output given to popen() of commands that begin with prefix.
     void setPopenReply(const std::string& prefix, const std::string& output);
 
-private:
+  private:
     int runFileCommand(const std::vector<std::string>& argv);
     bool confined(const std::string& p, std::string* host) const;
     const Paths& paths_;
@@ -128,17 +136,19 @@ private:
     std::map<std::string, std::string> replies_;
 };
 
-class SimPaths final : public Paths {
-public:
+class SimPaths final : public Paths
+{
+  public:
     explicit SimPaths(std::string root) : root_(std::move(root)) {}
     std::string root() const override { return root_; }
 
-private:
+  private:
     std::string root_;
 };
 
-class SimBoard final : public Board {
-public:
+class SimBoard final : public Board
+{
+  public:
     // Creates the data root's folders when they are missing.
     explicit SimBoard(const std::string& root);
     const char* name() const override { return "simulated board"; }
@@ -157,7 +167,7 @@ public:
     // Folder of the device models' own state (flash images, inputs, cards).
     std::string modelDir() const { return paths_.root() + "/sim"; }
 
-private:
+  private:
     SimPaths paths_;
     SimSpi spi_;
     SimPads pads_;

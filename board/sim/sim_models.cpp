@@ -6,7 +6,8 @@
 #include "board/sim/sim_c331.h"
 #include "board/sim/sim_inputs.h"
 
-namespace board::sim {
+namespace board::sim
+{
 
 void attachModels(SimBoard& board)
 {

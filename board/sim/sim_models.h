@@ -1,7 +1,8 @@
 // The device models of the simulated board.
 #pragma once
 
-namespace board::sim {
+namespace board::sim
+{
 
 class SimBoard;
 

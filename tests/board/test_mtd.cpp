@@ -9,7 +9,8 @@
 #include "core/utils.h"
 #include "sim_fixture.h"
 
-class TestMtd : public QObject {
+class TestMtd : public QObject
+{
     Q_OBJECT
     SimFixture sim_;
 
@@ -24,7 +25,7 @@ class TestMtd : public QObject {
         return b;
     }
 
-private slots:
+  private slots:
     void eraseThenWriteInPieces()
     {
         board::Mtd& mtd = board::current().mtd();

@@ -7,13 +7,14 @@
 #include "core/utils.h"
 #include "sim_fixture.h"
 
-class TestSimShell : public QObject {
+class TestSimShell : public QObject
+{
     Q_OBJECT
     SimFixture sim_;
 
     board::sim::SimShell& shell() { return sim_.board().simShell(); }
 
-private slots:
+  private slots:
     void init() { shell().clearRecorded(); }
 
     void boardCommandsAreRecordedNeverRun()
@@ -22,11 +23,18 @@ private slots:
         // that none did.
         QString marker = sim_.hostQ("/data/marker");
         QVERIFY(writeHostFile(marker, "x"));
-        const char* commands[] = {"reboot", "ifconfig eth0 10.0.0.1 netmask 255.0.0.0 up", "route del default wlan0",
-                                  "ip route add default via 10.0.0.1 dev eth0", "date -s \"2020-01-01 00:00:00\"",
-                                  "hwclock -w", "/usr/bin/hostapd /etc/rtl_hostapd_2G.conf -B",
-                                  "udhcpd -fS /etc/udhcpd.conf &", "kill -9 1", "dos2unix /data/marker",
-                                  "chattr +i /data/marker", "touch /tmp/zev-should-not-exist"};
+        const char* commands[] = {"reboot",
+                                  "ifconfig eth0 10.0.0.1 netmask 255.0.0.0 up",
+                                  "route del default wlan0",
+                                  "ip route add default via 10.0.0.1 dev eth0",
+                                  "date -s \"2020-01-01 00:00:00\"",
+                                  "hwclock -w",
+                                  "/usr/bin/hostapd /etc/rtl_hostapd_2G.conf -B",
+                                  "udhcpd -fS /etc/udhcpd.conf &",
+                                  "kill -9 1",
+                                  "dos2unix /data/marker",
+                                  "chattr +i /data/marker",
+                                  "touch /tmp/zev-should-not-exist"};
         for (const char* c : commands)
             QCOMPARE(Utils::system_mutex(c), 0);
         QVERIFY(!QFile::exists("/tmp/zev-should-not-exist"));

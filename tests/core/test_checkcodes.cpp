@@ -6,9 +6,10 @@
 #include "core/md5.h"
 #include "core/utils.h"
 
-class TestCheckCodes : public QObject {
+class TestCheckCodes : public QObject
+{
     Q_OBJECT
-private slots:
+  private slots:
     void bccIsXorOfTheBytes()
     {
         const unsigned char frame[] = {0xA5, 0x00, 0xF1, 0x10, 0xF0, 0x5A};

@@ -8,11 +8,12 @@
 #include "core/utils.h"
 #include "sim_fixture.h"
 
-class TestConfigEngine : public QObject {
+class TestConfigEngine : public QObject
+{
     Q_OBJECT
     SimFixture sim_;
 
-private slots:
+  private slots:
     void defaultsOnFirstStart()
     {
         ConfigEngine* c = ConfigEngine::pInstance();
@@ -26,7 +27,8 @@ private slots:
         QCOMPARE(c->read_config_variant(ConfigItem::usbupgradedir).toString(), QString("ZEV-Q48 Rev.c"));
         QVERIFY(QFile::exists(sim_.hostQ("/data/configs/tcpip.ini")));
         QCOMPARE(int(ConfigItem::ZevLCDLang), 17);
-        QCOMPARE(QString(ConfigEngine::keyName(ConfigItem::Nubocloudcontrollername)), QString("Nubocloudcontrollername"));
+        QCOMPARE(QString(ConfigEngine::keyName(ConfigItem::Nubocloudcontrollername)),
+                 QString("Nubocloudcontrollername"));
         // The device id is 32 characters.
         QCOMPARE(int(qstrlen(g_pid)), 32);
     }

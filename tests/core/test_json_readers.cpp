@@ -8,11 +8,12 @@
 #include "core/utils.h"
 #include "sim_fixture.h"
 
-class TestJsonReaders : public QObject {
+class TestJsonReaders : public QObject
+{
     Q_OBJECT
     SimFixture sim_;
 
-private slots:
+  private slots:
     void aliasLookup()
     {
         QVERIFY(writeHostFile(sim_.hostQ("/data/configs/alias.json"), R"({"namelist":{

@@ -7,18 +7,23 @@
 #include "core/zevrampara.h"
 #include "sim_fixture.h"
 
-namespace {
-u8* img() { return ZevRamPara::p_zevrampara_config; }
+namespace
+{
+u8* img()
+{
+    return ZevRamPara::p_zevrampara_config;
+}
 const char* kInfo = "/data/ram_device_info";
 } // namespace
 
-class TestPersistence : public QObject {
+class TestPersistence : public QObject
+{
     Q_OBJECT
     SimFixture sim_;
 
     void restart() { ZevRamPara::pInstance()->load_all(); }
 
-private slots:
+  private slots:
     void init()
     {
         QFile::remove(sim_.hostQ(kInfo));

@@ -8,9 +8,16 @@
 #include "sim_fixture.h"
 #include "video/c331_manage.h"
 
-namespace {
-u8* img() { return ZevRamPara::p_zevrampara_config; }
-u8* shadow() { return ZevRamPara::p_zevrampara_shadow; }
+namespace
+{
+u8* img()
+{
+    return ZevRamPara::p_zevrampara_config;
+}
+u8* shadow()
+{
+    return ZevRamPara::p_zevrampara_shadow;
+}
 
 void setCrop(int k, int source, int number, u16 x = 0, u16 y = 0, u16 w = 0, u16 h = 0)
 {
@@ -22,14 +29,18 @@ void setCrop(int k, int source, int number, u16 x = 0, u16 y = 0, u16 w = 0, u16
     ZevRamPara::put16(img(), o + 8, h);
 }
 
-u16 layerSource(int layer) { return ZevRamPara::img16(ZevRamPara::layerOffset(layer) + Img::kLayerSource); }
+u16 layerSource(int layer)
+{
+    return ZevRamPara::img16(ZevRamPara::layerOffset(layer) + Img::kLayerSource);
+}
 } // namespace
 
-class TestZevRamPara : public QObject {
+class TestZevRamPara : public QObject
+{
     Q_OBJECT
     SimFixture sim_;
 
-private slots:
+  private slots:
     void init()
     {
         std::memset(img(), 0, Img::kSize);
@@ -66,7 +77,7 @@ private slots:
     void modeUserRamParaDealBounds()
     {
         const u8 data[3] = {7, 8, 9};
-        QCOMPARE(ZevRamPara::ZevModeUserRamParaDeal(data, 3, 0x0000), 1); // mode 0
+        QCOMPARE(ZevRamPara::ZevModeUserRamParaDeal(data, 3, 0x0000), 1);  // mode 0
         QCOMPARE(ZevRamPara::ZevModeUserRamParaDeal(data, 3, 0x11000), 1); // mode 17
         QCOMPARE(ZevRamPara::ZevModeUserRamParaDeal(data, 3, 0x10002), 0); // mode 16, offset 2
         QCOMPARE(ZevRamPara::user_mode[15][2], u8(7));
@@ -259,8 +270,8 @@ private slots:
         QCOMPARE(ZevRamPara::ZevUserModeSaved(16), 0);
         QCOMPARE(ZevRamPara::ZevUserModeIndex(3, 2), 3);
         QCOMPARE(ZevRamPara::ZevUserModeIndex(3, 1), 10);
-        QCOMPARE(ZevRamPara::ZevUserModeIndex(10, 1), 3);  // wraps through 0
-        QCOMPARE(ZevRamPara::ZevUserModeIndex(3, 0), 10);  // wraps from 15 downward
+        QCOMPARE(ZevRamPara::ZevUserModeIndex(10, 1), 3); // wraps through 0
+        QCOMPARE(ZevRamPara::ZevUserModeIndex(3, 0), 10); // wraps from 15 downward
         QCOMPARE(ZevRamPara::ZevUserModeIndex(11, 0), 10);
         QCOMPARE(ZevRamPara::ZevUserModeIndex(12, 2), 3);
         QCOMPARE(ZevRamPara::ZevUserModeIndex(16, 2), 256); // slot past the table

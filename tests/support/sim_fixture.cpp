@@ -6,7 +6,8 @@
 
 #include "board/sim/sim_models.h"
 
-namespace {
+namespace
+{
 QString tempBase()
 {
     QByteArray env = qgetenv("ZEV_TEST_TMP");

@@ -7,8 +7,9 @@
 
 #include "board/sim/sim_board.h"
 
-class SimFixture {
-public:
+class SimFixture
+{
+  public:
     // Installs a simulated board rooted in a new temporary folder; with
     // models the device models are attached as at start-up.
     explicit SimFixture(bool withModels = false);
@@ -18,7 +19,7 @@ public:
     std::string host(const std::string& boardPath) const { return root_ + boardPath; }
     QString hostQ(const std::string& boardPath) const { return QString::fromStdString(host(boardPath)); }
 
-private:
+  private:
     QTemporaryDir dir_;
     std::string root_;
     board::sim::SimBoard* board_ = nullptr;

@@ -563,9 +563,15 @@ void MainWindow::slot_update_timer_ticks()
         g_delay_usbserver = 1;
 }
 
-void MainWindow::update_start() { firmware_update_start(); }
+void MainWindow::update_start()
+{
+    firmware_update_start();
+}
 
-void MainWindow::update_over() { firmware_update_over(); }
+void MainWindow::update_over()
+{
+    firmware_update_over();
+}
 
 void MainWindow::getagelog()
 {

@@ -11,12 +11,13 @@
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/pages.h"
 
-class TestFirmwareUpdate : public QObject {
+class TestFirmwareUpdate : public QObject
+{
     Q_OBJECT
     SimFixture* sim = nullptr;
     MainWindow* w = nullptr;
 
-private slots:
+  private slots:
     void initTestCase()
     {
         sim = new SimFixture();
