@@ -133,6 +133,23 @@ class TestSyncUpdate : public QObject
         QCOMPARE(ZevRamPara::img16(Img::kBrightness), u16(77));
     }
 
+    void aFailedWriteIsRetriedOnTheNextRefresh()
+    {
+        // Something in the way of the file: the rename of the new file fails.
+        QVERIFY(QFile::remove(sim->hostQ("/data/ram_device_info")));
+        QVERIFY(QDir().mkpath(sim->hostQ("/data/ram_device_info/blocker")));
+        ZevRamPara::put16(img(), Img::kContrast, 33);
+        SyncUpdate::pInstance()->para_sync(1);
+        QVERIFY(device_file().isEmpty());
+        // Nothing changes in the image before the next refresh, yet the
+        // change that was not saved reaches the file then.
+        QVERIFY(QDir(sim->hostQ("/data/ram_device_info")).removeRecursively());
+        SyncUpdate::pInstance()->para_sync(1);
+        QByteArray f = device_file();
+        QCOMPARE(f.size(), 2 + 4096 - 768);
+        QCOMPARE(u8(f[2 + Img::kContrast - 768]), u8(33));
+    }
+
     void aChangeMadeAfterTheSnapshotIsNotLost()
     {
         // A page refresh stands for the time a worker may write meanwhile.
