@@ -16,6 +16,7 @@
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
+#include "video/c331_manage.h"
 
 tarvosource* tarvosource::p_tarvo_source = nullptr;
 u8 edid_ram_table[1536];
@@ -137,8 +138,10 @@ void tarvosource::copy_timings()
         copied_ = true;
         g_source_online = 2;
     }
-    if (changed)
+    if (changed) {
         ZevRamPara::test_signal(12);
+        c331_manage::wake();
+    }
 }
 
 int tarvosource::set_hpd(int source, bool high)

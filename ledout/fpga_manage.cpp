@@ -66,8 +66,10 @@ bool SEND_PARA::post(u8 job)
         return false;
     u16 cur = job_word.load();
     while ((cur & 0xFF) == JOB_NONE)
-        if (job_word.compare_exchange_weak(cur, u16(job)))
+        if (job_word.compare_exchange_weak(cur, u16(job))) {
+            wake_fpga_worker();
             return true;
+        }
     return false;
 }
 

@@ -437,9 +437,15 @@ class fpga_manage
     // Pause while nothing waits: the start-up and timers count 10 ms ticks
     // and compare elapsed ticks, so one pass a tick is enough for them.
     static constexpr useconds_t kIdlePassSleepUs = 10000;
+    // Pause once the screen is lit and no request is pending: what remains
+    // is timed in seconds and minutes, and host traffic and job posts wake
+    // the worker at once.
+    static constexpr useconds_t kSteadyPassSleepUs = 50000;
     // True while a job, a pass-through, host traffic or an upgrade may need
     // the worker's next pass sooner than the next tick.
     bool awaiting_traffic() const;
+    // The pause after a pass, by the rules above.
+    useconds_t pass_pause() const;
 
   private:
     fpga_manage();

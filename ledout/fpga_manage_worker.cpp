@@ -72,9 +72,18 @@ void* fpga_manage::fpgamanageThread(void* arg)
             self->usb_upgrade_manage_deal();
         else
             self->fpga_manage_deal();
-        wait_fpga_worker(self->awaiting_traffic() ? kPassSleepUs : kIdlePassSleepUs);
+        wait_fpga_worker(self->pass_pause());
     }
     return nullptr;
+}
+
+useconds_t fpga_manage::pass_pause() const
+{
+    if (awaiting_traffic())
+        return kPassSleepUs;
+    const bool steady = start[0].vbo_state.load() == 7 && start[0].out_state.load() == 18 && bri_set_flag.load() == 0 &&
+                        output_status_flag.load() == 0 && g_set_led_para.load() == 0 && g_freeze_out.load() == 0;
+    return steady ? kSteadyPassSleepUs : kIdlePassSleepUs;
 }
 
 bool fpga_manage::awaiting_traffic() const

@@ -1,6 +1,8 @@
 #include "video/c331_manage.h"
 
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 #include <cstring>
 #include <thread>
 #include <unistd.h>
@@ -23,7 +25,39 @@ using namespace C331Reg;
 
 c331_manage* c331_manage::p_c331_manage = nullptr;
 pthread_mutex_t c331_manage::mutex = PTHREAD_MUTEX_INITIALIZER;
-std::atomic<u8> c331_manage::para_update_flag{0};
+C331ApplyByte c331_manage::para_update_flag;
+
+namespace
+{
+std::mutex g_wake_mutex;
+std::condition_variable g_wake;
+bool g_woken = false;
+
+// The thread's pause between turns: at most usec, ended early by wake().
+void wait_for_wake(unsigned usec)
+{
+    std::unique_lock<std::mutex> lock(g_wake_mutex);
+    g_wake.wait_for(lock, std::chrono::microseconds(usec), [] { return g_woken; });
+    g_woken = false;
+}
+} // namespace
+
+C331ApplyByte& C331ApplyByte::operator=(u8 value)
+{
+    value_.store(value);
+    if (value)
+        c331_manage::wake();
+    return *this;
+}
+
+void c331_manage::wake()
+{
+    {
+        std::lock_guard<std::mutex> lock(g_wake_mutex);
+        g_woken = true;
+    }
+    g_wake.notify_one();
+}
 std::atomic<u8> g_osd_update{0};
 
 namespace
@@ -156,7 +190,7 @@ void c331_manage::c331manageThread(c331_manage* self)
     writeLogMsg(LOG_BANNER, "c331 manage thread started");
     for (;;) {
         self->c331managerdeal();
-        usleep(kIdleSleepUs);
+        wait_for_wake(kIdleSleepUs);
     }
 }
 
@@ -256,8 +290,11 @@ void c331_manage::request_fpga_brightness()
 {
     if (!fpga_manage::p_fpga_manage)
         return;
-    QMutexLocker l(&Utils::_bri_set_mutex);
-    fpga_manage::p_fpga_manage->bri_set_flag = 1;
+    {
+        QMutexLocker l(&Utils::_bri_set_mutex);
+        fpga_manage::p_fpga_manage->bri_set_flag = 1;
+    }
+    wake_fpga_worker();
 }
 
 int c331_manage::program_image(const u8* live, const u8* shadow, bool force)

@@ -27,6 +27,19 @@ struct C331Window {
 // window without a valid source, crop or size is disabled.
 C331Window c331_window_setup(const u8* image, int layer);
 
+// The apply byte. Storing a nonzero value wakes the video-processor thread,
+// so an apply starts at once instead of at the thread's next idle turn.
+class C331ApplyByte
+{
+  public:
+    C331ApplyByte& operator=(u8 value);
+    operator u8() const { return value_.load(); }
+    u8 load() const { return value_.load(); }
+
+  private:
+    std::atomic<u8> value_{0};
+};
+
 class c331_manage
 {
   public:
@@ -36,7 +49,9 @@ class c331_manage
     // video-processor thread holds it for a whole apply pass.
     static pthread_mutex_t mutex;
     // Apply byte: 1 apply the edited image, 2 apply after a factory reset.
-    static std::atomic<u8> para_update_flag;
+    static C331ApplyByte para_update_flag;
+    // Cuts the thread's idle wait short (an apply, an input change).
+    static void wake();
 
     // Creates the manager, opens the chip and starts c331manageThread.
     static c331_manage* pInstance();
@@ -82,9 +97,9 @@ class c331_manage
     std::atomic<bool> chip_up{false};
     // Cap of the wait for the LED set-up hand-shake.
     std::atomic<u32> led_wait_limit_ms{2000};
-    // Sleep between two idle turns of the thread: one GUI tick: an apply is seen within a tick, and the idle thread
-    // wakes only 100 times a second.
-    static constexpr unsigned kIdleSleepUs = 10000;
+    // Longest idle wait of the thread: applies and input changes wake it at
+    // once, so the wait only paces the bring-up retries and the input watch.
+    static constexpr unsigned kIdleSleepUs = 50000;
 
     c331_manage() = default;
 
