@@ -65,6 +65,7 @@ int main()
     board::sim::SimBoard* sim = b.get();
     board::install(std::move(b));
     board::sim::attachFpga(*sim);
+    board::sim::setClock([] { return G_timeTicks.load(); });
     board::sim::attachCards(*sim);
     g_debugSwitch = 0;
     G_timeTicks = 1000;

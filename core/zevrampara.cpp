@@ -13,7 +13,7 @@
 
 #include "board/board.h"
 #include "core/utils.h"
-#include "video/c331_manage.h"
+#include "core/para_apply.h"
 
 ZevRamPara* ZevRamPara::p_zevrampara = nullptr;
 u8 ZevRamPara::p_zevrampara_config[Img::kSize];

@@ -12,7 +12,7 @@
 #include "core/utils.h"
 #include "ledout/fpga_drv.h"
 #include "ledout/fpga_manage.h"
-#include "link/uart_config.h"
+#include "ledout/passby.h"
 
 using namespace FpgaCards;
 

@@ -4,25 +4,16 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <future>
 #include <iterator>
-#include <memory>
 
-#include <QApplication>
-#include <QCoreApplication>
-#include <QGuiApplication>
 #include <QMutexLocker>
-#include <QPainter>
-#include <QPixmap>
-#include <QScreen>
-#include <QThread>
-#include <QWidget>
 
 #include "board/board.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
 #include "link/message_deal.h"
 #include "link/message_deal_fpga.h"
+#include "link/message_gui.h"
 #include "link/protocol_phy.h"
 #include "video/c331_manage.h"
 
@@ -170,48 +161,13 @@ void put_text(u8* out, int* k, const QString& text)
     std::memcpy(out + *k, latin.constData(), size_t(n));
     *k += n;
 }
-
-// The GUI thread owns the screen: grabs it there and saves it as the board's
-// capture file. From another thread it waits a bounded time for the GUI.
-bool grab_screen(const QString& path)
-{
-    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    if (!app)
-        return false;
-    auto grab = [path] {
-        QScreen* screen = QGuiApplication::primaryScreen();
-        if (!screen)
-            return false;
-        QPixmap pm = screen->grabWindow(0);
-        if (pm.isNull()) {
-            // Platforms without a readable frame buffer (offscreen, VNC):
-            // compose the visible pages as they lie on the screen.
-            pm = QPixmap(screen->size());
-            pm.fill(Qt::black);
-            QPainter painter(&pm);
-            for (QWidget* w : QApplication::topLevelWidgets()) {
-                if (w->isVisible())
-                    painter.drawPixmap(w->geometry().topLeft(), w->grab());
-            }
-        }
-        return !pm.isNull() && pm.save(path, "png");
-    };
-    if (QThread::currentThread() == app->thread())
-        return grab();
-    auto done = std::make_shared<std::promise<bool>>();
-    std::future<bool> result = done->get_future();
-    QMetaObject::invokeMethod(
-        app, [done, grab] { done->set_value(grab()); }, Qt::QueuedConnection);
-    if (result.wait_for(std::chrono::seconds(5)) != std::future_status::ready)
-        return false;
-    return result.get();
-}
 } // namespace
 
 void message_deal::start_capture()
 {
     const QString path = board::path(QString("/123.png"));
-    const bool grabbed = grab_screen(path);
+    message_gui* gui = message_gui::installed();
+    const bool grabbed = gui && gui->grab_screen(path);
     QMutexLocker lock(&Utils::_file_deal_mutex);
     capture_buf[0] = 0xAA;
     capture_buf[1] = 0xAA;

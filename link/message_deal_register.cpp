@@ -10,10 +10,9 @@
 #include "core/zevrampara.h"
 #include "link/message_deal.h"
 #include "link/message_deal_fpga.h"
+#include "link/message_gui.h"
 #include "link/protocol_phy.h"
 #include "chips/tarvosource.h"
-#include "ui/shell/mainwindow.h"
-#include "ui/shell/pages.h"
 #include "video/c331_manage.h"
 
 namespace
@@ -205,13 +204,13 @@ void message_deal::update_mode(bool start)
     // The update page belongs to the GUI thread: its opening and closing are
     // queued to the main window.
     if (start && g_update_flag == 0) {
-        if (g_mainwindow)
-            QMetaObject::invokeMethod(g_mainwindow.get(), "update_start", Qt::QueuedConnection);
+        if (message_gui* gui = message_gui::installed())
+            gui->update_mode(true);
         g_update_flag = 1;
         ZevRamPara::test_signal(105);
     } else if (!start && g_update_flag == 1) {
-        if (g_mainwindow)
-            QMetaObject::invokeMethod(g_mainwindow.get(), "update_over", Qt::QueuedConnection);
+        if (message_gui* gui = message_gui::installed())
+            gui->update_mode(false);
         g_update_flag = 0;
         ZevRamPara::test_signal(106);
     }

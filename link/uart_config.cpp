@@ -71,14 +71,7 @@ void link_send_list::drain_wake()
 namespace
 {
 std::mutex registry_mutex;
-passby::card_side cards;
 passby_link* links[4] = {nullptr, nullptr, nullptr, nullptr};
-
-passby::card_side current_cards()
-{
-    std::lock_guard<std::mutex> lock(registry_mutex);
-    return cards;
-}
 
 // Holds the card side's service lock for a scope.
 class ServiceLock
@@ -92,23 +85,10 @@ class ServiceLock
   private:
     pthread_mutex_t* m_;
 };
-} // namespace
 
-namespace passby
-{
-void install(const card_side& side)
-{
-    std::lock_guard<std::mutex> lock(registry_mutex);
-    cards = side;
-}
-
-bool installed()
-{
-    card_side c = current_cards();
-    return c.lock && c.forward && c.service;
-}
-
-bool queue_answer(const u8* body, int length)
+// The answer sink of the FPGA manager: the card answer goes to the link
+// marked in g_passby_trans_port.
+bool answer_marked_link(const u8* body, int length)
 {
     u8 marker = g_passby_trans_port.load();
     passby_link* link = nullptr;
@@ -122,10 +102,11 @@ bool queue_answer(const u8* body, int length)
     g_passby_trans_port = PASSBY_NONE;
     return link->queue_answer(body, length);
 }
-} // namespace passby
+} // namespace
 
 passby_link::passby_link(u8 marker, link_send_list& list) : marker_(marker), list_(list)
 {
+    passby::set_answer_sink(&answer_marked_link);
     std::lock_guard<std::mutex> lock(registry_mutex);
     if (marker_ < 4)
         links[marker_] = this;
@@ -140,7 +121,7 @@ passby_link::~passby_link()
 
 bool passby_link::start(u8* body, int length, const link_reply& destination)
 {
-    passby::card_side c = current_cards();
+    passby::card_side c = passby::cards();
     if (!c.lock || !c.forward || !c.service)
         return false;
     {
@@ -162,7 +143,7 @@ bool passby_link::turn()
 {
     if (!waiting_)
         return false;
-    passby::card_side c = current_cards();
+    passby::card_side c = passby::cards();
     if (!answered_ && c.lock && c.service) {
         ServiceLock lock(c.lock);
         c.service();

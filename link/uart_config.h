@@ -13,6 +13,7 @@
 #include <pthread.h>
 
 #include "core/global.h"
+#include "ledout/passby.h"
 
 // Speed of the RS-485 link and its read-size factor: one read asks for at
 // most (g_dataLen << 10) | 28 bytes.
@@ -66,38 +67,6 @@ class link_send_list
     std::deque<link_reply> list_;
     int wake_fd_ = -1;
 };
-
-// Markers of g_passby_trans_port.
-enum : u8 { PASSBY_SERIAL = 1, PASSBY_TCP = 2, PASSBY_UDP = 3, PASSBY_NONE = 255 };
-
-// A link waiting for the cards' answer serves its next frames once this many
-// ticks have passed without one.
-constexpr u32 kPassbyGiveUpTicks = 200;
-
-namespace passby
-{
-// The receiving-card side of the pass-through, installed once by the FPGA
-// manager when it can forward frames:
-//   lock     its service lock (held around forward and service, and by the
-//            FPGA worker around its own interrupt service);
-//   forward  Dealwith1_PC_to_eth: forwards an un-escaped PC frame, BCC
-//            included;
-//   service  reg_IRQ_Dealwith(0, 0): one turn of the interrupt service.
-// While none is installed, frames for the cards are dropped without a reply.
-struct card_side {
-    pthread_mutex_t* lock = nullptr;
-    int (*forward)(unsigned int length, unsigned char* frame) = nullptr;
-    void (*service)() = nullptr;
-};
-void install(const card_side& side);
-bool installed();
-
-// For the interrupt service, with the service lock held: queues a card answer
-// (un-escaped body, BCC included) on the link marked in g_passby_trans_port,
-// for the client or sender of that link's last pass-through frame, and resets
-// the mark to 255. False when no link is marked: the answer is dropped.
-bool queue_answer(const u8* body, int length);
-} // namespace passby
 
 // The link side of one pass-through link (serial, TCP control port, UDP
 // 5008): hands a frame to the cards, polls the service while it waits and

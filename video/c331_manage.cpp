@@ -19,13 +19,11 @@
 #include "core/zevrampara.h"
 #include "ledout/fpga_manage.h"
 #include "video/c331_drv.h"
-#include "video/c331_regs.h"
+#include "board/c331_regs.h"
 
 using namespace C331Reg;
 
 c331_manage* c331_manage::p_c331_manage = nullptr;
-pthread_mutex_t c331_manage::mutex = PTHREAD_MUTEX_INITIALIZER;
-C331ApplyByte c331_manage::para_update_flag;
 
 namespace
 {
@@ -41,14 +39,6 @@ void wait_for_wake(unsigned usec)
     g_woken = false;
 }
 } // namespace
-
-C331ApplyByte& C331ApplyByte::operator=(u8 value)
-{
-    value_.store(value);
-    if (value)
-        c331_manage::wake();
-    return *this;
-}
 
 void c331_manage::wake()
 {
@@ -168,6 +158,7 @@ c331_manage* c331_manage::pInstance()
 {
     if (!p_c331_manage) {
         p_c331_manage = new c331_manage();
+        C331ApplyByte::set_wake_hook(&c331_manage::wake);
         p_c331_manage->initialize();
         std::thread(c331manageThread, p_c331_manage).detach();
     }

@@ -8,6 +8,7 @@
 #include <pthread.h>
 
 #include "core/global.h"
+#include "core/para_apply.h"
 
 struct OMENU_PARA;
 
@@ -27,19 +28,6 @@ struct C331Window {
 // window without a valid source, crop or size is disabled.
 C331Window c331_window_setup(const u8* image, int layer);
 
-// The apply byte. Storing a nonzero value wakes the video-processor thread,
-// so an apply starts at once instead of at the thread's next idle turn.
-class C331ApplyByte
-{
-  public:
-    C331ApplyByte& operator=(u8 value);
-    operator u8() const { return value_.load(); }
-    u8 load() const { return value_.load(); }
-
-  private:
-    std::atomic<u8> value_{0};
-};
-
 class c331_manage
 {
   public:
@@ -47,9 +35,9 @@ class c331_manage
 
     // Guards para_update_flag and the image writes that go with it. The
     // video-processor thread holds it for a whole apply pass.
-    static pthread_mutex_t mutex;
+    static inline pthread_mutex_t& mutex = g_para_apply_mutex;
     // Apply byte: 1 apply the edited image, 2 apply after a factory reset.
-    static C331ApplyByte para_update_flag;
+    static inline C331ApplyByte& para_update_flag = g_para_update_flag;
     // Cuts the thread's idle wait short (an apply, an input change).
     static void wake();
 
@@ -121,24 +109,6 @@ class c331_manage
     std::chrono::steady_clock::time_point last_try_{};
     bool tried_ = false;
 };
-
-// Holds c331_manage's mutex for a scope.
-class C331Lock
-{
-  public:
-    C331Lock() { pthread_mutex_lock(&c331_manage::mutex); }
-    ~C331Lock() { pthread_mutex_unlock(&c331_manage::mutex); }
-    C331Lock(const C331Lock&) = delete;
-    C331Lock& operator=(const C331Lock&) = delete;
-};
-
-// Writes done under the mutex, then asks for the apply with code.
-template <typename F> void c331_apply(u8 code, F&& write)
-{
-    C331Lock lock;
-    write();
-    c331_manage::para_update_flag = code;
-}
 
 // Reloads the OSD on the video-processor thread's next turn.
 extern std::atomic<u8> g_osd_update;

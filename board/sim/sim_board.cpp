@@ -1,5 +1,6 @@
 #include "board/sim/sim_board.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -601,6 +602,30 @@ std::string defaultRoot()
 {
     const char* home = std::getenv("HOME");
     return std::string(home && *home ? home : "/tmp") + "/.zevQ64N-sim";
+}
+
+namespace
+{
+std::mutex g_clock_mutex;
+std::function<uint32_t()> g_clock;
+const auto g_clock_start = std::chrono::steady_clock::now();
+} // namespace
+
+uint32_t ticks()
+{
+    {
+        std::lock_guard<std::mutex> lock(g_clock_mutex);
+        if (g_clock)
+            return g_clock();
+    }
+    auto since = std::chrono::steady_clock::now() - g_clock_start;
+    return uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(since).count() / 10);
+}
+
+void setClock(std::function<uint32_t()> clock)
+{
+    std::lock_guard<std::mutex> lock(g_clock_mutex);
+    g_clock = std::move(clock);
 }
 
 } // namespace board::sim

@@ -182,4 +182,10 @@ SimBoard* active();
 // Default data root of the simulated board.
 std::string defaultRoot();
 
+// Time of the simulated devices in 10 ms units: the board's own monotonic
+// clock, unless the program hands it the clock its own time-outs count in, so
+// delays of the simulated devices line up with them.
+uint32_t ticks();
+void setClock(std::function<uint32_t()> clock);
+
 } // namespace board::sim

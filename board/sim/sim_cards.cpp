@@ -6,7 +6,6 @@
 #include <sstream>
 
 #include "board/sim/sim_fpga.h"
-#include "core/global.h"
 
 namespace board::sim
 {
@@ -400,7 +399,7 @@ void attachCards(SimBoard& board)
     if (!fpga)
         return;
     g_cards.reset();
-    g_cards = std::make_unique<SimCards>(*fpga, board.modelDir() + "/cards", [] { return G_timeTicks.load(); });
+    g_cards = std::make_unique<SimCards>(*fpga, board.modelDir() + "/cards", [] { return ticks(); });
 }
 
 SimCards* simCards()

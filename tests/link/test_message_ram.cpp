@@ -9,6 +9,7 @@
 #include "core/zevrampara.h"
 #include "pc_frames.h"
 #include "support/sim_fixture.h"
+#include "ui/shell/panel_gui.h"
 #include "video/c331_manage.h"
 
 namespace
@@ -44,6 +45,7 @@ class TestMessageRam : public QObject
     message_deal md;
     // Something on the screen for the capture to grab.
     QWidget page;
+    PanelGui gui;
 
   private slots:
     void initTestCase()
@@ -52,6 +54,7 @@ class TestMessageRam : public QObject
         ZevRamPara::pInstance();
         page.resize(320, 240);
         page.show();
+        message_gui::install(&gui);
     }
     void cleanupTestCase() { delete sim; }
     void init() { c331_manage::para_update_flag = 0; }

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 
 #include "board/sim/sim_models.h"
+#include "core/global.h"
 
 namespace
 {
@@ -23,6 +24,9 @@ SimFixture::SimFixture(bool withModels) : dir_(tempBase())
     auto b = std::make_unique<board::sim::SimBoard>(root_);
     board_ = b.get();
     board::install(std::move(b));
+    // The simulated devices count in the program's ticks, as on the running
+    // program, so a test drives both by setting the tick counter.
+    board::sim::setClock([] { return G_timeTicks.load(); });
     if (withModels)
         board::sim::attachModels(*board_);
 }

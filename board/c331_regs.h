@@ -1,7 +1,7 @@
 // Register map of the c331 video processor as this program uses it. A
 // register is named by its bank (high byte) and its address in the bank (low
-// byte, 1..127; address 0 of every bank is the bank select). Only the named
-// setters of c331_manage and the flash access of c331_drv use these names.
+// byte, 1..127; address 0 of every bank is the bank select). It describes the
+// chip, so the driver and the simulated chip share it.
 #pragma once
 
 #include <cstdint>

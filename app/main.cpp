@@ -12,16 +12,19 @@
 
 #include "board/board.h"
 #include "board/select.h"
+#include "board/sim/sim_board.h"
 #include "chips/tarvosource.h"
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/zevrampara.h"
 #include "ledout/fpga_manage.h"
+#include "link/message_gui.h"
 #include "link/networkmanage.h"
 #include "link/uart_inout.h"
 #include "link/udpnetmanage.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/numberkeyboard.h"
+#include "ui/shell/panel_gui.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/syncupdate.h"
 #include "video/c331_manage.h"
@@ -66,8 +69,12 @@ int main(int argc, char* argv[])
     std::vector<char*> args(argv, argv + argc);
     board::Choice choice = board::choose(args);
     board::installChosen(choice);
-    if (choice.simulated)
+    if (choice.simulated) {
         choosePanel(args);
+        // The simulated devices count in the program's ticks, as its
+        // time-outs do.
+        board::sim::setClock([] { return G_timeTicks.load(); });
+    }
 
     ConfigEngine::pInstance();
     ZevRamPara::pInstance();
@@ -97,6 +104,8 @@ int main(int argc, char* argv[])
     g_numberkeyboard->setGeometry(mainwindow->x() + 160, mainwindow->y(), 160, 240);
 
     SyncUpdate::attach(ZevRamPara::p_zevrampara);
+    static PanelGui panel;
+    message_gui::install(&panel);
 
     Kq_uart_inout::pInstance();
     networkManage::pInstance();

@@ -1,0 +1,49 @@
+// The apply road's shared pieces: every writer of the parameter image changes
+// its bytes under one mutex and then raises the apply byte; the video
+// processor is the byte's reader. They live here, beside the image, so a
+// writer needs nothing of the video processor.
+#pragma once
+
+#include <atomic>
+#include <pthread.h>
+
+#include "core/global.h"
+
+// The apply byte. Storing a nonzero value calls the reader's wake hook, so an
+// apply starts at once instead of at the reader's next idle turn.
+class C331ApplyByte
+{
+  public:
+    C331ApplyByte& operator=(u8 value);
+    operator u8() const { return value_.load(); }
+    u8 load() const { return value_.load(); }
+
+    // Installed by the reader when it starts; null wakes nobody.
+    static void set_wake_hook(void (*hook)());
+
+  private:
+    std::atomic<u8> value_{0};
+};
+
+// Guards the apply byte and the image writes that go with it.
+extern pthread_mutex_t g_para_apply_mutex;
+// 1 apply the edited image, 2 apply after a factory reset.
+extern C331ApplyByte g_para_update_flag;
+
+// Holds the apply mutex for a scope.
+class C331Lock
+{
+  public:
+    C331Lock() { pthread_mutex_lock(&g_para_apply_mutex); }
+    ~C331Lock() { pthread_mutex_unlock(&g_para_apply_mutex); }
+    C331Lock(const C331Lock&) = delete;
+    C331Lock& operator=(const C331Lock&) = delete;
+};
+
+// Writes done under the mutex, then asks for the apply with code.
+template <typename F> void c331_apply(u8 code, F&& write)
+{
+    C331Lock lock;
+    write();
+    g_para_update_flag = code;
+}

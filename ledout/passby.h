@@ -1,0 +1,47 @@
+// The FPGA manager's side of the PC pass-through to the receiving cards: the
+// card side it installs for the links to forward frames through, and the
+// answer sink through which card answers leave it. The links install the
+// sink, so this layer needs nothing of them.
+#pragma once
+
+#include <pthread.h>
+
+#include "core/global.h"
+
+// Markers of g_passby_trans_port.
+enum : u8 { PASSBY_SERIAL = 1, PASSBY_TCP = 2, PASSBY_UDP = 3, PASSBY_NONE = 255 };
+
+// A link waiting for the cards' answer serves its next frames once this many
+// ticks have passed without one.
+constexpr u32 kPassbyGiveUpTicks = 200;
+
+namespace passby
+{
+// The receiving-card side of the pass-through, installed once by the FPGA
+// manager when it can forward frames:
+//   lock     its service lock (held around forward and service, and by the
+//            FPGA worker around its own interrupt service);
+//   forward  Dealwith1_PC_to_eth: forwards an un-escaped PC frame, BCC
+//            included;
+//   service  reg_IRQ_Dealwith(0, 0): one turn of the interrupt service.
+// While none is installed, frames for the cards are dropped without a reply.
+struct card_side {
+    pthread_mutex_t* lock = nullptr;
+    int (*forward)(unsigned int length, unsigned char* frame) = nullptr;
+    void (*service)() = nullptr;
+};
+void install(const card_side& side);
+bool installed();
+card_side cards();
+
+// Where card answers go: the links' function that queues an answer (un-escaped
+// body, BCC included) on the link marked in g_passby_trans_port.
+using answer_sink = bool (*)(const u8* body, int length);
+void set_answer_sink(answer_sink sink);
+
+// For the interrupt service, with the service lock held: hands a card answer
+// to the sink, which queues it for the client or sender of the marked link's
+// last pass-through frame and resets the mark to 255. False when no sink is
+// installed or no link is marked: the answer is dropped.
+bool queue_answer(const u8* body, int length);
+} // namespace passby
