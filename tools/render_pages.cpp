@@ -39,6 +39,8 @@ int g_failed = 0;
 
 void save(QWidget* w, const QString& name, int lang)
 {
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
     QString file = g_out.filePath(QString("%1_%2.png").arg(name, kLang[lang]));
     if (!w->grab().save(file, "PNG")) {
         std::fprintf(stderr, "render_pages: cannot write %s\n", qPrintable(file));
@@ -156,7 +158,6 @@ void render_picture_pages(int lang)
     key(cut, 'R');
     save(cut, "inputcut_edit", lang);
     key(cut, 'O');
-    key(cut, 'S');
     key(cut, 'S');
     key(cut, 'S');
     key(cut, 'Q');

@@ -1,5 +1,7 @@
 #include "ui/picture/custommode.h"
 
+#include <climits>
+
 #include <algorithm>
 #include <cstring>
 
@@ -12,6 +14,7 @@
 #include "core/alias.h"
 #include "core/omenu.h"
 #include "core/zevrampara.h"
+#include "ui/picture/textfit.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/sourceinfo.h"
 #include "ui/shell/zevcontrol.h"
@@ -133,6 +136,7 @@ CustomMode::CustomMode(QWidget* parent)
     image_para_init();
     menulist_init();
     ui->label_ID->setText(QString::asprintf("ID:%d", mode_slot() + 1));
+    fit_label(ui->label_ID);
     ui->Button_use->setStyleSheet(style_button_normal);
     language_changed();
 }
@@ -169,14 +173,19 @@ void CustomMode::lcd_para_init()
     ALIAS_PARA alias;
     if (get_json_alias_para(&alias, "usermode", s)) {
         QString name = text(NamePrefix) + QString::fromStdString(alias.name);
+        fit_text(ui->label_name, name, INT_MAX, ui->label_name->height());
         QFontMetrics fm(ui->label_name->font());
         ui->label_name->setText(fm.elidedText(name, Qt::ElideRight, 171, Qt::TextShowMnemonic));
     } else {
         ui->label_name->setText(text(DefaultName).arg(s + 1));
+        fit_label(ui->label_name);
     }
     ui->label_LED->setText(text(LedSize).arg(width).arg(height));
     ui->label_brightness->setText(text(audio ? LineAudioOn : LineAudioOff).arg(bri).arg(con));
     ui->Button_more->setText(text(More));
+    fit_label(ui->label_LED);
+    fit_label(ui->label_brightness);
+    fit_text(ui->Button_more, text(More), ui->Button_more->width() - 6);
     ui->label_using->setVisible(ZevRamPara::ZevGetCurrentModeIndex() == s + 1);
 }
 
@@ -249,7 +258,9 @@ void CustomMode::draw_windows(int s)
             source = k < Img::kCropCount ? stored(s)[Img::kCropTable + Img::kCropSize * k] : 0xFF;
             crop = QString::asprintf("_Crop%d", k + 1);
         }
-        QLabel* name = preview_label(right ? 171 : 24, b - 14, 100, 12);
+        // One pixel up and two taller than the line's 12, so an underscore
+        // in the name is not cut.
+        QLabel* name = preview_label(right ? 171 : 24, b - 15, 100, 14);
         name->setStyleSheet(kPreviewStyle);
         name->setText(sourceinfo::get_source_name_by_sourceid(source) + crop + " " +
                       text(stored16(s, o + Img::kLayerEnable) ? On : Off));
@@ -317,6 +328,14 @@ void CustomMode::language_changed()
     ui->Button_use->setText(text(Use));
     ui->label_using->setText(text(Using));
     ui->label_blank->setText(text(Blank));
+    fit_label(ui->label_title);
+    fit_label(ui->label_blank);
+    fit_text(ui->Button_delete, text(Delete), ui->Button_delete->width() - 6);
+    fit_text(ui->Button_use, text(Use), ui->Button_use->width() - 6);
+    // The badge grows to the right for the longer translations.
+    fit_text(ui->label_using, "Ag", INT_MAX, ui->label_using->height());
+    int badge = QFontMetrics(ui->label_using->font()).horizontalAdvance(text(Using)) + 6;
+    ui->label_using->resize(qMax(60, badge), ui->label_using->height());
 }
 
 void CustomMode::syncUpdate()
@@ -329,6 +348,7 @@ void CustomMode::zev_button_mode_clicked()
 {
     g_mode_select = ui_select;
     ui->label_ID->setText(QString::asprintf("ID:%d", ui_select + 1));
+    fit_label(ui->label_ID);
     lcd_para_init();
     image_para_init();
 }

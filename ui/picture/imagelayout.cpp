@@ -1,11 +1,14 @@
 #include "ui/picture/imagelayout.h"
 
+#include <climits>
+
 #include <QDebug>
 #include <QFontMetrics>
 #include <QPixmap>
 
 #include "core/alias.h"
 #include "core/zevrampara.h"
+#include "ui/picture/textfit.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/sourceinfo.h"
 #include "ui_imagelayout.h"
@@ -69,6 +72,10 @@ ImageLayout::ImageLayout(QWidget* parent)
       style_box("#frame{border:1px solid rgb(255,171,84);}")
 {
     ui->setupUi(this);
+    // The marker of the selected tab stands behind the tabs.
+    ui->frame_image->lower();
+    fit_label(ui->label_X);
+    fit_label(ui->label_Y);
     menulist_init();
     ui->comboBox_P2P->insertItems(ui->comboBox_P2P->count(), {text(Combo0), text(Combo1), text(Combo2), text(Combo3)});
     image_init();
@@ -91,6 +98,7 @@ void ImageLayout::image_init()
     int i = ui_select;
     bool on = ZevRamPara::img16(ZevRamPara::layerOffset(i) + Img::kLayerEnable) != 0;
     ui->image_state->setText(text(StatePrefix) + text(on ? On : Off));
+    fit_label(ui->image_state);
     ui->frame_image->setGeometry(7 + 51 * i, 39, 51, 49);
     ui->frame_image->setStyleSheet(style_tab);
 }
@@ -101,17 +109,20 @@ void ImageLayout::image_para_update()
     int o = ZevRamPara::layerOffset(i);
     ALIAS_PARA alias;
     if (get_json_alias_para(&alias, "win", i)) {
+        fit_text(ui->image_name, "Ag", INT_MAX, ui->image_name->height());
         QFontMetrics fm(ui->image_name->font());
         QString name = fm.elidedText(QString::fromStdString(alias.name), Qt::ElideRight, ui->image_name->width(),
                                      Qt::TextShowMnemonic);
         ui->image_name->setText(text(NamePrefix) + name);
     } else {
         ui->image_name->setText(text(DefaultName).arg(i + 1));
+        fit_label(ui->image_name);
     }
     short isCrop = 0;
     char cropIndex = 0;
     u8 source = ZevRamPara::ZevGetImageSource(ZevRamPara::p_zevrampara_config, u8(i), &isCrop, &cropIndex, 0);
     ui->image_source->setText(text(SourcePrefix) + sourceinfo::get_source_name_by_sourceid(source));
+    fit_label(ui->image_source);
     ui->lineEdit_X->setText(QString::number(ZevRamPara::img16(o + Img::kLayerX)));
     ui->lineEdit_Y->setText(QString::number(ZevRamPara::img16(o + Img::kLayerY)));
     ui->lineEdit_W->setText(QString::number(ZevRamPara::img16(o + Img::kLayerW)));
@@ -128,6 +139,7 @@ void ImageLayout::image_para_update()
         else if (mode == 9)
             ui->comboBox_P2P->setCurrentIndex(3);
     }
+    fit_combo(ui->comboBox_P2P);
     ui->frame->setStyleSheet(style_box);
 }
 
@@ -149,6 +161,8 @@ void ImageLayout::language_changed()
     ui->label_W->setText(text(Wd));
     ui->label_H->setText(text(Ht));
     ui->label_mirror->setText(text(Mirror));
+    for (QLabel* l : {ui->label_title, ui->label_P2P, ui->label_W, ui->label_H, ui->label_mirror})
+        fit_label(l);
 }
 
 void ImageLayout::syncUpdate()

@@ -15,6 +15,7 @@
 #include "core/zevrampara.h"
 #include "ui/picture/imagelayout.h"
 #include "ui/picture/inputcut.h"
+#include "ui/picture/textfit.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/sourceinfo.h"
 #include "ui/shell/tip.h"
@@ -180,6 +181,9 @@ void InputChoose::language_changed()
     ui->label_title->setText(text(Title));
     ui->button_inputcut->setText(text(InputCutButton));
     ui->button_EDID->setText(text(EdidButton));
+    fit_label(ui->label_title);
+    fit_text(ui->button_inputcut, text(InputCutButton), ui->button_inputcut->width() - 6);
+    fit_text(ui->button_EDID, text(EdidButton), ui->button_EDID->width() - 6);
 }
 
 u8 InputChoose::get_source_num(unsigned char id)
@@ -276,7 +280,30 @@ void InputChoose::TextCreate(char image, char)
         if (id & 0x8000)
             name += QString::asprintf("_Crop%d", ((id >> 8) & 0x7F) + 1);
     }
-    tile_source[i]->setText(name);
+    // A crop name does not fit beside the state icon: it takes the bottom
+    // of the tile, in a font small enough for the whole name.
+    QLabel* label = tile_source[i];
+    QFont font;
+    int px = 9;
+    for (; px > 6; --px) {
+        font.setPixelSize(px);
+        if (QFontMetrics(font).horizontalAdvance(name) <= 30)
+            break;
+    }
+    if (px > 6) {
+        label->setGeometry(0, 1, 30, 12);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    } else {
+        for (px = 9; px > 6; --px) {
+            font.setPixelSize(px);
+            if (QFontMetrics(font).horizontalAdvance(name) <= 43)
+                break;
+        }
+        label->setGeometry(1, 27, 43, 12);
+        label->setAlignment(Qt::AlignCenter);
+    }
+    label->setStyleSheet(QString("font: %1px").arg(px));
+    label->setText(name);
 }
 
 void InputChoose::input_source_changed(char image)
@@ -397,7 +424,8 @@ void InputChoose::initSource()
         QLabel* icon = child_label(entry, 12, 5, 25, 8);
         sourceinfo::set_source_pixmap(icon, source_number);
         icon->setScaledContents(true);
-        QLabel* name = child_label(entry, 3, 15, 80, 12);
+        // Two pixels taller than the 12 of the line, so an underscore is not cut.
+        QLabel* name = child_label(entry, 3, 14, 80, 14);
         QLabel* res = child_label(entry, 3, 30, 88, 12);
         for (QLabel* l : {name, res}) {
             l->setStyleSheet("color: rgb(255, 255, 255)");
@@ -423,6 +451,8 @@ void InputChoose::initSource()
                 name->setText(source_name + QString::asprintf("_crop%d", ((crop.id >> 8) & 0x7F) + 1));
             res->setText(QString::asprintf("%dx%d", crop.width, crop.height));
         }
+        fit_label(name);
+        fit_label(res);
         bool cursor = ui_seltype == 2 && j == ui_select;
         if (marked && e == using_entry) {
             entry->setStyleSheet(cursor ? kEntryCursor : kEntryUsing);

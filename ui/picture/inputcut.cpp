@@ -13,6 +13,7 @@
 #include "core/zevrampara.h"
 #include "ui/picture/inputchoose.h"
 #include "ui/shell/numberkeyboard.h"
+#include "ui/picture/textfit.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/sourceinfo.h"
 #include "ui_inputcut.h"
@@ -147,10 +148,52 @@ void InputCut::language_changed()
     ui->label_crop->setText(text(Crop));
     ui->label_W->setText(text(Wd));
     ui->label_H->setText(text(Ht));
+    fit_label(ui->label_title);
+    flow_edit_row();
     if (button_cancel) {
         button_cancel->setText(text(Cancel));
         button_ok->setText(text(Ok));
         button_delete->setText(text(Delete));
+        for (QPushButton* b : {button_cancel, button_ok, button_delete})
+            fit_text(b, b->text(), 54);
+    }
+}
+
+void InputCut::flow_edit_row()
+{
+    // Captions and fields of the panel's second line, left to right; the
+    // captions take the width their language needs.
+    QWidget* row[] = {ui->label_crop, ui->label_X,    ui->lineEdit_X, ui->label_Y,   ui->lineEdit_Y,
+                      ui->label_W,    ui->lineEdit_W, ui->label_H,    ui->lineEdit_H};
+    QLabel* captions[] = {ui->label_crop, ui->label_X, ui->label_Y, ui->label_W, ui->label_H};
+    const int kRight = 305;
+    int fields = 0;
+    for (QWidget* w : row)
+        if (!qobject_cast<QLabel*>(w))
+            fields += w->width() + 6;
+    int px = base_pixel_size(ui->label_crop);
+    QFont font = ui->label_crop->font();
+    for (;; --px) {
+        font.setPixelSize(px);
+        QFontMetrics fm(font);
+        int total = 5 + fields;
+        for (QLabel* c : captions)
+            total += fm.horizontalAdvance(c->text()) + 4;
+        if (total <= kRight || px <= 6)
+            break;
+    }
+    QFontMetrics fm(font);
+    int x = 5;
+    for (QWidget* w : row) {
+        if (QLabel* c = qobject_cast<QLabel*>(w)) {
+            c->setFont(font);
+            int width = fm.horizontalAdvance(c->text()) + 2;
+            c->setGeometry(x, 30, width, 14);
+            x += width + 2;
+        } else {
+            w->move(x, 30);
+            x += w->width() + 6;
+        }
     }
 }
 
@@ -218,7 +261,8 @@ void InputCut::source_init()
         card_icon->setStyleSheet("background-color: #212435;");
         sourceinfo::set_source_pixmap(card_icon, source_number == 1 ? 1 : 0);
         card_icon->setScaledContents(true);
-        card_name = list_label(list_frame, 7 + 95 * c, 23 + 55 * r, 80, 12);
+        // Two pixels taller than the 12 of the line, so an underscore is not cut.
+        card_name = list_label(list_frame, 7 + 95 * c, 22 + 55 * r, 80, 14);
         card_size = list_label(list_frame, 7 + 95 * c, 38 + 55 * r, 88, 12);
         for (QLabel* l : {card_name, card_size}) {
             l->setFont(card_font);
@@ -244,6 +288,8 @@ void InputCut::source_init()
             }
             card_size->setText(QString::asprintf("%dx%d", crop.width, crop.height));
         }
+        fit_label(card_name);
+        fit_label(card_size);
     }
     add_ = new QPushButton(list_frame);
     add_->setIcon(QIcon(":/png/add.png"));
@@ -274,6 +320,7 @@ void InputCut::zev_button_add_clicked()
     crop_suffix = QString::asprintf("-Crop-%d", ZevRamPara::ZevGetSourceNum(source_number, 40) + 1);
     crop_name = source_name + crop_suffix;
     ui->label_change_source->setText(text(NameCaption) + crop_name);
+    fit_label(ui->label_change_source);
     ui->lineEdit_X->setText("0");
     ui->lineEdit_Y->setText("0");
     ui->lineEdit_W->setText("1920");
@@ -301,6 +348,7 @@ void InputCut::zev_button_source_clicked()
     crop_suffix = QString::asprintf("-Crop-%d", crop_number);
     crop_name = source_name + crop_suffix;
     ui->label_change_source->setText(text(NameCaption) + crop_name);
+    fit_label(ui->label_change_source);
     CROP_PARA crop;
     int index = Img::kCropCount;
     ZevRamPara::ZevGetCropPara(source_number, crop_number, &crop, &index);

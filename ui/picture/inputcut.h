@@ -68,6 +68,7 @@ class InputCut : public ZevPage
     // The ordinal the opened crop has now, or 0 when it is gone or changed.
     int opened_crop_ordinal();
     void store_done();
+    void flow_edit_row();
 
     Ui_InputCut* ui;
     const QString style_tab_focused;
