@@ -13,6 +13,8 @@
 #include "sim_fixture.h"
 #include "ui/picture/custommode.h"
 #include "ui/shell/keys.h"
+#include "ui/shell/mainwindow.h"
+#include "ui/shell/syncupdate.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/zevcontrol.h"
 #include "ui_custommode.h"
@@ -263,6 +265,30 @@ class TestCustomMode : public QObject
         QCOMPARE(page.edit(), u8(0));
         QCOMPARE(g_page_focus.load(), u8(PageId::CustomMode));
         PageRegistry::set(PageId::CustomMode, nullptr);
+    }
+
+    void openedFromTheMainWindowAndRefreshedByTheShell()
+    {
+        PageRegistry::set_user_mode_factory(&CustomMode::create);
+        auto* main = new MainWindow(nullptr);
+        g_mainwindow = main;
+        g_page_focus = PageId::MainWindow;
+        main->on_custommode_clicked();
+        CustomMode* page = g_custommode;
+        QVERIFY(page && page->isVisible());
+        QCOMPARE(g_page_focus.load(), u8(PageId::CustomMode));
+        // A language change reaches the open page through the refresh.
+        img()[Img::kLanguage] = 2;
+        g_lcd_lang_valid = 0x1F;
+        SyncUpdate::pInstance()->para_sync(1);
+        QCOMPARE(page->form()->label_title->text(), QString("Слот"));
+        release_key(page, 'O');
+        QCOMPARE(g_page_focus.load(), u8(PageId::MainWindow));
+        QVERIFY(g_custommode == nullptr);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        g_mainwindow = nullptr;
+        delete main;
+        PageRegistry::set_user_mode_factory(nullptr);
     }
 
     void cleanupTestCase() { delete sim; }
