@@ -97,13 +97,13 @@ int mode_slot()
 }
 
 // A field of a stored mode by its image offset (at least 896).
-const u8* stored(int slot)
+u8 stored8(int slot, int offset)
 {
-    return ZevRamPara::user_mode[slot] + 2 - Img::kModeStart;
+    return ZevRamPara::user_mode[slot][2 + offset - Img::kModeStart];
 }
 u16 stored16(int slot, int offset)
 {
-    return ZevRamPara::get16(stored(slot), offset);
+    return u16(stored8(slot, offset) | (stored8(slot, offset + 1) << 8));
 }
 } // namespace
 
@@ -167,7 +167,7 @@ void CustomMode::lcd_para_init()
     int bri = short(stored16(s, Img::kBrightness));
     int con = short(stored16(s, Img::kContrast));
     // A stored audio window beyond the six windows has no audio word.
-    u8 a = stored(s)[Img::kAudioLayer];
+    u8 a = stored8(s, Img::kAudioLayer);
     bool audio = a < kSourceCount && (stored16(s, ZevRamPara::layerOffset(a) + Img::kLayerAudio) & 0x8000);
 
     ALIAS_PARA alias;
@@ -255,7 +255,7 @@ void CustomMode::draw_windows(int s)
         if (w & 0x8000) {
             u8 k = u8(w);
             // A crop index beyond the table names no source.
-            source = k < Img::kCropCount ? stored(s)[Img::kCropTable + Img::kCropSize * k] : 0xFF;
+            source = k < Img::kCropCount ? stored8(s, Img::kCropTable + Img::kCropSize * k) : 0xFF;
             crop = QString::asprintf("_Crop%d", k + 1);
         }
         // One pixel up and two taller than the line's 12, so an underscore

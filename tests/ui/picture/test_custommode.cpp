@@ -33,7 +33,7 @@ u8* slot(int s)
 // A field of a stored mode by its image offset.
 void put_stored(int s, int offset, u16 v)
 {
-    ZevRamPara::put16(slot(s) + 2 - Img::kModeStart, offset, v);
+    ZevRamPara::put16(slot(s) + 2, offset - Img::kModeStart, v);
 }
 
 class HomePage : public QWidget, public PageView
