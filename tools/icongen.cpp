@@ -1,5 +1,8 @@
 // Draws the page icons listed in icons.list as captioned pictures and writes
 // the resource file that lists them. Usage: zev_icongen LIST OUTDIR
+// A line of four fields adds drawing options, comma-separated: the ground
+// "on" (blue), "off" (dark with a grey border), "green" or "grey", and the
+// caption turned "h" (mirrored left to right) and/or "v" (upside down).
 #include <cstdio>
 
 #include <QColor>
@@ -25,7 +28,7 @@ QColor colour_of(const QString& name)
     return QColor::fromHsv(int(h % 360), 150 + int((h >> 9) % 80), 120 + int((h >> 17) % 70));
 }
 
-bool draw(const QString& path, const QString& name, QSize size, const QString& caption)
+bool draw(const QString& path, const QString& name, QSize size, const QString& caption, const QStringList& options = {})
 {
     QImage image(size, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
@@ -33,8 +36,20 @@ bool draw(const QString& path, const QString& name, QSize size, const QString& c
     p.setRenderHint(QPainter::Antialiasing);
     QRectF box(0.5, 0.5, size.width() - 1.0, size.height() - 1.0);
     qreal radius = qMin(size.width(), size.height()) / 6.0;
-    p.setPen(QPen(QColor(255, 171, 84), 1));
-    p.setBrush(colour_of(name));
+    QColor border(255, 171, 84);
+    QColor ground = colour_of(name);
+    if (options.contains("on")) {
+        ground = QColor(71, 119, 255);
+    } else if (options.contains("off")) {
+        ground = QColor(33, 36, 53);
+        border = QColor(160, 160, 160);
+    } else if (options.contains("green")) {
+        ground = border = QColor(0, 214, 91);
+    } else if (options.contains("grey")) {
+        ground = border = QColor(150, 150, 150);
+    }
+    p.setPen(QPen(border, 1));
+    p.setBrush(ground);
     p.drawRoundedRect(box, radius, radius);
     p.setPen(Qt::white);
     QFont font("WenQuanYi Micro Hei");
@@ -49,6 +64,13 @@ bool draw(const QString& path, const QString& name, QSize size, const QString& c
             break;
     }
     p.setFont(font);
+    // Mirrored captions: flip about the centre of the picture.
+    bool flipH = options.contains("h"), flipV = options.contains("v");
+    if (flipH || flipV) {
+        p.translate(size.width() / 2.0, size.height() / 2.0);
+        p.scale(flipH ? -1 : 1, flipV ? -1 : 1);
+        p.translate(-size.width() / 2.0, -size.height() / 2.0);
+    }
     p.drawText(area, Qt::AlignCenter | Qt::TextWordWrap, caption);
     p.end();
     return image.save(path, "PNG");
@@ -85,13 +107,18 @@ int main(int argc, char* argv[])
         QStringList f = line.split('|');
         QStringList wh = f.value(1).split('x');
         QSize size(wh.value(0).toInt(), wh.value(1).toInt());
-        if ((f.size() != 3 && f.size() != 7) || size.isEmpty()) {
+        if ((f.size() < 3 || f.size() > 4) && f.size() != 7) {
+            std::fprintf(stderr, "icongen: %s:%d: bad line\n", argv[1], line_no);
+            return 1;
+        }
+        if (size.isEmpty()) {
             std::fprintf(stderr, "icongen: %s:%d: bad line\n", argv[1], line_no);
             return 1;
         }
         for (int lang = 0; lang < (f.size() == 7 ? 5 : 1); ++lang) {
             QString file = QString(kPrefix[lang]) + f[0];
-            if (!draw(out.filePath("png/" + file), file, size, f[2 + lang])) {
+            QStringList options = f.size() == 4 ? f[3].split(',') : QStringList();
+            if (!draw(out.filePath("png/" + file), file, size, f[2 + lang], options)) {
                 std::fprintf(stderr, "icongen: cannot write %s\n", qPrintable(file));
                 return 1;
             }

@@ -3,6 +3,7 @@
 // looked at without the hardware. Usage: zev_render_pages OUTDIR
 // (the build runs it as the target "render_pages" into build/pages).
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include <QApplication>
@@ -12,11 +13,17 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QComboBox>
+#include <QFile>
+#include <QKeyEvent>
 
 #include "board/board.h"
 #include "board/sim/sim_board.h"
 #include "core/config_engine.h"
 #include "core/zevrampara.h"
+#include "ui/picture/custommode.h"
+#include "ui/picture/imagelayout.h"
+#include "ui/picture/inputchoose.h"
+#include "ui/picture/inputcut.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/pages.h"
@@ -32,6 +39,8 @@ int g_failed = 0;
 
 void save(QWidget* w, const QString& name, int lang)
 {
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
     QString file = g_out.filePath(QString("%1_%2.png").arg(name, kLang[lang]));
     if (!w->grab().save(file, "PNG")) {
         std::fprintf(stderr, "render_pages: cannot write %s\n", qPrintable(file));
@@ -48,6 +57,122 @@ void render_tip(int code, int lang)
     });
     g_tip->tip_create(code);
     g_tip_flag = 0;
+}
+
+void key(QWidget* w, int code)
+{
+    QKeyEvent e(QEvent::KeyRelease, code, Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+}
+
+// A picture set-up worth looking at: three offered images, one showing a
+// crop, two crops of HDMI1 with a signal on it, and user mode 1 stored with
+// an OSD menu and in use.
+void picture_setup()
+{
+    u8* img = ZevRamPara::p_zevrampara_config;
+    auto put = [img](int o, int v) { ZevRamPara::put16(img, o, u16(v)); };
+    put(Img::kSourceTiming + 12, 1920);
+    put(Img::kSourceTiming + 14, 1080);
+    put(Img::kSourceTiming + 16, 60);
+    CROP_PARA crop;
+    crop.width = 960;
+    crop.height = 540;
+    for (int i = 0; i < 2; ++i) {
+        ZevRamPara::ZevAddNewCrop(2, &crop);
+        ZevRamPara::ZevCropSourceInit();
+    }
+    int windows[3][6] = {{1, 2, 0, 0, 1920, 1080}, {1, 0x8001, 960, 0, 960, 540}, {1, 1, 0, 540, 960, 540}};
+    for (int i = 0; i < 3; ++i) {
+        int o = ZevRamPara::layerOffset(i);
+        put(o + Img::kLayerEnable, windows[i][0]);
+        put(o + Img::kLayerSource, windows[i][1]);
+        put(o + Img::kLayerX, windows[i][2]);
+        put(o + Img::kLayerY, windows[i][3]);
+        put(o + Img::kLayerW, windows[i][4]);
+        put(o + Img::kLayerH, windows[i][5]);
+    }
+    put(ZevRamPara::layerOffset(1) + Img::kLayerMirror, 1);
+    img[ZevRamPara::layerOffset(0) + Img::kLayerP2p] = 1;
+    put(ZevRamPara::layerOffset(0) + Img::kLayerAudio, 0x80FF);
+    put(Img::kOsdMenuFlag, 1);
+    u8* slot = ZevRamPara::user_mode[0];
+    slot[0] = slot[1] = 0xAA;
+    std::memcpy(slot + 2, img + Img::kModeStart, Img::kModeBytes);
+    put(Img::kCurrentMode, 1);
+    std::memcpy(ZevRamPara::p_zevrampara_shadow, img, Img::kSize);
+    QFile menu(QString::fromStdString(board::path(ZevRamPara::modeMenuPath(0))));
+    if (menu.open(QIODevice::WriteOnly))
+        menu.write(R"({"name":"m","osdcount":1,"oactcount":1,"menu":[{"type":0,"status":1,
+            "pos":{"x":0,"y":0,"w":128,"h":32},"act":{"effect":4,"speed":5,"staytime":0},
+            "backpara":{"enable":1,"color":"0x203040"},"fontpara":{"startx":0,"starty":0,"fontw":16,"fonth":16,
+            "wordspace":0,"verticalspace":0,"color":"0xFFD040"},"texts":"Welcome\nLED 1\nLED 2\nLED 3"}]})");
+}
+
+void render_picture_pages(int lang)
+{
+    g_mode_select = 0;
+    g_mode_shortcut_key = 0;
+    auto* mode = new CustomMode(nullptr);
+    mode->show();
+    save(mode, "custommode", lang);
+    key(mode, 'Q');
+    save(mode, "custommode_buttons", lang);
+    key(mode, 'S');
+    save(mode, "custommode_osd", lang);
+    key(mode, 'O');
+    key(mode, 'R');
+    save(mode, "custommode_empty", lang);
+    delete mode;
+
+    g_image_current = 1;
+    auto* choose = new InputChoose(nullptr);
+    g_inputchoose = choose;
+    choose->show();
+    save(choose, "inputchoose", lang);
+    key(choose, 'Q');
+    save(choose, "inputchoose_tabs", lang);
+    key(choose, 'Q');
+    key(choose, 'R');
+    save(choose, "inputchoose_entries", lang);
+    key(choose, 'S');
+    key(choose, 'S');
+    key(choose, 'S');
+    save(choose, "inputchoose_entries_last", lang);
+    key(choose, 'O');
+    key(choose, 'R');
+    key(choose, 'R');
+    key(choose, 'R');
+    key(choose, 'R');
+    save(choose, "inputchoose_tabs_ext", lang);
+
+    auto* cut = new InputCut(nullptr);
+    cut->show();
+    save(cut, "inputcut", lang);
+    key(cut, 'Q');
+    key(cut, 'R');
+    key(cut, 'R');
+    save(cut, "inputcut_list", lang);
+    key(cut, 'Q');
+    key(cut, 'R');
+    key(cut, 'R');
+    save(cut, "inputcut_edit", lang);
+    key(cut, 'O');
+    key(cut, 'S');
+    key(cut, 'S');
+    key(cut, 'Q');
+    save(cut, "inputcut_new", lang);
+    delete cut;
+    g_inputchoose = nullptr;
+    delete choose;
+
+    g_image_current = 0;
+    auto* layout = new ImageLayout(nullptr);
+    layout->show();
+    save(layout, "imagelayout", lang);
+    key(layout, 'R');
+    save(layout, "imagelayout_crop", lang);
+    delete layout;
 }
 
 } // namespace
@@ -76,8 +201,10 @@ int main(int argc, char* argv[])
     g_mainwindow = new MainWindow(nullptr);
     MainWindow* w = g_mainwindow;
     w->show();
+    picture_setup();
     for (int lang = 0; lang < 5; ++lang) {
         g_language = u8(lang);
+        render_picture_pages(lang);
         w->language_changed();
         save(w, "mainwindow", lang);
         w->on_tools_clicked();

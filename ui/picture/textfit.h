@@ -1,0 +1,19 @@
+// The five languages differ much in text length. A widget keeps its font
+// where its text fits; otherwise it takes the largest smaller pixel size at
+// which the text fits (not below 6 px), so every text shows whole.
+#pragma once
+
+#include <QString>
+
+class QComboBox;
+class QLabel;
+class QWidget;
+
+// Fits text into width x height of w's font (height 0: width only).
+void fit_text(QWidget* w, const QString& text, int width, int height = 0);
+// A label's own text into its own size.
+void fit_label(QLabel* label);
+// The current item of a combo box.
+void fit_combo(QComboBox* combo);
+// Pixel size of w's font before any fitting.
+int base_pixel_size(QWidget* w);
