@@ -8,6 +8,7 @@
 // flash command) can change what its end request checks and installs.
 #include "link/message_deal_file.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -143,6 +144,8 @@ void call(const std::function<void()>& hook)
 // tag ("MO0a" is mode 10); empty when they name no mode.
 std::string mode_menu_path(const u8* two)
 {
+    if (!std::isxdigit(two[0]) || !std::isxdigit(two[1]))
+        return std::string();
     bool ok = false;
     int mode = QByteArray(reinterpret_cast<const char*>(two), 2).toInt(&ok, 16);
     if (!ok || mode < 1 || mode > 16)

@@ -171,6 +171,7 @@ class TestMessageFile : public QObject
         QTest::newRow("kind") << defined_req(7, "recov1", 5, 10);
         QTest::newRow("mode 0") << start_req("MO00", 0, 10);
         QTest::newRow("mode 17") << start_req("MO11", 0, 10);
+        QTest::newRow("mode sign") << start_req("MO+1", 0, 10);
         QTest::newRow("bad kind") << start_req("KQFX", 13, 10);
         QTest::newRow("tag") << start_req("ABCD", 0, 10);
         QTest::newRow("short") << request(kBox, 0xC0, {1, 0, 0, 'A', 'L', 'I', 'S'});
@@ -259,6 +260,12 @@ class TestMessageFile : public QObject
         QDir(sim->hostQ("/data/smartmapping")).removeRecursively();
         QCOMPARE(sendFile(start_req("KQFR", 13, 50), data), (Bytes{1, 3, 1}));
         QDir().mkpath(sim->hostQ("/data/smartmapping"));
+        // A partition that cannot be opened.
+        QFile::remove(sim->hostQ("/dev/mtd8"));
+        QDir().mkpath(sim->hostQ("/dev/mtd8"));
+        QCOMPARE(sendFile(start_req("LOGO", 0, 50), data), (Bytes{1, 3, 1}));
+        QCOMPARE(g_zev_file_deal_para.mtd_fd, -1);
+        QDir(sim->hostQ("/dev/mtd8")).removeRecursively();
     }
 
     void applicationStartRemovesStaleCopy()
