@@ -52,19 +52,19 @@ constexpr u32 kMaxReadBlock = u32(pc::kMaxReplyBody - 13);
 
 // Kinds whose blocks are stored: their buffer, and where block address 0
 // lands in it (the logo goes behind its header).
-struct KindSpec {
+struct KindBuffer {
     u8 kind;
     u32 buffer;
     u32 data_at;
 };
-constexpr KindSpec kKinds[] = {
+constexpr KindBuffer kKinds[] = {
     {1, 0x500000, 0}, {3, kKernelImage, 0}, {4, kLogoImage, kLogoHeader}, {5, 0x60000, 0},
     {7, 0x400000, 0}, {8, 0x400000, 0},     {9, kFileBufSize, 0},         {13, kFileBufSize, 0},
 };
 
-const KindSpec* spec_of(u8 kind)
+const KindBuffer* buffer_of(u8 kind)
 {
-    for (const KindSpec& k : kKinds)
+    for (const KindBuffer& k : kKinds)
         if (k.kind == kind)
             return &k;
     return nullptr;
@@ -214,7 +214,7 @@ int refuse_start(u8* body, u8 echo, u32 size)
 
 int accept_start(u8* body, u8 echo, u8 kind, const std::string& path, u32 size)
 {
-    const KindSpec* k = spec_of(kind);
+    const KindBuffer* k = buffer_of(kind);
     if (!k || size > k->buffer - k->data_at)
         return refuse_start(body, echo, size);
     ZevFileDeal& f = g_zev_file_deal_para;
@@ -370,7 +370,7 @@ int message_deal::write_file_block(u8* body, int length)
     const u32 n = r.u32_at(19);
     const u8* data = r.bytes(23, n);
     WriteTransfer& t = transfer();
-    const bool stores = spec_of(g_zev_file_deal_para.kind) != nullptr;
+    const bool stores = buffer_of(g_zev_file_deal_para.kind) != nullptr;
     // A block outside the frame or the buffer is refused untouched; it does
     // not enter the digest, so the end request fails.
     if (!data || (stores && uint64_t(t.data_at) + address + n > t.buf.size())) {
@@ -402,7 +402,7 @@ int message_deal::write_file_end(u8* body, int length)
     body[pc::kStatus] = 0;
     body[kEcho] = 3;
     body[kResult] = 1;
-    const KindSpec* k = spec_of(f.kind);
+    const KindBuffer* k = buffer_of(f.kind);
     // The blocks as sent must match, and so must the bytes that would be
     // installed (a repeated or misplaced block makes them differ).
     bool match = sent && std::memcmp(got, digest, 16) == 0;
