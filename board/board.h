@@ -85,6 +85,8 @@ class Mtd
     virtual int unlock(int fd, uint32_t offset, uint32_t length) = 0;
     virtual int erase(int fd, uint32_t offset, uint32_t length) = 0;
     virtual long pwrite(int fd, const uint8_t* data, uint32_t length, uint32_t offset) = 0;
+    // Reads back what a partition holds (to check a write): the bytes read or -1.
+    virtual long pread(int fd, uint8_t* data, uint32_t length, uint32_t offset) = 0;
 };
 
 // Every system() and popen() of the program goes through here.

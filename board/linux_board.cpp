@@ -186,6 +186,10 @@ class LinuxMtd final : public Mtd
     {
         return fd < 0 ? -1 : ::pwrite(fd, data, length, offset);
     }
+    long pread(int fd, uint8_t* data, uint32_t length, uint32_t offset) override
+    {
+        return fd < 0 ? -1 : ::pread(fd, data, length, offset);
+    }
 };
 
 class LinuxShell final : public Shell

@@ -22,9 +22,9 @@ const u8 kCloudSubs[] = {11};
 const message_deal::Group message_deal::groups[] = {
     {0x60, nullptr, 0, &message_deal::write_ram},
     {0x61, nullptr, 0, &message_deal::read_ram},
-    {0x70, nullptr, 0, nullptr}, // flash erase
-    {0x71, nullptr, 0, nullptr}, // flash write
-    {0x72, nullptr, 0, nullptr}, // flash read
+    {0x70, nullptr, 0, &message_deal::cmd_erase_flash},
+    {0x71, nullptr, 0, &message_deal::cmd_write_flash},
+    {0x72, nullptr, 0, &message_deal::cmd_read_flash},
     {0x81, nullptr, 0, &message_deal::param_save},
     {0x82, nullptr, 0, &message_deal::get_card_version},
     {0x83, nullptr, 0, &message_deal::get_card_uid},
@@ -37,8 +37,8 @@ const message_deal::Group message_deal::groups[] = {
     {0xA2, SUBS(kBarcodeSubs), nullptr},
     {0xA4, SUBS(kNetSubs), nullptr},
     {0xB0, nullptr, 0, &message_deal::vedio_write_single_para},
-    {0xC0, SUBS(kFileSubs), nullptr},
-    {0xC1, SUBS(kEdidSubs), nullptr},
+    {0xC0, SUBS(kFileSubs), &message_deal::write_file_group},
+    {0xC1, SUBS(kEdidSubs), &message_deal::write_edid_table_group},
     {0xC3, SUBS(kCloudSubs), nullptr},
     {0xC4, nullptr, 0, nullptr}, // 4G module text protocol
     {0xC5, nullptr, 0, nullptr}, // module file transfer, 0xC5 to 0xCC

@@ -6,9 +6,12 @@
 // means no reply.
 #pragma once
 
+#include <cstdio>
+
 #include <QMutex>
 
 #include "core/global.h"
+#include "core/md5.h"
 
 class message_deal
 {
@@ -56,6 +59,33 @@ class message_deal
     // Fill the extended page before the PC reads it.
     static void FPGA_Ex_ram_update();
     static void Time_to_RAM();
+
+    // File transfers (group 0xC0): sub-command 1..10 of write_file_group.
+    int write_file_group(u8* body, int length);
+    int write_file_start(u8* body, int length);
+    int write_file_block(u8* body, int length);
+    int write_file_end(u8* body, int length);
+    int read_file_start(u8* body, int length);
+    int read_file_block(u8* body, int length);
+    int read_file_end(u8* body, int length);
+    int write_defined_file_start(u8* body, int length);
+    int read_defined_file_start(u8* body, int length);
+    int read_dir_file_para(u8* body, int length);
+    int delete_file_name(u8* body, int length);
+    // File of a read transfer (under Utils::_file_deal_mutex), and the digest
+    // of what a read transfer sent.
+    static FILE* file_tarvo;
+    static MD5 md5;
+
+    // Flash commands (groups 0x70, 0x71, 0x72).
+    int cmd_erase_flash(u8* body, int length);
+    int cmd_write_flash(u8* body, int length);
+    int cmd_read_flash(u8* body, int length);
+
+    // EDID tables (group 0xC1).
+    int write_edid_table_group(u8* body, int length);
+    int write_edid_table(u8* body, int length);
+    int read_edid_table(u8* body, int length);
 
     // Screen capture served at 0x800000: its own buffer (0xAA 0xAA, then the
     // file) and length. Under Utils::_file_deal_mutex.

@@ -280,6 +280,13 @@ long SimMtd::pwrite(int fd, const uint8_t* data, uint32_t length, uint32_t offse
     return ::pwrite(fd, cur.data(), length, offset);
 }
 
+long SimMtd::pread(int fd, uint8_t* data, uint32_t length, uint32_t offset)
+{
+    if (fd < 0 || uint64_t(offset) + length > kSize)
+        return -1;
+    return ::pread(fd, data, length, offset);
+}
+
 // ---- shell ----
 
 namespace

@@ -104,6 +104,7 @@ class SimMtd final : public Mtd
     int unlock(int fd, uint32_t offset, uint32_t length) override;
     int erase(int fd, uint32_t offset, uint32_t length) override;
     long pwrite(int fd, const uint8_t* data, uint32_t length, uint32_t offset) override;
+    long pread(int fd, uint8_t* data, uint32_t length, uint32_t offset) override;
 
     static constexpr uint32_t kSize = 0x800000;
     static constexpr uint32_t kEraseSize = 0x20000;

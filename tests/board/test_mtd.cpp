@@ -37,6 +37,10 @@ class TestMtd : public QObject
         QCOMPARE(Utils::non_region_erase(fd, 0, int(data.size()), 1), 0);
         QCOMPARE(Utils::non_region_write(fd, data.data(), int(data.size()), 0), 0);
         QVERIFY(readBack(0, 5000) == data);
+        std::vector<u8> back(5000);
+        QCOMPARE(mtd.pread(fd, back.data(), 5000, 0), 5000L);
+        QVERIFY(back == data);
+        QCOMPARE(mtd.pread(fd, back.data(), 16, 0x800000 - 8), -1L);
         // Programming without an erase can only clear bits.
         std::vector<u8> ones(16, 0xFF);
         QCOMPARE(Utils::non_region_write(fd, ones.data(), 16, 0), 0);

@@ -1,0 +1,177 @@
+#include "link/file_install.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QMutexLocker>
+
+#include "board/board.h"
+#include "core/md5.h"
+#include "core/utils.h"
+
+namespace file_install
+{
+namespace
+{
+// Pieces in which written data is read back.
+constexpr u32 kPiece = 0x10000;
+
+bool write_all(int fd, const u8* data, size_t size)
+{
+    size_t done = 0;
+    while (done < size) {
+        ssize_t w = ::write(fd, data + done, size - done);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            return false;
+        done += size_t(w);
+    }
+    return true;
+}
+
+// MD5 of the whole file; false when it cannot be read.
+bool file_digest(const std::string& host, u8 out[16])
+{
+    int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    MD5 md5;
+    std::vector<u8> piece(kPiece);
+    bool ok = true;
+    for (;;) {
+        ssize_t r = ::read(fd, piece.data(), piece.size());
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0)
+            ok = false;
+        if (r <= 0)
+            break;
+        md5.update(piece.data(), unsigned(r));
+    }
+    if (::close(fd) != 0)
+        ok = false;
+    std::memcpy(out, md5.digest(), 16);
+    return ok;
+}
+
+// The temporary name beside a target: ".<name>.part" in the same folder, so
+// the rename stays inside one file system.
+std::string temp_of(const std::string& host)
+{
+    size_t slash = host.rfind('/');
+    std::string dir = slash == std::string::npos ? std::string() : host.substr(0, slash + 1);
+    std::string name = slash == std::string::npos ? host : host.substr(slash + 1);
+    return dir + "." + name + ".part";
+}
+} // namespace
+
+bool plain_name(const QByteArray& name)
+{
+    if (name.isEmpty() || name.size() > kMaxName || name.startsWith('.') || name.contains(".."))
+        return false;
+    for (char c : name) {
+        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
+                  c == '-';
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+bool remove_file(const std::string& path)
+{
+    std::string host = board::path(path);
+    return ::unlink(host.c_str()) == 0 || errno == ENOENT;
+}
+
+Result write_file(const std::string& path, const u8* data, size_t size, const u8* digest)
+{
+    const std::string host = board::path(path);
+    const std::string temp = temp_of(host);
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return Result::Failed;
+    bool ok = write_all(fd, data, size) && ::fsync(fd) == 0;
+    // Closed once, whatever happened before.
+    ok = ::close(fd) == 0 && ok;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return Result::Failed;
+    }
+    u8 got[16];
+    if (!file_digest(temp, got)) {
+        ::unlink(temp.c_str());
+        return Result::Failed;
+    }
+    if (std::memcmp(got, digest, 16) != 0) {
+        if (debugOn())
+            std::printf("\n read app found comare 01!!!!!! ");
+        ::unlink(temp.c_str());
+        return Result::Mismatch;
+    }
+    if (::rename(temp.c_str(), host.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return Result::Failed;
+    }
+    return Result::Installed;
+}
+
+Result write_mtd(const std::string& device, const u8* data, u32 length)
+{
+    board::Mtd& mtd = board::current().mtd();
+    int& fd = g_zev_file_deal_para.mtd_fd;
+    fd = mtd.open(device);
+    if (fd < 0)
+        return Result::Failed;
+    // A failed erase closes the descriptor itself.
+    if (Utils::non_region_erase(fd, 0, int(length), 0) != 0) {
+        fd = -1;
+        return Result::Failed;
+    }
+    Result result = Result::Installed;
+    if (Utils::non_region_write(fd, const_cast<u8*>(data), int(length), 0) != 0) {
+        result = Result::Failed;
+    } else {
+        std::vector<u8> piece(kPiece);
+        for (u32 at = 0; at < length && result == Result::Installed; at += kPiece) {
+            u32 n = length - at < kPiece ? length - at : kPiece;
+            if (mtd.pread(fd, piece.data(), n, at) != long(n))
+                result = Result::Failed;
+            else if (std::memcmp(piece.data(), data + at, n) != 0)
+                result = Result::Mismatch;
+        }
+    }
+    if (mtd.close(fd) != 0 && result == Result::Installed)
+        result = Result::Failed;
+    fd = -1;
+    return result;
+}
+
+int empty_folder(const std::string& path)
+{
+    const std::string host = board::path(path);
+    DIR* dir = ::opendir(host.c_str());
+    if (!dir)
+        return -1;
+    int removed = 0;
+    std::vector<std::string> names;
+    while (dirent* e = ::readdir(dir)) {
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+            names.push_back(e->d_name);
+    }
+    ::closedir(dir);
+    for (const std::string& n : names)
+        if (::unlink((host + "/" + n).c_str()) == 0)
+            ++removed;
+    return removed;
+}
+} // namespace file_install

@@ -1,0 +1,544 @@
+// File transfers of the PC tool (group 0xC0): whole files sent to the box
+// and installed after their MD5 check (application, kernel, boot logo, alias
+// and OSD-menu JSON files, receiving-card record files), files read back,
+// and the record folders emptied.
+//
+// A write transfer owns its staging buffer and its digest from its start to
+// the next start, so no other command (a read transfer, a module transfer, a
+// flash command) can change what its end request checks and installs.
+#include "link/message_deal_file.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include <QMutexLocker>
+
+#include "board/board.h"
+#include "core/utils.h"
+#include "core/zevrampara.h"
+#include "link/file_install.h"
+#include "link/frame_reader.h"
+#include "link/message_deal.h"
+#include "link/message_deal_fpga.h"
+#include "link/protocol_phy.h"
+
+FILE* message_deal::file_tarvo = nullptr;
+MD5 message_deal::md5;
+FileCommandHooks g_file_command_hooks;
+
+namespace
+{
+constexpr int kEcho = 11;
+constexpr int kResult = 12;
+
+constexpr char kAppPath[] = "/data/app/zevQ64N2";
+constexpr char kKernelMtd[] = "/dev/mtd10";
+constexpr char kLogoMtd[] = "/dev/mtd8";
+constexpr char kAliasPath[] = "/data/configs/alias.json";
+constexpr char kMenuPath[] = "/data/configs/omenu.json";
+constexpr char kRecoveryDir[] = "/data/rcvrecovery";
+constexpr char kScanDir[] = "/data/smartmapping";
+
+// Sizes written to the flash partitions whatever the file size.
+constexpr u32 kKernelImage = 0x500000;
+constexpr u32 kLogoImage = 0x60000;
+constexpr u32 kLogoHeader = 372;
+
+// The longest block a read reply can carry: the reply body is the block, the
+// 10 header bytes, status, echo and BCC.
+constexpr u32 kMaxReadBlock = u32(pc::kMaxReplyBody - 13);
+
+// Kinds whose blocks are stored: their buffer, and where block address 0
+// lands in it (the logo goes behind its header).
+struct KindBuffer {
+    u8 kind;
+    u32 buffer;
+    u32 data_at;
+};
+constexpr KindBuffer kKinds[] = {
+    {1, 0x500000, 0}, {3, kKernelImage, 0}, {4, kLogoImage, kLogoHeader}, {5, 0x60000, 0},
+    {7, 0x400000, 0}, {8, 0x400000, 0},     {9, kFileBufSize, 0},         {13, kFileBufSize, 0},
+};
+
+const KindBuffer* buffer_of(u8 kind)
+{
+    for (const KindBuffer& k : kKinds)
+        if (k.kind == kind)
+            return &k;
+    return nullptr;
+}
+
+struct WriteTransfer {
+    std::vector<u8> buf;
+    u32 data_at = 0;
+    // The blocks in the order they came.
+    MD5 stream;
+};
+
+WriteTransfer& transfer()
+{
+    static WriteTransfer t;
+    return t;
+}
+
+// Fixed header of the boot-logo image (the panel's parameter block); the
+// logo's size goes at 360.
+struct LogoHeader {
+    u8 b[kLogoHeader] = {};
+    LogoHeader();
+};
+
+LogoHeader::LogoHeader()
+{
+    struct Row {
+        int at;
+        u8 b[16];
+        int n;
+    };
+    static const Row rows[] = {
+        {0, {0x53, 0x53, 0x54, 0x41, 0x52, 0, 0, 0, 0x02, 0, 0, 0, 0x44, 0x49, 0x53, 0x50}, 16},
+        {32, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x04, 0x01, 0, 0}, 16},
+        {48, {0x38, 0, 0, 0, 0x01, 0, 0, 0, 0x44, 0, 0, 0, 0, 0, 0x30, 0}, 16},
+        {64, {0, 0, 0x30, 0x03, 0x01, 0, 0, 0, 0x4C, 0x4D, 0x54, 0x30, 0x35, 0x30, 0x5F, 0x4E}, 16},
+        {80, {0x41, 0x44}, 16},
+        {96, {0, 0, 0, 0, 0, 0, 0, 0, 0x30, 0x96, 0x04, 0x08, 0, 0, 0, 0}, 16},
+        {112, {0, 0, 0, 0, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0x01, 0x01, 0x01}, 16},
+        {128, {0x01, 0x02, 0x02, 0x01, 0x01, 0x01, 0x01, 0, 0x01, 0, 0x01, 0, 0x01, 0, 0x01, 0}, 16},
+        {144, {0x0A, 0, 0x0C, 0, 0x04, 0, 0x0C, 0, 0, 0, 0, 0, 0x40, 0x01, 0xF0, 0}, 16},
+        {160, {0x68, 0x01, 0x68, 0x01, 0x68, 0x01, 0x18, 0x01, 0x18, 0x01, 0x18, 0x01, 0x07, 0, 0x07, 0}, 16},
+        {176, {0x06, 0, 0x19, 0, 0xC0, 0, 0xA0, 0xFF, 0x50, 0, 0, 0, 0x01, 0, 0, 0}, 16},
+        {192, {0, 0, 0, 0, 0x02, 0, 0, 0, 0x02, 0, 0, 0, 0, 0, 0, 0}, 16},
+        {208, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x02, 0, 0, 0}, 16},
+        {224, {0, 0, 0, 0, 0, 0, 0, 0, 0x01, 0, 0, 0, 0x02, 0, 0, 0}, 16},
+        {240, {0x03, 0, 0, 0, 0x04, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 16},
+        {320, {0, 0, 0, 0, 0, 0, 0, 0, 0x4C, 0x4F, 0x47, 0x4F, 0, 0, 0, 0}, 16},
+        {352, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x2C, 0, 0, 0}, 16},
+        {368, {0x01, 0, 0, 0}, 4},
+    };
+    for (const Row& r : rows)
+        std::memcpy(b + r.at, r.b, size_t(r.n));
+}
+
+const u8* logo_header()
+{
+    static const LogoHeader h;
+    return h.b;
+}
+
+void reply(u8* body, u8 status, u8 echo, u8 result)
+{
+    body[pc::kStatus] = status;
+    body[kEcho] = echo;
+    body[kResult] = result;
+}
+
+void call(const std::function<void()>& hook)
+{
+    if (hook)
+        hook();
+}
+
+// The OSD menu of user mode 1..16 from the two hexadecimal characters of a
+// tag ("MO0a" is mode 10); empty when they name no mode.
+std::string mode_menu_path(const u8* two)
+{
+    if (!std::isxdigit(two[0]) || !std::isxdigit(two[1]))
+        return std::string();
+    bool ok = false;
+    int mode = QByteArray(reinterpret_cast<const char*>(two), 2).toInt(&ok, 16);
+    if (!ok || mode < 1 || mode > 16)
+        return std::string();
+    char name[40];
+    std::snprintf(name, sizeof name, "/data/modes/MO%02x.json", unsigned(mode));
+    return name;
+}
+
+void close_read_file()
+{
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    if (message_deal::file_tarvo) {
+        std::fclose(message_deal::file_tarvo);
+        message_deal::file_tarvo = nullptr;
+    }
+}
+
+// Answer of a read start that opened nothing.
+int read_none(u8* body, u8 echo)
+{
+    reply(body, 0, echo, 0);
+    put_le32(body + 13, 0);
+    return 7;
+}
+
+// Opens path for a read transfer, closing one left open, and answers
+// whether it was found and its size.
+int open_read(u8* body, const std::string& path, u8 echo)
+{
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    close_read_file();
+    FILE* f = std::fopen(board::path(path).c_str(), "rb");
+    u32 size = 0;
+    if (f) {
+        off_t end = fseeko(f, 0, SEEK_END) == 0 ? ftello(f) : -1;
+        if (end < 0 || end > off_t(0xFFFFFFFFu)) {
+            std::fclose(f);
+            f = nullptr;
+        } else {
+            size = u32(end);
+        }
+    }
+    message_deal::file_tarvo = f;
+    message_deal::md5.reset();
+    reply(body, 0, echo, f ? 1 : 0);
+    put_le32(body + 13, size);
+    return 7;
+}
+
+// A refused write start leaves no transfer behind: a later block or end
+// finds kind 0 and installs nothing.
+int refuse_start(u8* body, u8 echo, u32 size)
+{
+    ZevFileDeal& f = g_zev_file_deal_para;
+    WriteTransfer& t = transfer();
+    f.kind = 0;
+    f.path.clear();
+    f.size = size;
+    t.stream.reset();
+    std::vector<u8>().swap(t.buf);
+    t.data_at = 0;
+    reply(body, 1, echo, 2);
+    return 3;
+}
+
+int accept_start(u8* body, u8 echo, u8 kind, const std::string& path, u32 size)
+{
+    const KindBuffer* k = buffer_of(kind);
+    if (!k || size > k->buffer - k->data_at)
+        return refuse_start(body, echo, size);
+    ZevFileDeal& f = g_zev_file_deal_para;
+    WriteTransfer& t = transfer();
+    t.buf.assign(k->buffer, 0);
+    t.data_at = k->data_at;
+    t.stream.reset();
+    f.kind = kind;
+    f.path = QString::fromStdString(path);
+    f.size = size;
+    reply(body, 0, echo, 0);
+    return 3;
+}
+
+void print_digests(const u8* a, const u8* b)
+{
+    for (const u8* d : {a, b}) {
+        std::printf("\n md5 = %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x  \n", d[0], d[1], d[2],
+                    d[3], d[4], d[5], d[6], d[7], d[8], d[9], d[10], d[11], d[12], d[13], d[14], d[15]);
+    }
+}
+
+// The pages that list record files re-read them after one was installed.
+void record_installed(u8 kind)
+{
+    if (!fpga_link::exists())
+        return;
+    const u8 focus = g_page_focus;
+    if (kind == 9 && focus == 12)
+        call(g_file_command_hooks.advanced_language_changed);
+    if (kind == 13 && focus == 24)
+        call(g_file_command_hooks.smartmapping_back);
+}
+
+// Installs the staged file of the transfer whose digest matched.
+file_install::Result install(ZevFileDeal& f, WriteTransfer& t, const u8* digest)
+{
+    using file_install::Result;
+    const u8* file = t.buf.data() + t.data_at;
+    switch (f.kind) {
+    case 3:
+        // Nothing but the file goes to the partition: the rest is zero.
+        std::fill(t.buf.begin() + f.size, t.buf.end(), u8(0));
+        return file_install::write_mtd(kKernelMtd, t.buf.data(), kKernelImage);
+    case 4: {
+        std::fill(t.buf.begin() + kLogoHeader + f.size, t.buf.end(), u8(0));
+        std::memcpy(t.buf.data(), logo_header(), kLogoHeader);
+        put_le32(t.buf.data() + 360, (f.size + 3) & ~3u);
+        return file_install::write_mtd(kLogoMtd, t.buf.data(), kLogoImage);
+    }
+    case 1:
+    case 5:
+    case 7:
+    case 8:
+    case 9:
+    case 13:
+        return file_install::write_file(f.path.toStdString(), file, f.size, digest);
+    default:
+        return Result::Installed;
+    }
+}
+} // namespace
+
+int message_deal::write_file_group(u8* body, int length)
+{
+    using Sub = int (message_deal::*)(u8*, int);
+    static const Sub subs[] = {
+        nullptr,
+        &message_deal::write_file_start,
+        &message_deal::write_file_block,
+        &message_deal::write_file_end,
+        &message_deal::read_file_start,
+        &message_deal::read_file_block,
+        &message_deal::read_file_end,
+        &message_deal::write_defined_file_start,
+        &message_deal::read_defined_file_start,
+        &message_deal::read_dir_file_para,
+        &message_deal::delete_file_name,
+    };
+    const u8 sub = body[pc::kStatus];
+    if (sub == 0 || sub >= sizeof subs / sizeof subs[0])
+        return 0;
+    return (this->*subs[sub])(body, length);
+}
+
+int message_deal::write_file_start(u8* body, int length)
+{
+    frame_reader r(body, length);
+    const u8* tag = r.bytes(13, 4);
+    if (tag && std::memcmp(tag, "FBOT", 4) == 0) {
+        // The boot loader is taken but never installed, and not answered.
+        g_zev_file_deal_para.kind = 2;
+        return 0;
+    }
+    const u8 kindByte = r.u8_at(17);
+    const u32 size = r.u32_at(18);
+    if (!r.ok())
+        return refuse_start(body, 1, size);
+    auto is = [tag](const char* t) { return std::memcmp(tag, t, 4) == 0; };
+
+    if (is("FMCU") || is("FKRN")) {
+        const bool app = is("FMCU");
+        // An application left by an earlier transfer must never be moved
+        // over the program in place of this one.
+        if (app && !file_install::remove_file(kAppPath))
+            return refuse_start(body, 1, size);
+        int n = accept_start(body, 1, app ? 1 : 3, app ? kAppPath : kKernelMtd, size);
+        if (g_zev_file_deal_para.kind == 0)
+            return n;
+        if (g_update_flag == 0)
+            update_mode(true);
+        else
+            ZevRamPara::test_signal(105);
+        return n;
+    }
+    if (is("LOGO"))
+        return accept_start(body, 1, 4, kLogoMtd, size);
+    if (is("ALIS"))
+        return accept_start(body, 1, 5, kAliasPath, size);
+    if (is("OSDS"))
+        return accept_start(body, 1, 8, kMenuPath, size);
+    if (tag[0] == 'M' && tag[1] == 'O') {
+        std::string path = mode_menu_path(tag + 2);
+        return path.empty() ? refuse_start(body, 1, size) : accept_start(body, 1, 7, path, size);
+    }
+    if (is("KQFX") && kindByte == 9)
+        return accept_start(body, 1, 9, std::string(kRecoveryDir) + "/KQFX", size);
+    if (is("KQFR") && kindByte == 13)
+        return accept_start(body, 1, 13, std::string(kScanDir) + "/KQFR", size);
+    return refuse_start(body, 1, size);
+}
+
+int message_deal::write_defined_file_start(u8* body, int length)
+{
+    frame_reader r(body, length);
+    const u16 n = r.u16_at(13);
+    const u8* name = r.bytes(15, n);
+    const u8 kindByte = r.u8_at(15 + size_t(n));
+    const u32 size = r.u32_at(16 + size_t(n));
+    if (!r.ok())
+        return refuse_start(body, 7, size);
+    const QByteArray plain(reinterpret_cast<const char*>(name), n);
+    if (!file_install::plain_name(plain) || (kindByte != 9 && kindByte != 13))
+        return refuse_start(body, 7, size);
+    const std::string dir = kindByte == 9 ? kRecoveryDir : kScanDir;
+    return accept_start(body, 7, kindByte, dir + "/" + plain.toStdString(), size);
+}
+
+int message_deal::write_file_block(u8* body, int length)
+{
+    frame_reader r(body, length);
+    const u32 address = r.u32_at(15);
+    const u32 n = r.u32_at(19);
+    const u8* data = r.bytes(23, n);
+    WriteTransfer& t = transfer();
+    const bool stores = buffer_of(g_zev_file_deal_para.kind) != nullptr;
+    // A block outside the frame or the buffer is refused untouched; it does
+    // not enter the digest, so the end request fails.
+    if (!data || (stores && uint64_t(t.data_at) + address + n > t.buf.size())) {
+        body[pc::kStatus] = 1;
+        body[kEcho] = 2;
+        return 2;
+    }
+    if (stores)
+        std::memcpy(t.buf.data() + t.data_at + address, data, n);
+    t.stream.update(data, n);
+    body[pc::kStatus] = 0;
+    body[kEcho] = 2;
+    return 2;
+}
+
+int message_deal::write_file_end(u8* body, int length)
+{
+    using file_install::Result;
+    frame_reader r(body, length);
+    const u8* sent = r.bytes(15, 16);
+    u8 digest[16] = {};
+    if (sent)
+        std::memcpy(digest, sent, 16);
+    ZevFileDeal& f = g_zev_file_deal_para;
+    WriteTransfer& t = transfer();
+    if (f.kind == 0)
+        close_read_file();
+    const u8* got = t.stream.digest();
+    body[pc::kStatus] = 0;
+    body[kEcho] = 3;
+    body[kResult] = 1;
+    const KindBuffer* k = buffer_of(f.kind);
+    // The blocks as sent must match, and so must the bytes that would be
+    // installed (a repeated or misplaced block makes them differ).
+    bool match = sent && std::memcmp(got, digest, 16) == 0;
+    if (match && k) {
+        MD5 staged;
+        staged.update(t.buf.data() + t.data_at, f.size);
+        match = std::memcmp(staged.digest(), digest, 16) == 0;
+    }
+    if (!match) {
+        if (debugOn())
+            print_digests(got, digest);
+        return 3;
+    }
+    const Result result = install(f, t, digest);
+    if (result == Result::Failed) {
+        body[pc::kStatus] = 1;
+        return 3;
+    }
+    if (result == Result::Mismatch)
+        return 3;
+    body[kResult] = 0;
+    if (debugOn())
+        std::printf("\n md5 OK!!! ");
+    if (f.kind == 5)
+        ZevRamPara::test_signal(103);
+    if (f.kind == 9 || f.kind == 13)
+        record_installed(f.kind);
+    return 3;
+}
+
+int message_deal::read_file_start(u8* body, int length)
+{
+    frame_reader r(body, length);
+    const u8* tag = r.bytes(13, 4);
+    if (!tag)
+        return read_none(body, 4);
+    if (std::memcmp(tag, "ALIS", 4) == 0)
+        return open_read(body, kAliasPath, 4);
+    if (std::memcmp(tag, "OSDS", 4) == 0)
+        return open_read(body, kMenuPath, 4);
+    if (tag[0] == 'M' && tag[1] == 'O') {
+        std::string path = mode_menu_path(tag + 2);
+        if (!path.empty())
+            return open_read(body, path, 4);
+    }
+    return read_none(body, 4);
+}
+
+int message_deal::read_defined_file_start(u8* body, int length)
+{
+    frame_reader r(body, length);
+    const u16 n = r.u16_at(13);
+    const u8* name = r.bytes(15, n);
+    const u8 kind = r.u8_at(15 + size_t(n));
+    if (!r.ok())
+        return read_none(body, 4);
+    const QByteArray text(reinterpret_cast<const char*>(name), n);
+    if (kind == 5 && text == "ALIS")
+        return open_read(body, kAliasPath, 4);
+    if (kind == 8 && text == "OSDS")
+        return open_read(body, kMenuPath, 4);
+    if (kind == 7 && n == 4 && text.startsWith("MO")) {
+        std::string path = mode_menu_path(name + 2);
+        return path.empty() ? read_none(body, 4) : open_read(body, path, 4);
+    }
+    if (kind == 9 || kind == 13) {
+        if (!file_install::plain_name(text))
+            return read_none(body, 8);
+        const std::string dir = kind == 9 ? kRecoveryDir : kScanDir;
+        return open_read(body, dir + "/" + text.toStdString(), 8);
+    }
+    return read_none(body, 4);
+}
+
+int message_deal::read_file_block(u8* body, int length)
+{
+    frame_reader r(body, length);
+    const u32 address = r.u32_at(15);
+    const u32 n = r.u32_at(19);
+    if (!r.ok() || n > kMaxReadBlock) {
+        body[pc::kStatus] = 1;
+        body[kEcho] = 5;
+        return 2;
+    }
+    u8* out = body + 12;
+    std::memset(out, 0, n);
+    {
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        if (file_tarvo && fseeko(file_tarvo, off_t(address), SEEK_SET) == 0) {
+            size_t got = std::fread(out, 1, n, file_tarvo);
+            md5.update(out, unsigned(got));
+        }
+    }
+    body[pc::kStatus] = 0;
+    body[kEcho] = 5;
+    return int(n) + 2;
+}
+
+int message_deal::read_file_end(u8* body, int /*length*/)
+{
+    body[pc::kStatus] = 0;
+    body[kEcho] = 6;
+    std::memset(body + 12, 0, 16);
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    if (file_tarvo) {
+        std::memcpy(body + 12, md5.digest(), 16);
+        close_read_file();
+    }
+    return 18;
+}
+
+int message_deal::read_dir_file_para(u8* body, int /*length*/)
+{
+    body[pc::kStatus] = 0;
+    body[kEcho] = 6;
+    return 2;
+}
+
+int message_deal::delete_file_name(u8* body, int /*length*/)
+{
+    const FileCommandHooks& h = g_file_command_hooks;
+    if (file_install::empty_folder(kScanDir) > 0 && fpga_link::exists()) {
+        call(h.clear_scan_list);
+        if (g_page_focus == 24)
+            call(h.smartmapping_back);
+        else if (g_page_focus == 5)
+            call(h.option_language_changed);
+    }
+    if (file_install::empty_folder(kRecoveryDir) > 0 && fpga_link::exists()) {
+        call(h.clear_recovery_list);
+        if (g_page_focus == 25)
+            call(h.recovery_menulist_back);
+        else if (g_page_focus == 12)
+            call(h.advanced_language_changed);
+    }
+    body[pc::kStatus] = 0;
+    body[kEcho] = 10;
+    return 2;
+}

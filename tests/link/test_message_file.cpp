@@ -1,0 +1,323 @@
+// File transfers as the PC tool runs them: files of every kind sent and
+// installed, fetched back, refused, interrupted and mixed with other
+// commands, checked against what lands under the data root.
+#include <QtTest>
+
+#include <QCryptographicHash>
+#include <QDir>
+
+#include <sys/stat.h>
+
+#include "core/zevrampara.h"
+#include "link/message_deal_file.h"
+#include "pc_frames.h"
+#include "support/sim_fixture.h"
+
+Q_DECLARE_METATYPE(Bytes)
+
+namespace
+{
+Bytes digest_of(const Bytes& data)
+{
+    QByteArray d = QCryptographicHash::hash(
+        QByteArray::fromRawData(reinterpret_cast<const char*>(data.data()), int(data.size())), QCryptographicHash::Md5);
+    return Bytes(d.begin(), d.end());
+}
+Bytes tag_bytes(const char* tag)
+{
+    return Bytes(tag, tag + 4);
+}
+Bytes start_req(const char* tag, u8 kind, u32 size)
+{
+    return request(kBox, 0xC0, cat({{1, 0, 0}, tag_bytes(tag), {kind}, le32(size)}));
+}
+Bytes defined_req(u8 sub, const std::string& name, u8 kind, u32 size)
+{
+    Bytes n(name.begin(), name.end());
+    Bytes rest = cat({{sub, 0, 0, u8(n.size()), u8(n.size() >> 8)}, n, {kind}});
+    if (sub == 7)
+        rest = cat({rest, le32(size)});
+    return request(kBox, 0xC0, rest);
+}
+Bytes block_req(u32 address, const Bytes& data, u32 length)
+{
+    return request(kBox, 0xC0, cat({{2, 0, 0, 0, 0}, le32(address), le32(length), data}));
+}
+Bytes end_req(const Bytes& digest)
+{
+    return request(kBox, 0xC0, cat({{3, 0, 0, 0, 0}, digest}));
+}
+Bytes pattern(size_t n, u8 seed)
+{
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i)
+        b[i] = u8(i * 7 + seed + (i >> 8));
+    return b;
+}
+Bytes file_bytes(const QByteArray& a)
+{
+    return Bytes(a.begin(), a.end());
+}
+} // namespace
+
+class TestMessageFile : public QObject
+{
+    Q_OBJECT
+    SimFixture* sim = nullptr;
+    message_deal md;
+
+    QByteArray host(const std::string& p) { return readHostFile(sim->hostQ(p)); }
+    Bytes mtd(const char* dev, u32 n) { return file_bytes(host(dev).left(int(n))); }
+
+    // Blocks of 1000 bytes, then the end request; the end reply's bytes 10..12.
+    Bytes sendBlocks(const Bytes& data, const Bytes& digest)
+    {
+        for (size_t at = 0; at < data.size(); at += 1000) {
+            Bytes part(data.begin() + long(at), data.begin() + long(std::min(data.size(), at + 1000)));
+            Reply b = send(md, block_req(u32(at), part, u32(part.size())));
+            if (b.data() != Bytes{2})
+                return {};
+        }
+        Reply e = send(md, end_req(digest));
+        return Bytes(e.body.begin() + 10, e.body.end() - 1);
+    }
+    Bytes sendFile(const Bytes& start, const Bytes& data, const Bytes& digest)
+    {
+        Reply s = send(md, start);
+        if (s.data().size() < 2 || s.status() != 0)
+            return {s.status()};
+        return sendBlocks(data, digest);
+    }
+    Bytes sendFile(const Bytes& start, const Bytes& data) { return sendFile(start, data, digest_of(data)); }
+
+  private slots:
+    void initTestCase()
+    {
+        sim = new SimFixture();
+        ZevRamPara::pInstance();
+    }
+    void cleanupTestCase() { delete sim; }
+
+    void filesOfEveryKindInstalled_data()
+    {
+        QTest::addColumn<Bytes>("start");
+        QTest::addColumn<QString>("target");
+        QTest::newRow("application") << start_req("FMCU", 0, 2500) << "/data/app/zevQ64N2";
+        QTest::newRow("alias") << start_req("ALIS", 0, 2500) << "/data/configs/alias.json";
+        QTest::newRow("menu") << start_req("OSDS", 0, 2500) << "/data/configs/omenu.json";
+        QTest::newRow("mode 10") << start_req("MO0a", 0, 2500) << "/data/modes/MO0a.json";
+        QTest::newRow("mode 16") << start_req("MO10", 0, 2500) << "/data/modes/MO10.json";
+        QTest::newRow("recovery") << start_req("KQFX", 9, 2500) << "/data/rcvrecovery/KQFX";
+        QTest::newRow("scan") << start_req("KQFR", 13, 2500) << "/data/smartmapping/KQFR";
+        QTest::newRow("named") << defined_req(7, "recov1", 9, 2500) << "/data/rcvrecovery/recov1";
+        QTest::newRow("named scan") << defined_req(7, "scan_2.bin", 13, 2500) << "/data/smartmapping/scan_2.bin";
+    }
+    void filesOfEveryKindInstalled()
+    {
+        QFETCH(Bytes, start);
+        QFETCH(QString, target);
+        const std::string path = target.toStdString();
+        writeHostFile(sim->hostQ(path), "old");
+        const Bytes data = pattern(2500, 3);
+        // A wrong digest keeps the old file.
+        Bytes bad = digest_of(data);
+        bad[0] ^= 1;
+        QCOMPARE(sendFile(start, data, bad), (Bytes{0, 3, 1}));
+        // (The application's start already removed the old copy.)
+        QCOMPARE(host(path), QByteArray(target.contains("zevQ64N2") ? "" : "old"));
+        QCOMPARE(sendFile(start, data), (Bytes{0, 3, 0}));
+        QCOMPARE(file_bytes(host(path)), data);
+        // No temporary file is left beside it.
+        QDir dir(sim->hostQ(path.substr(0, path.rfind('/'))));
+        QVERIFY(dir.entryList(QStringList() << ".*.part", QDir::Files | QDir::Hidden).isEmpty());
+    }
+
+    void kernelAndLogoFlashed()
+    {
+        const Bytes kernel = pattern(3000, 9);
+        Bytes bad = digest_of(kernel);
+        bad[15] ^= 0x80;
+        const Bytes before = mtd("/dev/mtd10", 0x500000);
+        QCOMPARE(sendFile(start_req("FKRN", 0, 3000), kernel, bad), (Bytes{0, 3, 1}));
+        QCOMPARE(mtd("/dev/mtd10", 0x500000), before);
+        QCOMPARE(sendFile(start_req("FKRN", 0, 3000), kernel), (Bytes{0, 3, 0}));
+        Bytes k = mtd("/dev/mtd10", 0x500000);
+        QCOMPARE(Bytes(k.begin(), k.begin() + 3000), kernel);
+        QVERIFY(std::all_of(k.begin() + 3000, k.end(), [](u8 b) { return b == 0; }));
+        QCOMPARE(g_update_flag.load(), u8(1));
+
+        const Bytes logo = pattern(1001, 1);
+        QCOMPARE(sendFile(start_req("LOGO", 0, 1001), logo), (Bytes{0, 3, 0}));
+        Bytes img = mtd("/dev/mtd8", 0x60000);
+        QCOMPARE(Bytes(img.begin(), img.begin() + 5), (Bytes{'S', 'S', 'T', 'A', 'R'}));
+        QCOMPARE(Bytes(img.begin() + 328, img.begin() + 332), (Bytes{'L', 'O', 'G', 'O'}));
+        QCOMPARE(Bytes(img.begin() + 360, img.begin() + 368), (Bytes{0xEC, 0x03, 0, 0, 0x2C, 0, 0, 0}));
+        QCOMPARE(Bytes(img.begin() + 372, img.begin() + 1373), logo);
+        QVERIFY(std::all_of(img.begin() + 1373, img.end(), [](u8 b) { return b == 0; }));
+        // The logo cannot overrun its partition.
+        Reply big = send(md, start_req("LOGO", 0, 0x60000 - 371));
+        QCOMPARE(big.data(), (Bytes{1, 2}));
+        QCOMPARE(big.status(), u8(1));
+    }
+
+    void refusedStartsLeaveNothingToInstall_data()
+    {
+        QTest::addColumn<Bytes>("start");
+        QTest::newRow("dot-dot") << defined_req(7, "../x", 9, 10);
+        QTest::newRow("blank") << defined_req(7, "a b", 9, 10);
+        QTest::newRow("shell") << defined_req(7, "x;reboot", 13, 10);
+        QTest::newRow("empty") << defined_req(7, "", 9, 10);
+        QTest::newRow("slash") << defined_req(7, "a/b", 9, 10);
+        QTest::newRow("kind") << defined_req(7, "recov1", 5, 10);
+        QTest::newRow("mode 0") << start_req("MO00", 0, 10);
+        QTest::newRow("mode 17") << start_req("MO11", 0, 10);
+        QTest::newRow("mode sign") << start_req("MO+1", 0, 10);
+        QTest::newRow("bad kind") << start_req("KQFX", 13, 10);
+        QTest::newRow("tag") << start_req("ABCD", 0, 10);
+        QTest::newRow("short") << request(kBox, 0xC0, {1, 0, 0, 'A', 'L', 'I', 'S'});
+        QTest::newRow("too big") << start_req("ALIS", 0, 0x60001);
+    }
+    void refusedStartsLeaveNothingToInstall()
+    {
+        QFETCH(Bytes, start);
+        writeHostFile(sim->hostQ("/data/configs/alias.json"), "alias");
+        // An accepted transfer is under way when the refused start comes.
+        const Bytes data = pattern(10, 5);
+        QCOMPARE(send(md, start_req("ALIS", 0, 10)).data(), (Bytes{1, 0}));
+        send(md, block_req(0, data, 10));
+        Reply r = send(md, start);
+        QCOMPARE(r.status(), u8(1));
+        QCOMPARE(Bytes(r.body.begin() + 12, r.body.begin() + 13), Bytes{2});
+        QCOMPARE(g_zev_file_deal_para.kind, u8(0));
+        QCOMPARE(sendBlocks(data, digest_of(data)), (Bytes{0, 3, 0}));
+        QCOMPARE(host("/data/configs/alias.json"), QByteArray("alias"));
+        QVERIFY(!QFileInfo::exists(sim->hostQ("/data/x")));
+        QVERIFY(!QFileInfo::exists(sim->hostQ("/data/a")));
+    }
+
+    void interruptedAndMixedTransfers()
+    {
+        writeHostFile(sim->hostQ("/data/configs/omenu.json"), "menu file");
+        const Bytes alias = pattern(2500, 11);
+        // Cut short by a new start: the first file is never installed.
+        writeHostFile(sim->hostQ("/data/modes/MO01.json"), "mode 1");
+        send(md, start_req("MO01", 0, 2500));
+        send(md, block_req(0, Bytes(alias.begin(), alias.begin() + 1000), 1000));
+        QCOMPARE(send(md, start_req("ALIS", 0, 2500)).data(), (Bytes{1, 0}));
+        send(md, block_req(0, Bytes(alias.begin(), alias.begin() + 1000), 1000));
+        // A read transfer and a flash read in the middle change nothing.
+        QCOMPARE(send(md, request(kBox, 0xC0, cat({{4, 0, 0}, tag_bytes("OSDS")}))).data(), (Bytes{4, 1, 9, 0, 0, 0}));
+        Reply rb = send(md, request(kBox, 0xC0, cat({{5, 0, 0, 0, 0}, le32(0), le32(9)})));
+        QCOMPARE(Bytes(rb.body.begin() + 12, rb.body.end() - 1), file_bytes("menu file"));
+        Reply re = send(md, request(kBox, 0xC0, {6}));
+        QCOMPARE(Bytes(re.body.begin() + 12, re.body.end() - 1), digest_of(file_bytes("menu file")));
+        QCOMPARE(send(md, request(kBox, 0x72, cat({le32(0x08000000), {16, 0}}))).status(), u8(0));
+        send(md, block_req(1000, Bytes(alias.begin() + 1000, alias.end()), 1500));
+        QCOMPARE(send(md, end_req(digest_of(alias))).data(), (Bytes{3, 0}));
+        QCOMPARE(file_bytes(host("/data/configs/alias.json")), alias);
+        QCOMPARE(host("/data/modes/MO01.json"), QByteArray("mode 1"));
+        // A repeated end installs the same bytes again.
+        QCOMPARE(send(md, end_req(digest_of(alias))).data(), (Bytes{3, 0}));
+        QCOMPARE(file_bytes(host("/data/configs/alias.json")), alias);
+    }
+
+    void blocksOutsideFrameOrBufferRefused()
+    {
+        send(md, start_req("ALIS", 0, 16));
+        const Bytes data = pattern(16, 2);
+        // Past the buffer, and longer than the frame carries.
+        QCOMPARE(send(md, block_req(0x60000 - 8, data, 16)).body.at(10), u8(1));
+        QCOMPARE(send(md, block_req(0xFFFFFFF8u, data, 16)).body.at(10), u8(1));
+        QCOMPARE(send(md, block_req(0, data, 100000)).body.at(10), u8(1));
+        QCOMPARE(send(md, block_req(0, data, 16)).body.at(10), u8(0));
+        QCOMPARE(send(md, end_req(digest_of(data))).data(), (Bytes{3, 0}));
+        // The boot loader is taken silently and never stored.
+        QVERIFY(!send(md, start_req("FBOT", 0, 4)).sent);
+        QCOMPARE(send(md, block_req(0, data, 16)).data(), Bytes{2});
+    }
+
+    void repeatedBlockFailsTheCheck()
+    {
+        writeHostFile(sim->hostQ("/data/configs/alias.json"), "alias");
+        const Bytes data = pattern(2000, 4);
+        send(md, start_req("ALIS", 0, 2000));
+        send(md, block_req(0, Bytes(data.begin(), data.begin() + 1000), 1000));
+        // Digest computed over what was sent, but the second block lands
+        // on the first: the stored bytes are not the file.
+        send(md, block_req(0, Bytes(data.begin() + 1000, data.end()), 1000));
+        QCOMPARE(send(md, end_req(digest_of(data))).data(), (Bytes{3, 1}));
+        QCOMPARE(host("/data/configs/alias.json"), QByteArray("alias"));
+    }
+
+    void failedWritesKeepTheOldFile()
+    {
+        // The target is a folder: the rename cannot replace it.
+        QDir().mkpath(sim->hostQ("/data/modes/MO02.json"));
+        const Bytes data = pattern(50, 6);
+        QCOMPARE(sendFile(start_req("MO02", 0, 50), data), (Bytes{1, 3, 1}));
+        QVERIFY(QFileInfo(sim->hostQ("/data/modes/MO02.json")).isDir());
+        // No folder to write in.
+        QDir(sim->hostQ("/data/smartmapping")).removeRecursively();
+        QCOMPARE(sendFile(start_req("KQFR", 13, 50), data), (Bytes{1, 3, 1}));
+        QDir().mkpath(sim->hostQ("/data/smartmapping"));
+        // A partition that cannot be opened.
+        QFile::remove(sim->hostQ("/dev/mtd8"));
+        QDir().mkpath(sim->hostQ("/dev/mtd8"));
+        QCOMPARE(sendFile(start_req("LOGO", 0, 50), data), (Bytes{1, 3, 1}));
+        QCOMPARE(g_zev_file_deal_para.mtd_fd, -1);
+        QDir(sim->hostQ("/dev/mtd8")).removeRecursively();
+    }
+
+    void applicationStartRemovesStaleCopy()
+    {
+        writeHostFile(sim->hostQ("/data/app/zevQ64N2"), "stale");
+        send(md, start_req("FMCU", 0, 10));
+        QVERIFY(!QFileInfo::exists(sim->hostQ("/data/app/zevQ64N2")));
+        // A failed transfer leaves no application to move over the program.
+        Bytes data = pattern(10, 0);
+        QCOMPARE(sendBlocks(data, digest_of(pattern(10, 1))), (Bytes{0, 3, 1}));
+        QVERIFY(!QFileInfo::exists(sim->hostQ("/data/app/zevQ64N2")));
+    }
+
+    void readsOfMissingAndNamedFiles()
+    {
+        QFile::remove(sim->hostQ("/data/configs/alias.json"));
+        Bytes start = request(kBox, 0xC0, cat({{4, 0, 0}, tag_bytes("ALIS")}));
+        QCOMPARE(send(md, start).data(), (Bytes{4, 0, 0, 0, 0, 0}));
+        Reply b = send(md, request(kBox, 0xC0, cat({{5, 0, 0, 0, 0}, le32(0), le32(40)})));
+        QCOMPARE(b.body.size(), size_t(10 + 42 + 1));
+        QCOMPARE(b.body.at(12), u8(0));
+        // More than a reply can carry.
+        Reply big = send(md, request(kBox, 0xC0, cat({{5, 0, 0, 0, 0}, le32(0), le32(65536)})));
+        QCOMPARE(big.data(), Bytes{5});
+        QCOMPARE(big.status(), u8(1));
+
+        writeHostFile(sim->hostQ("/data/rcvrecovery/pack1"), "pack");
+        writeHostFile(sim->hostQ("/data/secret"), "secret");
+        QCOMPARE(send(md, defined_req(8, "pack1", 9, 0)).data(), (Bytes{8, 1, 4, 0, 0, 0}));
+        QCOMPARE(send(md, defined_req(8, "../secret", 9, 0)).data(), (Bytes{8, 0, 0, 0, 0, 0}));
+        QCOMPARE(send(md, defined_req(8, "ABCD", 5, 0)).data(), (Bytes{4, 0, 0, 0, 0, 0}));
+        QCOMPARE(send(md, request(kBox, 0xC0, {9})).data(), Bytes{6});
+    }
+
+    void deleteEmptiesTheRecordFolders()
+    {
+        writeHostFile(sim->hostQ("/data/rcvrecovery/r1"), "1");
+        writeHostFile(sim->hostQ("/data/smartmapping/s1"), "1");
+        writeHostFile(sim->hostQ("/data/smartmapping/s 2;x"), "2");
+        writeHostFile(sim->hostQ("/data/configs/keep"), "k");
+        int called = 0;
+        g_file_command_hooks.clear_scan_list = [&] { ++called; };
+        QCOMPARE(send(md, request(kBox, 0xC0, {10})).data(), Bytes{10});
+        QVERIFY(QDir(sim->hostQ("/data/rcvrecovery")).isEmpty());
+        QVERIFY(QDir(sim->hostQ("/data/smartmapping")).isEmpty());
+        QVERIFY(QFileInfo::exists(sim->hostQ("/data/configs/keep")));
+        // Without an FPGA manager there is no list to clear.
+        QCOMPARE(called, 0);
+        g_file_command_hooks.clear_scan_list = nullptr;
+        QCOMPARE(send(md, request(kBox, 0xC0, {10})).data(), Bytes{10});
+    }
+};
+
+QTEST_MAIN(TestMessageFile)
+#include "test_message_file.moc"
