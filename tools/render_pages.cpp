@@ -22,6 +22,9 @@
 #include "ui/shell/pages.h"
 #include "ui/shell/tip.h"
 #include "ui/shell/zevcontrol.h"
+#include "ui/settings/lcdshow.h"
+#include "ui/settings/quality.h"
+#include "ui/settings/temperature.h"
 
 namespace
 {
@@ -48,6 +51,17 @@ void render_tip(int code, int lang)
     });
     g_tip->tip_create(code);
     g_tip_flag = 0;
+}
+
+// Builds a page of type T and saves it in each language.
+template <class T> void render_page(const char* name)
+{
+    for (int lang = 0; lang < 5; ++lang) {
+        g_language = u8(lang);
+        T page(nullptr);
+        page.show();
+        save(&page, name, lang);
+    }
 }
 
 } // namespace
@@ -93,6 +107,10 @@ int main(int argc, char* argv[])
         for (int code : {1, 3, 4, 5})
             render_tip(code, lang);
     }
+    render_page<quality>("quality");
+    render_page<temperature>("temperature");
+    render_page<lcdshow>("lcdshow");
+
     zevcontrol selector(QRect(19, 0, 100, 22), QRect(0, 0, 20, 22), QRect(118, 0, 20, 22), nullptr);
     selector.setStyleSheet("background-color: rgb(16, 16, 28);");
     selector.resize(140, 24);

@@ -1,0 +1,17 @@
+// Small pieces the settings pages share.
+#pragma once
+
+#include <QString>
+
+// Writes the low byte of a 16-bit image field under the apply mutex and asks
+// for the apply; the high byte stays as stored.
+void write_low_byte(int offset, int value);
+
+// The combo-box style of the settings pages with the given border colour
+// (white normal, orange focused, red editing), on the field background or on
+// the page's.
+QString combo_style(const char* border, bool background = true);
+
+constexpr const char* kBorderNormal = "rgb(255,255,255)";
+constexpr const char* kBorderFocused = "rgb(255,171,84)";
+constexpr const char* kBorderEditing = "rgb(255,0,0)";
