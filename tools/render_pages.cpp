@@ -23,6 +23,9 @@
 #include "ui/shell/tip.h"
 #include "ui/shell/zevcontrol.h"
 #include "ui/settings/lcdshow.h"
+#include "ui/settings/linkcom.h"
+#include "ui/settings/netset.h"
+#include "ui/settings/test_chart.h"
 #include "ui/settings/quality.h"
 #include "ui/settings/temperature.h"
 
@@ -110,6 +113,9 @@ int main(int argc, char* argv[])
     render_page<quality>("quality");
     render_page<temperature>("temperature");
     render_page<lcdshow>("lcdshow");
+    render_page<test_chart>("test_chart");
+    render_page<netset>("netset");
+    render_page<linkcom>("linkcom");
 
     zevcontrol selector(QRect(19, 0, 100, 22), QRect(0, 0, 20, 22), QRect(118, 0, 20, 22), nullptr);
     selector.setStyleSheet("background-color: rgb(16, 16, 28);");

@@ -65,9 +65,9 @@ void lcdshow::menulist_init()
 
 void lcdshow::language_changed()
 {
-    ui->label_LCDshow->setText(page_text(kTexts[kTitle]));
-    ui->label_backmainwindow->setText(page_text(kTexts[kBack]));
-    ui->label_autolock->setText(page_text(kTexts[kLock]));
+    set_fitted(ui->label_LCDshow, page_text(kTexts[kTitle]));
+    set_fitted(ui->label_backmainwindow, page_text(kTexts[kBack]));
+    set_fitted(ui->label_autolock, page_text(kTexts[kLock]));
 }
 
 void lcdshow::syncUpdate()

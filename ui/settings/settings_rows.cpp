@@ -1,5 +1,9 @@
 #include "ui/settings/settings_rows.h"
 
+#include <QFontMetrics>
+#include <QLabel>
+#include <QVariant>
+
 #include "core/zevrampara.h"
 #include "video/c331_manage.h"
 
@@ -13,4 +17,26 @@ QString combo_style(const char* border, bool background)
     return QString("QComboBox{\ncolor:rgb(255,255,255);\n%1border:1px solid %2;\n}\nQComboBox:drop-down{\nborder-style:"
                    "none\n}")
         .arg(background ? "background-color: rgb(33, 36, 53);" : "", border);
+}
+
+void set_fitted(QLabel* label, const QString& text)
+{
+    // The form's size is kept so a shorter text of another language grows
+    // back to it.
+    QVariant base = label->property("zev_base_pt");
+    if (!base.isValid()) {
+        base = label->font().pointSize();
+        label->setProperty("zev_base_pt", base);
+    }
+    label->setText(text);
+    const QRect room = label->contentsRect();
+    const int flags = int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0);
+    QFont font = label->font();
+    for (int size = base.toInt(); size >= 5; --size) {
+        font.setPointSize(size);
+        const QRect need = QFontMetrics(font).boundingRect(room, flags, text);
+        if (need.width() <= room.width() && need.height() <= room.height())
+            break;
+    }
+    label->setFont(font);
 }

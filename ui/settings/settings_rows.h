@@ -15,3 +15,9 @@ QString combo_style(const char* border, bool background = true);
 constexpr const char* kBorderNormal = "rgb(255,255,255)";
 constexpr const char* kBorderFocused = "rgb(255,171,84)";
 constexpr const char* kBorderEditing = "rgb(255,0,0)";
+
+class QLabel;
+
+// Sets a label's text in the largest font, up to the form's size, at which
+// the whole text fits the label (wrapped where the label wraps).
+void set_fitted(QLabel* label, const QString& text);

@@ -61,11 +61,11 @@ void temperature::menulist_init()
 
 void temperature::language_changed()
 {
-    ui->label_temperature->setText(page_text(kTexts[kTitle]));
-    ui->label_type->setText(page_text(kTexts[kType]));
-    ui->label_name_red->setText(page_text(kTexts[kRed]));
-    ui->label_name_green->setText(page_text(kTexts[kGreen]));
-    ui->label_name_blue->setText(page_text(kTexts[kBlue]));
+    set_fitted(ui->label_temperature, page_text(kTexts[kTitle]));
+    set_fitted(ui->label_type, page_text(kTexts[kType]));
+    set_fitted(ui->label_name_red, page_text(kTexts[kRed]));
+    set_fitted(ui->label_name_green, page_text(kTexts[kGreen]));
+    set_fitted(ui->label_name_blue, page_text(kTexts[kBlue]));
 }
 
 void temperature::syncUpdate()
