@@ -23,6 +23,7 @@
 #include "ui/shell/tip.h"
 #include "ui/shell/zevcontrol.h"
 #include "ui/settings/lcdshow.h"
+#include "ui/settings/ledset.h"
 #include "ui/settings/linkcom.h"
 #include "ui/settings/netset.h"
 #include "ui/settings/test_chart.h"
@@ -116,6 +117,7 @@ int main(int argc, char* argv[])
     render_page<test_chart>("test_chart");
     render_page<netset>("netset");
     render_page<linkcom>("linkcom");
+    render_page<ledset>("ledset");
 
     zevcontrol selector(QRect(19, 0, 100, 22), QRect(0, 0, 20, 22), QRect(118, 0, 20, 22), nullptr);
     selector.setStyleSheet("background-color: rgb(16, 16, 28);");

@@ -2,9 +2,12 @@
 
 #include <QFontMetrics>
 #include <QLabel>
+#include <QLineEdit>
 #include <QVariant>
 
 #include "core/zevrampara.h"
+#include "ui/shell/numberkeyboard.h"
+#include "ui/shell/pages.h"
 #include "video/c331_manage.h"
 
 void write_low_byte(int offset, int value)
@@ -39,4 +42,18 @@ void set_fitted(QLabel* label, const QString& text)
             break;
     }
     label->setFont(font);
+}
+
+void open_number_keyboard(QLineEdit* field, const QString& caption)
+{
+    if (!g_numberkeyboard || !field)
+        return;
+    g_lineedit = field;
+    g_numberkeyboard->label_show(caption, field->text());
+    g_numberkeyboard->exec();
+}
+
+bool number_for(const QWidget* page)
+{
+    return g_lineedit && page->isAncestorOf(g_lineedit);
 }

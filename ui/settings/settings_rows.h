@@ -21,3 +21,13 @@ class QLabel;
 // Sets a label's text in the largest font, up to the form's size, at which
 // the whole text fits the label (wrapped where the label wraps).
 void set_fitted(QLabel* label, const QString& text);
+
+class QLineEdit;
+class QWidget;
+
+// Opens the shared number keyboard for a field of a page with its caption and
+// runs it modally; its result reaches the page's confirmString.
+void open_number_keyboard(QLineEdit* field, const QString& caption);
+// True when the number keyboard's result is meant for a field of this page:
+// every open page hears the keyboard, only the opener takes the result.
+bool number_for(const QWidget* page);
