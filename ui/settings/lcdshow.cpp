@@ -54,6 +54,8 @@ void lcdshow::para_init()
     ui->comboBox_lock->clear();
     ui->comboBox_lock->addItems({page_text(kTexts[kFive]), page_text(kTexts[kTen]), page_text(kTexts[kNever])});
     ui->comboBox_lock->setCurrentIndex(index_of(kLockTimes, g_auto_lock_time));
+    fit_combo(ui->comboBox_back);
+    fit_combo(ui->comboBox_lock);
 }
 
 void lcdshow::menulist_init()

@@ -1,5 +1,8 @@
 #include "ui/settings/settings_rows.h"
 
+#include <algorithm>
+
+#include <QComboBox>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
@@ -56,4 +59,26 @@ void open_number_keyboard(QLineEdit* field, const QString& caption)
 bool number_for(const QWidget* page)
 {
     return g_lineedit && page->isAncestorOf(g_lineedit);
+}
+
+void fit_combo(QComboBox* list)
+{
+    QVariant base = list->property("zev_base_pt");
+    if (!base.isValid()) {
+        base = list->font().pointSize();
+        list->setProperty("zev_base_pt", base);
+    }
+    // Room for the text: the frame and the text margins take the rest.
+    const int room = list->width() - 20;
+    QFont font = list->font();
+    for (int size = base.toInt(); size >= 5; --size) {
+        font.setPointSize(size);
+        const QFontMetrics fm(font);
+        int widest = 0;
+        for (int i = 0; i < list->count(); ++i)
+            widest = std::max(widest, fm.horizontalAdvance(list->itemText(i)));
+        if (widest <= room)
+            break;
+    }
+    list->setFont(font);
 }

@@ -31,3 +31,9 @@ void open_number_keyboard(QLineEdit* field, const QString& caption);
 // True when the number keyboard's result is meant for a field of this page:
 // every open page hears the keyboard, only the opener takes the result.
 bool number_for(const QWidget* page);
+
+class QComboBox;
+
+// Sets a list's font to the largest size, up to the form's, at which its
+// longest entry fits the list.
+void fit_combo(QComboBox* list);

@@ -50,6 +50,7 @@ void temperature::para_init()
     u16 stored = ZevRamPara::img16(kTypeOffset);
     type_choice = stored > 3 ? 0 : u8(stored);
     ui->comboBox_type->setCurrentIndex(type_choice);
+    fit_combo(ui->comboBox_type);
 }
 
 void temperature::menulist_init()
