@@ -25,6 +25,7 @@
 #include "ui/settings/lcdshow.h"
 #include "ui/settings/ledset.h"
 #include "ui/settings/linkcom.h"
+#include "ui/settings/linkwlan.h"
 #include "ui/settings/netset.h"
 #include "ui/settings/othersetup.h"
 #include "ui/settings/test_chart.h"
@@ -120,6 +121,7 @@ int main(int argc, char* argv[])
     render_page<linkcom>("linkcom");
     render_page<ledset>("ledset");
     render_page<othersetup>("othersetup");
+    render_page<linkwlan>("linkwlan");
 
     zevcontrol selector(QRect(19, 0, 100, 22), QRect(0, 0, 20, 22), QRect(118, 0, 20, 22), nullptr);
     selector.setStyleSheet("background-color: rgb(16, 16, 28);");
