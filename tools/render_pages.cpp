@@ -22,6 +22,7 @@
 #include "ui/shell/pages.h"
 #include "ui/shell/tip.h"
 #include "ui/shell/zevcontrol.h"
+#include "ui/settings/edidset.h"
 #include "ui/settings/lcdshow.h"
 #include "ui/settings/ledset.h"
 #include "ui/settings/linkcom.h"
@@ -122,6 +123,7 @@ int main(int argc, char* argv[])
     render_page<ledset>("ledset");
     render_page<othersetup>("othersetup");
     render_page<linkwlan>("linkwlan");
+    render_page<EDIDset>("edidset");
 
     zevcontrol selector(QRect(19, 0, 100, 22), QRect(0, 0, 20, 22), QRect(118, 0, 20, 22), nullptr);
     selector.setStyleSheet("background-color: rgb(16, 16, 28);");
