@@ -224,7 +224,7 @@ class fpga_manage
     bool get_fpga_status();
     // Byte offsets of a port's x, y, width, height in the parameter page
     // (port above 15: port 0's). Returns 0.
-    int get_eth_param_addr(unsigned char port, unsigned short* x, unsigned short* y, unsigned short* w,
+    static int get_eth_param_addr(unsigned char port, unsigned short* x, unsigned short* y, unsigned short* w,
                            unsigned short* h);
 
     // Start-up.

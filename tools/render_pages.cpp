@@ -29,6 +29,16 @@
 #include "ui/shell/pages.h"
 #include "ui/shell/tip.h"
 #include "ui/shell/zevcontrol.h"
+#include "ui/settings/edidset.h"
+#include "ui/settings/lcdshow.h"
+#include "ui/settings/ledset.h"
+#include "ui/settings/linkcom.h"
+#include "ui/settings/linkwlan.h"
+#include "ui/settings/netset.h"
+#include "ui/settings/othersetup.h"
+#include "ui/settings/test_chart.h"
+#include "ui/settings/quality.h"
+#include "ui/settings/temperature.h"
 
 namespace
 {
@@ -175,6 +185,17 @@ void render_picture_pages(int lang)
     delete layout;
 }
 
+// Builds a page of type T and saves it in each language.
+template <class T> void render_page(const char* name)
+{
+    for (int lang = 0; lang < 5; ++lang) {
+        g_language = u8(lang);
+        T page(nullptr);
+        page.show();
+        save(&page, name, lang);
+    }
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -220,6 +241,17 @@ int main(int argc, char* argv[])
         for (int code : {1, 3, 4, 5})
             render_tip(code, lang);
     }
+    render_page<quality>("quality");
+    render_page<temperature>("temperature");
+    render_page<lcdshow>("lcdshow");
+    render_page<test_chart>("test_chart");
+    render_page<netset>("netset");
+    render_page<linkcom>("linkcom");
+    render_page<ledset>("ledset");
+    render_page<othersetup>("othersetup");
+    render_page<linkwlan>("linkwlan");
+    render_page<EDIDset>("edidset");
+
     zevcontrol selector(QRect(19, 0, 100, 22), QRect(0, 0, 20, 22), QRect(118, 0, 20, 22), nullptr);
     selector.setStyleSheet("background-color: rgb(16, 16, 28);");
     selector.resize(140, 24);

@@ -14,7 +14,7 @@
 #include "core/alias.h"
 #include "core/omenu.h"
 #include "core/zevrampara.h"
-#include "ui/picture/textfit.h"
+#include "ui/shell/textfit.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/sourceinfo.h"
 #include "ui/shell/zevcontrol.h"

@@ -8,7 +8,7 @@
 
 #include "core/alias.h"
 #include "core/zevrampara.h"
-#include "ui/picture/textfit.h"
+#include "ui/shell/textfit.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/sourceinfo.h"
 #include "ui_imagelayout.h"

@@ -15,7 +15,7 @@
 #include "core/zevrampara.h"
 #include "ui/picture/imagelayout.h"
 #include "ui/picture/inputcut.h"
-#include "ui/picture/textfit.h"
+#include "ui/shell/textfit.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/sourceinfo.h"
 #include "ui/shell/tip.h"

@@ -13,7 +13,7 @@
 #include "core/zevrampara.h"
 #include "ui/picture/inputchoose.h"
 #include "ui/shell/numberkeyboard.h"
-#include "ui/picture/textfit.h"
+#include "ui/shell/textfit.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/sourceinfo.h"
 #include "ui_inputcut.h"

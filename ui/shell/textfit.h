@@ -11,9 +11,11 @@ class QWidget;
 
 // Fits text into width x height of w's font (height 0: width only).
 void fit_text(QWidget* w, const QString& text, int width, int height = 0);
-// A label's own text into its own size.
+// A label's own text into its own size, wrapped where the label wraps.
 void fit_label(QLabel* label);
-// The current item of a combo box.
+// Sets a label's text and fits it.
+void set_fitted(QLabel* label, const QString& text);
+// Every entry of a combo box, so the one shown after a step fits as well.
 void fit_combo(QComboBox* combo);
 // Pixel size of w's font before any fitting.
 int base_pixel_size(QWidget* w);

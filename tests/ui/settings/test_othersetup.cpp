@@ -1,0 +1,130 @@
+// The other-settings page: the audio window, switch effect, Wi-Fi and
+// point-to-point rows.
+#include <QtTest>
+
+#include <cstring>
+
+#include <QComboBox>
+
+#include "core/config_engine.h"
+#include "core/zevrampara.h"
+#include "sim_fixture.h"
+#include "ui/settings/othersetup.h"
+#include "ui/shell/keys.h"
+#include "ui/shell/pages.h"
+#include "video/c331_manage.h"
+
+namespace
+{
+enum : int { kLeft = 'S', kRight = 'R', kOk = 'Q', kBack = 'O' };
+
+u8* img()
+{
+    return ZevRamPara::p_zevrampara_config;
+}
+
+u8& window_byte(int window, int byte)
+{
+    return img()[Img::kLayer + Img::kLayerSize * window + byte];
+}
+
+void enable_windows(std::initializer_list<int> windows)
+{
+    for (int i = 0; i < Img::kLayerCount; ++i)
+        ZevRamPara::put16(img(), Img::kLayer + Img::kLayerSize * i, 0);
+    for (int i : windows)
+        ZevRamPara::put16(img(), Img::kLayer + Img::kLayerSize * i, 1);
+}
+
+void keys(QWidget* w, std::initializer_list<int> codes)
+{
+    for (int k : codes)
+        release_key(w, k);
+}
+} // namespace
+
+class TestOthersetup : public QObject
+{
+    Q_OBJECT
+    SimFixture* sim = nullptr;
+
+  private slots:
+    void initTestCase()
+    {
+        sim = new SimFixture();
+        ConfigEngine::pInstance();
+        ZevRamPara::pInstance();
+    }
+    void cleanupTestCase() { delete sim; }
+    void init()
+    {
+        g_language = 1;
+        c331_manage::para_update_flag = 0;
+        ZevRamPara::put16(img(), Img::kAudioLayer, 0);
+        for (int i = 0; i < 6; ++i)
+            window_byte(i, 21) = window_byte(i, 20) = 0;
+    }
+
+    void noWindowMeansNothingToChoose()
+    {
+        enable_windows({});
+        othersetup p(nullptr);
+        QCOMPARE(p.findChild<QComboBox*>("ImageVolume")->count(), 0);
+        keys(&p, {kOk, kRight, kLeft, kOk}); // stepping an empty list is harmless
+        keys(&p, {kRight, kOk, kRight, kOk});
+        QCOMPARE(ZevRamPara::img16(Img::kAudioLayer), u16(0));
+        QCOMPARE(window_byte(0, 21), u8(0));
+    }
+
+    void audioGoesToTheChosenWindow()
+    {
+        enable_windows({0, 2, 4});
+        {
+            othersetup p(nullptr);
+            auto* images = p.findChild<QComboBox*>("ImageVolume");
+            QCOMPARE(images->count(), 3);
+            QCOMPARE(images->itemText(2), QString("image5"));
+            keys(&p, {kOk, kRight, kOk, kRight, kOk, kRight, kOk});
+            QCOMPARE(ZevRamPara::img16(Img::kAudioLayer), u16(2));
+            QCOMPARE(window_byte(2, 20), u8(255));
+            QCOMPARE(window_byte(2, 21), u8(0x80));
+        }
+        othersetup again(nullptr);
+        QCOMPARE(again.findChild<QComboBox*>("ImageVolume")->currentText(), QString("image3"));
+        QCOMPARE(again.findChild<QComboBox*>("volume_state")->currentIndex(), 1);
+    }
+
+    void fadeReachesTheApplyUnsaved()
+    {
+        enable_windows({0});
+        std::memcpy(ZevRamPara::p_zevrampara_shadow, img(), Img::kSize);
+        othersetup p(nullptr);
+        keys(&p, {kRight, kRight, kOk, kRight, kOk});
+        QCOMPARE(img()[2118], u8(1));
+        for (int i = 0; i < 16; ++i) {
+            QCOMPARE(img()[2816 + 4 * i], u8(60));
+            QVERIFY(window_byte(i, Img::kLayerFlags) & 0x04);
+        }
+        QCOMPARE(c331_manage::para_update_flag.load(), u8(1));
+        // The shadow still differs, so the video processor sees the change.
+        QCOMPARE(ZevRamPara::p_zevrampara_shadow[2118], u8(0));
+        // Back in an edit restores the list and writes nothing.
+        c331_manage::para_update_flag = 0;
+        keys(&p, {kOk, kRight, kBack});
+        QCOMPARE(p.findChild<QComboBox*>("switch_state")->currentIndex(), 1);
+        QCOMPARE(c331_manage::para_update_flag.load(), u8(0));
+    }
+
+    void wifiOffStopsTheDaemons()
+    {
+        img()[Img::kWifiOff] = 0;
+        othersetup p(nullptr);
+        keys(&p, {kLeft, kLeft, kOk, kRight, kOk});
+        QCOMPARE(img()[Img::kWifiOff], u8(1));
+        const auto run = sim->board().simShell().recorded();
+        QVERIFY(std::count(run.begin(), run.end(), "kill -9 `pidof /usr/sbin/udhcpd  /etc/udhcpd.conf`") >= 1);
+    }
+};
+
+QTEST_MAIN(TestOthersetup)
+#include "test_othersetup.moc"

@@ -1,0 +1,34 @@
+#include "ui/settings/settings_rows.h"
+
+#include <QLineEdit>
+
+#include "core/zevrampara.h"
+#include "ui/shell/numberkeyboard.h"
+#include "ui/shell/pages.h"
+#include "video/c331_manage.h"
+
+void write_low_byte(int offset, int value)
+{
+    c331_apply(1, [&] { ZevRamPara::p_zevrampara_config[offset] = u8(value); });
+}
+
+QString combo_style(const char* border, bool background)
+{
+    return QString("QComboBox{\ncolor:rgb(255,255,255);\n%1border:1px solid %2;\n}\nQComboBox:drop-down{\nborder-style:"
+                   "none\n}")
+        .arg(background ? "background-color: rgb(33, 36, 53);" : "", border);
+}
+
+void open_number_keyboard(QLineEdit* field, const QString& caption)
+{
+    if (!g_numberkeyboard || !field)
+        return;
+    g_lineedit = field;
+    g_numberkeyboard->label_show(caption, field->text());
+    g_numberkeyboard->exec();
+}
+
+bool number_for(const QWidget* page)
+{
+    return g_lineedit && page->isAncestorOf(g_lineedit);
+}
