@@ -169,6 +169,9 @@ void MainWindow::syncUpdate()
     if (!same)
         para_init();
     ip_changed();
+    // A mode stored or deleted meanwhile shows in the open grid at once.
+    if ((l_call_state || l_save_state) && widget_mode && !widget_mode->isHidden())
+        show_grid();
 }
 
 void MainWindow::on_custommode_clicked()
@@ -183,13 +186,16 @@ void MainWindow::on_Button_lock_clicked()
     l_lock_state = u8(v);
     set_icon(ui->Button_lock, v ? ":/png/lock.png" : ":/png/unlock.png");
     ZevRamPara::put16(img(), Img::kKeyLock, v);
+    // The video processor has nothing to apply: the refresh persists it.
+    ZevRamPara::ram_para_save();
 }
 
 void MainWindow::on_tools_clicked()
 {
     if (ui->widget->isHidden()) {
-        ui->widget->show();
+        // Styled while the tool bar is still hidden: a tile keeps its big style.
         l_focus_widget->setStyleSheet(position_style(ui_select, false));
+        ui->widget->show();
         ui_select = 0;
         l_mode_cursor = 0;
         l_focus_widget = ui->toolButton1;
@@ -266,8 +272,13 @@ void MainWindow::on_toolButton4_clicked()
 {
     if (!enter_mode(l_save_state, l_call_state, ui->toolButton3, "uncall.png"))
         return;
-    // Every slot is a save target: the cursor stays where it is.
-    set_icon(ui->toolButton4, lang_icon("save.png"));
+    int index = ZevRamPara::ZevUserModeIndex(char(l_mode_cursor), 2);
+    if (index > 15) {
+        l_mode_cursor = 0;
+    } else {
+        l_mode_cursor = u8(index);
+        set_icon(ui->toolButton4, lang_icon("save.png"));
+    }
     show_grid();
 }
 
