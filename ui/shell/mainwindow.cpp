@@ -14,6 +14,7 @@
 #include "core/zevrampara.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/pages.h"
+#include "ui/shell/panellook.h"
 #include "ui/shell/tip.h"
 #include "ui_mainwindow.h"
 #include "ledout/fpga_manage.h"
@@ -406,11 +407,19 @@ void MainWindow::mode_init()
         mode_icon->setScaledContents(true);
         mode_using = new QLabel(mode_frame);
         mode_using->setStyleSheet("color: rgb(255, 255, 255); font: 7px;");
-        mode_using->setText(page_text(kUsing));
+        mode_using->setText(shown_text(page_text(kUsing)));
         mode_using->hide();
         if (s + 1 == current) {
             mode_icon->setGeometry(17, 7, 16, 16);
             mode_using->setGeometry(7, 23, 36, 17);
+            // A word longer than the label spans the frame, centred, and is
+            // set smaller only when it still does not fit.
+            if (fitting_pixels(mode_using->text(), mode_using->size(), 7, 6, false) < 7) {
+                mode_using->setGeometry(1, 23, 48, 17);
+                mode_using->setAlignment(Qt::AlignCenter);
+                int px = fitting_pixels(mode_using->text(), mode_using->size(), 7, 5, false);
+                mode_using->setStyleSheet(QString("color: rgb(255, 255, 255); font: %1px;").arg(px));
+            }
             mode_using->show();
         }
         mode_button_ = new QPushButton(widget_mode);
