@@ -198,6 +198,10 @@ void ZevRamPara::load_all()
             std::printf("\n can't create %s\n", kDeviceInfoFile);
     }
     p_zevrampara_config[Img::kTestPattern] = 0;
+    // A save request not yet written when the image was stored was never
+    // acknowledged: it does not outlive a restart, where it would block a
+    // new request for the same slot.
+    put16(p_zevrampara_config, Img::kModeToSave, 0);
     for (int s = 0; s < kUserModeCount; ++s)
         mode_file_deal(s, 0);
     std::memcpy(p_zevrampara_shadow, p_zevrampara_config, sizeof p_zevrampara_shadow);

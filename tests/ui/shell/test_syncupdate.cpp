@@ -441,6 +441,11 @@ class TestSyncUpdate : public QObject
         QCOMPARE(slot[0], u8(0xFF));
         QCOMPARE(ZevRamPara::img16(Img::kCurrentMode), u16(0));
         QCOMPARE(w->tip_on_sync, u8(1));
+        // A request never written does not outlive a restart.
+        QCOMPARE(u8(device_file()[2 + Img::kModeToSave - Img::kPersistStart]), u8(5));
+        ZevRamPara::p_zevrampara->load_all();
+        QCOMPARE(ZevRamPara::img16(Img::kModeToSave), u16(0));
+        ZevRamPara::put16(img(), Img::kModeToSave, 5);
         // The next refresh, whatever its cause, writes it and only then
         // shows the done tip.
         QVERIFY(QDir(sim->hostQ("/data/modes/custom_mode5")).removeRecursively());
