@@ -22,6 +22,8 @@ QFont panel_font(int pixels, bool bold = false);
 // application font; from then on every widget's font becomes the panel font
 // at the pixels of its point size when the widget is polished (forms and
 // pages give point sizes). Needs the QApplication; safe to call often.
+// A font a page sets on a widget already shown is taken as given: use
+// panel_font there.
 void panel_look_init();
 
 // The text as a person reads it: a soft hyphen only marks where a word may
