@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <unistd.h>
 
+#include <QStringList>
+
 #include "board/board.h"
 #include "core/config_engine.h"
 
@@ -108,6 +110,8 @@ int Utils::non_region_write(int fd, unsigned char* data, int length, int offset)
 
 namespace
 {
+// The commands are run by a root shell: only checked, canonical dotted
+// quads ever reach them.
 void applyWired(const QString& ip, const QString& mask, const QString& gateway)
 {
     Utils::system_mutex("route del default wlan0");
@@ -118,13 +122,63 @@ void applyWired(const QString& ip, const QString& mask, const QString& gateway)
     Utils::system_mutex("route add -host 255.255.255.255 eth0");
     Utils::system_mutex("route del 255.255.255.255 wlan1");
 }
+
+// The stored address of an item in canonical form; an invalid one is
+// replaced in the settings and in its global by the factory default.
+QString checkedAddress(ConfigItem::ConfigName item, QString* global, bool mask)
+{
+    QString text = Utils::dottedQuad(*global);
+    if (!text.isEmpty() && (!mask || Utils::isNetMask(text)))
+        return text;
+    QString fallback = ConfigEngine::defaultValue(item).toString();
+    ConfigEngine::pInstance()->write_config_variant(item, fallback);
+    *global = fallback;
+    return fallback;
+}
 } // namespace
+
+QString Utils::dottedQuad(const QString& text)
+{
+    const QStringList parts = text.split('.');
+    if (parts.size() != 4)
+        return QString();
+    QStringList out;
+    for (const QString& p : parts) {
+        // Decimal only, no sign, blank or leading zero (read as octal by
+        // some tools).
+        if (p.isEmpty() || p.size() > 3 || (p.size() > 1 && p[0] == '0'))
+            return QString();
+        for (QChar c : p)
+            if (c < '0' || c > '9')
+                return QString();
+        if (p.toInt() > 255)
+            return QString();
+        out << p;
+    }
+    return out.join('.');
+}
+
+bool Utils::isNetMask(const QString& text)
+{
+    QString quad = dottedQuad(text);
+    if (quad.isEmpty())
+        return false;
+    u32 mask = 0;
+    for (const QString& p : quad.split('.'))
+        mask = (mask << 8) | u32(p.toUInt());
+    // The one bits stand together from the top.
+    u32 hosts = ~mask;
+    return (hosts & (hosts + 1)) == 0;
+}
 
 int Utils::init_resteth(const QString& ip, const QString& gateway, const QString& mask)
 {
+    QString i = dottedQuad(ip), g = dottedQuad(gateway);
+    if (i.isEmpty() || g.isEmpty() || !isNetMask(mask))
+        return 255;
     if (system_mutex("ifconfig eth0 &>/dev/null") != 0)
         return 255;
-    applyWired(ip, mask, gateway);
+    applyWired(i, dottedQuad(mask), g);
     return 0;
 }
 
@@ -133,7 +187,10 @@ int Utils::initIPAddress()
     if (system_mutex("ifconfig eth0 &>/dev/null") != 0)
         return 255;
     getIPAddress();
-    applyWired(g_str_ip, g_srt_mask, g_str_gateway);
+    QString ip = checkedAddress(ConfigItem::IPAddress, &g_str_ip, false);
+    QString mask = checkedAddress(ConfigItem::SubNetMask, &g_srt_mask, true);
+    QString gateway = checkedAddress(ConfigItem::GateWay, &g_str_gateway, false);
+    applyWired(ip, mask, gateway);
     return 0;
 }
 

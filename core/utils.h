@@ -28,9 +28,16 @@ class Utils
     static int non_region_erase(int fd, int offset, int length, int unlock);
     static int non_region_write(int fd, unsigned char* data, int length, int offset);
 
-    // Wired network set-up.
+    // Wired network set-up. Only valid addresses reach the shell: a stored
+    // address that is not one is replaced by its factory default, and
+    // init_resteth refuses invalid arguments with 255.
     static int init_resteth(const QString& ip, const QString& gateway, const QString& mask);
     static int initIPAddress();
+    // Canonical "a.b.c.d" of a dotted quad with fields 0..255 in plain
+    // decimal; empty when the text is none.
+    static QString dottedQuad(const QString& text);
+    // A dotted quad whose one bits are contiguous from the top.
+    static bool isNetMask(const QString& text);
     static void getIPAddress();
 
     static QMutex _spi_mutex;

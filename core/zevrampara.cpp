@@ -18,7 +18,7 @@
 ZevRamPara* ZevRamPara::p_zevrampara = nullptr;
 u8 ZevRamPara::p_zevrampara_config[Img::kSize];
 u8 ZevRamPara::p_zevrampara_shadow[Img::kSize];
-u8 ZevRamPara::user_mode[kUserModeCount][kUserModeSlotSize];
+USER_MODE_SLOT ZevRamPara::user_mode[kUserModeCount];
 ZevDeviceArea ZevRamPara::device;
 QMutex ZevRamPara::mutex(QMutex::Recursive);
 const char* ZevRamPara::kDeviceInfoFile = "/data/ram_device_info";
@@ -198,6 +198,10 @@ void ZevRamPara::load_all()
             std::printf("\n can't create %s\n", kDeviceInfoFile);
     }
     p_zevrampara_config[Img::kTestPattern] = 0;
+    // A save request not yet written when the image was stored was never
+    // acknowledged: it does not outlive a restart, where it would block a
+    // new request for the same slot.
+    put16(p_zevrampara_config, Img::kModeToSave, 0);
     for (int s = 0; s < kUserModeCount; ++s)
         mode_file_deal(s, 0);
     std::memcpy(p_zevrampara_shadow, p_zevrampara_config, sizeof p_zevrampara_shadow);
@@ -367,12 +371,32 @@ void ZevRamPara::ZevSetEDIDPara(int source, short width, short height, short rat
 {
     if (!validSource(source))
         return;
-    int o = Img::kEdid + 6 * source;
-    c331_apply(1, [&] {
-        put16(img(), o, u16(width));
-        put16(img(), o + 2, u16(height));
-        put16(img(), o + 4, u16(rate));
-    });
+    const EDID_PARA record = {u16(width), u16(height), u16(rate)};
+    c331_apply(1, [&] { set_edid_para(img(), source, record); });
+}
+
+LAYER_PARA ZevRamPara::layer_para(const u8* image, int layer)
+{
+    LAYER_PARA record;
+    std::memcpy(&record, image + layerOffset(layer), sizeof record);
+    return record;
+}
+
+void ZevRamPara::set_layer_para(u8* image, int layer, const LAYER_PARA& record)
+{
+    std::memcpy(image + layerOffset(layer), &record, sizeof record);
+}
+
+EDID_PARA ZevRamPara::edid_para(const u8* image, int source)
+{
+    EDID_PARA record;
+    std::memcpy(&record, image + Img::kEdid + int(sizeof record) * source, sizeof record);
+    return record;
+}
+
+void ZevRamPara::set_edid_para(u8* image, int source, const EDID_PARA& record)
+{
+    std::memcpy(image + Img::kEdid + int(sizeof record) * source, &record, sizeof record);
 }
 
 int ZevRamPara::ZevUserModeSaved(int slot)

@@ -3,6 +3,7 @@
 // area, with the operations every subsystem uses on them.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include <QMutex>
@@ -75,6 +76,9 @@ struct CROP_PARA {
     int height = 0;
 };
 
+// The records of the image, laid out byte for byte as stored: packed, 16-bit
+// fields little-endian like the board and the PC tool.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the image records are little-endian");
 #pragma pack(push, 1)
 struct SOURCE_TIMING {
     u16 width;
@@ -82,7 +86,56 @@ struct SOURCE_TIMING {
     u8 rate;
     u8 zero;
 };
+
+// The EDID setting of a source, at image offset 896 + 6 x source.
+struct EDID_PARA {
+    u16 width;
+    u16 height;
+    u16 rate; // Hz
+};
+
+// The record of an image (window, layer) i, at image offset 2272 + 26 x i;
+// records 0 to 5 are the six images.
+struct LAYER_PARA {
+    u16 enable; // bit 0: the image is on
+    u16 reserved2;
+    u16 mirror; // 0 upright, 1 left to right, 2 upside down, 3 turned by 180
+    u16 reserved6;
+    u16 source; // bit 15 clear: a source id; set: a crop-table index
+    u16 x;
+    u16 y;
+    u16 width;
+    u16 height;
+    u8 flags;     // bit 0 black, bit 1 freeze, bit 2 fade switching
+    u8 p2p;       // bit 0 point-to-point on
+    u8 volume;    // 0 or 255
+    u8 audio;     // 0x80 on
+    u16 p2p_mode; // 0 plain, 8 horizontal splice of HD3 and HD4, 9 vertical
+    u16 reserved24;
+};
+
+// One stored user mode: markers 0xAA 0xAA while a mode is stored, 0xFF 0xFF
+// after a delete or when its file is missing; then image bytes 896..4095.
+// Its file "/data/modes/custom_mode<slot + 1>" holds the first 4096 bytes.
+// Used as bytes where the slot is copied or sent whole.
+struct USER_MODE_SLOT {
+    u8 marker[2];
+    u8 image[Img::kModeBytes];
+    u8 spare[kUserModeSlotSize - 2 - Img::kModeBytes];
+
+    operator u8*() { return marker; }
+    operator const u8*() const { return marker; }
+};
 #pragma pack(pop)
+
+static_assert(sizeof(EDID_PARA) == 6, "EDID_PARA is 6 bytes");
+static_assert(sizeof(LAYER_PARA) == Img::kLayerSize, "LAYER_PARA is 26 bytes");
+static_assert(offsetof(LAYER_PARA, mirror) == Img::kLayerMirror && offsetof(LAYER_PARA, source) == Img::kLayerSource &&
+                  offsetof(LAYER_PARA, x) == Img::kLayerX && offsetof(LAYER_PARA, flags) == Img::kLayerFlags &&
+                  offsetof(LAYER_PARA, volume) == Img::kLayerAudio &&
+                  offsetof(LAYER_PARA, p2p_mode) == Img::kLayerP2pMode,
+              "LAYER_PARA fields at their image offsets");
+static_assert(sizeof(USER_MODE_SLOT) == kUserModeSlotSize, "USER_MODE_SLOT is 4098 bytes");
 
 // Outside the image: register shadow, device status and font status.
 struct ZevDeviceArea {
@@ -104,7 +157,7 @@ class ZevRamPara : public QObject
 
     static u8 p_zevrampara_config[Img::kSize];
     static u8 p_zevrampara_shadow[Img::kSize];
-    static u8 user_mode[kUserModeCount][kUserModeSlotSize];
+    static USER_MODE_SLOT user_mode[kUserModeCount];
     static ZevDeviceArea device;
     // Guards the input timings and other writes of worker threads.
     static QMutex mutex;
@@ -119,6 +172,13 @@ class ZevRamPara : public QObject
     static u16 img16(int offset) { return get16(p_zevrampara_config, offset); }
     static u16 shadow16(int offset) { return get16(p_zevrampara_shadow, offset); }
     static int layerOffset(int layer) { return Img::kLayer + Img::kLayerSize * layer; }
+
+    // Records of an image-shaped buffer (the image, its shadow or a copy),
+    // read and written whole. Layer 0..15, source 0..5.
+    static LAYER_PARA layer_para(const u8* image, int layer);
+    static void set_layer_para(u8* image, int layer, const LAYER_PARA& record);
+    static EDID_PARA edid_para(const u8* image, int source);
+    static void set_edid_para(u8* image, int source, const EDID_PARA& record);
 
     // Emits sig_update_para(code) of the store under
     // Utils::_test_signal_mutex; returns 1. Safe from any thread.

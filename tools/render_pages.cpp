@@ -219,6 +219,10 @@ int main(int argc, char* argv[])
         return 1;
     }
     g_str_ip = "192.168.0.199";
+    // Three stored modes, the second in use: the grid shows every kind of slot.
+    for (int slot = 0; slot < 3; ++slot)
+        ZevRamPara::user_mode[slot][0] = ZevRamPara::user_mode[slot][1] = 0xAA;
+    ZevRamPara::put16(ZevRamPara::p_zevrampara_config, Img::kCurrentMode, 2);
     g_mainwindow = new MainWindow(nullptr);
     MainWindow* w = g_mainwindow;
     w->show();

@@ -63,6 +63,9 @@ class TestPersistence : public QObject
         QCOMPARE(int(img()[100]), 0);
         QCOMPARE(int(img()[Img::kTestPattern]), 0); // the test pattern never survives a restart
         saved[Img::kTestPattern - Img::kPersistStart] = 0;
+        // Nor does a user-mode save request.
+        QCOMPARE(ZevRamPara::img16(Img::kModeToSave), u16(0));
+        saved[Img::kModeToSave - Img::kPersistStart] = saved[Img::kModeToSave + 1 - Img::kPersistStart] = 0;
         QVERIFY(std::equal(saved.begin(), saved.end(), img() + Img::kPersistStart));
     }
 

@@ -52,6 +52,42 @@ class TestZevRamPara : public QObject
         ZevRamPara::ZevCropSourceInit();
     }
 
+    void recordsSitAtTheirImageOffsets()
+    {
+        LAYER_PARA layer = {};
+        layer.enable = 1;
+        layer.mirror = 3;
+        layer.source = 0x8005;
+        layer.x = 0x1234;
+        layer.height = 1080;
+        layer.flags = 0x02;
+        layer.audio = 0x80;
+        layer.p2p_mode = 9;
+        ZevRamPara::set_layer_para(img(), 2, layer);
+        int o = ZevRamPara::layerOffset(2);
+        QCOMPARE(o, 2324);
+        QCOMPARE(ZevRamPara::img16(o + 4), u16(3));
+        QCOMPARE(layerSource(2), u16(0x8005));
+        QCOMPARE(img()[o + 10], u8(0x34));
+        QCOMPARE(ZevRamPara::img16(o + 16), u16(1080));
+        QCOMPARE(img()[o + 18], u8(0x02));
+        QCOMPARE(ZevRamPara::img16(o + 20) & 0x8000, 0x8000);
+        QCOMPARE(ZevRamPara::img16(o + 22), u16(9));
+        QCOMPARE(ZevRamPara::layer_para(img(), 2).x, u16(0x1234));
+
+        ZevRamPara::ZevSetEDIDPara(5, 3840, 2160, 30);
+        QCOMPARE(ZevRamPara::img16(926), u16(3840));
+        EDID_PARA edid = ZevRamPara::edid_para(img(), 5);
+        QCOMPARE(edid.height, u16(2160));
+        QCOMPARE(edid.rate, u16(30));
+
+        // Image offset N of a stored mode is slot byte 2 + N - 896.
+        USER_MODE_SLOT& slot = ZevRamPara::user_mode[7];
+        slot.image[2272 - Img::kModeStart] = 0x5A;
+        QCOMPARE(ZevRamPara::user_mode[7][2 + 2272 - 896], u8(0x5A));
+        QCOMPARE(int(&ZevRamPara::user_mode[8][0] - &ZevRamPara::user_mode[7][0]), kUserModeSlotSize);
+    }
+
     void testSignalEmitsTheCode()
     {
         ZevRamPara* p = ZevRamPara::pInstance();

@@ -14,6 +14,7 @@
 #include "core/zevrampara.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/pages.h"
+#include "ui/shell/panellook.h"
 #include "ui/shell/tip.h"
 #include "ui_mainwindow.h"
 #include "ledout/fpga_manage.h"
@@ -169,6 +170,9 @@ void MainWindow::syncUpdate()
     if (!same)
         para_init();
     ip_changed();
+    // A mode stored or deleted meanwhile shows in the open grid at once.
+    if ((l_call_state || l_save_state) && widget_mode && !widget_mode->isHidden())
+        show_grid();
 }
 
 void MainWindow::on_custommode_clicked()
@@ -183,13 +187,16 @@ void MainWindow::on_Button_lock_clicked()
     l_lock_state = u8(v);
     set_icon(ui->Button_lock, v ? ":/png/lock.png" : ":/png/unlock.png");
     ZevRamPara::put16(img(), Img::kKeyLock, v);
+    // The video processor has nothing to apply: the refresh persists it.
+    ZevRamPara::ram_para_save();
 }
 
 void MainWindow::on_tools_clicked()
 {
     if (ui->widget->isHidden()) {
-        ui->widget->show();
+        // Styled while the tool bar is still hidden: a tile keeps its big style.
         l_focus_widget->setStyleSheet(position_style(ui_select, false));
+        ui->widget->show();
         ui_select = 0;
         l_mode_cursor = 0;
         l_focus_widget = ui->toolButton1;
@@ -266,8 +273,13 @@ void MainWindow::on_toolButton4_clicked()
 {
     if (!enter_mode(l_save_state, l_call_state, ui->toolButton3, "uncall.png"))
         return;
-    // Every slot is a save target: the cursor stays where it is.
-    set_icon(ui->toolButton4, lang_icon("save.png"));
+    int index = ZevRamPara::ZevUserModeIndex(char(l_mode_cursor), 2);
+    if (index > 15) {
+        l_mode_cursor = 0;
+    } else {
+        l_mode_cursor = u8(index);
+        set_icon(ui->toolButton4, lang_icon("save.png"));
+    }
     show_grid();
 }
 
@@ -395,11 +407,19 @@ void MainWindow::mode_init()
         mode_icon->setScaledContents(true);
         mode_using = new QLabel(mode_frame);
         mode_using->setStyleSheet("color: rgb(255, 255, 255); font: 7px;");
-        mode_using->setText(page_text(kUsing));
+        mode_using->setText(shown_text(page_text(kUsing)));
         mode_using->hide();
         if (s + 1 == current) {
             mode_icon->setGeometry(17, 7, 16, 16);
             mode_using->setGeometry(7, 23, 36, 17);
+            // A word longer than the label spans the frame, centred, and is
+            // set smaller only when it still does not fit.
+            if (fitting_pixels(mode_using->text(), mode_using->size(), 7, 6, false) < 7) {
+                mode_using->setGeometry(1, 23, 48, 17);
+                mode_using->setAlignment(Qt::AlignCenter);
+                int px = fitting_pixels(mode_using->text(), mode_using->size(), 7, 5, false);
+                mode_using->setStyleSheet(QString("color: rgb(255, 255, 255); font: %1px;").arg(px));
+            }
             mode_using->show();
         }
         mode_button_ = new QPushButton(widget_mode);

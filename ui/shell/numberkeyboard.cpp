@@ -17,6 +17,8 @@ const PageText kTexts[] = {
 };
 enum { kClose, kOk };
 constexpr int kConfirm = 13;
+// The longest entry the keypad takes; further digits are ignored.
+constexpr int kMaxDigits = 19;
 } // namespace
 
 NumberKeyboard::NumberKeyboard(QWidget* parent)
@@ -28,6 +30,7 @@ NumberKeyboard::NumberKeyboard(QWidget* parent)
     shell_resources_init();
     ui->setupUi(this);
     ui->lineEdit->setValidator(new QRegExpValidator(QRegExp("[*0-9]+$", Qt::CaseSensitive), ui->lineEdit));
+    ui->lineEdit->setMaxLength(kMaxDigits);
     menulist_init();
 }
 
@@ -84,8 +87,10 @@ void NumberKeyboard::set_key_style(int index, bool focused)
 
 void NumberKeyboard::press_digit(int digit)
 {
+    if (l_str.size() >= kMaxDigits)
+        return;
     // A zero on an entry worth zero keeps the cleared state: no leading zeros.
-    if (digit == 0 && l_str.toLongLong() == 0) {
+    if (digit == 0 && l_str.count('0') == l_str.size()) {
         l_str.clear();
         ui->lineEdit->setText("0");
         return;

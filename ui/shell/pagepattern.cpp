@@ -8,6 +8,7 @@
 
 #include "core/zevrampara.h"
 #include "ui/shell/pages.h"
+#include "ui/shell/panellook.h"
 #include "video/c331_manage.h"
 
 static void register_icons()
@@ -17,6 +18,7 @@ static void register_icons()
 
 void shell_resources_init()
 {
+    panel_look_init();
     static bool done = false;
     if (!done) {
         register_icons();

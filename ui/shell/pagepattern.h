@@ -170,7 +170,8 @@ QString page_text(const PageText& text);
 // ":/png/" with the language prefix ("", "en_", "ru_", "vn_", "tn_") and name.
 QString lang_icon(const char* name);
 
-// Registers the compiled-in page icons (":/png/..."); safe to call often.
+// Registers the compiled-in page icons (":/png/...") and sets the panel
+// font (panellook.h); safe to call often.
 void shell_resources_init();
 
 // The key-lock word of the image: MODE and the hot keys are refused while set.

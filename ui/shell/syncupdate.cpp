@@ -53,8 +53,10 @@ void SyncUpdate::para_sync(int code)
     }
     if (code == 105 || code == 106)
         return;
-    page_refresh(code);
+    // The mode is stored before the page refresh, so the grid and the done
+    // tip of the main window show a mode that is already on disk.
     save_user_mode();
+    page_refresh(code);
     if (code == 2)
         rewrite_user_modes();
     persist_image();
@@ -77,7 +79,8 @@ void SyncUpdate::page_refresh(int code)
     page->syncUpdate(code);
     if (focus == PageId::MainWindow) {
         MainWindow* w = g_mainwindow;
-        if (w->tip_on_sync) {
+        // While a requested mode is not yet written, the done tip waits.
+        if (w->tip_on_sync && !mode_save_pending_) {
             w->tip_on_sync = 0;
             show_tip(1);
         }
@@ -101,21 +104,33 @@ void SyncUpdate::page_refresh(int code)
 void SyncUpdate::save_user_mode()
 {
     u16 w = ZevRamPara::img16(Img::kModeToSave);
-    if (w == 0 || w == ZevRamPara::shadow16(Img::kModeToSave))
+    // Only 1..16 name a slot; any other request is not stored. A call of a
+    // mode clears the word and with it a save that has not been written.
+    if (w == 0 || w > kUserModeCount) {
+        mode_save_pending_ = false;
         return;
-    // Only 1..16 name a slot; any other request is not stored.
-    if (w > kUserModeCount)
+    }
+    if (w == ZevRamPara::shadow16(Img::kModeToSave) && !mode_save_pending_)
         return;
     int s = w - 1;
     u8* slot = ZevRamPara::user_mode[s];
+    // The slot counts as saved only once its file is on disk: until then it
+    // keeps what it held, and the write is tried again on the next refresh.
+    u8 before[kUserModeSlotSize];
+    std::memcpy(before, slot, sizeof before);
     slot[0] = 0xAA;
     slot[1] = 0xAA;
-    ZevRamPara::put16(img(), Img::kCurrentMode, w);
     std::memcpy(slot + 2, img() + Img::kModeStart, Img::kModeBytes);
     if (debugOn())
         std::printf("\n user mode save change ,%#x \n", unsigned(slot[0]));
-    if (!ZevRamPara::mode_file_write(s, 0))
+    if (!ZevRamPara::mode_file_write(s, 0)) {
+        std::memcpy(slot, before, sizeof before);
+        mode_save_pending_ = true;
         writeLogMsg(LOG_ERROR, "user mode " + std::to_string(w) + " not written");
+        return;
+    }
+    mode_save_pending_ = false;
+    ZevRamPara::put16(img(), Img::kCurrentMode, w);
     ZevRamPara::put16(img(), Img::kModeToSave, 0);
 }
 

@@ -36,4 +36,7 @@ class SyncUpdate : public QObject
     void network_reset();
     // A failed write is retried by the next call even when nothing changed.
     bool persist_pending_ = false;
+    // A requested user mode whose file write failed: retried on each call
+    // while word 868 still asks for it.
+    bool mode_save_pending_ = false;
 };

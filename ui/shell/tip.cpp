@@ -9,6 +9,7 @@
 #include "core/global.h"
 #include "ui/shell/pagepattern.h"
 #include "ui/shell/pages.h"
+#include "ui/shell/panellook.h"
 #include "ui_tip.h"
 
 namespace
@@ -57,8 +58,12 @@ void TIP::tip_create(int code)
         label->raise();
     } else {
         label->setGeometry(5, 5, 200, 100);
-        label->setStyleSheet("font: 15px");
-        label->setText(page_text(kTexts[code - 3]));
+        // 15 px, wrapped at words; smaller only for a text that would not
+        // fit whole.
+        QString text = page_text(kTexts[code - 3]);
+        label->setStyleSheet(QString("font: %1px").arg(fitting_pixels(text, label->size(), 15, 8, true)));
+        label->setWordWrap(true);
+        label->setText(text);
         label->setAlignment(Qt::AlignCenter);
     }
     frame_->show();

@@ -53,6 +53,15 @@ class TestNumberKeyboard : public QObject
         QCOMPARE(spy[0][0].toString(), QString("1920"));
     }
 
+    void digitsStopAtTheLimit()
+    {
+        for (int i = 0; i < 25; ++i)
+            press(i % 2 ? 9 : 8);
+        QString nineteen = QString("90").repeated(10).left(19);
+        QCOMPARE(kb->text(), nineteen);
+        QCOMPARE(l_str, nineteen);
+    }
+
     void deleteThenDigitAppends()
     {
         kb->on_ButtonX_clicked();

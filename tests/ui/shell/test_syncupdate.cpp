@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include <QLabel>
 #include <QPushButton>
 #include <QTimer>
 
@@ -58,6 +59,27 @@ class TestSyncUpdate : public QObject
     MainWindow* w = nullptr;
 
     QByteArray device_file() const { return readHostFile(sim->hostQ("/data/ram_device_info")); }
+
+    // Runs one refresh of page 1; true when it showed the done tip.
+    bool tip_shown_by_refresh()
+    {
+        g_page_focus = PageId::MainWindow;
+        bool shown = false;
+        QTimer::singleShot(0, [&] {
+            shown = g_tip_flag == 1;
+            for (int i = 0; i < 300 && g_tip_flag; ++i)
+                w->slot_update_timer_ticks();
+        });
+        SyncUpdate::pInstance()->para_sync(1);
+        // A timer not fired inside a tip's loop must not fire later.
+        QCoreApplication::processEvents();
+        return shown;
+    }
+
+    static bool same_icon(QPushButton* button, const QString& path)
+    {
+        return button->icon().pixmap(24, 36).toImage() == QIcon(path).pixmap(24, 36).toImage();
+    }
 
   private slots:
     void initTestCase()
@@ -365,6 +387,8 @@ class TestSyncUpdate : public QObject
 
     void saveRequestsTheSlotOnce()
     {
+        // Slot 12 already holds a mode: the save tool comes back to it.
+        ZevRamPara::user_mode[12][0] = ZevRamPara::user_mode[12][1] = 0xAA;
         if (w->form()->widget->isHidden())
             w->on_tools_clicked();
         w->on_toolButton4_clicked();
@@ -374,13 +398,113 @@ class TestSyncUpdate : public QObject
         release_key(w, 'Q');
         QCOMPARE(ZevRamPara::img16(Img::kModeToSave), u16(13));
         QCOMPARE(c331_manage::para_update_flag.load(), u8(1));
+        QCOMPARE(w->mode_cursor(), u8(12));
         c331_manage::para_update_flag = 0;
         release_key(w, 'Q');
         QCOMPARE(c331_manage::para_update_flag.load(), u8(0));
         QCOMPARE(w->save_state(), u8(1));
         w->tip_on_sync = 0;
         ZevRamPara::put16(img(), Img::kModeToSave, 0);
+        release_key(w, 'O');
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    void saveToolMovesToASavedSlotLikeCall()
+    {
+        if (w->form()->widget->isHidden())
+            w->on_tools_clicked();
+        for (int s = 0; s < kUserModeCount; ++s)
+            ZevRamPara::user_mode[s][0] = ZevRamPara::user_mode[s][1] = 0xFF;
+        w->on_toolButton4_clicked();
+        QCOMPARE(w->mode_cursor(), u8(0));
+        QVERIFY(same_icon(w->form()->toolButton4, lang_icon("unsave.png")));
+        release_key(w, 'O');
+        ZevRamPara::user_mode[6][0] = ZevRamPara::user_mode[6][1] = 0xAA;
+        w->on_toolButton4_clicked();
+        QCOMPARE(w->mode_cursor(), u8(6));
+        QVERIFY(same_icon(w->form()->toolButton4, lang_icon("save.png")));
+        release_key(w, 'O');
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    void aSavedModeIsWrittenBeforeTheTipAndRetried()
+    {
+        u8* slot = ZevRamPara::user_mode[4];
+        slot[0] = slot[1] = 0xFF;
+        ZevRamPara::put16(img(), Img::kCurrentMode, 0);
+        std::memcpy(shadow(), img(), Img::kSize);
+        // Something in the way of the slot's file: its write fails.
+        QVERIFY(QDir().mkpath(sim->hostQ("/data/modes/custom_mode5/blocker")));
+        ZevRamPara::put16(img(), Img::kModeToSave, 5);
+        w->tip_on_sync = 1;
+        QCOMPARE(tip_shown_by_refresh(), false);
+        QCOMPARE(slot[0], u8(0xFF));
+        QCOMPARE(ZevRamPara::img16(Img::kCurrentMode), u16(0));
+        QCOMPARE(w->tip_on_sync, u8(1));
+        // A request never written does not outlive a restart.
+        QCOMPARE(u8(device_file()[2 + Img::kModeToSave - Img::kPersistStart]), u8(5));
+        ZevRamPara::p_zevrampara->load_all();
+        QCOMPARE(ZevRamPara::img16(Img::kModeToSave), u16(0));
+        ZevRamPara::put16(img(), Img::kModeToSave, 5);
+        // The next refresh, whatever its cause, writes it and only then
+        // shows the done tip.
+        QVERIFY(QDir(sim->hostQ("/data/modes/custom_mode5")).removeRecursively());
+        QCOMPARE(tip_shown_by_refresh(), true);
+        QCOMPARE(slot[0], u8(0xAA));
+        QCOMPARE(ZevRamPara::img16(Img::kCurrentMode), u16(5));
+        QCOMPARE(ZevRamPara::img16(Img::kModeToSave), u16(0));
+        QCOMPARE(readHostFile(sim->hostQ("/data/modes/custom_mode5")).size(), kUserModeFileSize);
+        // And it is there after a restart.
+        ZevRamPara::p_zevrampara->load_all();
+        QCOMPARE(ZevRamPara::ZevUserModeSaved(4), 1);
+    }
+
+    void theGridShowsASavedModeAtOnce()
+    {
+        ZevRamPara::user_mode[9][0] = ZevRamPara::user_mode[9][1] = 0xAA;
+        ZevRamPara::user_mode[3][0] = ZevRamPara::user_mode[3][1] = 0xFF;
+        if (w->form()->widget->isHidden())
+            w->on_tools_clicked();
+        w->on_toolButton4_clicked();
+        while (w->mode_cursor() != 3)
+            release_key(w, 'R');
+        release_key(w, 'Q');
+        w->tip_on_sync = 0;
+        SyncUpdate::pInstance()->para_sync(1);
+        QVERIFY(g_mode[3]);
+        QCOMPARE(g_mode[3]->styleSheet(), QString("background-color: #212435;border-radius:5px;"));
+        QLabel* in_use = nullptr;
+        for (QLabel* l : g_mode[3]->findChildren<QLabel*>())
+            if (!l->text().isEmpty())
+                in_use = l;
+        QVERIFY(in_use && !in_use->isHidden());
+        release_key(w, 'O');
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    void theKeyLockIsPersisted()
+    {
+        ZevRamPara::put16(img(), Img::kKeyLock, 0);
+        w->para_init();
+        w->on_Button_lock_clicked();
+        QCoreApplication::processEvents();
+        QCOMPARE(u8(device_file()[2 + Img::kKeyLock - Img::kPersistStart]), u8(1));
+        w->on_Button_lock_clicked();
+        QCoreApplication::processEvents();
+        QCOMPARE(u8(device_file()[2 + Img::kKeyLock - Img::kPersistStart]), u8(0));
+    }
+
+    void aToolBarClickLeavesTheTileRounded()
+    {
+        if (!w->form()->widget->isHidden())
+            w->on_tools_clicked();
+        w->show();
+        w->menulist_init();
+        w->on_tools_clicked();
+        QCOMPARE(w->form()->machinestate->styleSheet(),
+                 QString("background-color: rgb(33, 36, 53);border:2px;border-radius:10px;padding:2px 4px"));
+        w->on_tools_clicked();
+        w->hide();
     }
 
     void modeKeyUnderLockDoesNothing()
