@@ -109,25 +109,30 @@ struct MAPPING_LINE_PARA {
     u8 pattern = 0; // route pattern 1 to 16
 };
 
-// Tick stamps and request words of the worker's timed tasks.
+// Tick stamps and request words of the worker's timed tasks. The worker,
+// the interrupt service run by the link threads and the PC's command page
+// all write them: every field is atomic.
 struct FPGA_TIMER {
-    u32 input_lost_stamp = 0; // input lost or FPGA reset
-    u32 search_stamp = 0;     // card search pass; also the job progress pulse
-    u32 search_pass = 0;      // pass counter, its parity picks the port of a pair
-    u32 vbo_watch_stamp[2] = {0, 0};
-    u32 pulse_count = 0;       // job progress pulse
-    u32 bri_task_stamp = 0;    // brightness task
-    u32 record_time_stamp = 0; // last clock reading
-    u32 power_wait_stamp = 0;
-    u32 power_task_stamp = 0;
-    u32 power_step_stamp = 0;
-    u32 power_picture_stamp = 0;
-    u32 power_state = 0;
-    u32 vmf_answer_state = 0;
-    u32 vmf_expect_group = 0;
-    u32 vmf_data_flag = 0;
-    u16 vmf_address = 0;
-    u8 vmf_group = 0;
+    std::atomic<u32> input_lost_stamp{0}; // input lost or FPGA reset
+    std::atomic<u32> search_stamp{0};     // card search pass; also the job progress pulse
+    std::atomic<u32> search_pass{0};      // pass counter, its parity picks the port of a pair
+    std::atomic<u32> vbo_watch_stamp[2] = {{0}, {0}};
+    std::atomic<u32> pulse_count{0};       // job progress pulse
+    std::atomic<u32> bri_task_stamp{0};    // brightness task
+    std::atomic<u32> record_time_stamp{0}; // last clock reading
+    std::atomic<u32> power_wait_stamp{0};
+    std::atomic<u32> power_task_stamp{0};
+    std::atomic<u32> power_step_stamp{0};
+    std::atomic<u32> power_picture_stamp{0};
+    std::atomic<u32> power_state{0};
+    std::atomic<u32> vmf_answer_state{0};
+    std::atomic<u32> vmf_expect_group{0};
+    std::atomic<u32> vmf_data_flag{0};
+    std::atomic<u16> vmf_address{0};
+    std::atomic<u8> vmf_group{0};
+
+    // Every stamp to now and every request word to 0.
+    void restart(u32 now);
 };
 
 // Start-up state of one FPGA.
@@ -227,8 +232,18 @@ class fpga_manage
     int get_eth_param_addr(unsigned char port, unsigned short* x, unsigned short* y, unsigned short* w,
                            unsigned short* h);
 
+    // The register shadow is shared by the worker, the link threads and the
+    // pages: its bytes are loaded and stored atomically (merges also hold the
+    // register lock). Registers 170 and above read 0 and are not stored.
+    static u8 shadow_reg(unsigned char fpga, unsigned char reg);
+    static void set_shadow_reg(unsigned char fpga, unsigned char reg, u8 value);
+
     // Start-up.
     void reset_fpga_rst(unsigned char fpga);
+    // The FPGA lost its input (register 31 out of range): register 80 = 0
+    // and both start-up state machines back to 0, so that the returning
+    // input brings the output up again.
+    void mark_fpga_down(unsigned char fpga);
     void check_fpga_rst();
     void power_up_fpga_start(unsigned char check, unsigned char fpga);
     void fpgainit(unsigned char fpga);

@@ -307,13 +307,15 @@ int fpga_manage::Send_to_port(const unsigned char* packet, unsigned short length
     const TxPair& t = kTx[port / 2];
     // A port still busy after the wait is written anyway.
     wait_fpga_send_ready(u8(port), fpga);
-    write_to_register(t.selReg, 0xFF, u8(1u << (port % 8)), fpga);
-    write_fpga_ram(packet, 0, length, t.page, fpga);
+    // Each step needs the one before it: a packet is started only when its
+    // port, data and length all reached the FPGA.
     const unsigned last = length - 1u;
-    write_to_register(t.lenReg, 0xFF, u8(last), fpga);
-    write_to_register(t.hiReg, u8(3u << t.hiShift), u8(((last >> 8) & 3u) << t.hiShift), fpga);
-    write_to_register(t.startReg, 0xF0, u8(1u << t.startBit), fpga);
-    return 1;
+    const bool sent = write_to_register(t.selReg, 0xFF, u8(1u << (port % 8)), fpga) == 1 &&
+                      write_fpga_ram(packet, 0, length, t.page, fpga) == 1 &&
+                      write_to_register(t.lenReg, 0xFF, u8(last), fpga) == 1 &&
+                      write_to_register(t.hiReg, u8(3u << t.hiShift), u8(((last >> 8) & 3u) << t.hiShift), fpga) == 1 &&
+                      write_to_register(t.startReg, 0xF0, u8(1u << t.startBit), fpga) == 1;
+    return sent ? 1 : 0;
 }
 
 u32 fpga_manage::multi_port_send(const unsigned char* packet, unsigned short length)
