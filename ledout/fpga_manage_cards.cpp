@@ -52,11 +52,11 @@ constexpr u16 kPositionAddress = 0x180;
 // Link bits of the 16 ports; none while the FPGA is not up.
 u16 portLinks(fpga_manage* m)
 {
-    if (fpga_manage::MCU_REG_func[0][FpgaReg::kState] != 3)
+    if (fpga_manage::shadow_reg(0, FpgaReg::kState) != 3)
         return 0;
     m->read_from_register(128, 0);
     m->read_from_register(144, 0);
-    return u16(fpga_manage::MCU_REG_func[0][144] << 8 | fpga_manage::MCU_REG_func[0][128]);
+    return u16(fpga_manage::shadow_reg(0, 144) << 8 | fpga_manage::shadow_reg(0, 128));
 }
 
 bool onGuiThread()
@@ -291,7 +291,7 @@ int fpga_manage::wait_fpga_send_ready(unsigned char port, unsigned char fpga)
     // Ticks do not advance while the GUI thread waits: it looks once.
     const bool once = onGuiThread();
     for (;;) {
-        if (read_from_register(t.readyReg, fpga) && !(MCU_REG_func[fpga][t.readyReg] & (1u << t.readyBit)))
+        if (read_from_register(t.readyReg, fpga) && !(shadow_reg(fpga, t.readyReg) & (1u << t.readyBit)))
             return 1;
         if (once || Utils::getTimeSpace(start) >= kSendReadyTicks)
             return 0;

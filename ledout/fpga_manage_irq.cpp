@@ -161,7 +161,7 @@ void fpga_manage::check_fpga_net_data_status(unsigned char fpga)
         return;
     read_from_register(129, fpga);
     read_from_register(145, fpga);
-    if ((MCU_REG_func[fpga][129] | MCU_REG_func[fpga][145]) & kReadyMask)
+    if ((shadow_reg(fpga, 129) | shadow_reg(fpga, 145)) & kReadyMask)
         irq_mark_[fpga] = 1;
 }
 
@@ -189,7 +189,7 @@ void fpga_manage::deal_with_search_concurrent(unsigned char fpga)
     u8 answer[kMaxPacket];
     for (unsigned slot = 0; slot < kSlots; ++slot) {
         const RxSlot& s = kRx[slot];
-        if (!(MCU_REG_func[fpga][s.readyReg] & (1u << s.readyBit)))
+        if (!(shadow_reg(fpga, s.readyReg) & (1u << s.readyBit)))
             continue;
         unsigned len = 0;
         if (!read_answer(fpga, slot, answer, &len) || len < kMinAnswer)

@@ -2,8 +2,10 @@
 // time with the tick set by the test, on the simulated FPGA.
 #include <QtTest>
 
+#include <chrono>
 #include <cstring>
 #include <functional>
+#include <thread>
 
 #include "board/sim/sim_fpga.h"
 #include "chips/tarvosource.h"
@@ -323,6 +325,25 @@ class TestFpgaStartup : public QObject
         QVERIFY(!ready());
         // And the start-up brings it back.
         QVERIFY(runUntil([&] { return ready(); }, 6000));
+    }
+
+    void resetWaitsForTheRegisterLock()
+    {
+        QVERIFY(runUntil([&] { return upAgain(); }, 6000));
+        m_->reset_fpga_rst(0);
+        G_timeTicks += 51;
+        std::thread releaser;
+        u8 seenUnderLock;
+        {
+            FpgaRegLock lock(m_, 0);
+            releaser = std::thread([this] { m_->check_fpga_rst(); });
+            // A reader holding the lock sees the shadow unchanged.
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            seenUnderLock = shadow()[FpgaReg::kState];
+        }
+        releaser.join();
+        QCOMPARE(seenUnderLock, u8(3));
+        QCOMPARE(shadow()[FpgaReg::kState], u8(0));
     }
 
     void ramCheckFailureResets()
