@@ -238,6 +238,43 @@ class fpga_manage
     static u8 shadow_reg(unsigned char fpga, unsigned char reg);
     static void set_shadow_reg(unsigned char fpga, unsigned char reg, u8 value);
 
+    // Bytes clocked in the data phase without a command word: the low byte
+    // of command, then length bytes of data, one message each. 1 when all
+    // went out, 0 when refused (no link for the FPGA) or a transfer failed.
+    int write_LCD_register(unsigned int command, unsigned char* data, unsigned char fpga, unsigned char length);
+
+    // Monitor change, one step per call of check_monitor_change: state 1
+    // drops register 23 bit 4 and waits, state 2 polls the measured size
+    // until both words are set (state 3), state 4 sets up the LCD size and
+    // the line tables and raises register 23 bit 4 again (state 0). States
+    // 0 and 3 rest; set_9022_para moves 3 to 4 when the monitor's
+    // transmitter answers.
+    void set_lcd_change_flag();
+    void set_9022_para(int fpga);
+    void check_monitor_change(unsigned char fpga);
+    std::atomic<u32> monitor_state[2] = {{3}, {3}};
+    u32 monitor_stamp[2] = {0, 0};
+    u32 monitor_delay[2] = {0, 0};
+
+    // LCD size: the image's LED screen size into parameter-page bytes 424
+    // to 431 and the FPGA, then the line tables. 1 when done, 0 when a
+    // write failed or the size does not fit the tables.
+    int set_fpga_lcd_wh(unsigned char fpga);
+    // Column table of width against 1024 to RAM page 35 (2000 bytes), row
+    // table of height against 768 to RAM page 34 (512 bytes), built in
+    // MCU_RAM_DEFAULT. Widths above 15984 and heights above 4080 do not fit
+    // and are refused (0).
+    int set_fpga_row_col_ram(unsigned short width, unsigned short height, unsigned char fpga);
+    static constexpr unsigned kColumnTable = 2000;
+    static constexpr unsigned kRowTable = 512;
+    // Line table of n lines spread over m: n or m 0 leaves it alone; n up
+    // to m gives m / 8 bytes of 0xFF; above m, line k (from 1) is bit
+    // (k - 1) % 8 of byte (k - 1) / 8, set for the lines i x n / m (i = 1 to
+    // m - 1), and the bits after the last line are set to the end of its
+    // byte (a whole byte more when it ends one). The table must hold
+    // n / 8 + 2 bytes, and m / 8 when n is at most m.
+    static void row_col_calcul_ram(unsigned int n, unsigned int m, unsigned char* table);
+
     // Start-up.
     void reset_fpga_rst(unsigned char fpga);
     // The FPGA lost its input (register 31 out of range): register 80 = 0
