@@ -396,6 +396,10 @@ class fpga_manage
     u16 check_netport_card(unsigned char fpga);
 
     // Interrupt service and pass-through.
+    // One interrupt service of FPGA 0 outside the worker's pass (under the
+    // service lock, as every caller of the service).
+    void Brightness_task_run();
+    void Search_Card_task_run();
     void check_fpga_net_data_status(unsigned char fpga);
     void Rcv_data_from_eth(unsigned char fpga);
     void deal_with_search_concurrent(unsigned char fpga);

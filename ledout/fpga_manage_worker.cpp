@@ -166,6 +166,18 @@ void fpga_manage::Check_search_card()
     }
 }
 
+void fpga_manage::Brightness_task_run()
+{
+    Search_Card_task_run();
+}
+
+void fpga_manage::Search_Card_task_run()
+{
+    // The link threads read the receive pages under the same lock.
+    FpgaServiceLock lock(this);
+    reg_IRQ_Dealwith(0, 0);
+}
+
 int fpga_manage::set_output_status()
 {
     if (!get_fpga_status())
