@@ -150,7 +150,8 @@ struct FPGA_START {
     u8 ram_reset = 0;
     std::atomic<u8> reset_req{0};
     std::atomic<u32> reset_stamp{0};
-    u8 ram_check = 0; // last RAM check: 1 passed, 0 failed
+    std::atomic<u8> down_req{0}; // marked down by the interrupt service, for the worker
+    u8 ram_check = 0;            // last RAM check: 1 passed, 0 failed
 };
 
 // Receiving-card packets and the port hardware they go through.
@@ -278,8 +279,8 @@ class fpga_manage
     // Start-up.
     void reset_fpga_rst(unsigned char fpga);
     // The FPGA lost its input (register 31 out of range): register 80 = 0
-    // and both start-up state machines back to 0, so that the returning
-    // input brings the output up again.
+    // at once, and the worker's next start-up step returns both state
+    // machines to 0, so that the returning input brings the output up again.
     void mark_fpga_down(unsigned char fpga);
     void check_fpga_rst();
     void power_up_fpga_start(unsigned char check, unsigned char fpga);

@@ -216,6 +216,7 @@ void fpga_manage::check_fpga_rst()
     }
     s.out_state = 0;
     s.vbo_state = 0;
+    s.down_req = 0;
     s.start_delay = 0;
     s.err_count = 0;
     g_change.input_lost_stamp = G_timeTicks.load();
@@ -230,11 +231,10 @@ void fpga_manage::mark_fpga_down(unsigned char fpga)
         FpgaRegLock lock(this, fpga);
         set_shadow_reg(fpga, FpgaReg::kState, 0);
     }
-    // Left at 18, the output check would never light the screen again once
-    // the V-by-One start-up has switched it off for the returning input.
-    start[fpga].vbo_state = 0;
-    start[fpga].out_state = 0;
     g_change.input_lost_stamp = G_timeTicks.load();
+    // The state machines belong to the worker: a link thread's service only
+    // asks, so no step of the worker can overwrite the return to 0.
+    start[fpga].down_req = 1;
 }
 
 void fpga_manage::power_up_fpga_start(unsigned char check, unsigned char fpga)
@@ -243,6 +243,15 @@ void fpga_manage::power_up_fpga_start(unsigned char check, unsigned char fpga)
         return;
     FPGA_START& s = start[fpga];
     const int n = fpga + 1;
+    if (s.down_req.exchange(0)) {
+        // Left at 18, the output check would never light the screen again
+        // once the V-by-One start-up has switched it off for the returning
+        // input.
+        FpgaRegLock lock(this, fpga);
+        set_shadow_reg(fpga, FpgaReg::kState, 0);
+        s.vbo_state = 0;
+        s.out_state = 0;
+    }
     const bool up = shadow_reg(fpga, FpgaReg::kState) == 3;
     if (check && up && s.vbo_state.load() == 7)
         return;
