@@ -179,6 +179,13 @@ int tarvosource::write_eeprom(int source, const u8* edid)
     return bus->read_reg(kEepromAddr, 0, back, kEdidSize) && std::memcmp(back, edid, kEdidSize) == 0;
 }
 
+bool tarvosource::read_eeprom(int source, u8* out)
+{
+    Drv_I2C0* bus = Drv_I2C0::p_i2c0;
+    QMutexLocker lock(&bus->bus_mutex);
+    return bus->select_channel(source) && bus->read_reg(kEepromAddr, 0, out, kEdidSize);
+}
+
 int tarvosource::serve_edid(int source)
 {
     if (source < 0 || source >= kSourceCount || !Drv_I2C0::p_i2c0)
@@ -193,6 +200,14 @@ int tarvosource::serve_edid(int source)
     }
     if (served_valid_[source] && std::memcmp(served_[source], edid, kEdidSize) == 0)
         return 1;
+    // What the EEPROM holds survives a restart: it is written only when it
+    // differs, which also spares the source a hot-plug pulse.
+    u8 held[kEdidSize];
+    if (read_eeprom(source, held) && std::memcmp(held, edid, kEdidSize) == 0) {
+        std::memcpy(served_[source], edid, kEdidSize);
+        served_valid_[source] = true;
+        return 1;
+    }
     // The source reads the EDID again when hot-plug rises.
     bool wasHigh = hpd_bits_ & (1u << source);
     set_hpd(source, false);

@@ -56,6 +56,8 @@ class tarvosource
     static void checksourceThread(tarvosource* self);
     void copy_timings();
     int write_eeprom(int source, const u8* edid);
+    // The source's EEPROM content (256 bytes); false when it cannot be read.
+    bool read_eeprom(int source, u8* out);
 
     std::atomic<u8> edid_requests_{0};
     u8 served_[6][256] = {};

@@ -1,13 +1,20 @@
 #include "ledout/clock_record_run.h"
 
+#include <cstdio>
 #include <cstring>
+#include <unistd.h>
 #include <vector>
 
 #include <QDate>
 #include <QDateTime>
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
 #include <QMutexLocker>
 #include <QStringList>
 
+#include "board/board.h"
+#include "core/logMsg.h"
 #include "core/utils.h"
 #include "ledout/fpga_drv.h"
 #include "ledout/fpga_manage.h"
@@ -115,11 +122,13 @@ int clock_record_run::check_record_sec()
 {
     for (u32 g = 0; g < kGroups; ++g) {
         u8 used2 = 0xFF;
-        ExFlash_RD(9, header2(g), 1, &used2);
+        if (ExFlash_RD(9, header2(g), 1, &used2) != 1)
+            return -1;
         if (used2 == 0xAA)
             continue;
         u8 c1[2] = {0xFF, 0xFF};
-        ExFlash_RD(9, header1(g), 2, c1);
+        if (ExFlash_RD(9, header1(g), 2, c1) != 1)
+            return -1;
         if (c1[0] == 0xAA) {
             // Copy 1 was completed before the power went: the group was
             // opened. Copy 2 is repaired and the group counts as used, so it
@@ -155,24 +164,37 @@ void clock_record_run::write_both(u32 group, u32 offset, const u8* data, u32 len
     ExFlash_WR(9, header2(group) + offset, data, length);
 }
 
+void clock_record_run::read_failed()
+{
+    // Reported once per run of failures: the worker tries again every pass.
+    if (!read_failed_)
+        writeLogMsg(LOG_ERROR, "running-time record: flash read failed, record left as it is");
+    read_failed_ = true;
+}
+
 void clock_record_run::clock_record_init()
 {
     QMutexLocker lock(&lock_);
+    // A read that failed says nothing about the flash: nothing may be
+    // erased on it. The record stays uninitialised and the next pass of the
+    // worker tries again.
     static const u8 kSig[3] = {0xAA, 0x5A, 0xA5};
     u8 sig[3] = {0, 0, 0};
-    ExFlash_RD(9, kSignature, 3, sig);
+    if (ExFlash_RD(9, kSignature, 3, sig) != 1)
+        return read_failed();
     if (std::memcmp(sig, kSig, 3) != 0) {
         ExFlash_Erase_Format(9, kSignatureSector, 0, 1);
         ExFlash_WR(9, kSignature, kSig, 3);
     }
     const int n = check_record_sec();
+    if (n < 0)
+        return read_failed();
     if (n > 0) {
-        st().group_index = u8(n);
         u8 h1[kHeaderSize], h2[kHeaderSize];
-        std::memset(h1, 0xFF, sizeof h1);
-        std::memset(h2, 0xFF, sizeof h2);
-        ExFlash_RD(9, header1(u32(n - 1)), kHeaderSize, h1);
-        ExFlash_RD(9, header2(u32(n - 1)), kHeaderSize, h2);
+        if (ExFlash_RD(9, header1(u32(n - 1)), kHeaderSize, h1) != 1 ||
+            ExFlash_RD(9, header2(u32(n - 1)), kHeaderSize, h2) != 1)
+            return read_failed();
+        st().group_index = u8(n);
         // A power cut between the two copies' step writes leaves one step
         // fewer in copy 2: the fuller copy counts.
         const u32 m1 = step_minutes(h1 + kHdrSteps), m2 = step_minutes(h2 + kHdrSteps);
@@ -206,6 +228,7 @@ void clock_record_run::clock_record_init()
     now_bcd(st().start_time);
     st().minute_stamp = G_timeTicks.load();
     st().initialised = 1;
+    read_failed_ = false;
 }
 
 void clock_record_run::new_record_group_init(u32 group)
@@ -344,6 +367,97 @@ int clock_record_run::set_system_clock_bcd(const u8 f[7])
     const QString date = QString("%1-%2-%3").arg(year).arg(month).arg(day);
     const QString time = QString("%1:%2:%3").arg(hour).arg(minute).arg(second);
     return Utils::system_mutex("date \"" + date + " " + time + "\";hwclock -wu") == 0 ? 1 : 0;
+}
+
+void clock_record_run::get_file_list_path(QString folder)
+{
+    const QDir dir(board::path(folder));
+    const QFileInfoList entries = dir.entryInfoList(QDir::Files | QDir::NoSymLinks, QDir::Unsorted);
+    int files = 0;
+    for (const QFileInfo& e : entries)
+        if (e.isFile())
+            ++files;
+    file_count = u8(files);
+}
+
+int clock_record_run::check_file_dir(QString folder)
+{
+    const QString real = board::path(folder);
+    const QByteArray name = folder.toLocal8Bit();
+    if (QFileInfo(real).isDir()) {
+        if (debugOn())
+            std::printf("\n %s clock_record_run exists !\n", name.constData());
+        dir_flag = 0;
+        get_file_list_path(folder);
+        return 0;
+    }
+    const bool made = QDir().mkdir(real);
+    if (debugOn())
+        std::printf("\n  99999666666  dir_exist = %#x  \n", unsigned(made));
+    if (!made) {
+        if (debugOn())
+            std::printf("\n %s clock_record_run created error!\n", name.constData());
+        dir_flag = 1;
+        return 1;
+    }
+    if (debugOn())
+        std::printf("\n %s clock_record_run created sucess!\n", name.constData());
+    dir_flag = 0;
+    get_file_list_path(folder);
+    return 0;
+}
+
+int clock_record_run::issetDefaultpara(QString path)
+{
+    if (dir_flag) {
+        qDebug() << "clock_record_run dir  issetDefaultpara unexists";
+        return 1;
+    }
+    const QString real = board::path(path);
+    if (QFileInfo::exists(real)) {
+        qDebug() << "clock_record_run file issetDefaultpara exists";
+        file_flag = 0;
+        return 1;
+    }
+    qDebug() << "clock_record_run file issetDefaultpara unexists, now default !!";
+    if (file_count != 0) {
+        qDebug() << "clock_record_run file issetDefautlpara exists, not need default !!";
+        return 1;
+    }
+    const QByteArray name = QFile::encodeName(real);
+    {
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        FILE* f = std::fopen(name.constData(), "rb+");
+        if (f) {
+            std::fclose(f);
+            file_flag = 1;
+            qDebug() << "clock_record_run file open error !!";
+            return 1;
+        }
+        f = std::fopen(name.constData(), "wb+");
+        if (!f) {
+            file_flag = 1;
+            qDebug() << "clock_record_run file open error !!";
+            return 1;
+        }
+        qDebug() << "clock_record_run file open ok !!";
+        // A buffer of its own: the shared transfer buffer may hold a file
+        // the PC is sending.
+        const std::vector<u8> blank(kDefaultFileSize, 0xFF);
+        const bool written = std::fwrite(blank.data(), 1, blank.size(), f) == blank.size();
+        const bool closed = std::fclose(f) == 0;
+        if (!written || !closed) {
+            // A short file would pass for a made one at the next call.
+            std::remove(name.constData());
+            file_flag = 1;
+            writeLogMsg(LOG_ERROR, "clock_record_run: default file not written");
+            return 1;
+        }
+    }
+    Utils::system_mutex("sync");
+    usleep(10000);
+    file_flag = 0;
+    return 0;
 }
 
 // The clock as the FPGA manager keeps and sets it.

@@ -98,8 +98,26 @@ class clock_record_run
     // The clock now as the record stores it.
     static void now_bcd(u8 out[7]);
 
+    // A record folder and its default file. The folder's files (no
+    // symbolic links) are counted into file_count, modulo 256.
+    void get_file_list_path(QString folder);
+    // 0 when the folder exists or was created (its files counted), 1 when
+    // it could not be created (dir_flag set).
+    int check_file_dir(QString folder);
+    // Writes the default file (0xA4000 bytes of 0xFF) when neither it nor
+    // any file of the folder exists: 0 when written, else 1 (file_flag set
+    // when the file could not be made).
+    int issetDefaultpara(QString path);
+    u8 dir_flag = 0;   // 1 when creating the folder failed
+    u8 file_flag = 0;  // 1 when making the default file failed
+    u8 file_count = 0; // files of the folder, modulo 256
+    static constexpr u32 kDefaultFileSize = 0xA4000;
+
   private:
+    // Number of used groups; -1 when a header could not be read.
     int check_record_sec();
+    void read_failed();
+    bool read_failed_ = false;
     void copy_sector(u32 from, u32 to);
     void next_entry();
     void new_record_group_init(u32 group);

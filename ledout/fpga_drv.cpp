@@ -281,3 +281,36 @@ int fpga_drv::FPGA_SPI_FLASH_SSTF016B_RD_UID(unsigned char flash, unsigned char*
     std::memcpy(out, rx + 5, 8);
     return 1;
 }
+
+int fpga_drv::FPGA_SPI_Disable_WP(int fd)
+{
+    // Write enable, status register 1 and 2, and four status exchanges whose
+    // second byte tells whether the flash is still busy.
+    struct Message {
+        u8 bytes[3];
+        u8 length;
+        const char* report; // printed with the second received byte
+    };
+    static const Message kSeries[] = {
+        {{kWriteEnable}, 1, nullptr},
+        {{0x01, 0xFF, 0xFF}, 3, nullptr},
+        {{0xFF, 0xFF}, 2, "\n FPGA_SPI_Disable_WP  01 busy=%#x \n"},
+        {{kWriteEnable}, 1, nullptr},
+        {{0x31, 0x00}, 2, nullptr},
+        {{kWriteEnable}, 1, nullptr},
+        {{0xFF, 0x00}, 2, "\n FPGA_SPI_Disable_WP  02  busy=%#x \n"},
+        {{kWriteEnable}, 1, nullptr},
+        {{0xFF, 0x00}, 2, "\n FPGA_SPI_Disable_WP  03  busy=%#x \n"},
+        {{0xFF, 0x00}, 2, "\n FPGA_SPI_Disable_WP  04  busy=%#x \n"},
+    };
+    // The controller is shared: no other transaction may come between.
+    QMutexLocker lock(&Utils::_spi_mutex);
+    for (const Message& m : kSeries) {
+        u8 rx[3] = {0, 0, 0};
+        if (SPI_Transfer(fd, m.bytes, m.report ? rx : nullptr, m.length) < 0)
+            return 0;
+        if (m.report && debugOn())
+            std::printf(m.report, rx[1]);
+    }
+    return 1;
+}

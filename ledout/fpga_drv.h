@@ -69,6 +69,10 @@ class fpga_drv
     int FPGA_SPI_FLASH_VBYONE_READ(unsigned char flash, unsigned int address, unsigned int length, unsigned char* out);
     // The flash's 8-byte unique id.
     int FPGA_SPI_FLASH_SSTF016B_RD_UID(unsigned char flash, unsigned char* out);
+    // Clears a flash's write protection with a fixed series of messages on
+    // the descriptor, driving no line (the caller selects the flash). 1 when
+    // every message went out, 0 at the first that failed.
+    int FPGA_SPI_Disable_WP(int fd);
 
     // Control lines; every bus operation is refused while the pads are not
     // mapped.

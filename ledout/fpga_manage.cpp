@@ -210,8 +210,23 @@ int fpga_manage::read_from_register(unsigned char reg, unsigned char fpga)
     u8 value;
     if (!read_fpga_register(reg, &value, fpga))
         return 0;
-    MCU_REG_func[fpga][reg] = value;
+    set_shadow_reg(fpga, reg, value);
     return 1;
+}
+
+u8 fpga_manage::shadow_reg(unsigned char fpga, unsigned char reg)
+{
+    u8* shadow = MCU_REG_func[fpga & 1];
+    if (!shadow || reg >= FpgaReg::kCount)
+        return 0;
+    return __atomic_load_n(&shadow[reg], __ATOMIC_RELAXED);
+}
+
+void fpga_manage::set_shadow_reg(unsigned char fpga, unsigned char reg, u8 value)
+{
+    u8* shadow = MCU_REG_func[fpga & 1];
+    if (shadow && reg < FpgaReg::kCount)
+        __atomic_store_n(&shadow[reg], value, __ATOMIC_RELAXED);
 }
 
 int fpga_manage::write_to_register(unsigned char reg, unsigned char mask, unsigned char value, unsigned char fpga)
@@ -230,34 +245,36 @@ int fpga_manage::merge_write(unsigned char reg, unsigned char mask, unsigned cha
     if (fpga > 1 || reg >= FpgaReg::kCount || (reg > FpgaReg::kShadowOnlyLast && reg <= FpgaReg::kUnusedLast))
         return 0;
     FpgaRegLock lock(this, fpga);
-    u8* shadow = MCU_REG_func[fpga];
     if (reg >= FpgaReg::kShadowOnlyFirst && reg <= FpgaReg::kShadowOnlyLast) {
-        shadow[reg] = u8((shadow[reg] & ~mask) | (value & mask));
+        set_shadow_reg(fpga, reg, u8((shadow_reg(fpga, reg) & ~mask) | (value & mask)));
         return 1;
     }
     // Without the register's present value the merge would overwrite the
     // bits outside the mask.
     if (!read_from_register(reg, fpga))
         return 0;
-    u8 v = u8((shadow[reg] & ~mask) | (value & mask));
+    u8 v = u8((shadow_reg(fpga, reg) & ~mask) | (value & mask));
     if (mirror && reg == FpgaReg::kCommand) {
         if (v & 0x04) {
             v &= u8(~0x04);
-            shadow[reg] = v;
+            set_shadow_reg(fpga, reg, v);
             run_command_page();
         }
         v &= u8(~0x02);
     }
-    if (mirror && reg == FpgaReg::kScreen) {
+    // The screen state follows every write of register 0, the start-up's
+    // screen commands included, so the PC never reads "on" for a screen
+    // held off; only the image's blackout word is left to the mirroring form.
+    if (reg == FpgaReg::kScreen) {
         const bool off = v & 0x04;
         ScreenState = off ? 0 : 1;
-        if (mask == 0x04 && g_set_led_para.load() == 0) {
+        if (mirror && mask == 0x04 && g_set_led_para.load() == 0) {
             ZevRamPara::put16(ZevRamPara::p_zevrampara_config, Img::kBlackout, off ? 1 : 0);
             ZevRamPara::test_signal(1);
         }
-        MCU_RAM_EXTEND[29] = ScreenState;
+        __atomic_store_n(&MCU_RAM_EXTEND[29], ScreenState.load(), __ATOMIC_RELAXED);
     }
-    shadow[reg] = v;
+    set_shadow_reg(fpga, reg, v);
     return write_fpga_register(reg, v, fpga, mask);
 }
 
@@ -282,13 +299,10 @@ void fpga_manage::FPGA_to_RAM(unsigned char fpga)
 {
     if (fpga > 1)
         return;
-    for (u8 r = 28; r <= 31; ++r)
+    for (u8 r = 28; r <= 31; ++r) {
         read_from_register(r, fpga);
-    const u8* shadow = MCU_REG_func[fpga];
-    MCU_RAM_CMD[12] = shadow[28];
-    MCU_RAM_CMD[13] = shadow[29];
-    MCU_RAM_CMD[14] = shadow[30];
-    MCU_RAM_CMD[15] = shadow[31];
+        MCU_RAM_CMD[12 + r - 28] = shadow_reg(fpga, r);
+    }
 }
 
 void fpga_manage::Version_to_RAM()
@@ -303,9 +317,8 @@ void fpga_manage::PHY_status_to_RAM()
 
 bool fpga_manage::get_fpga_status()
 {
-    const u8* shadow = MCU_REG_func[0];
-    return shadow[FpgaReg::kState] == 3 && start[0].vbo_state.load() == 7 && start[0].out_state.load() >= 16 &&
-           !(shadow[FpgaReg::kScreen] & 0x08);
+    return shadow_reg(0, FpgaReg::kState) == 3 && start[0].vbo_state.load() == 7 && start[0].out_state.load() >= 16 &&
+           !(shadow_reg(0, FpgaReg::kScreen) & 0x08);
 }
 
 int fpga_manage::get_eth_param_addr(unsigned char port, unsigned short* x, unsigned short* y, unsigned short* w,

@@ -109,25 +109,30 @@ struct MAPPING_LINE_PARA {
     u8 pattern = 0; // route pattern 1 to 16
 };
 
-// Tick stamps and request words of the worker's timed tasks.
+// Tick stamps and request words of the worker's timed tasks. The worker,
+// the interrupt service run by the link threads and the PC's command page
+// all write them: every field is atomic.
 struct FPGA_TIMER {
-    u32 input_lost_stamp = 0; // input lost or FPGA reset
-    u32 search_stamp = 0;     // card search pass; also the job progress pulse
-    u32 search_pass = 0;      // pass counter, its parity picks the port of a pair
-    u32 vbo_watch_stamp[2] = {0, 0};
-    u32 pulse_count = 0;       // job progress pulse
-    u32 bri_task_stamp = 0;    // brightness task
-    u32 record_time_stamp = 0; // last clock reading
-    u32 power_wait_stamp = 0;
-    u32 power_task_stamp = 0;
-    u32 power_step_stamp = 0;
-    u32 power_picture_stamp = 0;
-    u32 power_state = 0;
-    u32 vmf_answer_state = 0;
-    u32 vmf_expect_group = 0;
-    u32 vmf_data_flag = 0;
-    u16 vmf_address = 0;
-    u8 vmf_group = 0;
+    std::atomic<u32> input_lost_stamp{0}; // input lost or FPGA reset
+    std::atomic<u32> search_stamp{0};     // card search pass; also the job progress pulse
+    std::atomic<u32> search_pass{0};      // pass counter, its parity picks the port of a pair
+    std::atomic<u32> vbo_watch_stamp[2] = {{0}, {0}};
+    std::atomic<u32> pulse_count{0};       // job progress pulse
+    std::atomic<u32> bri_task_stamp{0};    // brightness task
+    std::atomic<u32> record_time_stamp{0}; // last clock reading
+    std::atomic<u32> power_wait_stamp{0};
+    std::atomic<u32> power_task_stamp{0};
+    std::atomic<u32> power_step_stamp{0};
+    std::atomic<u32> power_picture_stamp{0};
+    std::atomic<u32> power_state{0};
+    std::atomic<u32> vmf_answer_state{0};
+    std::atomic<u32> vmf_expect_group{0};
+    std::atomic<u32> vmf_data_flag{0};
+    std::atomic<u16> vmf_address{0};
+    std::atomic<u8> vmf_group{0};
+
+    // Every stamp to now and every request word to 0.
+    void restart(u32 now);
 };
 
 // Start-up state of one FPGA.
@@ -145,7 +150,8 @@ struct FPGA_START {
     u8 ram_reset = 0;
     std::atomic<u8> reset_req{0};
     std::atomic<u32> reset_stamp{0};
-    u8 ram_check = 0; // last RAM check: 1 passed, 0 failed
+    std::atomic<u8> down_req{0}; // marked down by the interrupt service, for the worker
+    u8 ram_check = 0;            // last RAM check: 1 passed, 0 failed
 };
 
 // Receiving-card packets and the port hardware they go through.
@@ -227,8 +233,55 @@ class fpga_manage
     static int get_eth_param_addr(unsigned char port, unsigned short* x, unsigned short* y, unsigned short* w,
                            unsigned short* h);
 
+    // The register shadow is shared by the worker, the link threads and the
+    // pages: its bytes are loaded and stored atomically (merges also hold the
+    // register lock). Registers 170 and above read 0 and are not stored.
+    static u8 shadow_reg(unsigned char fpga, unsigned char reg);
+    static void set_shadow_reg(unsigned char fpga, unsigned char reg, u8 value);
+
+    // Bytes clocked in the data phase without a command word: the low byte
+    // of command, then length bytes of data, one message each. 1 when all
+    // went out, 0 when refused (no link for the FPGA) or a transfer failed.
+    int write_LCD_register(unsigned int command, unsigned char* data, unsigned char fpga, unsigned char length);
+
+    // Monitor change, one step per call of check_monitor_change: state 1
+    // drops register 23 bit 4 and waits, state 2 polls the measured size
+    // until both words are set (state 3), state 4 sets up the LCD size and
+    // the line tables and raises register 23 bit 4 again (state 0). States
+    // 0 and 3 rest; set_9022_para moves 3 to 4 when the monitor's
+    // transmitter answers.
+    void set_lcd_change_flag();
+    void set_9022_para(int fpga);
+    void check_monitor_change(unsigned char fpga);
+    std::atomic<u32> monitor_state[2] = {{3}, {3}};
+    u32 monitor_stamp[2] = {0, 0};
+    u32 monitor_delay[2] = {0, 0};
+
+    // LCD size: the image's LED screen size into parameter-page bytes 424
+    // to 431 and the FPGA, then the line tables. 1 when done, 0 when a
+    // write failed or the size does not fit the tables.
+    int set_fpga_lcd_wh(unsigned char fpga);
+    // Column table of width against 1024 to RAM page 35 (2000 bytes), row
+    // table of height against 768 to RAM page 34 (512 bytes), built in
+    // MCU_RAM_DEFAULT. Widths above 15984 and heights above 4080 do not fit
+    // and are refused (0).
+    int set_fpga_row_col_ram(unsigned short width, unsigned short height, unsigned char fpga);
+    static constexpr unsigned kColumnTable = 2000;
+    static constexpr unsigned kRowTable = 512;
+    // Line table of n lines spread over m: n or m 0 leaves it alone; n up
+    // to m gives m / 8 bytes of 0xFF; above m, line k (from 1) is bit
+    // (k - 1) % 8 of byte (k - 1) / 8, set for the lines i x n / m (i = 1 to
+    // m - 1), and the bits after the last line are set to the end of its
+    // byte (a whole byte more when it ends one). The table must hold
+    // n / 8 + 2 bytes, and m / 8 when n is at most m.
+    static void row_col_calcul_ram(unsigned int n, unsigned int m, unsigned char* table);
+
     // Start-up.
     void reset_fpga_rst(unsigned char fpga);
+    // The FPGA lost its input (register 31 out of range): register 80 = 0
+    // at once, and the worker's next start-up step returns both state
+    // machines to 0, so that the returning input brings the output up again.
+    void mark_fpga_down(unsigned char fpga);
     void check_fpga_rst();
     void power_up_fpga_start(unsigned char check, unsigned char fpga);
     void fpgainit(unsigned char fpga);
@@ -344,6 +397,10 @@ class fpga_manage
     u16 check_netport_card(unsigned char fpga);
 
     // Interrupt service and pass-through.
+    // One interrupt service of FPGA 0 outside the worker's pass (under the
+    // service lock, as every caller of the service).
+    void Brightness_task_run();
+    void Search_Card_task_run();
     void check_fpga_net_data_status(unsigned char fpga);
     void Rcv_data_from_eth(unsigned char fpga);
     void deal_with_search_concurrent(unsigned char fpga);

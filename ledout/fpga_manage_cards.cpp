@@ -52,11 +52,11 @@ constexpr u16 kPositionAddress = 0x180;
 // Link bits of the 16 ports; none while the FPGA is not up.
 u16 portLinks(fpga_manage* m)
 {
-    if (fpga_manage::MCU_REG_func[0][FpgaReg::kState] != 3)
+    if (fpga_manage::shadow_reg(0, FpgaReg::kState) != 3)
         return 0;
     m->read_from_register(128, 0);
     m->read_from_register(144, 0);
-    return u16(fpga_manage::MCU_REG_func[0][144] << 8 | fpga_manage::MCU_REG_func[0][128]);
+    return u16(fpga_manage::shadow_reg(0, 144) << 8 | fpga_manage::shadow_reg(0, 128));
 }
 
 bool onGuiThread()
@@ -291,7 +291,7 @@ int fpga_manage::wait_fpga_send_ready(unsigned char port, unsigned char fpga)
     // Ticks do not advance while the GUI thread waits: it looks once.
     const bool once = onGuiThread();
     for (;;) {
-        if (read_from_register(t.readyReg, fpga) && !(MCU_REG_func[fpga][t.readyReg] & (1u << t.readyBit)))
+        if (read_from_register(t.readyReg, fpga) && !(shadow_reg(fpga, t.readyReg) & (1u << t.readyBit)))
             return 1;
         if (once || Utils::getTimeSpace(start) >= kSendReadyTicks)
             return 0;
@@ -307,13 +307,15 @@ int fpga_manage::Send_to_port(const unsigned char* packet, unsigned short length
     const TxPair& t = kTx[port / 2];
     // A port still busy after the wait is written anyway.
     wait_fpga_send_ready(u8(port), fpga);
-    write_to_register(t.selReg, 0xFF, u8(1u << (port % 8)), fpga);
-    write_fpga_ram(packet, 0, length, t.page, fpga);
+    // Each step needs the one before it: a packet is started only when its
+    // port, data and length all reached the FPGA.
     const unsigned last = length - 1u;
-    write_to_register(t.lenReg, 0xFF, u8(last), fpga);
-    write_to_register(t.hiReg, u8(3u << t.hiShift), u8(((last >> 8) & 3u) << t.hiShift), fpga);
-    write_to_register(t.startReg, 0xF0, u8(1u << t.startBit), fpga);
-    return 1;
+    const bool sent = write_to_register(t.selReg, 0xFF, u8(1u << (port % 8)), fpga) == 1 &&
+                      write_fpga_ram(packet, 0, length, t.page, fpga) == 1 &&
+                      write_to_register(t.lenReg, 0xFF, u8(last), fpga) == 1 &&
+                      write_to_register(t.hiReg, u8(3u << t.hiShift), u8(((last >> 8) & 3u) << t.hiShift), fpga) == 1 &&
+                      write_to_register(t.startReg, 0xF0, u8(1u << t.startBit), fpga) == 1;
+    return sent ? 1 : 0;
 }
 
 u32 fpga_manage::multi_port_send(const unsigned char* packet, unsigned short length)

@@ -113,7 +113,8 @@ void fpga_manage::reg_IRQ_Dealwith(unsigned char fpga, unsigned char force)
         return;
     install_passby();
     u8* reg = MCU_REG_func[fpga];
-    if (reg[FpgaReg::kState] != 2 && reg[FpgaReg::kState] != 3)
+    const u8 state = shadow_reg(fpga, FpgaReg::kState);
+    if (state != 2 && state != 3)
         return;
     const u32 irqPad = fpga == 0 ? FpgaPad::IRQ_FPGA0 : FpgaPad::IRQ_FPGA1;
     bool pending = force == 1 || irq_mark_[fpga] || (board::current().pads().read16(irqPad) & 1);
@@ -140,14 +141,12 @@ void fpga_manage::reg_IRQ_Dealwith(unsigned char fpga, unsigned char force)
     irq_mark_[fpga] = 0;
     write_to_register(FpgaReg::kStatus, 0x20, 0x00, fpga);
     read_from_register(FpgaReg::kStatus, fpga);
-    if (reg[FpgaReg::kStatus] & 0x40) {
+    if (shadow_reg(fpga, FpgaReg::kStatus) & 0x40) {
         write_to_register(FpgaReg::kStatus, 0x60, 0x00, fpga);
         read_from_register(FpgaReg::kInputCheck, fpga);
-        const u8 check = reg[FpgaReg::kInputCheck];
-        if (check < 25 || check > 48) {
-            write_to_register(FpgaReg::kState, 0xFF, 0, fpga);
-            g_change.input_lost_stamp = G_timeTicks.load();
-        }
+        const u8 check = shadow_reg(fpga, FpgaReg::kInputCheck);
+        if (check < 25 || check > 48)
+            mark_fpga_down(fpga);
     }
     read_from_register(129, fpga);
     read_from_register(145, fpga);
@@ -162,7 +161,7 @@ void fpga_manage::check_fpga_net_data_status(unsigned char fpga)
         return;
     read_from_register(129, fpga);
     read_from_register(145, fpga);
-    if ((MCU_REG_func[fpga][129] | MCU_REG_func[fpga][145]) & kReadyMask)
+    if ((shadow_reg(fpga, 129) | shadow_reg(fpga, 145)) & kReadyMask)
         irq_mark_[fpga] = 1;
 }
 
@@ -190,7 +189,7 @@ void fpga_manage::deal_with_search_concurrent(unsigned char fpga)
     u8 answer[kMaxPacket];
     for (unsigned slot = 0; slot < kSlots; ++slot) {
         const RxSlot& s = kRx[slot];
-        if (!(MCU_REG_func[fpga][s.readyReg] & (1u << s.readyBit)))
+        if (!(shadow_reg(fpga, s.readyReg) & (1u << s.readyBit)))
             continue;
         unsigned len = 0;
         if (!read_answer(fpga, slot, answer, &len) || len < kMinAnswer)

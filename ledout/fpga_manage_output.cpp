@@ -151,8 +151,8 @@ void fpga_manage::update_eth_state(unsigned char fpga)
         return;
     read_from_register(128, fpga);
     read_from_register(144, fpga);
-    const u8 r128 = MCU_REG_func[fpga][128];
-    const u8 r144 = MCU_REG_func[fpga][144];
+    const u8 r128 = shadow_reg(fpga, 128);
+    const u8 r144 = shadow_reg(fpga, 144);
     u8* page = MCU_RAM_PARA_func[fpga];
     const u8 b96 = u8((page[96] & ~0x1B) | (r128 & 0x03) | ((r128 & 0x0C) << 1));
     const u8 b512 = u8((page[512] & 0xF0) | (r128 >> 4));
@@ -181,11 +181,11 @@ void fpga_manage::update_eth_state(unsigned char fpga)
 
 u16 fpga_manage::get_wlan_state()
 {
-    if (MCU_REG_func[0][FpgaReg::kState] != 3)
+    if (shadow_reg(0, FpgaReg::kState) != 3)
         return 0;
     read_from_register(128, 0);
     read_from_register(144, 0);
-    return u16(MCU_REG_func[0][144] << 8 | MCU_REG_func[0][128]);
+    return u16(shadow_reg(0, 144) << 8 | shadow_reg(0, 128));
 }
 
 void fpga_manage::check_wlanonline_state()
@@ -196,11 +196,11 @@ void fpga_manage::check_wlanonline_state()
         return;
     wlan_check_stamp = G_timeTicks.load();
     u16 links = 0;
-    const bool up = MCU_REG_func[0][FpgaReg::kState] == 3;
+    const bool up = shadow_reg(0, FpgaReg::kState) == 3;
     if (tarvosource::p_tarvo_source && tarvosource::p_tarvo_source->source_state == 2 && up) {
         read_from_register(128, 0);
         read_from_register(144, 0);
-        links = u16(MCU_REG_func[0][144] << 8 | MCU_REG_func[0][128]);
+        links = u16(shadow_reg(0, 144) << 8 | shadow_reg(0, 128));
     }
     if (get_fpga_status() && links != wlan_state_last) {
         wlan_state_last = links;
@@ -251,7 +251,7 @@ void fpga_manage::set_led_para_deal()
         if (since < 21)
             return;
         read_from_register(FpgaReg::kStatus, 0);
-        if ((MCU_REG_func[0][FpgaReg::kStatus] & 0x04) && led_setup_count < 500) {
+        if ((shadow_reg(0, FpgaReg::kStatus) & 0x04) && led_setup_count < 500) {
             ++led_setup_count;
             led_setup_stamp = G_timeTicks.load();
             return;
@@ -294,7 +294,7 @@ void fpga_manage::set_led_para_deal()
         if (since < 11)
             return;
         read_from_register(FpgaReg::kStatus, 0);
-        if (!(MCU_REG_func[0][FpgaReg::kStatus] & 0x80) && led_setup_count < 500) {
+        if (!(shadow_reg(0, FpgaReg::kStatus) & 0x80) && led_setup_count < 500) {
             ++led_setup_count;
             led_setup_stamp = G_timeTicks.load();
             return;

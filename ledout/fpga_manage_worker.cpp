@@ -41,18 +41,7 @@ int fpga_manage::initialize_start()
 
 void fpga_manage::softinit()
 {
-    const u32 now = G_timeTicks.load();
-    g_change = FPGA_TIMER();
-    g_change.input_lost_stamp = now;
-    g_change.search_stamp = now;
-    g_change.vbo_watch_stamp[0] = now;
-    g_change.vbo_watch_stamp[1] = now;
-    g_change.bri_task_stamp = now;
-    g_change.record_time_stamp = now;
-    g_change.power_wait_stamp = now;
-    g_change.power_task_stamp = now;
-    g_change.power_step_stamp = now;
-    g_change.power_picture_stamp = now;
+    g_change.restart(G_timeTicks.load());
     Power_ctrl_init();
     Version_to_RAM();
     PHY_status_to_RAM();
@@ -62,6 +51,19 @@ void fpga_manage::softinit()
     MCU_RAM_EXTEND[50] = 31;
     g_send_para.job_word.store(u16(255 << 8));
     g_send_para.answer_flag = 0;
+}
+
+void FPGA_TIMER::restart(u32 now)
+{
+    for (std::atomic<u32>* stamp :
+         {&input_lost_stamp, &search_stamp, &vbo_watch_stamp[0], &vbo_watch_stamp[1], &bri_task_stamp,
+          &record_time_stamp, &power_wait_stamp, &power_task_stamp, &power_step_stamp, &power_picture_stamp})
+        stamp->store(now);
+    for (std::atomic<u32>* word :
+         {&search_pass, &pulse_count, &power_state, &vmf_answer_state, &vmf_expect_group, &vmf_data_flag})
+        word->store(0);
+    vmf_address = 0;
+    vmf_group = 0;
 }
 
 void* fpga_manage::fpgamanageThread(void* arg)
@@ -164,6 +166,18 @@ void fpga_manage::Check_search_card()
     }
 }
 
+void fpga_manage::Brightness_task_run()
+{
+    Search_Card_task_run();
+}
+
+void fpga_manage::Search_Card_task_run()
+{
+    // The link threads read the receive pages under the same lock.
+    FpgaServiceLock lock(this);
+    reg_IRQ_Dealwith(0, 0);
+}
+
 int fpga_manage::set_output_status()
 {
     if (!get_fpga_status())
@@ -195,14 +209,32 @@ void fpga_manage::check_fpga_rst()
     if (!s.reset_req.load() || Utils::getTimeSpace(s.reset_stamp.load()) <= kResetPulseTicks)
         return;
     fpga_drv::set_line(FpgaPad::RST_FPGA0, true);
-    MCU_REG_func[0][FpgaReg::kState] = 0;
-    MCU_REG_func[0][FpgaReg::kInputCheck] = 0;
+    {
+        FpgaRegLock lock(this, 0);
+        set_shadow_reg(0, FpgaReg::kState, 0);
+        set_shadow_reg(0, FpgaReg::kInputCheck, 0);
+    }
     s.out_state = 0;
     s.vbo_state = 0;
+    s.down_req = 0;
     s.start_delay = 0;
     s.err_count = 0;
     g_change.input_lost_stamp = G_timeTicks.load();
     s.reset_req = 0;
+}
+
+void fpga_manage::mark_fpga_down(unsigned char fpga)
+{
+    if (fpga > 1)
+        return;
+    {
+        FpgaRegLock lock(this, fpga);
+        set_shadow_reg(fpga, FpgaReg::kState, 0);
+    }
+    g_change.input_lost_stamp = G_timeTicks.load();
+    // The state machines belong to the worker: a link thread's service only
+    // asks, so no step of the worker can overwrite the return to 0.
+    start[fpga].down_req = 1;
 }
 
 void fpga_manage::power_up_fpga_start(unsigned char check, unsigned char fpga)
@@ -210,9 +242,18 @@ void fpga_manage::power_up_fpga_start(unsigned char check, unsigned char fpga)
     if (fpga > 1)
         return;
     FPGA_START& s = start[fpga];
-    u8* reg = MCU_REG_func[fpga];
     const int n = fpga + 1;
-    if (check && reg[FpgaReg::kState] == 3 && s.vbo_state.load() == 7)
+    if (s.down_req.exchange(0)) {
+        // Left at 18, the output check would never light the screen again
+        // once the V-by-One start-up has switched it off for the returning
+        // input.
+        FpgaRegLock lock(this, fpga);
+        set_shadow_reg(fpga, FpgaReg::kState, 0);
+        s.vbo_state = 0;
+        s.out_state = 0;
+    }
+    const bool up = shadow_reg(fpga, FpgaReg::kState) == 3;
+    if (check && up && s.vbo_state.load() == 7)
         return;
     // Nothing to step while the reset pulse is on.
     if (s.reset_req.load() || Utils::getTimeSpace(s.vbo_stamp) <= 5)
@@ -222,7 +263,12 @@ void fpga_manage::power_up_fpga_start(unsigned char check, unsigned char fpga)
         ++s.start_delay;
         return;
     }
-    if (!inputCheckValid(reg[FpgaReg::kInputCheck])) {
+    // State 0 always begins with a fresh read of the input check: its shadow
+    // may have been refreshed by a PC read during the start delay, and an
+    // in-range value there must not strand the start-up in state 0. Done
+    // FPGAs marked down without a reset start over the same way.
+    const u8 state = s.vbo_state.load();
+    if (state == 0 || (state == 7 && !up) || !inputCheckValid(shadow_reg(fpga, FpgaReg::kInputCheck))) {
         for (u8 r : {u8(31), u8(30), u8(29), u8(28), u8(7)})
             read_from_register(r, fpga);
         s.vbo_state = 1;
@@ -231,7 +277,7 @@ void fpga_manage::power_up_fpga_start(unsigned char check, unsigned char fpga)
         g_fpga_lcd_on = 0;
         return;
     }
-    switch (s.vbo_state.load()) {
+    switch (state) {
     case 1:
         if (debugOn())
             std::printf("\n +++++++++++++++++++++FPGA[%d]_VBO_INIT_S1++++++++++++++++++++++++ !!!\n", n);
@@ -240,7 +286,7 @@ void fpga_manage::power_up_fpga_start(unsigned char check, unsigned char fpga)
         break;
     case 2:
         read_from_register(FpgaReg::kStatus, fpga);
-        if (!(reg[FpgaReg::kStatus] & 0x08)) {
+        if (!(shadow_reg(fpga, FpgaReg::kStatus) & 0x08)) {
             if (debugOn())
                 std::printf("\n +++++++++++++++++++++FPGA[%d]_VBO_INIT_S2++++++++++++++++++++++++ !!!\n", n);
             s.vbo_state = 3;
@@ -264,12 +310,12 @@ void fpga_manage::power_up_fpga_start(unsigned char check, unsigned char fpga)
             std::printf("\n +++++++++++++++++++++FPGA[%d]_VBO_INIT_S3++++++++++++++++++++++++ !!!\n", n);
         write_to_register(FpgaReg::kVboControl, 0x80, 0x80, fpga);
         s.vbo_state = 5;
-        // The reset counter stays: it counts resets until the link locks.
         s.err_count = 0;
+        s.reset_count = 0;
         break;
     case 5:
         read_from_register(FpgaReg::kStatus, fpga);
-        if (reg[FpgaReg::kStatus] & 0x10) {
+        if (shadow_reg(fpga, FpgaReg::kStatus) & 0x10) {
             if (debugOn())
                 std::printf("\n +++++++++++++++++++++FPGA[%d]_VBO_INIT_S5++++++++++++++++++++++++ !!!\n", n);
             s.vbo_state = 6;
@@ -279,19 +325,22 @@ void fpga_manage::power_up_fpga_start(unsigned char check, unsigned char fpga)
         }
         if (debugOn())
             std::printf("\n +++++++++++++++++FPGA[%d]_VBO_INIT_S5 error!!!++++++++++++++++\n", n);
+        // A lock that does not come is waited for a few passes more, then
+        // the start-up goes on without it; a reset here would only add
+        // another start delay.
         if (++s.err_count <= 5)
             break;
-        s.err_count = 0;
-        if (++s.reset_count < 3)
-            reset_fpga_rst(fpga);
-        else
+        if (++s.reset_count >= 3)
             s.vbo_state = 6;
         break;
     case 6:
         if (debugOn())
             std::printf("\n +++++++++++++++++++++FPGA[%d]_VBO_INIT_S6++++++++++++++++++++++++ !!!\n", n);
         write_to_register(FpgaReg::kHandshake, 0x01, 0x01, fpga);
-        reg[FpgaReg::kState] = 3;
+        {
+            FpgaRegLock lock(this, fpga);
+            set_shadow_reg(fpga, FpgaReg::kState, 3);
+        }
         fpgainit(fpga);
         SCREEN_fpgactrl_status2(0, fpga);
         s.vbo_state = 7;
@@ -375,8 +424,8 @@ void fpga_manage::power_up_check_fpga_status(unsigned char fpga)
     if (fpga > 1)
         return;
     FPGA_START& s = start[fpga];
-    u8* reg = MCU_REG_func[fpga];
-    if (reg[FpgaReg::kState] != 3 || s.vbo_state.load() != 7 || s.reset_req.load())
+    auto reg = [fpga](u8 r) { return shadow_reg(fpga, r); };
+    if (reg(FpgaReg::kState) != 3 || s.vbo_state.load() != 7 || s.reset_req.load())
         return;
     const u32 now = G_timeTicks.load();
     const u32 since = Utils::getTimeSpace(s.out_stamp);
@@ -386,7 +435,7 @@ void fpga_manage::power_up_check_fpga_status(unsigned char fpga)
             break;
         s.out_stamp = now;
         read_from_register(FpgaReg::kStatus, fpga);
-        if (reg[FpgaReg::kStatus] & 0x80) {
+        if (reg(FpgaReg::kStatus) & 0x80) {
             s.out_state = 7;
             s.out_retry = 0;
             s.out_retry_limit = 0;
@@ -440,7 +489,7 @@ void fpga_manage::power_up_check_fpga_status(unsigned char fpga)
         if (since <= 5)
             break;
         read_from_register(FpgaReg::kHandshake, fpga);
-        s.out_state = (reg[FpgaReg::kHandshake] & 0x02) ? 2 : 1;
+        s.out_state = (reg(FpgaReg::kHandshake) & 0x02) ? 2 : 1;
         s.out_stamp = now;
         break;
     case 2:
@@ -460,7 +509,7 @@ void fpga_manage::power_up_check_fpga_status(unsigned char fpga)
         if (Utils::getTimeSpace(s.out_stamp2) < 6)
             break;
         read_from_register(FpgaReg::kHandshake, fpga);
-        if (reg[FpgaReg::kHandshake] & 0x02) {
+        if (reg(FpgaReg::kHandshake) & 0x02) {
             s.out_state = 9;
         } else {
             s.out_state = 3;

@@ -101,14 +101,14 @@ bool exists()
 
 bool up(u8 fpga)
 {
-    return exists() && fpga < 2 && fpga_manage::MCU_REG_func[fpga][FpgaReg::kState] == 3;
+    return exists() && fpga < 2 && fpga_manage::shadow_reg(fpga, FpgaReg::kState) == 3;
 }
 
 u8 mirror(u8 fpga, u8 reg)
 {
     if (!exists() || fpga > 1 || reg >= FpgaReg::kCount)
         return 0;
-    return fpga_manage::MCU_REG_func[fpga][reg];
+    return fpga_manage::shadow_reg(fpga, reg);
 }
 
 bool write_register(u8 reg, u8 mask, u8 value, u8 fpga)

@@ -102,6 +102,33 @@ class TestTarvosource : public QObject
         QCOMPARE(ZevRamPara::device.status[0] & 0x06, 0x06);
     }
 
+    void startWithEepromsAlreadyRightWritesNothing()
+    {
+        // A new process: nothing served yet, but every EEPROM holds its EDID
+        // from the last start. None is written and hot-plug stays high.
+        tarvosource fresh;
+        fresh.hpd_low_ms = 0;
+        for (int s = 0; s < kSourceCount; ++s)
+            in->setEepromBroken(s, true);
+        for (int s = 0; s < kSourceCount; ++s) {
+            QVERIFY(fresh.serve_edid(s));
+            QVERIFY(in->hotPlug(s));
+        }
+        for (int s = 0; s < kSourceCount; ++s)
+            in->setEepromBroken(s, false);
+        // One that differs is written.
+        const int off = Img::kEdid + 6;
+        const short w = short(ZevRamPara::img16(off)), h = short(ZevRamPara::img16(off + 2)),
+                    r = short(ZevRamPara::img16(off + 4));
+        in->setEepromBroken(1, true);
+        ZevRamPara::ZevSetEDIDPara(1, 1024, 768, 60);
+        QVERIFY(!fresh.serve_edid(1));
+        in->setEepromBroken(1, false);
+        QVERIFY(fresh.serve_edid(1));
+        ZevRamPara::ZevSetEDIDPara(1, w, h, r);
+        QVERIFY(fresh.serve_edid(1));
+    }
+
     void plugAndUnplugReachTheImage()
     {
         QSignalSpy spy(ZevRamPara::p_zevrampara, &ZevRamPara::sig_update_para);
@@ -158,18 +185,23 @@ class TestTarvosource : public QObject
 
     void serveAllAgain()
     {
-        // Register 17: every EDID is written again, even unchanged ones.
+        // Register 17: every EEPROM is compared again and written where it
+        // differs; here source 5's, which refuses the write.
+        const int off = Img::kEdid + 6 * 5;
+        const u8 before = in->eeprom(5)[0x36];
         in->setEepromBroken(5, true);
+        ZevRamPara::put16(ZevRamPara::p_zevrampara_config, off, 1280);
+        ZevRamPara::put16(ZevRamPara::p_zevrampara_config, off + 2, 720);
         src->reg_update11 = 1;
         src->checksource_step();
         QCOMPARE(int(src->reg_update11), 0);
+        QCOMPARE(in->eeprom(5)[0x36], before);
         in->setEepromBroken(5, false);
         // Source 5 failed; a serve-all request through the request word
         // writes it.
         ZevRamPara::device.reg[0] = 0x40;
         src->checksource_step();
         u8 want[kEdidSize];
-        int off = Img::kEdid + 6 * 5;
         build_default_edid(5, ZevRamPara::img16(off), ZevRamPara::img16(off + 2), ZevRamPara::img16(off + 4), want);
         QVERIFY(std::memcmp(in->eeprom(5).data(), want, kEdidSize) == 0);
     }

@@ -393,6 +393,15 @@ class TestCardsPassthrough : public QObject
         QCOMPARE(list_->size(), size_t(0));
     }
 
+    void taskRunServesTheInterrupt()
+    {
+        const Bytes a = withBcc({0x00, 0xF0, 0x01, 0x00, 0x10, 0x67, 1, 1, 0, 0x81, 0});
+        fpga()->placeAnswer(0, a.data(), a.size());
+        m_->Brightness_task_run();
+        QCOMPARE(g_send_para.answer_flag.load(), u8(1));
+        QCOMPARE(fpga()->reg(129) & 0x01, 0);
+    }
+
     void inputCheckOutOfRangeMarksTheFpgaDown()
     {
         fpga()->setInputCheck(10);

@@ -148,6 +148,59 @@ class TestClockRecord : public QObject
         QCOMPARE(g_clock_record.total, 64u);
     }
 
+    void failedReadIsNotBlankFlash()
+    {
+        power_on();
+        run_minutes(34);
+        const Bytes header = peek(h1(0), kHeaderSize);
+        const Bytes entry = peek(kRing, 16);
+        g_clock_record = CLOCK_RECORD_STATE();
+        sim->board().simSpi().setFailing("/dev/spidev32766.3", true);
+        rec.clock_record_init();
+        sim->board().simSpi().setFailing("/dev/spidev32766.3", false);
+        QCOMPARE(g_clock_record.initialised, u8(0));
+        QCOMPARE(peek(h1(0), kHeaderSize), header);
+        QCOMPARE(peek(kRing, 16), entry);
+        // The next try reads the record that is there.
+        rec.clock_record_init();
+        QCOMPARE(g_clock_record.initialised, u8(1));
+        QCOMPARE(g_clock_record.group_index, u8(1));
+        QCOMPARE(g_clock_record.total, 34u);
+    }
+
+    void recordFolderAndDefaultFile()
+    {
+        clock_record_run r;
+        QCOMPARE(r.check_file_dir("/data/nofolder/records"), 1);
+        QCOMPARE(r.dir_flag, u8(1));
+        QCOMPARE(r.issetDefaultpara("/data/nofolder/records/default"), 1);
+
+        QCOMPARE(r.check_file_dir("/data/records"), 0);
+        QCOMPARE(r.dir_flag, u8(0));
+        QCOMPARE(r.file_count, u8(0));
+        fileBuf_tarvo[0] = 0x12;
+        QCOMPARE(r.issetDefaultpara("/data/records/default"), 0);
+        QCOMPARE(fileBuf_tarvo[0], u8(0x12)); // the transfer buffer is left alone
+        QFile f(QString::fromStdString(sim->host("/data/records/default")));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray content = f.readAll();
+        QCOMPARE(content.size(), int(clock_record_run::kDefaultFileSize));
+        QCOMPARE(content.count(char(0xFF)), content.size());
+        QCOMPARE(r.issetDefaultpara("/data/records/default"), 1);
+        QCOMPARE(r.file_flag, u8(0));
+
+        // Files are counted, symbolic links are not; a folder that holds
+        // files gets no default file.
+        QCOMPARE(r.check_file_dir("/data/records"), 0);
+        QCOMPARE(r.file_count, u8(1));
+        QVERIFY(QFile::link(QString::fromStdString(sim->host("/data/records/default")),
+                            QString::fromStdString(sim->host("/data/records/link"))));
+        r.get_file_list_path("/data/records");
+        QCOMPARE(r.file_count, u8(1));
+        QCOMPARE(r.issetDefaultpara("/data/records/other"), 1);
+        QVERIFY(!QFile::exists(QString::fromStdString(sim->host("/data/records/other"))));
+    }
+
     void repairedHeaderIsNotReopened()
     {
         power_on();

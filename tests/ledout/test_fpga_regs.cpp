@@ -46,6 +46,7 @@ class TestFpgaRegs : public QObject
     void init()
     {
         fpga()->clearAccesses();
+        fx_->board().simSpi().setFailing("/dev/spidev32766.1", false);
         g_set_led_para = 0;
     }
 
@@ -206,11 +207,25 @@ class TestFpgaRegs : public QObject
         QCOMPARE(ScreenState.load(), u8(1));
         QCOMPARE(fpga_manage::MCU_RAM_EXTEND[29], u8(1));
         QCOMPARE(ZevRamPara::img16(Img::kBlackout), u16(0));
-        // The start-up form leaves the image alone.
+        // The start-up form leaves the image alone but the screen state
+        // and its copy for the PC follow it.
         QCOMPARE(m_->write_to_0x00_register(0, 0x04, 0x04, 0), 1);
         QCOMPARE(ZevRamPara::img16(Img::kBlackout), u16(0));
         QCOMPARE(fpga()->reg(0) & 0x04, 0x04);
+        QCOMPARE(ScreenState.load(), u8(0));
+        QCOMPARE(fpga_manage::MCU_RAM_EXTEND[29], u8(0));
         QCOMPARE(m_->write_to_0x00_register(0, 0x04, 0x00, 0), 1);
+        QCOMPARE(ScreenState.load(), u8(1));
+        QCOMPARE(fpga_manage::MCU_RAM_EXTEND[29], u8(1));
+    }
+
+    void failedPortSendIsReported()
+    {
+        const u8 packet[12] = {0xFF, 0x0F, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x01, 0x00, 0x10, 0x00, 0x00};
+        QCOMPARE(m_->Send_to_port(packet, sizeof packet, 3, 0), 1);
+        fx_->board().simSpi().setFailing("/dev/spidev32766.1", true);
+        QCOMPARE(m_->Send_to_port(packet, sizeof packet, 3, 0), 0);
+        fx_->board().simSpi().setFailing("/dev/spidev32766.1", false);
     }
 
     void readFromRegisterFillsShadow()

@@ -2,14 +2,18 @@
 // time with the tick set by the test, on the simulated FPGA.
 #include <QtTest>
 
+#include <chrono>
 #include <cstring>
 #include <functional>
+#include <thread>
 
 #include "board/sim/sim_fpga.h"
 #include "chips/tarvosource.h"
 #include "core/zevrampara.h"
 #include "ledout/fpga_drv.h"
 #include "ledout/fpga_manage.h"
+#include "link/message_deal.h"
+#include "link/protocol_phy.h"
 #include "support/sim_fixture.h"
 
 using board::sim::SimFpga;
@@ -64,6 +68,28 @@ class TestFpgaStartup : public QObject
         g_send_para.finish();
     }
     bool ready() { return m_->get_fpga_status(); }
+    // Hands one wire frame from the PC tool to the command handler; the
+    // reply's status byte, or -1 when the frame was dropped.
+    int pcFrame(const QByteArray& hex)
+    {
+        const QByteArray wire = QByteArray::fromHex(hex);
+        std::vector<u8> work(pc::kWorkSize);
+        const int n = protocol_phy::accept_frame(reinterpret_cast<const u8*>(wire.constData()), wire.size(),
+                                                 work.data(), int(work.size()));
+        if (n < 0)
+            return -1;
+        message_deal md;
+        md.message_group_deal(work.data(), n, 1);
+        return work[pc::kStatus];
+    }
+    // The FPGA's interrupt with the input-changed flag while register 31 is
+    // out of range.
+    void loseInput()
+    {
+        fpga()->setInputCheck(0);
+        m_->write_fpga_register(FpgaReg::kStatus, 0x60, 0, 0x60);
+    }
+    bool upAgain() { return ready() && shadow()[FpgaReg::kState] == 3 && st().out_state.load() == 18; }
 
   private slots:
     void initTestCase()
@@ -72,12 +98,12 @@ class TestFpgaStartup : public QObject
         board::sim::attachFpga(fx_->board());
         m_ = fpga_manage::pInstance();
         tarvosource::p_tarvo_source = new tarvosource();
-        ZevRamPara::put16(ZevRamPara::p_zevrampara_config, Img::kLedWidth, 1920);
-        ZevRamPara::put16(ZevRamPara::p_zevrampara_config, Img::kLedHeight, 1080);
         g_debugSwitch = 0;
     }
     void init()
     {
+        ZevRamPara::put16(ZevRamPara::p_zevrampara_config, Img::kLedWidth, 1920);
+        ZevRamPara::put16(ZevRamPara::p_zevrampara_config, Img::kLedHeight, 1080);
         G_timeTicks = 1000;
         tarvosource::p_tarvo_source->source_state = 2;
         g_source_online = 2;
@@ -184,6 +210,86 @@ class TestFpgaStartup : public QObject
         QVERIFY(runUntil([&] { return ready(); }, 3000));
     }
 
+    void inputLostThenBackLightsTheScreenAgain()
+    {
+        QVERIFY(runUntil([&] { return upAgain(); }, 6000));
+        loseInput();
+        pass();
+        QVERIFY(!ready());
+        QCOMPARE(shadow()[FpgaReg::kState], u8(0));
+        pass(6);
+        QVERIFY(st().vbo_state.load() <= 1);
+        QCOMPARE(st().out_state.load(), u8(0));
+        for (int i = 0; i < 300; ++i)
+            pass();
+        QVERIFY(!ready());
+        fpga()->setInputCheck(36);
+        QVERIFY(runUntil([&] { return upAgain(); }, 1000));
+        QCOMPARE(fpga()->reg(0) & 0x04, 0x00);
+        QCOMPARE(ScreenState.load(), u8(1));
+    }
+
+    void vboLockMissingGoesOnWithoutReset()
+    {
+        QVERIFY(runUntil([&] { return st().vbo_state.load() == 3; }, 4000));
+        fpga()->setVboNeverLocks(true);
+        const unsigned base = fpga()->resets();
+        const u32 begin = G_timeTicks.load();
+        QVERIFY(runUntil([&] { return st().vbo_state.load() == 7; }, 100));
+        QCOMPARE(fpga()->resets(), base);
+        QVERIFY(G_timeTicks.load() - begin <= 10 * 6);
+    }
+
+    // Every state of the V-by-One start-up, entered with the register-31
+    // shadow in range or out of range, leads to a lit screen.
+    void everyStateHasAWayForward_data()
+    {
+        QTest::addColumn<int>("state");
+        QTest::addColumn<int>("shadow31");
+        for (int state : {0, 1, 2, 3, 5, 6, 7})
+            for (int value : {36, 0}) {
+                const QByteArray name = QByteArray::number(state) + (value ? " in range" : " out of range");
+                QTest::newRow(name.constData()) << state << value;
+            }
+    }
+    void everyStateHasAWayForward()
+    {
+        QFETCH(int, state);
+        QFETCH(int, shadow31);
+        QVERIFY(runUntil([&] { return st().vbo_state.load() == 1; }, 4000));
+        // State 7 without register 80: what a mark-down used to leave.
+        st().vbo_state = u8(state);
+        shadow()[FpgaReg::kInputCheck] = u8(shadow31);
+        QVERIFY(runUntil([&] { return upAgain(); }, 6000));
+    }
+
+    // A reset, then a PC read or write of register 31 while the start delay
+    // runs: the start-up still brings the FPGA up in the normal time.
+    void pcRegister31DuringStartDelay_data()
+    {
+        QTest::addColumn<QByteArray>("frame");
+        QTest::newRow("read") << QByteArray("a5a5a500f210f00000000000a11f000000ac5a");
+        QTest::newRow("write") << QByteArray("a5a5a500f210f00000000000a01fff0024765a");
+    }
+    void pcRegister31DuringStartDelay()
+    {
+        QFETCH(QByteArray, frame);
+        QVERIFY(runUntil([&] { return upAgain(); }, 6000));
+        // The receiving-card parameter save, which resets the FPGA here.
+        QCOMPARE(pcFrame("a5a5a500f110f000000000008100905a"), 0);
+        m_->reset_fpga_rst(0);
+        QVERIFY(runUntil([&] { return !fpga()->inReset(); }, 60));
+        const u32 begin = G_timeTicks.load();
+        for (int i = 0; i < 100; ++i)
+            pass();
+        QCOMPARE(pcFrame(frame), 0);
+        QVERIFY(inputCheckValid(shadow()[FpgaReg::kInputCheck]));
+        QVERIFY(runUntil([&] { return upAgain(); }, 301 * 6 + 1000));
+        QVERIFY(G_timeTicks.load() - begin < 301 * 6 + 1000);
+        QCOMPARE(fpga()->reg(0) & 0x04, 0x00);
+    }
+    static bool inputCheckValid(u8 v) { return v >= 25 && v <= 48; }
+
     void vboNeverLocksResetsTwiceThenGoesOn()
     {
         fpga()->setVboNeverLocks(true);
@@ -220,6 +326,25 @@ class TestFpgaStartup : public QObject
         QVERIFY(!ready());
         // And the start-up brings it back.
         QVERIFY(runUntil([&] { return ready(); }, 6000));
+    }
+
+    void resetWaitsForTheRegisterLock()
+    {
+        QVERIFY(runUntil([&] { return upAgain(); }, 6000));
+        m_->reset_fpga_rst(0);
+        G_timeTicks += 51;
+        std::thread releaser;
+        u8 seenUnderLock;
+        {
+            FpgaRegLock lock(m_, 0);
+            releaser = std::thread([this] { m_->check_fpga_rst(); });
+            // A reader holding the lock sees the shadow unchanged.
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            seenUnderLock = shadow()[FpgaReg::kState];
+        }
+        releaser.join();
+        QCOMPARE(seenUnderLock, u8(3));
+        QCOMPARE(shadow()[FpgaReg::kState], u8(0));
     }
 
     void ramCheckFailureResets()

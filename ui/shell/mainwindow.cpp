@@ -604,10 +604,7 @@ void MainWindow::getagelog()
     fpga->read_from_register(40, 0);
     fpga->read_from_register(42, 0);
     fpga->read_from_register(43, 0);
-    const u8* reg = fpga_manage::MCU_REG_func[0];
-    if (!reg)
-        return;
-    agelog_add(time, reg[42], reg[40], reg[43]);
+    agelog_add(time, fpga_manage::shadow_reg(0, 42), fpga_manage::shadow_reg(0, 40), fpga_manage::shadow_reg(0, 43));
 }
 
 void MainWindow::agelog_add(const QString& time, int reg42, int reg40, int reg43)
