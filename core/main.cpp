@@ -20,10 +20,13 @@
 #include "link/networkmanage.h"
 #include "link/uart_inout.h"
 #include "link/udpnetmanage.h"
+#include "ui/shell/lockwindow.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/syncupdate.h"
+#include "ui/shell/usbserver.h"
+#include "ui/shell/zev_keys.h"
 #include "video/c331_manage.h"
 
 namespace
@@ -68,6 +71,7 @@ int main(int argc, char* argv[])
     board::installChosen(choice);
     if (choice.simulated)
         choosePanel(args);
+    g_zev_keys = u8(check_hiddev());
 
     ConfigEngine::pInstance();
     ZevRamPara::pInstance();
@@ -92,11 +96,14 @@ int main(int argc, char* argv[])
 
     // Let the managers bring their chips up before the panel shows.
     sleep(4);
-    mainwindow->show();
-    g_page_focus = PageId::MainWindow;
-    g_numberkeyboard->setGeometry(mainwindow->x() + 160, mainwindow->y(), 160, 240);
+    show_home_at_start();
 
     SyncUpdate::attach(ZevRamPara::p_zevrampara);
+    if (g_zev_keys)
+        SyncUpdate::pInstance()->update_usb_keyLed();
+    QObject::connect(UsbServer::pInstance(), &UsbServer::sig_usb_update, SyncUpdate::pInstance(),
+                     &SyncUpdate::para_sync, Qt::QueuedConnection);
+    KeypadPlayer::start();
 
     Kq_uart_inout::pInstance();
     networkManage::pInstance();

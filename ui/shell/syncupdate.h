@@ -23,6 +23,8 @@ class SyncUpdate : public QObject
 
     // Last keypad LED report sent.
     u8 key_led[5] = {0, 0, 0, 0, 0};
+    // Sends the keypad LED report when it differs from the last one.
+    void update_usb_keyLed();
 
   public slots:
     void para_sync(int code);
