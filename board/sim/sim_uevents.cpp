@@ -25,6 +25,8 @@ constexpr long kStickFileCheckUs = 500000;
 SimUevents::SimUevents(const std::string& root, const std::string& modelDir)
     : root_(root), stickFile_(modelDir + "/usb", "out\n")
 {
+    // The state at start is a stick already plugged or not: no message.
+    followStickFile();
 }
 
 int SimUevents::open()
@@ -45,7 +47,6 @@ void SimUevents::followStickFile()
     int in = stickFile_.read(&text) && text.compare(0, 2, "in") == 0 ? 1 : 0;
     int was = stickIn_;
     stickIn_ = in;
-    // The state at start is the stick already plugged or not: no message.
     if (was < 0) {
         if (in)
             QDir().mkpath(QString::fromStdString(storagePath()));

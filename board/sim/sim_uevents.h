@@ -48,7 +48,7 @@ class SimUevents final : public Uevents
     std::deque<std::string> queue_;
     std::string root_;
     WatchedFile stickFile_;
-    int stickIn_ = -1; // unknown until the file is first read
+    int stickIn_ = -1; // unknown until the file is first read, at start
     bool openFails_ = false;
 };
 

@@ -42,7 +42,7 @@ QStringList port_icons(MachineState* page)
     QStringList out;
     for (QLabel* l : page->ports()->findChildren<QLabel*>())
         if (l->geometry().height() == 14 && l->geometry().y() == 27)
-            out << (l->pixmap()->toImage() == QPixmap(":/png/online.png").toImage() ? "on" : "off");
+            out << (l->pixmap(Qt::ReturnByValue).toImage() == QPixmap(":/png/online.png").toImage() ? "on" : "off");
     return out;
 }
 } // namespace
@@ -100,11 +100,11 @@ class TestMachineState : public QObject
         MachineState* page = open();
         QCOMPARE(page->form()->sourceid0name->text().contains("HDMI1"), true);
         QCOMPARE(page->form()->sourceid5name->text().contains("EXT"), true);
-        QCOMPARE(page->form()->sourceid0pixmap->pixmap()->cacheKey(), icon_key(":/png/HDMI13_lv.png"));
-        QCOMPARE(page->form()->sourceid5pixmap->pixmap()->cacheKey(), icon_key(":/png/HDMI.png"));
+        QCOMPARE(page->form()->sourceid0pixmap->pixmap(Qt::ReturnByValue).cacheKey(), icon_key(":/png/HDMI13_lv.png"));
+        QCOMPARE(page->form()->sourceid5pixmap->pixmap(Qt::ReturnByValue).cacheKey(), icon_key(":/png/HDMI.png"));
         timing(2, 0, 0, 0);
         page->syncUpdate(1);
-        QCOMPARE(page->form()->sourceid0pixmap->pixmap()->cacheKey(), icon_key(":/png/HDMI13_1.png"));
+        QCOMPARE(page->form()->sourceid0pixmap->pixmap(Qt::ReturnByValue).cacheKey(), icon_key(":/png/HDMI13_1.png"));
     }
 
     void ports_versions_and_refresh_on_code_11()
@@ -156,7 +156,7 @@ class TestMachineState : public QObject
         const char* version = lang == 1 || lang == 3 ? ":/png/en_version_state.png"
                               : lang == 2            ? ":/png/ru_version_state.png"
                                                      : ":/png/version_state.png";
-        QCOMPARE(page->form()->label_state3->pixmap()->cacheKey(), icon_key(version));
+        QCOMPARE(page->form()->label_state3->pixmap(Qt::ReturnByValue).cacheKey(), icon_key(version));
         g_language = 1;
     }
 
