@@ -23,6 +23,7 @@
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/machinestate.h"
 #include "ui/shell/mainwindow.h"
+#include "ui/shell/menu_pages.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/tip.h"
@@ -128,8 +129,16 @@ int main(int argc, char* argv[])
     home_state();
     for (int lang = 0; lang < 5; ++lang) {
         g_language = u8(lang);
+        w->language_changed();
+        QList<QLabel*> before = w->findChildren<QLabel*>();
+        page_unavailable(PageId::Option);
+        save(w, "mainwindow_unavailable", lang);
+        for (QLabel* note : w->findChildren<QLabel*>())
+            if (!before.contains(note))
+                delete note;
         g_lockwindow = new LockWindow(nullptr);
         LockWindow* home = g_lockwindow;
+        home->move(0, 0);
         home->show();
         save(home, "lockwindow", lang);
         delete home;

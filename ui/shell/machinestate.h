@@ -31,6 +31,7 @@ class MachineState : public ZevPage
     void key_ok() override {}
     void key_left() override {}
     void key_right() override {}
+    const char* trace_name() const override { return "machinestate"; }
 
   private:
     Ui_MachineState* ui;
