@@ -320,10 +320,18 @@ void LockWindow::keyReleaseEvent(QKeyEvent* event)
 
 void open_home_page()
 {
-    LockWindow* home = new LockWindow(nullptr);
-    g_lockwindow = home;
+    // A home page already open takes the keys again rather than hide under
+    // a second one that would hold its pointer.
+    LockWindow* home = g_lockwindow;
+    if (home) {
+        home->syncUpdate();
+    } else {
+        home = new LockWindow(nullptr);
+        g_lockwindow = home;
+    }
     g_page_focus = PageId::LockWindow;
     home->show();
+    home->raise();
 }
 
 void show_home_at_start()

@@ -3,6 +3,7 @@
 // to and from the main window.
 #include <QtTest>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 
@@ -181,6 +182,24 @@ class TestLockWindow : public QObject
         QCOMPARE(tile_label(page, layer, 0)->text(), QString::number(layer + 1));
     }
 
+    void alias_names_cut_at_206_pixels()
+    {
+        const QString name = "Conference room projector on the left wall of the hall";
+        QVERIFY(writeHostFile(sim->hostQ("/data/configs/alias.json"),
+                              QString(R"({"namelist":{"source":[{"id":2,"valid":"on","name":"%1"},)"
+                                      R"({"id":3,"valid":"off","name":"Off"}]}})")
+                                  .arg(name)
+                                  .toUtf8()));
+        layer(1, 1, 3);
+        LockWindow* page = open();
+        QLabel* named = tile_label(page, 0, 1);
+        QVERIFY(named->text().endsWith(QChar(0x2026)));
+        QVERIFY(name.startsWith(named->text().chopped(1)));
+        QVERIFY(QFontMetrics(named->font()).horizontalAdvance(named->text()) <= 206);
+        QCOMPARE(tile_label(page, 1, 1)->text(), QString("HDMI2"));
+        QFile::remove(sim->hostQ("/data/configs/alias.json"));
+    }
+
     void mark_follows_current_window_alone()
     {
         g_image_current = 3; // window 4 is off
@@ -309,6 +328,14 @@ class TestLockWindow : public QObject
         QCOMPARE(int(g_page_focus), int(PageId::LockWindow));
         QVERIFY(g_lockwindow);
         QVERIFY(g_lockwindow->isVisible());
+        // Back again while it is open: the same page, not a second one.
+        LockWindow* home = g_lockwindow;
+        g_page_focus = PageId::MainWindow;
+        release_key(w, Qt::Key_PowerOff);
+        QCOMPARE(g_lockwindow.get(), home);
+        QCOMPARE(int(g_page_focus), int(PageId::LockWindow));
+        const QWidgetList tops = QApplication::topLevelWidgets();
+        QCOMPARE(std::count_if(tops.begin(), tops.end(), [](QWidget* t) { return qobject_cast<LockWindow*>(t); }), 1);
     }
 
     void start_up_shows_home_over_main_window()
