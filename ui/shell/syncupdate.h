@@ -23,7 +23,8 @@ class SyncUpdate : public QObject
 
     // Last keypad LED report sent.
     u8 key_led[5] = {0, 0, 0, 0, 0};
-    // Sends the keypad LED report when it differs from the last one.
+    // Sends the keypad LED report when it differs from the last one (with
+    // the rest of the keypad, in zev_keys.cpp).
     void update_usb_keyLed();
 
   public slots:
