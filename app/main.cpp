@@ -22,11 +22,17 @@
 #include "link/networkmanage.h"
 #include "link/uart_inout.h"
 #include "link/udpnetmanage.h"
+#include "ui/picture/custommode.h"
+#include "ui/picture/inputchoose.h"
+#include "ui/settings/edidset.h"
+#include "ui/shell/lockwindow.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/panel_gui.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/syncupdate.h"
+#include "ui/shell/usbserver.h"
+#include "ui/shell/zev_keys.h"
 #include "video/c331_manage.h"
 
 namespace
@@ -45,7 +51,7 @@ bool hasPlatformArg(const std::vector<char*>& args)
 void choosePanel(std::vector<char*>& args)
 {
     static char platform[] = "-platform";
-    static char vnc[] = "vnc:size=320x240:port=5900";
+    static char vnc[] = "vnc:size=320x240:mmsize=81.28x60.96:port=5900";
     const char* display = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     if (hasPlatformArg(args) || std::getenv("QT_QPA_PLATFORM") || (display && *display) || (wayland && *wayland))
@@ -75,6 +81,7 @@ int main(int argc, char* argv[])
         // time-outs do.
         board::sim::setClock([] { return G_timeTicks.load(); });
     }
+    g_zev_keys = u8(check_hiddev());
 
     ConfigEngine::pInstance();
     ZevRamPara::pInstance();
@@ -99,13 +106,19 @@ int main(int argc, char* argv[])
 
     // Let the managers bring their chips up before the panel shows.
     sleep(4);
-    mainwindow->show();
-    g_page_focus = PageId::MainWindow;
-    g_numberkeyboard->setGeometry(mainwindow->x() + 160, mainwindow->y(), 160, 240);
+    show_home_at_start();
 
     SyncUpdate::attach(ZevRamPara::p_zevrampara);
     static PanelGui panel;
     message_gui::install(&panel);
+    PageRegistry::set_user_mode_factory(&CustomMode::create);
+    CustomMode::set_home_page_factory([]() -> PageView* { return new LockWindow(nullptr); });
+    InputChoose::set_edid_page_factory([]() -> ZevPage* { return new EDIDset(nullptr); });
+    if (g_zev_keys)
+        SyncUpdate::pInstance()->update_usb_keyLed();
+    QObject::connect(UsbServer::pInstance(), &UsbServer::sig_usb_update, SyncUpdate::pInstance(),
+                     &SyncUpdate::para_sync, Qt::QueuedConnection);
+    KeypadPlayer::start();
 
     Kq_uart_inout::pInstance();
     networkManage::pInstance();

@@ -12,6 +12,9 @@
 namespace board
 {
 
+class Keypad;
+class Uevents;
+
 // One segment of a spidev message: tx and rx may each be null.
 struct SpiXfer {
     const uint8_t* tx = nullptr;
@@ -121,6 +124,8 @@ class Board
     virtual Mtd& mtd() = 0;
     virtual Shell& shell() = 0;
     virtual Paths& paths() = 0;
+    virtual Keypad& keypad() = 0;
+    virtual Uevents& uevents() = 0;
 };
 
 // The board the program runs on; set once at start (or by a test).

@@ -1,5 +1,7 @@
 #include "board/linux_board.h"
 
+#include "board/linux_usb.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -229,6 +231,8 @@ class LinuxBoard final : public Board
     Mtd& mtd() override { return mtd_; }
     Shell& shell() override { return shell_; }
     Paths& paths() override { return paths_; }
+    Keypad& keypad() override { return *keypad_; }
+    Uevents& uevents() override { return *uevents_; }
 
   private:
     LinuxSpi spi_;
@@ -237,6 +241,8 @@ class LinuxBoard final : public Board
     LinuxMtd mtd_;
     LinuxShell shell_;
     RootPaths paths_;
+    std::unique_ptr<Keypad> keypad_ = makeHidKeypad();
+    std::unique_ptr<Uevents> uevents_ = makeNetlinkUevents();
 };
 
 } // namespace

@@ -24,7 +24,13 @@
 #include "ui/picture/imagelayout.h"
 #include "ui/picture/inputchoose.h"
 #include "ui/picture/inputcut.h"
+#include "ui/shell/QRoundProgressBar.h"
+#include "ui/shell/about.h"
+#include "ui/shell/dialog.h"
+#include "ui/shell/lockwindow.h"
+#include "ui/shell/machinestate.h"
 #include "ui/shell/mainwindow.h"
+#include "ui/shell/menu_pages.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/tip.h"
@@ -196,6 +202,33 @@ template <class T> void render_page(const char* name)
     }
 }
 
+// Windows with every kind of tile: a timing, no signal, a crop, freeze,
+// black and a window that is off; window 2 selected.
+void home_state()
+{
+    u8* img = ZevRamPara::p_zevrampara_config;
+    auto layer = [img](int i, u16 enable, u16 source, u16 flags) {
+        int o = ZevRamPara::layerOffset(i);
+        ZevRamPara::put16(img, o + Img::kLayerEnable, enable);
+        ZevRamPara::put16(img, o + Img::kLayerSource, source);
+        ZevRamPara::put16(img, o + Img::kLayerFlags, flags);
+    };
+    ZevRamPara::put16(img, Img::kSourceTiming + 6 * 2, 1920);
+    ZevRamPara::put16(img, Img::kSourceTiming + 6 * 2 + 2, 1080);
+    ZevRamPara::put16(img, Img::kSourceTiming + 6 * 2 + 4, 60);
+    ZevRamPara::put16(img, Img::kCropTable, 0x8000 | (1 << 8) | 2);
+    ZevRamPara::put16(img, Img::kCropTable + 6, 960);
+    ZevRamPara::put16(img, Img::kCropTable + 8, 540);
+    ZevRamPara::ZevCropSourceInit();
+    layer(0, 1, 2, 0);
+    layer(1, 1, 3, 0);
+    layer(2, 1, 0x8000, 0);
+    layer(3, 1, 2, 2);
+    layer(4, 1, 2, 1);
+    layer(5, 0, 0, 0);
+    g_image_current = 1;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -256,6 +289,44 @@ int main(int argc, char* argv[])
     render_page<linkwlan>("linkwlan");
     render_page<EDIDset>("edidset");
 
+    home_state();
+    for (int lang = 0; lang < 5; ++lang) {
+        g_language = u8(lang);
+        w->language_changed();
+        QList<QLabel*> before = w->findChildren<QLabel*>();
+        page_unavailable(PageId::Option);
+        save(w, "mainwindow_unavailable", lang);
+        for (QLabel* note : w->findChildren<QLabel*>())
+            if (!before.contains(note))
+                delete note;
+        g_lockwindow = new LockWindow(nullptr);
+        LockWindow* home = g_lockwindow;
+        home->move(0, 0);
+        home->show();
+        save(home, "lockwindow", lang);
+        delete home;
+        g_machinestate = new MachineState(nullptr);
+        MachineState* state = g_machinestate;
+        state->show();
+        save(state, "machinestate", lang);
+        delete state;
+    }
+    {
+        QDialog page;
+        page.setStyleSheet("background-color: rgb(16, 16, 28);");
+        page.resize(320, 240);
+        QRoundProgressBar::create_qround_bar(&page);
+        page.show();
+        for (int percent : {0, 37, 99}) {
+            g_qround_bar->para_sync(percent);
+            save(&page, QString("qroundbar_%1").arg(percent), 1);
+        }
+        g_qround_bar->para_sync(100);
+    }
+    About about;
+    save(&about, "about", 0);
+    Dialog dialog;
+    save(&dialog, "dialog", 0);
     zevcontrol selector(QRect(19, 0, 100, 22), QRect(0, 0, 20, 22), QRect(118, 0, 20, 22), nullptr);
     selector.setStyleSheet("background-color: rgb(16, 16, 28);");
     selector.resize(140, 24);

@@ -571,7 +571,8 @@ void SimShell::setPopenReply(const std::string& prefix, const std::string& outpu
 // ---- board ----
 
 SimBoard::SimBoard(const std::string& root)
-    : paths_(QDir::cleanPath(QString::fromStdString(root)).toStdString()), mtd_(paths_), shell_(paths_)
+    : paths_(QDir::cleanPath(QString::fromStdString(root)).toStdString()), mtd_(paths_), shell_(paths_),
+      keypad_(paths_.root() + "/sim"), uevents_(paths_.root(), paths_.root() + "/sim")
 {
     static const char* const kFolders[] = {
         "/data/configs",

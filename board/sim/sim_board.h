@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "board/board.h"
+#include "board/sim/sim_keypad.h"
+#include "board/sim/sim_uevents.h"
 
 namespace board::sim
 {
@@ -160,11 +162,15 @@ class SimBoard final : public Board
     Mtd& mtd() override { return mtd_; }
     Shell& shell() override { return shell_; }
     Paths& paths() override { return paths_; }
+    Keypad& keypad() override { return keypad_; }
+    Uevents& uevents() override { return uevents_; }
 
     SimSpi& simSpi() { return spi_; }
     SimPads& simPads() { return pads_; }
     SimI2c& simI2c() { return i2c_; }
     SimShell& simShell() { return shell_; }
+    SimKeypad& simKeypad() { return keypad_; }
+    SimUevents& simUevents() { return uevents_; }
     // Folder of the device models' own state (flash images, inputs, cards).
     std::string modelDir() const { return paths_.root() + "/sim"; }
 
@@ -175,6 +181,8 @@ class SimBoard final : public Board
     SimI2c i2c_;
     SimMtd mtd_;
     SimShell shell_;
+    SimKeypad keypad_;
+    SimUevents uevents_;
 };
 
 // The installed board when it is the simulated one, else null.

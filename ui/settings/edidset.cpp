@@ -6,6 +6,7 @@
 #include <QPushButton>
 
 #include "core/zevrampara.h"
+#include "ui/picture/inputchoose.h"
 #include "ui/settings/settings_rows.h"
 #include "ui/shell/textfit.h"
 #include "ui/shell/numberkeyboard.h"
@@ -376,9 +377,10 @@ void EDIDset::confirmString(QString text)
 void EDIDset::slot_Button_back_clicked()
 {
     close_page();
-    if (PageView* inputs = PageRegistry::at(PageId::InputChoose)) {
+    if (InputChoose* inputs = g_inputchoose) {
         inputs->language_changed();
         g_page_focus = PageId::InputChoose;
+        inputs->initSource();
     }
 }
 

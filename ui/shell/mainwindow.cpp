@@ -12,6 +12,8 @@
 
 #include "core/utils.h"
 #include "core/zevrampara.h"
+#include "ui/shell/lockwindow.h"
+#include "ui/shell/menu_pages.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/panellook.h"
@@ -175,10 +177,29 @@ void MainWindow::syncUpdate()
         show_grid();
 }
 
+void MainWindow::on_machinestate_clicked()
+{
+    mode_window_close();
+    open_menu_page(PageId::MachineState);
+}
+
+void MainWindow::on_inputchoose_clicked()
+{
+    mode_window_close();
+    open_menu_page(PageId::InputChoose);
+}
+
 void MainWindow::on_custommode_clicked()
 {
     mode_window_close();
-    PageRegistry::open_user_mode_page();
+    if (!PageRegistry::open_user_mode_page())
+        page_unavailable(PageId::CustomMode);
+}
+
+void MainWindow::on_option_clicked()
+{
+    mode_window_close();
+    open_menu_page(PageId::Option);
 }
 
 void MainWindow::on_Button_lock_clicked()
@@ -507,8 +528,14 @@ void MainWindow::keyReleaseEvent(QKeyEvent* event)
             if (debugOn())
                 std::printf("\n ishidden ui_select = %#x ,l_lock_state = %#x l_call_state=%#x\n", ui_select,
                             l_lock_state, l_call_state);
-            if (ui_select == 2)
+            if (ui_select == 0)
+                on_machinestate_clicked();
+            else if (ui_select == 1)
+                on_inputchoose_clicked();
+            else if (ui_select == 2)
                 on_custommode_clicked();
+            else if (ui_select == 3)
+                on_option_clicked();
             else if (ui_select == 4)
                 on_Button_lock_clicked();
             else if (ui_select == 5)
@@ -544,6 +571,7 @@ void MainWindow::keyReleaseEvent(QKeyEvent* event)
         qDebug("this is back button(MainWindow)[Release]\n");
         if (!tools) {
             mode_window_close();
+            open_home_page();
         } else if (tool_active) {
             on_deletewidgetmode_clicked();
             l_focus_widget = menu_list[6 + ui_select];

@@ -78,7 +78,10 @@ class MainWindow : public QMainWindow, public PageView
     // Show and close the update-progress page; worker threads queue them.
     void update_start();
     void update_over();
+    void on_machinestate_clicked();
+    void on_inputchoose_clicked();
     void on_custommode_clicked();
+    void on_option_clicked();
     void on_Button_lock_clicked();
     void on_tools_clicked();
     void on_toolButton1_clicked();

@@ -51,6 +51,8 @@ void SyncUpdate::para_sync(int code)
         if (current >= Img::kLayerCount || !(ZevRamPara::img16(ZevRamPara::layerOffset(current)) & 1))
             g_image_current = 0;
     }
+    if (g_zev_keys)
+        update_usb_keyLed();
     if (code == 105 || code == 106)
         return;
     // The mode is stored before the page refresh, so the grid and the done

@@ -23,6 +23,9 @@ class SyncUpdate : public QObject
 
     // Last keypad LED report sent.
     u8 key_led[5] = {0, 0, 0, 0, 0};
+    // Sends the keypad LED report when it differs from the last one (with
+    // the rest of the keypad, in zev_keys.cpp).
+    void update_usb_keyLed();
 
   public slots:
     void para_sync(int code);

@@ -1,0 +1,211 @@
+// The USB-stick watcher: add, remove and mount messages give codes 100 to
+// 102; the mount wait is bounded; the gate holds messages back; a mounted
+// stick closes the option page only while it is still open.
+#include <QtTest>
+
+#include <atomic>
+#include <thread>
+
+#include <QDir>
+#include <QSignalSpy>
+
+#include "board/linux_usb.h"
+#include "core/config_engine.h"
+#include "core/zevrampara.h"
+#include "sim_fixture.h"
+#include "ui/shell/mainwindow.h"
+#include "ui/shell/pages.h"
+#include "ui/shell/usbserver.h"
+
+namespace
+{
+const char* const kDisk = "/devices/platform/soc/usb1/1-1/1-1:1.0/host0/target0:0:0/0:0:0:0/block/sda";
+
+class OptionPage : public ZevPage
+{
+  public:
+    OptionPage() : ZevPage(nullptr, PageId::Option, PageId::MainWindow) {}
+    void language_changed() override {}
+};
+
+// Runs work on a thread of its own while the tick runs on, as the GUI
+// tick would, until the work is done.
+void with_ticks_running(const std::function<void()>& work)
+{
+    std::atomic<bool> done{false};
+    std::thread t([&] {
+        work();
+        done = true;
+    });
+    while (!done) {
+        G_timeTicks += 1;
+        std::this_thread::yield();
+    }
+    t.join();
+}
+
+QList<int> codes(const QSignalSpy& spy)
+{
+    QList<int> out;
+    for (const QList<QVariant>& args : spy)
+        out << args.at(0).toInt();
+    return out;
+}
+} // namespace
+
+class TestUsbServer : public QObject
+{
+    Q_OBJECT
+    SimFixture* sim = nullptr;
+    QString storage;
+    board::sim::SimUevents& uevents() { return sim->board().simUevents(); }
+
+  private slots:
+    void initTestCase()
+    {
+        sim = new SimFixture();
+        ConfigEngine::pInstance();
+        ZevRamPara::pInstance();
+        storage = sim->hostQ("/proc/scsi/usb-storage");
+        g_debugSwitch = 0;
+    }
+
+    void init()
+    {
+        QDir(storage).removeRecursively();
+        g_delay_usbserver = 0;
+        g_page_focus = PageId::MainWindow;
+    }
+
+    void messages_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("storage_");
+        QTest::addColumn<QList<int>>("expected");
+        QString disk = kDisk;
+        QTest::newRow("partition added") << "add@" + disk + "/sda1" << true << QList<int>{100, 102};
+        QTest::newRow("whole disk") << "add@" + disk << true << QList<int>{100};
+        QTest::newRow("sda10 is no partition") << "add@" + disk + "/sda10" << true << QList<int>{100};
+        QTest::newRow("partition removed, storage left") << "remove@" + disk + "/sda1" << true << QList<int>{101, 102};
+        QTest::newRow("storage never comes") << "remove@" + disk + "/sda1" << false << QList<int>{101};
+        QTest::newRow("interface") << "add@/devices/platform/soc/usb1/1-1/1-1:1.0" << false << QList<int>{100};
+        QTest::newRow("other action") << "change@" + disk + "/sda1" << true << QList<int>{102};
+        QTest::newRow("case counts") << "ADD@/devices/x" << false << QList<int>{};
+    }
+
+    void messages()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, storage_);
+        if (storage_)
+            QVERIFY(QDir().mkpath(storage));
+        UsbServer server(uevents());
+        QSignalSpy spy(&server, &UsbServer::sig_usb_update);
+        QByteArray text = path.toUtf8();
+        u32 before = G_timeTicks;
+        with_ticks_running([&] { server.handle_message(text.constData()); });
+        QTEST(codes(spy), "expected");
+        if (codes(spy).contains(102))
+            QVERIFY(G_timeTicks - before > UsbServer::kSettleTicks);
+    }
+
+    void plugging_and_pulling_the_stick()
+    {
+        UsbServer server(uevents());
+        QSignalSpy spy(&server, &UsbServer::sig_usb_update);
+        uevents().plugStick();
+        QVERIFY(QFileInfo::exists(storage));
+        with_ticks_running([&] {
+            while (uevents().pending())
+                server.recvData(0);
+        });
+        QCOMPARE(codes(spy), (QList<int>{100, 100, 100, 100, 102}));
+        spy.clear();
+        uevents().pullStick();
+        QVERIFY(!QFileInfo::exists(storage));
+        with_ticks_running([&] {
+            while (uevents().pending())
+                server.recvData(0);
+        });
+        QCOMPARE(codes(spy), (QList<int>{101, 101, 101, 101}));
+        QCOMPARE(server.recvData(0), u32(0));
+    }
+
+    void stick_file_plugs_the_stick()
+    {
+        // Written before anyone waited for a message: still a plug.
+        QVERIFY(writeHostFile(sim->hostQ("/sim/usb"), "in\n"));
+        QCOMPARE(uevents().wait(0), 1);
+        QCOMPARE(uevents().pending(), size_t(4));
+        QVERIFY(QFileInfo::exists(storage));
+        QVERIFY(writeHostFile(sim->hostQ("/sim/usb"), "out\n"));
+        uevents().wait(0);
+        QCOMPARE(uevents().pending(), size_t(8));
+        QVERIFY(!QFileInfo::exists(storage));
+        char buffer[4096];
+        while (uevents().pending())
+            uevents().receive(buffer, sizeof buffer);
+    }
+
+    void thread_reads_once_the_gate_opens()
+    {
+        auto* server = new UsbServer(uevents()); // the thread runs for good
+        QSignalSpy spy(server, &UsbServer::sig_usb_update);
+        uevents().inject(board::sim::SimUevents::kernelMessage("add", "/devices/x", "usb"));
+        QCOMPARE(server->initialize(), 0);
+        QCOMPARE(uevents().pending(), size_t(1));
+        g_delay_usbserver = 1;
+        QTRY_COMPARE(codes(spy), (QList<int>{100}));
+        QCOMPARE(uevents().pending(), size_t(0));
+    }
+
+    void bind_failure_starts_nothing()
+    {
+        uevents().setOpenFails(true);
+        UsbServer server(uevents());
+        QCOMPARE(server.initialize(), 255);
+        uevents().setOpenFails(false);
+    }
+
+    void netlink_binds_with_kernel_chosen_port()
+    {
+        auto a = board::makeNetlinkUevents();
+        auto b = board::makeNetlinkUevents();
+        if (a->open() != 0)
+            QSKIP("no netlink uevent socket here");
+        // A fixed port id would refuse the second listener.
+        QCOMPARE(b->open(), 0);
+        QCOMPARE(a->wait(0) >= 0, true);
+    }
+
+    void mounted_stick_closes_the_option_page_data()
+    {
+        QTest::addColumn<bool>("closed_before");
+        QTest::newRow("open") << false;
+        QTest::newRow("closed meanwhile") << true;
+    }
+
+    void mounted_stick_closes_the_option_page()
+    {
+        QFETCH(bool, closed_before);
+        QVERIFY(QDir().mkpath(storage));
+        auto* page = new OptionPage;
+        PageRegistry::set(PageId::Option, page);
+        g_page_focus = PageId::Option;
+        UsbServer server(uevents());
+        QByteArray text = QByteArray("add@") + kDisk + "/sda1";
+        with_ticks_running([&] { server.handle_message(text.constData()); });
+        if (closed_before) {
+            // The operator left the page, and another page has the keys.
+            delete page;
+            g_page_focus = PageId::Option + 1;
+        }
+        QCoreApplication::processEvents();
+        QVERIFY(!PageRegistry::at(PageId::Option));
+        QCOMPARE(int(g_page_focus), closed_before ? PageId::Option + 1 : int(PageId::MainWindow));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+};
+
+QTEST_MAIN(TestUsbServer)
+#include "test_usbserver.moc"

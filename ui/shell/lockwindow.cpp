@@ -1,0 +1,350 @@
+#include "ui/shell/lockwindow.h"
+
+#include <cstdio>
+
+#include <QDebug>
+#include <QFontMetrics>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+
+#include "core/alias.h"
+#include "core/zevrampara.h"
+#include "ui/shell/mainwindow.h"
+#include "ui/shell/numberkeyboard.h"
+#include "ui/shell/pages.h"
+#include "ui/shell/shell_text.h"
+#include "ui/shell/sourceinfo.h"
+#include "ui_lockwindow.h"
+
+namespace
+{
+const PageText kLedSize = {{"LED屏:%d x %d", "LED size:%d x %d", "Размер LED:%d x %d", "Led:%d x %d", "LED屏:%d x %d"}};
+const PageText kNoSignal = {{"无信号", "No signal", "Нет сигнала", "Không có tín hiệu", "無信號"}};
+const PageText kBlack = {{"黑屏", "Black", "Черный", "Quay lại", "黑屏"}};
+const PageText kClose = {{"未开启", "Close", "Откл", "Đóng", "未開啟"}};
+const char* const kNumberStyle[6] = {
+    "background-color: #867AE9;font: 20px", "background-color: #EBA83A;font: 20px",
+    "background-color: #005A8D;font: 20px", "background-color: #FF96AD;font: 20px",
+    "background-color: #39A9CB;font: 20px", "background-color: #FC5404;font: 20px",
+};
+const char* const kWhite = "color: rgb(255, 255, 255)";
+constexpr int kAliasWidth = 206;
+constexpr int kTextPoints = 9;
+
+const u8* img()
+{
+    return ZevRamPara::p_zevrampara_config;
+}
+
+int audio_word_offset()
+{
+    int index = img()[Img::kAudioLayer];
+    return ZevRamPara::layerOffset(index > 5 ? 0 : index) + Img::kLayerAudio;
+}
+
+QLabel* add_icon(QWidget* parent, const QRect& rect, const char* path)
+{
+    QLabel* icon = new QLabel(parent);
+    icon->setGeometry(rect);
+    icon->setPixmap(QPixmap(path));
+    icon->setScaledContents(true);
+    return icon;
+}
+} // namespace
+
+LockWindow::LockWindow(QWidget* parent) : ZevPage(parent, PageId::LockWindow, PageId::MainWindow), ui(new Ui_LockWindow)
+{
+    ui->setupUi(this);
+    ui->widget->installEventFilter(this);
+    ui->main_Button->setIcon(QIcon(":/png/menu_status.png"));
+    ui->main_Button->setIconSize(QSize(20, 20));
+    ui->main_Button->hide();
+    const std::pair<QLabel*, const char*> icons[] = {{ui->label_ip, ":/png/ip.png"},
+                                                     {ui->label_LED_icon, ":/png/LED.png"},
+                                                     {ui->label_bright_icon, ":/png/bright.png"},
+                                                     {ui->label_contrast_icon, ":/png/contrast.png"}};
+    for (const auto& i : icons) {
+        i.first->setPixmap(QPixmap(i.second));
+        i.first->setScaledContents(true);
+    }
+    ui->label_volume->hide();
+    // Over the main window, wherever the desktop put it.
+    if (MainWindow* w = g_mainwindow)
+        move(w->pos());
+    para_init();
+    image_init();
+    ip_changed();
+    language_changed();
+    if (debugOn())
+        std::printf("\n LockWindow::LockWindow ");
+}
+
+LockWindow::~LockWindow()
+{
+    // The children outlive the layout object while the dialog tears down.
+    ui->widget->removeEventFilter(this);
+    if (tile_frame)
+        tile_frame->removeEventFilter(this);
+    delete ui;
+}
+
+void LockWindow::set_led_size()
+{
+    QLabel* label = ui->label_input;
+    label->setText(QString::asprintf(page_text(kLedSize).toUtf8().constData(), ZevRamPara::img16(Img::kLedWidth),
+                                     ZevRamPara::img16(Img::kLedHeight)));
+    // The longer texts (Russian, five-digit sizes) get a smaller font
+    // rather than run under the address.
+    fit_label_text(label, kTextPoints);
+}
+
+void LockWindow::set_volume_icon(bool on)
+{
+    ui->label_volume_icon->setPixmap(QPixmap(on ? ":/png/volume_open.png" : ":/png/volume_close.png"));
+    ui->label_volume_icon->setScaledContents(true);
+}
+
+void LockWindow::para_init()
+{
+    set_led_size();
+    ui->label_bright->setText(QString::asprintf("%d", short(ZevRamPara::img16(Img::kBrightness))));
+    ui->label_contrast->setText(QString::asprintf("%d", short(ZevRamPara::img16(Img::kContrast))));
+    set_volume_icon(volume_check());
+}
+
+bool LockWindow::volume_check()
+{
+    return ZevRamPara::img16(audio_word_offset()) & 0x8000;
+}
+
+void LockWindow::ip_changed()
+{
+    ui->label_IPaddr->setText(g_str_ip);
+}
+
+void LockWindow::language_changed()
+{
+    set_led_size();
+    image_init();
+}
+
+void LockWindow::image_init()
+{
+    delete tile_frame;
+    tile_frame = new QFrame(this);
+    tile_frame->setGeometry(0, 74, 320, 160);
+    tile_frame->installEventFilter(this);
+    const u16 blackout = ZevRamPara::img16(Img::kBlackout);
+    QFont font;
+    font.setPixelSize(10);
+    for (int i = 0; i < 6; ++i) {
+        const int x0 = 155 * (i % 2), y0 = 50 * (i / 2);
+        const int layer = ZevRamPara::layerOffset(i);
+        number_label = new QLabel(tile_frame);
+        number_label->setGeometry(x0 + 10, y0 + 10, 40, 40);
+        number_label->setStyleSheet(kNumberStyle[i]);
+        number_label->setAlignment(Qt::AlignCenter);
+        number_label->setText(QString::asprintf("%d", i + 1));
+        name_label = new QLabel(tile_frame);
+        name_label->setGeometry(x0 + 55, y0 + 13, 100, 15);
+        name_label->setStyleSheet(kWhite);
+        name_label->setFont(font);
+        state_label = new QLabel(tile_frame);
+        state_label->setFont(font);
+        if (i == g_image_current)
+            current_label = add_icon(number_label, QRect(28, 0, 12, 12), ":/png/osd_yes.png");
+
+        const bool enabled = i == 0 || ZevRamPara::img16(layer + Img::kLayerEnable) == 1;
+        if (!enabled) {
+            state_label->setGeometry(x0 + 55, y0 + 20, 40, 15);
+            state_label->setStyleSheet(kWhite);
+            state_label->setText(page_text(kClose));
+            continue;
+        }
+        short isCrop = 0;
+        char cropIndex = 0;
+        const u8 s = ZevRamPara::ZevGetImageSource(img(), u8(i), &isCrop, &cropIndex, 0);
+        const QString name = sourceinfo::get_source_name_by_sourceid(s);
+        const int t = Img::kSourceTiming + 6 * (s < kSourceCount ? s : 0);
+        int w = s < kSourceCount ? ZevRamPara::img16(t) : 0;
+        int h = s < kSourceCount ? ZevRamPara::img16(t + 2) : 0;
+        const int rate = s < kSourceCount ? ZevRamPara::img16(t + 4) : 0;
+        if (!isCrop) {
+            ALIAS_PARA alias;
+            if (get_json_alias_para(&alias, "source", s))
+                name_label->setText(QFontMetrics(name_label->font())
+                                        .elidedText(QString::fromStdString(alias.name), Qt::ElideRight, kAliasWidth,
+                                                    Qt::TextShowMnemonic));
+            else
+                name_label->setText(name);
+        } else {
+            ZevRamPara::ZevCropSourceInit();
+            const int n = ZevRamPara::ZevGetSourceNum(s, u8(cropIndex) + 1);
+            CROP_PARA crop;
+            int entry = Img::kCropCount;
+            if (s < kSourceCount)
+                ZevRamPara::ZevGetCropPara(s, n, &crop, &entry);
+            if (entry < Img::kCropCount) {
+                name_label->setText(name + QString::asprintf("_Crop%d", ((crop.id >> 8) & 0x7F) + 1));
+                w = crop.width;
+                h = crop.height;
+            } else {
+                // The crop is gone: the plain source name, and no input.
+                name_label->setText(name);
+                w = h = 0;
+            }
+        }
+        state_label->setGeometry(x0 + 55, y0 + 28, 100, 12);
+        state_label->setStyleSheet("color: rgb(255, 255, 255);");
+        const u16 flags = ZevRamPara::img16(layer + Img::kLayerFlags);
+        bool freeze = flags & 2;
+        if (blackout == 1) {
+            state_label->setText(page_text(kBlack));
+        } else {
+            if (rate == 0 || w == 0 || h == 0)
+                state_label->setText(page_text(kNoSignal));
+            else
+                state_label->setText(QString::asprintf("%dx%d@%dHz", w, h, rate));
+            if (flags & 1)
+                state_label->setText(page_text(kBlack));
+            freeze = freeze || blackout == 2;
+        }
+        if (freeze)
+            freeze_label = add_icon(number_label, QRect(0, 0, 16, 16), ":/png/freeze.png");
+    }
+    tile_frame->show();
+}
+
+void LockWindow::syncUpdate()
+{
+    if (ZevRamPara::ZevLanguageChanged())
+        language_changed();
+    if (ZevRamPara::img16(Img::kLedWidth) != ZevRamPara::shadow16(Img::kLedWidth) ||
+        ZevRamPara::img16(Img::kLedHeight) != ZevRamPara::shadow16(Img::kLedHeight))
+        set_led_size();
+    if (ZevRamPara::img16(Img::kBrightness) != ZevRamPara::shadow16(Img::kBrightness))
+        ui->label_bright->setText(QString::asprintf("%d", short(ZevRamPara::img16(Img::kBrightness))));
+    if (ZevRamPara::img16(Img::kContrast) != ZevRamPara::shadow16(Img::kContrast))
+        ui->label_contrast->setText(QString::asprintf("%d", short(ZevRamPara::img16(Img::kContrast))));
+    const int audio = audio_word_offset();
+    if (ZevRamPara::img16(audio) != ZevRamPara::shadow16(audio))
+        set_volume_icon(ZevRamPara::img16(audio) & 0x8000);
+    image_init();
+    ip_changed();
+}
+
+void LockWindow::leave_to_main()
+{
+    close_page();
+    g_page_focus = PageId::MainWindow;
+    if (MainWindow* w = g_mainwindow) {
+        w->language_changed();
+        w->show();
+    }
+}
+
+bool LockWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != ui->widget && watched != tile_frame)
+        return ZevPage::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::MouseButtonRelease:
+        leave_to_main();
+        return true;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::ContextMenu:
+        // The whole page is one button: its parts take no input of their own.
+        return true;
+    default:
+        // Painting, showing and deletion go on as usual.
+        return false;
+    }
+}
+
+void LockWindow::on_main_Button_clicked()
+{
+    leave_to_main();
+}
+
+void LockWindow::keyPressEvent(QKeyEvent* event)
+{
+    switch (panel_key(event->key())) {
+    case PanelKey::Ok:
+        qDebug("this is OK button[LockWindow], addr = (g_page_focus) %p\n",
+               static_cast<void*>(PageRegistry::at(PageId::MainWindow)));
+        break;
+    case PanelKey::Back:
+        qDebug("this is back button[LockWindow][Press]\n");
+        break;
+    default:
+        break;
+    }
+}
+
+void LockWindow::keyReleaseEvent(QKeyEvent* event)
+{
+    const int key = event->key();
+    qDebug("in LockWindow keyReleaseEvent event %#x", unsigned(key));
+    switch (panel_key(key)) {
+    case PanelKey::Left:
+        qDebug("this is left-code [LockWindow][Release]");
+        break;
+    case PanelKey::Right:
+        qDebug("this is right-code [LockWindow][Release]");
+        break;
+    case PanelKey::Back:
+        qDebug("this is back button[LockWindow][Release]");
+        break;
+    case PanelKey::Ok:
+        qDebug("this is ok button[LockWindow][Release]");
+        leave_to_main();
+        break;
+    case PanelKey::Mode:
+        qDebug("this is mode-code [LockWindow][Release]");
+        if (!mode_jump())
+            return;
+        break;
+    case PanelKey::None:
+        break;
+    }
+    keyboard.update_usb_keyEvent(key);
+}
+
+void open_home_page()
+{
+    // A home page already open takes the keys again rather than hide under
+    // a second one that would hold its pointer.
+    LockWindow* home = g_lockwindow;
+    if (home) {
+        home->syncUpdate();
+    } else {
+        home = new LockWindow(nullptr);
+        g_lockwindow = home;
+    }
+    g_page_focus = PageId::LockWindow;
+    home->show();
+    home->raise();
+}
+
+void show_home_at_start()
+{
+    LockWindow* home = new LockWindow(nullptr);
+    g_lockwindow = home;
+    MainWindow* w = g_mainwindow;
+    if (w) {
+        w->show();
+        home->move(w->pos());
+    }
+    g_page_focus = PageId::LockWindow;
+    home->show();
+    if (w && g_numberkeyboard)
+        g_numberkeyboard->setGeometry(w->x() + 160, w->y(), 160, 240);
+}

@@ -1,0 +1,65 @@
+#include "ui/shell/menu_pages.h"
+
+#include <cstdio>
+
+#include <QLabel>
+#include <QTimer>
+
+#include "ui/picture/inputchoose.h"
+#include "ui/shell/machinestate.h"
+#include "ui/shell/mainwindow.h"
+#include "ui/shell/pages.h"
+
+namespace
+{
+template <class T> ZevPage* make_page()
+{
+    return new T(nullptr);
+}
+
+struct MenuPage {
+    u8 id;
+    ZevPage* (*make)();
+};
+
+// One line per page the main menu opens.
+const MenuPage kMenuPages[] = {
+    {PageId::MachineState, &make_page<MachineState>},
+    {PageId::InputChoose, &make_page<InputChoose>},
+};
+
+const PageText kUnavailable = {
+    {"该功能暂不可用", "Not available yet", "Пока недоступно", "Chưa khả dụng", "該功能暫不可用"}};
+constexpr int kNoteMs = 2000;
+} // namespace
+
+bool open_menu_page(u8 id)
+{
+    for (const MenuPage& entry : kMenuPages) {
+        if (entry.id != id)
+            continue;
+        ZevPage* page = entry.make();
+        PageRegistry::set(id, page);
+        g_page_focus = id;
+        page->exec();
+        return true;
+    }
+    page_unavailable(id);
+    return false;
+}
+
+void page_unavailable(u8 id)
+{
+    std::printf("zevQ64N: page %d is not available in this build\n", id);
+    std::fflush(stdout);
+    MainWindow* w = g_mainwindow;
+    QLabel* note = new QLabel(w);
+    note->setAttribute(Qt::WA_DeleteOnClose);
+    note->setGeometry(60, 100, 200, 40);
+    note->setAlignment(Qt::AlignCenter);
+    note->setStyleSheet("background-color: rgb(136, 138, 133);color: rgb(255, 255, 255);font: 15px");
+    note->setText(page_text(kUnavailable));
+    note->show();
+    note->raise();
+    QTimer::singleShot(kNoteMs, note, &QLabel::close);
+}

@@ -1,0 +1,12 @@
+// The pages the main menu opens, as one table: a page joins the menu with
+// one line in menu_pages.cpp.
+#pragma once
+
+#include "core/global.h"
+
+// Opens the page of an id modally with the keys (main-menu tiles). A page
+// that is not built yet shows a short note instead; false then.
+bool open_menu_page(u8 id);
+// The note shown for a page that is not built yet (about 2 s, over the
+// main window).
+void page_unavailable(u8 id);

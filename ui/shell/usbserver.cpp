@@ -1,0 +1,189 @@
+#include "ui/shell/usbserver.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include "board/board.h"
+#include "board/uevent.h"
+#include "core/logMsg.h"
+#include "core/utils.h"
+#include "ui/shell/mainwindow.h"
+#include "ui/shell/pages.h"
+
+UsbServer* UsbServer::p_UsbServer = nullptr;
+
+namespace
+{
+constexpr size_t kMessageSize = 4096;
+// The thread's wait for a message once the gate is open, and its pause
+// while the gate is still closed.
+constexpr long kMessageWaitUs = 1000000;
+constexpr useconds_t kGatePauseUs = 100000;
+constexpr useconds_t kCheckPauseUs = 10000;
+
+std::vector<std::string> split_path(const char* text)
+{
+    std::vector<std::string> parts;
+    std::string cur;
+    for (const char* p = text; *p; ++p) {
+        if (*p == '/') {
+            if (!cur.empty())
+                parts.push_back(cur);
+            cur.clear();
+        } else {
+            cur += *p;
+        }
+    }
+    if (!cur.empty())
+        parts.push_back(cur);
+    return parts;
+}
+
+// sda1 .. sda9; the rest after "sda" that is no number counts as 0.
+bool is_partition(const std::string& part)
+{
+    if (part.size() < 4 || part.compare(0, 3, "sda") != 0)
+        return false;
+    int n = std::atoi(part.c_str() + 3);
+    return n >= 0 && n <= 9;
+}
+
+// Waits until done() holds or more than ticks ticks have passed since the
+// call, checking every 10 ms. Also bounded in real time, in case the tick
+// stands still. True when done() held.
+bool wait_ticks(u32 ticks, const std::function<bool()>& done)
+{
+    u32 start = G_timeTicks;
+    auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(20 * ticks);
+    for (;;) {
+        if (done())
+            return true;
+        if (Utils::getTimeSpace(start) > ticks || std::chrono::steady_clock::now() > limit)
+            return false;
+        usleep(kCheckPauseUs);
+    }
+}
+} // namespace
+
+UsbServer* UsbServer::pInstance()
+{
+    if (!p_UsbServer) {
+        p_UsbServer = new UsbServer(board::current().uevents());
+        p_UsbServer->initialize();
+    }
+    return p_UsbServer;
+}
+
+UsbServer::UsbServer(board::Uevents& source) : source_(source) {}
+
+int UsbServer::initialize()
+{
+    if (debugOn()) {
+        std::printf("=========UsbServer::initialize()=========== ");
+        std::printf("\n usb server getpid = %d \n", int(getpid()));
+    }
+    if (source_.open() != 0) {
+        std::string error = std::strerror(errno);
+        if (debugOn())
+            std::printf(" UsbServer  bind error:%s\n", error.c_str());
+        writeLogMsg(LOG_ERROR, "UsbServer bind error:" + error);
+        return 255;
+    }
+    if (pthread_create(&thread_, nullptr, &UsbServer::acceptThread, this) != 0) {
+        if (debugOn())
+            std::printf("UsbServer create accept thread failed");
+        writeLogMsg(LOG_ERROR, "UsbServer create accept thread failed");
+        return 255;
+    }
+    pthread_detach(thread_);
+    return 0;
+}
+
+void* UsbServer::acceptThread(void* arg)
+{
+    UsbServer* self = static_cast<UsbServer*>(arg);
+    for (;;) {
+        // Messages that come before the gate opens wait in the source.
+        if (g_delay_usbserver)
+            self->recvData(kMessageWaitUs);
+        else
+            usleep(kGatePauseUs);
+    }
+    return nullptr;
+}
+
+u32 UsbServer::recvData(long waitUs)
+{
+    int ready = source_.wait(waitUs);
+    if (ready < 0) {
+        if (debugOn())
+            std::printf("UsbServer select error:%s\n", std::strerror(errno));
+        return 255;
+    }
+    if (ready == 0)
+        return 0;
+    std::vector<char> buffer(kMessageSize + 1, 0);
+    long n = source_.receive(buffer.data(), kMessageSize);
+    if (n < 1)
+        return 0;
+    // The first text, up to its NUL, is the action joined to the device path.
+    handle_message(buffer.data());
+    return 0;
+}
+
+void UsbServer::handle_message(const char* text)
+{
+    std::vector<std::string> parts = split_path(text);
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (parts[i] == "add@")
+            usb_signal(100);
+        else if (parts[i] == "remove@")
+            usb_signal(101);
+        else if (parts[i] == "block" && i + 2 < parts.size() && parts[i + 1] == "sda" && is_partition(parts[i + 2]))
+            partition_mounted();
+    }
+}
+
+void UsbServer::partition_mounted()
+{
+    QString storage = board::path(QString("/proc/scsi/usb-storage"));
+    // A stick pulled early, or a removal after the last stick went, never
+    // brings the path: then nothing is mounted and nothing is told.
+    if (!wait_ticks(kStorageWaitTicks, [&] { return QFileInfo::exists(storage); })) {
+        writeLogMsg(LOG_WARNING, "UsbServer: no usb storage after a partition message");
+        return;
+    }
+    if (debugOn())
+        std::printf("\n usb have mound ok ");
+    // Give the stick time to be mounted before the pages read it.
+    wait_ticks(kSettleTicks, [] { return false; });
+    usb_signal(102);
+    if (g_page_focus == PageId::Option && g_option && qApp) {
+        // Runs later on the GUI thread: the page may have closed meanwhile.
+        QMetaObject::invokeMethod(
+            qApp,
+            [] {
+                if (g_page_focus != PageId::Option)
+                    return;
+                if (auto* page = dynamic_cast<ZevPage*>(PageRegistry::at(PageId::Option)))
+                    page->slot_Button_back_clicked();
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+int UsbServer::usb_signal(int code)
+{
+    emit sig_usb_update(code);
+    return 1;
+}
