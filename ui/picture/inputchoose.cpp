@@ -17,6 +17,7 @@
 #include "ui/picture/inputcut.h"
 #include "ui/shell/textfit.h"
 #include "ui/shell/pages.h"
+#include "ui/picture/source_tabs.h"
 #include "ui/shell/sourceinfo.h"
 #include "ui/shell/tip.h"
 #include "ui_inputchoose.h"
@@ -193,28 +194,14 @@ u8 InputChoose::get_source_num(unsigned char id)
 
 void InputChoose::crop_source_num_update()
 {
-    for (int t = 0; t < 6; ++t)
-        source_entry_num[t] = u8(1 + ZevRamPara::ZevGetSourceNum(sourceinfo::get_source_id_by_listseq(u8(t)), 40));
+    count_source_entries(source_entry_num);
     source_name_update();
     source_check_update();
 }
 
 void InputChoose::source_name_update()
 {
-    QFont font;
-    font.setPixelSize(9);
-    QFontMetrics fm(font);
-    for (int t = 0; t < 6; ++t) {
-        u8 s = sourceinfo::get_source_id_by_listseq(u8(t));
-        ALIAS_PARA alias;
-        QString name;
-        if (get_json_alias_para(&alias, "source", s))
-            name = fm.elidedText(QString::fromStdString(alias.name), Qt::ElideRight, tab_name[t]->width() - 16,
-                                 Qt::TextShowMnemonic);
-        else
-            name = sourceinfo::get_source_name_by_listseq(u8(t));
-        tab_name[t]->setText(sourceinfo::get_source_specialstyle1_by_sourceid(s, name, get_source_num(s)));
-    }
+    set_source_tab_names(tab_name, source_entry_num);
 }
 
 void InputChoose::source_check_update()

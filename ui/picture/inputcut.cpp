@@ -15,6 +15,7 @@
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/textfit.h"
 #include "ui/shell/pages.h"
+#include "ui/picture/source_tabs.h"
 #include "ui/shell/sourceinfo.h"
 #include "ui_inputcut.h"
 
@@ -204,27 +205,13 @@ u8 InputCut::get_source_num(unsigned char id)
 
 void InputCut::crop_source_num_update()
 {
-    for (int t = 0; t < 6; ++t)
-        source_entry_count[t] = u8(ZevRamPara::ZevGetSourceNum(sourceinfo::get_source_id_by_listseq(u8(t)), 40) + 1);
+    count_source_entries(source_entry_count);
     source_name_update();
 }
 
 void InputCut::source_name_update()
 {
-    QFont font;
-    font.setPixelSize(9);
-    QFontMetrics fm(font);
-    for (int t = 0; t < 6; ++t) {
-        u8 id = sourceinfo::get_source_id_by_listseq(u8(t));
-        ALIAS_PARA alias;
-        QString name;
-        if (get_json_alias_para(&alias, "source", id))
-            name = fm.elidedText(QString::fromStdString(alias.name), Qt::ElideRight, tab_name[t]->width() - 16,
-                                 Qt::TextShowMnemonic);
-        else
-            name = sourceinfo::get_source_name_by_listseq(u8(t));
-        tab_name[t]->setText(sourceinfo::get_source_specialstyle1_by_sourceid(id, name, get_source_num(id)));
-    }
+    set_source_tab_names(tab_name, source_entry_count);
 }
 
 int InputCut::source_current_check()
