@@ -8,8 +8,10 @@ namespace board
 
 namespace
 {
-std::unique_ptr<Board> g_board;
-}
+// The worker threads never stop, so the board outlives them: it is never
+// destroyed at exit (a board replaced by another is).
+std::unique_ptr<Board>& g_board = *new std::unique_ptr<Board>();
+} // namespace
 
 std::string Paths::resolve(const std::string& p) const
 {
