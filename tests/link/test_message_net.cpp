@@ -20,29 +20,19 @@ Bytes ip_rest(const Bytes& ip, const Bytes& mask, const Bytes& gw, u16 port)
     return cat({{1, 0, 0, 0}, ip, mask, gw, {u8(port), u8(port >> 8)}});
 }
 
-// A cloud-settings block masked with key as the PC tool sends it.
+// A cloud-settings block masked with key as the PC tool sends it; cut drops
+// bytes from its end.
 Bytes cloud_rest(const std::string& server, u16 port, const std::string& user, const std::string& ctl, size_t cut = 0)
 {
-    Bytes key(32);
-    for (int i = 0; i < 32; ++i)
-        key[size_t(i)] = u8(0x30 + 7 * i);
-    Bytes plain = {0, 0, u8(server.size())};
-    for (char ch : server)
-        plain.push_back(u8(ch));
-    plain.push_back(u8(port));
-    plain.push_back(u8(port >> 8));
-    plain.push_back(u8(user.size()));
-    for (char ch : user)
-        plain.push_back(u8(ch));
-    plain.push_back(u8(ctl.size()));
-    for (char ch : ctl)
-        plain.push_back(u8(ch));
+    std::string plain = std::string(2, '\0') + char(server.size()) + server + char(port & 0xFF) + char(port >> 8) +
+                        char(user.size()) + user + char(ctl.size()) + ctl;
     plain.resize(plain.size() - cut);
-    Bytes rest = {11, 0};
-    rest.insert(rest.end(), key.begin(), key.end());
-    rest.resize(rest.size() + 16, 0);
+    Bytes rest(2 + 32 + 16 + plain.size(), 0);
+    rest[0] = 11;
+    for (size_t i = 0; i < 32; ++i)
+        rest[2 + i] = u8(0x30 + 7 * i);
     for (size_t i = 0; i < plain.size(); ++i)
-        rest.push_back(plain[i] ^ key[i % 32]);
+        rest[50 + i] = u8(plain[i]) ^ rest[2 + i % 32];
     return rest;
 }
 } // namespace
@@ -195,8 +185,7 @@ class TestMessageNet : public QObject
     {
         std::memset(g_4G_property + 25, 0x77, 12);
         const std::string code = "A1B2C3D4E5F6A7B8C9";
-        Bytes rest = {30, u8(code.size() + 2), 0};
-        rest.insert(rest.end(), code.begin(), code.end());
+        const Bytes rest = cat({{30, u8(code.size() + 2), 0}, Bytes(code.begin(), code.end())});
         Reply r = send(md, request(kBox, 0xA2, rest));
         QCOMPARE(r.data(), Bytes{30});
         QCOMPARE(r.status(), u8(0));
