@@ -92,13 +92,13 @@ void networkclient_Manage::client_pass()
     if (!configured(&ip, &port)) {
         if (connected.load())
             drop();
-        // Nothing to connect to: look again a tick later.
-        usleep(10 * 1000);
+        // Nothing to connect to: look again a little later.
+        usleep(kIdleWaitUs);
         return;
     }
     if (!connected.load()) {
         if (tried_ && Utils::getTimeSpace(retry_stamp_) < kRetryTicks) {
-            usleep(10 * 1000);
+            usleep(kIdleWaitUs);
             return;
         }
         tried_ = true;

@@ -275,6 +275,7 @@ bool Q64_WIFI_CONFIG::write_hostapd(const QString& ssid, const QString& passphra
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(out) != out.size() || !f.flush())
         return false;
     f.close();
+    lock.unlock();
     Utils::system_mutex("sync");
     std::lock_guard<std::mutex> guard(mutex_);
     ssid_ = ssid;

@@ -188,6 +188,19 @@ class TestMessageModule : public QObject
         QCOMPARE(g_4G_property[0], u8('d'));
     }
 
+    void cancels()
+    {
+        QCOMPARE(code(send(md, start("F002", 10, 1))), u8(200));
+        QCOMPARE(code(send(md, request(kBox, 0xC7, {102, 0}))), u8(74));
+        QCOMPARE(code(send(md, request(kBox, 0xC7, {101, 0}))), u8(200));
+        QCOMPARE(send(md, block(101, 0, {1})).status(), u8(1));
+        g_str_barcode = "BC";
+        QCOMPARE(code(send(md, request(kBox, 0xC8, id("F001")))), u8(200));
+        QCOMPARE(code(send(md, request(kBox, 0xCB, {101, 0}))), u8(74));
+        QCOMPARE(code(send(md, request(kBox, 0xCB, {100, 0}))), u8(200));
+        QCOMPARE(code(send(md, request(kBox, 0xC9, cat({{100, 0}, le32(0)})))), u8(74));
+    }
+
     void moduleState()
     {
         std::memset(g_4G_RAM, 0, sizeof g_4G_RAM);
