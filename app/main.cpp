@@ -26,6 +26,9 @@
 #include "ui/picture/inputchoose.h"
 #include "ui/settings/edidset.h"
 #include "ui/shell/lockwindow.h"
+#include "remote/networkclient_manage.h"
+#include "remote/q64_wifi_config.h"
+#include "remote/uart_inout_4G.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/panel_gui.h"
@@ -122,7 +125,11 @@ int main(int argc, char* argv[])
 
     Kq_uart_inout::pInstance();
     networkManage::pInstance();
+    Kq_uart_inout_4G::pInstance();
+    networkclient_Manage::pInstance();
+    Q64_WIFI_CONFIG::pInstance();
     udpnetManage::pInstance();
+    Q64_WIFI_CONFIG::attach_udp(udpnetManage::p_udpnetManage);
 
     return app.exec();
 }

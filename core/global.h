@@ -73,7 +73,8 @@ void note_host_traffic();
 void wake_fpga_worker();
 // The FPGA worker's pause between passes: at most usec, cut short by a wake.
 void wait_fpga_worker(unsigned usec);
-// The link waiting for a pass-through answer: 1 serial, 2 TCP, 3 UDP 5008.
+// The link waiting for a pass-through answer: 1 serial, 2 TCP, 3 UDP 5008,
+// 4 the 4G link.
 extern std::atomic<u8> g_passby_trans_port;
 
 // Front panel: page with the keys, current window, user-mode page state.

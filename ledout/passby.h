@@ -9,7 +9,7 @@
 #include "core/global.h"
 
 // Markers of g_passby_trans_port.
-enum : u8 { PASSBY_SERIAL = 1, PASSBY_TCP = 2, PASSBY_UDP = 3, PASSBY_NONE = 255 };
+enum : u8 { PASSBY_SERIAL = 1, PASSBY_TCP = 2, PASSBY_UDP = 3, PASSBY_4G = 4, PASSBY_NONE = 255 };
 
 // A link waiting for the cards' answer serves its next frames once this many
 // ticks have passed without one.

@@ -3,6 +3,7 @@
 #include <QMutexLocker>
 
 #include "link/protocol_phy.h"
+#include "remote/message_deal_4g.h"
 
 QMutex message_deal::command_mutex(QMutex::Recursive);
 
@@ -28,30 +29,42 @@ const message_deal::Group message_deal::groups[] = {
     {0x81, nullptr, 0, &message_deal::param_save},
     {0x82, nullptr, 0, &message_deal::get_card_version},
     {0x83, nullptr, 0, &message_deal::get_card_uid},
-    {0x84, nullptr, 0, nullptr}, // update start
+    {0x84, nullptr, 0, &message_deal::start_update},
     {0x87, nullptr, 0, &message_deal::write_rtc_time},
-    {0x8E, nullptr, 0, nullptr}, // module information
-    {0x8F, nullptr, 0, nullptr}, // module check
+    {0x8E, nullptr, 0, &message_deal::get_yp_module_info},
+    {0x8F, nullptr, 0, &message_deal::check_yp_module},
     {0xA0, nullptr, 0, &message_deal::write_register},
     {0xA1, nullptr, 0, &message_deal::read_register},
-    {0xA2, SUBS(kBarcodeSubs), nullptr},
-    {0xA4, SUBS(kNetSubs), nullptr},
+    {0xA2, SUBS(kBarcodeSubs), &message_deal::barcode_group},
+    {0xA4, SUBS(kNetSubs), &message_deal::net_eth_group},
     {0xB0, nullptr, 0, &message_deal::vedio_write_single_para},
     {0xC0, SUBS(kFileSubs), &message_deal::write_file_group},
     {0xC1, SUBS(kEdidSubs), &message_deal::write_edid_table_group},
-    {0xC3, SUBS(kCloudSubs), nullptr},
-    {0xC4, nullptr, 0, nullptr}, // 4G module text protocol
-    {0xC5, nullptr, 0, nullptr}, // module file transfer, 0xC5 to 0xCC
-    {0xC6, nullptr, 0, nullptr},
-    {0xC7, nullptr, 0, nullptr},
-    {0xC8, nullptr, 0, nullptr},
-    {0xC9, nullptr, 0, nullptr},
-    {0xCA, nullptr, 0, nullptr},
-    {0xCB, nullptr, 0, nullptr},
-    {0xCC, nullptr, 0, nullptr},
+    {0xC3, SUBS(kCloudSubs), &message_deal::project_lock_group},
+    {0xC4, nullptr, 0, &message_deal::deal_4g},
+    {0xC5, nullptr, 0, &message_deal::YP_SendFileData},
+    {0xC6, nullptr, 0, &message_deal::YP_SendFileEND},
+    {0xC7, nullptr, 0, &message_deal::YP_SendFileCancel},
+    {0xC8, nullptr, 0, &message_deal::YP_RecvFile},
+    {0xC9, nullptr, 0, &message_deal::YP_RecvFileData},
+    {0xCA, nullptr, 0, &message_deal::YP_RecvFileEnd},
+    {0xCB, nullptr, 0, &message_deal::YP_RecvFileCancel},
+    {0xCC, nullptr, 0, &message_deal::YP_SendFile},
 };
 
 #undef SUBS
+
+message_deal::message_deal() : deal_4g_(new message_deal_4g()) {}
+
+message_deal::~message_deal()
+{
+    delete deal_4g_;
+}
+
+int message_deal::deal_4g(u8* body, int length)
+{
+    return deal_4g_->message_deal_4G(body, length);
+}
 
 int message_deal::message_group_deal(u8* body, int length, int /*link*/)
 {

@@ -13,10 +13,14 @@
 #include "core/global.h"
 #include "core/md5.h"
 
+class message_deal_4g;
+
 class message_deal
 {
   public:
-    message_deal() = default;
+    // Owns the handler of the 4G module's group 0xC4.
+    message_deal();
+    ~message_deal();
     message_deal(const message_deal&) = delete;
     message_deal& operator=(const message_deal&) = delete;
 
@@ -54,6 +58,43 @@ class message_deal
     int get_card_uid(u8* body, int length);
     // Group 0x87: sets the system and hardware clocks.
     int write_rtc_time(u8* body, int length);
+    // Group 0x84: prepares the first FPGA for an update sent by the PC.
+    int start_update(u8* body, int length);
+
+    // Network group 0xA4.
+    int net_eth_group(u8* body, int length);
+    int init_MAC_address(u8* body, int length);
+    int net_ip_set(u8* body, int length);
+    int net_eth_search(u8* body, int length);
+    int get_device_info(u8* body, int length);
+    // Barcode and languages, group 0xA2.
+    int barcode_group(u8* body, int length);
+    int set_barcode(u8* body, int length);
+    int read_barcode(u8* body, int length);
+    int set_lcd_lang_support(u8* body, int length);
+    // Cloud settings, group 0xC3.
+    int project_lock_group(u8* body, int length);
+    int project_set_setproperty(u8* body, int length);
+    // Group 0xC4: the 4G module's text protocol, handed to the owned object.
+    int deal_4g(u8* body, int length);
+
+    // Module files (groups 0xCC, 0xC5 to 0xCB) and the module's state (0x8E,
+    // 0x8F).
+    int YP_SendFile(u8* body, int length);
+    int YP_SendFileData(u8* body, int length);
+    int YP_SendFileEND(u8* body, int length);
+    int YP_SendFileCancel(u8* body, int length);
+    int YP_RecvFile(u8* body, int length);
+    int YP_RecvFileData(u8* body, int length);
+    int YP_RecvFileEnd(u8* body, int length);
+    int YP_RecvFileCancel(u8* body, int length);
+    int get_yp_module_info(u8* body, int length);
+    int check_yp_module(u8* body, int length);
+
+    // The barcode as the cloud identity: its hexadecimal digits decoded into
+    // g_4G_property bytes 25.. (at most 12; none leaves them as they are).
+    static void barcode_to_identity();
+
     // LED screen size from the first FPGA's receiving-card parameters.
     static void set_para_sync();
     // Fill the extended page before the PC reads it.
@@ -112,6 +153,8 @@ class message_deal
     static void start_capture();
     static void update_mode(bool start);
     static void request_led_setup();
+
+    message_deal_4g* deal_4g_;
 };
 
 // FPGA chosen by a register command (body byte 7: 1 or 2 names FPGA 0 or 1).

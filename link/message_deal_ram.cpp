@@ -11,10 +11,12 @@
 #include "board/board.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
+#include "ledout/fpga_manage.h"
 #include "link/message_deal.h"
 #include "link/message_deal_fpga.h"
 #include "link/message_gui.h"
 #include "link/protocol_phy.h"
+#include "remote/message_deal_4g.h"
 #include "video/c331_manage.h"
 
 u8 message_deal::capture_buf[message_deal::kCaptureSize];
@@ -187,9 +189,11 @@ void message_deal::start_capture()
 
 void message_deal::info_block(u8* out)
 {
-    // Byte 0 (0xAA when the cloud property block is loaded and the FPGA is
-    // up) stays 0: this program has no 4G handler to load the block.
     std::memset(out, 0, kInfo.size);
+    // The cloud property block is loaded and FPGA 0 is up.
+    if (message_deal_4g::get_4G_property() == 0 && fpga_manage::p_fpga_manage && fpga_link::up(0) &&
+        fpga_manage::p_fpga_manage->start[0].vbo_state.load() == 7)
+        out[0x00] = 0xAA;
     out[0x01] = 1;
     out[0x03] = 1;
     const u8 consts1[] = {0x52, 0x8B, 15, 11, 16};

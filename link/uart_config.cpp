@@ -71,7 +71,7 @@ void link_send_list::drain_wake()
 namespace
 {
 std::mutex registry_mutex;
-passby_link* links[4] = {nullptr, nullptr, nullptr, nullptr};
+passby_link* links[PASSBY_4G + 1] = {};
 
 // Holds the card side's service lock for a scope.
 class ServiceLock
@@ -94,7 +94,7 @@ bool answer_marked_link(const u8* body, int length)
     passby_link* link = nullptr;
     {
         std::lock_guard<std::mutex> lock(registry_mutex);
-        if (marker >= PASSBY_SERIAL && marker <= PASSBY_UDP)
+        if (marker >= PASSBY_SERIAL && marker <= PASSBY_4G)
             link = links[marker];
     }
     if (!link)
@@ -108,14 +108,14 @@ passby_link::passby_link(u8 marker, link_send_list& list) : marker_(marker), lis
 {
     passby::set_answer_sink(&answer_marked_link);
     std::lock_guard<std::mutex> lock(registry_mutex);
-    if (marker_ < 4)
+    if (marker_ <= PASSBY_4G)
         links[marker_] = this;
 }
 
 passby_link::~passby_link()
 {
     std::lock_guard<std::mutex> lock(registry_mutex);
-    if (marker_ < 4 && links[marker_] == this)
+    if (marker_ <= PASSBY_4G && links[marker_] == this)
         links[marker_] = nullptr;
 }
 

@@ -6,6 +6,7 @@
 
 #include "core/logMsg.h"
 #include "core/utils.h"
+#include "remote/message_deal_4g.h"
 
 u8 g_udpnetmode = 1;
 
@@ -29,6 +30,7 @@ udpnetManage* udpnetManage::pInstance()
 {
     if (!p_udpnetManage) {
         p_udpnetManage = new udpnetManage();
+        message_deal_4g::get_4G_property();
         p_udpnetManage->initialize();
     }
     return p_udpnetManage;

@@ -1,5 +1,19 @@
 #include "remote/q64_wifi_config.h"
 
+#include <unistd.h>
+
+#include <QFile>
+#include <QMutexLocker>
+#include <QRegularExpression>
+
+#include "board/board.h"
+#include "core/config_engine.h"
+#include "core/logMsg.h"
+#include "core/utils.h"
+#include "core/zevrampara.h"
+#include "link/net_check.h"
+#include "link/udpnetmanage.h"
+
 std::atomic<u8> g_wifi_reset_flag{0};
 
 Q64_WIFI_CONFIG* Q64_WIFI_CONFIG::p_wifi = nullptr;
@@ -7,8 +21,314 @@ std::atomic<u32> Q64_WIFI_CONFIG::wifi_reset_timeticks{0};
 std::atomic<u32> Q64_WIFI_CONFIG::wifi_ap_timeticks{0};
 std::atomic<u8> Q64_WIFI_CONFIG::wifi_ap_state{0};
 
+const char* Q64_WIFI_CONFIG::kHostapdConf = "/etc/rtl_hostapd_2G.conf";
+const char* Q64_WIFI_CONFIG::kUdhcpdConf = "/etc/udhcpd.conf";
+const char* Q64_WIFI_CONFIG::kVersion = "Q64-1.0";
+
+namespace
+{
+constexpr u32 kStartUpTicks = 100;
+constexpr u32 kResetTicks = 300;
+const char* const kFactoryPassphrase = "12345678";
+
+bool wifi_off()
+{
+    return ZevRamPara::p_zevrampara_config[Img::kWifiOff] != 0;
+}
+
+void kill_access_point()
+{
+    Utils::system_mutex("kill -9 `pidof /usr/bin/hostapd /etc/rtl_hostapd_2G.conf`");
+    Utils::system_mutex("kill -9 `pidof /usr/sbin/udhcpd  /etc/udhcpd.conf`");
+}
+
+// The first match of pattern's group 1 in the output of command.
+QString query(const std::string& command, const QString& pattern)
+{
+    const QString out = QString::fromStdString(Utils::shell_exec(command, 1024));
+    const QRegularExpressionMatch m = QRegularExpression(pattern).match(out);
+    return m.hasMatch() ? m.captured(1) : QString();
+}
+
+bool udp_running()
+{
+    return Q64_WIFI_CONFIG::p_wifi && Q64_WIFI_CONFIG::wifi_ap_state.load() == 3;
+}
+
+int udp_handle(u8* data, int length, const sockaddr_in& from)
+{
+    return Q64_WIFI_CONFIG::p_wifi ? Q64_WIFI_CONFIG::p_wifi->wifi_AT_cmd_manage(data, length, from) : 0;
+}
+} // namespace
+
+Q64_WIFI_CONFIG* Q64_WIFI_CONFIG::pInstance()
+{
+    if (!p_wifi) {
+        auto* w = new Q64_WIFI_CONFIG();
+        w->read_wifi_files();
+        p_wifi = w;
+        w->initialize();
+    }
+    return p_wifi;
+}
+
+Q64_WIFI_CONFIG::Q64_WIFI_CONFIG()
+{
+    for (int i = 0; i < SETTING_COUNT; ++i)
+        settings_ << QString();
+    settings_[FIRST] = "0";
+    settings_[STA_PORT] = "5005";
+}
+
 void Q64_WIFI_CONFIG::set_wifi_reset_flag()
 {
     g_wifi_reset_flag = 1;
     wifi_reset_timeticks = G_timeTicks.load();
+}
+
+int Q64_WIFI_CONFIG::read_wifi_files()
+{
+    QString ssid, passphrase;
+    {
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        QFile f(board::path(QString(kHostapdConf)));
+        if (f.open(QIODevice::ReadOnly)) {
+            for (const QByteArray& line : f.readAll().split('\n')) {
+                if (line.startsWith("ssid="))
+                    ssid = QString::fromUtf8(line.mid(5)).trimmed();
+                else if (line.startsWith("wpa_passphrase="))
+                    passphrase = QString::fromUtf8(line.mid(15)).trimmed();
+            }
+        }
+    }
+    QString ap = ConfigEngine::pInstance()->read_config_variant(ConfigItem::WifiIPAddress).toString();
+    if (!net_check::ipv4(ap))
+        ap.clear();
+    const QString hw = QString::fromStdString(Utils::shell_exec("ifconfig wlan0 | grep HWaddr", 1024)).trimmed();
+    const QString staHw = query("ifconfig wlan1 | grep HWaddr", "HWaddr\\s+([0-9A-Fa-f:]{17})");
+    const QString staIp = query("ifconfig wlan1 | grep 'inet addr'", "inet addr:([0-9.]+)");
+    const QString staMask = query("ifconfig wlan1 | grep 'inet addr'", "Mask:([0-9.]+)");
+    const QString staGw = query("route -n | grep wlan1 | grep UG", "^\\S+\\s+([0-9.]+)");
+
+    std::lock_guard<std::mutex> lock(mutex_);
+    ssid_ = ssid;
+    passphrase_ = passphrase;
+    settings_[FIRST] = "2";
+    settings_[AP_HWADDR] = hw;
+    settings_[TCP_PORT] = QString::number(g_port);
+    settings_[AP_ADDRESS] = ap;
+    settings_[STA_HWADDR] = staHw;
+    settings_[STA_ADDRESS] = staIp;
+    settings_[STA_MASK] = staMask;
+    settings_[STA_GATEWAY] = staGw;
+    return 0;
+}
+
+QString Q64_WIFI_CONFIG::setting(Setting s) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return settings_.value(s);
+}
+
+int Q64_WIFI_CONFIG::initialize()
+{
+    wifi_ap_timeticks = G_timeTicks.load();
+    wifi_reset_timeticks = G_timeTicks.load();
+    if (pthread_create(&thread_, nullptr, WiFi_Start_Thread, this) != 0) {
+        writeLogMsg(LOG_ERROR, "create wifi thread failed");
+        return 255;
+    }
+    return 0;
+}
+
+void* Q64_WIFI_CONFIG::WiFi_Start_Thread(void* arg)
+{
+    auto* self = static_cast<Q64_WIFI_CONFIG*>(arg);
+    for (;;) {
+        self->wifi_pass();
+        // Both steps count in 10 ms ticks: one look a tick is enough.
+        usleep(10 * 1000);
+    }
+    return nullptr;
+}
+
+void Q64_WIFI_CONFIG::wifi_pass()
+{
+    if (Utils::getTimeSpace(wifi_ap_timeticks) > kStartUpTicks) {
+        wifi_ap_start_up();
+        wifi_ap_timeticks = G_timeTicks.load();
+    }
+    if (Utils::getTimeSpace(wifi_reset_timeticks) > kResetTicks) {
+        wifi_reset();
+        wifi_reset_timeticks = G_timeTicks.load();
+    }
+}
+
+void Q64_WIFI_CONFIG::wifi_ap_start_up()
+{
+    if (wifi_off())
+        return;
+    switch (wifi_ap_state.load()) {
+    case 0: {
+        const QString ap = setting(AP_ADDRESS);
+        // No valid address of its own: the access point stays down.
+        if (!net_check::ipv4(ap))
+            return;
+        Utils::system_mutex(QString("ifconfig wlan0 %1").arg(ap));
+        wifi_ap_state = 1;
+        break;
+    }
+    case 1:
+        Utils::system_mutex("udhcpd -fS /etc/udhcpd.conf &");
+        wifi_ap_state = 2;
+        break;
+    case 2:
+        Utils::system_mutex("/usr/bin/hostapd /etc/rtl_hostapd_2G.conf -B");
+        wifi_ap_state = 3;
+        break;
+    default:
+        break;
+    }
+}
+
+void Q64_WIFI_CONFIG::wifi_reset()
+{
+    const u8 flag = g_wifi_reset_flag.load();
+    if (flag == 1) {
+        if (wifi_ap_state.load() == 3)
+            kill_access_point();
+        g_wifi_reset_flag = 2;
+        return;
+    }
+    if (wifi_off()) {
+        if (flag != 2) {
+            if (wifi_ap_state.load() == 3)
+                kill_access_point();
+            g_wifi_reset_flag = 2;
+        }
+        return;
+    }
+    if (flag == 2) {
+        g_wifi_reset_flag = 0;
+        wifi_ap_state = 0;
+    } else if (flag == 3) {
+        Utils::system_mutex("kill all `pidof /usr/bin/hostapd /etc/rtl_hostapd_2G.conf`");
+        g_wifi_reset_flag = 2;
+    }
+}
+
+bool Q64_WIFI_CONFIG::valid_ssid(const QString& ssid)
+{
+    const QByteArray b = ssid.toUtf8();
+    if (b.isEmpty() || b.size() > 32)
+        return false;
+    for (char c : b)
+        if (u8(c) < 0x20 || u8(c) == 0x7F || c == ',')
+            return false;
+    return true;
+}
+
+bool Q64_WIFI_CONFIG::valid_passphrase(const QString& passphrase)
+{
+    const QByteArray b = passphrase.toLatin1();
+    if (b.size() < 8 || b.size() > 63 || passphrase.size() != b.size())
+        return false;
+    for (char c : b)
+        if (u8(c) < 0x20 || u8(c) > 0x7E)
+            return false;
+    return true;
+}
+
+QString Q64_WIFI_CONFIG::factory_ssid() const
+{
+    return QString("Q64_") + QString(g_pid).right(6);
+}
+
+bool Q64_WIFI_CONFIG::write_hostapd(const QString& ssid, const QString& passphrase)
+{
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    const QString path = board::path(QString(kHostapdConf));
+    QByteArray old;
+    {
+        QFile in(path);
+        if (in.open(QIODevice::ReadOnly))
+            old = in.readAll();
+    }
+    QByteArray out;
+    bool hasSsid = false, hasPass = false;
+    for (const QByteArray& line : old.split('\n')) {
+        if (line.startsWith("ssid=")) {
+            out += "ssid=" + ssid.toUtf8() + "\n";
+            hasSsid = true;
+        } else if (line.startsWith("wpa_passphrase=")) {
+            out += "wpa_passphrase=" + passphrase.toLatin1() + "\n";
+            hasPass = true;
+        } else if (!line.isEmpty()) {
+            out += line + "\n";
+        }
+    }
+    if (!hasSsid)
+        out += "ssid=" + ssid.toUtf8() + "\n";
+    if (!hasPass)
+        out += "wpa_passphrase=" + passphrase.toLatin1() + "\n";
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(out) != out.size() || !f.flush())
+        return false;
+    f.close();
+    lock.unlock();
+    Utils::system_mutex("sync");
+    std::lock_guard<std::mutex> guard(mutex_);
+    ssid_ = ssid;
+    passphrase_ = passphrase;
+    return true;
+}
+
+std::string Q64_WIFI_CONFIG::answer(const std::string& command)
+{
+    QString cmd = QString::fromUtf8(command.data(), int(command.size()));
+    while (cmd.endsWith('\n') || cmd.endsWith('\r') || cmd.endsWith(QChar(0)))
+        cmd.chop(1);
+    const char* kOk = "OK\r\n";
+    const char* kError = "ERROR\r\n";
+    if (cmd == "AT+CHECKDATA") {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return QString("+CHECKDATA:%1,%2,%3\r\nOK\r\n").arg(ssid_, passphrase_, settings_[AP_ADDRESS]).toStdString();
+    }
+    if (cmd.startsWith("AT+SETDATA=")) {
+        const QStringList f = cmd.mid(11).split(',');
+        if (f.size() != 2 || !valid_ssid(f[0]) || !valid_passphrase(f[1]) || !write_hostapd(f[0], f[1]))
+            return kError;
+        set_wifi_reset_flag();
+        return kOk;
+    }
+    if (cmd == "AT+RST") {
+        set_wifi_reset_flag();
+        return kOk;
+    }
+    if (cmd == "AT+RESTORE") {
+        if (!write_hostapd(factory_ssid(), kFactoryPassphrase))
+            return kError;
+        set_wifi_reset_flag();
+        return kOk;
+    }
+    if (cmd == "AT+GETVER")
+        return std::string("+GETVER:") + kVersion + "\r\nOK\r\n";
+    return kError;
+}
+
+int Q64_WIFI_CONFIG::wifi_AT_cmd_manage(const u8* data, int length, const sockaddr_in& from)
+{
+    if (!data || length <= 0)
+        return 0;
+    const std::string reply = answer(std::string(reinterpret_cast<const char*>(data), size_t(length)));
+    udpnetManage* udp = udpnetManage::p_udpnetManage;
+    if (udp)
+        udp->queue_13769_answer(reinterpret_cast<const u8*>(reply.data()), int(reply.size()), from);
+    return 0;
+}
+
+void Q64_WIFI_CONFIG::attach_udp(udpnetManage* udp)
+{
+    if (udp)
+        udp->set_wifi_side({udp_running, udp_handle});
 }

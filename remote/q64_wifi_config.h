@@ -1,24 +1,106 @@
-// The box's own Wi-Fi access point: its state and the reset request the
-// other-settings page raises when the operator switches Wi-Fi on.
+// The box's Wi-Fi access point on wlan0: its thread brings the access point
+// up one step a second (address, DHCP server, hostapd) while the panel has
+// Wi-Fi on (image byte 774 = 0), restarts it on request, and answers the
+// Wi-Fi clients' text commands on UDP port 13769 while it runs (state 3).
+//
+// Text commands (one a datagram, a trailing line end ignored); every answer
+// ends "OK\r\n", or is "ERROR\r\n":
+//   AT+CHECKDATA            "+CHECKDATA:<ssid>,<passphrase>,<address>\r\nOK\r\n"
+//   AT+SETDATA=<ssid>,<pw>  rewrites "/etc/rtl_hostapd_2G.conf" and restarts
+//                           the access point (ssid 1-32 printable characters
+//                           without ",", passphrase 8-63)
+//   AT+RST                  restarts the access point
+//   AT+RESTORE              factory name and passphrase, then as AT+RST
+//   AT+GETVER               "+GETVER:<version>\r\nOK\r\n"
 #pragma once
 
 #include <atomic>
+#include <mutex>
+#include <string>
+
+#include <QString>
+#include <QStringList>
+
+#include <netinet/in.h>
+#include <pthread.h>
 
 #include "core/global.h"
 
-// 1 asks the Wi-Fi thread to stop the access point and start it again.
+class udpnetManage;
+
+// Restart request: 1 asked, 2 stopped, 3 kill all; 0 none.
 extern std::atomic<u8> g_wifi_reset_flag;
 
 class Q64_WIFI_CONFIG
 {
   public:
+    // Creates the manager on first call, reads its files and starts
+    // WiFi_Start_Thread.
+    static Q64_WIFI_CONFIG* pInstance();
     static Q64_WIFI_CONFIG* p_wifi;
 
-    // Raises the reset request and stamps it with the tick.
+    Q64_WIFI_CONFIG();
+
+    // Asks the thread to restart the access point.
     void set_wifi_reset_flag();
+
+    // Reads the access point's settings and addresses: 0.
+    int read_wifi_files();
+    // Starts the thread: 0, or 255 when it cannot be created.
+    int initialize();
+    static void* WiFi_Start_Thread(void* arg);
+    // One pass of the thread: the start-up step every 100 ticks, the reset
+    // step every 300.
+    void wifi_pass();
+    void wifi_ap_start_up();
+    void wifi_reset();
+
+    // One text datagram from a Wi-Fi client; the answer is queued for it on
+    // the UDP manager's 13769 list. 0: consumed.
+    int wifi_AT_cmd_manage(const u8* data, int length, const sockaddr_in& from);
+    // The answer text for one command (without queueing).
+    std::string answer(const std::string& command);
+
+    // Text settings in the order the device information reads them: first
+    // setting ("2" once the files were read), access point hardware address,
+    // TCP port, access point address, station hardware address, station port
+    // ("5005"), station address, mask and gateway.
+    enum Setting {
+        FIRST = 0,
+        AP_HWADDR,
+        TCP_PORT,
+        AP_ADDRESS,
+        STA_HWADDR,
+        STA_PORT,
+        STA_ADDRESS,
+        STA_MASK,
+        STA_GATEWAY,
+        SETTING_COUNT
+    };
+    QString setting(Setting s) const;
+
+    // Lets the UDP manager's 13769 thread hand datagrams here.
+    static void attach_udp(udpnetManage* udp);
 
     static std::atomic<u32> wifi_reset_timeticks;
     static std::atomic<u32> wifi_ap_timeticks;
-    // 0 to 3; 3 = access point up.
     static std::atomic<u8> wifi_ap_state;
+
+    static const char* kHostapdConf;
+    static const char* kUdhcpdConf;
+    static const char* kVersion;
+
+  private:
+    // Writes name and passphrase into the hostapd file, keeping its other
+    // lines; false when the file cannot be written.
+    bool write_hostapd(const QString& ssid, const QString& passphrase);
+    static bool valid_ssid(const QString& ssid);
+    static bool valid_passphrase(const QString& passphrase);
+    QString factory_ssid() const;
+
+    mutable std::mutex mutex_;
+    QStringList settings_;
+    QString ssid_;
+    QString passphrase_;
+    pthread_t thread_{};
 };

@@ -1,0 +1,373 @@
+// Module files of the cloud link (groups 0xCC, 0xC5 to 0xCB): the barcode
+// (F001), the certificate (F002) and the cloud settings (F004), and the 4G
+// module's status (0x8E, 0x8F).
+#include <cstdio>
+#include <cstring>
+
+#include <QFile>
+#include <QMutexLocker>
+
+#include "board/board.h"
+#include "core/config_engine.h"
+#include "core/utils.h"
+#include "link/message_deal.h"
+#include "link/protocol_phy.h"
+#include "remote/message_deal_4g.h"
+#include "remote/networkclient_manage.h"
+
+namespace
+{
+// One transfer: file number (1, 2, 4; 0 none), transfer id, bytes moved,
+// size.
+struct yp_file {
+    u8 file = 0;
+    u16 id = 0;
+    u32 count = 0;
+    u32 size = 0;
+};
+yp_file g_yp_s_file;
+yp_file g_yp_r_file;
+
+enum : u8 {
+    kDone = 200,
+    kReady = 64,
+    kExists = 65,
+    kTooLarge = 66,
+    kWrongId = 74,
+    kOutOfOrder = 75,
+    kSizeDiffers = 76,
+    kCountDiffers = 77,
+    kOtherEnd = 44,
+    kNotAvailable = 78
+};
+
+struct file_kind {
+    char name[5];
+    u8 file;
+    u16 id;
+    const char* path; // null: the barcode setting
+    u32 limit;
+    u32 head; // bytes ahead of the data in the file
+};
+const file_kind kFiles[] = {
+    {"F001", 1, 100, nullptr, 4096, 0},
+    {"F002", 2, 101, "/data/configs/cloud_cafile", 32768, 7},
+    {"F004", 4, 102, "/data/configs/cloud_setinfo", 4096, 3},
+};
+// Data bytes a read reply carries at most.
+constexpr u32 kReadBlock = 768;
+
+const file_kind* by_name(const u8* id)
+{
+    for (const file_kind& k : kFiles)
+        if (std::memcmp(id, k.name, 4) == 0)
+            return &k;
+    return nullptr;
+}
+const file_kind* by_number(u8 file)
+{
+    for (const file_kind& k : kFiles)
+        if (k.file == file)
+            return &k;
+    return nullptr;
+}
+
+u16 get16(const u8* p)
+{
+    return u16(p[0] | (p[1] << 8));
+}
+u32 get32(const u8* p)
+{
+    return u32(p[0]) | (u32(p[1]) << 8) | (u32(p[2]) << 16) | (u32(p[3]) << 24);
+}
+void put16(u8* p, u32 v)
+{
+    p[0] = u8(v);
+    p[1] = u8(v >> 8);
+}
+void put32(u8* p, u32 v)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = u8(v >> (8 * i));
+}
+
+// Reply of the send groups and most others: status, code, flag, id.
+int answer5(u8* body, u8 code, bool ok, u16 id)
+{
+    body[10] = ok ? 0 : 1;
+    body[11] = code;
+    body[12] = ok ? 0 : 1;
+    put16(body + 13, id);
+    return 5;
+}
+
+bool file_exists(const char* path)
+{
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    QFile f(board::path(QString(path)));
+    return f.open(QIODevice::ReadOnly);
+}
+
+bool write_file(const char* path, const u8* data, u32 length)
+{
+    bool ok;
+    {
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        QFile f(board::path(QString(path)));
+        ok = f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+             f.write(reinterpret_cast<const char*>(data), length) == qint64(length) && f.flush();
+    }
+    syncAndSettle();
+    return ok;
+}
+
+// The stored data of a module file (head stripped); false when missing.
+bool stored_data(const file_kind& k, QByteArray& out)
+{
+    if (!k.path) {
+        out = g_str_barcode.toUtf8();
+        return true;
+    }
+    QByteArray all;
+    {
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        QFile f(board::path(QString(k.path)));
+        if (!f.open(QIODevice::ReadOnly))
+            return false;
+        all = f.read(qint64(k.limit + k.head));
+    }
+    if (all.size() < int(k.head))
+        return false;
+    // The head's size, bounded by what is stored.
+    u32 declared = k.file == 2 ? get32(reinterpret_cast<const u8*>(all.constData()) + 3)
+                               : u32(get16(reinterpret_cast<const u8*>(all.constData()) + 1));
+    if (k.file == 4)
+        declared = declared >= 2 ? declared - 2 : 0;
+    out = all.mid(int(k.head), int(qMin<u32>(declared, u32(all.size()) - k.head)));
+    return true;
+}
+} // namespace
+
+int message_deal::YP_SendFile(u8* body, int length)
+{
+    if (length < 19)
+        return answer5(body, kReady, false, 0);
+    const file_kind* k = by_name(body + 10);
+    const u32 size = get32(body + 14);
+    const bool overwrite = body[18] == 1;
+    // A refused start leaves no transfer open.
+    if (!k) {
+        g_yp_s_file = yp_file{};
+        return answer5(body, kReady, false, 0);
+    }
+    if (size > k->limit) {
+        g_yp_s_file = yp_file{};
+        return answer5(body, kTooLarge, false, 0);
+    }
+    u8 code = kReady;
+    bool ok = false;
+    if (overwrite) {
+        if (k->file == 1) {
+            ConfigEngine* c = ConfigEngine::pInstance();
+            c->write_config_variant(ConfigItem::Barcode, QString(" "));
+            syncAndSettle();
+            g_str_barcode = c->read_config_variant(ConfigItem::Barcode).toString();
+        }
+        code = kDone;
+        ok = true;
+    } else if (k->path && file_exists(k->path)) {
+        g_yp_s_file = yp_file{};
+        return answer5(body, kExists, false, 0);
+    }
+    g_yp_s_file = yp_file{k->file, k->id, 0, size};
+    std::memset(fileBuf_tarvo, 0, kFileBufSize);
+    return answer5(body, code, ok, k->id);
+}
+
+int message_deal::YP_SendFileData(u8* body, int length)
+{
+    yp_file& s = g_yp_s_file;
+    const u16 id = length >= 12 ? get16(body + 10) : 0;
+    const u32 offset = length >= 16 ? get32(body + 12) : 0;
+    const u32 L = length >= 18 ? get16(body + 16) : 0;
+    const bool over = length < 18 || uint64_t(s.count) + L > s.size || 18 + int(L) > length;
+    if (id != s.id || s.file == 0)
+        return answer5(body, over ? kSizeDiffers : (offset == s.count ? kWrongId : kOutOfOrder), false, s.id);
+    if (offset != s.count)
+        return answer5(body, over ? kSizeDiffers : kOutOfOrder, false, s.id);
+    if (over)
+        return answer5(body, kSizeDiffers, false, s.id);
+    const file_kind* k = by_number(s.file);
+    if (k && k->path) {
+        std::memcpy(fileBuf_tarvo + k->head + offset, body + 18, L);
+        s.count += L;
+    }
+    return answer5(body, kDone, true, s.id);
+}
+
+int message_deal::YP_SendFileEND(u8* body, int length)
+{
+    yp_file& s = g_yp_s_file;
+    const u16 id = length >= 12 ? get16(body + 10) : 0;
+    const u32 total = length >= 16 ? get32(body + 12) : 0xFFFFFFFF;
+    if (id != s.id || s.file == 0)
+        return answer5(body, total != s.size ? kSizeDiffers : kWrongId, false, s.id);
+    if (total != s.size)
+        return answer5(body, kSizeDiffers, false, s.id);
+    const file_kind* k = by_number(s.file);
+    if (!k || !k->path)
+        return answer5(body, kDone, true, s.id);
+    // Every byte announced must have come.
+    if (s.count != s.size)
+        return answer5(body, kCountDiffers, false, s.id);
+    u8* head = fileBuf_tarvo;
+    head[0] = 0xAA;
+    if (k->file == 2) {
+        put16(head + 1, k->id);
+        put32(head + 3, s.size);
+    } else {
+        put16(head + 1, s.count + 2);
+    }
+    if (!write_file(k->path, fileBuf_tarvo, s.count + k->head))
+        return answer5(body, kNotAvailable, false, s.id);
+    if (k->file == 4) {
+        Utils::system_mutex(QString("rm -rf ") + "/data/configs/cloud_barcode");
+        g_4G_RAM[56] = 0;
+        message_deal_4g::get_4G_property();
+        {
+            QMutexLocker lock(&Utils::_reconfig_4g_mutex);
+            g_reconfig_4g = 1;
+        }
+        QMutexLocker lock(&Utils::_reconfig_device_nubocloud_mutex);
+        if (g_rconfig_device_nubocloud == 0)
+            g_rconfig_device_nubocloud = 1;
+    }
+    return answer5(body, kDone, true, s.id);
+}
+
+int message_deal::YP_SendFileCancel(u8* body, int length)
+{
+    const u16 id = length >= 12 ? get16(body + 10) : 0;
+    if (id != g_yp_s_file.id || g_yp_s_file.file == 0)
+        return answer5(body, kWrongId, false, g_yp_s_file.id);
+    g_yp_s_file = yp_file{};
+    return answer5(body, kDone, true, id);
+}
+
+int message_deal::YP_RecvFile(u8* body, int length)
+{
+    yp_file& r = g_yp_r_file;
+    const file_kind* k = length >= 14 ? by_name(body + 10) : nullptr;
+    std::memset(body + 10, 0, 9);
+    QByteArray data;
+    if (!k) {
+        r = yp_file{};
+        body[10] = 1;
+        body[11] = kNotAvailable;
+        body[12] = 1;
+        return 9;
+    }
+    if (!stored_data(*k, data)) {
+        r = yp_file{};
+        syncAndSettle();
+        body[10] = 1;
+        body[11] = kNotAvailable;
+        body[12] = 1;
+        body[13] = u8(k->id);
+        return 9;
+    }
+    r = yp_file{k->file, k->id, 0, u32(data.size())};
+    body[11] = kDone;
+    body[13] = u8(k->id);
+    put32(body + 15, r.size);
+    return 9;
+}
+
+int message_deal::YP_RecvFileData(u8* body, int length)
+{
+    yp_file& r = g_yp_r_file;
+    const u16 id = length >= 12 ? get16(body + 10) : 0;
+    const u32 offset = length >= 16 ? get32(body + 12) : 0xFFFFFFFF;
+    std::memset(body + 10, 0, 11);
+    put16(body + 13, r.id);
+    put32(body + 15, r.count);
+    body[10] = 1;
+    body[12] = 1;
+    if (id != r.id || r.file == 0) {
+        body[11] = offset == r.count ? kWrongId : kOutOfOrder;
+        return 11;
+    }
+    if (offset != r.count) {
+        body[11] = kOutOfOrder;
+        return 11;
+    }
+    const file_kind* k = by_number(r.file);
+    QByteArray data;
+    if (!k || !stored_data(*k, data)) {
+        syncAndSettle();
+        data.clear();
+    }
+    // Never more than is stored, nor past the size announced at the start.
+    const u32 end = qMin<u32>(r.size, u32(data.size()));
+    const u32 n = r.count < end ? qMin(end - r.count, kReadBlock) : 0;
+    std::memcpy(body + 21, data.constData() + r.count, n);
+    r.count += n;
+    body[10] = 0;
+    body[11] = kDone;
+    body[12] = 0;
+    put32(body + 15, r.count);
+    put16(body + 19, n);
+    return int(n) + 11;
+}
+
+int message_deal::YP_RecvFileEnd(u8* body, int length)
+{
+    const yp_file& r = g_yp_r_file;
+    const u16 id = length >= 12 ? get16(body + 10) : 0;
+    const u32 total = length >= 16 ? get32(body + 12) : 0xFFFFFFFF;
+    if (id == r.id && r.file != 0)
+        return answer5(body, total == r.count ? kDone : kCountDiffers, total == r.count, r.id);
+    return answer5(body, total == r.count ? kOtherEnd : kCountDiffers, false, r.id);
+}
+
+int message_deal::YP_RecvFileCancel(u8* body, int length)
+{
+    const u16 id = length >= 12 ? get16(body + 10) : 0;
+    if (id != g_yp_r_file.id || g_yp_r_file.file == 0)
+        return answer5(body, kWrongId, false, g_yp_r_file.id);
+    g_yp_r_file = yp_file{};
+    return answer5(body, kDone, true, id);
+}
+
+int message_deal::get_yp_module_info(u8* body, int /*length*/)
+{
+    if (body[10] != 1) {
+        body[10] = 1;
+        return 1;
+    }
+    body[10] = 0;
+    body[11] = 1;
+    std::memcpy(body + 12, g_4G_RAM, 56);
+    body[68] = 0;
+    body[69] = 0;
+    return 60;
+}
+
+int message_deal::check_yp_module(u8* body, int /*length*/)
+{
+    networkclient_Manage* cloud = networkclient_Manage::p_networkclient_Manage;
+    if (g_4G_RAM[0] == 0xAA && g_4G_RAM[56] != 0) {
+        body[10] = 0;
+        body[11] = 1;
+        body[12] = g_4G_RAM[56];
+    } else if (cloud && cloud->connected.load()) {
+        body[10] = 0;
+        body[11] = 2;
+        body[12] = 1;
+    } else {
+        body[10] = 1;
+        body[11] = 2;
+        body[12] = 0;
+    }
+    return 3;
+}

@@ -1,0 +1,26 @@
+// Checks of network settings before they reach a file or a shell command:
+// addresses, masks, hardware addresses and ports taken from frames, files or
+// Wi-Fi clients.
+#pragma once
+
+#include <QString>
+
+#include "core/global.h"
+
+namespace net_check
+{
+// Four decimal pieces 0-255 joined by "." (no sign, no blanks, 1 to 3 digits).
+bool ipv4(const QString& text);
+// A dotted quad whose ones are contiguous from the top (0.0.0.0 included).
+bool mask(const QString& text);
+// Six two-digit hexadecimal pieces joined by ":".
+bool mac(const QString& text);
+inline bool port(int value)
+{
+    return value >= 1 && value <= 65535;
+}
+// "a.b.c.d" of four bytes.
+QString dotted(const u8* bytes);
+// The four bytes of a dotted quad; false (out untouched) when it is not one.
+bool to_bytes(const QString& text, u8 out[4]);
+} // namespace net_check

@@ -1,0 +1,134 @@
+#include "remote/networkclient_manage.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+#include <QMutexLocker>
+
+#include "core/logMsg.h"
+#include "core/utils.h"
+#include "link/net_check.h"
+#include "remote/message_deal_cloud_4g.h"
+
+u8 g_reconfig_4g = 0;
+u8 g_rconfig_device_nubocloud = 0;
+
+networkclient_Manage* networkclient_Manage::p_networkclient_Manage = nullptr;
+
+networkclient_Manage* networkclient_Manage::pInstance()
+{
+    if (!p_networkclient_Manage) {
+        p_networkclient_Manage = new networkclient_Manage();
+        p_networkclient_Manage->initialize();
+    }
+    return p_networkclient_Manage;
+}
+
+networkclient_Manage::networkclient_Manage() = default;
+
+int networkclient_Manage::initialize()
+{
+    if (pthread_create(&thread_, nullptr, acceptThread, this) != 0) {
+        writeLogMsg(LOG_ERROR, "create cloud client thread failed");
+        return 255;
+    }
+    return 0;
+}
+
+void* networkclient_Manage::acceptThread(void* arg)
+{
+    auto* self = static_cast<networkclient_Manage*>(arg);
+    for (;;)
+        self->client_pass();
+    return nullptr;
+}
+
+bool networkclient_Manage::configured(std::string* ip, int* port) const
+{
+    if (!g_Nubo_cloud)
+        return false;
+    const QString address = g_Nubo_cloudserverip;
+    const int p = g_Nubo_cloudserverport;
+    if (!net_check::ipv4(address) || !net_check::port(p))
+        return false;
+    *ip = address.toStdString();
+    *port = p;
+    return true;
+}
+
+void networkclient_Manage::drop()
+{
+    client_.Close();
+    client_.records.clear();
+    cutter_.reset();
+    connected = 0;
+}
+
+int networkclient_Manage::send_body(u16 code, const std::string& body)
+{
+    if (!connected.load())
+        return 255;
+    const std::vector<u8> f = protocol_phy_cloud_4g::build(code, body);
+    if (client_.sendData(f.data(), int(f.size()), client_.socket()) != 0) {
+        if (client_.socket() < 0)
+            drop();
+        return 255;
+    }
+    return 0;
+}
+
+void networkclient_Manage::client_pass()
+{
+    {
+        QMutexLocker lock(&Utils::_reconfig_device_nubocloud_mutex);
+        if (g_rconfig_device_nubocloud) {
+            g_rconfig_device_nubocloud = 0;
+            drop();
+            tried_ = false;
+        }
+    }
+    std::string ip;
+    int port = 0;
+    if (!configured(&ip, &port)) {
+        if (connected.load())
+            drop();
+        // Nothing to connect to: look again a little later.
+        usleep(kIdleWaitUs);
+        return;
+    }
+    if (!connected.load()) {
+        if (tried_ && Utils::getTimeSpace(retry_stamp_) < kRetryTicks) {
+            usleep(kIdleWaitUs);
+            return;
+        }
+        tried_ = true;
+        retry_stamp_ = G_timeTicks.load();
+        if (client_.sockerConnect(ip.c_str(), port) != 1)
+            return;
+        connected = 1;
+        heartbeat_stamp_ = G_timeTicks.load();
+        send_body(cloud::kCommand, message_deal_cloud_4g::login());
+        return;
+    }
+    if (Utils::getTimeSpace(heartbeat_stamp_) >= kHeartbeatTicks) {
+        heartbeat_stamp_ = G_timeTicks.load();
+        send_body(cloud::kCommand, message_deal_cloud_4g::heartbeat());
+    }
+    u8 gone = 0;
+    client_.recvData(&gone);
+    if (gone || client_.socket() < 0) {
+        drop();
+        return;
+    }
+    std::vector<cloud_frame_cutter::frame> frames;
+    while (!client_.records.empty()) {
+        const TcpClinet::record& r = client_.records.front();
+        cutter_.feed(r.data.data(), size_t(r.count), frames);
+        client_.records.pop_front();
+    }
+    for (const cloud_frame_cutter::frame& f : frames) {
+        std::string answer;
+        if (message_deal_cloud_4g::deal(f.body.data(), f.body.size(), answer) == message_deal_cloud_4g::ANSWER)
+            send_body(cloud::kAnswer, answer);
+    }
+}

@@ -1,0 +1,220 @@
+// Module files of the cloud link and the module's status, spoken as the PC
+// tool does: starts, blocks in and out of order, ends, cancels.
+#include <QtTest>
+
+#include <cstring>
+
+#include <QDir>
+
+#include "core/zevrampara.h"
+#include "pc_frames.h"
+#include "remote/networkclient_manage.h"
+#include "support/sim_fixture.h"
+
+namespace
+{
+Bytes id(const char* name)
+{
+    return Bytes(name, name + 4);
+}
+Bytes start(const char* name, u32 size, u8 overwrite)
+{
+    return request(kBox, 0xCC, cat({id(name), le32(size), {overwrite}}));
+}
+Bytes block(u16 tid, u32 offset, const Bytes& data)
+{
+    return request(kBox, 0xC5,
+                   cat({{u8(tid), u8(tid >> 8)}, le32(offset), {u8(data.size()), u8(data.size() >> 8)}, data}));
+}
+Bytes end_or(u8 group, u16 tid, u32 total)
+{
+    return request(kBox, group, cat({{u8(tid), u8(tid >> 8)}, le32(total)}));
+}
+Bytes pattern(size_t n)
+{
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i)
+        b[i] = u8(i * 13 + 1);
+    return b;
+}
+} // namespace
+
+class TestMessageModule : public QObject
+{
+    Q_OBJECT
+    SimFixture* sim = nullptr;
+    message_deal md;
+
+    // Code byte of a reply.
+    static u8 code(const Reply& r) { return r.body.at(11); }
+
+    void send_file(const char* name, u16 tid, const Bytes& data)
+    {
+        QCOMPARE(code(send(md, start(name, u32(data.size()), 1))), u8(200));
+        for (size_t at = 0; at < data.size(); at += 500) {
+            Bytes part(data.begin() + long(at), data.begin() + long(std::min(data.size(), at + 500)));
+            QCOMPARE(code(send(md, block(tid, u32(at), part))), u8(200));
+        }
+        QCOMPARE(code(send(md, end_or(0xC6, tid, u32(data.size())))), u8(200));
+    }
+
+  private slots:
+    void initTestCase()
+    {
+        sim = new SimFixture();
+        ZevRamPara::pInstance();
+    }
+    void cleanupTestCase() { delete sim; }
+    void init() { QFile::remove(sim->hostQ("/data/configs/cloud_cafile")); }
+
+    void startRefusals_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<uint>("size");
+        QTest::addColumn<int>("overwrite");
+        QTest::addColumn<bool>("present");
+        QTest::addColumn<int>("want");
+        QTest::newRow("too large") << "F002" << 40000u << 0 << false << 66;
+        QTest::newRow("exists") << "F002" << 400u << 0 << true << 65;
+        QTest::newRow("too large, overwrite") << "F002" << 40000u << 1 << false << 66;
+        QTest::newRow("F003") << "F003" << 4u << 1 << false << 64;
+    }
+    void startRefusals()
+    {
+        QFETCH(QString, name);
+        QFETCH(uint, size);
+        QFETCH(int, overwrite);
+        QFETCH(bool, present);
+        QFETCH(int, want);
+        if (present)
+            writeHostFile(sim->hostQ("/data/configs/cloud_cafile"), "x");
+        Reply r = send(md, start(name.toLatin1().constData(), size, u8(overwrite)));
+        QCOMPARE(int(code(r)), want);
+        QCOMPARE(r.status(), u8(1));
+        // No transfer was opened: a block is refused.
+        r = send(md, block(101, 0, {1, 2}));
+        QCOMPARE(r.status(), u8(1));
+        QCOMPARE(int(code(r)), 76);
+    }
+
+    void certificateRoundTrip()
+    {
+        const Bytes data = pattern(1000);
+        // Without overwrite and absent: ready (64), and the transfer runs.
+        Reply r = send(md, start("F002", 1000, 0));
+        QCOMPARE(code(r), u8(64));
+        QCOMPARE(Bytes(r.body.begin() + 13, r.body.begin() + 15), (Bytes{101, 0}));
+        QCOMPARE(code(send(md, block(101, 0, Bytes(data.begin(), data.begin() + 600)))), u8(200));
+        // A repeated offset is out of order and copies nothing.
+        QCOMPARE(code(send(md, block(101, 0, Bytes(100, 0xEE)))), u8(75));
+        // Ending early is refused; nothing is written.
+        QCOMPARE(code(send(md, end_or(0xC6, 101, 1000))), u8(77));
+        QVERIFY(!QFile::exists(sim->hostQ("/data/configs/cloud_cafile")));
+        QCOMPARE(code(send(md, block(101, 600, Bytes(data.begin() + 600, data.end())))), u8(200));
+        QCOMPARE(code(send(md, block(101, 1000, {1}))), u8(76));
+        QCOMPARE(code(send(md, end_or(0xC6, 101, 1000))), u8(200));
+        const QByteArray file = readHostFile(sim->hostQ("/data/configs/cloud_cafile"));
+        QCOMPARE(file.size(), 1007);
+        QCOMPARE(Bytes(file.begin(), file.begin() + 7), (Bytes{0xAA, 101, 0, 0xE8, 0x03, 0, 0}));
+        QCOMPARE(Bytes(file.begin() + 7, file.end()), data);
+
+        r = send(md, request(kBox, 0xC8, id("F002")));
+        QCOMPARE(r.data(), (Bytes{200, 0, 101, 0, 0xE8, 0x03, 0, 0}));
+        r = send(md, request(kBox, 0xC9, cat({{101, 0}, le32(0)})));
+        QCOMPARE(r.body[19] | (r.body[20] << 8), 768);
+        QCOMPARE(Bytes(r.body.begin() + 21, r.body.end() - 1), Bytes(data.begin(), data.begin() + 768));
+        QCOMPARE(code(send(md, request(kBox, 0xC9, cat({{101, 0}, le32(0)})))), u8(75));
+        r = send(md, request(kBox, 0xC9, cat({{101, 0}, le32(768)})));
+        QCOMPARE(r.body[19] | (r.body[20] << 8), 232);
+        QCOMPARE(Bytes(r.body.begin() + 21, r.body.end() - 1), Bytes(data.begin() + 768, data.end()));
+        QCOMPARE(code(send(md, end_or(0xCA, 101, 1000))), u8(200));
+        QCOMPARE(code(send(md, end_or(0xCA, 101, 999))), u8(77));
+    }
+
+    void readsStopAtWhatIsStored()
+    {
+        // The head claims 5000 bytes; 10 are stored.
+        Bytes f = {0xAA, 101, 0, 0x88, 0x13, 0, 0};
+        const Bytes data = pattern(10);
+        f.insert(f.end(), data.begin(), data.end());
+        writeHostFile(sim->hostQ("/data/configs/cloud_cafile"),
+                      QByteArray(reinterpret_cast<const char*>(f.data()), int(f.size())));
+        Reply r = send(md, request(kBox, 0xC8, id("F002")));
+        QCOMPARE(r.body[15], u8(10));
+        r = send(md, request(kBox, 0xC9, cat({{101, 0}, le32(0)})));
+        QCOMPARE(Bytes(r.body.begin() + 21, r.body.end() - 1), data);
+        r = send(md, request(kBox, 0xC9, cat({{101, 0}, le32(10)})));
+        QCOMPARE(r.body[19], u8(0));
+        // Missing file and unknown id.
+        QFile::remove(sim->hostQ("/data/configs/cloud_cafile"));
+        QCOMPARE(send(md, request(kBox, 0xC8, id("F002"))).data(), (Bytes{78, 1, 101, 0, 0, 0, 0, 0}));
+        QCOMPARE(send(md, request(kBox, 0xC8, id("F009"))).data(), (Bytes{78, 1, 0, 0, 0, 0, 0, 0}));
+    }
+
+    void writeFailureIsReported()
+    {
+        const QString path = sim->hostQ("/data/configs/cloud_cafile");
+        QDir().mkpath(path);
+        QCOMPARE(code(send(md, start("F002", 2, 1))), u8(200));
+        send(md, block(101, 0, {1, 2}));
+        Reply r = send(md, end_or(0xC6, 101, 2));
+        QDir(path).removeRecursively();
+        QCOMPARE(r.status(), u8(1));
+        QCOMPARE(code(r), u8(78));
+    }
+
+    void settingsFileReconnectsTheLinks()
+    {
+        g_reconfig_4g = 0;
+        g_rconfig_device_nubocloud = 0;
+        g_4G_RAM[56] = 3;
+        const std::string json = R"({"deviceid":"dev-7","serverip":"10.0.0.5","serverport":6001})";
+        send_file("F004", 102, Bytes(json.begin(), json.end()));
+        QCOMPARE(int(g_reconfig_4g), 1);
+        QCOMPARE(int(g_rconfig_device_nubocloud), 1);
+        QCOMPARE(g_4G_RAM[56], u8(0));
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(g_4G_property), 6), QByteArray("dev-7\0", 6));
+        QCOMPARE(Bytes(g_4G_property + 37, g_4G_property + 43), (Bytes{10, 0, 0, 5, 0x71, 0x17}));
+
+        // Read back as it was sent.
+        Reply r = send(md, request(kBox, 0xC8, id("F004")));
+        QCOMPARE(int(r.body[15]), int(json.size()));
+        r = send(md, request(kBox, 0xC9, cat({{102, 0}, le32(0)})));
+        QCOMPARE(Bytes(r.body.begin() + 21, r.body.end() - 1), Bytes(json.begin(), json.end()));
+
+        // A file with a bad address is not loaded.
+        const std::string bad = R"({"deviceid":"x","serverip":"10.0.0.500","serverport":6001})";
+        send_file("F004", 102, Bytes(bad.begin(), bad.end()));
+        QCOMPARE(g_4G_property[0], u8('d'));
+    }
+
+    void cancels()
+    {
+        QCOMPARE(code(send(md, start("F002", 10, 1))), u8(200));
+        QCOMPARE(code(send(md, request(kBox, 0xC7, {102, 0}))), u8(74));
+        QCOMPARE(code(send(md, request(kBox, 0xC7, {101, 0}))), u8(200));
+        QCOMPARE(send(md, block(101, 0, {1})).status(), u8(1));
+        g_str_barcode = "BC";
+        QCOMPARE(code(send(md, request(kBox, 0xC8, id("F001")))), u8(200));
+        QCOMPARE(code(send(md, request(kBox, 0xCB, {101, 0}))), u8(74));
+        QCOMPARE(code(send(md, request(kBox, 0xCB, {100, 0}))), u8(200));
+        QCOMPARE(code(send(md, request(kBox, 0xC9, cat({{100, 0}, le32(0)})))), u8(74));
+    }
+
+    void moduleState()
+    {
+        std::memset(g_4G_RAM, 0, sizeof g_4G_RAM);
+        QCOMPARE(send(md, request(kBox, 0x8F, {})).data(), (Bytes{2, 0}));
+        QCOMPARE(send(md, request(kBox, 0x8F, {})).status(), u8(1));
+        g_4G_RAM[0] = 0xAA;
+        g_4G_RAM[56] = 3;
+        QCOMPARE(send(md, request(kBox, 0x8F, {})).data(), (Bytes{1, 3}));
+        Reply r = send(md, request(kBox, 0x8E, {1}));
+        QCOMPARE(r.body.size(), size_t(71));
+        QCOMPARE(r.body[12], u8(0xAA));
+        QCOMPARE(send(md, request(kBox, 0x8E, {2})).body.size(), size_t(12));
+    }
+};
+
+QTEST_MAIN(TestMessageModule)
+#include "test_message_module.moc"

@@ -1,0 +1,181 @@
+// The Wi-Fi access point: its start-up and restart steps driven by the tick
+// counter, the text commands, and their answers on UDP 13769 while the access
+// point runs.
+#include <QtTest>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "core/config_engine.h"
+#include "core/zevrampara.h"
+#include "link/udpnetmanage.h"
+#include "remote/q64_wifi_config.h"
+#include "support/net_helpers.h"
+#include "support/sim_fixture.h"
+
+namespace
+{
+bool g_own_network = false;
+}
+
+class TestWifi : public QObject
+{
+    Q_OBJECT
+    SimFixture* sim = nullptr;
+    Q64_WIFI_CONFIG* wifi = nullptr;
+
+    std::vector<std::string> recorded() { return sim->board().simShell().recorded(); }
+    QString hostapd() { return QString::fromUtf8(readHostFile(sim->hostQ(Q64_WIFI_CONFIG::kHostapdConf))); }
+
+  private slots:
+    void initTestCase()
+    {
+        sim = new SimFixture();
+        ZevRamPara::pInstance();
+        writeHostFile(sim->hostQ(Q64_WIFI_CONFIG::kHostapdConf),
+                      "interface=wlan0\nssid=Box\nchannel=6\nwpa_passphrase=secret99\n");
+        G_timeTicks = 0;
+        // Without its thread: the test runs the passes.
+        wifi = new Q64_WIFI_CONFIG();
+        wifi->read_wifi_files();
+        Q64_WIFI_CONFIG::p_wifi = wifi;
+    }
+    void cleanupTestCase() { delete sim; }
+    void init()
+    {
+        sim->board().simShell().clearRecorded();
+        ZevRamPara::p_zevrampara_config[Img::kWifiOff] = 0;
+    }
+
+    void startUpOneStepAfterAnother()
+    {
+        Q64_WIFI_CONFIG::wifi_ap_state = 0;
+        Q64_WIFI_CONFIG::wifi_ap_timeticks = 0;
+        Q64_WIFI_CONFIG::wifi_reset_timeticks = G_timeTicks = 1000;
+        for (u32 t = 1000; t <= 1303; t += 101) {
+            G_timeTicks = t + 101;
+            wifi->wifi_pass();
+        }
+        QCOMPARE(recorded(), (std::vector<std::string>{"ifconfig wlan0 192.168.100.1", "udhcpd -fS /etc/udhcpd.conf &",
+                                                       "/usr/bin/hostapd /etc/rtl_hostapd_2G.conf -B"}));
+        QCOMPARE(int(Q64_WIFI_CONFIG::wifi_ap_state), 3);
+    }
+
+    void resetStopsThenStartsAgain()
+    {
+        Q64_WIFI_CONFIG::wifi_ap_state = 3;
+        wifi->set_wifi_reset_flag();
+        QCOMPARE(int(g_wifi_reset_flag), 1);
+        wifi->wifi_reset();
+        QCOMPARE(recorded().size(), size_t(2));
+        QVERIFY(recorded()[0].rfind("kill -9 `pidof /usr/bin/hostapd", 0) == 0);
+        QCOMPARE(int(g_wifi_reset_flag), 2);
+        wifi->wifi_reset();
+        QCOMPARE(int(g_wifi_reset_flag), 0);
+        QCOMPARE(int(Q64_WIFI_CONFIG::wifi_ap_state), 0);
+    }
+
+    void wifiOffKeepsItDown()
+    {
+        ZevRamPara::p_zevrampara_config[Img::kWifiOff] = 1;
+        Q64_WIFI_CONFIG::wifi_ap_state = 0;
+        wifi->wifi_ap_start_up();
+        g_wifi_reset_flag = 0;
+        wifi->wifi_reset();
+        QCOMPARE(int(g_wifi_reset_flag), 2);
+        QVERIFY(recorded().empty());
+    }
+
+    void badOwnAddressRunsNothing()
+    {
+        Q64_WIFI_CONFIG w;
+        ConfigEngine::pInstance()->write_config_variant(ConfigItem::WifiIPAddress, "1.2.3.4;reboot");
+        w.read_wifi_files();
+        sim->board().simShell().clearRecorded();
+        Q64_WIFI_CONFIG::wifi_ap_state = 0;
+        w.wifi_ap_start_up();
+        ConfigEngine::pInstance()->write_config_variant(ConfigItem::WifiIPAddress, "192.168.100.1");
+        QVERIFY(recorded().empty());
+        QCOMPARE(int(Q64_WIFI_CONFIG::wifi_ap_state), 0);
+    }
+
+    void textCommands_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("ssid");
+        QTest::newRow("check") << "AT+CHECKDATA\r\n"
+                               << "+CHECKDATA:Box,secret99,192.168.100.1\r\nOK\r\n"
+                               << "Box";
+        QTest::newRow("version") << "AT+GETVER" << QString("+GETVER:%1\r\nOK\r\n").arg(Q64_WIFI_CONFIG::kVersion)
+                                 << "Box";
+        QTest::newRow("set") << "AT+SETDATA=Hall 2,longpass1"
+                             << "OK\r\n"
+                             << "Hall 2";
+        QTest::newRow("short passphrase") << "AT+SETDATA=Hall,short"
+                                          << "ERROR\r\n"
+                                          << "Box";
+        QTest::newRow("line in name") << "AT+SETDATA=a\nwpa=0,longpass1"
+                                      << "ERROR\r\n"
+                                      << "Box";
+        QTest::newRow("restart") << "AT+RST"
+                                 << "OK\r\n"
+                                 << "Box";
+        QTest::newRow("unknown") << "AT+FOO"
+                                 << "ERROR\r\n"
+                                 << "Box";
+    }
+    void textCommands()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, answer);
+        QFETCH(QString, ssid);
+        writeHostFile(sim->hostQ(Q64_WIFI_CONFIG::kHostapdConf),
+                      "interface=wlan0\nssid=Box\nchannel=6\nwpa_passphrase=secret99\n");
+        wifi->read_wifi_files();
+        g_wifi_reset_flag = 0;
+        QCOMPARE(QString::fromStdString(wifi->answer(command.toStdString())), answer);
+        QVERIFY(hostapd().contains("\nssid=" + ssid + "\n"));
+        QVERIFY(hostapd().contains("channel=6\n"));
+        QCOMPARE(g_wifi_reset_flag == 1, answer == "OK\r\n" && !command.contains("VER"));
+    }
+
+    void answeredOnUdpWhileRunning()
+    {
+        if (!g_own_network)
+            QSKIP("no private network namespace for the fixed port");
+        udpnetManage::pInstance();
+        Q64_WIFI_CONFIG::attach_udp(udpnetManage::p_udpnetManage);
+        int s = udp_socket(0, 0);
+        QVERIFY(s >= 0);
+        const sockaddr_in to = loopback(udpnetManage::kWifiPort);
+        auto ask = [&](const char* text, int waitMs) {
+            sendto(s, text, strlen(text), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+            pollfd p{s, POLLIN, 0};
+            char buf[256];
+            if (poll(&p, 1, waitMs) <= 0)
+                return QString();
+            ssize_t n = recv(s, buf, sizeof buf, 0);
+            return n > 0 ? QString::fromLatin1(buf, int(n)) : QString();
+        };
+        Q64_WIFI_CONFIG::wifi_ap_state = 1;
+        QCOMPARE(ask("AT+GETVER", 300), QString());
+        Q64_WIFI_CONFIG::wifi_ap_state = 3;
+        // The datagram that waited is read now, then the new one.
+        QVERIFY(ask("AT+RST", 3000).startsWith("+GETVER:"));
+        QCOMPARE(ask("AT+RST", 3000), QString("OK\r\n"));
+        close(s);
+    }
+};
+
+int main(int argc, char** argv)
+{
+    // Before any thread exists: the namespace belongs to the calling thread.
+    g_own_network = own_network();
+    QCoreApplication app(argc, argv);
+    TestWifi t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "test_wifi.moc"
