@@ -1,12 +1,12 @@
 #include "board/sim/sim_cards.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <sstream>
 
 #include "board/sim/sim_fpga.h"
-#include "core/global.h"
 
 namespace board::sim
 {
@@ -166,6 +166,12 @@ void SimCards::setFault(unsigned port, Fault fault, uint32_t extraTicks)
         return;
     fault_[port] = fault;
     extra_[port] = fault == Fault::Delayed ? extraTicks : 0;
+}
+
+SimCards::Fault SimCards::fault(unsigned port)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return port < kPorts ? fault_[port] : Fault::None;
 }
 
 void SimCards::clearFaults()
@@ -394,13 +400,18 @@ bool SimCards::vmfAnswerLocked(const std::vector<uint8_t>& q, std::vector<uint8_
     return true;
 }
 
-void attachCards(SimBoard& board)
+void attachCards(SimBoard& board, std::function<uint32_t()> clock)
 {
     SimFpga* fpga = simFpga();
     if (!fpga)
         return;
+    if (!clock)
+        clock = [] {
+            const auto since = std::chrono::steady_clock::now().time_since_epoch();
+            return uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(since).count() / 10);
+        };
     g_cards.reset();
-    g_cards = std::make_unique<SimCards>(*fpga, board.modelDir() + "/cards", [] { return G_timeTicks.load(); });
+    g_cards = std::make_unique<SimCards>(*fpga, board.modelDir() + "/cards", std::move(clock));
 }
 
 SimCards* simCards()

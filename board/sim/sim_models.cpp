@@ -2,6 +2,7 @@
 
 #include "board/sim/sim_board.h"
 #include "board/sim/sim_cards.h"
+#include "board/sim/sim_faults.h"
 #include "board/sim/sim_fpga.h"
 #include "board/sim/sim_c331.h"
 #include "board/sim/sim_inputs.h"
@@ -15,6 +16,7 @@ void attachModels(SimBoard& board)
     new SimInputs(board, board.modelDir() + "/inputs");
     attachFpga(board);
     attachCards(board);
+    attachFaults(board);
 }
 
 } // namespace board::sim
