@@ -1,6 +1,7 @@
 #include "board/sim/serial_link.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -19,6 +20,8 @@ namespace
 {
 // Longest time the relay sleeps before it looks at its stop flag.
 constexpr int kIdleMs = 1000;
+// How long a full queue waits for its end to read before it is dropped.
+constexpr auto kDeaf = std::chrono::milliseconds(1000);
 
 void closeFd(int& fd)
 {
@@ -32,25 +35,24 @@ std::string failed(const char* step)
     return std::string(step) + ": " + std::strerror(errno);
 }
 
-// Bytes waiting to go to one end.
+// Bytes waiting to go to one end, and when that end last took some.
 struct Queue {
     std::string bytes;
     size_t sent = 0;
+    std::chrono::steady_clock::time_point moved;
     size_t size() const { return bytes.size() - sent; }
+    bool full() const { return size() >= SerialLink::kBacklog; }
 };
 
-// Reads what the source end has; the queue is dropped when nobody has
-// taken kBacklog bytes of it.
+// Reads what the source end has while the queue has room.
 bool pull(int from, Queue* q)
 {
     char buf[4096];
-    for (;;) {
+    while (!q->full()) {
         const ssize_t n = ::read(from, buf, sizeof buf);
         if (n > 0) {
-            if (q->size() + size_t(n) > SerialLink::kBacklog) {
-                q->bytes.clear();
-                q->sent = 0;
-            }
+            if (q->size() == 0)
+                q->moved = std::chrono::steady_clock::now();
             q->bytes.append(buf, size_t(n));
             continue;
         }
@@ -58,6 +60,7 @@ bool pull(int from, Queue* q)
             continue;
         return n < 0 && errno == EAGAIN;
     }
+    return true;
 }
 
 bool push(int to, Queue* q)
@@ -66,6 +69,7 @@ bool push(int to, Queue* q)
         const ssize_t n = ::write(to, q->bytes.data() + q->sent, q->size());
         if (n > 0) {
             q->sent += size_t(n);
+            q->moved = std::chrono::steady_clock::now();
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -75,6 +79,16 @@ bool push(int to, Queue* q)
     q->bytes.clear();
     q->sent = 0;
     return true;
+}
+
+// A full queue whose end took nothing for kDeaf: nobody listens there, and
+// what waits is dropped so the writing side goes on.
+void dropIfDeaf(Queue* q)
+{
+    if (q->full() && std::chrono::steady_clock::now() - q->moved >= kDeaf) {
+        q->bytes.clear();
+        q->sent = 0;
+    }
 }
 } // namespace
 
@@ -170,10 +184,14 @@ void SerialLink::relay()
 {
     Queue toPc, toBoard;
     while (!stop_) {
+        // A side is read only while its queue has room: a reader that is
+        // slow gets every byte, later.
         pollfd fds[3] = {{wake_[0], POLLIN, 0},
-                         {board_.master, short(POLLIN | (toBoard.size() ? POLLOUT : 0)), 0},
-                         {pc_.master, short(POLLIN | (toPc.size() ? POLLOUT : 0)), 0}};
-        const int n = ::poll(fds, 3, kIdleMs);
+                         {board_.master, short((toPc.full() ? 0 : POLLIN) | (toBoard.size() ? POLLOUT : 0)), 0},
+                         {pc_.master, short((toBoard.full() ? 0 : POLLIN) | (toPc.size() ? POLLOUT : 0)), 0}};
+        const int n = ::poll(fds, 3, toPc.full() || toBoard.full() ? int(kDeaf.count()) / 4 : kIdleMs);
+        dropIfDeaf(&toPc);
+        dropIfDeaf(&toBoard);
         if (n < 0 && errno != EINTR) {
             std::perror("serial link: poll");
             return;

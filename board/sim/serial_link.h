@@ -3,9 +3,10 @@
 // such as "dev/ttyS2" under the data root), a PC tool the other (a link in
 // the model folder such as "sim/pc-serial"); bytes written on one end are
 // read on the other. The relay keeps both ends open itself, so either side
-// may come and go; what a side writes while nobody reads the other end is
-// dropped once the relay holds kBacklog bytes of it, as on a cable nobody
-// listens to.
+// may come and go. A slow reader gets every byte (the relay holds up to
+// kBacklog bytes for it, then stops reading the writer); when an end takes
+// nothing for a second while that much waits, nobody listens there and the
+// bytes are dropped, as on a cable with no one at the far end.
 #pragma once
 
 #include <atomic>

@@ -16,9 +16,6 @@ const char kDefaultFile[] = "# Faults of the simulated hardware, read again when
                             "#   fpga vbo | fpga ram | fpga output | fpga input\n"
                             "#   cards <port 1-16> silent | badcheck | short | delay <ticks>\n";
 
-// How often the file is looked at while the bus is busy.
-constexpr auto kLookEvery = std::chrono::milliseconds(20);
-
 std::unique_ptr<SimFaults> g_faults;
 } // namespace
 
@@ -79,16 +76,6 @@ void SimFaults::reload()
     reloadLocked();
 }
 
-void SimFaults::poll()
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    const auto now = std::chrono::steady_clock::now();
-    if (now - looked_ < kLookEvery)
-        return;
-    looked_ = now;
-    reloadLocked();
-}
-
 SimFaults::Set SimFaults::current()
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -127,8 +114,9 @@ void attachFaults(SimBoard& board)
     g_faults = std::make_unique<SimFaults>(board.modelDir() + "/faults");
     g_faults->reload();
     board.simSpi().setAccessHook([] {
+        // One stat() of the file: cheap beside a bus message.
         if (SimFaults* f = simFaults())
-            f->poll();
+            f->reload();
     });
 }
 

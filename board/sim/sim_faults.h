@@ -13,7 +13,6 @@
 #pragma once
 
 #include <array>
-#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -39,8 +38,6 @@ class SimFaults
     // Reads the file now when it changed and switches the faults that
     // differ from the last reading on the models of the last attach.
     void reload();
-    // As reload, at most every few milliseconds.
-    void poll();
     Set current();
 
     // Unknown lines are skipped.
@@ -51,7 +48,6 @@ class SimFaults
     std::mutex mutex_;
     WatchedFile file_;
     Set set_;
-    std::chrono::steady_clock::time_point looked_{};
 };
 
 // Creates the switches on the board (its file under the model folder) and
