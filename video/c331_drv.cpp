@@ -9,7 +9,7 @@
 
 #include "board/board.h"
 #include "core/utils.h"
-#include "video/c331_regs.h"
+#include "board/c331_regs.h"
 
 using namespace C331Reg;
 

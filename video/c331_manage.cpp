@@ -19,7 +19,7 @@
 #include "core/zevrampara.h"
 #include "ledout/fpga_manage.h"
 #include "video/c331_drv.h"
-#include "video/c331_regs.h"
+#include "board/c331_regs.h"
 
 using namespace C331Reg;
 

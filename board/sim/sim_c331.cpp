@@ -8,7 +8,7 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include "video/c331_regs.h"
+#include "board/c331_regs.h"
 
 namespace board::sim
 {

@@ -22,7 +22,7 @@
 #include "support/sim_fixture.h"
 #include "video/c331_drv.h"
 #include "video/c331_manage.h"
-#include "video/c331_regs.h"
+#include "board/c331_regs.h"
 
 using namespace C331Reg;
 using board::sim::SimC331;
