@@ -197,9 +197,6 @@ int main(int argc, char** argv)
     char root[] = "/tmp/zevbench-XXXXXX";
     if (!mkdtemp(root))
         return 1;
-    int master = -1, slave = -1;
-    if (!pty_at(std::string(root) + "/dev/ttyS2", master, slave))
-        return 1;
     pid_t pid = start_program(program, root);
     int fd = tcp_connect_within(5005, 15000, true);
     if (fd < 0) {
@@ -207,6 +204,7 @@ int main(int argc, char** argv)
         kill(pid, SIGKILL);
         return 1;
     }
+    int master = open_pc_serial(root);
 
     printf("round trip of a register read:\n");
     int ls = bound_socket(SOCK_STREAM);
@@ -249,7 +247,7 @@ int main(int argc, char** argv)
 
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
-    close(master);
-    close(slave);
+    if (master >= 0)
+        close(master);
     return 0;
 }

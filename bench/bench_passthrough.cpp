@@ -65,8 +65,7 @@ int main()
     board::sim::SimBoard* sim = b.get();
     board::install(std::move(b));
     board::sim::attachFpga(*sim);
-    board::sim::setClock([] { return G_timeTicks.load(); });
-    board::sim::attachCards(*sim);
+    board::sim::attachCards(*sim, [] { return G_timeTicks.load(); });
     g_debugSwitch = 0;
     G_timeTicks = 1000;
     board::sim::SimCards* cards = board::sim::simCards();

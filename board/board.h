@@ -109,7 +109,8 @@ class Paths
   public:
     virtual ~Paths() = default;
     virtual std::string root() const = 0;
-    std::string resolve(const std::string& path) const;
+    // The host path of a system path: the root before an absolute path.
+    virtual std::string resolve(const std::string& path) const;
 };
 
 class Board

@@ -1,4 +1,5 @@
-// Register map of the c331 video processor as this program uses it. A
+// Register map of the c331 video processor as this program uses it (kept
+// with the board: the driver and the simulated chip both speak it). A
 // register is named by its bank (high byte) and its address in the bank (low
 // byte, 1..127; address 0 of every bank is the bank select). It describes the
 // chip, so the driver and the simulated chip share it.

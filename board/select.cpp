@@ -6,6 +6,7 @@
 
 #include "board/linux_board.h"
 #include "board/sim/sim_board.h"
+#include "board/sim/restart.h"
 #include "board/sim/sim_models.h"
 
 namespace board
@@ -14,6 +15,7 @@ namespace board
 Choice choose(std::vector<char*>& args)
 {
     Choice c;
+    c.launch.assign(args.begin(), args.end());
     std::string asked;
     if (const char* e = std::getenv("ZEV_BOARD"))
         asked = e;
@@ -55,8 +57,14 @@ void installChosen(const Choice& c)
         sim::SimBoard* raw = b.get();
         install(std::move(b));
         sim::attachModels(*raw);
+        std::string exe = sim::runningExecutable();
+        if (exe.empty() && !c.launch.empty())
+            exe = c.launch[0];
+        raw->simShell().setRestart(sim::execRestart(exe, c.launch));
         std::printf("zevQ64N: running on the simulated board (%s); data root %s\n", c.reason.c_str(),
                     c.simRoot.c_str());
+        if (raw->linkSerial("/dev/ttyS2", "pc-serial"))
+            std::printf("zevQ64N: the RS-485 port /dev/ttyS2 is cabled to %s/pc-serial\n", raw->modelDir().c_str());
     } else {
         install(makeLinuxBoard());
         std::printf("zevQ64N: running on the SSD201 board (%s)\n", c.reason.c_str());

@@ -8,6 +8,8 @@ namespace board
 {
 
 struct Choice {
+    // The program's command line as started, kept for a restart.
+    std::vector<std::string> launch;
     bool simulated = false;
     std::string simRoot;
     std::string reason;
@@ -19,7 +21,9 @@ struct Choice {
 Choice choose(std::vector<char*>& args);
 
 // Installs the chosen board, its device models on the simulated board, and
-// prints which board the program runs on.
+// prints which board the program runs on. The simulated board also gets its
+// RS-485 cable (the PC side at "sim/pc-serial" under the data root) and
+// restarts on "reboot" by running the program again with its command line.
 void installChosen(const Choice& c);
 
 } // namespace board

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <glob.h>
 #include <sys/stat.h>
@@ -12,6 +13,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+
+#include "board/sim/confine.h"
+#include "board/sim/serial_link.h"
 
 namespace board::sim
 {
@@ -119,14 +123,24 @@ int SimSpi::getSpeed(int fd, uint32_t* hz)
 int SimSpi::transfer(int fd, const SpiXfer* xfers, unsigned n)
 {
     SpiDevice* dev = nullptr;
+    std::function<void()> access;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         Node* nd = node(fd);
         if (!nd || nd->failing || n == 0)
             return -1;
         dev = nd->dev;
+        access = access_;
     }
+    if (access)
+        access();
     return dev->transfer(xfers, n);
+}
+
+void SimSpi::setAccessHook(std::function<void()> hook)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    access_ = std::move(hook);
 }
 
 void SimSpi::setFailing(const std::string& path, bool failing)
@@ -352,24 +366,46 @@ bool isFileCommand(const std::string& prog)
     return prog == "cp" || prog == "mv" || prog == "rm" || prog == "chmod" || prog == "mkdir" || prog == "sync";
 }
 
-bool copyRecursive(const QString& from, const QString& to)
+// Prefixes of the system paths whose files the program keeps.
+bool keptPath(const std::string& p)
 {
-    QFileInfo fi(from);
-    if (fi.isDir()) {
-        if (!QDir().mkpath(to))
-            return false;
-        for (const QFileInfo& e : QDir(from).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
-            if (!copyRecursive(e.absoluteFilePath(), to + "/" + e.fileName()))
-                return false;
-        return true;
+    for (const char* prefix : {"/data", "/mnt/usb1", "/etc"}) {
+        const size_t n = std::strlen(prefix);
+        if (p.compare(0, n, prefix) == 0 && (p.size() == n || p[n] == '/'))
+            return true;
     }
-    QFile::remove(to);
-    return QFile::copy(from, to);
+    return false;
 }
+
+// Where a path that leads outside the root goes: below a device node nothing
+// can be opened, created or listed.
+constexpr char kNowhere[] = "/dev/null";
 
 } // namespace
 
-bool SimShell::confined(const std::string& p, std::string* host) const
+std::string SimPaths::resolve(const std::string& p) const
+{
+    if (p.empty() || p[0] != '/')
+        return p;
+    if (!keptPath(p))
+        return root_ + p;
+    // The cleaned text is what gets opened, so ".." cannot climb through a
+    // link the way the kernel would climb it.
+    std::string host = QDir::cleanPath(QString::fromStdString(root_ + p)).toStdString();
+    if (p.back() == '/')
+        host += '/';
+    const std::string bare = host.back() == '/' ? host.substr(0, host.size() - 1) : host;
+    if (bare.compare(0, root_.size() + 1, root_ + "/") != 0 || !leadsInside(root_, bare, true))
+        return kNowhere + p;
+    return host;
+}
+
+bool SimShell::insideRoot(const std::string& host, bool followLast) const
+{
+    return leadsInside(paths_.root(), host, followLast);
+}
+
+bool SimShell::confined(const std::string& p, bool followLast, std::string* host) const
 {
     if (p.empty() || p[0] != '/')
         return false;
@@ -378,7 +414,57 @@ bool SimShell::confined(const std::string& p, std::string* host) const
     if (full != root && !full.startsWith(root + "/"))
         return false;
     *host = full.toStdString();
-    return true;
+    return insideRoot(*host, followLast);
+}
+
+// Copies a file or a folder tree; every file read and every place written
+// must lead inside the root (a link inside the tree to elsewhere is not
+// followed out).
+bool SimShell::copyInside(const std::string& from, const std::string& to) const
+{
+    if (!insideRoot(from, true))
+        return false;
+    QString src = QString::fromStdString(from), dst = QString::fromStdString(to);
+    QFileInfo fi(src);
+    if (fi.isDir()) {
+        if (!insideRoot(to, true) || !QDir().mkpath(dst))
+            return false;
+        for (const QFileInfo& e :
+             QDir(src).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System))
+            if (!copyInside(e.absoluteFilePath().toStdString(), to + "/" + e.fileName().toStdString()))
+                return false;
+        return true;
+    }
+    // The target is replaced, never written through when it is a link.
+    if (!insideRoot(to, false))
+        return false;
+    QFileInfo ti(dst);
+    if ((ti.exists() || ti.isSymLink()) && !QFile::remove(dst))
+        return false;
+    return QFile::copy(src, dst);
+}
+
+bool SimShell::chmodInside(const std::string& host, const std::string& mode, bool recursive) const
+{
+    struct stat st;
+    if (!insideRoot(host, true) || ::stat(host.c_str(), &st) != 0)
+        return false;
+    mode_t m = st.st_mode & 07777;
+    if (mode.find('+') != std::string::npos && mode.find('x') != std::string::npos)
+        m |= 0111;
+    else if (!mode.empty() && mode.find_first_not_of("01234567") == std::string::npos)
+        m = mode_t(std::strtol(mode.c_str(), nullptr, 8));
+    if (::chmod(host.c_str(), m) != 0)
+        return false;
+    if (!recursive || !S_ISDIR(st.st_mode))
+        return true;
+    bool ok = true;
+    // As chmod -R: links met in the tree are not followed.
+    QDir dir(QString::fromStdString(host));
+    for (const QFileInfo& e : dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System))
+        if (!e.isSymLink() && !chmodInside(e.absoluteFilePath().toStdString(), mode, true))
+            ok = false;
+    return ok;
 }
 
 int SimShell::runFileCommand(const std::vector<std::string>& argv)
@@ -398,31 +484,40 @@ int SimShell::runFileCommand(const std::vector<std::string>& argv)
         if (o.find('r') != std::string::npos || o.find('R') != std::string::npos || o.find('a') != std::string::npos)
             recursive = true;
 
-    auto expand = [&](const std::string& p, std::vector<std::string>* out) {
+    // Expands a pattern to host paths; each match is judged on its own, so a
+    // link that leads out is left alone.
+    auto expand = [&](const std::string& p, bool followLast, std::vector<std::string>* out) {
         std::string host;
-        if (!confined(p, &host))
+        if (p.empty() || p[0] != '/')
+            return false;
+        QString root = QDir::cleanPath(QString::fromStdString(paths_.root()));
+        host = QDir::cleanPath(root + QString::fromStdString(p)).toStdString();
+        if (host.compare(0, root.size() + 1, (root + "/").toStdString()) != 0)
             return false;
         if (host.find_first_of("*?[") == std::string::npos) {
+            if (!insideRoot(host, followLast))
+                return false;
             out->push_back(host);
             return true;
         }
+        bool ok = true;
         glob_t g;
         if (::glob(host.c_str(), 0, nullptr, &g) == 0) {
             for (size_t i = 0; i < g.gl_pathc; ++i) {
-                std::string h = g.gl_pathv[i];
-                std::string root = QDir::cleanPath(QString::fromStdString(paths_.root())).toStdString();
-                if (h.rfind(root + "/", 0) == 0)
-                    out->push_back(h);
+                if (insideRoot(g.gl_pathv[i], followLast))
+                    out->push_back(g.gl_pathv[i]);
+                else
+                    ok = false;
             }
         }
         globfree(&g);
-        return true;
+        return ok;
     };
 
     if (prog == "mkdir") {
         for (auto& a : args) {
             std::string h;
-            if (!confined(a, &h) || !QDir().mkpath(QString::fromStdString(h)))
+            if (!confined(a, true, &h) || !QDir().mkpath(QString::fromStdString(h)))
                 return kFailStatus;
         }
         return args.empty() ? kFailStatus : 0;
@@ -431,13 +526,13 @@ int SimShell::runFileCommand(const std::vector<std::string>& argv)
         bool ok = !args.empty();
         for (auto& a : args) {
             std::vector<std::string> hs;
-            if (!expand(a, &hs)) {
+            if (!expand(a, false, &hs))
                 ok = false;
-                continue;
-            }
             for (auto& h : hs) {
                 QString q = QString::fromStdString(h);
                 QFileInfo fi(q);
+                // A link is removed itself; a folder's tree is removed
+                // without following the links in it.
                 if (fi.isDir() && !fi.isSymLink()) {
                     if (!recursive || !QDir(q).removeRecursively())
                         ok = false;
@@ -452,28 +547,14 @@ int SimShell::runFileCommand(const std::vector<std::string>& argv)
     if (prog == "chmod") {
         if (args.size() < 2)
             return kFailStatus;
-        const std::string& mode = args[0];
         bool ok = true;
         for (size_t i = 1; i < args.size(); ++i) {
             std::vector<std::string> hs;
-            if (!expand(args[i], &hs) || hs.empty()) {
+            if (!expand(args[i], true, &hs) || hs.empty())
                 ok = false;
-                continue;
-            }
-            for (auto& h : hs) {
-                struct stat st;
-                if (::stat(h.c_str(), &st) != 0) {
+            for (auto& h : hs)
+                if (!chmodInside(h, args[0], recursive))
                     ok = false;
-                    continue;
-                }
-                mode_t m = st.st_mode & 07777;
-                if (mode.find('+') != std::string::npos && mode.find('x') != std::string::npos)
-                    m |= 0111;
-                else if (mode.find_first_not_of("01234567") == std::string::npos)
-                    m = mode_t(std::strtol(mode.c_str(), nullptr, 8));
-                if (::chmod(h.c_str(), m) != 0)
-                    ok = false;
-            }
         }
         return ok ? 0 : kFailStatus;
     }
@@ -481,12 +562,12 @@ int SimShell::runFileCommand(const std::vector<std::string>& argv)
     if (args.size() < 2)
         return kFailStatus;
     std::string dstHost;
-    if (!confined(args.back(), &dstHost))
+    if (!confined(args.back(), false, &dstHost))
         return kFailStatus;
     QString dst = QString::fromStdString(dstHost);
     std::vector<std::string> sources;
     for (size_t i = 0; i + 1 < args.size(); ++i)
-        if (!expand(args[i], &sources))
+        if (!expand(args[i], prog == "cp", &sources))
             return kFailStatus;
     if (sources.empty())
         return kFailStatus;
@@ -494,34 +575,67 @@ int SimShell::runFileCommand(const std::vector<std::string>& argv)
     for (auto& s : sources) {
         QString src = QString::fromStdString(s);
         QFileInfo sfi(src);
-        if (!sfi.exists()) {
+        if (!sfi.exists() && !sfi.isSymLink()) {
             ok = false;
             continue;
         }
         QString target = QFileInfo(dst).isDir() ? dst + "/" + sfi.fileName() : dst;
+        const std::string targetHost = target.toStdString();
         if (prog == "mv") {
+            if (!insideRoot(targetHost, false)) {
+                ok = false;
+                continue;
+            }
             if (QFileInfo(target).exists() && !QFileInfo(target).isDir())
                 QFile::remove(target);
-            if (std::rename(src.toLocal8Bit().constData(), target.toLocal8Bit().constData()) != 0)
+            if (std::rename(s.c_str(), targetHost.c_str()) != 0)
                 ok = false;
         } else {
             if (sfi.isDir() && !recursive) {
                 ok = false;
                 continue;
             }
-            if (!copyRecursive(src, target))
+            if (!copyInside(s, targetHost))
                 ok = false;
         }
     }
     return ok ? 0 : kFailStatus;
 }
 
+std::string SimShell::recordPath() const
+{
+    return paths_.root() + "/sim/commands";
+}
+
+void SimShell::record(const std::string& command)
+{
+    std::string line = command;
+    for (char& c : line)
+        if (c == '\n' || c == '\r')
+            c = ' ';
+    line += '\n';
+    std::lock_guard<std::mutex> lock(mutex_);
+    log_.push_back(command);
+    while (log_.size() > kRecordKeep)
+        log_.pop_front();
+    const std::string path = recordPath();
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && st.st_size + long(line.size()) > kRecordFileLimit &&
+        std::rename(path.c_str(), (path + ".old").c_str()) != 0)
+        std::perror("simulated board: command record");
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        std::perror("simulated board: command record");
+        return;
+    }
+    if (::write(fd, line.data(), line.size()) != ssize_t(line.size()))
+        std::perror("simulated board: command record");
+    ::close(fd);
+}
+
 int SimShell::system(const std::string& command)
 {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        log_.push_back(command);
-    }
+    record(command);
     std::vector<std::string> parts;
     if (!splitSimple(command, &parts))
         return 0; // a board pipeline: recorded, not run
@@ -530,20 +644,30 @@ int SimShell::system(const std::string& command)
         std::vector<std::string> argv = tokenize(p);
         if (argv.empty())
             continue;
-        if (isFileCommand(argv[0]))
+        if (isFileCommand(argv[0])) {
             status = runFileCommand(argv);
-        else
+        } else if (argv[0] == "reboot") {
+            Restart restart;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                restart = restart_;
+            }
+            // The box goes down here and comes back; a restart that fails
+            // is reported, as reboot would.
+            status = restart ? restart() : 0;
+        } else {
             status = 0; // a board command: recorded, never run on the host
+        }
     }
     return status;
 }
 
 std::string SimShell::popen(const std::string& command, int, bool* ok)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    log_.push_back(command);
+    record(command);
     if (ok)
         *ok = true;
+    std::lock_guard<std::mutex> lock(mutex_);
     for (auto it = replies_.rbegin(); it != replies_.rend(); ++it)
         if (command.rfind(it->first, 0) == 0)
             return it->second;
@@ -553,7 +677,7 @@ std::string SimShell::popen(const std::string& command, int, bool* ok)
 std::vector<std::string> SimShell::recorded() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return log_;
+    return std::vector<std::string>(log_.begin(), log_.end());
 }
 
 void SimShell::clearRecorded()
@@ -566,6 +690,12 @@ void SimShell::setPopenReply(const std::string& prefix, const std::string& outpu
 {
     std::lock_guard<std::mutex> lock(mutex_);
     replies_[prefix] = output;
+}
+
+void SimShell::setRestart(Restart restart)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    restart_ = std::move(restart);
 }
 
 // ---- board ----
@@ -597,6 +727,20 @@ SimBoard::SimBoard(const std::string& root)
         s.setValue("app-1/app_name", "zevQ64N");
         s.sync();
     }
+}
+
+SimBoard::~SimBoard() = default;
+
+bool SimBoard::linkSerial(const std::string& device, const std::string& pcName)
+{
+    std::string error;
+    auto link = SerialLink::create(paths_.resolve(device), modelDir() + "/" + pcName, &error);
+    if (!link) {
+        std::fprintf(stderr, "simulated board: no serial link at %s: %s\n", device.c_str(), error.c_str());
+        return false;
+    }
+    links_.push_back(std::move(link));
+    return true;
 }
 
 SimBoard* active()

@@ -2,8 +2,10 @@
 // under one data root, so the whole program runs and is tested on a PC.
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -47,6 +49,9 @@ class SimSpi final : public Spi
     int transfer(int fd, const SpiXfer* xfers, unsigned n) override;
     // Messages refused from now on, for fault tests.
     void setFailing(const std::string& path, bool failing);
+    // Runs before every message, outside the bus lock (the fault switches
+    // are looked at there).
+    void setAccessHook(std::function<void()> hook);
 
   private:
     struct Node {
@@ -59,6 +64,7 @@ class SimSpi final : public Spi
     Node* node(int fd);
     std::mutex mutex_;
     std::vector<Node> nodes_;
+    std::function<void()> access_;
 };
 
 class SimPads final : public Pads
@@ -117,43 +123,70 @@ class SimMtd final : public Mtd
 };
 
 // Records every command; carries out only file commands, confined to the
-// root. Board commands are never run on the host.
+// root. Board commands are never run on the host; "reboot" restarts the
+// program through the restart hook when one is set.
 class SimShell final : public Shell
 {
   public:
+    // Carries out a restart; returns only when it failed, with the status
+    // system() reports.
+    using Restart = std::function<int()>;
+    // The latest commands kept in memory.
+    static constexpr size_t kRecordKeep = 1000;
+    // The record file "commands" of the model folder is moved to
+    // "commands.old" once it passes this size.
+    static constexpr long kRecordFileLimit = 256 * 1024;
+
     explicit SimShell(const Paths& paths) : paths_(paths) {}
     int system(const std::string& command) override;
     std::string popen(const std::string& command, int lineSize, bool* ok) override;
 
+    // The latest commands, oldest first.
     std::vector<std::string> recorded() const;
     void clearRecorded();
     // Output given to popen() of commands that begin with prefix.
     void setPopenReply(const std::string& prefix, const std::string& output);
+    void setRestart(Restart restart);
+    std::string recordPath() const;
 
   private:
+    void record(const std::string& command);
     int runFileCommand(const std::vector<std::string>& argv);
-    bool confined(const std::string& p, std::string* host) const;
+    // The host path of an absolute path that leads inside the root (links
+    // resolved; see leadsInside for followLast).
+    bool confined(const std::string& p, bool followLast, std::string* host) const;
+    bool insideRoot(const std::string& host, bool followLast) const;
+    bool copyInside(const std::string& from, const std::string& to) const;
+    bool chmodInside(const std::string& host, const std::string& mode, bool recursive) const;
     const Paths& paths_;
     mutable std::mutex mutex_;
-    std::vector<std::string> log_;
+    std::deque<std::string> log_;
     std::map<std::string, std::string> replies_;
+    Restart restart_;
 };
 
+// The root's paths. Paths under /data, /mnt/usb1 and /etc that lead outside
+// the root (through a link or "..") resolve to a place below /dev/null,
+// where nothing can be opened, created or listed.
 class SimPaths final : public Paths
 {
   public:
     explicit SimPaths(std::string root) : root_(std::move(root)) {}
     std::string root() const override { return root_; }
+    std::string resolve(const std::string& path) const override;
 
   private:
     std::string root_;
 };
+
+class SerialLink;
 
 class SimBoard final : public Board
 {
   public:
     // Creates the data root's folders when they are missing.
     explicit SimBoard(const std::string& root);
+    ~SimBoard() override;
     const char* name() const override { return "simulated board"; }
     bool simulated() const override { return true; }
     Spi& spi() override { return spi_; }
@@ -173,6 +206,11 @@ class SimBoard final : public Board
     SimUevents& simUevents() { return uevents_; }
     // Folder of the device models' own state (flash images, inputs, cards).
     std::string modelDir() const { return paths_.root() + "/sim"; }
+    // Joins the serial port at device (e.g. "/dev/ttyS2") to a PC side at
+    // pcName in the model folder (e.g. "pc-serial"): a pseudo-terminal pair
+    // each, with a relay between them, as a cable between the box and a PC.
+    // False (with the reason printed) when it cannot be made.
+    bool linkSerial(const std::string& device, const std::string& pcName);
 
   private:
     SimPaths paths_;
@@ -183,6 +221,7 @@ class SimBoard final : public Board
     SimShell shell_;
     SimKeypad keypad_;
     SimUevents uevents_;
+    std::vector<std::unique_ptr<SerialLink>> links_;
 };
 
 // The installed board when it is the simulated one, else null.

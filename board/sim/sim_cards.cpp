@@ -1,5 +1,6 @@
 #include "board/sim/sim_cards.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -165,6 +166,12 @@ void SimCards::setFault(unsigned port, Fault fault, uint32_t extraTicks)
         return;
     fault_[port] = fault;
     extra_[port] = fault == Fault::Delayed ? extraTicks : 0;
+}
+
+SimCards::Fault SimCards::fault(unsigned port)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return port < kPorts ? fault_[port] : Fault::None;
 }
 
 void SimCards::clearFaults()
@@ -393,13 +400,15 @@ bool SimCards::vmfAnswerLocked(const std::vector<uint8_t>& q, std::vector<uint8_
     return true;
 }
 
-void attachCards(SimBoard& board)
+void attachCards(SimBoard& board, std::function<uint32_t()> clock)
 {
     SimFpga* fpga = simFpga();
     if (!fpga)
         return;
+    if (!clock)
+        clock = [] { return ticks(); };
     g_cards.reset();
-    g_cards = std::make_unique<SimCards>(*fpga, board.modelDir() + "/cards", [] { return ticks(); });
+    g_cards = std::make_unique<SimCards>(*fpga, board.modelDir() + "/cards", std::move(clock));
 }
 
 SimCards* simCards()

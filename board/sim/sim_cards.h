@@ -57,7 +57,8 @@ class SimCards
 
     enum class Fault { None, Silent, BadCheck, Short, Delayed };
 
-    // clock gives the current tick; answers wait delayTicks of it.
+    // clock gives the current tick (10 ms units); answers wait delayTicks of
+    // it.
     SimCards(SimFpga& fpga, std::string path, std::function<uint32_t()> clock);
     ~SimCards();
     SimCards(const SimCards&) = delete;
@@ -72,6 +73,7 @@ class SimCards
     void setAnswerDelay(uint32_t ticks);
     // Per-port fault (port 0 to 15); Delayed adds extraTicks to the delay.
     void setFault(unsigned port, Fault fault, uint32_t extraTicks = 0);
+    Fault fault(unsigned port);
     void clearFaults();
     // Faults cleared, delay back to 1, answers not yet placed and the packet
     // log dropped.
@@ -123,9 +125,9 @@ class SimCards
 };
 
 // Creates the cards on the simulated FPGA of the last attachFpga (nothing
-// when there is none), with their file under the model folder and the GUI
-// tick as their clock.
-void attachCards(SimBoard& board);
+// when there is none), with their file under the model folder. Their clock
+// is the one handed in, else the board's monotonic clock in 10 ms ticks.
+void attachCards(SimBoard& board, std::function<uint32_t()> clock = {});
 SimCards* simCards();
 
 } // namespace board::sim

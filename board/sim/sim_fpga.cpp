@@ -100,7 +100,7 @@ uint8_t SimFpga::readReg(uint8_t r) const
         return v;
     }
     case 31:
-        return inputCheck_;
+        return inputLost_ ? 0 : inputCheck_;
     case 40:
         return locked() ? 0x1C : 0x00;
     case 128:
@@ -331,6 +331,19 @@ void SimFpga::setInputCheck(uint8_t value)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     inputCheck_ = value;
+}
+
+void SimFpga::setInputLost(bool lost)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (inputLost_ == lost)
+            return;
+        inputLost_ = lost;
+        regs_[22] |= 0x60;
+        syncIrqLocked();
+    }
+    driveIrq();
 }
 
 void SimFpga::setMeasuredInput(uint16_t width, uint16_t height, uint32_t period)

@@ -41,6 +41,10 @@ class SimFpga final : public SpiDevice
     // Input check value of register 31 (valid 25 to 48; 0 = input out of
     // range).
     void setInputCheck(uint8_t value);
+    // The input lost (register 31 reads 0) or back (the input check value
+    // again); each change is announced as the FPGA does, register 22 bit 6
+    // with the interrupt raised.
+    void setInputLost(bool lost);
     // The input as the FPGA measures it (parameter page bytes 116 to 123).
     void setMeasuredInput(uint16_t width, uint16_t height, uint32_t period);
     // Link bits of the 16 output ports (registers 128 and 144).
@@ -99,6 +103,7 @@ class SimFpga final : public SpiDevice
     uint32_t dataPos_ = 0;
     bool vboFault_ = false, ramFault_ = false, outputFault_ = false;
     uint8_t inputCheck_ = 36;
+    bool inputLost_ = false;
     uint16_t measuredW_ = 1920, measuredH_ = 1080;
     uint32_t measuredPeriod_ = 833333;
     uint16_t links_ = 0;

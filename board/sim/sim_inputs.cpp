@@ -38,8 +38,10 @@ class SimInputs::Chip final : public I2cDevice
 
 SimInputs::SimInputs(SimBoard& board, const std::string& inputsPath) : file_(inputsPath, kDefaultFile)
 {
-    for (uint16_t a : {kSwitch, kReceiver, kEeprom, kExpander, kTx0, kTx1})
-        board.simI2c().attach("/dev/i2c-0", a, new Chip(this, a));
+    for (uint16_t a : {kSwitch, kReceiver, kEeprom, kExpander, kTx0, kTx1}) {
+        chips_.push_back(std::make_unique<Chip>(this, a));
+        board.simI2c().attach("/dev/i2c-0", a, chips_.back().get());
+    }
     for (auto& e : eeprom_)
         e.fill(0xFF);
     g_current = this;

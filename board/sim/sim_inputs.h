@@ -12,8 +12,10 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "board/sim/sim_board.h"
 #include "board/sim/watched_file.h"
@@ -56,6 +58,7 @@ class SimInputs
     void refresh();
     uint8_t receiverReg(int source, uint8_t reg);
 
+    std::vector<std::unique_ptr<I2cDevice>> chips_;
     std::mutex mutex_;
     WatchedFile file_;
     std::array<Signal, 6> signals_{};

@@ -1,8 +1,11 @@
 // The simulated shell records everything, runs only confined file commands
-// and never a board command.
+// and never a board command; nothing outside the data root is reached, also
+// not through links.
 #include <QtTest>
 
 #include <unistd.h>
+
+#include "board/board.h"
 
 #include "core/utils.h"
 #include "sim_fixture.h"
@@ -87,6 +90,107 @@ class TestSimShell : public QObject
         int status = 0;
         QCOMPARE(Utils::system_mutex("mv /data/none /data/other", &status), 255);
         QVERIFY(status != 0);
+    }
+
+    void linksLeadingOutAreNeverFollowed_data()
+    {
+        QTest::addColumn<QString>("linkAt");  // board path of the link
+        QTest::addColumn<QString>("command"); // what the program runs
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("factory reset of a linked folder") << "/data/modes"
+                                                          << "rm -rf /data/modes/*" << true;
+        QTest::newRow("the link itself removed") << "/data/modes"
+                                                 << "rm -rf /data/modes" << false;
+        QTest::newRow("copy read through a link") << "/data/configs/omenu.json"
+                                                  << "cp /data/configs/omenu.json /data/x" << true;
+        QTest::newRow("copy into a linked folder") << "/mnt/usb1"
+                                                   << "cp /data/app/zevQ64N /mnt/usb1/" << true;
+        QTest::newRow("move into a linked folder") << "/data/app"
+                                                   << "mv /data/ram_device_info /data/app/x" << true;
+        QTest::newRow("chmod through a link") << "/data/app"
+                                              << "chmod 777 -R /data/app" << true;
+        QTest::newRow("chmod of a tree holding a link") << "/data/app/lib"
+                                                        << "chmod 777 -R /data/app" << false;
+        QTest::newRow("dot-dot through a link") << "/data/modes"
+                                                << "rm -rf /data/modes/../ram_device_info" << false;
+    }
+
+    void linksLeadingOutAreNeverFollowed()
+    {
+        QFETCH(QString, linkAt);
+        QFETCH(QString, command);
+        QFETCH(bool, refused);
+        QTemporaryDir outside;
+        const QString victim = outside.path() + "/victim";
+        QVERIFY(writeHostFile(victim, "keep"));
+        QFile::setPermissions(victim, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QVERIFY(writeHostFile(sim_.hostQ("/data/ram_device_info"), "image"));
+        QVERIFY(writeHostFile(sim_.hostQ("/data/app/zevQ64N"), "app"));
+        const QString link = sim_.hostQ(linkAt.toStdString());
+        QDir(link).removeRecursively();
+        QFile::remove(link);
+        QVERIFY(QFile::link(linkAt.endsWith(".json") ? victim : outside.path(), link));
+
+        QCOMPARE(Utils::system_mutex(command) == 255, refused);
+        // Nothing outside was deleted, written, moved in or changed.
+        QCOMPARE(readHostFile(victim), QByteArray("keep"));
+        QCOMPARE(QDir(outside.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{"victim"});
+        QCOMPARE(QFileInfo(victim).permissions() & QFileDevice::ExeOwner, QFileDevice::Permissions{});
+        QFile::remove(link);
+    }
+
+    void keptPathsLeadingOutResolveToNowhere_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("inside");
+        QTest::newRow("plain") << "/data/modes/custom_mode1" << true;
+        QTest::newRow("new folder") << "/data/newdir/file" << true;
+        QTest::newRow("through the link") << "/data/out/file" << false;
+        QTest::newRow("dangling link") << "/etc/dangling" << false;
+        QTest::newRow("dot-dot past the root") << "/data/../../x" << false;
+        // Read as text, so it stays in the root whatever the link is.
+        QTest::newRow("dot-dot after the link") << "/data/out/../../x" << true;
+        QTest::newRow("usb stick") << "/mnt/usb1/ZEV/a.ZEV" << true;
+    }
+
+    void keptPathsLeadingOutResolveToNowhere()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, inside);
+        QTemporaryDir outside;
+        QFile::remove(sim_.hostQ("/data/out"));
+        QFile::remove(sim_.hostQ("/etc/dangling"));
+        QVERIFY(QFile::link(outside.path(), sim_.hostQ("/data/out")));
+        QVERIFY(QFile::link(outside.path() + "/made", sim_.hostQ("/etc/dangling")));
+
+        const QString host = board::path(path);
+        QCOMPARE(host.startsWith(QString::fromStdString(sim_.root()) + "/"), inside);
+        // What the program does with a path: make its folder and write it.
+        QDir().mkpath(QFileInfo(host).absolutePath());
+        QFile f(host);
+        QCOMPARE(f.open(QIODevice::WriteOnly), inside);
+        f.close();
+        QVERIFY(QDir(outside.path()).isEmpty());
+        QFile::remove(sim_.hostQ("/data/out"));
+        QFile::remove(sim_.hostQ("/etc/dangling"));
+    }
+
+    void recordIsBoundedAndKeptOnDisk()
+    {
+        using board::sim::SimShell;
+        const QString file = QString::fromStdString(shell().recordPath());
+        QFile::remove(file);
+        QFile::remove(file + ".old");
+        const std::string pad(200, 'x');
+        const int n = int(SimShell::kRecordFileLimit / 200) + 100;
+        for (int i = 0; i < n; ++i)
+            Utils::system_mutex(QString::fromStdString("date -s " + std::to_string(i) + " " + pad));
+        auto rec = shell().recorded();
+        QCOMPARE(rec.size(), SimShell::kRecordKeep);
+        QCOMPARE(rec.back(), "date -s " + std::to_string(n - 1) + " " + pad);
+        QVERIFY(QFileInfo(file).size() <= SimShell::kRecordFileLimit);
+        QVERIFY(QFileInfo(file + ".old").size() <= SimShell::kRecordFileLimit);
+        QVERIFY(readHostFile(file).endsWith(QByteArray::fromStdString(rec.back() + "\n")));
     }
 };
 

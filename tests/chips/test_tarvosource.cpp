@@ -6,6 +6,8 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <memory>
+
 #include "board/sim/sim_inputs.h"
 #include "chips/drv_i2c.h"
 #include "chips/edid_default.h"
@@ -31,7 +33,7 @@ class TestTarvosource : public QObject
     Q_OBJECT
 
   private:
-    SimFixture* fx = nullptr;
+    std::unique_ptr<SimFixture> fx;
     SimInputs* in = nullptr;
     tarvosource* src = nullptr;
 
@@ -40,7 +42,7 @@ class TestTarvosource : public QObject
   private slots:
     void initTestCase()
     {
-        fx = new SimFixture(true);
+        fx.reset(new SimFixture(true));
         in = SimInputs::current();
         QVERIFY(in);
         ZevRamPara::pInstance();

@@ -64,7 +64,16 @@ class TestConfigEngine : public QObject
     {
         ConfigEngine* c = ConfigEngine::pInstance();
         QVERIFY(!c->read_config_variant(ConfigItem::ConfigName(18)).isValid());
-        c->write_config_variant(ConfigItem::ConfigName(-1), 1); // nothing happens
+        const QByteArray file = readHostFile(sim_.hostQ("/data/configs/tcpip.ini"));
+        QVariantList items;
+        for (int i = 0; i < 18; ++i)
+            items << c->read_config_variant(ConfigItem::ConfigName(i));
+        c->write_config_variant(ConfigItem::ConfigName(-1), 1);
+        c->write_config_variant(ConfigItem::ConfigName(18), 1);
+        // Neither the file nor any item changed.
+        QCOMPARE(readHostFile(sim_.hostQ("/data/configs/tcpip.ini")), file);
+        for (int i = 0; i < 18; ++i)
+            QCOMPARE(c->read_config_variant(ConfigItem::ConfigName(i)), items[i]);
     }
 };
 

@@ -338,8 +338,14 @@ class TestZevRamPara : public QObject
         ZevRamPara::ZevSetImageFreeze();
         QCOMPARE(int(img()[flags]), 2);
 
-        g_image_current = 9; // never indexes past the windows
+        // A current image past the windows changes nothing.
+        g_image_current = 9;
+        c331_manage::para_update_flag = 0;
+        const QByteArray before(reinterpret_cast<char*>(img()), Img::kSize);
         ZevRamPara::ZevSetImageBlack();
+        ZevRamPara::ZevSetImageFreeze();
+        QCOMPARE(QByteArray(reinterpret_cast<char*>(img()), Img::kSize), before);
+        QCOMPARE(c331_manage::para_update_flag.load(), u8(0));
     }
 };
 

@@ -7,6 +7,7 @@
 
 #include "board/sim/sim_cards.h"
 #include "board/sim/sim_fpga.h"
+#include "core/global.h"
 #include "core/utils.h"
 #include "support/sim_fixture.h"
 
@@ -23,7 +24,7 @@ inline SimFixture* cardsBoard()
 {
     auto* fx = new SimFixture(false);
     board::sim::attachFpga(fx->board());
-    board::sim::attachCards(fx->board());
+    board::sim::attachCards(fx->board(), [] { return G_timeTicks.load(); });
     return fx;
 }
 

@@ -3,6 +3,8 @@
 // send, on the simulated FPGA and its cards.
 #include <QtTest>
 
+#include <memory>
+
 #include <algorithm>
 #include <atomic>
 #include <functional>
@@ -40,7 +42,7 @@ class TestCardsPackets : public QObject
 {
     Q_OBJECT
 
-    SimFixture* fx_ = nullptr;
+    std::unique_ptr<SimFixture> fx_;
     fpga_manage* m_ = nullptr;
     SimFpga* fpga() { return board::sim::simFpga(); }
     SimCards* cards() { return board::sim::simCards(); }
@@ -80,7 +82,7 @@ class TestCardsPackets : public QObject
   private slots:
     void initTestCase()
     {
-        fx_ = cardsBoard();
+        fx_.reset(cardsBoard());
         m_ = fpga_manage::pInstance();
         g_debugSwitch = 0;
     }

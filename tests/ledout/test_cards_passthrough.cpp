@@ -3,6 +3,8 @@
 // marked link, and every injected card fault handled without a hang.
 #include <QtTest>
 
+#include <memory>
+
 #include <cstring>
 #include <vector>
 
@@ -45,7 +47,7 @@ class TestCardsPassthrough : public QObject
 {
     Q_OBJECT
 
-    SimFixture* fx_ = nullptr;
+    std::unique_ptr<SimFixture> fx_;
     fpga_manage* m_ = nullptr;
     link_send_list* list_ = nullptr;
     passby_link* link_ = nullptr;
@@ -106,7 +108,7 @@ class TestCardsPassthrough : public QObject
   private slots:
     void initTestCase()
     {
-        fx_ = cardsBoard();
+        fx_.reset(cardsBoard());
         m_ = fpga_manage::pInstance();
         list_ = new link_send_list();
         link_ = new passby_link(PASSBY_SERIAL, *list_);

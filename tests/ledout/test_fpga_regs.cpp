@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "board/sim/sim_fpga.h"
@@ -251,8 +252,18 @@ class TestFpgaRegs : public QObject
     void readModifyWriteIsAtomicAcrossThreads()
     {
         QCOMPARE(m_->write_fpga_register(23, 0x00, 0, 0xFF), 1);
+        // The FPGA merges masked writes itself, so its register comes out
+        // right either way; what the lock guarantees is that no other
+        // thread's bus traffic falls between a read and its write.
+        std::mutex orderMutex;
+        std::vector<std::thread::id> order;
+        fx_->board().simSpi().setAccessHook([&] {
+            std::lock_guard<std::mutex> l(orderMutex);
+            order.push_back(std::this_thread::get_id());
+        });
+        constexpr int kWrites = 2001;
         auto toggler = [this](u8 bit) {
-            for (int i = 0; i < 400; ++i)
+            for (int i = 0; i + 1 < kWrites; ++i)
                 m_->write_to_register(23, bit, (i & 1) ? 0 : bit, 0);
             m_->write_to_register(23, bit, bit, 0);
         };
@@ -260,8 +271,21 @@ class TestFpgaRegs : public QObject
         a.join();
         b.join();
         c.join();
+        fx_->board().simSpi().setAccessHook(nullptr);
         QCOMPARE(fpga()->reg(23), u8(0x15));
         QCOMPARE(shadow()[23], u8(0x15));
+        QCOMPARE(order.size() % (3 * kWrites), size_t(0));
+        const size_t perWrite = order.size() / (3 * kWrites);
+        QVERIFY(perWrite >= 2);
+        size_t run = 1;
+        for (size_t i = 1; i <= order.size(); ++i) {
+            if (i < order.size() && order[i] == order[i - 1]) {
+                ++run;
+                continue;
+            }
+            QCOMPARE(run % perWrite, size_t(0));
+            run = 1;
+        }
     }
 
     void portParameterOffsets()

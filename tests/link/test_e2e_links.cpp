@@ -1,6 +1,6 @@
 // The running program on the simulated board, spoken to as the PC tool does
-// over TCP 5005 and 10002, UDP 5008 and 10005 and the serial port (a
-// pseudo-terminal attached at /dev/ttyS2).
+// over TCP 5005 and 10002, UDP 5008 and 10005 and the serial port (the PC
+// side of the cable the simulated board makes for /dev/ttyS2).
 #include <QtTest>
 
 #include <csignal>
@@ -38,7 +38,7 @@ class TestE2eLinks : public QObject
     Q_OBJECT
     QTemporaryDir root;
     pid_t program = -1;
-    int master = -1, slave = -1;
+    int master = -1;
 
   private slots:
     void initTestCase()
@@ -47,13 +47,14 @@ class TestE2eLinks : public QObject
         if (path.isEmpty())
             QSKIP("ZEV_PROGRAM does not name the built program");
         std::string rootPath = root.path().toStdString();
-        QVERIFY(pty_at(rootPath + "/dev/ttyS2", master, slave));
         program = start_program(path.toStdString(), rootPath);
         QVERIFY(program > 0);
         // The program opens its links after its 4 s start-up.
         int fd = tcp_connect_within(5005, 15000);
         QVERIFY(fd >= 0);
         close(fd);
+        master = open_pc_serial(rootPath);
+        QVERIFY(master >= 0);
     }
     void cleanupTestCase()
     {
@@ -63,8 +64,6 @@ class TestE2eLinks : public QObject
         }
         if (master >= 0)
             close(master);
-        if (slave >= 0)
-            close(slave);
     }
 
     void tcpAnswersPipelinedAndSplitFrames()

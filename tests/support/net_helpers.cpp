@@ -10,6 +10,7 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <arpa/inet.h>
@@ -106,6 +107,20 @@ bool pty_at(const std::string& path, int& master, int& slave)
     mkdir(folder.c_str(), 0755);
     unlink(path.c_str());
     return symlink(ttyname(slave), path.c_str()) == 0;
+}
+
+int open_pc_serial(const std::string& root)
+{
+    int fd = open((root + "/sim/pc-serial").c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios t{};
+    if (fd < 0 || tcgetattr(fd, &t) != 0) {
+        if (fd >= 0)
+            close(fd);
+        return -1;
+    }
+    cfmakeraw(&t);
+    tcsetattr(fd, TCSANOW, &t);
+    return fd;
 }
 
 pid_t start_program(const std::string& program, const std::string& root)

@@ -38,6 +38,10 @@ void put(int fd, const std::vector<u8>& data);
 // link, creating the folder), standing in for a serial port.
 bool pty_at(const std::string& path, int& master, int& slave);
 
+// The PC side of the running program's RS-485 cable ("sim/pc-serial" under
+// the data root), opened raw; -1 when it is not there.
+int open_pc_serial(const std::string& root);
+
 // Starts the built program on the simulated board rooted at root, its output
 // silenced; the child's pid, or -1.
 pid_t start_program(const std::string& program, const std::string& root);

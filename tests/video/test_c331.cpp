@@ -9,6 +9,8 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <memory>
+
 #include "board/sim/sim_c331.h"
 #include "board/sim/sim_inputs.h"
 #include "chips/drv_i2c.h"
@@ -46,7 +48,7 @@ class TestC331 : public QObject
     Q_OBJECT
 
   private:
-    SimFixture* fx = nullptr;
+    std::unique_ptr<SimFixture> fx;
     SimC331* chip = nullptr;
     c331_manage* mgr = nullptr;
 
@@ -56,7 +58,7 @@ class TestC331 : public QObject
   private slots:
     void initTestCase()
     {
-        fx = new SimFixture(true);
+        fx.reset(new SimFixture(true));
         chip = SimC331::current();
         QVERIFY(chip);
         ZevRamPara::pInstance();

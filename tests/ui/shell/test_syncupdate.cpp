@@ -43,6 +43,13 @@ class CountingPage : public QWidget, public PageView
     int last_code = -1;
 };
 
+int g_mode_pages_made = 0;
+PageView* makeModePage()
+{
+    ++g_mode_pages_made;
+    return new CountingPage;
+}
+
 bool recorded(SimFixture* sim, const std::string& command)
 {
     for (const std::string& c : sim->board().simShell().recorded())
@@ -509,11 +516,26 @@ class TestSyncUpdate : public QObject
 
     void modeKeyUnderLockDoesNothing()
     {
+        // With a user-mode page to open, MODE opens it unless the keys are
+        // locked.
+        PageRegistry::set_user_mode_factory(makeModePage);
+        g_mode_pages_made = 0;
         ZevRamPara::put16(img(), Img::kKeyLock, 1);
         g_mode_shortcut_key = 0;
         release_key(w, 'M');
         QCOMPARE(g_mode_shortcut_key.load(), u8(0));
+        QCOMPARE(g_mode_pages_made, 0);
+
         ZevRamPara::put16(img(), Img::kKeyLock, 0);
+        const u8 focus = g_page_focus;
+        release_key(w, 'M');
+        QCOMPARE(g_mode_shortcut_key.load(), u8(1));
+        QCOMPARE(g_mode_pages_made, 1);
+        delete dynamic_cast<QWidget*>(PageRegistry::at(PageId::CustomMode));
+        PageRegistry::set(PageId::CustomMode, nullptr);
+        PageRegistry::set_user_mode_factory(nullptr);
+        g_page_focus = focus;
+        g_mode_shortcut_key = 0;
     }
 
     void cleanupTestCase()

@@ -1,0 +1,115 @@
+// The program on the simulated board as a user meets it: the RS-485 cable
+// is there at start with no step by hand, and a restart request starts the
+// program again (same process, same arguments) instead of recording
+// "reboot" for ever.
+#include <QtTest>
+
+#include <csignal>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "link/pc_frames.h"
+#include "support/net_helpers.h"
+
+namespace
+{
+std::vector<Bytes> replies(int fd, size_t count, int ms)
+{
+    ReplyReader r;
+    u8 buf[4096];
+    while (r.bodies.size() < count) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, ms) <= 0)
+            break;
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0)
+            break;
+        r.feed(buf, size_t(n));
+    }
+    return r.bodies;
+}
+
+bool serialAnswers(const std::string& root, u8 tag)
+{
+    int fd = open_pc_serial(root);
+    if (fd < 0)
+        return false;
+    put(fd, tagged(tag));
+    std::vector<Bytes> r = replies(fd, 1, 3000);
+    close(fd);
+    return r.size() == 1 && tag_of(r[0]) == tag;
+}
+} // namespace
+
+class TestE2eSimBoard : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir root;
+    std::string rootPath;
+    pid_t program = -1;
+
+  private slots:
+    void initTestCase()
+    {
+        QByteArray path = qgetenv("ZEV_PROGRAM");
+        if (path.isEmpty())
+            QSKIP("ZEV_PROGRAM does not name the built program");
+        rootPath = root.path().toStdString();
+        program = start_program(path.toStdString(), rootPath);
+        QVERIFY(program > 0);
+        int fd = tcp_connect_within(5005, 15000);
+        QVERIFY(fd >= 0);
+        close(fd);
+    }
+    void cleanupTestCase()
+    {
+        if (program > 0) {
+            kill(program, SIGKILL);
+            waitpid(program, nullptr, 0);
+        }
+    }
+
+    void serialCableIsThereAtStart() { QVERIFY(serialAnswers(rootPath, 0x31)); }
+
+    void restartRequestStartsTheProgramAgain()
+    {
+        int c = tcp_connect(5005);
+        QVERIFY(c >= 0);
+        // Register 14, bit 1: restart at once.
+        put(c, wire(with_bcc(request(kBox, 0xA0, {14, 0x02, 0x00, 0x00}))));
+        // The old program is gone once nothing listens on the port; the
+        // closing connection alone does not tell, the listener may outlive
+        // it for a moment.
+        bool gone = false;
+        for (int waited = 0; !gone && waited < 5000; waited += 20) {
+            int probe = tcp_connect(5005);
+            gone = probe < 0;
+            if (probe >= 0)
+                close(probe);
+            usleep(20000);
+        }
+        close(c);
+        QVERIFY(gone);
+        int fd = tcp_connect_within(5005, 20000);
+        QVERIFY(fd >= 0);
+        close(fd);
+        // Still the same process, running again.
+        QCOMPARE(waitpid(program, nullptr, WNOHANG), 0);
+        QFile record(QString::fromStdString(rootPath + "/sim/commands"));
+        QVERIFY(record.open(QIODevice::ReadOnly));
+        QVERIFY(record.readAll().split('\n').contains("reboot"));
+        QVERIFY(serialAnswers(rootPath, 0x32));
+    }
+};
+
+int main(int argc, char** argv)
+{
+    // Before any thread exists (see own_network).
+    own_network();
+    QCoreApplication app(argc, argv);
+    TestE2eSimBoard t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "test_e2e_sim_board.moc"
