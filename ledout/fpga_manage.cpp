@@ -99,6 +99,7 @@ fpga_manage::fpga_manage()
     std::memset(ram_tx_, 0, sizeof ram_tx_);
     std::memset(ram_eth_, 0, sizeof ram_eth_);
     std::memset(ram_eth_back_, 0, sizeof ram_eth_back_);
+    std::memset(HalfHourValue, 0x0F, sizeof HalfHourValue);
     for (int f = 0; f < 2; ++f) {
         MCU_REG_func[f] = reg_shadow_[f];
         MCU_RAM_PARA_func[f] = ram_para_[f];

@@ -4,21 +4,6 @@
 // and does nothing; its implementation replaces it here, in its own file.
 #include "ledout/fpga_manage.h"
 
-int fpga_manage::Brightness_hand_dealwith(unsigned char)
-{
-    return 1;
-}
-
-void fpga_manage::record_bright_change() {}
-
-void fpga_manage::record_onoff_time(unsigned char) {}
-
-void fpga_manage::OnOff_time() {}
-
-void fpga_manage::Extension_function() {}
-
-void fpga_manage::Power_ctrl_init() {}
-
 void fpga_manage::Search_Card_Cmd() {}
 
 u8 fpga_manage::check_vbo_status(unsigned char)
