@@ -4,13 +4,6 @@
 // and does nothing; its implementation replaces it here, in its own file.
 #include "ledout/fpga_manage.h"
 
-void fpga_manage::Search_Card_Cmd() {}
-
-u8 fpga_manage::check_vbo_status(unsigned char)
-{
-    return 0;
-}
-
 void fpga_manage::SmartMapping_deal() {}
 
 void fpga_manage::save_para_deal() {}
