@@ -398,6 +398,17 @@ void SimFpga::setTransmitHook(TransmitHook hook)
     hook_ = std::move(hook);
 }
 
+void SimFpga::poll()
+{
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        hook = poll_;
+    }
+    if (hook)
+        hook();
+}
+
 void SimFpga::setPollHook(std::function<void()> hook)
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -414,6 +425,10 @@ void attachFpga(SimBoard& board)
     board.simPads().listen([fpga, flash](uint32_t offset, uint16_t value) {
         fpga->onPad(offset, value);
         flash->onPad(offset, value);
+    });
+    board.simPads().listenReads([fpga](uint32_t offset) {
+        if (offset == kIrqFpga0 && simFpga() == fpga)
+            fpga->poll();
     });
     board.simSpi().attach("/dev/spidev32766.1", fpga);
     board.simSpi().attach("/dev/spidev32766.3", flash);

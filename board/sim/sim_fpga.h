@@ -71,6 +71,9 @@ class SimFpga final : public SpiDevice
     // Runs before every bus message, outside the model's lock: a card model
     // places the answers that have become due.
     void setPollHook(std::function<void()> hook);
+    // Runs the poll hook: called when the interrupt line is read, so answers
+    // that became due raise it without a bus message.
+    void poll();
     // Places an answer into receive slot 0 to 7 (RX pages 2, 4, ... 16): its
     // length registers and data-ready bit are set and the interrupt raised.
     // An answer for a slot that still holds one waits until that one is
