@@ -81,14 +81,16 @@ struct SEND_PARA {
     std::atomic<u8> port{0}; // output port being served
     // Check and recovery job: screen, port entry, card, operation, player
     // step and retries, packets of the operation and packets sent.
+    // Port and operation indices and packet counts are 16-bit: a file may
+    // hold more than 255 of them.
     u8 screen_index = 0;
-    u8 port_index = 0;
+    u16 port_index = 0;
     u8 card_num = 0;
-    u8 op_index = 0;
+    u16 op_index = 0;
     u8 op_step = 0;
     u8 retry = 0;
-    u8 op_packets = 0;
-    u8 op_sent = 0;
+    u16 op_packets = 0;
+    u16 op_sent = 0;
     std::atomic<u8> answer_flag{0};        // set by the interrupt service when a card answers
     u16 card_index = 0;                    // card being sent
     u16 card_count = 0;                    // cards on the port
@@ -527,7 +529,7 @@ class fpga_manage
     u16 vbo_poll[2] = {0, 0};
 
     // ---- Check, recovery and scan-parameter load ----
-    int load_rcv_xy_operate(QString path, unsigned int dataOffset, bool raw);
+    int load_rcv_xy_operate(QString path, uint64_t dataOffset, bool raw);
     rcvRecovery* rcv_file = nullptr;
     // The card the last check found, for the recovery.
     u8 rcv_screen = 0;

@@ -4,8 +4,6 @@
 // and does nothing; its implementation replaces it here, in its own file.
 #include "ledout/fpga_manage.h"
 
-void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY) {}
-
 void fpga_manage::usb_upgrade_manage_deal() {}
 
 void fpga_manage::usb_upgrade_deal() {}

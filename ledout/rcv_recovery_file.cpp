@@ -199,7 +199,7 @@ int rcvRecovery::update_rcvXYscreenNetnum(QString path)
     return r;
 }
 
-int rcvRecovery::update_rcvXYscreenNetpara(QString path, unsigned char i)
+int rcvRecovery::update_rcvXYscreenNetpara(QString path, unsigned short i)
 {
     if (i >= net_num)
         return READ_DAMAGED;
@@ -238,7 +238,7 @@ int rcvRecovery::update_rcvXYrcvOperateTimes(QString path, unsigned char j, bool
     }
 }
 
-int rcvRecovery::update_rcvXYrcvOperatepara(QString path, unsigned char k, bool)
+int rcvRecovery::update_rcvXYrcvOperatepara(QString path, unsigned short k, bool)
 {
     u8 b[kOperateSize];
     const uint64_t at = uint64_t(subfile_offset(RCV_SUB_XY)) + screen.rcv_xy_offset + net.net_para_offset +
@@ -259,7 +259,7 @@ int rcvRecovery::update_smartDebugingOperateTimes(QString path, bool raw)
     return r;
 }
 
-int rcvRecovery::update_smartDebugingOperatepara(QString path, unsigned char k, bool raw)
+int rcvRecovery::update_smartDebugingOperatepara(QString path, unsigned short k, bool raw)
 {
     u8 b[kOperateSize];
     const uint64_t list =

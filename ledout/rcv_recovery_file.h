@@ -96,11 +96,11 @@ class rcvRecovery
     int update_rcvScreenHead(QString path);
     int update_rcvScreenIDinfo(QString path, unsigned char i);
     int update_rcvXYscreenNetnum(QString path);
-    int update_rcvXYscreenNetpara(QString path, unsigned char i);
+    int update_rcvXYscreenNetpara(QString path, unsigned short i);
     int update_rcvXYrcvOperateTimes(QString path, unsigned char j, bool raw);
-    int update_rcvXYrcvOperatepara(QString path, unsigned char k, bool raw);
+    int update_rcvXYrcvOperatepara(QString path, unsigned short k, bool raw);
     int update_smartDebugingOperateTimes(QString path, bool raw);
-    int update_smartDebugingOperatepara(QString path, unsigned char k, bool raw);
+    int update_smartDebugingOperatepara(QString path, unsigned short k, bool raw);
     int update_rcvOperatedata(QString path, uint64_t offset, unsigned char* buf, unsigned short n);
     // Clears the current screen's parameter and XY offsets and lengths.
     void init_para();
