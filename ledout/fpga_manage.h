@@ -7,9 +7,9 @@
 #include <pthread.h>
 #include <unistd.h>
 
-#include "core/global.h"
 #include <QStringList>
 
+#include "core/global.h"
 #include "ledout/clock_record_run.h"
 
 class fpga_drv;

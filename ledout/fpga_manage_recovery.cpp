@@ -64,9 +64,10 @@ void stampBoth()
     g_change.pulse_count = 0;
 }
 
-int percentOf(unsigned done, unsigned total)
+// Progress at item index of count items.
+int percentOf(unsigned index, unsigned count)
 {
-    return int(100u * done / (total + 1u));
+    return int((100u + 100u * index) / (count + 1u));
 }
 
 // The step of the player that sends an operation of this type.
