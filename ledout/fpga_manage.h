@@ -499,6 +499,9 @@ class fpga_manage
     // Multifunction card: misses in a row and its last sensor block.
     u32 vmf_miss = 0;
     u8 vmf_data[128] = {};
+    // Real-time cap of a wait for the card (its 35 ticks), so a stalled
+    // tick never holds the worker.
+    u32 vmf_wait_ms = 350;
     // Daily on/off times (plain numbers) and whether each is still armed.
     struct ONOFF_ENTRY {
         u8 on_hour, on_minute, off_hour, off_minute;

@@ -322,12 +322,11 @@ void fpga_manage::Send_read_VMF_data_cmd()
 namespace
 {
 // Runs the interrupt service and check() until the answer state is set,
-// for at most the card's answer time (and as long in real time, so a
-// stalled tick never holds the worker).
+// for at most the card's answer time.
 void vmfWait(fpga_manage* m, unsigned char fpga, const std::function<void()>& check)
 {
     const u32 start = G_timeTicks.load();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(10 * kVmfWaitTicks);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m->vmf_wait_ms);
     while (g_change.vmf_answer_state == 0) {
         {
             FpgaServiceLock lock(m);

@@ -235,6 +235,7 @@ class TestFpgaBrightness : public QObject
         QCOMPARE(int(fpga()->reg(FpgaReg::kBrightness)), 40);
         // The card stops answering: ten misses force full brightness.
         board::sim::simCards()->setFault(2, SimCards::Fault::Silent);
+        m_->vmf_wait_ms = 5;
         for (int i = 0; i < 9; ++i) {
             G_timeTicks += 200;
             m_->Extension_function();
@@ -243,6 +244,7 @@ class TestFpgaBrightness : public QObject
         G_timeTicks += 200;
         m_->Extension_function();
         QCOMPARE(int(fpga()->reg(FpgaReg::kBrightness)), 255);
+        m_->vmf_wait_ms = 350;
         fpga_manage::MCU_RAM_PARA_func[0][FpgaCards::kStatusAt[2]] = 0;
     }
 
