@@ -116,7 +116,14 @@ class TestCardSearch : public QObject
         pass();
         QVERIFY(searched().empty());
         QCOMPARE(m_->search_card_total.load(), total);
-        QCOMPARE(m_->get_port_card_num(0), u16(8));
+
+        // A port that comes up is searched and counted.
+        layout("port 1 cards 8\nport 7 cards 6\n");
+        pass();
+        pass();
+        QCOMPARE(m_->get_port_card_num(6), u16(6));
+        pass();
+        QCOMPARE(m_->search_card_total.load(), u16(14));
     }
 
     void hostTrafficHoldsTheSearchBack()
