@@ -31,6 +31,7 @@ class SimFpga final : public SpiDevice
     static constexpr unsigned kRxSlots = 8;
 
     explicit SimFpga(Pads& pads);
+    ~SimFpga() override;
     int transfer(const SpiXfer* xfers, unsigned n) override;
     void onPad(uint32_t offset, uint16_t value);
 
