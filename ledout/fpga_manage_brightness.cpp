@@ -1,6 +1,6 @@
 // Brightness of the LED screen (manual, half-hour time table, automatic from
 // a multifunction card), its record in the FPGA's flash, the daily screen
-// on/off times, and the power control through the multifunction card.
+// on/off times, and the requests to the multifunction card.
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -11,6 +11,7 @@
 #include "core/zevrampara.h"
 #include "ledout/fpga_drv.h"
 #include "ledout/fpga_manage.h"
+#include "ledout/fpga_manage_jobs.h"
 #include "video/c331_manage.h"
 
 using namespace FpgaCards;
@@ -27,12 +28,7 @@ constexpr u8 kModeAuto = 2;
 constexpr u8 kModeAutoSlow = 3;
 constexpr u8 kModeManualImage = 16;
 constexpr u8 kModeTableStored = 17;
-constexpr u8 kRegErrors = 85;
-constexpr u8 kRegPower = 67;
 constexpr u8 kMinBrightness = 15;
-constexpr u8 kVmfCode = 0xBB;
-constexpr u8 kGroupReadRam = 0x61;
-constexpr u8 kGroupWriteReg = 0xA0;
 constexpr u32 kVmfSensorAddress = 0x02000000;
 constexpr u32 kVmfWaitTicks = 35;
 constexpr u32 kVmfMisses = 10;
@@ -46,9 +42,11 @@ u8 fromBcd(u8 b)
 {
     return u8((b >> 4) * 10 + (b & 0x0F));
 }
+} // namespace
 
-// The multifunction card of the first port whose status byte is set.
-int vmfPort()
+namespace vmf
+{
+int port()
 {
     const u8* page = fpga_manage::MCU_RAM_PARA_func[0];
     for (unsigned p = 0; p < kPorts; ++p)
@@ -57,22 +55,39 @@ int vmfPort()
     return -1;
 }
 
-u16 vmfAddress(unsigned port)
+u16 address(unsigned port)
 {
     return u16(0x4000 + (port % 4) * 0x1000);
 }
 
-// A register or RAM request to the multifunction card: its address, the
-// controller, code 0xBB, routing 3, group and data, BCC.
-int vmfPacket(u8* b, u16 address, u8 group, const u8* data, unsigned n)
+int packet(u8* b, u16 address, u8 group, const u8* data, unsigned n)
 {
-    const u8 head[10] = {u8(address), u8(address >> 8), 0x00, 0xF0, 0x10, kVmfCode, 0x03, 0x00, 0x00, group};
+    const u8 head[10] = {u8(address), u8(address >> 8), 0x00, 0xF0, 0x10, vmf::kCode, 0x03, 0x00, 0x00, group};
     std::memcpy(b, head, sizeof head);
     std::memcpy(b + 10, data, n);
     b[10 + n] = Utils::BCC(b, 10 + n);
     return int(11 + n);
 }
-} // namespace
+
+void wait(fpga_manage* m, unsigned char fpga, const std::function<void()>& check)
+{
+    const u32 start = G_timeTicks.load();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m->vmf_wait_ms);
+    while (g_change.vmf_answer_state == 0) {
+        {
+            FpgaServiceLock lock(m);
+            m->reg_IRQ_Dealwith(fpga, 0);
+            if (fpga == 0)
+                m->reg_IRQ_Dealwith(1, 0);
+        }
+        check();
+        if (g_change.vmf_answer_state != 0 || Utils::getTimeSpace(start) > kVmfWaitTicks ||
+            std::chrono::steady_clock::now() >= deadline)
+            return;
+        usleep(500);
+    }
+}
+} // namespace vmf
 
 // ---- records ----
 
@@ -290,8 +305,8 @@ void fpga_manage::Brightness_auto_change()
 
 void fpga_manage::Brightness_check_VMF()
 {
-    const int p = vmfPort();
-    g_change.vmf_address = p < 0 ? 0 : vmfAddress(unsigned(p));
+    const int p = vmf::port();
+    g_change.vmf_address = p < 0 ? 0 : vmf::address(unsigned(p));
     g_change.vmf_group = p < 0 ? 0 : u8(p / 4 + 1);
 }
 
@@ -316,50 +331,26 @@ void fpga_manage::Send_read_VMF_data_cmd()
     const u8 data[8] = {u8(at), u8(at >> 8), u8(at >> 16), u8(at >> 24), 128, 0, 0, 0};
     u8 b[32];
     vmf_answer_flag = 0;
-    Send_to_port(b, u16(vmfPacket(b, a, kGroupReadRam, data, sizeof data)), u16(port), 0);
+    Send_to_port(b, u16(vmf::packet(b, a, vmf::kGroupReadRam, data, sizeof data)), u16(port), 0);
 }
-
-namespace
-{
-// Runs the interrupt service and check() until the answer state is set,
-// for at most the card's answer time.
-void vmfWait(fpga_manage* m, unsigned char fpga, const std::function<void()>& check)
-{
-    const u32 start = G_timeTicks.load();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m->vmf_wait_ms);
-    while (g_change.vmf_answer_state == 0) {
-        {
-            FpgaServiceLock lock(m);
-            m->reg_IRQ_Dealwith(fpga, 0);
-            if (fpga == 0)
-                m->reg_IRQ_Dealwith(1, 0);
-        }
-        check();
-        if (g_change.vmf_answer_state != 0 || Utils::getTimeSpace(start) > kVmfWaitTicks ||
-            std::chrono::steady_clock::now() >= deadline)
-            return;
-        usleep(500);
-    }
-}
-} // namespace
 
 void fpga_manage::Brightness_VMF_run()
 {
     g_change.vmf_answer_state = 0;
-    g_change.vmf_expect_group = kGroupReadRam;
-    vmfWait(this, 0, [this] { VMF_data_back_result(); });
+    g_change.vmf_expect_group = vmf::kGroupReadRam;
+    vmf::wait(this, 0, [this] { VMF_data_back_result(); });
 }
 
 void fpga_manage::VMF_data_back_result()
 {
     if (!vmf_answer_flag.load())
         return;
-    if (vmf_answer_group == kGroupReadRam && vmf_answer[0] == 0) {
+    if (vmf_answer_group == vmf::kGroupReadRam && vmf_answer[0] == 0) {
         std::memcpy(vmf_data, vmf_answer + 1, sizeof vmf_data);
         g_change.vmf_data_flag = 1;
         g_change.vmf_answer_state = 1;
     } else {
-        ++MCU_REG_func[0][kRegErrors];
+        ++MCU_REG_func[0][vmf::kRegErrors];
         g_change.vmf_answer_state = 2;
     }
     vmf_answer_flag = 0;
@@ -434,210 +425,4 @@ void fpga_manage::Search_Card_task_run()
 {
     FpgaServiceLock lock(this);
     reg_IRQ_Dealwith(0, 0);
-}
-
-void fpga_manage::Power_ctrl_init()
-{
-    power_off = power_wait = power_armed = power_picture = power_stop_pending = 0;
-    power_port = 0;
-    power_fpga = 0;
-    power_step = 1;
-    g_change.power_state = 0;
-    g_change.power_wait_stamp = 0;
-    g_change.power_task_stamp = 0;
-    g_change.power_step_stamp = 0;
-    g_change.power_picture_stamp = 0;
-}
-
-void fpga_manage::Power_ctrl_reset()
-{
-    power_wait = 0;
-    power_armed = 1;
-    power_step = 1;
-    g_change.power_state = 0;
-    g_change.power_wait_stamp = 0;
-    g_change.power_task_stamp = 0;
-    g_change.power_step_stamp = 0;
-}
-
-void fpga_manage::Power_ctrl_deal()
-{
-    if (!get_fpga_status())
-        return;
-    const u8* image = ZevRamPara::p_zevrampara_config;
-    for (int layer = 1; layer <= 5; ++layer)
-        if (ZevRamPara::get16(image, ZevRamPara::layerOffset(layer)) != 0)
-            return;
-    const u32 now = G_timeTicks.load();
-    if (Utils::getTimeSpace(g_change.power_picture_stamp) > 100) {
-        short isCrop = 0;
-        char cropIndex = 0;
-        const u8 src = ZevRamPara::ZevGetImageSource(image, 0, &isCrop, &cropIndex, 0);
-        u8 picture = 0;
-        if (src < kSourceCount) {
-            const int t = Img::kSourceTiming + 6 * src;
-            picture = ZevRamPara::get16(image, t) && ZevRamPara::get16(image, t + 2) && image[t + 4] ? 1 : 0;
-        }
-        if (!power_picture && picture)
-            Power_ctrl_reset();
-        power_picture = picture;
-        g_change.power_picture_stamp = now;
-    }
-    if (Utils::getTimeSpace(g_change.power_task_stamp) > 1000) {
-        Power_ctrl_task();
-        g_change.power_task_stamp = now;
-    }
-    if (power_picture) {
-        if (power_stop_pending) {
-            power_off = 1;
-            power_stop_pending = 0;
-        }
-        if (power_off == 1)
-            eth_data_send_start();
-    } else if (power_armed && !power_off) {
-        if (!power_wait) {
-            power_wait = 1;
-            g_change.power_wait_stamp = now;
-        } else if (g_change.power_state == 1 && Utils::getTimeSpace(g_change.power_wait_stamp) > 1000) {
-            power_stop_pending = 1;
-            eth_data_send_stop();
-        }
-    }
-}
-
-void fpga_manage::Power_ctrl_task()
-{
-    Power_check_VMF();
-    Power_read_VMF_value();
-    Power_ctrl_filter();
-}
-
-void fpga_manage::Power_check_VMF()
-{
-    const int p = vmfPort();
-    power_port = p < 0 ? 252 : u8(p);
-    power_fpga = 0;
-    g_change.vmf_address = p < 0 ? 0 : vmfAddress(unsigned(p));
-    g_change.vmf_group = p < 0 ? 0 : u8(p / 4 + 1);
-}
-
-void fpga_manage::Power_read_VMF_value()
-{
-    if (!g_change.vmf_address)
-        return;
-    Send_read_VMF_RAM0_data_cmd();
-    Power_VMF_run();
-}
-
-void fpga_manage::Send_read_VMF_RAM0_data_cmd()
-{
-    u8 b[sizeof SEND_READ_VMF_RAM0_CMD];
-    std::memcpy(b, SEND_READ_VMF_RAM0_CMD, sizeof b);
-    b[0] = u8(g_change.vmf_address);
-    b[1] = u8(g_change.vmf_address >> 8);
-    b[sizeof b - 1] = Utils::BCC(b, sizeof b - 1);
-    vmf_answer_flag = 0;
-    Send_to_port(b, sizeof b, power_port, power_fpga);
-}
-
-void fpga_manage::Power_VMF_run()
-{
-    g_change.vmf_answer_state = 0;
-    g_change.vmf_data_flag = 0;
-    g_change.vmf_expect_group = kGroupReadRam;
-    vmfWait(this, power_fpga, [this] { VMF_RAM0_data_back_result(power_fpga); });
-}
-
-void fpga_manage::wait_VMF_result()
-{
-    if (!g_change.vmf_address)
-        return;
-    g_change.vmf_answer_state = 0;
-    g_change.vmf_data_flag = 0;
-    g_change.vmf_expect_group = kGroupWriteReg;
-    vmfWait(this, power_fpga, [this] { VMF_reg_back_result(power_fpga); });
-}
-
-void fpga_manage::VMF_RAM0_data_back_result(unsigned char fpga)
-{
-    VMF_reg_back_result(fpga);
-}
-
-// The card's answer as it stands in its port pair's receive page: the read
-// also copies its RAM page 0.
-void fpga_manage::VMF_reg_back_result(unsigned char fpga)
-{
-    if (!vmf_answer_flag.load())
-        return;
-    vmf_answer_flag = 0;
-    u8 a[kMaxPacket];
-    unsigned len = 0;
-    if (fpga > 1 || power_port >= kPorts || !read_answer(fpga, power_port / 2u, a, &len) || len < 12)
-        return;
-    if (Utils::BCC(a, len - 1) != a[len - 1]) {
-        ++MCU_REG_func[fpga][kRegErrors];
-        return;
-    }
-    const bool isRead = a[9] == kGroupReadRam;
-    if (a[9] != g_change.vmf_expect_group || a[10] != 0 || (isRead && len < 11 + sizeof vmf_ram0 + 1)) {
-        g_change.vmf_answer_state = 2;
-        return;
-    }
-    if (isRead)
-        std::memcpy(vmf_ram0, a + 11, sizeof vmf_ram0);
-    g_change.vmf_answer_state = 1;
-    g_change.vmf_data_flag = 1;
-}
-
-void fpga_manage::Power_ctrl_filter()
-{
-    if (!g_change.vmf_data_flag)
-        return;
-    g_change.power_state = vmf_ram0[44] == 1 ? 1 : 0;
-    MCU_REG_func[0][kRegPower] = u8(g_change.power_state);
-    g_change.vmf_data_flag = 0;
-}
-
-void fpga_manage::eth_data_send_start()
-{
-    if (Utils::getTimeSpace(g_change.power_step_stamp) <= 50)
-        return;
-    if (power_step >= 9) {
-        power_off = 0;
-        power_step = 1;
-        return;
-    }
-    Send_write_VMF_reg_cmd(0, power_step);
-    wait_VMF_result();
-    g_change.power_step_stamp = G_timeTicks.load();
-    ++power_step;
-}
-
-void fpga_manage::eth_data_send_stop()
-{
-    if (Utils::getTimeSpace(g_change.power_step_stamp) <= 50)
-        return;
-    if (power_step >= 9) {
-        power_off = 1;
-        power_stop_pending = 0;
-        power_step = 1;
-        return;
-    }
-    Send_write_VMF_reg_cmd(1, power_step);
-    wait_VMF_result();
-    g_change.power_step_stamp = G_timeTicks.load();
-    ++power_step;
-}
-
-void fpga_manage::Send_write_VMF_reg_cmd(unsigned char OPTION, unsigned char step)
-{
-    if (step < 1 || step > 8 || !g_change.vmf_address)
-        return;
-    const unsigned k = (step - 1u) % 4u;
-    const u8 mask = u8(3u << (2 * k));
-    const u8 value = OPTION == 1 ? u8(1u << (2 * k)) : mask;
-    const u8 data[4] = {u8(step <= 4 ? 2 : 3), mask, 0x00, value};
-    u8 b[16];
-    vmf_answer_flag = 0;
-    Send_to_port(b, u16(vmfPacket(b, g_change.vmf_address, kGroupWriteReg, data, sizeof data)), power_port, power_fpga);
 }
