@@ -248,6 +248,24 @@ class TestFpgaBrightness : public QObject
         fpga_manage::MCU_RAM_PARA_func[0][FpgaCards::kStatusAt[2]] = 0;
     }
 
+    void powerControlTalksToTheCard()
+    {
+        fpga_manage::MCU_RAM_PARA_func[0][FpgaCards::kStatusAt[2]] = 1;
+        m_->Power_ctrl_task();
+        QCOMPARE(int(m_->power_port), 2);
+        QCOMPARE(g_change.power_state, 1u); // the card's RAM page 0, byte 44
+        QCOMPARE(int(reg()[67]), 1);
+        // Stop step 6: register 3, bits 2-3 to 01.
+        board::sim::simCards()->reset();
+        m_->Send_write_VMF_reg_cmd(1, 6);
+        const auto r = board::sim::simCards()->received();
+        QCOMPARE(int(r.size()), 1);
+        std::vector<u8> want = {0x00, 0x60, 0x00, 0xF0, 0x10, 0xBB, 0x03, 0x00, 0x00, 0xA0, 3, 0x0C, 0x00, 0x04};
+        want.push_back(Utils::BCC(want.data(), unsigned(want.size())));
+        QCOMPARE(r[0].second, want);
+        fpga_manage::MCU_RAM_PARA_func[0][FpgaCards::kStatusAt[2]] = 0;
+    }
+
     void onOffTimes()
     {
         // Six entries declared: four are taken. Two switch on at 07:30.
