@@ -11,6 +11,7 @@
 #include "core/utils.h"
 #include "core/zevrampara.h"
 #include "ledout/fpga_drv.h"
+#include "ledout/rcv_recovery_file.h"
 
 fpga_manage* fpga_manage::p_fpga_manage = nullptr;
 
@@ -85,6 +86,8 @@ fpga_manage* fpga_manage::pInstance()
     if (!p_fpga_manage) {
         p_fpga_manage = new fpga_manage();
         p_fpga_manage->initialize();
+        rcvRecovery::check_file_dir(rcvRecovery::kSmartDir);
+        rcvRecovery::check_file_dir(rcvRecovery::kRecoveryDir);
     }
     return p_fpga_manage;
 }
@@ -99,6 +102,8 @@ fpga_manage::fpga_manage()
     std::memset(ram_tx_, 0, sizeof ram_tx_);
     std::memset(ram_eth_, 0, sizeof ram_eth_);
     std::memset(ram_eth_back_, 0, sizeof ram_eth_back_);
+    std::memset(HalfHourValue, 0x0F, sizeof HalfHourValue);
+    rcv_file = new rcvRecovery();
     for (int f = 0; f < 2; ++f) {
         MCU_REG_func[f] = reg_shadow_[f];
         MCU_RAM_PARA_func[f] = ram_para_[f];

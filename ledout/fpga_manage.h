@@ -7,10 +7,13 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <QStringList>
+
 #include "core/global.h"
 #include "ledout/clock_record_run.h"
 
 class fpga_drv;
+class rcvRecovery;
 
 // Register numbers and bits the start-up and the shadows use.
 namespace FpgaReg
@@ -78,14 +81,16 @@ struct SEND_PARA {
     std::atomic<u8> port{0}; // output port being served
     // Check and recovery job: screen, port entry, card, operation, player
     // step and retries, packets of the operation and packets sent.
+    // Port and operation indices and packet counts are 16-bit: a file may
+    // hold more than 255 of them.
     u8 screen_index = 0;
-    u8 port_index = 0;
+    u16 port_index = 0;
     u8 card_num = 0;
-    u8 op_index = 0;
+    u16 op_index = 0;
     u8 op_step = 0;
     u8 retry = 0;
-    u8 op_packets = 0;
-    u8 op_sent = 0;
+    u16 op_packets = 0;
+    u16 op_sent = 0;
     std::atomic<u8> answer_flag{0};        // set by the interrupt service when a card answers
     u16 card_index = 0;                    // card being sent
     u16 card_count = 0;                    // cards on the port
@@ -503,6 +508,104 @@ class fpga_manage
     bool awaiting_traffic() const;
     // The pause after a pass, by the rules above.
     useconds_t pass_pause() const;
+
+    // ---- Brightness, screen on/off times, multifunction card ----
+    void Brightness_init(const unsigned char* record);
+    void Brightness_task();
+    void Brightness_hand_change();
+    void Brightness_time_change();
+    void Brightness_auto_change();
+    void Brightness_check_VMF();
+    void Brightness_read_VMF_value();
+    void Send_read_VMF_data_cmd();
+    void Brightness_VMF_run();
+    void VMF_data_back_result();
+    void Brightness_auto_filter();
+    void dealwith_onoff();
+    // Half-hour index of a time of day (0 to 47).
+    static u8 half_hour_index(unsigned hour, unsigned minute);
+    // Not called by the worker: it runs the interrupt service itself.
+    void Brightness_task_run();
+    void Search_Card_task_run();
+    // Power control through the multifunction card (not called by the
+    // worker; only its state is kept).
+    void Power_ctrl_reset();
+    void Power_ctrl_deal();
+    void Power_ctrl_task();
+    void Power_check_VMF();
+    void Power_read_VMF_value();
+    void Power_ctrl_filter();
+    void Send_read_VMF_RAM0_data_cmd();
+    void eth_data_send_start();
+    void eth_data_send_stop();
+    void Send_write_VMF_reg_cmd(unsigned char OPTION, unsigned char step);
+    void wait_VMF_result();
+    void Power_VMF_run();
+    void VMF_RAM0_data_back_result(unsigned char fpga);
+    void VMF_reg_back_result(unsigned char fpga);
+
+    // Brightness mode: 0 manual from the PC, 16 manual from the image, 1 time
+    // table from the PC, 17 stored time table, 2 automatic, 3 automatic at the
+    // slow period; anything else runs no task.
+    std::atomic<u8> bri_mode{255};
+    u8 HalfHourValue[48];
+    u8 bri_last_index = 255;
+    u32 bri_repeat = 0;
+    u32 bri_change = 0;
+    std::atomic<u32> bri_task_on{0};
+    // Multifunction card: misses in a row and its last sensor block.
+    u32 vmf_miss = 0;
+    u8 vmf_data[128] = {};
+    // Real-time cap of a wait for the card (its 35 ticks), so a stalled
+    // tick never holds the worker.
+    u32 vmf_wait_ms = 350;
+    // Daily on/off times (plain numbers) and whether each is still armed.
+    struct ONOFF_ENTRY {
+        u8 on_hour, on_minute, off_hour, off_minute;
+        u8 on_armed, off_armed;
+    };
+    ONOFF_ENTRY onoff[4] = {};
+    u8 onoff_count = 0;
+    u8 onoff_day = 0;
+    // 1 when the timer last switched the screen on, 2 off, 0 never.
+    u8 onoff_switched = 0;
+    // Power control: the card's port (252 none) and FPGA, flags, step and
+    // the card's RAM page 0.
+    u8 power_port = 252;
+    u8 power_fpga = 0;
+    u8 power_off = 0, power_wait = 0, power_armed = 0, power_picture = 0, power_stop_pending = 0;
+    u8 power_step = 1;
+    u8 vmf_ram0[256] = {};
+
+    // ---- Card search and link watch ----
+    void check_error_rcv_search_card_cmd(unsigned int port, unsigned char fpga, unsigned int arg1, unsigned int arg2,
+                                         unsigned char flag);
+    u16 CHECK_search_cmd_status();
+    // Sum of the per-port card counts, as the last judging found it.
+    std::atomic<u16> search_card_total{0};
+    // V-by-One watch of each FPGA: error flag, restart step, poll count.
+    u8 vbo_err[2] = {0, 0};
+    u8 vbo_step[2] = {0, 0};
+    u16 vbo_poll[2] = {0, 0};
+
+    // ---- Check, recovery and scan-parameter load ----
+    int load_rcv_xy_operate(QString path, uint64_t dataOffset, bool raw);
+    rcvRecovery* rcv_file = nullptr;
+    // The card the last check found, for the recovery.
+    u8 rcv_screen = 0;
+    u8 rcv_port = 0;
+    u8 rcv_card = 0;
+
+    // ---- USB-stick upgrade ----
+    void get_usb_file_list_path();
+    void usb_upgrade_main_deal();
+    int update_muc_file(char* path, unsigned int offset, unsigned int len);
+    int update_txc_file(char* path, unsigned char flash, unsigned int offset);
+    int update_c331_osd_font_file(char* path, unsigned int offset, unsigned int len);
+    QStringList usb_file_list;
+    u8 usb_file_count = 0;
+    u8 usb_flag_app = 0, usb_flag_fpga1 = 0, usb_flag_fpga2 = 0, usb_flag_font = 0;
+    QString usb_time_text;
 
   private:
     fpga_manage();

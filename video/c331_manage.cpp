@@ -288,6 +288,18 @@ void c331_manage::request_fpga_brightness()
     wake_fpga_worker();
 }
 
+// The LED screen follows the blackout word: the FPGA worker switches it.
+void c331_manage::request_fpga_output_status()
+{
+    if (!fpga_manage::p_fpga_manage)
+        return;
+    {
+        QMutexLocker l(&Utils::_system_mutex);
+        fpga_manage::p_fpga_manage->output_status_flag = 1;
+    }
+    wake_fpga_worker();
+}
+
 int c331_manage::program_image(const u8* live, const u8* shadow, bool force)
 {
     // One consistent copy: the source-check thread writes the timings.
@@ -344,8 +356,11 @@ int c331_manage::program_image(const u8* live, const u8* shadow, bool force)
     if (changed(kImgColorTemp, 8))
         ok &= c331_SetColorTemp(clamp8(w16(image, kImgColorTemp)), clamp8(w16(image, kImgColorTemp + 2)),
                                 clamp8(w16(image, kImgColorTemp + 4)), clamp8(w16(image, kImgColorTemp + 6)));
-    if (changed(Img::kBlackout, 2))
+    if (changed(Img::kBlackout, 2)) {
         ok &= c331_SetBlackout(w16(image, Img::kBlackout) & 1);
+        if (!force)
+            request_fpga_output_status();
+    }
     return ok;
 }
 

@@ -103,6 +103,7 @@ class c331_manage
     bool panel_differs() const;
     bool wait_led_ready();
     void request_fpga_brightness();
+    void request_fpga_output_status();
 
     // Input timings as last programmed into the windows.
     u8 timing_[6 * 6] = {};

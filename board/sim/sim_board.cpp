@@ -179,6 +179,13 @@ void SimPads::write16(uint32_t offset, uint16_t value)
 
 uint16_t SimPads::read16(uint32_t offset)
 {
+    std::vector<std::function<void(uint32_t)>> ls;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ls = readListeners_;
+    }
+    for (auto& l : ls)
+        l(offset);
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = regs_.find(offset);
     return it == regs_.end() ? 0 : it->second;
@@ -193,6 +200,12 @@ void SimPads::listen(Listener l)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     listeners_.push_back(std::move(l));
+}
+
+void SimPads::listenReads(std::function<void(uint32_t offset)> l)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    readListeners_.push_back(std::move(l));
 }
 
 // ---- I2C ----

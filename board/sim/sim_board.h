@@ -77,12 +77,16 @@ class SimPads final : public Pads
     uint16_t read16(uint32_t offset) override;
     std::vector<uint8_t> uniqueId() override;
     void listen(Listener l);
+    // Runs before every read of a pad (a model that acts on its own time
+    // brings the line up to date).
+    void listenReads(std::function<void(uint32_t offset)> l);
     void setMapFails(bool fails) { mapFails_ = fails; }
 
   private:
     std::mutex mutex_;
     std::map<uint32_t, uint16_t> regs_;
     std::vector<Listener> listeners_;
+    std::vector<std::function<void(uint32_t)>> readListeners_;
     bool mapped_ = false;
     bool mapFails_ = false;
 };

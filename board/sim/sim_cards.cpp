@@ -15,7 +15,7 @@ namespace
 {
 const char kDefaultFile[] = "# Receiving cards of the simulated board, read again when this file changes.\n"
                             "# One line per output port 1 to 16 (a port without a line has no link):\n"
-                            "#   port <n> cards <count> [config <id>] [status <byte>] [check <byte>]\n"
+                            "#   port <n> cards <count> [config <id>] [status <byte>] [check <card, 255 none>]\n"
                             "#   multifunction <port> [light <0-255>]\n"
                             "port 1 cards 8 config 0x00000001\n"
                             "port 2 cards 8 config 0x00000001\n"
@@ -357,10 +357,34 @@ bool SimCards::answerLocked(unsigned port, const std::vector<uint8_t>& q, std::v
         *out = reply(q, src, 0, nullptr, 0);
         return true;
     }
+    case 0x81:
+        // Save: the cards keep their RAM in their flash.
+        for (unsigned c = first; c <= last; ++c) {
+            Card& k = card(port, c);
+            k.saved = k.ram;
+            ++k.saves;
+        }
+        *out = reply(q, src, 0, nullptr, 0);
+        return true;
     default:
         *out = reply(q, src, 0, nullptr, 0);
         return true;
     }
+}
+
+std::vector<uint8_t> SimCards::cardSaved(unsigned port, unsigned card, uint32_t address, uint32_t length)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (port >= kPorts || uint64_t(address) + length > kCardRam)
+        return {};
+    const Card& c = this->card(port, card);
+    return std::vector<uint8_t>(c.saved.begin() + long(address), c.saved.begin() + long(address + length));
+}
+
+unsigned SimCards::cardSaves(unsigned port, unsigned card)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return port < kPorts ? this->card(port, card).saves : 0;
 }
 
 bool SimCards::vmfAnswerLocked(const std::vector<uint8_t>& q, std::vector<uint8_t>* out)

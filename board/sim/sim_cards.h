@@ -8,7 +8,7 @@
 //
 // The chains come from the text file "cards" in the model folder (made with
 // two chains of eight cards when missing, read again when it changes):
-//     port 1 cards 8 config 0x00000001 status 0 check 0
+//     port 1 cards 8 config 0x00000001 status 0 check 255
 //     port 5 cards 0            (link, no cards)
 //     multifunction 1 light 128
 // Ports are 1 to 16; a port without a line has no link. '#' starts a comment.
@@ -47,7 +47,7 @@ class SimCards
         uint16_t cards = 0;
         uint32_t config = 0; // screen configuration id
         uint8_t status = 0;
-        uint8_t check = 0;
+        uint8_t check = 255; // card that lost its set-up; 255 none
     };
     struct Layout {
         std::array<Chain, kPorts> ports{};
@@ -87,6 +87,10 @@ class SimCards
     unsigned pendingAnswers();
     std::vector<uint8_t> cardRam(unsigned port, unsigned card, uint32_t address, uint32_t length);
     uint8_t cardReg(unsigned port, unsigned card, uint8_t reg);
+    // What a card last saved into its flash (its RAM at the save), and how
+    // many saves it took.
+    std::vector<uint8_t> cardSaved(unsigned port, unsigned card, uint32_t address, uint32_t length);
+    unsigned cardSaves(unsigned port, unsigned card);
     // Places the answers that are due.
     void poll();
 
@@ -96,6 +100,8 @@ class SimCards
     struct Card {
         std::vector<uint8_t> ram = std::vector<uint8_t>(kCardRam, 0);
         std::array<uint8_t, 256> regs{};
+        std::vector<uint8_t> saved = std::vector<uint8_t>(kCardRam, 0);
+        unsigned saves = 0;
     };
     struct Pending {
         unsigned slot;

@@ -50,12 +50,21 @@ constexpr uint32_t kMaxPacket = 1024;
 constexpr size_t kMaxAccesses = 100000;
 
 std::unique_ptr<SimFpga> g_fpga;
+// The attached FPGA while it lives: the cards ask for it in their
+// destructor, which may run after the FPGA's at exit.
+SimFpga* g_live = nullptr;
 std::unique_ptr<SimSpiFlash> g_flash;
 } // namespace
 
 SimFpga::SimFpga(Pads& pads) : pads_(pads), ram_(size_t(kPages) * kPageBytes, 0)
 {
     powerOnLocked();
+}
+
+SimFpga::~SimFpga()
+{
+    if (g_live == this)
+        g_live = nullptr;
 }
 
 void SimFpga::powerOnLocked()
@@ -411,6 +420,17 @@ void SimFpga::setTransmitHook(TransmitHook hook)
     hook_ = std::move(hook);
 }
 
+void SimFpga::poll()
+{
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        hook = poll_;
+    }
+    if (hook)
+        hook();
+}
+
 void SimFpga::setPollHook(std::function<void()> hook)
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -420,6 +440,7 @@ void SimFpga::setPollHook(std::function<void()> hook)
 void attachFpga(SimBoard& board)
 {
     g_fpga = std::make_unique<SimFpga>(board.pads());
+    g_live = g_fpga.get();
     g_flash = std::make_unique<SimSpiFlash>(board.modelDir() + "/fpga_flash.bin", kCsFlash0, kCsFpga0);
     g_flash->open();
     SimFpga* fpga = g_fpga.get();
@@ -428,13 +449,17 @@ void attachFpga(SimBoard& board)
         fpga->onPad(offset, value);
         flash->onPad(offset, value);
     });
+    board.simPads().listenReads([fpga](uint32_t offset) {
+        if (offset == kIrqFpga0 && simFpga() == fpga)
+            fpga->poll();
+    });
     board.simSpi().attach("/dev/spidev32766.1", fpga);
     board.simSpi().attach("/dev/spidev32766.3", flash);
 }
 
 SimFpga* simFpga()
 {
-    return g_fpga.get();
+    return g_live;
 }
 
 SimSpiFlash* simFpgaFlash()

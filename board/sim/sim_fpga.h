@@ -31,6 +31,7 @@ class SimFpga final : public SpiDevice
     static constexpr unsigned kRxSlots = 8;
 
     explicit SimFpga(Pads& pads);
+    ~SimFpga() override;
     int transfer(const SpiXfer* xfers, unsigned n) override;
     void onPad(uint32_t offset, uint16_t value);
 
@@ -75,6 +76,9 @@ class SimFpga final : public SpiDevice
     // Runs before every bus message, outside the model's lock: a card model
     // places the answers that have become due.
     void setPollHook(std::function<void()> hook);
+    // Runs the poll hook: called when the interrupt line is read, so answers
+    // that became due raise it without a bus message.
+    void poll();
     // Places an answer into receive slot 0 to 7 (RX pages 2, 4, ... 16): its
     // length registers and data-ready bit are set and the interrupt raised.
     // An answer for a slot that still holds one waits until that one is

@@ -1,0 +1,428 @@
+// Brightness of the LED screen (manual, half-hour time table, automatic from
+// a multifunction card), its record in the FPGA's flash, the daily screen
+// on/off times, and the requests to the multifunction card.
+#include <chrono>
+#include <cstring>
+#include <functional>
+
+#include <QMutexLocker>
+
+#include "core/utils.h"
+#include "core/zevrampara.h"
+#include "ledout/fpga_drv.h"
+#include "ledout/fpga_manage.h"
+#include "ledout/fpga_manage_jobs.h"
+#include "video/c331_manage.h"
+
+using namespace FpgaCards;
+
+namespace
+{
+constexpr u32 kBriRecordAddress = FpgaRam::kBrightnessSector * FpgaFlash::kSectorSize;
+constexpr u32 kOnOffRecordAddress = FpgaRam::kOnOffSector * FpgaFlash::kSectorSize;
+constexpr unsigned kBriRecordSize = 57;
+constexpr unsigned kOnOffRecordSize = 50;
+constexpr u8 kModeManualPc = 0;
+constexpr u8 kModeTablePc = 1;
+constexpr u8 kModeAuto = 2;
+constexpr u8 kModeAutoSlow = 3;
+constexpr u8 kModeManualImage = 16;
+constexpr u8 kModeTableStored = 17;
+constexpr u8 kMinBrightness = 15;
+constexpr u32 kVmfSensorAddress = 0x02000000;
+constexpr u32 kVmfWaitTicks = 35;
+constexpr u32 kVmfMisses = 10;
+
+bool isTableMode(u8 m)
+{
+    return m == kModeTablePc || m == kModeTableStored;
+}
+
+u8 fromBcd(u8 b)
+{
+    return u8((b >> 4) * 10 + (b & 0x0F));
+}
+} // namespace
+
+namespace vmf
+{
+int port()
+{
+    const u8* page = fpga_manage::MCU_RAM_PARA_func[0];
+    for (unsigned p = 0; p < kPorts; ++p)
+        if (page[kStatusAt[p]] != 0)
+            return int(p);
+    return -1;
+}
+
+u16 address(unsigned port)
+{
+    return u16(0x4000 + (port % 4) * 0x1000);
+}
+
+int packet(u8* b, u16 address, u8 group, const u8* data, unsigned n)
+{
+    const u8 head[10] = {u8(address), u8(address >> 8), 0x00, 0xF0, 0x10, vmf::kCode, 0x03, 0x00, 0x00, group};
+    std::memcpy(b, head, sizeof head);
+    std::memcpy(b + 10, data, n);
+    b[10 + n] = Utils::BCC(b, 10 + n);
+    return int(11 + n);
+}
+
+void wait(fpga_manage* m, unsigned char fpga, const std::function<void()>& check)
+{
+    const u32 start = G_timeTicks.load();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m->vmf_wait_ms);
+    while (g_change.vmf_answer_state == 0) {
+        {
+            FpgaServiceLock lock(m);
+            m->reg_IRQ_Dealwith(fpga, 0);
+            if (fpga == 0)
+                m->reg_IRQ_Dealwith(1, 0);
+        }
+        check();
+        if (g_change.vmf_answer_state != 0 || Utils::getTimeSpace(start) > kVmfWaitTicks ||
+            std::chrono::steady_clock::now() >= deadline)
+            return;
+        usleep(500);
+    }
+}
+} // namespace vmf
+
+// ---- records ----
+
+void fpga_manage::record_bright_change()
+{
+    if (MCU_REG_func[0][FpgaReg::kState] != 3)
+        return;
+    u8 first = 0;
+    if (!p_drv->FPGA_SPI_FLASH_VBYONE_READ(FpgaFlash::kFlash0, kBriRecordAddress, 1, &first) || first != 0xAA ||
+        !p_drv->FPGA_SPI_FLASH_VBYONE_READ(FpgaFlash::kFlash0, kBriRecordAddress, kBriRecordSize, MCU_RAM_CMD)) {
+        bri_task_on = 0;
+        bri_mode = 255;
+        bri_value = 16;
+        MCU_REG_func[0][FpgaReg::kManualBri] = 16;
+        return;
+    }
+    Brightness_init(MCU_RAM_CMD);
+}
+
+void fpga_manage::Brightness_init(const unsigned char* record)
+{
+    const u8 mode = record[8];
+    bri_mode = mode;
+    bri_last_index = 255;
+    bri_change = 0;
+    bri_repeat = 0;
+    bri_task_on = 0;
+    vmf_miss = 0;
+    if (mode == kModeManualPc || mode == kModeManualImage) {
+        MCU_REG_func[0][FpgaReg::kManualBri] = record[9];
+        bri_value = record[9];
+        bri_task_on = 1;
+    } else if (isTableMode(mode)) {
+        std::memcpy(HalfHourValue, record + 9, sizeof HalfHourValue);
+        bri_task_on = 1;
+    } else if (mode == kModeAuto) {
+        bri_task_on = 1;
+    }
+}
+
+void fpga_manage::OnOff_time()
+{
+    const u8* page = MCU_RAM_CMD;
+    onoff_count = page[8] > 4 ? 4 : page[8];
+    for (unsigned e = 0; e < 4; ++e) {
+        const u8* t = page + 9 + 4 * e;
+        onoff[e] = ONOFF_ENTRY{fromBcd(t[0]), fromBcd(t[1]), fromBcd(t[2]), fromBcd(t[3]), 1, 1};
+    }
+}
+
+void fpga_manage::record_onoff_time(unsigned char flash)
+{
+    if (MCU_REG_func[0][FpgaReg::kState] != 3 && flash != FpgaFlash::kFlash0)
+        return;
+    u8 first = 0;
+    if (!p_drv->FPGA_SPI_FLASH_VBYONE_READ(FpgaFlash::kFlash0, kOnOffRecordAddress, 1, &first) || first != 0xAA)
+        return;
+    if (!p_drv->FPGA_SPI_FLASH_VBYONE_READ(FpgaFlash::kFlash0, kOnOffRecordAddress, kOnOffRecordSize, MCU_RAM_CMD))
+        return;
+    OnOff_time();
+    MCU_REG_func[0][FpgaReg::kOnOffStored] = 1;
+}
+
+// ---- applying ----
+
+int fpga_manage::Brightness_hand_dealwith(unsigned char request)
+{
+    u8* reg = MCU_REG_func[0];
+    // A request without a pending image change is the start-up apply: the
+    // stored mode stays in force and its record is not rewritten.
+    const bool imageChange = request && bri_set_flag.load();
+    const bool startup = request && !imageChange;
+    const u8 mode = bri_mode.load();
+    const bool fromImage = imageChange || (startup && !bri_task_on.load());
+    if (startup && bri_task_on.load()) {
+        if (isTableMode(mode)) {
+            TimeRealType t;
+            IT8563WE_Get(&t);
+            bri_value = HalfHourValue[half_hour_index(t.hour, t.minute)];
+            reg[FpgaReg::kManualBri] = bri_value;
+        } else if (mode == kModeAuto || mode == kModeAutoSlow) {
+            reg[FpgaReg::kManualBri] = bri_value;
+        }
+    }
+    const u16 image = ZevRamPara::img16(Img::kBrightness);
+    u8 value = 0;
+    if (fromImage) {
+        value = u8((image > 100 ? 100 : image) * 255u / 100u);
+        if (mode != kModeManualImage && mode != kModeTableStored && value < kMinBrightness)
+            value = kMinBrightness;
+        reg[FpgaReg::kManualBri] = value;
+        bri_value = value;
+    }
+    read_from_register(128, 0);
+    read_from_register(144, 0);
+    const u16 links = u16(reg[144] << 8 | reg[128]);
+    if (links) {
+        MCU_RAM_PARA_func[0][256] = 1;
+        if (!fromImage) {
+            value = reg[FpgaReg::kManualBri];
+            if (mode != kModeAuto && mode != kModeManualImage && mode != kModeTableStored)
+                value = u8(value * 16 - 1);
+            const u16 percent = u16(value * 100u / 255u);
+            if (percent != image) {
+                // Written with its shadow: the apply pass sees no edit.
+                {
+                    C331Lock lock;
+                    ZevRamPara::put16(ZevRamPara::p_zevrampara_config, Img::kBrightness, percent);
+                    ZevRamPara::put16(ZevRamPara::p_zevrampara_shadow, Img::kBrightness, percent);
+                }
+                ZevRamPara::test_signal(1);
+            }
+        }
+        write_to_register(FpgaReg::kBrightness, 0xFF, value, 0);
+        write_to_register(FpgaReg::kVboControl, 0x04, 0x04, 0);
+    }
+    if (imageChange) {
+        u8 record[kBriRecordSize] = {0xAA, 3, 0xAA, 0, 0, 0, 49, 0, kModeManualImage};
+        std::memset(record + 9, reg[FpgaReg::kManualBri], 48);
+        u8 stored[kBriRecordSize];
+        const bool same =
+            p_drv->FPGA_SPI_FLASH_VBYONE_READ(FpgaFlash::kFlash0, kBriRecordAddress, kBriRecordSize, stored) &&
+            std::memcmp(stored, record, kBriRecordSize) == 0;
+        if (!same && erase_sector(FpgaRam::kBrightnessSector)) {
+            u8 buffer[FpgaFlash::kWriteHeadroom + kBriRecordSize];
+            std::memcpy(buffer + FpgaFlash::kWriteHeadroom, record, kBriRecordSize);
+            p_drv->FPGA_SPI_FLASH_VBYONE_WRITE(FpgaFlash::kFlash0, kBriRecordAddress, buffer, kBriRecordSize);
+        }
+        Brightness_init(record);
+    }
+    return 1;
+}
+
+u8 fpga_manage::half_hour_index(unsigned hour, unsigned minute)
+{
+    const unsigned sum = minute + 60 * hour;
+    unsigned index = sum / 30;
+    if (sum >= 1440)
+        index -= 1;
+    return u8(index > 47 ? 47 : index);
+}
+
+// ---- the task ----
+
+void fpga_manage::Extension_function()
+{
+    if (bri_reload.exchange(0))
+        record_bright_change();
+    if (bri_task_on.load())
+        Brightness_task();
+    if (MCU_REG_func[0][FpgaReg::kOnOffStored] == 1)
+        dealwith_onoff();
+}
+
+void fpga_manage::Brightness_task()
+{
+    const u32 since = Utils::getTimeSpace(g_change.bri_task_stamp);
+    const u8 mode = bri_mode.load();
+    if (mode == kModeAuto) {
+        if (since < 200)
+            return;
+        g_change.bri_task_stamp = G_timeTicks.load();
+        Brightness_auto_change();
+        return;
+    }
+    if (since < 1000)
+        return;
+    g_change.bri_task_stamp = G_timeTicks.load();
+    if (isTableMode(mode))
+        Brightness_time_change();
+    else if (mode == kModeManualPc || mode == kModeManualImage)
+        Brightness_hand_change();
+    else if (mode == kModeAutoSlow)
+        Brightness_auto_change();
+}
+
+void fpga_manage::Brightness_hand_change()
+{
+    if (bri_change) {
+        bri_change = 0;
+        bri_repeat = 0;
+    }
+    if (bri_repeat >= 5)
+        return;
+    ++bri_repeat;
+    Brightness_hand_dealwith(0);
+}
+
+void fpga_manage::Brightness_time_change()
+{
+    const u8 index = half_hour_index(time_real.hour, time_real.minute);
+    if (index == bri_last_index && !bri_change) {
+        if (bri_repeat < 2) {
+            ++bri_repeat;
+            Brightness_hand_dealwith(0);
+        }
+        return;
+    }
+    bri_value = HalfHourValue[index];
+    MCU_REG_func[0][FpgaReg::kManualBri] = HalfHourValue[index];
+    Brightness_hand_dealwith(0);
+    bri_last_index = index;
+    bri_repeat = 0;
+    bri_change = 0;
+    Brightness_hand_dealwith(0);
+}
+
+void fpga_manage::Brightness_auto_change()
+{
+    Brightness_check_VMF();
+    Brightness_read_VMF_value();
+    Brightness_auto_filter();
+    Brightness_hand_dealwith(0);
+}
+
+void fpga_manage::Brightness_check_VMF()
+{
+    const int p = vmf::port();
+    g_change.vmf_address = p < 0 ? 0 : vmf::address(unsigned(p));
+    g_change.vmf_group = p < 0 ? 0 : u8(p / 4 + 1);
+}
+
+void fpga_manage::Brightness_read_VMF_value()
+{
+    if (!g_change.vmf_address)
+        return;
+    g_change.vmf_data_flag = 0;
+    Send_read_VMF_data_cmd();
+    Brightness_VMF_run();
+    if (!g_change.vmf_data_flag)
+        ++vmf_miss;
+}
+
+void fpga_manage::Send_read_VMF_data_cmd()
+{
+    const u16 a = g_change.vmf_address;
+    if (!a || !g_change.vmf_group)
+        return;
+    const unsigned port = unsigned(g_change.vmf_group - 1) * 4 + ((a >> 12) & 3u);
+    const u32 at = kVmfSensorAddress;
+    const u8 data[8] = {u8(at), u8(at >> 8), u8(at >> 16), u8(at >> 24), 128, 0, 0, 0};
+    u8 b[32];
+    vmf_answer_flag = 0;
+    Send_to_port(b, u16(vmf::packet(b, a, vmf::kGroupReadRam, data, sizeof data)), u16(port), 0);
+}
+
+void fpga_manage::Brightness_VMF_run()
+{
+    g_change.vmf_answer_state = 0;
+    g_change.vmf_expect_group = vmf::kGroupReadRam;
+    vmf::wait(this, 0, [this] { VMF_data_back_result(); });
+}
+
+void fpga_manage::VMF_data_back_result()
+{
+    if (!vmf_answer_flag.load())
+        return;
+    if (vmf_answer_group == vmf::kGroupReadRam && vmf_answer[0] == 0) {
+        std::memcpy(vmf_data, vmf_answer + 1, sizeof vmf_data);
+        g_change.vmf_data_flag = 1;
+        g_change.vmf_answer_state = 1;
+    } else {
+        ++MCU_REG_func[0][vmf::kRegErrors];
+        g_change.vmf_answer_state = 2;
+    }
+    vmf_answer_flag = 0;
+}
+
+void fpga_manage::Brightness_auto_filter()
+{
+    u8* reg = MCU_REG_func[0];
+    if (g_change.vmf_data_flag) {
+        g_change.vmf_data_flag = 0;
+        vmf_miss = 0;
+        if (vmf_data[49] == 0xFF) {
+            u8 v = bri_value.load();
+            if (v < vmf_data[53])
+                ++v;
+            else if (v > vmf_data[53])
+                --v;
+            bri_value = v;
+            reg[FpgaReg::kManualBri] = v;
+        }
+    }
+    if (vmf_miss >= kVmfMisses) {
+        bri_value = 255;
+        reg[FpgaReg::kManualBri] = 255;
+        vmf_miss = 0;
+    }
+}
+
+// ---- daily on/off ----
+
+void fpga_manage::dealwith_onoff()
+{
+    const TimeRealType& t = time_real;
+    bool switched = false;
+    for (unsigned e = 0; e < onoff_count; ++e) {
+        ONOFF_ENTRY& x = onoff[e];
+        if (x.on_armed && x.on_hour == t.hour && x.on_minute == t.minute) {
+            SCREEN_fpgactrl_status(1);
+            x.on_armed = 0;
+            onoff_switched = 1;
+            switched = true;
+        }
+    }
+    for (unsigned e = 0; e < onoff_count; ++e) {
+        ONOFF_ENTRY& x = onoff[e];
+        if (x.off_armed && x.off_hour == t.hour && x.off_minute == t.minute) {
+            SCREEN_fpgactrl_status(0);
+            x.off_armed = 0;
+            onoff_switched = 2;
+            switched = true;
+        }
+    }
+    if (switched)
+        Power_ctrl_reset();
+    if (t.day != onoff_day) {
+        for (auto& x : onoff) {
+            x.on_armed = 1;
+            x.off_armed = 1;
+        }
+        onoff_day = t.day;
+    }
+}
+
+// ---- kept but not called by the worker ----
+
+void fpga_manage::Brightness_task_run()
+{
+    Search_Card_task_run();
+}
+
+void fpga_manage::Search_Card_task_run()
+{
+    FpgaServiceLock lock(this);
+    reg_IRQ_Dealwith(0, 0);
+}

@@ -1,0 +1,214 @@
+// The smart-mapping wizard's jobs: the position of every card of a route
+// and the RAM reset of its port (job 1), the save to the cards' flash on
+// every port (job 3) and the mapping display switch (job 4). One step per
+// worker pass; each wait ends with the cards' acknowledgement or a time-out.
+#include "core/utils.h"
+#include "ledout/fpga_jobs.h"
+#include "ledout/fpga_manage.h"
+#include "ledout/fpga_manage_jobs.h"
+
+using namespace FpgaCards;
+
+namespace
+{
+constexpr u32 kAckTicks = 1200;
+constexpr u32 kPerCardTicks = 100;
+constexpr u32 kEndTicks = 200;
+
+enum : u8 { kEndStep = 9 };
+
+fpga_jobs::Progress g_progress;
+
+void stampWait()
+{
+    const u32 now = G_timeTicks.load();
+    g_send_para.step_stamp = now;
+    g_change.search_stamp = now;
+    g_change.pulse_count = 0;
+}
+
+// The end of jobs 1, 3 and 4: the last progress below 100, then 100 two
+// seconds later and the job word cleared.
+void toEnd(int percent)
+{
+    g_progress.step(percent);
+    g_send_para.step_stamp = G_timeTicks.load();
+    g_send_para.set_step(kEndStep);
+}
+
+void endStep()
+{
+    if (Utils::getTimeSpace(g_send_para.step_stamp) <= kEndTicks)
+        return;
+    g_progress.end();
+    g_send_para.finish();
+}
+
+// Waits for the cards' acknowledgement: back to step next on it or after
+// limit ticks; the bar keeps turning meanwhile.
+void awaitAck(u32 limit, u8 next)
+{
+    if (g_send_para.answer_flag.exchange(0) == 1 || Utils::getTimeSpace(g_send_para.step_stamp) > limit) {
+        g_send_para.set_step(next);
+        return;
+    }
+    fpga_jobs_pulse(g_progress);
+}
+} // namespace
+
+bool fpga_jobs_host_pause(fpga_manage* m)
+{
+    if (pc_cmd_valid.load() != 1)
+        return false;
+    if (Utils::getTimeSpace(pc_cmd_time.load()) > 80) {
+        pc_cmd_valid = 0;
+        m->search_port_mask = 0;
+    }
+    const u32 now = G_timeTicks.load();
+    g_change.search_stamp = now;
+    g_send_para.step_stamp = now;
+    return true;
+}
+
+void fpga_jobs_pulse(fpga_jobs::Progress& progress)
+{
+    if (Utils::getTimeSpace(g_change.search_stamp) <= 100)
+        return;
+    g_change.pulse_count = g_change.pulse_count >= 99 ? 1 : g_change.pulse_count + 1;
+    g_change.search_stamp = G_timeTicks.load();
+    progress.step(int(g_change.pulse_count));
+}
+
+void fpga_manage::SmartMapping_deal()
+{
+    if (fpga_jobs_host_pause(this))
+        return;
+    SEND_PARA& j = g_send_para;
+    u8 packet[64];
+    switch (j.step()) {
+    case 0:
+        g_progress.begin(true);
+        j.card_index = 0;
+        j.port = line_type.port;
+        j.set_step(1);
+        break;
+    case 1:
+        j.card_count = get_port_card_num(j.port);
+        if (j.card_count == 0) {
+            j.set_step(4);
+        } else if (j.card_index >= j.card_count) {
+            j.port = line_type.port;
+            j.set_step(5);
+        } else {
+            j.set_step(2);
+        }
+        break;
+    case 2:
+        j.answer_flag = 0;
+        Send_to_port(packet, u16(rcv_card_cmd_create(packet, j.port)), j.port, 0);
+        ++j.card_index;
+        g_progress.step(j.card_index * 100 / (j.card_count + 1));
+        stampWait();
+        j.set_step(3);
+        break;
+    case 3:
+        awaitAck(kAckTicks, 1);
+        break;
+    case 4:
+        toEnd(90);
+        break;
+    case 5:
+        if (j.card_index != j.card_count) {
+            j.set_step(4);
+            break;
+        }
+        j.answer_flag = 0;
+        ram_reset_cmd_create(packet, SCAN_PARA{0x01, 0xFF, 0xFF}, j.port);
+        Send_to_port(packet, j.frame_len, j.port, 0);
+        g_progress.step(j.card_index * 100 / (j.card_count + 1));
+        ++j.card_index;
+        stampWait();
+        j.set_step(6);
+        break;
+    case 6:
+        awaitAck(kAckTicks, 5);
+        break;
+    case kEndStep:
+        endStep();
+        break;
+    default:
+        break;
+    }
+}
+
+namespace
+{
+// Jobs 3 and 4: one command to every port with cards, each acknowledged
+// or timed out before the next.
+void everyPortJob(fpga_manage* m, int (*build)(unsigned char port, unsigned char* packet), bool perCard)
+{
+    SEND_PARA& j = g_send_para;
+    u8 packet[64];
+    switch (j.step()) {
+    case 0:
+        g_progress.begin(true);
+        j.port = 0;
+        j.set_step(1);
+        break;
+    case 1:
+        if (j.port >= kPorts) {
+            j.set_step(4);
+            break;
+        }
+        j.card_count = m->get_port_card_num(j.port);
+        if (j.card_count)
+            j.set_step(2);
+        else
+            ++j.port;
+        break;
+    case 2: {
+        j.answer_flag = 0;
+        const u8 port = j.port;
+        m->Send_to_port(packet, u16(build(port, packet)), port, 0);
+        g_progress.step(port * 100 / 17);
+        j.port = u8(port + 1);
+        stampWait();
+        j.set_step(3);
+        break;
+    }
+    case 3:
+        awaitAck(kAckTicks + (perCard ? kPerCardTicks * j.card_count : 0), 1);
+        break;
+    case 4:
+        toEnd(95);
+        break;
+    case kEndStep:
+        endStep();
+        break;
+    default:
+        break;
+    }
+}
+
+int buildSave(unsigned char port, unsigned char* packet)
+{
+    return fpga_manage::save_para_cmd_create(packet, port);
+}
+
+int buildMapping(unsigned char port, unsigned char* packet)
+{
+    return fpga_manage::mapping_enable_cmd_create(port, packet);
+}
+} // namespace
+
+void fpga_manage::save_para_deal()
+{
+    if (!fpga_jobs_host_pause(this))
+        everyPortJob(this, buildSave, true);
+}
+
+void fpga_manage::mapping_enable_deal()
+{
+    if (!fpga_jobs_host_pause(this))
+        everyPortJob(this, buildMapping, false);
+}

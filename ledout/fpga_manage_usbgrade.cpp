@@ -1,0 +1,382 @@
+// Upgrade from a USB stick: the packages ("ZEV", "ZEVZK") in the stick's
+// folder, and each child newer than what runs: the application file, the
+// first FPGA's image in its SPI flash, the OSD font in the video
+// processor's flash. Every length is checked against the package and the
+// flash area before anything is erased; an application is installed (and
+// the box restarted) only after its file was written and read back intact.
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QSettings>
+
+#include "board/board.h"
+#include "core/utils.h"
+#include "core/zevrampara.h"
+#include "ledout/fpga_drv.h"
+#include "ledout/fpga_jobs.h"
+#include "ledout/fpga_manage.h"
+#include "video/c331_manage.h"
+
+namespace
+{
+constexpr unsigned kPackageHead = 49;
+constexpr unsigned kEntry = 21;
+constexpr unsigned kImageHead = 64;
+constexpr unsigned kFontHead = 35;
+constexpr u16 kControllerType = 0x8B52;
+constexpr u8 kPublishChecked = 0x80;
+constexpr u8 kTypeApp = 10;
+constexpr u8 kTypeFpga0 = 7;
+constexpr u8 kTypeFpga1 = 8;
+constexpr u8 kTypeFont = 13;
+constexpr u8 kRunningVersion[6] = {26, 3, 30, 11, 2, 1};
+constexpr char kNewApp[] = "/data/app/zevQ64N2";
+// The FPGA's flash keeps its records from here on.
+constexpr u32 kImageLimit = 0x6C0000;
+constexpr u32 kBlock = 32768;
+constexpr u32 kSector = 4096;
+constexpr u32 kFontPiece = 16384;
+constexpr u32 kC331Flash = 0x2000000;
+constexpr u8 kAllFonts = 0x3F;
+
+// Where each font lies in the video processor's flash and where the next
+// one begins.
+struct FontArea {
+    u8 coding;
+    u8 width;
+    u32 addr;
+    u32 end;
+};
+constexpr FontArea kFontAreas[] = {
+    {1, 0x20, 0x000000, 0x010000},
+    {0, 0x20, 0x010000, 0x410000},
+    {1, 0x40, 0x410000, 0x450000},
+    {0, 0x40, 0x450000, kC331Flash},
+};
+
+u32 le32(const u8* p)
+{
+    return u32(p[0]) | u32(p[1]) << 8 | u32(p[2]) << 16 | u32(p[3]) << 24;
+}
+
+u8 fromBcd(u8 b)
+{
+    return u8((b >> 4) * 10 + (b & 0x0F));
+}
+
+void msleep(unsigned ms)
+{
+    usleep(ms * 1000);
+}
+
+// Size of a board file, -1 when it cannot be looked at.
+int64_t fileSize(const char* path)
+{
+    struct stat st {
+    };
+    if (stat(board::path(std::string(path)).c_str(), &st) != 0)
+        return -1;
+    return int64_t(st.st_size);
+}
+
+// n bytes at offset of a board file (opened read-only) under the file lock.
+bool readAt(const char* path, uint64_t offset, u8* out, size_t n)
+{
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    FILE* f = std::fopen(board::path(std::string(path)).c_str(), "rb");
+    if (!f)
+        return false;
+    const bool ok = fseeko(f, off_t(offset), SEEK_SET) == 0 && std::fread(out, 1, n, f) == n;
+    std::fclose(f);
+    return ok;
+}
+
+bool fits(uint64_t offset, uint64_t length, int64_t size)
+{
+    return size >= 0 && offset + length <= uint64_t(size);
+}
+
+// The child being installed: its length as the package's table gives it.
+u32 g_childLen = 0;
+
+QString clockText(fpga_manage* m)
+{
+    TimeRealType t;
+    m->IT8563WE_Get(&t);
+    return QString("%1:%2:%3").arg(t.hour).arg(t.minute).arg(t.second);
+}
+} // namespace
+
+void fpga_manage::usb_upgrade_manage_deal()
+{
+    usb_upgrade_deal();
+}
+
+void fpga_manage::usb_upgrade_deal()
+{
+    switch (g_send_para.step()) {
+    case 0:
+        if (!g_update_flag.load()) {
+            if (const auto start = fpga_jobs::hooks().update_start)
+                start();
+        }
+        usb_time_text = clockText(this);
+        g_update_flag = 1;
+        usb_file_count = 0;
+        g_send_para.set_step(1);
+        break;
+    case 1:
+        get_usb_file_list_path();
+        g_send_para.set_step(2);
+        break;
+    case 2:
+        usb_upgrade_main_deal();
+        g_send_para.set_step(3);
+        break;
+    default:
+        usb_time_text += "-" + clockText(this);
+        if (g_update_flag.load()) {
+            if (const auto over = fpga_jobs::hooks().update_over)
+                over();
+        }
+        ZevRamPara::test_signal(104);
+        g_update_flag = 0;
+        g_send_para.set_step(0);
+        g_usb_grade = 0;
+        break;
+    }
+}
+
+void fpga_manage::get_usb_file_list_path()
+{
+    usb_file_list.clear();
+    usb_file_count = 0;
+    QString dir = "/mnt/usb1/";
+    const QString sub = g_usb_grade_path;
+    if (sub != " ") {
+        // The stick's folder name must stay inside the stick.
+        if (sub.contains("..") || sub.startsWith('/'))
+            return;
+        dir += sub;
+    }
+    const QDir d(board::path(dir));
+    const QFileInfoList files = d.entryInfoList(QDir::Files | QDir::NoSymLinks | QDir::Hidden, QDir::Unsorted);
+    for (const QFileInfo& f : files) {
+        const QString suffix = f.suffix();
+        if ((suffix != "ZEV" && suffix != "ZEVZK") || usb_file_count == 255)
+            continue;
+        usb_file_list.append(QDir::cleanPath(dir + "/" + f.fileName()));
+        ++usb_file_count;
+    }
+}
+
+void fpga_manage::usb_upgrade_main_deal()
+{
+    usb_flag_app = usb_flag_fpga1 = usb_flag_fpga2 = usb_flag_font = 0;
+    for (int p = 0; p < usb_file_count && p < usb_file_list.size(); ++p) {
+        const QByteArray pathBytes = usb_file_list.at(p).toLocal8Bit();
+        const char* path = pathBytes.constData();
+        u8 head[kPackageHead];
+        if (!readAt(path, 0, head, sizeof head)) {
+            syncAndSettle();
+            continue;
+        }
+        Utils::system_mutex("sync");
+        msleep(1);
+        const int64_t size = fileSize(path);
+        const bool ours = (head[18] | head[19] << 8) == kControllerType;
+        const bool checked = head[2] == kPublishChecked;
+        const unsigned count = head[47] | head[48] << 8;
+        for (unsigned i = 0; i < count; ++i) {
+            u8 e[kEntry];
+            const bool read = readAt(path, kPackageHead + uint64_t(kEntry) * i, e, sizeof e);
+            syncAndSettle();
+            if (!read)
+                continue;
+            const u32 len = le32(e + 1), offset = le32(e + 5);
+            const u8* version = e + 9;
+            // A child that is not wholly inside the package is not installed.
+            if (len == 0 || !fits(offset, len, size))
+                continue;
+            g_childLen = len;
+            if (e[0] == kTypeApp && ours) {
+                if (checked && std::memcmp(version, kRunningVersion, sizeof kRunningVersion) == 0)
+                    continue;
+                if (update_muc_file(const_cast<char*>(path), offset, len))
+                    usb_flag_app = 1;
+            } else if (e[0] == kTypeFpga0 && ours) {
+                for (u8 r = 28; r <= 31; ++r)
+                    read_from_register(r, 0);
+                const u8* reg = MCU_REG_func[0];
+                const bool same = version[0] == fromBcd(reg[31]) && version[1] == fromBcd(reg[30]) &&
+                                  version[2] == fromBcd(reg[29]) && version[5] == reg[28];
+                if (checked && same) {
+                    usb_flag_fpga1 = 0;
+                    continue;
+                }
+                if (update_txc_file(const_cast<char*>(path), FpgaFlash::kFlash0, offset))
+                    usb_flag_fpga1 = 1;
+            } else if (e[0] == kTypeFpga1) {
+                // The board has no second FPGA.
+                continue;
+            } else if (e[0] == kTypeFont) {
+                if ((ZevRamPara::device.font_status & kAllFonts) == kAllFonts)
+                    continue;
+                if (update_c331_osd_font_file(const_cast<char*>(path), offset, len))
+                    usb_flag_font = 1;
+            }
+        }
+    }
+    if (usb_flag_app) {
+        if (g_app_reset_flag.load())
+            return;
+        Utils::system_mutex("chmod 777 -R /data/app");
+        msleep(10);
+        Utils::system_mutex("mv /data/app/zevQ64N2  /data/app/zevQ64N");
+        if (g_update_status == 0) {
+            QSettings ini(board::path(QString("/data/configs/led_load_config.ini")), QSettings::IniFormat);
+            ini.beginGroup("app-1");
+            ini.setValue("app_path", "/data/app/zevQ64N -platform linuxfb");
+            ini.setValue("app_name", "zevQ64N");
+            ini.endGroup();
+            ini.sync();
+        }
+        msleep(10);
+        Utils::system_mutex("sync");
+        msleep(20);
+        Utils::system_mutex("sync");
+        msleep(1000);
+        G_reboot_tickTicks = G_timeTicks.load();
+        g_app_reset_flag = 1;
+        return;
+    }
+    if (usb_flag_fpga1)
+        reset_fpga_rst(0);
+    if (usb_flag_font && c331_manage::p_c331_manage) {
+        c331_manage* c = c331_manage::p_c331_manage;
+        c->read_c331_font(c->spi_fd);
+        c->update_font(c->spi_fd);
+    }
+}
+
+int fpga_manage::update_muc_file(char* path, unsigned int offset, unsigned int len)
+{
+    if (!path || len == 0 || len > kFileBufSize || !fits(offset, len, fileSize(path)))
+        return 0;
+    // Its own buffer: the PC's file transfers use the shared one.
+    std::vector<u8> data(len);
+    if (!readAt(path, offset, data.data(), len)) {
+        syncAndSettle();
+        return 0;
+    }
+    const std::string target = board::path(std::string(kNewApp));
+    bool written = false;
+    {
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        FILE* f = std::fopen(target.c_str(), "wb+");
+        if (!f)
+            f = std::fopen(target.c_str(), "wb");
+        if (f) {
+            written = std::fwrite(data.data(), 1, len, f) == len;
+            written = std::fflush(f) == 0 && written;
+            written = std::fclose(f) == 0 && written;
+        }
+    }
+    Utils::system_mutex("sync");
+    msleep(10);
+    bool same = written;
+    if (same) {
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        FILE* f = std::fopen(target.c_str(), "rb");
+        same = f != nullptr;
+        u8 block[1024];
+        for (u32 done = 0; same && done < len; done += sizeof block) {
+            const size_t n = len - done < sizeof block ? len - done : sizeof block;
+            same = std::fread(block, 1, n, f) == n && std::memcmp(block, data.data() + done, n) == 0;
+        }
+        if (same)
+            same = std::fgetc(f) == EOF;
+        if (f)
+            std::fclose(f);
+    }
+    if (!same) {
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        std::remove(target.c_str());
+        return 0;
+    }
+    return 1;
+}
+
+int fpga_manage::update_txc_file(char* path, unsigned char flash, unsigned int offset)
+{
+    u8 head[kImageHead];
+    if (!path || !readAt(path, offset, head, sizeof head))
+        return 0;
+    const u32 len = le32(head + 31);
+    // The image stays inside its child and the package, and below the
+    // flash's records.
+    if (len == 0 || len > kImageLimit || uint64_t(kImageHead) + len > g_childLen ||
+        !fits(uint64_t(offset) + kImageHead, len, fileSize(path)))
+        return 0;
+    for (u32 a = 0; a < len;) {
+        const bool block = a % kBlock == 0 && a + kBlock <= len;
+        if (!p_drv->FPGA_SPI_FLASH_VBYONE_ERASE(flash, a / kSector, block ? 1 : 0, 1))
+            return 0;
+        a += block ? kBlock : kSector;
+        msleep(1);
+    }
+    std::vector<u8> buffer(FpgaFlash::kWriteHeadroom + kBlock);
+    for (u32 done = 0; done < len;) {
+        const u32 n = len - done < kBlock ? len - done : kBlock;
+        if (!readAt(path, uint64_t(offset) + kImageHead + done, buffer.data() + FpgaFlash::kWriteHeadroom, n)) {
+            syncAndSettle();
+            return 0;
+        }
+        msleep(1);
+        if (!p_drv->FPGA_SPI_FLASH_VBYONE_WRITE(flash, done, buffer.data(), n))
+            return 0;
+        done += n;
+    }
+    return 1;
+}
+
+int fpga_manage::update_c331_osd_font_file(char* path, unsigned int offset, unsigned int len)
+{
+    c331_manage* c = c331_manage::p_c331_manage;
+    u8 head[kFontHead];
+    if (!c || !path || len < kFontHead || !fits(offset, len, fileSize(path)) ||
+        !readAt(path, offset, head, sizeof head))
+        return 0;
+    const FontArea* area = nullptr;
+    for (const FontArea& f : kFontAreas)
+        if (f.coding == head[5] && f.width == head[18])
+            area = &f;
+    // An unknown coding or width, or a font longer than its area, would
+    // overwrite another font.
+    if (!area || uint64_t(area->addr) + len > area->end)
+        return 0;
+    for (u32 a = 0; a < len;) {
+        const bool block = a % kBlock == 0 && a + kBlock <= len;
+        if (!c->erase_flash(c->spi_fd, int((area->addr + a) / kSector), 1, block ? 1 : 0))
+            return 0;
+        a += block ? kBlock : kSector;
+        msleep(1);
+    }
+    std::vector<u8> piece(kFontPiece);
+    for (u32 done = 0; done < len;) {
+        const u32 n = len - done < kFontPiece ? len - done : kFontPiece;
+        if (!readAt(path, uint64_t(offset) + done, piece.data(), n))
+            return 0;
+        msleep(1);
+        if (!c->write_flash(c->spi_fd, int(area->addr + done), int(n), reinterpret_cast<char*>(piece.data())))
+            return 0;
+        done += n;
+    }
+    return 1;
+}

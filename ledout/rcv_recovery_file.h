@@ -1,0 +1,133 @@
+// Reader of the receiving cards' record files: the recovery packs in
+// "/data/rcvrecovery" (screens, their output ports with per-card operation
+// lists, and parameter operations for all cards of a port) and the
+// scan-parameter files in "/data/smartmapping" or on the USB stick (one
+// operation list). No file stays open: every read opens the file read-only,
+// seeks, reads and closes it under Utils::_file_deal_mutex. All numbers in
+// the files are little-endian.
+#pragma once
+
+#include <QMutex>
+#include <QString>
+#include <QStringList>
+
+#include "core/global.h"
+
+// Sub-file types of a pack.
+enum : u8 { RCV_SUB_SCREEN = 10, RCV_SUB_XY = 11, RCV_SUB_PARA = 12 };
+
+// Operation types and targets.
+enum : u8 {
+    RCV_OP_WRITE = 1,
+    RCV_OP_RAM2FLASH = 2,
+    RCV_OP_ACTIVE_FIRMWARE = 3,
+    RCV_OP_UPGRADE = 4,
+    RCV_OP_RECONFIG = 5,
+    RCV_OP_SLEEP = 6,
+    RCV_OP_SEARCH = 7,
+    RCV_OP_USER_DEFINED = 16,
+};
+enum : u8 { RCV_TARGET_RAM = 1, RCV_TARGET_REG = 2, RCV_TARGET_FLASH = 3 };
+
+struct RCV_SUBFILE {
+    u8 type = 0;
+    u32 length = 0;
+    u32 offset = 0;
+};
+
+struct RCV_SCREEN_HEAD {
+    u8 type = 0;
+    u32 rcv_para_len = 0;
+    u32 rcv_para_crc32 = 0;
+    u32 rcv_xy_len = 0;
+    u32 rcv_xy_crc32 = 0;
+    u8 screen_num = 0;
+};
+
+struct RCV_SCREEN_INFO {
+    u32 config_id = 0;
+    u32 net_use = 0;
+    u32 rcv_para_offset = 0;
+    u32 rcv_para_len = 0;
+    u32 rcv_xy_offset = 0;
+    u32 rcv_xy_len = 0;
+};
+
+struct RCV_NET_PARA {
+    u16 net_ledx = 0;
+    u16 net_rcv_num = 0;
+    u32 net_para_offset = 0;
+    u32 net_para_len = 0;
+};
+
+struct RCV_OPERATE {
+    u32 offset = 0; // of the operation's data (see the list it stands in)
+    u32 dataLen = 0;
+    u32 targetAddr = 0;
+    u32 timeticks = 0; // milliseconds
+    u8 type = 0;
+    u8 target = 0;
+};
+
+class rcvRecovery
+{
+  public:
+    static constexpr unsigned kMaxSubfiles = 6;
+    static const char* const kRecoveryDir; // "/data/rcvrecovery"
+    static const char* const kSmartDir;    // "/data/smartmapping"
+    static const char* const kUsbDir;      // "/mnt/usb1/"
+
+    // Reads return 0 when done, 1 when the file is missing or cannot be
+    // opened, 2 when it is damaged (a short read, an offset past its end, a
+    // table or index out of range).
+    enum { READ_OK = 0, READ_MISSING = 1, READ_DAMAGED = 2 };
+
+    // Creates a board directory when missing: 1 when created, else 0.
+    static int check_file_dir(QString dir);
+    // Lists the directory's regular files into the recovery list (for
+    // "/data/rcvrecovery") or the scan list (for "/data/smartmapping" or
+    // "/mnt/usb1/"); 1 when it does not exist, else 0.
+    int get_dir_file(QString dir);
+    QStringList recovery_files() const;
+    QStringList scan_files() const;
+
+    int get_rcvPackedFileNum(QString path);
+    int get_rcvPackedFileInfo(QString path, unsigned char i);
+    int update_rcvScreenHead(QString path);
+    int update_rcvScreenIDinfo(QString path, unsigned char i);
+    int update_rcvXYscreenNetnum(QString path);
+    int update_rcvXYscreenNetpara(QString path, unsigned short i);
+    int update_rcvXYrcvOperateTimes(QString path, unsigned char j, bool raw);
+    int update_rcvXYrcvOperatepara(QString path, unsigned short k, bool raw);
+    int update_smartDebugingOperateTimes(QString path, bool raw);
+    int update_smartDebugingOperatepara(QString path, unsigned short k, bool raw);
+    int update_rcvOperatedata(QString path, uint64_t offset, unsigned char* buf, unsigned short n);
+    // Clears the current screen's parameter and XY offsets and lengths.
+    void init_para();
+
+    // Offset of the last sub-file of a type in the table (0 when none), and
+    // whether the table holds one.
+    u32 subfile_offset(u8 type) const;
+    bool has_subfile(u8 type) const;
+    // Sub-files declared by the pack head.
+    u8 subfile_count() const { return head[3]; }
+
+    u8 head[4] = {};
+    RCV_SUBFILE subfile[kMaxSubfiles];
+    QString file_path;
+    uint64_t data_offset = 0; // file offset of the current operation's data
+    RCV_SCREEN_HEAD screen_head;
+    RCV_SCREEN_INFO screen;
+    RCV_NET_PARA net;
+    RCV_OPERATE operate;
+    u8 file_head[16] = {};
+    u8 xy_head[16] = {};
+    u16 net_num = 0;
+    u32 block_offset = 0; // of the current card's block from the port's first block
+    u16 op_num = 0;
+
+  private:
+    mutable QMutex lists_mutex_;
+    QStringList recovery_list_;
+    QStringList scan_list_;
+};

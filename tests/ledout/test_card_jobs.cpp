@@ -1,0 +1,208 @@
+// The smart-mapping wizard's jobs on the simulated cards: positions and RAM
+// reset of a route, save to the cards, the mapping switch, their progress
+// and their time-outs, one worker pass at a time.
+#include <QtTest>
+
+#include <algorithm>
+#include <cstring>
+
+#include "cards_fixture.h"
+#include "chips/tarvosource.h"
+#include "core/zevrampara.h"
+#include "ledout/fpga_jobs.h"
+#include "ledout/fpga_manage.h"
+
+using board::sim::SimCards;
+
+class TestCardJobs : public QObject
+{
+    Q_OBJECT
+
+    SimFixture* fx_ = nullptr;
+    fpga_manage* m_ = nullptr;
+    std::vector<int> progress_;
+    board::sim::SimFpga* fpga() { return board::sim::simFpga(); }
+    SimCards* cards() { return board::sim::simCards(); }
+
+    // Worker passes one tick apart until the job ends; the ticks it took.
+    u32 runJob(u32 maxTicks = 20000)
+    {
+        const u32 begin = G_timeTicks.load();
+        while (g_send_para.job() != JOB_NONE && G_timeTicks.load() - begin < maxTicks) {
+            ++G_timeTicks;
+            m_->fpga_manage_deal();
+        }
+        return G_timeTicks.load() - begin;
+    }
+    // Packets of a group, by port, as the cards received them.
+    std::vector<std::pair<int, Bytes>> sent(u8 group)
+    {
+        std::vector<std::pair<int, Bytes>> out;
+        for (const auto& r : cards()->received())
+            if (r.second.size() > 9 && r.second[9] == group && r.second[5] == 0x67)
+                out.push_back(r);
+        return out;
+    }
+    void setCounts(std::initializer_list<std::pair<int, int>> counts)
+    {
+        std::memset(fpga_manage::MCU_RAM_PARA_func[0] + 96, 0, 600);
+        for (const auto& c : counts)
+            ZevRamPara::put16(fpga_manage::MCU_RAM_PARA_func[0], FpgaCards::kCountAt[c.first], u16(c.second));
+    }
+    bool progressEndsOnce()
+    {
+        return !progress_.empty() && progress_.back() == 100 &&
+               std::count(progress_.begin(), progress_.end(), 100) == 1;
+    }
+
+  private slots:
+    void initTestCase()
+    {
+        fx_ = cardsBoard();
+        ZevRamPara::pInstance();
+        m_ = fpga_manage::pInstance();
+        tarvosource::p_tarvo_source = new tarvosource();
+        g_debugSwitch = 0;
+        fpga_jobs::Hooks h;
+        h.smart_mapping_progress = [this](int v) { progress_.push_back(v); };
+        fpga_jobs::install(h);
+    }
+    void init()
+    {
+        G_timeTicks = 100000;
+        fpga()->powerOn();
+        tarvosource::p_tarvo_source->source_state = 2;
+        fpga_manage::MCU_REG_func[0][FpgaReg::kState] = 3;
+        m_->start[0].vbo_state = 7;
+        m_->start[0].out_state = 18;
+        pc_cmd_valid = 0;
+        g_send_para.finish();
+        cards()->reset();
+        cards()->setAnswerDelay(2);
+        progress_.clear();
+    }
+
+    void smartMappingPlacesEveryCard()
+    {
+        layout("port 2 cards 3\n");
+        setCounts({{1, 3}});
+        line_type = MAPPING_LINE_PARA();
+        line_type.cab_width = 128;
+        line_type.cab_height = 64;
+        line_type.x_origin = 16;
+        line_type.y_origin = 8;
+        line_type.port = 1;
+        line_type.rows = 1;
+        line_type.cols = 3;
+        line_type.pattern = 2; // bottom left, rightwards
+        QVERIFY(g_send_para.post(JOB_SMART_MAPPING));
+        const u32 took = runJob();
+        QCOMPARE(g_send_para.job(), u8(JOB_NONE));
+        QVERIFY(took > 200 && took < 400);
+        for (int card = 0; card < 3; ++card)
+            QCOMPARE(cards()->cardRam(1, unsigned(card), 0x180, 4),
+                     std::vector<u8>({u8(16 + 128 * card), u8((16 + 128 * card) >> 8), 8, 0}));
+        const auto reset = sent(0xA0);
+        QCOMPARE(int(reset.size()), 1);
+        QCOMPARE(reset[0].second, withBcc({0xFE, 0x1F, 0x00, 0xF0, 0x10, 0x67, 1, 2, 0, 0xA0, 0x01, 0xFF, 0x01, 0xFF}));
+        QCOMPARE(cards()->cardReg(1, 0, 1), u8(0xFF));
+        QCOMPARE(progress_, std::vector<int>({25, 50, 75, 90, 100}));
+    }
+
+    void silentCardsAreSkippedWhileTheBarTurns()
+    {
+        layout("port 1 cards 2\n");
+        setCounts({{0, 2}});
+        line_type = MAPPING_LINE_PARA();
+        line_type.rows = 1;
+        line_type.cols = 2;
+        line_type.pattern = 4;
+        cards()->setFault(0, SimCards::Fault::Silent);
+        QVERIFY(g_send_para.post(JOB_SMART_MAPPING));
+        const u32 took = runJob();
+        QVERIFY(took > 3 * 1200 && took < 3 * 1200 + 300);
+        QCOMPARE(int(sent(0x60).size()), 2);
+        QVERIFY(progressEndsOnce());
+        QCOMPARE(std::count(progress_.begin(), progress_.end(), 11), 3l); // turning once a second
+        QVERIFY(std::all_of(progress_.begin(), progress_.end() - 1, [](int v) { return v >= 0 && v < 100; }));
+        for (size_t i = 1; i < progress_.size(); ++i)
+            QVERIFY(progress_[i] != progress_[i - 1]);
+    }
+
+    void portWithoutCardsEndsAtOnce()
+    {
+        setCounts({});
+        line_type.port = 4;
+        QVERIFY(g_send_para.post(JOB_SMART_MAPPING));
+        runJob();
+        QVERIFY(sent(0x60).empty());
+        QCOMPARE(progress_, std::vector<int>({90, 100}));
+    }
+
+    void hostTrafficExtendsTheWait()
+    {
+        layout("port 1 cards 1\n");
+        setCounts({{0, 1}});
+        line_type.port = 0;
+        line_type.rows = line_type.cols = 1;
+        cards()->setFault(0, SimCards::Fault::Silent);
+        QVERIFY(g_send_para.post(JOB_SMART_MAPPING));
+        for (int i = 0; i < 100; ++i) {
+            ++G_timeTicks;
+            m_->fpga_manage_deal();
+        }
+        // A host frame every second for 30 s: the job holds.
+        for (int i = 0; i < 3000; ++i) {
+            if (i % 100 == 0) {
+                pc_cmd_valid = 1;
+                pc_cmd_time = G_timeTicks.load();
+            }
+            ++G_timeTicks;
+            m_->fpga_manage_deal();
+        }
+        QCOMPARE(g_send_para.step(), u8(3));
+        const u32 rest = runJob();
+        QVERIFY(rest > 1200);
+    }
+
+    void saveGoesToEveryPortWithCards()
+    {
+        layout("port 1 cards 2\nport 6 cards 1\n");
+        setCounts({{0, 2}, {5, 1}});
+        QVERIFY(g_send_para.post(JOB_SAVE_TO_CARDS));
+        runJob();
+        const auto saves = sent(0x81);
+        QCOMPARE(int(saves.size()), 2);
+        QCOMPARE(saves[0].first, 0);
+        QCOMPARE(saves[1].first, 5);
+        QCOMPARE(cards()->cardSaves(0, 0), 1u);
+        QCOMPARE(cards()->cardSaves(0, 1), 1u);
+        QCOMPARE(cards()->cardSaves(5, 0), 1u);
+        QCOMPARE(progress_, std::vector<int>({0, 29, 95, 100}));
+    }
+
+    void mappingSwitch_data()
+    {
+        QTest::addColumn<int>("state");
+        QTest::newRow("on") << 9;
+        QTest::newRow("off") << 0;
+    }
+    void mappingSwitch()
+    {
+        QFETCH(int, state);
+        layout("port 3 cards 2\nport 16 cards 1\n");
+        setCounts({{2, 2}, {15, 1}});
+        g_send_para.mapping_state = u32(state);
+        QVERIFY(g_send_para.post(JOB_MAPPING_SWITCH));
+        runJob();
+        const auto sw = sent(0xA0);
+        QCOMPARE(int(sw.size()), 2);
+        QCOMPARE(Bytes(sw[0].second.begin() + 10, sw[0].second.begin() + 14), Bytes({3, 0x0F, 1, u8(state)}));
+        QCOMPARE(cards()->cardReg(2, 1, 3) & 0x0F, state);
+        QCOMPARE(cards()->cardReg(15, 0, 3) & 0x0F, state);
+        QVERIFY(progressEndsOnce());
+    }
+};
+
+QTEST_MAIN(TestCardJobs)
+#include "test_card_jobs.moc"

@@ -1,0 +1,299 @@
+// The check, recovery and scan-parameter load job on the simulated cards,
+// with record files built byte by byte: the card found by the check, the
+// recovery replaying its operations, the scan-parameter replay, and the
+// files and operations that must end the job cleanly.
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <algorithm>
+#include <cstring>
+
+#include "cards_fixture.h"
+#include "chips/tarvosource.h"
+#include "core/zevrampara.h"
+#include "ledout/fpga_jobs.h"
+#include "ledout/fpga_manage.h"
+#include "ledout/rcv_recovery_file.h"
+#include "rcv_files.h"
+
+using board::sim::SimCards;
+
+namespace
+{
+RcvOp op(uint8_t type, uint8_t target, uint32_t addr, FileBytes data, uint32_t ticks = 200)
+{
+    return RcvOp{type, target, addr, ticks, std::move(data)};
+}
+FileBytes pattern(size_t n, uint8_t seed)
+{
+    FileBytes b(n);
+    for (size_t i = 0; i < n; ++i)
+        b[i] = uint8_t(seed + i * 7);
+    return b;
+}
+} // namespace
+
+class TestRcvRecoveryJob : public QObject
+{
+    Q_OBJECT
+
+    SimFixture* fx_ = nullptr;
+    fpga_manage* m_ = nullptr;
+    std::vector<int> smart_, recovery_;
+    QStringList lines_;
+    bool pageOpen_ = true;
+    int silentPort_ = -1;
+    SimCards* cards() { return board::sim::simCards(); }
+
+    void write(const QString& path, const FileBytes& b)
+    {
+        QVERIFY(writeHostFile(fx_->hostQ(path.toStdString()),
+                              QByteArray(reinterpret_cast<const char*>(b.data()), int(b.size()))));
+    }
+    u32 runJob(u8 job, u32 maxTicks = 60000)
+    {
+        smart_.clear();
+        recovery_.clear();
+        cards()->reset();
+        cards()->setAnswerDelay(3);
+        if (silentPort_ >= 0)
+            cards()->setFault(unsigned(silentPort_), SimCards::Fault::Silent);
+        if (!g_send_para.post(job))
+            return 0;
+        const u32 begin = G_timeTicks.load();
+        while (g_send_para.job() != JOB_NONE && G_timeTicks.load() - begin < maxTicks) {
+            ++G_timeTicks;
+            m_->fpga_manage_deal();
+        }
+        return G_timeTicks.load() - begin;
+    }
+    static bool endsOnceWith100(const std::vector<int>& p)
+    {
+        if (p.empty() || p.back() != 100 || std::count(p.begin(), p.end(), 100) != 1)
+            return false;
+        for (size_t i = 1; i < p.size(); ++i)
+            if (p[i] == p[i - 1])
+                return false;
+        return true;
+    }
+    std::vector<std::pair<int, Bytes>> sent(u8 group)
+    {
+        std::vector<std::pair<int, Bytes>> out;
+        for (const auto& r : cards()->received())
+            if (r.second.size() > 9 && r.second[9] == group)
+                out.push_back(r);
+        return out;
+    }
+    void setCount(unsigned port, u16 n)
+    {
+        ZevRamPara::put16(fpga_manage::MCU_RAM_PARA_func[0], FpgaCards::kCountAt[port], n);
+    }
+
+    // Screen 1 on LED ports 0, 1, 2, screen 2 on 3, 4, 5; card 4 of LED
+    // port 1 carries a RAM write, a register write and a save.
+    std::vector<RcvScreen> screens()
+    {
+        std::vector<std::vector<RcvOp>> port1(8);
+        port1[4] = {op(1, 1, 0x200, pattern(1500, 3)), op(1, 2, 0, {0x05, 0xFF, 0x00, 0x5A}), op(2, 3, 0, {})};
+        RcvScreen a{0x1001, {{0, {{}, {}}}, {1, port1}, {2, {{}}}}, {op(1, 1, 0x40, {0xC0, 0xC1, 0xC2})}};
+        RcvScreen b{0x2002, {{3, {{}}}, {4, {{}}}, {5, {{}}}}, {}};
+        return {a, b};
+    }
+
+  private slots:
+    void initTestCase()
+    {
+        fx_ = cardsBoard();
+        ZevRamPara::pInstance();
+        m_ = fpga_manage::pInstance();
+        tarvosource::p_tarvo_source = new tarvosource();
+        g_debugSwitch = 0;
+        fpga_jobs::Hooks h;
+        h.smart_mapping_progress = [this](int v) { smart_.push_back(v); };
+        h.recovery_progress = [this](int v) { recovery_.push_back(v); };
+        h.recovery_page_open = [this] { return pageOpen_; };
+        h.recovery_results = [this](const QStringList& l, u8) { lines_ = l; };
+        fpga_jobs::install(h);
+    }
+    void init()
+    {
+        G_timeTicks = 100000;
+        board::sim::simFpga()->powerOn();
+        tarvosource::p_tarvo_source->source_state = 2;
+        fpga_manage::MCU_REG_func[0][FpgaReg::kState] = 3;
+        m_->start[0].vbo_state = 7;
+        m_->start[0].out_state = 18;
+        pc_cmd_valid = 0;
+        g_send_para.finish();
+        pageOpen_ = true;
+        QDir(fx_->hostQ("/data/rcvrecovery")).removeRecursively();
+        QDir(fx_->hostQ("/data/smartmapping")).removeRecursively();
+        QDir(fx_->hostQ("/mnt/usb1")).removeRecursively();
+    }
+
+    void checkWithNothingLost()
+    {
+        layout("port 1 cards 2 config 0x1001\nport 2 cards 8 config 0x1001\nport 3 cards 1 config 0x1001\n"
+               "port 4 cards 1 config 0x2002\nport 5 cards 1 config 0x2002\nport 6 cards 1 config 0x2002\n");
+        write("/data/rcvrecovery/screen.pack", recoveryPack(screens()));
+        lines_ = QStringList({"old"});
+        runJob(JOB_RCV_CHECK);
+        const auto searches = sent(0x10);
+        QCOMPARE(int(searches.size()), 6);
+        for (int i = 0; i < 6; ++i) {
+            QCOMPARE(searches[size_t(i)].first, i);
+            QCOMPARE(int(searches[size_t(i)].second[16]), 1);
+        }
+        QCOMPARE(lines_, QStringList({"old"})); // no result line
+        QVERIFY(endsOnceWith100(recovery_));
+        QVERIFY(smart_.empty());
+    }
+
+    void checkFindsTheCardAndRecoveryReplaysIt()
+    {
+        layout("port 1 cards 2 config 0x1001\nport 2 cards 8 config 0x1001 check 4\nport 3 cards 1 config 0x1001\n");
+        write("/data/rcvrecovery/screen.pack", recoveryPack(screens()));
+        QSignalSpy spy(ZevRamPara::p_zevrampara, &ZevRamPara::sig_update_para);
+        runJob(JOB_RCV_CHECK);
+        QCOMPARE(int(sent(0x10).size()), 2); // stops at LED port 1
+        QCOMPARE(lines_, QStringList({"01/02/05/08"}));
+        QCOMPARE(fpga_jobs::result_flag(), u8(1));
+        QCOMPARE(int(m_->rcv_card), 4);
+        QVERIFY(spy.count() >= 1);
+        QCOMPARE(spy.last().at(0).toInt(), 1);
+
+        runJob(JOB_RCV_RECOVERY);
+        // Parameter operations first, then the card's own, all to card 4.
+        QCOMPARE(cards()->cardRam(1, 4, 0x40, 3), Bytes({0xC0, 0xC1, 0xC2}));
+        QCOMPARE(cards()->cardRam(1, 4, 0x200, 1500), pattern(1500, 3));
+        QCOMPARE(cards()->cardReg(1, 4, 0x05), u8(0x5A));
+        QCOMPARE(cards()->cardSaves(1, 4), 1u);
+        QCOMPARE(cards()->cardRam(1, 3, 0x200, 4), Bytes(4, 0));
+        for (const auto& p : cards()->received())
+            QCOMPARE(p.first, 1);
+        QVERIFY(lines_.isEmpty());
+        QCOMPARE(fpga_jobs::result_flag(), u8(0));
+        QCOMPARE(spy.last().at(0).toInt(), 99);
+        QVERIFY(endsOnceWith100(recovery_));
+    }
+
+    void checkWithThePageClosedRecordsNothing()
+    {
+        layout("port 1 cards 2 config 0x1001\nport 2 cards 8 config 0x1001 check 6\n");
+        write("/data/rcvrecovery/screen.pack", recoveryPack(screens()));
+        m_->rcv_card = 4;
+        lines_.clear();
+        pageOpen_ = false;
+        runJob(JOB_RCV_CHECK);
+        QCOMPARE(int(m_->rcv_card), 4);
+        QVERIFY(lines_.isEmpty());
+    }
+
+    void scanParameterLoad()
+    {
+        layout("port 1 cards 3\n");
+        setCount(0, 3);
+        line_type.port = 0;
+        write("/data/smartmapping/panel.scan",
+              scanFile({op(1, 1, 0x100, pattern(2500, 9)), op(3, 1, 0, {0x01, 0x02}), op(6, 1, 0, {}, 3000)}));
+        g_kqfile_name.set("/data/smartmapping/panel.scan");
+        g_send_para.check_status = 7;
+        const u32 took = runJob(JOB_SCAN_LOAD);
+        QCOMPARE(g_send_para.check_status.load(), u16(0xFFFF));
+        const auto writes = sent(0x60);
+        QCOMPARE(int(writes.size()), 3);
+        const u32 addr[3] = {0x100, 0x100 + 1000, 0x100 + 2000};
+        const u16 len[3] = {1000, 1000, 500};
+        for (int i = 0; i < 3; ++i) {
+            const Bytes& w = writes[size_t(i)].second;
+            QCOMPARE(u16(w[0] | w[1] << 8), u16(0x0FFF)); // all cards of the port
+            QCOMPARE(u32(w[10] | w[11] << 8 | w[12] << 16 | w[13] << 24), addr[i]);
+            QCOMPARE(u16(w[14] | w[15] << 8), len[i]);
+        }
+        for (unsigned c = 0; c < 3; ++c)
+            QCOMPARE(cards()->cardRam(0, c, 0x100, 2500), pattern(2500, 9));
+        const auto act = sent(0xB4);
+        QCOMPARE(int(act.size()), 3);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(int(act[size_t(i)].second[0]), 2 - i); // cards 2, 1, 0
+        QVERIFY(took >= 240 + 300 && took < 240 + 300 + 100);
+        QVERIFY(endsOnceWith100(smart_));
+        QVERIFY(recovery_.empty());
+    }
+
+    void filesThatEndTheJobCleanly_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("packets");
+        QTest::newRow("card upgrade") << 0 << 0;
+        QTest::newRow("unknown type") << 1 << 0;
+        QTest::newRow("no operations") << 2 << 0;
+        QTest::newRow("300 operations") << 3 << 0;
+        QTest::newRow("register data past a packet") << 4 << 0;
+        QTest::newRow("data past the file") << 5 << 0;
+        QTest::newRow("no file chosen") << 6 << 0;
+        QTest::newRow("unanswered: four sends") << 7 << 4;
+    }
+    void filesThatEndTheJobCleanly()
+    {
+        QFETCH(int, kind);
+        QFETCH(int, packets);
+        layout("port 1 cards 1\n");
+        setCount(0, 1);
+        line_type.port = 0;
+        std::vector<RcvOp> ops;
+        if (kind == 0)
+            ops = {op(4, 1, 0, {1})};
+        if (kind == 1)
+            ops = {op(99, 1, 0, {1})};
+        if (kind == 3)
+            ops.assign(300, op(6, 1, 0, {}, 0));
+        if (kind == 4)
+            ops = {op(1, 2, 0, pattern(2000, 1))};
+        if (kind == 7)
+            ops = {op(1, 2, 0, {1, 2, 3, 4}, 100)};
+        FileBytes f = scanFile(ops.empty() ? std::vector<RcvOp>{op(1, 2, 0, {1, 2, 3, 4})} : ops);
+        if (kind == 2)
+            f = scanFile({});
+        if (kind == 5)
+            put32(f, 20, 5000);
+        write("/data/smartmapping/x.scan", f);
+        g_kqfile_name.set(kind == 6 ? QString() : QString("/data/smartmapping/x.scan"));
+        silentPort_ = kind == 7 ? 0 : -1;
+        runJob(JOB_SCAN_LOAD, 20000);
+        silentPort_ = -1;
+        QCOMPARE(g_send_para.job(), u8(JOB_NONE));
+        QCOMPARE(int(cards()->received().size()), packets);
+        QVERIFY(endsOnceWith100(smart_));
+    }
+
+    void packProblemsEndTheJob_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("two files") << 0;
+        QTest::newRow("seven sub-files") << 1;
+        QTest::newRow("no screen sub-file") << 2;
+        QTest::newRow("no directory") << 3;
+    }
+    void packProblemsEndTheJob()
+    {
+        QFETCH(int, kind);
+        layout("port 1 cards 2 config 0x1001\n");
+        FileBytes pack = recoveryPack(screens());
+        if (kind == 1)
+            pack[3] = 7;
+        if (kind == 2)
+            pack = recoveryPack(screens(), {11, 12});
+        if (kind != 3)
+            write("/data/rcvrecovery/screen.pack", pack);
+        if (kind == 0)
+            write("/data/rcvrecovery/other.pack", pack);
+        runJob(JOB_RCV_CHECK);
+        QCOMPARE(g_send_para.job(), u8(JOB_NONE));
+        QVERIFY(sent(0x10).empty());
+        QVERIFY(endsOnceWith100(recovery_));
+    }
+};
+
+QTEST_MAIN(TestRcvRecoveryJob)
+#include "test_rcv_recovery_job.moc"
