@@ -524,9 +524,6 @@ class fpga_manage
     void dealwith_onoff();
     // Half-hour index of a time of day (0 to 47).
     static u8 half_hour_index(unsigned hour, unsigned minute);
-    // Not called by the worker: it runs the interrupt service itself.
-    void Brightness_task_run();
-    void Search_Card_task_run();
     // Power control through the multifunction card (not called by the
     // worker; only its state is kept).
     void Power_ctrl_reset();

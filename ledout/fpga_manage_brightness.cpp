@@ -416,13 +416,3 @@ void fpga_manage::dealwith_onoff()
 
 // ---- kept but not called by the worker ----
 
-void fpga_manage::Brightness_task_run()
-{
-    Search_Card_task_run();
-}
-
-void fpga_manage::Search_Card_task_run()
-{
-    FpgaServiceLock lock(this);
-    reg_IRQ_Dealwith(0, 0);
-}
