@@ -23,6 +23,7 @@
 #include "ui/shell/keys.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/menu_pages.h"
+#include "ui/shell/numberkeyboard.h"
 #include "ui/shell/pages.h"
 
 namespace
@@ -45,6 +46,7 @@ class TestMaintenancePages : public QObject
 {
     Q_OBJECT
     SimFixture* sim = nullptr;
+    MainWindow* w = nullptr;
 
   private slots:
     void initTestCase()
@@ -53,8 +55,15 @@ class TestMaintenancePages : public QObject
         ConfigEngine::pInstance();
         ZevRamPara::pInstance();
         g_language = 1;
+        w = new MainWindow(nullptr);
+        g_mainwindow = w;
     }
-    void cleanupTestCase() { delete sim; }
+    void cleanupTestCase()
+    {
+        g_mainwindow = nullptr;
+        delete w;
+        delete sim;
+    }
     void init()
     {
         end_job();
@@ -130,6 +139,49 @@ class TestMaintenancePages : public QObject
         recovery.on_Button_query_clicked();
         QVERIFY(!g_qround_bar);
         QCOMPARE(int(g_send_para.job()), running);
+    }
+
+    void smartMappingTakesOnlyNumbersInTheFieldsRange_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("port 16") << "lineEdit_port"
+                                 << "16"
+                                 << "16";
+        QTest::newRow("port 17") << "lineEdit_port"
+                                 << "17"
+                                 << "1";
+        QTest::newRow("port 0") << "lineEdit_port"
+                                << "0"
+                                << "1";
+        QTest::newRow("rows 256") << "lineEdit_rows"
+                                  << "256"
+                                  << "1";
+        QTest::newRow("x 65535") << "lineEdit_x"
+                                 << "65535"
+                                 << "65535";
+        QTest::newRow("x 65536") << "lineEdit_x"
+                                 << "65536"
+                                 << "0";
+    }
+    void smartMappingTakesOnlyNumbersInTheFieldsRange()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, typed);
+        QFETCH(QString, shown);
+        line_type = MAPPING_LINE_PARA();
+        SmartMapping page(nullptr);
+        SmartMapping other(nullptr);
+        QLineEdit* edit = page.findChild<QLineEdit*>(field);
+        // The keypad's answer reaches every open page; only the opener takes it.
+        g_lineedit = other.findChild<QLineEdit*>(field);
+        emit g_numberkeyboard->sendKeyBoardUIDataToLineEdit("9");
+        QCOMPARE(edit->text(), field == "lineEdit_x" ? QString("0") : QString("1"));
+        g_lineedit = edit;
+        emit g_numberkeyboard->sendKeyBoardUIDataToLineEdit(typed);
+        QCOMPARE(edit->text(), shown);
+        g_lineedit = nullptr;
     }
 
     void smartMappingLoadNeedsAChosenFile()
@@ -259,7 +311,9 @@ class TestMaintenancePages : public QObject
         g_factoryage = page;
         g_page_focus = PageId::factoryage;
         MainWindow::agelog_add("12-07 09:03", 3, 1, 2); // 250 to 3: 9
-        page->update_agelog();
+        // The tick redraws the open page after each ageing period.
+        G_factoryage_ticks = G_timeTicks - 18000;
+        w->slot_update_timer_ticks();
         QVERIFY(page->findChild<QLabel*>("label_log")->text().endsWith("12-07 09:03 3 1 2"));
         QVERIFY(page->findChild<QLabel*>("label_count")->text().contains("5-9:1"));
         release_key(page, 'O');
