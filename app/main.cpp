@@ -22,6 +22,7 @@
 #include "link/networkmanage.h"
 #include "link/uart_inout.h"
 #include "link/udpnetmanage.h"
+#include "ui/maintenance/maintenance_jobs.h"
 #include "ui/picture/custommode.h"
 #include "ui/picture/inputchoose.h"
 #include "ui/settings/edidset.h"
@@ -117,6 +118,7 @@ int main(int argc, char* argv[])
     PageRegistry::set_user_mode_factory(&CustomMode::create);
     CustomMode::set_home_page_factory([]() -> PageView* { return new LockWindow(nullptr); });
     InputChoose::set_edid_page_factory([]() -> ZevPage* { return new EDIDset(nullptr); });
+    maintenance_install_file_hooks();
     if (g_zev_keys)
         SyncUpdate::pInstance()->update_usb_keyLed();
     QObject::connect(UsbServer::pInstance(), &UsbServer::sig_usb_update, SyncUpdate::pInstance(),

@@ -20,6 +20,12 @@
 #include "board/sim/sim_board.h"
 #include "core/config_engine.h"
 #include "core/zevrampara.h"
+#include "ledout/fpga_manage.h"
+#include "ui/maintenance/factory.h"
+#include "ui/maintenance/factoryage.h"
+#include "ui/maintenance/firmware_usbgrade.h"
+#include "ui/maintenance/rcv_recovery.h"
+#include "ui/maintenance/smartmapping.h"
 #include "ui/picture/custommode.h"
 #include "ui/picture/imagelayout.h"
 #include "ui/picture/inputchoose.h"
@@ -229,6 +235,47 @@ void home_state()
     g_image_current = 1;
 }
 
+// The maintenance pages, also with what they show after a job or a sample.
+void render_maintenance_pages()
+{
+    render_page<SmartMapping>("smartmapping");
+    render_page<firmware_usbgrade>("firmware_usbgrade");
+    render_page<factory>("factory");
+    for (int r42 : {10, 12, 40, 41})
+        MainWindow::agelog_add("12-07 09:00", r42, 3, 7);
+    render_page<factoryage>("factoryage");
+    for (int lang = 0; lang < 5; ++lang) {
+        g_language = u8(lang);
+        rcv_recovery page(nullptr);
+        page.show();
+        save(&page, "rcv_recovery", lang);
+        page.result_add("01/02/03/08");
+        page.result_add("01/04/01/12");
+        QRoundProgressBar::create_qround_bar(&page);
+        g_qround_bar->para_sync(37);
+        save(&page, "rcv_recovery_job", lang);
+        g_qround_bar->para_sync(100);
+        SmartMapping mapping(nullptr);
+        mapping.show();
+        for (int i = 0; i < 9; ++i)
+            key(&mapping, 'R');
+        save(&mapping, "smartmapping_send", lang);
+        firmware_usbgrade grade(nullptr);
+        grade.show();
+        grade.on_Button_upgrade_clicked();
+        save(&grade, "firmware_usbgrade_started", lang);
+        grade.on_Button_upgrade_clicked();
+        save(&grade, "firmware_usbgrade_busy", lang);
+        g_usb_grade = 0;
+        grade.syncUpdate(104);
+        save(&grade, "firmware_usbgrade_done", lang);
+        factory reset(nullptr);
+        reset.show();
+        reset.on_Button_reset_clicked();
+        save(&reset, "factory_done", lang);
+    }
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -288,6 +335,7 @@ int main(int argc, char* argv[])
     render_page<othersetup>("othersetup");
     render_page<linkwlan>("linkwlan");
     render_page<EDIDset>("edidset");
+    render_maintenance_pages();
 
     home_state();
     for (int lang = 0; lang < 5; ++lang) {

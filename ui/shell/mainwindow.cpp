@@ -21,6 +21,7 @@
 #include "ui_mainwindow.h"
 #include "ledout/fpga_manage.h"
 #include "video/c331_manage.h"
+#include "ui/maintenance/factoryage.h"
 #include "ui/maintenance/firmwareupdate.h"
 
 u32 G_factoryage_ticks = 0;
@@ -605,6 +606,8 @@ void MainWindow::slot_update_timer_ticks()
         fpga_manage* fpga = fpga_manage::p_fpga_manage;
         if (fpga && pc_cmd_valid == 0 && fpga->get_fpga_status())
             getagelog();
+        if (factoryage* page = g_factoryage)
+            page->update_agelog();
         G_factoryage_ticks = G_timeTicks;
     }
     if (g_delay_usbserver == 0 && G_timeTicks >= kUsbGateTick)

@@ -5,6 +5,11 @@
 #include <QLabel>
 #include <QTimer>
 
+#include "ui/maintenance/factory.h"
+#include "ui/maintenance/factoryage.h"
+#include "ui/maintenance/firmware_usbgrade.h"
+#include "ui/maintenance/rcv_recovery.h"
+#include "ui/maintenance/smartmapping.h"
 #include "ui/picture/inputchoose.h"
 #include "ui/shell/machinestate.h"
 #include "ui/shell/mainwindow.h"
@@ -26,6 +31,11 @@ struct MenuPage {
 const MenuPage kMenuPages[] = {
     {PageId::MachineState, &make_page<MachineState>},
     {PageId::InputChoose, &make_page<InputChoose>},
+    {PageId::SmartMapping, &make_page<SmartMapping>},
+    {PageId::rcv_recovery, &make_page<rcv_recovery>},
+    {PageId::firmware_usbgrade, &make_page<firmware_usbgrade>},
+    {PageId::factory, &make_page<factory>},
+    {PageId::factoryage, &make_page<factoryage>},
 };
 
 const PageText kUnavailable = {

@@ -1,0 +1,50 @@
+// What the FPGA worker and the PC file commands reach of the maintenance
+// pages. Each entry may be called from any thread: the call runs later on the
+// GUI thread and does nothing when its page has been closed in between.
+// Start-up hands them to the lower layers' hooks.
+#pragma once
+
+#include <QString>
+
+#include "core/global.h"
+#include "ledout/fpga_manage.h"
+#include "ui/shell/QRoundProgressBar.h"
+
+// Progress of the job a page posted (page: PageId::SmartMapping,
+// rcv_recovery or firmware_usbgrade): emits that page's
+// sig_qround_bar_update(percent); 100 or more closes the bar.
+void maintenance_job_progress(u8 page, int percent);
+
+// The recovery page's result list: the check job clears it when it starts
+// and adds one line per card that lost its set-up; the recovery job clears
+// it.
+void rcv_recovery_result_clear();
+void rcv_recovery_result_add(const QString& line);
+
+// SmartMapping::Button_back_clicked and rcv_recovery::menulist_back_page.
+void smartmapping_back_queued();
+void rcv_recovery_back_queued();
+
+// Puts the two page hooks above into the file commands' hooks.
+void maintenance_install_file_hooks();
+
+// True while a page may post a job: no bar open, no job posted, no USB
+// upgrade running.
+bool job_can_post();
+
+// Opens the round bar over page, connects the page's progress signal to it
+// and posts job (step 0). False, with no bar left open, when a bar or a job
+// is already there.
+template <class Page> bool post_job_with_bar(Page* page, u8 job)
+{
+    if (!job_can_post())
+        return false;
+    QRoundProgressBar::create_qround_bar(page);
+    QObject::disconnect(page, &Page::sig_qround_bar_update, nullptr, nullptr);
+    QObject::connect(page, &Page::sig_qround_bar_update, g_qround_bar, &QRoundProgressBar::para_sync);
+    if (g_send_para.post(job))
+        return true;
+    // Another poster was first: no job of this page would close the bar.
+    g_qround_bar->para_sync(100);
+    return false;
+}
