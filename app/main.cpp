@@ -119,6 +119,7 @@ int main(int argc, char* argv[])
     CustomMode::set_home_page_factory([]() -> PageView* { return new LockWindow(nullptr); });
     InputChoose::set_edid_page_factory([]() -> ZevPage* { return new EDIDset(nullptr); });
     maintenance_install_file_hooks();
+    maintenance_install_job_hooks();
     if (g_zev_keys)
         SyncUpdate::pInstance()->update_usb_keyLed();
     QObject::connect(UsbServer::pInstance(), &UsbServer::sig_usb_update, SyncUpdate::pInstance(),

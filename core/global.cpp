@@ -34,7 +34,6 @@ std::atomic<u8> g_freeze_out{0};
 std::atomic<u8> g_update_flag{0};
 u8 g_update_status = 0;
 QString g_usb_grade_path;
-QString g_kqfile_name;
 
 u8 fileBuf_tarvo[kFileBufSize];
 

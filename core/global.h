@@ -62,7 +62,6 @@ extern QString g_usb_grade_path;
 // Scan-parameter file chosen on the smart-mapping page (empty: none). Written
 // on the GUI thread only while no job runs; the load job reads it after the
 // post that publishes it.
-extern QString g_kqfile_name;
 
 // Staging buffer of file, flash and module transfers and the USB upgrade.
 constexpr u32 kFileBufSize = 0x500000;

@@ -3,7 +3,9 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 
+#include "ledout/fpga_jobs.h"
 #include "link/message_deal_file.h"
+#include "ui/maintenance/firmwareupdate.h"
 #include "ui/maintenance/firmware_usbgrade.h"
 #include "ui/maintenance/rcv_recovery.h"
 #include "ui/maintenance/smartmapping.h"
@@ -56,6 +58,34 @@ void rcv_recovery_result_add(const QString& line)
         if (rcv_recovery* p = g_rcv_recovery)
             p->result_add(line);
     });
+}
+
+void rcv_recovery_set_results(const QStringList& lines)
+{
+    on_gui([lines] {
+        if (rcv_recovery* p = g_rcv_recovery) {
+            p->result_clear();
+            for (const QString& line : lines)
+                p->result_add(line);
+        }
+    });
+}
+
+bool rcv_recovery_open()
+{
+    return g_rcv_recovery_pages.load() > 0;
+}
+
+void maintenance_install_job_hooks()
+{
+    fpga_jobs::Hooks h;
+    h.smart_mapping_progress = [](int p) { maintenance_job_progress(PageId::SmartMapping, p); };
+    h.recovery_progress = [](int p) { maintenance_job_progress(PageId::rcv_recovery, p); };
+    h.recovery_page_open = &rcv_recovery_open;
+    h.recovery_results = [](const QStringList& lines, u8) { rcv_recovery_set_results(lines); };
+    h.update_start = [] { on_gui(&firmware_update_start); };
+    h.update_over = [] { on_gui(&firmware_update_over); };
+    fpga_jobs::install(h);
 }
 
 void smartmapping_back_queued()

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include "core/global.h"
 #include "ledout/fpga_manage.h"
@@ -20,6 +21,14 @@ void maintenance_job_progress(u8 page, int percent);
 // it.
 void rcv_recovery_result_clear();
 void rcv_recovery_result_add(const QString& line);
+// The check job's whole result list (the flag is 1 with lines, 0 without).
+void rcv_recovery_set_results(const QStringList& lines);
+// Whether a recovery page is open; safe from any thread.
+bool rcv_recovery_open();
+
+// Hands the worker's job hooks the pages' progress, results and the update
+// page.
+void maintenance_install_job_hooks();
 
 // SmartMapping::Button_back_clicked and rcv_recovery::menulist_back_page.
 void smartmapping_back_queued();

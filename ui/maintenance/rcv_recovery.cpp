@@ -23,17 +23,21 @@ const PageText kTexts[kTextCount] = {
 constexpr int kShownLines = 5;
 } // namespace
 
+std::atomic<int> g_rcv_recovery_pages{0};
+
 rcv_recovery::rcv_recovery(QWidget* parent)
     : ZevPage(parent, PageId::rcv_recovery, PageId::AdvancedOption), ui(new Ui_rcv_recovery)
 {
     ui->setupUi(this);
     set_key_hints(ui->label_note_OK, ui->label_note_back);
+    ++g_rcv_recovery_pages;
     menulist_init();
     language_changed();
 }
 
 rcv_recovery::~rcv_recovery()
 {
+    --g_rcv_recovery_pages;
     delete ui;
 }
 

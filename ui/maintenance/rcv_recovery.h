@@ -3,6 +3,8 @@
 // back to it. The page lists the cards the last query found.
 #pragma once
 
+#include <atomic>
+
 #include <QStringList>
 
 #include "ui/shell/pagepattern.h"
@@ -56,3 +58,6 @@ class rcv_recovery : public ZevPage
     QStringList result_list;
     u8 result_flag = 0;
 };
+
+// Recovery pages alive, for threads that may not read the page pointer.
+extern std::atomic<int> g_rcv_recovery_pages;

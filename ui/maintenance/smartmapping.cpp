@@ -6,6 +6,7 @@
 #include <QPushButton>
 
 #include "board/board.h"
+#include "ledout/fpga_jobs.h"
 #include "ledout/fpga_manage.h"
 #include "ui/maintenance/maintenance_jobs.h"
 #include "ui/settings/settings_rows.h"
@@ -182,21 +183,21 @@ void SmartMapping::list_scan_files()
         if (!files_.isEmpty())
             break;
     }
-    if (!files_.contains(g_kqfile_name))
-        g_kqfile_name = files_.isEmpty() ? QString() : files_.first();
+    if (!files_.contains(g_kqfile_name.get()))
+        g_kqfile_name.set(files_.isEmpty() ? QString() : files_.first());
 }
 
 void SmartMapping::show_file()
 {
     fit_button(ui->Button_file,
-               g_kqfile_name.isEmpty() ? page_text(kTexts[kNoFile]) : QFileInfo(g_kqfile_name).fileName());
+               g_kqfile_name.get().isEmpty() ? page_text(kTexts[kNoFile]) : QFileInfo(g_kqfile_name.get()).fileName());
 }
 
 void SmartMapping::on_Button_file_clicked()
 {
     if (g_qround_bar || files_.isEmpty())
         return;
-    g_kqfile_name = files_[(files_.indexOf(g_kqfile_name) + 1) % files_.size()];
+    g_kqfile_name.set(files_[(files_.indexOf(g_kqfile_name.get()) + 1) % files_.size()]);
     show_file();
 }
 
@@ -283,7 +284,7 @@ void SmartMapping::on_Button_send_clicked()
 
 void SmartMapping::on_Button_load_clicked()
 {
-    if (g_kqfile_name.isEmpty())
+    if (g_kqfile_name.get().isEmpty())
         return;
     post_job_with_bar(this, JOB_SCAN_LOAD);
 }

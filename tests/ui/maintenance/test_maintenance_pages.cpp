@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 
+#include "ledout/fpga_jobs.h"
 #include "core/config_engine.h"
 #include "core/para_apply.h"
 #include "core/zevrampara.h"
@@ -186,7 +187,7 @@ class TestMaintenancePages : public QObject
 
     void smartMappingLoadNeedsAChosenFile()
     {
-        g_kqfile_name.clear();
+        g_kqfile_name.set(QString());
         {
             SmartMapping page(nullptr);
             page.on_Button_load_clicked();
@@ -196,9 +197,9 @@ class TestMaintenancePages : public QObject
         QVERIFY(writeHostFile(sim->hostQ("/data/smartmapping/a.scan"), "x"));
         QVERIFY(writeHostFile(sim->hostQ("/data/smartmapping/b.scan"), "x"));
         SmartMapping page(nullptr);
-        QCOMPARE(g_kqfile_name, QString("/data/smartmapping/a.scan"));
+        QCOMPARE(g_kqfile_name.get(), QString("/data/smartmapping/a.scan"));
         page.on_Button_file_clicked();
-        QCOMPARE(g_kqfile_name, QString("/data/smartmapping/b.scan"));
+        QCOMPARE(g_kqfile_name.get(), QString("/data/smartmapping/b.scan"));
         page.on_Button_load_clicked();
         QCOMPARE(g_send_para.job(), u8(JOB_SCAN_LOAD));
         QVERIFY(g_qround_bar);
