@@ -1,5 +1,6 @@
 #include "link/protocol_phy.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/utils.h"
@@ -112,22 +113,41 @@ void protocol_phy::swap_phy_head(u8* body)
     body[3] = d1;
 }
 
-int protocol_phy::accept_frame(const u8* frame, int length, u8* work, int workSize)
+int protocol_phy::accept_frame(const u8* frame, int length, u8* work, int workSize, int* dirtyEnd)
 {
     u8 end = 0;
     int len = data_transf_meaning(frame, work, length, &end, workSize);
-    if (!end || len < pc::kMinCommand + 1 || work[len - 1] != Utils::BCC(work, unsigned(len - 1)))
+    // The decoder writes no further than the input is long.
+    int touched = std::min(std::max(length, 0), workSize);
+    int dirty = dirtyEnd ? std::min(std::max(*dirtyEnd, touched), workSize) : workSize;
+    if (!end || len < pc::kMinCommand + 1 || work[len - 1] != Utils::BCC(work, unsigned(len - 1))) {
+        if (dirtyEnd)
+            *dirtyEnd = dirty;
         return -1;
+    }
     // The BCC stays for a pass-through hand-over; everything after it is clean.
-    std::memset(work + len, 0, size_t(workSize - len));
+    if (dirty > len)
+        std::memset(work + len, 0, size_t(dirty - len));
+    if (dirtyEnd)
+        *dirtyEnd = len;
     return len - 1;
 }
 
-int protocol_phy::build_reply(u8* work, int workSize, int n, u8* out, int outSize)
+int protocol_phy::build_reply(u8* work, int workSize, int n, u8* out, int outSize, int* dirtyEnd)
 {
+    if (dirtyEnd && n > 0)
+        *dirtyEnd = std::min(std::max(*dirtyEnd, pc::kHeader + n + 1), workSize);
     if (n < 0 || pc::kHeader + n + 1 > workSize)
         return 0;
     swap_phy_head(work);
     work[pc::kHeader + n] = Utils::BCC(work, unsigned(pc::kHeader + n));
     return data_re_transf_meaning(out, work, pc::kHeader + n + 1, nullptr, outSize);
+}
+
+int protocol_phy::build_refusal(u8* work, int workSize, u8* out, int outSize, int* dirtyEnd)
+{
+    // build_reply swapped the addresses already.
+    swap_phy_head(work);
+    work[pc::kStatus] = 1;
+    return build_reply(work, workSize, 1, out, outSize, dirtyEnd);
 }

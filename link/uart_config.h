@@ -70,9 +70,13 @@ class link_send_list
 // Markers of g_passby_trans_port.
 enum : u8 { PASSBY_SERIAL = 1, PASSBY_TCP = 2, PASSBY_UDP = 3, PASSBY_NONE = 255 };
 
-// A link waiting for the cards' answer serves its next frames once this many
-// ticks have passed without one.
+// A link waiting for the cards' answer gives up after this many ticks; once
+// the cards let a frame go unanswered, the frames that were already queued
+// behind it wait only kPassbyRetryTicks each, until an answer comes again.
 constexpr u32 kPassbyGiveUpTicks = 200;
+constexpr u32 kPassbyRetryTicks = 30;
+// The cards take frames shorter than this; a longer one is not queued.
+constexpr int kPassbyMaxFrame = 1024;
 
 namespace passby
 {
@@ -82,12 +86,15 @@ namespace passby
 //            FPGA worker around its own interrupt service);
 //   forward  Dealwith1_PC_to_eth: forwards an un-escaped PC frame, BCC
 //            included;
-//   service  reg_IRQ_Dealwith(0, 0): one turn of the interrupt service.
+//   service  reg_IRQ_Dealwith(0, 0): one turn of the interrupt service;
+//   awaited  after forward, with the lock held: whether the frame reached a
+//            port with link and cards, so that an answer can come.
 // While none is installed, frames for the cards are dropped without a reply.
 struct card_side {
     pthread_mutex_t* lock = nullptr;
     int (*forward)(unsigned int length, unsigned char* frame) = nullptr;
     void (*service)() = nullptr;
+    bool (*awaited)() = nullptr;
 };
 void install(const card_side& side);
 bool installed();
@@ -101,7 +108,8 @@ bool queue_answer(const u8* body, int length);
 
 // The link side of one pass-through link (serial, TCP control port, UDP
 // 5008): hands a frame to the cards, polls the service while it waits and
-// gives up after kPassbyGiveUpTicks.
+// gives up after kPassbyGiveUpTicks. One frame is out at a time over all
+// links, so an answer always goes back to the sender of the frame it answers.
 class passby_link
 {
   public:
@@ -110,13 +118,18 @@ class passby_link
     passby_link(const passby_link&) = delete;
     passby_link& operator=(const passby_link&) = delete;
 
+    enum class outcome {
+        waiting, // forwarded; turn() until the answer or the give-up
+        busy,    // another link's frame is out: offer this one again later
+        done     // nothing to wait for (no card side, or no port that answers)
+    };
+    // A number for a frame queued for the cards, taken when it is queued.
+    static u32 ticket();
     // Marks the link, forwards the frame (un-escaped body with its BCC) and
-    // remembers where the answer goes. False when no card side is installed.
-    bool start(u8* body, int length, const link_reply& destination);
+    // remembers where the answer goes. ticket 0: a frame that was not queued.
+    outcome start(u8* body, int length, const link_reply& destination, u32 ticket = 0);
     // One turn of the wait; true while the link still waits.
     bool turn();
-    // A new frame on the link ends the wait; a late answer is still queued.
-    void end() { waiting_ = false; }
     bool waiting() const { return waiting_; }
     u8 marker() const { return marker_; }
 
@@ -124,6 +137,8 @@ class passby_link
     bool queue_answer(const u8* body, int length);
 
   private:
+    void release();
+
     u8 marker_;
     link_send_list& list_;
     std::mutex dest_mutex_;
@@ -131,4 +146,5 @@ class passby_link
     std::atomic<bool> waiting_{false};
     std::atomic<bool> answered_{false};
     u32 since_ = 0;
+    u32 limit_ = kPassbyGiveUpTicks;
 };
