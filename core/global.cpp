@@ -64,11 +64,21 @@ std::condition_variable g_worker_wake;
 bool g_worker_woken = false;
 } // namespace
 
+u32 TickClock::due(Clock::time_point now)
+{
+    if (now < start_)
+        return 0;
+    const uint64_t periods = uint64_t((now - start_) / kPeriod);
+    const uint64_t fresh = periods - counted_;
+    counted_ = periods;
+    return u32(fresh);
+}
+
 void note_host_traffic()
 {
     pc_cmd_time = G_timeTicks.load();
-    pc_cmd_valid = 1;
-    wake_fpga_worker();
+    if (pc_cmd_valid.exchange(1) == 0)
+        wake_fpga_worker();
 }
 
 void wake_fpga_worker()

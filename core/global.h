@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -14,6 +15,22 @@ typedef uint32_t u32;
 
 // 10 ms ticks, advanced by the GUI tick.
 extern std::atomic<u32> G_timeTicks;
+
+// The monotonic clock behind the GUI tick: due(now) is the number of whole
+// 10 ms periods since the start that earlier calls have not yet counted, so
+// a late timer callback catches up instead of losing time.
+class TickClock
+{
+  public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::milliseconds kPeriod{10};
+    explicit TickClock(Clock::time_point start) : start_(start) {}
+    u32 due(Clock::time_point now);
+
+  private:
+    Clock::time_point start_;
+    uint64_t counted_ = 0;
+};
 
 // Restart request and the tick it was stamped at.
 extern std::atomic<u8> g_app_reset_flag;
@@ -67,8 +84,9 @@ extern u8 fileBuf_tarvo[kFileBufSize];
 // Host traffic notes: the receiving-card jobs pause while a host is active.
 extern std::atomic<u8> pc_cmd_valid;
 extern std::atomic<u32> pc_cmd_time;
-// Notes a host frame (the two words above) and wakes the FPGA worker, so it
-// sees the traffic at once rather than after its idle pause.
+// Notes a host frame (the two words above); the first frame of a burst wakes
+// the FPGA worker, so it sees the traffic at once rather than after its idle
+// pause.
 void note_host_traffic();
 void wake_fpga_worker();
 // The FPGA worker's pause between passes: at most usec, cut short by a wake.

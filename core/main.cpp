@@ -81,7 +81,7 @@ int main(int argc, char* argv[])
     g_mainwindow = new MainWindow(nullptr);
     MainWindow* mainwindow = g_mainwindow;
     QTimer* g_timer = new QTimer(&app);
-    QObject::connect(g_timer, &QTimer::timeout, mainwindow, &MainWindow::slot_update_timer_ticks);
+    QObject::connect(g_timer, &QTimer::timeout, mainwindow, &MainWindow::clock_tick);
     g_timer->start(10);
 
     tarvosource::pInstance();
@@ -90,17 +90,17 @@ int main(int argc, char* argv[])
     fpga_manage::p_fpga_manage->initialize_start();
     tarvosource::p_tarvo_source->initialize();
 
+    // The PC tool can talk to the box while the chips come up.
+    SyncUpdate::attach(ZevRamPara::p_zevrampara);
+    Kq_uart_inout::pInstance();
+    networkManage::pInstance();
+    udpnetManage::pInstance();
+
     // Let the managers bring their chips up before the panel shows.
     sleep(4);
     mainwindow->show();
     g_page_focus = PageId::MainWindow;
     g_numberkeyboard->setGeometry(mainwindow->x() + 160, mainwindow->y(), 160, 240);
-
-    SyncUpdate::attach(ZevRamPara::p_zevrampara);
-
-    Kq_uart_inout::pInstance();
-    networkManage::pInstance();
-    udpnetManage::pInstance();
 
     return app.exec();
 }

@@ -446,8 +446,10 @@ class fpga_manage
     // is timed in seconds and minutes, and host traffic and job posts wake
     // the worker at once.
     static constexpr useconds_t kSteadyPassSleepUs = 50000;
-    // True while a job, a pass-through, host traffic or an upgrade may need
-    // the worker's next pass sooner than the next tick.
+    // Ticks after the last host frame before the card work goes on.
+    static constexpr u32 kHostHoldTicks = 80;
+    // True while a job, a pass-through or an upgrade may need the worker's
+    // next pass sooner than the next tick.
     bool awaiting_traffic() const;
     // The pause after a pass, by the rules above.
     useconds_t pass_pause() const;

@@ -99,7 +99,7 @@ class networkManage
     static constexpr unsigned kMaxPassing = 16;
     // Bound of an idle wait: frames and queued replies wake the thread at
     // once, so the bound only limits how long an idle link sleeps.
-    static constexpr int kIdleWaitMs = 100;
+    static constexpr int kIdleWaitMs = 1000;
     static constexpr int kCardWaitMs = 1;
 
   private:

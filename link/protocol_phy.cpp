@@ -1,6 +1,7 @@
 #include "link/protocol_phy.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "core/utils.h"
@@ -8,23 +9,98 @@
 namespace
 {
 enum : u8 { Outside = 0, Inside = 1, EscA6 = 2, Esc5B = 4 };
+
+// Eight bytes at a time: plain runs between the four special bytes are
+// copied whole. Portable word arithmetic, no instructions of one machine.
+constexpr uint64_t kOnes = 0x0101010101010101ULL;
+constexpr uint64_t kHighs = 0x8080808080808080ULL;
+inline uint64_t load8(const u8* p)
+{
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
 }
+inline uint64_t zero_byte(uint64_t x)
+{
+    return (x - kOnes) & ~x & kHighs;
+}
+// Non-zero when one of the eight bytes is 0xA5, 0xA6, 0x5A or 0x5B; the
+// first of them in memory order is marked exactly.
+inline uint64_t special8(uint64_t v)
+{
+    // 0x5A and 0x5B differ in bit 0 only.
+    return zero_byte(v ^ (kOnes * 0xA5)) | zero_byte(v ^ (kOnes * 0xA6)) |
+           zero_byte((v & ~kOnes) ^ (kOnes * 0x5A));
+}
+// Bytes before the first special one of a non-zero special8 mask.
+inline int plain_bytes(uint64_t mask)
+{
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return __builtin_clzll(mask) >> 3;
+#else
+    return __builtin_ctzll(mask) >> 3;
+#endif
+}
+
+// Escape of each byte value: 0 for a plain byte, else the two bytes sent.
+struct EscapeTable {
+    u8 first[256] = {};
+    u8 second[256] = {};
+    EscapeTable()
+    {
+        first[0xA5] = 0xA6;
+        second[0xA5] = 0x02;
+        first[0xA6] = 0xA6;
+        second[0xA6] = 0x01;
+        first[0x5A] = 0x5B;
+        second[0x5A] = 0x02;
+        first[0x5B] = 0x5B;
+        second[0x5B] = 0x01;
+    }
+};
+const EscapeTable kEscape;
+} // namespace
 
 int protocol_phy::data_transf_meaning(const u8* in, u8* out, int length, u8* endFlag, int outSize)
 {
     u8 state = Outside;
     int n = 0;
     *endFlag = 0;
-    for (int i = 0; i < length; ++i) {
-        u8 b = in[i];
+    int i = 0;
+    while (i < length) {
+        if (state == Outside) {
+            // Nothing counts before a start byte.
+            const void* start = std::memchr(in + i, pc::kStart, size_t(length - i));
+            if (!start)
+                break;
+            i = int(static_cast<const u8*>(start) - in);
+        } else if (state == Inside) {
+            while (i + 16 <= length && n + 16 <= outSize) {
+                const uint64_t v0 = load8(in + i), v1 = load8(in + i + 8);
+                const uint64_t m0 = special8(v0), m1 = special8(v1);
+                // All are stored; only the plain ones count.
+                std::memcpy(out + n, &v0, sizeof v0);
+                std::memcpy(out + n + 8, &v1, sizeof v1);
+                if (!(m0 | m1)) {
+                    i += 16;
+                    n += 16;
+                    continue;
+                }
+                const int plain = m0 ? plain_bytes(m0) : 8 + plain_bytes(m1);
+                i += plain;
+                n += plain;
+                break;
+            }
+            if (i >= length)
+                break;
+        }
+        const u8 b = in[i++];
         if (b == pc::kStart) {
             state = Inside;
             n = 0;
             *endFlag = 0;
             continue;
         }
-        if (state == Outside)
-            continue;
         if (b == pc::kEnd) {
             *endFlag = 1;
             break;
@@ -54,45 +130,44 @@ int protocol_phy::data_transf_meaning(const u8* in, u8* out, int length, u8* end
     return n;
 }
 
-namespace
-{
-// Escape of each byte value: 0 for a plain byte, else the two bytes sent.
-struct EscapeTable {
-    u8 first[256] = {};
-    u8 second[256] = {};
-    EscapeTable()
-    {
-        first[0xA5] = 0xA6;
-        second[0xA5] = 0x02;
-        first[0xA6] = 0xA6;
-        second[0xA6] = 0x01;
-        first[0x5A] = 0x5B;
-        second[0x5A] = 0x02;
-        first[0x5B] = 0x5B;
-        second[0x5B] = 0x01;
-    }
-};
-const EscapeTable kEscape;
-} // namespace
-
 int protocol_phy::data_re_transf_meaning(u8* out, const u8* in, int length, u8* flag, int outSize)
 {
     if (flag)
         *flag = 0;
-    if (length < 0)
-        return 0;
-    int need = 4 + length;
-    for (int i = 0; i < length; ++i)
-        need += kEscape.first[in[i]] != 0;
-    if (need > outSize)
+    if (length < 0 || outSize < 4 + length)
         return 0;
     int k = 0;
     out[k++] = pc::kStart;
     out[k++] = pc::kStart;
     out[k++] = pc::kStart;
-    for (int i = 0; i < length; ++i) {
-        const u8 b = in[i];
+    // Room left for the end byte; one pass, stopping when the frame would
+    // not fit.
+    const int room = outSize - 1;
+    int i = 0;
+    while (i < length) {
+        // Sixteen bytes at a time while even sixteen special ones would fit.
+        while (i + 16 <= length && k + 32 <= room) {
+            const uint64_t v0 = load8(in + i), v1 = load8(in + i + 8);
+            const uint64_t m0 = special8(v0), m1 = special8(v1);
+            // All are stored; only the plain ones count.
+            std::memcpy(out + k, &v0, sizeof v0);
+            std::memcpy(out + k + 8, &v1, sizeof v1);
+            if (!(m0 | m1)) {
+                i += 16;
+                k += 16;
+                continue;
+            }
+            const int plain = m0 ? plain_bytes(m0) : 8 + plain_bytes(m1);
+            i += plain;
+            k += plain;
+            break;
+        }
+        if (i >= length)
+            break;
+        const u8 b = in[i++];
         const u8 e = kEscape.first[b];
+        if (k + (e ? 2 : 1) > room)
+            return 0;
         if (e) {
             out[k++] = e;
             out[k++] = kEscape.second[b];

@@ -57,7 +57,7 @@ class Kq_uart_inout
     static constexpr size_t kFrameLimit = 65555;
     // Bound of an idle wait: frames and queued replies wake the thread at
     // once, so the bound only limits how long an idle link sleeps.
-    static constexpr int kIdleWaitMs = 100;
+    static constexpr int kIdleWaitMs = 1000;
     // Shorter turns while the cards' answer is awaited.
     static constexpr int kCardWaitMs = 1;
     // Frames queued for the cards; while this many wait, the next one stops

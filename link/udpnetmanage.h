@@ -132,7 +132,7 @@ class udpnetManage
     static constexpr size_t kMaxWifiDatagrams = 64;
     // Bound of an idle wait: frames and queued replies wake the thread at
     // once, so the bound only limits how long an idle link sleeps.
-    static constexpr int kIdleWaitMs = 100;
+    static constexpr int kIdleWaitMs = 1000;
     static constexpr int kCardWaitMs = 1;
 
   private:

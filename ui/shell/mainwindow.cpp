@@ -563,6 +563,16 @@ void MainWindow::slot_update_timer_ticks()
         g_delay_usbserver = 1;
 }
 
+void MainWindow::clock_tick()
+{
+    static TickClock clock(TickClock::Clock::now() - TickClock::kPeriod);
+    const u32 due = clock.due(TickClock::Clock::now());
+    if (due == 0)
+        return;
+    G_timeTicks += due - 1;
+    slot_update_timer_ticks();
+}
+
 void MainWindow::update_start()
 {
     firmware_update_start();

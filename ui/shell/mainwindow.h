@@ -74,7 +74,12 @@ class MainWindow : public QMainWindow, public PageView
     Ui_MainWindow* form() const { return ui; }
 
   public slots:
+    // One tick: G_timeTicks + 1 and the tick's work.
     void slot_update_timer_ticks();
+    // The 10 ms timer's slot: G_timeTicks follows the monotonic clock from
+    // the first call (one period after the event loop started); the ticks a
+    // late call finds due are counted at once, the work runs once.
+    void clock_tick();
     // Show and close the update-progress page; worker threads queue them.
     void update_start();
     void update_over();
