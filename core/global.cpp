@@ -4,7 +4,7 @@
 #include <condition_variable>
 #include <mutex>
 
-std::atomic<u32> G_timeTicks{0};
+TickCounter G_timeTicks;
 std::atomic<u8> g_app_reset_flag{0};
 std::atomic<u32> G_reboot_tickTicks{0};
 std::atomic<u8> g_debugSwitch{254};
@@ -64,14 +64,37 @@ std::condition_variable g_worker_wake;
 bool g_worker_woken = false;
 } // namespace
 
-u32 TickClock::due(Clock::time_point now)
+int64_t TickCounter::ns(Clock::time_point t)
 {
-    if (now < start_)
-        return 0;
-    const uint64_t periods = uint64_t((now - start_) / kPeriod);
-    const uint64_t fresh = periods - counted_;
-    counted_ = periods;
-    return u32(fresh);
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+}
+
+u32 TickCounter::at(Clock::time_point now) const
+{
+    const int64_t start = start_ns_.load();
+    const u32 base = base_.load();
+    if (start < 0 || ns(now) < start)
+        return base;
+    const int64_t period = std::chrono::duration_cast<std::chrono::nanoseconds>(kPeriod).count();
+    return base + u32(uint64_t(ns(now) - start) / uint64_t(period));
+}
+
+void TickCounter::store(u32 value)
+{
+    // Following the clock, the base is set so that the count reads value now.
+    base_ = value - (at(Clock::now()) - base_.load());
+}
+
+u32 TickCounter::operator+=(u32 ticks)
+{
+    base_ += ticks;
+    return load();
+}
+
+void TickCounter::follow_clock(Clock::time_point now)
+{
+    if (!following())
+        start_ns_ = ns(now);
 }
 
 void note_host_traffic()
