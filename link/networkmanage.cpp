@@ -80,7 +80,6 @@ void networkManage::port_pass(port_link& p, int maxWaitMs)
     };
     if (p.server.recvData(wait, p.answers.wake_fd(), paused) != 0)
         poll(nullptr, 0, wait);
-    p.answers.drain_wake();
     take_pieces(p);
 
     for (auto it = p.conns.begin(); it != p.conns.end();) {

@@ -29,8 +29,7 @@ inline uint64_t zero_byte(uint64_t x)
 inline uint64_t special8(uint64_t v)
 {
     // 0x5A and 0x5B differ in bit 0 only.
-    return zero_byte(v ^ (kOnes * 0xA5)) | zero_byte(v ^ (kOnes * 0xA6)) |
-           zero_byte((v & ~kOnes) ^ (kOnes * 0x5A));
+    return zero_byte(v ^ (kOnes * 0xA5)) | zero_byte(v ^ (kOnes * 0xA6)) | zero_byte((v & ~kOnes) ^ (kOnes * 0x5A));
 }
 // Bytes before the first special one of a non-zero special8 mask.
 inline int plain_bytes(uint64_t mask)

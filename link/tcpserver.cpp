@@ -110,6 +110,8 @@ int TcpServer::recvData(int timeoutMs, int wakeFd, const std::function<bool(uint
     }
     if (ready == 0)
         return 0;
+    if (p[1].revents & POLLIN)
+        drain_wake_fd(wakeFd);
     // Clients are read before new ones join, so the indices still match.
     for (size_t i = p.size(); i-- > 2;) {
         if (!p[i].revents)

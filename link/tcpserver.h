@@ -31,9 +31,9 @@ class TcpServer
     bool listening() const { return listen_fd_ >= 0; }
 
     // One polling step: waits at most timeoutMs for a connection, for data
-    // of a client (not of those paused says to leave alone) or for wakeFd;
-    // accepts, reads one piece from each readable client, closes clients
-    // that left. 0, or 255 on a poll or accept failure.
+    // of a client (not of those paused says to leave alone) or for wakeFd
+    // (an eventfd, emptied when it woke the poll); accepts, reads one piece
+    // from each readable client, closes clients that left. 0, or 255 on a poll or accept failure.
     int recvData(int timeoutMs = 0, int wakeFd = -1, const std::function<bool(uint64_t)>& paused = nullptr);
     // Sends length bytes whole to the connection: 0, or 255 when the
     // connection is gone, fails or takes nothing for kStallMs (it is then

@@ -7,6 +7,7 @@
 #include <sys/eventfd.h>
 
 #include "core/utils.h"
+#include "link/net_socket.h"
 #include "link/protocol_phy.h"
 
 int g_BPS = 115200;
@@ -60,12 +61,7 @@ size_t link_send_list::size() const
 
 void link_send_list::drain_wake()
 {
-    if (wake_fd_ < 0)
-        return;
-    uint64_t count;
-    // Non-blocking: EAGAIN just means nothing was pushed.
-    if (read(wake_fd_, &count, sizeof count) < 0 && errno != EAGAIN)
-        perror("link send list: drain");
+    drain_wake_fd(wake_fd_);
 }
 
 namespace

@@ -69,7 +69,8 @@ void Kq_uart_inout::receive_pass(int maxWaitMs)
     int ready = poll(p, 2, wait);
     if (ready < 0 && errno != EINTR)
         poll(nullptr, 0, wait);
-    send_list_.drain_wake();
+    if (ready > 0 && (p[1].revents & POLLIN))
+        send_list_.drain_wake();
 
     if (readPort && fd_ >= 0 && ready > 0 && p[0].revents) {
         int n = serial_->recv_uart_data(*record_, uart_read_size());

@@ -101,10 +101,11 @@ void udpnetManage::port_pass(port_link& p, int maxWaitMs)
     } else {
         pollfd w{p.answers.wake_fd(), POLLIN, 0};
         rc = poll(&w, 1, wait) < 0 ? 255 : 0;
+        if (w.revents & POLLIN)
+            p.answers.drain_wake();
     }
     if (rc != 0)
         poll(nullptr, 0, wait);
-    p.answers.drain_wake();
     take_datagrams(p);
 
     while (!p.frames.empty()) {
@@ -251,7 +252,8 @@ void udpnetManage::wifi_pass(int maxWaitMs)
         pollfd w{wifi_answers_.wake_fd(), POLLIN, 0};
         if (poll(&w, 1, maxWaitMs) < 0)
             poll(nullptr, 0, maxWaitMs);
-        wifi_answers_.drain_wake();
+        if (w.revents & POLLIN)
+            wifi_answers_.drain_wake();
         return;
     }
     int wait = wifi_.datagrams.empty() ? maxWaitMs : std::min(maxWaitMs, 1);
@@ -260,8 +262,8 @@ void udpnetManage::wifi_pass(int maxWaitMs)
             poll(nullptr, 0, wait);
     } else {
         poll(nullptr, 0, wait);
+        wifi_answers_.drain_wake();
     }
-    wifi_answers_.drain_wake();
     if (!wifi_.datagrams.empty()) {
         udp_datagram& d = wifi_.datagrams.front();
         // One the handler does not accept is dropped, or it would stand in
