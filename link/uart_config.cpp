@@ -201,6 +201,8 @@ passby_link::outcome passby_link::start(u8* body, int length, const link_reply& 
     }
     since_ = G_timeTicks.load();
     waiting_ = true;
+    // The worker serves the cards' answers too: it looks at once.
+    wake_fpga_worker();
     return outcome::waiting;
 }
 
