@@ -99,7 +99,7 @@ int main(int argc, char* argv[])
     g_mainwindow = new MainWindow(nullptr);
     MainWindow* mainwindow = g_mainwindow;
     QTimer* g_timer = new QTimer(&app);
-    QObject::connect(g_timer, &QTimer::timeout, mainwindow, &MainWindow::slot_update_timer_ticks);
+    QObject::connect(g_timer, &QTimer::timeout, mainwindow, &MainWindow::clock_tick);
     g_timer->start(10);
 
     tarvosource::pInstance();
@@ -108,10 +108,7 @@ int main(int argc, char* argv[])
     fpga_manage::p_fpga_manage->initialize_start();
     tarvosource::p_tarvo_source->initialize();
 
-    // Let the managers bring their chips up before the panel shows.
-    sleep(4);
-    show_home_at_start();
-
+    // The panel's hooks go in before anything can call them.
     SyncUpdate::attach(ZevRamPara::p_zevrampara);
     static PanelGui panel;
     message_gui::install(&panel);
@@ -120,12 +117,8 @@ int main(int argc, char* argv[])
     InputChoose::set_edid_page_factory([]() -> ZevPage* { return new EDIDset(nullptr); });
     maintenance_install_file_hooks();
     maintenance_install_job_hooks();
-    if (g_zev_keys)
-        SyncUpdate::pInstance()->update_usb_keyLed();
-    QObject::connect(UsbServer::pInstance(), &UsbServer::sig_usb_update, SyncUpdate::pInstance(),
-                     &SyncUpdate::para_sync, Qt::QueuedConnection);
-    KeypadPlayer::start();
 
+    // The PC tool can talk to the box while the chips come up.
     Kq_uart_inout::pInstance();
     networkManage::pInstance();
     Kq_uart_inout_4G::pInstance();
@@ -133,6 +126,15 @@ int main(int argc, char* argv[])
     Q64_WIFI_CONFIG::pInstance();
     udpnetManage::pInstance();
     Q64_WIFI_CONFIG::attach_udp(udpnetManage::p_udpnetManage);
+
+    // Let the managers bring their chips up before the panel shows.
+    sleep(4);
+    show_home_at_start();
+    if (g_zev_keys)
+        SyncUpdate::pInstance()->update_usb_keyLed();
+    QObject::connect(UsbServer::pInstance(), &UsbServer::sig_usb_update, SyncUpdate::pInstance(),
+                     &SyncUpdate::para_sync, Qt::QueuedConnection);
+    KeypadPlayer::start();
 
     return app.exec();
 }

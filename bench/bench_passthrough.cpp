@@ -37,7 +37,7 @@ bool run(const char* name, passby_link& link, link_send_list& list, const std::v
         pc_cmd_valid = 1;
         pc_cmd_time = G_timeTicks.load();
         const auto t0 = Clock::now();
-        if (!link.start(body.data(), int(body.size()), link_reply()))
+        if (link.start(body.data(), int(body.size()), link_reply()) != passby_link::outcome::waiting)
             return false;
         int turns = 0;
         while (link.turn())

@@ -4,7 +4,7 @@
 #include <condition_variable>
 #include <mutex>
 
-std::atomic<u32> G_timeTicks{0};
+TickCounter G_timeTicks;
 std::atomic<u8> g_app_reset_flag{0};
 std::atomic<u32> G_reboot_tickTicks{0};
 std::atomic<u8> g_debugSwitch{254};
@@ -64,11 +64,44 @@ std::condition_variable g_worker_wake;
 bool g_worker_woken = false;
 } // namespace
 
+int64_t TickCounter::ns(Clock::time_point t)
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+}
+
+u32 TickCounter::at(Clock::time_point now) const
+{
+    const int64_t start = start_ns_.load();
+    const u32 base = base_.load();
+    if (start < 0 || ns(now) < start)
+        return base;
+    const int64_t period = std::chrono::duration_cast<std::chrono::nanoseconds>(kPeriod).count();
+    return base + u32(uint64_t(ns(now) - start) / uint64_t(period));
+}
+
+void TickCounter::store(u32 value)
+{
+    // Following the clock, the base is set so that the count reads value now.
+    base_ = value - (at(Clock::now()) - base_.load());
+}
+
+u32 TickCounter::operator+=(u32 ticks)
+{
+    base_ += ticks;
+    return load();
+}
+
+void TickCounter::follow_clock(Clock::time_point now)
+{
+    if (!following())
+        start_ns_ = ns(now);
+}
+
 void note_host_traffic()
 {
     pc_cmd_time = G_timeTicks.load();
-    pc_cmd_valid = 1;
-    wake_fpga_worker();
+    if (pc_cmd_valid.exchange(1) == 0)
+        wake_fpga_worker();
 }
 
 void wake_fpga_worker()

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -12,8 +13,39 @@ typedef uint8_t u8;
 typedef uint16_t u16;
 typedef uint32_t u32;
 
-// 10 ms ticks, advanced by the GUI tick.
-extern std::atomic<u32> G_timeTicks;
+// The 10 ms tick count. It is a plain counter (set and advanced by whoever
+// drives it, as tests do) until follow_clock(): from then on it counts whole
+// 10 ms periods of the monotonic clock on top of its value at that moment,
+// so every thread reads the present tick and a late GUI tick loses nothing.
+class TickCounter
+{
+  public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::milliseconds kPeriod{10};
+
+    u32 load() const { return at(Clock::now()); }
+    void store(u32 value);
+    operator u32() const { return load(); }
+    TickCounter& operator=(u32 value)
+    {
+        store(value);
+        return *this;
+    }
+    u32 operator+=(u32 ticks);
+    u32 operator++() { return *this += 1; }
+    u32 operator++(int) { return (*this += 1) - 1; }
+
+    // The count at the moment now.
+    u32 at(Clock::time_point now) const;
+    void follow_clock(Clock::time_point now);
+    bool following() const { return start_ns_.load() >= 0; }
+
+  private:
+    static int64_t ns(Clock::time_point t);
+    std::atomic<u32> base_{0};
+    std::atomic<int64_t> start_ns_{-1};
+};
+extern TickCounter G_timeTicks;
 
 // Restart request and the tick it was stamped at.
 extern std::atomic<u8> g_app_reset_flag;
@@ -70,8 +102,9 @@ extern u8 fileBuf_tarvo[kFileBufSize];
 // Host traffic notes: the receiving-card jobs pause while a host is active.
 extern std::atomic<u8> pc_cmd_valid;
 extern std::atomic<u32> pc_cmd_time;
-// Notes a host frame (the two words above) and wakes the FPGA worker, so it
-// sees the traffic at once rather than after its idle pause.
+// Notes a host frame (the two words above); the first frame of a burst wakes
+// the FPGA worker, so it sees the traffic at once rather than after its idle
+// pause.
 void note_host_traffic();
 void wake_fpga_worker();
 // The FPGA worker's pause between passes: at most usec, cut short by a wake.

@@ -416,6 +416,11 @@ class fpga_manage
     void update_eth_rcv_num(const unsigned char* frame, unsigned char port, unsigned char fpga, unsigned int length);
     // Forwards an un-escaped PC frame (BCC included) to the cards; returns 1.
     int Dealwith1_PC_to_eth(unsigned int length, unsigned char* frame);
+    // 1 when the last forwarded frame went out, and only to ports with a
+    // link, so that an answer can come (under the service lock).
+    std::atomic<u8> passby_expect{0};
+    // Link bits of the 16 ports; none while the FPGA is not up.
+    u16 port_links();
     // Hands the pass-through card side to the links (once; the interrupt
     // service does it on its first run).
     void install_passby();
@@ -503,8 +508,10 @@ class fpga_manage
     // is timed in seconds and minutes, and host traffic and job posts wake
     // the worker at once.
     static constexpr useconds_t kSteadyPassSleepUs = 50000;
-    // True while a job, a pass-through, host traffic or an upgrade may need
-    // the worker's next pass sooner than the next tick.
+    // Ticks after the last host frame before the card work goes on.
+    static constexpr u32 kHostHoldTicks = 80;
+    // True while a job, a pass-through or an upgrade may need the worker's
+    // next pass sooner than the next tick.
     bool awaiting_traffic() const;
     // The pause after a pass, by the rules above.
     useconds_t pass_pause() const;

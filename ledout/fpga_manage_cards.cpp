@@ -282,6 +282,11 @@ bool fpga_manage::port_usable(unsigned port, u16 links)
     return port < kPorts && (links & (1u << port)) && get_port_card_num(u8(port)) != 0;
 }
 
+u16 fpga_manage::port_links()
+{
+    return portLinks(this);
+}
+
 int fpga_manage::wait_fpga_send_ready(unsigned char port, unsigned char fpga)
 {
     if (port >= kPorts || fpga > 1)

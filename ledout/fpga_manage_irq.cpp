@@ -99,12 +99,20 @@ void serviceTurn()
         m->reg_IRQ_Dealwith(0, 0);
 }
 
+bool passbyAwaited()
+{
+    fpga_manage* m = fpga_manage::p_fpga_manage;
+    return m && m->passby_expect.load();
+}
+
 std::once_flag g_passbyInstalled;
 } // namespace
 
 void fpga_manage::install_passby()
 {
-    std::call_once(g_passbyInstalled, [this] { passby::install({&irq_mutex, &forwardFrame, &serviceTurn}); });
+    std::call_once(g_passbyInstalled, [this] {
+        passby::install({&irq_mutex, &forwardFrame, &serviceTurn, &passbyAwaited});
+    });
 }
 
 void fpga_manage::reg_IRQ_Dealwith(unsigned char fpga, unsigned char force)
@@ -338,21 +346,26 @@ int fpga_manage::Dealwith1_PC_to_eth(unsigned int length, unsigned char* frame)
 {
     if (!frame || length < kMinPcFrame || length >= kMaxPacket)
         return 1;
+    passby_expect = 0;
     u8 f[kMaxPacket];
     std::memcpy(f, frame, length);
     passby_stamp = G_timeTicks.load();
+    const u16 links = port_links();
+    auto reaches = [&](unsigned port) { passby_expect = (links >> port) & 1u; };
     multicast_active = 0;
     write_to_register(147, 0x0F, 0, 0);
     write_to_register(131, 0x0F, 0, 0);
     const u8 route = f[6], portByte = f[7];
     auto toPort = [&](unsigned port) {
+        reaches(port);
         setPortBits(f, length, kDestHigh, port);
         Send_to_port(f, u16(length), u16(port), 0);
     };
     if (route == 0) {
-        if (portByte == 0)
+        if (portByte == 0) {
+            reaches(0);
             Send_to_port(f, u16(length), 0, 0);
-        else if (portByte <= kPorts)
+        } else if (portByte <= kPorts)
             toPort(portByte - 1u);
         return 1;
     }
@@ -363,13 +376,16 @@ int fpga_manage::Dealwith1_PC_to_eth(unsigned int length, unsigned char* frame)
         passby_code = f[5];
         passby_first_cards = get16(f) == kFirstCards ? 1 : 0;
         passby_wait = 0;
-        multi_port_send(f, u16(length));
+        const u32 sent = multi_port_send(f, u16(length));
+        // The merged answer needs every port sent to.
+        passby_expect = sent != 0 && (sent & ~u32(links)) == 0;
     } else if (portByte >= 1 && portByte <= kPorts) {
         toPort(portByte - 1u);
     } else if (portByte == 0) {
         const unsigned port = (get16(f) >> 12) & 3u;
         if (debugOn())
             std::printf("FRAME_NETPORT : %d   port_num : %d\n", get16(f) >> 12, port);
+        reaches(port);
         Send_to_port(f, u16(length), u16(port), 0);
     }
     return 1;

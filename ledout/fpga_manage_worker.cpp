@@ -1,6 +1,7 @@
 // The FPGA worker thread: one pass in fixed order, the FPGA's reset pulse,
 // the V-by-One start-up, the FPGA initialisation with its RAM check and the
 // output check that lights the screen.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -85,13 +86,20 @@ useconds_t fpga_manage::pass_pause() const
         return kPassSleepUs;
     const bool steady = start[0].vbo_state.load() == 7 && start[0].out_state.load() == 18 && bri_set_flag.load() == 0 &&
                         output_status_flag.load() == 0 && g_set_led_para.load() == 0 && g_freeze_out.load() == 0;
-    return steady ? kSteadyPassSleepUs : kIdlePassSleepUs;
+    const useconds_t pause = steady ? kSteadyPassSleepUs : kIdlePassSleepUs;
+    if (pc_cmd_valid.load() == 0)
+        return pause;
+    // Host traffic alone only holds the card work back: the next pass that
+    // matters is the one after the hold ends (a new burst or a pass-through
+    // wakes the worker sooner).
+    const u32 passed = Utils::getTimeSpace(pc_cmd_time.load());
+    const u32 left = passed > kHostHoldTicks ? 0 : kHostHoldTicks + 1 - passed;
+    return std::max(kPassSleepUs, std::min(pause, useconds_t(left) * 10000u));
 }
 
 bool fpga_manage::awaiting_traffic() const
 {
-    return g_usb_grade.load() != 0 || g_send_para.job() != JOB_NONE || g_passby_trans_port.load() != 255 ||
-           pc_cmd_valid.load() != 0;
+    return g_usb_grade.load() != 0 || g_send_para.job() != JOB_NONE || g_passby_trans_port.load() != 255;
 }
 
 bool fpga_manage::source_up() const
@@ -159,7 +167,7 @@ void fpga_manage::Check_search_card()
         return;
     }
     // Host traffic holds the card work back until 0.8 s after its last frame.
-    if (Utils::getTimeSpace(pc_cmd_time.load()) > 80) {
+    if (Utils::getTimeSpace(pc_cmd_time.load()) > kHostHoldTicks) {
         pc_cmd_valid = 0;
         search_port_mask = 0;
         passby_wait = 0;

@@ -11,9 +11,13 @@
 // Markers of g_passby_trans_port.
 enum : u8 { PASSBY_SERIAL = 1, PASSBY_TCP = 2, PASSBY_UDP = 3, PASSBY_4G = 4, PASSBY_NONE = 255 };
 
-// A link waiting for the cards' answer serves its next frames once this many
-// ticks have passed without one.
+// A link waiting for the cards' answer gives up after this many ticks; once
+// the cards let a frame go unanswered, the frames that were already queued
+// behind it wait only kPassbyRetryTicks each, until an answer comes again.
 constexpr u32 kPassbyGiveUpTicks = 200;
+constexpr u32 kPassbyRetryTicks = 30;
+// The cards take frames shorter than this; a longer one is not queued.
+constexpr int kPassbyMaxFrame = 1024;
 
 namespace passby
 {
@@ -23,12 +27,15 @@ namespace passby
 //            FPGA worker around its own interrupt service);
 //   forward  Dealwith1_PC_to_eth: forwards an un-escaped PC frame, BCC
 //            included;
-//   service  reg_IRQ_Dealwith(0, 0): one turn of the interrupt service.
+//   service  reg_IRQ_Dealwith(0, 0): one turn of the interrupt service;
+//   awaited  after forward, with the lock held: whether the frame reached a
+//            port with link and cards, so that an answer can come.
 // While none is installed, frames for the cards are dropped without a reply.
 struct card_side {
     pthread_mutex_t* lock = nullptr;
     int (*forward)(unsigned int length, unsigned char* frame) = nullptr;
     void (*service)() = nullptr;
+    bool (*awaited)() = nullptr;
 };
 void install(const card_side& side);
 bool installed();

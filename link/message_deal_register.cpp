@@ -23,6 +23,8 @@ constexpr int kMask = 11;
 constexpr int kValue = 13;
 constexpr int kRegisterRequest = 14;
 constexpr int kLastRegister = 169;
+constexpr int kFirstProgramRegister = 64;
+constexpr int kLastProgramRegister = 96;
 
 // Request bytes of the source-check thread written by registers 160 to 165.
 constexpr int kReq160 = 32;
@@ -63,6 +65,10 @@ int message_deal::write_register(u8* body, int length)
     if (length < kRegisterRequest || reg > kLastRegister)
         return 1;
     if (!protocol_phy::is_box(protocol_phy::dest(body))) {
+        // Registers 64 to 96 exist only in the program (the FPGA's state
+        // among them): a PC that wrote them would stop the start-up for good.
+        if (reg >= kFirstProgramRegister && reg <= kLastProgramRegister)
+            return 1;
         body[pc::kStatus] = fpga_link::write_register(reg, mask, value, register_fpga(body)) ? 0 : 1;
         return 1;
     }
@@ -158,21 +164,17 @@ int message_deal::reg_cmd_run(u8 reg, u8 mask)
         u8 reg;
         Action action;
     };
-    // Register 0 is a request word that the source-check thread acts on.
+    // Register 0 has no action here: it is a request word that the
+    // source-check thread acts on.
     static const Row actions[] = {
-        {0, nullptr},
-        {4, &message_deal::REG_fuction},
-        {5, &message_deal::REG_FLASH_STATUS1_flag},
-        {9, &message_deal::REG_comm_flag},
-        {10, &message_deal::REG_com1_flag},
-        {11, &message_deal::REG_mcu_flag},
-        {14, &message_deal::RegUpdate0E},
-        {16, &message_deal::RegUpdate10},
-        {17, &message_deal::RegUpdate11},
+        {4, &message_deal::REG_fuction},   {5, &message_deal::REG_FLASH_STATUS1_flag},
+        {9, &message_deal::REG_comm_flag}, {10, &message_deal::REG_com1_flag},
+        {11, &message_deal::REG_mcu_flag}, {14, &message_deal::RegUpdate0E},
+        {16, &message_deal::RegUpdate10},  {17, &message_deal::RegUpdate11},
     };
     for (const Row& r : actions) {
         if (r.reg == reg)
-            return r.action ? (this->*r.action)(mask) : 0;
+            return (this->*r.action)(mask);
     }
     return 1;
 }

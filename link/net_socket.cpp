@@ -1,6 +1,8 @@
 #include "link/net_socket.h"
 
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include <netinet/in.h>
@@ -35,4 +37,12 @@ int bound_socket(int type, int option, int port)
         return -1;
     }
     return fd;
+}
+
+void drain_wake_fd(int fd)
+{
+    uint64_t count;
+    // Non-blocking: EAGAIN just means nothing was pushed.
+    if (fd >= 0 && read(fd, &count, sizeof count) < 0 && errno != EAGAIN)
+        perror("link wake: drain");
 }

@@ -11,3 +11,6 @@ std::string with_errno(const char* what);
 // to port on every address. -1, with the failure logged, when it cannot be
 // made or bound.
 int bound_socket(int type, int option, int port);
+
+// Empties an eventfd that woke a poll (a no-op when it holds nothing).
+void drain_wake_fd(int fd);

@@ -11,7 +11,8 @@ u8 g_networkMode = 1;
 
 networkManage* networkManage::p_networkManage = nullptr;
 
-networkManage::port_link::port_link(bool isControl) : control(isControl), work(pc::kWorkSize), out(pc::kWireSize)
+networkManage::port_link::port_link(bool isControl)
+    : control(isControl), work(pc::kWorkSize), work_dirty(pc::kWorkSize), out(pc::kWireSize)
 {
     if (control)
         passby = std::make_unique<passby_link>(PASSBY_TCP, answers);
@@ -69,24 +70,32 @@ void* networkManage::acceptThread_10002(void* arg)
 void networkManage::port_pass(port_link& p, int maxWaitMs)
 {
     int wait = maxWaitMs;
-    if (p.state == WAIT_CARDS)
+    // While frames for the cards are queued, their answer (or the turn of
+    // another link's) is looked for every millisecond.
+    if (!p.passing.empty())
         wait = std::min(wait, kCardWaitMs);
-    else if (!p.frames.empty())
-        wait = 0;
-    bool readClients = p.frames.size() < kMaxFrames;
-    if (p.server.recvData(wait, p.answers.wake_fd(), readClients) != 0)
+    auto paused = [&p](uint64_t id) {
+        auto it = p.conns.find(id);
+        return it != p.conns.end() && !it->second.frames.empty();
+    };
+    if (p.server.recvData(wait, p.answers.wake_fd(), paused) != 0)
         poll(nullptr, 0, wait);
-    p.answers.drain_wake();
     take_pieces(p);
 
-    while (p.state == IDLE && !p.frames.empty()) {
-        port_link::frame f = std::move(p.frames.front());
-        p.frames.pop_front();
-        handle_frame(p, f);
+    for (auto it = p.conns.begin(); it != p.conns.end();) {
+        port_link::connection& c = it->second;
+        serve(p, it->first, c);
+        if (!c.replies.empty()) {
+            p.server.sendData(c.replies.data(), int(c.replies.size()), it->first);
+            c.replies.clear();
+        }
+        // A connection that left keeps its entry until its frames are done.
+        if (c.gone && c.frames.empty() && c.passing == 0)
+            it = p.conns.erase(it);
+        else
+            ++it;
     }
-
-    if (p.state == WAIT_CARDS && !p.passby->turn())
-        p.state = IDLE;
+    pass_cards(p);
     link_reply r;
     while (p.answers.pop(r))
         p.server.sendData(r.wire.data(), int(r.wire.size()), r.conn);
@@ -94,53 +103,88 @@ void networkManage::port_pass(port_link& p, int maxWaitMs)
 
 void networkManage::take_pieces(port_link& p)
 {
-    for (uint64_t id : p.server.closed)
-        p.assembly.erase(id);
+    for (uint64_t id : p.server.closed) {
+        auto it = p.conns.find(id);
+        if (it != p.conns.end())
+            it->second.gone = true;
+    }
     p.server.closed.clear();
     while (!p.server.pieces.empty()) {
         TcpServer::piece piece = std::move(p.server.pieces.front());
         p.server.pieces.pop_front();
-        auto it = p.assembly.try_emplace(piece.conn, kFrameLimit).first;
-        frame_assembler& a = it->second;
-        bool touched = a.collecting();
-        uint64_t conn = piece.conn;
-        a.feed(piece.data.data(), piece.data.size(), [&p, conn](const u8* bytes, int length) {
-            p.frames.push_back({conn, std::vector<u8>(bytes, bytes + length)});
-        });
-        touched = touched || a.collecting() ||
-                  std::find(piece.data.begin(), piece.data.end(), pc::kStart) != piece.data.end();
-        // A piece that starts or continues a frame ends the wait for cards.
-        if (touched && p.state == WAIT_CARDS) {
-            p.passby->end();
-            p.state = IDLE;
-        }
+        port_link::connection& c = p.conns.try_emplace(piece.conn, kFrameLimit).first->second;
+        c.assembler.feed(piece.data.data(), piece.data.size(),
+                         [&c](const u8* bytes, int length) { c.frames.emplace_back(bytes, bytes + length); });
     }
 }
 
-void networkManage::handle_frame(port_link& p, const port_link::frame& f)
+void networkManage::serve(port_link& p, uint64_t id, port_link::connection& c)
 {
-    if (p.control) {
-        note_host_traffic();
+    while (!c.frames.empty()) {
+        const std::vector<u8>& f = c.frames.front();
+        if (p.control)
+            note_host_traffic();
+        int len = p.phy.accept_frame(f.data(), int(f.size()), p.work.data(), int(p.work.size()), &p.work_dirty);
+        if (len < 0) {
+            c.frames.pop_front();
+            continue;
+        }
+        if (p.control && protocol_phy::is_pass_through(p.work.data())) {
+            if (len + 1 >= kPassbyMaxFrame) {
+                c.frames.pop_front();
+                continue;
+            }
+            if (c.passing >= kMaxPassing)
+                return;
+            // The check byte was verified; the cards get the whole body with it.
+            p.passing.push_back({id, passby_link::ticket(), std::vector<u8>(p.work.begin(), p.work.begin() + len + 1)});
+            ++c.passing;
+            c.frames.pop_front();
+            continue;
+        }
+        c.frames.pop_front();
+        const bool cardsOut = p.state == WAIT_CARDS;
+        if (!cardsOut)
+            p.state = LOCAL_REPLY;
+        // Even without a handler's reply the client gets the header and BCC.
+        int n = p.deal.message_group_deal(p.work.data(), len, 5);
+        int w = protocol_phy::build_reply(p.work.data(), int(p.work.size()), std::max(n, 0), p.out.data(),
+                                          int(p.out.size()), &p.work_dirty);
+        if (w > 0 && !c.gone)
+            c.replies.insert(c.replies.end(), p.out.begin(), p.out.begin() + w);
+        if (!cardsOut)
+            p.state = IDLE;
     }
-    int len = p.phy.accept_frame(f.bytes.data(), int(f.bytes.size()), p.work.data(), int(p.work.size()));
-    if (len < 0)
-        return;
-    if (p.control && protocol_phy::is_pass_through(p.work.data())) {
-        // The check byte was verified; the cards get the whole body with it.
-        p.work[size_t(len)] = Utils::BCC(p.work.data(), unsigned(len));
+}
+
+void networkManage::card_frame_done(port_link& p)
+{
+    auto it = p.conns.find(p.passing.front().conn);
+    if (it != p.conns.end() && it->second.passing > 0)
+        --it->second.passing;
+    p.passing.pop_front();
+    p.state = IDLE;
+}
+
+void networkManage::pass_cards(port_link& p)
+{
+    while (!p.passing.empty()) {
+        if (p.state == WAIT_CARDS) {
+            if (p.passby->turn())
+                return;
+            card_frame_done(p);
+            continue;
+        }
+        port_link::card_frame& f = p.passing.front();
         link_reply dest;
         dest.conn = f.conn;
-        p.state = WAIT_CARDS;
-        if (!p.passby->start(p.work.data(), len + 1, dest))
-            p.state = IDLE;
-        return;
+        passby_link::outcome o = p.passby->start(f.body.data(), int(f.body.size()), dest, f.ticket);
+        if (o == passby_link::outcome::busy)
+            return;
+        if (o == passby_link::outcome::waiting) {
+            p.state = WAIT_CARDS;
+            continue;
+        }
+        card_frame_done(p);
     }
-    p.state = LOCAL_REPLY;
-    // Even without a handler's reply the client gets the header and BCC.
-    int n = p.deal.message_group_deal(p.work.data(), len, 5);
-    int w =
-        protocol_phy::build_reply(p.work.data(), int(p.work.size()), std::max(n, 0), p.out.data(), int(p.out.size()));
-    if (w > 0)
-        p.server.sendData(p.out.data(), w, f.conn);
-    p.state = IDLE;
 }

@@ -69,18 +69,25 @@ class protocol_phy
     // A frame from the PC tool to a card address goes through the FPGA.
     static bool is_pass_through(const u8* body) { return dest(body) < pc::kAddrCardsEnd && src(body) == pc::kAddrPc; }
 
-    // Cut frame (from its 0xA5 to its 0x5A) to work buffer: un-escapes it,
-    // tests the end byte and the BCC and zeroes the buffer past the body and
-    // its BCC, so no handler reads bytes of an earlier frame. Returns the body length
-    // without its BCC, or -1 when the frame must be dropped (no end byte, bad
-    // BCC, or fewer than 10 bytes before the BCC).
-    static int accept_frame(const u8* frame, int length, u8* work, int workSize);
+    // Cut frame (from its 0xA5 to its 0x5A) to work buffer: un-escapes it and
+    // tests the end byte and the BCC. Returns the body length without its
+    // BCC, or -1 when the frame must be dropped (no end byte, bad BCC, or
+    // fewer than 10 bytes before the BCC).
+    // No handler may read bytes of an earlier frame: everything past the body
+    // and its BCC is zero afterwards. dirtyEnd (kept by the link, starting at
+    // workSize) is where the bytes an earlier frame or reply wrote end; only
+    // those are cleared, and it is moved to the end of what is now written.
+    static int accept_frame(const u8* frame, int length, u8* work, int workSize, int* dirtyEnd = nullptr);
 
     // Turns a handled request in work into its wire reply: n is the handler's
     // reply length from offset 10. Swaps the addresses, appends the BCC of
     // bytes 0..n+9 and escapes the n + 11 bytes into out. Returns the wire
-    // length, 0 when the buffers cannot hold it.
-    static int build_reply(u8* work, int workSize, int n, u8* out, int outSize);
+    // length, 0 when the buffers cannot hold it. dirtyEnd as above: the
+    // reply's bytes count as written.
+    static int build_reply(u8* work, int workSize, int n, u8* out, int outSize, int* dirtyEnd = nullptr);
+    // A reply that does not fit the link (limit wire bytes): the request's
+    // header with status 1 and no data instead, built as above.
+    static int build_refusal(u8* work, int workSize, u8* out, int outSize, int* dirtyEnd = nullptr);
 };
 
 // Cuts PC frames from a byte stream: every 0xA5 starts a frame (dropping what

@@ -7,6 +7,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -72,23 +73,33 @@ void TcpServer::accept_clients()
                 printf("accept error:%s\n", std::strerror(errno));
             return;
         }
+        int on = 1;
+        if (setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0 ||
+            setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepIdleS, sizeof kKeepIdleS) != 0 ||
+            setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepIntervalS, sizeof kKeepIntervalS) != 0 ||
+            setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepCount, sizeof kKeepCount) != 0)
+            writeLogMsg(LOG_ERROR, with_errno("setsockopt error:"));
         if (clients_.size() >= kMaxClients) {
-            close(fd);
-            continue;
+            size_t oldest = 0;
+            for (size_t i = 1; i < clients_.size(); ++i)
+                if (clients_[i].heard < clients_[oldest].heard)
+                    oldest = i;
+            drop_client(oldest);
         }
-        clients_.push_back({fd, next_id_++});
+        clients_.push_back({fd, next_id_++, std::chrono::steady_clock::now()});
     }
 }
 
-int TcpServer::recvData(int timeoutMs, int wakeFd, bool readClients)
+int TcpServer::recvData(int timeoutMs, int wakeFd, const std::function<bool(uint64_t)>& paused)
 {
     std::vector<pollfd> p;
     p.reserve(clients_.size() + 2);
     p.push_back({listen_fd_, POLLIN, 0});
     p.push_back({wakeFd, POLLIN, 0});
-    if (readClients)
-        for (const client& c : clients_)
-            p.push_back({c.fd, POLLIN, 0});
+    // A paused client stays in the list with no events asked, so that the
+    // indices still match the clients.
+    for (const client& c : clients_)
+        p.push_back({c.fd, short(paused && paused(c.id) ? 0 : POLLIN), 0});
     int ready = poll(p.data(), nfds_t(p.size()), timeoutMs);
     if (ready < 0) {
         if (errno == EINTR)
@@ -99,6 +110,8 @@ int TcpServer::recvData(int timeoutMs, int wakeFd, bool readClients)
     }
     if (ready == 0)
         return 0;
+    if (p[1].revents & POLLIN)
+        drain_wake_fd(wakeFd);
     // Clients are read before new ones join, so the indices still match.
     for (size_t i = p.size(); i-- > 2;) {
         if (!p[i].revents)
@@ -106,6 +119,7 @@ int TcpServer::recvData(int timeoutMs, int wakeFd, bool readClients)
         size_t index = i - 2;
         ssize_t n = recv(clients_[index].fd, buf_.data(), buf_.size(), MSG_DONTWAIT);
         if (n > 0) {
+            clients_[index].heard = std::chrono::steady_clock::now();
             pieces.push_back({clients_[index].id, std::vector<u8>(buf_.begin(), buf_.begin() + n)});
         } else if (n == 0) {
             drop_client(index);

@@ -7,8 +7,10 @@
 // number.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <vector>
 
 #include "core/global.h"
@@ -29,10 +31,10 @@ class TcpServer
     bool listening() const { return listen_fd_ >= 0; }
 
     // One polling step: waits at most timeoutMs for a connection, for data
-    // of a client (only with readClients) or for wakeFd; accepts, reads one
-    // piece from each readable client, closes clients that left. 0, or 255
-    // on a poll or accept failure.
-    int recvData(int timeoutMs = 0, int wakeFd = -1, bool readClients = true);
+    // of a client (not of those paused says to leave alone) or for wakeFd
+    // (an eventfd, emptied when it woke the poll); accepts, reads one piece
+    // from each readable client, closes clients that left. 0, or 255 on a poll or accept failure.
+    int recvData(int timeoutMs = 0, int wakeFd = -1, const std::function<bool(uint64_t)>& paused = nullptr);
     // Sends length bytes whole to the connection: 0, or 255 when the
     // connection is gone, fails or takes nothing for kStallMs (it is then
     // closed).
@@ -52,14 +54,21 @@ class TcpServer
 
     static constexpr int kPieceSize = 131071;
     static constexpr int kBacklog = 200;
-    // Clients past this many are closed at once.
+    // A new client past this many takes the place of the one that has been
+    // silent longest, so a real PC tool can always connect.
     static constexpr size_t kMaxClients = 64;
+    // Keepalive: a peer gone without a word (power lost) is found within
+    // idle + count x interval seconds and closed.
+    static constexpr int kKeepIdleS = 30;
+    static constexpr int kKeepIntervalS = 5;
+    static constexpr int kKeepCount = 6;
     static constexpr int kStallMs = 1000;
 
   private:
     struct client {
         int fd;
         uint64_t id;
+        std::chrono::steady_clock::time_point heard;
     };
     void accept_clients();
     void drop_client(size_t index);

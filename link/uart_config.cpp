@@ -7,6 +7,7 @@
 #include <sys/eventfd.h>
 
 #include "core/utils.h"
+#include "link/net_socket.h"
 #include "link/protocol_phy.h"
 
 int g_BPS = 115200;
@@ -60,18 +61,19 @@ size_t link_send_list::size() const
 
 void link_send_list::drain_wake()
 {
-    if (wake_fd_ < 0)
-        return;
-    uint64_t count;
-    // Non-blocking: EAGAIN just means nothing was pushed.
-    if (read(wake_fd_, &count, sizeof count) < 0 && errno != EAGAIN)
-        perror("link send list: drain");
+    drain_wake_fd(wake_fd_);
 }
 
 namespace
 {
 std::mutex registry_mutex;
 passby_link* links[PASSBY_4G + 1] = {};
+// The link whose frame is out to the cards; the last ticket given out, and
+// while the cards leave frames unanswered, the last one given out before the
+// latest give-up (0: the cards answer). Under registry_mutex.
+passby_link* owner = nullptr;
+u32 last_ticket = 0;
+u32 silent_upto = 0;
 
 // Holds the card side's service lock for a scope.
 class ServiceLock
@@ -117,26 +119,72 @@ passby_link::~passby_link()
     std::lock_guard<std::mutex> lock(registry_mutex);
     if (marker_ <= PASSBY_4G && links[marker_] == this)
         links[marker_] = nullptr;
+    if (owner == this)
+        owner = nullptr;
 }
 
-bool passby_link::start(u8* body, int length, const link_reply& destination)
+void passby_link::release()
+{
+    waiting_ = false;
+    std::lock_guard<std::mutex> lock(registry_mutex);
+    if (owner == this)
+        owner = nullptr;
+}
+
+u32 passby_link::ticket()
+{
+    std::lock_guard<std::mutex> lock(registry_mutex);
+    if (++last_ticket == 0)
+        last_ticket = 1;
+    return last_ticket;
+}
+
+passby_link::outcome passby_link::start(u8* body, int length, const link_reply& destination, u32 ticket)
 {
     passby::card_side c = passby::cards();
     if (!c.lock || !c.forward || !c.service)
-        return false;
+        return outcome::done;
+    {
+        std::lock_guard<std::mutex> lock(registry_mutex);
+        // g_passby_trans_port names one link: a second frame out at once
+        // would take the first one's answer.
+        if (owner && owner != this)
+            return outcome::busy;
+        owner = this;
+        // A backlog behind an unanswered frame must not cost the full wait
+        // per frame.
+        const bool backlog = ticket != 0 && silent_upto != 0 && int32_t(ticket - silent_upto) <= 0;
+        limit_ = backlog ? kPassbyRetryTicks : kPassbyGiveUpTicks;
+    }
     {
         std::lock_guard<std::mutex> lock(dest_mutex_);
         dest_.conn = destination.conn;
         dest_.peer = destination.peer;
     }
-    ServiceLock lock(c.lock);
-    answered_ = false;
-    g_passby_trans_port = marker_;
-    c.forward(unsigned(length), body);
-    pc_cmd_time = G_timeTicks.load();
+    bool awaited;
+    {
+        ServiceLock lock(c.lock);
+        answered_ = false;
+        g_passby_trans_port = marker_;
+        c.forward(unsigned(length), body);
+        awaited = !c.awaited || c.awaited();
+        if (!awaited) {
+            u8 mine = marker_;
+            g_passby_trans_port.compare_exchange_strong(mine, PASSBY_NONE);
+        }
+    }
+    // The frame may have waited its turn: it counts as host traffic now, so
+    // the service looks for the answer.
+    note_host_traffic();
+    if (!awaited) {
+        release();
+        return outcome::done;
+    }
     since_ = G_timeTicks.load();
     waiting_ = true;
-    return true;
+    // The worker serves the cards' answers too: it looks at once.
+    wake_fpga_worker();
+    return outcome::waiting;
 }
 
 bool passby_link::turn()
@@ -148,22 +196,26 @@ bool passby_link::turn()
         ServiceLock lock(c.lock);
         c.service();
     }
-    if (answered_) {
-        waiting_ = false;
-        return false;
-    }
-    if (Utils::getTimeSpace(since_) >= kPassbyGiveUpTicks) {
+    if (!answered_) {
+        if (Utils::getTimeSpace(since_) < limit_)
+            return true;
         if (c.lock) {
+            // Under the service lock no answer can slip in between the test
+            // and the reset of the mark.
             ServiceLock lock(c.lock);
-            u8 mine = marker_;
-            g_passby_trans_port.compare_exchange_strong(mine, PASSBY_NONE);
+            if (!answered_) {
+                u8 mine = marker_;
+                g_passby_trans_port.compare_exchange_strong(mine, PASSBY_NONE);
+            }
         }
-        waiting_ = false;
-        return false;
     }
-    return true;
+    {
+        std::lock_guard<std::mutex> lock(registry_mutex);
+        silent_upto = answered_ ? 0 : last_ticket;
+    }
+    release();
+    return false;
 }
-
 bool passby_link::queue_answer(const u8* body, int length)
 {
     if (!body || length <= 0)
@@ -182,4 +234,31 @@ bool passby_link::queue_answer(const u8* body, int length)
     bool queued = list_.push(std::move(r));
     answered_ = true;
     return queued;
+}
+
+void passby_queue::push(const u8* body, int length)
+{
+    frames_.push_back({passby_link::ticket(), std::vector<u8>(body, body + length)});
+}
+
+void passby_queue::turn()
+{
+    while (!frames_.empty()) {
+        if (waiting_) {
+            if (link_.turn())
+                return;
+            frames_.pop_front();
+            waiting_ = false;
+            continue;
+        }
+        card_frame& f = frames_.front();
+        passby_link::outcome o = link_.start(f.body.data(), int(f.body.size()), link_reply(), f.ticket);
+        if (o == passby_link::outcome::busy)
+            return;
+        if (o == passby_link::outcome::waiting) {
+            waiting_ = true;
+            continue;
+        }
+        frames_.pop_front();
+    }
 }

@@ -70,7 +70,8 @@ class link_send_list
 
 // The link side of one pass-through link (serial, TCP control port, UDP
 // 5008): hands a frame to the cards, polls the service while it waits and
-// gives up after kPassbyGiveUpTicks.
+// gives up after kPassbyGiveUpTicks. One frame is out at a time over all
+// links, so an answer always goes back to the sender of the frame it answers.
 class passby_link
 {
   public:
@@ -79,13 +80,18 @@ class passby_link
     passby_link(const passby_link&) = delete;
     passby_link& operator=(const passby_link&) = delete;
 
+    enum class outcome {
+        waiting, // forwarded; turn() until the answer or the give-up
+        busy,    // another link's frame is out: offer this one again later
+        done     // nothing to wait for (no card side, or no port that answers)
+    };
+    // A number for a frame queued for the cards, taken when it is queued.
+    static u32 ticket();
     // Marks the link, forwards the frame (un-escaped body with its BCC) and
-    // remembers where the answer goes. False when no card side is installed.
-    bool start(u8* body, int length, const link_reply& destination);
+    // remembers where the answer goes. ticket 0: a frame that was not queued.
+    outcome start(u8* body, int length, const link_reply& destination, u32 ticket = 0);
     // One turn of the wait; true while the link still waits.
     bool turn();
-    // A new frame on the link ends the wait; a late answer is still queued.
-    void end() { waiting_ = false; }
     bool waiting() const { return waiting_; }
     u8 marker() const { return marker_; }
 
@@ -93,6 +99,8 @@ class passby_link
     bool queue_answer(const u8* body, int length);
 
   private:
+    void release();
+
     u8 marker_;
     link_send_list& list_;
     std::mutex dest_mutex_;
@@ -100,4 +108,35 @@ class passby_link
     std::atomic<bool> waiting_{false};
     std::atomic<bool> answered_{false};
     u32 since_ = 0;
+    u32 limit_ = kPassbyGiveUpTicks;
+};
+
+// The frames of one line link (the RS-485 port, the 4G modem) for the cards:
+// sent one at a time in arrival order, each waited for until its answer or
+// its give-up, while the line's other frames are answered in between.
+class passby_queue
+{
+  public:
+    explicit passby_queue(passby_link& link) : link_(link) {}
+
+    // The link stops reading while this many frames wait.
+    static constexpr size_t kMaxFrames = 16;
+    bool full() const { return frames_.size() >= kMaxFrames; }
+    bool empty() const { return frames_.empty(); }
+    // A frame whose answer is out with the cards.
+    bool waiting() const { return waiting_; }
+    // Queues an un-escaped body with its check byte.
+    void push(const u8* body, int length);
+    // Sends the next frame when none is out and turns the wait of the one
+    // that is; answers go to the link's send list.
+    void turn();
+
+  private:
+    struct card_frame {
+        u32 ticket;
+        std::vector<u8> body;
+    };
+    passby_link& link_;
+    std::deque<card_frame> frames_;
+    bool waiting_ = false;
 };

@@ -2,12 +2,16 @@
 // out of the byte stream, passes frames for the receiving cards through to
 // the FPGA and answers every other frame on the same line.
 //
-// Card answers reach this link through passby::queue_answer (uart_config.h)
-// while g_passby_trans_port holds 1; they are appended to the send list
-// behind any local reply and sent by the receive thread.
+// Frames for the cards wait in the link's pass-through queue and go out one
+// at a time while the other frames are answered. Card answers reach this link
+// through passby::queue_answer (uart_config.h) while g_passby_trans_port
+// holds 1; they are appended to the send list behind any local reply and sent
+// by the receive thread. The port is not read while cut frames wait, so no
+// reply is ever dropped: the PC's bytes wait in the line's buffer instead.
 #pragma once
 
 #include <atomic>
+#include <deque>
 #include <vector>
 
 #include <pthread.h>
@@ -53,12 +57,17 @@ class Kq_uart_inout
     static constexpr size_t kFrameLimit = 65555;
     // Bound of an idle wait: frames and queued replies wake the thread at
     // once, so the bound only limits how long an idle link sleeps.
-    static constexpr int kIdleWaitMs = 100;
+    static constexpr int kIdleWaitMs = 1000;
     // Shorter turns while the cards' answer is awaited.
     static constexpr int kCardWaitMs = 1;
+    // Local replies gathered before they are written out.
+    static constexpr size_t kSendBatch = 64;
 
   private:
-    void handle_frame(const u8* frame, int length);
+    // Handles one cut frame; false when it must wait for a place in the
+    // pass-through queue.
+    bool handle_frame(const u8* frame, int length);
+    void pass_cards();
 
     int fd_ = -1;
     serial_modules* serial_;
@@ -68,8 +77,14 @@ class Kq_uart_inout
     passby_link passby_{PASSBY_SERIAL, send_list_};
     std::atomic<u8> link_state_{IDLE};
     frame_assembler assembler_{kFrameLimit};
+    std::deque<std::vector<u8>> frames_;
+    // Frames for the cards; while it is full, the next one stops the
+    // handling of the frames behind it.
+    passby_queue passing_{passby_};
     Uart_Rec_Send_Data* record_;
     std::vector<u8> work_;
+    int work_dirty_ = pc::kWorkSize;
+    std::vector<u8> send_buf_;
     std::vector<u8> out_;
     pthread_t thread_{};
 };

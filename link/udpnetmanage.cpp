@@ -20,7 +20,8 @@ uint64_t sender_key(const sockaddr_in& a)
 }
 } // namespace
 
-udpnetManage::port_link::port_link(bool isControl) : control(isControl), work(pc::kWorkSize), out(pc::kWireSize)
+udpnetManage::port_link::port_link(bool isControl)
+    : control(isControl), work(pc::kWorkSize), work_dirty(pc::kWorkSize), out(pc::kWireSize)
 {
     if (control)
         passby = std::make_unique<passby_link>(PASSBY_UDP, answers);
@@ -92,9 +93,9 @@ void* udpnetManage::udp_13769_acceptThread(void* arg)
 void udpnetManage::port_pass(port_link& p, int maxWaitMs)
 {
     int wait = maxWaitMs;
-    if (p.state == WAIT_CARDS)
+    if (!p.passing.empty())
         wait = std::min(wait, kCardWaitMs);
-    else if (!p.frames.empty())
+    if (!p.frames.empty())
         wait = 0;
     int rc;
     if (p.frames.size() < kMaxFrames) {
@@ -102,20 +103,20 @@ void udpnetManage::port_pass(port_link& p, int maxWaitMs)
     } else {
         pollfd w{p.answers.wake_fd(), POLLIN, 0};
         rc = poll(&w, 1, wait) < 0 ? 255 : 0;
+        if (w.revents & POLLIN)
+            p.answers.drain_wake();
     }
     if (rc != 0)
         poll(nullptr, 0, wait);
-    p.answers.drain_wake();
     take_datagrams(p);
 
-    while (p.state == IDLE && !p.frames.empty()) {
+    while (!p.frames.empty()) {
         port_link::frame f = std::move(p.frames.front());
         p.frames.pop_front();
         handle_frame(p, f);
     }
-
-    if (p.state == WAIT_CARDS && !p.passby->turn())
-        p.state = IDLE;
+    if (p.passby)
+        pass_cards(p);
     link_reply r;
     while (p.answers.pop(r))
         p.server.sendData(r.wire.data(), int(r.wire.size()), r.peer);
@@ -139,51 +140,89 @@ void udpnetManage::take_datagrams(port_link& p)
         }
         port_link::sender& s = it->second;
         s.used = ++p.uses;
-        bool touched = s.assembler.collecting() || std::find(d.data.begin(), d.data.end(), pc::kStart) != d.data.end();
-        const sockaddr_in reply_to = d.reply_to;
-        s.assembler.feed(d.data.data(), d.data.size(), [&p, &reply_to](const u8* bytes, int length) {
-            p.frames.push_back({reply_to, std::vector<u8>(bytes, bytes + length)});
+        const sockaddr_in from = d.from, reply_to = d.reply_to;
+        s.assembler.feed(d.data.data(), d.data.size(), [&p, &from, &reply_to](const u8* bytes, int length) {
+            p.frames.push_back({from, reply_to, std::vector<u8>(bytes, bytes + length)});
         });
         // Senders between frames need no assembly state.
         if (!s.assembler.collecting())
             p.senders.erase(it);
-        // A datagram that starts or continues a frame ends the wait for cards.
-        if (touched && p.state == WAIT_CARDS) {
-            p.passby->end();
-            p.state = IDLE;
-        }
     }
 }
 
 void udpnetManage::handle_frame(port_link& p, const port_link::frame& f)
 {
-    if (p.control) {
+    if (p.control)
         note_host_traffic();
-    }
-    int len = p.phy.accept_frame(f.bytes.data(), int(f.bytes.size()), p.work.data(), int(p.work.size()));
+    int len = p.phy.accept_frame(f.bytes.data(), int(f.bytes.size()), p.work.data(), int(p.work.size()), &p.work_dirty);
     if (len < 0) {
         if (debugOn())
             printf("\n frame error!!!!!!!");
         return;
     }
     if (p.control && protocol_phy::is_pass_through(p.work.data())) {
+        const uint64_t key = sender_key(f.from);
+        unsigned& queued = p.passing_per_sender[key];
+        if (queued >= kMaxPassing || p.passing.size() >= kMaxPassingTotal || len + 1 >= kPassbyMaxFrame) {
+            if (queued == 0)
+                p.passing_per_sender.erase(key);
+            if (debugOn())
+                printf("card frame dropped: %zu queued\n", p.passing.size());
+            return;
+        }
+        ++queued;
         // The check byte was verified; the cards get the whole body with it.
-        p.work[size_t(len)] = Utils::BCC(p.work.data(), unsigned(len));
-        link_reply dest;
-        dest.peer = f.reply_to;
-        p.state = WAIT_CARDS;
-        if (!p.passby->start(p.work.data(), len + 1, dest))
-            p.state = IDLE;
+        p.passing.push_back(
+            {key, passby_link::ticket(), f.reply_to, std::vector<u8>(p.work.begin(), p.work.begin() + len + 1)});
         return;
     }
-    p.state = LOCAL_REPLY;
+    const bool cardsOut = p.state == WAIT_CARDS;
+    if (!cardsOut)
+        p.state = LOCAL_REPLY;
     int n = p.deal.message_group_deal(p.work.data(), len, 5);
     if (n > 0) {
-        int w = protocol_phy::build_reply(p.work.data(), int(p.work.size()), n, p.out.data(), int(p.out.size()));
+        int w = protocol_phy::build_reply(p.work.data(), int(p.work.size()), n, p.out.data(), int(p.out.size()),
+                                          &p.work_dirty);
+        if (w > (p.control ? kBroadcastLimit : kDatagramLimit))
+            w = protocol_phy::build_refusal(p.work.data(), int(p.work.size()), p.out.data(), int(p.out.size()),
+                                            &p.work_dirty);
         if (w > 0)
             p.server.sendData(p.out.data(), w, f.reply_to);
     }
+    if (!cardsOut)
+        p.state = IDLE;
+}
+
+void udpnetManage::card_frame_done(port_link& p)
+{
+    auto it = p.passing_per_sender.find(p.passing.front().sender);
+    if (it != p.passing_per_sender.end() && --it->second == 0)
+        p.passing_per_sender.erase(it);
+    p.passing.pop_front();
     p.state = IDLE;
+}
+
+void udpnetManage::pass_cards(port_link& p)
+{
+    while (!p.passing.empty()) {
+        if (p.state == WAIT_CARDS) {
+            if (p.passby->turn())
+                return;
+            card_frame_done(p);
+            continue;
+        }
+        port_link::card_frame& f = p.passing.front();
+        link_reply dest;
+        dest.peer = f.reply_to;
+        passby_link::outcome o = p.passby->start(f.body.data(), int(f.body.size()), dest, f.ticket);
+        if (o == passby_link::outcome::busy)
+            return;
+        if (o == passby_link::outcome::waiting) {
+            p.state = WAIT_CARDS;
+            continue;
+        }
+        card_frame_done(p);
+    }
 }
 
 void udpnetManage::set_wifi_side(const wifi_side& side)
@@ -215,7 +254,8 @@ void udpnetManage::wifi_pass(int maxWaitMs)
         pollfd w{wifi_answers_.wake_fd(), POLLIN, 0};
         if (poll(&w, 1, maxWaitMs) < 0)
             poll(nullptr, 0, maxWaitMs);
-        wifi_answers_.drain_wake();
+        if (w.revents & POLLIN)
+            wifi_answers_.drain_wake();
         return;
     }
     int wait = wifi_.datagrams.empty() ? maxWaitMs : std::min(maxWaitMs, 1);
@@ -224,12 +264,15 @@ void udpnetManage::wifi_pass(int maxWaitMs)
             poll(nullptr, 0, wait);
     } else {
         poll(nullptr, 0, wait);
+        wifi_answers_.drain_wake();
     }
-    wifi_answers_.drain_wake();
     if (!wifi_.datagrams.empty()) {
         udp_datagram& d = wifi_.datagrams.front();
-        if (side.handle(d.data.data(), int(d.data.size()), d.from) == 0)
-            wifi_.datagrams.pop_front();
+        // One the handler does not accept is dropped, or it would stand in
+        // front of every later one for ever.
+        if (side.handle(d.data.data(), int(d.data.size()), d.from) != 0 && debugOn())
+            printf("wifi datagram of %zu bytes not accepted\n", d.data.size());
+        wifi_.datagrams.pop_front();
     }
     link_reply r;
     while (wifi_answers_.pop(r))

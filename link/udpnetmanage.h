@@ -3,9 +3,12 @@
 // sender) and port 13769 (the Wi-Fi clients' text commands), each with its
 // own thread. Frames are assembled per sender.
 //
-// Card answers reach port 5008 through passby::queue_answer (uart_config.h)
-// while g_passby_trans_port holds 3: they are queued on its send list for the
-// address of the last pass-through frame. Wi-Fi answers are queued with
+// Frames for the cards wait in port 5008's pass-through queue and go out one
+// at a time while the other frames are answered. Card answers reach port 5008
+// through passby::queue_answer (uart_config.h) while g_passby_trans_port
+// holds 3: they are queued on its send list for the sender whose frame is
+// out. A reply too large for one datagram (on 5008, whose replies are
+// broadcast, for kBroadcastLimit) is answered with status 1 and no data. Wi-Fi answers are queued with
 // queue_13769_answer.
 #pragma once
 
@@ -66,14 +69,26 @@ class udpnetManage
         std::map<uint64_t, sender> senders;
         u32 uses = 0;
         struct frame {
+            sockaddr_in from;
             sockaddr_in reply_to;
             std::vector<u8> bytes;
         };
         std::deque<frame> frames;
+        // Frames for the cards (un-escaped body with its BCC), the first one
+        // out while the state is WAIT_CARDS, and their count per sender.
+        struct card_frame {
+            uint64_t sender;
+            u32 ticket;
+            sockaddr_in reply_to;
+            std::vector<u8> body;
+        };
+        std::deque<card_frame> passing;
+        std::map<uint64_t, unsigned> passing_per_sender;
         std::atomic<u8> state{IDLE};
         link_send_list answers;
         std::unique_ptr<passby_link> passby;
         std::vector<u8> work;
+        int work_dirty;
         std::vector<u8> out;
     };
     port_link& port_5008() { return p5008_; }
@@ -107,15 +122,24 @@ class udpnetManage
     // heard one is forgotten past this.
     static constexpr size_t kMaxSenders = 64;
     static constexpr size_t kMaxFrames = 64;
+    // Frames for the cards queued per sender and per port; more are dropped.
+    static constexpr unsigned kMaxPassing = 16;
+    static constexpr size_t kMaxPassingTotal = 64;
+    // Largest reply datagram: broadcast on 5008 (kept within one Ethernet
+    // frame), and what one IPv4 datagram carries on 10005.
+    static constexpr int kBroadcastLimit = 1400;
+    static constexpr int kDatagramLimit = 65507;
     static constexpr size_t kMaxWifiDatagrams = 64;
     // Bound of an idle wait: frames and queued replies wake the thread at
     // once, so the bound only limits how long an idle link sleeps.
-    static constexpr int kIdleWaitMs = 100;
+    static constexpr int kIdleWaitMs = 1000;
     static constexpr int kCardWaitMs = 1;
 
   private:
     void take_datagrams(port_link& p);
     void handle_frame(port_link& p, const port_link::frame& f);
+    void pass_cards(port_link& p);
+    void card_frame_done(port_link& p);
 
     port_link p5008_{true};
     port_link p10005_{false};

@@ -65,6 +65,8 @@ int UdpServer::recvData(int flag, int timeoutMs, int wakeFd)
     int ready = poll(p, 2, timeoutMs);
     if (ready < 0)
         return errno == EINTR ? 0 : 255;
+    if (p[1].revents & POLLIN)
+        drain_wake_fd(wakeFd);
     if (ready == 0 || fd_ < 0 || !(p[0].revents & POLLIN))
         return 0;
     for (int i = 0; i < kBatch; ++i) {

@@ -31,7 +31,8 @@ class UdpServer
     int port() const;
     bool opened() const { return fd_ >= 0; }
 
-    // One receive step: waits at most timeoutMs for a datagram or wakeFd,
+    // One receive step: waits at most timeoutMs for a datagram or wakeFd (an
+    // eventfd, emptied when it woke the poll),
     // then takes what has arrived (up to kBatch datagrams). With flag 0 the
     // replies go to the broadcast address at the sender's port, with 1 to
     // the sender. 0, or 255 on a poll or receive failure.

@@ -81,7 +81,7 @@ void Kq_uart_inout_4G::receive_pass(int maxWaitMs)
             send_list_.push(std::move(r));
         }
     }
-    int wait = link_state_ == WAIT_CARDS ? std::min(maxWaitMs, kCardWaitMs) : maxWaitMs;
+    int wait = passing_.empty() ? maxWaitMs : std::min(maxWaitMs, kCardWaitMs);
     pollfd p[2] = {{fd_, POLLIN, 0}, {send_list_.wake_fd(), POLLIN, 0}};
     int ready = poll(p, 2, wait);
     if (ready < 0 && errno != EINTR)
@@ -99,7 +99,11 @@ void Kq_uart_inout_4G::receive_pass(int maxWaitMs)
         }
     }
 
-    if (link_state_ == WAIT_CARDS && !passby_.turn())
+    const bool was = passing_.waiting();
+    passing_.turn();
+    if (passing_.waiting())
+        link_state_ = WAIT_CARDS;
+    else if (was)
         link_state_ = IDLE;
     if (send_list_.size() > 0)
         send_uart_data();
@@ -113,14 +117,15 @@ void Kq_uart_inout_4G::handle_frame(const u8* frame, int length)
     if (len < 0)
         return;
     if (protocol_phy::is_pass_through(work_.data())) {
-        work_[size_t(len)] = Utils::BCC(work_.data(), unsigned(len));
-        link_state_ = WAIT_CARDS;
-        link_reply here;
-        if (!passby_.start(work_.data(), len + 1, here))
-            link_state_ = IDLE;
+        // The cards take short frames only; a full queue drops the frame,
+        // as a modem line has no way to hold its sender back.
+        if (len + 1 < kPassbyMaxFrame && !passing_.full()) {
+            work_[size_t(len)] = Utils::BCC(work_.data(), unsigned(len));
+            passing_.push(work_.data(), len + 1);
+        }
     } else {
-        passby_.end();
-        link_state_ = LOCAL_REPLY;
+        if (link_state_ != WAIT_CARDS)
+            link_state_ = LOCAL_REPLY;
         int n = deal_.message_group_deal(work_.data(), len, 5);
         if (n > 0) {
             int w = protocol_phy::build_reply(work_.data(), int(work_.size()), n, out_.data(), int(out_.size()));

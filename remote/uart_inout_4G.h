@@ -61,6 +61,7 @@ class Kq_uart_inout_4G
     message_deal deal_;
     link_send_list send_list_;
     passby_link passby_{PASSBY_4G, send_list_};
+    passby_queue passing_{passby_};
     std::atomic<u8> link_state_{IDLE};
     frame_assembler assembler_{kFrameLimit};
     Uart_Rec_Send_Data* record_;

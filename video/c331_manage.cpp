@@ -181,7 +181,7 @@ void c331_manage::c331manageThread(c331_manage* self)
     writeLogMsg(LOG_BANNER, "c331 manage thread started");
     for (;;) {
         self->c331managerdeal();
-        wait_for_wake(kIdleSleepUs);
+        wait_for_wake(self->chip_up ? kUpIdleSleepUs : kIdleSleepUs);
     }
 }
 

@@ -88,6 +88,8 @@ class c331_manage
     // Longest idle wait of the thread: applies and input changes wake it at
     // once, so the wait only paces the bring-up retries and the input watch.
     static constexpr unsigned kIdleSleepUs = 50000;
+    // Once the chip is up nothing is retried: the wait is only a bound.
+    static constexpr unsigned kUpIdleSleepUs = 1000000;
 
     c331_manage() = default;
 

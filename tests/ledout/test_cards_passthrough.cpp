@@ -85,7 +85,7 @@ class TestCardsPassthrough : public QObject
         pc_cmd_valid = 1;
         pc_cmd_time = G_timeTicks.load();
         Bytes body = frame;
-        return link_->start(body.data(), int(body.size()), link_reply());
+        return link_->start(body.data(), int(body.size()), link_reply()) == passby_link::outcome::waiting;
     }
     // Turns of the link's wait, one tick apart, until it ends.
     int wait(int maxTicks = 400)

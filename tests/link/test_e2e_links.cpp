@@ -3,12 +3,15 @@
 // side of the cable the simulated board makes for /dev/ttyS2).
 #include <QtTest>
 
+#include <chrono>
 #include <csignal>
+#include <thread>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "link/uart_config.h"
 #include "pc_frames.h"
 #include "support/net_helpers.h"
 
@@ -30,6 +33,25 @@ std::vector<Bytes> replies(int fd, size_t count, int ms)
         r.feed(buf, size_t(n));
     }
     return r.bodies;
+}
+
+int elapsed_ms(std::chrono::steady_clock::time_point since)
+{
+    return int(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since).count());
+}
+
+// A read of card RAM through port 1 or 2 (route 1); card 100 does not exist,
+// so nothing answers it.
+Bytes card_read(u16 card, u8 port)
+{
+    return wire(with_bcc(request(card, 0x61, cat({le32(0x10), {4, 0, 0, 0}}), 1, port)));
+}
+constexpr int kGiveUpMs = int(kPassbyGiveUpTicks) * 10;
+
+void send_udp(int fd, int port, const Bytes& b)
+{
+    sockaddr_in to = loopback(port);
+    sendto(fd, b.data(), b.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
 }
 } // namespace
 
@@ -198,6 +220,152 @@ class TestE2eLinks : public QObject
         QCOMPARE(replies(other, 1, 300).size(), size_t(0));
         close(asking);
         close(other);
+    }
+
+    // The tests below need the FPGA up, as the one above left it.
+    void cardAnswersGoToTheirOwnSenders()
+    {
+        int a = tcp_connect(5005), b = tcp_connect(5005);
+        int u = udp_socket();
+        QVERIFY(a >= 0 && b >= 0 && u >= 0);
+        for (int round = 0; round < 3; ++round) {
+            put(a, card_read(0x0001, 1));
+            put(b, card_read(0x0002, 2));
+            send_udp(u, 5008, card_read(0x0003, 1));
+            std::vector<Bytes> ra = replies(a, 1, 5000), rb = replies(b, 1, 5000), ru = replies(u, 1, 5000);
+            QCOMPARE(ra.size(), size_t(1));
+            QCOMPARE(rb.size(), size_t(1));
+            QCOMPARE(ru.size(), size_t(1));
+            QCOMPARE(protocol_phy::src(ra[0].data()), u16(0x0001));
+            QCOMPARE(protocol_phy::src(rb[0].data()), u16(0x0002));
+            QCOMPARE(protocol_phy::src(ru[0].data()), u16(0x0003));
+        }
+        close(a);
+        close(b);
+        close(u);
+    }
+
+    void unansweredCardFramesHoldNoOtherFrameUp()
+    {
+        Bytes six;
+        for (int i = 0; i < 6; ++i)
+            six = cat({six, card_read(100, 1)});
+        int a = tcp_connect(5005), b = tcp_connect(5005);
+        int ua = udp_socket(), ub = udp_socket();
+        put(a, six);
+        send_udp(ua, 5008, six);
+        QTest::qWait(50);
+        const auto t0 = std::chrono::steady_clock::now();
+        put(b, tagged(0x71));
+        std::vector<Bytes> r = replies(b, 1, 3 * kGiveUpMs);
+        QCOMPARE(r.size(), size_t(1));
+        QCOMPARE(tag_of(r[0]), u8(0x71));
+        // The asking client's own later frame is served in between too.
+        put(a, tagged(0x72));
+        r = replies(a, 1, 3 * kGiveUpMs);
+        QCOMPARE(r.size(), size_t(1));
+        QCOMPARE(tag_of(r[0]), u8(0x72));
+        send_udp(ub, 5008, tagged(0x73));
+        r = replies(ub, 1, 3 * kGiveUpMs);
+        QCOMPARE(r.size(), size_t(1));
+        QCOMPARE(tag_of(r[0]), u8(0x73));
+        QVERIFY2(elapsed_ms(t0) < kGiveUpMs, "a read waited behind frames for the cards");
+        // Once the cards have let frames go unanswered, the queue behind
+        // them drains quickly, and a card that answers is heard again.
+        put(b, card_read(0x0001, 1));
+        r = replies(b, 1, 4 * kGiveUpMs);
+        QCOMPARE(r.size(), size_t(1));
+        QCOMPARE(protocol_phy::src(r[0].data()), u16(0x0001));
+        QVERIFY2(elapsed_ms(t0) < 4 * kGiveUpMs, "twelve unanswered frames cost a full wait each");
+        close(a);
+        close(b);
+        close(ua);
+        close(ub);
+    }
+
+    void registerEightyIsNotWritableAndTheFpgaStaysUp()
+    {
+        int c = tcp_connect(10002);
+        Bytes w = request(kFpga, 0xA0, {80, 0xFF, 0, 0});
+        put(c, wire(with_bcc(w)));
+        std::vector<Bytes> r = replies(c, 1, 2000);
+        QCOMPARE(r.size(), size_t(1));
+        QCOMPARE(r[0], expected_reply(w, {1}));
+        QTest::qWait(200);
+        put(c, wire(with_bcc(request(kFpga, 0xA1, {80, 0xFF, 0, 0}))));
+        r = replies(c, 1, 2000);
+        QCOMPARE(r.size(), size_t(1));
+        QCOMPARE(r[0][11], u8(3));
+        close(c);
+    }
+
+    void heldConnectionsNeverLockANewClientOut()
+    {
+        for (int port : {5005, 10002}) {
+            std::vector<int> held;
+            for (int i = 0; i < 64; ++i) {
+                held.push_back(tcp_connect(port));
+                QVERIFY(held.back() >= 0);
+            }
+            // Each is accepted before the next comes.
+            QTest::qWait(100);
+            int c = tcp_connect(port);
+            QVERIFY(c >= 0);
+            put(c, tagged(0x44));
+            std::vector<Bytes> r = replies(c, 1, 2000);
+            QCOMPARE(r.size(), size_t(1));
+            QCOMPARE(tag_of(r[0]), u8(0x44));
+            // The one idle longest made room.
+            u8 byte;
+            pollfd p{held.front(), POLLIN, 0};
+            QVERIFY(poll(&p, 1, 2000) == 1);
+            QCOMPARE(read(held.front(), &byte, 1), ssize_t(0));
+            for (int fd : held)
+                close(fd);
+            close(c);
+        }
+    }
+
+    void udpRepliesTooLargeForOneDatagramAreRefused()
+    {
+        struct Row {
+            int port;
+            u16 length;
+            bool whole;
+        } rows[] = {{5008, 600, true},
+                    {5008, 2000, false},
+                    {5008, 0xFFFF, false},
+                    {10005, 30000, true},
+                    {10005, 0xFFFF, false}};
+        int c = udp_socket();
+        for (const Row& row : rows) {
+            // A window that reads zeros: its bytes need no escaping.
+            Bytes req = request(kBox, 0x61, ram_rest(0xFD000000, row.length));
+            send_udp(c, row.port, wire(with_bcc(req)));
+            std::vector<Bytes> r = replies(c, 1, 2000);
+            QCOMPARE(r.size(), size_t(1));
+            if (row.whole) {
+                QCOMPARE(r[0].size(), size_t(11 + row.length + 1));
+                QCOMPARE(r[0][10], u8(0));
+            } else {
+                QCOMPARE(r[0], expected_reply(req, {1}));
+            }
+        }
+        close(c);
+    }
+
+    void serialAnswersEveryReadOfOneLongWrite()
+    {
+        Bytes all;
+        for (int i = 0; i < 2000; ++i)
+            all = cat({all, tagged(u8(i))});
+        // The PC writes and reads at once, as a line does.
+        std::thread writer([&] { put(master, all); });
+        std::vector<Bytes> r = replies(master, 2000, 3000);
+        writer.join();
+        QCOMPARE(r.size(), size_t(2000));
+        for (int i = 0; i < 2000; ++i)
+            QCOMPARE(tag_of(r[size_t(i)]), u8(i));
     }
 };
 

@@ -76,6 +76,23 @@ class TestMessageFpga : public QObject
         QCOMPARE(send(md, w2).body, expected_reply(w2, {0x01}));
     }
 
+    void registersOnlyTheProgramKeepsAreNotWritable()
+    {
+        // 64 manual brightness, 66 on/off table stored, 80 FPGA state, 96
+        // the last of them; 63 and 128 are the FPGA's own.
+        struct Row {
+            u8 reg;
+            u8 status;
+        } rows[] = {{63, 0}, {64, 1}, {66, 1}, {80, 1}, {96, 1}, {128, 0}};
+        for (const Row& row : rows) {
+            fpga_manage::MCU_REG_func[0][row.reg] = 3;
+            Bytes w = request(kFpga, 0xA0, {row.reg, 0xFF, 0, 0}, 0, 1);
+            QCOMPARE(send(md, w).body, expected_reply(w, {row.status}));
+            if (row.status)
+                QCOMPARE(fpga_manage::MCU_REG_func[0][row.reg], u8(3));
+        }
+    }
+
     void paraWriteCopiesBackParameters()
     {
         Bytes req = write_req(8, {0x11, 0x22, 0x33, 0x44});

@@ -343,10 +343,16 @@ class TestMessageRegister : public QObject
 
     void actionRegistersAnswerSuccess()
     {
-        for (u8 reg : {0, 4, 5, 17}) {
-            Bytes req = request(kBox, 0xA0, reg_rest(reg, 0x01, 0x01));
-            QCOMPARE(send(md, req).body, expected_reply(req, {0x00}));
-            QCOMPARE(ZevRamPara::device.reg[reg], u8(0x01));
+        // Register 0 has no action of its own (the source-check thread acts
+        // on its request word): stored, but refused like any such register.
+        struct Row {
+            u8 reg;
+            u8 status;
+        } rows[] = {{0, 1}, {4, 0}, {5, 0}, {17, 0}};
+        for (const Row& row : rows) {
+            Bytes req = request(kBox, 0xA0, reg_rest(row.reg, 0x01, 0x01));
+            QCOMPARE(send(md, req).body, expected_reply(req, {row.status}));
+            QCOMPARE(ZevRamPara::device.reg[row.reg], u8(0x01));
         }
     }
 };

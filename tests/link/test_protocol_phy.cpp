@@ -2,6 +2,7 @@
 // PC protocol.
 #include <QtTest>
 
+#include <random>
 #include <vector>
 
 #include "core/utils.h"
@@ -251,6 +252,75 @@ class TestProtocolPhy : public QObject
         Bytes exact = {0xA5, 1, 2, 3, 4, 5, 6, 0x5A};
         fa.feed(exact.data(), exact.size(), sink);
         QCOMPARE(got.size(), size_t(2));
+    }
+
+    // Long bodies go through the word-at-a-time paths: every length around
+    // the word and block sizes, with special bytes rare, frequent, and at
+    // every position of a block, against the byte-by-byte rule.
+    void longBodiesMatchTheByteRule()
+    {
+        std::mt19937 rng(7);
+        const u8 specials[] = {0xA5, 0xA6, 0x5A, 0x5B};
+        for (int density : {0, 1, 8, 64}) {
+            for (int length : {15, 16, 17, 31, 32, 33, 100, 1000}) {
+                std::vector<u8> body(static_cast<size_t>(length));
+                for (u8& b : body)
+                    b = density && int(rng() % 64) < density ? specials[rng() % 4] : u8(rng());
+                std::vector<u8> expect = {0xA5, 0xA5, 0xA5};
+                for (u8 b : body) {
+                    if (b == 0xA5 || b == 0xA6 || b == 0x5A || b == 0x5B) {
+                        expect.push_back(b == 0xA5 || b == 0xA6 ? 0xA6 : 0x5B);
+                        expect.push_back(b == 0xA5 || b == 0x5A ? 0x02 : 0x01);
+                    } else {
+                        expect.push_back(b);
+                    }
+                }
+                expect.push_back(0x5A);
+                std::vector<u8> wire(size_t(protocol_phy::escaped_capacity(length)));
+                int w =
+                    protocol_phy::data_re_transf_meaning(wire.data(), body.data(), length, nullptr, int(wire.size()));
+                wire.resize(size_t(w));
+                QCOMPARE(wire, expect);
+                // One byte short of the frame: refused, not cut.
+                std::vector<u8> small(expect.size() - 1);
+                QCOMPARE(
+                    protocol_phy::data_re_transf_meaning(small.data(), body.data(), length, nullptr, int(small.size())),
+                    0);
+                std::vector<u8> back(wire.size());
+                u8 end = 0;
+                int n = protocol_phy::data_transf_meaning(wire.data(), back.data(), w, &end, int(back.size()));
+                back.resize(size_t(n));
+                QCOMPARE(end, u8(1));
+                QCOMPARE(back, body);
+            }
+        }
+    }
+
+    // The link's work buffer is cleared only where earlier frames and
+    // replies wrote; past each new body it still reads zeros.
+    void workBufferHoldsNothingOfEarlierFrames()
+    {
+        std::vector<u8> work(4096, 0xEE);
+        int dirty = int(work.size());
+        const Bytes longFrame = escape(frameBody(0xF100, 0xF010, 0x61, Bytes(300, 0x77)));
+        const Bytes shortFrame = escape(frameBody(0xF100, 0xF010, 0xA1, {6, 1, 0, 0}));
+        std::vector<u8> out(9000);
+        struct Step {
+            const Bytes* frame;
+            int reply; // reply length the handler writes, 0 none
+        } steps[] = {{&longFrame, 0}, {&shortFrame, 2000}, {&shortFrame, 0}, {&longFrame, 10}, {&shortFrame, 0}};
+        for (const Step& st : steps) {
+            int len = protocol_phy::accept_frame(st.frame->data(), int(st.frame->size()), work.data(), int(work.size()),
+                                                 &dirty);
+            QVERIFY(len > 0);
+            for (size_t i = size_t(len) + 1; i < work.size(); ++i)
+                QCOMPARE(work[i], u8(0));
+            if (st.reply) {
+                std::fill(work.begin() + 11, work.begin() + 10 + st.reply, 0x99);
+                QVERIFY(protocol_phy::build_reply(work.data(), int(work.size()), st.reply, out.data(), int(out.size()),
+                                                  &dirty) > 0);
+            }
+        }
     }
 };
 

@@ -1,5 +1,6 @@
 #include "ui/shell/mainwindow.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -9,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 
 #include "core/utils.h"
 #include "core/zevrampara.h"
@@ -48,6 +50,9 @@ constexpr int kAgelogMax = 3360;
 constexpr u32 kAgePeriod = 17999;
 constexpr u32 kRebootDelay = 300;
 constexpr u32 kUsbGateTick = 1000;
+constexpr int kTickMs = 10;
+// Longest pause of the tick's timer while nothing waits on it.
+constexpr int kIdleTickMs = 100;
 
 u8* img()
 {
@@ -595,6 +600,11 @@ void MainWindow::keyReleaseEvent(QKeyEvent* event)
 void MainWindow::slot_update_timer_ticks()
 {
     ++G_timeTicks;
+    tick_work();
+}
+
+void MainWindow::tick_work()
+{
     if (g_update_flag && g_move_update)
         g_move_update->update_time_deal();
     if (g_tip_flag && g_tip)
@@ -612,6 +622,33 @@ void MainWindow::slot_update_timer_ticks()
     }
     if (g_delay_usbserver == 0 && G_timeTicks >= kUsbGateTick)
         g_delay_usbserver = 1;
+}
+
+void MainWindow::clock_tick()
+{
+    // The first call comes one period after the event loop started.
+    if (!G_timeTicks.following())
+        G_timeTicks.follow_clock(TickCounter::Clock::now() - TickCounter::kPeriod);
+    tick_work();
+    auto* timer = qobject_cast<QTimer*>(sender());
+    if (!timer)
+        return;
+    // Every 10 ms while a tip, the update page or a restart waits on the
+    // tick; else only when the USB gate or the next ageing sample is due,
+    // looked at least every kIdleTickMs.
+    int next = kIdleTickMs;
+    if (g_update_flag || g_tip_flag || g_app_reset_flag) {
+        next = kTickMs;
+    } else {
+        const u32 now = G_timeTicks.load();
+        if (g_delay_usbserver == 0)
+            next = std::min<int64_t>(next, int64_t(kUsbGateTick > now ? kUsbGateTick - now : 0) * kTickMs);
+        const u32 aged = Utils::getTimeSpace(G_factoryage_ticks);
+        next = std::min<int64_t>(next, int64_t(aged > kAgePeriod ? 0 : kAgePeriod + 1 - aged) * kTickMs);
+        next = std::max(next, kTickMs);
+    }
+    if (timer->interval() != next)
+        timer->setInterval(next);
 }
 
 void MainWindow::update_start()

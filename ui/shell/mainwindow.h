@@ -55,6 +55,8 @@ class MainWindow : public QMainWindow, public PageView
 
     // One ageing sample: the time and FPGA registers 42, 40 and 43.
     void getagelog();
+    // The tick's work, steps 2 to 6.
+    void tick_work();
     // Appends one ageing line and counts the step of register 42.
     static void agelog_add(const QString& time, int reg42, int reg40, int reg43);
 
@@ -74,7 +76,13 @@ class MainWindow : public QMainWindow, public PageView
     Ui_MainWindow* form() const { return ui; }
 
   public slots:
+    // One tick: G_timeTicks + 1 and the tick's work.
     void slot_update_timer_ticks();
+    // The tick's timer's slot: from its first call (one period after the
+    // event loop started) G_timeTicks follows the monotonic clock; runs the
+    // tick's work and sets the timer's next interval: 10 ms while something
+    // waits on the tick, longer while nothing does.
+    void clock_tick();
     // Show and close the update-progress page; worker threads queue them.
     void update_start();
     void update_over();
