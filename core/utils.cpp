@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <unistd.h>
 
+#include <QSettings>
 #include <QStringList>
 
 #include "board/board.h"
@@ -218,4 +219,19 @@ void syncAndSettle()
 {
     Utils::system_mutex("sync");
     usleep(100 * 1000);
+}
+
+void Utils::install_new_app()
+{
+    system_mutex("chmod 777 -R /data/app");
+    usleep(10000);
+    system_mutex("mv /data/app/zevQ64N2  /data/app/zevQ64N");
+    if (g_update_status == 0) {
+        QSettings ini(board::path(QString("/data/configs/led_load_config.ini")), QSettings::IniFormat);
+        ini.beginGroup("app-1");
+        ini.setValue("app_path", "/data/app/zevQ64N -platform linuxfb");
+        ini.setValue("app_name", "zevQ64N");
+        ini.endGroup();
+        ini.sync();
+    }
 }

@@ -13,7 +13,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMutexLocker>
-#include <QSettings>
 
 #include "board/board.h"
 #include "core/utils.h"
@@ -236,17 +235,7 @@ void fpga_manage::usb_upgrade_main_deal()
     if (usb_flag_app) {
         if (g_app_reset_flag.load())
             return;
-        Utils::system_mutex("chmod 777 -R /data/app");
-        msleep(10);
-        Utils::system_mutex("mv /data/app/zevQ64N2  /data/app/zevQ64N");
-        if (g_update_status == 0) {
-            QSettings ini(board::path(QString("/data/configs/led_load_config.ini")), QSettings::IniFormat);
-            ini.beginGroup("app-1");
-            ini.setValue("app_path", "/data/app/zevQ64N -platform linuxfb");
-            ini.setValue("app_name", "zevQ64N");
-            ini.endGroup();
-            ini.sync();
-        }
+        Utils::install_new_app();
         msleep(10);
         Utils::system_mutex("sync");
         msleep(20);

@@ -3,8 +3,6 @@
 #include <cstring>
 #include <unistd.h>
 
-#include <QSettings>
-
 #include "board/board.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
@@ -296,17 +294,7 @@ int message_deal::RegUpdate0E(u8 mask)
     if ((mask & 0x01) && g_app_reset_flag == 0) {
         g_app_reset_flag = 1;
         G_reboot_tickTicks = G_timeTicks.load();
-        Utils::system_mutex("chmod 777 -R /data/app");
-        sleep_ms(10);
-        Utils::system_mutex("mv /data/app/zevQ64N2  /data/app/zevQ64N");
-        if (g_update_status == 0) {
-            QSettings ini(board::path(QString("/data/configs/led_load_config.ini")), QSettings::IniFormat);
-            ini.beginGroup("app-1");
-            ini.setValue("app_path", "/data/app/zevQ64N -platform linuxfb");
-            ini.setValue("app_name", "zevQ64N");
-            ini.endGroup();
-            ini.sync();
-        }
+        Utils::install_new_app();
         sleep_ms(10);
         Utils::system_mutex("sync");
         sleep_ms(10);

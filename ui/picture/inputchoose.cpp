@@ -115,18 +115,7 @@ InputChoose::InputChoose(QWidget* parent)
       style_entries_orange("#frame{border:1px solid rgb(255,171,84);}")
 {
     ui->setupUi(this);
-    tab_name[0] = ui->sourcelistseq0name;
-    tab_name[1] = ui->sourcelistseq1name;
-    tab_name[2] = ui->sourcelistseq2name;
-    tab_name[3] = ui->sourcelistseq3name;
-    tab_name[4] = ui->sourcelistseq4name;
-    tab_name[5] = ui->sourcelistseq5name;
-    tab_icon[0] = ui->sourcelistseq0pixmap;
-    tab_icon[1] = ui->sourcelistseq1pixmap;
-    tab_icon[2] = ui->sourcelistseq2pixmap;
-    tab_icon[3] = ui->sourcelistseq3pixmap;
-    tab_icon[4] = ui->sourcelistseq4pixmap;
-    tab_icon[5] = ui->sourcelistseq5pixmap;
+    take_source_tabs(ui, tab_name, tab_icon);
     menulist_init();
     ZevRamPara::ZevCropSourceInit();
     crop_source_num_update();

@@ -83,18 +83,7 @@ InputCut::InputCut(QWidget* parent)
 {
     card_font.setPixelSize(10);
     ui->setupUi(this);
-    tab_name[0] = ui->sourcelistseq0name;
-    tab_name[1] = ui->sourcelistseq1name;
-    tab_name[2] = ui->sourcelistseq2name;
-    tab_name[3] = ui->sourcelistseq3name;
-    tab_name[4] = ui->sourcelistseq4name;
-    tab_name[5] = ui->sourcelistseq5name;
-    tab_icon[0] = ui->sourcelistseq0pixmap;
-    tab_icon[1] = ui->sourcelistseq1pixmap;
-    tab_icon[2] = ui->sourcelistseq2pixmap;
-    tab_icon[3] = ui->sourcelistseq3pixmap;
-    tab_icon[4] = ui->sourcelistseq4pixmap;
-    tab_icon[5] = ui->sourcelistseq5pixmap;
+    take_source_tabs(ui, tab_name, tab_icon);
     for (int i = 0; i < 6; ++i) {
         sourceinfo::set_source_pixmap(tab_icon[i], sourceinfo::get_source_id_by_listseq(u8(i)));
         tab_icon[i]->setScaledContents(true);
