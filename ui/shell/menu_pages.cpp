@@ -2,12 +2,14 @@
 
 #include <cstdio>
 
+#include <QApplication>
 #include <QLabel>
 #include <QTimer>
 
 #include "ui/picture/inputchoose.h"
 #include "ui/shell/machinestate.h"
 #include "ui/shell/mainwindow.h"
+#include "ui/shell/option.h"
 #include "ui/shell/pages.h"
 
 namespace
@@ -26,6 +28,7 @@ struct MenuPage {
 const MenuPage kMenuPages[] = {
     {PageId::MachineState, &make_page<MachineState>},
     {PageId::InputChoose, &make_page<InputChoose>},
+    {PageId::Option, &make_page<Option>},
 };
 
 const PageText kUnavailable = {
@@ -52,8 +55,11 @@ void page_unavailable(u8 id)
 {
     std::printf("zevQ64N: page %d is not available in this build\n", id);
     std::fflush(stdout);
-    MainWindow* w = g_mainwindow;
-    QLabel* note = new QLabel(w);
+    // Over the page that asked (a menu page covers the main window).
+    QWidget* over = QApplication::activeModalWidget();
+    if (!over)
+        over = g_mainwindow;
+    QLabel* note = new QLabel(over);
     note->setAttribute(Qt::WA_DeleteOnClose);
     note->setGeometry(60, 100, 200, 40);
     note->setAlignment(Qt::AlignCenter);
