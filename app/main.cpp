@@ -25,9 +25,11 @@
 #include "ui/picture/custommode.h"
 #include "ui/picture/inputchoose.h"
 #include "ui/settings/edidset.h"
+#include "ui/shell/advancedoption.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/numberkeyboard.h"
+#include "ui/shell/option.h"
 #include "ui/shell/panel_gui.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/syncupdate.h"
@@ -114,6 +116,8 @@ int main(int argc, char* argv[])
     PageRegistry::set_user_mode_factory(&CustomMode::create);
     CustomMode::set_home_page_factory([]() -> PageView* { return new LockWindow(nullptr); });
     InputChoose::set_edid_page_factory([]() -> ZevPage* { return new EDIDset(nullptr); });
+    Option::install_file_hooks();
+    AdvancedOption::install_file_hooks();
     if (g_zev_keys)
         SyncUpdate::pInstance()->update_usb_keyLed();
     QObject::connect(UsbServer::pInstance(), &UsbServer::sig_usb_update, SyncUpdate::pInstance(),
