@@ -306,6 +306,18 @@ class TestMenus : public QObject
         QCOMPARE(page.smart_mapping_valid, u8(1));
     }
 
+    void scanFilesOnTheStickAreCountedBySuffix()
+    {
+        const QString usb = sim->hostQ("/mnt/usb1");
+        QDir(usb).removeRecursively();
+        QCOMPARE(Option::get_file_list_usbpath(), 0);
+        for (const char* name : {"a.kqfile", "b.KQFILE", "c.kqfile.bak", "sub/d.kqfile"})
+            writeHostFile(usb + "/" + name, "x");
+        QVERIFY(QFile::link(usb + "/a.kqfile", usb + "/e.kqfile"));
+        QCOMPARE(Option::get_file_list_usbpath(), 1);
+        QDir(usb).removeRecursively();
+    }
+
     void sizeLineShowsTheScreenInForce()
     {
         ZevRamPara::put16(ZevRamPara::p_zevrampara_config, Img::kLedWidth, 1920);
