@@ -26,12 +26,14 @@
 #include "ui/picture/custommode.h"
 #include "ui/picture/inputchoose.h"
 #include "ui/settings/edidset.h"
+#include "ui/shell/advancedoption.h"
 #include "ui/shell/lockwindow.h"
 #include "remote/networkclient_manage.h"
 #include "remote/q64_wifi_config.h"
 #include "remote/uart_inout_4G.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/numberkeyboard.h"
+#include "ui/shell/option.h"
 #include "ui/shell/panel_gui.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/syncupdate.h"
@@ -117,6 +119,8 @@ int main(int argc, char* argv[])
     InputChoose::set_edid_page_factory([]() -> ZevPage* { return new EDIDset(nullptr); });
     maintenance_install_file_hooks();
     maintenance_install_job_hooks();
+    Option::install_file_hooks();
+    AdvancedOption::install_file_hooks();
 
     // The PC tool can talk to the box while the chips come up.
     Kq_uart_inout::pInstance();

@@ -1,5 +1,7 @@
 #include "ledout/rcv_recovery_file.h"
 
+#include "ledout/fpga_manage.h"
+
 #include <cstdio>
 #include <sys/stat.h>
 
@@ -101,6 +103,18 @@ QStringList rcvRecovery::scan_files() const
 {
     QMutexLocker lock(&lists_mutex_);
     return scan_list_;
+}
+
+void rcvRecovery::clear_recovery_list()
+{
+    QMutexLocker lock(&lists_mutex_);
+    recovery_list_.clear();
+}
+
+void rcvRecovery::clear_scan_list()
+{
+    QMutexLocker lock(&lists_mutex_);
+    scan_list_.clear();
 }
 
 void rcvRecovery::init_para()
@@ -277,4 +291,13 @@ int rcvRecovery::update_rcvOperatedata(QString path, uint64_t offset, unsigned c
     if (n == 0)
         return READ_OK;
     return readAt(path, offset, buf, n);
+}
+
+rcvRecovery& record_file_reader()
+{
+    if (fpga_manage* fpga = fpga_manage::p_fpga_manage)
+        if (fpga->rcv_file)
+            return *fpga->rcv_file;
+    static rcvRecovery own;
+    return own;
 }

@@ -90,6 +90,9 @@ class rcvRecovery
     int get_dir_file(QString dir);
     QStringList recovery_files() const;
     QStringList scan_files() const;
+    // Forgets the listed files (their folder was emptied).
+    void clear_recovery_list();
+    void clear_scan_list();
 
     int get_rcvPackedFileNum(QString path);
     int get_rcvPackedFileInfo(QString path, unsigned char i);
@@ -131,3 +134,7 @@ class rcvRecovery
     QStringList recovery_list_;
     QStringList scan_list_;
 };
+
+// The record-file reader the pages list files with: the FPGA manager's, or one
+// of their own while there is no manager.
+rcvRecovery& record_file_reader();

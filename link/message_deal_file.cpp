@@ -18,6 +18,8 @@
 #include "board/board.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
+#include "ledout/fpga_manage.h"
+#include "ledout/rcv_recovery_file.h"
 #include "link/file_install.h"
 #include "link/frame_reader.h"
 #include "link/message_deal.h"
@@ -525,14 +527,14 @@ int message_deal::delete_file_name(u8* body, int /*length*/)
 {
     const FileCommandHooks& h = g_file_command_hooks;
     if (file_install::empty_folder(kScanDir) > 0 && fpga_link::exists()) {
-        call(h.clear_scan_list);
+        fpga_manage::p_fpga_manage->rcv_file->clear_scan_list();
         if (g_page_focus == 24)
             call(h.smartmapping_back);
         else if (g_page_focus == 5)
             call(h.option_language_changed);
     }
     if (file_install::empty_folder(kRecoveryDir) > 0 && fpga_link::exists()) {
-        call(h.clear_recovery_list);
+        fpga_manage::p_fpga_manage->rcv_file->clear_recovery_list();
         if (g_page_focus == 25)
             call(h.recovery_menulist_back);
         else if (g_page_focus == 12)

@@ -32,12 +32,17 @@
 #include "ui/picture/inputcut.h"
 #include "ui/shell/QRoundProgressBar.h"
 #include "ui/shell/about.h"
+#include "ui/shell/advancedoption.h"
 #include "ui/shell/dialog.h"
+#include "ui/shell/imagequality.h"
+#include "ui/shell/linkoption.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/machinestate.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/menu_pages.h"
 #include "ui/shell/numberkeyboard.h"
+#include "ui/shell/option.h"
+#include "ui/shell/outputset.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/tip.h"
 #include "ui/shell/zevcontrol.h"
@@ -276,6 +281,33 @@ void render_maintenance_pages()
     }
 }
 
+// The settings menu and its sub-menus; the advanced menu without and with
+// a recovery pack, its recovery tile focused.
+void render_menu_pages()
+{
+    render_page<Option>("option");
+    render_page<OutputSet>("outputset");
+    render_page<ImageQuality>("imagequality");
+    render_page<LinkOption>("linkoption");
+    render_page<AdvancedOption>("advancedoption");
+    QFile pack(board::path(QString("/data/rcvrecovery/pack")));
+    bool written = pack.open(QIODevice::WriteOnly) && pack.write("pack") == 4;
+    pack.close();
+    if (!written) {
+        std::fprintf(stderr, "render_pages: cannot write a recovery pack\n");
+        ++g_failed;
+    }
+    for (int lang = 0; lang < 5; ++lang) {
+        g_language = u8(lang);
+        AdvancedOption page(nullptr);
+        page.show();
+        key(&page, 'R');
+        key(&page, 'R');
+        save(&page, "advancedoption_recovery", lang);
+    }
+    pack.remove();
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -336,6 +368,7 @@ int main(int argc, char* argv[])
     render_page<linkwlan>("linkwlan");
     render_page<EDIDset>("edidset");
     render_maintenance_pages();
+    render_menu_pages();
 
     home_state();
     for (int lang = 0; lang < 5; ++lang) {

@@ -8,6 +8,7 @@
 #include "board/board.h"
 #include "ledout/fpga_jobs.h"
 #include "ledout/fpga_manage.h"
+#include "ledout/rcv_recovery_file.h"
 #include "ui/maintenance/maintenance_jobs.h"
 #include "ui/settings/settings_rows.h"
 #include "ui/shell/numberkeyboard.h"
@@ -174,12 +175,14 @@ void SmartMapping::list_scan_files()
     // The stored files first; the stick's when none are stored (as the load
     // job looks for them).
     files_.clear();
+    rcvRecovery& reader = record_file_reader();
     for (const char* dir : kScanDirs) {
-        QDir d(board::path(QString(dir)));
-        if (!d.exists())
+        if (reader.get_dir_file(dir) != 0)
             continue;
-        for (const QFileInfo& f : d.entryInfoList(QDir::Files, QDir::Name))
-            files_ << QDir(dir).filePath(f.fileName());
+        QStringList names = reader.scan_files();
+        names.sort();
+        for (const QString& name : names)
+            files_ << QDir(dir).filePath(name);
         if (!files_.isEmpty())
             break;
     }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include <QApplication>
 #include <QLabel>
 #include <QTimer>
 
@@ -13,6 +14,7 @@
 #include "ui/picture/inputchoose.h"
 #include "ui/shell/machinestate.h"
 #include "ui/shell/mainwindow.h"
+#include "ui/shell/option.h"
 #include "ui/shell/pages.h"
 
 namespace
@@ -31,6 +33,7 @@ struct MenuPage {
 const MenuPage kMenuPages[] = {
     {PageId::MachineState, &make_page<MachineState>},
     {PageId::InputChoose, &make_page<InputChoose>},
+    {PageId::Option, &make_page<Option>},
     {PageId::SmartMapping, &make_page<SmartMapping>},
     {PageId::rcv_recovery, &make_page<rcv_recovery>},
     {PageId::firmware_usbgrade, &make_page<firmware_usbgrade>},
@@ -62,8 +65,11 @@ void page_unavailable(u8 id)
 {
     std::printf("zevQ64N: page %d is not available in this build\n", id);
     std::fflush(stdout);
-    MainWindow* w = g_mainwindow;
-    QLabel* note = new QLabel(w);
+    // Over the page that asked (a menu page covers the main window).
+    QWidget* over = QApplication::activeModalWidget();
+    if (!over)
+        over = g_mainwindow;
+    QLabel* note = new QLabel(over);
     note->setAttribute(Qt::WA_DeleteOnClose);
     note->setGeometry(60, 100, 200, 40);
     note->setAlignment(Qt::AlignCenter);

@@ -127,6 +127,10 @@ ZevPage::ZevPage(QWidget* parent, u8 pageId, u8 parentId)
 
 ZevPage::~ZevPage()
 {
+    // The keypad's line edit must not outlive the page that holds it.
+    // Compared by address only: the pointer may name a widget already gone.
+    if (g_lineedit && findChildren<QLineEdit*>().contains(g_lineedit))
+        g_lineedit = nullptr;
     // A newer page of the same kind may already hold the pointer.
     if (PageRegistry::at(page_id_) == static_cast<PageView*>(this))
         PageRegistry::set(page_id_, nullptr);

@@ -62,6 +62,8 @@ void SyncUpdate::para_sync(int code)
     if (code == 2)
         rewrite_user_modes();
     persist_image();
+    // The link menu confirms every refresh with the done tip, once: the
+    // image is on disk by then.
     if (g_page_focus == PageId::LinkOption)
         show_tip(1);
     if (code == 3)
@@ -86,8 +88,6 @@ void SyncUpdate::page_refresh(int code)
             w->tip_on_sync = 0;
             show_tip(1);
         }
-    } else if (focus == PageId::LinkOption) {
-        show_tip(1);
     } else if (focus == PageId::SmartMapping || focus == PageId::firmware_usbgrade) {
         if (code == 100) {
             if (debugOn())

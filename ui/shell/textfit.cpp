@@ -2,11 +2,13 @@
 
 #include <algorithm>
 
+#include <QAbstractButton>
 #include <QComboBox>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QStyle>
+#include <QStringList>
 #include <QStyleOptionComboBox>
 #include <QVariant>
 
@@ -16,6 +18,9 @@ constexpr int kMinPixels = 6;
 // Margins the combo box keeps around its text inside its edit field.
 constexpr int kComboMargin = 4;
 constexpr int kArrowRoom = 22;
+// Room the tile style (2 px border, 2 px x 4 px padding) takes on each side.
+constexpr int kTileMarginX = 6;
+constexpr int kTileMarginY = 4;
 
 // The largest pixel size, from the widget's own down, at which fits() holds.
 template <class Fits> void shrink_until(QWidget* w, Fits fits)
@@ -64,6 +69,20 @@ void set_fitted(QLabel* label, const QString& text)
 {
     label->setText(text);
     fit_label(label);
+}
+
+void set_fitted(QAbstractButton* button, const QString& text)
+{
+    button->setText(text);
+    const QStringList lines = text.split('\n');
+    const int width = button->width() - 2 * kTileMarginX;
+    const int height = button->height() - 2 * kTileMarginY;
+    shrink_until(button, [&](const QFontMetrics& fm) {
+        int widest = 0;
+        for (const QString& line : lines)
+            widest = std::max(widest, fm.horizontalAdvance(line));
+        return widest <= width && fm.lineSpacing() * lines.size() <= height;
+    });
 }
 
 void fit_combo(QComboBox* combo)

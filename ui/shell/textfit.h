@@ -5,6 +5,7 @@
 
 #include <QString>
 
+class QAbstractButton;
 class QComboBox;
 class QLabel;
 class QWidget;
@@ -15,6 +16,9 @@ void fit_text(QWidget* w, const QString& text, int width, int height = 0);
 void fit_label(QLabel* label);
 // Sets a label's text and fits it.
 void set_fitted(QLabel* label, const QString& text);
+// Sets a menu tile's text, one or more lines split at "\n", and fits it
+// into the tile less the border and padding of the tile style.
+void set_fitted(QAbstractButton* button, const QString& text);
 // Every entry of a combo box, so the one shown after a step fits as well.
 void fit_combo(QComboBox* combo);
 // Pixel size of w's font before any fitting.

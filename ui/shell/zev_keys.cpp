@@ -13,7 +13,9 @@
 #include "board/board.h"
 #include "board/keypad.h"
 #include "core/zevrampara.h"
+#include "ui/shell/numberkeyboard.h"
 #include "ui/shell/pagepattern.h"
+#include "ui/shell/pages.h"
 #include "ui/shell/syncupdate.h"
 
 u32 check_hiddev()
@@ -145,7 +147,13 @@ void KeypadPlayer::deliver_next()
     int code = pending_.front();
     pending_.pop_front();
     // Looked up per key: the key before may have opened or closed a page.
-    QWidget* target = dynamic_cast<QWidget*>(PageRegistry::at(g_page_focus));
+    // The number keypad, while shown, is modal over the page and takes the
+    // keys itself.
+    QWidget* target = nullptr;
+    if (g_numberkeyboard && g_numberkeyboard->isVisible())
+        target = g_numberkeyboard;
+    else
+        target = dynamic_cast<QWidget*>(PageRegistry::at(g_page_focus));
     if (!target)
         target = QApplication::activeWindow();
     // The next key goes out from the event loop, also from the modal loop

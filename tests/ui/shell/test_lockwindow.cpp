@@ -346,24 +346,34 @@ class TestLockWindow : public QObject
         QCOMPARE(int(g_page_focus), int(PageId::LockWindow));
     }
 
-    void machine_state_tile_opens_its_page()
+    void menu_tiles_open_their_pages_data()
     {
+        QTest::addColumn<int>("id");
+        QTest::newRow("machine state") << int(PageId::MachineState);
+        QTest::newRow("settings") << int(PageId::Option);
+    }
+    void menu_tiles_open_their_pages()
+    {
+        QFETCH(int, id);
         g_page_focus = PageId::MainWindow;
         int seen = -1;
         QTimer::singleShot(0, [&] {
             seen = g_page_focus;
-            release_key(g_machinestate, Qt::Key_PowerOff);
+            release_key(dynamic_cast<QWidget*>(PageRegistry::at(u8(id))), Qt::Key_PowerOff);
         });
-        w->on_machinestate_clicked();
-        QCOMPARE(seen, int(PageId::MachineState));
+        if (id == PageId::Option)
+            w->on_option_clicked();
+        else
+            w->on_machinestate_clicked();
+        QCOMPARE(seen, id);
         QCOMPARE(int(g_page_focus), int(PageId::MainWindow));
-        QVERIFY(!g_machinestate);
+        QVERIFY(!PageRegistry::at(u8(id)));
     }
 
     void tile_of_a_missing_page_says_so()
     {
         g_page_focus = PageId::MainWindow;
-        w->on_option_clicked();
+        w->on_custommode_clicked();
         QCOMPARE(int(g_page_focus), int(PageId::MainWindow));
         bool shown = false;
         for (QLabel* l : w->findChildren<QLabel*>())

@@ -9,6 +9,7 @@
 #include "core/config_engine.h"
 #include "core/zevrampara.h"
 #include "sim_fixture.h"
+#include "ui/shell/numberkeyboard.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/syncupdate.h"
 #include "ui/shell/zev_keyboard.h"
@@ -250,6 +251,28 @@ class TestZevKeyboard : public QObject
         f.close();
         player.take_keys();
         QTRY_COMPARE(page.released, (QList<int>{66, 81, 83}));
+        PageRegistry::set(PageId::Option, nullptr);
+    }
+
+    void played_keys_reach_the_number_keypad_while_it_is_shown()
+    {
+        KeyPage page;
+        PageRegistry::set(PageId::Option, &page);
+        g_page_focus = PageId::Option;
+        NumberKeyboard kb;
+        g_numberkeyboard = &kb;
+        kb.label_show("W", "0");
+        KeypadPlayer player(keypad());
+        QFile f(QString::fromStdString(keypad().keyFile()));
+        QVERIFY(f.open(QIODevice::Append));
+        f.write("RIGHT OK BACK\n");
+        f.close();
+        player.take_keys();
+        QTimer::singleShot(5000, &kb, &QWidget::hide); // keys that went astray
+        kb.exec();
+        QCOMPARE(kb.text(), QString("2"));
+        QCOMPARE(page.released, QList<int>{});
+        g_numberkeyboard = nullptr;
         PageRegistry::set(PageId::Option, nullptr);
     }
 

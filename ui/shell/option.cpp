@@ -1,0 +1,183 @@
+#include "ui/shell/option.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QIcon>
+#include <QImage>
+#include <QPushButton>
+
+#include "board/board.h"
+#include "link/message_deal_file.h"
+#include "ui/picture/imagelayout.h"
+#include "ui/picture/inputcut.h"
+#include "ui/settings/test_chart.h"
+#include "ui/shell/advancedoption.h"
+#include "ui/shell/imagequality.h"
+#include "ui/shell/linkoption.h"
+#include "ui/shell/menu_pages.h"
+#include "ui/shell/menu_tiles.h"
+#include "ui/shell/outputset.h"
+#include "ui/shell/pages.h"
+#include "ui/shell/textfit.h"
+#include "ui_option.h"
+
+namespace
+{
+const PageText kTitle = {{"设置", "Setting", "Настройки", "Cài đặt", "設置"}};
+
+enum Tile { kOutput, kCrop, kLayout, kLink, kPicture, kTestChart, kSmartMapping, kAdvanced, kTileCount };
+
+// Icon base names in tile order, and their widths (60 high) by language.
+const char* const kIcons[kTileCount] = {"output_set",    "input_cut",  "image_layout",  "link_set",
+                                        "image_quality", "test_chart", "smart_mapping", "AdvanceButton"};
+const int kIconWidth[kTileCount][5] = {
+    {55, 75, 55, 55, 55}, {55, 70, 70, 70, 55}, {55, 70, 55, 55, 55}, {55, 70, 70, 70, 55},
+    {55, 75, 55, 55, 55}, {55, 55, 55, 55, 55}, {55, 55, 55, 55, 55}, {55, 54, 70, 54, 55},
+};
+constexpr int kIconHeight = 60;
+constexpr int kEnglish = 1;
+} // namespace
+
+Option::Option(QWidget* parent) : ZevPage(parent, PageId::Option, PageId::MainWindow), ui(new Ui_Option)
+{
+    style_normal = kTileAvailNormal;
+    style_grey = kTileGrey;
+    style_grey_focused = kTileGreyFocused;
+    style_focused = kTileAvailFocused;
+    ui->setupUi(this);
+    set_key_hints(ui->label_note_OK, ui->label_note_back);
+    menulist_init();
+    language_changed();
+}
+
+Option::~Option()
+{
+    delete ui;
+}
+
+void Option::menulist_init()
+{
+    menu_list = {ui->output_set,    ui->input_cut,  ui->image_layout,  ui->link_set,
+                 ui->image_quality, ui->test_chart, ui->smart_mapping, ui->AdvanceButton};
+    ZevPage::menulist_init();
+}
+
+void Option::language_changed()
+{
+    smart_mapping_valid = 1;
+    set_fitted(ui->label_title, page_text(kTitle));
+    const int lang = ui_language();
+    for (int t = 0; t < kTileCount; ++t) {
+        auto* tile = static_cast<QPushButton*>(menu_list[size_t(t)]);
+        QString icon = t == kAdvanced && lang == kEnglish
+                           ? QString(":/png/en_advance_option.png")
+                           : lang_icon((QString(kIcons[t]) + ".png").toUtf8().constData());
+        tile->setIcon(QIcon(icon));
+        tile->setIconSize(QSize(kIconWidth[t][lang], kIconHeight));
+    }
+    set_row_style(kSmartMapping, focus_widget == ui->smart_mapping);
+}
+
+QString Option::row_style(int row, bool focused) const
+{
+    if (row == kSmartMapping && !smart_mapping_valid)
+        return focused ? style_grey_focused : style_grey;
+    return focused ? style_focused : style_normal;
+}
+
+void Option::on_row_ok(int row)
+{
+    switch (row) {
+    case kOutput:
+        return on_output_set_clicked();
+    case kCrop:
+        return on_input_cut_clicked();
+    case kLayout:
+        return on_image_layout_clicked();
+    case kLink:
+        return on_link_set_clicked();
+    case kPicture:
+        return on_image_quality_clicked();
+    case kTestChart:
+        return on_test_chart_clicked();
+    case kSmartMapping:
+        return on_smart_mapping_clicked();
+    default:
+        return on_AdvanceButton_clicked();
+    }
+}
+
+void Option::on_output_set_clicked()
+{
+    open_page(g_outputset);
+}
+
+void Option::on_input_cut_clicked()
+{
+    open_page(g_inputcut);
+}
+
+void Option::on_image_layout_clicked()
+{
+    open_page(g_imagelayout);
+}
+
+void Option::on_link_set_clicked()
+{
+    open_page(g_linkoption);
+}
+
+void Option::on_image_quality_clicked()
+{
+    open_page(g_imagequality);
+}
+
+void Option::on_test_chart_clicked()
+{
+    open_page(g_test_chart);
+}
+
+void Option::on_smart_mapping_clicked()
+{
+    if (smart_mapping_valid)
+        open_menu_page(PageId::SmartMapping);
+}
+
+void Option::on_AdvanceButton_clicked()
+{
+    open_page(g_advancedoption);
+}
+
+int Option::get_file_list_usbpath()
+{
+    QDir dir(board::path(QString("/mnt/usb1/")));
+    if (!dir.exists())
+        return 0;
+    int count = 0;
+    for (const QFileInfo& f : dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDir::Unsorted))
+        if (f.suffix() == "kqfile")
+            ++count;
+    return count;
+}
+
+QImage Option::converToGrayscale(const QImage& image)
+{
+    return image.convertToFormat(QImage::Format_Grayscale8);
+}
+
+void Option::install_file_hooks()
+{
+    // Called from a link thread: the refresh runs on the GUI thread, and
+    // only while the page is still open.
+    g_file_command_hooks.option_language_changed = [] {
+        if (!qApp)
+            return;
+        QMetaObject::invokeMethod(
+            qApp,
+            [] {
+                if (Option* page = g_option)
+                    page->language_changed();
+            },
+            Qt::QueuedConnection);
+    };
+}

@@ -1,0 +1,70 @@
+#include "ui/shell/outputset.h"
+
+#include "core/zevrampara.h"
+#include "ui/settings/ledset.h"
+#include "ui/settings/netset.h"
+#include "ui/shell/menu_tiles.h"
+#include "ui/shell/pages.h"
+#include "ui/shell/textfit.h"
+#include "ui_outputset.h"
+
+namespace
+{
+enum Text { kTitle, kLed, kPort, kSize, kTextCount };
+const PageText kTexts[kTextCount] = {
+    {{"输出设置", "Output Seeting", "Выход", "Thông số đầu ra", "輸出設置"}},
+    {{"LED设置", "LED Setting", "Настройки\nLED", "Cài đặt\nLED", "LED設置"}},
+    {{"网口输出", "Port output", "Настройка\nLAN", "Cài đặt\ncổng MẠNG", "網口輸出"}},
+    {{"当前设置LED屏宽高为: %dx%d", "LED Screen can be set:%dx%d", "Текущий размер LED (px): %dx%d",
+      "Gợi ý: Kích thước màn hình LED hiện tại::%dx%d", "當前設置LED屏寬高爲: %dx%d"}},
+};
+} // namespace
+
+OutputSet::OutputSet(QWidget* parent) : ZevPage(parent, PageId::OutputSet, PageId::Option), ui(new Ui_OutputSet)
+{
+    style_focused = kTileFocused;
+    style_normal = kTileNormal;
+    ui->setupUi(this);
+    set_key_hints(ui->label_note_OK, ui->label_note_back);
+    menulist_init();
+    language_changed();
+}
+
+OutputSet::~OutputSet()
+{
+    delete ui;
+}
+
+void OutputSet::menulist_init()
+{
+    menu_list = {ui->Button_ledset, ui->Button_lanset};
+    ZevPage::menulist_init();
+}
+
+void OutputSet::language_changed()
+{
+    set_fitted(ui->label_title, page_text(kTexts[kTitle]));
+    set_fitted(ui->Button_ledset, page_text(kTexts[kLed]));
+    set_fitted(ui->Button_lanset, page_text(kTexts[kPort]));
+    const QByteArray size = page_text(kTexts[kSize]).toUtf8();
+    set_fitted(ui->label_info, QString::asprintf(size.constData(), unsigned(ZevRamPara::img16(Img::kLedWidth)),
+                                                 unsigned(ZevRamPara::img16(Img::kLedHeight))));
+}
+
+void OutputSet::on_row_ok(int row)
+{
+    if (row == 0)
+        on_Button_ledset_clicked();
+    else
+        on_Button_lanset_clicked();
+}
+
+void OutputSet::on_Button_ledset_clicked()
+{
+    open_page(g_ledset);
+}
+
+void OutputSet::on_Button_lanset_clicked()
+{
+    open_page(g_netset);
+}
