@@ -3,6 +3,8 @@
 // and their time-outs, one worker pass at a time.
 #include <QtTest>
 
+#include <memory>
+
 #include <algorithm>
 #include <cstring>
 
@@ -18,7 +20,7 @@ class TestCardJobs : public QObject
 {
     Q_OBJECT
 
-    SimFixture* fx_ = nullptr;
+    std::unique_ptr<SimFixture> fx_;
     fpga_manage* m_ = nullptr;
     std::vector<int> progress_;
     board::sim::SimFpga* fpga() { return board::sim::simFpga(); }
@@ -58,7 +60,7 @@ class TestCardJobs : public QObject
   private slots:
     void initTestCase()
     {
-        fx_ = cardsBoard();
+        fx_.reset(cardsBoard());
         ZevRamPara::pInstance();
         m_ = fpga_manage::pInstance();
         tarvosource::p_tarvo_source = new tarvosource();

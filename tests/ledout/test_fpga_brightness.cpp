@@ -3,6 +3,8 @@
 // on the simulated board.
 #include <QtTest>
 
+#include <memory>
+
 #include <cstring>
 
 #include "board/sim/sim_cards.h"
@@ -27,7 +29,7 @@ class TestFpgaBrightness : public QObject
 {
     Q_OBJECT
 
-    SimFixture* fx_ = nullptr;
+    std::unique_ptr<SimFixture> fx_;
     fpga_manage* m_ = nullptr;
     u8* reg() { return fpga_manage::MCU_REG_func[0]; }
     board::sim::SimFpga* fpga() { return board::sim::simFpga(); }
@@ -63,7 +65,7 @@ class TestFpgaBrightness : public QObject
   private slots:
     void initTestCase()
     {
-        fx_ = new SimFixture(true);
+        fx_.reset(new SimFixture(true));
         ZevRamPara::pInstance();
         m_ = fpga_manage::pInstance();
         g_debugSwitch = 0;
@@ -301,7 +303,8 @@ class TestFpgaBrightness : public QObject
 
     void blackoutReachesTheScreen()
     {
-        auto* c331 = new c331_manage();
+        auto owned = std::make_unique<c331_manage>();
+        c331_manage* c331 = owned.get();
         c331_manage::p_c331_manage = c331;
         QVERIFY(c331->bring_up());
         for (int blackout : {1, 0, 1}) {

@@ -3,6 +3,8 @@
 // simulated board.
 #include <QtTest>
 
+#include <memory>
+
 #include <cstring>
 #include <mutex>
 
@@ -49,7 +51,7 @@ bool line(const Bytes& t, unsigned k)
 class TestFpgaMonitor : public QObject
 {
     Q_OBJECT
-    SimFixture* fx_ = nullptr;
+    std::unique_ptr<SimFixture> fx_;
     fpga_manage* m_ = nullptr;
     Recorder rec_;
     SimFpga* fpga() { return board::sim::simFpga(); }
@@ -57,7 +59,7 @@ class TestFpgaMonitor : public QObject
   private slots:
     void initTestCase()
     {
-        fx_ = new SimFixture(true);
+        fx_.reset(new SimFixture(true));
         fx_->board().simSpi().attach("/dev/spidev32766.2", &rec_);
         ZevRamPara::pInstance();
         m_ = fpga_manage::pInstance();

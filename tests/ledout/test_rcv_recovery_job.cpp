@@ -5,6 +5,8 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <memory>
+
 #include <algorithm>
 #include <cstring>
 
@@ -37,7 +39,7 @@ class TestRcvRecoveryJob : public QObject
 {
     Q_OBJECT
 
-    SimFixture* fx_ = nullptr;
+    std::unique_ptr<SimFixture> fx_;
     fpga_manage* m_ = nullptr;
     std::vector<int> smart_, recovery_;
     QStringList lines_;
@@ -103,7 +105,7 @@ class TestRcvRecoveryJob : public QObject
   private slots:
     void initTestCase()
     {
-        fx_ = cardsBoard();
+        fx_.reset(cardsBoard());
         ZevRamPara::pInstance();
         m_ = fpga_manage::pInstance();
         tarvosource::p_tarvo_source = new tarvosource();

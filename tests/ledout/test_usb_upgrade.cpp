@@ -5,6 +5,8 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <memory>
+
 #include <algorithm>
 #include <unistd.h>
 
@@ -87,7 +89,7 @@ class TestUsbUpgrade : public QObject
 {
     Q_OBJECT
 
-    SimFixture* fx_ = nullptr;
+    std::unique_ptr<SimFixture> fx_;
     fpga_manage* m_ = nullptr;
     c331_manage* c331_ = nullptr;
     int starts_ = 0, overs_ = 0;
@@ -126,7 +128,7 @@ class TestUsbUpgrade : public QObject
   private slots:
     void initTestCase()
     {
-        fx_ = new SimFixture(true);
+        fx_.reset(new SimFixture(true));
         ZevRamPara::pInstance();
         m_ = fpga_manage::pInstance();
         c331_ = new c331_manage();

@@ -3,6 +3,8 @@
 // to and from the main window.
 #include <QtTest>
 
+#include <memory>
+
 #include <algorithm>
 #include <cstring>
 #include <functional>
@@ -83,7 +85,7 @@ PageView* make_user_mode_page()
 class TestLockWindow : public QObject
 {
     Q_OBJECT
-    SimFixture* sim = nullptr;
+    std::unique_ptr<SimFixture> sim;
     MainWindow* w = nullptr;
     QByteArray factory_image;
 
@@ -96,7 +98,7 @@ class TestLockWindow : public QObject
   private slots:
     void initTestCase()
     {
-        sim = new SimFixture();
+        sim.reset(new SimFixture());
         ConfigEngine::pInstance();
         ZevRamPara::pInstance();
         factory_image = QByteArray(reinterpret_cast<const char*>(img()), Img::kSize);
