@@ -48,7 +48,7 @@ class networkclient_Manage
     // Pause after a failed connection before the next try.
     static constexpr u32 kRetryTicks = 500;
     // Pause of a turn with nothing to do (settings are looked at again then).
-    static constexpr unsigned kIdleWaitUs = 100 * 1000;
+    static constexpr unsigned kIdleWaitUs = 1000 * 1000;
 
   private:
     bool configured(std::string* ip, int* port) const;

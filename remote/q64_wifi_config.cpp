@@ -1,5 +1,7 @@
 #include "remote/q64_wifi_config.h"
 
+#include <algorithm>
+
 #include <unistd.h>
 
 #include <QFile>
@@ -146,10 +148,18 @@ void* Q64_WIFI_CONFIG::WiFi_Start_Thread(void* arg)
     auto* self = static_cast<Q64_WIFI_CONFIG*>(arg);
     for (;;) {
         self->wifi_pass();
-        // Both steps count in 10 ms ticks: one look a tick is enough.
-        usleep(10 * 1000);
+        // Asleep until the next step is due: a step is at most a second away.
+        usleep(self->ticks_to_next_step() * 10 * 1000);
     }
     return nullptr;
+}
+
+u32 Q64_WIFI_CONFIG::ticks_to_next_step() const
+{
+    auto left = [](u32 since, u32 period) { return since > period ? 0u : period + 1 - since; };
+    const u32 ap = left(Utils::getTimeSpace(wifi_ap_timeticks), kStartUpTicks);
+    const u32 reset = left(Utils::getTimeSpace(wifi_reset_timeticks), kResetTicks);
+    return std::max(1u, std::min(ap, reset));
 }
 
 void Q64_WIFI_CONFIG::wifi_pass()

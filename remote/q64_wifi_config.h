@@ -52,6 +52,8 @@ class Q64_WIFI_CONFIG
     // One pass of the thread: the start-up step every 100 ticks, the reset
     // step every 300.
     void wifi_pass();
+    // Ticks until wifi_pass has a step to take (at least 1).
+    u32 ticks_to_next_step() const;
     void wifi_ap_start_up();
     void wifi_reset();
 
