@@ -16,7 +16,7 @@ pass() {
 }
 
 failed=0
-pass build -DCMAKE_BUILD_TYPE=RelWithDebInfo || { echo "run-tests: the normal pass failed" >&2; failed=1; }
+pass build -DCMAKE_BUILD_TYPE=Release || { echo "run-tests: the normal pass failed" >&2; failed=1; }
 pass build-asan -DCMAKE_BUILD_TYPE=Debug -DZEV_SANITIZE=ON -DZEV_BUILD_BENCH=OFF ||
     { echo "run-tests: the sanitizer pass failed" >&2; failed=1; }
 exit "$failed"
