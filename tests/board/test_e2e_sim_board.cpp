@@ -14,22 +14,6 @@
 
 namespace
 {
-std::vector<Bytes> replies(int fd, size_t count, int ms)
-{
-    ReplyReader r;
-    u8 buf[4096];
-    while (r.bodies.size() < count) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, ms) <= 0)
-            break;
-        ssize_t n = read(fd, buf, sizeof buf);
-        if (n <= 0)
-            break;
-        r.feed(buf, size_t(n));
-    }
-    return r.bodies;
-}
-
 bool serialAnswers(const std::string& root, u8 tag)
 {
     int fd = open_pc_serial(root);

@@ -164,3 +164,21 @@ struct ReplyReader {
         }
     }
 };
+
+// Replies read from fd (stream or datagrams) until count arrived or ms
+// passed without one.
+inline std::vector<Bytes> replies(int fd, size_t count, int ms)
+{
+    ReplyReader r;
+    std::vector<u8> buf(70000);
+    while (r.bodies.size() < count) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, ms) <= 0)
+            break;
+        ssize_t n = read(fd, buf.data(), buf.size());
+        if (n <= 0)
+            break;
+        r.feed(buf.data(), size_t(n));
+    }
+    return r.bodies;
+}

@@ -17,24 +17,6 @@
 
 namespace
 {
-// Replies read from fd (stream or datagrams) until count arrived or ms
-// passed without one.
-std::vector<Bytes> replies(int fd, size_t count, int ms)
-{
-    ReplyReader r;
-    u8 buf[70000];
-    while (r.bodies.size() < count) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, ms) <= 0)
-            break;
-        ssize_t n = read(fd, buf, sizeof buf);
-        if (n <= 0)
-            break;
-        r.feed(buf, size_t(n));
-    }
-    return r.bodies;
-}
-
 int elapsed_ms(std::chrono::steady_clock::time_point since)
 {
     return int(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since).count());
