@@ -20,12 +20,6 @@ u16 edid(int source, int field)
 {
     return ZevRamPara::img16(Img::kEdid + 6 * source + 2 * field);
 }
-
-void keys(QWidget* w, std::initializer_list<int> codes)
-{
-    for (int k : codes)
-        release_key(w, k);
-}
 } // namespace
 
 class TestEdidset : public QObject
@@ -53,19 +47,19 @@ class TestEdidset : public QObject
     void sourcesWrapInListOrder()
     {
         EDIDset p(nullptr);
-        keys(&p, {kLeft}); // HDMI1 wraps to EXT
-        keys(&p, {kOk});
+        release_keys(&p, {kLeft}); // HDMI1 wraps to EXT
+        release_keys(&p, {kOk});
         QVERIFY(p.findChild<QLabel*>("label_edid_source")->text().endsWith("EXT"));
     }
 
     void saveStoresTheTypedTimingOfTheSource()
     {
         EDIDset p(nullptr);
-        keys(&p, {kRight, kOk}); // HDMI2, source id 3
+        release_keys(&p, {kRight, kOk}); // HDMI2, source id 3
         p.findChild<QLineEdit*>("lineEdit_W")->setText("3840");
         // Rate: OK on it, toggle to 30, accept.
-        keys(&p, {kRight, kRight, kOk, kRight, kOk});
-        keys(&p, {kRight, kRight, kRight, kOk}); // Save
+        release_keys(&p, {kRight, kRight, kOk, kRight, kOk});
+        release_keys(&p, {kRight, kRight, kRight, kOk}); // Save
         QCOMPARE(edid(3, 0), u16(3840));
         QCOMPARE(edid(3, 2), u16(30));
         QCOMPARE(c331_manage::para_update_flag.load(), u8(1));
@@ -75,9 +69,9 @@ class TestEdidset : public QObject
     void deleteAndBackStoreNothing()
     {
         EDIDset p(nullptr);
-        keys(&p, {kOk});
+        release_keys(&p, {kOk});
         p.findChild<QLineEdit*>("lineEdit_H")->setText("720");
-        keys(&p, {kLeft, kLeft, kLeft, kOk}); // Delete acts as Cancel
+        release_keys(&p, {kLeft, kLeft, kLeft, kOk}); // Delete acts as Cancel
         QCOMPARE(edid(2, 1), u16(1080));
         QCOMPARE(c331_manage::para_update_flag.load(), u8(0));
     }
@@ -94,9 +88,9 @@ class TestEdidset : public QObject
     {
         QFETCH(QString, width);
         EDIDset p(nullptr);
-        keys(&p, {kOk});
+        release_keys(&p, {kOk});
         p.findChild<QLineEdit*>("lineEdit_W")->setText(width);
-        keys(&p, {kLeft, kOk}); // Save
+        release_keys(&p, {kLeft, kOk}); // Save
         QCOMPARE(edid(2, 0), u16(1920));
         QCOMPARE(c331_manage::para_update_flag.load(), u8(0));
         QVERIFY(p.findChild<QWidget*>("frame_add")->isVisibleTo(&p));
@@ -105,9 +99,9 @@ class TestEdidset : public QObject
     void sizesAboveSignedRangeAreKept()
     {
         EDIDset p(nullptr);
-        keys(&p, {kOk});
+        release_keys(&p, {kOk});
         p.findChild<QLineEdit*>("lineEdit_W")->setText("40000");
-        keys(&p, {kLeft, kOk});
+        release_keys(&p, {kLeft, kOk});
         QCOMPARE(edid(2, 0), u16(40000));
     }
 };

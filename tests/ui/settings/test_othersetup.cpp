@@ -35,12 +35,6 @@ void enable_windows(std::initializer_list<int> windows)
     for (int i : windows)
         ZevRamPara::put16(img(), Img::kLayer + Img::kLayerSize * i, 1);
 }
-
-void keys(QWidget* w, std::initializer_list<int> codes)
-{
-    for (int k : codes)
-        release_key(w, k);
-}
 } // namespace
 
 class TestOthersetup : public QObject
@@ -70,8 +64,8 @@ class TestOthersetup : public QObject
         enable_windows({});
         othersetup p(nullptr);
         QCOMPARE(p.findChild<QComboBox*>("ImageVolume")->count(), 0);
-        keys(&p, {kOk, kRight, kLeft, kOk}); // stepping an empty list is harmless
-        keys(&p, {kRight, kOk, kRight, kOk});
+        release_keys(&p, {kOk, kRight, kLeft, kOk}); // stepping an empty list is harmless
+        release_keys(&p, {kRight, kOk, kRight, kOk});
         QCOMPARE(ZevRamPara::img16(Img::kAudioLayer), u16(0));
         QCOMPARE(window_byte(0, 21), u8(0));
     }
@@ -84,7 +78,7 @@ class TestOthersetup : public QObject
             auto* images = p.findChild<QComboBox*>("ImageVolume");
             QCOMPARE(images->count(), 3);
             QCOMPARE(images->itemText(2), QString("image5"));
-            keys(&p, {kOk, kRight, kOk, kRight, kOk, kRight, kOk});
+            release_keys(&p, {kOk, kRight, kOk, kRight, kOk, kRight, kOk});
             QCOMPARE(ZevRamPara::img16(Img::kAudioLayer), u16(2));
             QCOMPARE(window_byte(2, 20), u8(255));
             QCOMPARE(window_byte(2, 21), u8(0x80));
@@ -99,7 +93,7 @@ class TestOthersetup : public QObject
         enable_windows({0});
         std::memcpy(ZevRamPara::p_zevrampara_shadow, img(), Img::kSize);
         othersetup p(nullptr);
-        keys(&p, {kRight, kRight, kOk, kRight, kOk});
+        release_keys(&p, {kRight, kRight, kOk, kRight, kOk});
         QCOMPARE(img()[2118], u8(1));
         for (int i = 0; i < 16; ++i) {
             QCOMPARE(img()[2816 + 4 * i], u8(60));
@@ -110,7 +104,7 @@ class TestOthersetup : public QObject
         QCOMPARE(ZevRamPara::p_zevrampara_shadow[2118], u8(0));
         // Back in an edit restores the list and writes nothing.
         c331_manage::para_update_flag = 0;
-        keys(&p, {kOk, kRight, kBack});
+        release_keys(&p, {kOk, kRight, kBack});
         QCOMPARE(p.findChild<QComboBox*>("switch_state")->currentIndex(), 1);
         QCOMPARE(c331_manage::para_update_flag.load(), u8(0));
     }
@@ -119,7 +113,7 @@ class TestOthersetup : public QObject
     {
         img()[Img::kWifiOff] = 0;
         othersetup p(nullptr);
-        keys(&p, {kLeft, kLeft, kOk, kRight, kOk});
+        release_keys(&p, {kLeft, kLeft, kOk, kRight, kOk});
         QCOMPARE(img()[Img::kWifiOff], u8(1));
         const auto run = sim->board().simShell().recorded();
         QVERIFY(std::count(run.begin(), run.end(), "kill -9 `pidof /usr/sbin/udhcpd  /etc/udhcpd.conf`") >= 1);
