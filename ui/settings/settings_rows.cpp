@@ -32,3 +32,28 @@ bool number_for(const QWidget* page)
 {
     return g_lineedit && page->isAncestorOf(g_lineedit);
 }
+
+void SteppedValuePage::get_sel_value()
+{
+    edit_begin();
+}
+
+void SteppedValuePage::updownset_sel_value(char op)
+{
+    switch (op) {
+    case 0:
+        edit_step(1);
+        break;
+    case 1:
+        edit_step(-1);
+        break;
+    case 2:
+        edit_accept();
+        break;
+    case 3:
+        edit_cancel();
+        break;
+    default:
+        break;
+    }
+}
