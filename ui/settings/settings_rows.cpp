@@ -12,11 +12,10 @@ void write_low_byte(int offset, int value)
     c331_apply(1, [&] { ZevRamPara::p_zevrampara_config[offset] = u8(value); });
 }
 
-QString combo_style(const char* border, bool background)
+QString combo_style(const char* border, bool background, const char* text)
 {
-    return QString("QComboBox{\ncolor:rgb(255,255,255);\n%1border:1px solid %2;\n}\nQComboBox:drop-down{\nborder-style:"
-                   "none\n}")
-        .arg(background ? "background-color: rgb(33, 36, 53);" : "", border);
+    return QString("QComboBox{\ncolor:%3;\n%1border:1px solid %2;\n}\nQComboBox:drop-down{\nborder-style:none\n}")
+        .arg(background ? "background-color: rgb(33, 36, 53);" : "", border, text);
 }
 
 void open_number_keyboard(QLineEdit* field, const QString& caption)

@@ -11,8 +11,8 @@ void write_low_byte(int offset, int value);
 
 // The combo-box style of the settings pages with the given border colour
 // (white normal, orange focused, red editing), on the field background or on
-// the page's.
-QString combo_style(const char* border, bool background = true);
+// the page's, with white text or the given colour.
+QString combo_style(const char* border, bool background = true, const char* text = "rgb(255,255,255)");
 
 constexpr const char* kBorderNormal = "rgb(255,255,255)";
 constexpr const char* kBorderFocused = "rgb(255,171,84)";
