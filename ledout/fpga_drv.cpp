@@ -185,7 +185,7 @@ bool fpga_drv::flash_select(unsigned char flash, int* fd, u32* csFlash, u32* csO
 int fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(unsigned char flash, unsigned int start, unsigned char kind,
                                           unsigned int count)
 {
-    if (kind > 2 || count == 0)
+    if (kind > 2)
         return 0;
     const u32 unit = kEraseSectors[kind];
     if (uint64_t(start) + uint64_t(count) * unit > FpgaFlash::kSectors)

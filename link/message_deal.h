@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include <QMutex>
+#include <QString>
 
 #include "core/global.h"
 #include "core/md5.h"
@@ -91,10 +92,6 @@ class message_deal
     int get_yp_module_info(u8* body, int length);
     int check_yp_module(u8* body, int length);
 
-    // The barcode as the cloud identity: its hexadecimal digits decoded into
-    // g_4G_property bytes 25.. (at most 12; none leaves them as they are).
-    static void barcode_to_identity();
-
     // LED screen size from the first FPGA's receiving-card parameters.
     static void set_para_sync();
     // Fill the extended page before the PC reads it.
@@ -156,6 +153,10 @@ class message_deal
 
     message_deal_4g* deal_4g_;
 };
+
+// Text of the receiving cards' parameter sync: the parameter save shows it in
+// the debug log unless it is "OK".
+extern QString g_rcv_sync_led;
 
 // FPGA chosen by a register command (body byte 7: 1 or 2 names FPGA 0 or 1).
 u8 register_fpga(const u8* body);

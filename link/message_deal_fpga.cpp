@@ -113,7 +113,13 @@ u8 mirror(u8 fpga, u8 reg)
 
 bool write_register(u8 reg, u8 mask, u8 value, u8 fpga)
 {
-    return exists() && fm()->write_to_register(reg, mask, value, fpga) == 1;
+    if (!exists() || fpga > 1)
+        return false;
+    // Registers 97 to 127 exist nowhere: the write is taken and changes
+    // nothing.
+    if (reg >= 97 && reg <= 127)
+        return true;
+    return fm()->write_to_register(reg, mask, value, fpga) == 1;
 }
 
 bool read_register(u8 reg, u8 fpga)
@@ -282,17 +288,21 @@ void message_deal::set_para_sync()
     });
 }
 
+QString g_rcv_sync_led;
+
 int message_deal::param_save(u8* body, int /*length*/)
 {
     const u8 port = body[pc::kPort];
     const u8 f = (port == 1 || port == 2) ? u8(port - 1) : 0;
     const u8 s = (port == 1 || port == 2) ? u8(port + 1) : FpgaFlash::kFlash0;
     body[pc::kStatus] = 1;
+    if (debugOn() && g_rcv_sync_led != "OK")
+        std::printf("\n %s\n", g_rcv_sync_led.toUtf8().constData());
+    set_para_sync();
     // Only the first FPGA's flash is fitted: the other is refused before any
     // bus traffic.
     if (!fm() || !fm()->p_drv || s != FpgaFlash::kFlash0)
         return 1;
-    set_para_sync();
     fpga_drv* drv = fm()->p_drv;
     const u32 base = FpgaRam::kStoredParaAddress;
     // The program operation wants four spare bytes in front of the data.

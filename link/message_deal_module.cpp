@@ -155,17 +155,17 @@ int message_deal::YP_SendFile(u8* body, int length)
     const file_kind* k = by_name(body + 10);
     const u32 size = get32(body + 14);
     const bool overwrite = body[18] == 1;
-    // A refused start leaves no transfer open.
+    // Every start, refused or not, replaces the transfer in progress.
+    std::memset(fileBuf_tarvo, 0, kFileBufSize);
     if (!k) {
-        g_yp_s_file = yp_file{};
+        g_yp_s_file = yp_file{0, 0, 0, size};
         return answer5(body, kReady, false, 0);
     }
-    if (size > k->limit) {
-        g_yp_s_file = yp_file{};
-        return answer5(body, kTooLarge, false, 0);
-    }
-    u8 code = kReady;
-    bool ok = false;
+    g_yp_s_file = yp_file{k->file, k->id, 0, size};
+    // Over the limit even with the overwrite flag: the data would not fit
+    // the staging buffer (and the data step refuses what would not).
+    if (size > k->limit)
+        return answer5(body, kTooLarge, false, k->id);
     if (overwrite) {
         if (k->file == 1) {
             ConfigEngine* c = ConfigEngine::pInstance();
@@ -173,15 +173,9 @@ int message_deal::YP_SendFile(u8* body, int length)
             syncAndSettle();
             g_str_barcode = c->read_config_variant(ConfigItem::Barcode).toString();
         }
-        code = kDone;
-        ok = true;
-    } else if (k->path && file_exists(k->path)) {
-        g_yp_s_file = yp_file{};
-        return answer5(body, kExists, false, 0);
+        return answer5(body, kDone, true, k->id);
     }
-    g_yp_s_file = yp_file{k->file, k->id, 0, size};
-    std::memset(fileBuf_tarvo, 0, kFileBufSize);
-    return answer5(body, code, ok, k->id);
+    return answer5(body, k->path && file_exists(k->path) ? kExists : kReady, false, k->id);
 }
 
 int message_deal::YP_SendFileData(u8* body, int length)
@@ -190,14 +184,16 @@ int message_deal::YP_SendFileData(u8* body, int length)
     const u16 id = length >= 12 ? get16(body + 10) : 0;
     const u32 offset = length >= 16 ? get32(body + 12) : 0;
     const u32 L = length >= 18 ? get16(body + 16) : 0;
-    const bool over = length < 18 || uint64_t(s.count) + L > s.size || 18 + int(L) > length;
-    if (id != s.id || s.file == 0)
+    const file_kind* k = by_number(s.file);
+    // Stored data never pass the file's limit, whatever size was announced.
+    const bool over = length < 18 || uint64_t(s.count) + L > s.size || 18 + int(L) > length ||
+                      (k && k->path && uint64_t(s.count) + L > k->limit);
+    if (id != s.id)
         return answer5(body, over ? kSizeDiffers : (offset == s.count ? kWrongId : kOutOfOrder), false, s.id);
     if (offset != s.count)
         return answer5(body, over ? kSizeDiffers : kOutOfOrder, false, s.id);
     if (over)
         return answer5(body, kSizeDiffers, false, s.id);
-    const file_kind* k = by_number(s.file);
     if (k && k->path) {
         std::memcpy(fileBuf_tarvo + k->head + offset, body + 18, L);
         s.count += L;
@@ -210,7 +206,7 @@ int message_deal::YP_SendFileEND(u8* body, int length)
     yp_file& s = g_yp_s_file;
     const u16 id = length >= 12 ? get16(body + 10) : 0;
     const u32 total = length >= 16 ? get32(body + 12) : 0xFFFFFFFF;
-    if (id != s.id || s.file == 0)
+    if (id != s.id)
         return answer5(body, total != s.size ? kSizeDiffers : kWrongId, false, s.id);
     if (total != s.size)
         return answer5(body, kSizeDiffers, false, s.id);
@@ -231,7 +227,7 @@ int message_deal::YP_SendFileEND(u8* body, int length)
     if (!write_file(k->path, fileBuf_tarvo, s.count + k->head))
         return answer5(body, kNotAvailable, false, s.id);
     if (k->file == 4) {
-        Utils::system_mutex(QString("rm -rf ") + "/data/configs/cloud_barcode");
+        Utils::system_mutex(QString("rm -rf ") + message_deal_4g::kBarcodeFile);
         g_4G_RAM[56] = 0;
         message_deal_4g::get_4G_property();
         {
@@ -248,7 +244,7 @@ int message_deal::YP_SendFileEND(u8* body, int length)
 int message_deal::YP_SendFileCancel(u8* body, int length)
 {
     const u16 id = length >= 12 ? get16(body + 10) : 0;
-    if (id != g_yp_s_file.id || g_yp_s_file.file == 0)
+    if (id != g_yp_s_file.id)
         return answer5(body, kWrongId, false, g_yp_s_file.id);
     g_yp_s_file = yp_file{};
     return answer5(body, kDone, true, id);
@@ -276,7 +272,8 @@ int message_deal::YP_RecvFile(u8* body, int length)
         body[13] = u8(k->id);
         return 9;
     }
-    r = yp_file{k->file, k->id, 0, u32(data.size())};
+    // The settings file's head counts its own two length bytes.
+    r = yp_file{k->file, k->id, 0, u32(data.size()) + (k->file == 4 ? 2 : 0)};
     body[11] = kDone;
     body[13] = u8(k->id);
     put32(body + 15, r.size);
@@ -293,7 +290,7 @@ int message_deal::YP_RecvFileData(u8* body, int length)
     put32(body + 15, r.count);
     body[10] = 1;
     body[12] = 1;
-    if (id != r.id || r.file == 0) {
+    if (id != r.id) {
         body[11] = offset == r.count ? kWrongId : kOutOfOrder;
         return 11;
     }
@@ -303,14 +300,18 @@ int message_deal::YP_RecvFileData(u8* body, int length)
     }
     const file_kind* k = by_number(r.file);
     QByteArray data;
-    if (!k || !stored_data(*k, data)) {
+    bool readable = k != nullptr;
+    if (k && !stored_data(*k, data)) {
         syncAndSettle();
-        data.clear();
+        readable = false;
     }
-    // Never more than is stored, nor past the size announced at the start.
-    const u32 end = qMin<u32>(r.size, u32(data.size()));
-    const u32 n = r.count < end ? qMin(end - r.count, kReadBlock) : 0;
-    std::memcpy(body + 21, data.constData() + r.count, n);
+    // Up to the size announced at the start; what it counts beyond the
+    // stored data (the settings head's two length bytes) goes out as zeros.
+    const u32 n = readable && r.count < r.size ? qMin(r.size - r.count, kReadBlock) : 0;
+    const u32 stored = r.count < u32(data.size()) ? qMin(n, u32(data.size()) - r.count) : 0;
+    if (stored)
+        std::memcpy(body + 21, data.constData() + r.count, stored);
+    std::memset(body + 21 + stored, 0, n - stored);
     r.count += n;
     body[10] = 0;
     body[11] = kDone;
@@ -325,7 +326,7 @@ int message_deal::YP_RecvFileEnd(u8* body, int length)
     const yp_file& r = g_yp_r_file;
     const u16 id = length >= 12 ? get16(body + 10) : 0;
     const u32 total = length >= 16 ? get32(body + 12) : 0xFFFFFFFF;
-    if (id == r.id && r.file != 0)
+    if (id == r.id)
         return answer5(body, total == r.count ? kDone : kCountDiffers, total == r.count, r.id);
     return answer5(body, total == r.count ? kOtherEnd : kCountDiffers, false, r.id);
 }
@@ -333,7 +334,7 @@ int message_deal::YP_RecvFileEnd(u8* body, int length)
 int message_deal::YP_RecvFileCancel(u8* body, int length)
 {
     const u16 id = length >= 12 ? get16(body + 10) : 0;
-    if (id != g_yp_r_file.id || g_yp_r_file.file == 0)
+    if (id != g_yp_r_file.id)
         return answer5(body, kWrongId, false, g_yp_r_file.id);
     g_yp_r_file = yp_file{};
     return answer5(body, kDone, true, id);

@@ -21,6 +21,7 @@
 #include "link/message_deal_fpga.h"
 #include "link/net_check.h"
 #include "link/protocol_phy.h"
+#include "remote/message_deal_4g.h"
 #include "remote/q64_wifi_config.h"
 
 namespace
@@ -216,12 +217,6 @@ int message_deal::barcode_group(u8* body, int length)
     }
 }
 
-void message_deal::barcode_to_identity()
-{
-    const QByteArray id = QByteArray::fromHex(g_str_barcode.toLatin1());
-    std::memcpy(g_4G_property + 25, id.constData(), size_t(qMin(12, id.size())));
-}
-
 int message_deal::set_barcode(u8* body, int length)
 {
     const int L = length >= 13 ? get16(body + 11) : 0;
@@ -236,7 +231,7 @@ int message_deal::set_barcode(u8* body, int length)
     c->write_config_variant(ConfigItem::Barcode, sent);
     syncAndSettle();
     g_str_barcode = c->read_config_variant(ConfigItem::Barcode).toString();
-    barcode_to_identity();
+    message_deal_4g::set_identity(g_str_barcode);
     body[kSub] = g_str_barcode == sent ? 0 : 2;
     return 2;
 }

@@ -21,8 +21,11 @@ constexpr int kMask = 11;
 constexpr int kValue = 13;
 constexpr int kRegisterRequest = 14;
 constexpr int kLastRegister = 169;
-constexpr int kFirstProgramRegister = 64;
-constexpr int kLastProgramRegister = 96;
+// The one FPGA register the PC may not write: the program's own record of
+// the FPGA state (0 down, 2 starting, 3 up). The start-up, the interrupt
+// service and every "FPGA up" test steer by it; a value from outside would
+// have them act on a state the FPGA is not in.
+constexpr u8 kFpgaStateRegister = 80;
 
 // Request bytes of the source-check thread written by registers 160 to 165.
 constexpr int kReq160 = 32;
@@ -63,9 +66,7 @@ int message_deal::write_register(u8* body, int length)
     if (length < kRegisterRequest || reg > kLastRegister)
         return 1;
     if (!protocol_phy::is_box(protocol_phy::dest(body))) {
-        // Registers 64 to 96 exist only in the program (the FPGA's state
-        // among them): a PC that wrote them would stop the start-up for good.
-        if (reg >= kFirstProgramRegister && reg <= kLastProgramRegister)
+        if (reg == kFpgaStateRegister)
             return 1;
         body[pc::kStatus] = fpga_link::write_register(reg, mask, value, register_fpga(body)) ? 0 : 1;
         return 1;

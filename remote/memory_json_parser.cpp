@@ -22,20 +22,6 @@ bool memory_json_parser::parse(const char* data, size_t length, pt::ptree& out)
     return !out.empty();
 }
 
-std::string memory_json_parser::write(const pt::ptree& tree)
-{
-    std::ostringstream out;
-    try {
-        pt::write_json(out, tree, false);
-    } catch (const pt::ptree_error&) {
-        return "{}";
-    }
-    std::string s = out.str();
-    while (!s.empty() && s.back() == '\n')
-        s.pop_back();
-    return s;
-}
-
 std::string memory_json_parser::text(const pt::ptree& tree, const char* key, const std::string& fallback)
 {
     return tree.get<std::string>(key, fallback);

@@ -1,4 +1,4 @@
-// JSON bodies of the cloud and 4G links, parsed from and written to memory.
+// JSON bodies of the cloud and 4G links, parsed from memory.
 #pragma once
 
 #include <cstddef>
@@ -12,8 +12,6 @@ class memory_json_parser
     // Parses length bytes of JSON text; false (out cleared) when they are not
     // one JSON object.
     static bool parse(const char* data, size_t length, boost::property_tree::ptree& out);
-    // The tree as compact JSON text.
-    static std::string write(const boost::property_tree::ptree& tree);
     // A text value; fallback when the key is missing.
     static std::string text(const boost::property_tree::ptree& tree, const char* key,
                             const std::string& fallback = std::string());

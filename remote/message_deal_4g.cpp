@@ -7,32 +7,81 @@
 #include <QMutexLocker>
 
 #include "board/board.h"
+#include "core/logMsg.h"
 #include "core/utils.h"
-#include "link/message_deal.h"
+#include "core/zevrampara.h"
 #include "link/net_check.h"
 #include "link/protocol_phy.h"
 #include "remote/memory_json_parser.h"
 #include "remote/message_deal_cloud_4g.h"
 
 const char* message_deal_4g::kSetInfoFile = "/data/configs/cloud_setinfo";
+const char* message_deal_4g::kBarcodeFile = "/data/configs/cloud_barcode";
 
-int message_deal_4g::get_4G_property()
+namespace
+{
+// The data of a file laid out as 0xAA, u16 LE data length + 2, data; false
+// when it is missing or its head does not fit what it holds.
+bool read_headed(const char* path, int limit, QByteArray& data)
 {
     QByteArray file;
     {
         QMutexLocker lock(&Utils::_file_deal_mutex);
-        QFile f(board::path(QString(kSetInfoFile)));
+        QFile f(board::path(QString(path)));
         if (!f.open(QIODevice::ReadOnly))
-            return 1;
-        file = f.read(4096 + 3);
+            return false;
+        file = f.read(limit + 3);
     }
     if (file.size() < 3 || u8(file[0]) != 0xAA)
-        return 2;
+        return false;
     const int declared = u8(file[1]) | (u8(file[2]) << 8);
     if (declared < 2 || declared - 2 > file.size() - 3)
+        return false;
+    data = file.mid(3, declared - 2);
+    return true;
+}
+
+// The identity bytes of a barcode: its hexadecimal digits, at most 12 bytes.
+QByteArray identity_of(const QString& barcode)
+{
+    return QByteArray::fromHex(barcode.toLatin1()).left(12);
+}
+} // namespace
+
+bool message_deal_4g::set_identity(const QString& barcode)
+{
+    const QByteArray id = identity_of(barcode);
+    if (id.isEmpty())
+        return false;
+    std::memcpy(g_4G_property + 25, id.constData(), size_t(id.size()));
+    const QByteArray text = barcode.toUtf8().left(kMaxBarcode);
+    QByteArray file(3, 0);
+    file[0] = char(0xAA);
+    file[1] = char(u8(text.size() + 2));
+    file[2] = char(u8((text.size() + 2) >> 8));
+    file += text;
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    if (!atomicWriteFile(board::path(std::string(kBarcodeFile)), reinterpret_cast<const u8*>(file.constData()),
+                         size_t(file.size())))
+        writeLogMsg(LOG_ERROR, "cloud: cannot keep the barcode file");
+    return true;
+}
+
+int message_deal_4g::get_4G_property()
+{
+    QByteArray kept;
+    const QByteArray keptId =
+        read_headed(kBarcodeFile, kMaxBarcode, kept) ? identity_of(QString::fromUtf8(kept)) : QByteArray();
+    if (keptId.isEmpty())
+        set_identity(g_str_barcode);
+    else
+        std::memcpy(g_4G_property + 25, keptId.constData(), size_t(keptId.size()));
+
+    QByteArray json;
+    if (!read_headed(kSetInfoFile, 4096, json))
         return 2;
     boost::property_tree::ptree t;
-    if (!memory_json_parser::parse(file.constData() + 3, size_t(declared - 2), t))
+    if (!memory_json_parser::parse(json.constData(), size_t(json.size()), t))
         return 3;
     const std::string id = memory_json_parser::text(t, "deviceid");
     const QString ip = QString::fromStdString(memory_json_parser::text(t, "serverip"));
@@ -43,7 +92,6 @@ int message_deal_4g::get_4G_property()
 
     std::memset(g_4G_property, 0, 25);
     std::memcpy(g_4G_property, id.data(), id.size());
-    message_deal::barcode_to_identity();
     std::memcpy(g_4G_property + 37, ipBytes, 4);
     g_4G_property[41] = u8(port);
     g_4G_property[42] = u8(port >> 8);

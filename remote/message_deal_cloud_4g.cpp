@@ -1,5 +1,7 @@
 #include "remote/message_deal_cloud_4g.h"
 
+#include <cstdio>
+
 #include <boost/property_tree/ptree.hpp>
 
 #include "core/global.h"
@@ -9,6 +11,49 @@ namespace pt = boost::property_tree;
 
 namespace
 {
+// One flat JSON object, written in the order its members are added.
+class json_object
+{
+  public:
+    void text(const char* key, const std::string& value)
+    {
+        member(key);
+        quoted(value);
+    }
+    void number(const char* key, long value)
+    {
+        member(key);
+        out_ += std::to_string(value);
+    }
+    std::string str() const { return out_ + "}"; }
+
+  private:
+    void member(const char* key)
+    {
+        out_ += out_.size() > 1 ? "," : "";
+        quoted(key);
+        out_ += ':';
+    }
+    void quoted(const std::string& s)
+    {
+        out_ += '"';
+        for (char c : s) {
+            if (c == '"' || c == '\\') {
+                out_ += '\\';
+                out_ += c;
+            } else if (u8(c) < 0x20) {
+                char esc[8];
+                std::snprintf(esc, sizeof esc, "\\u%04x", unsigned(u8(c)));
+                out_ += esc;
+            } else {
+                out_ += c;
+            }
+        }
+        out_ += '"';
+    }
+    std::string out_ = "{";
+};
+
 std::string hex(const u8* data, int length)
 {
     static const char digits[] = "0123456789abcdef";
@@ -20,7 +65,7 @@ std::string hex(const u8* data, int length)
     return s;
 }
 
-std::string device_id()
+std::string cloud_id()
 {
     // Bytes 0..23 of the property block: zero-terminated text.
     char id[25] = {0};
@@ -29,32 +74,27 @@ std::string device_id()
     return id;
 }
 
-void put_property(pt::ptree& t)
+void put_property(json_object& o)
 {
-    t.put("deviceid", device_id());
-    t.put("identity", hex(g_4G_property + 25, 12));
+    o.text("cloudid", cloud_id());
+    o.text("identity", hex(g_4G_property + 25, 12));
     const u8* ip = g_4G_property + 37;
-    t.put("serverip", std::to_string(ip[0]) + "." + std::to_string(ip[1]) + "." + std::to_string(ip[2]) + "." +
-                          std::to_string(ip[3]));
-    t.put("serverport", g_4G_property[41] | (g_4G_property[42] << 8));
+    o.text("serverip", std::to_string(ip[0]) + "." + std::to_string(ip[1]) + "." + std::to_string(ip[2]) + "." +
+                           std::to_string(ip[3]));
+    o.number("serverport", g_4G_property[41] | (g_4G_property[42] << 8));
 }
 
-void cmd_heartbeat(pt::ptree&) {}
+void cmd_heartbeat(json_object&) {}
 
-void cmd_getinfo(pt::ptree& a)
+void cmd_getinfo(json_object& a)
 {
-    a.put("deviceid", std::string(g_pid));
-    a.put("barcode", g_str_barcode.toStdString());
-    a.put("ip", g_str_ip.toStdString());
-    a.put("mac", g_str_mac.trimmed().toStdString());
+    a.text("deviceid", std::string(g_pid));
+    a.text("barcode", g_str_barcode.toStdString());
+    a.text("ip", g_str_ip.toStdString());
+    a.text("mac", g_str_mac.trimmed().toStdString());
 }
 
-void cmd_getproperty(pt::ptree& a)
-{
-    put_property(a);
-}
-
-void cmd_reboot(pt::ptree&)
+void cmd_reboot(json_object&)
 {
     if (!g_app_reset_flag.load()) {
         G_reboot_tickTicks = G_timeTicks.load();
@@ -64,12 +104,12 @@ void cmd_reboot(pt::ptree&)
 
 struct Command {
     const char* name;
-    void (*run)(pt::ptree& answer);
+    void (*run)(json_object& answer);
 };
 const Command kCommands[] = {
     {"heartbeat", cmd_heartbeat},
     {"getinfo", cmd_getinfo},
-    {"getproperty", cmd_getproperty},
+    {"getproperty", put_property},
     {"reboot", cmd_reboot},
 };
 } // namespace
@@ -82,42 +122,41 @@ message_deal_cloud_4g::Outcome message_deal_cloud_4g::deal(const char* body, siz
     if (in.count("result"))
         return NO_ANSWER;
     const std::string name = memory_json_parser::text(in, "name");
-    pt::ptree out;
-    out.put("name", name);
-    out.put("result", 1);
-    for (const Command& c : kCommands) {
-        if (name == c.name) {
-            out.put("result", 0);
-            c.run(out);
-            break;
-        }
-    }
-    answer = memory_json_parser::write(out);
+    json_object out;
+    out.text("name", name);
+    const Command* found = nullptr;
+    for (const Command& c : kCommands)
+        if (name == c.name)
+            found = &c;
+    out.number("result", found ? 0 : 1);
+    if (found)
+        found->run(out);
+    answer = out.str();
     return ANSWER;
 }
 
 std::string message_deal_cloud_4g::login()
 {
-    pt::ptree t;
-    t.put("name", "login");
-    t.put("deviceid", device_id());
-    t.put("identity", hex(g_4G_property + 25, 12));
-    t.put("userid", g_Nubo_clouduserid.toStdString());
-    t.put("controller", g_Nubo_controllername.toStdString());
-    return memory_json_parser::write(t);
+    json_object o;
+    o.text("name", "login");
+    o.text("cloudid", cloud_id());
+    o.text("identity", hex(g_4G_property + 25, 12));
+    o.text("userid", g_Nubo_clouduserid.toStdString());
+    o.text("controller", g_Nubo_controllername.toStdString());
+    return o.str();
 }
 
 std::string message_deal_cloud_4g::heartbeat()
 {
-    pt::ptree t;
-    t.put("name", "heartbeat");
-    return memory_json_parser::write(t);
+    json_object o;
+    o.text("name", "heartbeat");
+    return o.str();
 }
 
 std::string message_deal_cloud_4g::property()
 {
-    pt::ptree t;
-    t.put("name", "property");
-    put_property(t);
-    return memory_json_parser::write(t);
+    json_object o;
+    o.text("name", "property");
+    put_property(o);
+    return o.str();
 }

@@ -56,8 +56,40 @@ bool networkclient_Manage::configured(std::string* ip, int* port) const
     return true;
 }
 
+bool networkclient_Manage::open(const std::string& ip, int port)
+{
+    QList<QSslCertificate> authorities;
+    if (!cloud_tls_socket::certificates(authorities))
+        return client_.sockerConnect(ip.c_str(), port) == 1;
+    // A certificate file that holds none leaves the link down rather than
+    // in the clear.
+    return tls_.open(ip, port, authorities, TcpClinet::kWaitMs);
+}
+
+bool networkclient_Manage::receive(std::vector<cloud_frame_cutter::frame>& frames)
+{
+    if (tls_.is_open()) {
+        std::vector<u8> got;
+        if (!tls_.receive(got, TcpClinet::kRecordSize, TcpClinet::kWaitMs))
+            return false;
+        cutter_.feed(got.data(), got.size(), frames);
+        return true;
+    }
+    u8 gone = 0;
+    client_.recvData(&gone);
+    if (gone || client_.socket() < 0)
+        return false;
+    while (!client_.records.empty()) {
+        const TcpClinet::record& r = client_.records.front();
+        cutter_.feed(r.data.data(), size_t(r.count), frames);
+        client_.records.pop_front();
+    }
+    return true;
+}
+
 void networkclient_Manage::drop()
 {
+    tls_.close();
     client_.Close();
     client_.records.clear();
     cutter_.reset();
@@ -69,6 +101,12 @@ int networkclient_Manage::send_body(u16 code, const std::string& body)
     if (!connected.load())
         return 255;
     const std::vector<u8> f = protocol_phy_cloud_4g::build(code, body);
+    if (tls_.is_open()) {
+        if (tls_.send(f.data(), f.size(), TcpClinet::kWaitMs))
+            return 0;
+        drop();
+        return 255;
+    }
     if (client_.sendData(f.data(), int(f.size()), client_.socket()) != 0) {
         if (client_.socket() < 0)
             drop();
@@ -103,7 +141,7 @@ void networkclient_Manage::client_pass()
         }
         tried_ = true;
         retry_stamp_ = G_timeTicks.load();
-        if (client_.sockerConnect(ip.c_str(), port) != 1)
+        if (!open(ip, port))
             return;
         connected = 1;
         heartbeat_stamp_ = G_timeTicks.load();
@@ -114,17 +152,10 @@ void networkclient_Manage::client_pass()
         heartbeat_stamp_ = G_timeTicks.load();
         send_body(cloud::kCommand, message_deal_cloud_4g::heartbeat());
     }
-    u8 gone = 0;
-    client_.recvData(&gone);
-    if (gone || client_.socket() < 0) {
+    std::vector<cloud_frame_cutter::frame> frames;
+    if (!receive(frames)) {
         drop();
         return;
-    }
-    std::vector<cloud_frame_cutter::frame> frames;
-    while (!client_.records.empty()) {
-        const TcpClinet::record& r = client_.records.front();
-        cutter_.feed(r.data.data(), size_t(r.count), frames);
-        client_.records.pop_front();
     }
     for (const cloud_frame_cutter::frame& f : frames) {
         std::string answer;

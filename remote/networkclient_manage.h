@@ -1,9 +1,10 @@
 // The cloud client: while a cloud server is configured (g_Nubo_cloud, a
 // dotted IPv4 address and a port from the cloud settings) its thread keeps a
 // TCP connection to it, logs in, sends a heartbeat every 30 s, and answers
-// the server's commands in "KQOC" frames (protocol_phy_cloud_4g.h). A
-// reconnect request (g_rconfig_device_nubocloud) drops the connection so the
-// next turn connects with the current settings.
+// the server's commands in "KQOC" frames (protocol_phy_cloud_4g.h), over TLS
+// while the certificate file is present, else over plain TCP (cloud_tls.h).
+// A reconnect request (g_rconfig_device_nubocloud) drops the connection so
+// the next turn connects with the current settings.
 #pragma once
 
 #include <atomic>
@@ -14,6 +15,7 @@
 
 #include "core/global.h"
 #include "link/tcpclinet.h"
+#include "remote/cloud_tls.h"
 #include "remote/protocol_phy_cloud_4g.h"
 
 // Reconnect requests of the 4G link (under Utils::_reconfig_4g_mutex) and
@@ -52,9 +54,15 @@ class networkclient_Manage
 
   private:
     bool configured(std::string* ip, int* port) const;
+    // Connects over TLS or plain TCP as the certificate file says: true
+    // when connected.
+    bool open(const std::string& ip, int port);
+    // One receive step into the frame cutter: false when the link is gone.
+    bool receive(std::vector<cloud_frame_cutter::frame>& frames);
     void drop();
 
     TcpClinet client_;
+    cloud_tls_socket tls_;
     cloud_frame_cutter cutter_;
     u32 heartbeat_stamp_ = 0;
     u32 retry_stamp_ = 0;

@@ -26,6 +26,8 @@ std::atomic<u8> Q64_WIFI_CONFIG::wifi_ap_state{0};
 const char* Q64_WIFI_CONFIG::kHostapdConf = "/etc/rtl_hostapd_2G.conf";
 const char* Q64_WIFI_CONFIG::kUdhcpdConf = "/etc/udhcpd.conf";
 const char* Q64_WIFI_CONFIG::kVersion = "Q64-1.0";
+const char* Q64_WIFI_CONFIG::kHostapdBase =
+    "interface=wlan0\nhw_mode=g\nchannel=6\nwpa=2\nwpa_key_mgmt=WPA-PSK\nrsn_pairwise=CCMP\n";
 
 namespace
 {
@@ -33,9 +35,15 @@ constexpr u32 kStartUpTicks = 100;
 constexpr u32 kResetTicks = 300;
 const char* const kFactoryPassphrase = "12345678";
 
+// The start-up waits while the byte is anything but 0; the restart takes
+// Wi-Fi as off only when it is exactly 1.
 bool wifi_off()
 {
     return ZevRamPara::p_zevrampara_config[Img::kWifiOff] != 0;
+}
+bool wifi_switched_off()
+{
+    return ZevRamPara::p_zevrampara_config[Img::kWifiOff] == 1;
 }
 
 void kill_access_point()
@@ -113,8 +121,9 @@ int Q64_WIFI_CONFIG::read_wifi_files()
     const QString staGw = query("route -n | grep wlan1 | grep UG", "^\\S+\\s+([0-9.]+)");
 
     std::lock_guard<std::mutex> lock(mutex_);
-    ssid_ = ssid;
-    passphrase_ = passphrase;
+    // A board file without them: the factory name and passphrase.
+    ssid_ = ssid.isEmpty() ? factory_ssid() : ssid;
+    passphrase_ = passphrase.isEmpty() ? QString(kFactoryPassphrase) : passphrase;
     settings_[FIRST] = "2";
     settings_[AP_HWADDR] = hw;
     settings_[TCP_PORT] = QString::number(g_port);
@@ -184,6 +193,18 @@ void Q64_WIFI_CONFIG::wifi_ap_start_up()
         // No valid address of its own: the access point stays down.
         if (!net_check::ipv4(ap))
             return;
+        QString ssid, passphrase;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ssid = ssid_;
+            passphrase = passphrase_;
+        }
+        // The daemons start from files that match the address and name of
+        // this start; without them the access point stays down.
+        if (!write_ap_files(ssid, passphrase, ap)) {
+            writeLogMsg(LOG_ERROR, "wifi: cannot write the access point files");
+            return;
+        }
         Utils::system_mutex(QString("ifconfig wlan0 %1").arg(ap));
         wifi_ap_state = 1;
         break;
@@ -210,7 +231,7 @@ void Q64_WIFI_CONFIG::wifi_reset()
         g_wifi_reset_flag = 2;
         return;
     }
-    if (wifi_off()) {
+    if (wifi_switched_off()) {
         if (flag != 2) {
             if (wifi_ap_state.load() == 3)
                 kill_access_point();
@@ -254,39 +275,51 @@ QString Q64_WIFI_CONFIG::factory_ssid() const
     return QString("Q64_") + QString(g_pid).right(6);
 }
 
-bool Q64_WIFI_CONFIG::write_hostapd(const QString& ssid, const QString& passphrase)
+QByteArray Q64_WIFI_CONFIG::udhcpd_text(const QString& address)
+{
+    const QStringList parts = address.split('.');
+    const QString net = QStringList(parts.mid(0, 3)).join('.') + '.';
+    // A hundred leases in the access point's /24, clear of its own address.
+    const int own = parts.value(3).toInt();
+    const int first = own >= 100 && own <= 199 ? 10 : 100;
+    return QString("start %1%2\nend %1%3\ninterface wlan0\nmax_leases 90\nopt subnet 255.255.255.0\nopt router %4\n")
+        .arg(net)
+        .arg(first)
+        .arg(first + 89)
+        .arg(address)
+        .toLatin1();
+}
+
+bool Q64_WIFI_CONFIG::write_ap_files(const QString& ssid, const QString& passphrase, const QString& address)
 {
     QMutexLocker lock(&Utils::_file_deal_mutex);
-    const QString path = board::path(QString(kHostapdConf));
+    const std::string hostapd = board::path(std::string(kHostapdConf));
     QByteArray old;
     {
-        QFile in(path);
+        QFile in(QString::fromStdString(hostapd));
         if (in.open(QIODevice::ReadOnly))
             old = in.readAll();
     }
+    // The board's own lines are kept; without a file the access point gets
+    // the plain WPA2 set-up of wlan0.
+    if (old.isEmpty())
+        old = kHostapdBase;
     QByteArray out;
-    bool hasSsid = false, hasPass = false;
     for (const QByteArray& line : old.split('\n')) {
-        if (line.startsWith("ssid=")) {
-            out += "ssid=" + ssid.toUtf8() + "\n";
-            hasSsid = true;
-        } else if (line.startsWith("wpa_passphrase=")) {
-            out += "wpa_passphrase=" + passphrase.toLatin1() + "\n";
-            hasPass = true;
-        } else if (!line.isEmpty()) {
+        if (!line.isEmpty() && !line.startsWith("ssid=") && !line.startsWith("wpa_passphrase="))
             out += line + "\n";
-        }
     }
-    if (!hasSsid)
-        out += "ssid=" + ssid.toUtf8() + "\n";
-    if (!hasPass)
-        out += "wpa_passphrase=" + passphrase.toLatin1() + "\n";
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(out) != out.size() || !f.flush())
+    out += "ssid=" + ssid.toUtf8() + "\nwpa_passphrase=" + passphrase.toLatin1() + "\n";
+    const QByteArray dhcp = udhcpd_text(address);
+    return atomicWriteFile(hostapd, reinterpret_cast<const u8*>(out.constData()), size_t(out.size())) &&
+           atomicWriteFile(board::path(std::string(kUdhcpdConf)), reinterpret_cast<const u8*>(dhcp.constData()),
+                           size_t(dhcp.size()));
+}
+
+bool Q64_WIFI_CONFIG::set_name(const QString& ssid, const QString& passphrase)
+{
+    if (!write_ap_files(ssid, passphrase, setting(AP_ADDRESS)))
         return false;
-    f.close();
-    lock.unlock();
-    Utils::system_mutex("sync");
     std::lock_guard<std::mutex> guard(mutex_);
     ssid_ = ssid;
     passphrase_ = passphrase;
@@ -306,7 +339,7 @@ std::string Q64_WIFI_CONFIG::answer(const std::string& command)
     }
     if (cmd.startsWith("AT+SETDATA=")) {
         const QStringList f = cmd.mid(11).split(',');
-        if (f.size() != 2 || !valid_ssid(f[0]) || !valid_passphrase(f[1]) || !write_hostapd(f[0], f[1]))
+        if (f.size() != 2 || !valid_ssid(f[0]) || !valid_passphrase(f[1]) || !set_name(f[0], f[1]))
             return kError;
         set_wifi_reset_flag();
         return kOk;
@@ -316,7 +349,7 @@ std::string Q64_WIFI_CONFIG::answer(const std::string& command)
         return kOk;
     }
     if (cmd == "AT+RESTORE") {
-        if (!write_hostapd(factory_ssid(), kFactoryPassphrase))
+        if (!set_name(factory_ssid(), kFactoryPassphrase))
             return kError;
         set_wifi_reset_flag();
         return kOk;

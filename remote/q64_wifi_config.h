@@ -9,6 +9,9 @@
 //   AT+SETDATA=<ssid>,<pw>  rewrites "/etc/rtl_hostapd_2G.conf" and restarts
 //                           the access point (ssid 1-32 printable characters
 //                           without ",", passphrase 8-63)
+// Each start rewrites "/etc/rtl_hostapd_2G.conf" (name and passphrase) and
+// "/etc/udhcpd.conf" (leases in the access point's /24) before it runs the
+// daemons, so the DHCP range always matches the access point's address.
 //   AT+RST                  restarts the access point
 //   AT+RESTORE              factory name and passphrase, then as AT+RST
 //   AT+GETVER               "+GETVER:<version>\r\nOK\r\n"
@@ -91,11 +94,19 @@ class Q64_WIFI_CONFIG
     static const char* kHostapdConf;
     static const char* kUdhcpdConf;
     static const char* kVersion;
+    // The hostapd lines written when the board has no file.
+    static const char* kHostapdBase;
+
+    // The DHCP server's file for an access point at address.
+    static QByteArray udhcpd_text(const QString& address);
 
   private:
-    // Writes name and passphrase into the hostapd file, keeping its other
-    // lines; false when the file cannot be written.
-    bool write_hostapd(const QString& ssid, const QString& passphrase);
+    // Replaces both daemon files whole (a power cut leaves the old or the
+    // new one); the hostapd file keeps its other lines. False when either
+    // cannot be written.
+    bool write_ap_files(const QString& ssid, const QString& passphrase, const QString& address);
+    // A new name and passphrase, written before they are taken.
+    bool set_name(const QString& ssid, const QString& passphrase);
     static bool valid_ssid(const QString& ssid);
     static bool valid_passphrase(const QString& passphrase);
     QString factory_ssid() const;

@@ -2,7 +2,7 @@
 # Installs what zevQ64N needs to build, run on the simulated board and test.
 set -euo pipefail
 packages=(build-essential cmake pkg-config qtbase5-dev qtbase5-dev-tools libboost-dev
-          libhidapi-dev libudev-dev fonts-wqy-microhei iproute2)
+          libhidapi-dev libudev-dev fonts-wqy-microhei iproute2 libssl3 openssl)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -56,6 +56,10 @@ class TestFpgaFlash : public QObject
         QCOMPARE(drv_->FPGA_SPI_FLASH_VBYONE_ERASE(2, 0, 2, 0x10000000u), 0);
         QCOMPARE(drv_->FPGA_SPI_FLASH_VBYONE_ERASE(2, 0xFFFFFFFFu, 0, 1), 0);
         QVERIFY(flash()->ops().empty()); // refused: no bus traffic
+        // No unit at all is done, up to the end of the flash.
+        QCOMPARE(drv_->FPGA_SPI_FLASH_VBYONE_ERASE(2, 2048, 0, 0), 1);
+        QCOMPARE(drv_->FPGA_SPI_FLASH_VBYONE_ERASE(2, 2049, 0, 0), 0);
+        QVERIFY(ops(0x06).empty() && ops(0x20).empty());
     }
 
     void eraseUnitsAndWriteEnable()

@@ -3,7 +3,11 @@
 // byte against the replies and against what the FPGA and its flash hold.
 #include <QtTest>
 
+#include <cstdio>
 #include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "board/sim/sim_fpga.h"
 #include "board/sim/sim_spi_flash.h"
@@ -33,6 +37,21 @@ u8* para()
 u8* back()
 {
     return fpga_manage::MCU_RAM_ETH_BACK_PARA_func[0];
+}
+
+// What run prints on standard output.
+template <class F> QByteArray printed(const QString& file, F run)
+{
+    std::fflush(stdout);
+    const int saved = dup(1);
+    const int fd = open(file.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(fd, 1);
+    run();
+    std::fflush(stdout);
+    dup2(saved, 1);
+    close(fd);
+    close(saved);
+    return readHostFile(file);
 }
 } // namespace
 
@@ -76,21 +95,24 @@ class TestMessageFpga : public QObject
         QCOMPARE(send(md, w2).body, expected_reply(w2, {0x01}));
     }
 
-    void registersOnlyTheProgramKeepsAreNotWritable()
+    void programRegistersTakeWritesButTheFpgaState()
     {
-        // 64 manual brightness, 66 on/off table stored, 80 FPGA state, 96
-        // the last of them; 63 and 128 are the FPGA's own.
+        // 64 manual brightness, 66 on/off table, 67 power state, 85 card
+        // errors and 96 live in the mirror and take the write; 80, the FPGA
+        // state, is refused; 97 to 127 exist nowhere and take it unchanged.
         struct Row {
             u8 reg;
             u8 status;
-        } rows[] = {{63, 0}, {64, 1}, {66, 1}, {80, 1}, {96, 1}, {128, 0}};
+            u8 after;
+        } rows[] = {{64, 0, 0x5A}, {66, 0, 0x5A}, {67, 0, 0x5A}, {85, 0, 0x5A}, {96, 0, 0x5A},
+                    {80, 1, 3},    {97, 0, 3},    {127, 0, 3},   {63, 0, 0x5A}, {128, 0, 0x5A}};
         for (const Row& row : rows) {
             fpga_manage::MCU_REG_func[0][row.reg] = 3;
-            Bytes w = request(kFpga, 0xA0, {row.reg, 0xFF, 0, 0}, 0, 1);
+            Bytes w = request(kFpga, 0xA0, {row.reg, 0xFF, 0, 0x5A}, 0, 1);
             QCOMPARE(send(md, w).body, expected_reply(w, {row.status}));
-            if (row.status)
-                QCOMPARE(fpga_manage::MCU_REG_func[0][row.reg], u8(3));
+            QCOMPARE(fpga_manage::MCU_REG_func[0][row.reg], row.after);
         }
+        fpga_manage::MCU_REG_func[0][80] = 3;
     }
 
     void paraWriteCopiesBackParameters()
@@ -233,6 +255,19 @@ class TestMessageFpga : public QObject
         Bytes second = request(kFpga, 0x81, {0x00}, 0, 2);
         QCOMPARE(send(md, second).body, expected_reply(second, {0x01}));
         QVERIFY(board::sim::simFpgaFlash()->ops().empty());
+    }
+
+    void paramSaveShowsTheSyncTextUnlessItIsOk()
+    {
+        QTemporaryDir dir;
+        const QString out = dir.filePath("stdout");
+        const Bytes req = request(kFpga, 0x81, {0x00});
+        g_debugSwitch = 254;
+        g_rcv_sync_led = "cards 3 of 4";
+        QVERIFY(printed(out, [&] { send(md, req); }).contains("cards 3 of 4"));
+        g_rcv_sync_led = "OK";
+        QVERIFY(!printed(out, [&] { send(md, req); }).contains("OK"));
+        g_debugSwitch = 0;
     }
 
     void paramSaveFailureKeepsLivePage()

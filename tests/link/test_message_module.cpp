@@ -74,10 +74,11 @@ class TestMessageModule : public QObject
         QTest::addColumn<int>("overwrite");
         QTest::addColumn<bool>("present");
         QTest::addColumn<int>("want");
-        QTest::newRow("too large") << "F002" << 40000u << 0 << false << 66;
-        QTest::newRow("exists") << "F002" << 400u << 0 << true << 65;
-        QTest::newRow("too large, overwrite") << "F002" << 40000u << 1 << false << 66;
-        QTest::newRow("F003") << "F003" << 4u << 1 << false << 64;
+        QTest::addColumn<int>("tid");
+        QTest::newRow("too large") << "F002" << 40000u << 0 << false << 66 << 101;
+        QTest::newRow("exists") << "F002" << 400u << 0 << true << 65 << 101;
+        QTest::newRow("too large, overwrite") << "F002" << 40000u << 1 << false << 66 << 101;
+        QTest::newRow("F003") << "F003" << 4u << 1 << false << 64 << 0;
     }
     void startRefusals()
     {
@@ -86,15 +87,25 @@ class TestMessageModule : public QObject
         QFETCH(int, overwrite);
         QFETCH(bool, present);
         QFETCH(int, want);
+        QFETCH(int, tid);
         if (present)
             writeHostFile(sim->hostQ("/data/configs/cloud_cafile"), "x");
         Reply r = send(md, start(name.toLatin1().constData(), size, u8(overwrite)));
         QCOMPARE(int(code(r)), want);
         QCOMPARE(r.status(), u8(1));
-        // No transfer was opened: a block is refused.
-        r = send(md, block(101, 0, {1, 2}));
-        QCOMPARE(r.status(), u8(1));
-        QCOMPARE(int(code(r)), 76);
+        QCOMPARE(r.body[13] | (r.body[14] << 8), tid);
+        // The refused start is the open transfer: its id takes data (a
+        // state without a file stores none).
+        r = send(md, block(u16(tid), 0, {1, 2}));
+        QCOMPARE(r.status(), u8(0));
+        QCOMPARE(int(code(r)), 200);
+    }
+
+    void dataNeverPassTheLimitOfTheFile()
+    {
+        QCOMPARE(code(send(md, start("F002", 40000, 1))), u8(66));
+        QCOMPARE(code(send(md, block(101, 0, pattern(32768)))), u8(200));
+        QCOMPARE(code(send(md, block(101, 32768, {1}))), u8(76));
     }
 
     void certificateRoundTrip()
@@ -149,6 +160,9 @@ class TestMessageModule : public QObject
         QFile::remove(sim->hostQ("/data/configs/cloud_cafile"));
         QCOMPARE(send(md, request(kBox, 0xC8, id("F002"))).data(), (Bytes{78, 1, 101, 0, 0, 0, 0, 0}));
         QCOMPARE(send(md, request(kBox, 0xC8, id("F009"))).data(), (Bytes{78, 1, 0, 0, 0, 0, 0, 0}));
+        // The read state without a file answers its id 0 as done.
+        QCOMPARE(code(send(md, request(kBox, 0xC9, cat({{0, 0}, le32(0)})))), u8(200));
+        QCOMPARE(code(send(md, end_or(0xCA, 0, 0))), u8(200));
     }
 
     void writeFailureIsReported()
@@ -176,11 +190,15 @@ class TestMessageModule : public QObject
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(g_4G_property), 6), QByteArray("dev-7\0", 6));
         QCOMPARE(Bytes(g_4G_property + 37, g_4G_property + 43), (Bytes{10, 0, 0, 5, 0x71, 0x17}));
 
-        // Read back as it was sent.
+        // Read back as it was sent; the size is the head's, which counts its
+        // own two length bytes, and they follow the data as zeros.
         Reply r = send(md, request(kBox, 0xC8, id("F004")));
-        QCOMPARE(int(r.body[15]), int(json.size()));
+        QCOMPARE(int(r.body[15]), int(json.size()) + 2);
         r = send(md, request(kBox, 0xC9, cat({{102, 0}, le32(0)})));
-        QCOMPARE(Bytes(r.body.begin() + 21, r.body.end() - 1), Bytes(json.begin(), json.end()));
+        Bytes back(json.begin(), json.end());
+        back.insert(back.end(), {0, 0});
+        QCOMPARE(Bytes(r.body.begin() + 21, r.body.end() - 1), back);
+        QCOMPARE(code(send(md, end_or(0xCA, 102, u32(json.size()) + 2))), u8(200));
 
         // A file with a bad address is not loaded.
         const std::string bad = R"({"deviceid":"x","serverip":"10.0.0.500","serverport":6001})";

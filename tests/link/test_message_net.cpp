@@ -288,8 +288,8 @@ class TestMessageNet : public QObject
         QCOMPARE(r.status(), u8(0));
         const Bytes d = r.data();
         const QByteArray answer(reinterpret_cast<const char*>(d.data()), int(d.size()));
-        QVERIFY(answer.contains("\"deviceid\":\"ID-4G\""));
-        QVERIFY(answer.contains("\"result\":\"0\""));
+        QVERIFY(answer.contains("\"cloudid\":\"ID-4G\""));
+        QVERIFY(answer.contains("\"result\":0,"));
         // Not JSON: refused; an answer of the module: no reply.
         QCOMPARE(send(md, request(kBox, 0xC4, {'x', '{'})).status(), u8(1));
         const std::string ans = R"({"name":"property","result":0})";

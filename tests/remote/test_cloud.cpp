@@ -1,7 +1,15 @@
 // The cloud client against a test server on the loopback: "KQOC" frames with
 // their CRC-16/ARC and header checks both ways, the login, commands and
-// their answers, and no connection where nothing is configured.
+// their answers, no connection where nothing is configured, TLS verified
+// against the certificate file, and the identity from the stored barcode.
 #include <QtTest>
+
+#include <future>
+#include <thread>
+
+#include <QSslKey>
+#include <QSslSocket>
+#include <QTcpServer>
 
 #include <arpa/inet.h>
 #include <poll.h>
@@ -13,7 +21,10 @@
 #include "core/utils.h"
 #include "core/zevrampara.h"
 #include "remote/memory_json_parser.h"
+#include "remote/message_deal_4g.h"
+#include "remote/message_deal_cloud_4g.h"
 #include "remote/networkclient_manage.h"
+#include "support/net_helpers.h"
 #include "support/sim_fixture.h"
 
 using Bytes = std::vector<u8>;
@@ -60,6 +71,88 @@ void send_all(int fd, const Bytes& b)
 {
     QCOMPARE(send(fd, b.data(), b.size(), 0), ssize_t(b.size()));
 }
+
+// A self-signed certificate for 127.0.0.1 and its key, made by the openssl
+// tool in dir; empty when it cannot be made.
+QPair<QByteArray, QByteArray> make_certificate(const QString& dir, const QString& name)
+{
+    const QString cert = dir + "/" + name + ".crt", key = dir + "/" + name + ".key";
+    QProcess p;
+    p.start("openssl",
+            {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", key,
+             "-out", cert, "-days", "2", "-subj", "/CN=" + name, "-addext", "subjectAltName=IP:127.0.0.1"});
+    if (!p.waitForFinished(20000) || p.exitCode() != 0)
+        return {};
+    return {readHostFile(cert), readHostFile(key)};
+}
+
+// The certificate file as the module file commands write it.
+QByteArray ca_file(const QByteArray& data)
+{
+    QByteArray f(7, 0);
+    f[0] = char(0xAA);
+    f[1] = 101;
+    for (int i = 0; i < 4; ++i)
+        f[3 + i] = char(u8(data.size() >> (8 * i)));
+    return f + data;
+}
+
+// A TLS cloud server of one connection in its own thread: it reads the
+// login, sends "getinfo" and reads the answer.
+class TlsServer
+{
+  public:
+    struct Accepting : QTcpServer {
+        qintptr fd = -1;
+        void incomingConnection(qintptr d) override { fd = d; }
+    };
+    int start(const QByteArray& cert, const QByteArray& key)
+    {
+        std::promise<int> port;
+        auto ready = port.get_future();
+        thread_ = std::thread([this, cert, key, &port] { run(cert, key, port); });
+        return ready.get();
+    }
+    void join()
+    {
+        if (thread_.joinable())
+            thread_.join();
+    }
+    bool encrypted = false;
+    std::vector<cloud_frame_cutter::frame> frames;
+
+  private:
+    void read_frame(QSslSocket& s, cloud_frame_cutter& cut)
+    {
+        const size_t had = frames.size();
+        while (frames.size() == had && (s.bytesAvailable() > 0 || s.waitForReadyRead(3000))) {
+            const QByteArray b = s.readAll();
+            cut.feed(reinterpret_cast<const u8*>(b.constData()), size_t(b.size()), frames);
+        }
+    }
+    void run(const QByteArray& cert, const QByteArray& key, std::promise<int>& port)
+    {
+        Accepting server;
+        port.set_value(server.listen(QHostAddress::LocalHost, 0) ? server.serverPort() : -1);
+        if (!server.waitForNewConnection(5000) || server.fd < 0)
+            return;
+        QSslSocket s;
+        s.setSocketDescriptor(server.fd);
+        s.setLocalCertificate(QSslCertificate(cert));
+        s.setPrivateKey(QSslKey(key, QSsl::Ec));
+        s.startServerEncryption();
+        encrypted = s.waitForEncrypted(5000);
+        if (!encrypted)
+            return;
+        cloud_frame_cutter cut;
+        read_frame(s, cut);
+        const Bytes ask = protocol_phy_cloud_4g::build(cloud::kCommand, "{\"name\":\"getinfo\"}");
+        s.write(reinterpret_cast<const char*>(ask.data()), qint64(ask.size()));
+        s.waitForBytesWritten(3000);
+        read_frame(s, cut);
+    }
+    std::thread thread_;
+};
 } // namespace
 
 class TestCloud : public QObject
@@ -174,7 +267,122 @@ class TestCloud : public QObject
         close(ls);
         g_Nubo_cloud = 0;
     }
+
+    void answersCarryNumbersAndOneMeaningPerKey_data()
+    {
+        QTest::addColumn<QString>("request");
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("property") << "{\"name\":\"getproperty\"}"
+                                  << "{\"name\":\"getproperty\",\"result\":0,\"cloudid\":\"c-1\","
+                                     "\"identity\":\"a0a1a2a3a4a5a6a7a8a9aaab\",\"serverip\":\"10.1.2.3\","
+                                     "\"serverport\":9000}";
+        QTest::newRow("info") << "{\"name\":\"getinfo\"}"
+                              << "{\"name\":\"getinfo\",\"result\":0,\"deviceid\":"
+                                 "\"0123456789abcdef0123456789abcdef\",\"barcode\":\"S\\\"N\",\"ip\":"
+                                 "\"192.168.0.9\",\"mac\":\"00:11:22:33:44:55\"}";
+        QTest::newRow("unknown") << "{\"name\":\"x\\ny\"}"
+                                 << "{\"name\":\"x\\u000ay\",\"result\":1}";
+    }
+    void answersCarryNumbersAndOneMeaningPerKey()
+    {
+        QFETCH(QString, request);
+        QFETCH(QString, answer);
+        std::memcpy(g_4G_property, "c-1\0", 4);
+        const u8 server[6] = {10, 1, 2, 3, 0x28, 0x23};
+        std::memcpy(g_4G_property + 37, server, 6);
+        std::memcpy(g_pid, "0123456789abcdef0123456789abcdef", 33);
+        g_str_barcode = "S\"N";
+        g_str_ip = "192.168.0.9";
+        g_str_mac = "00:11:22:33:44:55";
+        const QByteArray in = request.toUtf8();
+        std::string out;
+        QCOMPARE(message_deal_cloud_4g::deal(in.constData(), size_t(in.size()), out), message_deal_cloud_4g::ANSWER);
+        QCOMPARE(QString::fromStdString(out), answer);
+    }
+
+    void identityComesFromTheStoredBarcodeAtEveryStart()
+    {
+        const QString kept = sim->hostQ(message_deal_4g::kBarcodeFile);
+        QFile::remove(sim->hostQ(message_deal_4g::kSetInfoFile));
+        QFile::remove(kept);
+        const Bytes id = {0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6, 0xA7, 0xB8, 0xC9, 0xD0, 0xE1, 0xF2};
+        // First start: no cloud settings, the barcode setting gives the
+        // identity, which the barcode file then keeps.
+        std::memset(g_4G_property, 0, sizeof g_4G_property);
+        g_str_barcode = "A1B2C3D4E5F6A7B8C9D0E1F2";
+        QVERIFY(message_deal_4g::get_4G_property() != 0);
+        QCOMPARE(Bytes(g_4G_property + 25, g_4G_property + 37), id);
+        QCOMPARE(readHostFile(kept), QByteArray("\xAA\x1A\x00", 3) + g_str_barcode.toLatin1());
+        // Next start: the kept barcode, whatever the setting now holds; the
+        // frame headers carry it.
+        std::memset(g_4G_property, 0, sizeof g_4G_property);
+        g_str_barcode = " ";
+        message_deal_4g::get_4G_property();
+        const Bytes f = protocol_phy_cloud_4g::build(cloud::kCommand, "{}");
+        QCOMPARE(Bytes(f.begin() + 4, f.begin() + 16), id);
+        // New cloud settings drop the file: the setting gives it again.
+        QFile::remove(kept);
+        g_str_barcode = "0102";
+        message_deal_4g::get_4G_property();
+        QCOMPARE(Bytes(g_4G_property + 25, g_4G_property + 28), (Bytes{1, 2, 0xC3}));
+        QFile::remove(kept);
+    }
+
+    void tlsWithTheCertificateFileOnly()
+    {
+        if (!QSslSocket::supportsSsl())
+            QSKIP("no TLS library");
+        QTemporaryDir dir;
+        const auto server = make_certificate(dir.path(), "cloud");
+        const auto other = make_certificate(dir.path(), "other");
+        QVERIFY2(!server.first.isEmpty() && !other.first.isEmpty(), "openssl could not make the certificates");
+        const QString caPath = sim->hostQ(cloud_tls_socket::kCaFile);
+        g_Nubo_cloud = 1;
+        g_Nubo_cloudserverip = "127.0.0.1";
+        struct Case {
+            QByteArray file;
+            bool connects;
+        } cases[] = {{ca_file(server.first), true}, {ca_file(other.first), false}};
+        for (const Case& c : cases) {
+            QVERIFY(writeHostFile(caPath, c.file));
+            TlsServer tls;
+            g_Nubo_cloudserverport = tls.start(server.first, server.second);
+            QVERIFY(g_Nubo_cloudserverport > 0);
+            networkclient_Manage client;
+            client.client_pass();
+            QCOMPARE(int(client.connected), int(c.connects));
+            if (c.connects)
+                client.client_pass();
+            tls.join();
+            QCOMPARE(tls.encrypted, c.connects);
+            if (!c.connects)
+                continue;
+            QCOMPARE(tls.frames.size(), size_t(2));
+            QVERIFY(tls.frames[0].body.find("\"name\":\"login\"") != std::string::npos);
+            QVERIFY(tls.frames[1].body.find("\"name\":\"getinfo\",\"result\":0") != std::string::npos);
+        }
+        // A file without a certificate: nothing goes out in the clear.
+        QVERIFY(writeHostFile(caPath, ca_file("not a certificate")));
+        int port = 0;
+        int ls = listen_any(&port);
+        g_Nubo_cloudserverport = port;
+        networkclient_Manage client;
+        client.client_pass();
+        QCOMPARE(int(client.connected), 0);
+        QCOMPARE(accept_within(ls, 100), -1);
+        close(ls);
+        QFile::remove(caPath);
+        g_Nubo_cloud = 0;
+    }
 };
 
-QTEST_MAIN(TestCloud)
+int main(int argc, char** argv)
+{
+    // Before any thread exists: the namespace belongs to the calling thread.
+    own_network();
+    QCoreApplication app(argc, argv);
+    TestCloud t;
+    return QTest::qExec(&t, argc, argv);
+}
+
 #include "test_cloud.moc"

@@ -101,7 +101,7 @@ class TestUart4g : public QObject
         QCOMPARE(b[9], u8(0xC4));
         QCOMPARE(b.back(), Utils::BCC(b.data(), unsigned(b.size() - 1)));
         QVERIFY(QByteArray(reinterpret_cast<const char*>(b.data()) + 10, int(b.size()) - 11)
-                    .contains("\"deviceid\":\"m-1\""));
+                    .contains("\"cloudid\":\"m-1\""));
     }
 
     void cardAnswersComeBackHere()

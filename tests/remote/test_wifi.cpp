@@ -100,6 +100,61 @@ class TestWifi : public QObject
         QCOMPARE(int(Q64_WIFI_CONFIG::wifi_ap_state), 0);
     }
 
+    void eachStartWritesFilesThatMatchTheAddress_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("range");
+        QTest::newRow("factory") << "192.168.100.1"
+                                 << "start 192.168.100.100\nend 192.168.100.189\n";
+        QTest::newRow("inside the usual range") << "10.0.5.150"
+                                                << "start 10.0.5.10\nend 10.0.5.99\n";
+    }
+    void eachStartWritesFilesThatMatchTheAddress()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, range);
+        ConfigEngine::pInstance()->write_config_variant(ConfigItem::WifiIPAddress, address);
+        Q64_WIFI_CONFIG w;
+        w.read_wifi_files();
+        ConfigEngine::pInstance()->write_config_variant(ConfigItem::WifiIPAddress, "192.168.100.1");
+        QFile::remove(sim->hostQ(Q64_WIFI_CONFIG::kUdhcpdConf));
+        Q64_WIFI_CONFIG::wifi_ap_state = 0;
+        w.wifi_ap_start_up();
+        QCOMPARE(int(Q64_WIFI_CONFIG::wifi_ap_state), 1);
+        const QString dhcp = QString::fromLatin1(readHostFile(sim->hostQ(Q64_WIFI_CONFIG::kUdhcpdConf)));
+        QVERIFY2(dhcp.startsWith(range), qPrintable(dhcp));
+        QVERIFY(dhcp.contains("interface wlan0\n"));
+        QVERIFY(dhcp.contains("opt router " + address + "\n"));
+        QVERIFY(hostapd().contains("channel=6\nssid=Box\nwpa_passphrase=secret99\n"));
+        QVERIFY(QDir(sim->hostQ("/etc")).entryList({"*.tmp"}, QDir::Files).isEmpty());
+    }
+
+    void startWaitsWhileTheFilesCannotBeWritten()
+    {
+        const QString dhcp = sim->hostQ(Q64_WIFI_CONFIG::kUdhcpdConf);
+        QFile::remove(dhcp);
+        QDir().mkpath(dhcp + "/x");
+        Q64_WIFI_CONFIG::wifi_ap_state = 0;
+        wifi->wifi_ap_start_up();
+        QDir(dhcp).removeRecursively();
+        QCOMPARE(int(Q64_WIFI_CONFIG::wifi_ap_state), 0);
+        QVERIFY(recorded().empty());
+    }
+
+    void onlyOneSwitchesWifiOffForTheRestart()
+    {
+        // Any byte but 0 holds the start-up; only 1 is "off" to the restart.
+        ZevRamPara::p_zevrampara_config[Img::kWifiOff] = 2;
+        Q64_WIFI_CONFIG::wifi_ap_state = 1;
+        g_wifi_reset_flag = 2;
+        wifi->wifi_reset();
+        QCOMPARE(int(g_wifi_reset_flag), 0);
+        QCOMPARE(int(Q64_WIFI_CONFIG::wifi_ap_state), 0);
+        wifi->wifi_ap_start_up();
+        QCOMPARE(int(Q64_WIFI_CONFIG::wifi_ap_state), 0);
+        QVERIFY(recorded().empty());
+    }
+
     void textCommands_data()
     {
         QTest::addColumn<QString>("command");

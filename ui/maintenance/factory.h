@@ -1,4 +1,5 @@
-// Factory setup: restores the factory settings of the parameter image.
+// Factory setup: restores the factory settings of the parameter image, and
+// chooses the panel language among the five, those not enabled greyed.
 #pragma once
 
 #include "ui/shell/pagepattern.h"
@@ -22,11 +23,21 @@ class factory : public ZevPage
     void on_Button_reset_clicked();
 
   protected:
-    void on_row_ok(int) override { on_Button_reset_clicked(); }
-    void key_left() override {}
-    void key_right() override {}
+    void on_row_ok(int row) override;
+    void key_left() override;
+    void key_right() override;
+    void key_ok() override;
+    void key_back() override;
+    QString row_style(int row, bool focused) const override;
 
   private:
+    void step_language(int delta);
+    // The shown language into the image (byte 768); the refresh that
+    // follows switches every page to it and keeps it.
+    void apply_language();
+
     Ui_factory* ui;
     bool done_ = false;
+    u8 lang_choice = 1;
+    u8 lang_saved = 1;
 };

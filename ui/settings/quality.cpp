@@ -25,7 +25,7 @@ constexpr int kOffsets[4] = {2176, 2180, 2178, 2182};
 constexpr int kResetRow = 4;
 } // namespace
 
-quality::quality(QWidget* parent) : ZevPage(parent, PageId::quality, PageId::ImageQuality), ui(new Ui_quality)
+quality::quality(QWidget* parent) : SteppedValuePage(parent, PageId::quality, PageId::ImageQuality), ui(new Ui_quality)
 {
     ui->setupUi(this);
     para_init();

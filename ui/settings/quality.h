@@ -2,11 +2,11 @@
 // stepped live from 0 to 100, and a Reset to the factory values.
 #pragma once
 
-#include "ui/shell/pagepattern.h"
+#include "ui/settings/settings_rows.h"
 
 class Ui_quality;
 
-class quality : public ZevPage
+class quality : public SteppedValuePage
 {
     Q_OBJECT
   public:

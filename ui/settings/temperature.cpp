@@ -27,7 +27,7 @@ constexpr int kGainOffsets[4] = {0, 2186, 2188, 2190};
 } // namespace
 
 temperature::temperature(QWidget* parent)
-    : ZevPage(parent, PageId::temperature, PageId::ImageQuality), ui(new Ui_temperature)
+    : SteppedValuePage(parent, PageId::temperature, PageId::ImageQuality), ui(new Ui_temperature)
 {
     ui->setupUi(this);
     para_init();

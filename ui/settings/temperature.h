@@ -2,12 +2,12 @@
 // red, green and blue gains, each stepped live from 0 to 100.
 #pragma once
 
-#include "ui/shell/pagepattern.h"
+#include "ui/settings/settings_rows.h"
 
 class Ui_temperature;
 class QComboBox;
 
-class temperature : public ZevPage
+class temperature : public SteppedValuePage
 {
     Q_OBJECT
   public:

@@ -5,6 +5,7 @@
 
 #include <thread>
 
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 
@@ -301,6 +302,38 @@ class TestMaintenancePages : public QObject
         QCOMPARE(int(ZevRamPara::user_mode[3][0]), 0xFF);
         QCOMPARE(int(g_para_update_flag.load()), 1);
         g_para_update_flag = 0;
+    }
+
+    void factoryChoosesTheLanguageLiveAndGreysTheOnesNotEnabled()
+    {
+        u8* img = ZevRamPara::p_zevrampara_config;
+        const u32 valid = g_lcd_lang_valid;
+        g_lcd_lang_valid = 0x10017; // Vietnamese not enabled
+        factory page(nullptr);
+        auto* list = page.findChild<QComboBox*>("comboBox_lang");
+        QSignalSpy refresh(ZevRamPara::p_zevrampara, &ZevRamPara::sig_update_para);
+        // Down to the list, edit, on to Vietnamese: shown greyed, not taken.
+        release_keys(&page, {'R', 'Q', 'R', 'R'});
+        QCOMPARE(list->currentText(), QString("Tiếng Việt"));
+        QVERIFY(list->styleSheet().contains("rgb(110,110,110)"));
+        release_key(&page, 'Q');
+        QCOMPARE(refresh.count(), 0);
+        // Back to Russian and taken: the image and the refresh that follows
+        // switch the page at once.
+        release_keys(&page, {'S', 'Q'});
+        QCOMPARE(int(img[Img::kLanguage]), 2);
+        QCOMPARE(refresh.count(), 1);
+        QCOMPARE(refresh.at(0).at(0).toInt(), 1);
+        page.syncUpdate(1);
+        QCOMPARE(int(g_language), 2);
+        QCOMPARE(page.findChild<QLabel*>("label_title")->text(), QString("Системные настройки"));
+        // Back in an edit keeps the language in use.
+        release_keys(&page, {'Q', 'R', 'O'});
+        QCOMPARE(list->currentText(), QString("Русский"));
+        QCOMPARE(int(img[Img::kLanguage]), 2);
+        img[Img::kLanguage] = 1;
+        g_language = 1;
+        g_lcd_lang_valid = valid;
     }
 
     void ageingLogShowsNewestSamplesAndItsBackRefreshesOnlyOnALanguageChange()

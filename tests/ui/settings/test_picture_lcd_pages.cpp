@@ -102,6 +102,31 @@ class TestPictureLcdPages : public QObject
         QCOMPARE(shown, (QStringList{"100", "10", "50", "50"}));
     }
 
+    void editOperationsByTheirNames()
+    {
+        // The red gain of the colour temperature and the brightness of the
+        // picture quality: the same operations, each on its own field.
+        img()[2186] = 99;
+        temperature t(nullptr);
+        keys(&t, {kRight});
+        t.get_sel_value();
+        for (char op : {0, 0, 7}) {
+            c331_manage::para_update_flag = 0;
+            t.updownset_sel_value(op);
+        }
+        QCOMPARE(child<QLineEdit>(&t, "lineEdit_name_red")->text(), QString("100"));
+        QCOMPARE(img()[2186], u8(100));
+        t.updownset_sel_value(3);
+        QCOMPARE(img()[2186], u8(99));
+        quality q(nullptr);
+        q.get_sel_value();
+        c331_manage::para_update_flag = 0;
+        q.updownset_sel_value(1);
+        q.updownset_sel_value(2);
+        QCOMPARE(img()[2176], u8(99));
+        QCOMPARE(child<QLineEdit>(&q, "lineEdit_bright")->text(), QString("99"));
+    }
+
     void temperatureTypeWrapsAndAppliesOnOk()
     {
         img()[2184] = 3;

@@ -1,0 +1,107 @@
+#include "remote/cloud_tls.h"
+
+#include <QFile>
+#include <QMutexLocker>
+#include <QSslConfiguration>
+#include <QSslSocket>
+
+#include "board/board.h"
+#include "core/logMsg.h"
+#include "core/utils.h"
+
+const char* cloud_tls_socket::kCaFile = "/data/configs/cloud_cafile";
+
+namespace
+{
+// The file's size limit as the module file commands take it, and its head.
+constexpr int kCaLimit = 32768;
+constexpr int kCaHead = 7;
+} // namespace
+
+cloud_tls_socket::cloud_tls_socket() = default;
+cloud_tls_socket::~cloud_tls_socket() = default;
+
+bool cloud_tls_socket::certificates(QList<QSslCertificate>& out)
+{
+    out.clear();
+    QByteArray file;
+    {
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        QFile f(board::path(QString(kCaFile)));
+        if (!f.open(QIODevice::ReadOnly))
+            return false;
+        file = f.read(kCaLimit + kCaHead);
+    }
+    if (file.size() < kCaHead || u8(file[0]) != 0xAA)
+        return true;
+    const u32 size = u32(u8(file[3])) | u32(u8(file[4])) << 8 | u32(u8(file[5])) << 16 | u32(u8(file[6])) << 24;
+    if (size > u32(file.size() - kCaHead))
+        return true;
+    const QByteArray data = file.mid(kCaHead, int(size));
+    out = QSslCertificate::fromData(data, QSsl::Pem);
+    if (out.isEmpty())
+        out = QSslCertificate::fromData(data, QSsl::Der);
+    return true;
+}
+
+bool cloud_tls_socket::open(const std::string& ip, int port, const QList<QSslCertificate>& authorities, int ms)
+{
+    close();
+    if (authorities.isEmpty() || !QSslSocket::supportsSsl()) {
+        writeLogMsg(LOG_ERROR, "cloud: no TLS for the certificate file");
+        return false;
+    }
+    socket_ = std::make_unique<QSslSocket>();
+    QSslConfiguration c = socket_->sslConfiguration();
+    c.setCaCertificates(authorities);
+    c.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    socket_->setSslConfiguration(c);
+    socket_->connectToHostEncrypted(QString::fromStdString(ip), quint16(port));
+    if (!socket_->waitForEncrypted(ms)) {
+        std::string why = socket_->errorString().toStdString();
+        for (const QSslError& e : socket_->sslHandshakeErrors())
+            why += "; " + e.errorString().toStdString();
+        writeLogMsg(LOG_ERROR, "cloud: TLS link refused: " + why);
+        close();
+        return false;
+    }
+    return true;
+}
+
+bool cloud_tls_socket::is_open() const
+{
+    return socket_ && socket_->state() == QAbstractSocket::ConnectedState;
+}
+
+bool cloud_tls_socket::send(const u8* data, size_t length, int ms)
+{
+    if (!is_open() || socket_->write(reinterpret_cast<const char*>(data), qint64(length)) != qint64(length)) {
+        close();
+        return false;
+    }
+    while (socket_->bytesToWrite() > 0) {
+        if (!socket_->waitForBytesWritten(ms)) {
+            close();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool cloud_tls_socket::receive(std::vector<u8>& out, size_t max, int ms)
+{
+    if (!is_open())
+        return false;
+    if (socket_->bytesAvailable() == 0 && !socket_->waitForReadyRead(ms))
+        return is_open();
+    const QByteArray got = socket_->read(qint64(max));
+    out.insert(out.end(), got.constData(), got.constData() + got.size());
+    return true;
+}
+
+void cloud_tls_socket::close()
+{
+    if (socket_)
+        socket_->abort();
+    socket_.reset();
+}
