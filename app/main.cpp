@@ -53,21 +53,21 @@ bool hasPlatformArg(const std::vector<char*>& args)
     return false;
 }
 
+constexpr int kVncPort = 5900;
+
 // On the simulated board the panel is a 320 x 240 window on a desktop, or a
 // VNC screen when there is none; true for VNC.
 bool choosePanel(std::vector<char*>& args)
 {
     static char platform[] = "-platform";
-    static char vnc[] = "vnc:size=320x240:mmsize=81.28x60.96:port=5900";
+    static std::string vnc = "vnc:size=320x240:mmsize=81.28x60.96:port=" + std::to_string(kVncPort);
     const char* display = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     if (hasPlatformArg(args) || std::getenv("QT_QPA_PLATFORM") || (display && *display) || (wayland && *wayland))
         return false;
-    args.insert(args.begin() + 1, {platform, vnc});
+    args.insert(args.begin() + 1, {platform, vnc.data()});
     return true;
 }
-
-constexpr int kVncPort = 5900;
 
 // "[::1]:5900" or "127.0.0.1:5900".
 std::string hostAndPort(const std::string& address, int port)
