@@ -13,6 +13,7 @@
 #include "board/board.h"
 #include "board/select.h"
 #include "board/sim/sim_board.h"
+#include "board/sim/vnc_listen.h"
 #include "chips/tarvosource.h"
 #include "core/config_engine.h"
 #include "core/global.h"
@@ -52,19 +53,46 @@ bool hasPlatformArg(const std::vector<char*>& args)
     return false;
 }
 
+constexpr int kVncPort = 5900;
+
 // On the simulated board the panel is a 320 x 240 window on a desktop, or a
-// VNC screen when there is none.
-void choosePanel(std::vector<char*>& args)
+// VNC screen when there is none; true for VNC.
+bool choosePanel(std::vector<char*>& args)
 {
     static char platform[] = "-platform";
-    static char vnc[] = "vnc:size=320x240:mmsize=81.28x60.96:port=5900";
+    static std::string vnc = "vnc:size=320x240:mmsize=81.28x60.96:port=" + std::to_string(kVncPort);
     const char* display = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     if (hasPlatformArg(args) || std::getenv("QT_QPA_PLATFORM") || (display && *display) || (wayland && *wayland))
-        return;
-    args.insert(args.begin() + 1, {platform, vnc});
-    std::printf("zevQ64N: no desktop found: the front panel is served over VNC on port 5900.\n"
-                "         Look at it with a VNC viewer, e.g. \"vncviewer localhost:5900\".\n");
+        return false;
+    args.insert(args.begin() + 1, {platform, vnc.data()});
+    return true;
+}
+
+// "[::1]:5900" or "127.0.0.1:5900".
+std::string hostAndPort(const std::string& address, int port)
+{
+    const bool v6 = address.find(':') != std::string::npos;
+    return (v6 ? "[" + address + "]" : address) + ":" + std::to_string(port);
+}
+
+// The start line: the board and everything the program serves, before any
+// other output; a server that then cannot open says so on its own line.
+void announce(const board::Choice& choice, const std::string& links, bool vnc)
+{
+    std::string served = "TCP " + std::to_string(g_port) + " and " + std::to_string(networkManage::kSecondPort) +
+                         ", UDP " + std::to_string(udpnetManage::kPort) + ", " +
+                         std::to_string(udpnetManage::kSecondPort) + " and " + std::to_string(udpnetManage::kWifiPort);
+    if (!links.empty())
+        served += ", " + links;
+    if (vnc)
+        served += ", VNC " + hostAndPort(choice.vncAddress, kVncPort);
+    std::printf("zevQ64N on %s serves %s\n", board::describe(choice).c_str(), served.c_str());
+    if (vnc) {
+        const bool everywhere = choice.vncAddress == "0.0.0.0" || choice.vncAddress == "::";
+        std::printf("zevQ64N: no desktop found: the front panel is on VNC, e.g. \"vncviewer %s\"\n",
+                    hostAndPort(everywhere ? "localhost" : choice.vncAddress, kVncPort).c_str());
+    }
     std::fflush(stdout);
 }
 
@@ -80,16 +108,22 @@ int main(int argc, char* argv[])
 {
     std::vector<char*> args(argv, argv + argc);
     board::Choice choice = board::choose(args);
-    board::installChosen(choice);
+    if (!choice.refusal.empty()) {
+        std::fprintf(stderr, "zevQ64N: %s\n", choice.refusal.c_str());
+        return 1;
+    }
+    const std::string links = board::installChosen(choice);
+    bool vnc = false;
     if (choice.simulated) {
-        choosePanel(args);
+        vnc = choosePanel(args);
         // The simulated devices count in the program's ticks, as its
         // time-outs do.
         board::sim::setClock([] { return G_timeTicks.load(); });
     }
+    ConfigEngine::pInstance();
+    announce(choice, links, vnc);
     g_zev_keys = u8(check_hiddev());
 
-    ConfigEngine::pInstance();
     ZevRamPara::pInstance();
     readUpdateStatus();
     SyncUpdate::pInstance();
@@ -97,6 +131,16 @@ int main(int argc, char* argv[])
     int qargc = int(args.size());
     args.push_back(nullptr);
     QApplication app(qargc, args.data());
+    if (vnc) {
+        // Runs after the VNC server has opened its port: both wait for the
+        // event loop, in the order they were asked.
+        QTimer::singleShot(0, [address = choice.vncAddress] {
+            const std::string error = board::sim::moveListener(kVncPort, address);
+            if (!error.empty())
+                std::fprintf(stderr, "zevQ64N: cannot serve VNC port %d on %s: %s\n", kVncPort, address.c_str(),
+                             error.c_str());
+        });
+    }
 
     g_mainwindow = new MainWindow(nullptr);
     MainWindow* mainwindow = g_mainwindow;

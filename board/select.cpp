@@ -1,6 +1,5 @@
 #include "board/select.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -8,9 +7,15 @@
 #include "board/sim/sim_board.h"
 #include "board/sim/restart.h"
 #include "board/sim/sim_models.h"
+#include "board/sim/vnc_listen.h"
 
 namespace board
 {
+
+namespace
+{
+constexpr const char* kBoardDevices = "/dev/spidev32766.0, /dev/msys";
+}
 
 Choice choose(std::vector<char*>& args)
 {
@@ -28,6 +33,9 @@ Choice choose(std::vector<char*>& args)
         } else if (std::strncmp(*it, "--sim-root=", 11) == 0) {
             c.simRoot = *it + 11;
             it = args.erase(it);
+        } else if (std::strncmp(*it, "--vnc-listen=", 13) == 0) {
+            c.vncAddress = *it + 13;
+            it = args.erase(it);
         } else {
             ++it;
         }
@@ -35,41 +43,60 @@ Choice choose(std::vector<char*>& args)
     if (asked == "sim") {
         c.simulated = true;
         c.reason = "asked for";
-    } else if (asked == "real") {
+    } else if (asked == "real" && linuxBoardPresent()) {
         c.simulated = false;
         c.reason = "asked for";
+    } else if (asked == "real") {
+        c.refusal = "--board=real refused: this machine has no board devices (" + std::string(kBoardDevices) +
+                    "), and the board's commands would change its network and files";
     } else if (linuxBoardPresent()) {
         c.simulated = false;
         c.reason = "board devices found";
     } else {
         c.simulated = true;
-        c.reason = "no board devices on this machine (/dev/spidev32766.0, /dev/msys)";
+        c.reason = "no board devices on this machine (" + std::string(kBoardDevices) + ")";
     }
+    if (c.simulated && !sim::isListenAddress(c.vncAddress))
+        c.refusal = "--vnc-listen=" + c.vncAddress + " refused: no IPv4 or IPv6 address";
     if (c.simulated && c.simRoot.empty())
         c.simRoot = sim::defaultRoot();
     return c;
 }
 
-void installChosen(const Choice& c)
+std::string installChosen(const Choice& c)
 {
-    if (c.simulated) {
-        auto b = std::make_unique<sim::SimBoard>(c.simRoot);
-        sim::SimBoard* raw = b.get();
-        install(std::move(b));
-        sim::attachModels(*raw);
-        std::string exe = sim::runningExecutable();
-        if (exe.empty() && !c.launch.empty())
-            exe = c.launch[0];
-        raw->simShell().setRestart(sim::execRestart(exe, c.launch));
-        std::printf("zevQ64N: running on the simulated board (%s); data root %s\n", c.reason.c_str(),
-                    c.simRoot.c_str());
-        if (raw->linkSerial("/dev/ttyS2", "pc-serial"))
-            std::printf("zevQ64N: the RS-485 port /dev/ttyS2 is cabled to %s/pc-serial\n", raw->modelDir().c_str());
-    } else {
+    if (!c.simulated) {
         install(makeLinuxBoard());
-        std::printf("zevQ64N: running on the SSD201 board (%s)\n", c.reason.c_str());
+        return "RS-485 /dev/ttyS2, 4G modem /dev/ttyS1";
     }
-    std::fflush(stdout);
+    auto b = std::make_unique<sim::SimBoard>(c.simRoot);
+    sim::SimBoard* raw = b.get();
+    install(std::move(b));
+    sim::attachModels(*raw);
+    std::string exe = sim::runningExecutable();
+    if (exe.empty() && !c.launch.empty())
+        exe = c.launch[0];
+    raw->simShell().setRestart(sim::execRestart(exe, c.launch));
+    std::string links;
+    const struct {
+        const char* name;
+        const char* device;
+        const char* pcSide;
+    } cables[] = {{"RS-485", "/dev/ttyS2", "pc-serial"}, {"4G modem", "/dev/ttyS1", "modem-4g"}};
+    for (const auto& cable : cables) {
+        if (!raw->linkSerial(cable.device, cable.pcSide))
+            continue;
+        links += std::string(links.empty() ? "" : ", ") + cable.name + " " + cable.device + " at " + raw->modelDir() +
+                 "/" + cable.pcSide;
+    }
+    return links;
+}
+
+std::string describe(const Choice& c)
+{
+    if (c.simulated)
+        return "the simulated board (" + c.reason + "; data root " + c.simRoot + ")";
+    return "the SSD201 board (" + c.reason + ")";
 }
 
 } // namespace board

@@ -1,4 +1,4 @@
-// Chooses the board at start and announces it.
+// Chooses the board at start and says which it is.
 #pragma once
 
 #include <string>
@@ -13,17 +13,28 @@ struct Choice {
     bool simulated = false;
     std::string simRoot;
     std::string reason;
+    // Where the simulated board's VNC screen listens.
+    std::string vncAddress = "127.0.0.1";
+    // Why the program must not start with this choice; empty when it may.
+    std::string refusal;
 };
 
-// Reads and removes "--board=sim|real" and "--sim-root=DIR" from args
-// (ZEV_BOARD and ZEV_SIM_ROOT in the environment do the same). Without a
-// choice the real board is taken when its devices are present.
+// Reads and removes "--board=sim|real", "--sim-root=DIR" and
+// "--vnc-listen=ADDR" from args (ZEV_BOARD and ZEV_SIM_ROOT in the
+// environment do the same as the first two). Without a choice the real board
+// is taken when its devices are present; asked for where they are absent, it
+// is refused, as the board's commands would act on this machine.
 Choice choose(std::vector<char*>& args);
 
-// Installs the chosen board, its device models on the simulated board, and
-// prints which board the program runs on. The simulated board also gets its
-// RS-485 cable (the PC side at "sim/pc-serial" under the data root) and
-// restarts on "reboot" by running the program again with its command line.
-void installChosen(const Choice& c);
+// Installs the chosen board and its device models on the simulated board.
+// The simulated board also gets its serial cables (the PC side of the
+// RS-485 port at "sim/pc-serial" and of the 4G modem's port at
+// "sim/modem-4g" under the data root) and restarts on "reboot" by running
+// the program again with its command line. Returns the serial links served,
+// as the start line names them.
+std::string installChosen(const Choice& c);
+
+// The start line's name of the board and why it was taken.
+std::string describe(const Choice& c);
 
 } // namespace board

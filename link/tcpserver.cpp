@@ -29,6 +29,7 @@ int TcpServer::initialize(int port)
     if (fd < 0)
         return 255;
     if (listen(fd, kBacklog) != 0) {
+        say_unserved(SOCK_STREAM, port);
         writeLogMsg(LOG_ERROR, with_errno("listen error:"));
         close(fd);
         return 255;

@@ -3,6 +3,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEV_BUILD_TESTS=OFF -DZEV_BUILD_BENCH=OFF >/dev/null
-cmake --build build -j"$(nproc)" --target zevQ64N
-exec build/zevQ64N --board=sim "$@"
+cmake -S . -B build-sim -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEV_BUILD_TESTS=OFF -DZEV_BUILD_BENCH=OFF >/dev/null
+cmake --build build-sim -j"$(nproc)" --target zevQ64N
+exec build-sim/zevQ64N --board=sim "$@"

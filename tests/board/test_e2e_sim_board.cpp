@@ -1,7 +1,7 @@
-// The program on the simulated board as a user meets it: the RS-485 cable
-// is there at start with no step by hand, and a restart request starts the
-// program again (same process, same arguments) instead of recording
-// "reboot" for ever.
+// The program on the simulated board as a user meets it: the serial cables
+// are there at start with no step by hand, a second instance names each port
+// it cannot take, and a restart request starts the program again (same
+// process, same arguments) instead of recording "reboot" for ever.
 #include <QtTest>
 
 #include <csignal>
@@ -11,12 +11,13 @@
 
 #include "link/pc_frames.h"
 #include "support/net_helpers.h"
+#include "support/sim_fixture.h"
 
 namespace
 {
-bool serialAnswers(const std::string& root, u8 tag)
+bool serialAnswers(const std::string& root, u8 tag, const std::string& cable = "pc-serial")
 {
-    int fd = open_pc_serial(root);
+    int fd = open_pc_serial(root, cable);
     if (fd < 0)
         return false;
     put(fd, tagged(tag));
@@ -54,7 +55,32 @@ class TestE2eSimBoard : public QObject
         }
     }
 
-    void serialCableIsThereAtStart() { QVERIFY(serialAnswers(rootPath, 0x31)); }
+    void serialCablesAreThereAtStart()
+    {
+        QVERIFY(serialAnswers(rootPath, 0x31));
+        QVERIFY(serialAnswers(rootPath, 0x33, "modem-4g"));
+    }
+
+    void secondInstanceSaysWhatItCannotServe()
+    {
+        QTemporaryDir secondRoot;
+        const QString output = secondRoot.filePath("output");
+        pid_t second =
+            start_program(qgetenv("ZEV_PROGRAM").toStdString(), secondRoot.path().toStdString(), output.toStdString());
+        QVERIFY(second > 0);
+        QStringList lines;
+        for (int waited = 0; waited < 10000 && !lines.join('\n').contains("port 10005"); waited += 50) {
+            usleep(50000);
+            lines = QString::fromUtf8(readHostFile(output)).split('\n');
+        }
+        kill(second, SIGKILL);
+        waitpid(second, nullptr, 0);
+        QVERIFY(lines.first().startsWith("zevQ64N on the simulated board"));
+        QVERIFY(lines.first().contains("serves TCP 5005 and 10002, UDP 5008, 10005 and 13769, RS-485 /dev/ttyS2 at "));
+        for (const char* port :
+             {"TCP port 5005", "TCP port 10002", "UDP port 5008", "UDP port 10005", "UDP port 13769"})
+            QCOMPARE(lines.filter(QString("zevQ64N: cannot serve %1: ").arg(port)).size(), 1);
+    }
 
     void restartRequestStartsTheProgramAgain()
     {
@@ -90,7 +116,8 @@ class TestE2eSimBoard : public QObject
 int main(int argc, char** argv)
 {
     // Before any thread exists (see own_network).
-    own_network();
+    if (!network_for_fixed_ports())
+        return 1;
     QCoreApplication app(argc, argv);
     TestE2eSimBoard t;
     return QTest::qExec(&t, argc, argv);

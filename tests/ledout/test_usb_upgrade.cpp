@@ -66,10 +66,10 @@ Bytes fill(size_t n, u8 seed)
 
 Bytes fpgaImage(const Bytes& image, u32 declared = 0)
 {
-    Bytes b(64, 0);
+    Bytes b(64 + image.size(), 0);
     b[16] = 1;
     le32(b, 31, declared ? declared : u32(image.size()));
-    b.insert(b.end(), image.begin(), image.end());
+    std::copy(image.begin(), image.end(), b.begin() + 64);
     return b;
 }
 

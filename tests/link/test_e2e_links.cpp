@@ -355,7 +355,8 @@ int main(int argc, char** argv)
 {
     // Before any thread exists: the namespace belongs to the calling thread,
     // and the program started from it inherits it.
-    own_network();
+    if (!network_for_fixed_ports())
+        return 1;
     QCoreApplication app(argc, argv);
     TestE2eLinks t;
     return QTest::qExec(&t, argc, argv);

@@ -648,7 +648,8 @@ class TestLinkManagers : public QObject
 int main(int argc, char** argv)
 {
     // Before any thread exists: the namespace belongs to the calling thread.
-    own_network();
+    if (!network_for_fixed_ports())
+        return 1;
     QCoreApplication app(argc, argv);
     TestLinkManagers t;
     return QTest::qExec(&t, argc, argv);

@@ -380,7 +380,8 @@ class TestLinkSockets : public QObject
 int main(int argc, char** argv)
 {
     // Before any thread exists: the namespace belongs to the calling thread.
-    own_network();
+    if (!network_for_fixed_ports())
+        return 1;
     QCoreApplication app(argc, argv);
     TestLinkSockets t;
     return QTest::qExec(&t, argc, argv);

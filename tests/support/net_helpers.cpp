@@ -1,5 +1,6 @@
 #include "net_helpers.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -15,9 +16,57 @@
 
 #include <arpa/inet.h>
 
+#include "link/networkmanage.h"
+#include "link/udpnetmanage.h"
+
+namespace
+{
+bool write_text(const char* path, const std::string& text)
+{
+    int fd = open(path, O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = write(fd, text.data(), text.size()) == ssize_t(text.size());
+    return close(fd) == 0 && ok;
+}
+
+// A user namespace where the caller keeps its ids, with a network namespace
+// it may configure.
+bool user_and_network_namespace()
+{
+    const std::string uid = std::to_string(getuid()), gid = std::to_string(getgid());
+    if (unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0)
+        return false;
+    // Group mappings are refused until setgroups is; kernels without the
+    // file have no such rule.
+    if (access("/proc/self/setgroups", F_OK) == 0 && !write_text("/proc/self/setgroups", "deny"))
+        return false;
+    return write_text("/proc/self/uid_map", uid + " " + uid + " 1\n") &&
+           write_text("/proc/self/gid_map", gid + " " + gid + " 1\n");
+}
+
+// Binds as the program does: TCP with SO_REUSEADDR (a closing connection
+// does not count), UDP without.
+bool port_free(int type, int port)
+{
+    int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    int on = 1;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(u16(port));
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    bool free = (type != SOCK_STREAM || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0) &&
+                bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    close(fd);
+    return free;
+}
+} // namespace
+
 bool own_network()
 {
-    if (unshare(CLONE_NEWNET) != 0)
+    if (unshare(CLONE_NEWNET) != 0 && !user_and_network_namespace())
         return false;
     int s = socket(AF_INET, SOCK_DGRAM, 0);
     if (s < 0)
@@ -29,6 +78,27 @@ bool own_network()
     up = up && ioctl(s, SIOCSIFFLAGS, &ifr) == 0;
     close(s);
     return up;
+}
+
+bool network_for_fixed_ports()
+{
+    if (own_network())
+        return true;
+    const struct {
+        int type;
+        int port;
+    } ports[] = {{SOCK_STREAM, g_port},
+                 {SOCK_STREAM, networkManage::kSecondPort},
+                 {SOCK_DGRAM, udpnetManage::kPort},
+                 {SOCK_DGRAM, udpnetManage::kSecondPort},
+                 {SOCK_DGRAM, udpnetManage::kWifiPort}};
+    for (const auto& p : ports) {
+        if (!port_free(p.type, p.port)) {
+            std::fprintf(stderr, "port %d is in use; stop the running zevQ64N or run the tests as root\n", p.port);
+            return false;
+        }
+    }
+    return true;
 }
 
 sockaddr_in loopback(int port)
@@ -109,9 +179,9 @@ bool pty_at(const std::string& path, int& master, int& slave)
     return symlink(ttyname(slave), path.c_str()) == 0;
 }
 
-int open_pc_serial(const std::string& root)
+int open_pc_serial(const std::string& root, const std::string& cable)
 {
-    int fd = open((root + "/sim/pc-serial").c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    int fd = open((root + "/sim/" + cable).c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     termios t{};
     if (fd < 0 || tcgetattr(fd, &t) != 0) {
         if (fd >= 0)
@@ -123,13 +193,13 @@ int open_pc_serial(const std::string& root)
     return fd;
 }
 
-pid_t start_program(const std::string& program, const std::string& root)
+pid_t start_program(const std::string& program, const std::string& root, const std::string& output)
 {
     pid_t pid = fork();
     if (pid == 0) {
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        dup2(null, 2);
+        int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(out, 1);
+        dup2(out, 2);
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         std::string rootArg = "--sim-root=" + root;
         execl(program.c_str(), program.c_str(), "--board=sim", rootArg.c_str(), nullptr);

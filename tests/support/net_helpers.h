@@ -11,10 +11,17 @@
 #include "core/global.h"
 
 // A network namespace of this program's own with its loopback up, so fixed
-// ports never collide with another program; false where the machine does not
-// allow one. Call before any thread exists: the namespace belongs to the
-// calling thread.
+// ports never collide with another program: a plain one for root, else one
+// inside a user namespace where the user keeps their ids; false where the
+// machine allows neither. Call before any thread exists: the namespace
+// belongs to the calling thread, and a user namespace needs a process of one
+// thread.
 bool own_network();
+
+// own_network(), or else the machine's own network while the program's
+// fixed ports are free there. False, after one line naming the port that is
+// taken, where the tests would meet another program on it.
+bool network_for_fixed_ports();
 
 sockaddr_in loopback(int port);
 
@@ -38,10 +45,11 @@ void put(int fd, const std::vector<u8>& data);
 // link, creating the folder), standing in for a serial port.
 bool pty_at(const std::string& path, int& master, int& slave);
 
-// The PC side of the running program's RS-485 cable ("sim/pc-serial" under
-// the data root), opened raw; -1 when it is not there.
-int open_pc_serial(const std::string& root);
+// The PC side of one of the running program's serial cables (under "sim/"
+// of the data root: "pc-serial" for the RS-485 port, "modem-4g" for the 4G
+// modem's), opened raw; -1 when it is not there.
+int open_pc_serial(const std::string& root, const std::string& cable = "pc-serial");
 
 // Starts the built program on the simulated board rooted at root, its output
-// silenced; the child's pid, or -1.
-pid_t start_program(const std::string& program, const std::string& root);
+// and errors going to the file output; the child's pid, or -1.
+pid_t start_program(const std::string& program, const std::string& root, const std::string& output = "/dev/null");
