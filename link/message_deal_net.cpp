@@ -20,6 +20,7 @@
 #include "link/message_deal.h"
 #include "link/message_deal_fpga.h"
 #include "link/net_check.h"
+#include "link/networkmanage.h"
 #include "link/protocol_phy.h"
 #include "remote/q64_wifi_config.h"
 
@@ -95,6 +96,8 @@ int message_deal::init_MAC_address(u8* body, int length)
     if (length < 19)
         return 2;
     const u8* m = body + 13;
+    if (!net_check::unicast_mac(m))
+        return 2;
     const QString mac = QString::asprintf("%02x:%02x:%02x:%02x:%02x:%02x", m[0], m[1], m[2], m[3], m[4], m[5]);
     // The settings that go into the file with it must be sound too.
     if (!net_check::ipv4(g_str_ip) || !net_check::mask(g_srt_mask) || !net_check::ipv4(g_str_gateway))
@@ -121,7 +124,8 @@ int message_deal::net_ip_set(u8* body, int length)
     const QString mask = net_check::dotted(body + 18);
     const QString gateway = net_check::dotted(body + 22);
     const int port = get16(body + 26);
-    if (!net_check::mask(mask) || !net_check::port(port))
+    // The box's second TCP server keeps its port.
+    if (!net_check::host_address(ip, mask) || !net_check::port(port) || port == networkManage::kSecondPort)
         return 1;
     const int oldPort = g_port;
     g_str_ip = ip;
