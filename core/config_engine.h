@@ -2,6 +2,9 @@
 // "/data/configs/tcpip.ini".
 #pragma once
 
+#include <initializer_list>
+#include <utility>
+
 #include <QMutex>
 #include <QString>
 #include <QVariant>
@@ -38,7 +41,10 @@ class ConfigEngine
     static ConfigEngine* p_config;
 
     QVariant read_config_variant(ConfigItem::ConfigName item);
-    void write_config_variant(ConfigItem::ConfigName item, const QVariant& value);
+    // Stores the items in the settings file; false when the file did not
+    // reach the disk, and then every item keeps its old value.
+    bool write_config_variant(ConfigItem::ConfigName item, const QVariant& value);
+    bool write_config_variants(std::initializer_list<std::pair<ConfigItem::ConfigName, QVariant>> items);
 
     static const char* keyName(ConfigItem::ConfigName item);
     static QVariant defaultValue(ConfigItem::ConfigName item);
@@ -50,7 +56,7 @@ class ConfigEngine
 
   private:
     ConfigEngine();
-    void save();
+    bool save();
     void deriveDeviceId();
     QMutex mutex_;
     QVariant values_[ConfigItem::ItemCount];

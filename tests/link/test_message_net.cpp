@@ -36,6 +36,23 @@ Bytes cloud_rest(const std::string& server, u16 port, const std::string& user, c
         rest[50 + i] = u8(plain[i]) ^ rest[2 + i % 32];
     return rest;
 }
+
+// What the settings commands change, in the program and in the settings.
+QStringList settings_now()
+{
+    QStringList s = {g_str_ip,
+                     g_srt_mask,
+                     g_str_gateway,
+                     QString::number(g_port),
+                     g_str_barcode,
+                     QString::number(g_lcd_lang_valid.load()),
+                     QString::number(g_language.load()),
+                     g_Nubo_cloudserverip,
+                     QString::number(g_Nubo_cloudserverport)};
+    for (int i = 0; i < ConfigItem::ItemCount; ++i)
+        s << ConfigEngine::pInstance()->read_config_variant(ConfigItem::ConfigName(i)).toString();
+    return s;
+}
 } // namespace
 
 class TestMessageNet : public QObject
@@ -298,6 +315,39 @@ class TestMessageNet : public QObject
         const std::string longName(40, 'n');
         QCOMPARE(send(md, request(kBox, 0xC3, cloud_rest("1.2.3.4", 1, "u", longName))).status(), u8(0));
         QCOMPARE(g_Nubo_controllername, QString::fromStdString(longName));
+    }
+
+    // A settings file that cannot be written: each command answers its
+    // failure status and the program keeps the old settings.
+    void settingsThatCannotBeStoredAnswerFailure_data()
+    {
+        QTest::addColumn<Bytes>("rest");
+        QTest::addColumn<u8>("group");
+        QTest::addColumn<int>("status");
+        QTest::newRow("set IP") << ip_rest({10, 0, 0, 9}, {255, 255, 255, 0}, {10, 0, 0, 1}, 5005) << u8(0xA4) << 1;
+        QTest::newRow("barcode") << Bytes{30, 5, 0, 'N', 'E', 'W'} << u8(0xA2) << 2;
+        QTest::newRow("languages") << Bytes{32, 36, 0, 0xAA, 0x55, 1, 0x03, 0} << u8(0xA2) << 2;
+        QTest::newRow("cloud") << cloud_rest("10.2.2.2", 7001, "u2", "c2") << u8(0xC3) << 1;
+    }
+    void settingsThatCannotBeStoredAnswerFailure()
+    {
+        QFETCH(Bytes, rest);
+        QFETCH(u8, group);
+        QFETCH(int, status);
+        ConfigEngine* c = ConfigEngine::pInstance();
+        c->write_config_variant(ConfigItem::IPAddress, "192.168.0.199");
+        Utils::getIPAddress();
+        g_language = 4;
+        const QStringList before = settings_now();
+        const QString file = sim->hostQ(ConfigEngine::kFile);
+        QFile::remove(file);
+        QDir().mkpath(file); // a folder where the file belongs
+        Reply r = send(md, request(kBox, group, rest));
+        QDir(file).removeRecursively();
+        QCOMPARE(int(r.status()), status);
+        QCOMPARE(settings_now(), before);
+        QCOMPARE(spy->count(), 0);
+        QVERIFY(!ran("ifconfig eth0 "));
     }
 
     void updateStart()
