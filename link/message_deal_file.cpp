@@ -81,7 +81,7 @@ constexpr u32 kIdleTicks = 3000;
 // Record files are bounded in count and size, and a file written to the data
 // partition must leave room behind it, so that the PC can never fill the
 // partition the settings and the parameter image are saved on.
-constexpr int kMaxRecordFiles = 16; // in each record folder
+constexpr int kMaxRecordFiles = 16;                      // in each record folder
 constexpr uint64_t kMaxRecordBytes = uint64_t(16) << 20; // both folders
 constexpr uint64_t kDataReserve = uint64_t(1) << 20;
 

@@ -117,8 +117,8 @@ class TestJsonReaders : public QObject
         QTest::addColumn<bool>("parses");
         QTest::newRow("at the bound") << nested(json_read::kMaxDepth) << true;
         QTest::newRow("one deeper") << nested(json_read::kMaxDepth + 1) << false;
-        QTest::newRow("deep brackets in a string") << QByteArray("{\"a\":\"" + QByteArray(5000, '[') + "\\\"[\"}")
-                                                   << true;
+        QTest::newRow("deep brackets in a string")
+            << QByteArray("{\"a\":\"" + QByteArray(5000, '[') + "\\\"[\"}") << true;
         QTest::newRow("200000 levels") << QByteArray(200000, '[') << false;
     }
     void nestingIsBounded()

@@ -3,7 +3,6 @@
 // commands, checked against what lands under the data root.
 #include <QtTest>
 
-#include <QCryptographicHash>
 #include <QDir>
 
 #include <sys/stat.h>
@@ -17,36 +16,6 @@ Q_DECLARE_METATYPE(Bytes)
 
 namespace
 {
-Bytes digest_of(const Bytes& data)
-{
-    QByteArray d = QCryptographicHash::hash(
-        QByteArray::fromRawData(reinterpret_cast<const char*>(data.data()), int(data.size())), QCryptographicHash::Md5);
-    return Bytes(d.begin(), d.end());
-}
-Bytes tag_bytes(const char* tag)
-{
-    return Bytes(tag, tag + 4);
-}
-Bytes start_req(const char* tag, u8 kind, u32 size)
-{
-    return request(kBox, 0xC0, cat({{1, 0, 0}, tag_bytes(tag), {kind}, le32(size)}));
-}
-Bytes defined_req(u8 sub, const std::string& name, u8 kind, u32 size)
-{
-    Bytes n(name.begin(), name.end());
-    Bytes rest = cat({{sub, 0, 0, u8(n.size()), u8(n.size() >> 8)}, n, {kind}});
-    if (sub == 7)
-        rest = cat({rest, le32(size)});
-    return request(kBox, 0xC0, rest);
-}
-Bytes block_req(u32 address, const Bytes& data, u32 length)
-{
-    return request(kBox, 0xC0, cat({{2, 0, 0, 0, 0}, le32(address), le32(length), data}));
-}
-Bytes end_req(const Bytes& digest)
-{
-    return request(kBox, 0xC0, cat({{3, 0, 0, 0, 0}, digest}));
-}
 Bytes pattern(size_t n, u8 seed)
 {
     Bytes b(n);
@@ -314,10 +283,8 @@ class TestMessageFile : public QObject
             Bytes request;
             Bytes reply; // status, echo, result
         } refused[] = {
-            {defined_req(7, "rec1", 9, 700), {1, 7, 2}},
-            {start_req("KQFX", 9, 700), {1, 1, 2}},
-            {start_req("FBOT", 0, 700), {1, 1, 2}},
-            {block_req(0, b, 700), {1, 2}},
+            {defined_req(7, "rec1", 9, 700), {1, 7, 2}}, {start_req("KQFX", 9, 700), {1, 1, 2}},
+            {start_req("FBOT", 0, 700), {1, 1, 2}},      {block_req(0, b, 700), {1, 2}},
             {end_req(digest_of(b)), {1, 3, 1}},
         };
         for (const auto& row : refused) {
