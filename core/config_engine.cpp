@@ -110,6 +110,7 @@ bool ConfigEngine::save()
     s.sync();
     return s.status() == QSettings::NoError;
 }
+
 QVariant ConfigEngine::read_config_variant(ConfigItem::ConfigName item)
 {
     if (item < 0 || item >= ConfigItem::ItemCount)
@@ -120,7 +121,10 @@ QVariant ConfigEngine::read_config_variant(ConfigItem::ConfigName item)
 
 bool ConfigEngine::write_config_variant(ConfigItem::ConfigName item, const QVariant& value)
 {
-    return write_config_variants({{item, value}});
+    if (item < 0 || item >= ConfigItem::ItemCount)
+        return false;
+    const int index = item;
+    return store([&](QVariant* values) { values[index] = value; });
 }
 
 bool ConfigEngine::write_config_variants(std::initializer_list<std::pair<ConfigItem::ConfigName, QVariant>> items)
@@ -128,12 +132,19 @@ bool ConfigEngine::write_config_variants(std::initializer_list<std::pair<ConfigI
     for (const auto& it : items)
         if (it.first < 0 || it.first >= ConfigItem::ItemCount)
             return false;
+    return store([&](QVariant* values) {
+        for (const auto& it : items)
+            values[it.first] = it.second;
+    });
+}
+
+bool ConfigEngine::store(const std::function<void(QVariant* values)>& change)
+{
     QVariant old[ConfigItem::ItemCount];
     {
         QMutexLocker lock(&mutex_);
         std::copy(values_, values_ + ConfigItem::ItemCount, old);
-        for (const auto& it : items)
-            values_[it.first] = it.second;
+        change(values_);
     }
     if (save())
         return true;

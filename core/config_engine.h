@@ -2,6 +2,7 @@
 // "/data/configs/tcpip.ini".
 #pragma once
 
+#include <functional>
 #include <initializer_list>
 #include <utility>
 
@@ -57,6 +58,9 @@ class ConfigEngine
   private:
     ConfigEngine();
     bool save();
+    // Changes the values, saves them and, when the file was not written,
+    // puts the old values back.
+    bool store(const std::function<void(QVariant* values)>& change);
     void deriveDeviceId();
     QMutex mutex_;
     QVariant values_[ConfigItem::ItemCount];
