@@ -19,6 +19,7 @@
 #include "core/global.h"
 #include "core/zevrampara.h"
 #include "ledout/fpga_manage.h"
+#include "link/file_install.h"
 #include "link/message_gui.h"
 #include "link/networkmanage.h"
 #include "link/uart_inout.h"
@@ -126,6 +127,9 @@ int main(int argc, char* argv[])
 
     ZevRamPara::pInstance();
     readUpdateStatus();
+    // Before anything lists the folders: an install cut short by a power
+    // loss leaves its temporary file behind.
+    file_install::remove_temporaries();
     SyncUpdate::pInstance();
 
     int qargc = int(args.size());

@@ -1,5 +1,7 @@
 #include "core/config_engine.h"
 
+#include <algorithm>
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
@@ -92,7 +94,7 @@ void ConfigEngine::load()
     }
 }
 
-void ConfigEngine::save()
+bool ConfigEngine::save()
 {
     QMutexLocker lock(&mutex_);
     QMutexLocker fileLock(&Utils::_file_deal_mutex);
@@ -106,6 +108,7 @@ void ConfigEngine::save()
         s.setValue(keyName(ConfigItem::ConfigName(i)), values_[i]);
     s.endGroup();
     s.sync();
+    return s.status() == QSettings::NoError;
 }
 
 QVariant ConfigEngine::read_config_variant(ConfigItem::ConfigName item)
@@ -116,15 +119,43 @@ QVariant ConfigEngine::read_config_variant(ConfigItem::ConfigName item)
     return values_[item];
 }
 
-void ConfigEngine::write_config_variant(ConfigItem::ConfigName item, const QVariant& value)
+bool ConfigEngine::write_config_variant(ConfigItem::ConfigName item, const QVariant& value)
 {
     if (item < 0 || item >= ConfigItem::ItemCount)
-        return;
+        return false;
+    const int index = item;
+    return store([&](QVariant* values) { values[index] = value; });
+}
+
+bool ConfigEngine::write_config_variants(std::initializer_list<std::pair<ConfigItem::ConfigName, QVariant>> items)
+{
+    for (const auto& it : items)
+        if (it.first < 0 || it.first >= ConfigItem::ItemCount)
+            return false;
+    return store([&](QVariant* values) {
+        for (const auto& it : items)
+            values[it.first] = it.second;
+    });
+}
+
+bool ConfigEngine::store(const std::function<void(QVariant* values)>& change)
+{
+    QVariant old[ConfigItem::ItemCount];
     {
         QMutexLocker lock(&mutex_);
-        values_[item] = value;
+        std::copy(values_, values_ + ConfigItem::ItemCount, old);
+        change(values_);
     }
+    if (save())
+        return true;
+    {
+        QMutexLocker lock(&mutex_);
+        std::copy(old, old + ConfigItem::ItemCount, values_);
+    }
+    // QSettings keeps the values it could not write and writes them when it
+    // next can: they must be the stored ones again.
     save();
+    return false;
 }
 
 void ConfigEngine::deriveDeviceId()

@@ -2,6 +2,10 @@
 // "/data/configs/tcpip.ini".
 #pragma once
 
+#include <functional>
+#include <initializer_list>
+#include <utility>
+
 #include <QMutex>
 #include <QString>
 #include <QVariant>
@@ -38,7 +42,10 @@ class ConfigEngine
     static ConfigEngine* p_config;
 
     QVariant read_config_variant(ConfigItem::ConfigName item);
-    void write_config_variant(ConfigItem::ConfigName item, const QVariant& value);
+    // Stores the items in the settings file; false when the file did not
+    // reach the disk, and then every item keeps its old value.
+    bool write_config_variant(ConfigItem::ConfigName item, const QVariant& value);
+    bool write_config_variants(std::initializer_list<std::pair<ConfigItem::ConfigName, QVariant>> items);
 
     static const char* keyName(ConfigItem::ConfigName item);
     static QVariant defaultValue(ConfigItem::ConfigName item);
@@ -50,7 +57,10 @@ class ConfigEngine
 
   private:
     ConfigEngine();
-    void save();
+    bool save();
+    // Changes the values, saves them and, when the file was not written,
+    // puts the old values back.
+    bool store(const std::function<void(QVariant* values)>& change);
     void deriveDeviceId();
     QMutex mutex_;
     QVariant values_[ConfigItem::ItemCount];

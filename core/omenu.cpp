@@ -1,16 +1,8 @@
 #include "core/omenu.h"
 
-#include <cstdio>
-#include <fstream>
-
-#include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 
-#include <QString>
-
-#include "board/board.h"
-#include "core/global.h"
-#include "core/utils.h"
+#include "core/json_read.h"
 
 namespace pt = boost::property_tree;
 
@@ -66,20 +58,8 @@ void get_json_omenu_para(const char* path, OSD_LIST* list)
 {
     list->osdcount = 0;
     pt::ptree root;
-    {
-        QMutexLocker lock(&Utils::_file_deal_mutex);
-        std::ifstream in(board::path(path));
-        if (!in)
-            return;
-        try {
-            pt::read_json(in, root);
-        } catch (const pt::ptree_error& e) {
-            if (debugOn())
-                std::printf("json error: %s", e.what());
-            Utils::system_mutex(QString("rm -rf %1").arg(path));
-            return;
-        }
-    }
+    if (!json_read::file(path, root))
+        return;
     try {
         list->name = root.get<std::string>("name", "");
         list->osdcount = root.get<int>("osdcount", 0);

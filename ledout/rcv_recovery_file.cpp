@@ -87,7 +87,7 @@ int rcvRecovery::get_dir_file(QString dir)
         list = &scan_list_;
     if (!list)
         return 0;
-    const QStringList names = d.entryList(QDir::Files | QDir::NoSymLinks | QDir::Hidden, QDir::Unsorted);
+    const QStringList names = d.entryList(QDir::Files | QDir::NoSymLinks, QDir::Unsorted);
     QMutexLocker lock(&lists_mutex_);
     *list = names;
     return 0;

@@ -86,7 +86,8 @@ class rcvRecovery
     static int check_file_dir(QString dir);
     // Lists the directory's regular files into the recovery list (for
     // "/data/rcvrecovery") or the scan list (for "/data/smartmapping" or
-    // "/mnt/usb1/"); 1 when it does not exist, else 0.
+    // "/mnt/usb1/"); 1 when it does not exist, else 0. Names starting with
+    // '.' are no record files: the installer's temporary files are named so.
     int get_dir_file(QString dir);
     QStringList recovery_files() const;
     QStringList scan_files() const;

@@ -8,6 +8,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <QMutexLocker>
@@ -22,6 +23,25 @@ namespace
 {
 // Pieces in which written data is read back.
 constexpr u32 kPiece = 0x10000;
+
+// Folders files are installed into.
+const char* const kInstallFolders[] = {"/data/app", "/data/configs", "/data/modes", "/data/rcvrecovery",
+                                       "/data/smartmapping"};
+
+// The entries of a host folder but "." and ".."; false when it cannot be
+// opened.
+bool entries(const std::string& host, std::vector<std::string>& names)
+{
+    DIR* dir = ::opendir(host.c_str());
+    if (!dir)
+        return false;
+    while (dirent* e = ::readdir(dir)) {
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+            names.push_back(e->d_name);
+    }
+    ::closedir(dir);
+    return true;
+}
 
 bool write_all(int fd, const u8* data, size_t size)
 {
@@ -159,19 +179,60 @@ Result write_mtd(const std::string& device, const u8* data, u32 length)
 int empty_folder(const std::string& path)
 {
     const std::string host = board::path(path);
-    DIR* dir = ::opendir(host.c_str());
-    if (!dir)
+    std::vector<std::string> names;
+    if (!entries(host, names))
         return -1;
     int removed = 0;
-    std::vector<std::string> names;
-    while (dirent* e = ::readdir(dir)) {
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-            names.push_back(e->d_name);
-    }
-    ::closedir(dir);
     for (const std::string& n : names)
         if (::unlink((host + "/" + n).c_str()) == 0)
             ++removed;
     return removed;
+}
+
+bool temporary_name(const std::string& name)
+{
+    const std::string suffix = ".part";
+    return name.size() > 1 + suffix.size() && name[0] == '.' &&
+           name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+void remove_temporaries()
+{
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    for (const char* folder : kInstallFolders) {
+        const std::string host = board::path(folder);
+        std::vector<std::string> names;
+        entries(host, names);
+        for (const std::string& n : names)
+            if (temporary_name(n) && ::unlink((host + "/" + n).c_str()) != 0 && debugOn())
+                std::printf("\n remove %s/%s failed: %s", folder, n.c_str(), std::strerror(errno));
+    }
+}
+
+FolderUse folder_use(const std::string& path, const std::string& except)
+{
+    const std::string host = board::path(path);
+    FolderUse use;
+    std::vector<std::string> names;
+    entries(host, names);
+    for (const std::string& n : names) {
+        struct stat st {
+        };
+        if (n[0] == '.' || n == except || ::lstat((host + "/" + n).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        ++use.files;
+        use.bytes += uint64_t(st.st_size);
+    }
+    return use;
+}
+
+bool free_bytes(const std::string& path, uint64_t& out)
+{
+    struct statvfs s {
+    };
+    if (::statvfs(board::path(path).c_str(), &s) != 0)
+        return false;
+    out = uint64_t(s.f_bavail) * s.f_frsize;
+    return true;
 }
 } // namespace file_install

@@ -44,4 +44,25 @@ int empty_folder(const std::string& path);
 
 // Removes a file; true when it is gone (or was never there).
 bool remove_file(const std::string& path);
+
+// True for the name of a temporary file the installer writes beside a
+// target (".<name>.part").
+bool temporary_name(const std::string& name);
+
+// Removes the temporary files that an install cut short by a power loss left
+// in the folders files are installed into. Called at start-up.
+void remove_temporaries();
+
+// The files of a folder as a listing of installed files sees them: regular
+// files whose names do not start with '.' (temporary files do), except the
+// one named except.
+struct FolderUse {
+    int files = 0;
+    uint64_t bytes = 0;
+};
+FolderUse folder_use(const std::string& path, const std::string& except = std::string());
+
+// Bytes free for an ordinary writer on the file system that holds path;
+// false when that cannot be told.
+bool free_bytes(const std::string& path, uint64_t& out);
 } // namespace file_install

@@ -66,11 +66,12 @@ int message_deal::deal_4g(u8* body, int length)
     return deal_4g_->message_deal_4G(body, length);
 }
 
-int message_deal::message_group_deal(u8* body, int length, int /*link*/)
+int message_deal::message_group_deal(u8* body, int length, int /*link*/, uint64_t peer)
 {
     if (!body || length < pc::kMinCommand)
         return 0;
     QMutexLocker lock(&command_mutex);
+    peer_ = peer;
     const u8 group = body[pc::kGroup];
     for (const Group& g : groups) {
         if (g.group != group)

@@ -32,8 +32,10 @@ class message_deal
     static QMutex command_mutex;
 
     // body: the un-escaped frame in a work buffer of pc::kWorkSize bytes;
-    // length: the body without its BCC; link: the calling link's code.
-    int message_group_deal(u8* body, int length, int link);
+    // length: the body without its BCC; link: the calling link's code; peer:
+    // which client of the link sent it (its connection or address), so that
+    // a file transfer answers only the client that started it.
+    int message_group_deal(u8* body, int length, int link, uint64_t peer = 0);
 
     // Register commands (groups 0xA0, 0xA1).
     int write_register(u8* body, int length);
@@ -152,6 +154,8 @@ class message_deal
     static void request_led_setup();
 
     message_deal_4g* deal_4g_;
+    // The client whose command is being handled.
+    uint64_t peer_ = 0;
 };
 
 // Text of the receiving cards' parameter sync: the parameter save shows it in

@@ -5,7 +5,9 @@
 //
 // A write transfer owns its staging buffer and its digest from its start to
 // the next start, so no other command (a read transfer, a module transfer, a
-// flash command) can change what its end request checks and installs.
+// flash command) can change what its end request checks and installs. It
+// belongs to the client that started it: another client's start is refused
+// while it is under way, and another client's blocks and end are refused.
 #include "link/message_deal_file.h"
 
 #include <cctype>
@@ -72,11 +74,35 @@ const KindBuffer* buffer_of(u8 kind)
     return nullptr;
 }
 
+// A transfer whose client has sent nothing for this long (30 s) no longer
+// holds other clients back: a client that vanished cannot block the box.
+constexpr u32 kIdleTicks = 3000;
+
+// Record files are bounded in count and size, and a file written to the data
+// partition must leave room behind it, so that the PC can never fill the
+// partition the settings and the parameter image are saved on.
+constexpr int kMaxRecordFiles = 16;                      // in each record folder
+constexpr uint64_t kMaxRecordBytes = uint64_t(16) << 20; // both folders
+constexpr uint64_t kDataReserve = uint64_t(1) << 20;
+
+// A client: the link's handler and the connection or address on that link.
+struct Sender {
+    const message_deal* link = nullptr;
+    uint64_t peer = 0;
+    bool operator==(const Sender& o) const { return link == o.link && peer == o.peer; }
+};
+
 struct WriteTransfer {
     std::vector<u8> buf;
     u32 data_at = 0;
     // The blocks in the order they came.
     MD5 stream;
+    // The client whose start was taken (none after a refused start), whether
+    // its end is still to come, and when it was last heard from.
+    bool owned = false;
+    Sender owner;
+    bool open = false;
+    u32 heard = 0;
 };
 
 WriteTransfer& transfer()
@@ -198,12 +224,42 @@ int open_read(u8* body, const std::string& path, u8 echo)
     return 7;
 }
 
+// Another client's transfer is under way and was heard from lately.
+bool busy_for(const WriteTransfer& t, const Sender& s)
+{
+    return t.open && !(t.owner == s) && Utils::getTimeSpace(t.heard) <= kIdleTicks;
+}
+
+// Blocks and ends count only from the client whose start was taken.
+bool foreign(const WriteTransfer& t, const Sender& s)
+{
+    return t.owned && !(t.owner == s);
+}
+
+void take(WriteTransfer& t, const Sender& s)
+{
+    t.owned = true;
+    t.owner = s;
+    t.open = true;
+    t.heard = G_timeTicks.load();
+}
+
+// A start refused because another client's transfer is under way: that
+// transfer is left as it is.
+int refuse_busy(u8* body, u8 echo)
+{
+    reply(body, 1, echo, 2);
+    return 3;
+}
+
 // A refused write start leaves no transfer behind: a later block or end
 // finds kind 0 and installs nothing.
 int refuse_start(u8* body, u8 echo, u32 size)
 {
     ZevFileDeal& f = g_zev_file_deal_para;
     WriteTransfer& t = transfer();
+    t.owned = false;
+    t.open = false;
     f.kind = 0;
     f.path.clear();
     f.size = size;
@@ -214,13 +270,43 @@ int refuse_start(u8* body, u8 echo, u32 size)
     return 3;
 }
 
-int accept_start(u8* body, u8 echo, u8 kind, const std::string& path, u32 size)
+std::string folder_of(const std::string& path)
+{
+    return path.substr(0, path.rfind('/'));
+}
+
+// Whether a file of size bytes may be written at path: a record file within
+// the bounds of its folder and of both folders (a file it replaces not
+// counted), and any file of the data partition with room to spare. A folder
+// whose free space cannot be told is left to the install to fail in.
+bool has_room(u8 kind, const std::string& path, u32 size)
+{
+    const std::string folder = folder_of(path);
+    if (kind == 9 || kind == 13) {
+        const std::string name = path.substr(folder.size() + 1);
+        uint64_t bytes = size;
+        for (const char* dir : {kRecoveryDir, kScanDir}) {
+            const file_install::FolderUse use = file_install::folder_use(dir, dir == folder ? name : std::string());
+            if (dir == folder && use.files >= kMaxRecordFiles)
+                return false;
+            bytes += use.bytes;
+        }
+        if (bytes > kMaxRecordBytes)
+            return false;
+    }
+    uint64_t room = 0;
+    const bool onData = path.compare(0, 6, "/data/") == 0;
+    return !onData || !file_install::free_bytes(folder, room) || room >= size + kDataReserve;
+}
+
+int accept_start(u8* body, u8 echo, u8 kind, const std::string& path, u32 size, const Sender& sender)
 {
     const KindBuffer* k = buffer_of(kind);
-    if (!k || size > k->buffer - k->data_at)
+    if (!k || size > k->buffer - k->data_at || !has_room(kind, path, size))
         return refuse_start(body, echo, size);
     ZevFileDeal& f = g_zev_file_deal_para;
     WriteTransfer& t = transfer();
+    take(t, sender);
     t.buf.assign(k->buffer, 0);
     t.data_at = k->data_at;
     t.stream.reset();
@@ -304,10 +390,14 @@ int message_deal::write_file_group(u8* body, int length)
 
 int message_deal::write_file_start(u8* body, int length)
 {
+    const Sender me{this, peer_};
+    if (busy_for(transfer(), me))
+        return refuse_busy(body, 1);
     frame_reader r(body, length);
     const u8* tag = r.bytes(13, 4);
     if (tag && std::memcmp(tag, "FBOT", 4) == 0) {
         // The boot loader is taken but never installed, and not answered.
+        take(transfer(), me);
         g_zev_file_deal_para.kind = 2;
         return 0;
     }
@@ -323,7 +413,7 @@ int message_deal::write_file_start(u8* body, int length)
         // over the program in place of this one.
         if (app && !file_install::remove_file(kAppPath))
             return refuse_start(body, 1, size);
-        int n = accept_start(body, 1, app ? 1 : 3, app ? kAppPath : kKernelMtd, size);
+        int n = accept_start(body, 1, app ? 1 : 3, app ? kAppPath : kKernelMtd, size, me);
         if (g_zev_file_deal_para.kind == 0)
             return n;
         if (g_update_flag == 0)
@@ -333,24 +423,27 @@ int message_deal::write_file_start(u8* body, int length)
         return n;
     }
     if (is("LOGO"))
-        return accept_start(body, 1, 4, kLogoMtd, size);
+        return accept_start(body, 1, 4, kLogoMtd, size, me);
     if (is("ALIS"))
-        return accept_start(body, 1, 5, kAliasPath, size);
+        return accept_start(body, 1, 5, kAliasPath, size, me);
     if (is("OSDS"))
-        return accept_start(body, 1, 8, kMenuPath, size);
+        return accept_start(body, 1, 8, kMenuPath, size, me);
     if (tag[0] == 'M' && tag[1] == 'O') {
         std::string path = mode_menu_path(tag + 2);
-        return path.empty() ? refuse_start(body, 1, size) : accept_start(body, 1, 7, path, size);
+        return path.empty() ? refuse_start(body, 1, size) : accept_start(body, 1, 7, path, size, me);
     }
     if (is("KQFX") && kindByte == 9)
-        return accept_start(body, 1, 9, std::string(kRecoveryDir) + "/KQFX", size);
+        return accept_start(body, 1, 9, std::string(kRecoveryDir) + "/KQFX", size, me);
     if (is("KQFR") && kindByte == 13)
-        return accept_start(body, 1, 13, std::string(kScanDir) + "/KQFR", size);
+        return accept_start(body, 1, 13, std::string(kScanDir) + "/KQFR", size, me);
     return refuse_start(body, 1, size);
 }
 
 int message_deal::write_defined_file_start(u8* body, int length)
 {
+    const Sender me{this, peer_};
+    if (busy_for(transfer(), me))
+        return refuse_busy(body, 7);
     frame_reader r(body, length);
     const u16 n = r.u16_at(13);
     const u8* name = r.bytes(15, n);
@@ -362,7 +455,7 @@ int message_deal::write_defined_file_start(u8* body, int length)
     if (!file_install::plain_name(plain) || (kindByte != 9 && kindByte != 13))
         return refuse_start(body, 7, size);
     const std::string dir = kindByte == 9 ? kRecoveryDir : kScanDir;
-    return accept_start(body, 7, kindByte, dir + "/" + plain.toStdString(), size);
+    return accept_start(body, 7, kindByte, dir + "/" + plain.toStdString(), size, me);
 }
 
 int message_deal::write_file_block(u8* body, int length)
@@ -373,13 +466,15 @@ int message_deal::write_file_block(u8* body, int length)
     const u8* data = r.bytes(23, n);
     WriteTransfer& t = transfer();
     const bool stores = buffer_of(g_zev_file_deal_para.kind) != nullptr;
-    // A block outside the frame or the buffer is refused untouched; it does
-    // not enter the digest, so the end request fails.
-    if (!data || (stores && uint64_t(t.data_at) + address + n > t.buf.size())) {
+    // A block outside the frame or the buffer, or of another client's
+    // transfer, is refused untouched; it does not enter the digest, so the
+    // end request fails.
+    if (!data || foreign(t, Sender{this, peer_}) || (stores && uint64_t(t.data_at) + address + n > t.buf.size())) {
         body[pc::kStatus] = 1;
         body[kEcho] = 2;
         return 2;
     }
+    t.heard = G_timeTicks.load();
     if (stores)
         std::memcpy(t.buf.data() + t.data_at + address, data, n);
     t.stream.update(data, n);
@@ -398,12 +493,18 @@ int message_deal::write_file_end(u8* body, int length)
         std::memcpy(digest, sent, 16);
     ZevFileDeal& f = g_zev_file_deal_para;
     WriteTransfer& t = transfer();
-    if (f.kind == 0)
-        close_read_file();
-    const u8* got = t.stream.digest();
     body[pc::kStatus] = 0;
     body[kEcho] = 3;
     body[kResult] = 1;
+    // Only the client that started the transfer may end it.
+    if (foreign(t, Sender{this, peer_})) {
+        body[pc::kStatus] = 1;
+        return 3;
+    }
+    t.open = false;
+    if (f.kind == 0)
+        close_read_file();
+    const u8* got = t.stream.digest();
     const KindBuffer* k = buffer_of(f.kind);
     // The blocks as sent must match, and so must the bytes that would be
     // installed (a repeated or misplaced block makes them differ).

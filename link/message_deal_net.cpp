@@ -20,6 +20,7 @@
 #include "link/message_deal.h"
 #include "link/message_deal_fpga.h"
 #include "link/net_check.h"
+#include "link/networkmanage.h"
 #include "link/protocol_phy.h"
 #include "remote/message_deal_4g.h"
 #include "remote/q64_wifi_config.h"
@@ -96,6 +97,8 @@ int message_deal::init_MAC_address(u8* body, int length)
     if (length < 19)
         return 2;
     const u8* m = body + 13;
+    if (!net_check::unicast_mac(m))
+        return 2;
     const QString mac = QString::asprintf("%02x:%02x:%02x:%02x:%02x:%02x", m[0], m[1], m[2], m[3], m[4], m[5]);
     // The settings that go into the file with it must be sound too.
     if (!net_check::ipv4(g_str_ip) || !net_check::mask(g_srt_mask) || !net_check::ipv4(g_str_gateway))
@@ -122,18 +125,20 @@ int message_deal::net_ip_set(u8* body, int length)
     const QString mask = net_check::dotted(body + 18);
     const QString gateway = net_check::dotted(body + 22);
     const int port = get16(body + 26);
-    if (!net_check::mask(mask) || !net_check::port(port))
+    // The box's second TCP server keeps its port.
+    if (!net_check::host_address(ip, mask) || !net_check::port(port) || port == networkManage::kSecondPort)
         return 1;
     const int oldPort = g_port;
+    // Nothing is applied that would be lost at the next start.
+    if (!ConfigEngine::pInstance()->write_config_variants({{ConfigItem::IPAddress, ip},
+                                                           {ConfigItem::GateWay, gateway},
+                                                           {ConfigItem::SubNetMask, mask},
+                                                           {ConfigItem::TcpPort, port}}))
+        return 1;
     g_str_ip = ip;
     g_srt_mask = mask;
     g_str_gateway = gateway;
     g_int_tcp_port = port;
-    ConfigEngine* c = ConfigEngine::pInstance();
-    c->write_config_variant(ConfigItem::IPAddress, ip);
-    c->write_config_variant(ConfigItem::GateWay, gateway);
-    c->write_config_variant(ConfigItem::SubNetMask, mask);
-    c->write_config_variant(ConfigItem::TcpPort, port);
     Utils::initIPAddress();
     if (port != oldPort) {
         g_port = port;
@@ -228,11 +233,11 @@ int message_deal::set_barcode(u8* body, int length)
     }
     const QString sent = QString::fromUtf8(reinterpret_cast<const char*>(body + 13), L - 2);
     ConfigEngine* c = ConfigEngine::pInstance();
-    c->write_config_variant(ConfigItem::Barcode, sent);
+    const bool stored = c->write_config_variant(ConfigItem::Barcode, sent);
     syncAndSettle();
     g_str_barcode = c->read_config_variant(ConfigItem::Barcode).toString();
     message_deal_4g::set_identity(g_str_barcode);
-    body[kSub] = g_str_barcode == sent ? 0 : 2;
+    body[kSub] = stored && g_str_barcode == sent ? 0 : 2;
     return 2;
 }
 
@@ -262,8 +267,12 @@ int message_deal::set_lcd_lang_support(u8* body, int length)
     body[kSub] = 0;
     if (value == g_lcd_lang_valid.load())
         return 2;
+    // Not stored: the group's not-kept status, and the languages stay.
+    if (!ConfigEngine::pInstance()->write_config_variant(ConfigItem::ZevLCDLang, value)) {
+        body[kSub] = 2;
+        return 2;
+    }
     g_lcd_lang_valid = value;
-    ConfigEngine::pInstance()->write_config_variant(ConfigItem::ZevLCDLang, value);
     if (!(value & (1u << g_language.load())) && (value & 0x1F)) {
         u8 lang = 0;
         while (!(value & (1u << lang)))
@@ -325,15 +334,16 @@ int message_deal::project_set_setproperty(u8* body, int length)
     // The cloud client connects to it: a dotted address and a usable port.
     if (!server.isEmpty() && (!net_check::ipv4(server) || !net_check::port(port)))
         return 3;
+    // The cloud link is not pointed at settings the next start would lose.
+    if (!ConfigEngine::pInstance()->write_config_variants({{ConfigItem::Nubocloudserverip, server},
+                                                           {ConfigItem::Nubocloudserverport, port},
+                                                           {ConfigItem::Nuboclouduserip, user},
+                                                           {ConfigItem::Nubocloudcontrollername, controller}}))
+        return 3;
     g_Nubo_cloudserverip = server;
     g_Nubo_cloudserverport = port;
     g_Nubo_clouduserid = user;
     g_Nubo_controllername = controller;
-    ConfigEngine* c = ConfigEngine::pInstance();
-    c->write_config_variant(ConfigItem::Nubocloudserverip, server);
-    c->write_config_variant(ConfigItem::Nubocloudserverport, port);
-    c->write_config_variant(ConfigItem::Nuboclouduserip, user);
-    c->write_config_variant(ConfigItem::Nubocloudcontrollername, controller);
     Utils::system_mutex("sync");
     usleep(100);
     g_Nubo_cloud = 1;

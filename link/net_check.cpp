@@ -27,6 +27,14 @@ bool to_bytes(const QString& text, u8 out[4])
     return true;
 }
 
+namespace
+{
+u32 word(const u8 b[4])
+{
+    return (u32(b[0]) << 24) | (u32(b[1]) << 16) | (u32(b[2]) << 8) | b[3];
+}
+} // namespace
+
 bool ipv4(const QString& text)
 {
     u8 b[4];
@@ -38,10 +46,27 @@ bool mask(const QString& text)
     u8 b[4];
     if (!to_bytes(text, b))
         return false;
-    const u32 m = (u32(b[0]) << 24) | (u32(b[1]) << 16) | (u32(b[2]) << 8) | b[3];
     // Contiguous from the top: the inverted mask plus one is a power of two.
-    const u32 inv = ~m;
+    const u32 inv = ~word(b);
     return (inv & (inv + 1)) == 0;
+}
+
+bool host_address(const QString& ip, const QString& maskText)
+{
+    u8 a[4], m[4];
+    if (!to_bytes(ip, a) || !mask(maskText) || !to_bytes(maskText, m))
+        return false;
+    const u32 host = ~word(m);
+    if (host == 0xFFFFFFFFu || a[0] == 0 || a[0] == 127 || (a[0] >= 224 && a[0] <= 239) || word(a) == 0xFFFFFFFFu)
+        return false;
+    // /31 and /32 have no network or broadcast address of their own.
+    const u32 part = word(a) & host;
+    return host < 3 || (part != 0 && part != host);
+}
+
+bool unicast_mac(const u8 b[6])
+{
+    return (b[0] & 0x01) == 0 && (b[0] | b[1] | b[2] | b[3] | b[4] | b[5]) != 0;
 }
 
 bool mac(const QString& text)

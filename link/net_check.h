@@ -13,8 +13,16 @@ namespace net_check
 bool ipv4(const QString& text);
 // A dotted quad whose ones are contiguous from the top (0.0.0.0 included).
 bool mask(const QString& text);
+// An address an interface can take in the subnet of mask: a dotted quad
+// outside 0.0.0.0/8, loopback and multicast, not the limited broadcast, and,
+// in a subnet of more than two addresses, neither its network nor its
+// broadcast address; the mask a valid one other than 0.0.0.0.
+bool host_address(const QString& ip, const QString& mask);
 // Six two-digit hexadecimal pieces joined by ":".
 bool mac(const QString& text);
+// A hardware address an interface can take: not all zeros and not a group
+// address (the broadcast address is one).
+bool unicast_mac(const u8 bytes[6]);
 inline bool port(int value)
 {
     return value >= 1 && value <= 65535;

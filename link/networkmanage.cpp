@@ -147,7 +147,7 @@ void networkManage::serve(port_link& p, uint64_t id, port_link::connection& c)
         if (!cardsOut)
             p.state = LOCAL_REPLY;
         // Even without a handler's reply the client gets the header and BCC.
-        int n = p.deal.message_group_deal(p.work.data(), len, 5);
+        int n = p.deal.message_group_deal(p.work.data(), len, 5, id);
         int w = protocol_phy::build_reply(p.work.data(), int(p.work.size()), std::max(n, 0), p.out.data(),
                                           int(p.out.size()), &p.work_dirty);
         if (w > 0 && !c.gone)

@@ -179,7 +179,7 @@ void udpnetManage::handle_frame(port_link& p, const port_link::frame& f)
     const bool cardsOut = p.state == WAIT_CARDS;
     if (!cardsOut)
         p.state = LOCAL_REPLY;
-    int n = p.deal.message_group_deal(p.work.data(), len, 5);
+    int n = p.deal.message_group_deal(p.work.data(), len, 5, sender_key(f.from));
     if (n > 0) {
         int w = protocol_phy::build_reply(p.work.data(), int(p.work.size()), n, p.out.data(), int(p.out.size()),
                                           &p.work_dirty);

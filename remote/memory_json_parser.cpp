@@ -4,17 +4,13 @@
 
 #include <boost/property_tree/json_parser.hpp>
 
+#include "core/json_read.h"
+
 namespace pt = boost::property_tree;
 
 bool memory_json_parser::parse(const char* data, size_t length, pt::ptree& out)
 {
-    out.clear();
-    if (!data || length == 0)
-        return false;
-    try {
-        std::istringstream in(std::string(data, length));
-        pt::read_json(in, out);
-    } catch (const pt::ptree_error&) {
+    if (!data || length == 0 || !json_read::parse(data, length, out)) {
         out.clear();
         return false;
     }

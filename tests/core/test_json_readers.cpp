@@ -4,9 +4,20 @@
 #include <thread>
 
 #include "core/alias.h"
+#include "core/json_read.h"
 #include "core/omenu.h"
+#include "remote/memory_json_parser.h"
 #include "core/utils.h"
 #include "sim_fixture.h"
+
+namespace
+{
+// An object holding a value nested `levels` deep in arrays.
+QByteArray nested(int levels)
+{
+    return "{\"a\":" + QByteArray(levels - 1, '[') + "1" + QByteArray(levels - 1, ']') + "}";
+}
+} // namespace
 
 class TestJsonReaders : public QObject
 {
@@ -96,6 +107,36 @@ class TestJsonReaders : public QObject
         get_json_omenu_para("/data/modes/MO02.json", &list);
         QCOMPARE(list.osdcount, 0);
         QVERIFY(!QFile::exists(sim_.hostQ("/data/modes/MO02.json")));
+    }
+
+    // The parser recurses per level: a file nested deeper than any real one
+    // is one that does not parse, whoever reads it, and is deleted.
+    void nestingIsBounded_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<bool>("parses");
+        QTest::newRow("at the bound") << nested(json_read::kMaxDepth) << true;
+        QTest::newRow("one deeper") << nested(json_read::kMaxDepth + 1) << false;
+        QTest::newRow("deep brackets in a string")
+            << QByteArray("{\"a\":\"" + QByteArray(5000, '[') + "\\\"[\"}") << true;
+        QTest::newRow("200000 levels") << QByteArray(200000, '[') << false;
+    }
+    void nestingIsBounded()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(bool, parses);
+        boost::property_tree::ptree t;
+        QCOMPARE(memory_json_parser::parse(text.constData(), size_t(text.size()), t), parses);
+        for (const char* path : {"/data/configs/alias.json", "/data/configs/omenu.json", "/data/modes/MO03.json"}) {
+            QVERIFY(writeHostFile(sim_.hostQ(path), text));
+            ALIAS_PARA a;
+            OSD_LIST list;
+            if (QByteArray(path).contains("alias"))
+                get_json_alias_para(&a, "source", 0);
+            else
+                get_json_omenu_para(path, &list);
+            QCOMPARE(QFile::exists(sim_.hostQ(path)), parses);
+        }
     }
 };
 

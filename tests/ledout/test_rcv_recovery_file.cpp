@@ -169,12 +169,14 @@ class TestRcvRecoveryFile : public QObject
     void listings()
     {
         write("/data/rcvrecovery/a", {1});
+        write("/data/rcvrecovery/.a.part", {1});
         write("/data/smartmapping/b", {1});
         write("/mnt/usb1/c", {1});
         QDir().mkpath(fx_->hostQ("/mnt/usb1/sub"));
         rcvRecovery r;
         QCOMPARE(r.get_dir_file("/data/rcvrecovery"), 0);
         QVERIFY(r.recovery_files().contains("a"));
+        QVERIFY(!r.recovery_files().contains(".a.part"));
         QCOMPARE(r.get_dir_file("/mnt/usb1"), 0); // not the listed spelling
         QVERIFY(r.scan_files().isEmpty());
         QCOMPARE(r.get_dir_file("/mnt/usb1/"), 0);

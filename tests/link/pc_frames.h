@@ -3,11 +3,13 @@
 #pragma once
 
 #include <initializer_list>
+#include <string>
 #include <vector>
 
 #include <poll.h>
 #include <unistd.h>
 
+#include "core/md5.h"
 #include "core/utils.h"
 #include "link/message_deal.h"
 #include "link/protocol_phy.h"
@@ -122,6 +124,40 @@ inline Bytes cat(std::initializer_list<Bytes> parts)
     for (const Bytes& p : parts)
         out.insert(out.end(), p.begin(), p.end());
     return out;
+}
+
+// File transfers (group 0xC0): a start by tag, a start or read by name
+// (sub-command 7 or 8), a block, the end with the file's digest.
+inline Bytes tag_bytes(const char* tag)
+{
+    return Bytes(tag, tag + 4);
+}
+inline Bytes start_req(const char* tag, u8 kind, u32 size)
+{
+    return request(kBox, 0xC0, cat({{1, 0, 0}, tag_bytes(tag), {kind}, le32(size)}));
+}
+inline Bytes defined_req(u8 sub, const std::string& name, u8 kind, u32 size)
+{
+    Bytes n(name.begin(), name.end());
+    Bytes rest = cat({{sub, 0, 0, u8(n.size()), u8(n.size() >> 8)}, n, {kind}});
+    if (sub == 7)
+        rest = cat({rest, le32(size)});
+    return request(kBox, 0xC0, rest);
+}
+inline Bytes block_req(u32 address, const Bytes& data, u32 length)
+{
+    return request(kBox, 0xC0, cat({{2, 0, 0, 0, 0}, le32(address), le32(length), data}));
+}
+inline Bytes end_req(const Bytes& digest)
+{
+    return request(kBox, 0xC0, cat({{3, 0, 0, 0, 0}, digest}));
+}
+inline Bytes digest_of(const Bytes& data)
+{
+    MD5 md5;
+    md5.update(data.data(), unsigned(data.size()));
+    const u8* d = md5.digest();
+    return Bytes(d, d + 16);
 }
 
 // Register 6 of the box answers with the request's mask byte: a tag that

@@ -3,7 +3,6 @@
 // commands, checked against what lands under the data root.
 #include <QtTest>
 
-#include <QCryptographicHash>
 #include <QDir>
 
 #include <sys/stat.h>
@@ -17,36 +16,6 @@ Q_DECLARE_METATYPE(Bytes)
 
 namespace
 {
-Bytes digest_of(const Bytes& data)
-{
-    QByteArray d = QCryptographicHash::hash(
-        QByteArray::fromRawData(reinterpret_cast<const char*>(data.data()), int(data.size())), QCryptographicHash::Md5);
-    return Bytes(d.begin(), d.end());
-}
-Bytes tag_bytes(const char* tag)
-{
-    return Bytes(tag, tag + 4);
-}
-Bytes start_req(const char* tag, u8 kind, u32 size)
-{
-    return request(kBox, 0xC0, cat({{1, 0, 0}, tag_bytes(tag), {kind}, le32(size)}));
-}
-Bytes defined_req(u8 sub, const std::string& name, u8 kind, u32 size)
-{
-    Bytes n(name.begin(), name.end());
-    Bytes rest = cat({{sub, 0, 0, u8(n.size()), u8(n.size() >> 8)}, n, {kind}});
-    if (sub == 7)
-        rest = cat({rest, le32(size)});
-    return request(kBox, 0xC0, rest);
-}
-Bytes block_req(u32 address, const Bytes& data, u32 length)
-{
-    return request(kBox, 0xC0, cat({{2, 0, 0, 0, 0}, le32(address), le32(length), data}));
-}
-Bytes end_req(const Bytes& digest)
-{
-    return request(kBox, 0xC0, cat({{3, 0, 0, 0, 0}, digest}));
-}
 Bytes pattern(size_t n, u8 seed)
 {
     Bytes b(n);
@@ -298,6 +267,80 @@ class TestMessageFile : public QObject
         QCOMPARE(send(md, defined_req(8, "../secret", 9, 0)).data(), (Bytes{8, 0, 0, 0, 0, 0}));
         QCOMPARE(send(md, defined_req(8, "ABCD", 5, 0)).data(), (Bytes{4, 0, 0, 0, 0, 0}));
         QCOMPARE(send(md, request(kBox, 0xC0, {9})).data(), Bytes{6});
+    }
+
+    // Two clients at once: a start, block or end counts only for the client
+    // that made it, and a transfer whose client went silent stops holding
+    // the others back.
+    void transfersOfTwoClients()
+    {
+        message_deal other;
+        writeHostFile(sim->hostQ("/data/configs/alias.json"), "alias");
+        const Bytes a = pattern(1500, 21), b = pattern(700, 22);
+        QCOMPARE(send(md, start_req("ALIS", 0, 1500)).data(), (Bytes{1, 0}));
+        send(md, block_req(0, Bytes(a.begin(), a.begin() + 1000), 1000));
+        struct {
+            Bytes request;
+            Bytes reply; // status, echo, result
+        } refused[] = {
+            {defined_req(7, "rec1", 9, 700), {1, 7, 2}}, {start_req("KQFX", 9, 700), {1, 1, 2}},
+            {start_req("FBOT", 0, 700), {1, 1, 2}},      {block_req(0, b, 700), {1, 2}},
+            {end_req(digest_of(b)), {1, 3, 1}},
+        };
+        for (const auto& row : refused) {
+            Reply r = send(other, row.request);
+            QCOMPARE(Bytes(r.body.begin() + 10, r.body.end() - 1), row.reply);
+        }
+        send(md, block_req(1000, Bytes(a.begin() + 1000, a.end()), 500));
+        QCOMPARE(send(md, end_req(digest_of(a))).data(), (Bytes{3, 0}));
+        QCOMPARE(file_bytes(host("/data/configs/alias.json")), a);
+        QVERIFY(!QFileInfo::exists(sim->hostQ("/data/rcvrecovery/rec1")));
+        // The first client's transfer is ended: the other may start its own,
+        // and the first can no longer end it.
+        QCOMPARE(send(other, defined_req(7, "rec1", 9, 700)).data(), (Bytes{7, 0}));
+        QCOMPARE(send(md, end_req(digest_of(a))).data(), (Bytes{3, 1}));
+        send(other, block_req(0, b, 700));
+        QCOMPARE(send(other, end_req(digest_of(b))).data(), (Bytes{3, 0}));
+        QCOMPARE(file_bytes(host("/data/rcvrecovery/rec1")), b);
+
+        // A client that vanished mid-transfer holds the others back 30 s.
+        G_timeTicks = 1000;
+        QCOMPARE(send(md, start_req("OSDS", 0, 10)).data(), (Bytes{1, 0}));
+        G_timeTicks = 4000;
+        QCOMPARE(send(other, start_req("ALIS", 0, 10)).data(), (Bytes{1, 2}));
+        G_timeTicks = 4001;
+        QCOMPARE(send(other, start_req("ALIS", 0, 10)).data(), (Bytes{1, 0}));
+        QCOMPARE(send(md, block_req(0, pattern(10, 1), 10)).status(), u8(1));
+        QCOMPARE(send(other, block_req(0, pattern(10, 1), 10)).status(), u8(0));
+        QCOMPARE(send(other, end_req(digest_of(pattern(10, 1)))).data(), (Bytes{3, 0}));
+        QCOMPARE(file_bytes(host("/data/configs/alias.json")), pattern(10, 1));
+        QFile::remove(sim->hostQ("/data/rcvrecovery/rec1"));
+    }
+
+    // Record files cannot fill the data partition: each folder takes 16,
+    // both together 16 MiB; a file replacing one of the same name counts
+    // once.
+    void recordFilesAreBounded()
+    {
+        auto start = [this](const std::string& name, u8 kind, u32 size) {
+            Reply r = send(md, defined_req(7, name, kind, size));
+            return Bytes(r.body.begin() + 10, r.body.end() - 1);
+        };
+        send(md, request(kBox, 0xC0, {10}));
+        for (int i = 0; i < 16; ++i)
+            QVERIFY(writeHostFile(sim->hostQ("/data/rcvrecovery/r" + std::to_string(i)), "r"));
+        // Temporary files are not record files.
+        QVERIFY(writeHostFile(sim->hostQ("/data/rcvrecovery/.r16.part"), "t"));
+        QCOMPARE(start("r16", 9, 10), (Bytes{1, 7, 2}));
+        QCOMPARE(start("r3", 9, 10), (Bytes{0, 7, 0}));
+        QCOMPARE(start("s0", 13, 10), (Bytes{0, 7, 0}));
+        QFile big(sim->hostQ("/data/smartmapping/big"));
+        QVERIFY(big.open(QIODevice::WriteOnly) && big.resize((16 << 20) - 100));
+        big.close();
+        QCOMPARE(start("s1", 13, 100 - 16), (Bytes{0, 7, 0}));
+        QCOMPARE(start("s1", 13, 100 - 15), (Bytes{1, 7, 2}));
+        QCOMPARE(start("big", 13, 1000), (Bytes{0, 7, 0}));
+        send(md, request(kBox, 0xC0, {10}));
     }
 
     void deleteEmptiesTheRecordFolders()

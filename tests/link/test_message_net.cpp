@@ -9,6 +9,7 @@
 
 #include "core/config_engine.h"
 #include "core/zevrampara.h"
+#include "link/net_check.h"
 #include "pc_frames.h"
 #include "remote/q64_wifi_config.h"
 #include "support/sim_fixture.h"
@@ -34,6 +35,23 @@ Bytes cloud_rest(const std::string& server, u16 port, const std::string& user, c
     for (size_t i = 0; i < plain.size(); ++i)
         rest[50 + i] = u8(plain[i]) ^ rest[2 + i % 32];
     return rest;
+}
+
+// What the settings commands change, in the program and in the settings.
+QStringList settings_now()
+{
+    QStringList s = {g_str_ip,
+                     g_srt_mask,
+                     g_str_gateway,
+                     QString::number(g_port),
+                     g_str_barcode,
+                     QString::number(g_lcd_lang_valid.load()),
+                     QString::number(g_language.load()),
+                     g_Nubo_cloudserverip,
+                     QString::number(g_Nubo_cloudserverport)};
+    for (int i = 0; i < ConfigItem::ItemCount; ++i)
+        s << ConfigEngine::pInstance()->read_config_variant(ConfigItem::ConfigName(i)).toString();
+    return s;
 }
 } // namespace
 
@@ -104,19 +122,50 @@ class TestMessageNet : public QObject
         QCOMPARE(send(md, request(kBox, 0xA4, {0, 0, 0, 1, 2})).status(), u8(1));
     }
 
+    void setMacRefusesGroupAndZeroAddresses_data()
+    {
+        QTest::addColumn<Bytes>("mac");
+        QTest::newRow("broadcast") << Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+        QTest::newRow("multicast") << Bytes{0x01, 0x00, 0x5E, 0x00, 0x00, 0x01};
+        QTest::newRow("all zero") << Bytes{0, 0, 0, 0, 0, 0};
+    }
+    void setMacRefusesGroupAndZeroAddresses()
+    {
+        QFETCH(Bytes, mac);
+        const QString file = sim->hostQ("/etc/network/interfaces");
+        QVERIFY(writeHostFile(file, "old"));
+        Reply r = send(md, request(kBox, 0xA4, cat({{0, 0, 0}, mac})));
+        QCOMPARE(r.status(), u8(1));
+        QCOMPARE(g_str_mac, QString("FF:FF:FF:FF:FF:FF"));
+        QCOMPARE(readHostFile(file), QByteArray("old"));
+        QVERIFY(!ran("ifdown"));
+    }
+
     void setIp_data()
     {
+        QTest::addColumn<Bytes>("ip");
         QTest::addColumn<Bytes>("mask");
         QTest::addColumn<int>("port");
         QTest::addColumn<int>("status");
         QTest::addColumn<bool>("restart");
-        QTest::newRow("same port") << Bytes{255, 255, 255, 0} << 5005 << 0 << false;
-        QTest::newRow("new port") << Bytes{255, 255, 0, 0} << 5006 << 0 << true;
-        QTest::newRow("holed mask") << Bytes{255, 0, 255, 0} << 5005 << 1 << false;
-        QTest::newRow("port 0") << Bytes{255, 255, 255, 0} << 0 << 1 << false;
+        const Bytes ip = {10, 0, 0, 9}, m24 = {255, 255, 255, 0};
+        QTest::newRow("same port") << ip << m24 << 5005 << 0 << false;
+        QTest::newRow("new port") << ip << Bytes{255, 255, 0, 0} << 5006 << 0 << true;
+        QTest::newRow("two-address subnet") << Bytes{10, 0, 0, 0} << Bytes{255, 255, 255, 254} << 5005 << 0 << false;
+        QTest::newRow("holed mask") << ip << Bytes{255, 0, 255, 0} << 5005 << 1 << false;
+        QTest::newRow("mask 0.0.0.0") << ip << Bytes{0, 0, 0, 0} << 5005 << 1 << false;
+        QTest::newRow("port 0") << ip << m24 << 0 << 1 << false;
+        QTest::newRow("second server's port") << ip << m24 << 10002 << 1 << false;
+        QTest::newRow("0.0.0.0") << Bytes{0, 0, 0, 0} << m24 << 5005 << 1 << false;
+        QTest::newRow("255.255.255.255") << Bytes{255, 255, 255, 255} << m24 << 5005 << 1 << false;
+        QTest::newRow("multicast") << Bytes{224, 0, 0, 1} << m24 << 5005 << 1 << false;
+        QTest::newRow("loopback") << Bytes{127, 0, 0, 1} << m24 << 5005 << 1 << false;
+        QTest::newRow("network address") << Bytes{10, 0, 0, 0} << m24 << 5005 << 1 << false;
+        QTest::newRow("subnet broadcast") << Bytes{10, 0, 255, 255} << Bytes{255, 255, 0, 0} << 5005 << 1 << false;
     }
     void setIp()
     {
+        QFETCH(Bytes, ip);
         QFETCH(Bytes, mask);
         QFETCH(int, port);
         QFETCH(int, status);
@@ -125,17 +174,17 @@ class TestMessageNet : public QObject
         c->write_config_variant(ConfigItem::TcpPort, 5005);
         c->write_config_variant(ConfigItem::IPAddress, "192.168.0.199");
         G_timeTicks = 777;
-        Reply r = send(md, request(kBox, 0xA4, ip_rest({10, 0, 0, 9}, mask, {10, 0, 0, 1}, u16(port))));
+        Reply r = send(md, request(kBox, 0xA4, ip_rest(ip, mask, {10, 0, 0, 1}, u16(port))));
         QCOMPARE(r.body.size(), size_t(12));
         QCOMPARE(int(r.status()), status);
         QCOMPARE(g_app_reset_flag.load() == 1, restart);
-        const QString ip = c->read_config_variant(ConfigItem::IPAddress).toString();
+        const QString stored = c->read_config_variant(ConfigItem::IPAddress).toString();
         if (status) {
-            QCOMPARE(ip, QString("192.168.0.199"));
+            QCOMPARE(stored, QString("192.168.0.199"));
             QCOMPARE(g_str_ip, QString("192.168.0.199"));
             return;
         }
-        QCOMPARE(ip, QString("10.0.0.9"));
+        QCOMPARE(stored, net_check::dotted(ip.data()));
         QCOMPARE(g_port, port);
         QCOMPARE(c->read_config_variant(ConfigItem::TcpPort).toInt(), port);
         if (restart)
@@ -266,6 +315,39 @@ class TestMessageNet : public QObject
         const std::string longName(40, 'n');
         QCOMPARE(send(md, request(kBox, 0xC3, cloud_rest("1.2.3.4", 1, "u", longName))).status(), u8(0));
         QCOMPARE(g_Nubo_controllername, QString::fromStdString(longName));
+    }
+
+    // A settings file that cannot be written: each command answers its
+    // failure status and the program keeps the old settings.
+    void settingsThatCannotBeStoredAnswerFailure_data()
+    {
+        QTest::addColumn<Bytes>("rest");
+        QTest::addColumn<u8>("group");
+        QTest::addColumn<int>("status");
+        QTest::newRow("set IP") << ip_rest({10, 0, 0, 9}, {255, 255, 255, 0}, {10, 0, 0, 1}, 5005) << u8(0xA4) << 1;
+        QTest::newRow("barcode") << Bytes{30, 5, 0, 'N', 'E', 'W'} << u8(0xA2) << 2;
+        QTest::newRow("languages") << Bytes{32, 36, 0, 0xAA, 0x55, 1, 0x03, 0} << u8(0xA2) << 2;
+        QTest::newRow("cloud") << cloud_rest("10.2.2.2", 7001, "u2", "c2") << u8(0xC3) << 1;
+    }
+    void settingsThatCannotBeStoredAnswerFailure()
+    {
+        QFETCH(Bytes, rest);
+        QFETCH(u8, group);
+        QFETCH(int, status);
+        ConfigEngine* c = ConfigEngine::pInstance();
+        c->write_config_variant(ConfigItem::IPAddress, "192.168.0.199");
+        Utils::getIPAddress();
+        g_language = 4;
+        const QStringList before = settings_now();
+        const QString file = sim->hostQ(ConfigEngine::kFile);
+        QFile::remove(file);
+        QDir().mkpath(file); // a folder where the file belongs
+        Reply r = send(md, request(kBox, group, rest));
+        QDir(file).removeRecursively();
+        QCOMPARE(int(r.status()), status);
+        QCOMPARE(settings_now(), before);
+        QCOMPARE(spy->count(), 0);
+        QVERIFY(!ran("ifconfig eth0 "));
     }
 
     void updateStart()

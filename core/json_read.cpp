@@ -1,0 +1,82 @@
+#include "core/json_read.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include <boost/property_tree/json_parser.hpp>
+
+#include <QMutexLocker>
+#include <QString>
+
+#include "board/board.h"
+#include "core/global.h"
+#include "core/utils.h"
+
+namespace pt = boost::property_tree;
+
+namespace json_read
+{
+bool depth_within(const char* text, size_t length, int maxDepth)
+{
+    int depth = 0;
+    bool inString = false;
+    bool escaped = false;
+    for (size_t i = 0; i < length; ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > maxDepth)
+                return false;
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return true;
+}
+
+bool parse(const char* text, size_t length, pt::ptree& out)
+{
+    out.clear();
+    if (!text || !depth_within(text, length)) {
+        if (debugOn())
+            std::printf("json error: nested deeper than %d levels", kMaxDepth);
+        return false;
+    }
+    try {
+        std::istringstream in(std::string(text, length));
+        pt::read_json(in, out);
+    } catch (const pt::ptree_error& e) {
+        if (debugOn())
+            std::printf("json error: %s", e.what());
+        out.clear();
+        return false;
+    }
+    return true;
+}
+
+bool file(const char* path, pt::ptree& out)
+{
+    out.clear();
+    // Held while reading, so a file being written is never judged damaged.
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    std::ifstream in(board::path(path), std::ios::binary);
+    if (!in)
+        return false;
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad() || !parse(text.data(), text.size(), out)) {
+        Utils::system_mutex(QString("rm -rf %1").arg(path));
+        return false;
+    }
+    return true;
+}
+} // namespace json_read

@@ -1,0 +1,27 @@
+// JSON text of files and frame bodies read into property trees. The parser
+// descends once per nesting level, so text nested deeper than any file or
+// body of this system (kMaxDepth levels) is refused before it reaches the
+// parser, like text that does not parse.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include <boost/property_tree/ptree.hpp>
+
+namespace json_read
+{
+constexpr int kMaxDepth = 64;
+
+// True when no object or array of the text lies deeper than maxDepth levels;
+// brackets inside strings do not count.
+bool depth_within(const char* text, size_t length, int maxDepth = kMaxDepth);
+
+// Parses the text into out; false (out cleared) when it does not parse or
+// nests too deep.
+bool parse(const char* text, size_t length, boost::property_tree::ptree& out);
+
+// Reads the JSON file at a board path under the file lock. False when it is
+// missing, and when it does not parse: such a file is deleted.
+bool file(const char* path, boost::property_tree::ptree& out);
+} // namespace json_read

@@ -1,0 +1,51 @@
+#include "fs_helpers.h"
+
+#include <cerrno>
+#include <vector>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QString>
+
+bool own_partition(const std::string& path, size_t bytes)
+{
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return false;
+    if (!QDir().mkpath(QString::fromStdString(path)))
+        return false;
+    const std::string options = "size=" + std::to_string(bytes);
+    return mount("tmpfs", path.c_str(), "tmpfs", 0, options.c_str()) == 0;
+}
+
+void drop_partition(const std::string& path)
+{
+    umount2(path.c_str(), MNT_DETACH);
+}
+
+bool fill_up(const std::string& file)
+{
+    int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    const std::vector<char> block(4096, 'f');
+    bool full = false;
+    // Whole blocks, then ever smaller pieces down to the last byte.
+    for (size_t n = block.size();;) {
+        if (write(fd, block.data(), n) >= 0)
+            continue;
+        if (errno != ENOSPC)
+            break;
+        if (n == 1) {
+            full = true;
+            break;
+        }
+        n /= 2;
+    }
+    close(fd);
+    return full;
+}
