@@ -84,12 +84,6 @@ const Range kRanges[kNumberRows] = {{1, 16},    {1, 16},    {1, 255},   {1, 255}
 
 constexpr u8 kMappingBit = 0x80;
 const char* const kScanDirs[] = {"/data/smartmapping", "/mnt/usb1/"};
-
-void fit_button(QPushButton* b, const QString& text)
-{
-    fit_text(b, text, b->width() - 6, b->height() - 2);
-    b->setText(text);
-}
 } // namespace
 
 SmartMapping::SmartMapping(QWidget* parent)
@@ -152,12 +146,14 @@ void SmartMapping::language_changed()
     set_fitted(ui->label_title, page_text(kTexts[kTitle]));
     QLabel* const labels[] = {ui->label_port,   ui->label_route, ui->label_rows, ui->label_cols, ui->label_width,
                               ui->label_height, ui->label_x,     ui->label_y,    ui->label_file};
+    std::vector<FitItem> names;
     for (int i = 0; i <= kFile - kPort; ++i)
-        set_fitted(labels[i], page_text(kTexts[kPort + i]));
-    fit_button(ui->Button_send, page_text(kTexts[kSend]));
-    fit_button(ui->Button_load, page_text(kTexts[kLoad]));
-    fit_button(ui->Button_save, page_text(kTexts[kSave]));
-    fit_button(ui->Button_mapping, page_text(kTexts[kMapping]));
+        names.push_back({labels[i], page_text(kTexts[kPort + i])});
+    set_fitted(names);
+    set_fitted({{ui->Button_send, page_text(kTexts[kSend])},
+                {ui->Button_load, page_text(kTexts[kLoad])},
+                {ui->Button_save, page_text(kTexts[kSave])},
+                {ui->Button_mapping, page_text(kTexts[kMapping])}});
     show_file();
 }
 
@@ -192,7 +188,7 @@ void SmartMapping::list_scan_files()
 
 void SmartMapping::show_file()
 {
-    fit_button(ui->Button_file,
+    set_fitted(ui->Button_file,
                g_kqfile_name.get().isEmpty() ? page_text(kTexts[kNoFile]) : QFileInfo(g_kqfile_name.get()).fileName());
 }
 

@@ -5,6 +5,7 @@
 #include <QRegExpValidator>
 
 #include "ui/shell/pagepattern.h"
+#include "ui/shell/textfit.h"
 #include "ui_numberkeyboard.h"
 
 QString l_str;
@@ -53,13 +54,12 @@ void NumberKeyboard::menulist_init()
 
 void NumberKeyboard::language_changed()
 {
-    ui->Button_close->setText(page_text(kTexts[kClose]));
-    ui->Button_ok->setText(page_text(kTexts[kOk]));
+    set_fitted({{ui->Button_close, page_text(kTexts[kClose])}, {ui->Button_ok, page_text(kTexts[kOk])}});
 }
 
 void NumberKeyboard::label_show(QString title, QString value)
 {
-    ui->label->setText(title);
+    set_fitted(ui->label, title);
     l_str.clear();
     ui->lineEdit->setText(value);
     language_changed();

@@ -10,6 +10,7 @@
 #include "ui/shell/pagepattern.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/panellook.h"
+#include "ui/shell/textfit.h"
 #include "ui_tip.h"
 
 namespace
@@ -61,7 +62,7 @@ void TIP::tip_create(int code)
         // 15 px, wrapped at words; smaller only for a text that would not
         // fit whole.
         QString text = page_text(kTexts[code - 3]);
-        label->setStyleSheet(QString("font: %1px").arg(fitting_pixels(text, label->size(), 15, 8, true)));
+        label->setStyleSheet(QString("font: %1px").arg(fitting_pixels(text, label->size(), 15, kMinTextPixels, true)));
         label->setWordWrap(true);
         label->setText(text);
         label->setAlignment(Qt::AlignCenter);
