@@ -333,6 +333,13 @@ int walk_pages(const PageVisit& visit)
 
         g_numberkeyboard->label_show("W", "1920");
         save(g_numberkeyboard, "numberkeyboard", lang);
+        // The cursor on a white key, then on the blue confirm key.
+        key(g_numberkeyboard, 'R');
+        save(g_numberkeyboard, "numberkeyboard_cursor", lang);
+        key(g_numberkeyboard, 'S');
+        key(g_numberkeyboard, 'S');
+        save(g_numberkeyboard, "numberkeyboard_confirm", lang);
+        key(g_numberkeyboard, 'R');
         for (int code : {1, 3, 4, 5})
             render_tip(code, lang);
     }
