@@ -44,6 +44,11 @@ void TIP::tip_create(int code)
     frame_ = nullptr;
     if (code != 1 && (code < 3 || code > 5))
         return;
+    // Another message over a shown tip gets its own time; the same message
+    // again keeps the time running.
+    if (g_tip_flag && code != code_)
+        ticks_ = 0;
+    code_ = code;
     if (code == 1)
         setGeometry(100, 60, 120, 120);
     else
