@@ -12,6 +12,7 @@
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/syncupdate.h"
+#include "ui/shell/tip.h"
 #include "ui/shell/zev_keyboard.h"
 #include "ui/shell/zev_keys.h"
 #include "video/c331_manage.h"
@@ -52,6 +53,19 @@ class KeyPage : public QWidget, public PageView
 
   protected:
     void keyReleaseEvent(QKeyEvent* e) override { released << e->key(); }
+};
+
+// Counts the keys a widget is given and hides it after the third.
+class ThreeKeys : public QObject
+{
+  public:
+    bool eventFilter(QObject* o, QEvent* e) override
+    {
+        if (e->type() == QEvent::KeyRelease && ++count == 3)
+            static_cast<QWidget*>(o)->hide();
+        return false;
+    }
+    int count = 0;
 };
 } // namespace
 
@@ -273,6 +287,30 @@ class TestZevKeyboard : public QObject
         QCOMPARE(kb.text(), QString("2"));
         QCOMPARE(page.released, QList<int>{});
         g_numberkeyboard = nullptr;
+        PageRegistry::set(PageId::Option, nullptr);
+    }
+
+    void played_keys_go_to_a_shown_tip_not_the_page_under_it()
+    {
+        KeyPage page;
+        PageRegistry::set(PageId::Option, &page);
+        g_page_focus = PageId::Option;
+        TIP tip;
+        g_tip = &tip;
+        ThreeKeys taken;
+        tip.installEventFilter(&taken);
+        KeypadPlayer player(keypad());
+        QFile f(QString::fromStdString(keypad().keyFile()));
+        QVERIFY(f.open(QIODevice::Append));
+        f.write("OK BACK LEFT\n");
+        f.close();
+        QTimer::singleShot(0, &player, &KeypadPlayer::take_keys);
+        QTimer::singleShot(5000, &tip, &QWidget::hide); // keys that went astray
+        tip.tip_create(4);
+        g_tip_flag = 0;
+        QCOMPARE(taken.count, 3);
+        QCOMPARE(page.released, QList<int>{});
+        g_tip = nullptr;
         PageRegistry::set(PageId::Option, nullptr);
     }
 
