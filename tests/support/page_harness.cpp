@@ -48,6 +48,7 @@
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/option.h"
 #include "ui/shell/outputset.h"
+#include "ui/shell/keys.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/tip.h"
 #include "ui/shell/zevcontrol.h"
@@ -77,12 +78,6 @@ void render_tip(int code, int lang)
     });
     g_tip->tip_create(code);
     g_tip_flag = 0;
-}
-
-void key(QWidget* w, int code)
-{
-    QKeyEvent e(QEvent::KeyRelease, code, Qt::NoModifier);
-    QApplication::sendEvent(w, &e);
 }
 
 // A picture set-up worth looking at: three offered images, one showing a
@@ -129,59 +124,44 @@ void picture_setup()
             "wordspace":0,"verticalspace":0,"color":"0xFFD040"},"texts":"Welcome\nLED 1\nLED 2\nLED 3"}]})");
 }
 
+// Plays each step's keys on a shown page, then saves the scene.
+struct Step {
+    const char* keys;
+    const char* scene;
+};
+void play(QWidget* page, int lang, std::initializer_list<Step> steps)
+{
+    for (const Step& step : steps) {
+        for (const char* k = step.keys; *k; ++k)
+            release_key(page, *k);
+        save(page, step.scene, lang);
+    }
+}
+
 void render_picture_pages(int lang)
 {
     g_mode_select = 0;
     g_mode_shortcut_key = 0;
     auto* mode = new CustomMode(nullptr);
     mode->show();
-    save(mode, "custommode", lang);
-    key(mode, 'Q');
-    save(mode, "custommode_buttons", lang);
-    key(mode, 'S');
-    save(mode, "custommode_osd", lang);
-    key(mode, 'O');
-    key(mode, 'R');
-    save(mode, "custommode_empty", lang);
+    play(mode, lang,
+         {{"", "custommode"}, {"Q", "custommode_buttons"}, {"S", "custommode_osd"}, {"OR", "custommode_empty"}});
     delete mode;
 
     g_image_current = 1;
     auto* choose = new InputChoose(nullptr);
     g_inputchoose = choose;
     choose->show();
-    save(choose, "inputchoose", lang);
-    key(choose, 'Q');
-    save(choose, "inputchoose_tabs", lang);
-    key(choose, 'Q');
-    key(choose, 'R');
-    save(choose, "inputchoose_entries", lang);
-    key(choose, 'S');
-    key(choose, 'S');
-    key(choose, 'S');
-    save(choose, "inputchoose_entries_last", lang);
-    key(choose, 'O');
-    key(choose, 'R');
-    key(choose, 'R');
-    key(choose, 'R');
-    key(choose, 'R');
-    save(choose, "inputchoose_tabs_ext", lang);
+    play(choose, lang,
+         {{"", "inputchoose"},
+          {"Q", "inputchoose_tabs"},
+          {"QR", "inputchoose_entries"},
+          {"SSS", "inputchoose_entries_last"},
+          {"ORRRR", "inputchoose_tabs_ext"}});
 
     auto* cut = new InputCut(nullptr);
     cut->show();
-    save(cut, "inputcut", lang);
-    key(cut, 'Q');
-    key(cut, 'R');
-    key(cut, 'R');
-    save(cut, "inputcut_list", lang);
-    key(cut, 'Q');
-    key(cut, 'R');
-    key(cut, 'R');
-    save(cut, "inputcut_edit", lang);
-    key(cut, 'O');
-    key(cut, 'S');
-    key(cut, 'S');
-    key(cut, 'Q');
-    save(cut, "inputcut_new", lang);
+    play(cut, lang, {{"", "inputcut"}, {"QRR", "inputcut_list"}, {"QRR", "inputcut_edit"}, {"OSSQ", "inputcut_new"}});
     delete cut;
     g_inputchoose = nullptr;
     delete choose;
@@ -189,9 +169,7 @@ void render_picture_pages(int lang)
     g_image_current = 0;
     auto* layout = new ImageLayout(nullptr);
     layout->show();
-    save(layout, "imagelayout", lang);
-    key(layout, 'R');
-    save(layout, "imagelayout_crop", lang);
+    play(layout, lang, {{"", "imagelayout"}, {"R", "imagelayout_crop"}});
     delete layout;
 }
 
@@ -255,9 +233,7 @@ void render_maintenance_pages()
         g_qround_bar->para_sync(100);
         SmartMapping mapping(nullptr);
         mapping.show();
-        for (int i = 0; i < 9; ++i)
-            key(&mapping, 'R');
-        save(&mapping, "smartmapping_send", lang);
+        play(&mapping, lang, {{"RRRRRRRRR", "smartmapping_send"}});
         firmware_usbgrade grade(nullptr);
         grade.show();
         grade.on_Button_upgrade_clicked();
@@ -294,9 +270,7 @@ void render_menu_pages()
         g_language = u8(lang);
         AdvancedOption page(nullptr);
         page.show();
-        key(&page, 'R');
-        key(&page, 'R');
-        save(&page, "advancedoption_recovery", lang);
+        play(&page, lang, {{"RR", "advancedoption_recovery"}});
     }
     pack.remove();
 }
@@ -332,14 +306,10 @@ int walk_pages(const PageVisit& visit)
         w->on_tools_clicked();
 
         g_numberkeyboard->label_show("W", "1920");
-        save(g_numberkeyboard, "numberkeyboard", lang);
         // The cursor on a white key, then on the blue confirm key.
-        key(g_numberkeyboard, 'R');
-        save(g_numberkeyboard, "numberkeyboard_cursor", lang);
-        key(g_numberkeyboard, 'S');
-        key(g_numberkeyboard, 'S');
-        save(g_numberkeyboard, "numberkeyboard_confirm", lang);
-        key(g_numberkeyboard, 'R');
+        play(g_numberkeyboard, lang,
+             {{"", "numberkeyboard"}, {"R", "numberkeyboard_cursor"}, {"SS", "numberkeyboard_confirm"}});
+        release_key(g_numberkeyboard, 'R');
         for (int code : {1, 3, 4, 5})
             render_tip(code, lang);
     }
@@ -357,8 +327,7 @@ int walk_pages(const PageVisit& visit)
         g_language = u8(lang);
         EDIDset page(nullptr);
         page.show();
-        key(&page, 'Q');
-        save(&page, "edidset_edit", lang);
+        play(&page, lang, {{"Q", "edidset_edit"}});
     }
     render_maintenance_pages();
     render_menu_pages();
