@@ -83,6 +83,7 @@ const Range kRanges[kNumberRows] = {{1, 16},    {1, 16},    {1, 255},   {1, 255}
                                     {1, 32767}, {1, 32767}, {0, 65535}, {0, 65535}};
 
 constexpr u8 kMappingBit = 0x80;
+constexpr int kActionHeight = 27;
 const char* const kScanDirs[] = {"/data/smartmapping", "/mnt/usb1/"};
 } // namespace
 
@@ -90,6 +91,9 @@ SmartMapping::SmartMapping(QWidget* parent)
     : ZevPage(parent, PageId::SmartMapping, PageId::Option), ui(new Ui_SmartMapping)
 {
     ui->setupUi(this);
+    // The actions take the rest of the frame: room for a name on two lines.
+    for (QPushButton* b : {ui->Button_send, ui->Button_load, ui->Button_save, ui->Button_mapping})
+        b->resize(b->width(), kActionHeight);
     set_key_hints(ui->label_note_OK, ui->label_note_back);
     for (My_lineEdit* e : {ui->lineEdit_port, ui->lineEdit_route, ui->lineEdit_rows, ui->lineEdit_cols,
                            ui->lineEdit_width, ui->lineEdit_height, ui->lineEdit_x, ui->lineEdit_y})

@@ -1,6 +1,6 @@
 // Every page in every language, as drawn: no text below 9 px, none cut by
-// its widget or by a frame around it, no soft hyphen; like widgets in one
-// size.
+// its widget or by a frame around it, none elided, no soft hyphen; like
+// widgets in one size.
 #include <QtTest>
 
 #include <map>
@@ -80,6 +80,10 @@ QString fault(QWidget* page, QWidget* w)
             QString(" needs %1x%2 in %3x%4;").arg(need.width()).arg(need.height()).arg(room.width()).arg(room.height());
     if (d.text.contains(QChar(QChar::SoftHyphen)))
         what += " soft hyphen;";
+    // Elision is the last resort; no text of the pages needs it.
+    const QChar ellipsis(0x2026);
+    if (d.text.endsWith(ellipsis) && !fitted_text(w).endsWith(ellipsis))
+        what += " elided;";
     // Frames around the widget cut what lies outside them.
     QRect inside = need.intersected(room);
     for (QWidget* p = w; p != page; p = p->parentWidget()) {
