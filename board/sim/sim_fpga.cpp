@@ -25,7 +25,7 @@ constexpr uint8_t kTypeReg = 2;
 struct VersionReg {
     uint8_t reg, value;
 };
-constexpr VersionReg kVersion[] = {{7, 0x21}, {21, 0x5A}, {28, 0x01}, {29, 0x11}, {30, 0x20}};
+constexpr VersionReg kVersion[] = {{7, 0x21}, {21, 0x5A}, {28, 0x01}, {29, 0x20}, {30, 0x11}};
 
 // Output port pairs: TX page, length register, high-bits register and shift.
 struct TxPair {

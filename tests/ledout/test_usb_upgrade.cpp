@@ -212,7 +212,7 @@ class TestUsbUpgrade : public QObject
     {
         QFETCH(int, kind);
         const Bytes running = {26, 3, 30, 11, 2, 1};
-        const Bytes fpgaRunning = {24, 20, 11, 0, 0, 1};
+        const Bytes fpgaRunning = {24, 11, 20, 0, 0, 1};
         Bytes p;
         if (kind == 0)
             p = package({{10, fill(100, 1), running}, {7, fpgaImage(fill(100, 2)), fpgaRunning}});

@@ -57,9 +57,7 @@ void factory::menulist_init()
 void factory::language_changed()
 {
     set_fitted(ui->label_title, page_text(kTexts[kTitle]));
-    QPushButton* b = ui->Button_reset;
-    fit_text(b, page_text(kTexts[kReset]), b->width() - 6, b->height() - 2);
-    b->setText(page_text(kTexts[kReset]));
+    set_fitted(ui->Button_reset, page_text(kTexts[kReset]));
     set_fitted(ui->label_state, done_ ? page_text(kTexts[kDone]) : QString());
     set_fitted(ui->label_lang, page_text(kTexts[kLanguage]));
     // Outside an edit the list shows the language in use.

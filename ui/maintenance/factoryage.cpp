@@ -43,7 +43,7 @@ void factoryage::language_changed()
 void factoryage::update_agelog()
 {
     const int n = factoryage_log.size();
-    ui->label_log->setText(factoryage_log.mid(n > kShownLines ? n - kShownLines : 0).join('\n'));
+    set_fitted(ui->label_log, factoryage_log.mid(n > kShownLines ? n - kShownLines : 0).join('\n'));
     set_fitted(ui->label_count, QString("1-2:%1  3-4:%2  5-9:%3\n10-19:%4  20+:%5")
                                     .arg(factoryage_log_diff3)
                                     .arg(factoryage_log_diff5)

@@ -47,9 +47,7 @@ void firmware_usbgrade::language_changed()
 {
     set_fitted(ui->label_title, page_text(kTexts[kTitle]));
     set_fitted(ui->label_note, page_text(kTexts[kNote]));
-    QPushButton* b = ui->Button_upgrade;
-    fit_text(b, page_text(kTexts[kUpgrade]), b->width() - 6, b->height() - 2);
-    b->setText(page_text(kTexts[kUpgrade]));
+    set_fitted(ui->Button_upgrade, page_text(kTexts[kUpgrade]));
     show_state();
 }
 

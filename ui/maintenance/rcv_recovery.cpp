@@ -51,10 +51,7 @@ void rcv_recovery::menulist_init()
 void rcv_recovery::language_changed()
 {
     set_fitted(ui->label_title, page_text(kTexts[kTitle]));
-    for (auto [b, t] : {std::pair<QPushButton*, int>{ui->Button_query, kQuery}, {ui->Button_recovery, kRecovery}}) {
-        fit_text(b, page_text(kTexts[t]), b->width() - 6, b->height() - 2);
-        b->setText(page_text(kTexts[t]));
-    }
+    set_fitted({{ui->Button_query, page_text(kTexts[kQuery])}, {ui->Button_recovery, page_text(kTexts[kRecovery])}});
     set_fitted(ui->label_head, page_text(kTexts[kHead]));
     show_results();
 }
@@ -70,7 +67,7 @@ void rcv_recovery::show_results()
     QStringList shown = result_flag ? result_list.mid(0, kShownLines) : QStringList();
     if (result_flag && result_list.size() > kShownLines)
         shown << "...";
-    ui->label_result->setText(shown.join('\n'));
+    set_fitted(ui->label_result, shown.join('\n'));
 }
 
 void rcv_recovery::result_clear()

@@ -83,19 +83,17 @@ const Range kRanges[kNumberRows] = {{1, 16},    {1, 16},    {1, 255},   {1, 255}
                                     {1, 32767}, {1, 32767}, {0, 65535}, {0, 65535}};
 
 constexpr u8 kMappingBit = 0x80;
+constexpr int kActionHeight = 27;
 const char* const kScanDirs[] = {"/data/smartmapping", "/mnt/usb1/"};
-
-void fit_button(QPushButton* b, const QString& text)
-{
-    fit_text(b, text, b->width() - 6, b->height() - 2);
-    b->setText(text);
-}
 } // namespace
 
 SmartMapping::SmartMapping(QWidget* parent)
     : ZevPage(parent, PageId::SmartMapping, PageId::Option), ui(new Ui_SmartMapping)
 {
     ui->setupUi(this);
+    // The actions take the rest of the frame: room for a name on two lines.
+    for (QPushButton* b : {ui->Button_send, ui->Button_load, ui->Button_save, ui->Button_mapping})
+        b->resize(b->width(), kActionHeight);
     set_key_hints(ui->label_note_OK, ui->label_note_back);
     for (My_lineEdit* e : {ui->lineEdit_port, ui->lineEdit_route, ui->lineEdit_rows, ui->lineEdit_cols,
                            ui->lineEdit_width, ui->lineEdit_height, ui->lineEdit_x, ui->lineEdit_y})
@@ -152,12 +150,14 @@ void SmartMapping::language_changed()
     set_fitted(ui->label_title, page_text(kTexts[kTitle]));
     QLabel* const labels[] = {ui->label_port,   ui->label_route, ui->label_rows, ui->label_cols, ui->label_width,
                               ui->label_height, ui->label_x,     ui->label_y,    ui->label_file};
+    std::vector<FitItem> names;
     for (int i = 0; i <= kFile - kPort; ++i)
-        set_fitted(labels[i], page_text(kTexts[kPort + i]));
-    fit_button(ui->Button_send, page_text(kTexts[kSend]));
-    fit_button(ui->Button_load, page_text(kTexts[kLoad]));
-    fit_button(ui->Button_save, page_text(kTexts[kSave]));
-    fit_button(ui->Button_mapping, page_text(kTexts[kMapping]));
+        names.push_back({labels[i], page_text(kTexts[kPort + i])});
+    set_fitted(names);
+    set_fitted({{ui->Button_send, page_text(kTexts[kSend])},
+                {ui->Button_load, page_text(kTexts[kLoad])},
+                {ui->Button_save, page_text(kTexts[kSave])},
+                {ui->Button_mapping, page_text(kTexts[kMapping])}});
     show_file();
 }
 
@@ -192,7 +192,7 @@ void SmartMapping::list_scan_files()
 
 void SmartMapping::show_file()
 {
-    fit_button(ui->Button_file,
+    set_fitted(ui->Button_file,
                g_kqfile_name.get().isEmpty() ? page_text(kTexts[kNoFile]) : QFileInfo(g_kqfile_name.get()).fileName());
 }
 

@@ -1,7 +1,5 @@
 #include "ui/picture/custommode.h"
 
-#include <climits>
-
 #include <algorithm>
 #include <cstring>
 
@@ -16,6 +14,7 @@
 #include "core/zevrampara.h"
 #include "ui/shell/textfit.h"
 #include "ui/shell/pages.h"
+#include "ui/shell/panellook.h"
 #include "ui/shell/sourceinfo.h"
 #include "ui/shell/zevcontrol.h"
 #include "ui_custommode.h"
@@ -135,8 +134,6 @@ CustomMode::CustomMode(QWidget* parent)
     lcd_para_init();
     image_para_init();
     menulist_init();
-    ui->label_ID->setText(QString::asprintf("ID:%d", mode_slot() + 1));
-    fit_label(ui->label_ID);
     ui->Button_use->setStyleSheet(style_button_normal);
     language_changed();
 }
@@ -157,6 +154,7 @@ void CustomMode::init()
     selector_->combo()->setFocusPolicy(Qt::NoFocus);
     selector_->combo()->addItems(items);
     selector_->combo()->setCurrentIndex(mode_slot());
+    fit_combos({selector_->combo()});
 }
 
 void CustomMode::lcd_para_init()
@@ -171,21 +169,12 @@ void CustomMode::lcd_para_init()
     bool audio = a < kSourceCount && (stored16(s, ZevRamPara::layerOffset(a) + Img::kLayerAudio) & 0x8000);
 
     ALIAS_PARA alias;
-    if (get_json_alias_para(&alias, "usermode", s)) {
-        QString name = text(NamePrefix) + QString::fromStdString(alias.name);
-        fit_text(ui->label_name, name, INT_MAX, ui->label_name->height());
-        QFontMetrics fm(ui->label_name->font());
-        ui->label_name->setText(fm.elidedText(name, Qt::ElideRight, 171, Qt::TextShowMnemonic));
-    } else {
-        ui->label_name->setText(text(DefaultName).arg(s + 1));
-        fit_label(ui->label_name);
-    }
-    ui->label_LED->setText(text(LedSize).arg(width).arg(height));
-    ui->label_brightness->setText(text(audio ? LineAudioOn : LineAudioOff).arg(bri).arg(con));
-    ui->Button_more->setText(text(More));
-    fit_label(ui->label_LED);
-    fit_label(ui->label_brightness);
-    fit_text(ui->Button_more, text(More), ui->Button_more->width() - 6);
+    QString name = get_json_alias_para(&alias, "usermode", s) ? text(NamePrefix) + QString::fromStdString(alias.name)
+                                                              : text(DefaultName).arg(s + 1);
+    set_fitted({{ui->label_ID, QString::asprintf("ID:%d", s + 1)},
+                {ui->label_name, name},
+                {ui->label_LED, text(LedSize).arg(width).arg(height)},
+                {ui->label_brightness, text(audio ? LineAudioOn : LineAudioOff).arg(bri).arg(con)}});
     ui->label_using->setVisible(ZevRamPara::ZevGetCurrentModeIndex() == s + 1);
 }
 
@@ -240,12 +229,13 @@ QLabel* CustomMode::preview_label(int x, int y, int w, int h)
 
 void CustomMode::draw_windows(int s)
 {
+    std::vector<FitItem> names, geometries;
     for (int i = 0; i < kSourceCount; ++i) {
         bool right = i >= 3;
         int b = 16 + 30 * (i % 3);
         int o = ZevRamPara::layerOffset(i);
         QLabel* chip = preview_label(right ? 145 : 0, b - 14, 24, 24);
-        chip->setText(QString::asprintf("%d", i + 1));
+        set_fitted(chip, QString::asprintf("%d", i + 1));
         chip->setAlignment(Qt::AlignCenter);
         color_fill(chip, char(i));
 
@@ -262,16 +252,18 @@ void CustomMode::draw_windows(int s)
         // in the name is not cut.
         QLabel* name = preview_label(right ? 171 : 24, b - 15, 100, 14);
         name->setStyleSheet(kPreviewStyle);
-        name->setText(sourceinfo::get_source_name_by_sourceid(source) + crop + " " +
-                      text(stored16(s, o + Img::kLayerEnable) ? On : Off));
+        names.push_back({name, sourceinfo::get_source_name_by_sourceid(source) + crop + " " +
+                                   text(stored16(s, o + Img::kLayerEnable) ? On : Off)});
         QLabel* geo = preview_label(right ? 171 : 24, b, 140, 12);
         geo->setStyleSheet(kPreviewStyle);
-        geo->setText(QString("[%1,%2]%3x%4")
-                         .arg(stored16(s, o + Img::kLayerX))
-                         .arg(stored16(s, o + Img::kLayerY))
-                         .arg(stored16(s, o + Img::kLayerW))
-                         .arg(stored16(s, o + Img::kLayerH)));
+        geometries.push_back({geo, QString("[%1,%2]%3x%4")
+                                       .arg(stored16(s, o + Img::kLayerX))
+                                       .arg(stored16(s, o + Img::kLayerY))
+                                       .arg(stored16(s, o + Img::kLayerW))
+                                       .arg(stored16(s, o + Img::kLayerH))});
     }
+    set_fitted(names);
+    set_fitted(geometries);
 }
 
 void CustomMode::draw_osd(int s)
@@ -292,7 +284,7 @@ void CustomMode::draw_osd(int s)
     QLabel* label = preview_label(2, 56, 300, 30);
     label->setStyleSheet(kPreviewStyle);
     label->setFrameShape(QFrame::NoFrame);
-    label->setText(details);
+    set_fitted(label, details);
 
     QString back = QString::fromStdString(m.back_color).mid(2);
     QString fore = QString::fromStdString(m.font_color).mid(2);
@@ -302,7 +294,7 @@ void CustomMode::draw_osd(int s)
     QLabel* box = preview_label(6, 2, 300, 50);
     box->setFrameShape(QFrame::NoFrame);
     box->setStyleSheet("background-color:#" + back + ";color:#" + fore + ";");
-    box->setText(lines.join("\n"));
+    set_fitted(box, lines.join("\n"));
 }
 
 void CustomMode::color_fill(QLabel* label, char window)
@@ -323,19 +315,15 @@ void CustomMode::menulist_init()
 
 void CustomMode::language_changed()
 {
-    ui->label_title->setText(text(Title));
-    ui->Button_delete->setText(text(Delete));
-    ui->Button_use->setText(text(Use));
-    ui->label_using->setText(text(Using));
-    ui->label_blank->setText(text(Blank));
-    fit_label(ui->label_title);
-    fit_label(ui->label_blank);
-    fit_text(ui->Button_delete, text(Delete), ui->Button_delete->width() - 6);
-    fit_text(ui->Button_use, text(Use), ui->Button_use->width() - 6);
-    // The badge grows to the right for the longer translations.
-    fit_text(ui->label_using, "Ag", INT_MAX, ui->label_using->height());
-    int badge = QFontMetrics(ui->label_using->font()).horizontalAdvance(text(Using)) + 6;
-    ui->label_using->resize(qMax(60, badge), ui->label_using->height());
+    set_fitted(ui->label_title, text(Title));
+    set_fitted(ui->label_blank, text(Blank));
+    set_fitted({{ui->Button_use, text(Use)}, {ui->Button_delete, text(Delete)}, {ui->Button_more, text(More)}});
+    // The badge grows to the right for the longer translations, as far as
+    // the frame allows.
+    int badge = QFontMetrics(panel_font(base_pixel_size(ui->label_using), true)).horizontalAdvance(text(Using)) + 6;
+    int room = ui->frame->width() - ui->label_using->x() - 2;
+    ui->label_using->resize(qBound(60, badge, room), ui->label_using->height());
+    set_fitted(ui->label_using, text(Using));
 }
 
 void CustomMode::syncUpdate()
@@ -347,8 +335,6 @@ void CustomMode::syncUpdate()
 void CustomMode::zev_button_mode_clicked()
 {
     g_mode_select = ui_select;
-    ui->label_ID->setText(QString::asprintf("ID:%d", ui_select + 1));
-    fit_label(ui->label_ID);
     lcd_para_init();
     image_para_init();
 }

@@ -1,9 +1,6 @@
 #include "ui/picture/imagelayout.h"
 
-#include <climits>
-
 #include <QDebug>
-#include <QFontMetrics>
 #include <QPixmap>
 
 #include "core/alias.h"
@@ -74,8 +71,6 @@ ImageLayout::ImageLayout(QWidget* parent)
     ui->setupUi(this);
     // The marker of the selected tab stands behind the tabs.
     ui->frame_image->lower();
-    fit_label(ui->label_X);
-    fit_label(ui->label_Y);
     menulist_init();
     ui->comboBox_P2P->insertItems(ui->comboBox_P2P->count(), {text(Combo0), text(Combo1), text(Combo2), text(Combo3)});
     image_init();
@@ -98,7 +93,7 @@ void ImageLayout::image_init()
     int i = ui_select;
     bool on = ZevRamPara::img16(ZevRamPara::layerOffset(i) + Img::kLayerEnable) != 0;
     ui->image_state->setText(text(StatePrefix) + text(on ? On : Off));
-    fit_label(ui->image_state);
+    fit_texts({ui->image_name, ui->image_source, ui->image_state});
     ui->frame_image->setGeometry(7 + 51 * i, 39, 51, 49);
     ui->frame_image->setStyleSheet(style_tab);
 }
@@ -108,21 +103,14 @@ void ImageLayout::image_para_update()
     int i = image_shown;
     int o = ZevRamPara::layerOffset(i);
     ALIAS_PARA alias;
-    if (get_json_alias_para(&alias, "win", i)) {
-        fit_text(ui->image_name, "Ag", INT_MAX, ui->image_name->height());
-        QFontMetrics fm(ui->image_name->font());
-        QString name = fm.elidedText(QString::fromStdString(alias.name), Qt::ElideRight, ui->image_name->width(),
-                                     Qt::TextShowMnemonic);
-        ui->image_name->setText(text(NamePrefix) + name);
-    } else {
-        ui->image_name->setText(text(DefaultName).arg(i + 1));
-        fit_label(ui->image_name);
-    }
+    ui->image_name->setText(get_json_alias_para(&alias, "win", i)
+                                ? text(NamePrefix) + QString::fromStdString(alias.name)
+                                : text(DefaultName).arg(i + 1));
     short isCrop = 0;
     char cropIndex = 0;
     u8 source = ZevRamPara::ZevGetImageSource(ZevRamPara::p_zevrampara_config, u8(i), &isCrop, &cropIndex, 0);
     ui->image_source->setText(text(SourcePrefix) + sourceinfo::get_source_name_by_sourceid(source));
-    fit_label(ui->image_source);
+    fit_texts({ui->image_name, ui->image_source, ui->image_state});
     ui->lineEdit_X->setText(QString::number(ZevRamPara::img16(o + Img::kLayerX)));
     ui->lineEdit_Y->setText(QString::number(ZevRamPara::img16(o + Img::kLayerY)));
     ui->lineEdit_W->setText(QString::number(ZevRamPara::img16(o + Img::kLayerW)));
@@ -139,7 +127,7 @@ void ImageLayout::image_para_update()
         else if (mode == 9)
             ui->comboBox_P2P->setCurrentIndex(3);
     }
-    fit_combo(ui->comboBox_P2P);
+    fit_combos({ui->comboBox_P2P});
     ui->frame->setStyleSheet(style_box);
 }
 
@@ -156,13 +144,15 @@ void ImageLayout::mirror_select(int mode)
 
 void ImageLayout::language_changed()
 {
-    ui->label_title->setText(text(Title));
-    ui->label_P2P->setText(text(P2P));
+    set_fitted(ui->label_title, text(Title));
+    set_fitted({{ui->label_P2P, text(P2P)}, {ui->label_mirror, text(Mirror)}});
     ui->label_W->setText(text(Wd));
     ui->label_H->setText(text(Ht));
-    ui->label_mirror->setText(text(Mirror));
-    for (QLabel* l : {ui->label_title, ui->label_P2P, ui->label_W, ui->label_H, ui->label_mirror})
-        fit_label(l);
+    flow_row({{ui->label_X, ui->lineEdit_X},
+              {ui->label_Y, ui->lineEdit_Y},
+              {ui->label_W, ui->lineEdit_W},
+              {ui->label_H, ui->lineEdit_H}},
+             3, 299);
 }
 
 void ImageLayout::syncUpdate()

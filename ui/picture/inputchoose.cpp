@@ -17,6 +17,7 @@
 #include "ui/picture/inputcut.h"
 #include "ui/shell/textfit.h"
 #include "ui/shell/pages.h"
+#include "ui/shell/panellook.h"
 #include "ui/picture/source_tabs.h"
 #include "ui/shell/sourceinfo.h"
 #include "ui/shell/tip.h"
@@ -168,12 +169,8 @@ void InputChoose::menulist_init()
 
 void InputChoose::language_changed()
 {
-    ui->label_title->setText(text(Title));
-    ui->button_inputcut->setText(text(InputCutButton));
-    ui->button_EDID->setText(text(EdidButton));
-    fit_label(ui->label_title);
-    fit_text(ui->button_inputcut, text(InputCutButton), ui->button_inputcut->width() - 6);
-    fit_text(ui->button_EDID, text(EdidButton), ui->button_EDID->width() - 6);
+    set_fitted(ui->label_title, text(Title));
+    set_fitted({{ui->button_inputcut, text(InputCutButton)}, {ui->button_EDID, text(EdidButton)}});
 }
 
 u8 InputChoose::get_source_num(unsigned char id)
@@ -225,9 +222,9 @@ void InputChoose::initMenu()
             continue;
         int p = image_count;
         QLabel* tile = child_label(top_frame, 10 + 50 * p, 3, 45, 40);
-        tile->setText(QString::asprintf("%d", i + 1));
-        tile->setAlignment(Qt::AlignCenter);
         tile->setStyleSheet(kTileStyle[i]);
+        tile->setAlignment(Qt::AlignHCenter | Qt::AlignBottom);
+        set_fitted(tile, QString::asprintf("%d", i + 1));
         tile_source[i] = child_label(tile, 0, 1, 30, 12);
         QLabel* state = child_label(tile, 33, 1, 7, 7);
         state->setPixmap(QPixmap(":/png/state_on.png"));
@@ -256,30 +253,12 @@ void InputChoose::TextCreate(char image, char)
         if (id & 0x8000)
             name += QString::asprintf("_Crop%d", ((id >> 8) & 0x7F) + 1);
     }
-    // A crop name does not fit beside the state icon: it takes the bottom
-    // of the tile, in a font small enough for the whole name.
+    // Beside the state icon; a crop's name takes a second line, and the
+    // image's number stands below it.
     QLabel* label = tile_source[i];
-    QFont font;
-    int px = 9;
-    for (; px > 6; --px) {
-        font.setPixelSize(px);
-        if (QFontMetrics(font).horizontalAdvance(name) <= 30)
-            break;
-    }
-    if (px > 6) {
-        label->setGeometry(0, 1, 30, 12);
-        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    } else {
-        for (px = 9; px > 6; --px) {
-            font.setPixelSize(px);
-            if (QFontMetrics(font).horizontalAdvance(name) <= 43)
-                break;
-        }
-        label->setGeometry(1, 27, 43, 12);
-        label->setAlignment(Qt::AlignCenter);
-    }
-    label->setStyleSheet(QString("font: %1px").arg(px));
-    label->setText(name);
+    label->setGeometry(1, 1, 32, 24);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    set_fitted(label, name);
 }
 
 void InputChoose::input_source_changed(char image)
@@ -390,6 +369,7 @@ void InputChoose::initSource()
     entries_frame->lower();
     QFont font;
     font.setPixelSize(10);
+    std::vector<FitItem> names, sizes;
     for (int j = 0; j < shown; ++j) {
         int e = 3 * current_page + j;
         QFrame* entry = new QFrame(entries_frame);
@@ -408,45 +388,43 @@ void InputChoose::initSource()
             l->setFont(font);
         }
         if (e == 0) {
-            name->setText(source_name);
+            names.push_back({name, source_name});
             int o = Img::kSourceTiming + 6 * source_number;
-            res->setText(has_signal(source_number)
-                             ? QString::asprintf("%dx%d@%dHz", ZevRamPara::img16(o), ZevRamPara::img16(o + 2),
-                                                 ZevRamPara::img16(o + 4))
-                             : text(NoSignal));
+            sizes.push_back({res, has_signal(source_number)
+                                      ? QString::asprintf("%dx%d@%dHz", ZevRamPara::img16(o), ZevRamPara::img16(o + 2),
+                                                          ZevRamPara::img16(o + 4))
+                                      : text(NoSignal)});
         } else {
             CROP_PARA crop;
             int index = Img::kCropCount;
             ZevRamPara::ZevGetCropPara(source_number, e, &crop, &index);
             ALIAS_PARA alias;
             if (index < Img::kCropCount && get_json_alias_para(&alias, "crop", index))
-                name->setText(QFontMetrics(name->font())
-                                  .elidedText(QString::fromStdString(alias.name), Qt::ElideRight, name->width(),
-                                              Qt::TextShowMnemonic));
+                names.push_back({name, QString::fromStdString(alias.name)});
             else
-                name->setText(source_name + QString::asprintf("_crop%d", ((crop.id >> 8) & 0x7F) + 1));
-            res->setText(QString::asprintf("%dx%d", crop.width, crop.height));
+                names.push_back({name, source_name + QString::asprintf("_crop%d", ((crop.id >> 8) & 0x7F) + 1)});
+            sizes.push_back({res, QString::asprintf("%dx%d", crop.width, crop.height)});
         }
-        fit_label(name);
-        fit_label(res);
         bool cursor = ui_seltype == 2 && j == ui_select;
         if (marked && e == using_entry) {
             entry->setStyleSheet(cursor ? kEntryCursor : kEntryUsing);
             state->setPixmap(QPixmap(":/png/state_on.png"));
-            // The tag grows to the left for the longer translations.
+            // The tag grows to the left for the longer translations, over
+            // the source icon when it must.
             QLabel* tag = new QLabel(entry);
-            QFont tagFont;
-            tagFont.setPixelSize(7);
-            int w = qMax(30, QFontMetrics(tagFont).horizontalAdvance(text(Using)) + 6);
+            tag->setStyleSheet("background-color: #00D65B;color: rgb(255, 255, 255);font: 9px;border-radius:5px;");
+            int w = qMax(30, QFontMetrics(panel_font(kMinTextPixels)).horizontalAdvance(text(Using)) + 6);
             tag->setGeometry(qMin(60, 91 - w), 0, w, 12);
             tag->setAlignment(Qt::AlignCenter);
-            tag->setStyleSheet("background-color: #00D65B;color: rgb(255, 255, 255);font: 7px;border-radius:5px;");
-            tag->setText(text(Using));
+            set_fitted(tag, text(Using));
+            icon->setVisible(tag->x() >= icon->x() + icon->width());
         } else {
             entry->setStyleSheet(cursor ? kEntryCursor : kEntryOther);
             state->setPixmap(QPixmap(":/png/state_off.png"));
         }
     }
+    set_fitted(names);
+    set_fitted(sizes);
     entries_frame->show();
 }
 

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include <QDebug>
-#include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
@@ -134,57 +133,24 @@ void InputCut::menulist_init()
 
 void InputCut::language_changed()
 {
-    ui->label_title->setText(text(Title));
+    set_fitted(ui->label_title, text(Title));
     ui->label_crop->setText(text(Crop));
     ui->label_W->setText(text(Wd));
     ui->label_H->setText(text(Ht));
-    fit_label(ui->label_title);
     flow_edit_row();
-    if (button_cancel) {
-        button_cancel->setText(text(Cancel));
-        button_ok->setText(text(Ok));
-        button_delete->setText(text(Delete));
-        for (QPushButton* b : {button_cancel, button_ok, button_delete})
-            fit_text(b, b->text(), 54);
-    }
+    if (button_cancel)
+        set_fitted({{button_cancel, text(Cancel)}, {button_ok, text(Ok)}, {button_delete, text(Delete)}});
 }
 
 void InputCut::flow_edit_row()
 {
-    // Captions and fields of the panel's second line, left to right; the
-    // captions take the width their language needs.
-    QWidget* row[] = {ui->label_crop, ui->label_X,    ui->lineEdit_X, ui->label_Y,   ui->lineEdit_Y,
-                      ui->label_W,    ui->lineEdit_W, ui->label_H,    ui->lineEdit_H};
-    QLabel* captions[] = {ui->label_crop, ui->label_X, ui->label_Y, ui->label_W, ui->label_H};
-    const int kRight = 305;
-    int fields = 0;
-    for (QWidget* w : row)
-        if (!qobject_cast<QLabel*>(w))
-            fields += w->width() + 6;
-    int px = base_pixel_size(ui->label_crop);
-    QFont font = ui->label_crop->font();
-    for (;; --px) {
-        font.setPixelSize(px);
-        QFontMetrics fm(font);
-        int total = 5 + fields;
-        for (QLabel* c : captions)
-            total += fm.horizontalAdvance(c->text()) + 4;
-        if (total <= kRight || px <= 6)
-            break;
-    }
-    QFontMetrics fm(font);
-    int x = 5;
-    for (QWidget* w : row) {
-        if (QLabel* c = qobject_cast<QLabel*>(w)) {
-            c->setFont(font);
-            int width = fm.horizontalAdvance(c->text()) + 2;
-            c->setGeometry(x, 30, width, 14);
-            x += width + 2;
-        } else {
-            w->move(x, 30);
-            x += w->width() + 6;
-        }
-    }
+    // Captions and fields of the panel's second line, left to right.
+    flow_row({{ui->label_crop, nullptr},
+              {ui->label_X, ui->lineEdit_X},
+              {ui->label_Y, ui->lineEdit_Y},
+              {ui->label_W, ui->lineEdit_W},
+              {ui->label_H, ui->lineEdit_H}},
+             5, 305);
 }
 
 u8 InputCut::get_source_num(unsigned char id)
@@ -223,6 +189,7 @@ void InputCut::source_init()
     list_frame->setStyleSheet(cut_state == 0 ? style_list_focused : style_list_normal);
     list_frame->lower();
     card_font.setPixelSize(10);
+    std::vector<FitItem> names, sizes;
     for (int k = 0; k < cards; ++k) {
         int r = k / 3, c = k % 3;
         int e = 6 * current_pag + k;
@@ -247,26 +214,24 @@ void InputCut::source_init()
         if (e == 0) {
             int o = Img::kSourceTiming + 6 * source_number;
             u16 w = ZevRamPara::img16(o), h = ZevRamPara::img16(o + 2), rate = ZevRamPara::img16(o + 4);
-            card_name->setText(source_name);
-            card_size->setText(w && h && rate ? QString::asprintf("%dx%d@%dHz", w, h, rate) : text(NoSignal));
+            names.push_back({card_name, source_name});
+            sizes.push_back({card_size, w && h && rate ? QString::asprintf("%dx%d@%dHz", w, h, rate) : text(NoSignal)});
         } else {
             CROP_PARA crop;
             int index = Img::kCropCount;
             ZevRamPara::ZevGetCropPara(source_number, e, &crop, &index);
             ALIAS_PARA alias;
             if (index < Img::kCropCount && get_json_alias_para(&alias, "crop", index)) {
-                card_name->setText(
-                    QFontMetrics(card_name->font())
-                        .elidedText(QString::fromStdString(alias.name), Qt::ElideRight, 172, Qt::TextShowMnemonic));
+                names.push_back({card_name, QString::fromStdString(alias.name)});
             } else {
                 crop_suffix = QString::asprintf("_crop%d", ((crop.id >> 8) & 0x7F) + 1);
-                card_name->setText(source_name + crop_suffix);
+                names.push_back({card_name, source_name + crop_suffix});
             }
-            card_size->setText(QString::asprintf("%dx%d", crop.width, crop.height));
+            sizes.push_back({card_size, QString::asprintf("%dx%d", crop.width, crop.height)});
         }
-        fit_label(card_name);
-        fit_label(card_size);
     }
+    set_fitted(names);
+    set_fitted(sizes);
     add_ = new QPushButton(list_frame);
     add_->setIcon(QIcon(":/png/add.png"));
     add_->setIconSize(QSize(20, 20));
@@ -295,8 +260,7 @@ void InputCut::zev_button_add_clicked()
     add_->hide();
     crop_suffix = QString::asprintf("-Crop-%d", ZevRamPara::ZevGetSourceNum(source_number, 40) + 1);
     crop_name = source_name + crop_suffix;
-    ui->label_change_source->setText(text(NameCaption) + crop_name);
-    fit_label(ui->label_change_source);
+    set_fitted(ui->label_change_source, text(NameCaption) + crop_name);
     ui->lineEdit_X->setText("0");
     ui->lineEdit_Y->setText("0");
     ui->lineEdit_W->setText("1920");
@@ -323,8 +287,7 @@ void InputCut::zev_button_source_clicked()
     add_->hide();
     crop_suffix = QString::asprintf("-Crop-%d", crop_number);
     crop_name = source_name + crop_suffix;
-    ui->label_change_source->setText(text(NameCaption) + crop_name);
-    fit_label(ui->label_change_source);
+    set_fitted(ui->label_change_source, text(NameCaption) + crop_name);
     CROP_PARA crop;
     int index = Img::kCropCount;
     ZevRamPara::ZevGetCropPara(source_number, crop_number, &crop, &index);
@@ -612,7 +575,7 @@ void InputCut::syncUpdate(int code)
     if (ZevRamPara::ZevLanguageChanged()) {
         language_changed();
         if (!ui->frame_add->isHidden())
-            ui->label_change_source->setText(text(NameCaption) + crop_name);
+            set_fitted(ui->label_change_source, text(NameCaption) + crop_name);
     }
     if (code == 103 ||
         std::memcmp(ZevRamPara::p_zevrampara_config + Img::kCropTable,

@@ -7,6 +7,7 @@
 #include "core/alias.h"
 #include "core/zevrampara.h"
 #include "ui/shell/sourceinfo.h"
+#include "ui/shell/textfit.h"
 
 void count_source_entries(u8 counts[6])
 {
@@ -28,6 +29,6 @@ void set_source_tab_names(QLabel* const tabs[6], const u8 counts[6])
                                  Qt::TextShowMnemonic);
         else
             name = sourceinfo::get_source_name_by_listseq(u8(t));
-        tabs[t]->setText(sourceinfo::get_source_specialstyle1_by_sourceid(id, name, counts[t]));
+        set_fitted(tabs[t], sourceinfo::get_source_specialstyle1_by_sourceid(id, name, counts[t]));
     }
 }

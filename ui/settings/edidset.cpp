@@ -73,8 +73,8 @@ EDIDset::EDIDset(QWidget* parent) : ZevPage(parent, PageId::EDIDset, PageId::Inp
                         ui->sourcelistseq3pixmap, ui->sourcelistseq4pixmap, ui->sourcelistseq5pixmap};
     for (u8 i = 0; i < 6; ++i) {
         const u8 id = sourceinfo::get_source_id_by_listseq(i);
-        names[i]->setText(
-            sourceinfo::get_source_specialstyle0_by_sourceid(id).arg(sourceinfo::get_source_name_by_listseq(i)));
+        set_fitted(names[i],
+                   sourceinfo::get_source_specialstyle0_by_sourceid(id).arg(sourceinfo::get_source_name_by_listseq(i)));
         sourceinfo::set_source_pixmap(icons[i], id);
     }
     highlight_ = new QFrame(this);
@@ -124,12 +124,13 @@ void EDIDset::language_changed()
 {
     set_fitted(ui->label_title, page_text(kTexts[kTitle]));
     set_fitted(ui->label_edid_source, page_text(kTexts[kHeading]) + source_name_);
-    set_fitted(ui->label_W, page_text(kTexts[kWidth]));
-    set_fitted(ui->label_H, page_text(kTexts[kHeight]));
-    set_fitted(ui->label_freq, page_text(kTexts[kRate]));
-    cancel_->setText(page_text(kTexts[kCancel]));
-    save_->setText(page_text(kTexts[kSave]));
-    delete_->setText(page_text(kTexts[kDelete]));
+    ui->label_W->setText(page_text(kTexts[kWidth]));
+    ui->label_H->setText(page_text(kTexts[kHeight]));
+    ui->label_freq->setText(page_text(kTexts[kRate]));
+    flow_row({{ui->label_W, ui->lineEdit_W}, {ui->label_H, ui->lineEdit_H}, {ui->label_freq, ui->label_rate}}, 10, 281);
+    set_fitted({{delete_, page_text(kTexts[kDelete])},
+                {cancel_, page_text(kTexts[kCancel])},
+                {save_, page_text(kTexts[kSave])}});
 }
 
 void EDIDset::syncUpdate()

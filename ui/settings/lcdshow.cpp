@@ -55,8 +55,7 @@ void lcdshow::para_init()
     ui->comboBox_lock->clear();
     ui->comboBox_lock->addItems({page_text(kTexts[kFive]), page_text(kTexts[kTen]), page_text(kTexts[kNever])});
     ui->comboBox_lock->setCurrentIndex(index_of(kLockTimes, g_auto_lock_time));
-    fit_combo(ui->comboBox_back);
-    fit_combo(ui->comboBox_lock);
+    fit_combos({ui->comboBox_back, ui->comboBox_lock});
 }
 
 void lcdshow::menulist_init()
@@ -69,8 +68,7 @@ void lcdshow::menulist_init()
 void lcdshow::language_changed()
 {
     set_fitted(ui->label_LCDshow, page_text(kTexts[kTitle]));
-    set_fitted(ui->label_backmainwindow, page_text(kTexts[kBack]));
-    set_fitted(ui->label_autolock, page_text(kTexts[kLock]));
+    set_fitted({{ui->label_backmainwindow, page_text(kTexts[kBack])}, {ui->label_autolock, page_text(kTexts[kLock])}});
 }
 
 void lcdshow::syncUpdate()

@@ -128,10 +128,8 @@ QString ledset::row_style(int row, bool focused) const
 void ledset::language_changed()
 {
     set_fitted(ui->label_ledset, page_text(kTexts[kTitle]));
-    set_fitted(ui->label_ledw, page_text(kTexts[kWidth]));
-    set_fitted(ui->label_ledh, page_text(kTexts[kHeight]));
-    ui->Button_apply->setText(page_text(kTexts[kApply]));
-    ui->Button_cancle->setText(page_text(kTexts[kCancel]));
+    set_fitted({{ui->label_ledw, page_text(kTexts[kWidth])}, {ui->label_ledh, page_text(kTexts[kHeight])}});
+    set_fitted({{ui->Button_apply, page_text(kTexts[kApply])}, {ui->Button_cancle, page_text(kTexts[kCancel])}});
     set_fitted(ui->label_note_led_w, page_text(kTexts[kNote]));
     set_fitted(ui->label_tip, QString::asprintf(page_text(kTexts[kTip]).toUtf8().constData(), kMaxSide, kMaxSide));
 }

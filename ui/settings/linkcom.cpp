@@ -30,7 +30,7 @@ linkcom::~linkcom()
 void linkcom::language_changed()
 {
     set_fitted(ui->label_com, page_text(kTexts[kTitle]));
-    set_fitted(ui->label_baud, page_text(kTexts[kBaud]));
-    set_fitted(ui->label_bit, page_text(kTexts[kBits]));
-    set_fitted(ui->label_stop, page_text(kTexts[kStop]));
+    set_fitted({{ui->label_baud, page_text(kTexts[kBaud])},
+                {ui->label_bit, page_text(kTexts[kBits])},
+                {ui->label_stop, page_text(kTexts[kStop])}});
 }

@@ -107,11 +107,10 @@ QString linkwlan::row_style(int row, bool focused) const
 void linkwlan::language_changed()
 {
     set_fitted(ui->label_wlan, page_text(kTexts[kTitle]));
-    set_fitted(ui->label_IpSet, page_text(kTexts[kAddress]));
-    set_fitted(ui->label_netmask, page_text(kTexts[kMask]));
-    set_fitted(ui->label_gateway, page_text(kTexts[kGateway]));
-    ui->Button_apply->setText(page_text(kTexts[kApply]));
-    ui->Button_cancle->setText(page_text(kTexts[kCancel]));
+    set_fitted({{ui->label_IpSet, page_text(kTexts[kAddress])},
+                {ui->label_netmask, page_text(kTexts[kMask])},
+                {ui->label_gateway, page_text(kTexts[kGateway])}});
+    set_fitted({{ui->Button_apply, page_text(kTexts[kApply])}, {ui->Button_cancle, page_text(kTexts[kCancel])}});
     if (!ui->label_invalid->text().isEmpty())
         set_fitted(ui->label_invalid, page_text(kTexts[kInvalid]));
 }

@@ -78,9 +78,11 @@ void netset::wlan_para_get(unsigned short port)
     ui->w_lineEdit->setText(QString::asprintf("%d", ram_word(w)));
     ui->h_lineEdit->setText(QString::asprintf("%d", ram_word(h)));
     QLabel* labels[4] = {ui->LED1label, ui->LED2label, ui->LED3label, ui->LED4label};
-    const QString format = page_text(kTexts[kPort]);
+    const QByteArray format = page_text(kTexts[kPort]).toUtf8();
+    std::vector<FitItem> tabs;
     for (int k = 0; k < 4; ++k)
-        set_fitted(labels[k], QString::asprintf(format.toUtf8().constData(), ui_min_select + k + 1));
+        tabs.push_back({labels[k], QString::asprintf(format.constData(), ui_min_select + k + 1)});
+    set_fitted(tabs);
 }
 
 void netset::initWlan()
@@ -98,8 +100,10 @@ void netset::initWlan()
 void netset::language_changed()
 {
     set_fitted(ui->label_netset, page_text(kTexts[kTitle]));
-    set_fitted(ui->w_label, page_text(kTexts[kWidth]));
-    set_fitted(ui->h_label, page_text(kTexts[kHeight]));
+    set_fitted({{ui->x_label, "X"},
+                {ui->y_label, "Y"},
+                {ui->w_label, page_text(kTexts[kWidth])},
+                {ui->h_label, page_text(kTexts[kHeight])}});
 }
 
 void netset::syncUpdate()

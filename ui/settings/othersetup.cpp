@@ -109,11 +109,11 @@ QString othersetup::row_style(int, bool focused) const
 void othersetup::language_changed()
 {
     set_fitted(ui->label_other, page_text(kTexts[kTitle]));
-    set_fitted(ui->label_name_volume, page_text(kTexts[kVolume]));
-    set_fitted(ui->label_name_switch, page_text(kTexts[kSwitch]));
-    set_fitted(ui->label_name_mode, page_text(kTexts[kProjection]));
-    set_fitted(ui->label_wifi, page_text(kTexts[kWifi]));
-    set_fitted(ui->label_name_DBD, page_text(kTexts[kDbd]));
+    set_fitted({{ui->label_name_volume, page_text(kTexts[kVolume])},
+                {ui->label_name_switch, page_text(kTexts[kSwitch])},
+                {ui->label_name_mode, page_text(kTexts[kProjection])},
+                {ui->label_wifi, page_text(kTexts[kWifi])},
+                {ui->label_name_DBD, page_text(kTexts[kDbd])}});
 }
 
 void othersetup::para_init()
@@ -163,8 +163,7 @@ void othersetup::para_init()
     ui->dbd_state->clear();
     ui->dbd_state->addItems({off, on});
     ui->dbd_state->setCurrentIndex(dbd || ZevRamPara::img16(kPointToPoint) ? 1 : 0);
-    for (QWidget* w : menu_list)
-        fit_combo(static_cast<QComboBox*>(w));
+    fit_combos({ui->ImageVolume, ui->volume_state, ui->switch_state, ui->mode_state, ui->wifi_state, ui->dbd_state});
 }
 
 void othersetup::syncUpdate()

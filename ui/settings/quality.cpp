@@ -57,12 +57,12 @@ void quality::menulist_init()
 void quality::language_changed()
 {
     set_fitted(ui->label_quality, page_text(kTexts[kTitle]));
-    set_fitted(ui->label_bright, page_text(kTexts[kBright]));
-    set_fitted(ui->label_Sharpness, page_text(kTexts[kSharpness]));
-    set_fitted(ui->label_Contrast, page_text(kTexts[kContrast]));
-    set_fitted(ui->label_Saturation, page_text(kTexts[kSaturation]));
-    set_fitted(ui->label_reset, page_text(kTexts[kReset]));
-    ui->lineEdit_Reset->setText(page_text(kTexts[kPressOk]));
+    set_fitted({{ui->label_bright, page_text(kTexts[kBright])},
+                {ui->label_Sharpness, page_text(kTexts[kSharpness])},
+                {ui->label_Contrast, page_text(kTexts[kContrast])},
+                {ui->label_Saturation, page_text(kTexts[kSaturation])},
+                {ui->label_reset, page_text(kTexts[kReset])}});
+    set_fitted(ui->lineEdit_Reset, page_text(kTexts[kPressOk]));
 }
 
 QLineEdit* quality::value_edit(int row)

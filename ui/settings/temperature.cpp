@@ -51,7 +51,7 @@ void temperature::para_init()
     u16 stored = ZevRamPara::img16(kTypeOffset);
     type_choice = stored > 3 ? 0 : u8(stored);
     ui->comboBox_type->setCurrentIndex(type_choice);
-    fit_combo(ui->comboBox_type);
+    fit_combos({ui->comboBox_type});
 }
 
 void temperature::menulist_init()
@@ -64,10 +64,10 @@ void temperature::menulist_init()
 void temperature::language_changed()
 {
     set_fitted(ui->label_temperature, page_text(kTexts[kTitle]));
-    set_fitted(ui->label_type, page_text(kTexts[kType]));
-    set_fitted(ui->label_name_red, page_text(kTexts[kRed]));
-    set_fitted(ui->label_name_green, page_text(kTexts[kGreen]));
-    set_fitted(ui->label_name_blue, page_text(kTexts[kBlue]));
+    set_fitted({{ui->label_type, page_text(kTexts[kType])},
+                {ui->label_name_red, page_text(kTexts[kRed])},
+                {ui->label_name_green, page_text(kTexts[kGreen])},
+                {ui->label_name_blue, page_text(kTexts[kBlue])}});
 }
 
 void temperature::syncUpdate()

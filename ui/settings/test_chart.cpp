@@ -58,11 +58,14 @@ void test_chart::language_changed()
     QLabel* captions[8] = {ui->label_red,   ui->label_green, ui->label_blue,  ui->label_white,
                            ui->label_black, ui->label_color, ui->label_hline, ui->label_wline};
     const int lang = ui_language();
+    std::vector<FitItem> items;
     for (int k = 0; k < 8; ++k) {
         const char* text = kItems[k].lang[lang];
-        set_fitted(captions[k], text ? QString::fromUtf8(text) : QString::asprintf(kNumbered.lang[lang], k + 1));
+        items.push_back({captions[k], text ? QString::fromUtf8(text) : QString::asprintf(kNumbered.lang[lang], k + 1)});
     }
-    ui->Button_closetest->setText(page_text(kClose));
+    // The eight captions in one size.
+    set_fitted(items);
+    set_fitted(ui->Button_closetest, page_text(kClose));
 }
 
 QString test_chart::row_style(int row, bool focused) const

@@ -85,11 +85,11 @@ void AdvancedOption::language_changed()
 {
     count_record_files();
     set_fitted(ui->label_title, page_text(kTexts[kTitle]));
-    set_fitted(ui->Button_LCDshow, page_text(kTexts[kLcd]));
-    set_fitted(ui->Button_other, page_text(kTexts[kOther]));
-    set_fitted(ui->Button_rcv_recovery, page_text(kTexts[kRecovery]));
-    set_fitted(ui->Button_factory, page_text(kTexts[kFactory]));
-    set_fitted(ui->Button_age, page_text(kTexts[kAge]));
+    set_fitted({{ui->Button_LCDshow, page_text(kTexts[kLcd])},
+                {ui->Button_other, page_text(kTexts[kOther])},
+                {ui->Button_rcv_recovery, page_text(kTexts[kRecovery])},
+                {ui->Button_factory, page_text(kTexts[kFactory])},
+                {ui->Button_age, page_text(kTexts[kAge])}});
     ui->Button_rcv_recovery->setStyleSheet(row_style(kRowRecovery, focus_widget == ui->Button_rcv_recovery));
 }
 

@@ -42,8 +42,8 @@ void ImageQuality::menulist_init()
 void ImageQuality::language_changed()
 {
     set_fitted(ui->label_title, page_text(kTexts[kTitle]));
-    set_fitted(ui->Button_quality, page_text(kTexts[kQuality]));
-    set_fitted(ui->Button_temperature, page_text(kTexts[kTemperature]));
+    set_fitted(
+        {{ui->Button_quality, page_text(kTexts[kQuality])}, {ui->Button_temperature, page_text(kTexts[kTemperature])}});
 }
 
 void ImageQuality::on_row_ok(int row)

@@ -43,9 +43,9 @@ void LinkOption::menulist_init()
 void LinkOption::language_changed()
 {
     set_fitted(ui->label_title, page_text(kTexts[kTitle]));
-    set_fitted(ui->Button_com, page_text(kTexts[kSerial]));
-    set_fitted(ui->Button_wlan, page_text(kTexts[kNet]));
-    set_fitted(ui->Button_usb, page_text(kTexts[kUsb]));
+    set_fitted({{ui->Button_com, page_text(kTexts[kSerial])},
+                {ui->Button_wlan, page_text(kTexts[kNet])},
+                {ui->Button_usb, page_text(kTexts[kUsb])}});
 }
 
 void LinkOption::on_row_ok(int row)

@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include <QDebug>
-#include <QFontMetrics>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -14,8 +13,8 @@
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/pages.h"
-#include "ui/shell/shell_text.h"
 #include "ui/shell/sourceinfo.h"
+#include "ui/shell/textfit.h"
 #include "ui_lockwindow.h"
 
 namespace
@@ -30,8 +29,6 @@ const char* const kNumberStyle[6] = {
     "background-color: #39A9CB;font: 20px", "background-color: #FC5404;font: 20px",
 };
 const char* const kWhite = "color: rgb(255, 255, 255)";
-constexpr int kAliasWidth = 206;
-constexpr int kTextPoints = 9;
 
 const u8* img()
 {
@@ -92,12 +89,11 @@ LockWindow::~LockWindow()
 
 void LockWindow::set_led_size()
 {
-    QLabel* label = ui->label_input;
-    label->setText(QString::asprintf(page_text(kLedSize).toUtf8().constData(), ZevRamPara::img16(Img::kLedWidth),
-                                     ZevRamPara::img16(Img::kLedHeight)));
     // The longer texts (Russian, five-digit sizes) get a smaller font
     // rather than run under the address.
-    fit_label_text(label, kTextPoints);
+    set_fitted(ui->label_input,
+               QString::asprintf(page_text(kLedSize).toUtf8().constData(), ZevRamPara::img16(Img::kLedWidth),
+                                 ZevRamPara::img16(Img::kLedHeight)));
 }
 
 void LockWindow::set_volume_icon(bool on)
@@ -109,8 +105,8 @@ void LockWindow::set_volume_icon(bool on)
 void LockWindow::para_init()
 {
     set_led_size();
-    ui->label_bright->setText(QString::asprintf("%d", short(ZevRamPara::img16(Img::kBrightness))));
-    ui->label_contrast->setText(QString::asprintf("%d", short(ZevRamPara::img16(Img::kContrast))));
+    set_fitted(ui->label_bright, QString::asprintf("%d", short(ZevRamPara::img16(Img::kBrightness))));
+    set_fitted(ui->label_contrast, QString::asprintf("%d", short(ZevRamPara::img16(Img::kContrast))));
     set_volume_icon(volume_check());
 }
 
@@ -121,7 +117,7 @@ bool LockWindow::volume_check()
 
 void LockWindow::ip_changed()
 {
-    ui->label_IPaddr->setText(g_str_ip);
+    set_fitted(ui->label_IPaddr, g_str_ip);
 }
 
 void LockWindow::language_changed()
@@ -139,6 +135,7 @@ void LockWindow::image_init()
     const u16 blackout = ZevRamPara::img16(Img::kBlackout);
     QFont font;
     font.setPixelSize(10);
+    std::vector<FitItem> names, states;
     for (int i = 0; i < 6; ++i) {
         const int x0 = 155 * (i % 2), y0 = 50 * (i / 2);
         const int layer = ZevRamPara::layerOffset(i);
@@ -146,7 +143,7 @@ void LockWindow::image_init()
         number_label->setGeometry(x0 + 10, y0 + 10, 40, 40);
         number_label->setStyleSheet(kNumberStyle[i]);
         number_label->setAlignment(Qt::AlignCenter);
-        number_label->setText(QString::asprintf("%d", i + 1));
+        set_fitted(number_label, QString::asprintf("%d", i + 1));
         name_label = new QLabel(tile_frame);
         name_label->setGeometry(x0 + 55, y0 + 13, 100, 15);
         name_label->setStyleSheet(kWhite);
@@ -160,7 +157,7 @@ void LockWindow::image_init()
         if (!enabled) {
             state_label->setGeometry(x0 + 55, y0 + 20, 40, 15);
             state_label->setStyleSheet(kWhite);
-            state_label->setText(page_text(kClose));
+            states.push_back({state_label, page_text(kClose)});
             continue;
         }
         short isCrop = 0;
@@ -173,12 +170,8 @@ void LockWindow::image_init()
         const int rate = s < kSourceCount ? ZevRamPara::img16(t + 4) : 0;
         if (!isCrop) {
             ALIAS_PARA alias;
-            if (get_json_alias_para(&alias, "source", s))
-                name_label->setText(QFontMetrics(name_label->font())
-                                        .elidedText(QString::fromStdString(alias.name), Qt::ElideRight, kAliasWidth,
-                                                    Qt::TextShowMnemonic));
-            else
-                name_label->setText(name);
+            names.push_back(
+                {name_label, get_json_alias_para(&alias, "source", s) ? QString::fromStdString(alias.name) : name});
         } else {
             ZevRamPara::ZevCropSourceInit();
             const int n = ZevRamPara::ZevGetSourceNum(s, u8(cropIndex) + 1);
@@ -187,12 +180,12 @@ void LockWindow::image_init()
             if (s < kSourceCount)
                 ZevRamPara::ZevGetCropPara(s, n, &crop, &entry);
             if (entry < Img::kCropCount) {
-                name_label->setText(name + QString::asprintf("_Crop%d", ((crop.id >> 8) & 0x7F) + 1));
+                names.push_back({name_label, name + QString::asprintf("_Crop%d", ((crop.id >> 8) & 0x7F) + 1)});
                 w = crop.width;
                 h = crop.height;
             } else {
                 // The crop is gone: the plain source name, and no input.
-                name_label->setText(name);
+                names.push_back({name_label, name});
                 w = h = 0;
             }
         }
@@ -200,20 +193,21 @@ void LockWindow::image_init()
         state_label->setStyleSheet("color: rgb(255, 255, 255);");
         const u16 flags = ZevRamPara::img16(layer + Img::kLayerFlags);
         bool freeze = flags & 2;
+        QString state;
         if (blackout == 1) {
-            state_label->setText(page_text(kBlack));
+            state = page_text(kBlack);
         } else {
-            if (rate == 0 || w == 0 || h == 0)
-                state_label->setText(page_text(kNoSignal));
-            else
-                state_label->setText(QString::asprintf("%dx%d@%dHz", w, h, rate));
+            state = rate == 0 || w == 0 || h == 0 ? page_text(kNoSignal) : QString::asprintf("%dx%d@%dHz", w, h, rate);
             if (flags & 1)
-                state_label->setText(page_text(kBlack));
+                state = page_text(kBlack);
             freeze = freeze || blackout == 2;
         }
+        states.push_back({state_label, state});
         if (freeze)
             freeze_label = add_icon(number_label, QRect(0, 0, 16, 16), ":/png/freeze.png");
     }
+    set_fitted(names);
+    set_fitted(states);
     tile_frame->show();
 }
 
@@ -225,9 +219,9 @@ void LockWindow::syncUpdate()
         ZevRamPara::img16(Img::kLedHeight) != ZevRamPara::shadow16(Img::kLedHeight))
         set_led_size();
     if (ZevRamPara::img16(Img::kBrightness) != ZevRamPara::shadow16(Img::kBrightness))
-        ui->label_bright->setText(QString::asprintf("%d", short(ZevRamPara::img16(Img::kBrightness))));
+        set_fitted(ui->label_bright, QString::asprintf("%d", short(ZevRamPara::img16(Img::kBrightness))));
     if (ZevRamPara::img16(Img::kContrast) != ZevRamPara::shadow16(Img::kContrast))
-        ui->label_contrast->setText(QString::asprintf("%d", short(ZevRamPara::img16(Img::kContrast))));
+        set_fitted(ui->label_contrast, QString::asprintf("%d", short(ZevRamPara::img16(Img::kContrast))));
     const int audio = audio_word_offset();
     if (ZevRamPara::img16(audio) != ZevRamPara::shadow16(audio))
         set_volume_icon(ZevRamPara::img16(audio) & 0x8000);

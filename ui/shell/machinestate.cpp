@@ -7,8 +7,8 @@
 #include "core/zevrampara.h"
 #include "ledout/fpga_manage.h"
 #include "ui/shell/pages.h"
-#include "ui/shell/shell_text.h"
 #include "ui/shell/sourceinfo.h"
+#include "ui/shell/textfit.h"
 #include "ui_machinestate.h"
 
 namespace
@@ -28,7 +28,6 @@ const Texts kTexts[5] = {
 };
 // Source shown in each input column, left to right.
 const u8 kColumnSource[6] = {2, 3, 4, 5, 1, 0};
-constexpr int kVersionPoints = 7;
 
 void set_scaled(QLabel* label, const char* path)
 {
@@ -55,8 +54,8 @@ MachineState::MachineState(QWidget* parent)
     QLabel* names[6] = {ui->sourceid0name, ui->sourceid1name, ui->sourceid2name,
                         ui->sourceid3name, ui->sourceid4name, ui->sourceid5name};
     for (int c = 0; c < 6; ++c)
-        names[c]->setText(sourceinfo::get_source_specialstyle0_by_sourceid(kColumnSource[c])
-                              .arg(sourceinfo::get_source_name_by_sourceid(kColumnSource[c])));
+        set_fitted(names[c], sourceinfo::get_source_specialstyle0_by_sourceid(kColumnSource[c])
+                                 .arg(sourceinfo::get_source_name_by_sourceid(kColumnSource[c])));
     ui->Button_back->setIcon(QIcon(":/png/back.png"));
     ui->Button_back->setIconSize(QSize(32, 32));
     ui->Button_back->hide();
@@ -68,7 +67,7 @@ MachineState::MachineState(QWidget* parent)
     version_changed();
     source_check();
     if (g_str_barcode != " ")
-        ui->label_2->setText("SN:" + g_str_barcode);
+        set_fitted(ui->label_2, "SN:" + g_str_barcode);
 }
 
 MachineState::~MachineState()
@@ -79,7 +78,7 @@ MachineState::~MachineState()
 void MachineState::language_changed()
 {
     const Texts& t = kTexts[ui_language()];
-    ui->label_title->setText(QString::fromUtf8(t.title));
+    set_fitted(ui->label_title, QString::fromUtf8(t.title));
     set_scaled(ui->label_state3, t.versions);
     set_scaled(ui->label_state1, t.outputs);
     set_scaled(ui->label_state2, t.inputs);
@@ -87,16 +86,15 @@ void MachineState::language_changed()
 
 void MachineState::version_changed()
 {
-    ui->label_MCU->setText("MCU:V" + dec2(11) + "." + dec2(2) + "." + dec2(1) + " " + QString::number(0x2026, 16) +
-                           "-" + hex2(0x03) + "-" + hex2(0x30));
+    const QString mcu = "MCU:V" + dec2(11) + "." + dec2(2) + "." + dec2(1) + " " + QString::number(0x2026, 16) + "-" +
+                        hex2(0x03) + "-" + hex2(0x30);
     // Without the FPGA manager there is no register mirror: the version
     // reads as zeros.
     const u8* reg = fpga_manage::p_fpga_manage ? fpga_manage::MCU_REG_func[0] : nullptr;
     const int r28 = reg ? reg[28] : 0, r29 = reg ? reg[29] : 0, r30 = reg ? reg[30] : 0, r31 = reg ? reg[31] : 0;
-    ui->label_FPGA1->setText("FPGA:V" + hex2(0x11) + "." + hex2(0) + "." + hex2(r28) + " " +
-                             QString::number(0x2000 + r31, 16) + "-" + hex2(r30) + "-" + hex2(r29));
-    fit_label_text(ui->label_MCU, kVersionPoints);
-    fit_label_text(ui->label_FPGA1, kVersionPoints);
+    const QString fpga = "FPGA:V" + hex2(0x11) + "." + hex2(0) + "." + hex2(r28) + " " +
+                         QString::number(0x2000 + r31, 16) + "-" + hex2(r30) + "-" + hex2(r29);
+    set_fitted({{ui->label_MCU, mcu}, {ui->label_FPGA1, fpga}});
 }
 
 void MachineState::source_check()
@@ -120,16 +118,18 @@ void MachineState::initWlan()
     ports_frame->setStyleSheet("background-color: rgb(33, 36, 53);");
     fpga_manage* fpga = fpga_manage::p_fpga_manage;
     const u16 links = fpga && fpga_manage::MCU_REG_func[0] ? fpga->get_wlan_state() : 0;
+    std::vector<FitItem> numbers;
     for (int j = 0; j < 16; ++j) {
         const int x = 2 + 18 * j;
         QLabel* number = new QLabel(ports_frame);
         number->setGeometry(x + 4, 13, 12, 14);
-        number->setText(QString::asprintf("%d", j + 1));
         number->setStyleSheet("color: rgb(255, 255, 255);font: 10px");
+        numbers.push_back({number, QString::asprintf("%d", j + 1)});
         QLabel* link = new QLabel(ports_frame);
         link->setGeometry(x, 27, 16, 14);
         set_scaled(link, (links >> j) & 1 ? ":/png/online.png" : ":/png/offline.png");
     }
+    set_fitted(numbers);
     ports_frame->show();
 }
 

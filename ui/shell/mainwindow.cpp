@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QDebug>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -19,6 +20,7 @@
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/panellook.h"
+#include "ui/shell/textfit.h"
 #include "ui/shell/tip.h"
 #include "ui_mainwindow.h"
 #include "ledout/fpga_manage.h"
@@ -164,7 +166,7 @@ void MainWindow::para_init()
 
 void MainWindow::ip_changed()
 {
-    ui->label_IPaddr->setText(g_str_ip);
+    set_fitted(ui->label_IPaddr, g_str_ip);
 }
 
 void MainWindow::syncUpdate()
@@ -416,6 +418,7 @@ void MainWindow::mode_init()
     mode_title->setFont(grid_font);
     bool tool = l_call_state || l_save_state;
     int current = ZevRamPara::img16(Img::kCurrentMode);
+    std::vector<FitItem> numbers;
     for (int s = 0; s < 16; ++s) {
         int x = 15 + 63 * (s % 4), y = 33 + 45 * (s / 4);
         bool saved = ZevRamPara::ZevUserModeSaved(s);
@@ -425,28 +428,31 @@ void MainWindow::mode_init()
         g_mode[s] = mode_frame;
         mode_number = new QLabel(widget_mode);
         mode_number->setGeometry(x, y, 12, 12);
-        mode_number->setText(QString::asprintf("%d", s + 1));
         mode_number->setAlignment(Qt::AlignCenter);
-        mode_number->setStyleSheet("background-color: #4777FF;color: #FFFFFF;border-radius:3px;font: 7px;");
+        mode_number->setStyleSheet("background-color: #4777FF;color: #FFFFFF;border-radius:3px;");
+        mode_number->setFont(grid_font);
+        numbers.push_back({mode_number, QString::asprintf("%d", s + 1)});
         mode_icon = new QLabel(mode_frame);
         mode_icon->setGeometry(17, 12, 16, 16);
         mode_icon->setPixmap(QPixmap(saved ? ":/png/mode_exist.png" : ":/png/mode_blank.png"));
         mode_icon->setScaledContents(true);
         mode_using = new QLabel(mode_frame);
-        mode_using->setStyleSheet("color: rgb(255, 255, 255); font: 7px;");
-        mode_using->setText(shown_text(page_text(kUsing)));
+        mode_using->setStyleSheet("color: rgb(255, 255, 255);");
+        mode_using->setFont(grid_font);
         mode_using->hide();
         if (s + 1 == current) {
-            mode_icon->setGeometry(17, 7, 16, 16);
-            mode_using->setGeometry(7, 23, 36, 17);
-            // A word longer than the label spans the frame, centred, and is
-            // set smaller only when it still does not fit.
-            if (fitting_pixels(mode_using->text(), mode_using->size(), 7, 6, false) < 7) {
-                mode_using->setGeometry(1, 23, 48, 17);
+            // A word longer than the label takes the lower half of the
+            // slot, on two lines, and the icon moves up.
+            const QString word = page_text(kUsing);
+            if (QFontMetrics(panel_font(kMinTextPixels)).horizontalAdvance(word) <= 36) {
+                mode_icon->setGeometry(17, 7, 16, 16);
+                mode_using->setGeometry(7, 23, 36, 17);
+            } else {
+                mode_icon->setGeometry(17, 2, 16, 16);
+                mode_using->setGeometry(1, 17, 48, 23);
                 mode_using->setAlignment(Qt::AlignCenter);
-                int px = fitting_pixels(mode_using->text(), mode_using->size(), 7, 5, false);
-                mode_using->setStyleSheet(QString("color: rgb(255, 255, 255); font: %1px;").arg(px));
             }
+            set_fitted(mode_using, word);
             mode_using->show();
         }
         mode_button_ = new QPushButton(widget_mode);
@@ -460,13 +466,14 @@ void MainWindow::mode_init()
         connect(mode_button_, &QPushButton::clicked, this, &MainWindow::zev_button_mode_clicked);
         mode_buttons[s] = mode_button_;
     }
+    set_fitted(numbers);
 }
 
 void MainWindow::show_grid()
 {
     mode_init();
     widget_mode->setGeometry(11, 6, 270, 230);
-    mode_title->setText(page_text(kGridTitle[l_save_state ? 1 : 0]));
+    set_fitted(mode_title, page_text(kGridTitle[l_save_state ? 1 : 0]));
     widget_mode->show();
     widget_mode->raise();
     pointer_label->setGeometry(281, l_save_state ? 188 : 148, 9, 12);

@@ -16,6 +16,7 @@
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/option.h"
 #include "ui/shell/pages.h"
+#include "ui/shell/textfit.h"
 
 namespace
 {
@@ -74,7 +75,7 @@ void page_unavailable(u8 id)
     note->setGeometry(60, 100, 200, 40);
     note->setAlignment(Qt::AlignCenter);
     note->setStyleSheet("background-color: rgb(136, 138, 133);color: rgb(255, 255, 255);font: 15px");
-    note->setText(page_text(kUnavailable));
+    set_fitted(note, page_text(kUnavailable));
     note->show();
     note->raise();
     QTimer::singleShot(kNoteMs, note, &QLabel::close);

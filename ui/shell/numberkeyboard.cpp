@@ -1,10 +1,12 @@
 #include "ui/shell/numberkeyboard.h"
 
 #include <QDebug>
+#include <QFrame>
 #include <QKeyEvent>
 #include <QRegExpValidator>
 
 #include "ui/shell/pagepattern.h"
+#include "ui/shell/textfit.h"
 #include "ui_numberkeyboard.h"
 
 QString l_str;
@@ -17,6 +19,8 @@ const PageText kTexts[] = {
 };
 enum { kClose, kOk };
 constexpr int kConfirm = 13;
+// How far the focus ring stands out around a key.
+constexpr int kRing = 3;
 // The longest entry the keypad takes; further digits are ignored.
 constexpr int kMaxDigits = 19;
 } // namespace
@@ -31,6 +35,12 @@ NumberKeyboard::NumberKeyboard(QWidget* parent)
     ui->setupUi(this);
     ui->lineEdit->setValidator(new QRegExpValidator(QRegExp("[*0-9]+$", Qt::CaseSensitive), ui->lineEdit));
     ui->lineEdit->setMaxLength(kMaxDigits);
+    // The keys' own orange border hardly shows on the blue confirm key: a
+    // ring in the gap around the focused key marks it on every key alike.
+    cursor_ = new QFrame(this);
+    cursor_->setStyleSheet("border:2px solid rgb(255,171,84);background:transparent;");
+    cursor_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    cursor_->hide();
     menulist_init();
 }
 
@@ -53,13 +63,12 @@ void NumberKeyboard::menulist_init()
 
 void NumberKeyboard::language_changed()
 {
-    ui->Button_close->setText(page_text(kTexts[kClose]));
-    ui->Button_ok->setText(page_text(kTexts[kOk]));
+    set_fitted({{ui->Button_close, page_text(kTexts[kClose])}, {ui->Button_ok, page_text(kTexts[kOk])}});
 }
 
 void NumberKeyboard::label_show(QString title, QString value)
 {
-    ui->label->setText(title);
+    set_fitted(ui->label, title);
     l_str.clear();
     ui->lineEdit->setText(value);
     language_changed();
@@ -79,6 +88,11 @@ QString NumberKeyboard::text() const
 
 void NumberKeyboard::set_key_style(int index, bool focused)
 {
+    if (focused) {
+        cursor_->setGeometry(menu_list[index]->geometry().adjusted(-kRing, -kRing, kRing, kRing));
+        cursor_->show();
+        cursor_->raise();
+    }
     if (index == kConfirm)
         menu_list[index]->setStyleSheet(focused ? style_blue_focused : style_blue);
     else

@@ -28,6 +28,8 @@ class NumberKeyboard : public QDialog
     int exec() override;
 
     u8 focused_index() const { return ui_select; }
+    // The ring around the focused key.
+    QWidget* cursor() const { return cursor_; }
     QString text() const;
     Ui_NumberKeyboard* form() const { return ui; }
 
@@ -56,4 +58,5 @@ class NumberKeyboard : public QDialog
     QString style_blue;
     QString style_blue_focused;
     QWidget* menu_list[14] = {};
+    QWidget* cursor_ = nullptr;
 };

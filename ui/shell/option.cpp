@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QIcon>
 #include <QImage>
+#include <QPixmap>
 #include <QPushButton>
 
 #include "board/board.h"
@@ -72,7 +73,11 @@ void Option::language_changed()
         QString icon = t == kAdvanced && lang == kEnglish
                            ? QString(":/png/en_advance_option.png")
                            : lang_icon((QString(kIcons[t]) + ".png").toUtf8().constData());
-        tile->setIcon(QIcon(icon));
+        // The smart-mapping tile is disabled for the pointer only: its
+        // picture stays in colour, grey being the look of an unavailable tile.
+        QIcon picture(icon);
+        picture.addPixmap(QPixmap(icon), QIcon::Disabled);
+        tile->setIcon(picture);
         tile->setIconSize(QSize(kIconWidth[t][lang], kIconHeight));
     }
     set_row_style(kSmartMapping, focus_widget == ui->smart_mapping);

@@ -44,8 +44,7 @@ void OutputSet::menulist_init()
 void OutputSet::language_changed()
 {
     set_fitted(ui->label_title, page_text(kTexts[kTitle]));
-    set_fitted(ui->Button_ledset, page_text(kTexts[kLed]));
-    set_fitted(ui->Button_lanset, page_text(kTexts[kPort]));
+    set_fitted({{ui->Button_ledset, page_text(kTexts[kLed])}, {ui->Button_lanset, page_text(kTexts[kPort])}});
     const QByteArray size = page_text(kTexts[kSize]).toUtf8();
     set_fitted(ui->label_info, QString::asprintf(size.constData(), unsigned(ZevRamPara::img16(Img::kLedWidth)),
                                                  unsigned(ZevRamPara::img16(Img::kLedHeight))));

@@ -96,7 +96,7 @@ int ui_language()
 
 QString page_text(const PageText& text)
 {
-    return QString::fromUtf8(text.lang[ui_language()]);
+    return shown_text(QString::fromUtf8(text.lang[ui_language()]));
 }
 
 QString lang_icon(const char* name)

@@ -10,6 +10,7 @@
 #include "ui/shell/pagepattern.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/panellook.h"
+#include "ui/shell/textfit.h"
 #include "ui_tip.h"
 
 namespace
@@ -43,6 +44,11 @@ void TIP::tip_create(int code)
     frame_ = nullptr;
     if (code != 1 && (code < 3 || code > 5))
         return;
+    // Another message over a shown tip gets its own time; the same message
+    // again keeps the time running.
+    if (g_tip_flag && code != code_)
+        ticks_ = 0;
+    code_ = code;
     if (code == 1)
         setGeometry(100, 60, 120, 120);
     else
@@ -61,7 +67,7 @@ void TIP::tip_create(int code)
         // 15 px, wrapped at words; smaller only for a text that would not
         // fit whole.
         QString text = page_text(kTexts[code - 3]);
-        label->setStyleSheet(QString("font: %1px").arg(fitting_pixels(text, label->size(), 15, 8, true)));
+        label->setStyleSheet(QString("font: %1px").arg(fitting_pixels(text, label->size(), 15, kMinTextPixels, true)));
         label->setWordWrap(true);
         label->setText(text);
         label->setAlignment(Qt::AlignCenter);

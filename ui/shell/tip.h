@@ -18,6 +18,7 @@ class TIP : public QDialog
     // shows it; returns when the tip has closed. Any other code only
     // removes the old content. While a tip is shown a new code replaces the
     // content and returns at once: the modal loop is never entered twice.
+    // A different message is shown for its full time from then on.
     void tip_create(int code);
     void tip_show();
     // One tick of the time-out.
@@ -32,4 +33,5 @@ class TIP : public QDialog
     Ui_TIP* ui;
     QFrame* frame_ = nullptr;
     int ticks_ = 0;
+    int code_ = 0;
 };

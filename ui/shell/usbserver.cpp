@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -25,11 +24,11 @@ UsbServer* UsbServer::p_UsbServer = nullptr;
 namespace
 {
 constexpr size_t kMessageSize = 4096;
-// The thread's wait for a message once the gate is open, and its pause
-// while the gate is still closed.
+// The thread's wait for a message once the gate is open (shorter while a
+// mount check is pending), and its pause while the gate is still closed.
 constexpr long kMessageWaitUs = 1000000;
+constexpr long kCheckWaitUs = 10000;
 constexpr useconds_t kGatePauseUs = 100000;
-constexpr useconds_t kCheckPauseUs = 10000;
 
 std::vector<std::string> split_path(const char* text)
 {
@@ -58,20 +57,12 @@ bool is_partition(const std::string& part)
     return n >= 0 && n <= 9;
 }
 
-// Waits until done() holds or more than ticks ticks have passed since the
-// call, checking every 10 ms. Also bounded in real time, in case the tick
-// stands still. True when done() held.
-bool wait_ticks(u32 ticks, const std::function<bool()>& done)
+// More than ticks ticks since the stamp; also bounded in real time, in case
+// the tick stands still.
+bool passed(u32 since, std::chrono::steady_clock::time_point since_real, u32 ticks)
 {
-    u32 start = G_timeTicks;
-    auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(20 * ticks);
-    for (;;) {
-        if (done())
-            return true;
-        if (Utils::getTimeSpace(start) > ticks || std::chrono::steady_clock::now() > limit)
-            return false;
-        usleep(kCheckPauseUs);
-    }
+    return Utils::getTimeSpace(since) > ticks ||
+           std::chrono::steady_clock::now() - since_real > std::chrono::milliseconds(20 * ticks);
 }
 } // namespace
 
@@ -114,10 +105,12 @@ void* UsbServer::acceptThread(void* arg)
     UsbServer* self = static_cast<UsbServer*>(arg);
     for (;;) {
         // Messages that come before the gate opens wait in the source.
-        if (g_delay_usbserver)
-            self->recvData(kMessageWaitUs);
-        else
+        if (!g_delay_usbserver) {
             usleep(kGatePauseUs);
+            continue;
+        }
+        self->recvData(self->mount_ ? kCheckWaitUs : kMessageWaitUs);
+        self->mount_step();
     }
     return nullptr;
 }
@@ -145,28 +138,45 @@ void UsbServer::handle_message(const char* text)
 {
     std::vector<std::string> parts = split_path(text);
     for (size_t i = 0; i < parts.size(); ++i) {
-        if (parts[i] == "add@")
+        if (parts[i] == "add@") {
             usb_signal(100);
-        else if (parts[i] == "remove@")
+        } else if (parts[i] == "remove@") {
+            // The stick a pending check waits for is going.
+            mount_.reset();
             usb_signal(101);
-        else if (parts[i] == "block" && i + 2 < parts.size() && parts[i + 1] == "sda" && is_partition(parts[i + 2]))
-            partition_mounted();
+        } else if (parts[i] == "block" && i + 2 < parts.size() && parts[i + 1] == "sda" && is_partition(parts[i + 2])) {
+            mount_ = MountCheck{G_timeTicks, std::chrono::steady_clock::now()};
+        }
     }
 }
 
-void UsbServer::partition_mounted()
+bool UsbServer::mount_step()
 {
-    QString storage = board::path(QString("/proc/scsi/usb-storage"));
-    // A stick pulled early, or a removal after the last stick went, never
-    // brings the path: then nothing is mounted and nothing is told.
-    if (!wait_ticks(kStorageWaitTicks, [&] { return QFileInfo::exists(storage); })) {
-        writeLogMsg(LOG_WARNING, "UsbServer: no usb storage after a partition message");
-        return;
+    if (!mount_)
+        return false;
+    if (!mount_->storage_seen) {
+        // A stick pulled early, or a removal after the last stick went,
+        // never brings the path: then nothing is mounted and nothing is told.
+        if (QFileInfo::exists(board::path(QString("/proc/scsi/usb-storage")))) {
+            if (debugOn())
+                std::printf("\n usb have mound ok ");
+            mount_ = MountCheck{G_timeTicks, std::chrono::steady_clock::now(), true};
+        } else if (passed(mount_->since, mount_->since_real, kStorageWaitTicks)) {
+            writeLogMsg(LOG_WARNING, "UsbServer: no usb storage after a partition message");
+            mount_.reset();
+        }
+        return bool(mount_);
     }
-    if (debugOn())
-        std::printf("\n usb have mound ok ");
     // Give the stick time to be mounted before the pages read it.
-    wait_ticks(kSettleTicks, [] { return false; });
+    if (!passed(mount_->since, mount_->since_real, kSettleTicks))
+        return true;
+    mount_.reset();
+    mounted();
+    return false;
+}
+
+void UsbServer::mounted()
+{
     usb_signal(102);
     if (g_page_focus == PageId::Option && g_option && qApp) {
         // Runs later on the GUI thread: the page may have closed meanwhile.

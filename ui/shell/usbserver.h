@@ -5,6 +5,9 @@
 
 #include <pthread.h>
 
+#include <chrono>
+#include <optional>
+
 #include <QObject>
 
 #include "core/global.h"
@@ -32,8 +35,13 @@ class UsbServer : public QObject
     // nothing came or it was handled, 255 when the wait failed.
     u32 recvData(long waitUs);
     // Handles the first text of one message (the action joined to the
-    // device path).
+    // device path). A partition's message starts a mount check; a removal
+    // ends one that is pending.
     void handle_message(const char* text);
+    // One look at a pending mount check, never waiting: 102 once
+    // "/proc/scsi/usb-storage" has been there for the settling time, nothing
+    // when it does not come in time. True while the check goes on.
+    bool mount_step();
     int usb_signal(int code);
     void unInitialize() {}
     void delete_clinetSocket(int) {}
@@ -47,7 +55,15 @@ class UsbServer : public QObject
     void sig_usb_update(int code);
 
   private:
-    void partition_mounted();
+    struct MountCheck {
+        u32 since; // ticks: armed, then storage seen
+        std::chrono::steady_clock::time_point since_real;
+        bool storage_seen = false;
+    };
+    void mounted();
+
     board::Uevents& source_;
     pthread_t thread_{};
+    // Touched by the watcher thread only.
+    std::optional<MountCheck> mount_;
 };

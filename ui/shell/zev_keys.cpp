@@ -17,6 +17,7 @@
 #include "ui/shell/pagepattern.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/syncupdate.h"
+#include "ui/shell/tip.h"
 
 u32 check_hiddev()
 {
@@ -147,12 +148,14 @@ void KeypadPlayer::deliver_next()
     int code = pending_.front();
     pending_.pop_front();
     // Looked up per key: the key before may have opened or closed a page.
-    // The number keypad, while shown, is modal over the page and takes the
-    // keys itself.
-    QWidget* target = nullptr;
-    if (g_numberkeyboard && g_numberkeyboard->isVisible())
+    // As with the real keypad, a modal pop-up over the page (the tip, the
+    // number keypad) takes the keys itself.
+    QWidget* target = QApplication::activeModalWidget();
+    if (target != g_tip && target != g_numberkeyboard)
+        target = nullptr;
+    if (!target && g_numberkeyboard && g_numberkeyboard->isVisible())
         target = g_numberkeyboard;
-    else
+    if (!target)
         target = dynamic_cast<QWidget*>(PageRegistry::at(g_page_focus));
     if (!target)
         target = QApplication::activeWindow();

@@ -3,6 +3,8 @@
 #include <QComboBox>
 #include <QLabel>
 
+#include "ui/shell/textfit.h"
+
 zevcontrol::zevcontrol(QRect combo, QRect left, QRect right, QWidget* parent)
     : QWidget(parent),
       label_focused_("color: rgb(255, 255, 255);border:1px solid rgb(255,171,84);background-color:rgb(0, 0, 0)"),
@@ -23,12 +25,12 @@ zevcontrol::zevcontrol(QRect combo, QRect left, QRect right, QWidget* parent)
     right_->setGeometry(right);
     right_->setFont(font_);
     right_->setStyleSheet(label_focused_);
-    right_->setText(">");
+    set_fitted(right_, ">");
     left_ = new QLabel(this);
     left_->setGeometry(left);
     left_->setFont(font_);
     left_->setStyleSheet(label_focused_);
-    left_->setText("<");
+    set_fitted(left_, "<");
 }
 
 void zevcontrol::set_box_default()

@@ -16,6 +16,7 @@
 #include "ui/picture/inputchoose.h"
 #include "ui/shell/keys.h"
 #include "ui/shell/pages.h"
+#include "ui/shell/textfit.h"
 #include "ui/shell/tip.h"
 #include "video/c331_manage.h"
 
@@ -147,7 +148,7 @@ class TestInputChoose : public QObject
         QVERIFY(tip_seen);
         QCOMPARE(ZevRamPara::img16(layer(0, Img::kLayerSource)), u16(0x8001));
         QCOMPARE(c331_manage::para_update_flag.load(), u8(1));
-        QCOMPARE(page.tile_label(0)->text(), QString("HDMI2_Crop2"));
+        QCOMPARE(fitted_text(page.tile_label(0)), QString("HDMI2_Crop2"));
         QVERIFY(entry_texts(&page).contains("Using"));
     }
 

@@ -136,6 +136,14 @@ class TestMachineState : public QObject
         g_str_barcode = " ";
     }
 
+    void simulated_fpga_version_is_a_date()
+    {
+        // Registers 29, 30 and 31 are day, month and year, as the page reads them.
+        for (u8 r : {28, 29, 30, 31})
+            fpga_manage::p_fpga_manage->read_from_register(r, 0);
+        QCOMPARE(open()->form()->label_FPGA1->text(), QString("FPGA:V11.00.01 2024-11-20"));
+    }
+
     void titles_by_language_data()
     {
         QTest::addColumn<int>("lang");

@@ -307,6 +307,11 @@ class TestMenus : public QObject
         QCOMPARE(tile->iconSize(), advancedSize);
         QCOMPARE(tile->icon().pixmap(advancedSize).toImage(), QIcon(advancedIcon).pixmap(advancedSize).toImage());
         QCOMPARE(page.smart_mapping_valid, u8(1));
+        // Disabled for the pointer, the smart-mapping tile keeps its colours.
+        auto* mapping = page.findChild<QPushButton*>("smart_mapping");
+        QVERIFY(!mapping->isEnabled());
+        QCOMPARE(mapping->icon().pixmap(QSize(55, 60), QIcon::Disabled).toImage(),
+                 mapping->icon().pixmap(QSize(55, 60), QIcon::Normal).toImage());
     }
 
     void scanFilesOnTheStickAreCountedBySuffix()

@@ -116,6 +116,19 @@ class TestNumberKeyboard : public QObject
         QCOMPARE(kb->form()->Button_ok->styleSheet(), QString("background-color: rgb(71, 119, 255);border:1px ;"));
     }
 
+    void theCursorRingsTheBlueKeyAsAnyOther()
+    {
+        QVERIFY(kb->cursor()->isHidden());
+        for (int step : {'S', 'R', 'R'}) {
+            release_key(kb, step);
+            QWidget* key = kb->form()->Button_ok;
+            if (kb->focused_index() != 13)
+                key = kb->findChild<QPushButton*>(QString("Button%1").arg(kb->focused_index() + 1));
+            QVERIFY(!kb->cursor()->isHidden());
+            QCOMPARE(kb->cursor()->geometry(), key->geometry().adjusted(-3, -3, 3, 3));
+        }
+    }
+
     void textsFollowTheLanguage()
     {
         g_language = 3;

@@ -14,19 +14,19 @@
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/panellook.h"
+#include "ui/shell/textfit.h"
 #include "ui/shell/tip.h"
 #include "ui_mainwindow.h"
 
 namespace
 {
-// The label's text, in its own font, inside its rectangle; no soft hyphen
-// left to be drawn.
+// The letters of the label's text, in its own font, inside its rectangle;
+// no soft hyphen left to be drawn.
 bool text_fits(QLabel* label)
 {
     label->ensurePolished();
     QRect box = label->contentsRect();
-    int flags = int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0);
-    QRect need = QFontMetrics(label->font()).boundingRect(box, flags, label->text());
+    QRect need = drawn_rect(label, label->font(), label->text());
     if (!box.contains(need))
         qWarning("\"%s\" needs %dx%d in %dx%d", qPrintable(label->text()), need.width(), need.height(), box.width(),
                  box.height());

@@ -93,9 +93,9 @@ class TestTip : public QObject
         QVERIFY(!g_tip->isVisible());
     }
 
-    void aSecondTipReplacesTheContentAndKeepsTheCount()
+    void aSecondTipReplacesTheContentForItsOwnTime()
     {
-        bool inner_returned = false;
+        bool inner_returned = false, shown_after_first_time = false;
         QString replaced;
         QTimer::singleShot(0, [&] {
             for (int i = 0; i < 100; ++i)
@@ -105,10 +105,16 @@ class TestTip : public QObject
             replaced = label_text();
             for (int i = 0; i < 200; ++i)
                 w->slot_update_timer_ticks();
+            // The same message again keeps the time running.
+            g_tip->tip_create(5);
+            shown_after_first_time = g_tip->isVisible() && g_tip_flag;
+            for (int i = 0; i < 100; ++i)
+                w->slot_update_timer_ticks();
         });
         g_tip->tip_create(3);
         QVERIFY(inner_returned);
         QCOMPARE(replaced, QString("Reading the data,pls wait"));
+        QVERIFY(shown_after_first_time);
         QVERIFY(!g_tip->isVisible());
         QCOMPARE(g_tip_flag.load(), u8(0));
     }

@@ -1,12 +1,16 @@
 // The USB-stick watcher: add, remove and mount messages give codes 100 to
-// 102; the mount wait is bounded; the gate holds messages back; a mounted
-// stick closes the option page only while it is still open.
+// 102; the mount wait is bounded and never holds the messages up; the gate
+// holds messages back; a mounted stick closes the option page only while it
+// is still open; a plug and a pull each show their tips once, each for its
+// time.
 #include <QtTest>
 
 #include <atomic>
 #include <thread>
 
 #include <QDir>
+#include <QFrame>
+#include <QLabel>
 #include <QSignalSpy>
 
 #include "board/linux_usb.h"
@@ -15,6 +19,8 @@
 #include "sim_fixture.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/pages.h"
+#include "ui/shell/syncupdate.h"
+#include "ui/shell/tip.h"
 #include "ui/shell/usbserver.h"
 
 namespace
@@ -26,6 +32,20 @@ class OptionPage : public ZevPage
   public:
     OptionPage() : ZevPage(nullptr, PageId::Option, PageId::MainWindow) {}
     void language_changed() override {}
+};
+
+// The USB-upgrade page, which shows the stick's tips.
+class UpgradePage : public ZevPage
+{
+  public:
+    UpgradePage() : ZevPage(nullptr, PageId::firmware_usbgrade, PageId::AdvancedOption) {}
+    void language_changed() override {}
+};
+
+struct Seen {
+    QString text;
+    int ticks;
+    bool operator==(const Seen& o) const { return text == o.text && ticks == o.ticks; }
 };
 
 // Runs work on a thread of its own while the tick runs on, as the GUI
@@ -42,6 +62,13 @@ void with_ticks_running(const std::function<void()>& work)
         std::this_thread::yield();
     }
     t.join();
+}
+
+// Lets a pending mount check run its course.
+void settle(UsbServer& server)
+{
+    while (server.mount_step())
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
 }
 
 QList<int> codes(const QSignalSpy& spy)
@@ -68,6 +95,34 @@ class TestUsbServer : public QObject
         ZevRamPara::pInstance();
         storage = sim->hostQ("/proc/scsi/usb-storage");
         g_debugSwitch = 0;
+    }
+
+    // The tips the operator sees while the watcher reads the simulated
+    // stick and the GUI tick runs, each with the ticks it stayed.
+    QList<Seen> tips_seen(UsbServer& server, MainWindow* w)
+    {
+        QList<Seen> seen;
+        bool shown_before = false;
+        int idle = 0;
+        QEventLoop loop;
+        QTimer step;
+        connect(&step, &QTimer::timeout, [&] {
+            w->slot_update_timer_ticks();
+            server.recvData(0);
+            const bool busy = server.mount_step() || uevents().pending() || g_tip_flag;
+            QLabel* label = g_tip_flag && g_tip->content() ? g_tip->content()->findChild<QLabel*>() : nullptr;
+            if (label && (!shown_before || seen.last().text != label->text()))
+                seen << Seen{label->text(), 0};
+            if (label)
+                ++seen.last().ticks;
+            shown_before = label;
+            idle = busy ? 0 : idle + 1;
+            if (idle > 10)
+                loop.quit();
+        });
+        step.start(0);
+        loop.exec();
+        return seen;
     }
 
     void init()
@@ -103,7 +158,10 @@ class TestUsbServer : public QObject
         QSignalSpy spy(&server, &UsbServer::sig_usb_update);
         QByteArray text = path.toUtf8();
         u32 before = G_timeTicks;
-        with_ticks_running([&] { server.handle_message(text.constData()); });
+        with_ticks_running([&] {
+            server.handle_message(text.constData());
+            settle(server);
+        });
         QTEST(codes(spy), "expected");
         if (codes(spy).contains(102))
             QVERIFY(G_timeTicks - before > UsbServer::kSettleTicks);
@@ -118,6 +176,7 @@ class TestUsbServer : public QObject
         with_ticks_running([&] {
             while (uevents().pending())
                 server.recvData(0);
+            settle(server);
         });
         QCOMPARE(codes(spy), (QList<int>{100, 100, 100, 100, 102}));
         spy.clear();
@@ -126,9 +185,47 @@ class TestUsbServer : public QObject
         with_ticks_running([&] {
             while (uevents().pending())
                 server.recvData(0);
+            settle(server);
         });
         QCOMPARE(codes(spy), (QList<int>{101, 101, 101, 101}));
         QCOMPARE(server.recvData(0), u32(0));
+    }
+
+    void a_partition_without_storage_holds_nothing_up()
+    {
+        UsbServer server(uevents());
+        QSignalSpy spy(&server, &UsbServer::sig_usb_update);
+        QByteArray partition = QByteArray("add@") + kDisk + "/sda1";
+        QByteArray disk = QByteArray("remove@") + kDisk;
+        // The storage is not there: the message is handled at once and the
+        // check goes on, until a removal ends it.
+        server.handle_message(partition.constData());
+        QVERIFY(server.mount_step());
+        server.handle_message(disk.constData());
+        QVERIFY(!server.mount_step());
+        QCOMPARE(codes(spy), (QList<int>{100, 101}));
+    }
+
+    void a_plug_and_a_pull_show_their_tips_once_each_for_its_time()
+    {
+        g_language = 1;
+        auto* w = new MainWindow(nullptr);
+        g_mainwindow = w;
+        UpgradePage page;
+        PageRegistry::set(PageId::firmware_usbgrade, &page);
+        g_page_focus = PageId::firmware_usbgrade;
+        UsbServer server(uevents());
+        connect(&server, &UsbServer::sig_usb_update, SyncUpdate::pInstance(), &SyncUpdate::para_sync,
+                Qt::QueuedConnection);
+        uevents().plugStick();
+        QList<Seen> plug = tips_seen(server, w);
+        QCOMPARE(plug.size(), 2);
+        QCOMPARE(plug[0].text, QString("USB driver is connected,please wait..."));
+        QCOMPARE(plug[1], (Seen{"Reading the data,pls wait", 299}));
+        uevents().pullStick();
+        QCOMPARE(tips_seen(server, w), (QList<Seen>{{"USB drive is unplugged.", 299}}));
+        PageRegistry::set(PageId::firmware_usbgrade, nullptr);
+        delete w;
     }
 
     void stick_file_plugs_the_stick()
@@ -194,7 +291,10 @@ class TestUsbServer : public QObject
         g_page_focus = PageId::Option;
         UsbServer server(uevents());
         QByteArray text = QByteArray("add@") + kDisk + "/sda1";
-        with_ticks_running([&] { server.handle_message(text.constData()); });
+        with_ticks_running([&] {
+            server.handle_message(text.constData());
+            settle(server);
+        });
         if (closed_before) {
             // The operator left the page, and another page has the keys.
             delete page;

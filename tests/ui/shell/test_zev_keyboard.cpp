@@ -12,6 +12,7 @@
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/syncupdate.h"
+#include "ui/shell/tip.h"
 #include "ui/shell/zev_keyboard.h"
 #include "ui/shell/zev_keys.h"
 #include "video/c331_manage.h"
@@ -53,6 +54,30 @@ class KeyPage : public QWidget, public PageView
   protected:
     void keyReleaseEvent(QKeyEvent* e) override { released << e->key(); }
 };
+
+// A page that has the keys while it lives.
+struct PageWithKeys {
+    PageWithKeys()
+    {
+        PageRegistry::set(PageId::Option, &page);
+        g_page_focus = PageId::Option;
+    }
+    ~PageWithKeys() { PageRegistry::set(PageId::Option, nullptr); }
+    KeyPage page;
+};
+
+// Counts the keys a widget is given and hides it after the third.
+class ThreeKeys : public QObject
+{
+  public:
+    bool eventFilter(QObject* o, QEvent* e) override
+    {
+        if (e->type() == QEvent::KeyRelease && ++count == 3)
+            static_cast<QWidget*>(o)->hide();
+        return false;
+    }
+    int count = 0;
+};
 } // namespace
 
 class TestZevKeyboard : public QObject
@@ -60,6 +85,12 @@ class TestZevKeyboard : public QObject
     Q_OBJECT
     SimFixture* sim = nullptr;
     board::sim::SimKeypad& keypad() { return sim->board().simKeypad(); }
+    // Keys played on the simulated keypad: text appended to its key file.
+    bool play(const char* keys)
+    {
+        QFile f(QString::fromStdString(keypad().keyFile()));
+        return f.open(QIODevice::Append) && f.write(keys) > 0;
+    }
 
   private slots:
     void initTestCase()
@@ -236,44 +267,51 @@ class TestZevKeyboard : public QObject
 
     void played_keys_reach_the_page_with_the_keys()
     {
-        KeyPage page;
-        PageRegistry::set(PageId::Option, &page);
-        g_page_focus = PageId::Option;
+        PageWithKeys focus;
+        KeyPage& page = focus.page;
         KeypadPlayer player(keypad());
-        QFile f(QString::fromStdString(keypad().keyFile()));
-        QVERIFY(f.open(QIODevice::Append));
-        f.write("WIN2 OK\nLEF");
-        f.close();
+        QVERIFY(play("WIN2 OK\nLEF"));
         player.take_keys();
         QTRY_COMPARE(page.released, (QList<int>{66, 81}));
-        QVERIFY(f.open(QIODevice::Append));
-        f.write("T\n");
-        f.close();
+        QVERIFY(play("T\n"));
         player.take_keys();
         QTRY_COMPARE(page.released, (QList<int>{66, 81, 83}));
-        PageRegistry::set(PageId::Option, nullptr);
     }
 
     void played_keys_reach_the_number_keypad_while_it_is_shown()
     {
-        KeyPage page;
-        PageRegistry::set(PageId::Option, &page);
-        g_page_focus = PageId::Option;
+        PageWithKeys focus;
+        KeyPage& page = focus.page;
         NumberKeyboard kb;
         g_numberkeyboard = &kb;
         kb.label_show("W", "0");
         KeypadPlayer player(keypad());
-        QFile f(QString::fromStdString(keypad().keyFile()));
-        QVERIFY(f.open(QIODevice::Append));
-        f.write("RIGHT OK BACK\n");
-        f.close();
+        QVERIFY(play("RIGHT OK BACK\n"));
         player.take_keys();
         QTimer::singleShot(5000, &kb, &QWidget::hide); // keys that went astray
         kb.exec();
         QCOMPARE(kb.text(), QString("2"));
         QCOMPARE(page.released, QList<int>{});
         g_numberkeyboard = nullptr;
-        PageRegistry::set(PageId::Option, nullptr);
+    }
+
+    void played_keys_go_to_a_shown_tip_not_the_page_under_it()
+    {
+        PageWithKeys focus;
+        KeyPage& page = focus.page;
+        TIP tip;
+        g_tip = &tip;
+        ThreeKeys taken;
+        tip.installEventFilter(&taken);
+        KeypadPlayer player(keypad());
+        QVERIFY(play("OK BACK LEFT\n"));
+        QTimer::singleShot(0, &player, &KeypadPlayer::take_keys);
+        QTimer::singleShot(5000, &tip, &QWidget::hide); // keys that went astray
+        tip.tip_create(4);
+        g_tip_flag = 0;
+        QCOMPARE(taken.count, 3);
+        QCOMPARE(page.released, QList<int>{});
+        g_tip = nullptr;
     }
 
     void led_reports_readable_in_file()
