@@ -211,11 +211,13 @@ int fpga_manage::Brightness_hand_dealwith(unsigned char request)
                 value = u8(value * 16 - 1);
             if (!names_level(image, value)) {
                 const u16 percent = percent_of(value);
-                // Written with its shadow: the apply pass sees no edit.
+                // Written with its shadow and as applied: the apply pass
+                // sees no edit.
                 {
                     C331Lock lock;
                     ZevRamPara::put16(ZevRamPara::p_zevrampara_config, Img::kBrightness, percent);
                     ZevRamPara::put16(ZevRamPara::p_zevrampara_shadow, Img::kBrightness, percent);
+                    c331_manage::take_as_applied(Img::kBrightness, percent);
                 }
                 ZevRamPara::test_signal(1);
             }

@@ -212,6 +212,24 @@ class TestFpgaBrightness : public QObject
             }
     }
 
+    void aReadBackIsNoEditForTheNextApply()
+    {
+        auto owned = std::make_unique<c331_manage>();
+        c331_manage::p_c331_manage = owned.get();
+        QVERIFY(owned->bring_up());
+        storeRecord(kBriRecord, briRecord(0, 8));
+        m_->record_bright_change();
+        setImage(13);
+        m_->Brightness_hand_dealwith(0);
+        QCOMPARE(int(ZevRamPara::img16(Img::kBrightness)), 50);
+        // Another edit: the brightness read back is not sent back as a
+        // change of the image (that would store a manual record).
+        c331_apply(1, [] { ZevRamPara::put16(ZevRamPara::p_zevrampara_config, Img::kContrast, 41); });
+        owned->c331managerdeal();
+        QCOMPARE(int(m_->bri_set_flag.load()), 0);
+        c331_manage::p_c331_manage = nullptr;
+    }
+
     void halfHourIndex()
     {
         QCOMPARE(fpga_manage::half_hour_index(23, 59), u8(47));
@@ -326,6 +344,8 @@ class TestFpgaBrightness : public QObject
         auto owned = std::make_unique<c331_manage>();
         c331_manage* c331 = owned.get();
         c331_manage::p_c331_manage = c331;
+        // Brought up lit: each step below is a change for the chip.
+        ZevRamPara::put16(ZevRamPara::p_zevrampara_config, Img::kBlackout, 0);
         QVERIFY(c331->bring_up());
         for (int blackout : {1, 0, 1}) {
             c331_apply(1, [&] { ZevRamPara::put16(ZevRamPara::p_zevrampara_config, Img::kBlackout, u16(blackout)); });
