@@ -12,6 +12,7 @@
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/syncupdate.h"
+#include "ui/shell/tip.h"
 #include "ui/shell/zev_keyboard.h"
 #include "ui/shell/zev_keys.h"
 #include "video/c331_manage.h"
@@ -273,6 +274,27 @@ class TestZevKeyboard : public QObject
         QCOMPARE(kb.text(), QString("2"));
         QCOMPARE(page.released, QList<int>{});
         g_numberkeyboard = nullptr;
+        PageRegistry::set(PageId::Option, nullptr);
+    }
+
+    void played_keys_reach_no_page_while_the_tip_is_shown()
+    {
+        KeyPage page;
+        PageRegistry::set(PageId::Option, &page);
+        g_page_focus = PageId::Option;
+        TIP tip(nullptr);
+        KeypadPlayer player(keypad());
+        QFile f(QString::fromStdString(keypad().keyFile()));
+        QVERIFY(f.open(QIODevice::Append));
+        f.write("BACK OK BACK\n");
+        f.close();
+        player.take_keys();
+        QTimer::singleShot(100, &tip, [&tip] {
+            for (int tick = 0; tick < 300; ++tick)
+                tip.tip_outtime_deal();
+        });
+        tip.tip_create(1);
+        QCOMPARE(page.released, QList<int>{});
         PageRegistry::set(PageId::Option, nullptr);
     }
 
