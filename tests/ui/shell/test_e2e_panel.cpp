@@ -1,5 +1,6 @@
-// The running program on the simulated board, asked by a PC tool to save
-// user modes right after another change of the image.
+// The running program on the simulated board: user modes saved by a PC tool
+// right after another change of the image, and keys played on the panel
+// while a tip covers the page.
 #include <QtTest>
 
 #include <chrono>
@@ -8,7 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "pc_frames.h"
+#include "link/pc_frames.h"
 #include "support/net_helpers.h"
 
 namespace
@@ -24,7 +25,7 @@ Bytes apply()
 }
 } // namespace
 
-class TestE2eModeSaves : public QObject
+class TestE2ePanel : public QObject
 {
     Q_OBJECT
     QTemporaryDir root;
@@ -87,6 +88,26 @@ class TestE2eModeSaves : public QObject
         }
         close(c);
     }
+
+    // After the saves above: the panel runs.
+    void keysPlayedUnderATipReachNoPage()
+    {
+        // Home, main window, source choice: window 1, its first source, apply
+        // (the done tip shows); three backs while the tip is up.
+        QFile keys(root.path() + "/sim/keypad");
+        QVERIFY(keys.open(QIODevice::Append));
+        keys.write("OK RIGHT OK OK OK OK BACK BACK BACK\n");
+        keys.close();
+        // The tip stays 3 s; the page under it must still be there after.
+        QTest::qWait(4000);
+        QCOMPARE(waitpid(program, nullptr, WNOHANG), 0);
+        int c = tcp_connect(5005, true);
+        put(c, tagged(0x5C));
+        std::vector<Bytes> r = replies(c, 1, 2000);
+        QCOMPARE(r.size(), size_t(1));
+        QCOMPARE(tag_of(r[0]), u8(0x5C));
+        close(c);
+    }
 };
 
 int main(int argc, char** argv)
@@ -95,8 +116,8 @@ int main(int argc, char** argv)
     // and the program started from it inherits it.
     own_network();
     QCoreApplication app(argc, argv);
-    TestE2eModeSaves t;
+    TestE2ePanel t;
     return QTest::qExec(&t, argc, argv);
 }
 
-#include "test_e2e_mode_saves.moc"
+#include "test_e2e_panel.moc"
