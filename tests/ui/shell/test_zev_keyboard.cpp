@@ -61,6 +61,12 @@ class TestZevKeyboard : public QObject
     Q_OBJECT
     SimFixture* sim = nullptr;
     board::sim::SimKeypad& keypad() { return sim->board().simKeypad(); }
+    // Appends key names to the simulated keypad's key file.
+    bool play(const QByteArray& names)
+    {
+        QFile f(QString::fromStdString(keypad().keyFile()));
+        return f.open(QIODevice::Append) && f.write(names) == names.size();
+    }
 
   private slots:
     void initTestCase()
@@ -241,59 +247,46 @@ class TestZevKeyboard : public QObject
         PageRegistry::set(PageId::Option, &page);
         g_page_focus = PageId::Option;
         KeypadPlayer player(keypad());
-        QFile f(QString::fromStdString(keypad().keyFile()));
-        QVERIFY(f.open(QIODevice::Append));
-        f.write("WIN2 OK\nLEF");
-        f.close();
+        QVERIFY(play("WIN2 OK\nLEF"));
         player.take_keys();
         QTRY_COMPARE(page.released, (QList<int>{66, 81}));
-        QVERIFY(f.open(QIODevice::Append));
-        f.write("T\n");
-        f.close();
+        QVERIFY(play("T\n"));
         player.take_keys();
         QTRY_COMPARE(page.released, (QList<int>{66, 81, 83}));
         PageRegistry::set(PageId::Option, nullptr);
     }
 
-    void played_keys_reach_the_number_keypad_while_it_is_shown()
+    void played_keys_go_to_a_modal_window_over_the_page_data()
     {
-        KeyPage page;
-        PageRegistry::set(PageId::Option, &page);
-        g_page_focus = PageId::Option;
-        NumberKeyboard kb;
-        g_numberkeyboard = &kb;
-        kb.label_show("W", "0");
-        KeypadPlayer player(keypad());
-        QFile f(QString::fromStdString(keypad().keyFile()));
-        QVERIFY(f.open(QIODevice::Append));
-        f.write("RIGHT OK BACK\n");
-        f.close();
-        player.take_keys();
-        QTimer::singleShot(5000, &kb, &QWidget::hide); // keys that went astray
-        kb.exec();
-        QCOMPARE(kb.text(), QString("2"));
-        QCOMPARE(page.released, QList<int>{});
-        g_numberkeyboard = nullptr;
-        PageRegistry::set(PageId::Option, nullptr);
+        QTest::addColumn<bool>("tip");
+        QTest::newRow("number keypad") << false;
+        QTest::newRow("tip") << true;
     }
-
-    void played_keys_reach_no_page_while_the_tip_is_shown()
+    void played_keys_go_to_a_modal_window_over_the_page()
     {
+        QFETCH(bool, tip);
         KeyPage page;
         PageRegistry::set(PageId::Option, &page);
         g_page_focus = PageId::Option;
-        TIP tip(nullptr);
         KeypadPlayer player(keypad());
-        QFile f(QString::fromStdString(keypad().keyFile()));
-        QVERIFY(f.open(QIODevice::Append));
-        f.write("BACK OK BACK\n");
-        f.close();
+        QVERIFY(play("RIGHT OK BACK\n"));
         player.take_keys();
-        QTimer::singleShot(100, &tip, [&tip] {
-            for (int tick = 0; tick < 300; ++tick)
-                tip.tip_outtime_deal();
-        });
-        tip.tip_create(1);
+        if (tip) {
+            TIP t(nullptr);
+            QTimer::singleShot(100, &t, [&t] {
+                for (int tick = 0; tick < 300; ++tick)
+                    t.tip_outtime_deal();
+            });
+            t.tip_create(1);
+        } else {
+            NumberKeyboard kb;
+            g_numberkeyboard = &kb;
+            kb.label_show("W", "0");
+            QTimer::singleShot(5000, &kb, &QWidget::hide); // keys that went astray
+            kb.exec();
+            QCOMPARE(kb.text(), QString("2"));
+            g_numberkeyboard = nullptr;
+        }
         QCOMPARE(page.released, QList<int>{});
         PageRegistry::set(PageId::Option, nullptr);
     }
