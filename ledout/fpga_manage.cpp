@@ -59,6 +59,7 @@ std::atomic<u8> ScreenState{1};
 SEND_PARA g_send_para;
 MAPPING_LINE_PARA line_type;
 std::atomic<u8> g_usb_grade{0};
+std::atomic<u8> g_usb_grade_outcome{USB_FINISHED};
 FPGA_TIMER g_change;
 
 bool SEND_PARA::post(u8 job)

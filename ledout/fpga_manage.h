@@ -236,7 +236,7 @@ class fpga_manage
     // Byte offsets of a port's x, y, width, height in the parameter page
     // (port above 15: port 0's). Returns 0.
     static int get_eth_param_addr(unsigned char port, unsigned short* x, unsigned short* y, unsigned short* w,
-                           unsigned short* h);
+                                  unsigned short* h);
 
     // The register shadow is shared by the worker, the link threads and the
     // pages: its bytes are loaded and stored atomically (merges also hold the
@@ -679,4 +679,7 @@ extern SEND_PARA g_send_para;
 extern MAPPING_LINE_PARA line_type;
 // Non-zero while a USB-stick upgrade is to run.
 extern std::atomic<u8> g_usb_grade;
+// What the last USB-stick upgrade came to; set before it announces its end.
+enum UsbUpgradeOutcome : u8 { USB_FINISHED = 0, USB_NO_PACKAGE = 1, USB_CHECK_FAILED = 2 };
+extern std::atomic<u8> g_usb_grade_outcome;
 extern FPGA_TIMER g_change;

@@ -42,6 +42,25 @@ u8 fromBcd(u8 b)
 {
     return u8((b >> 4) * 10 + (b & 0x0F));
 }
+
+// The screen level of an image percent (0 to 100, more counts as 100).
+u8 level_of(u16 percent)
+{
+    return u8((percent > 100 ? 100 : percent) * 255u / 100u);
+}
+// The percent that reads back a level: the smallest whose level it is, so
+// a percent set by hand comes back as set.
+u16 percent_of(u8 level)
+{
+    return u16((level * 100u + 254u) / 255u);
+}
+// Whether the image's percent already stands for the level: its own level,
+// or the minimum it was raised to.
+bool names_level(u16 percent, u8 level)
+{
+    const u8 own = level_of(percent);
+    return percent <= 100 && (own == level || (level == kMinBrightness && own < kMinBrightness));
+}
 } // namespace
 
 namespace vmf
@@ -175,7 +194,7 @@ int fpga_manage::Brightness_hand_dealwith(unsigned char request)
     const u16 image = ZevRamPara::img16(Img::kBrightness);
     u8 value = 0;
     if (fromImage) {
-        value = u8((image > 100 ? 100 : image) * 255u / 100u);
+        value = level_of(image);
         if (mode != kModeManualImage && mode != kModeTableStored && value < kMinBrightness)
             value = kMinBrightness;
         reg[FpgaReg::kManualBri] = value;
@@ -190,13 +209,15 @@ int fpga_manage::Brightness_hand_dealwith(unsigned char request)
             value = reg[FpgaReg::kManualBri];
             if (mode != kModeAuto && mode != kModeManualImage && mode != kModeTableStored)
                 value = u8(value * 16 - 1);
-            const u16 percent = u16(value * 100u / 255u);
-            if (percent != image) {
-                // Written with its shadow: the apply pass sees no edit.
+            if (!names_level(image, value)) {
+                const u16 percent = percent_of(value);
+                // Written with its shadow and as applied: the apply pass
+                // sees no edit.
                 {
                     C331Lock lock;
                     ZevRamPara::put16(ZevRamPara::p_zevrampara_config, Img::kBrightness, percent);
                     ZevRamPara::put16(ZevRamPara::p_zevrampara_shadow, Img::kBrightness, percent);
+                    c331_manage::take_as_applied(Img::kBrightness, percent);
                 }
                 ZevRamPara::test_signal(1);
             }
@@ -415,4 +436,3 @@ void fpga_manage::dealwith_onoff()
 }
 
 // ---- kept but not called by the worker ----
-

@@ -178,12 +178,15 @@ void fpga_manage::get_usb_file_list_path()
 void fpga_manage::usb_upgrade_main_deal()
 {
     usb_flag_app = usb_flag_fpga1 = usb_flag_fpga2 = usb_flag_font = 0;
+    // Anything that could not be read, did not fit or was not written.
+    bool failed = false;
     for (int p = 0; p < usb_file_count && p < usb_file_list.size(); ++p) {
         const QByteArray pathBytes = usb_file_list.at(p).toLocal8Bit();
         const char* path = pathBytes.constData();
         u8 head[kPackageHead];
         if (!readAt(path, 0, head, sizeof head)) {
             syncAndSettle();
+            failed = true;
             continue;
         }
         Utils::system_mutex("sync");
@@ -196,20 +199,29 @@ void fpga_manage::usb_upgrade_main_deal()
             u8 e[kEntry];
             const bool read = readAt(path, kPackageHead + uint64_t(kEntry) * i, e, sizeof e);
             syncAndSettle();
-            if (!read)
+            if (!read) {
+                failed = true;
                 continue;
+            }
             const u32 len = le32(e + 1), offset = le32(e + 5);
             const u8* version = e + 9;
             // A child that is not wholly inside the package is not installed.
-            if (len == 0 || !fits(offset, len, size))
+            if (len == 0 || !fits(offset, len, size)) {
+                failed = true;
                 continue;
+            }
             g_childLen = len;
-            if (e[0] == kTypeApp && ours) {
+            if ((e[0] == kTypeApp || e[0] == kTypeFpga0) && !ours) {
+                // Made for another controller.
+                failed = true;
+            } else if (e[0] == kTypeApp) {
                 if (checked && std::memcmp(version, kRunningVersion, sizeof kRunningVersion) == 0)
                     continue;
                 if (update_muc_file(const_cast<char*>(path), offset, len))
                     usb_flag_app = 1;
-            } else if (e[0] == kTypeFpga0 && ours) {
+                else
+                    failed = true;
+            } else if (e[0] == kTypeFpga0) {
                 for (u8 r = 28; r <= 31; ++r)
                     read_from_register(r, 0);
                 const u8* reg = MCU_REG_func[0];
@@ -221,6 +233,8 @@ void fpga_manage::usb_upgrade_main_deal()
                 }
                 if (update_txc_file(const_cast<char*>(path), FpgaFlash::kFlash0, offset))
                     usb_flag_fpga1 = 1;
+                else
+                    failed = true;
             } else if (e[0] == kTypeFpga1) {
                 // The board has no second FPGA.
                 continue;
@@ -229,9 +243,12 @@ void fpga_manage::usb_upgrade_main_deal()
                     continue;
                 if (update_c331_osd_font_file(const_cast<char*>(path), offset, len))
                     usb_flag_font = 1;
+                else
+                    failed = true;
             }
         }
     }
+    g_usb_grade_outcome = usb_file_count == 0 ? USB_NO_PACKAGE : failed ? USB_CHECK_FAILED : USB_FINISHED;
     if (usb_flag_app) {
         if (g_app_reset_flag.load())
             return;

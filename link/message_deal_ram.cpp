@@ -245,6 +245,9 @@ int message_deal::write_ram(u8* body, int length)
     if (!protocol_phy::is_box(protocol_phy::dest(body)))
         return write_fpga_ram_cmd(body, length, address, len, ram_fpga(body));
     if (in(kImage, address)) {
+        // Under the apply mutex: the GUI clears a save request only while
+        // no new one is being written.
+        C331Lock lock;
         body[pc::kStatus] = u8(ZevRamPara::ZevRamParaDeal(data, len, address));
     } else if (in(kSlots, address)) {
         body[pc::kStatus] = u8(ZevRamPara::ZevModeUserRamParaDeal(data, len, address));

@@ -40,6 +40,13 @@ void wait_for_wake(unsigned usec)
 }
 } // namespace
 
+void c331_manage::take_as_applied(int offset, u16 value)
+{
+    if (c331_manage* m = p_c331_manage)
+        if (offset >= 0 && offset + 2 <= Img::kSize)
+            ZevRamPara::put16(m->applied_, offset, value);
+}
+
 void c331_manage::wake()
 {
     {
@@ -218,7 +225,7 @@ int c331_manage::bring_up()
     int ok;
     {
         C331Lock lock;
-        ok = program_image(ZevRamPara::p_zevrampara_config, ZevRamPara::p_zevrampara_shadow, true);
+        ok = program_image(ZevRamPara::p_zevrampara_config, true);
     }
     if (!ok)
         return 0;
@@ -232,7 +239,7 @@ int c331_manage::bring_up()
 bool c331_manage::panel_differs() const
 {
     for (int off : kPanelWords)
-        if (ZevRamPara::img16(off) != ZevRamPara::shadow16(off))
+        if (ZevRamPara::img16(off) != w16(applied_, off))
             return true;
     return false;
 }
@@ -262,12 +269,13 @@ void c331_manage::apply_pass()
         u8 code = para_update_flag;
         if (code == 0)
             return;
-        if (chip_up && !program_image(ZevRamPara::p_zevrampara_config, ZevRamPara::p_zevrampara_shadow, false)) {
+        const bool panel = panel_differs();
+        if (chip_up && !program_image(ZevRamPara::p_zevrampara_config, false)) {
             // The whole image goes in again once the chip answers.
             chip_up = false;
             writeLogMsg(LOG_ERROR, "c331: register access failed; the chip is set up again");
         }
-        if (panel_differs()) {
+        if (panel) {
             QMutexLocker l(&Utils::_led_para_init_mutex);
             g_set_led_para = 2;
         }
@@ -300,7 +308,7 @@ void c331_manage::request_fpga_output_status()
     wake_fpga_worker();
 }
 
-int c331_manage::program_image(const u8* live, const u8* shadow, bool force)
+int c331_manage::program_image(const u8* live, bool force)
 {
     // One consistent copy: the source-check thread writes the timings.
     u8 image[Img::kSize];
@@ -309,7 +317,7 @@ int c331_manage::program_image(const u8* live, const u8* shadow, bool force)
         std::memcpy(image, live, sizeof image);
     }
     int ok = 1;
-    auto changed = [&](int off, int len) { return force || differs(image, shadow, off, len); };
+    auto changed = [&](int off, int len) { return force || differs(image, applied_, off, len); };
 
     if (changed(Img::kTestPattern, 1))
         ok &= c331_SetPattern(image[Img::kTestPattern]);
@@ -318,7 +326,7 @@ int c331_manage::program_image(const u8* live, const u8* shadow, bool force)
     // source that takes its EDID from the RAM table.
     if (!force && tarvosource::p_tarvo_source)
         for (int s = 0; s < kSourceCount; ++s)
-            if (differs(image, shadow, Img::kEdid + 6 * s, 6) || edid_ram_table_from[s] == 1)
+            if (differs(image, applied_, Img::kEdid + 6 * s, 6) || edid_ram_table_from[s] == 1)
                 tarvosource::p_tarvo_source->request_edid(s);
 
     bool panel = false;
@@ -361,6 +369,7 @@ int c331_manage::program_image(const u8* live, const u8* shadow, bool force)
         if (!force)
             request_fpga_output_status();
     }
+    std::memcpy(applied_, image, sizeof applied_);
     return ok;
 }
 

@@ -9,6 +9,7 @@
 
 #include "core/global.h"
 #include "core/para_apply.h"
+#include "core/zevrampara.h"
 
 struct OMENU_PARA;
 
@@ -40,6 +41,9 @@ class c331_manage
     static inline C331ApplyByte& para_update_flag = g_para_update_flag;
     // Cuts the thread's idle wait short (an apply, an input change).
     static void wake();
+    // An image word that a reader of the hardware set to what the hardware
+    // holds: the next apply takes it as no edit. Called with the mutex held.
+    static void take_as_applied(int offset, u16 value);
 
     // Creates the manager, opens the chip and starts c331manageThread.
     static c331_manage* pInstance();
@@ -96,9 +100,10 @@ class c331_manage
   private:
     static void c331manageThread(c331_manage* self);
     void apply_pass();
-    // Programs what differs between image and shadow (everything with
-    // force); 0 when a register access failed.
-    int program_image(const u8* live, const u8* shadow, bool force);
+    // Programs what differs between the image and what the chip was last
+    // given (everything with force), and takes the image as given; 0 when a
+    // register access failed.
+    int program_image(const u8* live, bool force);
     int program_window(const u8* image, int layer);
     void follow_inputs();
     void reload_osd();
@@ -109,6 +114,11 @@ class c331_manage
 
     // Input timings as last programmed into the windows.
     u8 timing_[6 * 6] = {};
+    // The image as the chip was last programmed with it. Not the shadow:
+    // the GUI copies the image into the shadow when it saves it, and a
+    // change written between an apply and that copy would never reach the
+    // chip.
+    u8 applied_[Img::kSize] = {};
     std::chrono::steady_clock::time_point last_try_{};
     bool tried_ = false;
 };

@@ -76,6 +76,7 @@ class TestFpgaBrightness : public QObject
     void init()
     {
         G_timeTicks = 5000;
+        g_change.bri_task_stamp = 0;
         fpga()->powerOn();
         board::sim::simCards()->reset();
         board::sim::simCards()->setAnswerDelay(0);
@@ -174,22 +175,59 @@ class TestFpgaBrightness : public QObject
     {
         QTest::addColumn<int>("value");
         QTest::addColumn<int>("written");
-        QTest::newRow("16") << 16 << 255;
-        QTest::newRow("0") << 0 << 255;
-        QTest::newRow("8") << 8 << 127;
+        QTest::addColumn<int>("percent");
+        QTest::newRow("16") << 16 << 255 << 100;
+        QTest::newRow("0") << 0 << 255 << 100;
+        QTest::newRow("8") << 8 << 127 << 50;
     }
     void pcManualValueIsScaled()
     {
         QFETCH(int, value);
         QFETCH(int, written);
+        QFETCH(int, percent);
         storeRecord(kBriRecord, briRecord(0, u8(value)));
         m_->record_bright_change();
         setImage(13);
         m_->Brightness_hand_dealwith(0);
         QCOMPARE(int(fpga()->reg(FpgaReg::kBrightness)), written);
         // Mirrored into the image with its shadow: not an operator edit.
-        QCOMPARE(int(ZevRamPara::img16(Img::kBrightness)), written * 100 / 255);
-        QCOMPARE(int(ZevRamPara::shadow16(Img::kBrightness)), written * 100 / 255);
+        QCOMPARE(int(ZevRamPara::img16(Img::kBrightness)), percent);
+        QCOMPARE(int(ZevRamPara::shadow16(Img::kBrightness)), percent);
+    }
+
+    void aPercentSetOnThePanelReadsBackAsSet()
+    {
+        // From a PC mode (the minimum applies once) and from the image's own.
+        for (int mode : {0, 16})
+            for (int percent = 0; percent <= 100; ++percent) {
+                m_->bri_mode = u8(mode);
+                setImage(u16(percent));
+                m_->bri_set_flag = 1;
+                m_->Brightness_hand_dealwith(1);
+                m_->bri_set_flag = 0;
+                // The manual step a few seconds later reads the screen back.
+                G_timeTicks += 1000;
+                m_->Extension_function();
+                QCOMPARE(int(ZevRamPara::img16(Img::kBrightness)), percent);
+            }
+    }
+
+    void aReadBackIsNoEditForTheNextApply()
+    {
+        auto owned = std::make_unique<c331_manage>();
+        c331_manage::p_c331_manage = owned.get();
+        QVERIFY(owned->bring_up());
+        storeRecord(kBriRecord, briRecord(0, 8));
+        m_->record_bright_change();
+        setImage(13);
+        m_->Brightness_hand_dealwith(0);
+        QCOMPARE(int(ZevRamPara::img16(Img::kBrightness)), 50);
+        // Another edit: the brightness read back is not sent back as a
+        // change of the image (that would store a manual record).
+        c331_apply(1, [] { ZevRamPara::put16(ZevRamPara::p_zevrampara_config, Img::kContrast, 41); });
+        owned->c331managerdeal();
+        QCOMPARE(int(m_->bri_set_flag.load()), 0);
+        c331_manage::p_c331_manage = nullptr;
     }
 
     void halfHourIndex()
@@ -306,6 +344,8 @@ class TestFpgaBrightness : public QObject
         auto owned = std::make_unique<c331_manage>();
         c331_manage* c331 = owned.get();
         c331_manage::p_c331_manage = c331;
+        // Brought up lit: each step below is a change for the chip.
+        ZevRamPara::put16(ZevRamPara::p_zevrampara_config, Img::kBlackout, 0);
         QVERIFY(c331->bring_up());
         for (int blackout : {1, 0, 1}) {
             c331_apply(1, [&] { ZevRamPara::put16(ZevRamPara::p_zevrampara_config, Img::kBlackout, u16(blackout)); });

@@ -200,17 +200,19 @@ class TestUsbUpgrade : public QObject
     void refusedPackages_data()
     {
         QTest::addColumn<int>("kind");
-        QTest::newRow("running versions") << 0;
-        QTest::newRow("truncated application") << 1;
-        QTest::newRow("truncated image") << 2;
-        QTest::newRow("image into the records") << 3;
-        QTest::newRow("lower-case suffix") << 4;
-        QTest::newRow("folder outside the stick") << 5;
-        QTest::newRow("image longer than its child") << 6;
+        QTest::addColumn<int>("outcome");
+        QTest::newRow("running versions") << 0 << int(USB_FINISHED);
+        QTest::newRow("truncated application") << 1 << int(USB_CHECK_FAILED);
+        QTest::newRow("truncated image") << 2 << int(USB_CHECK_FAILED);
+        QTest::newRow("image into the records") << 3 << int(USB_CHECK_FAILED);
+        QTest::newRow("lower-case suffix") << 4 << int(USB_NO_PACKAGE);
+        QTest::newRow("folder outside the stick") << 5 << int(USB_NO_PACKAGE);
+        QTest::newRow("image longer than its child") << 6 << int(USB_CHECK_FAILED);
     }
     void refusedPackages()
     {
         QFETCH(int, kind);
+        QFETCH(int, outcome);
         const Bytes running = {26, 3, 30, 11, 2, 1};
         const Bytes fpgaRunning = {24, 11, 20, 0, 0, 1};
         Bytes p;
@@ -242,6 +244,7 @@ class TestUsbUpgrade : public QObject
         QCOMPARE(int(m_->start[0].reset_req.load()), 0);
         QCOMPARE(starts_, 1);
         QCOMPARE(overs_, 1);
+        QCOMPARE(int(g_usb_grade_outcome.load()), outcome);
     }
 
     void fonts_data()

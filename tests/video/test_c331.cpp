@@ -332,6 +332,23 @@ class TestC331 : public QObject
         settle();
     }
 
+    void aChangeSavedBeforeItsApplyStillReachesTheChip()
+    {
+        QVERIFY(mgr->chip_up);
+        c331_apply(1, [] { put(Img::kContrast, 20); });
+        mgr->c331managerdeal();
+        settle();
+        // The PC writes the image; the GUI saves it (image into shadow) for
+        // another reason before the PC asks for the apply.
+        put(Img::kContrast, 33);
+        put(layer(2) + Img::kLayerX, 96);
+        settle();
+        c331_apply(1, [] {});
+        mgr->c331managerdeal();
+        QCOMPARE(chip->reg(kPictureBank, addrOf(kContrast)), u8(33));
+        QCOMPARE(chip->reg16(windowBank(2), kWinX), u16(96));
+    }
+
     void inputChangeReappliesItsWindows()
     {
         QVERIFY(mgr->chip_up);

@@ -8,7 +8,7 @@
 
 namespace
 {
-enum Text { kTitle, kNote, kUpgrade, kStarted, kBusy, kDone, kStickOut, kTextCount };
+enum Text { kTitle, kNote, kUpgrade, kStarted, kBusy, kDone, kStickOut, kNoPackage, kCheckFailed, kTextCount };
 const PageText kTexts[kTextCount] = {
     {{"U盘升级", "USB upgrade", "Обновление с USB", "Nâng cấp USB", "U盤升級"}},
     {{"插入存有升级包的U盘，按确认键开始升级", "Insert a USB stick with the upgrade package and press OK",
@@ -20,6 +20,10 @@ const PageText kTexts[kTextCount] = {
       "設備忙，請稍後再試"}},
     {{"升级完成", "Upgrade finished", "Обновление завершено", "Nâng cấp xong", "升級完成"}},
     {{"U盘已拔出", "USB stick removed", "USB-диск извлечён", "Đã rút USB", "U盤已拔出"}},
+    {{"未找到升级包", "No upgrade package found", "Пакет обновления не найден", "Không tìm thấy gói nâng cấp",
+      "未找到升級包"}},
+    {{"升级包校验失败", "Upgrade package check failed", "Пакет обновления не прошёл проверку",
+      "Kiểm tra gói nâng cấp thất bại", "升級包校驗失敗"}},
 };
 } // namespace
 
@@ -54,7 +58,8 @@ void firmware_usbgrade::language_changed()
 void firmware_usbgrade::show_state()
 {
     // Text of each state, in State order (none while idle).
-    static const int kStateText[] = {-1, Text::kStarted, Text::kBusy, Text::kDone, Text::kStickOut};
+    static const int kStateText[] = {
+        -1, Text::kStarted, Text::kBusy, Text::kDone, Text::kStickOut, Text::kNoPackage, Text::kCheckFailed};
     const int t = kStateText[state_];
     set_fitted(ui->label_state, t < 0 ? QString() : page_text(kTexts[t]));
 }
@@ -62,9 +67,12 @@ void firmware_usbgrade::show_state()
 void firmware_usbgrade::syncUpdate(int code)
 {
     ZevPage::syncUpdate(code);
-    if (code == 104)
-        state_ = StateDone;
-    else if (code == 101 && state_ != StateStarted)
+    if (code == 104) {
+        const u8 outcome = g_usb_grade_outcome.load();
+        state_ = outcome == USB_NO_PACKAGE     ? StateNoPackage
+                 : outcome == USB_CHECK_FAILED ? StateCheckFailed
+                                               : StateDone;
+    } else if (code == 101 && state_ != StateStarted)
         state_ = StateStickOut;
     else if ((code == 100 || code == 102) && state_ != StateStarted)
         state_ = StateIdle;

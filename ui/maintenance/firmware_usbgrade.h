@@ -16,8 +16,8 @@ class firmware_usbgrade : public ZevPage
 
     void menulist_init() override;
     void language_changed() override;
-    // 100 to 102 (stick in, out, mounted) and 104 (upgrade finished) update
-    // the state line.
+    // 100 to 102 (stick in, out, mounted) and 104 (upgrade over: finished,
+    // no package found or a failed check) update the state line.
     void syncUpdate(int code) override;
 
     void menulist_sel_right();
@@ -42,7 +42,7 @@ class firmware_usbgrade : public ZevPage
     void on_row_ok(int) override { on_Button_upgrade_clicked(); }
 
   private:
-    enum State { StateIdle, StateStarted, StateBusy, StateDone, StateStickOut };
+    enum State { StateIdle, StateStarted, StateBusy, StateDone, StateStickOut, StateNoPackage, StateCheckFailed };
     void show_state();
 
     Ui_firmware_usbgrade* ui;

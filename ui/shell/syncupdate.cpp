@@ -5,6 +5,7 @@
 
 #include "core/config_engine.h"
 #include "core/logMsg.h"
+#include "core/para_apply.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
 #include "ui/shell/mainwindow.h"
@@ -105,6 +106,9 @@ void SyncUpdate::page_refresh(int code)
 
 void SyncUpdate::save_user_mode()
 {
+    // Word 868 is a request: whatever set it, it stands until the slot's file
+    // is written. Compared with nothing else (the shadow may already hold it
+    // when the request came while an earlier refresh ran).
     u16 w = ZevRamPara::img16(Img::kModeToSave);
     // Only 1..16 name a slot; any other request is not stored. A call of a
     // mode clears the word and with it a save that has not been written.
@@ -112,8 +116,6 @@ void SyncUpdate::save_user_mode()
         mode_save_pending_ = false;
         return;
     }
-    if (w == ZevRamPara::shadow16(Img::kModeToSave) && !mode_save_pending_)
-        return;
     int s = w - 1;
     u8* slot = ZevRamPara::user_mode[s];
     // The slot counts as saved only once its file is on disk: until then it
@@ -122,7 +124,10 @@ void SyncUpdate::save_user_mode()
     std::memcpy(before, slot, sizeof before);
     slot[0] = 0xAA;
     slot[1] = 0xAA;
-    std::memcpy(slot + 2, img() + Img::kModeStart, Img::kModeBytes);
+    {
+        C331Lock lock;
+        std::memcpy(slot + 2, img() + Img::kModeStart, Img::kModeBytes);
+    }
     if (debugOn())
         std::printf("\n user mode save change ,%#x \n", unsigned(slot[0]));
     if (!ZevRamPara::mode_file_write(s, 0)) {
@@ -132,8 +137,13 @@ void SyncUpdate::save_user_mode()
         return;
     }
     mode_save_pending_ = false;
+    C331Lock lock;
     ZevRamPara::put16(img(), Img::kCurrentMode, w);
-    ZevRamPara::put16(img(), Img::kModeToSave, 0);
+    // A request made while the file was written (another slot, or this slot
+    // with other contents) stays for the next refresh.
+    if (ZevRamPara::img16(Img::kModeToSave) == w &&
+        std::memcmp(slot + 2, img() + Img::kModeStart, Img::kModeBytes) == 0)
+        ZevRamPara::put16(img(), Img::kModeToSave, 0);
 }
 
 void SyncUpdate::rewrite_user_modes()

@@ -148,17 +148,15 @@ void KeypadPlayer::deliver_next()
     int code = pending_.front();
     pending_.pop_front();
     // Looked up per key: the key before may have opened or closed a page.
-    // As with the real keypad, a modal pop-up over the page (the tip, the
-    // number keypad) takes the keys itself.
-    QWidget* target = QApplication::activeModalWidget();
-    if (target != g_tip && target != g_numberkeyboard)
-        target = nullptr;
-    if (!target && g_numberkeyboard && g_numberkeyboard->isVisible())
-        target = g_numberkeyboard;
-    if (!target)
-        target = dynamic_cast<QWidget*>(PageRegistry::at(g_page_focus));
+    QWidget* target = dynamic_cast<QWidget*>(PageRegistry::at(g_page_focus));
     if (!target)
         target = QApplication::activeWindow();
+    // A modal window over the page (the number keypad, the tip) takes the
+    // keys, as it does for real input: a page that a tip covers must not
+    // be closed under the tip's loop, which runs inside the page's own code.
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal && !(target && (modal == target || modal->isAncestorOf(target))))
+        target = modal;
     // The next key goes out from the event loop, also from the modal loop
     // of a page this key opens.
     QTimer::singleShot(0, this, &KeypadPlayer::deliver_next);

@@ -289,6 +289,44 @@ class TestMaintenancePages : public QObject
                  QString(posted ? "Upgrading" : "Busy, try again later"));
     }
 
+    void usbUpgradeSaysWhatHappened_data()
+    {
+        QTest::addColumn<QByteArray>("package"); // empty: no file on the stick
+        QTest::addColumn<QString>("state");
+        // A header naming one child, the running application, and the child.
+        QByteArray running(49 + 21 + 4, 0);
+        running[2] = char(0x80);
+        running[18] = 0x52;
+        running[19] = char(0x8B);
+        running[47] = 1;
+        running[49] = 10;
+        running[50] = 4;
+        running[54] = 49 + 21;
+        const char version[] = {26, 3, 30, 11, 2, 1};
+        running.replace(58, 6, version, 6);
+        QByteArray cut = running.left(49 + 21 + 2);
+        QTest::newRow("empty stick") << QByteArray() << "No upgrade package found";
+        QTest::newRow("cut package") << cut << "Upgrade package check failed";
+        QTest::newRow("nothing newer") << running << "Upgrade finished";
+    }
+    void usbUpgradeSaysWhatHappened()
+    {
+        QFETCH(QByteArray, package);
+        QFETCH(QString, state);
+        QDir(sim->hostQ("/mnt/usb1")).removeRecursively();
+        QVERIFY(QDir().mkpath(sim->hostQ("/mnt/usb1")));
+        if (!package.isEmpty())
+            QVERIFY(writeHostFile(sim->hostQ("/mnt/usb1/box.ZEV"), package));
+        g_usb_grade_path = " ";
+        firmware_usbgrade page(nullptr);
+        release_key(&page, 'Q');
+        QCOMPARE(int(g_usb_grade), 1);
+        for (int i = 0; i < 10 && g_usb_grade.load(); ++i)
+            fpga_manage::pInstance()->usb_upgrade_manage_deal();
+        page.syncUpdate(104);
+        QCOMPARE(page.findChild<QLabel*>("label_state")->text(), state);
+    }
+
     void factoryResetRestoresDefaultsThroughTheApplyRoad()
     {
         u8* img = ZevRamPara::p_zevrampara_config;

@@ -210,6 +210,28 @@ class TestSyncUpdate : public QObject
         QCOMPARE(ZevRamPara::shadow16(Img::kCurrentMode), u16(3));
     }
 
+    void aSaveAskedWhileARefreshRunsIsStoredByTheNext()
+    {
+        // The PC's write of word 868 lands while a refresh runs, after its
+        // save step: that refresh saves the image with the word.
+        class Asking : public CountingPage
+        {
+          public:
+            void syncUpdate(int) override { ZevRamPara::put16(img(), Img::kModeToSave, 7); }
+        } page;
+        QFile::remove(sim->hostQ("/data/modes/custom_mode7"));
+        PageRegistry::set(PageId::Option, &page);
+        g_page_focus = PageId::Option;
+        img()[2000] ^= 1;
+        SyncUpdate::pInstance()->para_sync(1);
+        PageRegistry::set(PageId::Option, nullptr);
+        g_page_focus = PageId::Count;
+        SyncUpdate::pInstance()->para_sync(1);
+        QVERIFY(QFile::exists(sim->hostQ("/data/modes/custom_mode7")));
+        QCOMPARE(ZevRamPara::img16(Img::kModeToSave), u16(0));
+        QCOMPARE(ZevRamPara::img16(Img::kCurrentMode), u16(7));
+    }
+
     void modeToSaveOutsideTheSlotsIsNotStored()
     {
         u8 saved[kUserModeCount][2];

@@ -85,11 +85,11 @@ class TestZevKeyboard : public QObject
     Q_OBJECT
     SimFixture* sim = nullptr;
     board::sim::SimKeypad& keypad() { return sim->board().simKeypad(); }
-    // Keys played on the simulated keypad: text appended to its key file.
-    bool play(const char* keys)
+    // Appends key names to the simulated keypad's key file.
+    bool play(const QByteArray& names)
     {
         QFile f(QString::fromStdString(keypad().keyFile()));
-        return f.open(QIODevice::Append) && f.write(keys) > 0;
+        return f.open(QIODevice::Append) && f.write(names) == names.size();
     }
 
   private slots:
