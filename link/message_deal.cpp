@@ -6,6 +6,7 @@
 #include "remote/message_deal_4g.h"
 
 QMutex message_deal::command_mutex(QMutex::Recursive);
+u16 message_deal::recall_requested = 0;
 
 namespace
 {

@@ -249,6 +249,10 @@ int message_deal::write_ram(u8* body, int length)
         // no new one is being written.
         C331Lock lock;
         body[pc::kStatus] = u8(ZevRamPara::ZevRamParaDeal(data, len, address));
+        const u16 mode = ZevRamPara::img16(Img::kCurrentMode);
+        if (body[pc::kStatus] == 0 && address < Img::kCurrentMode + 2 && address + u32(len) > Img::kCurrentMode &&
+            mode != ZevRamPara::shadow16(Img::kCurrentMode))
+            recall_requested = mode;
     } else if (in(kSlots, address)) {
         body[pc::kStatus] = u8(ZevRamPara::ZevModeUserRamParaDeal(data, len, address));
     } else if (in(k4gWindow, address) &&

@@ -232,7 +232,9 @@ int message_deal::REG_mcu_flag(u8 mask)
         C331Lock lock;
         const u16 mode = ZevRamPara::img16(Img::kCurrentMode);
         const u16 modeShadow = ZevRamPara::shadow16(Img::kCurrentMode);
-        if (mode != modeShadow && mode != 0) {
+        const bool asked = recall_requested != 0 && recall_requested == mode;
+        recall_requested = 0;
+        if (mode != 0 && (mode != modeShadow || asked)) {
             if (mode <= kUserModeCount && ZevRamPara::ZevUserModeSaved(mode - 1)) {
                 std::memcpy(img() + Img::kModeStart, ZevRamPara::user_mode[mode - 1] + 2, Img::kModeBytes);
                 ZevRamPara::put16(img(), Img::kModeToSave, 0);

@@ -208,6 +208,16 @@ class TestMessageRegister : public QObject
         send(md, request(kBox, 0xA0, reg_rest(11, 0x02, 0x02)));
         QCOMPARE(ZevRamPara::img16(Img::kCurrentMode), u16(0));
 
+        // A recall written by the PC stands until register 11, also when a
+        // page refresh copied the word into its shadow in between.
+        img()[Img::kModeStart + 100] = 0x11;
+        std::memcpy(shadow(), img(), Img::kSize);
+        send(md, request(kBox, 0x60, ram_rest(Img::kCurrentMode, 2, {3, 0})));
+        std::memcpy(shadow(), img(), Img::kSize);
+        send(md, request(kBox, 0xA0, reg_rest(11, 0x02, 0x02)));
+        QCOMPARE(img()[Img::kModeStart + 100], u8(0x3C));
+        QCOMPARE(ZevRamPara::img16(Img::kCurrentMode), u16(3));
+
         // An out-of-range current mode recalls nothing.
         ZevRamPara::put16(img(), Img::kCurrentMode, 40);
         img()[Img::kModeStart + 100] = 0x11;
