@@ -10,11 +10,9 @@
 #include <QLineEdit>
 
 #include "ledout/fpga_jobs.h"
-#include "core/config_engine.h"
 #include "core/para_apply.h"
 #include "core/zevrampara.h"
 #include "ledout/fpga_manage.h"
-#include "sim_fixture.h"
 #include "ui/maintenance/factory.h"
 #include "ui/maintenance/factoryage.h"
 #include "ui/maintenance/firmware_usbgrade.h"
@@ -22,7 +20,7 @@
 #include "ui/maintenance/rcv_recovery.h"
 #include "ui/maintenance/smartmapping.h"
 #include "ui/shell/QRoundProgressBar.h"
-#include "ui/shell/keys.h"
+#include "page_harness.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/menu_pages.h"
 #include "ui/shell/numberkeyboard.h"
@@ -47,27 +45,14 @@ void end_job()
 class TestMaintenancePages : public QObject
 {
     Q_OBJECT
-    SimFixture* sim = nullptr;
-    MainWindow* w = nullptr;
+    PageHarness harness;
+    SimFixture* sim = &harness.sim();
 
   private slots:
-    void initTestCase()
-    {
-        sim = new SimFixture();
-        ConfigEngine::pInstance();
-        ZevRamPara::pInstance();
-        g_language = 1;
-        w = new MainWindow(nullptr);
-        g_mainwindow = w;
-    }
-    void cleanupTestCase()
-    {
-        g_mainwindow = nullptr;
-        delete w;
-        delete sim;
-    }
+    void initTestCase() { harness.main_window(); }
     void init()
     {
+        PageHarness::reset();
         end_job();
         QVERIFY(!g_qround_bar);
     }
@@ -347,7 +332,7 @@ class TestMaintenancePages : public QObject
         MainWindow::agelog_add("12-07 09:03", 3, 1, 2); // 250 to 3: 9
         // The tick redraws the open page after each ageing period.
         G_factoryage_ticks = G_timeTicks - 18000;
-        w->slot_update_timer_ticks();
+        harness.main_window()->slot_update_timer_ticks();
         QVERIFY(page->findChild<QLabel*>("label_log")->text().endsWith("12-07 09:03 3 1 2"));
         QVERIFY(page->findChild<QLabel*>("label_count")->text().contains("5-9:1"));
         release_key(page, 'O');

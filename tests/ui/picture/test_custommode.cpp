@@ -8,11 +8,9 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "core/config_engine.h"
 #include "core/zevrampara.h"
-#include "sim_fixture.h"
 #include "ui/picture/custommode.h"
-#include "ui/shell/keys.h"
+#include "page_harness.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/syncupdate.h"
 #include "ui/shell/pages.h"
@@ -22,10 +20,6 @@
 
 namespace
 {
-u8* img()
-{
-    return ZevRamPara::p_zevrampara_config;
-}
 u8* slot(int s)
 {
     return ZevRamPara::user_mode[s];
@@ -36,30 +30,17 @@ void put_stored(int s, int offset, u16 v)
     ZevRamPara::put16(slot(s) + 2, offset - Img::kModeStart, v);
 }
 
-class HomePage : public QWidget, public PageView
-{
-  public:
-    void language_changed() override {}
-    void syncUpdate(int) override {}
-};
-PageView* make_home()
-{
-    return new HomePage;
-}
-
 QStringList preview_texts(CustomMode* page)
 {
-    QStringList texts;
-    for (QLabel* l : page->preview()->findChildren<QLabel*>())
-        texts << l->text();
-    return texts;
+    return label_texts(page->preview());
 }
 } // namespace
 
 class TestCustomMode : public QObject
 {
     Q_OBJECT
-    SimFixture* sim = nullptr;
+    PageHarness harness;
+    SimFixture* sim = &harness.sim();
 
     void store(int s)
     {
@@ -70,19 +51,11 @@ class TestCustomMode : public QObject
     }
 
   private slots:
-    void initTestCase()
-    {
-        sim = new SimFixture();
-        ConfigEngine::pInstance();
-        ZevRamPara::pInstance();
-        CustomMode::set_home_page_factory(&make_home);
-    }
+    void initTestCase() { CustomMode::set_home_page_factory(&make_stub_page); }
 
     void init()
     {
-        g_language = 1;
-        g_lcd_lang_valid = kDefaultLcdLangValid;
-        c331_manage::para_update_flag = 0;
+        PageHarness::reset();
         ZevRamPara::put16(img(), Img::kCurrentMode, 0);
         for (int s = 0; s < kUserModeCount; ++s)
             slot(s)[0] = slot(s)[1] = 0xFF;
@@ -247,7 +220,7 @@ class TestCustomMode : public QObject
         release_key(page, Qt::Key_PowerOff);
         QCOMPARE(g_page_focus.load(), u8(PageId::LockWindow));
         QCOMPARE(g_mode_shortcut_key.load(), u8(0));
-        auto* home = dynamic_cast<HomePage*>(PageRegistry::at(PageId::LockWindow));
+        auto* home = dynamic_cast<StubPage*>(PageRegistry::at(PageId::LockWindow));
         QVERIFY(home && home->isVisible());
         PageRegistry::set(PageId::LockWindow, nullptr);
         delete home;
@@ -290,8 +263,6 @@ class TestCustomMode : public QObject
         delete main;
         PageRegistry::set_user_mode_factory(nullptr);
     }
-
-    void cleanupTestCase() { delete sim; }
 };
 
 QTEST_MAIN(TestCustomMode)

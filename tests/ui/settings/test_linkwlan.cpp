@@ -7,30 +7,23 @@
 #include "core/config_engine.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
-#include "sim_fixture.h"
 #include "ui/settings/linkwlan.h"
-#include "ui/shell/keys.h"
+#include "page_harness.h"
 #include "ui/shell/pages.h"
 
 class TestLinkwlan : public QObject
 {
     Q_OBJECT
-    SimFixture* sim = nullptr;
+    PageHarness harness;
+    SimFixture* sim = &harness.sim();
 
     size_t commands() { return sim->board().simShell().recorded().size(); }
     QString stored(ConfigItem::ConfigName item) { return ConfigEngine::p_config->read_config_variant(item).toString(); }
 
   private slots:
-    void initTestCase()
-    {
-        sim = new SimFixture();
-        ConfigEngine::pInstance();
-        ZevRamPara::pInstance();
-    }
-    void cleanupTestCase() { delete sim; }
     void init()
     {
-        g_language = 1;
+        PageHarness::reset();
         g_str_ip = "192.168.0.199";
         g_srt_mask = "255.255.255.0";
         g_str_gateway = "192.168.0.1";

@@ -10,8 +10,7 @@
 
 #include "core/config_engine.h"
 #include "core/zevrampara.h"
-#include "keys.h"
-#include "sim_fixture.h"
+#include "page_harness.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/syncupdate.h"
@@ -21,10 +20,6 @@
 
 namespace
 {
-u8* img()
-{
-    return ZevRamPara::p_zevrampara_config;
-}
 u8* shadow()
 {
     return ZevRamPara::p_zevrampara_shadow;
@@ -62,10 +57,11 @@ bool recorded(SimFixture* sim, const std::string& command)
 class TestSyncUpdate : public QObject
 {
     Q_OBJECT
-    SimFixture* sim = nullptr;
+    PageHarness harness;
+    SimFixture* sim = &harness.sim();
     MainWindow* w = nullptr;
 
-    QByteArray device_file() const { return readHostFile(sim->hostQ("/data/ram_device_info")); }
+    QByteArray device_file() { return readHostFile(sim->hostQ("/data/ram_device_info")); }
 
     // Runs one refresh of page 1; true when it showed the done tip.
     bool tip_shown_by_refresh()
@@ -91,12 +87,8 @@ class TestSyncUpdate : public QObject
   private slots:
     void initTestCase()
     {
-        sim = new SimFixture();
-        ConfigEngine::pInstance();
-        ZevRamPara::pInstance();
         SyncUpdate::attach(ZevRamPara::p_zevrampara);
-        w = new MainWindow(nullptr);
-        g_mainwindow = w;
+        w = harness.main_window();
     }
 
     void init()
@@ -536,12 +528,6 @@ class TestSyncUpdate : public QObject
         PageRegistry::set_user_mode_factory(nullptr);
         g_page_focus = focus;
         g_mode_shortcut_key = 0;
-    }
-
-    void cleanupTestCase()
-    {
-        delete w;
-        delete sim;
     }
 };
 

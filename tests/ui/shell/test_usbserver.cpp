@@ -14,9 +14,8 @@
 #include <QSignalSpy>
 
 #include "board/linux_usb.h"
-#include "core/config_engine.h"
 #include "core/zevrampara.h"
-#include "sim_fixture.h"
+#include "page_harness.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/syncupdate.h"
@@ -83,19 +82,13 @@ QList<int> codes(const QSignalSpy& spy)
 class TestUsbServer : public QObject
 {
     Q_OBJECT
-    SimFixture* sim = nullptr;
-    QString storage;
+    PageHarness harness;
+    SimFixture* sim = &harness.sim();
+    QString storage = sim->hostQ("/proc/scsi/usb-storage");
     board::sim::SimUevents& uevents() { return sim->board().simUevents(); }
 
   private slots:
-    void initTestCase()
-    {
-        sim = new SimFixture();
-        ConfigEngine::pInstance();
-        ZevRamPara::pInstance();
-        storage = sim->hostQ("/proc/scsi/usb-storage");
-        g_debugSwitch = 0;
-    }
+    void initTestCase() { g_debugSwitch = 0; }
 
     // The tips the operator sees while the watcher reads the simulated
     // stick and the GUI tick runs, each with the ticks it stayed.
