@@ -46,7 +46,6 @@ class TestMaintenancePages : public QObject
 {
     Q_OBJECT
     PageHarness harness;
-    SimFixture* sim = &harness.sim();
 
   private slots:
     void initTestCase() { harness.main_window(); }
@@ -180,8 +179,8 @@ class TestMaintenancePages : public QObject
             QCOMPARE(g_send_para.job(), u8(JOB_NONE));
             QVERIFY(!g_qround_bar);
         }
-        QVERIFY(writeHostFile(sim->hostQ("/data/smartmapping/a.scan"), "x"));
-        QVERIFY(writeHostFile(sim->hostQ("/data/smartmapping/b.scan"), "x"));
+        QVERIFY(writeHostFile(harness.sim().hostQ("/data/smartmapping/a.scan"), "x"));
+        QVERIFY(writeHostFile(harness.sim().hostQ("/data/smartmapping/b.scan"), "x"));
         SmartMapping page(nullptr);
         QCOMPARE(g_kqfile_name.get(), QString("/data/smartmapping/a.scan"));
         page.on_Button_file_clicked();

@@ -40,13 +40,12 @@ class TestCustomMode : public QObject
 {
     Q_OBJECT
     PageHarness harness;
-    SimFixture* sim = &harness.sim();
 
     void store(int s)
     {
         slot(s)[0] = slot(s)[1] = 0xAA;
         std::memcpy(slot(s) + 2, img() + Img::kModeStart, Img::kModeBytes);
-        QVERIFY(writeHostFile(sim->hostQ(ZevRamPara::modeFilePath(s)),
+        QVERIFY(writeHostFile(harness.sim().hostQ(ZevRamPara::modeFilePath(s)),
                               QByteArray(reinterpret_cast<const char*>(slot(s)), kUserModeFileSize)));
     }
 
@@ -116,7 +115,7 @@ class TestCustomMode : public QObject
         put_stored(1, Img::kOsdMenuFlag, 0);
         store(1);
         put_stored(1, Img::kOsdMenuFlag, 1);
-        QVERIFY(writeHostFile(sim->hostQ(ZevRamPara::modeMenuPath(1)), "{}"));
+        QVERIFY(writeHostFile(harness.sim().hostQ(ZevRamPara::modeMenuPath(1)), "{}"));
         CustomMode page(nullptr);
         release_key(&page, 'R');
         release_key(&page, 'Q');
@@ -124,8 +123,8 @@ class TestCustomMode : public QObject
         release_key(&page, 'R'); // Delete
         QCOMPARE(page.button(), u8(1));
         release_key(&page, 'Q');
-        QVERIFY(!QFile::exists(sim->hostQ(ZevRamPara::modeFilePath(1))));
-        QVERIFY(!QFile::exists(sim->hostQ("/data/modes/MO02.json")));
+        QVERIFY(!QFile::exists(harness.sim().hostQ(ZevRamPara::modeFilePath(1))));
+        QVERIFY(!QFile::exists(harness.sim().hostQ("/data/modes/MO02.json")));
         QCOMPARE(ZevRamPara::ZevUserModeSaved(1), 0);
         QVERIFY(page.form()->label_blank->isVisibleTo(&page));
         QCOMPARE(page.edit(), u8(0));
@@ -166,7 +165,7 @@ class TestCustomMode : public QObject
         slot(9)[0] = slot(9)[1] = 0xAA;
         put_stored(9, Img::kOsdMenuFlag, 1);
         QVERIFY(writeHostFile(
-            sim->hostQ("/data/modes/MO0a.json"),
+            harness.sim().hostQ("/data/modes/MO0a.json"),
             R"({"name":"a","osdcount":1,"oactcount":1,"menu":[{"type":0,"status":1,"pos":{"x":0,"y":0,"w":128,"h":32},
             "act":{"effect":0,"speed":5,"staytime":0},"backpara":{"enable":1,"color":"0x102030"},
             "fontpara":{"startx":0,"starty":0,"fontw":16,"fonth":16,"wordspace":0,"verticalspace":0,"color":"0xAABBCC"},

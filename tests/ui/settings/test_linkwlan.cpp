@@ -15,9 +15,8 @@ class TestLinkwlan : public QObject
 {
     Q_OBJECT
     PageHarness harness;
-    SimFixture* sim = &harness.sim();
 
-    size_t commands() { return sim->board().simShell().recorded().size(); }
+    size_t commands() { return harness.sim().board().simShell().recorded().size(); }
     QString stored(ConfigItem::ConfigName item) { return ConfigEngine::p_config->read_config_variant(item).toString(); }
 
   private slots:
@@ -69,7 +68,7 @@ class TestLinkwlan : public QObject
         p.on_Button_net_apply_clicked();
         QCOMPARE(stored(ConfigItem::GateWay), QString("192.168.0.254"));
         QCOMPARE(stored(ConfigItem::IPAddress), QString("192.168.0.199"));
-        const auto run = sim->board().simShell().recorded();
+        const auto run = harness.sim().board().simShell().recorded();
         QVERIFY(run.size() > before + 1);
         QCOMPARE(QString::fromStdString(run[before]), QString("sync"));
     }

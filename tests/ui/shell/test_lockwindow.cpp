@@ -54,7 +54,6 @@ class TestLockWindow : public QObject
 {
     Q_OBJECT
     PageHarness harness;
-    SimFixture* sim = &harness.sim();
     MainWindow* w = nullptr;
     QByteArray factory_image;
 
@@ -152,7 +151,7 @@ class TestLockWindow : public QObject
     void alias_names_cut_at_206_pixels()
     {
         const QString name = "Conference room projector on the left wall of the hall";
-        QVERIFY(writeHostFile(sim->hostQ("/data/configs/alias.json"),
+        QVERIFY(writeHostFile(harness.sim().hostQ("/data/configs/alias.json"),
                               QString(R"({"namelist":{"source":[{"id":2,"valid":"on","name":"%1"},)"
                                       R"({"id":3,"valid":"off","name":"Off"}]}})")
                                   .arg(name)
@@ -164,7 +163,7 @@ class TestLockWindow : public QObject
         QVERIFY(name.startsWith(named->text().chopped(1)));
         QVERIFY(QFontMetrics(named->font()).horizontalAdvance(named->text()) <= 206);
         QCOMPARE(tile_label(page, 1, 1)->text(), QString("HDMI2"));
-        QFile::remove(sim->hostQ("/data/configs/alias.json"));
+        QFile::remove(harness.sim().hostQ("/data/configs/alias.json"));
     }
 
     void mark_follows_current_window_alone()

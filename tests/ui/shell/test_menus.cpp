@@ -132,9 +132,8 @@ class TestMenus : public QObject
 {
     Q_OBJECT
     PageHarness harness;
-    SimFixture* sim = &harness.sim();
 
-    QString recovery_dir() { return sim->hostQ("/data/rcvrecovery"); }
+    QString recovery_dir() { return harness.sim().hostQ("/data/rcvrecovery"); }
 
     // Opens a menu page as its opener would, shown with the keys.
     ZevPage* open_menu(u8 id)
@@ -307,7 +306,7 @@ class TestMenus : public QObject
 
     void scanFilesOnTheStickAreCountedBySuffix()
     {
-        const QString usb = sim->hostQ("/mnt/usb1");
+        const QString usb = harness.sim().hostQ("/mnt/usb1");
         QDir(usb).removeRecursively();
         QCOMPARE(Option::get_file_list_usbpath(), 0);
         for (const char* name : {"a.kqfile", "b.KQFILE", "c.kqfile.bak", "sub/d.kqfile"})

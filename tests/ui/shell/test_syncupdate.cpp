@@ -45,9 +45,9 @@ PageView* makeModePage()
     return new CountingPage;
 }
 
-bool recorded(SimFixture* sim, const std::string& command)
+bool recorded(SimFixture& sim, const std::string& command)
 {
-    for (const std::string& c : sim->board().simShell().recorded())
+    for (const std::string& c : sim.board().simShell().recorded())
         if (c == command)
             return true;
     return false;
@@ -58,10 +58,9 @@ class TestSyncUpdate : public QObject
 {
     Q_OBJECT
     PageHarness harness;
-    SimFixture* sim = &harness.sim();
     MainWindow* w = nullptr;
 
-    QByteArray device_file() { return readHostFile(sim->hostQ("/data/ram_device_info")); }
+    QByteArray device_file() { return readHostFile(harness.sim().hostQ("/data/ram_device_info")); }
 
     // Runs one refresh of page 1; true when it showed the done tip.
     bool tip_shown_by_refresh()
@@ -97,7 +96,7 @@ class TestSyncUpdate : public QObject
         g_page_focus = PageId::MainWindow;
         c331_manage::para_update_flag = 0;
         g_app_reset_flag = 0;
-        sim->board().simShell().clearRecorded();
+        harness.sim().board().simShell().clearRecorded();
     }
 
     void codes105And106OnlyTouchTheLeds()
@@ -157,14 +156,14 @@ class TestSyncUpdate : public QObject
     void aFailedWriteIsRetriedOnTheNextRefresh()
     {
         // Something in the way of the file: the rename of the new file fails.
-        QVERIFY(QFile::remove(sim->hostQ("/data/ram_device_info")));
-        QVERIFY(QDir().mkpath(sim->hostQ("/data/ram_device_info/blocker")));
+        QVERIFY(QFile::remove(harness.sim().hostQ("/data/ram_device_info")));
+        QVERIFY(QDir().mkpath(harness.sim().hostQ("/data/ram_device_info/blocker")));
         ZevRamPara::put16(img(), Img::kContrast, 33);
         SyncUpdate::pInstance()->para_sync(1);
         QVERIFY(device_file().isEmpty());
         // Nothing changes in the image before the next refresh, yet the
         // change that was not saved reaches the file then.
-        QVERIFY(QDir(sim->hostQ("/data/ram_device_info")).removeRecursively());
+        QVERIFY(QDir(harness.sim().hostQ("/data/ram_device_info")).removeRecursively());
         SyncUpdate::pInstance()->para_sync(1);
         QByteArray f = device_file();
         QCOMPARE(f.size(), 2 + 4096 - 768);
@@ -198,7 +197,7 @@ class TestSyncUpdate : public QObject
         QCOMPARE(ZevRamPara::img16(Img::kCurrentMode), u16(3));
         QCOMPARE(ZevRamPara::img16(Img::kModeToSave), u16(0));
         QCOMPARE(std::memcmp(ZevRamPara::user_mode[2] + 2, img() + Img::kModeStart, Img::kModeBytes), 0);
-        QVERIFY(QFile::exists(sim->hostQ("/data/modes/custom_mode3")));
+        QVERIFY(QFile::exists(harness.sim().hostQ("/data/modes/custom_mode3")));
         QCOMPARE(ZevRamPara::shadow16(Img::kCurrentMode), u16(3));
     }
 
@@ -220,12 +219,12 @@ class TestSyncUpdate : public QObject
     {
         ZevRamPara::user_mode[5][0] = 0xFF;
         ZevRamPara::user_mode[5][1] = 0xFF;
-        writeHostFile(sim->hostQ("/data/modes/custom_mode6"), QByteArray(4096, 1));
+        writeHostFile(harness.sim().hostQ("/data/modes/custom_mode6"), QByteArray(4096, 1));
         ZevRamPara::user_mode[6][0] = 0xAA;
         ZevRamPara::user_mode[6][1] = 0x00;
         SyncUpdate::pInstance()->para_sync(2);
-        QVERIFY(!QFile::exists(sim->hostQ("/data/modes/custom_mode6")));
-        QVERIFY(QFile::exists(sim->hostQ("/data/modes/custom_mode7")));
+        QVERIFY(!QFile::exists(harness.sim().hostQ("/data/modes/custom_mode6")));
+        QVERIFY(QFile::exists(harness.sim().hostQ("/data/modes/custom_mode7")));
     }
 
     void code3ResetsTheNetworkWithoutReboot()
@@ -278,9 +277,9 @@ class TestSyncUpdate : public QObject
         g_app_reset_flag = 1;
         for (int i = 0; i < 299; ++i)
             w->slot_update_timer_ticks();
-        QVERIFY(!recorded(sim, "reboot"));
+        QVERIFY(!recorded(harness.sim(), "reboot"));
         w->slot_update_timer_ticks();
-        QVERIFY(recorded(sim, "reboot"));
+        QVERIFY(recorded(harness.sim(), "reboot"));
         g_app_reset_flag = 0;
     }
 
@@ -433,7 +432,7 @@ class TestSyncUpdate : public QObject
         ZevRamPara::put16(img(), Img::kCurrentMode, 0);
         std::memcpy(shadow(), img(), Img::kSize);
         // Something in the way of the slot's file: its write fails.
-        QVERIFY(QDir().mkpath(sim->hostQ("/data/modes/custom_mode5/blocker")));
+        QVERIFY(QDir().mkpath(harness.sim().hostQ("/data/modes/custom_mode5/blocker")));
         ZevRamPara::put16(img(), Img::kModeToSave, 5);
         w->tip_on_sync = 1;
         QCOMPARE(tip_shown_by_refresh(), false);
@@ -447,12 +446,12 @@ class TestSyncUpdate : public QObject
         ZevRamPara::put16(img(), Img::kModeToSave, 5);
         // The next refresh, whatever its cause, writes it and only then
         // shows the done tip.
-        QVERIFY(QDir(sim->hostQ("/data/modes/custom_mode5")).removeRecursively());
+        QVERIFY(QDir(harness.sim().hostQ("/data/modes/custom_mode5")).removeRecursively());
         QCOMPARE(tip_shown_by_refresh(), true);
         QCOMPARE(slot[0], u8(0xAA));
         QCOMPARE(ZevRamPara::img16(Img::kCurrentMode), u16(5));
         QCOMPARE(ZevRamPara::img16(Img::kModeToSave), u16(0));
-        QCOMPARE(readHostFile(sim->hostQ("/data/modes/custom_mode5")).size(), kUserModeFileSize);
+        QCOMPARE(readHostFile(harness.sim().hostQ("/data/modes/custom_mode5")).size(), kUserModeFileSize);
         // And it is there after a restart.
         ZevRamPara::p_zevrampara->load_all();
         QCOMPARE(ZevRamPara::ZevUserModeSaved(4), 1);

@@ -83,9 +83,8 @@ class TestUsbServer : public QObject
 {
     Q_OBJECT
     PageHarness harness;
-    SimFixture* sim = &harness.sim();
-    QString storage = sim->hostQ("/proc/scsi/usb-storage");
-    board::sim::SimUevents& uevents() { return sim->board().simUevents(); }
+    QString storage = harness.sim().hostQ("/proc/scsi/usb-storage");
+    board::sim::SimUevents& uevents() { return harness.sim().board().simUevents(); }
 
   private slots:
     void initTestCase() { g_debugSwitch = 0; }
@@ -224,11 +223,11 @@ class TestUsbServer : public QObject
     void stick_file_plugs_the_stick()
     {
         // Written before anyone waited for a message: still a plug.
-        QVERIFY(writeHostFile(sim->hostQ("/sim/usb"), "in\n"));
+        QVERIFY(writeHostFile(harness.sim().hostQ("/sim/usb"), "in\n"));
         QCOMPARE(uevents().wait(0), 1);
         QCOMPARE(uevents().pending(), size_t(4));
         QVERIFY(QFileInfo::exists(storage));
-        QVERIFY(writeHostFile(sim->hostQ("/sim/usb"), "out\n"));
+        QVERIFY(writeHostFile(harness.sim().hostQ("/sim/usb"), "out\n"));
         uevents().wait(0);
         QCOMPARE(uevents().pending(), size_t(8));
         QVERIFY(!QFileInfo::exists(storage));
