@@ -3,16 +3,12 @@
 // looked at without the hardware. Usage: zev_render_pages OUTDIR
 // (the build runs it as the target "render_pages" into build/pages).
 #include <cstdio>
-#include <memory>
 
 #include <QApplication>
 #include <QDir>
 #include <QPixmap>
-#include <QTemporaryDir>
 #include <QWidget>
 
-#include "board/board.h"
-#include "board/sim/sim_board.h"
 #include "page_harness.h"
 
 int main(int argc, char* argv[])
@@ -21,13 +17,8 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "usage: %s OUTDIR\n", argv[0]);
         return 2;
     }
-    QTemporaryDir root;
-    if (!root.isValid()) {
-        std::fprintf(stderr, "render_pages: no temporary folder\n");
-        return 1;
-    }
-    board::install(std::make_unique<board::sim::SimBoard>(root.path().toStdString()));
     QApplication app(argc, argv);
+    PageHarness world;
     QDir out(QString::fromLocal8Bit(argv[1]));
     if (!out.mkpath(".")) {
         std::fprintf(stderr, "render_pages: cannot create %s\n", argv[1]);

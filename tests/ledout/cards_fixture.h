@@ -1,6 +1,8 @@
 // The simulated FPGA and its receiving cards, as the card tests drive them.
 #pragma once
 
+#include <cstring>
+#include <utility>
 #include <vector>
 
 #include <QtTest>
@@ -9,6 +11,8 @@
 #include "board/sim/sim_fpga.h"
 #include "core/global.h"
 #include "core/utils.h"
+#include "core/zevrampara.h"
+#include "ledout/fpga_manage.h"
 #include "support/sim_fixture.h"
 
 using Bytes = std::vector<u8>;
@@ -19,13 +23,23 @@ inline Bytes withBcc(Bytes b)
     return b;
 }
 
-// A simulated board with only the FPGA and its cards attached.
-inline SimFixture* cardsBoard()
+inline board::sim::SimFpga* fpga()
 {
-    auto* fx = new SimFixture(false);
-    board::sim::attachFpga(fx->board());
-    board::sim::attachCards(fx->board(), [] { return G_timeTicks.load(); });
-    return fx;
+    return board::sim::simFpga();
+}
+inline board::sim::SimCards* cards()
+{
+    return board::sim::simCards();
+}
+// The controller's copy of the FPGA's parameter RAM page.
+inline u8* para()
+{
+    return fpga_manage::MCU_RAM_PARA_func[0];
+}
+// The card count the controller keeps for a port.
+inline void setCount(unsigned port, u16 n)
+{
+    ZevRamPara::put16(para(), FpgaCards::kCountAt[port], n);
 }
 
 // Writes the cards file and takes it as the new layout.
@@ -34,3 +48,72 @@ inline void layout(const QByteArray& text)
     QVERIFY(writeHostFile(QString::fromStdString(board::sim::simCards()->path()), text));
     board::sim::simCards()->reload();
 }
+
+// Packets of a group by port as the cards received them; with a code, only
+// those of that command code.
+inline std::vector<std::pair<int, Bytes>> sent(u8 group, int code = -1)
+{
+    std::vector<std::pair<int, Bytes>> out;
+    for (const auto& r : cards()->received())
+        if (r.second.size() > 9 && r.second[9] == group && (code < 0 || r.second[5] == code))
+            out.push_back(r);
+    return out;
+}
+
+// The smart-mapping route: a fresh record with the route pattern, the grid
+// of cards, the steps between them, the origin and the output port.
+inline void setRoute(u8 pattern, u8 rows, u8 cols, int16_t cabWidth = 0, int16_t cabHeight = 0, u16 x = 0, u16 y = 0,
+                     u8 port = 0)
+{
+    line_type = MAPPING_LINE_PARA{cabWidth, cabHeight, x, y, port, rows, cols, pattern};
+}
+
+// One test program's cards: a simulated board with only the FPGA and its
+// cards attached, the parameter image and the FPGA manager on them.
+class CardBench
+{
+  public:
+    CardBench()
+    {
+        board::sim::attachFpga(sim_.board());
+        board::sim::attachCards(sim_.board(), [] { return G_timeTicks.load(); });
+        ZevRamPara::pInstance();
+        manager_ = fpga_manage::pInstance();
+        g_debugSwitch = 0;
+    }
+    SimFixture& sim() { return sim_; }
+    fpga_manage* manager() const { return manager_; }
+
+    // Before a case: the time at ticks, the FPGA powered and running with
+    // its video and output links up, no host traffic and no job, the
+    // controller's RAM page cleared, the cards reset and answering after
+    // the delay.
+    void up(u32 ticks, u32 answerDelay)
+    {
+        G_timeTicks = ticks;
+        fpga()->powerOn();
+        fpga_manage::MCU_REG_func[0][FpgaReg::kState] = 3;
+        manager_->start[0].vbo_state = 7;
+        manager_->start[0].out_state = 18;
+        std::memset(para(), 0, FpgaRam::kPageSize);
+        pc_cmd_valid = 0;
+        g_send_para.finish();
+        cards()->reset();
+        cards()->setAnswerDelay(answerDelay);
+    }
+
+    // Worker passes one tick apart until the job ends; the ticks it took.
+    u32 runJob(u32 maxTicks)
+    {
+        const u32 begin = G_timeTicks.load();
+        while (g_send_para.job() != JOB_NONE && G_timeTicks.load() - begin < maxTicks) {
+            ++G_timeTicks;
+            manager_->fpga_manage_deal();
+        }
+        return G_timeTicks.load() - begin;
+    }
+
+  private:
+    SimFixture sim_;
+    fpga_manage* manager_ = nullptr;
+};

@@ -3,8 +3,6 @@
 // and their time-outs, one worker pass at a time.
 #include <QtTest>
 
-#include <memory>
-
 #include <algorithm>
 #include <cstring>
 
@@ -20,36 +18,18 @@ class TestCardJobs : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<SimFixture> fx_;
-    fpga_manage* m_ = nullptr;
+    CardBench bench;
+    fpga_manage* m_ = bench.manager();
     std::vector<int> progress_;
-    board::sim::SimFpga* fpga() { return board::sim::simFpga(); }
-    SimCards* cards() { return board::sim::simCards(); }
 
-    // Worker passes one tick apart until the job ends; the ticks it took.
-    u32 runJob(u32 maxTicks = 20000)
-    {
-        const u32 begin = G_timeTicks.load();
-        while (g_send_para.job() != JOB_NONE && G_timeTicks.load() - begin < maxTicks) {
-            ++G_timeTicks;
-            m_->fpga_manage_deal();
-        }
-        return G_timeTicks.load() - begin;
-    }
-    // Packets of a group, by port, as the cards received them.
-    std::vector<std::pair<int, Bytes>> sent(u8 group)
-    {
-        std::vector<std::pair<int, Bytes>> out;
-        for (const auto& r : cards()->received())
-            if (r.second.size() > 9 && r.second[9] == group && r.second[5] == 0x67)
-                out.push_back(r);
-        return out;
-    }
+    u32 runJob() { return bench.runJob(20000); }
+    // Packets of a group the jobs wrote to the cards, by port.
+    static std::vector<std::pair<int, Bytes>> sent(u8 group) { return ::sent(group, 0x67); }
     void setCounts(std::initializer_list<std::pair<int, int>> counts)
     {
-        std::memset(fpga_manage::MCU_RAM_PARA_func[0] + 96, 0, 600);
+        std::memset(para() + 96, 0, 600);
         for (const auto& c : counts)
-            ZevRamPara::put16(fpga_manage::MCU_RAM_PARA_func[0], FpgaCards::kCountAt[c.first], u16(c.second));
+            setCount(unsigned(c.first), u16(c.second));
     }
     bool progressEndsOnce()
     {
@@ -60,27 +40,15 @@ class TestCardJobs : public QObject
   private slots:
     void initTestCase()
     {
-        fx_.reset(cardsBoard());
-        ZevRamPara::pInstance();
-        m_ = fpga_manage::pInstance();
         tarvosource::p_tarvo_source = new tarvosource();
-        g_debugSwitch = 0;
         fpga_jobs::Hooks h;
         h.smart_mapping_progress = [this](int v) { progress_.push_back(v); };
         fpga_jobs::install(h);
     }
     void init()
     {
-        G_timeTicks = 100000;
-        fpga()->powerOn();
+        bench.up(100000, 2);
         tarvosource::p_tarvo_source->source_state = 2;
-        fpga_manage::MCU_REG_func[0][FpgaReg::kState] = 3;
-        m_->start[0].vbo_state = 7;
-        m_->start[0].out_state = 18;
-        pc_cmd_valid = 0;
-        g_send_para.finish();
-        cards()->reset();
-        cards()->setAnswerDelay(2);
         progress_.clear();
     }
 
@@ -88,15 +56,7 @@ class TestCardJobs : public QObject
     {
         layout("port 2 cards 3\n");
         setCounts({{1, 3}});
-        line_type = MAPPING_LINE_PARA();
-        line_type.cab_width = 128;
-        line_type.cab_height = 64;
-        line_type.x_origin = 16;
-        line_type.y_origin = 8;
-        line_type.port = 1;
-        line_type.rows = 1;
-        line_type.cols = 3;
-        line_type.pattern = 2; // bottom left, rightwards
+        setRoute(2, 1, 3, 128, 64, 16, 8, 1); // bottom left, rightwards; 128 x 64 from (16, 8)
         QVERIFY(g_send_para.post(JOB_SMART_MAPPING));
         const u32 took = runJob();
         QCOMPARE(g_send_para.job(), u8(JOB_NONE));
@@ -115,10 +75,7 @@ class TestCardJobs : public QObject
     {
         layout("port 1 cards 2\n");
         setCounts({{0, 2}});
-        line_type = MAPPING_LINE_PARA();
-        line_type.rows = 1;
-        line_type.cols = 2;
-        line_type.pattern = 4;
+        setRoute(4, 1, 2);
         cards()->setFault(0, SimCards::Fault::Silent);
         QVERIFY(g_send_para.post(JOB_SMART_MAPPING));
         const u32 took = runJob();

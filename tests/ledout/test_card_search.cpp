@@ -15,11 +15,8 @@ class TestCardSearch : public QObject
 {
     Q_OBJECT
 
-    SimFixture* fx_ = nullptr;
-    fpga_manage* m_ = nullptr;
-    board::sim::SimFpga* fpga() { return board::sim::simFpga(); }
-    SimCards* cards() { return board::sim::simCards(); }
-    u8* para() { return fpga_manage::MCU_RAM_PARA_func[0]; }
+    CardBench bench;
+    fpga_manage* m_ = bench.manager();
 
     // One idle turn 0.8 s after the last, then the answers taken in.
     void pass()
@@ -44,28 +41,13 @@ class TestCardSearch : public QObject
     }
 
   private slots:
-    void initTestCase()
-    {
-        fx_ = cardsBoard();
-        ZevRamPara::pInstance();
-        m_ = fpga_manage::pInstance();
-        g_debugSwitch = 0;
-    }
     void init()
     {
-        G_timeTicks = 1000;
-        fpga()->powerOn();
-        fpga_manage::MCU_REG_func[0][FpgaReg::kState] = 3;
-        m_->start[0].vbo_state = 7;
-        m_->start[0].out_state = 18;
+        bench.up(1000, 0);
         m_->vbo_err[0] = 0;
         g_change.vbo_watch_stamp[0] = G_timeTicks.load();
-        std::memset(para(), 0, FpgaRam::kPageSize);
         m_->search_answer = 0;
         m_->search_port_mask = 0;
-        pc_cmd_valid = 0;
-        cards()->reset();
-        cards()->setAnswerDelay(0);
     }
 
     void pairsAlternateBetweenTheirPorts()

@@ -3,8 +3,6 @@
 // send, on the simulated FPGA and its cards.
 #include <QtTest>
 
-#include <memory>
-
 #include <algorithm>
 #include <atomic>
 #include <functional>
@@ -42,13 +40,8 @@ class TestCardsPackets : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<SimFixture> fx_;
-    fpga_manage* m_ = nullptr;
-    SimFpga* fpga() { return board::sim::simFpga(); }
-    SimCards* cards() { return board::sim::simCards(); }
-    u8* para() { return fpga_manage::MCU_RAM_PARA_func[0]; }
-
-    void setCount(unsigned port, u16 count) { ZevRamPara::put16(para(), FpgaCards::kCountAt[port], count); }
+    CardBench bench;
+    fpga_manage* m_ = bench.manager();
 
     // Packets the FPGA sent on its ports while f ran.
     std::vector<Sent> capture(const std::function<void()>& f)
@@ -64,12 +57,7 @@ class TestCardsPackets : public QObject
 
     std::vector<std::pair<int, int>> route(u8 pattern, u8 rows, u8 cols)
     {
-        line_type = MAPPING_LINE_PARA();
-        line_type.pattern = pattern;
-        line_type.rows = rows;
-        line_type.cols = cols;
-        line_type.cab_width = 1;
-        line_type.cab_height = 1;
+        setRoute(pattern, rows, cols, 1, 1);
         std::vector<std::pair<int, int>> r;
         for (int i = 0; i < rows * cols; ++i) {
             unsigned short x = 999, y = 999;
@@ -80,20 +68,9 @@ class TestCardsPackets : public QObject
     }
 
   private slots:
-    void initTestCase()
-    {
-        fx_.reset(cardsBoard());
-        m_ = fpga_manage::pInstance();
-        g_debugSwitch = 0;
-    }
     void init()
     {
-        G_timeTicks = 1000;
-        fpga_manage::MCU_REG_func[0][FpgaReg::kState] = 3;
-        std::memset(para(), 0, FpgaRam::kPageSize);
-        fpga()->powerOn();
-        cards()->reset();
-        cards()->setAnswerDelay(0);
+        bench.up(1000, 0);
         {
             QMutexLocker lock(&Utils::_fpga_multicast_mutex);
             m_->multicast_mode = 0;
@@ -107,14 +84,7 @@ class TestCardsPackets : public QObject
 
     void positionCommandCarriesRoutePlusOrigin()
     {
-        line_type = MAPPING_LINE_PARA();
-        line_type.cab_width = 128;
-        line_type.cab_height = 64;
-        line_type.x_origin = 10;
-        line_type.y_origin = 20;
-        line_type.rows = 3;
-        line_type.cols = 4;
-        line_type.pattern = 1;
+        setRoute(1, 3, 4, 128, 64, 10, 20);
         g_send_para.card_index = 5; // pattern 1: (1, 1)
         u8 b[64];
         QCOMPARE(fpga_manage::rcv_card_cmd_create(b, 6), 23);
@@ -240,11 +210,7 @@ class TestCardsPackets : public QObject
 
     void routeOutsideItsBounds()
     {
-        line_type = MAPPING_LINE_PARA();
-        line_type.rows = 3;
-        line_type.cols = 4;
-        line_type.cab_width = 10;
-        line_type.cab_height = 10;
+        setRoute(0, 3, 4, 10, 10);
         for (u8 pattern : {u8(0), u8(17), u8(255)}) {
             line_type.pattern = pattern;
             unsigned short x = 7, y = 8;

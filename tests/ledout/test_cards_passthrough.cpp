@@ -3,8 +3,6 @@
 // marked link, and every injected card fault handled without a hang.
 #include <QtTest>
 
-#include <memory>
-
 #include <cstring>
 #include <vector>
 
@@ -47,13 +45,10 @@ class TestCardsPassthrough : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<SimFixture> fx_;
-    fpga_manage* m_ = nullptr;
+    CardBench bench;
+    fpga_manage* m_ = bench.manager();
     link_send_list* list_ = nullptr;
     passby_link* link_ = nullptr;
-    SimFpga* fpga() { return board::sim::simFpga(); }
-    SimCards* cards() { return board::sim::simCards(); }
-    u8* para() { return fpga_manage::MCU_RAM_PARA_func[0]; }
 
     u16 count(unsigned port) { return ZevRamPara::get16(para(), FpgaCards::kCountAt[port]); }
 
@@ -108,19 +103,12 @@ class TestCardsPassthrough : public QObject
   private slots:
     void initTestCase()
     {
-        fx_.reset(cardsBoard());
-        m_ = fpga_manage::pInstance();
         list_ = new link_send_list();
         link_ = new passby_link(PASSBY_SERIAL, *list_);
-        g_debugSwitch = 0;
     }
     void init()
     {
-        G_timeTicks = 10000;
-        fpga()->powerOn();
-        cards()->reset();
-        fpga_manage::MCU_REG_func[0][FpgaReg::kState] = 3;
-        std::memset(para(), 0, FpgaRam::kPageSize);
+        bench.up(10000, 1);
         g_passby_trans_port = PASSBY_NONE;
         m_->passby_wait = 0;
         m_->multicast_active = 0;

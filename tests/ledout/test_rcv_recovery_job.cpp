@@ -5,8 +5,6 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-#include <memory>
-
 #include <algorithm>
 #include <cstring>
 
@@ -39,17 +37,16 @@ class TestRcvRecoveryJob : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<SimFixture> fx_;
-    fpga_manage* m_ = nullptr;
+    CardBench bench;
+    fpga_manage* m_ = bench.manager();
     std::vector<int> smart_, recovery_;
     QStringList lines_;
     bool pageOpen_ = true;
     int silentPort_ = -1;
-    SimCards* cards() { return board::sim::simCards(); }
 
     void write(const QString& path, const FileBytes& b)
     {
-        QVERIFY(writeHostFile(fx_->hostQ(path.toStdString()),
+        QVERIFY(writeHostFile(bench.sim().hostQ(path.toStdString()),
                               QByteArray(reinterpret_cast<const char*>(b.data()), int(b.size()))));
     }
     u32 runJob(u8 job, u32 maxTicks = 60000)
@@ -62,12 +59,7 @@ class TestRcvRecoveryJob : public QObject
             cards()->setFault(unsigned(silentPort_), SimCards::Fault::Silent);
         if (!g_send_para.post(job))
             return 0;
-        const u32 begin = G_timeTicks.load();
-        while (g_send_para.job() != JOB_NONE && G_timeTicks.load() - begin < maxTicks) {
-            ++G_timeTicks;
-            m_->fpga_manage_deal();
-        }
-        return G_timeTicks.load() - begin;
+        return bench.runJob(maxTicks);
     }
     static bool endsOnceWith100(const std::vector<int>& p)
     {
@@ -77,18 +69,6 @@ class TestRcvRecoveryJob : public QObject
             if (p[i] == p[i - 1])
                 return false;
         return true;
-    }
-    std::vector<std::pair<int, Bytes>> sent(u8 group)
-    {
-        std::vector<std::pair<int, Bytes>> out;
-        for (const auto& r : cards()->received())
-            if (r.second.size() > 9 && r.second[9] == group)
-                out.push_back(r);
-        return out;
-    }
-    void setCount(unsigned port, u16 n)
-    {
-        ZevRamPara::put16(fpga_manage::MCU_RAM_PARA_func[0], FpgaCards::kCountAt[port], n);
     }
 
     // Screen 1 on LED ports 0, 1, 2, screen 2 on 3, 4, 5; card 4 of LED
@@ -105,11 +85,7 @@ class TestRcvRecoveryJob : public QObject
   private slots:
     void initTestCase()
     {
-        fx_.reset(cardsBoard());
-        ZevRamPara::pInstance();
-        m_ = fpga_manage::pInstance();
         tarvosource::p_tarvo_source = new tarvosource();
-        g_debugSwitch = 0;
         fpga_jobs::Hooks h;
         h.smart_mapping_progress = [this](int v) { smart_.push_back(v); };
         h.recovery_progress = [this](int v) { recovery_.push_back(v); };
@@ -119,18 +95,12 @@ class TestRcvRecoveryJob : public QObject
     }
     void init()
     {
-        G_timeTicks = 100000;
-        board::sim::simFpga()->powerOn();
+        bench.up(100000, 1);
         tarvosource::p_tarvo_source->source_state = 2;
-        fpga_manage::MCU_REG_func[0][FpgaReg::kState] = 3;
-        m_->start[0].vbo_state = 7;
-        m_->start[0].out_state = 18;
-        pc_cmd_valid = 0;
-        g_send_para.finish();
         pageOpen_ = true;
-        QDir(fx_->hostQ("/data/rcvrecovery")).removeRecursively();
-        QDir(fx_->hostQ("/data/smartmapping")).removeRecursively();
-        QDir(fx_->hostQ("/mnt/usb1")).removeRecursively();
+        QDir(bench.sim().hostQ("/data/rcvrecovery")).removeRecursively();
+        QDir(bench.sim().hostQ("/data/smartmapping")).removeRecursively();
+        QDir(bench.sim().hostQ("/mnt/usb1")).removeRecursively();
     }
 
     void checkWithNothingLost()

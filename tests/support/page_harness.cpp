@@ -1,5 +1,3 @@
-// Every front-panel page in the five languages, in the states worth looking
-// at: the renderer saves them as pictures, the page tests measure them.
 #include "page_harness.h"
 
 #include <cstdio>
@@ -48,10 +46,72 @@
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/option.h"
 #include "ui/shell/outputset.h"
-#include "ui/shell/keys.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/tip.h"
 #include "ui/shell/zevcontrol.h"
+#include "video/c331_manage.h"
+
+PageHarness::PageHarness()
+{
+    ConfigEngine::pInstance();
+    ZevRamPara::pInstance();
+}
+
+MainWindow* PageHarness::main_window()
+{
+    if (!main_) {
+        main_ = new MainWindow(nullptr);
+        g_mainwindow = main_;
+    }
+    return main_;
+}
+
+PageHarness::~PageHarness()
+{
+    delete main_;
+}
+
+void PageHarness::reset()
+{
+    g_language = 1;
+    g_lcd_lang_valid = kDefaultLcdLangValid;
+    c331_manage::para_update_flag = 0;
+    ZevRamPara::put16(img(), Img::kKeyLock, 0);
+}
+
+u8* img()
+{
+    return ZevRamPara::p_zevrampara_config;
+}
+
+void put_window(int i, u16 enable, u16 source, u16 flags)
+{
+    const int o = ZevRamPara::layerOffset(i);
+    ZevRamPara::put16(img(), o + Img::kLayerEnable, enable);
+    ZevRamPara::put16(img(), o + Img::kLayerSource, source);
+    ZevRamPara::put16(img(), o + Img::kLayerFlags, flags);
+}
+
+void put_timing(int source, u16 w, u16 h, u16 rate)
+{
+    const int o = Img::kSourceTiming + 6 * source;
+    ZevRamPara::put16(img(), o, w);
+    ZevRamPara::put16(img(), o + 2, h);
+    ZevRamPara::put16(img(), o + 4, rate);
+}
+
+QStringList label_texts(QWidget* w)
+{
+    QStringList texts;
+    for (QLabel* l : w->findChildren<QLabel*>())
+        texts << l->text();
+    return texts;
+}
+
+PageView* make_stub_page()
+{
+    return new StubPage;
+}
 
 const char* const kPageLanguages[5] = {"zh", "en", "ru", "vn", "tw"};
 
@@ -85,11 +145,8 @@ void render_tip(int code, int lang)
 // an OSD menu and in use.
 void picture_setup()
 {
-    u8* img = ZevRamPara::p_zevrampara_config;
-    auto put = [img](int o, int v) { ZevRamPara::put16(img, o, u16(v)); };
-    put(Img::kSourceTiming + 12, 1920);
-    put(Img::kSourceTiming + 14, 1080);
-    put(Img::kSourceTiming + 16, 60);
+    auto put = [](int o, int v) { ZevRamPara::put16(img(), o, u16(v)); };
+    put_timing(2, 1920, 1080, 60);
     CROP_PARA crop;
     crop.width = 960;
     crop.height = 540;
@@ -108,14 +165,14 @@ void picture_setup()
         put(o + Img::kLayerH, windows[i][5]);
     }
     put(ZevRamPara::layerOffset(1) + Img::kLayerMirror, 1);
-    img[ZevRamPara::layerOffset(0) + Img::kLayerP2p] = 1;
+    img()[ZevRamPara::layerOffset(0) + Img::kLayerP2p] = 1;
     put(ZevRamPara::layerOffset(0) + Img::kLayerAudio, 0x80FF);
     put(Img::kOsdMenuFlag, 1);
     u8* slot = ZevRamPara::user_mode[0];
     slot[0] = slot[1] = 0xAA;
-    std::memcpy(slot + 2, img + Img::kModeStart, Img::kModeBytes);
+    std::memcpy(slot + 2, img() + Img::kModeStart, Img::kModeBytes);
     put(Img::kCurrentMode, 1);
-    std::memcpy(ZevRamPara::p_zevrampara_shadow, img, Img::kSize);
+    std::memcpy(ZevRamPara::p_zevrampara_shadow, img(), Img::kSize);
     QFile menu(QString::fromStdString(board::path(ZevRamPara::modeMenuPath(0))));
     if (menu.open(QIODevice::WriteOnly))
         menu.write(R"({"name":"m","osdcount":1,"oactcount":1,"menu":[{"type":0,"status":1,
@@ -188,26 +245,17 @@ template <class T> void render_page(const char* name)
 // black and a window that is off; window 2 selected.
 void home_state()
 {
-    u8* img = ZevRamPara::p_zevrampara_config;
-    auto layer = [img](int i, u16 enable, u16 source, u16 flags) {
-        int o = ZevRamPara::layerOffset(i);
-        ZevRamPara::put16(img, o + Img::kLayerEnable, enable);
-        ZevRamPara::put16(img, o + Img::kLayerSource, source);
-        ZevRamPara::put16(img, o + Img::kLayerFlags, flags);
-    };
-    ZevRamPara::put16(img, Img::kSourceTiming + 6 * 2, 1920);
-    ZevRamPara::put16(img, Img::kSourceTiming + 6 * 2 + 2, 1080);
-    ZevRamPara::put16(img, Img::kSourceTiming + 6 * 2 + 4, 60);
-    ZevRamPara::put16(img, Img::kCropTable, 0x8000 | (1 << 8) | 2);
-    ZevRamPara::put16(img, Img::kCropTable + 6, 960);
-    ZevRamPara::put16(img, Img::kCropTable + 8, 540);
+    put_timing(2, 1920, 1080, 60);
+    ZevRamPara::put16(img(), Img::kCropTable, 0x8000 | (1 << 8) | 2);
+    ZevRamPara::put16(img(), Img::kCropTable + 6, 960);
+    ZevRamPara::put16(img(), Img::kCropTable + 8, 540);
     ZevRamPara::ZevCropSourceInit();
-    layer(0, 1, 2, 0);
-    layer(1, 1, 3, 0);
-    layer(2, 1, 0x8000, 0);
-    layer(3, 1, 2, 2);
-    layer(4, 1, 2, 1);
-    layer(5, 0, 0, 0);
+    put_window(0, 1, 2);
+    put_window(1, 1, 3);
+    put_window(2, 1, 0x8000);
+    put_window(3, 1, 2, 2);
+    put_window(4, 1, 2, 1);
+    put_window(5, 0, 0);
     g_image_current = 1;
 }
 
@@ -281,8 +329,6 @@ int walk_pages(const PageVisit& visit)
 {
     g_visit = &visit;
     g_failed = 0;
-    ConfigEngine::pInstance();
-    ZevRamPara::pInstance();
     g_str_ip = "192.168.0.199";
     // Three stored modes, the second in use: the grid shows every kind of slot.
     for (int slot = 0; slot < 3; ++slot)

@@ -20,6 +20,9 @@ QString tempBase()
 
 SimFixture::SimFixture(bool withModels) : dir_(tempBase())
 {
+    // Without its own folder the board would be rooted in the host's.
+    if (!dir_.isValid())
+        qFatal("simulated board: no temporary folder (%s)", qPrintable(dir_.errorString()));
     root_ = QDir::cleanPath(dir_.path()).toStdString();
     auto b = std::make_unique<board::sim::SimBoard>(root_);
     board_ = b.get();

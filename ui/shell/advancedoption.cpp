@@ -1,6 +1,5 @@
 #include "ui/shell/advancedoption.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QPointer>
 
@@ -10,7 +9,6 @@
 #include "ui/settings/lcdshow.h"
 #include "ui/settings/othersetup.h"
 #include "ui/shell/menu_pages.h"
-#include "ui/shell/menu_tiles.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/textfit.h"
@@ -18,8 +16,8 @@
 
 namespace
 {
-enum Text { kTitle, kLcd, kOther, kRecovery, kFactory, kAge, kTextCount };
-const PageText kTexts[kTextCount] = {
+// The title, then the tiles in row order.
+const PageText kTexts[] = {
     {{"高级设置", "Advanced Settings", "Доп.опции", "Cài đặt nâng cao", "高級設置"}},
     {{"液晶显示", "LCD display", "ЖК\nдисплей", "Màn hình\nLCD", "液晶顯示"}},
     {{"其他设置", "Others", "Другие\nнастройки", "Khôi phục\ncài đăt gốc", "其他設置"}},
@@ -28,7 +26,7 @@ const PageText kTexts[kTextCount] = {
     {{"工厂老化", "Aging", "Сброс\nнастроек", "Lão hóa\nnhà máy", "工廠老化"}},
 };
 
-enum Row { kRowLcd, kRowOther, kRowRecovery, kRowFactory, kRowAge };
+constexpr int kRowRecovery = 2;
 
 const char* const kAccessCode = "9847";
 // What the keypad shows before the first digit.
@@ -46,17 +44,14 @@ int recovery_pack_count()
 } // namespace
 
 AdvancedOption::AdvancedOption(QWidget* parent)
-    : ZevPage(parent, PageId::AdvancedOption, PageId::Option), ui(new Ui_AdvancedOption)
+    : MenuTilePage(parent, PageId::AdvancedOption, PageId::Option, Look::Guarded), ui(new Ui_AdvancedOption)
 {
-    style_normal = kTileAvailNormal;
-    style_grey = kTileGrey;
-    style_grey_focused = kTileGreyFocused;
-    style_focused = kTileAvailFocused;
     ui->setupUi(this);
     set_key_hints(ui->label_note_OK, ui->label_note_back);
+    guard_tile(kRowRecovery, &rcv_recovery_valid);
     para_init();
-    language_changed();
     menulist_init();
+    language_changed();
     age_access = 0;
     if (g_numberkeyboard)
         connect(g_numberkeyboard, &NumberKeyboard::sendKeyBoardUIDataToLineEdit, this, &AdvancedOption::confirmString);
@@ -69,8 +64,11 @@ AdvancedOption::~AdvancedOption()
 
 void AdvancedOption::menulist_init()
 {
-    menu_list = {ui->Button_LCDshow, ui->Button_other, ui->Button_rcv_recovery, ui->Button_factory, ui->Button_age};
-    ZevPage::menulist_init();
+    set_tiles<AdvancedOption>({{ui->Button_LCDshow, &AdvancedOption::on_Button_LCDshow_clicked},
+                               {ui->Button_other, &AdvancedOption::on_Button_other_clicked},
+                               {ui->Button_rcv_recovery, &AdvancedOption::on_Button_rcv_recovery_clicked},
+                               {ui->Button_factory, &AdvancedOption::on_Button_factory_clicked},
+                               {ui->Button_age, &AdvancedOption::on_Button_age_clicked}});
 }
 
 void AdvancedOption::count_record_files()
@@ -84,36 +82,8 @@ void AdvancedOption::count_record_files()
 void AdvancedOption::language_changed()
 {
     count_record_files();
-    set_fitted(ui->label_title, page_text(kTexts[kTitle]));
-    set_fitted({{ui->Button_LCDshow, page_text(kTexts[kLcd])},
-                {ui->Button_other, page_text(kTexts[kOther])},
-                {ui->Button_rcv_recovery, page_text(kTexts[kRecovery])},
-                {ui->Button_factory, page_text(kTexts[kFactory])},
-                {ui->Button_age, page_text(kTexts[kAge])}});
-    ui->Button_rcv_recovery->setStyleSheet(row_style(kRowRecovery, focus_widget == ui->Button_rcv_recovery));
-}
-
-QString AdvancedOption::row_style(int row, bool focused) const
-{
-    if (row == kRowRecovery && !rcv_recovery_valid)
-        return focused ? style_grey_focused : style_grey;
-    return focused ? style_focused : style_normal;
-}
-
-void AdvancedOption::on_row_ok(int row)
-{
-    switch (row) {
-    case kRowLcd:
-        return on_Button_LCDshow_clicked();
-    case kRowOther:
-        return on_Button_other_clicked();
-    case kRowRecovery:
-        return on_Button_rcv_recovery_clicked();
-    case kRowFactory:
-        return on_Button_factory_clicked();
-    default:
-        return on_Button_age_clicked();
-    }
+    set_texts(ui->label_title, kTexts);
+    show_guard();
 }
 
 void AdvancedOption::on_Button_LCDshow_clicked()
@@ -174,17 +144,5 @@ void AdvancedOption::confirmString(QString entry)
 
 void AdvancedOption::install_file_hooks()
 {
-    // Called from a link thread: the refresh runs on the GUI thread, and
-    // only while the page is still open.
-    g_file_command_hooks.advanced_language_changed = [] {
-        if (!qApp)
-            return;
-        QMetaObject::invokeMethod(
-            qApp,
-            [] {
-                if (AdvancedOption* page = g_advancedoption)
-                    page->language_changed();
-            },
-            Qt::QueuedConnection);
-    };
+    g_file_command_hooks.advanced_language_changed = queued_refresh(PageId::AdvancedOption);
 }

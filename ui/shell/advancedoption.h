@@ -3,11 +3,11 @@
 // ageing log (behind an access code typed on the number keypad).
 #pragma once
 
-#include "ui/shell/pagepattern.h"
+#include "ui/shell/menu_tiles.h"
 
 class Ui_AdvancedOption;
 
-class AdvancedOption : public ZevPage
+class AdvancedOption : public MenuTilePage
 {
     Q_OBJECT
   public:
@@ -34,16 +34,10 @@ class AdvancedOption : public ZevPage
     // The keypad's entry; taken only while this page asked for the code.
     void confirmString(QString entry);
 
-  protected:
-    void on_row_ok(int row) override;
-    QString row_style(int row, bool focused) const override;
-
   private:
     void count_record_files();
 
     Ui_AdvancedOption* ui;
-    QString style_grey;
-    QString style_grey_focused;
     bool code_asked_ = false;
     bool code_accepted_ = false;
 };

@@ -2,15 +2,13 @@
 
 #include "ui/settings/quality.h"
 #include "ui/settings/temperature.h"
-#include "ui/shell/menu_tiles.h"
 #include "ui/shell/pages.h"
-#include "ui/shell/textfit.h"
 #include "ui_imagequality.h"
 
 namespace
 {
-enum Text { kTitle, kQuality, kTemperature, kTextCount };
-const PageText kTexts[kTextCount] = {
+// The title, then the tiles in row order.
+const PageText kTexts[] = {
     {{"图像效果", "Image quality", "Изображение", "Chất lượng hình ảnh", "圖像效果"}},
     {{"画质", "Quality", "Качество", "Chất lượng", "畫質"}},
     {{"色温", "Temperature", "Оттенок", "Độ màu", "色溫"}},
@@ -18,14 +16,12 @@ const PageText kTexts[kTextCount] = {
 } // namespace
 
 ImageQuality::ImageQuality(QWidget* parent)
-    : ZevPage(parent, PageId::ImageQuality, PageId::Option), ui(new Ui_ImageQuality)
+    : MenuTilePage(parent, PageId::ImageQuality, PageId::Option, Look::Plain), ui(new Ui_ImageQuality)
 {
-    style_normal = kTileNormal;
-    style_focused = kTileFocused;
     ui->setupUi(this);
     para_init();
-    language_changed();
     menulist_init();
+    language_changed();
 }
 
 ImageQuality::~ImageQuality()
@@ -35,23 +31,13 @@ ImageQuality::~ImageQuality()
 
 void ImageQuality::menulist_init()
 {
-    menu_list = {ui->Button_quality, ui->Button_temperature};
-    ZevPage::menulist_init();
+    set_tiles<ImageQuality>({{ui->Button_quality, &ImageQuality::on_Button_quality_clicked},
+                             {ui->Button_temperature, &ImageQuality::on_Button_temperature_clicked}});
 }
 
 void ImageQuality::language_changed()
 {
-    set_fitted(ui->label_title, page_text(kTexts[kTitle]));
-    set_fitted(
-        {{ui->Button_quality, page_text(kTexts[kQuality])}, {ui->Button_temperature, page_text(kTexts[kTemperature])}});
-}
-
-void ImageQuality::on_row_ok(int row)
-{
-    if (row == 0)
-        on_Button_quality_clicked();
-    else
-        on_Button_temperature_clicked();
+    set_texts(ui->label_title, kTexts);
 }
 
 void ImageQuality::on_Button_quality_clicked()

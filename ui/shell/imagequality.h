@@ -1,11 +1,11 @@
 // The picture menu (page 11): picture adjustment and colour temperature.
 #pragma once
 
-#include "ui/shell/pagepattern.h"
+#include "ui/shell/menu_tiles.h"
 
 class Ui_ImageQuality;
 
-class ImageQuality : public ZevPage
+class ImageQuality : public MenuTilePage
 {
     Q_OBJECT
   public:
@@ -18,9 +18,6 @@ class ImageQuality : public ZevPage
   public slots:
     void on_Button_quality_clicked();
     void on_Button_temperature_clicked();
-
-  protected:
-    void on_row_ok(int row) override;
 
   private:
     Ui_ImageQuality* ui;

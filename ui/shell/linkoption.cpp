@@ -3,15 +3,13 @@
 #include "ui/settings/linkcom.h"
 #include "ui/settings/linkwlan.h"
 #include "ui/shell/menu_pages.h"
-#include "ui/shell/menu_tiles.h"
 #include "ui/shell/pages.h"
-#include "ui/shell/textfit.h"
 #include "ui_linkoption.h"
 
 namespace
 {
-enum Text { kTitle, kSerial, kNet, kUsb, kTextCount };
-const PageText kTexts[kTextCount] = {
+// The title, then the tiles in row order.
+const PageText kTexts[] = {
     {{"通讯设置", "Communication", "Подключение", "Cài đặt giao tiếp", "通訊設置"}},
     {{"串口连接", "Serial port", "COM-порт", "Cài đặt cổng\n nối tiếp", "串口連接"}},
     {{"网口设置", "Net connect", "Сетевое по\nдключение", "Cài đặt\ncổng mạng", "網口設置"}},
@@ -19,14 +17,13 @@ const PageText kTexts[kTextCount] = {
 };
 } // namespace
 
-LinkOption::LinkOption(QWidget* parent) : ZevPage(parent, PageId::LinkOption, PageId::Option), ui(new Ui_LinkOption)
+LinkOption::LinkOption(QWidget* parent)
+    : MenuTilePage(parent, PageId::LinkOption, PageId::Option, Look::Plain), ui(new Ui_LinkOption)
 {
-    style_normal = kTileNormal;
-    style_focused = kTileFocused;
     ui->setupUi(this);
     para_init();
-    language_changed();
     menulist_init();
+    language_changed();
 }
 
 LinkOption::~LinkOption()
@@ -36,26 +33,14 @@ LinkOption::~LinkOption()
 
 void LinkOption::menulist_init()
 {
-    menu_list = {ui->Button_com, ui->Button_wlan, ui->Button_usb};
-    ZevPage::menulist_init();
+    set_tiles<LinkOption>({{ui->Button_com, &LinkOption::on_Button_linkcom_clicked},
+                           {ui->Button_wlan, &LinkOption::on_Button_linkwlan_clicked},
+                           {ui->Button_usb, &LinkOption::on_Button_firmware_usbgrade_clicked}});
 }
 
 void LinkOption::language_changed()
 {
-    set_fitted(ui->label_title, page_text(kTexts[kTitle]));
-    set_fitted({{ui->Button_com, page_text(kTexts[kSerial])},
-                {ui->Button_wlan, page_text(kTexts[kNet])},
-                {ui->Button_usb, page_text(kTexts[kUsb])}});
-}
-
-void LinkOption::on_row_ok(int row)
-{
-    if (row == 0)
-        on_Button_linkcom_clicked();
-    else if (row == 1)
-        on_Button_linkwlan_clicked();
-    else
-        on_Button_firmware_usbgrade_clicked();
+    set_texts(ui->label_title, kTexts);
 }
 
 void LinkOption::on_Button_linkcom_clicked()

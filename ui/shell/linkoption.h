@@ -2,11 +2,11 @@
 // upgrade. Its tiles open by the keys only; a pointer click opens nothing.
 #pragma once
 
-#include "ui/shell/pagepattern.h"
+#include "ui/shell/menu_tiles.h"
 
 class Ui_LinkOption;
 
-class LinkOption : public ZevPage
+class LinkOption : public MenuTilePage
 {
     Q_OBJECT
   public:
@@ -19,9 +19,6 @@ class LinkOption : public ZevPage
     void on_Button_linkcom_clicked();
     void on_Button_linkwlan_clicked();
     void on_Button_firmware_usbgrade_clicked();
-
-  protected:
-    void on_row_ok(int row) override;
 
   private:
     Ui_LinkOption* ui;

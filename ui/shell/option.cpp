@@ -1,6 +1,5 @@
 #include "ui/shell/option.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QIcon>
 #include <QImage>
@@ -16,7 +15,6 @@
 #include "ui/shell/imagequality.h"
 #include "ui/shell/linkoption.h"
 #include "ui/shell/menu_pages.h"
-#include "ui/shell/menu_tiles.h"
 #include "ui/shell/outputset.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/textfit.h"
@@ -39,14 +37,12 @@ constexpr int kIconHeight = 60;
 constexpr int kEnglish = 1;
 } // namespace
 
-Option::Option(QWidget* parent) : ZevPage(parent, PageId::Option, PageId::MainWindow), ui(new Ui_Option)
+Option::Option(QWidget* parent)
+    : MenuTilePage(parent, PageId::Option, PageId::MainWindow, Look::Guarded), ui(new Ui_Option)
 {
-    style_normal = kTileAvailNormal;
-    style_grey = kTileGrey;
-    style_grey_focused = kTileGreyFocused;
-    style_focused = kTileAvailFocused;
     ui->setupUi(this);
     set_key_hints(ui->label_note_OK, ui->label_note_back);
+    guard_tile(kSmartMapping, &smart_mapping_valid);
     menulist_init();
     language_changed();
 }
@@ -58,9 +54,14 @@ Option::~Option()
 
 void Option::menulist_init()
 {
-    menu_list = {ui->output_set,    ui->input_cut,  ui->image_layout,  ui->link_set,
-                 ui->image_quality, ui->test_chart, ui->smart_mapping, ui->AdvanceButton};
-    ZevPage::menulist_init();
+    set_tiles<Option>({{ui->output_set, &Option::on_output_set_clicked},
+                       {ui->input_cut, &Option::on_input_cut_clicked},
+                       {ui->image_layout, &Option::on_image_layout_clicked},
+                       {ui->link_set, &Option::on_link_set_clicked},
+                       {ui->image_quality, &Option::on_image_quality_clicked},
+                       {ui->test_chart, &Option::on_test_chart_clicked},
+                       {ui->smart_mapping, &Option::on_smart_mapping_clicked},
+                       {ui->AdvanceButton, &Option::on_AdvanceButton_clicked}});
 }
 
 void Option::language_changed()
@@ -80,36 +81,7 @@ void Option::language_changed()
         tile->setIcon(picture);
         tile->setIconSize(QSize(kIconWidth[t][lang], kIconHeight));
     }
-    set_row_style(kSmartMapping, focus_widget == ui->smart_mapping);
-}
-
-QString Option::row_style(int row, bool focused) const
-{
-    if (row == kSmartMapping && !smart_mapping_valid)
-        return focused ? style_grey_focused : style_grey;
-    return focused ? style_focused : style_normal;
-}
-
-void Option::on_row_ok(int row)
-{
-    switch (row) {
-    case kOutput:
-        return on_output_set_clicked();
-    case kCrop:
-        return on_input_cut_clicked();
-    case kLayout:
-        return on_image_layout_clicked();
-    case kLink:
-        return on_link_set_clicked();
-    case kPicture:
-        return on_image_quality_clicked();
-    case kTestChart:
-        return on_test_chart_clicked();
-    case kSmartMapping:
-        return on_smart_mapping_clicked();
-    default:
-        return on_AdvanceButton_clicked();
-    }
+    show_guard();
 }
 
 void Option::on_output_set_clicked()
@@ -172,17 +144,5 @@ QImage Option::converToGrayscale(const QImage& image)
 
 void Option::install_file_hooks()
 {
-    // Called from a link thread: the refresh runs on the GUI thread, and
-    // only while the page is still open.
-    g_file_command_hooks.option_language_changed = [] {
-        if (!qApp)
-            return;
-        QMetaObject::invokeMethod(
-            qApp,
-            [] {
-                if (Option* page = g_option)
-                    page->language_changed();
-            },
-            Qt::QueuedConnection);
-    };
+    g_file_command_hooks.option_language_changed = queued_refresh(PageId::Option);
 }

@@ -2,12 +2,12 @@
 // layout, link, picture, test-pattern, smart-mapping and advanced pages.
 #pragma once
 
-#include "ui/shell/pagepattern.h"
+#include "ui/shell/menu_tiles.h"
 
 class QImage;
 class Ui_Option;
 
-class Option : public ZevPage
+class Option : public MenuTilePage
 {
     Q_OBJECT
   public:
@@ -35,12 +35,6 @@ class Option : public ZevPage
     void on_smart_mapping_clicked();
     void on_AdvanceButton_clicked();
 
-  protected:
-    void on_row_ok(int row) override;
-    QString row_style(int row, bool focused) const override;
-
   private:
     Ui_Option* ui;
-    QString style_grey;
-    QString style_grey_focused;
 };

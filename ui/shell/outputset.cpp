@@ -3,14 +3,14 @@
 #include "core/zevrampara.h"
 #include "ui/settings/ledset.h"
 #include "ui/settings/netset.h"
-#include "ui/shell/menu_tiles.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/textfit.h"
 #include "ui_outputset.h"
 
 namespace
 {
-enum Text { kTitle, kLed, kPort, kSize, kTextCount };
+// The title, the tiles in row order, then the size line.
+enum Text { kSize = 3, kTextCount };
 const PageText kTexts[kTextCount] = {
     {{"输出设置", "Output Seeting", "Выход", "Thông số đầu ra", "輸出設置"}},
     {{"LED设置", "LED Setting", "Настройки\nLED", "Cài đặt\nLED", "LED設置"}},
@@ -20,10 +20,9 @@ const PageText kTexts[kTextCount] = {
 };
 } // namespace
 
-OutputSet::OutputSet(QWidget* parent) : ZevPage(parent, PageId::OutputSet, PageId::Option), ui(new Ui_OutputSet)
+OutputSet::OutputSet(QWidget* parent)
+    : MenuTilePage(parent, PageId::OutputSet, PageId::Option, Look::Plain), ui(new Ui_OutputSet)
 {
-    style_focused = kTileFocused;
-    style_normal = kTileNormal;
     ui->setupUi(this);
     set_key_hints(ui->label_note_OK, ui->label_note_back);
     menulist_init();
@@ -37,25 +36,16 @@ OutputSet::~OutputSet()
 
 void OutputSet::menulist_init()
 {
-    menu_list = {ui->Button_ledset, ui->Button_lanset};
-    ZevPage::menulist_init();
+    set_tiles<OutputSet>({{ui->Button_ledset, &OutputSet::on_Button_ledset_clicked},
+                          {ui->Button_lanset, &OutputSet::on_Button_lanset_clicked}});
 }
 
 void OutputSet::language_changed()
 {
-    set_fitted(ui->label_title, page_text(kTexts[kTitle]));
-    set_fitted({{ui->Button_ledset, page_text(kTexts[kLed])}, {ui->Button_lanset, page_text(kTexts[kPort])}});
+    set_texts(ui->label_title, kTexts);
     const QByteArray size = page_text(kTexts[kSize]).toUtf8();
     set_fitted(ui->label_info, QString::asprintf(size.constData(), unsigned(ZevRamPara::img16(Img::kLedWidth)),
                                                  unsigned(ZevRamPara::img16(Img::kLedHeight))));
-}
-
-void OutputSet::on_row_ok(int row)
-{
-    if (row == 0)
-        on_Button_ledset_clicked();
-    else
-        on_Button_lanset_clicked();
 }
 
 void OutputSet::on_Button_ledset_clicked()

@@ -2,11 +2,11 @@
 // page, with the screen size in force on a line below.
 #pragma once
 
-#include "ui/shell/pagepattern.h"
+#include "ui/shell/menu_tiles.h"
 
 class Ui_OutputSet;
 
-class OutputSet : public ZevPage
+class OutputSet : public MenuTilePage
 {
     Q_OBJECT
   public:
@@ -19,9 +19,6 @@ class OutputSet : public ZevPage
   public slots:
     void on_Button_ledset_clicked();
     void on_Button_lanset_clicked();
-
-  protected:
-    void on_row_ok(int row) override;
 
   private:
     Ui_OutputSet* ui;

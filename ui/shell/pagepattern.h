@@ -25,6 +25,9 @@
 //       Ui_Option* ui;
 //   };
 //
+// The menus of tiles build on MenuTilePage (menu_tiles.h), which keeps
+// each tile's opener and the look of a tile that cannot be opened now.
+//
 // What the base does for every page:
 // - Keys act on release (keyReleaseEvent); each navigation key has a letter
 //   code (USB keypad) and a function-key code; every handled key ends in the

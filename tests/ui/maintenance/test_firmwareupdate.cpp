@@ -4,9 +4,7 @@
 
 #include <thread>
 
-#include "core/config_engine.h"
-#include "core/zevrampara.h"
-#include "sim_fixture.h"
+#include "page_harness.h"
 #include "ui/maintenance/firmwareupdate.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/pages.h"
@@ -14,19 +12,10 @@
 class TestFirmwareUpdate : public QObject
 {
     Q_OBJECT
-    SimFixture* sim = nullptr;
-    MainWindow* w = nullptr;
+    PageHarness harness;
+    MainWindow* w = harness.main_window();
 
   private slots:
-    void initTestCase()
-    {
-        sim = new SimFixture();
-        ConfigEngine::pInstance();
-        ZevRamPara::pInstance();
-        w = new MainWindow(nullptr);
-        g_mainwindow = w;
-    }
-
     void closingWithoutAPageDoesNothing()
     {
         QVERIFY(g_move_update == nullptr);

@@ -10,11 +10,9 @@
 #include <QLineEdit>
 
 #include "ledout/fpga_jobs.h"
-#include "core/config_engine.h"
 #include "core/para_apply.h"
 #include "core/zevrampara.h"
 #include "ledout/fpga_manage.h"
-#include "sim_fixture.h"
 #include "ui/maintenance/factory.h"
 #include "ui/maintenance/factoryage.h"
 #include "ui/maintenance/firmware_usbgrade.h"
@@ -22,7 +20,7 @@
 #include "ui/maintenance/rcv_recovery.h"
 #include "ui/maintenance/smartmapping.h"
 #include "ui/shell/QRoundProgressBar.h"
-#include "ui/shell/keys.h"
+#include "page_harness.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/menu_pages.h"
 #include "ui/shell/numberkeyboard.h"
@@ -47,27 +45,13 @@ void end_job()
 class TestMaintenancePages : public QObject
 {
     Q_OBJECT
-    SimFixture* sim = nullptr;
-    MainWindow* w = nullptr;
+    PageHarness harness;
 
   private slots:
-    void initTestCase()
-    {
-        sim = new SimFixture();
-        ConfigEngine::pInstance();
-        ZevRamPara::pInstance();
-        g_language = 1;
-        w = new MainWindow(nullptr);
-        g_mainwindow = w;
-    }
-    void cleanupTestCase()
-    {
-        g_mainwindow = nullptr;
-        delete w;
-        delete sim;
-    }
+    void initTestCase() { harness.main_window(); }
     void init()
     {
+        PageHarness::reset();
         end_job();
         QVERIFY(!g_qround_bar);
     }
@@ -195,8 +179,8 @@ class TestMaintenancePages : public QObject
             QCOMPARE(g_send_para.job(), u8(JOB_NONE));
             QVERIFY(!g_qround_bar);
         }
-        QVERIFY(writeHostFile(sim->hostQ("/data/smartmapping/a.scan"), "x"));
-        QVERIFY(writeHostFile(sim->hostQ("/data/smartmapping/b.scan"), "x"));
+        QVERIFY(writeHostFile(harness.sim().hostQ("/data/smartmapping/a.scan"), "x"));
+        QVERIFY(writeHostFile(harness.sim().hostQ("/data/smartmapping/b.scan"), "x"));
         SmartMapping page(nullptr);
         QCOMPARE(g_kqfile_name.get(), QString("/data/smartmapping/a.scan"));
         page.on_Button_file_clicked();
@@ -313,10 +297,10 @@ class TestMaintenancePages : public QObject
     {
         QFETCH(QByteArray, package);
         QFETCH(QString, state);
-        QDir(sim->hostQ("/mnt/usb1")).removeRecursively();
-        QVERIFY(QDir().mkpath(sim->hostQ("/mnt/usb1")));
+        QDir(harness.sim().hostQ("/mnt/usb1")).removeRecursively();
+        QVERIFY(QDir().mkpath(harness.sim().hostQ("/mnt/usb1")));
         if (!package.isEmpty())
-            QVERIFY(writeHostFile(sim->hostQ("/mnt/usb1/box.ZEV"), package));
+            QVERIFY(writeHostFile(harness.sim().hostQ("/mnt/usb1/box.ZEV"), package));
         g_usb_grade_path = " ";
         firmware_usbgrade page(nullptr);
         release_key(&page, 'Q');
@@ -385,7 +369,7 @@ class TestMaintenancePages : public QObject
         MainWindow::agelog_add("12-07 09:03", 3, 1, 2); // 250 to 3: 9
         // The tick redraws the open page after each ageing period.
         G_factoryage_ticks = G_timeTicks - 18000;
-        w->slot_update_timer_ticks();
+        harness.main_window()->slot_update_timer_ticks();
         QVERIFY(page->findChild<QLabel*>("label_log")->text().endsWith("12-07 09:03 3 1 2"));
         QVERIFY(page->findChild<QLabel*>("label_count")->text().contains("5-9:1"));
         release_key(page, 'O');

@@ -8,11 +8,9 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "core/config_engine.h"
 #include "core/zevrampara.h"
-#include "sim_fixture.h"
 #include "ui/picture/custommode.h"
-#include "ui/shell/keys.h"
+#include "page_harness.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/syncupdate.h"
 #include "ui/shell/pages.h"
@@ -22,10 +20,6 @@
 
 namespace
 {
-u8* img()
-{
-    return ZevRamPara::p_zevrampara_config;
-}
 u8* slot(int s)
 {
     return ZevRamPara::user_mode[s];
@@ -36,53 +30,31 @@ void put_stored(int s, int offset, u16 v)
     ZevRamPara::put16(slot(s) + 2, offset - Img::kModeStart, v);
 }
 
-class HomePage : public QWidget, public PageView
-{
-  public:
-    void language_changed() override {}
-    void syncUpdate(int) override {}
-};
-PageView* make_home()
-{
-    return new HomePage;
-}
-
 QStringList preview_texts(CustomMode* page)
 {
-    QStringList texts;
-    for (QLabel* l : page->preview()->findChildren<QLabel*>())
-        texts << l->text();
-    return texts;
+    return label_texts(page->preview());
 }
 } // namespace
 
 class TestCustomMode : public QObject
 {
     Q_OBJECT
-    SimFixture* sim = nullptr;
+    PageHarness harness;
 
     void store(int s)
     {
         slot(s)[0] = slot(s)[1] = 0xAA;
         std::memcpy(slot(s) + 2, img() + Img::kModeStart, Img::kModeBytes);
-        QVERIFY(writeHostFile(sim->hostQ(ZevRamPara::modeFilePath(s)),
+        QVERIFY(writeHostFile(harness.sim().hostQ(ZevRamPara::modeFilePath(s)),
                               QByteArray(reinterpret_cast<const char*>(slot(s)), kUserModeFileSize)));
     }
 
   private slots:
-    void initTestCase()
-    {
-        sim = new SimFixture();
-        ConfigEngine::pInstance();
-        ZevRamPara::pInstance();
-        CustomMode::set_home_page_factory(&make_home);
-    }
+    void initTestCase() { CustomMode::set_home_page_factory(&make_stub_page); }
 
     void init()
     {
-        g_language = 1;
-        g_lcd_lang_valid = kDefaultLcdLangValid;
-        c331_manage::para_update_flag = 0;
+        PageHarness::reset();
         ZevRamPara::put16(img(), Img::kCurrentMode, 0);
         for (int s = 0; s < kUserModeCount; ++s)
             slot(s)[0] = slot(s)[1] = 0xFF;
@@ -143,7 +115,7 @@ class TestCustomMode : public QObject
         put_stored(1, Img::kOsdMenuFlag, 0);
         store(1);
         put_stored(1, Img::kOsdMenuFlag, 1);
-        QVERIFY(writeHostFile(sim->hostQ(ZevRamPara::modeMenuPath(1)), "{}"));
+        QVERIFY(writeHostFile(harness.sim().hostQ(ZevRamPara::modeMenuPath(1)), "{}"));
         CustomMode page(nullptr);
         release_key(&page, 'R');
         release_key(&page, 'Q');
@@ -151,8 +123,8 @@ class TestCustomMode : public QObject
         release_key(&page, 'R'); // Delete
         QCOMPARE(page.button(), u8(1));
         release_key(&page, 'Q');
-        QVERIFY(!QFile::exists(sim->hostQ(ZevRamPara::modeFilePath(1))));
-        QVERIFY(!QFile::exists(sim->hostQ("/data/modes/MO02.json")));
+        QVERIFY(!QFile::exists(harness.sim().hostQ(ZevRamPara::modeFilePath(1))));
+        QVERIFY(!QFile::exists(harness.sim().hostQ("/data/modes/MO02.json")));
         QCOMPARE(ZevRamPara::ZevUserModeSaved(1), 0);
         QVERIFY(page.form()->label_blank->isVisibleTo(&page));
         QCOMPARE(page.edit(), u8(0));
@@ -193,7 +165,7 @@ class TestCustomMode : public QObject
         slot(9)[0] = slot(9)[1] = 0xAA;
         put_stored(9, Img::kOsdMenuFlag, 1);
         QVERIFY(writeHostFile(
-            sim->hostQ("/data/modes/MO0a.json"),
+            harness.sim().hostQ("/data/modes/MO0a.json"),
             R"({"name":"a","osdcount":1,"oactcount":1,"menu":[{"type":0,"status":1,"pos":{"x":0,"y":0,"w":128,"h":32},
             "act":{"effect":0,"speed":5,"staytime":0},"backpara":{"enable":1,"color":"0x102030"},
             "fontpara":{"startx":0,"starty":0,"fontw":16,"fonth":16,"wordspace":0,"verticalspace":0,"color":"0xAABBCC"},
@@ -247,7 +219,7 @@ class TestCustomMode : public QObject
         release_key(page, Qt::Key_PowerOff);
         QCOMPARE(g_page_focus.load(), u8(PageId::LockWindow));
         QCOMPARE(g_mode_shortcut_key.load(), u8(0));
-        auto* home = dynamic_cast<HomePage*>(PageRegistry::at(PageId::LockWindow));
+        auto* home = dynamic_cast<StubPage*>(PageRegistry::at(PageId::LockWindow));
         QVERIFY(home && home->isVisible());
         PageRegistry::set(PageId::LockWindow, nullptr);
         delete home;
@@ -290,8 +262,6 @@ class TestCustomMode : public QObject
         delete main;
         PageRegistry::set_user_mode_factory(nullptr);
     }
-
-    void cleanupTestCase() { delete sim; }
 };
 
 QTEST_MAIN(TestCustomMode)

@@ -8,21 +8,15 @@
 #include <QLabel>
 #include <QLineEdit>
 
-#include "core/config_engine.h"
 #include "core/zevrampara.h"
-#include "sim_fixture.h"
 #include "ui/picture/custommode.h"
 #include "ui/picture/imagelayout.h"
-#include "ui/shell/keys.h"
+#include "page_harness.h"
 #include "ui/shell/pages.h"
 #include "ui_imagelayout.h"
 
 namespace
 {
-u8* img()
-{
-    return ZevRamPara::p_zevrampara_config;
-}
 void put_layer(int i, int field, u16 v)
 {
     ZevRamPara::put16(img(), ZevRamPara::layerOffset(i) + field, v);
@@ -47,23 +41,15 @@ class Counter : public QObject
 class TestImageLayout : public QObject
 {
     Q_OBJECT
-    SimFixture* sim = nullptr;
+    PageHarness harness;
 
   private slots:
-    void initTestCase()
-    {
-        sim = new SimFixture();
-        ConfigEngine::pInstance();
-        ZevRamPara::pInstance();
-        PageRegistry::set_user_mode_factory(&CustomMode::create);
-    }
+    void initTestCase() { PageRegistry::set_user_mode_factory(&CustomMode::create); }
 
     void init()
     {
-        g_language = 1;
-        g_lcd_lang_valid = kDefaultLcdLangValid;
+        PageHarness::reset();
         g_image_current = 0;
-        ZevRamPara::put16(img(), Img::kKeyLock, 0);
     }
 
     void showsTheRecordOfTheImage_data()
@@ -158,8 +144,6 @@ class TestImageLayout : public QObject
         QCOMPARE(g_page_focus.load(), u8(PageId::Option));
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
-
-    void cleanupTestCase() { delete sim; }
 };
 
 QTEST_MAIN(TestImageLayout)

@@ -9,12 +9,10 @@
 #include <QLabel>
 #include <QTimer>
 
-#include "core/config_engine.h"
 #include "core/zevrampara.h"
-#include "sim_fixture.h"
 #include "ui/picture/imagelayout.h"
 #include "ui/picture/inputchoose.h"
-#include "ui/shell/keys.h"
+#include "page_harness.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/textfit.h"
 #include "ui/shell/tip.h"
@@ -22,10 +20,6 @@
 
 namespace
 {
-u8* img()
-{
-    return ZevRamPara::p_zevrampara_config;
-}
 int layer(int i, int field)
 {
     return ZevRamPara::layerOffset(i) + field;
@@ -46,17 +40,14 @@ void settle()
 }
 QStringList entry_texts(InputChoose* page)
 {
-    QStringList texts;
-    for (QLabel* l : page->entries()->findChildren<QLabel*>())
-        texts << l->text();
-    return texts;
+    return label_texts(page->entries());
 }
 } // namespace
 
 class TestInputChoose : public QObject
 {
     Q_OBJECT
-    SimFixture* sim = nullptr;
+    PageHarness harness;
     bool tip_seen = false;
 
     // Runs a key whose action may show the tip; the tip is noted and closed.
@@ -73,24 +64,16 @@ class TestInputChoose : public QObject
     }
 
   private slots:
-    void initTestCase()
-    {
-        sim = new SimFixture();
-        ConfigEngine::pInstance();
-        ZevRamPara::pInstance();
-        g_tip = new TIP(nullptr);
-    }
+    void initTestCase() { g_tip = new TIP(nullptr); }
 
     void init()
     {
-        g_language = 1;
-        g_lcd_lang_valid = kDefaultLcdLangValid;
+        PageHarness::reset();
         std::memset(img() + Img::kCropTable, 0, Img::kCropCount * Img::kCropSize);
         for (int i = 0; i < kSourceCount; ++i) {
             ZevRamPara::put16(img(), layer(i, Img::kLayerEnable), 0);
             ZevRamPara::put16(img(), layer(i, Img::kLayerSource), 2);
         }
-        ZevRamPara::put16(img(), Img::kKeyLock, 0);
         ZevRamPara::ZevCropSourceInit();
         g_image_current = 0;
         settle();
@@ -226,20 +209,7 @@ class TestInputChoose : public QObject
 
     void backReturnsToTheLayoutPageWhenItIsOpen()
     {
-        auto* layout = new ImageLayout(nullptr);
-        g_imagelayout = layout;
-        auto* page = new InputChoose(nullptr);
-        g_inputchoose = page;
-        release_key(page, 'O');
-        QCOMPARE(g_page_focus.load(), u8(PageId::ImageLayout));
-        QVERIFY(g_inputchoose == nullptr);
-        g_imagelayout = nullptr;
-        delete layout;
-        page = new InputChoose(nullptr);
-        g_inputchoose = page;
-        release_key(page, 'O');
-        QCOMPARE(g_page_focus.load(), u8(PageId::MainWindow));
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        check_back_to_opener(g_inputchoose, g_imagelayout, PageId::MainWindow);
     }
 
     void modeUnderTheKeyLockIsIgnored()
@@ -251,8 +221,6 @@ class TestInputChoose : public QObject
         QVERIFY(g_inputchoose == &page);
         g_inputchoose = nullptr;
     }
-
-    void cleanupTestCase() { delete sim; }
 };
 
 QTEST_MAIN(TestInputChoose)

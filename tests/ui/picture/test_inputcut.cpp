@@ -9,12 +9,10 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "core/config_engine.h"
 #include "core/zevrampara.h"
-#include "sim_fixture.h"
 #include "ui/picture/inputchoose.h"
 #include "ui/picture/inputcut.h"
-#include "ui/shell/keys.h"
+#include "page_harness.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/pages.h"
 #include "ui_inputcut.h"
@@ -22,10 +20,6 @@
 
 namespace
 {
-u8* img()
-{
-    return ZevRamPara::p_zevrampara_config;
-}
 u16 crop_word(int record, int field)
 {
     return ZevRamPara::img16(Img::kCropTable + Img::kCropSize * record + 2 * field);
@@ -54,21 +48,14 @@ void type_into(InputCut* page, const QString& text)
 class TestInputCut : public QObject
 {
     Q_OBJECT
-    SimFixture* sim = nullptr;
+    PageHarness harness;
 
   private slots:
-    void initTestCase()
-    {
-        sim = new SimFixture();
-        ConfigEngine::pInstance();
-        ZevRamPara::pInstance();
-        g_numberkeyboard = new NumberKeyboard(nullptr);
-    }
+    void initTestCase() { g_numberkeyboard = new NumberKeyboard(nullptr); }
 
     void init()
     {
-        g_language = 1;
-        g_lcd_lang_valid = kDefaultLcdLangValid;
+        PageHarness::reset();
         std::memset(img() + Img::kCropTable, 0, Img::kCropCount * Img::kCropSize);
         ZevRamPara::ZevCropSourceInit();
         c331_manage::para_update_flag = 0;
@@ -212,25 +199,7 @@ class TestInputCut : public QObject
         QCOMPARE(page.source(), u8(3)); // HDMI2
     }
 
-    void backGoesToTheSourcePageWhenItIsOpen()
-    {
-        auto* choose = new InputChoose(nullptr);
-        g_inputchoose = choose;
-        auto* page = new InputCut(nullptr);
-        g_inputcut = page;
-        release_key(page, 'O');
-        QCOMPARE(g_page_focus.load(), u8(PageId::InputChoose));
-        QVERIFY(g_inputcut == nullptr);
-        g_inputchoose = nullptr;
-        delete choose;
-        page = new InputCut(nullptr);
-        g_inputcut = page;
-        release_key(page, 'O');
-        QCOMPARE(g_page_focus.load(), u8(PageId::Option));
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-
-    void cleanupTestCase() { delete sim; }
+    void backGoesToTheSourcePageWhenItIsOpen() { check_back_to_opener(g_inputcut, g_inputchoose, PageId::Option); }
 };
 
 QTEST_MAIN(TestInputCut)

@@ -6,21 +6,17 @@
 #include <QPointer>
 #include <QPushButton>
 
-#include "core/config_engine.h"
 #include "core/zevrampara.h"
 #include "ledout/fpga_manage.h"
-#include "sim_fixture.h"
 #include "ui/settings/linkcom.h"
 #include "ui/settings/netset.h"
 #include "ui/settings/test_chart.h"
-#include "ui/shell/keys.h"
+#include "page_harness.h"
 #include "ui/shell/pages.h"
 #include "video/c331_manage.h"
 
 namespace
 {
-enum : int { kLeft = 'S', kRight = 'R', kOk = 'Q', kBack = 'O', kMode = 'M' };
-
 QString text(QWidget* page, const char* name)
 {
     return page->findChild<QLineEdit*>(name) ? page->findChild<QLineEdit*>(name)->text()
@@ -31,28 +27,13 @@ QString text(QWidget* page, const char* name)
 class TestChartPortsPages : public QObject
 {
     Q_OBJECT
-    SimFixture* sim = nullptr;
+    PageHarness harness;
     u8 ram[2048] = {};
 
   private slots:
-    void initTestCase()
-    {
-        sim = new SimFixture();
-        ConfigEngine::pInstance();
-        ZevRamPara::pInstance();
-        fpga_manage::MCU_RAM_PARA_func[0] = ram;
-    }
-    void cleanupTestCase()
-    {
-        fpga_manage::MCU_RAM_PARA_func[0] = nullptr;
-        delete sim;
-    }
-    void init()
-    {
-        g_language = 1;
-        c331_manage::para_update_flag = 0;
-        ZevRamPara::put16(ZevRamPara::p_zevrampara_config, Img::kKeyLock, 0);
-    }
+    void initTestCase() { fpga_manage::MCU_RAM_PARA_func[0] = ram; }
+    void cleanupTestCase() { fpga_manage::MCU_RAM_PARA_func[0] = nullptr; }
+    void init() { PageHarness::reset(); }
 
     void patternShownOnOkAndOffOnClose()
     {

@@ -4,18 +4,14 @@
 #include <QLabel>
 #include <QLineEdit>
 
-#include "core/config_engine.h"
 #include "core/zevrampara.h"
-#include "sim_fixture.h"
 #include "ui/settings/edidset.h"
-#include "ui/shell/keys.h"
+#include "page_harness.h"
 #include "ui/shell/pages.h"
 #include "video/c331_manage.h"
 
 namespace
 {
-enum : int { kLeft = 'S', kRight = 'R', kOk = 'Q', kBack = 'O' };
-
 u16 edid(int source, int field)
 {
     return ZevRamPara::img16(Img::kEdid + 6 * source + 2 * field);
@@ -25,20 +21,12 @@ u16 edid(int source, int field)
 class TestEdidset : public QObject
 {
     Q_OBJECT
-    SimFixture* sim = nullptr;
+    PageHarness harness;
 
   private slots:
-    void initTestCase()
-    {
-        sim = new SimFixture();
-        ConfigEngine::pInstance();
-        ZevRamPara::pInstance();
-    }
-    void cleanupTestCase() { delete sim; }
     void init()
     {
-        g_language = 1;
-        c331_manage::para_update_flag = 0;
+        PageHarness::reset();
         for (int s = 0; s < 6; ++s)
             ZevRamPara::ZevSetEDIDPara(s, 1920, 1080, 60);
         c331_manage::para_update_flag = 0;

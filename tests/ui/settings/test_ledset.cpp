@@ -6,12 +6,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "core/config_engine.h"
 #include "core/zevrampara.h"
 #include "ledout/fpga_manage.h"
-#include "sim_fixture.h"
 #include "ui/settings/ledset.h"
-#include "ui/shell/keys.h"
+#include "page_harness.h"
 #include "ui/shell/pages.h"
 #include "video/c331_manage.h"
 
@@ -26,32 +24,20 @@ u16 word(int offset)
 class TestLedset : public QObject
 {
     Q_OBJECT
-    SimFixture* sim = nullptr;
+    PageHarness harness;
     u8 regs[256] = {};
 
   private slots:
-    void initTestCase()
-    {
-        sim = new SimFixture();
-        ConfigEngine::pInstance();
-        ZevRamPara::pInstance();
-        fpga_manage::MCU_REG_func[0] = regs;
-    }
-    void cleanupTestCase()
-    {
-        fpga_manage::MCU_REG_func[0] = nullptr;
-        delete sim;
-    }
+    void initTestCase() { fpga_manage::MCU_REG_func[0] = regs; }
+    void cleanupTestCase() { fpga_manage::MCU_REG_func[0] = nullptr; }
     void init()
     {
-        g_language = 1;
-        c331_manage::para_update_flag = 0;
+        PageHarness::reset();
         g_set_led_para = 0;
         regs[80] = 0;
-        u8* img = ZevRamPara::p_zevrampara_config;
-        ZevRamPara::put16(img, Img::kLedWidth, 1920);
-        ZevRamPara::put16(img, Img::kLedHeight, 1080);
-        std::memcpy(ZevRamPara::p_zevrampara_shadow, img, Img::kSize);
+        ZevRamPara::put16(img(), Img::kLedWidth, 1920);
+        ZevRamPara::put16(img(), Img::kLedHeight, 1080);
+        std::memcpy(ZevRamPara::p_zevrampara_shadow, img(), Img::kSize);
     }
 
     void limits_data()

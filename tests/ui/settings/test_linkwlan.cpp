@@ -7,30 +7,22 @@
 #include "core/config_engine.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
-#include "sim_fixture.h"
 #include "ui/settings/linkwlan.h"
-#include "ui/shell/keys.h"
+#include "page_harness.h"
 #include "ui/shell/pages.h"
 
 class TestLinkwlan : public QObject
 {
     Q_OBJECT
-    SimFixture* sim = nullptr;
+    PageHarness harness;
 
-    size_t commands() { return sim->board().simShell().recorded().size(); }
+    size_t commands() { return harness.sim().board().simShell().recorded().size(); }
     QString stored(ConfigItem::ConfigName item) { return ConfigEngine::p_config->read_config_variant(item).toString(); }
 
   private slots:
-    void initTestCase()
-    {
-        sim = new SimFixture();
-        ConfigEngine::pInstance();
-        ZevRamPara::pInstance();
-    }
-    void cleanupTestCase() { delete sim; }
     void init()
     {
-        g_language = 1;
+        PageHarness::reset();
         g_str_ip = "192.168.0.199";
         g_srt_mask = "255.255.255.0";
         g_str_gateway = "192.168.0.1";
@@ -76,7 +68,7 @@ class TestLinkwlan : public QObject
         p.on_Button_net_apply_clicked();
         QCOMPARE(stored(ConfigItem::GateWay), QString("192.168.0.254"));
         QCOMPARE(stored(ConfigItem::IPAddress), QString("192.168.0.199"));
-        const auto run = sim->board().simShell().recorded();
+        const auto run = harness.sim().board().simShell().recorded();
         QVERIFY(run.size() > before + 1);
         QCOMPARE(QString::fromStdString(run[before]), QString("sync"));
     }

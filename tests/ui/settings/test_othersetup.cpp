@@ -6,23 +6,14 @@
 
 #include <QComboBox>
 
-#include "core/config_engine.h"
 #include "core/zevrampara.h"
-#include "sim_fixture.h"
 #include "ui/settings/othersetup.h"
-#include "ui/shell/keys.h"
+#include "page_harness.h"
 #include "ui/shell/pages.h"
 #include "video/c331_manage.h"
 
 namespace
 {
-enum : int { kLeft = 'S', kRight = 'R', kOk = 'Q', kBack = 'O' };
-
-u8* img()
-{
-    return ZevRamPara::p_zevrampara_config;
-}
-
 u8& window_byte(int window, int byte)
 {
     return img()[Img::kLayer + Img::kLayerSize * window + byte];
@@ -40,20 +31,12 @@ void enable_windows(std::initializer_list<int> windows)
 class TestOthersetup : public QObject
 {
     Q_OBJECT
-    SimFixture* sim = nullptr;
+    PageHarness harness;
 
   private slots:
-    void initTestCase()
-    {
-        sim = new SimFixture();
-        ConfigEngine::pInstance();
-        ZevRamPara::pInstance();
-    }
-    void cleanupTestCase() { delete sim; }
     void init()
     {
-        g_language = 1;
-        c331_manage::para_update_flag = 0;
+        PageHarness::reset();
         ZevRamPara::put16(img(), Img::kAudioLayer, 0);
         for (int i = 0; i < 6; ++i)
             window_byte(i, 21) = window_byte(i, 20) = 0;
@@ -115,7 +98,7 @@ class TestOthersetup : public QObject
         othersetup p(nullptr);
         release_keys(&p, {kLeft, kLeft, kOk, kRight, kOk});
         QCOMPARE(img()[Img::kWifiOff], u8(1));
-        const auto run = sim->board().simShell().recorded();
+        const auto run = harness.sim().board().simShell().recorded();
         QVERIFY(std::count(run.begin(), run.end(), "kill -9 `pidof /usr/sbin/udhcpd  /etc/udhcpd.conf`") >= 1);
     }
 };

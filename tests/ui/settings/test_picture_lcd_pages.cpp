@@ -6,25 +6,16 @@
 #include <QLineEdit>
 #include <QPointer>
 
-#include "core/config_engine.h"
 #include "core/zevrampara.h"
-#include "sim_fixture.h"
 #include "ui/settings/lcdshow.h"
 #include "ui/settings/quality.h"
 #include "ui/settings/temperature.h"
-#include "ui/shell/keys.h"
+#include "page_harness.h"
 #include "ui/shell/pages.h"
 #include "video/c331_manage.h"
 
 namespace
 {
-enum : int { kLeft = 'S', kRight = 'R', kOk = 'Q', kBack = 'O' };
-
-u8* img()
-{
-    return ZevRamPara::p_zevrampara_config;
-}
-
 // Keys in a row, each after the previous change has been applied.
 void keys(QWidget* w, std::initializer_list<int> codes)
 {
@@ -45,21 +36,13 @@ template <class T> T* child(QWidget* page, const char* name)
 class TestPictureLcdPages : public QObject
 {
     Q_OBJECT
-    SimFixture* sim = nullptr;
+    PageHarness harness;
 
   private slots:
-    void initTestCase()
-    {
-        sim = new SimFixture();
-        ConfigEngine::pInstance();
-        ZevRamPara::pInstance();
-    }
-    void cleanupTestCase() { delete sim; }
     void init()
     {
-        c331_manage::para_update_flag = 0;
+        PageHarness::reset();
         c331_apply(0, [] { ZevRamPara::load_defaults(Img::kBrightness, Img::kQualityEnd); });
-        g_language = 1;
     }
 
     void qualityStepsWriteLowByteOnly()

@@ -3,8 +3,6 @@
 // to and from the main window.
 #include <QtTest>
 
-#include <memory>
-
 #include <algorithm>
 #include <cstring>
 #include <functional>
@@ -12,10 +10,8 @@
 #include <QFrame>
 #include <QLabel>
 
-#include "core/config_engine.h"
 #include "core/zevrampara.h"
-#include "keys.h"
-#include "sim_fixture.h"
+#include "page_harness.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/machinestate.h"
 #include "ui/shell/mainwindow.h"
@@ -28,24 +24,6 @@ Q_DECLARE_METATYPE(Setup)
 
 namespace
 {
-u8* img()
-{
-    return ZevRamPara::p_zevrampara_config;
-}
-void layer(int i, u16 enable, u16 source, u16 flags = 0)
-{
-    int o = ZevRamPara::layerOffset(i);
-    ZevRamPara::put16(img(), o + Img::kLayerEnable, enable);
-    ZevRamPara::put16(img(), o + Img::kLayerSource, source);
-    ZevRamPara::put16(img(), o + Img::kLayerFlags, flags);
-}
-void timing(int source, u16 w, u16 h, u16 rate)
-{
-    int o = Img::kSourceTiming + 6 * source;
-    ZevRamPara::put16(img(), o, w);
-    ZevRamPara::put16(img(), o + 2, h);
-    ZevRamPara::put16(img(), o + 4, rate);
-}
 void crop(int k, u16 id, u16 w, u16 h)
 {
     int o = Img::kCropTable + Img::kCropSize * k;
@@ -70,22 +48,12 @@ bool has_icon(LockWindow* page, int layer, const QRect& rect)
 const QRect kFreezeIcon(0, 0, 16, 16);
 const QRect kCurrentIcon(28, 0, 12, 12);
 
-class UserModePage : public QWidget, public PageView
-{
-  public:
-    void language_changed() override {}
-    void syncUpdate(int) override {}
-};
-PageView* make_user_mode_page()
-{
-    return new UserModePage;
-}
 } // namespace
 
 class TestLockWindow : public QObject
 {
     Q_OBJECT
-    std::unique_ptr<SimFixture> sim;
+    PageHarness harness;
     MainWindow* w = nullptr;
     QByteArray factory_image;
 
@@ -98,12 +66,8 @@ class TestLockWindow : public QObject
   private slots:
     void initTestCase()
     {
-        sim.reset(new SimFixture());
-        ConfigEngine::pInstance();
-        ZevRamPara::pInstance();
         factory_image = QByteArray(reinterpret_cast<const char*>(img()), Img::kSize);
-        w = new MainWindow(nullptr);
-        g_mainwindow = w;
+        w = harness.main_window();
         g_debugSwitch = 0;
     }
 
@@ -112,8 +76,8 @@ class TestLockWindow : public QObject
         std::memcpy(img(), factory_image.constData(), Img::kSize);
         std::memset(img() + Img::kCropTable, 0, Img::kCropCount * Img::kCropSize);
         for (int i = 0; i < 6; ++i)
-            layer(i, i == 0, 2);
-        timing(2, 1920, 1080, 60);
+            put_window(i, i == 0, 2);
+        put_timing(2, 1920, 1080, 60);
         std::memcpy(ZevRamPara::p_zevrampara_shadow, img(), Img::kSize);
         g_language = 1;
         g_lcd_lang_valid = kDefaultLcdLangValid;
@@ -139,25 +103,25 @@ class TestLockWindow : public QObject
         using S = Setup;
         QTest::newRow("timing") << S([] {}) << 0 << "HDMI1"
                                 << "1920x1080@60Hz" << false;
-        QTest::newRow("rate 0 is no signal") << S([] { timing(2, 1920, 1080, 0); }) << 0 << "HDMI1"
+        QTest::newRow("rate 0 is no signal") << S([] { put_timing(2, 1920, 1080, 0); }) << 0 << "HDMI1"
                                              << "No signal" << false;
-        QTest::newRow("window 1 is always on") << S([] { layer(0, 0, 3); }) << 0 << "HDMI2"
+        QTest::newRow("window 1 is always on") << S([] { put_window(0, 0, 3); }) << 0 << "HDMI2"
                                                << "No signal" << false;
-        QTest::newRow("enable word 3 is off") << S([] { layer(1, 3, 2); }) << 1 << ""
+        QTest::newRow("enable word 3 is off") << S([] { put_window(1, 3, 2); }) << 1 << ""
                                               << "Close" << false;
         QTest::newRow("crop") << S([] {
             crop(0, 0x8000 | (1 << 8) | 2, 960, 540);
-            layer(1, 1, 0x8000);
+            put_window(1, 1, 0x8000);
         }) << 1 << "HDMI1_Crop2"
                               << "960x540@60Hz" << false;
         QTest::newRow("missing crop") << S([] {
             crop(5, 2, 960, 540); // not in use
-            layer(1, 1, 0x8000 | 5);
+            put_window(1, 1, 0x8000 | 5);
         }) << 1 << "HDMI1"
                                       << "No signal" << false;
         QTest::newRow("blackout") << S([] {
             ZevRamPara::put16(img(), Img::kBlackout, 1);
-            layer(2, 1, 2, 2);
+            put_window(2, 1, 2, 2);
         }) << 2 << "HDMI1"
                                   << "Black" << true;
         QTest::newRow("blackout keeps freeze bit")
@@ -166,9 +130,9 @@ class TestLockWindow : public QObject
         QTest::newRow("blackout 2 freezes all")
             << S([] { ZevRamPara::put16(img(), Img::kBlackout, 2); }) << 0 << "HDMI1"
             << "1920x1080@60Hz" << true;
-        QTest::newRow("black bit") << S([] { layer(3, 1, 2, 1); }) << 3 << "HDMI1"
+        QTest::newRow("black bit") << S([] { put_window(3, 1, 2, 1); }) << 3 << "HDMI1"
                                    << "Black" << false;
-        QTest::newRow("freeze bit") << S([] { layer(4, 1, 2, 2); }) << 4 << "HDMI1"
+        QTest::newRow("freeze bit") << S([] { put_window(4, 1, 2, 2); }) << 4 << "HDMI1"
                                     << "1920x1080@60Hz" << true;
     }
 
@@ -187,19 +151,19 @@ class TestLockWindow : public QObject
     void alias_names_cut_at_206_pixels()
     {
         const QString name = "Conference room projector on the left wall of the hall";
-        QVERIFY(writeHostFile(sim->hostQ("/data/configs/alias.json"),
+        QVERIFY(writeHostFile(harness.sim().hostQ("/data/configs/alias.json"),
                               QString(R"({"namelist":{"source":[{"id":2,"valid":"on","name":"%1"},)"
                                       R"({"id":3,"valid":"off","name":"Off"}]}})")
                                   .arg(name)
                                   .toUtf8()));
-        layer(1, 1, 3);
+        put_window(1, 1, 3);
         LockWindow* page = open();
         QLabel* named = tile_label(page, 0, 1);
         QVERIFY(named->text().endsWith(QChar(0x2026)));
         QVERIFY(name.startsWith(named->text().chopped(1)));
         QVERIFY(QFontMetrics(named->font()).horizontalAdvance(named->text()) <= 206);
         QCOMPARE(tile_label(page, 1, 1)->text(), QString("HDMI2"));
-        QFile::remove(sim->hostQ("/data/configs/alias.json"));
+        QFile::remove(harness.sim().hostQ("/data/configs/alias.json"));
     }
 
     void mark_follows_current_window_alone()
@@ -245,8 +209,8 @@ class TestLockWindow : public QObject
         g_lcd_lang_valid = valid;
         ZevRamPara::put16(img(), Img::kLedWidth, 1920);
         ZevRamPara::put16(img(), Img::kLedHeight, 1080);
-        timing(3, 0, 0, 0);
-        layer(0, 1, 3);
+        put_timing(3, 0, 0, 0);
+        put_window(0, 1, 3);
         LockWindow* page = open();
         QTEST(page->form()->label_input->text(), "size");
         QTEST(tile_label(page, 0, 2)->text(), "nosignal");
@@ -270,7 +234,7 @@ class TestLockWindow : public QObject
     {
         LockWindow* page = open();
         ZevRamPara::put16(img(), Img::kBrightness, 42);
-        layer(1, 1, 2);
+        put_window(1, 1, 2);
         SyncUpdate::pInstance()->para_sync(1);
         QCOMPARE(page->form()->label_bright->text(), QString("42"));
         QCOMPARE(tile_label(page, 1, 1)->text(), QString("HDMI1"));
@@ -301,7 +265,7 @@ class TestLockWindow : public QObject
 
     void mode_opens_user_modes_unless_locked()
     {
-        PageRegistry::set_user_mode_factory(make_user_mode_page);
+        PageRegistry::set_user_mode_factory(make_stub_page);
         ZevRamPara::put16(img(), Img::kKeyLock, 1);
         LockWindow* page = open();
         release_key(page, 77);
@@ -317,7 +281,7 @@ class TestLockWindow : public QObject
 
     void hot_keys_work_on_the_home_page()
     {
-        layer(2, 1, 2);
+        put_window(2, 1, 2);
         LockWindow* page = open();
         release_key(page, 'C');
         QCOMPARE(int(g_image_current), 2);

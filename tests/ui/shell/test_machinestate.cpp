@@ -9,11 +9,9 @@
 
 #include "board/sim/sim_fpga.h"
 #include "chips/tarvosource.h"
-#include "core/config_engine.h"
 #include "core/zevrampara.h"
-#include "keys.h"
+#include "page_harness.h"
 #include "ledout/fpga_manage.h"
-#include "sim_fixture.h"
 #include "ui/shell/machinestate.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/pages.h"
@@ -21,17 +19,6 @@
 
 namespace
 {
-u8* img()
-{
-    return ZevRamPara::p_zevrampara_config;
-}
-void timing(int source, u16 w, u16 h, u16 rate)
-{
-    int o = Img::kSourceTiming + 6 * source;
-    ZevRamPara::put16(img(), o, w);
-    ZevRamPara::put16(img(), o + 2, h);
-    ZevRamPara::put16(img(), o + 4, rate);
-}
 // Online icons are told apart by the picture they show.
 qint64 icon_key(const char* path)
 {
@@ -50,8 +37,7 @@ QStringList port_icons(MachineState* page)
 class TestMachineState : public QObject
 {
     Q_OBJECT
-    SimFixture* sim = nullptr;
-    MainWindow* w = nullptr;
+    PageHarness harness;
 
     MachineState* open()
     {
@@ -63,11 +49,7 @@ class TestMachineState : public QObject
   private slots:
     void initTestCase()
     {
-        sim = new SimFixture();
-        ConfigEngine::pInstance();
-        ZevRamPara::pInstance();
-        w = new MainWindow(nullptr);
-        g_mainwindow = w;
+        harness.main_window();
         g_language = 1;
         g_debugSwitch = 0;
     }
@@ -94,22 +76,22 @@ class TestMachineState : public QObject
     void inputs_online_when_timing_whole()
     {
         for (int s = 0; s < 6; ++s)
-            timing(s, 0, 0, 0);
-        timing(2, 1920, 1080, 60);
-        timing(0, 1920, 1080, 0);
+            put_timing(s, 0, 0, 0);
+        put_timing(2, 1920, 1080, 60);
+        put_timing(0, 1920, 1080, 0);
         MachineState* page = open();
         QCOMPARE(page->form()->sourceid0name->text().contains("HDMI1"), true);
         QCOMPARE(page->form()->sourceid5name->text().contains("EXT"), true);
         QCOMPARE(page->form()->sourceid0pixmap->pixmap(Qt::ReturnByValue).cacheKey(), icon_key(":/png/HDMI13_lv.png"));
         QCOMPARE(page->form()->sourceid5pixmap->pixmap(Qt::ReturnByValue).cacheKey(), icon_key(":/png/HDMI.png"));
-        timing(2, 0, 0, 0);
+        put_timing(2, 0, 0, 0);
         page->syncUpdate(1);
         QCOMPARE(page->form()->sourceid0pixmap->pixmap(Qt::ReturnByValue).cacheKey(), icon_key(":/png/HDMI13_1.png"));
     }
 
     void ports_versions_and_refresh_on_code_11()
     {
-        board::sim::attachFpga(sim->board());
+        board::sim::attachFpga(harness.sim().board());
         tarvosource::p_tarvo_source = new tarvosource();
         fpga_manage::pInstance();
         u8* reg = fpga_manage::MCU_REG_func[0];

@@ -13,11 +13,9 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "core/config_engine.h"
 #include "core/zevrampara.h"
-#include "keys.h"
+#include "page_harness.h"
 #include "link/message_deal_file.h"
-#include "sim_fixture.h"
 #include "ui/settings/settings_rows.h"
 #include "ui/shell/advancedoption.h"
 #include "ui/shell/imagequality.h"
@@ -33,7 +31,6 @@
 
 namespace
 {
-enum : int { kLeft = 'S', kRight = 'R', kOk = 'Q', kBack = 'O' };
 const char* const kFocusBorder = "solid rgb(255,171,84)";
 
 struct Menu {
@@ -129,16 +126,14 @@ class ShowWatch : public QObject
     std::function<void(QWidget*)> seen_;
 };
 
-QString recovery_dir(SimFixture* sim)
-{
-    return sim->hostQ("/data/rcvrecovery");
-}
 } // namespace
 
 class TestMenus : public QObject
 {
     Q_OBJECT
-    SimFixture* sim = nullptr;
+    PageHarness harness;
+
+    QString recovery_dir() { return harness.sim().hostQ("/data/rcvrecovery"); }
 
     // Opens a menu page as its opener would, shown with the keys.
     ZevPage* open_menu(u8 id)
@@ -160,20 +155,15 @@ class TestMenus : public QObject
   private slots:
     void initTestCase()
     {
-        sim = new SimFixture();
-        ConfigEngine::pInstance();
-        ZevRamPara::pInstance();
-        g_mainwindow = new MainWindow(nullptr);
-        // Notes of pages not built yet show over it.
-        static_cast<MainWindow*>(g_mainwindow)->show();
+        // Notes of pages not built yet show over the main window.
+        harness.main_window()->show();
     }
 
     void init()
     {
-        g_language = 1;
-        g_lcd_lang_valid = kDefaultLcdLangValid;
-        QDir(recovery_dir(sim)).removeRecursively();
-        QDir().mkpath(recovery_dir(sim));
+        PageHarness::reset();
+        QDir(recovery_dir()).removeRecursively();
+        QDir().mkpath(recovery_dir());
         take_notes();
     }
 
@@ -201,7 +191,7 @@ class TestMenus : public QObject
         QFETCH(int, menuId);
         QFETCH(int, row);
         QFETCH(int, childId);
-        writeHostFile(recovery_dir(sim) + "/pack1", "pack");
+        writeHostFile(recovery_dir() + "/pack1", "pack");
         QPointer<ZevPage> page = open_menu(u8(menuId));
         for (int i = 0; i < row; ++i)
             release_key(page, kRight);
@@ -316,7 +306,7 @@ class TestMenus : public QObject
 
     void scanFilesOnTheStickAreCountedBySuffix()
     {
-        const QString usb = sim->hostQ("/mnt/usb1");
+        const QString usb = harness.sim().hostQ("/mnt/usb1");
         QDir(usb).removeRecursively();
         QCOMPARE(Option::get_file_list_usbpath(), 0);
         for (const char* name : {"a.kqfile", "b.KQFILE", "c.kqfile.bak", "sub/d.kqfile"})
@@ -348,7 +338,7 @@ class TestMenus : public QObject
         QCOMPARE(int(g_page_focus), int(PageId::AdvancedOption));
 
         // A pack sent by the PC tool while the page has the keys.
-        writeHostFile(recovery_dir(sim) + "/pack1", "pack");
+        writeHostFile(recovery_dir() + "/pack1", "pack");
         AdvancedOption::install_file_hooks();
         std::thread link([] { g_file_command_hooks.advanced_language_changed(); });
         link.join();
@@ -356,7 +346,7 @@ class TestMenus : public QObject
         QVERIFY(!tile->styleSheet().contains("gray") && tile->styleSheet().contains(kFocusBorder));
 
         // A missing folder keeps the last count.
-        QDir(recovery_dir(sim)).removeRecursively();
+        QDir(recovery_dir()).removeRecursively();
         page->language_changed();
         QVERIFY(!tile->styleSheet().contains("gray"));
         PageRegistry::set(PageId::AdvancedOption, nullptr);

@@ -7,7 +7,7 @@
 #include <QSignalSpy>
 #include <QTimer>
 
-#include "keys.h"
+#include "page_harness.h"
 #include "ui/shell/my_lineedit.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/pagepattern.h"

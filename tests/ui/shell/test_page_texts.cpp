@@ -15,7 +15,6 @@
 
 #include "page_harness.h"
 #include "core/global.h"
-#include "sim_fixture.h"
 #include "ui/shell/textfit.h"
 
 namespace
@@ -158,7 +157,7 @@ class TestPageTexts : public QObject
   private slots:
     void everyTextWholeAndLikeWidgetsAlike()
     {
-        SimFixture sim;
+        PageHarness world;
         g_debugSwitch = 0;
         QLoggingCategory::setFilterRules("*.debug=false");
         QStringList faults;

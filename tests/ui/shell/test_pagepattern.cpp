@@ -5,9 +5,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "core/config_engine.h"
 #include "core/zevrampara.h"
-#include "sim_fixture.h"
+#include "page_harness.h"
 #include "ui/shell/pages.h"
 #include "video/c331_manage.h"
 
@@ -57,24 +56,6 @@ class ValuePage : public ZevPage
     void on_row_ok(int) override { ++actions; }
 };
 
-class UserModePage : public QWidget, public PageView
-{
-  public:
-    void language_changed() override {}
-    void syncUpdate(int) override {}
-};
-
-PageView* make_user_mode_page()
-{
-    return new UserModePage;
-}
-
-void release(QWidget* w, int key)
-{
-    QKeyEvent e(QEvent::KeyRelease, key, Qt::NoModifier);
-    QApplication::sendEvent(w, &e);
-}
-
 void press(QWidget* w, int key)
 {
     QKeyEvent e(QEvent::KeyPress, key, Qt::NoModifier);
@@ -85,23 +66,13 @@ void press(QWidget* w, int key)
 class TestPagePattern : public QObject
 {
     Q_OBJECT
-    SimFixture* sim = nullptr;
+    PageHarness harness;
 
   private slots:
-    void initTestCase()
-    {
-        sim = new SimFixture();
-        ConfigEngine::pInstance();
-        ZevRamPara::pInstance();
-    }
-
     void init()
     {
-        c331_manage::para_update_flag = 0;
-        ZevRamPara::put16(ZevRamPara::p_zevrampara_config, Img::kKeyLock, 0);
-        ZevRamPara::put16(ZevRamPara::p_zevrampara_config, kValueOffset, 50);
-        g_language = 1;
-        g_lcd_lang_valid = kDefaultLcdLangValid;
+        PageHarness::reset();
+        ZevRamPara::put16(img(), kValueOffset, 50);
         PageRegistry::set_user_mode_factory(nullptr);
     }
 
@@ -110,13 +81,13 @@ class TestPagePattern : public QObject
         ValuePage p(nullptr);
         QCOMPARE(p.row(), u8(0));
         QVERIFY(p.a->styleSheet().contains("255,171,84"));
-        release(&p, 'S');
+        release_key(&p, 'S');
         QCOMPARE(p.row(), u8(2));
         QVERIFY(p.action->styleSheet().contains("255,171,84"));
         QVERIFY(p.a->styleSheet().contains("255, 255, 255"));
-        release(&p, Qt::Key_F5);
+        release_key(&p, Qt::Key_F5);
         QCOMPARE(p.row(), u8(0));
-        release(&p, 'R');
+        release_key(&p, 'R');
         QCOMPARE(p.row(), u8(1));
         // A press alone does nothing.
         press(&p, Qt::Key_F5);
@@ -127,18 +98,18 @@ class TestPagePattern : public QObject
     {
         ValuePage p(nullptr);
         p.show();
-        release(&p, 'Q');
+        release_key(&p, 'Q');
         QCOMPARE(p.editing(), u8(1));
         QVERIFY(p.a->styleSheet().contains("255,0,0"));
-        release(&p, 'R');
+        release_key(&p, 'R');
         QCOMPARE(ZevRamPara::img16(kValueOffset), u16(51));
         QCOMPARE(c331_manage::para_update_flag.load(), u8(1));
         c331_manage::para_update_flag = 0;
-        release(&p, 'R');
+        release_key(&p, 'R');
         c331_manage::para_update_flag = 0;
         QCOMPARE(p.a->text(), QString("52"));
         // Cancel: the value from before the edit returns to the image.
-        release(&p, 'O');
+        release_key(&p, 'O');
         QCOMPARE(p.editing(), u8(0));
         QCOMPARE(ZevRamPara::img16(kValueOffset), u16(50));
         QCOMPARE(p.a->text(), QString("50"));
@@ -151,15 +122,15 @@ class TestPagePattern : public QObject
     void stepDroppedWhileApplyPendingButOkAndBackTakeEffect()
     {
         ValuePage p(nullptr);
-        release(&p, 'Q');
-        release(&p, 'R');
+        release_key(&p, 'Q');
+        release_key(&p, 'R');
         QCOMPARE(ZevRamPara::img16(kValueOffset), u16(51));
         // The previous change is not yet taken: the step is dropped.
-        release(&p, 'R');
+        release_key(&p, 'R');
         QCOMPARE(ZevRamPara::img16(kValueOffset), u16(51));
         QCOMPARE(p.a->text(), QString("51"));
         // Back still restores even while an apply is pending.
-        release(&p, 'O');
+        release_key(&p, 'O');
         QCOMPARE(ZevRamPara::img16(kValueOffset), u16(50));
         QCOMPARE(p.editing(), u8(0));
     }
@@ -168,11 +139,11 @@ class TestPagePattern : public QObject
     {
         ZevRamPara::put16(ZevRamPara::p_zevrampara_config, kValueOffset, 100);
         ValuePage p(nullptr);
-        release(&p, 'Q');
-        release(&p, 'R');
+        release_key(&p, 'Q');
+        release_key(&p, 'R');
         c331_manage::para_update_flag = 0;
         QCOMPARE(p.a->text(), QString("100"));
-        release(&p, 'Q');
+        release_key(&p, 'Q');
         QCOMPARE(p.editing(), u8(0));
         QCOMPARE(ZevRamPara::img16(kValueOffset), u16(100));
         c331_manage::para_update_flag = 0;
@@ -181,8 +152,8 @@ class TestPagePattern : public QObject
     void okOnActionRowRunsIt()
     {
         ValuePage p(nullptr);
-        release(&p, 'S');
-        release(&p, 'Q');
+        release_key(&p, 'S');
+        release_key(&p, 'Q');
         QCOMPARE(p.actions, 1);
         QCOMPARE(p.editing(), u8(0));
     }
@@ -197,7 +168,7 @@ class TestPagePattern : public QObject
         page->show();
         int before = parent->language_calls;
         QPointer<ValuePage> watch(page);
-        release(page, Qt::Key_PowerOff);
+        release_key(page, Qt::Key_PowerOff);
         QCOMPARE(g_page_focus.load(), u8(PageId::ImageQuality));
         QVERIFY(PageRegistry::at(PageId::quality) == nullptr);
         QCOMPARE(parent->language_calls, before + 1);
@@ -230,7 +201,7 @@ class TestPagePattern : public QObject
 
     void modeClosesTheMenuChainAndOpensTheUserModePage()
     {
-        PageRegistry::set_user_mode_factory(&make_user_mode_page);
+        PageRegistry::set_user_mode_factory(&make_stub_page);
         auto* option = new ValuePage(nullptr, PageId::Option, PageId::MainWindow);
         auto* menu = new ValuePage(nullptr, PageId::ImageQuality, PageId::Option);
         auto* page = new ValuePage(nullptr, PageId::quality, PageId::ImageQuality);
@@ -238,13 +209,13 @@ class TestPagePattern : public QObject
         PageRegistry::set(PageId::ImageQuality, menu);
         PageRegistry::set(PageId::quality, page);
         g_mode_shortcut_key = 0;
-        release(page, 'M');
+        release_key(page, 'M');
         QVERIFY(PageRegistry::at(PageId::quality) == nullptr);
         QVERIFY(PageRegistry::at(PageId::ImageQuality) == nullptr);
         QVERIFY(PageRegistry::at(PageId::Option) == nullptr);
         QCOMPARE(g_page_focus.load(), u8(PageId::CustomMode));
         QCOMPARE(g_mode_shortcut_key.load(), u8(1));
-        auto* user = dynamic_cast<UserModePage*>(PageRegistry::at(PageId::CustomMode));
+        auto* user = dynamic_cast<StubPage*>(PageRegistry::at(PageId::CustomMode));
         QVERIFY(user && user->isVisible());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         PageRegistry::set(PageId::CustomMode, nullptr);
@@ -253,13 +224,13 @@ class TestPagePattern : public QObject
 
     void modeUnderTheKeyLockDoesNothing()
     {
-        PageRegistry::set_user_mode_factory(&make_user_mode_page);
+        PageRegistry::set_user_mode_factory(&make_stub_page);
         ZevRamPara::put16(ZevRamPara::p_zevrampara_config, Img::kKeyLock, 1);
         ValuePage p(nullptr);
         PageRegistry::set(PageId::quality, &p);
         g_page_focus = PageId::quality;
         g_image_current = 3;
-        release(&p, 'M');
+        release_key(&p, 'M');
         QVERIFY(PageRegistry::at(PageId::quality) == &p);
         QCOMPARE(g_page_focus.load(), u8(PageId::quality));
         PageRegistry::set(PageId::quality, nullptr);
@@ -306,8 +277,6 @@ class TestPagePattern : public QObject
         QCOMPARE(p.title, QString("Заголовок"));
         ZevRamPara::p_zevrampara_shadow[Img::kLanguage] = 2;
     }
-
-    void cleanupTestCase() { delete sim; }
 };
 
 QTEST_MAIN(TestPagePattern)

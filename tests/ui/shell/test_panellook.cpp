@@ -8,9 +8,7 @@
 #include <QStyle>
 #include <QTimer>
 
-#include "core/config_engine.h"
-#include "core/zevrampara.h"
-#include "sim_fixture.h"
+#include "page_harness.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/panellook.h"
@@ -37,19 +35,11 @@ bool text_fits(QLabel* label)
 class TestPanelLook : public QObject
 {
     Q_OBJECT
-    SimFixture* sim = nullptr;
-    MainWindow* w = nullptr;
+    PageHarness harness;
+    MainWindow* w = harness.main_window();
 
   private slots:
-    void initTestCase()
-    {
-        sim = new SimFixture();
-        ConfigEngine::pInstance();
-        ZevRamPara::pInstance();
-        w = new MainWindow(nullptr);
-        g_mainwindow = w;
-        g_lcd_lang_valid = 0x1F;
-    }
+    void initTestCase() { g_lcd_lang_valid = 0x1F; }
 
     void styleAndFontAreTheApplicationsOwn()
     {
@@ -115,12 +105,6 @@ class TestPanelLook : public QObject
         }
         w->on_tools_clicked();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-
-    void cleanupTestCase()
-    {
-        delete w;
-        delete sim;
     }
 };
 

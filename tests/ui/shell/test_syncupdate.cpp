@@ -10,8 +10,7 @@
 
 #include "core/config_engine.h"
 #include "core/zevrampara.h"
-#include "keys.h"
-#include "sim_fixture.h"
+#include "page_harness.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/syncupdate.h"
@@ -21,10 +20,6 @@
 
 namespace
 {
-u8* img()
-{
-    return ZevRamPara::p_zevrampara_config;
-}
 u8* shadow()
 {
     return ZevRamPara::p_zevrampara_shadow;
@@ -50,9 +45,9 @@ PageView* makeModePage()
     return new CountingPage;
 }
 
-bool recorded(SimFixture* sim, const std::string& command)
+bool recorded(SimFixture& sim, const std::string& command)
 {
-    for (const std::string& c : sim->board().simShell().recorded())
+    for (const std::string& c : sim.board().simShell().recorded())
         if (c == command)
             return true;
     return false;
@@ -62,10 +57,10 @@ bool recorded(SimFixture* sim, const std::string& command)
 class TestSyncUpdate : public QObject
 {
     Q_OBJECT
-    SimFixture* sim = nullptr;
+    PageHarness harness;
     MainWindow* w = nullptr;
 
-    QByteArray device_file() const { return readHostFile(sim->hostQ("/data/ram_device_info")); }
+    QByteArray device_file() { return readHostFile(harness.sim().hostQ("/data/ram_device_info")); }
 
     // Runs one refresh of page 1; true when it showed the done tip.
     bool tip_shown_by_refresh()
@@ -91,12 +86,8 @@ class TestSyncUpdate : public QObject
   private slots:
     void initTestCase()
     {
-        sim = new SimFixture();
-        ConfigEngine::pInstance();
-        ZevRamPara::pInstance();
         SyncUpdate::attach(ZevRamPara::p_zevrampara);
-        w = new MainWindow(nullptr);
-        g_mainwindow = w;
+        w = harness.main_window();
     }
 
     void init()
@@ -105,7 +96,7 @@ class TestSyncUpdate : public QObject
         g_page_focus = PageId::MainWindow;
         c331_manage::para_update_flag = 0;
         g_app_reset_flag = 0;
-        sim->board().simShell().clearRecorded();
+        harness.sim().board().simShell().clearRecorded();
     }
 
     void codes105And106OnlyTouchTheLeds()
@@ -165,14 +156,14 @@ class TestSyncUpdate : public QObject
     void aFailedWriteIsRetriedOnTheNextRefresh()
     {
         // Something in the way of the file: the rename of the new file fails.
-        QVERIFY(QFile::remove(sim->hostQ("/data/ram_device_info")));
-        QVERIFY(QDir().mkpath(sim->hostQ("/data/ram_device_info/blocker")));
+        QVERIFY(QFile::remove(harness.sim().hostQ("/data/ram_device_info")));
+        QVERIFY(QDir().mkpath(harness.sim().hostQ("/data/ram_device_info/blocker")));
         ZevRamPara::put16(img(), Img::kContrast, 33);
         SyncUpdate::pInstance()->para_sync(1);
         QVERIFY(device_file().isEmpty());
         // Nothing changes in the image before the next refresh, yet the
         // change that was not saved reaches the file then.
-        QVERIFY(QDir(sim->hostQ("/data/ram_device_info")).removeRecursively());
+        QVERIFY(QDir(harness.sim().hostQ("/data/ram_device_info")).removeRecursively());
         SyncUpdate::pInstance()->para_sync(1);
         QByteArray f = device_file();
         QCOMPARE(f.size(), 2 + 4096 - 768);
@@ -206,7 +197,7 @@ class TestSyncUpdate : public QObject
         QCOMPARE(ZevRamPara::img16(Img::kCurrentMode), u16(3));
         QCOMPARE(ZevRamPara::img16(Img::kModeToSave), u16(0));
         QCOMPARE(std::memcmp(ZevRamPara::user_mode[2] + 2, img() + Img::kModeStart, Img::kModeBytes), 0);
-        QVERIFY(QFile::exists(sim->hostQ("/data/modes/custom_mode3")));
+        QVERIFY(QFile::exists(harness.sim().hostQ("/data/modes/custom_mode3")));
         QCOMPARE(ZevRamPara::shadow16(Img::kCurrentMode), u16(3));
     }
 
@@ -219,7 +210,7 @@ class TestSyncUpdate : public QObject
           public:
             void syncUpdate(int) override { ZevRamPara::put16(img(), Img::kModeToSave, 7); }
         } page;
-        QFile::remove(sim->hostQ("/data/modes/custom_mode7"));
+        QFile::remove(harness.sim().hostQ("/data/modes/custom_mode7"));
         PageRegistry::set(PageId::Option, &page);
         g_page_focus = PageId::Option;
         img()[2000] ^= 1;
@@ -227,7 +218,7 @@ class TestSyncUpdate : public QObject
         PageRegistry::set(PageId::Option, nullptr);
         g_page_focus = PageId::Count;
         SyncUpdate::pInstance()->para_sync(1);
-        QVERIFY(QFile::exists(sim->hostQ("/data/modes/custom_mode7")));
+        QVERIFY(QFile::exists(harness.sim().hostQ("/data/modes/custom_mode7")));
         QCOMPARE(ZevRamPara::img16(Img::kModeToSave), u16(0));
         QCOMPARE(ZevRamPara::img16(Img::kCurrentMode), u16(7));
     }
@@ -250,12 +241,12 @@ class TestSyncUpdate : public QObject
     {
         ZevRamPara::user_mode[5][0] = 0xFF;
         ZevRamPara::user_mode[5][1] = 0xFF;
-        writeHostFile(sim->hostQ("/data/modes/custom_mode6"), QByteArray(4096, 1));
+        writeHostFile(harness.sim().hostQ("/data/modes/custom_mode6"), QByteArray(4096, 1));
         ZevRamPara::user_mode[6][0] = 0xAA;
         ZevRamPara::user_mode[6][1] = 0x00;
         SyncUpdate::pInstance()->para_sync(2);
-        QVERIFY(!QFile::exists(sim->hostQ("/data/modes/custom_mode6")));
-        QVERIFY(QFile::exists(sim->hostQ("/data/modes/custom_mode7")));
+        QVERIFY(!QFile::exists(harness.sim().hostQ("/data/modes/custom_mode6")));
+        QVERIFY(QFile::exists(harness.sim().hostQ("/data/modes/custom_mode7")));
     }
 
     void code3ResetsTheNetworkWithoutReboot()
@@ -308,9 +299,9 @@ class TestSyncUpdate : public QObject
         g_app_reset_flag = 1;
         for (int i = 0; i < 299; ++i)
             w->slot_update_timer_ticks();
-        QVERIFY(!recorded(sim, "reboot"));
+        QVERIFY(!recorded(harness.sim(), "reboot"));
         w->slot_update_timer_ticks();
-        QVERIFY(recorded(sim, "reboot"));
+        QVERIFY(recorded(harness.sim(), "reboot"));
         g_app_reset_flag = 0;
     }
 
@@ -463,7 +454,7 @@ class TestSyncUpdate : public QObject
         ZevRamPara::put16(img(), Img::kCurrentMode, 0);
         std::memcpy(shadow(), img(), Img::kSize);
         // Something in the way of the slot's file: its write fails.
-        QVERIFY(QDir().mkpath(sim->hostQ("/data/modes/custom_mode5/blocker")));
+        QVERIFY(QDir().mkpath(harness.sim().hostQ("/data/modes/custom_mode5/blocker")));
         ZevRamPara::put16(img(), Img::kModeToSave, 5);
         w->tip_on_sync = 1;
         QCOMPARE(tip_shown_by_refresh(), false);
@@ -477,12 +468,12 @@ class TestSyncUpdate : public QObject
         ZevRamPara::put16(img(), Img::kModeToSave, 5);
         // The next refresh, whatever its cause, writes it and only then
         // shows the done tip.
-        QVERIFY(QDir(sim->hostQ("/data/modes/custom_mode5")).removeRecursively());
+        QVERIFY(QDir(harness.sim().hostQ("/data/modes/custom_mode5")).removeRecursively());
         QCOMPARE(tip_shown_by_refresh(), true);
         QCOMPARE(slot[0], u8(0xAA));
         QCOMPARE(ZevRamPara::img16(Img::kCurrentMode), u16(5));
         QCOMPARE(ZevRamPara::img16(Img::kModeToSave), u16(0));
-        QCOMPARE(readHostFile(sim->hostQ("/data/modes/custom_mode5")).size(), kUserModeFileSize);
+        QCOMPARE(readHostFile(harness.sim().hostQ("/data/modes/custom_mode5")).size(), kUserModeFileSize);
         // And it is there after a restart.
         ZevRamPara::p_zevrampara->load_all();
         QCOMPARE(ZevRamPara::ZevUserModeSaved(4), 1);
@@ -558,12 +549,6 @@ class TestSyncUpdate : public QObject
         PageRegistry::set_user_mode_factory(nullptr);
         g_page_focus = focus;
         g_mode_shortcut_key = 0;
-    }
-
-    void cleanupTestCase()
-    {
-        delete w;
-        delete sim;
     }
 };
 

@@ -5,9 +5,7 @@
 #include <QLabel>
 #include <QTimer>
 
-#include "core/config_engine.h"
-#include "core/zevrampara.h"
-#include "sim_fixture.h"
+#include "page_harness.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/tip.h"
@@ -15,8 +13,8 @@
 class TestTip : public QObject
 {
     Q_OBJECT
-    SimFixture* sim = nullptr;
-    MainWindow* w = nullptr;
+    PageHarness harness;
+    MainWindow* w = harness.main_window();
 
     QString label_text() const
     {
@@ -25,19 +23,9 @@ class TestTip : public QObject
     }
 
   private slots:
-    void initTestCase()
-    {
-        sim = new SimFixture();
-        ConfigEngine::pInstance();
-        ZevRamPara::pInstance();
-        w = new MainWindow(nullptr);
-        g_mainwindow = w;
-    }
-
     void init()
     {
-        g_language = 1;
-        g_lcd_lang_valid = kDefaultLcdLangValid;
+        PageHarness::reset();
         g_tip_flag = 0;
     }
 
@@ -117,12 +105,6 @@ class TestTip : public QObject
         QVERIFY(shown_after_first_time);
         QVERIFY(!g_tip->isVisible());
         QCOMPARE(g_tip_flag.load(), u8(0));
-    }
-
-    void cleanupTestCase()
-    {
-        delete w;
-        delete sim;
     }
 };
 

@@ -14,9 +14,8 @@
 #include <QSignalSpy>
 
 #include "board/linux_usb.h"
-#include "core/config_engine.h"
 #include "core/zevrampara.h"
-#include "sim_fixture.h"
+#include "page_harness.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/syncupdate.h"
@@ -83,19 +82,12 @@ QList<int> codes(const QSignalSpy& spy)
 class TestUsbServer : public QObject
 {
     Q_OBJECT
-    SimFixture* sim = nullptr;
-    QString storage;
-    board::sim::SimUevents& uevents() { return sim->board().simUevents(); }
+    PageHarness harness;
+    QString storage = harness.sim().hostQ("/proc/scsi/usb-storage");
+    board::sim::SimUevents& uevents() { return harness.sim().board().simUevents(); }
 
   private slots:
-    void initTestCase()
-    {
-        sim = new SimFixture();
-        ConfigEngine::pInstance();
-        ZevRamPara::pInstance();
-        storage = sim->hostQ("/proc/scsi/usb-storage");
-        g_debugSwitch = 0;
-    }
+    void initTestCase() { g_debugSwitch = 0; }
 
     // The tips the operator sees while the watcher reads the simulated
     // stick and the GUI tick runs, each with the ticks it stayed.
@@ -231,11 +223,11 @@ class TestUsbServer : public QObject
     void stick_file_plugs_the_stick()
     {
         // Written before anyone waited for a message: still a plug.
-        QVERIFY(writeHostFile(sim->hostQ("/sim/usb"), "in\n"));
+        QVERIFY(writeHostFile(harness.sim().hostQ("/sim/usb"), "in\n"));
         QCOMPARE(uevents().wait(0), 1);
         QCOMPARE(uevents().pending(), size_t(4));
         QVERIFY(QFileInfo::exists(storage));
-        QVERIFY(writeHostFile(sim->hostQ("/sim/usb"), "out\n"));
+        QVERIFY(writeHostFile(harness.sim().hostQ("/sim/usb"), "out\n"));
         uevents().wait(0);
         QCOMPARE(uevents().pending(), size_t(8));
         QVERIFY(!QFileInfo::exists(storage));

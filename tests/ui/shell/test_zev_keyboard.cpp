@@ -6,9 +6,8 @@
 
 #include <QSignalSpy>
 
-#include "core/config_engine.h"
 #include "core/zevrampara.h"
-#include "sim_fixture.h"
+#include "page_harness.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/syncupdate.h"
@@ -21,27 +20,9 @@ using Report = std::vector<uint8_t>;
 
 namespace
 {
-u8* img()
-{
-    return ZevRamPara::p_zevrampara_config;
-}
 int layer_word(int i, int field)
 {
     return ZevRamPara::img16(ZevRamPara::layerOffset(i) + field);
-}
-void set_layer(int i, u16 enable, u16 source, u16 flags = 0)
-{
-    int o = ZevRamPara::layerOffset(i);
-    ZevRamPara::put16(img(), o + Img::kLayerEnable, enable);
-    ZevRamPara::put16(img(), o + Img::kLayerSource, source);
-    ZevRamPara::put16(img(), o + Img::kLayerFlags, flags);
-}
-void timing(int source, u16 w, u16 h, u16 rate)
-{
-    int o = Img::kSourceTiming + 6 * source;
-    ZevRamPara::put16(img(), o, w);
-    ZevRamPara::put16(img(), o + 2, h);
-    ZevRamPara::put16(img(), o + 4, rate);
 }
 
 class KeyPage : public QWidget, public PageView
@@ -83,9 +64,9 @@ class ThreeKeys : public QObject
 class TestZevKeyboard : public QObject
 {
     Q_OBJECT
-    SimFixture* sim = nullptr;
-    board::sim::SimKeypad& keypad() { return sim->board().simKeypad(); }
-    // Appends key names to the simulated keypad's key file.
+    PageHarness harness;
+    board::sim::SimKeypad& keypad() { return harness.sim().board().simKeypad(); }
+    // Keys played on the simulated keypad: text appended to its key file.
     bool play(const QByteArray& names)
     {
         QFile f(QString::fromStdString(keypad().keyFile()));
@@ -93,20 +74,14 @@ class TestZevKeyboard : public QObject
     }
 
   private slots:
-    void initTestCase()
-    {
-        sim = new SimFixture();
-        ConfigEngine::pInstance();
-        ZevRamPara::pInstance();
-        g_debugSwitch = 0;
-    }
+    void initTestCase() { g_debugSwitch = 0; }
 
     void init()
     {
         for (int i = 0; i < 6; ++i)
-            set_layer(i, i == 0, 2);
+            put_window(i, i == 0, 2);
         for (int s = 0; s < 6; ++s)
-            timing(s, 0, 0, 0);
+            put_timing(s, 0, 0, 0);
         ZevRamPara::put16(img(), Img::kKeyLock, 0);
         g_image_current = 0;
         g_update_flag = 0;
@@ -157,8 +132,8 @@ class TestZevKeyboard : public QObject
     {
         QFETCH(int, key);
         QFETCH(bool, locked);
-        set_layer(1, 1, 0x8000);
-        set_layer(3, 1, 2);
+        put_window(1, 1, 0x8000);
+        put_window(3, 1, 2);
         ZevRamPara::put16(img(), Img::kKeyLock, locked ? 1 : 0);
         g_image_current = 1;
         QSignalSpy spy(ZevRamPara::p_zevrampara, &ZevRamPara::sig_update_para);
@@ -191,9 +166,9 @@ class TestZevKeyboard : public QObject
         QFETCH(int, source);
         QFETCH(bool, signal);
         QFETCH(int, flags);
-        set_layer(window, 1, u16(source), u16(flags));
+        put_window(window, 1, u16(source), u16(flags));
         if (signal)
-            timing(source, 1920, 1080, 60);
+            put_timing(source, 1920, 1080, 60);
         g_image_current = u8(window);
         SyncUpdate::pInstance()->update_usb_keyLed();
         QCOMPARE(keypad().reports().size(), size_t(1));
@@ -203,7 +178,7 @@ class TestZevKeyboard : public QObject
     void report_of_a_crop_names_its_source()
     {
         ZevRamPara::put16(img(), Img::kCropTable + 30, 0x8000 | 5);
-        set_layer(0, 1, 0x8000 | 3);
+        put_window(0, 1, 0x8000 | 3);
         SyncUpdate::pInstance()->update_usb_keyLed();
         QCOMPARE(keypad().reports().back(), (Report{0xA5, 0x01, 0x00, 0x08, 0x00}));
     }
@@ -214,7 +189,7 @@ class TestZevKeyboard : public QObject
         sync->update_usb_keyLed();
         sync->update_usb_keyLed();
         QCOMPARE(keypad().reports().size(), size_t(1));
-        timing(2, 1920, 1080, 60); // window 1's input gets a signal
+        put_timing(2, 1920, 1080, 60); // window 1's input gets a signal
         sync->update_usb_keyLed();
         QCOMPARE(keypad().reports().size(), size_t(2));
         g_update_flag = 1;
@@ -230,7 +205,7 @@ class TestZevKeyboard : public QObject
         keypad().setWriteFails(false);
         SyncUpdate::pInstance()->update_usb_keyLed();
         QCOMPARE(keypad().reports().size(), size_t(0));
-        set_layer(0, 1, 2, 2);
+        put_window(0, 1, 2, 2);
         SyncUpdate::pInstance()->update_usb_keyLed();
         QCOMPARE(keypad().reports().size(), size_t(1));
     }
