@@ -33,28 +33,32 @@ std::string line(std::string text)
     return text.substr(first, text.find_last_not_of('\n') - first + 1);
 }
 
+void write(QtMsgType type, const QLoggingCategory& category, const char* fmt, va_list args)
+{
+    if (!category.isEnabled(type))
+        return;
+    const std::string text = line(format(fmt, args));
+    if (type == QtDebugMsg)
+        QMessageLogger().debug(category, "%s", text.c_str());
+    else
+        QMessageLogger().warning(category, "%s", text.c_str());
+}
 } // namespace
 
 void debug(const QLoggingCategory& category, const char* fmt, ...)
 {
-    if (!category.isDebugEnabled())
-        return;
     va_list args;
     va_start(args, fmt);
-    const std::string text = line(format(fmt, args));
+    write(QtDebugMsg, category, fmt, args);
     va_end(args);
-    QMessageLogger().debug(category, "%s", text.c_str());
 }
 
 void warning(const QLoggingCategory& category, const char* fmt, ...)
 {
-    if (!category.isWarningEnabled())
-        return;
     va_list args;
     va_start(args, fmt);
-    const std::string text = line(format(fmt, args));
+    write(QtWarningMsg, category, fmt, args);
     va_end(args);
-    QMessageLogger().warning(category, "%s", text.c_str());
 }
 
 void warnErrno(const QLoggingCategory& category, const char* text)
