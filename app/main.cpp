@@ -17,6 +17,7 @@
 #include "chips/tarvosource.h"
 #include "core/config_engine.h"
 #include "core/global.h"
+#include "core/logging.h"
 #include "core/zevrampara.h"
 #include "ledout/fpga_manage.h"
 #include "link/file_install.h"
@@ -108,7 +109,10 @@ void readUpdateStatus()
 int main(int argc, char* argv[])
 {
     std::vector<char*> args(argv, argv + argc);
+    // The board's choice keeps the whole command line for a restart, so
+    // "--verbose" is taken out after it.
     board::Choice choice = board::choose(args);
+    zevlog::configure(args);
     if (!choice.refusal.empty()) {
         std::fprintf(stderr, "zevQ64N: %s\n", choice.refusal.c_str());
         return 1;

@@ -1,6 +1,7 @@
 #include "board/board.h"
+#include "board/log.h"
 
-#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 namespace board
@@ -24,7 +25,7 @@ Board& current()
 {
     if (!g_board) {
         // Reaching here is a programming error: main installs the board first.
-        std::fprintf(stderr, "board: no board installed\n");
+        qCCritical(lcBoard, "no board installed");
         std::abort();
     }
     return *g_board;

@@ -1,6 +1,7 @@
 #include "board/linux_board.h"
 
 #include "board/linux_usb.h"
+#include "board/log.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -77,18 +78,18 @@ class LinuxPads final : public Pads
             return 0;
         int msys = ::open("/dev/msys", O_RDWR | O_SYNC);
         if (msys < 0) {
-            std::printf("\n can't open /dev/msys");
+            zevlog::warning(lcBoard(), "\n can't open /dev/msys");
             return 255;
         }
         int mem = ::open("/dev/mem", O_RDWR | O_SYNC);
         if (mem < 0) {
-            std::printf("\ncan't open /dev/mem");
+            zevlog::warning(lcBoard(), "\ncan't open /dev/mem");
             ::close(msys);
             return 255;
         }
         MsysDmemRequest req{0x4D530100, 20, 0, 0, 0};
         if (::ioctl(msys, kMsysRequestDmem, &req) != 0) {
-            std::printf("\n DMEM request failed!!");
+            zevlog::warning(lcBoard(), "\n DMEM request failed!!");
             ::close(mem);
             ::close(msys);
             return 255;
@@ -97,7 +98,7 @@ class LinuxPads final : public Pads
         uint32_t size = req.size ? req.size : kDefaultWindowSize;
         void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, mem, phys);
         if (p == MAP_FAILED) {
-            std::printf("\n NULL pointer!");
+            zevlog::warning(lcBoard(), "\n NULL pointer!");
             ::close(mem);
             ::close(msys);
             return 255;

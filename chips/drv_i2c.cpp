@@ -1,10 +1,10 @@
 #include "chips/drv_i2c.h"
 
-#include <cstdio>
 #include <vector>
 
 #include "board/board.h"
 #include "core/logMsg.h"
+#include "core/logging.h"
 
 Drv_I2C0* Drv_I2C0::p_i2c0 = nullptr;
 
@@ -22,7 +22,7 @@ int Drv_I2C0::open_bus()
         return 0;
     fd_ = board::current().i2c().open(kBus);
     if (fd_ < 0) {
-        std::perror("i2c-0: can't open bus");
+        zevlog::warnErrno(lcChips(), "i2c-0: can't open bus");
         writeLogMsg(LOG_ERROR, "i2c-0 can't be opened");
         return 255;
     }

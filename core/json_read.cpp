@@ -1,6 +1,5 @@
 #include "core/json_read.h"
 
-#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -12,6 +11,7 @@
 
 #include "board/board.h"
 #include "core/global.h"
+#include "core/logging.h"
 #include "core/utils.h"
 
 namespace pt = boost::property_tree;
@@ -49,7 +49,7 @@ bool parse(const char* text, size_t length, pt::ptree& out)
     out.clear();
     if (!text || !depth_within(text, length)) {
         if (debugOn())
-            std::printf("json error: nested deeper than %d levels", kMaxDepth);
+            zevlog::debug(lcCore(), "json error: nested deeper than %d levels", kMaxDepth);
         return false;
     }
     try {
@@ -57,7 +57,7 @@ bool parse(const char* text, size_t length, pt::ptree& out)
         pt::read_json(in, out);
     } catch (const pt::ptree_error& e) {
         if (debugOn())
-            std::printf("json error: %s", e.what());
+            zevlog::debug(lcCore(), "json error: %s", e.what());
         out.clear();
         return false;
     }

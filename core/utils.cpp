@@ -1,6 +1,5 @@
 #include "core/utils.h"
 
-#include <cstdio>
 #include <unistd.h>
 
 #include <QSettings>
@@ -8,6 +7,7 @@
 
 #include "board/board.h"
 #include "core/config_engine.h"
+#include "core/logging.h"
 
 QMutex Utils::_spi_mutex;
 QMutex Utils::_c331_bnk_mutex;
@@ -100,8 +100,8 @@ int Utils::non_region_write(int fd, unsigned char* data, int length, int offset)
         long w = mtd.pwrite(fd, data + done, piece, u32(offset) + done);
         if (w != long(piece)) {
             if (debugOn())
-                std::printf("\n nand non_region_write error %#x ,writesize=%#x,offset=%#x,size=%#x\n", unsigned(w),
-                            info.writesize, unsigned(offset) + done, piece);
+                zevlog::debug(lcCore(), "\n nand non_region_write error %#x ,writesize=%#x,offset=%#x,size=%#x\n",
+                              unsigned(w), info.writesize, unsigned(offset) + done, piece);
             return 1;
         }
         done += piece;

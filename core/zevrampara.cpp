@@ -12,6 +12,7 @@
 #include <QFileInfo>
 
 #include "board/board.h"
+#include "core/logging.h"
 #include "core/utils.h"
 #include "core/para_apply.h"
 
@@ -195,7 +196,7 @@ void ZevRamPara::load_all()
     if (!loaded) {
         load_defaults(Img::kPersistStart, Img::kSize);
         if (!save_device_info(p_zevrampara_config))
-            std::printf("\n can't create %s\n", kDeviceInfoFile);
+            zevlog::warning(lcCore(), "\n can't create %s\n", kDeviceInfoFile);
     }
     p_zevrampara_config[Img::kTestPattern] = 0;
     // A save request not yet written when the image was stored was never
@@ -470,8 +471,8 @@ void ZevRamPara::ZevSetImageFreeze()
             img()[o + Img::kLayerFlags] ^= 0x02;
     });
     if (debugOn())
-        std::printf("\n set freeze : %s \n",
-                    (img()[layerOffset(layer) + Img::kLayerFlags] & 0x02) ? "freeze " : "normal");
+        zevlog::debug(lcCore(), "\n set freeze : %s \n",
+                      (img()[layerOffset(layer) + Img::kLayerFlags] & 0x02) ? "freeze " : "normal");
 }
 
 int ZevRamPara::mode_file_deal(int slot, int op)

@@ -7,7 +7,6 @@
 
 #include <QDate>
 #include <QDateTime>
-#include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 #include <QMutexLocker>
@@ -15,6 +14,7 @@
 
 #include "board/board.h"
 #include "core/logMsg.h"
+#include "core/logging.h"
 #include "core/utils.h"
 #include "ledout/fpga_drv.h"
 #include "ledout/fpga_manage.h"
@@ -386,22 +386,22 @@ int clock_record_run::check_file_dir(QString folder)
     const QByteArray name = folder.toLocal8Bit();
     if (QFileInfo(real).isDir()) {
         if (debugOn())
-            std::printf("\n %s clock_record_run exists !\n", name.constData());
+            zevlog::debug(lcLedout(), "\n %s clock_record_run exists !\n", name.constData());
         dir_flag = 0;
         get_file_list_path(folder);
         return 0;
     }
     const bool made = QDir().mkdir(real);
     if (debugOn())
-        std::printf("\n  99999666666  dir_exist = %#x  \n", unsigned(made));
+        zevlog::debug(lcLedout(), "\n  99999666666  dir_exist = %#x  \n", unsigned(made));
     if (!made) {
         if (debugOn())
-            std::printf("\n %s clock_record_run created error!\n", name.constData());
+            zevlog::debug(lcLedout(), "\n %s clock_record_run created error!\n", name.constData());
         dir_flag = 1;
         return 1;
     }
     if (debugOn())
-        std::printf("\n %s clock_record_run created sucess!\n", name.constData());
+        zevlog::debug(lcLedout(), "\n %s clock_record_run created sucess!\n", name.constData());
     dir_flag = 0;
     get_file_list_path(folder);
     return 0;
@@ -410,18 +410,18 @@ int clock_record_run::check_file_dir(QString folder)
 int clock_record_run::issetDefaultpara(QString path)
 {
     if (dir_flag) {
-        qDebug() << "clock_record_run dir  issetDefaultpara unexists";
+        qCDebug(lcLedout) << "clock_record_run dir  issetDefaultpara unexists";
         return 1;
     }
     const QString real = board::path(path);
     if (QFileInfo::exists(real)) {
-        qDebug() << "clock_record_run file issetDefaultpara exists";
+        qCDebug(lcLedout) << "clock_record_run file issetDefaultpara exists";
         file_flag = 0;
         return 1;
     }
-    qDebug() << "clock_record_run file issetDefaultpara unexists, now default !!";
+    qCDebug(lcLedout) << "clock_record_run file issetDefaultpara unexists, now default !!";
     if (file_count != 0) {
-        qDebug() << "clock_record_run file issetDefautlpara exists, not need default !!";
+        qCDebug(lcLedout) << "clock_record_run file issetDefautlpara exists, not need default !!";
         return 1;
     }
     const QByteArray name = QFile::encodeName(real);
@@ -431,16 +431,16 @@ int clock_record_run::issetDefaultpara(QString path)
         if (f) {
             std::fclose(f);
             file_flag = 1;
-            qDebug() << "clock_record_run file open error !!";
+            qCDebug(lcLedout) << "clock_record_run file open error !!";
             return 1;
         }
         f = std::fopen(name.constData(), "wb+");
         if (!f) {
             file_flag = 1;
-            qDebug() << "clock_record_run file open error !!";
+            qCDebug(lcLedout) << "clock_record_run file open error !!";
             return 1;
         }
-        qDebug() << "clock_record_run file open ok !!";
+        qCDebug(lcLedout) << "clock_record_run file open ok !!";
         // A buffer of its own: the shared transfer buffer may hold a file
         // the PC is sending.
         const std::vector<u8> blank(kDefaultFileSize, 0xFF);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <unistd.h>
 #include <vector>
@@ -11,6 +10,7 @@
 
 #include "board/board.h"
 #include "core/logMsg.h"
+#include "core/logging.h"
 #include "core/utils.h"
 
 namespace
@@ -87,25 +87,25 @@ int fpga_drv::initialize_vbyne1(unsigned char select)
     int fd = spi.open(kDevices[select]);
     fds_[select] = fd;
     if (fd < 0) {
-        std::perror("can't open fpga spi device\n");
+        zevlog::warnErrno(lcLedout(), "can't open fpga spi device\n");
         return -1;
     }
     if (debugOn())
-        std::printf("\n fpga_drv SPI - Open Succeed. Start Init SPI...");
+        zevlog::debug(lcLedout(), "\n fpga_drv SPI - Open Succeed. Start Init SPI...");
     u8 mode = kSpiMode, bits = kSpiBits;
     u32 speed = kSpiSpeed;
     if (spi.setMode(fd, mode) < 0)
-        std::perror("can't set spi mode\n");
+        zevlog::warnErrno(lcLedout(), "can't set spi mode\n");
     if (spi.getMode(fd, &mode) < 0 && debugOn())
-        std::printf("can't get spi mode");
+        zevlog::debug(lcLedout(), "can't get spi mode");
     if (spi.setBits(fd, bits) < 0 && debugOn())
-        std::printf("can't set bits per word");
+        zevlog::debug(lcLedout(), "can't set bits per word");
     if (spi.getBits(fd, &bits) < 0 && debugOn())
-        std::printf("can't get bits per word");
+        zevlog::debug(lcLedout(), "can't get bits per word");
     if (spi.setSpeed(fd, speed) < 0 && debugOn())
-        std::printf("can't set max speed hz");
+        zevlog::debug(lcLedout(), "can't set max speed hz");
     if (spi.getSpeed(fd, &speed) < 0 && debugOn())
-        std::printf("can't get max speed hz");
+        zevlog::debug(lcLedout(), "can't get max speed hz");
     return fd;
 }
 
@@ -136,7 +136,7 @@ int fpga_drv::SPI_Transfer(int fd, const unsigned char* tx, unsigned char* rx, i
     x.len = u32(len);
     int r = board::current().spi().transfer(fd, &x, 1);
     if (r <= 0) {
-        std::perror("can't send fpga_spi message\n");
+        zevlog::warnErrno(lcLedout(), "can't send fpga_spi message\n");
         return -1;
     }
     return r;
@@ -310,7 +310,7 @@ int fpga_drv::FPGA_SPI_Disable_WP(int fd)
         if (SPI_Transfer(fd, m.bytes, m.report ? rx : nullptr, m.length) < 0)
             return 0;
         if (m.report && debugOn())
-            std::printf(m.report, rx[1]);
+            zevlog::debug(lcLedout(), m.report, rx[1]);
     }
     return 1;
 }

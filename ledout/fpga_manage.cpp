@@ -1,6 +1,5 @@
 #include "ledout/fpga_manage.h"
 
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -8,6 +7,7 @@
 
 #include "board/board.h"
 #include "core/logMsg.h"
+#include "core/logging.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
 #include "ledout/fpga_drv.h"
@@ -127,10 +127,10 @@ int fpga_manage::initialize()
     int result = 0;
     fpga_vbyone1_fd = p_drv->initialize_vbyne1(0);
     if (debugOn())
-        std::printf("\n fpga_vbyone1_fd fd = %d \n", fpga_vbyone1_fd);
+        zevlog::debug(lcLedout(), "\n fpga_vbyone1_fd fd = %d \n", fpga_vbyone1_fd);
     fpga_vbyone1_flash_fd = p_drv->initialize_vbyne1(2);
     if (debugOn())
-        std::printf("\n fpga_vbyone1_flash_fd fd = %d \n", fpga_vbyone1_flash_fd);
+        zevlog::debug(lcLedout(), "\n fpga_vbyone1_flash_fd fd = %d \n", fpga_vbyone1_flash_fd);
     if (fpga_vbyone1_fd < 0 || fpga_vbyone1_flash_fd < 0)
         result = 255;
     if (map_lines() != 0)

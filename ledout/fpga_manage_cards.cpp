@@ -1,13 +1,13 @@
 // Receiving-card packets: the builders, sending one packet to one port or to
 // several, the acknowledged send, and the route patterns that place the
 // cards of a smart-mapping route on the screen.
-#include <cstdio>
 #include <cstring>
 
 #include <QCoreApplication>
 #include <QMutexLocker>
 #include <QThread>
 
+#include "core/logging.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
 #include "ledout/fpga_manage.h"
@@ -403,9 +403,10 @@ int fpga_manage::to_rcv_sure_send(unsigned char mode, unsigned int length, const
         sure_retry = 0;
         if (debugOn()) {
             if (mode == 5)
-                std::printf("\n half all have ack , %d ,%#x ,%#x,%#x\n", mode, sure_sent, answered, missing);
+                zevlog::debug(lcLedout(), "\n half all have ack , %d ,%#x ,%#x,%#x\n", mode, sure_sent, answered,
+                              missing);
             else
-                std::printf("\n all all have ack %d ,%#x ,%#x,%#x\n", mode, sure_sent, answered, missing);
+                zevlog::debug(lcLedout(), "\n all all have ack %d ,%#x ,%#x,%#x\n", mode, sure_sent, answered, missing);
         }
         return done;
     }
@@ -419,16 +420,16 @@ int fpga_manage::to_rcv_sure_send(unsigned char mode, unsigned int length, const
     if (sure_retry >= kSureRetries) {
         sure_retry = 0;
         if (debugOn())
-            std::printf("\n  sending failed ....");
+            zevlog::debug(lcLedout(), "\n  sending failed ....");
         return done;
     }
     if (retryNow) {
         if (debugOn())
-            std::printf("\n  try again ....");
+            zevlog::debug(lcLedout(), "\n  try again ....");
         return 2;
     }
     if (debugOn())
-        std::printf("\n  waiting ....to_rcv_sure_checktimes = %d ,%#x ,%#x,%#x\n", sure_wait, sure_sent, answered,
-                    missing);
+        zevlog::debug(lcLedout(), "\n  waiting ....to_rcv_sure_checktimes = %d ,%#x ,%#x,%#x\n", sure_wait, sure_sent,
+                      answered, missing);
     return 0;
 }

@@ -2,13 +2,13 @@
 // pages, classifying them (search answers, job acknowledgements, the
 // multifunction card, answers for the PC), merging the answers of a frame
 // sent to all ports, and the forwarding of PC frames to the cards.
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 
 #include <QMutexLocker>
 
 #include "board/board.h"
+#include "core/logging.h"
 #include "core/utils.h"
 #include "ledout/fpga_drv.h"
 #include "ledout/fpga_manage.h"
@@ -384,7 +384,7 @@ int fpga_manage::Dealwith1_PC_to_eth(unsigned int length, unsigned char* frame)
     } else if (portByte == 0) {
         const unsigned port = (get16(f) >> 12) & 3u;
         if (debugOn())
-            std::printf("FRAME_NETPORT : %d   port_num : %d\n", get16(f) >> 12, port);
+            zevlog::debug(lcLedout(), "FRAME_NETPORT : %d   port_num : %d\n", get16(f) >> 12, port);
         reaches(port);
         Send_to_port(f, u16(length), u16(port), 0);
     }

@@ -9,6 +9,7 @@
 
 #include "chips/tarvosource.h"
 #include "core/logMsg.h"
+#include "core/logging.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
 #include "ledout/fpga_drv.h"
@@ -288,7 +289,7 @@ void fpga_manage::power_up_fpga_start(unsigned char check, unsigned char fpga)
     switch (state) {
     case 1:
         if (debugOn())
-            std::printf("\n +++++++++++++++++++++FPGA[%d]_VBO_INIT_S1++++++++++++++++++++++++ !!!\n", n);
+            zevlog::debug(lcLedout(), "\n +++++++++++++++++++++FPGA[%d]_VBO_INIT_S1++++++++++++++++++++++++ !!!\n", n);
         write_to_register(FpgaReg::kVboControl, 0x40, 0x40, fpga);
         s.vbo_state = 2;
         break;
@@ -296,18 +297,19 @@ void fpga_manage::power_up_fpga_start(unsigned char check, unsigned char fpga)
         read_from_register(FpgaReg::kStatus, fpga);
         if (!(shadow_reg(fpga, FpgaReg::kStatus) & 0x08)) {
             if (debugOn())
-                std::printf("\n +++++++++++++++++++++FPGA[%d]_VBO_INIT_S2++++++++++++++++++++++++ !!!\n", n);
+                zevlog::debug(lcLedout(), "\n +++++++++++++++++++++FPGA[%d]_VBO_INIT_S2++++++++++++++++++++++++ !!!\n",
+                              n);
             s.vbo_state = 3;
             break;
         }
         if (debugOn())
-            std::printf("\n +++++++++++++++++FPGA[[%d]]_VBO_INIT_S2 error!!!++++++++++++++++\n", n);
+            zevlog::debug(lcLedout(), "\n +++++++++++++++++FPGA[[%d]]_VBO_INIT_S2 error!!!++++++++++++++++\n", n);
         if (++s.err_count < 5)
             break;
         s.err_count = 0;
         if (++s.reset_count < 3) {
             if (debugOn())
-                std::printf("\n +++++++++++++++++FPGA[%d]_VBO_INIT_S2 reset!!!++++++++++++++++\n", n);
+                zevlog::debug(lcLedout(), "\n +++++++++++++++++FPGA[%d]_VBO_INIT_S2 reset!!!++++++++++++++++\n", n);
             reset_fpga_rst(fpga);
         } else {
             s.vbo_state = 3;
@@ -315,7 +317,7 @@ void fpga_manage::power_up_fpga_start(unsigned char check, unsigned char fpga)
         break;
     case 3:
         if (debugOn())
-            std::printf("\n +++++++++++++++++++++FPGA[%d]_VBO_INIT_S3++++++++++++++++++++++++ !!!\n", n);
+            zevlog::debug(lcLedout(), "\n +++++++++++++++++++++FPGA[%d]_VBO_INIT_S3++++++++++++++++++++++++ !!!\n", n);
         write_to_register(FpgaReg::kVboControl, 0x80, 0x80, fpga);
         s.vbo_state = 5;
         s.err_count = 0;
@@ -325,14 +327,15 @@ void fpga_manage::power_up_fpga_start(unsigned char check, unsigned char fpga)
         read_from_register(FpgaReg::kStatus, fpga);
         if (shadow_reg(fpga, FpgaReg::kStatus) & 0x10) {
             if (debugOn())
-                std::printf("\n +++++++++++++++++++++FPGA[%d]_VBO_INIT_S5++++++++++++++++++++++++ !!!\n", n);
+                zevlog::debug(lcLedout(), "\n +++++++++++++++++++++FPGA[%d]_VBO_INIT_S5++++++++++++++++++++++++ !!!\n",
+                              n);
             s.vbo_state = 6;
             s.reset_count = 0;
             write_to_register(FpgaReg::kHandshake, 0x01, 0x00, fpga);
             break;
         }
         if (debugOn())
-            std::printf("\n +++++++++++++++++FPGA[%d]_VBO_INIT_S5 error!!!++++++++++++++++\n", n);
+            zevlog::debug(lcLedout(), "\n +++++++++++++++++FPGA[%d]_VBO_INIT_S5 error!!!++++++++++++++++\n", n);
         // A lock that does not come is waited for a few passes more, then
         // the start-up goes on without it; a reset here would only add
         // another start delay.
@@ -343,7 +346,7 @@ void fpga_manage::power_up_fpga_start(unsigned char check, unsigned char fpga)
         break;
     case 6:
         if (debugOn())
-            std::printf("\n +++++++++++++++++++++FPGA[%d]_VBO_INIT_S6++++++++++++++++++++++++ !!!\n", n);
+            zevlog::debug(lcLedout(), "\n +++++++++++++++++++++FPGA[%d]_VBO_INIT_S6++++++++++++++++++++++++ !!!\n", n);
         write_to_register(FpgaReg::kHandshake, 0x01, 0x01, fpga);
         {
             FpgaRegLock lock(this, fpga);
@@ -401,9 +404,9 @@ void fpga_manage::fpgainit(unsigned char fpga)
     if (!ok) {
         reset_fpga_rst(fpga);
         if (debugOn())
-            std::printf("\n check fpga%d ram error ,start to reset .... \n", fpga + 1);
+            zevlog::debug(lcLedout(), "\n check fpga%d ram error ,start to reset .... \n", fpga + 1);
     } else if (debugOn()) {
-        std::printf("\n check fpga%d ram ok  .... \n", fpga + 1);
+        zevlog::debug(lcLedout(), "\n check fpga%d ram ok  .... \n", fpga + 1);
     }
 }
 
@@ -451,7 +454,7 @@ void fpga_manage::power_up_check_fpga_status(unsigned char fpga)
         }
         ++s.out_retry;
         if (debugOn())
-            std::printf("\n fpga%d************%d\n", fpga, s.out_retry);
+            zevlog::debug(lcLedout(), "\n fpga%d************%d\n", fpga, s.out_retry);
         if (s.out_retry >= 20u * (s.out_retry_limit + 1u)) {
             s.out_retry = 0;
             if (s.out_retry_limit >= kOutputRetryLimit) {
@@ -479,9 +482,10 @@ void fpga_manage::power_up_check_fpga_status(unsigned char fpga)
             write_to_register(FpgaReg::kCommand, 0x01, 0x01, fpga);
             s.out_state = 1;
             if (debugOn())
-                std::printf("\nfpag%d.......ok(%u,%u,%u)  123................\n", fpga, width, height, period);
+                zevlog::debug(lcLedout(), "\nfpag%d.......ok(%u,%u,%u)  123................\n", fpga, width, height,
+                              period);
         } else if (debugOn()) {
-            std::printf("\nfpag%d.......error(%u,%u,%u)................\n", fpga, width, height, period);
+            zevlog::debug(lcLedout(), "\nfpag%d.......error(%u,%u,%u)................\n", fpga, width, height, period);
         }
         break;
     }
@@ -522,14 +526,16 @@ void fpga_manage::power_up_check_fpga_status(unsigned char fpga)
         } else {
             s.out_state = 3;
             if (debugOn())
-                std::printf("\n --------------------check_fpga%d_singal_reset  0011------------------------- \n", fpga);
+                zevlog::debug(lcLedout(),
+                              "\n --------------------check_fpga%d_singal_reset  0011------------------------- \n",
+                              fpga);
         }
         break;
     case 3:
         if (!s.ram_reset)
             break;
         if (debugOn())
-            std::printf("\n --------------------RAM PARA reset!!!!!!---------------------- ");
+            zevlog::debug(lcLedout(), "\n --------------------RAM PARA reset!!!!!!---------------------- ");
         s.ram_reset = 0;
         s.out_state = 14;
         s.out_stamp = now;
@@ -549,11 +555,11 @@ void fpga_manage::power_up_check_fpga_status(unsigned char fpga)
         Brightness_hand_dealwith(1);
         write_to_register(FpgaReg::kVboControl, 0x20, 0x20, fpga);
         if (debugOn())
-            std::printf("\n fpga%d over to enable lcd\n", fpga);
+            zevlog::debug(lcLedout(), "\n fpga%d over to enable lcd\n", fpga);
         g_fpga_lcd_on = 1;
         ZevRamPara::test_signal(12);
         if (debugOn())
-            std::printf("\n power_up_check_fpga_status start to OK phy (%d)!!!\n", fpga);
+            zevlog::debug(lcLedout(), "\n power_up_check_fpga_status start to OK phy (%d)!!!\n", fpga);
         s.out_stamp = now;
         break;
     case 16:
@@ -562,10 +568,10 @@ void fpga_manage::power_up_check_fpga_status(unsigned char fpga)
         write_to_register(FpgaReg::kCommand, 0x01, 0x01, fpga);
         s.out_state = 18;
         if (debugOn())
-            std::printf("\n fpga%d last.... \n", fpga);
+            zevlog::debug(lcLedout(), "\n fpga%d last.... \n", fpga);
         SCREEN_fpgactrl_status2(1, fpga);
         if (debugOn())
-            std::printf("\n fpga%d start to light on \n", fpga);
+            zevlog::debug(lcLedout(), "\n fpga%d start to light on \n", fpga);
         break;
     default:
         break;

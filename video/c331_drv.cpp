@@ -1,13 +1,13 @@
 #include "video/c331_drv.h"
 
 #include <chrono>
-#include <cstdio>
 #include <unistd.h>
 #include <vector>
 
 #include <QMutexLocker>
 
 #include "board/board.h"
+#include "core/logging.h"
 #include "core/utils.h"
 #include "board/c331_regs.h"
 
@@ -29,13 +29,13 @@ int c331_drv::spi_open(const char* device)
     board::Spi& spi = board::current().spi();
     int fd = spi.open(device);
     if (fd < 0) {
-        std::perror("c331: can't open device");
+        zevlog::warnErrno(lcVideo(), "c331: can't open device");
         return -1;
     }
     uint8_t mode = 3, bits = 8;
     if (spi.setMode(fd, mode) < 0 || spi.getMode(fd, &mode) < 0 || spi.setBits(fd, bits) < 0 ||
         spi.getBits(fd, &bits) < 0 || spi.setSpeed(fd, kSpeedHz) < 0) {
-        std::perror("c331: can't set spi mode");
+        zevlog::warnErrno(lcVideo(), "c331: can't set spi mode");
         return -1;
     }
     return fd;
@@ -49,7 +49,7 @@ int c331_drv::xfer(int fd, const u8* tx, u8* rx, u32 len)
     x.len = len;
     QMutexLocker lock(&Utils::_spi_mutex);
     if (board::current().spi().transfer(fd, &x, 1) < 0) {
-        std::perror("c331: spi transfer failed");
+        zevlog::warnErrno(lcVideo(), "c331: spi transfer failed");
         return 0;
     }
     return 1;
@@ -143,7 +143,7 @@ int c331_drv::flash_wait_idle(int fd, u32 limit_us)
             return 1;
         if (std::chrono::steady_clock::now() >= deadline) {
             if (debugOn())
-                std::printf("\n c331 flash busy time-out\n");
+                zevlog::debug(lcVideo(), "\n c331 flash busy time-out\n");
             return 0;
         }
         usleep(kBusyPollUs);

@@ -14,6 +14,7 @@
 
 #include "chips/tarvosource.h"
 #include "core/logMsg.h"
+#include "core/logging.h"
 #include "core/omenu.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
@@ -217,7 +218,7 @@ int c331_manage::bring_up()
     u8 id = 0, done = 0;
     if (!c331_drv::read_reg(spi_fd, kChipId, &id) || id != kChipIdValue) {
         if (debugOn())
-            std::printf("\n c331 not found (id %#x)\n", id);
+            zevlog::debug(lcVideo(), "\n c331 not found (id %#x)\n", id);
         return 0;
     }
     if (!c331_drv::write_reg(spi_fd, kSoftReset, 1) || !c331_drv::read_reg(spi_fd, kInitDone, &done) || !done)
@@ -509,7 +510,7 @@ void c331_manage::c331_print()
             u8 v = 0;
             if (!c331_drv::read_reg(spi_fd, r, &v))
                 return;
-            std::printf("%06X  %08Xh\n", unsigned(r), unsigned(v));
+            qCInfo(lcVideo, "%06X  %08Xh", unsigned(r), unsigned(v));
         }
 }
 

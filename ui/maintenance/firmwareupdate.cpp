@@ -1,11 +1,11 @@
 #include "ui/maintenance/firmwareupdate.h"
 
 #include <cmath>
-#include <cstdio>
 
 #include <QPainter>
 
 #include "core/global.h"
+#include "core/logging.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/pagepattern.h"
@@ -98,5 +98,5 @@ void firmware_update_over()
     delete g_move_update;
     g_move_update = nullptr;
     if (debugOn())
-        std::printf("\n update_over !!!");
+        zevlog::debug(lcUi(), "\n update_over !!!");
 }

@@ -4,12 +4,12 @@
 #include <cstring>
 
 #include <QComboBox>
-#include <QDebug>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
 
 #include "core/alias.h"
+#include "core/logging.h"
 #include "core/omenu.h"
 #include "core/zevrampara.h"
 #include "ui/shell/textfit.h"
@@ -416,9 +416,9 @@ void CustomMode::back_to_home()
 void CustomMode::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_F6)
-        qDebug("this is OK button(CustomMode)[Press]\n");
+        qCDebug(lcUi, "this is OK button(CustomMode)[Press]\n");
     else if (event->key() == Qt::Key_PowerOff)
-        qDebug("this is back button(CustomMode)[Press]\n");
+        qCDebug(lcUi, "this is back button(CustomMode)[Press]\n");
 }
 
 void CustomMode::keyReleaseEvent(QKeyEvent* event)
@@ -427,7 +427,7 @@ void CustomMode::keyReleaseEvent(QKeyEvent* event)
     u8 last = u8(2 - more_hidden);
     switch (panel_key(key)) {
     case PanelKey::Left:
-        qDebug("this is left-code [CustomMode][Release] ui_select=%#x", ui_select);
+        qCDebug(lcUi, "this is left-code [CustomMode][Release] ui_select=%#x", ui_select);
         if (edit_flag == 0) {
             selector_focus->set_box_default();
             ui_select = ui_select == 0 ? kUserModeCount - 1 : ui_select - 1;
@@ -440,7 +440,7 @@ void CustomMode::keyReleaseEvent(QKeyEvent* event)
         }
         break;
     case PanelKey::Right:
-        qDebug("this is right-code [CustomMode][Release] ui_select=%#x", ui_select);
+        qCDebug(lcUi, "this is right-code [CustomMode][Release] ui_select=%#x", ui_select);
         if (edit_flag == 0) {
             selector_focus->set_box_default();
             ui_select = ui_select + 1 >= kUserModeCount ? 0 : ui_select + 1;
@@ -453,7 +453,7 @@ void CustomMode::keyReleaseEvent(QKeyEvent* event)
         }
         break;
     case PanelKey::Ok:
-        qDebug("this is OK button(CustomMode)[Release]\n");
+        qCDebug(lcUi, "this is OK button(CustomMode)[Release]\n");
         if (edit_flag == 0) {
             if (get_mode_status()) {
                 edit_flag = 1;
@@ -472,7 +472,7 @@ void CustomMode::keyReleaseEvent(QKeyEvent* event)
         }
         break;
     case PanelKey::Back:
-        qDebug("this is back button(CustomMode)[Release]\n");
+        qCDebug(lcUi, "this is back button(CustomMode)[Release]\n");
         if (edit_flag == 0) {
             if (g_mode_shortcut_key == 0)
                 slot_Button_back_clicked();
@@ -486,7 +486,7 @@ void CustomMode::keyReleaseEvent(QKeyEvent* event)
         }
         break;
     case PanelKey::Mode:
-        qDebug("this is mode-code [CustomMode][Release]");
+        qCDebug(lcUi, "this is mode-code [CustomMode][Release]");
         break;
     case PanelKey::None:
         break;

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include <QDebug>
 #include <QFont>
 #include <QFontMetrics>
 #include <QFrame>
@@ -12,6 +11,7 @@
 #include <QPixmap>
 
 #include "core/alias.h"
+#include "core/logging.h"
 #include "core/zevrampara.h"
 #include "ui/picture/imagelayout.h"
 #include "ui/picture/inputcut.h"
@@ -357,9 +357,10 @@ void InputChoose::initSource()
     int using_entry = source_type == 0 ? 0 : entry_of_crop(source_number, crop_id);
     bool marked = source_number == in_use && (source_type == 0 || using_entry > 0);
     if (debugOn())
-        std::printf("initSource [source_type = %d] , [crop_id = %d] [select_sorce = %d],[current_page=%d],"
-                    "[source_id=%d],[source_number=%d],[ui_select=%d]\n",
-                    source_type, crop_id, using_entry + 1, current_page, source_id, source_number, ui_select);
+        zevlog::debug(lcUi(),
+                      "initSource [source_type = %d] , [crop_id = %d] [select_sorce = %d],[current_page=%d],"
+                      "[source_id=%d],[source_number=%d],[ui_select=%d]\n",
+                      source_type, crop_id, using_entry + 1, current_page, source_id, source_number, ui_select);
 
     delete entries_frame;
     entries_frame = new QFrame(this);
@@ -487,8 +488,8 @@ void InputChoose::slot_Button_back_clicked()
 
 void InputChoose::key_left()
 {
-    qDebug("this is left-code [InputChoose][Release] ui_select=%#x ,ui_seltype=%#x ,current_page=%#x", ui_select,
-           ui_seltype, current_page);
+    qCDebug(lcUi, "this is left-code [InputChoose][Release] ui_select=%#x ,ui_seltype=%#x ,current_page=%#x", ui_select,
+            ui_seltype, current_page);
     if (ui_seltype == 0) {
         if (ui_select == 0)
             ui_select = 7;
@@ -506,8 +507,8 @@ void InputChoose::key_left()
     } else {
         int max = qMin(source_current_check(), 100);
         if (debugOn())
-            std::printf("[max_source_info = %#x], [ui_select = %#x], [current_page=%#x]\n", unsigned(max), ui_select,
-                        current_page);
+            zevlog::debug(lcUi(), "[max_source_info = %#x], [ui_select = %#x], [current_page=%#x]\n", unsigned(max),
+                          ui_select, current_page);
         if (ui_select == 0) {
             if (current_page > 0) {
                 --current_page;
@@ -524,8 +525,8 @@ void InputChoose::key_left()
 
 void InputChoose::key_right()
 {
-    qDebug("this is right-code [InputChoose][Release] ui_select=%#x ,ui_seltype=%#x ,current_page=%#x", ui_select,
-           ui_seltype, current_page);
+    qCDebug(lcUi, "this is right-code [InputChoose][Release] ui_select=%#x ,ui_seltype=%#x ,current_page=%#x",
+            ui_select, ui_seltype, current_page);
     if (ui_seltype == 0) {
         ++ui_select;
         if (ui_select == image_count)
@@ -547,15 +548,15 @@ void InputChoose::key_right()
             ui_select = 0;
             current_page = current_page < last_page ? current_page + 1 : last_page;
         }
-        qDebug("This is right-code [InputChoose][Release] ui_select=%#x ,current_page=%#x,max_source_info=%#x",
-               ui_select, current_page, unsigned(max));
+        qCDebug(lcUi, "This is right-code [InputChoose][Release] ui_select=%#x ,current_page=%#x,max_source_info=%#x",
+                ui_select, current_page, unsigned(max));
         initSource();
     }
 }
 
 void InputChoose::key_ok()
 {
-    qDebug("this is OK button(InputChoose)[Release] ui_select=%#x ,ui_seltype=%#x", ui_select, ui_seltype);
+    qCDebug(lcUi, "this is OK button(InputChoose)[Release] ui_select=%#x ,ui_seltype=%#x", ui_select, ui_seltype);
     if (ui_seltype == 0) {
         if (ui_select < image_count) {
             ui_seltype = 1;
@@ -578,7 +579,7 @@ void InputChoose::key_ok()
 
 void InputChoose::key_back()
 {
-    qDebug("this is back button(InputChoose)[Release] ui_select=%#x ,ui_seltype=%#x", ui_select, ui_seltype);
+    qCDebug(lcUi, "this is back button(InputChoose)[Release] ui_select=%#x ,ui_seltype=%#x", ui_select, ui_seltype);
     if (ui_seltype == 0) {
         slot_Button_back_clicked();
     } else if (ui_seltype == 1) {

@@ -3,12 +3,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include <QDebug>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
 
 #include "core/alias.h"
+#include "core/logging.h"
 #include "core/zevrampara.h"
 #include "ui/picture/inputchoose.h"
 #include "ui/shell/numberkeyboard.h"
@@ -278,8 +278,9 @@ void InputCut::zev_button_add_clicked()
 void InputCut::zev_button_source_clicked()
 {
     crop_number = current_pag == 0 && ui_select > 0 ? u8(ui_select - 1) : u8(ui_select + 6 * current_pag);
-    qDebug("this is zev_button_source_clicked [InputCut][Release] [ui_select=%#x] [current_pag=%#x][crop_number=%#x] ",
-           ui_select, current_pag, crop_number);
+    qCDebug(lcUi,
+            "this is zev_button_source_clicked [InputCut][Release] [ui_select=%#x] [current_pag=%#x][crop_number=%#x] ",
+            ui_select, current_pag, crop_number);
     if (crop_number == 0) {
         para_changed_over();
         return;
@@ -342,20 +343,20 @@ void InputCut::zev_button_ok_clicked()
     crop.height = to_short(ui->lineEdit_H->text());
     if (panel_state == 3) {
         if (debugOn())
-            std::printf("\n zev_button_ok_clicked soureinfo [source_number = %d] [crop_number=%d]\n", source_number,
-                        crop_number);
+            zevlog::debug(lcUi(), "\n zev_button_ok_clicked soureinfo [source_number = %d] [crop_number=%d]\n",
+                          source_number, crop_number);
         // The table may have changed since the panel opened: store into the
         // opened crop, wherever it now stands in the list, or not at all.
         if (int n = opened_crop_ordinal())
             ZevRamPara::ZevSetCropPara(char(source_number), char(n), &crop);
     } else {
         if (debugOn())
-            std::printf("\n zev_button_ok_clicked add [source_number = %d] \n", source_number);
+            zevlog::debug(lcUi(), "\n zev_button_ok_clicked add [source_number = %d] \n", source_number);
         ZevRamPara::ZevCropSourceInit();
         ZevRamPara::ZevAddNewCrop(source_number, &crop);
     }
     store_done();
-    qDebug("this is back button(InputCut)[zev_button_ok_clicked]\n");
+    qCDebug(lcUi, "this is back button(InputCut)[zev_button_ok_clicked]\n");
 }
 
 void InputCut::zev_button_delete_clicked()
@@ -363,7 +364,7 @@ void InputCut::zev_button_delete_clicked()
     if (int n = opened_crop_ordinal())
         ZevRamPara::ZevDeleteCrop(char(source_number), char(n));
     store_done();
-    qDebug("this is back button(InputCut)[zev_button_delete_clicked]\n");
+    qCDebug(lcUi, "this is back button(InputCut)[zev_button_delete_clicked]\n");
 }
 
 void InputCut::zev_button_cancel_clicked()
@@ -485,8 +486,8 @@ void InputCut::key_right()
 void InputCut::key_ok()
 {
     int n = source_current_check();
-    qDebug("this is OK [InputCut][Release] [ui_select=%#x] [current_pag=%#x] [max_source_info=%#x]", ui_select,
-           current_pag, unsigned(n));
+    qCDebug(lcUi, "this is OK [InputCut][Release] [ui_select=%#x] [current_pag=%#x] [max_source_info=%#x]", ui_select,
+            current_pag, unsigned(n));
     if (cut_state == 0) {
         saved_source_select = ui_select;
         ui_select = 0;

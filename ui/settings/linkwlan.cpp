@@ -5,6 +5,7 @@
 
 #include "board/board.h"
 #include "core/config_engine.h"
+#include "core/logging.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
 #include "ui/settings/settings_rows.h"
@@ -162,7 +163,7 @@ void linkwlan::on_Button_net_apply_clicked()
     ui->label_invalid->clear();
     if (ip == g_str_ip && mask == g_srt_mask && gateway == g_str_gateway)
         return;
-    qDebug("net apply: ip %s mask %s gateway %s", qPrintable(ip), qPrintable(mask), qPrintable(gateway));
+    qCDebug(lcUi, "net apply: ip %s mask %s gateway %s", qPrintable(ip), qPrintable(mask), qPrintable(gateway));
     ConfigEngine* config = ConfigEngine::p_config;
     if (!config)
         return;

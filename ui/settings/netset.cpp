@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QPixmap>
 
+#include "core/logging.h"
 #include "core/zevrampara.h"
 #include "ledout/fpga_manage.h"
 #include "ui/settings/settings_rows.h"
@@ -148,7 +149,7 @@ void netset::key_left()
 void netset::moved()
 {
     ui->net_frame->move(24 + 68 * ui_sel, 40);
-    qDebug("\n ui_min_select=%d,ui_select=%d ui_sel=%d\n", ui_min_select, ui_select, ui_sel);
+    qCDebug(lcUi, "\n ui_min_select=%d,ui_select=%d ui_sel=%d\n", ui_min_select, ui_select, ui_sel);
     wlan_para_get(ui_select);
     initWlan();
 }

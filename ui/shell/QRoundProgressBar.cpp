@@ -1,12 +1,11 @@
 #include "ui/shell/QRoundProgressBar.h"
 
-#include <cstdio>
-
 #include <QDialog>
 #include <QPainter>
 #include <QPainterPath>
 
 #include "core/global.h"
+#include "core/logging.h"
 
 QRoundProgressBar* g_qround_bar = nullptr;
 
@@ -29,7 +28,7 @@ void QRoundProgressBar::create_qround_bar(QDialog* page)
     g_qround_bar->setValue(0);
     g_qround_bar->show();
     if (debugOn())
-        std::printf("\n create_qround_bar");
+        zevlog::debug(lcUi(), "\n create_qround_bar");
 }
 
 void QRoundProgressBar::del_qround_bar()

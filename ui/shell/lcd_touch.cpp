@@ -1,11 +1,11 @@
 #include "ui/shell/lcd_touch.h"
 
 #include <csignal>
-#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include "board/board.h"
+#include "core/logging.h"
 
 u32 g_untouched_time = 0;
 lcd_touch* lcd_touch::p_lcd_touch = nullptr;
@@ -41,7 +41,7 @@ int lcd_touch::lcd_touch_init()
         return 0;
     int fd = ::open(board::path("/dev/ec11").c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {
-        std::perror("open /dev/ec11");
+        zevlog::warnErrno(lcUi(), "open /dev/ec11");
         return -1;
     }
     struct sigaction sa = {};
@@ -50,7 +50,7 @@ int lcd_touch::lcd_touch_init()
     int flags = ::fcntl(fd, F_GETFL);
     if (sigaction(SIGIO, &sa, nullptr) != 0 || ::fcntl(fd, F_SETOWN, getpid()) != 0 || flags < 0 ||
         ::fcntl(fd, F_SETFL, flags | O_ASYNC) != 0) {
-        std::perror("ec11 signal set-up");
+        zevlog::warnErrno(lcUi(), "ec11 signal set-up");
         ::close(fd);
         return -1;
     }
@@ -65,7 +65,7 @@ void lcd_touch::lcd_touch_poll()
     g_ec11_event = 0;
     unsigned char key = 0;
     if (::read(g_ec11_fd, &key, 1) == 1)
-        std::printf("signumkey_val: %#x\n\n", key);
+        zevlog::debug(lcUi(), "signumkey_val: %#x\n\n", key);
 }
 
 void* lcd_touch::lcdmanageThread(void* arg)

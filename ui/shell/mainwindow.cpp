@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include <QDateTime>
-#include <QDebug>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QKeyEvent>
@@ -13,6 +12,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "core/logging.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
 #include "ui/shell/lockwindow.h"
@@ -504,20 +504,20 @@ void MainWindow::move_focus(int position)
 void MainWindow::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_F6)
-        qDebug("this is OK button(MainWindow)[Press]\n");
+        qCDebug(lcUi, "this is OK button(MainWindow)[Press]\n");
     else if (event->key() == Qt::Key_PowerOff)
-        qDebug("this is back button(MainWindow)[Press]\n");
+        qCDebug(lcUi, "this is back button(MainWindow)[Press]\n");
 }
 
 void MainWindow::keyReleaseEvent(QKeyEvent* event)
 {
     int key = event->key();
-    qDebug("in MainWindow keyReleaseEvent event %#x", unsigned(key));
+    qCDebug(lcUi, "in MainWindow keyReleaseEvent event %#x", unsigned(key));
     bool tools = !ui->widget->isHidden();
     bool tool_active = l_call_state || l_save_state;
     switch (panel_key(key)) {
     case PanelKey::Right:
-        qDebug("this is right-code [MainWindow][Release] ui_select=%#x", ui_select);
+        qCDebug(lcUi, "this is right-code [MainWindow][Release] ui_select=%#x", ui_select);
         if (!tools)
             move_focus(ui_select >= 5 ? 0 : ui_select + 1);
         else if (!tool_active)
@@ -526,7 +526,7 @@ void MainWindow::keyReleaseEvent(QKeyEvent* event)
             on_usermodesel_clicked(1);
         break;
     case PanelKey::Left:
-        qDebug("this is left-code [MainWindow][Release] ui_select=%#x", ui_select);
+        qCDebug(lcUi, "this is left-code [MainWindow][Release] ui_select=%#x", ui_select);
         if (!tools)
             move_focus(ui_select == 0 ? 5 : ui_select - 1);
         else if (!tool_active)
@@ -535,12 +535,12 @@ void MainWindow::keyReleaseEvent(QKeyEvent* event)
             on_usermodesel_clicked(0);
         break;
     case PanelKey::Ok:
-        qDebug("this is OK button(MainWindow)[Release],g_lockwindow=%p\n",
-               static_cast<void*>(PageRegistry::at(PageId::LockWindow)));
+        qCDebug(lcUi, "this is OK button(MainWindow)[Release],g_lockwindow=%p\n",
+                static_cast<void*>(PageRegistry::at(PageId::LockWindow)));
         if (!tools) {
             if (debugOn())
-                std::printf("\n ishidden ui_select = %#x ,l_lock_state = %#x l_call_state=%#x\n", ui_select,
-                            l_lock_state, l_call_state);
+                zevlog::debug(lcUi(), "\n ishidden ui_select = %#x ,l_lock_state = %#x l_call_state=%#x\n", ui_select,
+                              l_lock_state, l_call_state);
             if (ui_select == 0)
                 on_machinestate_clicked();
             else if (ui_select == 1)
@@ -555,8 +555,8 @@ void MainWindow::keyReleaseEvent(QKeyEvent* event)
                 on_tools_clicked();
         } else {
             if (debugOn())
-                std::printf("\n unhidden ui_select = %#x ,l_lock_state = %#x ,l_call_state=%#x\n", ui_select,
-                            l_lock_state, l_call_state);
+                zevlog::debug(lcUi(), "\n unhidden ui_select = %#x ,l_lock_state = %#x ,l_call_state=%#x\n", ui_select,
+                              l_lock_state, l_call_state);
             if (tool_active) {
                 if (mode_buttons[l_mode_cursor])
                     mode_buttons[l_mode_cursor]->click();
@@ -572,7 +572,7 @@ void MainWindow::keyReleaseEvent(QKeyEvent* event)
         }
         break;
     case PanelKey::Mode:
-        qDebug("this is mode-code [MainWindow][Release]");
+        qCDebug(lcUi, "this is mode-code [MainWindow][Release]");
         if (ZevRamPara::img16(Img::kKeyLock) != 0)
             return;
         if (PageRegistry::user_mode_available()) {
@@ -581,7 +581,7 @@ void MainWindow::keyReleaseEvent(QKeyEvent* event)
         }
         break;
     case PanelKey::Back:
-        qDebug("this is back button(MainWindow)[Release]\n");
+        qCDebug(lcUi, "this is back button(MainWindow)[Release]\n");
         if (!tools) {
             mode_window_close();
             open_home_page();

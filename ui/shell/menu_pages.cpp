@@ -1,11 +1,10 @@
 #include "ui/shell/menu_pages.h"
 
-#include <cstdio>
-
 #include <QApplication>
 #include <QLabel>
 #include <QTimer>
 
+#include "core/logging.h"
 #include "ui/maintenance/factory.h"
 #include "ui/maintenance/factoryage.h"
 #include "ui/maintenance/firmware_usbgrade.h"
@@ -64,8 +63,7 @@ bool open_menu_page(u8 id)
 
 void page_unavailable(u8 id)
 {
-    std::printf("zevQ64N: page %d is not available in this build\n", id);
-    std::fflush(stdout);
+    qCWarning(lcUi, "page %d is not available in this build", id);
     // Over the page that asked (a menu page covers the main window).
     QWidget* over = QApplication::activeModalWidget();
     if (!over)

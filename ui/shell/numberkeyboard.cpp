@@ -1,10 +1,10 @@
 #include "ui/shell/numberkeyboard.h"
 
-#include <QDebug>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QRegExpValidator>
 
+#include "core/logging.h"
 #include "ui/shell/pagepattern.h"
 #include "ui/shell/textfit.h"
 #include "ui_numberkeyboard.h"
@@ -111,7 +111,7 @@ void NumberKeyboard::press_digit(int digit)
     }
     l_str += QString::number(digit);
     ui->lineEdit->setText(l_str);
-    qDebug() << l_str;
+    qCDebug(lcUi) << l_str;
 }
 
 void NumberKeyboard::on_ButtonC_clicked()
@@ -144,30 +144,30 @@ void NumberKeyboard::on_Button_close_clicked()
 void NumberKeyboard::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_F6)
-        qDebug("this is OK button(NumberKeyboard)[Press]\n");
+        qCDebug(lcUi, "this is OK button(NumberKeyboard)[Press]\n");
     else if (event->key() == Qt::Key_PowerOff)
-        qDebug("this is back button(NumberKeyboard)[Press]\n");
+        qCDebug(lcUi, "this is back button(NumberKeyboard)[Press]\n");
 }
 
 void NumberKeyboard::keyReleaseEvent(QKeyEvent* event)
 {
     switch (panel_key(event->key())) {
     case PanelKey::Left:
-        qDebug("this is left-code [NumberKeyboard][Release] ui_select=%#x", ui_select);
+        qCDebug(lcUi, "this is left-code [NumberKeyboard][Release] ui_select=%#x", ui_select);
         set_key_style(ui_select, false);
         ui_select = ui_select == 0 ? 13 : u8(ui_select - 1);
         focus_widget = menu_list[ui_select];
         set_key_style(ui_select, true);
         break;
     case PanelKey::Right:
-        qDebug("this is right-code [NumberKeyboard][Release] ui_select=%#x", ui_select);
+        qCDebug(lcUi, "this is right-code [NumberKeyboard][Release] ui_select=%#x", ui_select);
         set_key_style(ui_select, false);
         ui_select = ui_select == 13 ? 0 : u8(ui_select + 1);
         focus_widget = menu_list[ui_select];
         set_key_style(ui_select, true);
         break;
     case PanelKey::Ok:
-        qDebug("this is OK button(NumberKeyboard)[Release]\n");
+        qCDebug(lcUi, "this is OK button(NumberKeyboard)[Release]\n");
         if (ui_select <= 8)
             press_digit(ui_select + 1);
         else if (ui_select == 9)
@@ -182,7 +182,7 @@ void NumberKeyboard::keyReleaseEvent(QKeyEvent* event)
             on_Button_ok_clicked();
         break;
     case PanelKey::Back:
-        qDebug("this is back button(NumberKeyboard)[Release]\n");
+        qCDebug(lcUi, "this is back button(NumberKeyboard)[Release]\n");
         on_Button_close_clicked();
         break;
     default:

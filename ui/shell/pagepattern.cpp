@@ -1,11 +1,11 @@
 #include "ui/shell/pagepattern.h"
 
-#include <QDebug>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
 
+#include "core/logging.h"
 #include "core/zevrampara.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/panellook.h"
@@ -170,9 +170,9 @@ void ZevPage::slot_Button_back_clicked()
 void ZevPage::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_F6)
-        qDebug("this is OK button(%s)[Press]\n", trace_name());
+        qCDebug(lcUi, "this is OK button(%s)[Press]\n", trace_name());
     else if (event->key() == Qt::Key_PowerOff)
-        qDebug("this is back button(%s)[Press]\n", trace_name());
+        qCDebug(lcUi, "this is back button(%s)[Press]\n", trace_name());
 }
 
 void ZevPage::keyReleaseEvent(QKeyEvent* event)
@@ -180,24 +180,24 @@ void ZevPage::keyReleaseEvent(QKeyEvent* event)
     int key = event->key();
     switch (panel_key(key)) {
     case PanelKey::Left:
-        qDebug("this is left-code [%s][Release] ui_select=%#x", trace_name(), ui_select);
+        qCDebug(lcUi, "this is left-code [%s][Release] ui_select=%#x", trace_name(), ui_select);
         key_left();
         break;
     case PanelKey::Right:
-        qDebug("this is right-code [%s][Release] ui_select=%#x", trace_name(), ui_select);
+        qCDebug(lcUi, "this is right-code [%s][Release] ui_select=%#x", trace_name(), ui_select);
         key_right();
         break;
     case PanelKey::Ok:
-        qDebug("this is OK button(%s)[Release]\n", trace_name());
+        qCDebug(lcUi, "this is OK button(%s)[Release]\n", trace_name());
         key_ok();
         break;
     case PanelKey::Mode:
-        qDebug("this is mode-code [%s][Release]", trace_name());
+        qCDebug(lcUi, "this is mode-code [%s][Release]", trace_name());
         if (!mode_jump())
             return;
         break;
     case PanelKey::Back:
-        qDebug("this is back button(%s)[Release]\n", trace_name());
+        qCDebug(lcUi, "this is back button(%s)[Release]\n", trace_name());
         key_back();
         break;
     case PanelKey::None:

@@ -1,10 +1,10 @@
 #include "ui/shell/syncupdate.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "core/config_engine.h"
 #include "core/logMsg.h"
+#include "core/logging.h"
 #include "core/para_apply.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
@@ -92,11 +92,11 @@ void SyncUpdate::page_refresh(int code)
     } else if (focus == PageId::SmartMapping || focus == PageId::firmware_usbgrade) {
         if (code == 100) {
             if (debugOn())
-                std::printf("\n yes ,got the usb in");
+                zevlog::debug(lcUi(), "\n yes ,got the usb in");
             show_tip(3);
         } else if (code == 101) {
             if (debugOn())
-                std::printf("\n yes ,got the usb out");
+                zevlog::debug(lcUi(), "\n yes ,got the usb out");
             show_tip(4);
         } else if (code == 102) {
             show_tip(5);
@@ -129,7 +129,7 @@ void SyncUpdate::save_user_mode()
         std::memcpy(slot + 2, img() + Img::kModeStart, Img::kModeBytes);
     }
     if (debugOn())
-        std::printf("\n user mode save change ,%#x \n", unsigned(slot[0]));
+        zevlog::debug(lcUi(), "\n user mode save change ,%#x \n", unsigned(slot[0]));
     if (!ZevRamPara::mode_file_write(s, 0)) {
         std::memcpy(slot, before, sizeof before);
         mode_save_pending_ = true;
@@ -175,7 +175,7 @@ void SyncUpdate::persist_image()
     if (first < 0 && !persist_pending_)
         return;
     if (first >= 0 && debugOn())
-        std::printf("\n ram_para diffrent %d,%d,%d!\n", first, shadow()[first], snapshot[first]);
+        zevlog::debug(lcUi(), "\n ram_para diffrent %d,%d,%d!\n", first, shadow()[first], snapshot[first]);
     persist_pending_ = !ZevRamPara::save_device_info(snapshot);
     if (persist_pending_)
         writeLogMsg(LOG_ERROR, std::string("can't write ") + ZevRamPara::kDeviceInfoFile);

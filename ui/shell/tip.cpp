@@ -1,12 +1,11 @@
 #include "ui/shell/tip.h"
 
-#include <cstdio>
-
 #include <QFrame>
 #include <QLabel>
 #include <QPixmap>
 
 #include "core/global.h"
+#include "core/logging.h"
 #include "ui/shell/pagepattern.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/panellook.h"
@@ -92,5 +91,5 @@ void TIP::tip_outtime_deal()
     ticks_ = 0;
     g_tip_flag = 0;
     if (debugOn())
-        std::printf("\n tip over! ");
+        zevlog::debug(lcUi(), "\n tip over! ");
 }

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -15,6 +14,7 @@
 #include "board/board.h"
 #include "board/uevent.h"
 #include "core/logMsg.h"
+#include "core/logging.h"
 #include "core/utils.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/pages.h"
@@ -80,19 +80,19 @@ UsbServer::UsbServer(board::Uevents& source) : source_(source) {}
 int UsbServer::initialize()
 {
     if (debugOn()) {
-        std::printf("=========UsbServer::initialize()=========== ");
-        std::printf("\n usb server getpid = %d \n", int(getpid()));
+        zevlog::debug(lcUi(), "=========UsbServer::initialize()=========== ");
+        zevlog::debug(lcUi(), "\n usb server getpid = %d \n", int(getpid()));
     }
     if (source_.open() != 0) {
         std::string error = std::strerror(errno);
         if (debugOn())
-            std::printf(" UsbServer  bind error:%s\n", error.c_str());
+            zevlog::debug(lcUi(), " UsbServer  bind error:%s\n", error.c_str());
         writeLogMsg(LOG_ERROR, "UsbServer bind error:" + error);
         return 255;
     }
     if (pthread_create(&thread_, nullptr, &UsbServer::acceptThread, this) != 0) {
         if (debugOn())
-            std::printf("UsbServer create accept thread failed");
+            zevlog::debug(lcUi(), "UsbServer create accept thread failed");
         writeLogMsg(LOG_ERROR, "UsbServer create accept thread failed");
         return 255;
     }
@@ -120,7 +120,7 @@ u32 UsbServer::recvData(long waitUs)
     int ready = source_.wait(waitUs);
     if (ready < 0) {
         if (debugOn())
-            std::printf("UsbServer select error:%s\n", std::strerror(errno));
+            zevlog::debug(lcUi(), "UsbServer select error:%s\n", std::strerror(errno));
         return 255;
     }
     if (ready == 0)
@@ -159,7 +159,7 @@ bool UsbServer::mount_step()
         // never brings the path: then nothing is mounted and nothing is told.
         if (QFileInfo::exists(board::path(QString("/proc/scsi/usb-storage")))) {
             if (debugOn())
-                std::printf("\n usb have mound ok ");
+                zevlog::debug(lcUi(), "\n usb have mound ok ");
             mount_ = MountCheck{G_timeTicks, std::chrono::steady_clock::now(), true};
         } else if (passed(mount_->since, mount_->since_real, kStorageWaitTicks)) {
             writeLogMsg(LOG_WARNING, "UsbServer: no usb storage after a partition message");

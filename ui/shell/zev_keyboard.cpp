@@ -1,8 +1,7 @@
 #include "ui/shell/zev_keyboard.h"
 
-#include <cstdio>
-
 #include "core/global.h"
+#include "core/logging.h"
 #include "core/zevrampara.h"
 
 namespace
@@ -13,7 +12,7 @@ const char kKeySource[6] = {0, 1, 4, 5, 2, 3};
 
 void zev_keyboard::update_usb_keyEvent(int key)
 {
-    std::printf("\n======update_usb_keyEvent===== key = %#x\n", unsigned(key));
+    zevlog::debug(lcUi(), "\n======update_usb_keyEvent===== key = %#x\n", unsigned(key));
     if (ZevRamPara::img16(Img::kKeyLock) != 0 || key < 65 || key > 80)
         return;
     if (key <= 70) {

@@ -1,9 +1,6 @@
 #include "ui/shell/zev_keys.h"
 
-#include <cstdio>
-
 #include <QApplication>
-#include <QDebug>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QKeyEvent>
@@ -12,6 +9,7 @@
 
 #include "board/board.h"
 #include "board/keypad.h"
+#include "core/logging.h"
 #include "core/zevrampara.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/pagepattern.h"
@@ -23,19 +21,18 @@ u32 check_hiddev()
 {
     board::Keypad& keypad = board::current().keypad();
     if (keypad.init() != 0) {
-        std::printf("\t hid init error ");
+        zevlog::warning(lcUi(), "\t hid init error ");
         return 0;
     }
     u32 found = 0;
     for (const board::HidDeviceId& d : keypad.enumerate()) {
-        std::printf("\t VendorID = %02x , ProductID = %02x \n", d.vendor, d.product);
+        zevlog::debug(lcUi(), "\t VendorID = %02x , ProductID = %02x \n", d.vendor, d.product);
         if (d.vendor == board::Keypad::kVendor && d.product == board::Keypad::kProduct) {
             found = 1;
             break;
         }
     }
-    std::printf("\t check_hiddev over");
-    std::fflush(stdout);
+    zevlog::debug(lcUi(), "\t check_hiddev over");
     return found;
 }
 
@@ -68,7 +65,7 @@ void keyled_report(u8 report[5])
     char cropIndex = 0;
     u8 source = ZevRamPara::ZevGetImageSource(img, window, &isCrop, &cropIndex, 0);
     if (debugOn())
-        std::printf("\n update_usb_keyLed ...source_id =  %#x\n", source);
+        zevlog::debug(lcUi(), "\n update_usb_keyLed ...source_id =  %#x\n", source);
     if (source < 6) {
         int t = Img::kSourceTiming + 6 * source;
         bool signal = ZevRamPara::img16(t) && ZevRamPara::img16(t + 2) && ZevRamPara::img16(t + 4);
@@ -84,8 +81,8 @@ void SyncUpdate::update_usb_keyLed()
     u8 report[5];
     keyled_report(report);
     if (debugOn())
-        std::printf("\n report[1] = %#x report[2] = %#x report[3] = %#x report[4] = %#x\n", report[1], report[2],
-                    report[3], report[4]);
+        zevlog::debug(lcUi(), "\n report[1] = %#x report[2] = %#x report[3] = %#x report[4] = %#x\n", report[1],
+                      report[2], report[3], report[4]);
     bool same = true;
     for (int i = 0; i < 5; ++i)
         same = same && report[i] == key_led[i];
@@ -93,16 +90,16 @@ void SyncUpdate::update_usb_keyLed()
         return;
     int r = board::current().keypad().sendReport(report, sizeof report);
     if (r == -1)
-        qDebug("handle error");
+        qCDebug(lcUi, "handle error");
     else if (r < 0)
-        qDebug("handle write error");
+        qCDebug(lcUi, "handle write error");
     // Kept even when not delivered: a failed report is not resent until the
     // state changes.
     for (int i = 0; i < 5; ++i)
         key_led[i] = report[i];
     if (debugOn())
-        std::printf("\n keyLed[0] = %#x keyLed[1] = %#x keyLed[2] = %#x keyLed[3] = %#x\n", key_led[0], key_led[1],
-                    key_led[2], key_led[3]);
+        zevlog::debug(lcUi(), "\n keyLed[0] = %#x keyLed[1] = %#x keyLed[2] = %#x keyLed[3] = %#x\n", key_led[0],
+                      key_led[1], key_led[2], key_led[3]);
 }
 
 KeypadPlayer::KeypadPlayer(board::Keypad& keypad, QObject* parent) : QObject(parent), keypad_(keypad)

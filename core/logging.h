@@ -1,0 +1,25 @@
+// The logging categories of the subsystems above the board (board/log.h
+// has the board's and the writers), and the start-up switch for debug lines.
+#pragma once
+
+#include <vector>
+
+#include "board/log.h"
+
+Q_DECLARE_LOGGING_CATEGORY(lcCore)
+Q_DECLARE_LOGGING_CATEGORY(lcVideo)
+Q_DECLARE_LOGGING_CATEGORY(lcChips)
+Q_DECLARE_LOGGING_CATEGORY(lcLedout)
+Q_DECLARE_LOGGING_CATEGORY(lcLink)
+Q_DECLARE_LOGGING_CATEGORY(lcRemote)
+Q_DECLARE_LOGGING_CATEGORY(lcUi)
+
+namespace zevlog
+{
+
+// Reads and removes "--verbose" from args; with it the debug lines of every
+// zev.* category go out. QT_LOGGING_RULES still has the last word, so it can
+// turn single categories on without the flag, or off with it.
+void configure(std::vector<char*>& args);
+
+} // namespace zevlog

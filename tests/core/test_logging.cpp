@@ -1,0 +1,86 @@
+// Debug lines stay quiet unless "--verbose" asks for them; warnings always
+// go out, one line each.
+#include <QtTest>
+
+#include <cerrno>
+
+#include "core/logging.h"
+
+namespace
+{
+struct Caught {
+    QtMsgType type;
+    QString category;
+    QString text;
+};
+QList<Caught> caught;
+
+void catchMessage(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    caught.append({type, QString::fromLatin1(context.category), text});
+}
+
+const QLoggingCategory* const kCategories[] = {&lcBoard(),  &lcCore(), &lcVideo(),  &lcChips(),
+                                               &lcLedout(), &lcLink(), &lcRemote(), &lcUi()};
+} // namespace
+
+class TestLogging : public QObject
+{
+    Q_OBJECT
+    QtMessageHandler testlib = nullptr;
+
+  private slots:
+    void init()
+    {
+        caught.clear();
+        testlib = qInstallMessageHandler(catchMessage);
+    }
+    void cleanup() { qInstallMessageHandler(testlib); }
+
+    void debugIsOffUntilVerboseAsks()
+    {
+        std::vector<char*> args{const_cast<char*>("zevQ64N"), const_cast<char*>("--board=sim")};
+        zevlog::configure(args);
+        QCOMPARE(args.size(), size_t(2));
+        for (const QLoggingCategory* c : kCategories) {
+            QVERIFY2(!c->isDebugEnabled(), c->categoryName());
+            QVERIFY2(c->isWarningEnabled(), c->categoryName());
+        }
+        zevlog::debug(lcLedout(), "\n fpga%d last.... \n", 1);
+        qCDebug(lcUi, "this is OK button(CustomMode)[Release]\n");
+        errno = ENOENT;
+        zevlog::warnErrno(lcVideo(), "c331: can't open device");
+        QCOMPARE(caught.size(), 1);
+        QCOMPARE(caught[0].type, QtWarningMsg);
+        QCOMPARE(caught[0].category, QString("zev.video"));
+        QCOMPARE(caught[0].text, QString("c331: can't open device: No such file or directory"));
+
+        args.push_back(const_cast<char*>("--verbose"));
+        zevlog::configure(args);
+        QCOMPARE(args.size(), size_t(2));
+        for (const QLoggingCategory* c : kCategories)
+            QVERIFY2(c->isDebugEnabled(), c->categoryName());
+        caught.clear();
+        zevlog::debug(lcLedout(), "\n fpga%d last.... \n", 1);
+        zevlog::debug(lcUi(), "\t check_hiddev over");
+        qCDebug(lcUi, "this is OK button(CustomMode)[Release]\n");
+        QCOMPARE(caught.size(), 3);
+        QCOMPARE(caught[0].category, QString("zev.ledout"));
+        QCOMPARE(caught[0].text, QString(" fpga1 last.... "));
+        QCOMPARE(caught[1].text, QString("\t check_hiddev over"));
+        QCOMPARE(caught[2].text, QString("this is OK button(CustomMode)[Release]\n"));
+        for (const Caught& c : caught)
+            QCOMPARE(c.type, QtDebugMsg);
+    }
+};
+
+int main(int argc, char** argv)
+{
+    // The rules under test, not the caller's.
+    qunsetenv("QT_LOGGING_RULES");
+    QCoreApplication app(argc, argv);
+    TestLogging t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "test_logging.moc"
