@@ -14,7 +14,7 @@
 #include "core/logMsg.h"
 #include "link/net_socket.h"
 
-UdpServer::UdpServer() : buf_(size_t(kDatagramSize) + 1) {}
+UdpServer::UdpServer(bool broadcastReplies) : broadcast_(broadcastReplies), buf_(size_t(kDatagramSize) + 1) {}
 
 UdpServer::~UdpServer()
 {
@@ -61,32 +61,51 @@ sockaddr_in UdpServer::broadcast_address(u16 port)
 
 int UdpServer::recvData(int flag, int timeoutMs, int wakeFd)
 {
+    sockaddr_in from{};
+    const ssize_t n = read_one(timeoutMs, wakeFd, from);
+    if (n > 0)
+        datagrams.push_back({std::vector<u8>(buf_.begin(), buf_.begin() + n), from, reply_address(flag == 0, from)});
+    return n < 0 ? 255 : 0;
+}
+
+int UdpServer::receive(int waitMs, int wakeFd, sink& s)
+{
+    link_reply to;
+    const ssize_t n = read_one(waitMs, wakeFd, to.peer);
+    if (n > 0) {
+        const uint64_t key = (uint64_t(to.peer.sin_addr.s_addr) << 16) | to.peer.sin_port;
+        to.peer = reply_address(broadcast_, to.peer);
+        s.take(key, to, buf_.data(), size_t(n));
+    }
+    return n < 0 ? 255 : 0;
+}
+
+sockaddr_in UdpServer::reply_address(bool broadcast, const sockaddr_in& from)
+{
+    return broadcast ? broadcast_address(ntohs(from.sin_port)) : from;
+}
+
+ssize_t UdpServer::read_one(int waitMs, int wakeFd, sockaddr_in& from)
+{
     pollfd p[2] = {{fd_, POLLIN, 0}, {wakeFd, POLLIN, 0}};
-    int ready = poll(p, 2, timeoutMs);
+    int ready = poll(p, 2, waitMs);
     if (ready < 0)
-        return errno == EINTR ? 0 : 255;
+        return errno == EINTR ? 0 : -1;
     if (p[1].revents & POLLIN)
         drain_wake_fd(wakeFd);
     if (ready == 0 || fd_ < 0 || !(p[0].revents & POLLIN))
         return 0;
-    for (int i = 0; i < kBatch; ++i) {
-        udp_datagram d;
-        socklen_t len = sizeof d.from;
-        ssize_t n =
-            recvfrom(fd_, buf_.data(), size_t(kDatagramSize), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&d.from), &len);
-        if (n < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
-                return 0;
-            writeLogMsg(LOG_ERROR, "recv error . . . ");
-            return 255;
-        }
-        if (n == 0)
-            continue;
-        d.data.assign(buf_.begin(), buf_.begin() + n);
-        d.reply_to = flag == 0 ? broadcast_address(ntohs(d.from.sin_port)) : d.from;
-        datagrams.push_back(std::move(d));
-    }
-    return 0;
+    // One datagram a step: the next poll finds the next one, so no receive
+    // is spent on learning that nothing is left.
+    socklen_t len = sizeof from;
+    ssize_t n =
+        recvfrom(fd_, buf_.data(), size_t(kDatagramSize), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &len);
+    if (n >= 0)
+        return n;
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+        return 0;
+    writeLogMsg(LOG_ERROR, "recv error . . . ");
+    return -1;
 }
 
 int UdpServer::sendData(const u8* data, int length, const sockaddr_in& address)

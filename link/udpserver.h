@@ -1,13 +1,15 @@
-// The socket layer of the UDP servers: one socket, polled receives into
-// datagram records, one send per reply.
+// The socket layer of the UDP servers: one socket, polled receives of one
+// datagram at a time, one send per reply.
 #pragma once
 
 #include <deque>
 #include <vector>
 
 #include <netinet/in.h>
+#include <sys/types.h>
 
 #include "core/global.h"
+#include "link/command_port.h"
 
 struct udp_datagram {
     std::vector<u8> data;
@@ -16,11 +18,12 @@ struct udp_datagram {
     sockaddr_in reply_to{};
 };
 
-class UdpServer
+class UdpServer : public port_transport
 {
   public:
-    UdpServer();
-    ~UdpServer();
+    // broadcastReplies: where receive() says replies go (see recvData).
+    explicit UdpServer(bool broadcastReplies = false);
+    ~UdpServer() override;
     UdpServer(const UdpServer&) = delete;
     UdpServer& operator=(const UdpServer&) = delete;
 
@@ -32,13 +35,16 @@ class UdpServer
     bool opened() const { return fd_ >= 0; }
 
     // One receive step: waits at most timeoutMs for a datagram or wakeFd (an
-    // eventfd, emptied when it woke the poll),
-    // then takes what has arrived (up to kBatch datagrams). With flag 0 the
-    // replies go to the broadcast address at the sender's port, with 1 to
-    // the sender. 0, or 255 on a poll or receive failure.
+    // eventfd, emptied when it woke the poll), then takes one datagram into
+    // datagrams. With flag 0 the replies go to the broadcast address at the
+    // sender's port, with 1 to the sender. 0, or 255 on a poll or receive
+    // failure.
     int recvData(int flag, int timeoutMs = 0, int wakeFd = -1);
+    // The same step handing the datagram to the sink, its sender as the key.
+    int receive(int waitMs, int wakeFd, sink& s) override;
     // One datagram: 0, or 255 on failure or null data.
     int sendData(const u8* data, int length, const sockaddr_in& address);
+    int send(const link_reply& to, const u8* data, int length) override { return sendData(data, length, to.peer); }
     void unInitialize();
 
     // Where broadcast replies go: 255.255.255.255, or the loopback broadcast
@@ -49,10 +55,15 @@ class UdpServer
     std::deque<udp_datagram> datagrams;
 
     static constexpr int kDatagramSize = 131071;
-    static constexpr int kBatch = 16;
     static constexpr int kSendWaitMs = 100;
 
   private:
+    static sockaddr_in reply_address(bool broadcast, const sockaddr_in& from);
+    // Waits as recvData does and reads one datagram into buf_: its size (0:
+    // none came), or -1 on a failure.
+    ssize_t read_one(int waitMs, int wakeFd, sockaddr_in& from);
+
+    const bool broadcast_;
     int fd_ = -1;
     std::vector<u8> buf_;
 };
