@@ -14,12 +14,9 @@
 #include "core/global.h"
 #include "core/md5.h"
 
-class message_deal_4g;
-
 class message_deal
 {
   public:
-    // Owns the handler of the 4G module's group 0xC4.
     message_deal();
     ~message_deal();
     message_deal(const message_deal&) = delete;
@@ -76,7 +73,8 @@ class message_deal
     // Cloud settings, group 0xC3.
     int project_lock_group(u8* body, int length);
     int project_set_setproperty(u8* body, int length);
-    // Group 0xC4: the 4G module's text protocol, handed to the owned object.
+    // Group 0xC4: the 4G module's text protocol, handed to the remote side
+    // (message_remote.h).
     int deal_4g(u8* body, int length);
 
     // Module files (groups 0xCC, 0xC5 to 0xCB) and the module's state (0x8E,
@@ -150,8 +148,6 @@ class message_deal
     static void start_capture();
     static void update_mode(bool start);
     static void request_led_setup();
-
-    message_deal_4g* deal_4g_;
 };
 
 // Text of the receiving cards' parameter sync: the parameter save shows it in

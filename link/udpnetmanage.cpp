@@ -7,7 +7,7 @@
 
 #include "core/logMsg.h"
 #include "core/utils.h"
-#include "remote/message_deal_4g.h"
+#include "link/message_remote.h"
 
 u8 g_udpnetmode = 1;
 
@@ -29,7 +29,8 @@ udpnetManage* udpnetManage::pInstance()
 {
     if (!p_udpnetManage) {
         p_udpnetManage = new udpnetManage();
-        message_deal_4g::get_4G_property();
+        if (message_remote* remote = message_remote::installed())
+            remote->load_property();
         p_udpnetManage->initialize();
     }
     return p_udpnetManage;

@@ -11,6 +11,7 @@
 #include "core/zevrampara.h"
 #include "pc_frames.h"
 #include "remote/q64_wifi_config.h"
+#include "remote/remote_links.h"
 #include "support/sim_fixture.h"
 
 namespace
@@ -57,6 +58,8 @@ class TestMessageNet : public QObject
     {
         sim = new SimFixture();
         ZevRamPara::pInstance();
+        static remote_links remote;
+        message_remote::install(&remote);
         spy = new QSignalSpy(ZevRamPara::p_zevrampara, &ZevRamPara::sig_update_para);
         QDir().mkpath(sim->hostQ("/etc/network"));
     }

@@ -12,6 +12,7 @@
 #include "core/zevrampara.h"
 #include "ledout/passby.h"
 #include "remote/networkclient_manage.h"
+#include "remote/remote_links.h"
 #include "remote/uart_inout_4G.h"
 #include "support/net_helpers.h"
 #include "support/sim_fixture.h"
@@ -59,6 +60,8 @@ class TestUart4g : public QObject
     {
         sim = new SimFixture();
         ZevRamPara::pInstance();
+        static remote_links remote;
+        message_remote::install(&remote);
         QVERIFY(pty_at(sim->host("/dev/ttyS1"), master, slave));
         link = new Kq_uart_inout_4G();
         QVERIFY(link->open_port(Kq_uart_inout_4G::kPort, 115200, O_RDWR | O_NOCTTY | O_NONBLOCK) >= 0);
