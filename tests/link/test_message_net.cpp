@@ -298,6 +298,21 @@ class TestMessageNet : public QObject
         const std::string ans = R"({"name":"property","result":0})";
         QVERIFY(!send(md, request(kBox, 0xC4, Bytes(ans.begin(), ans.end()))).sent);
     }
+
+    void withoutTheRemoteSideTheBoxHasNoCloudOrWifi()
+    {
+        message_remote* remote = message_remote::installed();
+        message_remote::install(nullptr);
+        Q64_WIFI_CONFIG wifi;
+        Q64_WIFI_CONFIG::p_wifi = &wifi;
+        const std::string json = R"({"name":"getproperty"})";
+        const bool answered = send(md, request(kBox, 0xC4, Bytes(json.begin(), json.end()))).sent;
+        const size_t info = send(md, request(kBox, 0xA4, {16})).body.size();
+        Q64_WIFI_CONFIG::p_wifi = nullptr;
+        message_remote::install(remote);
+        QVERIFY(!answered);
+        QCOMPARE(info, size_t(233 + 11));
+    }
 };
 
 QTEST_MAIN(TestMessageNet)
