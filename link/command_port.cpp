@@ -7,12 +7,6 @@
 #include "core/logMsg.h"
 #include "core/utils.h"
 
-namespace
-{
-// A socket layer that fails is tried again after this pause, not in a spin.
-constexpr int kFailurePauseMs = 1000;
-} // namespace
-
 command_port::command_port(port_transport& transport, const port_rules& rules)
     : control(rules.passby_marker != PASSBY_NONE), transport_(transport), rules_(rules), work_(pc::kWorkSize),
       out_(pc::kWireSize)
@@ -26,7 +20,7 @@ command_port::~command_port() = default;
 void command_port::run()
 {
     while (!stopping_.load())
-        pass(kIdleWaitMs);
+        pass(-1);
 }
 
 void* command_port::thread(void* port)

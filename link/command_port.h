@@ -82,7 +82,8 @@ class command_port : private port_transport::sink
     // One pass: waits at most maxWaitMs (-1: until woken) for bytes, a peer
     // or a queued answer, then answers, passes cards through and sends.
     void pass(int maxWaitMs);
-    // Passes until stop().
+    // Passes until stop(), each waiting only for what can wake it: a peer,
+    // a queued answer, the stop.
     void run();
     // The body of a port's thread: run() of the command_port given.
     static void* thread(void* port);
@@ -103,9 +104,9 @@ class command_port : private port_transport::sink
     // While frames for the cards are queued, their answer (or the turn of
     // another link's) is looked for every millisecond.
     static constexpr int kCardWaitMs = 1;
-    // Bound of an idle wait: frames and queued replies wake the thread at
-    // once, so the bound only limits how long an idle port sleeps.
-    static constexpr int kIdleWaitMs = 1000;
+    // A socket layer that fails is tried again after this pause, not in a
+    // spin.
+    static constexpr int kFailurePauseMs = 1000;
 
   private:
     struct peer {

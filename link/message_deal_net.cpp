@@ -339,6 +339,8 @@ int message_deal::project_set_setproperty(u8* body, int length)
     Utils::system_mutex("sync");
     usleep(100);
     g_Nubo_cloud = 1;
+    if (message_remote* remote = message_remote::installed())
+        remote->cloud_server_changed();
     body[kSub] = 0;
     return 3;
 }

@@ -25,6 +25,8 @@ class message_remote
     // is forgotten, the property block reloaded, and the 4G link and the
     // cloud client reconnect.
     virtual void settings_installed() = 0;
+    // The cloud server's address or port was set.
+    virtual void cloud_server_changed() = 0;
     // Whether the cloud client is connected.
     virtual bool cloud_connected() = 0;
 

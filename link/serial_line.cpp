@@ -46,7 +46,7 @@ void* serial_line::thread(void* line)
 {
     auto* self = static_cast<serial_line*>(line);
     while (!self->stopping_.load())
-        self->receive_pass(self->rules_.idle_wait_ms);
+        self->receive_pass(-1);
     return nullptr;
 }
 
@@ -54,13 +54,16 @@ void serial_line::receive_pass(int maxWaitMs)
 {
     if (rules_.on_pass)
         rules_.on_pass(send_list_);
-    int wait = passing_.empty() ? maxWaitMs : std::min(maxWaitMs, kCardWaitMs);
+    int wait = maxWaitMs;
+    if (!passing_.empty())
+        wait = wait < 0 ? kCardWaitMs : std::min(wait, kCardWaitMs);
+    const int pause = wait < 0 ? kGonePauseMs : wait;
     // Frames still waiting are handled before anything more is read.
     const bool readPort = frames_.empty();
     pollfd p[2] = {{readPort ? fd_ : -1, POLLIN, 0}, {send_list_.wake_fd(), POLLIN, 0}};
     int ready = poll(p, 2, wait);
     if (ready < 0 && errno != EINTR)
-        poll(nullptr, 0, wait);
+        poll(nullptr, 0, pause);
     if (ready > 0 && (p[1].revents & POLLIN))
         send_list_.drain_wake();
 
@@ -70,9 +73,8 @@ void serial_line::receive_pass(int maxWaitMs)
             assembler_.feed(record_->data, size_t(n),
                             [this](const u8* frame, int length) { frames_.emplace_back(frame, frame + length); });
         } else if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-            // The line is gone (a closed terminal reports hang-up for ever):
-            // keep the pace of an idle pass instead of spinning.
-            poll(nullptr, 0, wait);
+            // The line is gone: no spin.
+            poll(nullptr, 0, pause);
         }
     }
 

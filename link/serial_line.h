@@ -30,8 +30,6 @@ struct line_rules {
     // While the pass-through queue is full, a card frame waits and stops the
     // frames behind it; else it is dropped.
     bool holds_back = false;
-    // Bound of an idle wait of the line's thread.
-    int idle_wait_ms = 1000;
     // Called at the start of every pass, on the receive thread.
     void (*on_pass)(link_send_list& sends) = nullptr;
 };
@@ -51,9 +49,12 @@ class serial_line
     // traffic.
     int send_uart_data();
 
-    // One pass of the receive thread: waits at most maxWaitMs for bytes or a
-    // queued reply, handles what came, then the reply step.
+    // One pass of the receive thread: waits at most maxWaitMs (-1: until
+    // woken) for bytes or a queued reply, handles what came, then the reply
+    // step.
     void receive_pass(int maxWaitMs);
+    // The thread looks at its line again (a reconnect request, the stop).
+    void wake() { send_list_.wake(); }
 
     enum : u8 { IDLE = 0, WAIT_CARDS = 1, LOCAL_REPLY = 2 };
     u8 state() const { return state_.load(); }
@@ -64,6 +65,9 @@ class serial_line
     static constexpr size_t kFrameLimit = 65555;
     // Shorter turns while the cards' answer is awaited.
     static constexpr int kCardWaitMs = 1;
+    // A line that is gone (a closed terminal reports hang-up for ever) or
+    // fails is looked at again after this pause.
+    static constexpr int kGonePauseMs = 1000;
     // Local replies gathered before they are written out.
     static constexpr size_t kSendBatch = 64;
 

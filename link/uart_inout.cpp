@@ -13,4 +13,4 @@ Kq_uart_inout* Kq_uart_inout::pInstance()
     return p_uart_inout;
 }
 
-Kq_uart_inout::Kq_uart_inout() : serial_line({PASSBY_SERIAL, true, 1000, nullptr}) {}
+Kq_uart_inout::Kq_uart_inout() : serial_line({PASSBY_SERIAL, true, nullptr}) {}

@@ -1,8 +1,7 @@
 #include "link/udpnetmanage.h"
 
-#include <algorithm>
-#include <utility>
 #include <cstdio>
+#include <utility>
 #include <poll.h>
 
 #include "core/logMsg.h"
@@ -71,7 +70,7 @@ void* udpnetManage::udp_13769_acceptThread(void* arg)
 {
     auto* self = static_cast<udpnetManage*>(arg);
     while (!self->wifi_stopping_.load())
-        self->wifi_pass(command_port::kIdleWaitMs);
+        self->wifi_pass(-1);
     return nullptr;
 }
 
@@ -98,24 +97,19 @@ void udpnetManage::wifi_pass(int maxWaitMs)
         std::lock_guard<std::mutex> lock(wifi_side_mutex_);
         side = wifi_side_;
     }
+    const int pause = maxWaitMs < 0 ? command_port::kFailurePauseMs : maxWaitMs;
     bool running = g_udpnetmode && side.running && side.handle && side.running();
     if (!running) {
         // Datagrams wait in the socket until the access point runs.
         pollfd w{wifi_answers_.wake_fd(), POLLIN, 0};
         if (poll(&w, 1, maxWaitMs) < 0)
-            poll(nullptr, 0, maxWaitMs);
+            poll(nullptr, 0, pause);
         if (w.revents & POLLIN)
             wifi_answers_.drain_wake();
         return;
     }
-    int wait = wifi_.datagrams.empty() ? maxWaitMs : std::min(maxWaitMs, 1);
-    if (wifi_.datagrams.size() < kMaxWifiDatagrams) {
-        if (wifi_.recvData(1, wait, wifi_answers_.wake_fd()) != 0)
-            poll(nullptr, 0, wait);
-    } else {
-        poll(nullptr, 0, wait);
-        wifi_answers_.drain_wake();
-    }
+    if (wifi_.recvData(1, maxWaitMs, wifi_answers_.wake_fd()) != 0)
+        poll(nullptr, 0, pause);
     if (!wifi_.datagrams.empty()) {
         udp_datagram& d = wifi_.datagrams.front();
         // One the handler does not accept is dropped, or it would stand in

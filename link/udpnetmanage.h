@@ -56,8 +56,11 @@ class udpnetManage
     // Queues an answer for a Wi-Fi client; false when the list is full.
     bool queue_13769_answer(const u8* data, int length, const sockaddr_in& to);
     static void* udp_13769_acceptThread(void* arg);
-    // One pass of the 13769 thread.
+    // One pass of the 13769 thread: waits at most maxWaitMs (-1: until
+    // woken) for a datagram while the access point runs, else for a change.
     void wifi_pass(int maxWaitMs);
+    // The access point started or stopped: the 13769 thread looks again.
+    void wifi_changed() { wifi_answers_.wake(); }
     UdpServer& wifi_server() { return wifi_; }
     size_t wifi_pending() const { return wifi_.datagrams.size(); }
 
@@ -71,7 +74,6 @@ class udpnetManage
     // frame), and what one IPv4 datagram carries on 10005.
     static constexpr int kBroadcastLimit = 1400;
     static constexpr int kDatagramLimit = 65507;
-    static constexpr size_t kMaxWifiDatagrams = 64;
 
   private:
     UdpServer p5008_server_{true};

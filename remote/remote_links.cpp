@@ -6,6 +6,7 @@
 #include "remote/message_deal_4g.h"
 #include "remote/networkclient_manage.h"
 #include "remote/q64_wifi_config.h"
+#include "remote/uart_inout_4G.h"
 
 int remote_links::deal_4g(u8* body, int length)
 {
@@ -31,9 +32,21 @@ void remote_links::settings_installed()
         QMutexLocker lock(&Utils::_reconfig_4g_mutex);
         g_reconfig_4g = 1;
     }
-    QMutexLocker lock(&Utils::_reconfig_device_nubocloud_mutex);
-    if (g_rconfig_device_nubocloud == 0)
-        g_rconfig_device_nubocloud = 1;
+    {
+        QMutexLocker lock(&Utils::_reconfig_device_nubocloud_mutex);
+        if (g_rconfig_device_nubocloud == 0)
+            g_rconfig_device_nubocloud = 1;
+    }
+    // Both threads sleep until there is something for them.
+    if (Kq_uart_inout_4G* modem = Kq_uart_inout_4G::p_uart_inout_4G)
+        modem->wake();
+    cloud_server_changed();
+}
+
+void remote_links::cloud_server_changed()
+{
+    if (networkclient_Manage* cloud = networkclient_Manage::p_networkclient_Manage)
+        cloud->wake();
 }
 
 bool remote_links::cloud_connected()

@@ -11,6 +11,7 @@ class remote_links : public message_remote
     int load_property() override;
     void set_identity(const QString& barcode) override;
     void settings_installed() override;
+    void cloud_server_changed() override;
     bool cloud_connected() override;
     bool wifi(wifi_settings* out) override;
 };

@@ -19,7 +19,7 @@ Kq_uart_inout_4G* Kq_uart_inout_4G::pInstance()
     return p_uart_inout_4G;
 }
 
-Kq_uart_inout_4G::Kq_uart_inout_4G() : serial_line({PASSBY_4G, false, 100, &reconnect_request}) {}
+Kq_uart_inout_4G::Kq_uart_inout_4G() : serial_line({PASSBY_4G, false, &reconnect_request}) {}
 
 std::vector<u8> Kq_uart_inout_4G::property_frame()
 {

@@ -643,6 +643,38 @@ class TestLinkManagers : public QObject
         udp->set_wifi_side({});
         close(c);
     }
+
+    // Last: it takes the serial marker from the link above.
+    void threadsSleepUntilWokenAndEndWithTheirLink()
+    {
+        auto answered = [](int fd) {
+            ReplyReader r;
+            for (int i = 0; i < 300 && r.bodies.empty(); ++i) {
+                pollfd p{fd, POLLIN, 0};
+                poll(&p, 1, 10);
+                r.drain(fd);
+            }
+            return r.bodies.size() == 1 ? tag_of(r.bodies[0]) : u8(0);
+        };
+        pthread_t port;
+        QCOMPARE(pthread_create(&port, nullptr, networkManage::acceptThread_10002, &tcp->port_10002()), 0);
+        int c = tcp_connect(networkManage::kSecondPort);
+        put(c, tagged(0x44));
+        QCOMPARE(answered(c), u8(0x44));
+        tcp->port_10002().stop();
+        QCOMPARE(pthread_join(port, nullptr), 0);
+        close(c);
+
+        int m = -1, s = -1;
+        QVERIFY(pty_at(sim->host("/dev/ttyS3"), m, s));
+        auto* line = new Kq_uart_inout();
+        QCOMPARE(line->usart1_init(3, g_BPS, O_RDWR | O_NOCTTY | O_NONBLOCK), 0);
+        put(m, tagged(0x45));
+        QCOMPARE(answered(m), u8(0x45));
+        delete line;
+        close(m);
+        close(s);
+    }
 };
 
 int main(int argc, char** argv)
