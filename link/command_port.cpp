@@ -8,8 +8,7 @@
 #include "core/utils.h"
 
 command_port::command_port(port_transport& transport, const port_rules& rules)
-    : control(rules.passby_marker != PASSBY_NONE), transport_(transport), rules_(rules), work_(pc::kWorkSize),
-      out_(pc::kWireSize)
+    : control(rules.passby_marker != PASSBY_NONE), transport_(transport), rules_(rules)
 {
     if (control)
         passby_ = std::make_unique<passby_link>(rules.passby_marker, answers);
@@ -116,13 +115,14 @@ command_port::handled command_port::handle(uint64_t key, const link_reply& to, c
 {
     if (control)
         note_host_traffic();
-    int len = phy_.accept_frame(frame, length, work_.data(), int(work_.size()), &work_dirty_);
+    const int len = desk_.accept(frame, length);
     if (len < 0) {
         if (debugOn())
             printf("\n frame error!!!!!!!");
         return handled::done;
     }
-    if (control && protocol_phy::is_pass_through(work_.data())) {
+    u8* body = desk_.body();
+    if (control && protocol_phy::is_pass_through(body)) {
         if (len + 1 >= kPassbyMaxFrame)
             return handled::done;
         auto it = peers_.find(key);
@@ -136,22 +136,15 @@ command_port::handled command_port::handle(uint64_t key, const link_reply& to, c
         }
         ++entry(key).passing;
         // The check byte was verified; the cards get the whole body with it.
-        passing_.push_back({key, passby_link::ticket(), to, std::vector<u8>(work_.begin(), work_.begin() + len + 1)});
+        passing_.push_back({key, passby_link::ticket(), to, std::vector<u8>(body, body + len + 1)});
         return handled::done;
     }
     const bool cardsOut = state == WAIT_CARDS;
     if (!cardsOut)
         state = LOCAL_REPLY;
-    int n = deal_.message_group_deal(work_.data(), len, 5);
-    if (n > 0 || rules_.answers_every_frame) {
-        int w = protocol_phy::build_reply(work_.data(), int(work_.size()), std::max(n, 0), out_.data(),
-                                          int(out_.size()), &work_dirty_);
-        if (rules_.reply_limit && w > rules_.reply_limit)
-            w = protocol_phy::build_refusal(work_.data(), int(work_.size()), out_.data(), int(out_.size()),
-                                            &work_dirty_);
-        if (w > 0)
-            reply(to, out_.data(), w);
-    }
+    const int w = desk_.answer(len, rules_.answers_every_frame, rules_.reply_limit);
+    if (w > 0)
+        reply(to, desk_.reply(), w);
     if (!cardsOut)
         state = IDLE;
     return handled::done;

@@ -18,8 +18,7 @@
 
 #include <pthread.h>
 
-#include "link/message_deal.h"
-#include "link/protocol_phy.h"
+#include "link/pc_answerer.h"
 #include "link/uart_config.h"
 
 // What a command port needs of its socket layer.
@@ -144,8 +143,7 @@ class command_port : private port_transport::sink
 
     port_transport& transport_;
     const port_rules rules_;
-    protocol_phy phy_;
-    message_deal deal_;
+    pc_answerer desk_;
     std::unique_ptr<passby_link> passby_;
     // Peers with a frame in progress, frames held back or card frames out.
     std::map<uint64_t, peer> peers_;
@@ -153,9 +151,6 @@ class command_port : private port_transport::sink
     // Cuts the bytes of a peer that has no entry.
     frame_assembler loose_{kFrameLimit};
     std::deque<card_frame> passing_;
-    std::vector<u8> work_;
-    int work_dirty_ = pc::kWorkSize;
-    std::vector<u8> out_;
     // Replies to the read being handled, when they go out in one write.
     std::vector<u8> batch_;
     std::atomic<bool> stopping_{false};

@@ -3,6 +3,8 @@
 // installed the protocol answers as a box without those links.
 #pragma once
 
+#include <atomic>
+
 #include <QString>
 
 #include "core/global.h"
@@ -46,6 +48,13 @@ class message_remote
     virtual bool wifi(wifi_settings* out) = 0;
 
     // The installed side; null answers as said above.
-    static void install(message_remote* remote);
-    static message_remote* installed();
+    static void install(message_remote* remote) { slot().store(remote); }
+    static message_remote* installed() { return slot().load(); }
+
+  private:
+    static std::atomic<message_remote*>& slot()
+    {
+        static std::atomic<message_remote*> remote{nullptr};
+        return remote;
+    }
 };

@@ -9,8 +9,7 @@
 #include "core/utils.h"
 
 serial_line::serial_line(const line_rules& rules)
-    : rules_(rules), passby_(rules.passby_marker, send_list_), record_(new Uart_Rec_Send_Data()), work_(pc::kWorkSize),
-      out_(pc::kWireSize)
+    : rules_(rules), passby_(rules.passby_marker, send_list_), record_(new Uart_Rec_Send_Data())
 {
 }
 
@@ -104,10 +103,10 @@ void serial_line::pass_cards()
 
 bool serial_line::handle_frame(const u8* frame, int length)
 {
-    int len = phy_.accept_frame(frame, length, work_.data(), int(work_.size()), &work_dirty_);
+    const int len = desk_.accept(frame, length);
     if (len < 0)
         return true;
-    if (protocol_phy::is_pass_through(work_.data())) {
+    if (protocol_phy::is_pass_through(desk_.body())) {
         // The cards take short frames only.
         if (len + 1 >= kPassbyMaxFrame)
             return true;
@@ -116,21 +115,17 @@ bool serial_line::handle_frame(const u8* frame, int length)
                 return false;
         } else {
             // The check byte was verified; the cards get the whole body with it.
-            passing_.push(work_.data(), len + 1);
+            passing_.push(desk_.body(), len + 1);
         }
     } else {
         const bool cardsOut = state_ == WAIT_CARDS;
         if (!cardsOut)
             state_ = LOCAL_REPLY;
-        int n = deal_.message_group_deal(work_.data(), len, 5);
-        if (n > 0) {
-            int w = protocol_phy::build_reply(work_.data(), int(work_.size()), n, out_.data(), int(out_.size()),
-                                              &work_dirty_);
-            if (w > 0) {
-                link_reply r;
-                r.wire.assign(out_.begin(), out_.begin() + w);
-                send_list_.push(std::move(r));
-            }
+        const int w = desk_.answer(len);
+        if (w > 0) {
+            link_reply r;
+            r.wire.assign(desk_.reply(), desk_.reply() + w);
+            send_list_.push(std::move(r));
         }
     }
     note_host_traffic();

@@ -18,8 +18,7 @@
 
 #include <pthread.h>
 
-#include "link/message_deal.h"
-#include "link/protocol_phy.h"
+#include "link/pc_answerer.h"
 #include "link/serial_modules.h"
 #include "link/uart_config.h"
 
@@ -90,8 +89,7 @@ class serial_line
     const line_rules rules_;
     int fd_ = -1;
     serial_modules serial_;
-    protocol_phy phy_;
-    message_deal deal_;
+    pc_answerer desk_;
     link_send_list send_list_;
     passby_link passby_;
     passby_queue passing_{passby_};
@@ -99,10 +97,7 @@ class serial_line
     frame_assembler assembler_{kFrameLimit};
     std::deque<std::vector<u8>> frames_;
     std::unique_ptr<Uart_Rec_Send_Data> record_;
-    std::vector<u8> work_;
-    int work_dirty_ = pc::kWorkSize;
     std::vector<u8> send_buf_;
-    std::vector<u8> out_;
     std::atomic<bool> stopping_{false};
     bool started_ = false;
     pthread_t thread_{};
