@@ -8,7 +8,6 @@
 #include <vector>
 
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,14 +23,15 @@ namespace
 {
 
 // One inotify descriptor for every watched file of the process, and the
-// thread that reads it.
+// thread that reads it. It lives as long as the process: files of static
+// objects are still let go at exit.
 class FolderWatch
 {
   public:
     static FolderWatch& instance()
     {
-        static FolderWatch watch;
-        return watch;
+        static FolderWatch* watch = new FolderWatch();
+        return *watch;
     }
 
     // Marks *report CHANGED whenever name in folder changes, and UNWATCHED
@@ -39,7 +39,7 @@ class FolderWatch
     bool add(const std::string& folder, const std::string& name, std::atomic<int>* report)
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (fd_ < 0)
+        if (fd_ < 0 || failed_)
             return false;
         const int wd = inotify_add_watch(fd_, folder.c_str(), kEvents);
         if (wd < 0) {
@@ -87,49 +87,27 @@ class FolderWatch
     FolderWatch()
     {
         fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        stop_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-        if (fd_ < 0 || stop_ < 0) {
+        if (fd_ < 0) {
             std::perror("sim: model file watch");
-            closeAll();
             return;
         }
-        thread_ = std::thread(&FolderWatch::run, this);
+        std::thread(&FolderWatch::run, this).detach();
     }
 
-    ~FolderWatch()
-    {
-        if (thread_.joinable()) {
-            uint64_t one = 1;
-            if (write(stop_, &one, sizeof one) == sizeof one)
-                thread_.join();
-            else
-                thread_.detach();
-        }
-        closeAll();
-    }
-
-    void closeAll()
-    {
-        if (fd_ >= 0)
-            close(fd_);
-        if (stop_ >= 0)
-            close(stop_);
-        fd_ = stop_ = -1;
-    }
-
-    // Sleeps until the kernel reports something or the process ends.
+    // Sleeps until the kernel reports something.
     void run()
     {
         for (;;) {
-            pollfd p[2] = {{fd_, POLLIN, 0}, {stop_, POLLIN, 0}};
-            if (poll(p, 2, -1) < 0) {
-                if (errno == EINTR)
-                    continue;
+            pollfd p{fd_, POLLIN, 0};
+            if (poll(&p, 1, -1) < 0 && errno != EINTR) {
                 std::perror("sim: model file watch");
+                // Every file is looked at on every question from now on.
+                std::lock_guard<std::mutex> lock(mutex_);
+                failed_ = true;
+                for (Entry& e : entries_)
+                    e.report->store(WatchedFile::UNWATCHED);
                 return;
             }
-            if (p[1].revents)
-                return;
             std::lock_guard<std::mutex> lock(mutex_);
             readEvents();
         }
@@ -165,10 +143,9 @@ class FolderWatch
     }
 
     int fd_ = -1;
-    int stop_ = -1;
+    bool failed_ = false;
     std::mutex mutex_;
     std::vector<Entry> entries_;
-    std::thread thread_;
 };
 
 } // namespace
