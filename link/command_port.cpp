@@ -37,7 +37,7 @@ void command_port::stop()
 void command_port::pass(int maxWaitMs)
 {
     int wait = maxWaitMs;
-    if (!passing_.empty())
+    if (turning())
         wait = wait < 0 ? kCardWaitMs : std::min(wait, kCardWaitMs);
     if (transport_.receive(wait, answers.wake_fd(), *this) != 0)
         poll(nullptr, 0, wait < 0 ? kFailurePauseMs : wait);
@@ -55,6 +55,16 @@ void command_port::pass(int maxWaitMs)
         else
             ++it;
     }
+}
+
+bool command_port::turning() const
+{
+    if (!passing_.empty())
+        return true;
+    for (const auto& held : peers_)
+        if (!held.second.frames.empty())
+            return true;
+    return false;
 }
 
 command_port::peer& command_port::entry(uint64_t key)

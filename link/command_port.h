@@ -133,6 +133,8 @@ class command_port : private port_transport::sink
     void left(uint64_t key) override;
     bool paused(uint64_t key) const override;
 
+    // Frames for the cards or held back: the port goes on turning.
+    bool turning() const;
     peer& entry(uint64_t key);
     handled handle(uint64_t key, const link_reply& to, const u8* frame, int length);
     void reply(const link_reply& to, const u8* data, int length);

@@ -53,8 +53,10 @@ void serial_line::receive_pass(int maxWaitMs)
 {
     if (rules_.on_pass)
         rules_.on_pass(send_list_);
+    // Frames for the cards, or frames waiting for their place among them,
+    // keep the line turning.
     int wait = maxWaitMs;
-    if (!passing_.empty())
+    if (!passing_.empty() || !frames_.empty())
         wait = wait < 0 ? kCardWaitMs : std::min(wait, kCardWaitMs);
     const int pause = wait < 0 ? kGonePauseMs : wait;
     // Frames still waiting are handled before anything more is read.

@@ -656,12 +656,30 @@ class TestLinkManagers : public QObject
             }
             return r.bodies.size() == 1 ? tag_of(r.bodies[0]) : u8(0);
         };
-        pthread_t port;
-        QCOMPARE(pthread_create(&port, nullptr, networkManage::acceptThread_10002, &tcp->port_10002()), 0);
+        auto run = [](void* (*entry)(void*), void* link) {
+            pthread_t t;
+            return pthread_create(&t, nullptr, entry, link) == 0 ? t : pthread_t();
+        };
+        pthread_t port = run(networkManage::acceptThread_10002, &tcp->port_10002());
         int c = tcp_connect(networkManage::kSecondPort);
         put(c, tagged(0x44));
         QCOMPARE(answered(c), u8(0x44));
         tcp->port_10002().stop();
+        QCOMPARE(pthread_join(port, nullptr), 0);
+        close(c);
+
+        // Cards that take every frame at once: more card frames than the
+        // queue holds come back to back, and the frames held behind them
+        // are answered without anything else waking the thread.
+        passby::install({&card_lock, fake_forward, fake_service, [] { return false; }});
+        Bytes burst;
+        for (u8 i = 0; i < 3 * networkManage::port_link::kMaxPassing; ++i)
+            burst = cat({burst, card_frame(i)});
+        port = run(networkManage::acceptThread, &tcp->control_port());
+        c = tcp_connect(g_port);
+        put(c, cat({burst, tagged(0x46)}));
+        QCOMPARE(answered(c), u8(0x46));
+        tcp->control_port().stop();
         QCOMPARE(pthread_join(port, nullptr), 0);
         close(c);
 
@@ -671,6 +689,8 @@ class TestLinkManagers : public QObject
         QCOMPARE(line->usart1_init(3, g_BPS, O_RDWR | O_NOCTTY | O_NONBLOCK), 0);
         put(m, tagged(0x45));
         QCOMPARE(answered(m), u8(0x45));
+        put(m, cat({burst, tagged(0x47)}));
+        QCOMPARE(answered(m), u8(0x47));
         delete line;
         close(m);
         close(s);
