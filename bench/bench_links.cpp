@@ -315,9 +315,8 @@ long pipelined(int port, int clients, double seconds, bool* lost)
 
 // One client keeps window datagrams in flight for seconds; replies counted
 // (a lost one is sent again after a quiet 200 ms).
-long udp_window(const sockaddr_in& to, double seconds)
+long udp_window(const sockaddr_in& to, int window, double seconds)
 {
-    const int window = 32;
     int fd = bound_socket(SOCK_DGRAM);
     long got = 0;
     int inFlight = 0;
@@ -476,24 +475,30 @@ int main(int argc, char** argv)
     printf("  serial (pseudo-terminal): median %.1f us, p99 %.1f us (%zu round trips, no floor)\n", median(serial),
            p99(serial), serial.size());
 
-    printf("UDP 10005, one client, 32 datagrams in flight, turns of 1 s:\n");
-    {
+    printf("UDP 10005, one client, turns of 1 s:\n");
+    for (int window : {1, 32}) {
         std::vector<double> cpuRatios, rateRatios;
+        double cpuAll = 0, floorCpuAll = 0;
+        long framesAll = 0, floorAll = 0;
         for (int t = 0; t < 6; ++t) {
             double e0 = udpEchoCpu;
-            long floorFrames = udp_window(echoTo, 1.0);
+            long floorFrames = udp_window(echoTo, window, 1.0);
             double floorCpu = udpEchoCpu - e0;
             double c0 = process_cpu(pid);
-            long frames = udp_window(to10005, 1.0);
+            long frames = udp_window(to10005, window, 1.0);
             double cpu = process_cpu(pid) - c0;
             if (!frames || !floorFrames || floorCpu <= 0)
                 continue;
             cpuRatios.push_back((cpu / double(frames)) / (floorCpu / double(floorFrames)));
             rateRatios.push_back(double(frames) / double(floorFrames));
-            printf("    turn %d: 10005 %7ld frames/s, %5.2f us CPU/frame;  echo floor %7ld frames/s, %5.2f us "
-                   "CPU/frame\n",
-                   t + 1, frames, 1e6 * cpu / double(frames), floorFrames, 1e6 * floorCpu / double(floorFrames));
+            cpuAll += cpu;
+            floorCpuAll += floorCpu;
+            framesAll += frames;
+            floorAll += floorFrames;
         }
+        printf("  %2d in flight: %7.0f frames/s, %5.2f us CPU/frame; echo floor %7.0f frames/s, %5.2f us CPU/frame\n",
+               window, double(framesAll) / 6.0, framesAll ? 1e6 * cpuAll / double(framesAll) : 0.0,
+               double(floorAll) / 6.0, floorAll ? 1e6 * floorCpuAll / double(floorAll) : 0.0);
         report_ratio("CPU per frame / floor", cpuRatios);
         report_ratio("frames per second / floor", rateRatios);
     }

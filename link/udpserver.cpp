@@ -14,7 +14,16 @@
 #include "core/logMsg.h"
 #include "link/net_socket.h"
 
-UdpServer::UdpServer(bool broadcastReplies) : broadcast_(broadcastReplies), buf_(size_t(kDatagramSize) + 1) {}
+UdpServer::UdpServer(bool broadcastReplies)
+    : broadcast_(broadcastReplies), bufs_(new u8[size_t(kBatch) * (kDatagramSize + 1)])
+{
+    for (int i = 0; i < kBatch; ++i) {
+        iov_[i] = {buffer(i), size_t(kDatagramSize)};
+        msgs_[i].msg_hdr.msg_iov = &iov_[i];
+        msgs_[i].msg_hdr.msg_iovlen = 1;
+        msgs_[i].msg_hdr.msg_name = &from_[i];
+    }
+}
 
 UdpServer::~UdpServer()
 {
@@ -61,21 +70,25 @@ sockaddr_in UdpServer::broadcast_address(u16 port)
 
 int UdpServer::recvData(int flag, int timeoutMs, int wakeFd)
 {
-    sockaddr_in from{};
-    const ssize_t n = read_one(timeoutMs, wakeFd, from);
-    if (n > 0)
-        datagrams.push_back({std::vector<u8>(buf_.begin(), buf_.begin() + n), from, reply_address(flag == 0, from)});
+    const int n = read(timeoutMs, wakeFd, 1);
+    if (n > 0 && msgs_[0].msg_len > 0) {
+        const u8* data = buffer(0);
+        datagrams.push_back(
+            {std::vector<u8>(data, data + msgs_[0].msg_len), from_[0], reply_address(flag == 0, from_[0])});
+    }
     return n < 0 ? 255 : 0;
 }
 
 int UdpServer::receive(int waitMs, int wakeFd, sink& s)
 {
-    link_reply to;
-    const ssize_t n = read_one(waitMs, wakeFd, to.peer);
-    if (n > 0) {
-        const uint64_t key = (uint64_t(to.peer.sin_addr.s_addr) << 16) | to.peer.sin_port;
-        to.peer = reply_address(broadcast_, to.peer);
-        s.take(key, to, buf_.data(), size_t(n));
+    const int n = read(waitMs, wakeFd, kBatch);
+    for (int i = 0; i < n; ++i) {
+        if (msgs_[i].msg_len == 0)
+            continue;
+        const sockaddr_in& from = from_[i];
+        link_reply to;
+        to.peer = reply_address(broadcast_, from);
+        s.take((uint64_t(from.sin_addr.s_addr) << 16) | from.sin_port, to, buffer(i), msgs_[i].msg_len);
     }
     return n < 0 ? 255 : 0;
 }
@@ -85,7 +98,7 @@ sockaddr_in UdpServer::reply_address(bool broadcast, const sockaddr_in& from)
     return broadcast ? broadcast_address(ntohs(from.sin_port)) : from;
 }
 
-ssize_t UdpServer::read_one(int waitMs, int wakeFd, sockaddr_in& from)
+int UdpServer::read(int waitMs, int wakeFd, int most)
 {
     pollfd p[2] = {{fd_, POLLIN, 0}, {wakeFd, POLLIN, 0}};
     int ready = poll(p, 2, waitMs);
@@ -95,11 +108,11 @@ ssize_t UdpServer::read_one(int waitMs, int wakeFd, sockaddr_in& from)
         drain_wake_fd(wakeFd);
     if (ready == 0 || fd_ < 0 || !(p[0].revents & POLLIN))
         return 0;
-    // One datagram a step: the next poll finds the next one, so no receive
-    // is spent on learning that nothing is left.
-    socklen_t len = sizeof from;
-    ssize_t n =
-        recvfrom(fd_, buf_.data(), size_t(kDatagramSize), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &len);
+    // One call takes what has come: no receive is spent on learning that
+    // nothing is left.
+    for (int i = 0; i < most; ++i)
+        msgs_[i].msg_hdr.msg_namelen = sizeof from_[i];
+    const int n = recvmmsg(fd_, msgs_, unsigned(most), MSG_DONTWAIT, nullptr);
     if (n >= 0)
         return n;
     if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)

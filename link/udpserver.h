@@ -1,11 +1,13 @@
-// The socket layer of the UDP servers: one socket, polled receives of one
-// datagram at a time, one send per reply.
+// The socket layer of the UDP servers: one socket, polled receives that take
+// what has come in one call, one send per reply.
 #pragma once
 
 #include <deque>
+#include <memory>
 #include <vector>
 
 #include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/types.h>
 
 #include "core/global.h"
@@ -40,7 +42,8 @@ class UdpServer : public port_transport
     // sender's port, with 1 to the sender. 0, or 255 on a poll or receive
     // failure.
     int recvData(int flag, int timeoutMs = 0, int wakeFd = -1);
-    // The same step handing the datagram to the sink, its sender as the key.
+    // The same step taking up to kBatch datagrams, each handed to the sink
+    // with its sender as the key.
     int receive(int waitMs, int wakeFd, sink& s) override;
     // One datagram: 0, or 255 on failure or null data.
     int sendData(const u8* data, int length, const sockaddr_in& address);
@@ -55,15 +58,22 @@ class UdpServer : public port_transport
     std::deque<udp_datagram> datagrams;
 
     static constexpr int kDatagramSize = 131071;
+    static constexpr int kBatch = 8;
     static constexpr int kSendWaitMs = 100;
 
   private:
     static sockaddr_in reply_address(bool broadcast, const sockaddr_in& from);
-    // Waits as recvData does and reads one datagram into buf_: its size (0:
-    // none came), or -1 on a failure.
-    ssize_t read_one(int waitMs, int wakeFd, sockaddr_in& from);
+    // Waits as recvData does and reads up to most datagrams in one call,
+    // datagram i into buffer(i), its size in msgs_[i]: how many (0: none
+    // came), or -1 on a failure.
+    int read(int waitMs, int wakeFd, int most);
+    u8* buffer(int i) { return bufs_.get() + size_t(i) * (kDatagramSize + 1); }
 
     const bool broadcast_;
     int fd_ = -1;
-    std::vector<u8> buf_;
+    // Left uninitialised: only the pages datagrams reach are ever touched.
+    std::unique_ptr<u8[]> bufs_;
+    mmsghdr msgs_[kBatch]{};
+    iovec iov_[kBatch]{};
+    sockaddr_in from_[kBatch]{};
 };
