@@ -341,6 +341,37 @@ long udp_window(const sockaddr_in& to, int window, double seconds)
     return got;
 }
 
+// Alternating turns of 1 s against the floor (whose thread keeps its CPU
+// time in floorCpu) and the program, each giving the frames answered.
+void compare_throughput(const char* what, int turns, pid_t pid, const std::atomic<double>& floorCpu,
+                        const std::function<long()>& floor, const std::function<long()>& target)
+{
+    std::vector<double> cpuRatios, rateRatios;
+    double cpuAll = 0, floorCpuAll = 0;
+    long framesAll = 0, floorAll = 0;
+    for (int t = 0; t < turns; ++t) {
+        const double e0 = floorCpu;
+        const long floorFrames = floor();
+        const double fc = floorCpu - e0;
+        const double c0 = process_cpu(pid);
+        const long frames = target();
+        const double cpu = process_cpu(pid) - c0;
+        if (!frames || !floorFrames || fc <= 0)
+            continue;
+        cpuRatios.push_back((cpu / double(frames)) / (fc / double(floorFrames)));
+        rateRatios.push_back(double(frames) / double(floorFrames));
+        cpuAll += cpu;
+        floorCpuAll += fc;
+        framesAll += frames;
+        floorAll += floorFrames;
+    }
+    printf("  %-12s %8.0f frames/s, %5.2f us CPU/frame; echo floor %8.0f frames/s, %5.2f us CPU/frame\n", what,
+           double(framesAll) / turns, framesAll ? 1e6 * cpuAll / double(framesAll) : 0.0, double(floorAll) / turns,
+           floorAll ? 1e6 * floorCpuAll / double(floorAll) : 0.0);
+    report_ratio("CPU per frame / floor", cpuRatios);
+    report_ratio("frames per second / floor", rateRatios);
+}
+
 // The idle floor: an empty Qt program with two 50 ms pollers, one waiting
 // on a condition as the FPGA worker does, one sleeping as the input check.
 int idle_floor(int argc, char** argv)
@@ -477,30 +508,10 @@ int main(int argc, char** argv)
 
     printf("UDP 10005, one client, turns of 1 s:\n");
     for (int window : {1, 32}) {
-        std::vector<double> cpuRatios, rateRatios;
-        double cpuAll = 0, floorCpuAll = 0;
-        long framesAll = 0, floorAll = 0;
-        for (int t = 0; t < 6; ++t) {
-            double e0 = udpEchoCpu;
-            long floorFrames = udp_window(echoTo, window, 1.0);
-            double floorCpu = udpEchoCpu - e0;
-            double c0 = process_cpu(pid);
-            long frames = udp_window(to10005, window, 1.0);
-            double cpu = process_cpu(pid) - c0;
-            if (!frames || !floorFrames || floorCpu <= 0)
-                continue;
-            cpuRatios.push_back((cpu / double(frames)) / (floorCpu / double(floorFrames)));
-            rateRatios.push_back(double(frames) / double(floorFrames));
-            cpuAll += cpu;
-            floorCpuAll += floorCpu;
-            framesAll += frames;
-            floorAll += floorFrames;
-        }
-        printf("  %2d in flight: %7.0f frames/s, %5.2f us CPU/frame; echo floor %7.0f frames/s, %5.2f us CPU/frame\n",
-               window, double(framesAll) / 6.0, framesAll ? 1e6 * cpuAll / double(framesAll) : 0.0,
-               double(floorAll) / 6.0, floorAll ? 1e6 * floorCpuAll / double(floorAll) : 0.0);
-        report_ratio("CPU per frame / floor", cpuRatios);
-        report_ratio("frames per second / floor", rateRatios);
+        const std::string what = std::to_string(window) + " in flight";
+        compare_throughput(
+            what.c_str(), 6, pid, udpEchoCpu, [&] { return udp_window(echoTo, window, 1.0); },
+            [&] { return udp_window(to10005, window, 1.0); });
     }
     stop = true;
     eu.join();
@@ -514,34 +525,14 @@ int main(int argc, char** argv)
         std::atomic<bool> stopEcho{false};
         std::atomic<double> echoCpu{0};
         std::thread em = server_thread([&] { echo_many(el, &stopEcho, &echoCpu); });
-        std::vector<double> cpuRatios, rateRatios;
-        double frameCpu = 0, floorFrameCpu = 0;
-        long framesAll = 0, floorAll = 0;
-        for (int t = 0; t < 3; ++t) {
-            double e0 = echoCpu;
-            long floorFrames = pipelined(local_port(el), c, 1.0, &lost);
-            double floorCpu = echoCpu - e0;
-            double c0 = process_cpu(pid);
-            long frames = pipelined(5005, c, 1.0, &lost);
-            double cpu = process_cpu(pid) - c0;
-            if (!frames || !floorFrames || floorCpu <= 0)
-                continue;
-            cpuRatios.push_back((cpu / double(frames)) / (floorCpu / double(floorFrames)));
-            rateRatios.push_back(double(frames) / double(floorFrames));
-            frameCpu += cpu;
-            floorFrameCpu += floorCpu;
-            framesAll += frames;
-            floorAll += floorFrames;
-        }
+        const std::string what = std::to_string(c) + " client(s)";
+        compare_throughput(
+            what.c_str(), 3, pid, echoCpu, [&] { return pipelined(local_port(el), c, 1.0, &lost); },
+            [&] { return pipelined(5005, c, 1.0, &lost); });
+        printf("    %s\n", lost ? "FRAMES LOST" : "no frame lost");
         stopEcho = true;
         em.join();
         close(el);
-        printf("  %2d client(s): %8.0f frames/s, %5.2f us CPU/frame; echo floor %8.0f frames/s, %5.2f us CPU/frame  "
-               "%s\n",
-               c, double(framesAll) / 3.0, framesAll ? 1e6 * frameCpu / double(framesAll) : 0.0, double(floorAll) / 3.0,
-               floorAll ? 1e6 * floorFrameCpu / double(floorAll) : 0.0, lost ? "FRAMES LOST" : "no frame lost");
-        report_ratio("CPU per frame / floor", cpuRatios);
-        report_ratio("frames per second / floor", rateRatios);
     }
 
     // Idle: once the FPGA is up and 10 s after the last traffic, beside the
