@@ -33,6 +33,7 @@
 #include "ui/shell/lockwindow.h"
 #include "remote/networkclient_manage.h"
 #include "remote/q64_wifi_config.h"
+#include "remote/remote_links.h"
 #include "remote/uart_inout_4G.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/numberkeyboard.h"
@@ -166,6 +167,8 @@ int main(int argc, char* argv[])
     SyncUpdate::attach(ZevRamPara::p_zevrampara);
     static PanelGui panel;
     message_gui::install(&panel);
+    static remote_links remote;
+    message_remote::install(&remote);
     PageRegistry::set_user_mode_factory(&CustomMode::create);
     CustomMode::set_home_page_factory([]() -> PageView* { return new LockWindow(nullptr); });
     InputChoose::set_edid_page_factory([]() -> ZevPage* { return new EDIDset(nullptr); });

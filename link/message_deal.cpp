@@ -3,7 +3,7 @@
 #include <QMutexLocker>
 
 #include "link/protocol_phy.h"
-#include "remote/message_deal_4g.h"
+#include "link/message_remote.h"
 
 QMutex message_deal::command_mutex(QMutex::Recursive);
 u16 message_deal::recall_requested = 0;
@@ -55,16 +55,14 @@ const message_deal::Group message_deal::groups[] = {
 
 #undef SUBS
 
-message_deal::message_deal() : deal_4g_(new message_deal_4g()) {}
+message_deal::message_deal() = default;
 
-message_deal::~message_deal()
-{
-    delete deal_4g_;
-}
+message_deal::~message_deal() = default;
 
 int message_deal::deal_4g(u8* body, int length)
 {
-    return deal_4g_->message_deal_4G(body, length);
+    message_remote* remote = message_remote::installed();
+    return remote ? remote->deal_4g(body, length) : 0;
 }
 
 int message_deal::message_group_deal(u8* body, int length, int /*link*/, uint64_t peer)

@@ -14,12 +14,9 @@
 #include "core/global.h"
 #include "core/md5.h"
 
-class message_deal_4g;
-
 class message_deal
 {
   public:
-    // Owns the handler of the 4G module's group 0xC4.
     message_deal();
     ~message_deal();
     message_deal(const message_deal&) = delete;
@@ -78,7 +75,8 @@ class message_deal
     // Cloud settings, group 0xC3.
     int project_lock_group(u8* body, int length);
     int project_set_setproperty(u8* body, int length);
-    // Group 0xC4: the 4G module's text protocol, handed to the owned object.
+    // Group 0xC4: the 4G module's text protocol, handed to the remote side
+    // (message_remote.h).
     int deal_4g(u8* body, int length);
 
     // Module files (groups 0xCC, 0xC5 to 0xCB) and the module's state (0x8E,
@@ -153,7 +151,6 @@ class message_deal
     static void update_mode(bool start);
     static void request_led_setup();
 
-    message_deal_4g* deal_4g_;
     // The client whose command is being handled.
     uint64_t peer_ = 0;
     // A user mode the PC asked for by writing the current-mode word, kept

@@ -12,8 +12,7 @@
 #include "core/utils.h"
 #include "link/message_deal.h"
 #include "link/protocol_phy.h"
-#include "remote/message_deal_4g.h"
-#include "remote/networkclient_manage.h"
+#include "link/message_remote.h"
 
 namespace
 {
@@ -227,16 +226,9 @@ int message_deal::YP_SendFileEND(u8* body, int length)
     if (!write_file(k->path, fileBuf_tarvo, s.count + k->head))
         return answer5(body, kNotAvailable, false, s.id);
     if (k->file == 4) {
-        Utils::system_mutex(QString("rm -rf ") + message_deal_4g::kBarcodeFile);
         g_4G_RAM[56] = 0;
-        message_deal_4g::get_4G_property();
-        {
-            QMutexLocker lock(&Utils::_reconfig_4g_mutex);
-            g_reconfig_4g = 1;
-        }
-        QMutexLocker lock(&Utils::_reconfig_device_nubocloud_mutex);
-        if (g_rconfig_device_nubocloud == 0)
-            g_rconfig_device_nubocloud = 1;
+        if (message_remote* remote = message_remote::installed())
+            remote->settings_installed();
     }
     return answer5(body, kDone, true, s.id);
 }
@@ -356,12 +348,12 @@ int message_deal::get_yp_module_info(u8* body, int /*length*/)
 
 int message_deal::check_yp_module(u8* body, int /*length*/)
 {
-    networkclient_Manage* cloud = networkclient_Manage::p_networkclient_Manage;
+    message_remote* remote = message_remote::installed();
     if (g_4G_RAM[0] == 0xAA && g_4G_RAM[56] != 0) {
         body[10] = 0;
         body[11] = 1;
         body[12] = g_4G_RAM[56];
-    } else if (cloud && cloud->connected.load()) {
+    } else if (remote && remote->cloud_connected()) {
         body[10] = 0;
         body[11] = 2;
         body[12] = 1;

@@ -22,8 +22,7 @@
 #include "link/net_check.h"
 #include "link/networkmanage.h"
 #include "link/protocol_phy.h"
-#include "remote/message_deal_4g.h"
-#include "remote/q64_wifi_config.h"
+#include "link/message_remote.h"
 
 namespace
 {
@@ -170,8 +169,10 @@ int message_deal::net_eth_search(u8* body, int /*length*/)
 
 int message_deal::get_device_info(u8* body, int /*length*/)
 {
-    Q64_WIFI_CONFIG* wifi = Q64_WIFI_CONFIG::p_wifi;
-    const int n = wifi ? 394 : 233;
+    message_remote* remote = message_remote::installed();
+    message_remote::wifi_settings wifi;
+    const bool hasWifi = remote && remote->wifi(&wifi);
+    const int n = hasWifi ? 394 : 233;
     std::memset(body + kSub, 0, size_t(n));
     body[10] = 0;
     body[11] = 16;
@@ -185,22 +186,22 @@ int message_deal::get_device_info(u8* body, int /*length*/)
     put_pieces(body + 205, g_str_ip, '.', 10, 4);
     put_pieces(body + 209, g_srt_mask, '.', 10, 4);
     put_pieces(body + 213, g_str_gateway, '.', 10, 4);
-    if (!wifi)
+    if (!hasWifi)
         return n;
-    body[217] = u8(wifi->setting(Q64_WIFI_CONFIG::FIRST).toInt());
-    const QString hw = wifi->setting(Q64_WIFI_CONFIG::AP_HWADDR);
+    body[217] = u8(wifi.first);
+    const QString& hw = wifi.ap_hwaddr;
     for (int i = 0; i < 5 && i < hw.size(); ++i) {
         bool ok = false;
         const int v = QString(hw[i]).toInt(&ok, 16);
         body[219 + i] = ok ? u8(v) : 0;
     }
-    put16(body + 288, wifi->setting(Q64_WIFI_CONFIG::TCP_PORT).toInt());
-    put_pieces(body + 290, wifi->setting(Q64_WIFI_CONFIG::AP_ADDRESS), '.', 10, 4);
-    put_pieces(body + 294, wifi->setting(Q64_WIFI_CONFIG::STA_HWADDR), ':', 16, 6);
-    put16(body + 364, wifi->setting(Q64_WIFI_CONFIG::STA_PORT).toInt());
-    put_pieces(body + 366, wifi->setting(Q64_WIFI_CONFIG::STA_ADDRESS), '.', 10, 4);
-    put_pieces(body + 370, wifi->setting(Q64_WIFI_CONFIG::STA_MASK), '.', 10, 4);
-    put_pieces(body + 374, wifi->setting(Q64_WIFI_CONFIG::STA_GATEWAY), '.', 10, 4);
+    put16(body + 288, wifi.tcp_port);
+    put_pieces(body + 290, wifi.ap_address, '.', 10, 4);
+    put_pieces(body + 294, wifi.sta_hwaddr, ':', 16, 6);
+    put16(body + 364, wifi.sta_port);
+    put_pieces(body + 366, wifi.sta_address, '.', 10, 4);
+    put_pieces(body + 370, wifi.sta_mask, '.', 10, 4);
+    put_pieces(body + 374, wifi.sta_gateway, '.', 10, 4);
     body[378] = 24;
     std::memcpy(body + 379, g_4G_property, 24);
     return n;
@@ -236,7 +237,8 @@ int message_deal::set_barcode(u8* body, int length)
     const bool stored = c->write_config_variant(ConfigItem::Barcode, sent);
     syncAndSettle();
     g_str_barcode = c->read_config_variant(ConfigItem::Barcode).toString();
-    message_deal_4g::set_identity(g_str_barcode);
+    if (message_remote* remote = message_remote::installed())
+        remote->set_identity(g_str_barcode);
     body[kSub] = stored && g_str_barcode == sent ? 0 : 2;
     return 2;
 }
@@ -347,6 +349,8 @@ int message_deal::project_set_setproperty(u8* body, int length)
     Utils::system_mutex("sync");
     usleep(100);
     g_Nubo_cloud = 1;
+    if (message_remote* remote = message_remote::installed())
+        remote->cloud_server_changed();
     body[kSub] = 0;
     return 3;
 }

@@ -15,8 +15,8 @@
 #include "link/message_deal.h"
 #include "link/message_deal_fpga.h"
 #include "link/message_gui.h"
+#include "link/message_remote.h"
 #include "link/protocol_phy.h"
-#include "remote/message_deal_4g.h"
 #include "video/c331_manage.h"
 
 u8 message_deal::capture_buf[message_deal::kCaptureSize];
@@ -191,7 +191,8 @@ void message_deal::info_block(u8* out)
 {
     std::memset(out, 0, kInfo.size);
     // The cloud property block is loaded and FPGA 0 is up.
-    if (message_deal_4g::get_4G_property() == 0 && fpga_manage::p_fpga_manage && fpga_link::up(0) &&
+    message_remote* remote = message_remote::installed();
+    if (remote && remote->load_property() == 0 && fpga_manage::p_fpga_manage && fpga_link::up(0) &&
         fpga_manage::p_fpga_manage->start[0].vbo_state.load() == 7)
         out[0x00] = 0xAA;
     out[0x01] = 1;

@@ -61,7 +61,7 @@ void TcpServer::unInitialize()
 void TcpServer::drop_client(size_t index)
 {
     close(clients_[index].fd);
-    closed.push_back(clients_[index].id);
+    dropped_.push_back(clients_[index].id);
     clients_.erase(clients_.begin() + long(index));
 }
 
@@ -91,37 +91,69 @@ void TcpServer::accept_clients()
     }
 }
 
+namespace
+{
+// Keeps what a polling step reads for the owner to take off.
+class piece_list : public port_transport::sink
+{
+  public:
+    piece_list(TcpServer& server, const std::function<bool(uint64_t)>& paused) : server_(server), paused_(paused) {}
+    void take(uint64_t key, const link_reply&, const u8* data, size_t length) override
+    {
+        server_.pieces.push_back({key, std::vector<u8>(data, data + length)});
+    }
+    void left(uint64_t key) override { server_.closed.push_back(key); }
+    bool paused(uint64_t key) const override { return paused_ && paused_(key); }
+
+  private:
+    TcpServer& server_;
+    const std::function<bool(uint64_t)>& paused_;
+};
+} // namespace
+
 int TcpServer::recvData(int timeoutMs, int wakeFd, const std::function<bool(uint64_t)>& paused)
 {
-    std::vector<pollfd> p;
-    p.reserve(clients_.size() + 2);
-    p.push_back({listen_fd_, POLLIN, 0});
-    p.push_back({wakeFd, POLLIN, 0});
-    // A paused client stays in the list with no events asked, so that the
-    // indices still match the clients.
-    for (const client& c : clients_)
-        p.push_back({c.fd, short(paused && paused(c.id) ? 0 : POLLIN), 0});
-    int ready = poll(p.data(), nfds_t(p.size()), timeoutMs);
-    if (ready < 0) {
-        if (errno == EINTR)
-            return 0;
+    piece_list list(*this, paused);
+    return receive(timeoutMs, wakeFd, list);
+}
+
+int TcpServer::receive(int waitMs, int wakeFd, sink& s)
+{
+    poll_.clear();
+    polled_.clear();
+    poll_.push_back({listen_fd_, POLLIN, 0});
+    poll_.push_back({wakeFd, POLLIN, 0});
+    // A paused client is not polled: its bytes wait in its socket.
+    for (const client& c : clients_) {
+        if (s.paused(c.id))
+            continue;
+        poll_.push_back({c.fd, POLLIN, 0});
+        polled_.push_back(c.id);
+    }
+    int ready = poll(poll_.data(), nfds_t(poll_.size()), waitMs);
+    if (ready < 0 && errno != EINTR) {
         if (debugOn())
             printf("select error:%s\n", std::strerror(errno));
         return 255;
     }
-    if (ready == 0)
-        return 0;
-    if (p[1].revents & POLLIN)
+    if (ready > 0 && (poll_[1].revents & POLLIN))
         drain_wake_fd(wakeFd);
-    // Clients are read before new ones join, so the indices still match.
-    for (size_t i = p.size(); i-- > 2;) {
-        if (!p[i].revents)
+    for (size_t i = 2; ready > 0 && i < poll_.size(); ++i) {
+        if (!poll_[i].revents)
             continue;
-        size_t index = i - 2;
+        // What the sink sent may have closed clients: look the client up.
+        const uint64_t id = polled_[i - 2];
+        size_t index = 0;
+        while (index < clients_.size() && clients_[index].id != id)
+            ++index;
+        if (index == clients_.size())
+            continue;
         ssize_t n = recv(clients_[index].fd, buf_.data(), buf_.size(), MSG_DONTWAIT);
         if (n > 0) {
             clients_[index].heard = std::chrono::steady_clock::now();
-            pieces.push_back({clients_[index].id, std::vector<u8>(buf_.begin(), buf_.begin() + n)});
+            link_reply to;
+            to.conn = id;
+            s.take(id, to, buf_.data(), size_t(n));
         } else if (n == 0) {
             drop_client(index);
         } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
@@ -129,8 +161,11 @@ int TcpServer::recvData(int timeoutMs, int wakeFd, const std::function<bool(uint
             drop_client(index);
         }
     }
-    if (listen_fd_ >= 0 && (p[0].revents & POLLIN))
+    if (ready > 0 && listen_fd_ >= 0 && (poll_[0].revents & POLLIN))
         accept_clients();
+    for (uint64_t id : dropped_)
+        s.left(id);
+    dropped_.clear();
     return 0;
 }
 
@@ -146,7 +181,7 @@ int TcpServer::sendData(const u8* data, int length, uint64_t conn)
     int fd = clients_[index].fd;
     int done = 0;
     while (done < length) {
-        ssize_t n = send(fd, data + done, size_t(length - done), MSG_NOSIGNAL | MSG_DONTWAIT);
+        ssize_t n = ::send(fd, data + done, size_t(length - done), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             done += int(n);
             continue;

@@ -13,13 +13,16 @@
 #include <functional>
 #include <vector>
 
-#include "core/global.h"
+#include <poll.h>
 
-class TcpServer
+#include "core/global.h"
+#include "link/command_port.h"
+
+class TcpServer : public port_transport
 {
   public:
     TcpServer();
-    ~TcpServer();
+    ~TcpServer() override;
     TcpServer(const TcpServer&) = delete;
     TcpServer& operator=(const TcpServer&) = delete;
 
@@ -30,15 +33,19 @@ class TcpServer
     int port() const;
     bool listening() const { return listen_fd_ >= 0; }
 
-    // One polling step: waits at most timeoutMs for a connection, for data
-    // of a client (not of those paused says to leave alone) or for wakeFd
-    // (an eventfd, emptied when it woke the poll); accepts, reads one piece
-    // from each readable client, closes clients that left. 0, or 255 on a poll or accept failure.
+    // One polling step: waits at most waitMs (-1: until something comes) for
+    // a connection, for data of a client the sink does not pause or for
+    // wakeFd; accepts, hands one piece from each readable client to the sink,
+    // tagged with its connection, and tells it of clients closed since the
+    // last step. 0, or 255 on a poll failure.
+    int receive(int waitMs, int wakeFd, sink& s) override;
+    // The same step into pieces and closed.
     int recvData(int timeoutMs = 0, int wakeFd = -1, const std::function<bool(uint64_t)>& paused = nullptr);
     // Sends length bytes whole to the connection: 0, or 255 when the
     // connection is gone, fails or takes nothing for kStallMs (it is then
     // closed).
     int sendData(const u8* data, int length, uint64_t conn);
+    int send(const link_reply& to, const u8* data, int length) override { return sendData(data, length, to.conn); }
     // Closes the listening socket and every client.
     void unInitialize();
 
@@ -76,5 +83,10 @@ class TcpServer
     int listen_fd_ = -1;
     std::vector<client> clients_;
     uint64_t next_id_ = 1;
+    // Closed since the sink was last told.
+    std::vector<uint64_t> dropped_;
     std::vector<u8> buf_;
+    // The poll set of a step and the connection of each client entry.
+    std::vector<pollfd> poll_;
+    std::vector<uint64_t> polled_;
 };

@@ -34,13 +34,18 @@ bool link_send_list::push(link_reply reply)
             return false;
         list_.push_back(std::move(reply));
     }
-    if (wake_fd_ >= 0) {
-        uint64_t one = 1;
-        // A full counter already wakes the thread: nothing to do then.
-        if (write(wake_fd_, &one, sizeof one) < 0 && errno != EAGAIN)
-            perror("link send list: wake");
-    }
+    wake();
     return true;
+}
+
+void link_send_list::wake()
+{
+    if (wake_fd_ < 0)
+        return;
+    uint64_t one = 1;
+    // A full counter already wakes the thread: nothing to do then.
+    if (write(wake_fd_, &one, sizeof one) < 0 && errno != EAGAIN)
+        perror("link send list: wake");
 }
 
 bool link_send_list::pop(link_reply& out)

@@ -58,6 +58,9 @@ class link_send_list
     // Readable while something was pushed since the last drain_wake().
     int wake_fd() const { return wake_fd_; }
     void drain_wake();
+    // Makes wake_fd() readable with nothing pushed: the link thread looks at
+    // its state again.
+    void wake();
 
     // A link that cannot send for this long has a dead peer; more is dropped.
     static constexpr size_t kMaxQueued = 256;

@@ -1,31 +1,22 @@
-// The UDP servers: port 5008 (PC frames, replies broadcast, pass-through to
-// the receiving cards), port 10005 (PC frames for the box, replies to the
-// sender) and port 13769 (the Wi-Fi clients' text commands), each with its
-// own thread. Frames are assembled per sender.
+// The UDP servers, each with its own thread: port 5008 (PC frames, replies
+// broadcast, pass-through to the receiving cards) and port 10005 (PC frames
+// for the box, replies to the sender), each a command port (command_port.h)
+// on its own UdpServer, and port 13769 (the Wi-Fi clients' text commands).
+// Frames are assembled per sender, and only a handler's reply is sent.
 //
-// Frames for the cards wait in port 5008's pass-through queue and go out one
-// at a time while the other frames are answered. Card answers reach port 5008
-// through passby::queue_answer (uart_config.h) while g_passby_trans_port
-// holds 3: they are queued on its send list for the sender whose frame is
-// out. A reply too large for one datagram (on 5008, whose replies are
-// broadcast, for kBroadcastLimit) is answered with status 1 and no data. Wi-Fi answers are queued with
+// Card answers reach port 5008 while g_passby_trans_port holds 3; a sender's
+// card frames past kMaxPassing are dropped. A reply too large for one
+// datagram (on 5008, whose replies are broadcast, for kBroadcastLimit) is
+// answered with status 1 and no data. Wi-Fi answers are queued with
 // queue_13769_answer.
 #pragma once
 
 #include <atomic>
-#include <cstdint>
-#include <deque>
-#include <map>
-#include <memory>
 #include <mutex>
-#include <vector>
 
 #include <netinet/in.h>
-#include <pthread.h>
 
-#include "link/message_deal.h"
-#include "link/protocol_phy.h"
-#include "link/uart_config.h"
+#include "link/command_port.h"
 #include "link/udpserver.h"
 
 // The servers exist and the 13769 thread works only while this is non-zero.
@@ -34,69 +25,24 @@ extern u8 g_udpnetmode;
 class udpnetManage
 {
   public:
+    // Made on first call, after the cloud property block is loaded, with its
+    // threads.
     static udpnetManage* pInstance();
     static udpnetManage* p_udpnetManage;
-
     udpnetManage();
-    ~udpnetManage();
-    udpnetManage(const udpnetManage&) = delete;
-    udpnetManage& operator=(const udpnetManage&) = delete;
 
-    // open(), then the three threads: 0, or 255 after "create accept thread
-    // failed".
-    int initialize();
     // Opens the three servers without threads; 0 when all are open.
     int open();
+    // open(), then udpacceptThread (5008), udpacceptThread_10005 and
+    // udp_13769_acceptThread: 0, or 255 after "create accept thread failed".
+    int initialize();
 
-    static void* udpacceptThread(void* arg);
-    static void* udpacceptThread_10005(void* arg);
-    static void* udp_13769_acceptThread(void* arg);
-
-    enum : u8 { IDLE = 0, WAIT_CARDS = 1, LOCAL_REPLY = 2 };
-
-    struct port_link {
-        explicit port_link(bool isControl);
-        // Port 5008: notes host traffic, broadcasts replies, passes through.
-        const bool control;
-        UdpServer server;
-        protocol_phy phy;
-        message_deal deal;
-        struct sender {
-            explicit sender(size_t limit) : assembler(limit) {}
-            frame_assembler assembler;
-            u32 used = 0;
-        };
-        std::map<uint64_t, sender> senders;
-        u32 uses = 0;
-        struct frame {
-            sockaddr_in from;
-            sockaddr_in reply_to;
-            std::vector<u8> bytes;
-        };
-        std::deque<frame> frames;
-        // Frames for the cards (un-escaped body with its BCC), the first one
-        // out while the state is WAIT_CARDS, and their count per sender.
-        struct card_frame {
-            uint64_t sender;
-            u32 ticket;
-            sockaddr_in reply_to;
-            std::vector<u8> body;
-        };
-        std::deque<card_frame> passing;
-        std::map<uint64_t, unsigned> passing_per_sender;
-        std::atomic<u8> state{IDLE};
-        link_send_list answers;
-        std::unique_ptr<passby_link> passby;
-        std::vector<u8> work;
-        int work_dirty;
-        std::vector<u8> out;
-    };
+    using port_link = command_port;
+    static void* udpacceptThread(void* port) { return command_port::thread(port); }
     port_link& port_5008() { return p5008_; }
+    static void* udpacceptThread_10005(void* port) { return command_port::thread(port); }
     port_link& port_10005() { return p10005_; }
-
-    // One pass of the 5008 or 10005 thread: waits at most maxWaitMs for a
-    // datagram or a queued answer, then assembles, answers and sends.
-    void port_pass(port_link& p, int maxWaitMs);
+    void port_pass(port_link& p, int maxWaitMs) { p.pass(maxWaitMs); }
 
     // The Wi-Fi side of port 13769, installed by the Wi-Fi manager:
     //   running  the access point runs (state 3); datagrams are read only then;
@@ -109,43 +55,35 @@ class udpnetManage
     void set_wifi_side(const wifi_side& side);
     // Queues an answer for a Wi-Fi client; false when the list is full.
     bool queue_13769_answer(const u8* data, int length, const sockaddr_in& to);
-    // One pass of the 13769 thread.
+    static void* udp_13769_acceptThread(void* arg);
+    // One pass of the 13769 thread: waits at most maxWaitMs (-1: until
+    // woken) for a datagram while the access point runs, else for a change.
     void wifi_pass(int maxWaitMs);
+    // The access point started or stopped: the 13769 thread looks again.
+    void wifi_changed() { wifi_answers_.wake(); }
     UdpServer& wifi_server() { return wifi_; }
     size_t wifi_pending() const { return wifi_.datagrams.size(); }
 
     static constexpr int kPort = 5008;
     static constexpr int kSecondPort = 10005;
     static constexpr int kWifiPort = 13769;
-    static constexpr size_t kFrameLimit = 0x20000;
     // Senders with a frame in progress kept per port; the least recently
     // heard one is forgotten past this.
     static constexpr size_t kMaxSenders = 64;
-    static constexpr size_t kMaxFrames = 64;
-    // Frames for the cards queued per sender and per port; more are dropped.
-    static constexpr unsigned kMaxPassing = 16;
-    static constexpr size_t kMaxPassingTotal = 64;
     // Largest reply datagram: broadcast on 5008 (kept within one Ethernet
     // frame), and what one IPv4 datagram carries on 10005.
     static constexpr int kBroadcastLimit = 1400;
     static constexpr int kDatagramLimit = 65507;
-    static constexpr size_t kMaxWifiDatagrams = 64;
-    // Bound of an idle wait: frames and queued replies wake the thread at
-    // once, so the bound only limits how long an idle link sleeps.
-    static constexpr int kIdleWaitMs = 1000;
-    static constexpr int kCardWaitMs = 1;
 
   private:
-    void take_datagrams(port_link& p);
-    void handle_frame(port_link& p, const port_link::frame& f);
-    void pass_cards(port_link& p);
-    void card_frame_done(port_link& p);
-
-    port_link p5008_{true};
-    port_link p10005_{false};
+    UdpServer p5008_server_{true};
+    UdpServer p10005_server_;
+    command_port p5008_;
+    command_port p10005_;
     UdpServer wifi_;
     link_send_list wifi_answers_;
     std::mutex wifi_side_mutex_;
     wifi_side wifi_side_;
-    pthread_t threads_[3]{};
+    std::atomic<bool> wifi_stopping_{false};
+    port_threads threads_;
 };

@@ -1,6 +1,9 @@
 #include "remote/networkclient_manage.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <QMutexLocker>
@@ -8,6 +11,7 @@
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "link/net_check.h"
+#include "link/net_socket.h"
 #include "remote/message_deal_cloud_4g.h"
 
 u8 g_reconfig_4g = 0;
@@ -24,7 +28,22 @@ networkclient_Manage* networkclient_Manage::pInstance()
     return p_networkclient_Manage;
 }
 
-networkclient_Manage::networkclient_Manage() = default;
+networkclient_Manage::networkclient_Manage() : wake_fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
+{
+    if (wake_fd_ < 0)
+        perror("cloud client: eventfd");
+}
+
+networkclient_Manage::~networkclient_Manage()
+{
+    if (started_) {
+        stopping_ = true;
+        wake();
+        pthread_join(thread_, nullptr);
+    }
+    if (wake_fd_ >= 0)
+        close(wake_fd_);
+}
 
 int networkclient_Manage::initialize()
 {
@@ -32,15 +51,33 @@ int networkclient_Manage::initialize()
         writeLogMsg(LOG_ERROR, "create cloud client thread failed");
         return 255;
     }
+    started_ = true;
     return 0;
 }
 
 void* networkclient_Manage::acceptThread(void* arg)
 {
     auto* self = static_cast<networkclient_Manage*>(arg);
-    for (;;)
-        self->client_pass();
+    while (!self->stopping_.load()) {
+        const int sleep = self->client_pass();
+        if (sleep == 0)
+            continue;
+        // Without a wake descriptor the settings are looked at once a second.
+        pollfd p{self->wake_fd_, POLLIN, 0};
+        const int ready = poll(&p, 1, self->wake_fd_ < 0 ? 1000 : sleep);
+        if (ready > 0)
+            drain_wake_fd(self->wake_fd_);
+        else if (ready < 0 && errno != EINTR)
+            poll(nullptr, 0, 1000);
+    }
     return nullptr;
+}
+
+void networkclient_Manage::wake()
+{
+    uint64_t one = 1;
+    if (wake_fd_ >= 0 && write(wake_fd_, &one, sizeof one) < 0 && errno != EAGAIN)
+        perror("cloud client: wake");
 }
 
 bool networkclient_Manage::configured(std::string* ip, int* port) const
@@ -115,7 +152,7 @@ int networkclient_Manage::send_body(u16 code, const std::string& body)
     return 0;
 }
 
-void networkclient_Manage::client_pass()
+int networkclient_Manage::client_pass()
 {
     {
         QMutexLocker lock(&Utils::_reconfig_device_nubocloud_mutex);
@@ -130,23 +167,21 @@ void networkclient_Manage::client_pass()
     if (!configured(&ip, &port)) {
         if (connected.load())
             drop();
-        // Nothing to connect to: look again a little later.
-        usleep(kIdleWaitUs);
-        return;
+        // Nothing to connect to until the settings change.
+        return -1;
     }
     if (!connected.load()) {
-        if (tried_ && Utils::getTimeSpace(retry_stamp_) < kRetryTicks) {
-            usleep(kIdleWaitUs);
-            return;
-        }
+        const u32 since = Utils::getTimeSpace(retry_stamp_);
+        if (tried_ && since < kRetryTicks)
+            return int((kRetryTicks - since) * TickCounter::kPeriod.count());
         tried_ = true;
         retry_stamp_ = G_timeTicks.load();
         if (!open(ip, port))
-            return;
+            return 0;
         connected = 1;
         heartbeat_stamp_ = G_timeTicks.load();
         send_body(cloud::kCommand, message_deal_cloud_4g::login());
-        return;
+        return 0;
     }
     if (Utils::getTimeSpace(heartbeat_stamp_) >= kHeartbeatTicks) {
         heartbeat_stamp_ = G_timeTicks.load();
@@ -155,11 +190,12 @@ void networkclient_Manage::client_pass()
     std::vector<cloud_frame_cutter::frame> frames;
     if (!receive(frames)) {
         drop();
-        return;
+        return 0;
     }
     for (const cloud_frame_cutter::frame& f : frames) {
         std::string answer;
         if (message_deal_cloud_4g::deal(f.body.data(), f.body.size(), answer) == message_deal_cloud_4g::ANSWER)
             send_body(cloud::kAnswer, answer);
     }
+    return 0;
 }

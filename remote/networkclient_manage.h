@@ -31,6 +31,8 @@ class networkclient_Manage
     static networkclient_Manage* p_networkclient_Manage;
 
     networkclient_Manage();
+    // Stops the thread and waits for it.
+    ~networkclient_Manage();
     networkclient_Manage(const networkclient_Manage&) = delete;
     networkclient_Manage& operator=(const networkclient_Manage&) = delete;
 
@@ -38,7 +40,12 @@ class networkclient_Manage
     static void* acceptThread(void* arg);
     // One turn of the thread: reconnect request, connect while configured,
     // heartbeat, one receive step of at most the client's wait, answers.
-    void client_pass();
+    // Returns how long the thread may sleep then: 0 not at all, -1 until
+    // woken (nothing to connect to), else the milliseconds until the next
+    // try.
+    int client_pass();
+    // The thread looks at the settings and the reconnect request again.
+    void wake();
 
     // 1 while connected to the cloud server.
     std::atomic<u8> connected{0};
@@ -49,8 +56,6 @@ class networkclient_Manage
     static constexpr u32 kHeartbeatTicks = 3000;
     // Pause after a failed connection before the next try.
     static constexpr u32 kRetryTicks = 500;
-    // Pause of a turn with nothing to do (settings are looked at again then).
-    static constexpr unsigned kIdleWaitUs = 1000 * 1000;
 
   private:
     bool configured(std::string* ip, int* port) const;
@@ -67,5 +72,8 @@ class networkclient_Manage
     u32 heartbeat_stamp_ = 0;
     u32 retry_stamp_ = 0;
     bool tried_ = false;
+    int wake_fd_ = -1;
+    std::atomic<bool> stopping_{false};
+    bool started_ = false;
     pthread_t thread_{};
 };

@@ -21,7 +21,7 @@ std::atomic<u8> g_wifi_reset_flag{0};
 Q64_WIFI_CONFIG* Q64_WIFI_CONFIG::p_wifi = nullptr;
 std::atomic<u32> Q64_WIFI_CONFIG::wifi_reset_timeticks{0};
 std::atomic<u32> Q64_WIFI_CONFIG::wifi_ap_timeticks{0};
-std::atomic<u8> Q64_WIFI_CONFIG::wifi_ap_state{0};
+Q64_WIFI_CONFIG::ap_state Q64_WIFI_CONFIG::wifi_ap_state;
 
 const char* Q64_WIFI_CONFIG::kHostapdConf = "/etc/rtl_hostapd_2G.conf";
 const char* Q64_WIFI_CONFIG::kUdhcpdConf = "/etc/udhcpd.conf";
@@ -181,6 +181,14 @@ void Q64_WIFI_CONFIG::wifi_pass()
         wifi_reset();
         wifi_reset_timeticks = G_timeTicks.load();
     }
+}
+
+Q64_WIFI_CONFIG::ap_state& Q64_WIFI_CONFIG::ap_state::operator=(u8 state)
+{
+    value_ = state;
+    if (udpnetManage* udp = udpnetManage::p_udpnetManage)
+        udp->wifi_changed();
+    return *this;
 }
 
 void Q64_WIFI_CONFIG::wifi_ap_start_up()

@@ -89,7 +89,19 @@ class Q64_WIFI_CONFIG
 
     static std::atomic<u32> wifi_reset_timeticks;
     static std::atomic<u32> wifi_ap_timeticks;
-    static std::atomic<u8> wifi_ap_state;
+    // The access point's state (3: running). Every change wakes the UDP
+    // 13769 thread, which reads datagrams only while it runs.
+    class ap_state
+    {
+      public:
+        u8 load() const { return value_.load(); }
+        operator u8() const { return load(); }
+        ap_state& operator=(u8 state);
+
+      private:
+        std::atomic<u8> value_{0};
+    };
+    static ap_state wifi_ap_state;
 
     static const char* kHostapdConf;
     static const char* kUdhcpdConf;

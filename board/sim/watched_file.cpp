@@ -1,7 +1,16 @@
 #include "board/sim/watched_file.h"
 
-#include <sys/stat.h>
+#include <cerrno>
+#include <cstdio>
+#include <mutex>
+#include <thread>
 #include <utility>
+#include <vector>
+
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -10,19 +19,167 @@
 namespace board::sim
 {
 
+namespace
+{
+
+// One inotify descriptor for every watched file of the process, and the
+// thread that reads it. It lives as long as the process: files of static
+// objects are still let go at exit.
+class FolderWatch
+{
+  public:
+    static FolderWatch& instance()
+    {
+        static FolderWatch* watch = new FolderWatch();
+        return *watch;
+    }
+
+    // Marks *report CHANGED whenever name in folder changes, and UNWATCHED
+    // when the folder goes; false when the folder cannot be watched.
+    bool add(const std::string& folder, const std::string& name, std::atomic<int>* report)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (fd_ < 0 || failed_)
+            return false;
+        const int wd = inotify_add_watch(fd_, folder.c_str(), kEvents);
+        if (wd < 0) {
+            std::perror("sim: watch model folder");
+            return false;
+        }
+        entries_.push_back({wd, name, report});
+        return true;
+    }
+
+    void remove(std::atomic<int>* report)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        int wd = -1;
+        for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+            if (it->report == report) {
+                wd = it->wd;
+                entries_.erase(it);
+                break;
+            }
+        }
+        for (const Entry& e : entries_)
+            if (e.wd == wd)
+                return;
+        // A folder that went away took its watch with it.
+        if (wd >= 0 && inotify_rm_watch(fd_, wd) != 0 && errno != EINVAL)
+            std::perror("sim: unwatch model folder");
+    }
+
+    void catchUp()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        readEvents();
+    }
+
+  private:
+    static constexpr uint32_t kEvents = IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_CREATE | IN_DELETE | IN_MOVED_FROM |
+                                        IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF;
+    struct Entry {
+        int wd;
+        std::string name;
+        std::atomic<int>* report;
+    };
+
+    FolderWatch()
+    {
+        fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (fd_ < 0) {
+            std::perror("sim: model file watch");
+            return;
+        }
+        std::thread(&FolderWatch::run, this).detach();
+    }
+
+    // Sleeps until the kernel reports something.
+    void run()
+    {
+        for (;;) {
+            pollfd p{fd_, POLLIN, 0};
+            if (poll(&p, 1, -1) < 0 && errno != EINTR) {
+                std::perror("sim: model file watch");
+                // Every file is looked at on every question from now on.
+                std::lock_guard<std::mutex> lock(mutex_);
+                failed_ = true;
+                for (Entry& e : entries_)
+                    e.report->store(WatchedFile::UNWATCHED);
+                return;
+            }
+            std::lock_guard<std::mutex> lock(mutex_);
+            readEvents();
+        }
+    }
+
+    // Caller holds mutex_.
+    void readEvents()
+    {
+        alignas(inotify_event) char buf[4096];
+        for (;;) {
+            const ssize_t n = read(fd_, buf, sizeof buf);
+            if (n <= 0)
+                return;
+            for (ssize_t at = 0; at + ssize_t(sizeof(inotify_event)) <= n;) {
+                const auto* e = reinterpret_cast<const inotify_event*>(buf + at);
+                at += ssize_t(sizeof(inotify_event) + e->len);
+                for (Entry& entry : entries_) {
+                    if (e->wd == entry.wd && (e->mask & IN_IGNORED)) {
+                        // The folder went: the file is looked at every time.
+                        entry.wd = -1;
+                        entry.report->store(WatchedFile::UNWATCHED);
+                        continue;
+                    }
+                    // A lost queue, or the folder itself: every file may have
+                    // changed.
+                    const bool all = (e->mask & IN_Q_OVERFLOW) || (e->wd == entry.wd && e->len == 0);
+                    int quiet = WatchedFile::QUIET;
+                    if (all || (e->wd == entry.wd && entry.name == e->name))
+                        entry.report->compare_exchange_strong(quiet, WatchedFile::CHANGED);
+                }
+            }
+        }
+    }
+
+    int fd_ = -1;
+    bool failed_ = false;
+    std::mutex mutex_;
+    std::vector<Entry> entries_;
+};
+
+} // namespace
+
 WatchedFile::WatchedFile(std::string path, const char* defaultText) : path_(std::move(path))
 {
     QString p = QString::fromStdString(path_);
-    if (!QFileInfo::exists(p)) {
-        QDir().mkpath(QFileInfo(p).absolutePath());
+    QFileInfo info(p);
+    if (!info.exists()) {
+        QDir().mkpath(info.absolutePath());
         QFile f(p);
         if (f.open(QIODevice::WriteOnly))
             f.write(defaultText);
     }
+    watched_ = FolderWatch::instance().add(info.absolutePath().toStdString(), info.fileName().toStdString(), &report_);
+    if (!watched_)
+        report_ = UNWATCHED;
+}
+
+WatchedFile::~WatchedFile()
+{
+    if (watched_)
+        FolderWatch::instance().remove(&report_);
 }
 
 bool WatchedFile::changed()
 {
+    int seen = report_.load();
+    if (seen == QUIET)
+        return false;
+    // A report that comes while the file is looked at stays for the next
+    // question.
+    if (seen == CHANGED)
+        report_.compare_exchange_strong(seen, QUIET);
     struct stat st;
     Stamp now;
     if (::stat(path_.c_str(), &st) == 0) {
@@ -45,6 +202,11 @@ bool WatchedFile::read(std::string* text) const
         return false;
     *text = f.readAll().toStdString();
     return true;
+}
+
+void catchUpFileChanges()
+{
+    FolderWatch::instance().catchUp();
 }
 
 } // namespace board::sim

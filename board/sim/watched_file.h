@@ -1,7 +1,13 @@
 // A model's text file that may be edited while the program runs: written
 // with its default text when missing, read again only once it changed.
+//
+// The kernel reports changes in the file's folder (inotify) to one thread
+// that sleeps until it does; the file is looked at only after such a report,
+// so asking whether it changed costs nothing while nobody edits it. Where the
+// kernel cannot watch the folder, the file is looked at on every question.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <sys/types.h>
 
@@ -12,12 +18,19 @@ class WatchedFile
 {
   public:
     WatchedFile(std::string path, const char* defaultText);
+    ~WatchedFile();
+    WatchedFile(const WatchedFile&) = delete;
+    WatchedFile& operator=(const WatchedFile&) = delete;
+
     const std::string& path() const { return path_; }
     // True when the file differs from what the last call saw (replaced,
     // resized, touched, appeared or vanished).
     bool changed();
     // The whole text; false when the file cannot be read.
     bool read(std::string* text) const;
+
+    // What the kernel said of the file since the last look.
+    enum Report { QUIET, CHANGED, UNWATCHED };
 
   private:
     struct Stamp {
@@ -32,6 +45,12 @@ class WatchedFile
     };
     std::string path_;
     Stamp stamp_;
+    std::atomic<int> report_{CHANGED};
+    bool watched_ = false;
 };
+
+// Takes in what the kernel has reported so far: for a writer in this process
+// that must have its change seen by the very next question.
+void catchUpFileChanges();
 
 } // namespace board::sim

@@ -13,7 +13,7 @@ int rank(const QString& path)
 {
     static const QList<QPair<QString, int>> kRanks = {
         {"board/", 0}, {"core/", 1},   {"chips/", 2}, {"video/", 2}, {"ledout/", 2},
-        {"link/", 3},  {"remote/", 3}, {"ui/", 4},    {"app/", 5},
+        {"link/", 3},  {"remote/", 4}, {"ui/", 5},    {"app/", 6},
     };
     for (const auto& r : kRanks)
         if (path.startsWith(r.first))
@@ -52,6 +52,10 @@ class TestLayers : public QObject
                                        << "  # include \"core/global.h\"" << true;
         QTest::newRow("ledout to link") << "ledout/a.cpp"
                                         << "#include \"link/uart_config.h\"" << true;
+        QTest::newRow("link to remote") << "link/message_deal.cpp"
+                                        << "#include \"remote/message_deal_4g.h\"" << true;
+        QTest::newRow("remote to link") << "remote/uart_inout_4G.h"
+                                        << "#include \"link/serial_line.h\"" << false;
         QTest::newRow("same rank") << "video/a.cpp"
                                    << "#include \"ledout/fpga_manage.h\"" << false;
         QTest::newRow("downward") << "ui/shell/a.cpp"

@@ -643,6 +643,58 @@ class TestLinkManagers : public QObject
         udp->set_wifi_side({});
         close(c);
     }
+
+    // Last: it takes the serial marker from the link above.
+    void threadsSleepUntilWokenAndEndWithTheirLink()
+    {
+        auto answered = [](int fd) {
+            ReplyReader r;
+            for (int i = 0; i < 300 && r.bodies.empty(); ++i) {
+                pollfd p{fd, POLLIN, 0};
+                poll(&p, 1, 10);
+                r.drain(fd);
+            }
+            return r.bodies.size() == 1 ? tag_of(r.bodies[0]) : u8(0);
+        };
+        auto run = [](void* (*entry)(void*), void* link) {
+            pthread_t t;
+            return pthread_create(&t, nullptr, entry, link) == 0 ? t : pthread_t();
+        };
+        pthread_t port = run(networkManage::acceptThread_10002, &tcp->port_10002());
+        int c = tcp_connect(networkManage::kSecondPort);
+        put(c, tagged(0x44));
+        QCOMPARE(answered(c), u8(0x44));
+        tcp->port_10002().stop();
+        QCOMPARE(pthread_join(port, nullptr), 0);
+        close(c);
+
+        // Cards that take every frame at once: more card frames than the
+        // queue holds come back to back, and the frames held behind them
+        // are answered without anything else waking the thread.
+        passby::install({&card_lock, fake_forward, fake_service, [] { return false; }});
+        Bytes burst;
+        for (u8 i = 0; i < 3 * networkManage::port_link::kMaxPassing; ++i)
+            burst = cat({burst, card_frame(i)});
+        port = run(networkManage::acceptThread, &tcp->control_port());
+        c = tcp_connect(g_port);
+        put(c, cat({burst, tagged(0x46)}));
+        QCOMPARE(answered(c), u8(0x46));
+        tcp->control_port().stop();
+        QCOMPARE(pthread_join(port, nullptr), 0);
+        close(c);
+
+        int m = -1, s = -1;
+        QVERIFY(pty_at(sim->host("/dev/ttyS3"), m, s));
+        auto* line = new Kq_uart_inout();
+        QCOMPARE(line->usart1_init(3, g_BPS, O_RDWR | O_NOCTTY | O_NONBLOCK), 0);
+        put(m, tagged(0x45));
+        QCOMPARE(answered(m), u8(0x45));
+        put(m, cat({burst, tagged(0x47)}));
+        QCOMPARE(answered(m), u8(0x47));
+        delete line;
+        close(m);
+        close(s);
+    }
 };
 
 int main(int argc, char** argv)

@@ -9,6 +9,7 @@
 #include "core/zevrampara.h"
 #include "pc_frames.h"
 #include "remote/networkclient_manage.h"
+#include "remote/remote_links.h"
 #include "support/sim_fixture.h"
 
 namespace
@@ -63,6 +64,8 @@ class TestMessageModule : public QObject
     {
         sim = new SimFixture();
         ZevRamPara::pInstance();
+        static remote_links remote;
+        message_remote::install(&remote);
     }
     void cleanupTestCase() { delete sim; }
     void init() { QFile::remove(sim->hostQ("/data/configs/cloud_cafile")); }

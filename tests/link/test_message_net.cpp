@@ -12,6 +12,7 @@
 #include "link/net_check.h"
 #include "pc_frames.h"
 #include "remote/q64_wifi_config.h"
+#include "remote/remote_links.h"
 #include "support/sim_fixture.h"
 
 namespace
@@ -75,6 +76,8 @@ class TestMessageNet : public QObject
     {
         sim = new SimFixture();
         ZevRamPara::pInstance();
+        static remote_links remote;
+        message_remote::install(&remote);
         spy = new QSignalSpy(ZevRamPara::p_zevrampara, &ZevRamPara::sig_update_para);
         QDir().mkpath(sim->hostQ("/etc/network"));
     }
@@ -376,6 +379,21 @@ class TestMessageNet : public QObject
         QCOMPARE(send(md, request(kBox, 0xC4, {'x', '{'})).status(), u8(1));
         const std::string ans = R"({"name":"property","result":0})";
         QVERIFY(!send(md, request(kBox, 0xC4, Bytes(ans.begin(), ans.end()))).sent);
+    }
+
+    void withoutTheRemoteSideTheBoxHasNoCloudOrWifi()
+    {
+        message_remote* remote = message_remote::installed();
+        message_remote::install(nullptr);
+        Q64_WIFI_CONFIG wifi;
+        Q64_WIFI_CONFIG::p_wifi = &wifi;
+        const std::string json = R"({"name":"getproperty"})";
+        const bool answered = send(md, request(kBox, 0xC4, Bytes(json.begin(), json.end()))).sent;
+        const size_t info = send(md, request(kBox, 0xA4, {16})).body.size();
+        Q64_WIFI_CONFIG::p_wifi = nullptr;
+        message_remote::install(remote);
+        QVERIFY(!answered);
+        QCOMPARE(info, size_t(233 + 11));
     }
 };
 

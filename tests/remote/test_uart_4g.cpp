@@ -12,6 +12,7 @@
 #include "core/zevrampara.h"
 #include "ledout/passby.h"
 #include "remote/networkclient_manage.h"
+#include "remote/remote_links.h"
 #include "remote/uart_inout_4G.h"
 #include "support/net_helpers.h"
 #include "support/sim_fixture.h"
@@ -59,6 +60,8 @@ class TestUart4g : public QObject
     {
         sim = new SimFixture();
         ZevRamPara::pInstance();
+        static remote_links remote;
+        message_remote::install(&remote);
         QVERIFY(pty_at(sim->host("/dev/ttyS1"), master, slave));
         link = new Kq_uart_inout_4G();
         QVERIFY(link->open_port(Kq_uart_inout_4G::kPort, 115200, O_RDWR | O_NOCTTY | O_NONBLOCK) >= 0);
@@ -115,6 +118,37 @@ class TestUart4g : public QObject
         QCOMPARE(r.size(), size_t(1));
         QCOMPARE(r[0], answer);
         QCOMPARE(int(g_passby_trans_port), int(PASSBY_NONE));
+    }
+
+    // Last: it takes the 4G marker from the link above.
+    void newCloudSettingsWakeTheSleepingLine()
+    {
+        int m = -1, s = -1;
+        QVERIFY(pty_at(sim->host("/dev/ttyS3"), m, s));
+        auto* line = new Kq_uart_inout_4G();
+        Kq_uart_inout_4G::p_uart_inout_4G = line;
+        QCOMPARE(line->usart_init(3, 115200, O_RDWR | O_NOCTTY | O_NONBLOCK), 0);
+        auto answer = [m] {
+            ReplyReader rd;
+            for (int i = 0; i < 300 && rd.bodies.empty(); ++i) {
+                pollfd p{m, POLLIN, 0};
+                poll(&p, 1, 10);
+                rd.drain(m);
+            }
+            return rd.bodies.size() == 1 ? rd.bodies[0] : Bytes();
+        };
+        // Answered: the line's thread runs, and has gone back to sleep.
+        put(m, tagged(0x43));
+        const Bytes first = answer();
+        remote_links().settings_installed();
+        const Bytes pushed = answer();
+        Kq_uart_inout_4G::p_uart_inout_4G = nullptr;
+        delete line;
+        close(m);
+        close(s);
+        QCOMPARE(tag_of(first), u8(0x43));
+        QVERIFY(pushed.size() > 9);
+        QCOMPARE(pushed[9], u8(0xC4));
     }
 };
 

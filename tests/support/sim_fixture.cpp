@@ -5,6 +5,7 @@
 #include <QFileInfo>
 
 #include "board/sim/sim_models.h"
+#include "board/sim/watched_file.h"
 #include "core/global.h"
 
 namespace
@@ -48,5 +49,9 @@ bool writeHostFile(const QString& path, const QByteArray& data)
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
-    return f.write(data) == data.size();
+    const bool whole = f.write(data) == data.size();
+    f.close();
+    // A model file written here is seen by the simulated board's next look.
+    board::sim::catchUpFileChanges();
+    return whole;
 }
