@@ -6,6 +6,7 @@
 
 #include "core/logMsg.h"
 #include "core/utils.h"
+#include "core/logging.h"
 
 command_port::command_port(port_transport& transport, const port_rules& rules)
     : control(rules.passby_marker != PASSBY_NONE), transport_(transport), rules_(rules)
@@ -128,7 +129,7 @@ command_port::handled command_port::handle(uint64_t key, const link_reply& to, c
     const int len = desk_.accept(frame, length);
     if (len < 0) {
         if (debugOn())
-            printf("\n frame error!!!!!!!");
+            zevlog::debug(lcLink(), "\n frame error!!!!!!!");
         return handled::done;
     }
     u8* body = desk_.body();
@@ -141,7 +142,7 @@ command_port::handled command_port::handle(uint64_t key, const link_reply& to, c
             if (rules_.holds_back)
                 return handled::held;
             if (debugOn())
-                printf("card frame dropped: %zu queued\n", passing_.size());
+                zevlog::debug(lcLink(), "card frame dropped: %zu queued\n", passing_.size());
             return handled::done;
         }
         ++entry(key).passing;

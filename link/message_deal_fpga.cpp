@@ -16,6 +16,7 @@
 #include "link/message_deal.h"
 #include "link/protocol_phy.h"
 #include "video/c331_manage.h"
+#include "core/logging.h"
 
 namespace
 {
@@ -297,7 +298,7 @@ int message_deal::param_save(u8* body, int /*length*/)
     const u8 s = (port == 1 || port == 2) ? u8(port + 1) : FpgaFlash::kFlash0;
     body[pc::kStatus] = 1;
     if (debugOn() && g_rcv_sync_led != "OK")
-        std::printf("\n %s\n", g_rcv_sync_led.toUtf8().constData());
+        zevlog::debug(lcLink(), "\n %s\n", g_rcv_sync_led.toUtf8().constData());
     set_para_sync();
     // Only the first FPGA's flash is fitted: the other is refused before any
     // bus traffic.

@@ -23,6 +23,7 @@
 #include "link/networkmanage.h"
 #include "link/protocol_phy.h"
 #include "link/message_remote.h"
+#include "core/logging.h"
 
 namespace
 {
@@ -302,9 +303,10 @@ int message_deal::project_set_setproperty(u8* body, int length)
     body[kSub] = 1;
     const u8* key = body + kKey;
     if (debugOn()) {
-        printf("\n random_num para ");
+        QByteArray line("random_num para");
         for (int i = 0; i < 32 && kKey + i < length; ++i)
-            printf("%#x ", key[i]);
+            line += QByteArray(" 0x") + QByteArray::number(key[i], 16);
+        zevlog::debug(lcLink(), "%s", line.constData());
     }
     // Unmasked bytes of the block, read only inside the frame.
     int p = kBlock;
@@ -380,8 +382,8 @@ int message_deal::start_update(u8* body, int length)
         return 1;
     fm->reset_fpga_rst(0);
     if (debugOn())
-        printf("\n update ok! sel_fpga : %d valid : %d,len = %#x\n", (sel == 0 || sel == 1) ? sel : 2,
-               length == 11 ? body[kSub] : 1, unsigned(length));
+        zevlog::debug(lcLink(), "\n update ok! sel_fpga : %d valid : %d,len = %#x\n", (sel == 0 || sel == 1) ? sel : 2,
+                      length == 11 ? body[kSub] : 1, unsigned(length));
     body[kSub] = 0;
     return 1;
 }

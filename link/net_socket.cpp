@@ -11,6 +11,7 @@
 
 #include "core/global.h"
 #include "core/logMsg.h"
+#include "core/logging.h"
 
 std::string with_errno(const char* what)
 {
@@ -56,5 +57,5 @@ void drain_wake_fd(int fd)
     uint64_t count;
     // Non-blocking: EAGAIN just means nothing was pushed.
     if (fd >= 0 && read(fd, &count, sizeof count) < 0 && errno != EAGAIN)
-        perror("link wake: drain");
+        zevlog::warnErrno(lcLink(), "link wake: drain");
 }

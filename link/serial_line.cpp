@@ -7,6 +7,7 @@
 
 #include "core/logMsg.h"
 #include "core/utils.h"
+#include "core/logging.h"
 
 serial_line::serial_line(const line_rules& rules)
     : rules_(rules), passby_(rules.passby_marker, send_list_), record_(new Uart_Rec_Send_Data())
@@ -148,7 +149,7 @@ int serial_line::send_uart_data()
     if (!any)
         return 0;
     if (serial_.uart_write(fd_, send_buf_.data(), int(send_buf_.size())) < 0 && debugOn())
-        printf("uart send error: %zu bytes not sent\n", send_buf_.size());
+        zevlog::debug(lcLink(), "uart send error: %zu bytes not sent\n", send_buf_.size());
     note_host_traffic();
     return 0;
 }

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "board/board.h"
+#include "core/logging.h"
 
 namespace
 {
@@ -24,7 +25,7 @@ int serial_modules::serial_init(int port, int speed, int flags)
 {
     int fd = ttyS_Open(port, speed, flags);
     if (fd < 0) {
-        printf("Open ttyS1 Port Faild!\n");
+        zevlog::warning(lcLink(), "Open ttyS1 Port Faild!\n");
         return fd;
     }
     fds_.insert(fd);
@@ -38,12 +39,12 @@ int serial_modules::ttyS_Open(int port, int speed, int flags)
     int fd = open(board::path(name).c_str(), flags | O_CLOEXEC);
     if (fd < 0) {
         if (debugOn())
-            printf("Can't Open Serial Port %s\n", name);
+            zevlog::debug(lcLink(), "Can't Open Serial Port %s\n", name);
         return -1;
     }
     if (!isatty(fd)) {
         if (debugOn())
-            printf("This is not a tty device");
+            zevlog::debug(lcLink(), "This is not a tty device");
         close(fd);
         return -1;
     }
@@ -54,7 +55,7 @@ int serial_modules::ttyS_Open(int port, int speed, int flags)
     // A port that cannot be configured is closed rather than left open.
     if (UartSetParity(fd, 8, 1, 'n') != 0) {
         if (debugOn())
-            printf("UartSetParity failed!, dev :%s\n", name);
+            zevlog::debug(lcLink(), "UartSetParity failed!, dev :%s\n", name);
         no_rts_.erase(fd);
         close(fd);
         return -1;
@@ -80,7 +81,7 @@ bool serial_modules::set_rts(int fd, bool raised)
     }
     // A device without modem lines (a pseudo-terminal) is no error.
     if (errno != ENOTTY && errno != EINVAL)
-        perror("Ioctl error on setting 485 configure:\n");
+        zevlog::warnErrno(lcLink(), "Ioctl error on setting 485 configure:\n");
     return false;
 }
 
@@ -88,7 +89,7 @@ int serial_modules::UartSetParity(int fd, int databits, int stopbits, int parity
 {
     termios opt;
     if (tcgetattr(fd, &opt) != 0) {
-        perror("SetupSerial Error 1");
+        zevlog::warnErrno(lcLink(), "SetupSerial Error 1");
         return -1;
     }
     opt.c_oflag &= ~tcflag_t(OPOST | OLCUC);
@@ -104,7 +105,7 @@ int serial_modules::UartSetParity(int fd, int databits, int stopbits, int parity
         opt.c_cflag |= CS8;
         break;
     default:
-        fprintf(stderr, "Unsupported data size\n");
+        zevlog::warning(lcLink(), "Unsupported data size\n");
         return -1;
     }
     switch (parity) {
@@ -130,7 +131,7 @@ int serial_modules::UartSetParity(int fd, int databits, int stopbits, int parity
         opt.c_iflag |= INPCK;
         break;
     default:
-        fprintf(stderr, "Unsupported parity\n");
+        zevlog::warning(lcLink(), "Unsupported parity\n");
         return -1;
     }
     switch (stopbits) {
@@ -141,13 +142,13 @@ int serial_modules::UartSetParity(int fd, int databits, int stopbits, int parity
         opt.c_cflag |= CSTOPB;
         break;
     default:
-        fprintf(stderr, "Unsupported stop bits\n");
+        zevlog::warning(lcLink(), "Unsupported stop bits\n");
         return -1;
     }
     opt.c_cc[VTIME] = 1;
     opt.c_cc[VMIN] = 1;
     if (tcflush(fd, TCIFLUSH) != 0 || tcsetattr(fd, TCSANOW, &opt) != 0) {
-        perror("SetupSerial Error 3");
+        zevlog::warnErrno(lcLink(), "SetupSerial Error 3");
         return -1;
     }
     return 0;
@@ -160,7 +161,7 @@ int serial_modules::UartSetSpeed(int fd, int speed)
             continue;
         termios opt;
         if (tcgetattr(fd, &opt) != 0) {
-            perror("UartSetSpeed Error 1");
+            zevlog::warnErrno(lcLink(), "UartSetSpeed Error 1");
             return -1;
         }
         if (cfsetispeed(&opt, s.code) != 0 || cfsetospeed(&opt, s.code) != 0 || tcflush(fd, TCIOFLUSH) != 0 ||
@@ -221,7 +222,7 @@ int serial_modules::uart_write(int fd, const u8* data, int length)
     }
     // The direction line must not turn before the last byte has left.
     if (tcdrain(fd) != 0 && errno != ENOTTY)
-        perror("tcdrain");
+        zevlog::warnErrno(lcLink(), "tcdrain");
     if (rts)
         set_rts(fd, true);
     return done == length ? done : -1;

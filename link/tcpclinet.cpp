@@ -13,6 +13,7 @@
 
 #include "core/logMsg.h"
 #include "link/net_socket.h"
+#include "core/logging.h"
 
 namespace
 {
@@ -84,13 +85,14 @@ int TcpClinet::sockerConnect(const char* address, int port)
         socklen_t len = sizeof err;
         if (poll(&p, 1, kWaitMs) <= 0) {
             if (debugOn())
-                printf("TCP CLINET connect to select failed ticks = %u\n", G_timeTicks.load());
+                zevlog::debug(lcLink(), "TCP CLINET connect to select failed ticks = %u\n", G_timeTicks.load());
             close(fd);
             return 0;
         }
         if ((p.revents & (POLLERR | POLLHUP)) || getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) {
             if (debugOn())
-                printf("TCP CLINET connect to select to FD_ISSET failed,ticks = %u\n", G_timeTicks.load());
+                zevlog::debug(lcLink(), "TCP CLINET connect to select to FD_ISSET failed,ticks = %u\n",
+                              G_timeTicks.load());
             close(fd);
             return 0;
         }
@@ -128,7 +130,7 @@ int TcpClinet::recvData(u8* disconnected)
                 records.push_back(std::move(r));
             } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                 if (debugOn())
-                    printf("Server socket exit . . . \n");
+                    zevlog::debug(lcLink(), "Server socket exit . . . \n");
                 Close();
                 gone = 1;
             }
@@ -156,7 +158,7 @@ int TcpClinet::sendData(const u8* data, int length, int socket)
             return 255;
         if (ready < 0 || (p.revents & (POLLERR | POLLHUP | POLLNVAL))) {
             if (debugOn())
-                printf("send FD_ISSET(sock, &err_set) error: %s\n", std::strerror(errno));
+                zevlog::debug(lcLink(), "send FD_ISSET(sock, &err_set) error: %s\n", std::strerror(errno));
             Close();
             return 255;
         }
@@ -168,7 +170,7 @@ int TcpClinet::sendData(const u8* data, int length, int socket)
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
             continue;
         if (debugOn())
-            printf("send error TcpClinet: %s\n", std::strerror(errno));
+            zevlog::debug(lcLink(), "send error TcpClinet: %s\n", std::strerror(errno));
         Close();
         return 255;
     }
@@ -180,7 +182,7 @@ void TcpClinet::Close()
     if (sock_ < 0)
         return;
     if (shutdown(sock_, SHUT_RDWR) != 0 && errno != ENOTCONN && debugOn())
-        printf("shutdown: %s\n", std::strerror(errno));
+        zevlog::debug(lcLink(), "shutdown: %s\n", std::strerror(errno));
     close(sock_);
     usleep(100000);
     sock_ = -1;

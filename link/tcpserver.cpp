@@ -14,6 +14,7 @@
 
 #include "core/logMsg.h"
 #include "link/net_socket.h"
+#include "core/logging.h"
 
 TcpServer::TcpServer() : buf_(size_t(kPieceSize)) {}
 
@@ -71,7 +72,7 @@ void TcpServer::accept_clients()
         int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
             if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && debugOn())
-                printf("accept error:%s\n", std::strerror(errno));
+                zevlog::debug(lcLink(), "accept error:%s\n", std::strerror(errno));
             return;
         }
         int on = 1;
@@ -133,7 +134,7 @@ int TcpServer::receive(int waitMs, int wakeFd, sink& s)
     int ready = poll(poll_.data(), nfds_t(poll_.size()), waitMs);
     if (ready < 0 && errno != EINTR) {
         if (debugOn())
-            printf("select error:%s\n", std::strerror(errno));
+            zevlog::debug(lcLink(), "select error:%s\n", std::strerror(errno));
         return 255;
     }
     if (ready > 0 && (poll_[1].revents & POLLIN))
@@ -194,7 +195,7 @@ int TcpServer::sendData(const u8* data, int length, uint64_t conn)
                 continue;
         }
         if (debugOn())
-            printf("send error TcpServer:%s\n", std::strerror(errno));
+            zevlog::debug(lcLink(), "send error TcpServer:%s\n", std::strerror(errno));
         // A reply cut short would leave the client's stream mid-frame.
         drop_client(index);
         return 255;

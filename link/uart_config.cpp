@@ -9,6 +9,7 @@
 #include "core/utils.h"
 #include "link/net_socket.h"
 #include "link/protocol_phy.h"
+#include "core/logging.h"
 
 int g_BPS = 115200;
 int g_dataLen = 32;
@@ -17,7 +18,7 @@ link_send_list::link_send_list()
 {
     wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wake_fd_ < 0)
-        perror("link send list: eventfd");
+        zevlog::warnErrno(lcLink(), "link send list: eventfd");
 }
 
 link_send_list::~link_send_list()
@@ -45,7 +46,7 @@ void link_send_list::wake()
     uint64_t one = 1;
     // A full counter already wakes the thread: nothing to do then.
     if (write(wake_fd_, &one, sizeof one) < 0 && errno != EAGAIN)
-        perror("link send list: wake");
+        zevlog::warnErrno(lcLink(), "link send list: wake");
 }
 
 bool link_send_list::pop(link_reply& out)

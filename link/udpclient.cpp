@@ -10,6 +10,7 @@
 
 #include "core/global.h"
 #include "core/logMsg.h"
+#include "core/logging.h"
 
 int UdpClient::udpSendData(std::string text, std::string& answer)
 {
@@ -39,7 +40,7 @@ int UdpClient::udpSendData(std::string text, std::string& answer)
             continue;
         answer.assign(buf, size_t(n));
         if (debugOn())
-            printf("udp server message : %s\n", answer.c_str());
+            zevlog::debug(lcLink(), "udp server message : %s\n", answer.c_str());
         return int(n);
     }
     return -1;

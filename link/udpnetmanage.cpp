@@ -7,6 +7,7 @@
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "link/message_remote.h"
+#include "core/logging.h"
 
 u8 g_udpnetmode = 1;
 
@@ -115,7 +116,7 @@ void udpnetManage::wifi_pass(int maxWaitMs)
         // One the handler does not accept is dropped, or it would stand in
         // front of every later one for ever.
         if (side.handle(d.data.data(), int(d.data.size()), d.from) != 0 && debugOn())
-            printf("wifi datagram of %zu bytes not accepted\n", d.data.size());
+            zevlog::debug(lcLink(), "wifi datagram of %zu bytes not accepted\n", d.data.size());
         wifi_.datagrams.pop_front();
     }
     link_reply r;

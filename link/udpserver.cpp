@@ -13,6 +13,7 @@
 #include "board/board.h"
 #include "core/logMsg.h"
 #include "link/net_socket.h"
+#include "core/logging.h"
 
 UdpServer::UdpServer(bool broadcastReplies)
     : broadcast_(broadcastReplies), bufs_(new u8[size_t(kBatch) * (kDatagramSize + 1)])
@@ -138,6 +139,6 @@ int UdpServer::sendData(const u8* data, int length, const sockaddr_in& address)
             break;
     }
     if (debugOn())
-        printf("send error UdpServer:%s\n", std::strerror(errno));
+        zevlog::debug(lcLink(), "send error UdpServer:%s\n", std::strerror(errno));
     return 255;
 }

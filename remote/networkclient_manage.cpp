@@ -13,6 +13,7 @@
 #include "link/net_check.h"
 #include "link/net_socket.h"
 #include "remote/message_deal_cloud_4g.h"
+#include "core/logging.h"
 
 u8 g_reconfig_4g = 0;
 u8 g_rconfig_device_nubocloud = 0;
@@ -31,7 +32,7 @@ networkclient_Manage* networkclient_Manage::pInstance()
 networkclient_Manage::networkclient_Manage() : wake_fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
 {
     if (wake_fd_ < 0)
-        perror("cloud client: eventfd");
+        zevlog::warnErrno(lcRemote(), "cloud client: eventfd");
 }
 
 networkclient_Manage::~networkclient_Manage()
@@ -77,7 +78,7 @@ void networkclient_Manage::wake()
 {
     uint64_t one = 1;
     if (wake_fd_ >= 0 && write(wake_fd_, &one, sizeof one) < 0 && errno != EAGAIN)
-        perror("cloud client: wake");
+        zevlog::warnErrno(lcRemote(), "cloud client: wake");
 }
 
 bool networkclient_Manage::configured(std::string* ip, int* port) const

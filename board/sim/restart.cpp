@@ -1,4 +1,5 @@
 #include "board/sim/restart.h"
+#include "board/log.h"
 
 #include <cerrno>
 #include <climits>
@@ -55,11 +56,11 @@ SimShell::Restart execRestart(std::string program, std::vector<std::string> argv
         av.push_back(nullptr);
         std::fflush(nullptr);
         if (!closeOnExecAll()) {
-            std::perror("simulated board: restart");
+            zevlog::warnErrno(lcBoard(), "simulated board: restart");
             return kFailStatus;
         }
         ::execv(program.c_str(), av.data());
-        std::fprintf(stderr, "simulated board: restart of %s failed: %s\n", program.c_str(), std::strerror(errno));
+        zevlog::warning(lcBoard(), "simulated board: restart of %s failed: %s\n", program.c_str(), std::strerror(errno));
         return kFailStatus;
     };
 }

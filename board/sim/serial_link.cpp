@@ -1,4 +1,5 @@
 #include "board/sim/serial_link.h"
+#include "board/log.h"
 
 #include <cerrno>
 #include <chrono>
@@ -160,7 +161,7 @@ SerialLink::~SerialLink()
         stop_ = true;
         const char c = 0;
         if (::write(wake_[1], &c, 1) != 1)
-            std::perror("serial link: wake");
+            zevlog::warnErrno(lcBoard(), "serial link: wake");
         thread_.join();
     }
     for (End* e : {&board_, &pc_}) {
@@ -193,7 +194,7 @@ void SerialLink::relay()
         dropIfDeaf(&toPc);
         dropIfDeaf(&toBoard);
         if (n < 0 && errno != EINTR) {
-            std::perror("serial link: poll");
+            zevlog::warnErrno(lcBoard(), "serial link: poll");
             return;
         }
         if (n <= 0)
@@ -206,7 +207,7 @@ void SerialLink::relay()
         ok = push(pc_.master, &toPc) && ok;
         ok = push(board_.master, &toBoard) && ok;
         if (!ok) {
-            std::perror("serial link: relay");
+            zevlog::warnErrno(lcBoard(), "serial link: relay");
             return;
         }
     }

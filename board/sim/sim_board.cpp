@@ -16,6 +16,7 @@
 
 #include "board/sim/confine.h"
 #include "board/sim/serial_link.h"
+#include "board/log.h"
 
 namespace board::sim
 {
@@ -156,7 +157,7 @@ void SimSpi::setFailing(const std::string& path, bool failing)
 int SimPads::map()
 {
     if (mapFails_) {
-        std::printf("\n can't open /dev/msys");
+        zevlog::warning(lcBoard(), "\n can't open /dev/msys");
         return 255;
     }
     mapped_ = true;
@@ -635,14 +636,14 @@ void SimShell::record(const std::string& command)
     struct stat st;
     if (::stat(path.c_str(), &st) == 0 && st.st_size + long(line.size()) > kRecordFileLimit &&
         std::rename(path.c_str(), (path + ".old").c_str()) != 0)
-        std::perror("simulated board: command record");
+        zevlog::warnErrno(lcBoard(), "simulated board: command record");
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) {
-        std::perror("simulated board: command record");
+        zevlog::warnErrno(lcBoard(), "simulated board: command record");
         return;
     }
     if (::write(fd, line.data(), line.size()) != ssize_t(line.size()))
-        std::perror("simulated board: command record");
+        zevlog::warnErrno(lcBoard(), "simulated board: command record");
     ::close(fd);
 }
 
@@ -749,7 +750,7 @@ bool SimBoard::linkSerial(const std::string& device, const std::string& pcName)
     std::string error;
     auto link = SerialLink::create(paths_.resolve(device), modelDir() + "/" + pcName, &error);
     if (!link) {
-        std::fprintf(stderr, "simulated board: no serial link at %s: %s\n", device.c_str(), error.c_str());
+        zevlog::warning(lcBoard(), "simulated board: no serial link at %s: %s\n", device.c_str(), error.c_str());
         return false;
     }
     links_.push_back(std::move(link));

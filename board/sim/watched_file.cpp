@@ -1,4 +1,5 @@
 #include "board/sim/watched_file.h"
+#include "board/log.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -43,7 +44,7 @@ class FolderWatch
             return false;
         const int wd = inotify_add_watch(fd_, folder.c_str(), kEvents);
         if (wd < 0) {
-            std::perror("sim: watch model folder");
+            zevlog::warnErrno(lcBoard(), "sim: watch model folder");
             return false;
         }
         entries_.push_back({wd, name, report});
@@ -66,7 +67,7 @@ class FolderWatch
                 return;
         // A folder that went away took its watch with it.
         if (wd >= 0 && inotify_rm_watch(fd_, wd) != 0 && errno != EINVAL)
-            std::perror("sim: unwatch model folder");
+            zevlog::warnErrno(lcBoard(), "sim: unwatch model folder");
     }
 
     void catchUp()
@@ -88,7 +89,7 @@ class FolderWatch
     {
         fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         if (fd_ < 0) {
-            std::perror("sim: model file watch");
+            zevlog::warnErrno(lcBoard(), "sim: model file watch");
             return;
         }
         std::thread(&FolderWatch::run, this).detach();
@@ -100,7 +101,7 @@ class FolderWatch
         for (;;) {
             pollfd p{fd_, POLLIN, 0};
             if (poll(&p, 1, -1) < 0 && errno != EINTR) {
-                std::perror("sim: model file watch");
+                zevlog::warnErrno(lcBoard(), "sim: model file watch");
                 // Every file is looked at on every question from now on.
                 std::lock_guard<std::mutex> lock(mutex_);
                 failed_ = true;

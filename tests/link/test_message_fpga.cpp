@@ -11,6 +11,7 @@
 
 #include "board/sim/sim_fpga.h"
 #include "board/sim/sim_spi_flash.h"
+#include "core/logging.h"
 #include "core/zevrampara.h"
 #include "ledout/fpga_drv.h"
 #include "ledout/fpga_manage.h"
@@ -39,19 +40,22 @@ u8* back()
     return fpga_manage::MCU_RAM_ETH_BACK_PARA_func[0];
 }
 
-// What run prints on standard output.
-template <class F> QByteArray printed(const QString& file, F run)
+// The debug lines of the link's category while run runs.
+QStringList linkDebug;
+void keepLinkDebug(QtMsgType type, const QMessageLogContext& context, const QString& text)
 {
-    std::fflush(stdout);
-    const int saved = dup(1);
-    const int fd = open(file.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(fd, 1);
+    if (type == QtDebugMsg && QByteArray(context.category) == lcLink().categoryName())
+        linkDebug.append(text);
+}
+template <class F> QString printed(F run)
+{
+    linkDebug.clear();
+    QLoggingCategory::setFilterRules("zev.link.debug=true");
+    const QtMessageHandler before = qInstallMessageHandler(keepLinkDebug);
     run();
-    std::fflush(stdout);
-    dup2(saved, 1);
-    close(fd);
-    close(saved);
-    return readHostFile(file);
+    qInstallMessageHandler(before);
+    QLoggingCategory::setFilterRules(QString());
+    return linkDebug.join('\n');
 }
 } // namespace
 
@@ -259,14 +263,12 @@ class TestMessageFpga : public QObject
 
     void paramSaveShowsTheSyncTextUnlessItIsOk()
     {
-        QTemporaryDir dir;
-        const QString out = dir.filePath("stdout");
         const Bytes req = request(kFpga, 0x81, {0x00});
         g_debugSwitch = 254;
         g_rcv_sync_led = "cards 3 of 4";
-        QVERIFY(printed(out, [&] { send(md, req); }).contains("cards 3 of 4"));
+        QVERIFY(printed([&] { send(md, req); }).contains("cards 3 of 4"));
         g_rcv_sync_led = "OK";
-        QVERIFY(!printed(out, [&] { send(md, req); }).contains("OK"));
+        QVERIFY(!printed([&] { send(md, req); }).contains("OK"));
         g_debugSwitch = 0;
     }
 
