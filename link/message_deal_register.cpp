@@ -284,8 +284,10 @@ int message_deal::REG_mcu_flag(u8 mask)
     if (mask & 0x08) {
         C331Lock lock;
         if (ZevRamPara::img16(Img::kOsdMenuFlag) == 1) {
-            c331_manage::para_update_flag = 1;
+            // The apply byte wakes the video processor: the reload request
+            // goes first.
             g_osd_update = 1;
+            c331_manage::para_update_flag = 1;
         }
     }
     return 0;
