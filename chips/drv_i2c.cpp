@@ -17,7 +17,7 @@ Drv_I2C0* Drv_I2C0::pInstance()
 
 int Drv_I2C0::open_bus()
 {
-    QMutexLocker lock(&bus_mutex);
+    std::lock_guard<std::recursive_mutex> lock(bus_mutex);
     if (fd_ >= 0)
         return 0;
     fd_ = board::current().i2c().open(kBus);
@@ -31,7 +31,7 @@ int Drv_I2C0::open_bus()
 
 int Drv_I2C0::i2c_write(u8 addr, const u8* data, u16 len)
 {
-    QMutexLocker lock(&bus_mutex);
+    std::lock_guard<std::recursive_mutex> lock(bus_mutex);
     if (fd_ < 0 || !data || len == 0)
         return 0;
     board::I2cMsg msg;
@@ -55,7 +55,7 @@ int Drv_I2C0::write_reg(u8 addr, u8 reg, const u8* data, u16 len)
 
 int Drv_I2C0::read_reg(u8 addr, u8 reg, u8* out, u16 len)
 {
-    QMutexLocker lock(&bus_mutex);
+    std::lock_guard<std::recursive_mutex> lock(bus_mutex);
     if (fd_ < 0 || !out || len == 0)
         return 0;
     board::I2cMsg msgs[2];
@@ -71,7 +71,7 @@ int Drv_I2C0::read_reg(u8 addr, u8 reg, u8* out, u16 len)
 
 int Drv_I2C0::select_channel(int channel)
 {
-    QMutexLocker lock(&bus_mutex);
+    std::lock_guard<std::recursive_mutex> lock(bus_mutex);
     if (channel < 0 || channel > 7)
         return 0;
     if (channel == channel_)
