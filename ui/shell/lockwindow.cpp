@@ -17,6 +17,7 @@
 #include "ui/shell/pages.h"
 #include "ui/shell/sourceinfo.h"
 #include "ui/shell/textfit.h"
+#include "ui/shell/window_show.h"
 #include "ui_lockwindow.h"
 
 namespace
@@ -432,13 +433,15 @@ void open_home_page()
     LockWindow* home = g_lockwindow;
     if (home) {
         home->syncUpdate();
-    } else {
-        home = new LockWindow(nullptr);
-        g_lockwindow = home;
+        g_page_focus = PageId::LockWindow;
+        home->show();
+        home->raise();
+        return;
     }
+    home = new LockWindow(nullptr);
+    g_lockwindow = home;
     g_page_focus = PageId::LockWindow;
-    home->show();
-    home->raise();
+    show_painted_once(home);
 }
 
 void show_home_at_start()
