@@ -24,6 +24,7 @@
 #include "core/zevrampara.h"
 #include "ledout/fpga_manage.h"
 #include "ledout/rcv_recovery_file.h"
+#include "link/block_digest.h"
 #include "link/file_install.h"
 #include "link/frame_reader.h"
 #include "link/message_deal.h"
@@ -99,7 +100,7 @@ struct Sender {
 struct WriteTransfer {
     u32 data_at = 0;
     // The blocks in the order they came.
-    MD5 stream;
+    BlockDigest stream;
     // Where the next block goes when every block so far followed the one
     // before it from address 0: the staged file is then the blocks as they
     // came, and their digest is the file's. False after a block elsewhere.
@@ -119,9 +120,12 @@ struct WriteTransfer {
     u8 answer[3] = {};
 };
 
-// A fresh transfer: nothing staged, nothing answered.
+// A fresh transfer: nothing staged, nothing answered. False while the
+// digest still reads the staged bytes, which cannot go then.
 bool restart(WriteTransfer& t, u32 dataAt)
 {
+    if (!t.stream.wait())
+        return false;
     t.stream.reset();
     fileBuf_tarvo.release();
     t.data_at = dataAt;
@@ -397,7 +401,8 @@ void answered(WriteTransfer& t, const u8* body)
 {
     std::memcpy(t.answer, body + pc::kStatus, 3);
     t.answered = true;
-    fileBuf_tarvo.release();
+    if (t.stream.wait())
+        fileBuf_tarvo.release();
 }
 } // namespace
 
@@ -510,14 +515,33 @@ int message_deal::write_file_block(u8* body, int length)
         body[kEcho] = 2;
         return 2;
     }
-    t.heard = G_timeTicks.load();
-    if (stores) {
-        std::memcpy(fileBuf_tarvo.data() + to, data, n);
-        t.in_order = t.in_order && address == t.next;
-        t.next = uint64_t(address) + n;
-        t.high = std::max(t.high, to + n);
+    if (!stores) {
+        t.heard = G_timeTicks.load();
+        t.stream.add_now(data, n);
+        body[pc::kStatus] = 0;
+        body[kEcho] = 2;
+        return 2;
     }
-    t.stream.update(data, n);
+    // A block that follows the ones before it is hashed where it is stored,
+    // while the answer goes out. Any other block may overwrite bytes still
+    // to be hashed: the digest catches up first, and from then on every
+    // block is hashed as it comes.
+    const bool follows = t.in_order && address == t.next;
+    if (!follows && !t.stream.wait()) {
+        body[pc::kStatus] = 1;
+        body[kEcho] = 2;
+        return 2;
+    }
+    t.heard = G_timeTicks.load();
+    u8* stored = fileBuf_tarvo.data() + to;
+    std::memcpy(stored, data, n);
+    t.in_order = follows;
+    t.next = uint64_t(address) + n;
+    t.high = std::max(t.high, to + n);
+    if (follows)
+        t.stream.add_later(stored, n);
+    else
+        t.stream.add_now(data, n);
     body[pc::kStatus] = 0;
     body[kEcho] = 2;
     return 2;
