@@ -204,10 +204,12 @@ LockWindow::~LockWindow()
 void LockWindow::set_led_size()
 {
     // The longer texts (Russian, five-digit sizes) get a smaller font
-    // rather than run under the address.
-    set_fitted(ui->label_input,
-               QString::asprintf(page_text(kLedSize).toUtf8().constData(), ZevRamPara::img16(Img::kLedWidth),
-                                 ZevRamPara::img16(Img::kLedHeight)));
+    // rather than run under the address; a text shown already is left as
+    // it is (a new page sets it for its values and again for its language).
+    const QString text = QString::asprintf(page_text(kLedSize).toUtf8().constData(), ZevRamPara::img16(Img::kLedWidth),
+                                           ZevRamPara::img16(Img::kLedHeight));
+    if (fitted_text(ui->label_input) != text)
+        set_fitted(ui->label_input, text);
 }
 
 void LockWindow::set_volume_icon(bool on)
@@ -294,6 +296,7 @@ void LockWindow::show_tiles(const TileLooks& looks)
     if (shown_ && *shown_ == looks)
         return;
     std::vector<FitItem> names, states;
+    current_label = freeze_label = nullptr;
     for (int i = 0; i < 6; ++i) {
         const TileLook& t = looks[size_t(i)];
         TileLabels& l = tiles_[size_t(i)];
