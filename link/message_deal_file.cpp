@@ -436,8 +436,13 @@ int message_deal::write_file_start(u8* body, int length)
     frame_reader r(body, length);
     const u8* tag = r.bytes(13, 4);
     if (tag && std::memcmp(tag, "FBOT", 4) == 0) {
-        // The boot loader is taken but never installed, and not answered.
-        take(transfer(), me);
+        // The boot loader is taken but never installed, and not answered;
+        // its digest goes on from the one before, but nothing staged stays.
+        WriteTransfer& t = transfer();
+        if (t.stream.wait())
+            fileBuf_tarvo.release();
+        t.answered = false;
+        take(t, me);
         g_zev_file_deal_para.kind = 2;
         return 0;
     }
