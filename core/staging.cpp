@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include <sys/mman.h>
 #include <unistd.h>
+
+#include "core/logging.h"
 
 StagingBuffer fileBuf_tarvo;
 
@@ -22,8 +23,7 @@ bool StagingBuffer::take(size_t size)
         return true;
     void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) {
-        if (debugOn())
-            std::printf("\n staging buffer of %zu bytes: %s", size, std::strerror(errno));
+        zevlog::warning(lcCore(), "staging buffer of %zu bytes: %s", size, std::strerror(errno));
         return false;
     }
     data_ = static_cast<u8*>(p);
@@ -51,8 +51,8 @@ void StagingBuffer::release()
 {
     if (!data_)
         return;
-    if (::munmap(data_, size_) != 0 && debugOn())
-        std::printf("\n staging buffer not given back: %s", std::strerror(errno));
+    if (::munmap(data_, size_) != 0)
+        zevlog::warnErrno(lcCore(), "staging buffer not given back");
     data_ = nullptr;
     size_ = 0;
 }
