@@ -35,8 +35,6 @@ std::atomic<u8> g_update_flag{0};
 u8 g_update_status = 0;
 QString g_usb_grade_path;
 
-u8 fileBuf_tarvo[kFileBufSize];
-
 std::atomic<u8> pc_cmd_valid{0};
 std::atomic<u32> pc_cmd_time{0};
 std::atomic<u8> g_passby_trans_port{255};

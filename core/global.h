@@ -95,9 +95,9 @@ extern QString g_usb_grade_path;
 // on the GUI thread only while no job runs; the load job reads it after the
 // post that publishes it.
 
-// Staging buffer of file, flash and module transfers and the USB upgrade.
+// Size of the staging buffer fileBuf_tarvo (core/staging.h), the largest file
+// a transfer or an upgrade stages.
 constexpr u32 kFileBufSize = 0x500000;
-extern u8 fileBuf_tarvo[kFileBufSize];
 
 // Host traffic notes: the receiving-card jobs pause while a host is active.
 extern std::atomic<u8> pc_cmd_valid;

@@ -14,8 +14,8 @@
 #include <QMutexLocker>
 
 #include "board/board.h"
-#include "core/md5.h"
 #include "core/utils.h"
+#include "core/logging.h"
 
 namespace file_install
 {
@@ -57,31 +57,6 @@ bool write_all(int fd, const u8* data, size_t size)
     return true;
 }
 
-// MD5 of the whole file; false when it cannot be read.
-bool file_digest(const std::string& host, u8 out[16])
-{
-    int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    MD5 md5;
-    std::vector<u8> piece(kPiece);
-    bool ok = true;
-    for (;;) {
-        ssize_t r = ::read(fd, piece.data(), piece.size());
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r < 0)
-            ok = false;
-        if (r <= 0)
-            break;
-        md5.update(piece.data(), unsigned(r));
-    }
-    if (::close(fd) != 0)
-        ok = false;
-    std::memcpy(out, md5.digest(), 16);
-    return ok;
-}
-
 // The temporary name beside a target: ".<name>.part" in the same folder, so
 // the rename stays inside one file system.
 std::string temp_of(const std::string& host)
@@ -112,7 +87,33 @@ bool remove_file(const std::string& path)
     return ::unlink(host.c_str()) == 0 || errno == ENOENT;
 }
 
-Result write_file(const std::string& path, const u8* data, size_t size, const u8* digest)
+Result compare_file(const std::string& host, const u8* data, size_t size)
+{
+    int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return Result::Failed;
+    std::vector<u8> piece(kPiece);
+    Result result = Result::Installed;
+    size_t done = 0;
+    while (result == Result::Installed) {
+        ssize_t r = ::read(fd, piece.data(), piece.size());
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0)
+            result = Result::Failed;
+        else if (r == 0)
+            break;
+        else if (size_t(r) > size - done || std::memcmp(piece.data(), data + done, size_t(r)) != 0)
+            result = Result::Mismatch;
+        else
+            done += size_t(r);
+    }
+    if (::close(fd) != 0 && result == Result::Installed)
+        result = Result::Failed;
+    return result == Result::Installed && done != size ? Result::Mismatch : result;
+}
+
+Result write_file(const std::string& path, const u8* data, size_t size)
 {
     const std::string host = board::path(path);
     const std::string temp = temp_of(host);
@@ -123,24 +124,12 @@ Result write_file(const std::string& path, const u8* data, size_t size, const u8
     bool ok = write_all(fd, data, size) && ::fsync(fd) == 0;
     // Closed once, whatever happened before.
     ok = ::close(fd) == 0 && ok;
-    if (!ok) {
+    const Result result = ok ? compare_file(temp, data, size) : Result::Failed;
+    if (result == Result::Mismatch && debugOn())
+        zevlog::debug(lcLink(), "\n read app found comare 01!!!!!! ");
+    if (result != Result::Installed || ::rename(temp.c_str(), host.c_str()) != 0) {
         ::unlink(temp.c_str());
-        return Result::Failed;
-    }
-    u8 got[16];
-    if (!file_digest(temp, got)) {
-        ::unlink(temp.c_str());
-        return Result::Failed;
-    }
-    if (std::memcmp(got, digest, 16) != 0) {
-        if (debugOn())
-            std::printf("\n read app found comare 01!!!!!! ");
-        ::unlink(temp.c_str());
-        return Result::Mismatch;
-    }
-    if (::rename(temp.c_str(), host.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return Result::Failed;
+        return result == Result::Installed ? Result::Failed : result;
     }
     return Result::Installed;
 }
@@ -205,7 +194,7 @@ void remove_temporaries()
         entries(host, names);
         for (const std::string& n : names)
             if (temporary_name(n) && ::unlink((host + "/" + n).c_str()) != 0 && debugOn())
-                std::printf("\n remove %s/%s failed: %s", folder, n.c_str(), std::strerror(errno));
+                zevlog::debug(lcLink(), "\n remove %s/%s failed: %s", folder, n.c_str(), std::strerror(errno));
     }
 }
 

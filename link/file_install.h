@@ -1,8 +1,9 @@
 // Installing files the PC sends, so that a failure never leaves a damaged or
 // foreign file: names are plain names inside their folder, a file is written
-// beside its target under a temporary name, checked by MD5 and renamed into
-// place, a flash partition is erased, written and read back. Paths are the
-// system's own ("/data/..."); the board resolves them.
+// beside its target under a temporary name, flushed to the disk, read back
+// and compared with what was sent, and renamed into place; a flash partition
+// is erased, written and read back. Paths are the system's own
+// ("/data/..."); the board resolves them.
 #pragma once
 
 #include <cstddef>
@@ -24,14 +25,18 @@ bool plain_name(const QByteArray& name);
 
 enum class Result {
     Installed,
-    Mismatch, // what was written does not read back with the digest
+    Mismatch, // what was written does not read back as it was given
     Failed,   // open, write, erase or rename failed
 };
 
-// Writes size bytes beside path, checks that the file reads back with
-// digest (16 bytes) and renames it over path. On any failure the temporary
-// file is removed and the old file is kept.
-Result write_file(const std::string& path, const u8* data, size_t size, const u8* digest);
+// Writes size bytes beside path, flushes them to the disk, checks that the
+// file reads back as data and renames it over path. On any failure the
+// temporary file is removed and the old file is kept.
+Result write_file(const std::string& path, const u8* data, size_t size);
+
+// Whether the host file holds exactly the size bytes of data: Installed,
+// Mismatch, or Failed when it cannot be read.
+Result compare_file(const std::string& host, const u8* data, size_t size);
 
 // Erases length bytes of an MTD partition from 0, writes data there and
 // reads it back. The descriptor is kept in the transfer state while open

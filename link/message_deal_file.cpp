@@ -3,30 +3,34 @@
 // and OSD-menu JSON files, receiving-card record files), files read back,
 // and the record folders emptied.
 //
-// A write transfer owns its staging buffer and its digest from its start to
-// the next start, so no other command (a read transfer, a module transfer, a
-// flash command) can change what its end request checks and installs. It
-// belongs to the client that started it: another client's start is refused
-// while it is under way, and another client's blocks and end are refused.
+// A write transfer holds the staging buffer fileBuf_tarvo and its digest from
+// its start to its end request, so no other command (a read transfer, a
+// module transfer, a flash command) can change what its end request checks
+// and installs; the end request gives the memory back. It belongs to the
+// client that started it: another client's start is refused while it is
+// under way, and another client's blocks and end are refused.
 #include "link/message_deal_file.h"
 
 #include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <vector>
+#include <algorithm>
 
 #include <QMutexLocker>
 
 #include "board/board.h"
+#include "core/staging.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
 #include "ledout/fpga_manage.h"
 #include "ledout/rcv_recovery_file.h"
+#include "link/block_digest.h"
 #include "link/file_install.h"
 #include "link/frame_reader.h"
 #include "link/message_deal.h"
 #include "link/message_deal_fpga.h"
 #include "link/protocol_phy.h"
+#include "core/logging.h"
 
 FILE* message_deal::file_tarvo = nullptr;
 MD5 message_deal::md5;
@@ -92,18 +96,46 @@ struct Sender {
     bool operator==(const Sender& o) const { return link == o.link && peer == o.peer; }
 };
 
+// The file is staged in fileBuf_tarvo from the start to the end request,
+// which gives the memory back.
 struct WriteTransfer {
-    std::vector<u8> buf;
     u32 data_at = 0;
     // The blocks in the order they came.
-    MD5 stream;
+    BlockDigest stream;
+    // Where the next block goes when every block so far followed the one
+    // before it from address 0: the staged file is then the blocks as they
+    // came, and their digest is the file's. False after a block elsewhere.
+    uint64_t next = 0;
+    bool in_order = true;
+    // End of the furthest block stored, past the start of the buffer.
+    uint64_t high = 0;
     // The client whose start was taken (none after a refused start), whether
     // its end is still to come, and when it was last heard from.
     bool owned = false;
     Sender owner;
     bool open = false;
     u32 heard = 0;
+    // The answer (status, echo, result) of the end request that gave the
+    // staged file back, for an end request repeated after it.
+    bool answered = false;
+    u8 answer[3] = {};
 };
+
+// A fresh transfer: nothing staged, nothing answered. False while the
+// digest still reads the staged bytes, which cannot go then.
+bool restart(WriteTransfer& t, u32 dataAt)
+{
+    if (!t.stream.wait())
+        return false;
+    t.stream.reset();
+    fileBuf_tarvo.release();
+    t.data_at = dataAt;
+    t.next = 0;
+    t.in_order = true;
+    t.high = 0;
+    t.answered = false;
+    return true;
+}
 
 WriteTransfer& transfer()
 {
@@ -263,9 +295,7 @@ int refuse_start(u8* body, u8 echo, u32 size)
     f.kind = 0;
     f.path.clear();
     f.size = size;
-    t.stream.reset();
-    std::vector<u8>().swap(t.buf);
-    t.data_at = 0;
+    restart(t, 0);
     reply(body, 1, echo, 2);
     return 3;
 }
@@ -306,10 +336,10 @@ int accept_start(u8* body, u8 echo, u8 kind, const std::string& path, u32 size, 
         return refuse_start(body, echo, size);
     ZevFileDeal& f = g_zev_file_deal_para;
     WriteTransfer& t = transfer();
+    if (!restart(t, k->data_at) || !fileBuf_tarvo.take(k->buffer))
+        return refuse_start(body, echo, size);
+    fileBuf_tarvo.prepare(k->data_at, size);
     take(t, sender);
-    t.buf.assign(k->buffer, 0);
-    t.data_at = k->data_at;
-    t.stream.reset();
     f.kind = kind;
     f.path = QString::fromStdString(path);
     f.size = size;
@@ -320,8 +350,8 @@ int accept_start(u8* body, u8 echo, u8 kind, const std::string& path, u32 size, 
 void print_digests(const u8* a, const u8* b)
 {
     for (const u8* d : {a, b}) {
-        std::printf("\n md5 = %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x  \n", d[0], d[1], d[2],
-                    d[3], d[4], d[5], d[6], d[7], d[8], d[9], d[10], d[11], d[12], d[13], d[14], d[15]);
+        zevlog::debug(lcLink(), "\n md5 = %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x %#x  \n", d[0],
+                      d[1], d[2], d[3], d[4], d[5], d[6], d[7], d[8], d[9], d[10], d[11], d[12], d[13], d[14], d[15]);
     }
 }
 
@@ -338,31 +368,42 @@ void record_installed(u8 kind)
 }
 
 // Installs the staged file of the transfer whose digest matched.
-file_install::Result install(ZevFileDeal& f, WriteTransfer& t, const u8* digest)
+file_install::Result install(ZevFileDeal& f, WriteTransfer& t)
 {
     using file_install::Result;
-    const u8* file = t.buf.data() + t.data_at;
+    u8* buf = fileBuf_tarvo.data();
+    const uint64_t end = uint64_t(t.data_at) + f.size;
+    // Nothing but the file goes to a partition: blocks stored past its end
+    // are cleared (the rest of the buffer is zero as it was given).
+    if (t.high > end)
+        std::memset(buf + end, 0, size_t(t.high - end));
     switch (f.kind) {
     case 3:
-        // Nothing but the file goes to the partition: the rest is zero.
-        std::fill(t.buf.begin() + f.size, t.buf.end(), u8(0));
-        return file_install::write_mtd(kKernelMtd, t.buf.data(), kKernelImage);
-    case 4: {
-        std::fill(t.buf.begin() + kLogoHeader + f.size, t.buf.end(), u8(0));
-        std::memcpy(t.buf.data(), logo_header(), kLogoHeader);
-        put_le32(t.buf.data() + 360, (f.size + 3) & ~3u);
-        return file_install::write_mtd(kLogoMtd, t.buf.data(), kLogoImage);
-    }
+        return file_install::write_mtd(kKernelMtd, buf, kKernelImage);
+    case 4:
+        std::memcpy(buf, logo_header(), kLogoHeader);
+        put_le32(buf + 360, (f.size + 3) & ~3u);
+        return file_install::write_mtd(kLogoMtd, buf, kLogoImage);
     case 1:
     case 5:
     case 7:
     case 8:
     case 9:
     case 13:
-        return file_install::write_file(f.path.toStdString(), file, f.size, digest);
+        return file_install::write_file(f.path.toStdString(), buf + t.data_at, f.size);
     default:
         return Result::Installed;
     }
+}
+
+// The end request's answer, kept for a repeated end; the staged file is
+// given back.
+void answered(WriteTransfer& t, const u8* body)
+{
+    std::memcpy(t.answer, body + pc::kStatus, 3);
+    t.answered = true;
+    if (t.stream.wait())
+        fileBuf_tarvo.release();
 }
 } // namespace
 
@@ -396,8 +437,13 @@ int message_deal::write_file_start(u8* body, int length)
     frame_reader r(body, length);
     const u8* tag = r.bytes(13, 4);
     if (tag && std::memcmp(tag, "FBOT", 4) == 0) {
-        // The boot loader is taken but never installed, and not answered.
-        take(transfer(), me);
+        // The boot loader is taken but never installed, and not answered;
+        // its digest goes on from the one before, but nothing staged stays.
+        WriteTransfer& t = transfer();
+        if (t.stream.wait())
+            fileBuf_tarvo.release();
+        t.answered = false;
+        take(t, me);
         g_zev_file_deal_para.kind = 2;
         return 0;
     }
@@ -466,18 +512,42 @@ int message_deal::write_file_block(u8* body, int length)
     const u8* data = r.bytes(23, n);
     WriteTransfer& t = transfer();
     const bool stores = buffer_of(g_zev_file_deal_para.kind) != nullptr;
-    // A block outside the frame or the buffer, or of another client's
-    // transfer, is refused untouched; it does not enter the digest, so the
-    // end request fails.
-    if (!data || foreign(t, Sender{this, peer_}) || (stores && uint64_t(t.data_at) + address + n > t.buf.size())) {
+    const uint64_t to = uint64_t(t.data_at) + address;
+    // A block outside the frame or the buffer (none after the end request),
+    // or of another client's transfer, is refused untouched; it does not
+    // enter the digest, so the end request fails.
+    if (!data || foreign(t, Sender{this, peer_}) || (stores && to + n > fileBuf_tarvo.size())) {
+        body[pc::kStatus] = 1;
+        body[kEcho] = 2;
+        return 2;
+    }
+    if (!stores) {
+        t.heard = G_timeTicks.load();
+        t.stream.add_now(data, n);
+        body[pc::kStatus] = 0;
+        body[kEcho] = 2;
+        return 2;
+    }
+    // A block that follows the ones before it is hashed where it is stored,
+    // while the answer goes out. Any other block may overwrite bytes still
+    // to be hashed: the digest catches up first, and from then on every
+    // block is hashed as it comes.
+    const bool follows = t.in_order && address == t.next;
+    if (!follows && !t.stream.wait()) {
         body[pc::kStatus] = 1;
         body[kEcho] = 2;
         return 2;
     }
     t.heard = G_timeTicks.load();
-    if (stores)
-        std::memcpy(t.buf.data() + t.data_at + address, data, n);
-    t.stream.update(data, n);
+    u8* stored = fileBuf_tarvo.data() + to;
+    std::memcpy(stored, data, n);
+    t.in_order = follows;
+    t.next = uint64_t(address) + n;
+    t.high = std::max(t.high, to + n);
+    if (follows)
+        t.stream.add_later(stored, n);
+    else
+        t.stream.add_now(data, n);
     body[pc::kStatus] = 0;
     body[kEcho] = 2;
     return 2;
@@ -501,34 +571,46 @@ int message_deal::write_file_end(u8* body, int length)
         body[pc::kStatus] = 1;
         return 3;
     }
+    const u8* got = t.stream.digest();
+    // The blocks as sent must match.
+    bool match = sent && got && std::memcmp(got, digest, 16) == 0;
+    // A repeated end, after the staged file was given back, is answered as
+    // the first one was.
+    if (t.answered) {
+        if (match)
+            std::memcpy(body + pc::kStatus, t.answer, 3);
+        return 3;
+    }
     t.open = false;
     if (f.kind == 0)
         close_read_file();
-    const u8* got = t.stream.digest();
     const KindBuffer* k = buffer_of(f.kind);
-    // The blocks as sent must match, and so must the bytes that would be
-    // installed (a repeated or misplaced block makes them differ).
-    bool match = sent && std::memcmp(got, digest, 16) == 0;
-    if (match && k) {
+    // So must the bytes that would be installed: they are the blocks as
+    // sent when every block followed the one before it up to the size;
+    // otherwise (a repeated or misplaced block) they are digested too.
+    if (match && k && !(t.in_order && t.next == f.size)) {
         MD5 staged;
-        staged.update(t.buf.data() + t.data_at, f.size);
+        staged.update(fileBuf_tarvo.data() + t.data_at, f.size);
         match = std::memcmp(staged.digest(), digest, 16) == 0;
     }
     if (!match) {
-        if (debugOn())
+        if (debugOn() && got)
             print_digests(got, digest);
+        if (k)
+            answered(t, body);
         return 3;
     }
-    const Result result = install(f, t, digest);
-    if (result == Result::Failed) {
+    const Result result = k ? install(f, t) : Result::Installed;
+    if (result == Result::Failed)
         body[pc::kStatus] = 1;
+    if (result == Result::Installed)
+        body[kResult] = 0;
+    if (k)
+        answered(t, body);
+    if (result != Result::Installed)
         return 3;
-    }
-    if (result == Result::Mismatch)
-        return 3;
-    body[kResult] = 0;
     if (debugOn())
-        std::printf("\n md5 OK!!! ");
+        zevlog::debug(lcLink(), "\n md5 OK!!! ");
     if (f.kind == 5)
         ZevRamPara::test_signal(103);
     if (f.kind == 9 || f.kind == 13)

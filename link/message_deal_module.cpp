@@ -3,6 +3,7 @@
 // module's status (0x8E, 0x8F).
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include <QFile>
 #include <QMutexLocker>
@@ -26,6 +27,10 @@ struct yp_file {
 };
 yp_file g_yp_s_file;
 yp_file g_yp_r_file;
+// The file being sent, staged behind its head: a module file is small (at
+// most its limit), and a buffer of its own keeps it apart from the file
+// transfers' staging buffer.
+std::vector<u8> g_yp_s_data;
 
 enum : u8 {
     kDone = 200,
@@ -155,7 +160,7 @@ int message_deal::YP_SendFile(u8* body, int length)
     const u32 size = get32(body + 14);
     const bool overwrite = body[18] == 1;
     // Every start, refused or not, replaces the transfer in progress.
-    std::memset(fileBuf_tarvo, 0, kFileBufSize);
+    g_yp_s_data.assign(k && k->path ? k->head + k->limit : 0, 0);
     if (!k) {
         g_yp_s_file = yp_file{0, 0, 0, size};
         return answer5(body, kReady, false, 0);
@@ -194,7 +199,9 @@ int message_deal::YP_SendFileData(u8* body, int length)
     if (over)
         return answer5(body, kSizeDiffers, false, s.id);
     if (k && k->path) {
-        std::memcpy(fileBuf_tarvo + k->head + offset, body + 18, L);
+        if (g_yp_s_data.size() < k->head + uint64_t(offset) + L)
+            return answer5(body, kSizeDiffers, false, s.id);
+        std::memcpy(g_yp_s_data.data() + k->head + offset, body + 18, L);
         s.count += L;
     }
     return answer5(body, kDone, true, s.id);
@@ -215,7 +222,9 @@ int message_deal::YP_SendFileEND(u8* body, int length)
     // Every byte announced must have come.
     if (s.count != s.size)
         return answer5(body, kCountDiffers, false, s.id);
-    u8* head = fileBuf_tarvo;
+    if (g_yp_s_data.size() < k->head + uint64_t(s.count))
+        return answer5(body, kCountDiffers, false, s.id);
+    u8* head = g_yp_s_data.data();
     head[0] = 0xAA;
     if (k->file == 2) {
         put16(head + 1, k->id);
@@ -223,7 +232,9 @@ int message_deal::YP_SendFileEND(u8* body, int length)
     } else {
         put16(head + 1, s.count + 2);
     }
-    if (!write_file(k->path, fileBuf_tarvo, s.count + k->head))
+    const bool written = write_file(k->path, head, s.count + k->head);
+    std::vector<u8>().swap(g_yp_s_data);
+    if (!written)
         return answer5(body, kNotAvailable, false, s.id);
     if (k->file == 4) {
         g_4G_RAM[56] = 0;
@@ -239,6 +250,7 @@ int message_deal::YP_SendFileCancel(u8* body, int length)
     if (id != g_yp_s_file.id)
         return answer5(body, kWrongId, false, g_yp_s_file.id);
     g_yp_s_file = yp_file{};
+    std::vector<u8>().swap(g_yp_s_data);
     return answer5(body, kDone, true, id);
 }
 

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <vector>
 
 #include "core/global.h"
@@ -101,32 +102,51 @@ class frame_assembler
     explicit frame_assembler(size_t limit) : limit_(limit) { frame_.reserve(limit < 4096 ? limit : 4096); }
 
     // Feeds bytes; calls onFrame(const u8* frame, int length) once per
-    // completed frame, with the frame from its 0xA5 to its 0x5A.
+    // completed frame, with the frame from its 0xA5 to its 0x5A. A frame
+    // that lies whole in data is handed over where it lies; only a frame cut
+    // by the end of data is gathered, to be completed by the next feed.
     template <typename F> void feed(const u8* data, size_t length, F&& onFrame)
     {
-        for (size_t i = 0; i < length; ++i) {
-            u8 b = data[i];
-            if (b == pc::kStart) {
-                frame_.clear();
-                frame_.push_back(b);
-                collecting_ = true;
+        const u8* p = data;
+        const u8* const end = data + length;
+        // Start of the open frame's bytes in data not yet gathered.
+        const u8* from = collecting_ ? data : nullptr;
+        while (p < end) {
+            if (!collecting_) {
+                p = static_cast<const u8*>(std::memchr(p, pc::kStart, size_t(end - p)));
+                if (!p)
+                    return;
+                open_at(from, p++);
                 continue;
             }
-            if (!collecting_)
-                continue;
-            if (frame_.size() >= limit_) {
-                frame_.clear();
-                collecting_ = false;
-                ++overlong_;
+            // Runs between start and end bytes are taken whole.
+            const u8* mark = next_mark(p, end);
+            const size_t held = frame_.size() + size_t(mark - from);
+            if (held > limit_ || (mark < end && *mark == pc::kEnd && held >= limit_)) {
+                drop(from);
+                p = mark < end && *mark == pc::kEnd ? mark + 1 : mark;
                 continue;
             }
-            frame_.push_back(b);
-            if (b == pc::kEnd) {
-                collecting_ = false;
+            p = mark;
+            if (p == end)
+                break;
+            if (*p == pc::kStart) {
+                open_at(from, p++);
+                continue;
+            }
+            ++p;
+            collecting_ = false;
+            if (frame_.empty()) {
+                onFrame(from, int(p - from));
+            } else {
+                frame_.insert(frame_.end(), from, p);
                 onFrame(static_cast<const u8*>(frame_.data()), int(frame_.size()));
                 frame_.clear();
             }
+            from = nullptr;
         }
+        if (collecting_)
+            frame_.insert(frame_.end(), from, end);
     }
 
     void reset()
@@ -140,6 +160,29 @@ class frame_assembler
     unsigned overlong() const { return overlong_; }
 
   private:
+    // The first start or end byte in [p, end), or end.
+    static const u8* next_mark(const u8* p, const u8* end)
+    {
+        const void* close = std::memchr(p, pc::kEnd, size_t(end - p));
+        const u8* stop = close ? static_cast<const u8*>(close) : end;
+        const void* open = std::memchr(p, pc::kStart, size_t(stop - p));
+        return open ? static_cast<const u8*>(open) : stop;
+    }
+    // A start byte at p: what was gathered is dropped, the frame begins.
+    void open_at(const u8*& from, const u8* p)
+    {
+        frame_.clear();
+        collecting_ = true;
+        from = p;
+    }
+    void drop(const u8*& from)
+    {
+        frame_.clear();
+        collecting_ = false;
+        from = nullptr;
+        ++overlong_;
+    }
+
     size_t limit_;
     std::vector<u8> frame_;
     bool collecting_ = false;

@@ -6,6 +6,7 @@
 
 #include "board/sim/sim_fpga.h"
 #include "board/sim/sim_spi_flash.h"
+#include "core/staging.h"
 #include "core/zevrampara.h"
 #include "ledout/clock_record_run.h"
 #include "ledout/fpga_drv.h"
@@ -178,9 +179,11 @@ class TestClockRecord : public QObject
         QCOMPARE(r.check_file_dir("/data/records"), 0);
         QCOMPARE(r.dir_flag, u8(0));
         QCOMPARE(r.file_count, u8(0));
-        fileBuf_tarvo[0] = 0x12;
+        QVERIFY(fileBuf_tarvo.take(16));
+        fileBuf_tarvo.data()[0] = 0x12;
         QCOMPARE(r.issetDefaultpara("/data/records/default"), 0);
-        QCOMPARE(fileBuf_tarvo[0], u8(0x12)); // the transfer buffer is left alone
+        QCOMPARE(fileBuf_tarvo.data()[0], u8(0x12)); // the transfer buffer is left alone
+        fileBuf_tarvo.release();
         QFile f(QString::fromStdString(sim->host("/data/records/default")));
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QByteArray content = f.readAll();

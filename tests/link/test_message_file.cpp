@@ -7,7 +7,9 @@
 
 #include <sys/stat.h>
 
+#include "core/staging.h"
 #include "core/zevrampara.h"
+#include "link/file_install.h"
 #include "link/message_deal_file.h"
 #include "pc_frames.h"
 #include "support/sim_fixture.h"
@@ -96,9 +98,35 @@ class TestMessageFile : public QObject
         QCOMPARE(host(path), QByteArray(target.contains("zevQ64N2") ? "" : "old"));
         QCOMPARE(sendFile(start, data), (Bytes{0, 3, 0}));
         QCOMPARE(file_bytes(host(path)), data);
-        // No temporary file is left beside it.
+        // No temporary file is left beside it, and no staged copy.
         QDir dir(sim->hostQ(path.substr(0, path.rfind('/'))));
         QVERIFY(dir.entryList(QStringList() << ".*.part", QDir::Files | QDir::Hidden).isEmpty());
+        QVERIFY(!fileBuf_tarvo.data());
+    }
+
+    // What was written is read back and compared with what was sent: any
+    // difference on the disk fails the install.
+    void writtenFileComparedWithTheStagedBytes_data()
+    {
+        QTest::addColumn<QByteArray>("onDisk");
+        QTest::addColumn<int>("result");
+        const QByteArray sent(70000, 'a');
+        QTest::newRow("same") << sent << int(file_install::Result::Installed);
+        QTest::newRow("one byte differs")
+            << QByteArray(sent).replace(69999, 1, "b") << int(file_install::Result::Mismatch);
+        QTest::newRow("shorter") << sent.left(69999) << int(file_install::Result::Mismatch);
+        QTest::newRow("longer") << sent + "a" << int(file_install::Result::Mismatch);
+    }
+    void writtenFileComparedWithTheStagedBytes()
+    {
+        QFETCH(QByteArray, onDisk);
+        const QByteArray sent(70000, 'a');
+        const QString file = sim->hostQ("/data/compared");
+        QVERIFY(writeHostFile(file, onDisk));
+        QTEST(int(file_install::compare_file(file.toStdString(), reinterpret_cast<const u8*>(sent.constData()),
+                                             size_t(sent.size()))),
+              "result");
+        QCOMPARE(file_install::compare_file(file.toStdString() + ".none", nullptr, 0), file_install::Result::Failed);
     }
 
     void kernelAndLogoFlashed()
@@ -216,6 +244,11 @@ class TestMessageFile : public QObject
         send(md, block_req(0, Bytes(data.begin() + 1000, data.end()), 1000));
         QCOMPARE(send(md, end_req(digest_of(data))).data(), (Bytes{3, 1}));
         QCOMPARE(host("/data/configs/alias.json"), QByteArray("alias"));
+        // A boot loader sent next is checked for itself, not answered as
+        // the failed file was.
+        QVERIFY(!send(md, start_req("FBOT", 0, 16)).sent);
+        send(md, block_req(0, pattern(16, 9), 16));
+        QCOMPARE(send(md, end_req(digest_of(pattern(16, 9)))).data(), (Bytes{3, 0}));
     }
 
     void failedWritesKeepTheOldFile()

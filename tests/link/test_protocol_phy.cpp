@@ -254,6 +254,44 @@ class TestProtocolPhy : public QObject
         QCOMPARE(got.size(), size_t(2));
     }
 
+    // Frames, noise, restarts and overlong frames in pieces of every size
+    // give what the byte rule gives: a start byte restarts, a byte past the
+    // limit drops the frame until the next start.
+    void assemblerPiecesMatchTheByteRule()
+    {
+        const size_t limit = 24;
+        std::mt19937 random(5);
+        const u8 alphabet[] = {0xA5, 0x5A, 0x00, 0x11, 0xA6, 0x5B};
+        Bytes stream(4000);
+        for (u8& b : stream)
+            b = random() % 4 ? u8(random()) : alphabet[random() % 6];
+        std::vector<Bytes> expected;
+        Bytes frame;
+        bool open = false;
+        for (u8 b : stream) {
+            if (b == 0xA5) {
+                frame = {b};
+                open = true;
+            } else if (open && frame.size() >= limit) {
+                open = false;
+            } else if (open) {
+                frame.push_back(b);
+                if (b == 0x5A) {
+                    expected.push_back(frame);
+                    open = false;
+                }
+            }
+        }
+        for (size_t piece : {size_t(1), size_t(2), size_t(7), size_t(23), size_t(64), stream.size()}) {
+            frame_assembler fa(limit);
+            std::vector<Bytes> got;
+            for (size_t at = 0; at < stream.size(); at += piece)
+                fa.feed(stream.data() + at, std::min(piece, stream.size() - at),
+                        [&](const u8* f, int n) { got.emplace_back(f, f + n); });
+            QCOMPARE(got, expected);
+        }
+    }
+
     // Long bodies go through the word-at-a-time paths: every length around
     // the word and block sizes, with special bytes rare, frequent, and at
     // every position of a block, against the byte-by-byte rule.

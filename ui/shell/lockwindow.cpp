@@ -1,8 +1,9 @@
 #include "ui/shell/lockwindow.h"
 
 #include <cstdio>
+#include <map>
 
-#include <QDebug>
+#include <QCoreApplication>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -15,7 +16,9 @@
 #include "ui/shell/pages.h"
 #include "ui/shell/sourceinfo.h"
 #include "ui/shell/textfit.h"
+#include "ui/shell/window_show.h"
 #include "ui_lockwindow.h"
+#include "core/logging.h"
 
 namespace
 {
@@ -45,9 +48,113 @@ QLabel* add_icon(QWidget* parent, const QRect& rect, const char* path)
 {
     QLabel* icon = new QLabel(parent);
     icon->setGeometry(rect);
-    icon->setPixmap(QPixmap(path));
+    icon->setPixmap(panel_pixmap(path));
     icon->setScaledContents(true);
+    icon->show();
     return icon;
+}
+
+// Adds the icon when wanted and it is missing, removes it when unwanted.
+void set_icon(QLabel*& icon, bool wanted, QWidget* parent, const QRect& rect, const char* path)
+{
+    if (wanted && !icon) {
+        icon = add_icon(parent, rect, path);
+    } else if (!wanted && icon) {
+        delete icon;
+        icon = nullptr;
+    }
+}
+
+// What the six tiles show now: the windows' sources, timings, black and
+// freeze, and the window the keypad addresses, in the current language.
+LockWindow::TileLooks tile_looks()
+{
+    LockWindow::TileLooks looks;
+    const u16 blackout = ZevRamPara::img16(Img::kBlackout);
+    // The alias file is read once per source shown, not once per window.
+    std::map<u8, QString> aliases;
+    for (int i = 0; i < 6; ++i) {
+        LockWindow::TileLook& t = looks[size_t(i)];
+        const int layer = ZevRamPara::layerOffset(i);
+        t.current = i == g_image_current;
+        t.enabled = i == 0 || ZevRamPara::img16(layer + Img::kLayerEnable) == 1;
+        if (!t.enabled) {
+            t.state = page_text(kClose);
+            continue;
+        }
+        short isCrop = 0;
+        char cropIndex = 0;
+        const u8 s = ZevRamPara::ZevGetImageSource(img(), u8(i), &isCrop, &cropIndex, 0);
+        const QString name = sourceinfo::get_source_name_by_sourceid(s);
+        const int at = Img::kSourceTiming + 6 * (s < kSourceCount ? s : 0);
+        int w = s < kSourceCount ? ZevRamPara::img16(at) : 0;
+        int h = s < kSourceCount ? ZevRamPara::img16(at + 2) : 0;
+        const int rate = s < kSourceCount ? ZevRamPara::img16(at + 4) : 0;
+        if (!isCrop) {
+            auto known = aliases.find(s);
+            if (known == aliases.end()) {
+                ALIAS_PARA alias;
+                known = aliases
+                            .emplace(s, get_json_alias_para(&alias, "source", s) ? QString::fromStdString(alias.name)
+                                                                                 : name)
+                            .first;
+            }
+            t.name = known->second;
+        } else {
+            ZevRamPara::ZevCropSourceInit();
+            const int n = ZevRamPara::ZevGetSourceNum(s, u8(cropIndex) + 1);
+            CROP_PARA crop;
+            int entry = Img::kCropCount;
+            if (s < kSourceCount)
+                ZevRamPara::ZevGetCropPara(s, n, &crop, &entry);
+            if (entry < Img::kCropCount) {
+                t.name = name + QString::asprintf("_Crop%d", ((crop.id >> 8) & 0x7F) + 1);
+                w = crop.width;
+                h = crop.height;
+            } else {
+                // The crop is gone: the plain source name, and no input.
+                t.name = name;
+                w = h = 0;
+            }
+        }
+        const u16 flags = ZevRamPara::img16(layer + Img::kLayerFlags);
+        t.freeze = flags & 2;
+        if (blackout == 1) {
+            t.state = page_text(kBlack);
+        } else {
+            t.state =
+                rate == 0 || w == 0 || h == 0 ? page_text(kNoSignal) : QString::asprintf("%dx%d@%dHz", w, h, rate);
+            if (flags & 1)
+                t.state = page_text(kBlack);
+            t.freeze = t.freeze || blackout == 2;
+        }
+    }
+    return looks;
+}
+
+// The tiles of the home page closed last and what they show: the next home
+// page takes them and redraws only what differs (nothing, when neither the
+// language nor the windows changed meanwhile), rather than build the frame,
+// its labels and their pictures again.
+struct ParkedTiles {
+    QFrame* frame = nullptr;
+    LockWindow::Tiles tiles;
+    LockWindow::TileLooks looks;
+};
+void drop_parked();
+
+ParkedTiles& parked()
+{
+    static ParkedTiles p;
+    static const bool dropped_at_exit = (qAddPostRoutine(drop_parked), true);
+    (void)dropped_at_exit;
+    return p;
+}
+
+void drop_parked()
+{
+    delete parked().frame;
+    parked().frame = nullptr;
 }
 } // namespace
 
@@ -55,7 +162,7 @@ LockWindow::LockWindow(QWidget* parent) : ZevPage(parent, PageId::LockWindow, Pa
 {
     ui->setupUi(this);
     ui->widget->installEventFilter(this);
-    ui->main_Button->setIcon(QIcon(":/png/menu_status.png"));
+    ui->main_Button->setIcon(panel_icon(":/png/menu_status.png"));
     ui->main_Button->setIconSize(QSize(20, 20));
     ui->main_Button->hide();
     const std::pair<QLabel*, const char*> icons[] = {{ui->label_ip, ":/png/ip.png"},
@@ -63,42 +170,51 @@ LockWindow::LockWindow(QWidget* parent) : ZevPage(parent, PageId::LockWindow, Pa
                                                      {ui->label_bright_icon, ":/png/bright.png"},
                                                      {ui->label_contrast_icon, ":/png/contrast.png"}};
     for (const auto& i : icons) {
-        i.first->setPixmap(QPixmap(i.second));
+        i.first->setPixmap(panel_pixmap(i.second));
         i.first->setScaledContents(true);
     }
     ui->label_volume->hide();
     // Over the main window, wherever the desktop put it.
     if (MainWindow* w = g_mainwindow)
         move(w->pos());
+    // The language's texts build the tiles: once, not before them as well.
     para_init();
-    image_init();
     ip_changed();
     language_changed();
     if (debugOn())
-        std::printf("\n LockWindow::LockWindow ");
+        zevlog::debug(lcUi(), "\n LockWindow::LockWindow ");
 }
 
 LockWindow::~LockWindow()
 {
     // The children outlive the layout object while the dialog tears down.
     ui->widget->removeEventFilter(this);
-    if (tile_frame)
+    if (tile_frame) {
         tile_frame->removeEventFilter(this);
+        if (shown_) {
+            ParkedTiles& p = parked();
+            delete p.frame;
+            tile_frame->setParent(nullptr);
+            p = {tile_frame, tiles_, *shown_};
+        }
+    }
     delete ui;
 }
 
 void LockWindow::set_led_size()
 {
     // The longer texts (Russian, five-digit sizes) get a smaller font
-    // rather than run under the address.
-    set_fitted(ui->label_input,
-               QString::asprintf(page_text(kLedSize).toUtf8().constData(), ZevRamPara::img16(Img::kLedWidth),
-                                 ZevRamPara::img16(Img::kLedHeight)));
+    // rather than run under the address; a text shown already is left as
+    // it is (a new page sets it for its values and again for its language).
+    const QString text = QString::asprintf(page_text(kLedSize).toUtf8().constData(), ZevRamPara::img16(Img::kLedWidth),
+                                           ZevRamPara::img16(Img::kLedHeight));
+    if (fitted_text(ui->label_input) != text)
+        set_fitted(ui->label_input, text);
 }
 
 void LockWindow::set_volume_icon(bool on)
 {
-    ui->label_volume_icon->setPixmap(QPixmap(on ? ":/png/volume_open.png" : ":/png/volume_close.png"));
+    ui->label_volume_icon->setPixmap(panel_pixmap(on ? ":/png/volume_open.png" : ":/png/volume_close.png"));
     ui->label_volume_icon->setScaledContents(true);
 }
 
@@ -128,87 +244,88 @@ void LockWindow::language_changed()
 
 void LockWindow::image_init()
 {
-    delete tile_frame;
+    const TileLooks looks = tile_looks();
+    if (!tile_frame) {
+        ParkedTiles& p = parked();
+        if (p.frame) {
+            tile_frame = p.frame;
+            tiles_ = p.tiles;
+            shown_ = p.looks;
+            p.frame = nullptr;
+            tile_frame->setParent(this);
+            tile_frame->setGeometry(0, 74, 320, 160);
+        } else {
+            build_tiles();
+        }
+        tile_frame->installEventFilter(this);
+    }
+    show_tiles(looks);
+    number_label = tiles_[5].number;
+    name_label = tiles_[5].name;
+    state_label = tiles_[5].state;
+    tile_frame->show();
+}
+
+void LockWindow::build_tiles()
+{
     tile_frame = new QFrame(this);
     tile_frame->setGeometry(0, 74, 320, 160);
-    tile_frame->installEventFilter(this);
-    const u16 blackout = ZevRamPara::img16(Img::kBlackout);
     QFont font;
     font.setPixelSize(10);
-    std::vector<FitItem> names, states;
     for (int i = 0; i < 6; ++i) {
         const int x0 = 155 * (i % 2), y0 = 50 * (i / 2);
-        const int layer = ZevRamPara::layerOffset(i);
-        number_label = new QLabel(tile_frame);
-        number_label->setGeometry(x0 + 10, y0 + 10, 40, 40);
-        number_label->setStyleSheet(kNumberStyle[i]);
-        number_label->setAlignment(Qt::AlignCenter);
-        set_fitted(number_label, QString::asprintf("%d", i + 1));
-        name_label = new QLabel(tile_frame);
-        name_label->setGeometry(x0 + 55, y0 + 13, 100, 15);
-        name_label->setStyleSheet(kWhite);
-        name_label->setFont(font);
-        state_label = new QLabel(tile_frame);
-        state_label->setFont(font);
-        if (i == g_image_current)
-            current_label = add_icon(number_label, QRect(28, 0, 12, 12), ":/png/osd_yes.png");
+        TileLabels& l = tiles_[size_t(i)];
+        l = TileLabels();
+        l.number = new QLabel(tile_frame);
+        l.number->setGeometry(x0 + 10, y0 + 10, 40, 40);
+        l.number->setStyleSheet(kNumberStyle[i]);
+        l.number->setAlignment(Qt::AlignCenter);
+        set_fitted(l.number, QString::asprintf("%d", i + 1));
+        l.name = new QLabel(tile_frame);
+        l.name->setGeometry(x0 + 55, y0 + 13, 100, 15);
+        l.name->setStyleSheet(kWhite);
+        l.name->setFont(font);
+        l.state = new QLabel(tile_frame);
+        l.state->setFont(font);
+    }
+    shown_.reset();
+}
 
-        const bool enabled = i == 0 || ZevRamPara::img16(layer + Img::kLayerEnable) == 1;
-        if (!enabled) {
-            state_label->setGeometry(x0 + 55, y0 + 20, 40, 15);
-            state_label->setStyleSheet(kWhite);
-            states.push_back({state_label, page_text(kClose)});
-            continue;
-        }
-        short isCrop = 0;
-        char cropIndex = 0;
-        const u8 s = ZevRamPara::ZevGetImageSource(img(), u8(i), &isCrop, &cropIndex, 0);
-        const QString name = sourceinfo::get_source_name_by_sourceid(s);
-        const int t = Img::kSourceTiming + 6 * (s < kSourceCount ? s : 0);
-        int w = s < kSourceCount ? ZevRamPara::img16(t) : 0;
-        int h = s < kSourceCount ? ZevRamPara::img16(t + 2) : 0;
-        const int rate = s < kSourceCount ? ZevRamPara::img16(t + 4) : 0;
-        if (!isCrop) {
-            ALIAS_PARA alias;
-            names.push_back(
-                {name_label, get_json_alias_para(&alias, "source", s) ? QString::fromStdString(alias.name) : name});
-        } else {
-            ZevRamPara::ZevCropSourceInit();
-            const int n = ZevRamPara::ZevGetSourceNum(s, u8(cropIndex) + 1);
-            CROP_PARA crop;
-            int entry = Img::kCropCount;
-            if (s < kSourceCount)
-                ZevRamPara::ZevGetCropPara(s, n, &crop, &entry);
-            if (entry < Img::kCropCount) {
-                names.push_back({name_label, name + QString::asprintf("_Crop%d", ((crop.id >> 8) & 0x7F) + 1)});
-                w = crop.width;
-                h = crop.height;
+void LockWindow::show_tiles(const TileLooks& looks)
+{
+    if (shown_ && *shown_ == looks)
+        return;
+    std::vector<FitItem> names, states;
+    current_label = freeze_label = nullptr;
+    for (int i = 0; i < 6; ++i) {
+        const TileLook& t = looks[size_t(i)];
+        TileLabels& l = tiles_[size_t(i)];
+        const TileLook* was = shown_ ? &(*shown_)[size_t(i)] : nullptr;
+        const int x0 = 155 * (i % 2), y0 = 50 * (i / 2);
+        set_icon(l.current, t.current, l.number, QRect(28, 0, 12, 12), ":/png/osd_yes.png");
+        if (!was || was->enabled != t.enabled) {
+            if (t.enabled) {
+                l.state->setGeometry(x0 + 55, y0 + 28, 100, 12);
+                l.state->setStyleSheet("color: rgb(255, 255, 255);");
             } else {
-                // The crop is gone: the plain source name, and no input.
-                names.push_back({name_label, name});
-                w = h = 0;
+                l.state->setGeometry(x0 + 55, y0 + 20, 40, 15);
+                l.state->setStyleSheet(kWhite);
+                if (was)
+                    set_fitted(l.name, QString());
             }
         }
-        state_label->setGeometry(x0 + 55, y0 + 28, 100, 12);
-        state_label->setStyleSheet("color: rgb(255, 255, 255);");
-        const u16 flags = ZevRamPara::img16(layer + Img::kLayerFlags);
-        bool freeze = flags & 2;
-        QString state;
-        if (blackout == 1) {
-            state = page_text(kBlack);
-        } else {
-            state = rate == 0 || w == 0 || h == 0 ? page_text(kNoSignal) : QString::asprintf("%dx%d@%dHz", w, h, rate);
-            if (flags & 1)
-                state = page_text(kBlack);
-            freeze = freeze || blackout == 2;
-        }
-        states.push_back({state_label, state});
-        if (freeze)
-            freeze_label = add_icon(number_label, QRect(0, 0, 16, 16), ":/png/freeze.png");
+        if (t.enabled)
+            names.push_back({l.name, t.name});
+        states.push_back({l.state, t.state});
+        set_icon(l.freeze, t.freeze, l.number, QRect(0, 0, 16, 16), ":/png/freeze.png");
+        if (l.current)
+            current_label = l.current;
+        if (l.freeze)
+            freeze_label = l.freeze;
     }
     set_fitted(names);
     set_fitted(states);
-    tile_frame->show();
+    shown_ = looks;
 }
 
 void LockWindow::syncUpdate()
@@ -272,11 +389,11 @@ void LockWindow::keyPressEvent(QKeyEvent* event)
 {
     switch (panel_key(event->key())) {
     case PanelKey::Ok:
-        qDebug("this is OK button[LockWindow], addr = (g_page_focus) %p\n",
-               static_cast<void*>(PageRegistry::at(PageId::MainWindow)));
+        qCDebug(lcUi, "this is OK button[LockWindow], addr = (g_page_focus) %p\n",
+                static_cast<void*>(PageRegistry::at(PageId::MainWindow)));
         break;
     case PanelKey::Back:
-        qDebug("this is back button[LockWindow][Press]\n");
+        qCDebug(lcUi, "this is back button[LockWindow][Press]\n");
         break;
     default:
         break;
@@ -286,23 +403,23 @@ void LockWindow::keyPressEvent(QKeyEvent* event)
 void LockWindow::keyReleaseEvent(QKeyEvent* event)
 {
     const int key = event->key();
-    qDebug("in LockWindow keyReleaseEvent event %#x", unsigned(key));
+    qCDebug(lcUi, "in LockWindow keyReleaseEvent event %#x", unsigned(key));
     switch (panel_key(key)) {
     case PanelKey::Left:
-        qDebug("this is left-code [LockWindow][Release]");
+        qCDebug(lcUi, "this is left-code [LockWindow][Release]");
         break;
     case PanelKey::Right:
-        qDebug("this is right-code [LockWindow][Release]");
+        qCDebug(lcUi, "this is right-code [LockWindow][Release]");
         break;
     case PanelKey::Back:
-        qDebug("this is back button[LockWindow][Release]");
+        qCDebug(lcUi, "this is back button[LockWindow][Release]");
         break;
     case PanelKey::Ok:
-        qDebug("this is ok button[LockWindow][Release]");
+        qCDebug(lcUi, "this is ok button[LockWindow][Release]");
         leave_to_main();
         break;
     case PanelKey::Mode:
-        qDebug("this is mode-code [LockWindow][Release]");
+        qCDebug(lcUi, "this is mode-code [LockWindow][Release]");
         if (!mode_jump())
             return;
         break;
@@ -319,13 +436,15 @@ void open_home_page()
     LockWindow* home = g_lockwindow;
     if (home) {
         home->syncUpdate();
-    } else {
-        home = new LockWindow(nullptr);
-        g_lockwindow = home;
+        g_page_focus = PageId::LockWindow;
+        home->show();
+        home->raise();
+        return;
     }
+    home = new LockWindow(nullptr);
+    g_lockwindow = home;
     g_page_focus = PageId::LockWindow;
-    home->show();
-    home->raise();
+    show_painted_once(home);
 }
 
 void show_home_at_start()

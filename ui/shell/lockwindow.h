@@ -3,6 +3,11 @@
 // freeze. OK or a touch leaves it for the main menu, MODE for the user modes.
 #pragma once
 
+#include <array>
+#include <optional>
+
+#include <QString>
+
 #include "ui/shell/pagepattern.h"
 
 class QFrame;
@@ -27,6 +32,31 @@ class LockWindow : public ZevPage
     Ui_LockWindow* form() const { return ui; }
     QFrame* tiles() const { return tile_frame; }
 
+    // What one window's tile shows; the tiles are redrawn where it changes.
+    struct TileLook {
+        bool enabled = false;
+        QString name;
+        QString state;
+        bool freeze = false;
+        bool current = false;
+        bool operator==(const TileLook& o) const
+        {
+            return enabled == o.enabled && name == o.name && state == o.state && freeze == o.freeze &&
+                   current == o.current;
+        }
+        bool operator!=(const TileLook& o) const { return !(*this == o); }
+    };
+    // The labels of one tile: number (with its icons), name, state.
+    struct TileLabels {
+        QLabel* number = nullptr;
+        QLabel* name = nullptr;
+        QLabel* state = nullptr;
+        QLabel* freeze = nullptr;
+        QLabel* current = nullptr;
+    };
+    using TileLooks = std::array<TileLook, 6>;
+    using Tiles = std::array<TileLabels, 6>;
+
   public slots:
     void on_main_Button_clicked();
 
@@ -38,6 +68,8 @@ class LockWindow : public ZevPage
     void set_led_size();
     void set_volume_icon(bool on);
     void leave_to_main();
+    void build_tiles();
+    void show_tiles(const TileLooks& looks);
 
     Ui_LockWindow* ui;
     QFrame* tile_frame = nullptr;
@@ -46,6 +78,9 @@ class LockWindow : public ZevPage
     QLabel* state_label = nullptr;
     QLabel* freeze_label = nullptr;
     QLabel* current_label = nullptr;
+    Tiles tiles_;
+    // What the tiles show; unset while they show nothing yet.
+    std::optional<TileLooks> shown_;
 };
 
 // A new home page over the main window, with the keys (page 0): the back

@@ -62,9 +62,12 @@ u8* img()
     return ZevRamPara::p_zevrampara_config;
 }
 
+// A button keeps an icon it shows already: no repaint for the same picture.
 void set_icon(QPushButton* button, const QString& path)
 {
-    button->setIcon(QIcon(path));
+    const QIcon icon = panel_icon(path);
+    if (button->icon().cacheKey() != icon.cacheKey())
+        button->setIcon(icon);
 }
 } // namespace
 

@@ -1,5 +1,7 @@
 #include "ui/shell/pagepattern.h"
 
+#include <QCoreApplication>
+#include <QHash>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -103,6 +105,44 @@ QString lang_icon(const char* name)
 {
     static const char* const kPrefix[5] = {"", "en_", "ru_", "vn_", "tn_"};
     return QString(":/png/") + kPrefix[ui_language()] + name;
+}
+
+namespace
+{
+// Decoded pictures by path; emptied before the application goes, while
+// pictures can still be freed.
+QHash<QString, QPixmap>* g_pixmaps = nullptr;
+QHash<QString, QIcon>* g_icons = nullptr;
+
+void drop_pictures()
+{
+    delete g_pixmaps;
+    g_pixmaps = nullptr;
+    delete g_icons;
+    g_icons = nullptr;
+}
+
+template <typename T> T cached_picture(QHash<QString, T>*& cache, const QString& path)
+{
+    if (!g_pixmaps && !g_icons)
+        qAddPostRoutine(drop_pictures);
+    if (!cache)
+        cache = new QHash<QString, T>;
+    auto it = cache->find(path);
+    if (it == cache->end())
+        it = cache->insert(path, T(path));
+    return *it;
+}
+} // namespace
+
+QPixmap panel_pixmap(const QString& path)
+{
+    return cached_picture(g_pixmaps, path);
+}
+
+QIcon panel_icon(const QString& path)
+{
+    return cached_picture(g_icons, path);
 }
 
 bool key_locked()

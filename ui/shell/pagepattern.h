@@ -56,6 +56,8 @@
 #include <vector>
 
 #include <QDialog>
+#include <QIcon>
+#include <QPixmap>
 #include <QString>
 
 #include "core/global.h"
@@ -172,6 +174,11 @@ int ui_language();
 QString page_text(const PageText& text);
 // ":/png/" with the language prefix ("", "en_", "ru_", "vn_", "tn_") and name.
 QString lang_icon(const char* name);
+// The picture and the icon of a compiled-in image file, each decoded once:
+// pages built again and again (the home page, the main window's language
+// refresh) take them from here instead of reading the PNG every time.
+QPixmap panel_pixmap(const QString& path);
+QIcon panel_icon(const QString& path);
 
 // Registers the compiled-in page icons (":/png/...") and sets the panel
 // font (panellook.h); safe to call often.

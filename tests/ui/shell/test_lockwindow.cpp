@@ -148,6 +148,26 @@ class TestLockWindow : public QObject
         QCOMPARE(tile_label(page, layer, 0)->text(), QString::number(layer + 1));
     }
 
+    void next_home_page_shows_what_changed_meanwhile()
+    {
+        put_window(1, 1, 2, 2);
+        g_image_current = 1;
+        delete open();
+        // Window 2 switched off, the mark on window 3, another language.
+        put_window(1, 0, 2, 0);
+        put_window(2, 1, 2);
+        g_image_current = 2;
+        g_language = 2;
+        LockWindow* page = open();
+        QCOMPARE(tile_label(page, 1, 1)->text(), QString());
+        QCOMPARE(tile_label(page, 1, 2)->text(), QString("Откл"));
+        QCOMPARE(tile_label(page, 1, 2)->geometry(), QRect(155 + 55, 20, 40, 15));
+        QVERIFY(!has_icon(page, 1, kFreezeIcon) && !has_icon(page, 1, kCurrentIcon));
+        QCOMPARE(tile_label(page, 2, 1)->text(), QString("HDMI1"));
+        QCOMPARE(tile_label(page, 2, 2)->geometry(), QRect(55, 50 + 28, 100, 12));
+        QVERIFY(has_icon(page, 2, kCurrentIcon));
+    }
+
     void alias_names_cut_at_206_pixels()
     {
         const QString name = "Conference room projector on the left wall of the hall";

@@ -1,0 +1,368 @@
+// Returning to the home page from the main menu beside one full-screen update
+// of the panel, on the screen the program uses without a display: Qt's VNC
+// platform at 320 x 240, with a viewer connected that asks for every change,
+// so an update costs what it costs the panel: the widgets painted, the
+// screen composed and sent. Measured per operation is the time from the key
+// (or the update request) until the viewer has the last picture, and the
+// CPU time the GUI thread spent meanwhile; the operations alternate in the
+// same run, and each run gives the ratio of their medians and the screens'
+// worth of pixels one return sends.
+//
+// Usage: bench_home [cycles per run, default 100]
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QKeyEvent>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "board/sim/sim_board.h"
+#include "core/config_engine.h"
+#include "core/zevrampara.h"
+#include "ui/shell/lockwindow.h"
+#include "ui/shell/mainwindow.h"
+#include "ui/shell/pages.h"
+
+namespace
+{
+constexpr int kQuietMs = 15;
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// A port nobody listens on now, for the VNC server of this run.
+int free_port()
+{
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    int port = 5900;
+    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+        port = ntohs(a.sin_port);
+    if (fd >= 0)
+        close(fd);
+    return port;
+}
+
+double now_us()
+{
+    return double(
+               std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+                   .count()) /
+           1e3;
+}
+
+double thread_cpu_us()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e6 + double(t.tv_nsec) / 1e3;
+}
+
+// A VNC viewer in its own thread: raw pixels, a new incremental request as
+// soon as an update is in. Armed by the GUI thread before an operation, it
+// ends that thread's wait once an update came and nothing more followed
+// for kQuietMs.
+class Viewer
+{
+  public:
+    std::atomic<bool> ready{false};
+    std::atomic<bool> failed{false};
+    std::atomic<long> pixels{0};
+    // When the last update was in whole.
+    std::atomic<double> last_us{0};
+
+    void start(int port)
+    {
+        thread_ = std::thread([this, port] { run(port); });
+    }
+    void stop()
+    {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+    // Called before an operation; wait() then runs the GUI thread's events
+    // until the viewer has its pictures.
+    void arm()
+    {
+        updates_ = 0;
+        armed_ = true;
+    }
+    void wait()
+    {
+        QEventLoop loop;
+        loop_ = &loop;
+        QTimer::singleShot(2000, &loop, &QEventLoop::quit);
+        if (armed_)
+            loop.exec();
+        loop_ = nullptr;
+    }
+
+  private:
+    bool read_all(void* p, size_t n)
+    {
+        auto* b = static_cast<char*>(p);
+        while (n > 0 && !stop_) {
+            pollfd q{fd_, POLLIN, 0};
+            if (poll(&q, 1, 100) <= 0)
+                continue;
+            ssize_t r = read(fd_, b, n);
+            if (r <= 0)
+                return false;
+            b += r;
+            n -= size_t(r);
+        }
+        return n == 0;
+    }
+    bool write_all(const void* p, size_t n) { return write(fd_, p, n) == ssize_t(n); }
+    bool request()
+    {
+        const u8 req[10] = {3, 1, 0, 0, 0, 0, u8(width_ >> 8), u8(width_), u8(height_ >> 8), u8(height_)};
+        return write_all(req, sizeof req);
+    }
+    bool raw(const u8* rect)
+    {
+        const long w = rect[4] << 8 | rect[5], h = rect[6] << 8 | rect[7];
+        std::vector<char> data(size_t(w * h * bytes_per_pixel_));
+        pixels += w * h;
+        return read_all(data.data(), data.size());
+    }
+    // One rectangle in hextile encoding: 16 x 16 tiles, each raw or a
+    // background with coloured or plain sub-rectangles.
+    bool hextile(const u8* rect)
+    {
+        const int w = rect[4] << 8 | rect[5], h = rect[6] << 8 | rect[7];
+        const size_t bpp = size_t(bytes_per_pixel_);
+        // The largest part of a tile: its raw pixels, or 255 coloured sub-rectangles.
+        std::vector<char> buf(std::max(16 * 16 * bpp, 255 * (bpp + 2)));
+        for (int y = 0; y < h; y += 16) {
+            for (int x = 0; x < w; x += 16) {
+                const size_t tw = size_t(std::min(16, w - x)), th = size_t(std::min(16, h - y));
+                u8 sub = 0;
+                if (!read_all(&sub, 1))
+                    return false;
+                if (sub & 1) {
+                    if (!read_all(buf.data(), tw * th * bpp))
+                        return false;
+                    continue;
+                }
+                size_t n = ((sub & 2) ? bpp : 0) + ((sub & 4) ? bpp : 0);
+                if (n && !read_all(buf.data(), n))
+                    return false;
+                if (sub & 8) {
+                    u8 count = 0;
+                    if (!read_all(&count, 1) || !read_all(buf.data(), size_t(count) * (((sub & 16) ? bpp : 0) + 2)))
+                        return false;
+                }
+            }
+        }
+        pixels += long(w) * h;
+        return true;
+    }
+    void run(int port)
+    {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(u16(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bool ok = false;
+        for (int i = 0; i < 200 && !ok; ++i) {
+            ok = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+            if (!ok)
+                usleep(10000);
+        }
+        int on = 1;
+        setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        char version[12];
+        u8 security[4], init[24];
+        const u8 shared = 1;
+        // Protocol 3.3: no security; then the server's size, pixel format and name.
+        ok = ok && read_all(version, 12) && write_all("RFB 003.003\n", 12) && read_all(security, 4) &&
+             security[3] == 1 && write_all(&shared, 1) && read_all(init, 24);
+        if (ok) {
+            width_ = u16(init[0] << 8 | init[1]);
+            height_ = u16(init[2] << 8 | init[3]);
+            std::vector<char> name(size_t(init[20]) << 24 | size_t(init[21]) << 16 | size_t(init[22]) << 8 | init[23]);
+            // 32-bit true colour and hextile, as viewers ask for them.
+            const u8 format[20] = {0, 0, 0, 0, 32, 24, 0, 1, 0, 255, 0, 255, 0, 255, 16, 8, 0, 0, 0, 0};
+            const u8 encodings[8] = {2, 0, 0, 1, 0, 0, 0, 5};
+            bytes_per_pixel_ = 4;
+            ok = read_all(name.data(), name.size()) && write_all(format, sizeof format) &&
+                 write_all(encodings, sizeof encodings) && request();
+        }
+        if (!ok) {
+            failed = true;
+            return;
+        }
+        ready = true;
+        while (!stop_) {
+            pollfd q{fd_, POLLIN, 0};
+            if (poll(&q, 1, kQuietMs) <= 0) {
+                if (armed_ && updates_ > 0) {
+                    armed_ = false;
+                    if (QEventLoop* l = loop_)
+                        QMetaObject::invokeMethod(l, "quit", Qt::QueuedConnection);
+                }
+                continue;
+            }
+            u8 head[4];
+            if (!read_all(head, 4) || head[0] != 0) {
+                failed = !stop_;
+                return;
+            }
+            const int rects = head[2] << 8 | head[3];
+            for (int r = 0; r < rects; ++r) {
+                u8 rect[12];
+                if (!read_all(rect, 12) || !(rect[11] == 5 ? hextile(rect) : raw(rect)))
+                    return;
+            }
+            last_us = now_us();
+            ++updates_;
+            if (!request())
+                return;
+        }
+    }
+
+    std::thread thread_;
+    int fd_ = -1;
+    u16 width_ = 0, height_ = 0;
+    int bytes_per_pixel_ = 4;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> armed_{false};
+    std::atomic<int> updates_{0};
+    std::atomic<QEventLoop*> loop_{nullptr};
+};
+
+void release(QWidget* w, int key)
+{
+    QKeyEvent e(QEvent::KeyRelease, key, Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+}
+
+struct Cost {
+    std::vector<double> us, cpu_us;
+    long pixels = 0;
+    double time() const { return median(us); }
+    double cpu() const { return median(cpu_us); }
+};
+
+// Time from act until the viewer has the last picture it causes, and the
+// GUI thread's CPU meanwhile.
+template <typename F> void measure(Viewer& v, Cost& c, F act)
+{
+    const long p0 = v.pixels;
+    v.arm();
+    const double t0 = now_us(), c0 = thread_cpu_us();
+    act();
+    v.wait();
+    // Pages closed by act are deleted as the program's event loop would.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    c.us.push_back(v.last_us - t0);
+    c.cpu_us.push_back(thread_cpu_us() - c0);
+    c.pixels += v.pixels - p0;
+}
+
+struct RunResult {
+    Cost update, back, leave;
+};
+
+RunResult run(MainWindow* w, Viewer& v, int cycles)
+{
+    RunResult r;
+    for (int i = 0; i < cycles; ++i) {
+        measure(v, r.update, [] { g_lockwindow->update(); });
+        measure(v, r.leave, [] { release(g_lockwindow, Qt::Key_F6); });
+        measure(v, r.back, [w] { release(w, Qt::Key_PowerOff); });
+    }
+    return r;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const int cycles = argc > 1 ? std::max(1, std::atoi(argv[1])) : 100;
+    // The pages' key traces go to standard output; the figures to errors.
+    if (!freopen("/dev/null", "w", stdout))
+        return 1;
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    QTemporaryDir root;
+    if (!root.isValid())
+        return 1;
+    board::install(std::make_unique<board::sim::SimBoard>(root.path().toStdString()));
+    std::vector<char*> args(argv, argv + argc);
+    static char platformArg[] = "-platform";
+    const int port = free_port();
+    std::string vnc = "vnc:size=320x240:mmsize=81.28x60.96:port=" + std::to_string(port);
+    args.insert(args.begin() + 1, platformArg);
+    args.insert(args.begin() + 2, &vnc[0]);
+    int n = int(args.size());
+    QApplication app(n, args.data());
+    ConfigEngine::pInstance();
+    ZevRamPara::pInstance();
+    g_debugSwitch = 0;
+    // Three windows in use, as a panel in service.
+    for (int i = 0; i < 3; ++i)
+        ZevRamPara::put16(ZevRamPara::p_zevrampara_config, ZevRamPara::layerOffset(i) + Img::kLayerEnable, 1);
+
+    auto* w = new MainWindow(nullptr);
+    g_mainwindow = w;
+    show_home_at_start();
+    Viewer viewer;
+    viewer.start(port);
+    while (!viewer.ready && !viewer.failed)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    if (viewer.failed) {
+        std::fprintf(stderr, "bench_home: no VNC picture on port %d\n", port);
+        return 1;
+    }
+    // Warm-up: fonts, style sheets and pictures loaded once.
+    run(w, viewer, 10);
+
+    std::fprintf(stderr,
+                 "home page return beside a full-screen update, until the viewer has the picture "
+                 "(GUI-thread CPU in brackets), %d cycles per run:\n",
+                 cycles);
+    std::vector<double> ratios;
+    for (int r = 0; r < 3; ++r) {
+        const RunResult res = run(w, viewer, cycles);
+        const double ratio = res.back.time() / res.update.time();
+        ratios.push_back(ratio);
+        std::fprintf(stderr,
+                     "  run %d: update %6.0f us (%5.0f), return home %6.0f us (%5.0f) = %.2fx, %.1f screens sent; "
+                     "leave to the menu %6.0f us (%5.0f)\n",
+                     r + 1, res.update.time(), res.update.cpu(), res.back.time(), res.back.cpu(), ratio,
+                     double(res.back.pixels) / (320.0 * 240.0) / cycles, res.leave.time(), res.leave.cpu());
+    }
+    std::sort(ratios.begin(), ratios.end());
+    std::fprintf(stderr, "return home / full-screen update: min %.2fx, median %.2fx, max %.2fx\n", ratios[0], ratios[1],
+                 ratios[2]);
+    viewer.stop();
+    delete g_lockwindow.get();
+    delete w;
+    return 0;
+}
