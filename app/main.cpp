@@ -18,6 +18,7 @@
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/logging.h"
+#include "core/utils.h"
 #include "core/zevrampara.h"
 #include "ledout/fpga_manage.h"
 #include "link/file_install.h"
@@ -156,6 +157,7 @@ int main(int argc, char* argv[])
     QTimer* g_timer = new QTimer(&app);
     QObject::connect(g_timer, &QTimer::timeout, mainwindow, &MainWindow::clock_tick);
     g_timer->start(10);
+    Utils::set_tick_wake_hook(&MainWindow::wake_tick);
 
     tarvosource::pInstance();
     fpga_manage::pInstance();

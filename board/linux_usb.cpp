@@ -94,7 +94,7 @@ class NetlinkUevents final : public Uevents
         FD_ZERO(&set);
         FD_SET(fd_, &set);
         timeval tv{timeoutUs / 1000000, timeoutUs % 1000000};
-        int r = ::select(fd_ + 1, &set, nullptr, nullptr, &tv);
+        int r = ::select(fd_ + 1, &set, nullptr, nullptr, timeoutUs < 0 ? nullptr : &tv);
         if (r < 0)
             return errno == EINTR ? 0 : -1;
         return r > 0 ? 1 : 0;

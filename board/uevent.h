@@ -14,7 +14,8 @@ class Uevents
     // Opens the source: socket, a 1024-byte receive buffer, bind to the
     // kernel's uevent group. 0 on success; -1 with errno set.
     virtual int open() = 0;
-    // Waits at most timeoutUs for a message: 1 readable, 0 none, -1 error.
+    // Waits at most timeoutUs for a message (a negative timeoutUs: until one
+    // comes): 1 readable, 0 none, -1 error.
     virtual int wait(long timeoutUs) = 0;
     // Takes one message (at most length bytes): its size, 0 or -1.
     virtual long receive(char* buffer, size_t length) = 0;

@@ -1,6 +1,6 @@
 #include "chips/drv_i2c.h"
 
-#include <vector>
+#include <cstring>
 
 #include "board/board.h"
 #include "core/logMsg.h"
@@ -17,7 +17,7 @@ Drv_I2C0* Drv_I2C0::pInstance()
 
 int Drv_I2C0::open_bus()
 {
-    QMutexLocker lock(&bus_mutex);
+    std::lock_guard<std::recursive_mutex> lock(bus_mutex);
     if (fd_ >= 0)
         return 0;
     fd_ = board::current().i2c().open(kBus);
@@ -31,14 +31,14 @@ int Drv_I2C0::open_bus()
 
 int Drv_I2C0::i2c_write(u8 addr, const u8* data, u16 len)
 {
-    QMutexLocker lock(&bus_mutex);
+    std::lock_guard<std::recursive_mutex> lock(bus_mutex);
     if (fd_ < 0 || !data || len == 0)
         return 0;
-    std::vector<u8> buf(data, data + len);
     board::I2cMsg msg;
     msg.addr = addr;
     msg.len = len;
-    msg.buf = buf.data();
+    // A write segment is only read from.
+    msg.buf = const_cast<u8*>(data);
     return board::current().i2c().rdwr(fd_, &msg, 1) == 1 ? 1 : 0;
 }
 
@@ -46,16 +46,16 @@ int Drv_I2C0::write_reg(u8 addr, u8 reg, const u8* data, u16 len)
 {
     if (len > 255 || (len && !data))
         return 0;
-    std::vector<u8> buf(size_t(len) + 1);
+    u8 buf[256];
     buf[0] = reg;
-    for (u16 i = 0; i < len; ++i)
-        buf[i + 1u] = data[i];
-    return i2c_write(addr, buf.data(), u16(buf.size()));
+    if (len)
+        std::memcpy(buf + 1, data, len);
+    return i2c_write(addr, buf, u16(len + 1));
 }
 
 int Drv_I2C0::read_reg(u8 addr, u8 reg, u8* out, u16 len)
 {
-    QMutexLocker lock(&bus_mutex);
+    std::lock_guard<std::recursive_mutex> lock(bus_mutex);
     if (fd_ < 0 || !out || len == 0)
         return 0;
     board::I2cMsg msgs[2];
@@ -71,7 +71,7 @@ int Drv_I2C0::read_reg(u8 addr, u8 reg, u8* out, u16 len)
 
 int Drv_I2C0::select_channel(int channel)
 {
-    QMutexLocker lock(&bus_mutex);
+    std::lock_guard<std::recursive_mutex> lock(bus_mutex);
     if (channel < 0 || channel > 7)
         return 0;
     if (channel == channel_)

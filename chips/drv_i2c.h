@@ -4,7 +4,7 @@
 // Results: 1 done, 0 failed (no acknowledge or no bus).
 #pragma once
 
-#include <QMutex>
+#include <mutex>
 
 #include "core/global.h"
 
@@ -35,7 +35,7 @@ class Drv_I2C0
     static constexpr u8 kSwitchAddr = 0x70;
     int select_channel(int channel);
 
-    QMutex bus_mutex{QMutex::Recursive};
+    std::recursive_mutex bus_mutex;
 
   private:
     int fd_ = -1;

@@ -10,7 +10,7 @@ int rx_read_timing(int source, const RxTimingRegs& regs, SOURCE_TIMING* out)
     Drv_I2C0* bus = Drv_I2C0::p_i2c0;
     if (!bus)
         return 0;
-    QMutexLocker lock(&bus->bus_mutex);
+    std::lock_guard<std::recursive_mutex> lock(bus->bus_mutex);
     u8 status = 0, h[2], v[2], rate = 0;
     if (!bus->select_channel(source) || !bus->read_reg8(regs.addr, regs.status, &status))
         return 0;

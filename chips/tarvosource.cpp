@@ -61,7 +61,7 @@ void tarvosource::bring_up()
 {
     Drv_I2C0* bus = Drv_I2C0::p_i2c0;
     if (bus) {
-        QMutexLocker lock(&bus->bus_mutex);
+        std::lock_guard<std::recursive_mutex> lock(bus->bus_mutex);
         if (!bus->write_reg8(kExpanderAddr, kExpanderConfig, 0x00) ||
             !bus->write_reg8(kExpanderAddr, kExpanderOutput, 0))
             writeLogMsg(LOG_ERROR, "hot-plug expander does not answer");
@@ -149,7 +149,7 @@ int tarvosource::set_hpd(int source, bool high)
     Drv_I2C0* bus = Drv_I2C0::p_i2c0;
     if (!bus || source < 0 || source >= kSourceCount)
         return 0;
-    QMutexLocker lock(&bus->bus_mutex);
+    std::lock_guard<std::recursive_mutex> lock(bus->bus_mutex);
     u8 bits = high ? u8(hpd_bits_ | (1u << source)) : u8(hpd_bits_ & ~(1u << source));
     if (!bus->write_reg8(kExpanderAddr, kExpanderOutput, bits))
         return 0;
@@ -160,7 +160,7 @@ int tarvosource::set_hpd(int source, bool high)
 int tarvosource::write_eeprom(int source, const u8* edid)
 {
     Drv_I2C0* bus = Drv_I2C0::p_i2c0;
-    QMutexLocker lock(&bus->bus_mutex);
+    std::lock_guard<std::recursive_mutex> lock(bus->bus_mutex);
     if (!bus->select_channel(source))
         return 0;
     for (int off = 0; off < kEdidSize; off += kEepromPage) {
@@ -182,7 +182,7 @@ int tarvosource::write_eeprom(int source, const u8* edid)
 bool tarvosource::read_eeprom(int source, u8* out)
 {
     Drv_I2C0* bus = Drv_I2C0::p_i2c0;
-    QMutexLocker lock(&bus->bus_mutex);
+    std::lock_guard<std::recursive_mutex> lock(bus->bus_mutex);
     return bus->select_channel(source) && bus->read_reg(kEepromAddr, 0, out, kEdidSize);
 }
 

@@ -1,5 +1,6 @@
 #include "core/utils.h"
 
+#include <atomic>
 #include <unistd.h>
 
 #include <QSettings>
@@ -39,6 +40,29 @@ u16 Utils::calcCRC16(const unsigned char* data, unsigned int length)
             crc = (crc & 1) ? u16((crc >> 1) ^ 0xA001) : u16(crc >> 1);
     }
     return crc;
+}
+
+namespace
+{
+std::atomic<void (*)()> g_tick_wake_hook{nullptr};
+} // namespace
+
+void Utils::wake_tick()
+{
+    if (void (*hook)() = g_tick_wake_hook.load())
+        hook();
+}
+
+void Utils::set_tick_wake_hook(void (*hook)())
+{
+    g_tick_wake_hook.store(hook);
+}
+
+void Utils::request_restart()
+{
+    G_reboot_tickTicks = G_timeTicks.load();
+    g_app_reset_flag = 1;
+    wake_tick();
 }
 
 u32 Utils::getTimeSpace(u32 start)

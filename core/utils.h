@@ -19,6 +19,16 @@ class Utils
     // Ticks elapsed since start, modulo 2^32.
     static u32 getTimeSpace(u32 start);
 
+    // The GUI tick's timer sleeps while nothing waits on it. Whoever starts
+    // something the tick steps (a restart, the update page, a tip) calls
+    // wake_tick afterwards, from any thread, and the tick runs every 10 ms
+    // again; the main window installs the hook.
+    static void wake_tick();
+    static void set_tick_wake_hook(void (*hook)());
+    // Stamps G_reboot_tickTicks, then sets g_app_reset_flag: the tick runs
+    // "reboot" 300 ticks later.
+    static void request_restart();
+
     // Runs one command under _system_mutex; 0 when its status is 0, else 255.
     static int system_mutex(const QString& command, int* status = nullptr);
     // The command's whole output; empty when it cannot be started.

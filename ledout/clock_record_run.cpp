@@ -2,15 +2,14 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <unistd.h>
 #include <vector>
 
 #include <QDate>
-#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QMutexLocker>
-#include <QStringList>
 
 #include "board/board.h"
 #include "core/logMsg.h"
@@ -37,6 +36,19 @@ u8 bcd(int v)
 bool bcd_valid(u8 b)
 {
     return (b >> 4) <= 9 && (b & 0x0F) <= 9;
+}
+
+// The local calendar time, read under the lock of the clock-setting
+// command. localtime_r takes the zone in once; Qt's clock reads the zone
+// file again on every call, and the worker asks four times a second.
+std::tm local_now()
+{
+    std::tm tm{};
+    QMutexLocker lock(&Utils::_system_mutex);
+    const std::time_t now = std::time(nullptr);
+    if (now == std::time_t(-1) || !localtime_r(&now, &tm))
+        zevlog::warnErrno(lcLedout(), "clock: cannot read the local time");
+    return tm;
 }
 int from_bcd(u8 b)
 {
@@ -69,20 +81,15 @@ u32 step_minutes(const u8* steps)
 
 void clock_record_run::now_bcd(u8 out[7])
 {
-    QDateTime now;
-    {
-        QMutexLocker lock(&Utils::_system_mutex);
-        now = QDateTime::currentDateTime();
-    }
-    const QDate d = now.date();
-    const QTime t = now.time();
-    out[0] = bcd(d.year() % 100);
-    out[1] = bcd(d.year() / 100);
-    out[2] = bcd(d.month());
-    out[3] = bcd(d.day());
-    out[4] = bcd(t.hour());
-    out[5] = bcd(t.minute());
-    out[6] = bcd(t.second());
+    const std::tm now = local_now();
+    const int year = now.tm_year + 1900;
+    out[0] = bcd(year % 100);
+    out[1] = bcd(year / 100);
+    out[2] = bcd(now.tm_mon + 1);
+    out[3] = bcd(now.tm_mday);
+    out[4] = bcd(now.tm_hour);
+    out[5] = bcd(now.tm_min);
+    out[6] = bcd(now.tm_sec);
 }
 
 int clock_record_run::ExFlash_RD(u8, u32 address, u32 length, u8* out)
@@ -464,18 +471,13 @@ int clock_record_run::issetDefaultpara(QString path)
 
 int fpga_manage::IT8563WE_Get(TimeRealType* out)
 {
-    QString text;
-    {
-        QMutexLocker lock(&Utils::_system_mutex);
-        text = QDateTime::currentDateTime().toString("yyyy/MM/dd/hh/mm/ss/ddd");
-    }
-    const QStringList f = text.split("/");
-    out->year = u16(f.value(0).toInt());
-    out->month = u8(f.value(1).toInt());
-    out->day = u8(f.value(2).toInt());
-    out->hour = u8(f.value(3).toInt());
-    out->minute = u8(f.value(4).toInt());
-    out->second = u8(f.value(5).toInt());
+    const std::tm now = local_now();
+    out->year = u16(now.tm_year + 1900);
+    out->month = u8(now.tm_mon + 1);
+    out->day = u8(now.tm_mday);
+    out->hour = u8(now.tm_hour);
+    out->minute = u8(now.tm_min);
+    out->second = u8(now.tm_sec);
     return 0;
 }
 

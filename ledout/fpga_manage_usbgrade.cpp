@@ -127,6 +127,7 @@ void fpga_manage::usb_upgrade_deal()
         }
         usb_time_text = clockText(this);
         g_update_flag = 1;
+        Utils::wake_tick();
         usb_file_count = 0;
         g_send_para.set_step(1);
         break;
@@ -258,8 +259,7 @@ void fpga_manage::usb_upgrade_main_deal()
         msleep(20);
         Utils::system_mutex("sync");
         msleep(1000);
-        G_reboot_tickTicks = G_timeTicks.load();
-        g_app_reset_flag = 1;
+        Utils::request_restart();
         return;
     }
     if (usb_flag_fpga1)

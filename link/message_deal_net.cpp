@@ -144,8 +144,7 @@ int message_deal::net_ip_set(u8* body, int length)
         g_port = port;
         // The restart comes a full delay after this reply and the settings
         // written above, whatever an earlier stamp said.
-        G_reboot_tickTicks = G_timeTicks.load();
-        g_app_reset_flag = 1;
+        Utils::request_restart();
     } else {
         ZevRamPara::test_signal(1);
     }

@@ -82,10 +82,8 @@ int message_deal::write_register(u8* body, int length)
         body[pc::kStatus] = 0;
         return 1;
     case 161: {
-        if (v & 0x01) {
-            G_reboot_tickTicks = G_timeTicks.load();
-            g_app_reset_flag = 1;
-        }
+        if (v & 0x01)
+            Utils::request_restart();
         if ((v & 0x02) && c331_manage::p_c331_manage)
             c331_manage::p_c331_manage->c331_print();
         if (v & 0x3C) {
@@ -208,6 +206,7 @@ void message_deal::update_mode(bool start)
         if (message_gui* gui = message_gui::installed())
             gui->update_mode(true);
         g_update_flag = 1;
+        Utils::wake_tick();
         ZevRamPara::test_signal(105);
     } else if (!start && g_update_flag == 1) {
         if (message_gui* gui = message_gui::installed())
@@ -285,8 +284,10 @@ int message_deal::REG_mcu_flag(u8 mask)
     if (mask & 0x08) {
         C331Lock lock;
         if (ZevRamPara::img16(Img::kOsdMenuFlag) == 1) {
-            c331_manage::para_update_flag = 1;
+            // The apply byte wakes the video processor: the reload request
+            // goes first.
             g_osd_update = 1;
+            c331_manage::para_update_flag = 1;
         }
     }
     return 0;
@@ -295,8 +296,7 @@ int message_deal::REG_mcu_flag(u8 mask)
 int message_deal::RegUpdate0E(u8 mask)
 {
     if ((mask & 0x01) && g_app_reset_flag == 0) {
-        g_app_reset_flag = 1;
-        G_reboot_tickTicks = G_timeTicks.load();
+        Utils::request_restart();
         Utils::install_new_app();
         sleep_ms(10);
         Utils::system_mutex("sync");

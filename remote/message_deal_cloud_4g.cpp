@@ -5,6 +5,7 @@
 #include <boost/property_tree/ptree.hpp>
 
 #include "core/global.h"
+#include "core/utils.h"
 #include "remote/memory_json_parser.h"
 
 namespace pt = boost::property_tree;
@@ -96,10 +97,8 @@ void cmd_getinfo(json_object& a)
 
 void cmd_reboot(json_object&)
 {
-    if (!g_app_reset_flag.load()) {
-        G_reboot_tickTicks = G_timeTicks.load();
-        g_app_reset_flag = 1;
-    }
+    if (!g_app_reset_flag.load())
+        Utils::request_restart();
 }
 
 struct Command {

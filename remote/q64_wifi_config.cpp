@@ -167,8 +167,21 @@ u32 Q64_WIFI_CONFIG::ticks_to_next_step() const
 {
     auto left = [](u32 since, u32 period) { return since > period ? 0u : period + 1 - since; };
     const u32 ap = left(Utils::getTimeSpace(wifi_ap_timeticks), kStartUpTicks);
+    // A reset step that would change nothing waits for the next start-up
+    // step; a reset request stamps its time, and the start-up step, at most
+    // a second away, sees it.
+    if (!reset_would_act())
+        return std::max(1u, ap);
     const u32 reset = left(Utils::getTimeSpace(wifi_reset_timeticks), kResetTicks);
     return std::max(1u, std::min(ap, reset));
+}
+
+bool Q64_WIFI_CONFIG::reset_would_act()
+{
+    const u8 flag = g_wifi_reset_flag.load();
+    if (flag == 1 || flag == 3)
+        return true;
+    return wifi_switched_off() ? flag != 2 : flag == 2;
 }
 
 void Q64_WIFI_CONFIG::wifi_pass()

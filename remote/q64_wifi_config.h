@@ -55,8 +55,10 @@ class Q64_WIFI_CONFIG
     // One pass of the thread: the start-up step every 100 ticks, the reset
     // step every 300.
     void wifi_pass();
-    // Ticks until wifi_pass has a step to take (at least 1).
+    // Ticks until wifi_pass has a step to take (at least 1): a start-up
+    // step, or a reset step that would change something.
     u32 ticks_to_next_step() const;
+    static bool reset_would_act();
     void wifi_ap_start_up();
     void wifi_reset();
 

@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <cstring>
 #include <thread>
 #include <unistd.h>
@@ -32,11 +33,15 @@ std::mutex g_wake_mutex;
 std::condition_variable g_wake;
 bool g_woken = false;
 
-// The thread's pause between turns: at most usec, ended early by wake().
-void wait_for_wake(unsigned usec)
+// The thread's pause between turns: until wake(), or until the given time
+// when there is one.
+void wait_for_wake(std::optional<std::chrono::steady_clock::time_point> until)
 {
     std::unique_lock<std::mutex> lock(g_wake_mutex);
-    g_wake.wait_for(lock, std::chrono::microseconds(usec), [] { return g_woken; });
+    if (until)
+        g_wake.wait_until(lock, *until, [] { return g_woken; });
+    else
+        g_wake.wait(lock, [] { return g_woken; });
     g_woken = false;
 }
 } // namespace
@@ -189,7 +194,12 @@ void c331_manage::c331manageThread(c331_manage* self)
     writeLogMsg(LOG_BANNER, "c331 manage thread started");
     for (;;) {
         self->c331managerdeal();
-        wait_for_wake(self->chip_up ? kUpIdleSleepUs : kIdleSleepUs);
+        // Applies, OSD reloads and input changes wake the thread; only a
+        // chip that is not up yet is tried again on time.
+        if (self->chip_up)
+            wait_for_wake(std::nullopt);
+        else
+            wait_for_wake(self->last_try_ + kBringUpRetry);
     }
 }
 

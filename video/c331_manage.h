@@ -89,12 +89,6 @@ class c331_manage
     std::atomic<bool> chip_up{false};
     // Cap of the wait for the LED set-up hand-shake.
     std::atomic<u32> led_wait_limit_ms{2000};
-    // Longest idle wait of the thread: applies and input changes wake it at
-    // once, so the wait only paces the bring-up retries and the input watch.
-    static constexpr unsigned kIdleSleepUs = 50000;
-    // Once the chip is up nothing is retried: the wait is only a bound.
-    static constexpr unsigned kUpIdleSleepUs = 1000000;
-
     c331_manage() = default;
 
   private:
@@ -123,5 +117,6 @@ class c331_manage
     bool tried_ = false;
 };
 
-// Reloads the OSD on the video-processor thread's next turn.
+// Reloads the OSD on the video-processor thread's next turn; set before the
+// apply byte, whose store wakes the thread.
 extern std::atomic<u8> g_osd_update;

@@ -19,8 +19,6 @@ namespace board::sim
 
 namespace
 {
-// Longest time the relay sleeps before it looks at its stop flag.
-constexpr int kIdleMs = 1000;
 // How long a full queue waits for its end to read before it is dropped.
 constexpr auto kDeaf = std::chrono::milliseconds(1000);
 
@@ -190,7 +188,9 @@ void SerialLink::relay()
         pollfd fds[3] = {{wake_[0], POLLIN, 0},
                          {board_.master, short((toPc.full() ? 0 : POLLIN) | (toBoard.size() ? POLLOUT : 0)), 0},
                          {pc_.master, short((toBoard.full() ? 0 : POLLIN) | (toPc.size() ? POLLOUT : 0)), 0}};
-        const int n = ::poll(fds, 3, toPc.full() || toBoard.full() ? int(kDeaf.count()) / 4 : kIdleMs);
+        // Only a full queue has a deadline; else bytes or the stop's wake
+        // byte end the wait.
+        const int n = ::poll(fds, 3, toPc.full() || toBoard.full() ? int(kDeaf.count()) / 4 : -1);
         dropIfDeaf(&toPc);
         dropIfDeaf(&toBoard);
         if (n < 0 && errno != EINTR) {

@@ -124,7 +124,7 @@ int SimSpi::getSpeed(int fd, uint32_t* hz)
 int SimSpi::transfer(int fd, const SpiXfer* xfers, unsigned n)
 {
     SpiDevice* dev = nullptr;
-    std::function<void()> access;
+    std::shared_ptr<const std::function<void()>> access;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         Node* nd = node(fd);
@@ -134,14 +134,14 @@ int SimSpi::transfer(int fd, const SpiXfer* xfers, unsigned n)
         access = access_;
     }
     if (access)
-        access();
+        (*access)();
     return dev->transfer(xfers, n);
 }
 
 void SimSpi::setAccessHook(std::function<void()> hook)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    access_ = std::move(hook);
+    access_ = hook ? std::make_shared<const std::function<void()>>(std::move(hook)) : nullptr;
 }
 
 void SimSpi::setFailing(const std::string& path, bool failing)
@@ -166,7 +166,7 @@ int SimPads::map()
 
 void SimPads::write16(uint32_t offset, uint16_t value)
 {
-    std::vector<Listener> ls;
+    std::shared_ptr<const std::vector<Listener>> ls;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!mapped_)
@@ -174,19 +174,21 @@ void SimPads::write16(uint32_t offset, uint16_t value)
         regs_[offset] = value;
         ls = listeners_;
     }
-    for (auto& l : ls)
-        l(offset, value);
+    if (ls)
+        for (const Listener& l : *ls)
+            l(offset, value);
 }
 
 uint16_t SimPads::read16(uint32_t offset)
 {
-    std::vector<std::function<void(uint32_t)>> ls;
+    std::shared_ptr<const std::vector<ReadListener>> ls;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         ls = readListeners_;
     }
-    for (auto& l : ls)
-        l(offset);
+    if (ls)
+        for (const ReadListener& l : *ls)
+            l(offset);
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = regs_.find(offset);
     return it == regs_.end() ? 0 : it->second;
@@ -197,24 +199,46 @@ std::vector<uint8_t> SimPads::uniqueId()
     return {0x5A, 0x45, 0x56, 0x51, 0x36, 0x34, 0x4E, 0x01};
 }
 
+namespace
+{
+template <typename T> std::shared_ptr<const std::vector<T>> adding(const std::shared_ptr<const std::vector<T>>& old, T item)
+{
+    auto now = std::make_shared<std::vector<T>>(old ? *old : std::vector<T>());
+    now->push_back(std::move(item));
+    return now;
+}
+} // namespace
+
 void SimPads::listen(Listener l)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    listeners_.push_back(std::move(l));
+    listeners_ = adding(listeners_, std::move(l));
 }
 
-void SimPads::listenReads(std::function<void(uint32_t offset)> l)
+void SimPads::listenReads(ReadListener l)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    readListeners_.push_back(std::move(l));
+    readListeners_ = adding(readListeners_, std::move(l));
 }
 
 // ---- I2C ----
 
+SimI2c::Bus& SimI2c::busLocked(const std::string& path, size_t* index)
+{
+    size_t i = 0;
+    while (i < buses_.size() && buses_[i].path != path)
+        ++i;
+    if (i == buses_.size())
+        buses_.push_back(Bus{path, false, {}});
+    if (index)
+        *index = i;
+    return buses_[i];
+}
+
 void SimI2c::attach(const std::string& bus, uint16_t addr, I2cDevice* dev)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    devices_[{bus, addr}] = dev;
+    busLocked(bus).devices[addr] = dev;
 }
 
 int SimI2c::open(const std::string& path)
@@ -222,22 +246,21 @@ int SimI2c::open(const std::string& path)
     std::lock_guard<std::mutex> lock(mutex_);
     if (path.rfind("/dev/i2c-", 0) != 0)
         return -1;
-    for (size_t i = 0; i < buses_.size(); ++i)
-        if (buses_[i] == path)
-            return kI2cFdBase + int(i);
-    buses_.push_back(path);
-    return kI2cFdBase + int(buses_.size() - 1);
+    size_t i = 0;
+    busLocked(path, &i).opened = true;
+    return kI2cFdBase + int(i);
 }
 
 int SimI2c::rdwr(int fd, I2cMsg* msgs, unsigned n)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    size_t b = size_t(fd - kI2cFdBase);
-    if (fd < kI2cFdBase || b >= buses_.size())
+    const size_t b = size_t(fd - kI2cFdBase);
+    if (fd < kI2cFdBase || b >= buses_.size() || !buses_[b].opened)
         return -1;
+    const std::map<uint16_t, I2cDevice*>& devices = buses_[b].devices;
     for (unsigned i = 0; i < n; ++i) {
-        auto it = devices_.find({buses_[b], msgs[i].addr});
-        if (it == devices_.end())
+        auto it = devices.find(msgs[i].addr);
+        if (it == devices.end())
             return -1; // no acknowledge
         bool ok = (msgs[i].flags & kI2cRead) ? it->second->read(msgs[i].buf, msgs[i].len)
                                              : it->second->write(msgs[i].buf, msgs[i].len);

@@ -64,13 +64,14 @@ class SimSpi final : public Spi
     Node* node(int fd);
     std::mutex mutex_;
     std::vector<Node> nodes_;
-    std::function<void()> access_;
+    std::shared_ptr<const std::function<void()>> access_;
 };
 
 class SimPads final : public Pads
 {
   public:
     using Listener = std::function<void(uint32_t offset, uint16_t value)>;
+    using ReadListener = std::function<void(uint32_t offset)>;
     int map() override;
     bool mapped() const override { return mapped_; }
     void write16(uint32_t offset, uint16_t value) override;
@@ -79,14 +80,16 @@ class SimPads final : public Pads
     void listen(Listener l);
     // Runs before every read of a pad (a model that acts on its own time
     // brings the line up to date).
-    void listenReads(std::function<void(uint32_t offset)> l);
+    void listenReads(ReadListener l);
     void setMapFails(bool fails) { mapFails_ = fails; }
 
   private:
     std::mutex mutex_;
     std::map<uint32_t, uint16_t> regs_;
-    std::vector<Listener> listeners_;
-    std::vector<std::function<void(uint32_t)>> readListeners_;
+    // Replaced, never changed, when one is added: a pad access takes a
+    // shared copy and runs them outside the lock.
+    std::shared_ptr<const std::vector<Listener>> listeners_;
+    std::shared_ptr<const std::vector<ReadListener>> readListeners_;
     bool mapped_ = false;
     bool mapFails_ = false;
 };
@@ -99,9 +102,17 @@ class SimI2c final : public I2c
     int rdwr(int fd, I2cMsg* msgs, unsigned n) override;
 
   private:
+    // A bus's devices by address; the descriptor of an opened bus is its
+    // place in buses_.
+    struct Bus {
+        std::string path;
+        bool opened = false;
+        std::map<uint16_t, I2cDevice*> devices;
+    };
+    Bus& busLocked(const std::string& path, size_t* index = nullptr);
+
     std::mutex mutex_;
-    std::vector<std::string> buses_;
-    std::map<std::pair<std::string, uint16_t>, I2cDevice*> devices_;
+    std::vector<Bus> buses_;
 };
 
 // MTD partitions as files under the root, with NAND rules: erase to 0xFF,

@@ -172,17 +172,12 @@ void SimFpga::driveIrq()
 int SimFpga::transfer(const SpiXfer* xfers, unsigned n)
 {
     std::vector<std::pair<int, std::vector<uint8_t>>> sent;
-    TransmitHook hook;
+    std::shared_ptr<const TransmitHook> hook;
     int moved = 0;
-    std::function<void()> poll;
+    poll();
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        poll = poll_;
-    }
-    if (poll)
-        poll();
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
+        const bool recording = recording_ && accesses_.size() < kMaxAccesses;
         for (unsigned i = 0; i < n; ++i) {
             const SpiXfer& x = xfers[i];
             Access acc{};
@@ -212,7 +207,8 @@ int SimFpga::transfer(const SpiXfer* xfers, unsigned n)
                                 out = readReg(r);
                             else
                                 writeReg(r, cmd_[3], in, &sent);
-                            acc.data.push_back(read ? out : in);
+                            if (recording)
+                                acc.data.push_back(read ? out : in);
                         }
                     } else if (type == kTypeRam) {
                         const uint8_t page = cmd_[1];
@@ -238,14 +234,15 @@ int SimFpga::transfer(const SpiXfer* xfers, unsigned n)
                         } else {
                             cell = (ramFault_ && page == 1 && address == 296) ? uint8_t(in ^ 0x01) : in;
                         }
-                        acc.data.push_back(read ? out : in);
+                        if (recording)
+                            acc.data.push_back(read ? out : in);
                     }
                     ++dataPos_;
                 }
                 if (x.rx)
                     x.rx[k] = out;
             }
-            if (record && recording_ && accesses_.size() < kMaxAccesses) {
+            if (record && recording && accesses_.size() < kMaxAccesses) {
                 if (!acc.ram && acc.data.empty())
                     record = false;
                 if (record)
@@ -258,7 +255,7 @@ int SimFpga::transfer(const SpiXfer* xfers, unsigned n)
     driveIrq();
     if (hook)
         for (auto& s : sent)
-            hook(s.first, s.second);
+            (*hook)(s.first, s.second);
     return moved;
 }
 
@@ -417,24 +414,24 @@ void SimFpga::clearAccesses()
 void SimFpga::setTransmitHook(TransmitHook hook)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    hook_ = std::move(hook);
+    hook_ = hook ? std::make_shared<const TransmitHook>(std::move(hook)) : nullptr;
 }
 
 void SimFpga::poll()
 {
-    std::function<void()> hook;
+    std::shared_ptr<const std::function<void()>> hook;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         hook = poll_;
     }
     if (hook)
-        hook();
+        (*hook)();
 }
 
 void SimFpga::setPollHook(std::function<void()> hook)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    poll_ = std::move(hook);
+    poll_ = hook ? std::make_shared<const std::function<void()>>(std::move(hook)) : nullptr;
 }
 
 void attachFpga(SimBoard& board)

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -115,8 +116,10 @@ class SimFpga final : public SpiDevice
     bool irq_ = false, irqDriven_ = false;
     bool recording_ = false;
     std::vector<Access> accesses_;
-    TransmitHook hook_;
-    std::function<void()> poll_;
+    // Taken under the lock and run outside it: a shared copy costs no
+    // allocation per bus message.
+    std::shared_ptr<const TransmitHook> hook_;
+    std::shared_ptr<const std::function<void()>> poll_;
 };
 
 // Creates the FPGA and its flash (a file under the model folder) on the

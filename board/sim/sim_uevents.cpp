@@ -18,12 +18,18 @@ const char* const kStickParts[][2] = {
     {"/1-1:1.0/host0/target0:0:0/0:0:0:0/block/sda", "block"},
     {"/1-1:1.0/host0/target0:0:0/0:0:0:0/block/sda/sda1", "block"},
 };
-// How often a waiting reader looks at the stick file.
-constexpr long kStickFileCheckUs = 500000;
+// How often a waiting reader looks at a stick file the kernel cannot watch.
+constexpr auto kStickFileCheck = std::chrono::milliseconds(500);
 } // namespace
 
 SimUevents::SimUevents(const std::string& root, const std::string& modelDir)
-    : root_(root), stickFile_(modelDir + "/usb", "out\n")
+    : root_(root), stickFile_(modelDir + "/usb", "out\n", [this] {
+          {
+              std::lock_guard<std::mutex> lock(mutex_);
+              stickNews_ = true;
+          }
+          cv_.notify_all();
+      })
 {
     // The state at start is a stick already plugged or not: no message.
     followStickFile();
@@ -60,17 +66,27 @@ void SimUevents::followStickFile()
 
 int SimUevents::wait(long timeoutUs)
 {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(timeoutUs < 0 ? 0 : timeoutUs);
+    using Clock = std::chrono::steady_clock;
+    const auto deadline =
+        timeoutUs < 0 ? Clock::time_point::max() : Clock::now() + std::chrono::microseconds(timeoutUs);
     for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stickNews_ = false;
+        }
         followStickFile();
         std::unique_lock<std::mutex> lock(mutex_);
         if (!queue_.empty())
             return 1;
-        auto now = std::chrono::steady_clock::now();
+        const auto now = Clock::now();
         if (now >= deadline)
             return 0;
-        auto step = std::min(deadline, now + std::chrono::microseconds(kStickFileCheckUs));
-        cv_.wait_until(lock, step, [this] { return !queue_.empty(); });
+        const auto until = stickFile_.watched() ? deadline : std::min(deadline, now + kStickFileCheck);
+        const auto woken = [this] { return !queue_.empty() || stickNews_; };
+        if (until == Clock::time_point::max())
+            cv_.wait(lock, woken);
+        else
+            cv_.wait_until(lock, until, woken);
     }
 }
 

@@ -46,6 +46,7 @@ class SimUevents final : public Uevents
     mutable std::mutex mutex_;
     std::condition_variable cv_;
     std::deque<std::string> queue_;
+    bool stickNews_ = false; // the kernel reported the stick file
     std::string root_;
     WatchedFile stickFile_;
     int stickIn_ = -1; // unknown until the file is first read, at start

@@ -36,8 +36,10 @@ class FolderWatch
     }
 
     // Marks *report CHANGED whenever name in folder changes, and UNWATCHED
-    // when the folder goes; false when the folder cannot be watched.
-    bool add(const std::string& folder, const std::string& name, std::atomic<int>* report)
+    // when the folder goes, then runs *onReport when it is set; false when
+    // the folder cannot be watched.
+    bool add(const std::string& folder, const std::string& name, std::atomic<int>* report,
+             const std::function<void()>* onReport)
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (fd_ < 0 || failed_)
@@ -47,7 +49,7 @@ class FolderWatch
             zevlog::warnErrno(lcBoard(), "sim: watch model folder");
             return false;
         }
-        entries_.push_back({wd, name, report});
+        entries_.push_back({wd, name, report, onReport});
         return true;
     }
 
@@ -83,6 +85,13 @@ class FolderWatch
         int wd;
         std::string name;
         std::atomic<int>* report;
+        const std::function<void()>* onReport;
+        void tell(int state) const
+        {
+            report->store(state);
+            if (*onReport)
+                (*onReport)();
+        }
     };
 
     FolderWatch()
@@ -106,7 +115,7 @@ class FolderWatch
                 std::lock_guard<std::mutex> lock(mutex_);
                 failed_ = true;
                 for (Entry& e : entries_)
-                    e.report->store(WatchedFile::UNWATCHED);
+                    e.tell(WatchedFile::UNWATCHED);
                 return;
             }
             std::lock_guard<std::mutex> lock(mutex_);
@@ -129,15 +138,18 @@ class FolderWatch
                     if (e->wd == entry.wd && (e->mask & IN_IGNORED)) {
                         // The folder went: the file is looked at every time.
                         entry.wd = -1;
-                        entry.report->store(WatchedFile::UNWATCHED);
+                        entry.tell(WatchedFile::UNWATCHED);
                         continue;
                     }
                     // A lost queue, or the folder itself: every file may have
                     // changed.
                     const bool all = (e->mask & IN_Q_OVERFLOW) || (e->wd == entry.wd && e->len == 0);
+                    if (!all && (e->wd != entry.wd || entry.name != e->name))
+                        continue;
                     int quiet = WatchedFile::QUIET;
-                    if (all || (e->wd == entry.wd && entry.name == e->name))
-                        entry.report->compare_exchange_strong(quiet, WatchedFile::CHANGED);
+                    entry.report->compare_exchange_strong(quiet, WatchedFile::CHANGED);
+                    if (*entry.onReport)
+                        (*entry.onReport)();
                 }
             }
         }
@@ -151,7 +163,8 @@ class FolderWatch
 
 } // namespace
 
-WatchedFile::WatchedFile(std::string path, const char* defaultText) : path_(std::move(path))
+WatchedFile::WatchedFile(std::string path, const char* defaultText, std::function<void()> onReport)
+    : path_(std::move(path)), onReport_(std::move(onReport))
 {
     QString p = QString::fromStdString(path_);
     QFileInfo info(p);
@@ -161,7 +174,8 @@ WatchedFile::WatchedFile(std::string path, const char* defaultText) : path_(std:
         if (f.open(QIODevice::WriteOnly))
             f.write(defaultText);
     }
-    watched_ = FolderWatch::instance().add(info.absolutePath().toStdString(), info.fileName().toStdString(), &report_);
+    watched_ = FolderWatch::instance().add(info.absolutePath().toStdString(), info.fileName().toStdString(), &report_,
+                                           &onReport_);
     if (!watched_)
         report_ = UNWATCHED;
 }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <sys/types.h>
 
@@ -17,7 +18,10 @@ namespace board::sim
 class WatchedFile
 {
   public:
-    WatchedFile(std::string path, const char* defaultText);
+    // onReport, when given, runs on the watching thread after each report,
+    // for a reader that sleeps until the file changes; it must not ask for
+    // another file to be watched or let go.
+    WatchedFile(std::string path, const char* defaultText, std::function<void()> onReport = {});
     ~WatchedFile();
     WatchedFile(const WatchedFile&) = delete;
     WatchedFile& operator=(const WatchedFile&) = delete;
@@ -28,6 +32,9 @@ class WatchedFile
     bool changed();
     // The whole text; false when the file cannot be read.
     bool read(std::string* text) const;
+    // False while the kernel does not watch the file: a reader that sleeps
+    // until a report must look at it now and then instead.
+    bool watched() const { return report_.load() != UNWATCHED; }
 
     // What the kernel said of the file since the last look.
     enum Report { QUIET, CHANGED, UNWATCHED };
@@ -46,6 +53,7 @@ class WatchedFile
     std::string path_;
     Stamp stamp_;
     std::atomic<int> report_{CHANGED};
+    std::function<void()> onReport_;
     bool watched_ = false;
 };
 

@@ -87,6 +87,23 @@ class TestWifi : public QObject
         QVERIFY(recorded().empty());
     }
 
+    void threadWakesForAResetOnlyWhenItWouldAct()
+    {
+        struct Row {
+            u8 flag, off;
+            u32 ticks; // start-up step due in 90 ticks, reset step in 10
+        } rows[] = {{0, 0, 90}, {1, 0, 10}, {2, 0, 10}, {3, 0, 10}, {0, 1, 10}, {2, 1, 90}, {2, 2, 10}};
+        for (const Row& r : rows) {
+            G_timeTicks = 5000;
+            Q64_WIFI_CONFIG::wifi_ap_timeticks = 5000 - 11;
+            Q64_WIFI_CONFIG::wifi_reset_timeticks = 5000 - 291;
+            g_wifi_reset_flag = r.flag;
+            ZevRamPara::p_zevrampara_config[Img::kWifiOff] = r.off;
+            QCOMPARE(wifi->ticks_to_next_step(), r.ticks);
+        }
+        g_wifi_reset_flag = 0;
+    }
+
     void badOwnAddressRunsNothing()
     {
         Q64_WIFI_CONFIG w;

@@ -1,6 +1,7 @@
 #include "ui/shell/mainwindow.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -53,8 +54,8 @@ constexpr u32 kAgePeriod = 17999;
 constexpr u32 kRebootDelay = 300;
 constexpr u32 kUsbGateTick = 1000;
 constexpr int kTickMs = 10;
-// Longest pause of the tick's timer while nothing waits on it.
-constexpr int kIdleTickMs = 100;
+// The tick's timer, once it has run: wake_tick reaches it from any thread.
+std::atomic<QTimer*> g_tick_timer{nullptr};
 
 u8* img()
 {
@@ -643,22 +644,40 @@ void MainWindow::clock_tick()
     auto* timer = qobject_cast<QTimer*>(sender());
     if (!timer)
         return;
+    if (g_tick_timer.exchange(timer) != timer)
+        connect(timer, &QObject::destroyed, [timer] {
+            QTimer* expected = timer;
+            g_tick_timer.compare_exchange_strong(expected, nullptr);
+        });
     // Every 10 ms while a tip, the update page or a restart waits on the
-    // tick; else only when the USB gate or the next ageing sample is due,
-    // looked at least every kIdleTickMs.
-    int next = kIdleTickMs;
-    if (g_update_flag || g_tip_flag || g_app_reset_flag) {
-        next = kTickMs;
-    } else {
+    // tick; else only when the USB gate or the next ageing sample is due.
+    // Whoever starts one of the three wakes the timer (wake_tick).
+    int next = kTickMs;
+    if (!g_update_flag && !g_tip_flag && !g_app_reset_flag) {
+        const u32 aged = Utils::getTimeSpace(G_factoryage_ticks);
+        u32 ticks = aged > kAgePeriod ? 0 : kAgePeriod + 1 - aged;
         const u32 now = G_timeTicks.load();
         if (g_delay_usbserver == 0)
-            next = std::min<int64_t>(next, int64_t(kUsbGateTick > now ? kUsbGateTick - now : 0) * kTickMs);
-        const u32 aged = Utils::getTimeSpace(G_factoryage_ticks);
-        next = std::min<int64_t>(next, int64_t(aged > kAgePeriod ? 0 : kAgePeriod + 1 - aged) * kTickMs);
-        next = std::max(next, kTickMs);
+            ticks = std::min(ticks, kUsbGateTick > now ? kUsbGateTick - now : 0);
+        next = std::max(int(ticks) * kTickMs, kTickMs);
     }
     if (timer->interval() != next)
         timer->setInterval(next);
+}
+
+void MainWindow::wake_tick()
+{
+    QTimer* timer = g_tick_timer.load();
+    // Before its first run the timer turns every 10 ms anyway.
+    if (!timer)
+        return;
+    QMetaObject::invokeMethod(
+        timer,
+        [timer] {
+            if (timer->interval() > kTickMs)
+                timer->start(kTickMs);
+        },
+        Qt::QueuedConnection);
 }
 
 void MainWindow::update_start()

@@ -81,8 +81,10 @@ class MainWindow : public QMainWindow, public PageView
     // The tick's timer's slot: from its first call (one period after the
     // event loop started) G_timeTicks follows the monotonic clock; runs the
     // tick's work and sets the timer's next interval: 10 ms while something
-    // waits on the tick, longer while nothing does.
+    // waits on the tick, else only when its next step is due.
     void clock_tick();
+    // Brings the 10 ms tick back at once; any thread may call it.
+    static void wake_tick();
     // Show and close the update-progress page; worker threads queue them.
     void update_start();
     void update_over();

@@ -195,5 +195,6 @@ void SyncUpdate::network_reset()
         config->write_config_variant(ConfigItem::TcpPort, 5005);
         g_port = 5005;
         g_app_reset_flag = 1;
+        Utils::wake_tick();
     }
 }

@@ -6,6 +6,7 @@
 
 #include "core/global.h"
 #include "core/logging.h"
+#include "core/utils.h"
 #include "ui/shell/pagepattern.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/panellook.h"
@@ -78,6 +79,7 @@ void TIP::tip_create(int code)
 void TIP::tip_show()
 {
     g_tip_flag = 1;
+    Utils::wake_tick();
     if (isVisible())
         return;
     exec();

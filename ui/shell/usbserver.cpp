@@ -1,5 +1,6 @@
 #include "ui/shell/usbserver.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -24,11 +25,12 @@ UsbServer* UsbServer::p_UsbServer = nullptr;
 namespace
 {
 constexpr size_t kMessageSize = 4096;
-// The thread's wait for a message once the gate is open (shorter while a
-// mount check is pending), and its pause while the gate is still closed.
-constexpr long kMessageWaitUs = 1000000;
+// The thread's wait for a message while a mount check is pending; else it
+// waits until a message comes.
 constexpr long kCheckWaitUs = 10000;
-constexpr useconds_t kGatePauseUs = 100000;
+constexpr long kNoLimit = -1;
+// Longest pause while the gate is still closed.
+constexpr u32 kGatePauseTicks = 100;
 
 std::vector<std::string> split_path(const char* text)
 {
@@ -104,12 +106,15 @@ void* UsbServer::acceptThread(void* arg)
 {
     UsbServer* self = static_cast<UsbServer*>(arg);
     for (;;) {
-        // Messages that come before the gate opens wait in the source.
+        // Messages that come before the gate opens wait in the source; the
+        // thread sleeps until the gate's tick.
         if (!g_delay_usbserver) {
-            usleep(kGatePauseUs);
+            const u32 now = G_timeTicks.load();
+            const u32 ticks = now < kGateTick ? std::min(kGateTick - now, kGatePauseTicks) : 1;
+            usleep(ticks * 10000);
             continue;
         }
-        self->recvData(self->mount_ ? kCheckWaitUs : kMessageWaitUs);
+        self->recvData(self->mount_ ? kCheckWaitUs : kNoLimit);
         self->mount_step();
     }
     return nullptr;

@@ -31,8 +31,9 @@ class UsbServer : public QObject
     // source cannot be bound or the thread not started.
     int initialize();
     static void* acceptThread(void* arg);
-    // One poll: waits at most waitUs for a message and handles it. 0 when
-    // nothing came or it was handled, 255 when the wait failed.
+    // One poll: waits at most waitUs (negative: until a message comes) for a
+    // message and handles it. 0 when nothing came or it was handled, 255
+    // when the wait failed.
     u32 recvData(long waitUs);
     // Handles the first text of one message (the action joined to the
     // device path). A partition's message starts a mount check; a removal
@@ -50,6 +51,8 @@ class UsbServer : public QObject
     // may take to appear, and the settling time after it did.
     static constexpr u32 kStorageWaitTicks = 500;
     static constexpr u32 kSettleTicks = 300;
+    // The tick at which the GUI tick opens the gate g_delay_usbserver.
+    static constexpr u32 kGateTick = 1000;
 
   signals:
     void sig_usb_update(int code);

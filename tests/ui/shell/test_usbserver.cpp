@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 #include <QDir>
@@ -231,6 +232,26 @@ class TestUsbServer : public QObject
         uevents().wait(0);
         QCOMPARE(uevents().pending(), size_t(8));
         QVERIFY(!QFileInfo::exists(storage));
+        char buffer[4096];
+        while (uevents().pending())
+            uevents().receive(buffer, sizeof buffer);
+    }
+
+    void a_reader_without_time_limit_is_woken_by_the_stick_file()
+    {
+        auto ready = std::make_shared<std::atomic<int>>(-2);
+        board::sim::SimUevents* source = &uevents();
+        std::thread([source, ready] { *ready = source->wait(-1); }).detach();
+        QTest::qWait(50);
+        QCOMPARE(ready->load(), -2);
+        // Written behind the board's back: only the kernel tells.
+        QFile f(harness.sim().hostQ("/sim/usb"));
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write("in\n");
+        f.close();
+        QTRY_COMPARE(ready->load(), 1);
+        QVERIFY(writeHostFile(harness.sim().hostQ("/sim/usb"), "out\n"));
+        uevents().wait(0);
         char buffer[4096];
         while (uevents().pending())
             uevents().receive(buffer, sizeof buffer);
