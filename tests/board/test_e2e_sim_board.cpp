@@ -41,18 +41,12 @@ class TestE2eSimBoard : public QObject
         if (path.isEmpty())
             QSKIP("ZEV_PROGRAM does not name the built program");
         rootPath = root.path().toStdString();
-        program = start_program(path.toStdString(), rootPath);
+        program = start_serving_program(path.toStdString(), rootPath);
         QVERIFY(program > 0);
-        int fd = tcp_connect_within(5005, 15000);
-        QVERIFY(fd >= 0);
-        close(fd);
     }
     void cleanupTestCase()
     {
-        if (program > 0) {
-            kill(program, SIGKILL);
-            waitpid(program, nullptr, 0);
-        }
+        stop_program(program);
     }
 
     void serialCablesAreThereAtStart()

@@ -90,10 +90,7 @@ class TestE2eAcknowledgements : public QObject
     {
         if (pc >= 0)
             close(pc);
-        if (program > 0) {
-            kill(program, SIGKILL);
-            waitpid(program, nullptr, 0);
-        }
+        stop_program(program);
         if (ownPartition)
             drop_partition(data);
     }

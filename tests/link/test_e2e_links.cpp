@@ -51,21 +51,14 @@ class TestE2eLinks : public QObject
         if (path.isEmpty())
             QSKIP("ZEV_PROGRAM does not name the built program");
         std::string rootPath = root.path().toStdString();
-        program = start_program(path.toStdString(), rootPath);
+        program = start_serving_program(path.toStdString(), rootPath);
         QVERIFY(program > 0);
-        // The program opens its links after its 4 s start-up.
-        int fd = tcp_connect_within(5005, 15000);
-        QVERIFY(fd >= 0);
-        close(fd);
         master = open_pc_serial(rootPath);
         QVERIFY(master >= 0);
     }
     void cleanupTestCase()
     {
-        if (program > 0) {
-            kill(program, SIGKILL);
-            waitpid(program, nullptr, 0);
-        }
+        stop_program(program);
         if (master >= 0)
             close(master);
     }

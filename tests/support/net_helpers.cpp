@@ -1,5 +1,6 @@
 #include "net_helpers.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -206,4 +208,27 @@ pid_t start_program(const std::string& program, const std::string& root, const s
         _exit(127);
     }
     return pid;
+}
+
+pid_t start_serving_program(const std::string& program, const std::string& root, bool no_delay)
+{
+    pid_t pid = start_program(program, root);
+    if (pid <= 0)
+        return -1;
+    int fd = tcp_connect_within(5005, 15000, no_delay);
+    if (fd < 0) {
+        stop_program(pid);
+        return -1;
+    }
+    close(fd);
+    return pid;
+}
+
+void stop_program(pid_t& pid)
+{
+    if (pid <= 0)
+        return;
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    pid = -1;
 }

@@ -53,3 +53,10 @@ int open_pc_serial(const std::string& root, const std::string& cable = "pc-seria
 // Starts the built program on the simulated board rooted at root, its output
 // and errors going to the file output; the child's pid, or -1.
 pid_t start_program(const std::string& program, const std::string& root, const std::string& output = "/dev/null");
+
+// start_program, then waits up to 15 s (its start-up takes 4) until port 5005
+// takes a connection; the pid, or -1 with the child ended when it never does.
+pid_t start_serving_program(const std::string& program, const std::string& root, bool no_delay = false);
+
+// Kills and reaps a program started above; pid becomes -1.
+void stop_program(pid_t& pid);

@@ -39,18 +39,12 @@ class TestE2ePanel : public QObject
         QByteArray path = qgetenv("ZEV_PROGRAM");
         if (path.isEmpty())
             QSKIP("ZEV_PROGRAM does not name the built program");
-        program = start_program(path.toStdString(), root.path().toStdString());
+        program = start_serving_program(path.toStdString(), root.path().toStdString(), true);
         QVERIFY(program > 0);
-        int fd = tcp_connect_within(5005, 15000, true);
-        QVERIFY(fd >= 0);
-        close(fd);
     }
     void cleanupTestCase()
     {
-        if (program > 0) {
-            kill(program, SIGKILL);
-            waitpid(program, nullptr, 0);
-        }
+        stop_program(program);
     }
 
     void aSaveRightAfterAnotherChangeIsWritten()
