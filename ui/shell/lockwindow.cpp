@@ -7,6 +7,7 @@
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPalette>
 #include <QPushButton>
 
 #include "core/alias.h"
@@ -14,6 +15,7 @@
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/pages.h"
+#include "ui/shell/panellook.h"
 #include "ui/shell/sourceinfo.h"
 #include "ui/shell/textfit.h"
 #include "ui/shell/window_show.h"
@@ -26,12 +28,19 @@ const PageText kLedSize = {{"LED屏:%d x %d", "LED size:%d x %d", "Размер 
 const PageText kNoSignal = {{"无信号", "No signal", "Нет сигнала", "Không có tín hiệu", "無信號"}};
 const PageText kBlack = {{"黑屏", "Black", "Черный", "Quay lại", "黑屏"}};
 const PageText kClose = {{"未开启", "Close", "Откл", "Đóng", "未開啟"}};
-const char* const kNumberStyle[6] = {
-    "background-color: #867AE9;font: 20px", "background-color: #EBA83A;font: 20px",
-    "background-color: #005A8D;font: 20px", "background-color: #FF96AD;font: 20px",
-    "background-color: #39A9CB;font: 20px", "background-color: #FC5404;font: 20px",
-};
-const char* const kWhite = "color: rgb(255, 255, 255)";
+// The page and its tiles are coloured by palettes, not style sheets: the
+// tiles move from one home page to the next, and a widget under a style
+// sheet is styled anew, at length, each time it changes parents.
+const QColor kPageBackground(16, 16, 28);
+const QColor kNumberBackground[6] = {0x867AE9, 0xEBA83A, 0x005A8D, 0xFF96AD, 0x39A9CB, 0xFC5404};
+constexpr int kNumberPixels = 20;
+
+void set_colour(QWidget* w, QPalette::ColorRole role, const QColor& colour)
+{
+    QPalette p = w->palette();
+    p.setColor(role, colour);
+    w->setPalette(p);
+}
 
 const u8* img()
 {
@@ -161,6 +170,7 @@ void drop_parked()
 LockWindow::LockWindow(QWidget* parent) : ZevPage(parent, PageId::LockWindow, PageId::MainWindow), ui(new Ui_LockWindow)
 {
     ui->setupUi(this);
+    set_colour(this, QPalette::Window, kPageBackground);
     ui->widget->installEventFilter(this);
     ui->main_Button->setIcon(panel_icon(":/png/menu_status.png"));
     ui->main_Button->setIconSize(QSize(20, 20));
@@ -278,14 +288,17 @@ void LockWindow::build_tiles()
         l = TileLabels();
         l.number = new QLabel(tile_frame);
         l.number->setGeometry(x0 + 10, y0 + 10, 40, 40);
-        l.number->setStyleSheet(kNumberStyle[i]);
+        set_colour(l.number, QPalette::Window, kNumberBackground[i]);
+        l.number->setAutoFillBackground(true);
+        l.number->setFont(panel_font(kNumberPixels));
         l.number->setAlignment(Qt::AlignCenter);
         set_fitted(l.number, QString::asprintf("%d", i + 1));
         l.name = new QLabel(tile_frame);
         l.name->setGeometry(x0 + 55, y0 + 13, 100, 15);
-        l.name->setStyleSheet(kWhite);
+        set_colour(l.name, QPalette::WindowText, Qt::white);
         l.name->setFont(font);
         l.state = new QLabel(tile_frame);
+        set_colour(l.state, QPalette::WindowText, Qt::white);
         l.state->setFont(font);
     }
     shown_.reset();
@@ -306,10 +319,8 @@ void LockWindow::show_tiles(const TileLooks& looks)
         if (!was || was->enabled != t.enabled) {
             if (t.enabled) {
                 l.state->setGeometry(x0 + 55, y0 + 28, 100, 12);
-                l.state->setStyleSheet("color: rgb(255, 255, 255);");
             } else {
                 l.state->setGeometry(x0 + 55, y0 + 20, 40, 15);
-                l.state->setStyleSheet(kWhite);
                 if (was)
                     set_fitted(l.name, QString());
             }
