@@ -141,20 +141,25 @@ LockWindow::TileLooks tile_looks()
     return looks;
 }
 
-// The tiles of the home page closed last and what they show: the next home
-// page takes them and redraws only what differs (nothing, when neither the
-// language nor the windows changed meanwhile), rather than build the frame,
-// its labels and their pictures again.
-struct ParkedTiles {
+// The widgets of the home page closed last, its layout object and what its
+// tiles show: the next home page takes them and redraws only what differs
+// (nothing, when neither the language nor the values changed meanwhile),
+// rather than build the form, the tiles and their pictures again. They wait
+// under a holder that is never shown, in their stacking order.
+struct ParkedPage {
+    QWidget* holder = nullptr;
+    Ui_LockWindow* ui = nullptr;
     QFrame* frame = nullptr;
+    std::vector<std::pair<QWidget*, bool>> widgets; // with whether each was hidden
     LockWindow::Tiles tiles;
     LockWindow::TileLooks looks;
+    QString title;
 };
 void drop_parked();
 
-ParkedTiles& parked()
+ParkedPage& parked()
 {
-    static ParkedTiles p;
+    static ParkedPage p;
     static const bool dropped_at_exit = (qAddPostRoutine(drop_parked), true);
     (void)dropped_at_exit;
     return p;
@@ -162,28 +167,51 @@ ParkedTiles& parked()
 
 void drop_parked()
 {
-    delete parked().frame;
-    parked().frame = nullptr;
+    ParkedPage& p = parked();
+    delete p.holder;
+    delete p.ui;
+    p = ParkedPage();
 }
 } // namespace
 
-LockWindow::LockWindow(QWidget* parent) : ZevPage(parent, PageId::LockWindow, PageId::MainWindow), ui(new Ui_LockWindow)
+LockWindow::LockWindow(QWidget* parent) : ZevPage(parent, PageId::LockWindow, PageId::MainWindow), ui(nullptr)
 {
-    ui->setupUi(this);
     set_colour(this, QPalette::Window, kPageBackground);
-    ui->widget->installEventFilter(this);
-    ui->main_Button->setIcon(panel_icon(":/png/menu_status.png"));
-    ui->main_Button->setIconSize(QSize(20, 20));
-    ui->main_Button->hide();
-    const std::pair<QLabel*, const char*> icons[] = {{ui->label_ip, ":/png/ip.png"},
-                                                     {ui->label_LED_icon, ":/png/LED.png"},
-                                                     {ui->label_bright_icon, ":/png/bright.png"},
-                                                     {ui->label_contrast_icon, ":/png/contrast.png"}};
-    for (const auto& i : icons) {
-        i.first->setPixmap(panel_pixmap(i.second));
-        i.first->setScaledContents(true);
+    set_colour(this, QPalette::WindowText, Qt::white);
+    ParkedPage& p = parked();
+    if (p.ui) {
+        ui = p.ui;
+        tile_frame = p.frame;
+        tiles_ = p.tiles;
+        shown_ = p.looks;
+        resize(p.holder->size());
+        setWindowTitle(p.title);
+        for (const auto& w : p.widgets) {
+            w.first->setParent(this);
+            w.first->setVisible(!w.second);
+        }
+        p.ui = nullptr;
+        p.widgets.clear();
+        connect(ui->main_Button, &QPushButton::clicked, this, &LockWindow::on_main_Button_clicked);
+    } else {
+        ui = new Ui_LockWindow;
+        ui->setupUi(this);
+        ui->main_Button->setIcon(panel_icon(":/png/menu_status.png"));
+        ui->main_Button->setIconSize(QSize(20, 20));
+        ui->main_Button->hide();
+        const std::pair<QLabel*, const char*> icons[] = {{ui->label_ip, ":/png/ip.png"},
+                                                         {ui->label_LED_icon, ":/png/LED.png"},
+                                                         {ui->label_bright_icon, ":/png/bright.png"},
+                                                         {ui->label_contrast_icon, ":/png/contrast.png"}};
+        for (const auto& i : icons) {
+            i.first->setPixmap(panel_pixmap(i.second));
+            i.first->setScaledContents(true);
+        }
+        ui->label_volume->hide();
+        build_tiles();
     }
-    ui->label_volume->hide();
+    ui->widget->installEventFilter(this);
+    tile_frame->installEventFilter(this);
     // Over the main window, wherever the desktop put it.
     if (MainWindow* w = g_mainwindow)
         move(w->pos());
@@ -199,16 +227,35 @@ LockWindow::~LockWindow()
 {
     // The children outlive the layout object while the dialog tears down.
     ui->widget->removeEventFilter(this);
-    if (tile_frame) {
-        tile_frame->removeEventFilter(this);
-        if (shown_) {
-            ParkedTiles& p = parked();
-            delete p.frame;
-            tile_frame->setParent(nullptr);
-            p = {tile_frame, tiles_, *shown_};
-        }
+    tile_frame->removeEventFilter(this);
+    if (!shown_) {
+        delete ui;
+        return;
     }
-    delete ui;
+    drop_parked();
+    ParkedPage& p = parked();
+    p.holder = new QWidget;
+    p.holder->resize(size());
+    for (QObject* child : children()) {
+        if (!child->isWidgetType())
+            continue;
+        auto* w = static_cast<QWidget*>(child);
+        p.widgets.emplace_back(w, w->isHidden());
+    }
+    for (const auto& w : p.widgets)
+        w.first->setParent(p.holder);
+    p.ui = ui;
+    p.frame = tile_frame;
+    p.tiles = tiles_;
+    p.looks = *shown_;
+    p.title = windowTitle();
+}
+
+// Sets a text unless the widget shows it already.
+static void show_text(QWidget* w, const QString& text)
+{
+    if (fitted_text(w) != text)
+        set_fitted(w, text);
 }
 
 void LockWindow::set_led_size()
@@ -218,8 +265,7 @@ void LockWindow::set_led_size()
     // it is (a new page sets it for its values and again for its language).
     const QString text = QString::asprintf(page_text(kLedSize).toUtf8().constData(), ZevRamPara::img16(Img::kLedWidth),
                                            ZevRamPara::img16(Img::kLedHeight));
-    if (fitted_text(ui->label_input) != text)
-        set_fitted(ui->label_input, text);
+    show_text(ui->label_input, text);
 }
 
 void LockWindow::set_volume_icon(bool on)
@@ -231,8 +277,8 @@ void LockWindow::set_volume_icon(bool on)
 void LockWindow::para_init()
 {
     set_led_size();
-    set_fitted(ui->label_bright, QString::asprintf("%d", short(ZevRamPara::img16(Img::kBrightness))));
-    set_fitted(ui->label_contrast, QString::asprintf("%d", short(ZevRamPara::img16(Img::kContrast))));
+    show_text(ui->label_bright, QString::asprintf("%d", short(ZevRamPara::img16(Img::kBrightness))));
+    show_text(ui->label_contrast, QString::asprintf("%d", short(ZevRamPara::img16(Img::kContrast))));
     set_volume_icon(volume_check());
 }
 
@@ -243,7 +289,7 @@ bool LockWindow::volume_check()
 
 void LockWindow::ip_changed()
 {
-    set_fitted(ui->label_IPaddr, g_str_ip);
+    show_text(ui->label_IPaddr, g_str_ip);
 }
 
 void LockWindow::language_changed()
@@ -254,26 +300,10 @@ void LockWindow::language_changed()
 
 void LockWindow::image_init()
 {
-    const TileLooks looks = tile_looks();
-    if (!tile_frame) {
-        ParkedTiles& p = parked();
-        if (p.frame) {
-            tile_frame = p.frame;
-            tiles_ = p.tiles;
-            shown_ = p.looks;
-            p.frame = nullptr;
-            tile_frame->setParent(this);
-            tile_frame->setGeometry(0, 74, 320, 160);
-        } else {
-            build_tiles();
-        }
-        tile_frame->installEventFilter(this);
-    }
-    show_tiles(looks);
+    show_tiles(tile_looks());
     number_label = tiles_[5].number;
     name_label = tiles_[5].name;
     state_label = tiles_[5].state;
-    tile_frame->show();
 }
 
 void LockWindow::build_tiles()
@@ -289,6 +319,7 @@ void LockWindow::build_tiles()
         l.number = new QLabel(tile_frame);
         l.number->setGeometry(x0 + 10, y0 + 10, 40, 40);
         set_colour(l.number, QPalette::Window, kNumberBackground[i]);
+        set_colour(l.number, QPalette::WindowText, Qt::black);
         l.number->setAutoFillBackground(true);
         l.number->setFont(panel_font(kNumberPixels));
         l.number->setAlignment(Qt::AlignCenter);
