@@ -141,16 +141,15 @@ LockWindow::TileLooks tile_looks()
     return looks;
 }
 
-// The widgets of the home page closed last, its layout object and what its
-// tiles show: the next home page takes them and redraws only what differs
-// (nothing, when neither the language nor the values changed meanwhile),
-// rather than build the form, the tiles and their pictures again. They wait
-// under a holder that is never shown, in their stacking order.
+// The widgets of the home page closed last, under one body, with its
+// layout object and what its tiles show: the next home page takes them and
+// redraws only what differs (nothing, when neither the language nor the
+// values changed meanwhile), rather than build the form, the tiles and their
+// pictures again.
 struct ParkedPage {
-    QWidget* holder = nullptr;
+    QWidget* body = nullptr;
     Ui_LockWindow* ui = nullptr;
     QFrame* frame = nullptr;
-    std::vector<std::pair<QWidget*, bool>> widgets; // with whether each was hidden
     LockWindow::Tiles tiles;
     LockWindow::TileLooks looks;
     QString title;
@@ -168,7 +167,7 @@ ParkedPage& parked()
 void drop_parked()
 {
     ParkedPage& p = parked();
-    delete p.holder;
+    delete p.body;
     delete p.ui;
     p = ParkedPage();
 }
@@ -181,17 +180,15 @@ LockWindow::LockWindow(QWidget* parent) : ZevPage(parent, PageId::LockWindow, Pa
     ParkedPage& p = parked();
     if (p.ui) {
         ui = p.ui;
+        body = p.body;
         tile_frame = p.frame;
         tiles_ = p.tiles;
         shown_ = p.looks;
-        resize(p.holder->size());
         setWindowTitle(p.title);
-        for (const auto& w : p.widgets) {
-            w.first->setParent(this);
-            w.first->setVisible(!w.second);
-        }
-        p.ui = nullptr;
-        p.widgets.clear();
+        resize(body->size());
+        body->setParent(this);
+        body->show();
+        p = ParkedPage();
         connect(ui->main_Button, &QPushButton::clicked, this, &LockWindow::on_main_Button_clicked);
     } else {
         ui = new Ui_LockWindow;
@@ -207,6 +204,14 @@ LockWindow::LockWindow(QWidget* parent) : ZevPage(parent, PageId::LockWindow, Pa
             i.first->setPixmap(panel_pixmap(i.second));
             i.first->setScaledContents(true);
         }
+        // One body holds the form, in its stacking order, and the tiles:
+        // the one widget that moves to the next home page.
+        body = new QWidget(this);
+        body->setGeometry(rect());
+        const QObjectList form = children();
+        for (QObject* child : form)
+            if (child != body && child->isWidgetType())
+                static_cast<QWidget*>(child)->setParent(body);
         ui->label_volume->hide();
         build_tiles();
     }
@@ -233,22 +238,8 @@ LockWindow::~LockWindow()
         return;
     }
     drop_parked();
-    ParkedPage& p = parked();
-    p.holder = new QWidget;
-    p.holder->resize(size());
-    for (QObject* child : children()) {
-        if (!child->isWidgetType())
-            continue;
-        auto* w = static_cast<QWidget*>(child);
-        p.widgets.emplace_back(w, w->isHidden());
-    }
-    for (const auto& w : p.widgets)
-        w.first->setParent(p.holder);
-    p.ui = ui;
-    p.frame = tile_frame;
-    p.tiles = tiles_;
-    p.looks = *shown_;
-    p.title = windowTitle();
+    body->setParent(nullptr);
+    parked() = {body, ui, tile_frame, tiles_, *shown_, windowTitle()};
 }
 
 // Sets a text unless the widget shows it already.
@@ -308,7 +299,7 @@ void LockWindow::image_init()
 
 void LockWindow::build_tiles()
 {
-    tile_frame = new QFrame(this);
+    tile_frame = new QFrame(body);
     tile_frame->setGeometry(0, 74, 320, 160);
     QFont font;
     font.setPixelSize(10);
