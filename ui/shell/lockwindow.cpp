@@ -208,6 +208,8 @@ LockWindow::LockWindow(QWidget* parent) : ZevPage(parent, PageId::LockWindow, Pa
         // the one widget that moves to the next home page.
         body = new QWidget(this);
         body->setGeometry(rect());
+        // Its own colours, the page's: it finds them unchanged on the next page.
+        body->setPalette(palette());
         const QObjectList form = children();
         for (QObject* child : form)
             if (child != body && child->isWidgetType())
