@@ -232,9 +232,10 @@ LockWindow::LockWindow(QWidget* parent) : ZevPage(parent, PageId::LockWindow, Pa
 
 LockWindow::~LockWindow()
 {
-    // The children outlive the layout object while the dialog tears down.
     ui->widget->removeEventFilter(this);
     tile_frame->removeEventFilter(this);
+    // A page torn down half built leaves nothing for the next; its
+    // children outlive the layout object while the dialog tears down.
     if (!shown_) {
         delete ui;
         return;
@@ -319,10 +320,8 @@ void LockWindow::build_tiles()
         set_fitted(l.number, QString::asprintf("%d", i + 1));
         l.name = new QLabel(tile_frame);
         l.name->setGeometry(x0 + 55, y0 + 13, 100, 15);
-        set_colour(l.name, QPalette::WindowText, Qt::white);
         l.name->setFont(font);
         l.state = new QLabel(tile_frame);
-        set_colour(l.state, QPalette::WindowText, Qt::white);
         l.state->setFont(font);
     }
     shown_.reset();
