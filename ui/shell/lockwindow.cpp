@@ -7,6 +7,7 @@
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPalette>
 #include <QPushButton>
 
 #include "core/alias.h"
@@ -14,6 +15,7 @@
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/pages.h"
+#include "ui/shell/panellook.h"
 #include "ui/shell/sourceinfo.h"
 #include "ui/shell/textfit.h"
 #include "ui/shell/window_show.h"
@@ -26,12 +28,19 @@ const PageText kLedSize = {{"LED屏:%d x %d", "LED size:%d x %d", "Размер 
 const PageText kNoSignal = {{"无信号", "No signal", "Нет сигнала", "Không có tín hiệu", "無信號"}};
 const PageText kBlack = {{"黑屏", "Black", "Черный", "Quay lại", "黑屏"}};
 const PageText kClose = {{"未开启", "Close", "Откл", "Đóng", "未開啟"}};
-const char* const kNumberStyle[6] = {
-    "background-color: #867AE9;font: 20px", "background-color: #EBA83A;font: 20px",
-    "background-color: #005A8D;font: 20px", "background-color: #FF96AD;font: 20px",
-    "background-color: #39A9CB;font: 20px", "background-color: #FC5404;font: 20px",
-};
-const char* const kWhite = "color: rgb(255, 255, 255)";
+// The page and its tiles are coloured by palettes, not style sheets: the
+// tiles move from one home page to the next, and a widget under a style
+// sheet is styled anew, at length, each time it changes parents.
+const QColor kPageBackground(16, 16, 28);
+const QColor kNumberBackground[6] = {0x867AE9, 0xEBA83A, 0x005A8D, 0xFF96AD, 0x39A9CB, 0xFC5404};
+constexpr int kNumberPixels = 20;
+
+void set_colour(QWidget* w, QPalette::ColorRole role, const QColor& colour)
+{
+    QPalette p = w->palette();
+    p.setColor(role, colour);
+    w->setPalette(p);
+}
 
 const u8* img()
 {
@@ -132,20 +141,24 @@ LockWindow::TileLooks tile_looks()
     return looks;
 }
 
-// The tiles of the home page closed last and what they show: the next home
-// page takes them and redraws only what differs (nothing, when neither the
-// language nor the windows changed meanwhile), rather than build the frame,
-// its labels and their pictures again.
-struct ParkedTiles {
+// The widgets of the home page closed last, under one body, with its
+// layout object and what its tiles show: the next home page takes them and
+// redraws only what differs (nothing, when neither the language nor the
+// values changed meanwhile), rather than build the form, the tiles and their
+// pictures again.
+struct ParkedPage {
+    QWidget* body = nullptr;
+    Ui_LockWindow* ui = nullptr;
     QFrame* frame = nullptr;
     LockWindow::Tiles tiles;
     LockWindow::TileLooks looks;
+    QString title;
 };
 void drop_parked();
 
-ParkedTiles& parked()
+ParkedPage& parked()
 {
-    static ParkedTiles p;
+    static ParkedPage p;
     static const bool dropped_at_exit = (qAddPostRoutine(drop_parked), true);
     (void)dropped_at_exit;
     return p;
@@ -153,27 +166,59 @@ ParkedTiles& parked()
 
 void drop_parked()
 {
-    delete parked().frame;
-    parked().frame = nullptr;
+    ParkedPage& p = parked();
+    delete p.body;
+    delete p.ui;
+    p = ParkedPage();
 }
 } // namespace
 
-LockWindow::LockWindow(QWidget* parent) : ZevPage(parent, PageId::LockWindow, PageId::MainWindow), ui(new Ui_LockWindow)
+LockWindow::LockWindow(QWidget* parent) : ZevPage(parent, PageId::LockWindow, PageId::MainWindow), ui(nullptr)
 {
-    ui->setupUi(this);
-    ui->widget->installEventFilter(this);
-    ui->main_Button->setIcon(panel_icon(":/png/menu_status.png"));
-    ui->main_Button->setIconSize(QSize(20, 20));
-    ui->main_Button->hide();
-    const std::pair<QLabel*, const char*> icons[] = {{ui->label_ip, ":/png/ip.png"},
-                                                     {ui->label_LED_icon, ":/png/LED.png"},
-                                                     {ui->label_bright_icon, ":/png/bright.png"},
-                                                     {ui->label_contrast_icon, ":/png/contrast.png"}};
-    for (const auto& i : icons) {
-        i.first->setPixmap(panel_pixmap(i.second));
-        i.first->setScaledContents(true);
+    set_colour(this, QPalette::Window, kPageBackground);
+    set_colour(this, QPalette::WindowText, Qt::white);
+    ParkedPage& p = parked();
+    if (p.ui) {
+        ui = p.ui;
+        body = p.body;
+        tile_frame = p.frame;
+        tiles_ = p.tiles;
+        shown_ = p.looks;
+        setWindowTitle(p.title);
+        resize(body->size());
+        body->setParent(this);
+        body->show();
+        p = ParkedPage();
+        connect(ui->main_Button, &QPushButton::clicked, this, &LockWindow::on_main_Button_clicked);
+    } else {
+        ui = new Ui_LockWindow;
+        ui->setupUi(this);
+        ui->main_Button->setIcon(panel_icon(":/png/menu_status.png"));
+        ui->main_Button->setIconSize(QSize(20, 20));
+        ui->main_Button->hide();
+        const std::pair<QLabel*, const char*> icons[] = {{ui->label_ip, ":/png/ip.png"},
+                                                         {ui->label_LED_icon, ":/png/LED.png"},
+                                                         {ui->label_bright_icon, ":/png/bright.png"},
+                                                         {ui->label_contrast_icon, ":/png/contrast.png"}};
+        for (const auto& i : icons) {
+            i.first->setPixmap(panel_pixmap(i.second));
+            i.first->setScaledContents(true);
+        }
+        // One body holds the form, in its stacking order, and the tiles:
+        // the one widget that moves to the next home page.
+        body = new QWidget(this);
+        body->setGeometry(rect());
+        // Its own colours, the page's: it finds them unchanged on the next page.
+        body->setPalette(palette());
+        const QObjectList form = children();
+        for (QObject* child : form)
+            if (child != body && child->isWidgetType())
+                static_cast<QWidget*>(child)->setParent(body);
+        ui->label_volume->hide();
+        build_tiles();
     }
-    ui->label_volume->hide();
+    ui->widget->installEventFilter(this);
+    tile_frame->installEventFilter(this);
     // Over the main window, wherever the desktop put it.
     if (MainWindow* w = g_mainwindow)
         move(w->pos());
@@ -187,18 +232,24 @@ LockWindow::LockWindow(QWidget* parent) : ZevPage(parent, PageId::LockWindow, Pa
 
 LockWindow::~LockWindow()
 {
-    // The children outlive the layout object while the dialog tears down.
     ui->widget->removeEventFilter(this);
-    if (tile_frame) {
-        tile_frame->removeEventFilter(this);
-        if (shown_) {
-            ParkedTiles& p = parked();
-            delete p.frame;
-            tile_frame->setParent(nullptr);
-            p = {tile_frame, tiles_, *shown_};
-        }
+    tile_frame->removeEventFilter(this);
+    // A page torn down half built leaves nothing for the next; its
+    // children outlive the layout object while the dialog tears down.
+    if (!shown_) {
+        delete ui;
+        return;
     }
-    delete ui;
+    drop_parked();
+    body->setParent(nullptr);
+    parked() = {body, ui, tile_frame, tiles_, *shown_, windowTitle()};
+}
+
+// Sets a text unless the widget shows it already.
+static void show_text(QWidget* w, const QString& text)
+{
+    if (fitted_text(w) != text)
+        set_fitted(w, text);
 }
 
 void LockWindow::set_led_size()
@@ -208,8 +259,7 @@ void LockWindow::set_led_size()
     // it is (a new page sets it for its values and again for its language).
     const QString text = QString::asprintf(page_text(kLedSize).toUtf8().constData(), ZevRamPara::img16(Img::kLedWidth),
                                            ZevRamPara::img16(Img::kLedHeight));
-    if (fitted_text(ui->label_input) != text)
-        set_fitted(ui->label_input, text);
+    show_text(ui->label_input, text);
 }
 
 void LockWindow::set_volume_icon(bool on)
@@ -221,8 +271,8 @@ void LockWindow::set_volume_icon(bool on)
 void LockWindow::para_init()
 {
     set_led_size();
-    set_fitted(ui->label_bright, QString::asprintf("%d", short(ZevRamPara::img16(Img::kBrightness))));
-    set_fitted(ui->label_contrast, QString::asprintf("%d", short(ZevRamPara::img16(Img::kContrast))));
+    show_text(ui->label_bright, QString::asprintf("%d", short(ZevRamPara::img16(Img::kBrightness))));
+    show_text(ui->label_contrast, QString::asprintf("%d", short(ZevRamPara::img16(Img::kContrast))));
     set_volume_icon(volume_check());
 }
 
@@ -233,7 +283,7 @@ bool LockWindow::volume_check()
 
 void LockWindow::ip_changed()
 {
-    set_fitted(ui->label_IPaddr, g_str_ip);
+    show_text(ui->label_IPaddr, g_str_ip);
 }
 
 void LockWindow::language_changed()
@@ -244,31 +294,15 @@ void LockWindow::language_changed()
 
 void LockWindow::image_init()
 {
-    const TileLooks looks = tile_looks();
-    if (!tile_frame) {
-        ParkedTiles& p = parked();
-        if (p.frame) {
-            tile_frame = p.frame;
-            tiles_ = p.tiles;
-            shown_ = p.looks;
-            p.frame = nullptr;
-            tile_frame->setParent(this);
-            tile_frame->setGeometry(0, 74, 320, 160);
-        } else {
-            build_tiles();
-        }
-        tile_frame->installEventFilter(this);
-    }
-    show_tiles(looks);
+    show_tiles(tile_looks());
     number_label = tiles_[5].number;
     name_label = tiles_[5].name;
     state_label = tiles_[5].state;
-    tile_frame->show();
 }
 
 void LockWindow::build_tiles()
 {
-    tile_frame = new QFrame(this);
+    tile_frame = new QFrame(body);
     tile_frame->setGeometry(0, 74, 320, 160);
     QFont font;
     font.setPixelSize(10);
@@ -278,12 +312,14 @@ void LockWindow::build_tiles()
         l = TileLabels();
         l.number = new QLabel(tile_frame);
         l.number->setGeometry(x0 + 10, y0 + 10, 40, 40);
-        l.number->setStyleSheet(kNumberStyle[i]);
+        set_colour(l.number, QPalette::Window, kNumberBackground[i]);
+        set_colour(l.number, QPalette::WindowText, Qt::black);
+        l.number->setAutoFillBackground(true);
+        l.number->setFont(panel_font(kNumberPixels));
         l.number->setAlignment(Qt::AlignCenter);
         set_fitted(l.number, QString::asprintf("%d", i + 1));
         l.name = new QLabel(tile_frame);
         l.name->setGeometry(x0 + 55, y0 + 13, 100, 15);
-        l.name->setStyleSheet(kWhite);
         l.name->setFont(font);
         l.state = new QLabel(tile_frame);
         l.state->setFont(font);
@@ -306,10 +342,8 @@ void LockWindow::show_tiles(const TileLooks& looks)
         if (!was || was->enabled != t.enabled) {
             if (t.enabled) {
                 l.state->setGeometry(x0 + 55, y0 + 28, 100, 12);
-                l.state->setStyleSheet("color: rgb(255, 255, 255);");
             } else {
                 l.state->setGeometry(x0 + 55, y0 + 20, 40, 15);
-                l.state->setStyleSheet(kWhite);
                 if (was)
                     set_fitted(l.name, QString());
             }

@@ -72,6 +72,7 @@ class LockWindow : public ZevPage
     void show_tiles(const TileLooks& looks);
 
     Ui_LockWindow* ui;
+    QWidget* body = nullptr;
     QFrame* tile_frame = nullptr;
     QLabel* number_label = nullptr;
     QLabel* name_label = nullptr;
