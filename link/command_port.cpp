@@ -48,6 +48,7 @@ void command_port::pass(int maxWaitMs)
     link_reply r;
     while (answers.pop(r))
         transport_.send(r, r.wire.data(), int(r.wire.size()));
+    pc_answerer::replied();
     // A peer keeps its entry only while something of it is left.
     for (auto it = peers_.begin(); it != peers_.end();) {
         const peer& p = it->second;

@@ -33,6 +33,10 @@ class message_deal
     // which client of the link sent it (its connection or address), so that
     // a file transfer answers only the client that started it.
     int message_group_deal(u8* body, int length, int link, uint64_t peer = 0);
+    // Work a handler leaves until its reply has gone out (the digest of a
+    // file block, hashed while the PC sends the next one); a link calls it
+    // once the replies to what it read are sent.
+    static void replied();
 
     // Register commands (groups 0xA0, 0xA1).
     int write_register(u8* body, int length);

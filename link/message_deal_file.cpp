@@ -121,12 +121,9 @@ struct WriteTransfer {
     u8 answer[3] = {};
 };
 
-// A fresh transfer: nothing staged, nothing answered. False while the
-// digest still reads the staged bytes, which cannot go then.
-bool restart(WriteTransfer& t, u32 dataAt)
+// A fresh transfer: nothing staged, nothing answered.
+void restart(WriteTransfer& t, u32 dataAt)
 {
-    if (!t.stream.wait())
-        return false;
     t.stream.reset();
     fileBuf_tarvo.release();
     t.data_at = dataAt;
@@ -134,7 +131,6 @@ bool restart(WriteTransfer& t, u32 dataAt)
     t.in_order = true;
     t.high = 0;
     t.answered = false;
-    return true;
 }
 
 WriteTransfer& transfer()
@@ -336,7 +332,8 @@ int accept_start(u8* body, u8 echo, u8 kind, const std::string& path, u32 size, 
         return refuse_start(body, echo, size);
     ZevFileDeal& f = g_zev_file_deal_para;
     WriteTransfer& t = transfer();
-    if (!restart(t, k->data_at) || !fileBuf_tarvo.take(k->buffer))
+    restart(t, k->data_at);
+    if (!fileBuf_tarvo.take(k->buffer))
         return refuse_start(body, echo, size);
     fileBuf_tarvo.prepare(k->data_at, size);
     take(t, sender);
@@ -402,8 +399,8 @@ void answered(WriteTransfer& t, const u8* body)
 {
     std::memcpy(t.answer, body + pc::kStatus, 3);
     t.answered = true;
-    if (t.stream.wait())
-        fileBuf_tarvo.release();
+    t.stream.settle();
+    fileBuf_tarvo.release();
 }
 } // namespace
 
@@ -440,8 +437,8 @@ int message_deal::write_file_start(u8* body, int length)
         // The boot loader is taken but never installed, and not answered;
         // its digest goes on from the one before, but nothing staged stays.
         WriteTransfer& t = transfer();
-        if (t.stream.wait())
-            fileBuf_tarvo.release();
+        t.stream.settle();
+        fileBuf_tarvo.release();
         t.answered = false;
         take(t, me);
         g_zev_file_deal_para.kind = 2;
@@ -529,15 +526,12 @@ int message_deal::write_file_block(u8* body, int length)
         return 2;
     }
     // A block that follows the ones before it is hashed where it is stored,
-    // while the answer goes out. Any other block may overwrite bytes still
-    // to be hashed: the digest catches up first, and from then on every
-    // block is hashed as it comes.
+    // once the answer has gone out. Any other block may overwrite bytes
+    // still to be hashed: the digest catches up first, and from then on
+    // every block is hashed as it comes.
     const bool follows = t.in_order && address == t.next;
-    if (!follows && !t.stream.wait()) {
-        body[pc::kStatus] = 1;
-        body[kEcho] = 2;
-        return 2;
-    }
+    if (!follows)
+        t.stream.settle();
     t.heard = G_timeTicks.load();
     u8* stored = fileBuf_tarvo.data() + to;
     std::memcpy(stored, data, n);
@@ -616,6 +610,12 @@ int message_deal::write_file_end(u8* body, int length)
     if (f.kind == 9 || f.kind == 13)
         record_installed(f.kind);
     return 3;
+}
+
+void message_deal::replied()
+{
+    QMutexLocker lock(&command_mutex);
+    transfer().stream.settle();
 }
 
 int message_deal::read_file_start(u8* body, int length)

@@ -24,6 +24,8 @@ class pc_answerer
     // the client of the link that sent the frame.
     int answer(int length, bool always = false, int limit = 0, uint64_t peer = 0);
     const u8* reply() const { return out_.data(); }
+    // The replies built so far have gone out.
+    static void replied() { message_deal::replied(); }
 
   private:
     protocol_phy phy_;

@@ -90,6 +90,7 @@ void serial_line::receive_pass(int maxWaitMs)
     pass_cards();
     if (send_list_.size() > 0)
         send_uart_data();
+    pc_answerer::replied();
     if (state_ == LOCAL_REPLY)
         state_ = IDLE;
 }

@@ -118,8 +118,41 @@ int TcpServer::recvData(int timeoutMs, int wakeFd, const std::function<bool(uint
     return receive(timeoutMs, wakeFd, list);
 }
 
+ssize_t TcpServer::read_client(size_t index, sink& s)
+{
+    const ssize_t n = recv(clients_[index].fd, buf_.data(), buf_.size(), MSG_DONTWAIT);
+    if (n > 0) {
+        const uint64_t id = clients_[index].id;
+        clients_[index].heard = std::chrono::steady_clock::now();
+        last_ = id;
+        link_reply to;
+        to.conn = id;
+        s.take(id, to, buf_.data(), size_t(n));
+    }
+    return n;
+}
+
+bool TcpServer::read_last(sink& s)
+{
+    if (s.paused(last_))
+        return false;
+    for (size_t i = 0; i < clients_.size(); ++i)
+        if (clients_[i].id == last_)
+            return read_client(i, s) > 0;
+    return false;
+}
+
 int TcpServer::receive(int waitMs, int wakeFd, sink& s)
 {
+    // The client heard last has most often sent again by now (the PC sends
+    // its next block as soon as the last one is answered): it is read
+    // without a poll. Only every other step may do so, so other clients,
+    // new connections and the wake wait at most one step.
+    last_polled_ = !(last_polled_ && last_ && read_last(s));
+    if (!last_polled_) {
+        tell_left(s);
+        return 0;
+    }
     poll_.clear();
     polled_.clear();
     poll_.push_back({listen_fd_, POLLIN, 0});
@@ -149,25 +182,25 @@ int TcpServer::receive(int waitMs, int wakeFd, sink& s)
             ++index;
         if (index == clients_.size())
             continue;
-        ssize_t n = recv(clients_[index].fd, buf_.data(), buf_.size(), MSG_DONTWAIT);
-        if (n > 0) {
-            clients_[index].heard = std::chrono::steady_clock::now();
-            link_reply to;
-            to.conn = id;
-            s.take(id, to, buf_.data(), size_t(n));
-        } else if (n == 0) {
+        const ssize_t n = read_client(index, s);
+        if (n == 0) {
             drop_client(index);
-        } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+        } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
             writeLogMsg(LOG_ERROR, "recv error . . . ");
             drop_client(index);
         }
     }
     if (ready > 0 && listen_fd_ >= 0 && (poll_[0].revents & POLLIN))
         accept_clients();
+    tell_left(s);
+    return 0;
+}
+
+void TcpServer::tell_left(sink& s)
+{
     for (uint64_t id : dropped_)
         s.left(id);
     dropped_.clear();
-    return 0;
 }
 
 int TcpServer::sendData(const u8* data, int length, uint64_t conn)

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include <poll.h>
+#include <sys/types.h>
 
 #include "core/global.h"
 #include "link/command_port.h"
@@ -37,7 +38,8 @@ class TcpServer : public port_transport
     // a connection, for data of a client the sink does not pause or for
     // wakeFd; accepts, hands one piece from each readable client to the sink,
     // tagged with its connection, and tells it of clients closed since the
-    // last step. 0, or 255 on a poll failure.
+    // last step. A step after a polling one first reads the client heard
+    // last and ends there when it had bytes. 0, or 255 on a poll failure.
     int receive(int waitMs, int wakeFd, sink& s) override;
     // The same step into pieces and closed.
     int recvData(int timeoutMs = 0, int wakeFd = -1, const std::function<bool(uint64_t)>& paused = nullptr);
@@ -79,6 +81,13 @@ class TcpServer : public port_transport
     };
     void accept_clients();
     void drop_client(size_t index);
+    // One recv from the client at index, handed to the sink when it brought
+    // bytes: its result (0: the peer closed; -1 with errno).
+    ssize_t read_client(size_t index, sink& s);
+    // Whether the client heard last had bytes, which went to the sink.
+    bool read_last(sink& s);
+    // Tells the sink of the clients closed since it was last told.
+    void tell_left(sink& s);
 
     int listen_fd_ = -1;
     std::vector<client> clients_;
@@ -89,4 +98,8 @@ class TcpServer : public port_transport
     // The poll set of a step and the connection of each client entry.
     std::vector<pollfd> poll_;
     std::vector<uint64_t> polled_;
+    // The client whose bytes came last (0: none yet), and whether the last
+    // step polled.
+    uint64_t last_ = 0;
+    bool last_polled_ = true;
 };

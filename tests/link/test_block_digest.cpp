@@ -1,4 +1,4 @@
-// The digest of a transfer's blocks, hashed beside the link: the same as
+// The digest of a transfer's blocks, hashed after their answers: the same as
 // hashing every block at once, in the order the blocks were added.
 #include <QtTest>
 
@@ -25,11 +25,13 @@ class TestBlockDigest : public QObject
             size_t at = 0;
             while (at < staged.size()) {
                 const size_t n = std::min(staged.size() - at, size_t(random() % 40000));
-                // Mostly left to the digest's thread, now and then at once.
+                // Mostly left for later, now and then at once.
                 if (random() % 4)
                     digest.add_later(staged.data() + at, n);
                 else
                     digest.add_now(staged.data() + at, n);
+                if (random() % 3 == 0)
+                    digest.settle();
                 reference.update(staged.data() + at, unsigned(n));
                 at += n;
             }

@@ -3,8 +3,10 @@
 // port's opening, speeds and whole writes.
 #include <QtTest>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -82,6 +84,34 @@ class TestLinkSockets : public QObject
         QCOMPARE(read_for(a, 50), QByteArray());
         close(a);
         close(b);
+    }
+
+    // A client with bytes always waiting is read first, but never ahead of
+    // other clients and new connections for more than one step.
+    void tcpBusyClientHoldsNoOneBack()
+    {
+        TcpServer s;
+        QCOMPARE(s.initialize(0), 0);
+        int a = tcp_connect(s.port());
+        int b = tcp_connect(s.port());
+        QVERIFY(step_until(s, [&] { return s.clients() == 2; }));
+        QVERIFY(fcntl(a, F_SETFL, O_NONBLOCK) == 0);
+        const std::vector<char> lots(1 << 20, 'a');
+        size_t sent = 0;
+        for (ssize_t n = 1; n > 0 && sent < lots.size(); sent += size_t(std::max<ssize_t>(n, 0)))
+            n = write(a, lots.data() + sent, lots.size() - sent);
+        QVERIFY(sent > size_t(3 * TcpServer::kPieceSize));
+        QVERIFY(step_until(s, [&] { return !s.pieces.empty(); }));
+        QVERIFY(write(b, "B", 1) == 1);
+        int c = tcp_connect(s.port());
+        poll(nullptr, 0, 20);
+        s.recvData(10);
+        s.recvData(10);
+        QCOMPARE(s.clients(), size_t(3));
+        QVERIFY(std::any_of(s.pieces.begin(), s.pieces.end(), [](const auto& p) { return p.data.size() == 1; }));
+        close(a);
+        close(b);
+        close(c);
     }
 
     void tcpReplyNeverReachesTheNextClientOnAReusedSocket()
