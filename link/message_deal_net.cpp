@@ -237,9 +237,11 @@ int message_deal::set_barcode(u8* body, int length)
     const bool stored = c->write_config_variant(ConfigItem::Barcode, sent);
     syncAndSettle();
     g_str_barcode = c->read_config_variant(ConfigItem::Barcode).toString();
-    if (message_remote* remote = message_remote::installed())
-        remote->set_identity(g_str_barcode);
-    body[kSub] = stored && g_str_barcode == sent ? 0 : 2;
+    message_remote* remote = message_remote::installed();
+    // The cloud's copy of the identity must be kept too, or the next start
+    // logs in with the old one.
+    const bool kept = !remote || remote->set_identity(g_str_barcode);
+    body[kSub] = stored && kept && g_str_barcode == sent ? 0 : 2;
     return 2;
 }
 

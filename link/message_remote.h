@@ -21,8 +21,8 @@ class message_remote
     // loaded.
     virtual int load_property() = 0;
     // A new barcode: its identity goes into g_4G_property and is kept for the
-    // cloud.
-    virtual void set_identity(const QString& barcode) = 0;
+    // cloud; false when it could not be kept on disk.
+    virtual bool set_identity(const QString& barcode) = 0;
     // A new cloud settings file is on disk: the identity kept for the cloud
     // is forgotten, the property block reloaded, and the 4G link and the
     // cloud client reconnect.

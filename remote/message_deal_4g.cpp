@@ -52,7 +52,7 @@ bool message_deal_4g::set_identity(const QString& barcode)
 {
     const QByteArray id = identity_of(barcode);
     if (id.isEmpty())
-        return false;
+        return true;
     std::memcpy(g_4G_property + 25, id.constData(), size_t(id.size()));
     const QByteArray text = barcode.toUtf8().left(kMaxBarcode);
     QByteArray file(3, 0);
@@ -61,10 +61,12 @@ bool message_deal_4g::set_identity(const QString& barcode)
     file[2] = char(u8((text.size() + 2) >> 8));
     file += text;
     QMutexLocker lock(&Utils::_file_deal_mutex);
-    if (!atomicWriteFile(board::path(std::string(kBarcodeFile)), reinterpret_cast<const u8*>(file.constData()),
-                         size_t(file.size())))
-        writeLogMsg(LOG_ERROR, "cloud: cannot keep the barcode file");
-    return true;
+    if (atomicWriteFile(board::path(std::string(kBarcodeFile)), reinterpret_cast<const u8*>(file.constData()),
+                        size_t(file.size())))
+        return true;
+    // The next start would take the old identity from the old file.
+    writeLogMsg(LOG_ERROR, "cloud: cannot keep the barcode file");
+    return false;
 }
 
 int message_deal_4g::get_4G_property()

@@ -33,8 +33,8 @@ class message_deal_4g
     static int get_4G_property();
     // Decodes barcode's hexadecimal digits into the identity (g_4G_property
     // bytes 25.., at most 12; the bytes beyond keep their values) and keeps
-    // barcode in the barcode file. False, nothing changed, when it holds no
-    // digit pair.
+    // barcode in the barcode file. Nothing changes when it holds no digit
+    // pair. False only when the barcode file could not be written.
     static bool set_identity(const QString& barcode);
     // Handler of group 0xC4: body is the frame, length without its BCC.
     // Returns n counted from offset 10; 0 (no reply) for an answer.

@@ -19,9 +19,9 @@ int remote_links::load_property()
     return message_deal_4g::get_4G_property();
 }
 
-void remote_links::set_identity(const QString& barcode)
+bool remote_links::set_identity(const QString& barcode)
 {
-    message_deal_4g::set_identity(barcode);
+    return message_deal_4g::set_identity(barcode);
 }
 
 void remote_links::settings_installed()

@@ -9,7 +9,7 @@ class remote_links : public message_remote
   public:
     int deal_4g(u8* body, int length) override;
     int load_property() override;
-    void set_identity(const QString& barcode) override;
+    bool set_identity(const QString& barcode) override;
     void settings_installed() override;
     void cloud_server_changed() override;
     bool cloud_connected() override;

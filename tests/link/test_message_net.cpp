@@ -11,6 +11,7 @@
 #include "core/zevrampara.h"
 #include "link/net_check.h"
 #include "pc_frames.h"
+#include "remote/message_deal_4g.h"
 #include "remote/q64_wifi_config.h"
 #include "remote/remote_links.h"
 #include "support/sim_fixture.h"
@@ -255,6 +256,13 @@ class TestMessageNet : public QObject
         QCOMPARE(send(md, request(kBox, 0xA2, {30, 2, 0})).status(), u8(5));
         QCOMPARE(send(md, request(kBox, 0xA2, {30, 40, 0, 'a', 'b'})).status(), u8(5));
         QCOMPARE(g_str_barcode, QString("xyz"));
+
+        // The cloud's copy of the identity cannot be written: failure.
+        const QString kept = sim->hostQ(message_deal_4g::kBarcodeFile);
+        QFile::remove(kept);
+        QVERIFY(QDir().mkpath(kept + "/in-the-way"));
+        QCOMPARE(send(md, request(kBox, 0xA2, rest)).status(), u8(2));
+        QVERIFY(QDir(kept).removeRecursively());
     }
 
     void languages_data()
