@@ -6,6 +6,23 @@
 
 namespace pt = boost::property_tree;
 
+namespace
+{
+// No label shows more of a name than this; a longer one would only make
+// every fitting of it on the panel slower.
+constexpr size_t kNameChars = 64;
+
+// text cut after kNameChars UTF-8 characters.
+std::string shown_part(const std::string& text)
+{
+    size_t chars = 0;
+    for (size_t i = 0; i < text.size(); ++i)
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && chars++ == kNameChars)
+            return text.substr(0, i);
+    return text;
+}
+} // namespace
+
 int get_json_alias_para(ALIAS_PARA* out, const std::string& category, int id)
 {
     pt::ptree root;
@@ -21,7 +38,7 @@ int get_json_alias_para(ALIAS_PARA* out, const std::string& category, int id)
                 continue;
             out->id = id;
             out->valid = item.second.get<std::string>("valid", "");
-            out->name = item.second.get<std::string>("name", "");
+            out->name = shown_part(item.second.get<std::string>("name", ""));
             return out->valid != "off" && !out->name.empty() ? 1 : 0;
         }
     } catch (const pt::ptree_error&) {

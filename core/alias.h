@@ -10,6 +10,7 @@ struct ALIAS_PARA {
     std::string name;
 };
 
-// 1 when the item exists, is not "off" and has a name; 0 otherwise. A file
+// 1 when the item exists, is not "off" and has a name (its first 64
+// characters); 0 otherwise. A file
 // that does not parse is deleted.
 int get_json_alias_para(ALIAS_PARA* out, const std::string& category, int id);

@@ -41,6 +41,13 @@ class TestJsonReaders : public QObject
         QCOMPARE(get_json_alias_para(&a, "source", 9), 0); // missing item
         QCOMPARE(get_json_alias_para(&a, "crop", 0), 0);   // missing category
         QCOMPARE(get_json_alias_para(&a, "usermode", 0), 1);
+
+        // A name longer than any label is cut whole characters at a time.
+        const QString longName = QString::fromUtf8("画面").repeated(5000);
+        QVERIFY(writeHostFile(sim_.hostQ("/data/configs/alias.json"),
+                              (R"({"namelist":{"source":[{"id":1,"valid":"on","name":")" + longName + R"("}]}})").toUtf8()));
+        QCOMPARE(get_json_alias_para(&a, "source", 1), 1);
+        QCOMPARE(QString::fromStdString(a.name), longName.left(64));
     }
 
     void damagedAliasFileIsDeleted()
