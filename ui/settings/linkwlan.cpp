@@ -16,7 +16,7 @@
 
 namespace
 {
-enum Text { kTitle, kAddress, kMask, kGateway, kApply, kCancel, kInvalid, kTextCount };
+enum Text { kTitle, kAddress, kMask, kGateway, kApply, kCancel, kInvalid, kNotSaved, kTextCount };
 const PageText kTexts[kTextCount] = {
     {{"网口设置", "Net connect", "Сетевое подключение", "Cài đặt cổng mạng", "網口設置"}},
     {{"IP地址", "IP", "IP-адрес", "Địa chỉ IP", "IP地址"}},
@@ -26,6 +26,8 @@ const PageText kTexts[kTextCount] = {
     {{"取消", "Cancle", "Отмена", "Hủy bỏ", "取消"}},
     {{"地址无效，未保存", "Invalid address, not saved", "Неверный адрес, не сохранено",
       "Địa chỉ không hợp lệ, chưa lưu", "地址無效，未保存"}},
+    // The settings file could not be written.
+    {{"未保存", "Not saved", "Не сохранено", "Chưa lưu", "未保存"}},
 };
 constexpr int kFields = 12;
 constexpr int kApplyRow = 12;
@@ -167,9 +169,11 @@ void linkwlan::on_Button_net_apply_clicked()
     ConfigEngine* config = ConfigEngine::p_config;
     if (!config)
         return;
-    config->write_config_variant(ConfigItem::IPAddress, QVariant(ip));
-    config->write_config_variant(ConfigItem::SubNetMask, QVariant(mask));
-    config->write_config_variant(ConfigItem::GateWay, QVariant(gateway));
+    if (!config->write_config_variants(
+            {{ConfigItem::IPAddress, ip}, {ConfigItem::SubNetMask, mask}, {ConfigItem::GateWay, gateway}})) {
+        set_fitted(ui->label_invalid, page_text(kTexts[kNotSaved]));
+        return;
+    }
     board::current().shell().system("sync");
     usleep(100);
     Utils::initIPAddress();

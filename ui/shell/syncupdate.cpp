@@ -63,12 +63,11 @@ void SyncUpdate::para_sync(int code)
     if (code == 2)
         rewrite_user_modes();
     persist_image();
+    const bool reset = code != 3 || network_reset();
     // The link menu confirms every refresh with the done tip, once: the
-    // image is on disk by then.
-    if (g_page_focus == PageId::LinkOption)
+    // image and a network reset are on disk by then.
+    if (g_page_focus == PageId::LinkOption && reset)
         show_tip(1);
-    if (code == 3)
-        network_reset();
 }
 
 void SyncUpdate::page_refresh(int code)
@@ -184,17 +183,20 @@ void SyncUpdate::persist_image()
         std::memcpy(shadow(), snapshot, sizeof snapshot);
 }
 
-void SyncUpdate::network_reset()
+bool SyncUpdate::network_reset()
 {
     ConfigEngine* config = ConfigEngine::pInstance();
-    config->write_config_variant(ConfigItem::IPAddress, "192.168.0.199");
-    config->write_config_variant(ConfigItem::GateWay, "192.168.0.1");
-    config->write_config_variant(ConfigItem::SubNetMask, "255.255.255.0");
-    Utils::initIPAddress();
-    if (g_port != 5005) {
-        config->write_config_variant(ConfigItem::TcpPort, 5005);
-        g_port = 5005;
-        g_app_reset_flag = 1;
-        Utils::wake_tick();
+    const bool port_changes = g_port != 5005;
+    const bool stored = config->write_config_variants({{ConfigItem::IPAddress, "192.168.0.199"},
+                                                       {ConfigItem::GateWay, "192.168.0.1"},
+                                                       {ConfigItem::SubNetMask, "255.255.255.0"},
+                                                       {ConfigItem::TcpPort, 5005}});
+    if (!stored) {
+        writeLogMsg(LOG_ERROR, "network reset not stored");
+        return false;
     }
+    Utils::initIPAddress();
+    if (port_changes)
+        Utils::request_restart();
+    return true;
 }

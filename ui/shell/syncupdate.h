@@ -36,7 +36,9 @@ class SyncUpdate : public QObject
     void save_user_mode();
     void rewrite_user_modes();
     void persist_image();
-    void network_reset();
+    // Factory network settings, restarting when the port changes; false,
+    // nothing applied, when the settings file was not written.
+    bool network_reset();
     // A failed write is retried by the next call even when nothing changed.
     bool persist_pending_ = false;
     // A requested user mode whose file write failed: retried on each call

@@ -1,6 +1,7 @@
 // The page refresh and persistence (para_sync) and the main window's tick,
 // tool bar and user-mode grid.
 #include <QtTest>
+#include <QDir>
 
 #include <cstring>
 
@@ -263,6 +264,18 @@ class TestSyncUpdate : public QObject
         QCOMPARE(g_app_reset_flag.load(), u8(1));
         QCOMPARE(ConfigEngine::pInstance()->read_config_variant(ConfigItem::TcpPort).toInt(), 5005);
         g_app_reset_flag = 0;
+
+        // Settings that cannot be written: nothing applied, no restart.
+        ConfigEngine::pInstance()->write_config_variant(ConfigItem::TcpPort, 6000);
+        g_port = 6000;
+        const QString file = harness.sim().hostQ(ConfigEngine::kFile);
+        QVERIFY(QFile::remove(file) && QDir().mkpath(file + "/in-the-way"));
+        SyncUpdate::pInstance()->para_sync(3);
+        QVERIFY(QDir(file).removeRecursively());
+        QCOMPARE(g_port, 6000);
+        QCOMPARE(g_app_reset_flag.load(), u8(0));
+        QVERIFY(ConfigEngine::pInstance()->write_config_variant(ConfigItem::TcpPort, 5005));
+        g_port = 5005;
     }
 
     void disabledWindowFallsBackExceptOnTheLayoutPage()
