@@ -135,7 +135,10 @@ void factory::key_back()
 
 void factory::apply_language()
 {
-    ZevRamPara::p_zevrampara_config[Img::kLanguage] = lang_choice;
+    {
+        QMutexLocker lock(&ZevRamPara::mutex);
+        ZevRamPara::p_zevrampara_config[Img::kLanguage] = lang_choice;
+    }
     ZevRamPara::test_signal(1);
 }
 

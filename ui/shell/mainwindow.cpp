@@ -23,6 +23,7 @@
 #include "ui/shell/panellook.h"
 #include "ui/shell/textfit.h"
 #include "ui/shell/tip.h"
+#include "ui/shell/usbserver.h"
 #include "ui_mainwindow.h"
 #include "ledout/fpga_manage.h"
 #include "video/c331_manage.h"
@@ -52,7 +53,6 @@ const char* const kClickedFrame = "background-color: #00D65B;border-radius:5px;"
 constexpr int kAgelogMax = 3360;
 constexpr u32 kAgePeriod = 17999;
 constexpr u32 kRebootDelay = 300;
-constexpr u32 kUsbGateTick = 1000;
 constexpr int kTickMs = 10;
 // The tick's timer, once it has run: wake_tick reaches it from any thread.
 std::atomic<QTimer*> g_tick_timer{nullptr};
@@ -631,7 +631,7 @@ void MainWindow::tick_work()
             page->update_agelog();
         G_factoryage_ticks = G_timeTicks;
     }
-    if (g_delay_usbserver == 0 && G_timeTicks >= kUsbGateTick)
+    if (g_delay_usbserver == 0 && G_timeTicks >= UsbServer::kGateTick)
         g_delay_usbserver = 1;
 }
 
@@ -658,7 +658,7 @@ void MainWindow::clock_tick()
         u32 ticks = aged > kAgePeriod ? 0 : kAgePeriod + 1 - aged;
         const u32 now = G_timeTicks.load();
         if (g_delay_usbserver == 0)
-            ticks = std::min(ticks, kUsbGateTick > now ? kUsbGateTick - now : 0);
+            ticks = std::min(ticks, UsbServer::kGateTick > now ? UsbServer::kGateTick - now : 0);
         next = std::max(int(ticks) * kTickMs, kTickMs);
     }
     if (timer->interval() != next)
