@@ -8,6 +8,7 @@
 
 #include "board/board.h"
 #include "core/config_engine.h"
+#include "core/logMsg.h"
 #include "core/logging.h"
 
 QMutex Utils::_spi_mutex;
@@ -245,11 +246,14 @@ void syncAndSettle()
     usleep(100 * 1000);
 }
 
-void Utils::install_new_app()
+bool Utils::install_new_app()
 {
     system_mutex("chmod 777 -R /data/app");
     usleep(10000);
-    system_mutex("mv /data/app/zevQ64N2  /data/app/zevQ64N");
+    if (system_mutex("mv /data/app/zevQ64N2  /data/app/zevQ64N") != 0) {
+        writeLogMsg(LOG_ERROR, "new application not installed");
+        return false;
+    }
     if (g_update_status == 0) {
         QSettings ini(board::path(QString("/data/configs/led_load_config.ini")), QSettings::IniFormat);
         ini.beginGroup("app-1");
@@ -257,5 +261,10 @@ void Utils::install_new_app()
         ini.setValue("app_name", "zevQ64N");
         ini.endGroup();
         ini.sync();
+        if (ini.status() != QSettings::NoError) {
+            writeLogMsg(LOG_ERROR, "start-up line not written");
+            return false;
+        }
     }
+    return true;
 }

@@ -44,8 +44,9 @@ class Utils
     static int init_resteth(const QString& ip, const QString& gateway, const QString& mask);
     static int initIPAddress();
     // Moves a received application ("/data/app/zevQ64N2") over the running
-    // one, and points the board's start-up line at it when it does not yet.
-    static void install_new_app();
+    // one, and points the board's start-up line at it when it does not yet;
+    // false when the move or the start-up line failed.
+    static bool install_new_app();
     // Canonical "a.b.c.d" of a dotted quad with fields 0..255 in plain
     // decimal; empty when the text is none.
     static QString dottedQuad(const QString& text);

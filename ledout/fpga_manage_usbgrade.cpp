@@ -253,7 +253,10 @@ void fpga_manage::usb_upgrade_main_deal()
     if (usb_flag_app) {
         if (g_app_reset_flag.load())
             return;
-        Utils::install_new_app();
+        if (!Utils::install_new_app()) {
+            g_usb_grade_outcome = USB_CHECK_FAILED;
+            return;
+        }
         msleep(10);
         Utils::system_mutex("sync");
         msleep(20);

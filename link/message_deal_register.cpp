@@ -296,8 +296,10 @@ int message_deal::REG_mcu_flag(u8 mask)
 int message_deal::RegUpdate0E(u8 mask)
 {
     if ((mask & 0x01) && g_app_reset_flag == 0) {
+        // No restart into an application that is not in place.
+        if (!Utils::install_new_app())
+            return 1;
         Utils::request_restart();
-        Utils::install_new_app();
         sleep_ms(10);
         Utils::system_mutex("sync");
         sleep_ms(10);

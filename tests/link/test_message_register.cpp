@@ -6,6 +6,7 @@
 #include <cstring>
 #include <thread>
 
+#include <QDir>
 #include <QSettings>
 #include <QSignalSpy>
 
@@ -272,6 +273,12 @@ class TestMessageRegister : public QObject
         g_update_status = 0;
         G_timeTicks = 500;
         Bytes req = request(kBox, 0xA0, reg_rest(14, 0x01, 0x00));
+        // No received application: nothing to restart into.
+        QFile::remove(sim->hostQ("/data/app/zevQ64N2"));
+        QCOMPARE(send(md, req).body, expected_reply(req, {0x01}));
+        QCOMPARE(g_app_reset_flag.load(), u8(0));
+        QVERIFY(QDir().mkpath(sim->hostQ("/data/app")));
+        QVERIFY(writeHostFile(sim->hostQ("/data/app/zevQ64N2"), "new"));
         QCOMPARE(send(md, req).body, expected_reply(req, {0x00}));
         QCOMPARE(g_app_reset_flag.load(), u8(1));
         QCOMPARE(G_reboot_tickTicks.load(), u32(500));
