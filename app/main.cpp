@@ -123,6 +123,11 @@ int main(int argc, char* argv[])
     bool vnc = false;
     if (choice.simulated) {
         vnc = choosePanel(args);
+        if (vnc && !board::sim::isOwnAddress(choice.vncAddress)) {
+            std::fprintf(stderr, "zevQ64N: --vnc-listen=%s refused: not an address of this machine\n",
+                         choice.vncAddress.c_str());
+            return 1;
+        }
         // The simulated devices count in the program's ticks, as its
         // time-outs do.
         board::sim::setClock([] { return G_timeTicks.load(); });

@@ -95,6 +95,20 @@ bool isListenAddress(const std::string& address)
     return parseAddress(address, 0, &to, &length);
 }
 
+bool isOwnAddress(const std::string& address)
+{
+    sockaddr_storage to;
+    socklen_t length;
+    if (!parseAddress(address, 0, &to, &length))
+        return false;
+    const int fd = ::socket(to.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    const bool bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&to), length) == 0;
+    ::close(fd);
+    return bound;
+}
+
 std::string moveListener(int port, const std::string& address)
 {
     sockaddr_storage to;

@@ -67,6 +67,15 @@ class TestVncListen : public QObject
         QFETCH(bool, taken);
         QCOMPARE(board::sim::isListenAddress(address.toStdString()), taken);
     }
+
+    void onlyOwnAddressesCanBeListenedOn()
+    {
+        QVERIFY(board::sim::isOwnAddress("127.0.0.1"));
+        QVERIFY(board::sim::isOwnAddress("0.0.0.0"));
+        // A documentation address no machine has.
+        QVERIFY(!board::sim::isOwnAddress("192.0.2.1"));
+        QVERIFY(!board::sim::isOwnAddress("localhost"));
+    }
 };
 
 QTEST_MAIN(TestVncListen)
