@@ -140,6 +140,7 @@ bool ConfigEngine::write_config_variants(std::initializer_list<std::pair<ConfigI
 
 bool ConfigEngine::store(const std::function<void(QVariant* values)>& change)
 {
+    QMutexLocker storing(&store_mutex_);
     QVariant old[ConfigItem::ItemCount];
     {
         QMutexLocker lock(&mutex_);

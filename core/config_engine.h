@@ -62,6 +62,9 @@ class ConfigEngine
     // puts the old values back.
     bool store(const std::function<void(QVariant* values)>& change);
     void deriveDeviceId();
+    // One store at a time: a store that puts its old values back would
+    // otherwise undo another one told it was saved.
+    QMutex store_mutex_;
     QMutex mutex_;
     QVariant values_[ConfigItem::ItemCount];
 };
