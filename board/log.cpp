@@ -61,10 +61,16 @@ void warning(const QLoggingCategory& category, const char* fmt, ...)
     va_end(args);
 }
 
-void warnErrno(const QLoggingCategory& category, const char* text)
+std::string errnoText(const char* step)
 {
     const int error = errno;
-    warning(category, "%s: %s", line(text).c_str(), std::strerror(error));
+    return line(step) + ": " + std::strerror(error);
+}
+
+void warnErrno(const QLoggingCategory& category, const char* text)
+{
+    const std::string message = errnoText(text);
+    warning(category, "%s", message.c_str());
 }
 
 } // namespace zevlog

@@ -4,6 +4,8 @@
 // category and the writers are here, below every layer that uses them.
 #pragma once
 
+#include <string>
+
 #include <QLoggingCategory>
 
 Q_DECLARE_LOGGING_CATEGORY(lcBoard)
@@ -19,5 +21,8 @@ void warning(const QLoggingCategory& category, const char* format, ...) Q_ATTRIB
 
 // A warning in perror's form: the text, ": " and the reason errno holds.
 void warnErrno(const QLoggingCategory& category, const char* text);
+
+// The same line as a text: "step: " and the reason errno holds.
+std::string errnoText(const char* step);
 
 } // namespace zevlog

@@ -29,11 +29,6 @@ void closeFd(int& fd)
     fd = -1;
 }
 
-std::string failed(const char* step)
-{
-    return std::string(step) + ": " + std::strerror(errno);
-}
-
 // Bytes waiting to go to one end, and when that end last took some.
 struct Queue {
     std::string bytes;
@@ -95,44 +90,44 @@ bool SerialLink::openEnd(const std::string& link, End* end, std::string* error)
 {
     end->master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (end->master < 0) {
-        *error = failed("posix_openpt");
+        *error = zevlog::errnoText("posix_openpt");
         return false;
     }
     char name[128];
     if (::grantpt(end->master) != 0 || ::unlockpt(end->master) != 0 ||
         ::ptsname_r(end->master, name, sizeof name) != 0) {
-        *error = failed("pseudo-terminal");
+        *error = zevlog::errnoText("pseudo-terminal");
         return false;
     }
     end->slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (end->slave < 0) {
-        *error = failed(name);
+        *error = zevlog::errnoText(name);
         return false;
     }
     // Raw until a user sets its own line: no echo, no line editing.
     termios t{};
     if (::tcgetattr(end->slave, &t) != 0) {
-        *error = failed("tcgetattr");
+        *error = zevlog::errnoText("tcgetattr");
         return false;
     }
     ::cfmakeraw(&t);
     if (::tcsetattr(end->slave, TCSANOW, &t) != 0) {
-        *error = failed("tcsetattr");
+        *error = zevlog::errnoText("tcsetattr");
         return false;
     }
     const int flags = ::fcntl(end->master, F_GETFL);
     if (flags < 0 || ::fcntl(end->master, F_SETFL, flags | O_NONBLOCK) != 0) {
-        *error = failed("fcntl");
+        *error = zevlog::errnoText("fcntl");
         return false;
     }
     QDir().mkpath(QFileInfo(QString::fromStdString(link)).absolutePath());
     struct stat st;
     if (::lstat(link.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) && ::unlink(link.c_str()) != 0) {
-        *error = failed(link.c_str());
+        *error = zevlog::errnoText(link.c_str());
         return false;
     }
     if (::symlink(name, link.c_str()) != 0) {
-        *error = failed(link.c_str());
+        *error = zevlog::errnoText(link.c_str());
         return false;
     }
     end->link = link;
@@ -146,7 +141,7 @@ std::unique_ptr<SerialLink> SerialLink::create(const std::string& boardLink, con
     if (!openEnd(boardLink, &l->board_, error) || !openEnd(pcLink, &l->pc_, error))
         return nullptr;
     if (::pipe2(l->wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
-        *error = failed("pipe");
+        *error = zevlog::errnoText("pipe");
         return nullptr;
     }
     l->thread_ = std::thread(&SerialLink::relay, l.get());

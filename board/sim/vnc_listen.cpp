@@ -11,17 +11,14 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include "board/log.h"
+
 namespace board::sim
 {
 
 namespace
 {
 constexpr int kBacklog = 50;
-
-std::string failed(const char* step)
-{
-    return std::string(step) + ": " + std::strerror(errno);
-}
 
 bool listensOnEveryAddress(int fd, int port)
 {
@@ -120,29 +117,29 @@ std::string moveListener(int port, const std::string& address)
         return "the VNC server could not open it";
     const int flags = ::fcntl(old, F_GETFL);
     if (flags < 0)
-        return failed("fcntl");
+        return zevlog::errnoText("fcntl");
     const int fresh = ::socket(to.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fresh < 0)
-        return failed("socket");
+        return zevlog::errnoText("socket");
     // The old socket holds the port on every address: it is closed by
     // putting the fresh one in its place, and only then can the port be
     // bound again. Its owner watches the descriptor number, which stays.
     if (::dup3(fresh, old, O_CLOEXEC) != old) {
-        const std::string error = failed("dup3");
+        const std::string error = zevlog::errnoText("dup3");
         ::close(fresh);
         return error;
     }
     if (::close(fresh) != 0)
-        return failed("close");
+        return zevlog::errnoText("close");
     const int on = 1;
     if (::fcntl(old, F_SETFL, flags) != 0)
-        return failed("fcntl");
+        return zevlog::errnoText("fcntl");
     if (::setsockopt(old, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0)
-        return failed("setsockopt");
+        return zevlog::errnoText("setsockopt");
     if (::bind(old, reinterpret_cast<const sockaddr*>(&to), length) != 0)
-        return failed("bind");
+        return zevlog::errnoText("bind");
     if (::listen(old, kBacklog) != 0)
-        return failed("listen");
+        return zevlog::errnoText("listen");
     return {};
 }
 
