@@ -18,6 +18,7 @@
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/logging.h"
+#include "core/para_apply.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
 #include "ledout/fpga_manage.h"
@@ -189,6 +190,8 @@ int main(int argc, char* argv[])
     networkManage::pInstance();
     Kq_uart_inout_4G::pInstance();
     networkclient_Manage::pInstance();
+    // The Wi-Fi thread follows the Wi-Fi switch in the parameter image.
+    set_image_written_hook(&Q64_WIFI_CONFIG::wake);
     Q64_WIFI_CONFIG::pInstance();
     udpnetManage::pInstance();
     Q64_WIFI_CONFIG::attach_udp(udpnetManage::p_udpnetManage);

@@ -6,7 +6,19 @@ C331ApplyByte g_para_update_flag;
 namespace
 {
 std::atomic<void (*)()> g_wake_hook{nullptr};
+std::atomic<void (*)()> g_image_hook{nullptr};
 } // namespace
+
+void set_image_written_hook(void (*hook)())
+{
+    g_image_hook.store(hook);
+}
+
+void image_written()
+{
+    if (void (*hook)() = g_image_hook.load())
+        hook();
+}
 
 void C331ApplyByte::set_wake_hook(void (*hook)())
 {
@@ -16,8 +28,10 @@ void C331ApplyByte::set_wake_hook(void (*hook)())
 C331ApplyByte& C331ApplyByte::operator=(u8 value)
 {
     value_.store(value);
-    if (value)
+    if (value) {
         if (void (*wake)() = g_wake_hook.load())
             wake();
+        image_written();
+    }
     return *this;
 }

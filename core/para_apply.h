@@ -25,6 +25,12 @@ class C331ApplyByte
     std::atomic<u8> value_{0};
 };
 
+// Readers of the image outside the apply road (the Wi-Fi thread follows the
+// Wi-Fi switch) learn of every write through one hook: each raised apply byte
+// and each PC image write calls it. Installed at start-up; null tells nobody.
+void set_image_written_hook(void (*hook)());
+void image_written();
+
 // Guards the apply byte and the image writes that go with it.
 extern pthread_mutex_t g_para_apply_mutex;
 // 1 apply the edited image, 2 apply after a factory reset.

@@ -437,6 +437,8 @@ int ZevRamPara::ZevRamParaDeal(const u8* data, int length, u32 address)
     if (length < 0 || uint64_t(address) + uint64_t(length) > Img::kSize)
         return 1;
     std::memcpy(img() + address, data, size_t(length));
+    // The PC asks for the apply later, if at all; the image changed now.
+    image_written();
     return 0;
 }
 

@@ -1,8 +1,7 @@
 #include "remote/q64_wifi_config.h"
 
 #include <algorithm>
-
-#include <unistd.h>
+#include <condition_variable>
 
 #include <QFile>
 #include <QMutexLocker>
@@ -16,12 +15,26 @@
 #include "link/net_check.h"
 #include "link/udpnetmanage.h"
 
-std::atomic<u8> g_wifi_reset_flag{0};
+namespace
+{
+std::mutex g_wake_mutex;
+std::condition_variable g_wake;
+bool g_woken = false;
+
+void ap_state_changed()
+{
+    if (udpnetManage* udp = udpnetManage::p_udpnetManage)
+        udp->wifi_changed();
+    Q64_WIFI_CONFIG::wake();
+}
+} // namespace
+
+wifi_byte g_wifi_reset_flag{&Q64_WIFI_CONFIG::wake};
 
 Q64_WIFI_CONFIG* Q64_WIFI_CONFIG::p_wifi = nullptr;
 std::atomic<u32> Q64_WIFI_CONFIG::wifi_reset_timeticks{0};
 std::atomic<u32> Q64_WIFI_CONFIG::wifi_ap_timeticks{0};
-Q64_WIFI_CONFIG::ap_state Q64_WIFI_CONFIG::wifi_ap_state;
+wifi_byte Q64_WIFI_CONFIG::wifi_ap_state{&ap_state_changed};
 
 const char* Q64_WIFI_CONFIG::kHostapdConf = "/etc/rtl_hostapd_2G.conf";
 const char* Q64_WIFI_CONFIG::kUdhcpdConf = "/etc/udhcpd.conf";
@@ -132,6 +145,8 @@ int Q64_WIFI_CONFIG::read_wifi_files()
     settings_[STA_ADDRESS] = staIp;
     settings_[STA_MASK] = staMask;
     settings_[STA_GATEWAY] = staGw;
+    // The start-up step may have an address to start with now.
+    wake();
     return 0;
 }
 
@@ -157,10 +172,35 @@ void* Q64_WIFI_CONFIG::WiFi_Start_Thread(void* arg)
     auto* self = static_cast<Q64_WIFI_CONFIG*>(arg);
     for (;;) {
         self->wifi_pass();
-        // Asleep until the next step is due: a step is at most a second away.
-        usleep(self->ticks_to_next_step() * 10 * 1000);
+        const u32 ticks = self->ticks_to_next_step();
+        if (ticks != kUntilWoken) {
+            wait_for_wake(std::chrono::milliseconds(ticks * 10));
+            continue;
+        }
+        wait_for_wake(kIdleBound);
+        // Asleep, each step would have found nothing to do: their periods
+        // count from the wake, as though the last of them had just run.
+        wifi_ap_timeticks = G_timeTicks.load();
+        wifi_reset_timeticks = G_timeTicks.load();
     }
     return nullptr;
+}
+
+void Q64_WIFI_CONFIG::wake()
+{
+    {
+        std::lock_guard<std::mutex> lock(g_wake_mutex);
+        g_woken = true;
+    }
+    g_wake.notify_one();
+}
+
+bool Q64_WIFI_CONFIG::wait_for_wake(std::chrono::milliseconds bound)
+{
+    std::unique_lock<std::mutex> lock(g_wake_mutex);
+    const bool woken = g_wake.wait_for(lock, bound, [] { return g_woken; });
+    g_woken = false;
+    return woken;
 }
 
 u32 Q64_WIFI_CONFIG::ticks_to_next_step() const
@@ -168,12 +208,20 @@ u32 Q64_WIFI_CONFIG::ticks_to_next_step() const
     auto left = [](u32 since, u32 period) { return since > period ? 0u : period + 1 - since; };
     const u32 ap = left(Utils::getTimeSpace(wifi_ap_timeticks), kStartUpTicks);
     // A reset step that would change nothing waits for the next start-up
-    // step; a reset request stamps its time, and the start-up step, at most
-    // a second away, sees it.
+    // step, and without one for a wake: every store of what the steps read
+    // wakes the thread.
     if (!reset_would_act())
-        return std::max(1u, ap);
+        return start_up_would_act() ? std::max(1u, ap) : kUntilWoken;
     const u32 reset = left(Utils::getTimeSpace(wifi_reset_timeticks), kResetTicks);
     return std::max(1u, std::min(ap, reset));
+}
+
+bool Q64_WIFI_CONFIG::start_up_would_act() const
+{
+    const u8 state = wifi_ap_state.load();
+    if (wifi_off() || state >= 3)
+        return false;
+    return state != 0 || net_check::ipv4(setting(AP_ADDRESS));
 }
 
 bool Q64_WIFI_CONFIG::reset_would_act()
@@ -194,14 +242,6 @@ void Q64_WIFI_CONFIG::wifi_pass()
         wifi_reset();
         wifi_reset_timeticks = G_timeTicks.load();
     }
-}
-
-Q64_WIFI_CONFIG::ap_state& Q64_WIFI_CONFIG::ap_state::operator=(u8 state)
-{
-    value_ = state;
-    if (udpnetManage* udp = udpnetManage::p_udpnetManage)
-        udp->wifi_changed();
-    return *this;
 }
 
 void Q64_WIFI_CONFIG::wifi_ap_start_up()

@@ -2,6 +2,8 @@
 // up one step a second (address, DHCP server, hostapd) while the panel has
 // Wi-Fi on (image byte 774 = 0), restarts it on request, and answers the
 // Wi-Fi clients' text commands on UDP port 13769 while it runs (state 3).
+// While neither would act the thread sleeps until a request, a write of the
+// parameter image, a new address or a state change wakes it.
 //
 // Text commands (one a datagram, a trailing line end ignored); every answer
 // ends "OK\r\n", or is "ERROR\r\n":
@@ -18,6 +20,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <string>
 
@@ -31,8 +34,28 @@
 
 class udpnetManage;
 
+// A byte the Wi-Fi thread's steps read: every store calls changed, which
+// wakes the thread, so a step that can act again is taken up.
+class wifi_byte
+{
+  public:
+    constexpr explicit wifi_byte(void (*changed)()) : changed_(changed) {}
+    u8 load() const { return value_.load(); }
+    operator u8() const { return load(); }
+    wifi_byte& operator=(u8 value)
+    {
+        value_ = value;
+        changed_();
+        return *this;
+    }
+
+  private:
+    std::atomic<u8> value_{0};
+    void (*const changed_)();
+};
+
 // Restart request: 1 asked, 2 stopped, 3 kill all; 0 none.
-extern std::atomic<u8> g_wifi_reset_flag;
+extern wifi_byte g_wifi_reset_flag;
 
 class Q64_WIFI_CONFIG
 {
@@ -55,10 +78,18 @@ class Q64_WIFI_CONFIG
     // One pass of the thread: the start-up step every 100 ticks, the reset
     // step every 300.
     void wifi_pass();
-    // Ticks until wifi_pass has a step to take (at least 1): a start-up
-    // step, or a reset step that would change something.
+    // Ticks until wifi_pass has a step to take (at least 1), or kUntilWoken
+    // when neither the start-up step nor the reset step would act.
     u32 ticks_to_next_step() const;
+    static constexpr u32 kUntilWoken = 0;
+    bool start_up_would_act() const;
     static bool reset_would_act();
+    // Ends the thread's pause: whatever a step reads may have changed.
+    static void wake();
+    // The thread's pause: true when woken, false once bound has passed.
+    static bool wait_for_wake(std::chrono::milliseconds bound);
+    // The pause while no step would act is bounded all the same.
+    static constexpr std::chrono::seconds kIdleBound{60};
     void wifi_ap_start_up();
     void wifi_reset();
 
@@ -91,19 +122,9 @@ class Q64_WIFI_CONFIG
 
     static std::atomic<u32> wifi_reset_timeticks;
     static std::atomic<u32> wifi_ap_timeticks;
-    // The access point's state (3: running). Every change wakes the UDP
-    // 13769 thread, which reads datagrams only while it runs.
-    class ap_state
-    {
-      public:
-        u8 load() const { return value_.load(); }
-        operator u8() const { return load(); }
-        ap_state& operator=(u8 state);
-
-      private:
-        std::atomic<u8> value_{0};
-    };
-    static ap_state wifi_ap_state;
+    // The access point's state (3: running). Every change also wakes the
+    // UDP 13769 thread, which reads datagrams only while it runs.
+    static wifi_byte wifi_ap_state;
 
     static const char* kHostapdConf;
     static const char* kUdhcpdConf;

@@ -3,11 +3,15 @@
 // point runs.
 #include <QtTest>
 
+#include <functional>
+#include <thread>
+
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include "core/config_engine.h"
+#include "core/para_apply.h"
 #include "core/zevrampara.h"
 #include "link/udpnetmanage.h"
 #include "remote/q64_wifi_config.h"
@@ -87,20 +91,76 @@ class TestWifi : public QObject
         QVERIFY(recorded().empty());
     }
 
-    void threadWakesForAResetOnlyWhenItWouldAct()
+    void threadWakesOnlyForAStepThatWouldAct()
     {
+        const u32 idle = Q64_WIFI_CONFIG::kUntilWoken;
         struct Row {
-            u8 flag, off;
+            u8 flag, off, state;
             u32 ticks; // start-up step due in 90 ticks, reset step in 10
-        } rows[] = {{0, 0, 90}, {1, 0, 10}, {2, 0, 10}, {3, 0, 10}, {0, 1, 10}, {2, 1, 90}, {2, 2, 10}};
+        } rows[] = {{0, 0, 0, 90},   {1, 0, 0, 10}, {2, 0, 0, 10}, {3, 0, 0, 10},   {0, 1, 0, 10},
+                    {2, 1, 0, idle}, {2, 2, 0, 10}, {0, 0, 2, 90}, {0, 0, 3, idle}, {1, 0, 3, 10}};
         for (const Row& r : rows) {
             G_timeTicks = 5000;
             Q64_WIFI_CONFIG::wifi_ap_timeticks = 5000 - 11;
             Q64_WIFI_CONFIG::wifi_reset_timeticks = 5000 - 291;
             g_wifi_reset_flag = r.flag;
             ZevRamPara::p_zevrampara_config[Img::kWifiOff] = r.off;
+            Q64_WIFI_CONFIG::wifi_ap_state = r.state;
             QCOMPARE(wifi->ticks_to_next_step(), r.ticks);
         }
+        g_wifi_reset_flag = 0;
+    }
+
+    void everyChangeThatLetsAStepActWakesTheThread()
+    {
+        using std::chrono::milliseconds;
+        // As start-up wires it.
+        set_image_written_hook(&Q64_WIFI_CONFIG::wake);
+        auto address = [this](const char* a) {
+            ConfigEngine::pInstance()->write_config_variant(ConfigItem::WifiIPAddress, a);
+            wifi->read_wifi_files();
+        };
+        const u8 off = 1;
+        struct Row {
+            const char* name;
+            u8 off, flag, state; // an idle thread
+            std::function<void()> change;
+        } rows[] = {
+            {"restart request", 0, 0, 3, [this] { wifi->set_wifi_reset_flag(); }},
+            {"flag written", 0, 0, 3, [] { g_wifi_reset_flag = 3; }},
+            {"PC image write", 0, 0, 3, [&] { ZevRamPara::ZevRamParaDeal(&off, 1, Img::kWifiOff); }},
+            {"panel applies Wi-Fi on", 1, 2, 3,
+             [] { c331_apply(1, [] { ZevRamPara::p_zevrampara_config[Img::kWifiOff] = 0; }); }},
+            {"access point state set back", 0, 0, 3, [] { Q64_WIFI_CONFIG::wifi_ap_state = 0; }},
+            {"own address", 0, 0, 0, [&] { address("192.168.100.1"); }},
+        };
+        for (const Row& r : rows) {
+            address(r.state == 0 ? "1.2.3.4;reboot" : "192.168.100.1");
+            ZevRamPara::p_zevrampara_config[Img::kWifiOff] = r.off;
+            g_wifi_reset_flag = r.flag;
+            Q64_WIFI_CONFIG::wifi_ap_state = r.state;
+            QVERIFY2(wifi->ticks_to_next_step() == Q64_WIFI_CONFIG::kUntilWoken, r.name);
+            Q64_WIFI_CONFIG::wait_for_wake(milliseconds(0));
+            r.change();
+            QVERIFY2(Q64_WIFI_CONFIG::wait_for_wake(milliseconds(0)), r.name);
+            QVERIFY2(wifi->ticks_to_next_step() != Q64_WIFI_CONFIG::kUntilWoken, r.name);
+        }
+        set_image_written_hook(nullptr);
+        g_wifi_reset_flag = 0;
+    }
+
+    void aWakeEndsTheIdlePausePromptly()
+    {
+        Q64_WIFI_CONFIG::wait_for_wake(std::chrono::milliseconds(0));
+        QElapsedTimer clock;
+        clock.start();
+        std::thread request([] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            g_wifi_reset_flag = 1;
+        });
+        QVERIFY(Q64_WIFI_CONFIG::wait_for_wake(Q64_WIFI_CONFIG::kIdleBound));
+        request.join();
+        QVERIFY(clock.elapsed() < 5000);
         g_wifi_reset_flag = 0;
     }
 
