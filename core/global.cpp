@@ -1,8 +1,8 @@
 #include "core/global.h"
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
+
+#include "core/wake_flag.h"
 
 TickCounter G_timeTicks;
 std::atomic<u8> g_app_reset_flag{0};
@@ -57,9 +57,7 @@ u8 g_4G_RAM[256];
 
 namespace
 {
-std::mutex g_worker_wake_mutex;
-std::condition_variable g_worker_wake;
-bool g_worker_woken = false;
+WakeFlag g_worker_wake;
 } // namespace
 
 int64_t TickCounter::ns(Clock::time_point t)
@@ -104,16 +102,10 @@ void note_host_traffic()
 
 void wake_fpga_worker()
 {
-    {
-        std::lock_guard<std::mutex> lock(g_worker_wake_mutex);
-        g_worker_woken = true;
-    }
-    g_worker_wake.notify_one();
+    g_worker_wake.wake();
 }
 
 void wait_fpga_worker(unsigned usec)
 {
-    std::unique_lock<std::mutex> lock(g_worker_wake_mutex);
-    g_worker_wake.wait_for(lock, std::chrono::microseconds(usec), [] { return g_worker_woken; });
-    g_worker_woken = false;
+    g_worker_wake.wait_for(std::chrono::microseconds(usec));
 }

@@ -1,7 +1,6 @@
 #include "remote/q64_wifi_config.h"
 
 #include <algorithm>
-#include <condition_variable>
 
 #include <QFile>
 #include <QMutexLocker>
@@ -11,15 +10,14 @@
 #include "core/config_engine.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
+#include "core/wake_flag.h"
 #include "core/zevrampara.h"
 #include "link/net_check.h"
 #include "link/udpnetmanage.h"
 
 namespace
 {
-std::mutex g_wake_mutex;
-std::condition_variable g_wake;
-bool g_woken = false;
+WakeFlag g_wake;
 
 void ap_state_changed()
 {
@@ -188,19 +186,12 @@ void* Q64_WIFI_CONFIG::WiFi_Start_Thread(void* arg)
 
 void Q64_WIFI_CONFIG::wake()
 {
-    {
-        std::lock_guard<std::mutex> lock(g_wake_mutex);
-        g_woken = true;
-    }
-    g_wake.notify_one();
+    g_wake.wake();
 }
 
 bool Q64_WIFI_CONFIG::wait_for_wake(std::chrono::milliseconds bound)
 {
-    std::unique_lock<std::mutex> lock(g_wake_mutex);
-    const bool woken = g_wake.wait_for(lock, bound, [] { return g_woken; });
-    g_woken = false;
-    return woken;
+    return g_wake.wait_for(bound);
 }
 
 u32 Q64_WIFI_CONFIG::ticks_to_next_step() const

@@ -1,8 +1,6 @@
 #include "video/c331_manage.h"
 
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
 #include <optional>
 #include <cstring>
 #include <thread>
@@ -18,6 +16,7 @@
 #include "core/logging.h"
 #include "core/omenu.h"
 #include "core/utils.h"
+#include "core/wake_flag.h"
 #include "core/zevrampara.h"
 #include "ledout/fpga_manage.h"
 #include "video/c331_drv.h"
@@ -29,20 +28,16 @@ c331_manage* c331_manage::p_c331_manage = nullptr;
 
 namespace
 {
-std::mutex g_wake_mutex;
-std::condition_variable g_wake;
-bool g_woken = false;
+WakeFlag g_wake;
 
 // The thread's pause between turns: until wake(), or until the given time
 // when there is one.
 void wait_for_wake(std::optional<std::chrono::steady_clock::time_point> until)
 {
-    std::unique_lock<std::mutex> lock(g_wake_mutex);
     if (until)
-        g_wake.wait_until(lock, *until, [] { return g_woken; });
+        g_wake.wait_until(*until);
     else
-        g_wake.wait(lock, [] { return g_woken; });
-    g_woken = false;
+        g_wake.wait();
 }
 } // namespace
 
@@ -55,11 +50,7 @@ void c331_manage::take_as_applied(int offset, u16 value)
 
 void c331_manage::wake()
 {
-    {
-        std::lock_guard<std::mutex> lock(g_wake_mutex);
-        g_woken = true;
-    }
-    g_wake.notify_one();
+    g_wake.wake();
 }
 std::atomic<u8> g_osd_update{0};
 
