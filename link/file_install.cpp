@@ -25,8 +25,8 @@ namespace
 constexpr u32 kPiece = 0x10000;
 
 // Folders files are installed into.
-const char* const kInstallFolders[] = {"/data/app", "/data/configs", "/data/modes", "/data/rcvrecovery",
-                                       "/data/smartmapping"};
+const char* const kInstallFolders[] = {"/data/app",         "/data/configs",      "/data/modes",
+                                       "/data/rcvrecovery", "/data/smartmapping", "/etc/network"};
 
 // The entries of a host folder but "." and ".."; false when it cannot be
 // opened.

@@ -8,7 +8,8 @@
 // module transfer, a flash command) can change what its end request checks
 // and installs; the end request gives the memory back. It belongs to the
 // client that started it: another client's start is refused while it is
-// under way, and another client's blocks and end are refused.
+// under way, and another client's blocks and end are refused. A read
+// transfer belongs to its client the same way.
 #include "link/message_deal_file.h"
 
 #include <cctype>
@@ -121,6 +122,18 @@ struct WriteTransfer {
     u8 answer[3] = {};
 };
 
+// The open read file (file_tarvo) and the client that opened it.
+struct ReadTransfer {
+    Sender owner;
+    u32 heard = 0;
+};
+
+ReadTransfer& reading()
+{
+    static ReadTransfer r;
+    return r;
+}
+
 // A fresh transfer: nothing staged, nothing answered.
 void restart(WriteTransfer& t, u32 dataAt)
 {
@@ -228,12 +241,27 @@ int read_none(u8* body, u8 echo)
     return 7;
 }
 
+// Another client's read file is open: its blocks and end are not for s.
+bool foreign_read(const Sender& s)
+{
+    return message_deal::file_tarvo && !(reading().owner == s);
+}
+
 // Opens path for a read transfer, closing one left open, and answers
-// whether it was found and its size.
-int open_read(u8* body, const std::string& path, u8 echo)
+// whether it was found and its size. Another client's read heard from
+// lately is left open, and the start refused.
+int open_read(u8* body, const std::string& path, u8 echo, const Sender& sender)
 {
     QMutexLocker lock(&Utils::_file_deal_mutex);
+    ReadTransfer& rd = reading();
+    if (foreign_read(sender) && Utils::getTimeSpace(rd.heard) <= kIdleTicks) {
+        reply(body, 1, echo, 2);
+        put_le32(body + 13, 0);
+        return 7;
+    }
     close_read_file();
+    rd.owner = sender;
+    rd.heard = G_timeTicks.load();
     FILE* f = std::fopen(board::path(path).c_str(), "rb");
     u32 size = 0;
     if (f) {
@@ -576,7 +604,8 @@ int message_deal::write_file_end(u8* body, int length)
         return 3;
     }
     t.open = false;
-    if (f.kind == 0)
+    // Only this client's own read file is closed.
+    if (f.kind == 0 && !foreign_read(Sender{this, peer_}))
         close_read_file();
     const KindBuffer* k = buffer_of(f.kind);
     // So must the bytes that would be installed: they are the blocks as
@@ -620,24 +649,26 @@ void message_deal::replied()
 
 int message_deal::read_file_start(u8* body, int length)
 {
+    const Sender me{this, peer_};
     frame_reader r(body, length);
     const u8* tag = r.bytes(13, 4);
     if (!tag)
         return read_none(body, 4);
     if (std::memcmp(tag, "ALIS", 4) == 0)
-        return open_read(body, kAliasPath, 4);
+        return open_read(body, kAliasPath, 4, me);
     if (std::memcmp(tag, "OSDS", 4) == 0)
-        return open_read(body, kMenuPath, 4);
+        return open_read(body, kMenuPath, 4, me);
     if (tag[0] == 'M' && tag[1] == 'O') {
         std::string path = mode_menu_path(tag + 2);
         if (!path.empty())
-            return open_read(body, path, 4);
+            return open_read(body, path, 4, me);
     }
     return read_none(body, 4);
 }
 
 int message_deal::read_defined_file_start(u8* body, int length)
 {
+    const Sender me{this, peer_};
     frame_reader r(body, length);
     const u16 n = r.u16_at(13);
     const u8* name = r.bytes(15, n);
@@ -646,18 +677,18 @@ int message_deal::read_defined_file_start(u8* body, int length)
         return read_none(body, 4);
     const QByteArray text(reinterpret_cast<const char*>(name), n);
     if (kind == 5 && text == "ALIS")
-        return open_read(body, kAliasPath, 4);
+        return open_read(body, kAliasPath, 4, me);
     if (kind == 8 && text == "OSDS")
-        return open_read(body, kMenuPath, 4);
+        return open_read(body, kMenuPath, 4, me);
     if (kind == 7 && n == 4 && text.startsWith("MO")) {
         std::string path = mode_menu_path(name + 2);
-        return path.empty() ? read_none(body, 4) : open_read(body, path, 4);
+        return path.empty() ? read_none(body, 4) : open_read(body, path, 4, me);
     }
     if (kind == 9 || kind == 13) {
         if (!file_install::plain_name(text))
             return read_none(body, 8);
         const std::string dir = kind == 9 ? kRecoveryDir : kScanDir;
-        return open_read(body, dir + "/" + text.toStdString(), 8);
+        return open_read(body, dir + "/" + text.toStdString(), 8, me);
     }
     return read_none(body, 4);
 }
@@ -667,16 +698,17 @@ int message_deal::read_file_block(u8* body, int length)
     frame_reader r(body, length);
     const u32 address = r.u32_at(15);
     const u32 n = r.u32_at(19);
-    if (!r.ok() || n > kMaxReadBlock) {
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    if (!r.ok() || n > kMaxReadBlock || foreign_read(Sender{this, peer_})) {
         body[pc::kStatus] = 1;
         body[kEcho] = 5;
         return 2;
     }
     u8* out = body + 12;
     std::memset(out, 0, n);
-    {
-        QMutexLocker lock(&Utils::_file_deal_mutex);
-        if (file_tarvo && fseeko(file_tarvo, off_t(address), SEEK_SET) == 0) {
+    if (file_tarvo) {
+        reading().heard = G_timeTicks.load();
+        if (fseeko(file_tarvo, off_t(address), SEEK_SET) == 0) {
             size_t got = std::fread(out, 1, n, file_tarvo);
             md5.update(out, unsigned(got));
         }
@@ -692,7 +724,9 @@ int message_deal::read_file_end(u8* body, int /*length*/)
     body[kEcho] = 6;
     std::memset(body + 12, 0, 16);
     QMutexLocker lock(&Utils::_file_deal_mutex);
-    if (file_tarvo) {
+    if (foreign_read(Sender{this, peer_}))
+        body[pc::kStatus] = 1;
+    else if (file_tarvo) {
         std::memcpy(body + 12, md5.digest(), 16);
         close_read_file();
     }

@@ -11,6 +11,7 @@
 #include "board/board.h"
 #include "core/config_engine.h"
 #include "core/utils.h"
+#include "link/file_install.h"
 #include "link/message_deal.h"
 #include "link/protocol_phy.h"
 #include "link/message_remote.h"
@@ -112,15 +113,11 @@ bool file_exists(const char* path)
     return f.open(QIODevice::ReadOnly);
 }
 
+// Written beside the stored file and renamed over it: a failed write (a
+// full partition) keeps the file there was, or leaves none.
 bool write_file(const char* path, const u8* data, u32 length)
 {
-    bool ok;
-    {
-        QMutexLocker lock(&Utils::_file_deal_mutex);
-        QFile f(board::path(QString(path)));
-        ok = f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-             f.write(reinterpret_cast<const char*>(data), length) == qint64(length) && f.flush();
-    }
+    const bool ok = file_install::write_file(path, data, length) == file_install::Result::Installed;
     syncAndSettle();
     return ok;
 }
@@ -166,6 +163,10 @@ int message_deal::YP_SendFile(u8* body, int length)
         return answer5(body, kReady, false, 0);
     }
     g_yp_s_file = yp_file{k->file, k->id, 0, size};
+    // Without the overwrite flag a stored file is there first, whatever the
+    // size.
+    if (!overwrite && k->path && file_exists(k->path))
+        return answer5(body, kExists, false, k->id);
     // Over the limit even with the overwrite flag: the data would not fit
     // the staging buffer (and the data step refuses what would not).
     if (size > k->limit)
@@ -179,7 +180,7 @@ int message_deal::YP_SendFile(u8* body, int length)
         }
         return answer5(body, kDone, true, k->id);
     }
-    return answer5(body, k->path && file_exists(k->path) ? kExists : kReady, false, k->id);
+    return answer5(body, kReady, false, k->id);
 }
 
 int message_deal::YP_SendFileData(u8* body, int length)

@@ -6,17 +6,16 @@
 #include <cstring>
 
 #include <QByteArray>
-#include <QFile>
 #include <QStringList>
 #include <unistd.h>
 
-#include "board/board.h"
 #include "core/config_engine.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
 #include "ledout/fpga_drv.h"
 #include "ledout/fpga_manage.h"
+#include "link/file_install.h"
 #include "link/message_deal.h"
 #include "link/message_deal_fpga.h"
 #include "link/net_check.h"
@@ -61,16 +60,13 @@ QString interfaces_text(const QString& ip, const QString& mask, const QString& m
         .arg(ip, mask, mac);
 }
 
+// Written beside the file and renamed over it: a failed write keeps the
+// settings the interface comes up with.
 bool write_interfaces(const QString& text)
 {
-    QMutexLocker lock(&Utils::_file_deal_mutex);
-    QFile f(board::path(QString("/etc/network/interfaces")));
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
     const QByteArray bytes = text.toUtf8();
-    const bool ok = f.write(bytes) == bytes.size() && f.flush();
-    f.close();
-    return ok && f.error() == QFileDevice::NoError;
+    return file_install::write_file("/etc/network/interfaces", reinterpret_cast<const u8*>(bytes.constData()),
+                                    size_t(bytes.size())) == file_install::Result::Installed;
 }
 } // namespace
 

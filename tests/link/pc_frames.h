@@ -152,6 +152,19 @@ inline Bytes end_req(const Bytes& digest)
 {
     return request(kBox, 0xC0, cat({{3, 0, 0, 0, 0}, digest}));
 }
+// A read transfer: the start by tag, a block, the end.
+inline Bytes read_start_req(const char* tag)
+{
+    return request(kBox, 0xC0, cat({{4, 0, 0}, tag_bytes(tag)}));
+}
+inline Bytes read_block_req(u32 address, u32 length)
+{
+    return request(kBox, 0xC0, cat({{5, 0, 0, 0, 0}, le32(address), le32(length)}));
+}
+inline Bytes read_end_req()
+{
+    return request(kBox, 0xC0, {6});
+}
 inline Bytes digest_of(const Bytes& data)
 {
     MD5 md5;

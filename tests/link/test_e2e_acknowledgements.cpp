@@ -135,6 +135,42 @@ class TestE2eAcknowledgements : public QObject
         close(other);
     }
 
+    // A second tool's read start while the first one's read is open is
+    // refused; each tool gets its own file and a digest of it.
+    void twoToolsReadingFilesAtOnce()
+    {
+        int other = tcp_connect(5005);
+        QVERIFY(other >= 0);
+        // Files the box takes for sound (a damaged one is removed when
+        // read), several blocks each.
+        QByteArray json = R"({"namelist":{"source":[)";
+        for (int i = 1; i <= 40; ++i)
+            json += QByteArray(i > 1 ? "," : "") + R"({"id":)" + QByteArray::number(i) +
+                    R"(,"valid":"on","name":"Read A"})";
+        json += "]}}";
+        const QByteArray menuJson = "{\"menu\":\"" + QByteArray(2500, 'm') + "\"}";
+        const Bytes alias = bytes_of(json), menu = bytes_of(menuJson);
+        QVERIFY(writeHostFile(host("/data/configs/alias.json"), json));
+        QVERIFY(writeHostFile(host("/data/configs/omenu.json"), menuJson));
+        // Reads a whole file in blocks of 1000 bytes: what came, then the
+        // end's digest.
+        auto read_all = [](int fd, size_t size) {
+            Bytes got;
+            for (u32 at = 0; at < size; at += 1000) {
+                const Bytes r = ask(fd, read_block_req(at, u32(std::min<size_t>(1000, size - at))));
+                got.insert(got.end(), r.begin() + 2, r.end());
+            }
+            const Bytes e = ask(fd, read_end_req());
+            return cat({got, Bytes(e.begin() + 2, e.end())});
+        };
+        QCOMPARE(ask(pc, read_start_req("ALIS")), cat({{0, 4, 1}, le32(u32(alias.size()))}));
+        QCOMPARE(ask(other, read_start_req("OSDS")), (Bytes{1, 4, 2, 0, 0, 0, 0}));
+        QCOMPARE(read_all(pc, alias.size()), cat({alias, digest_of(alias)}));
+        QCOMPARE(ask(other, read_start_req("OSDS")), cat({{0, 4, 1}, le32(u32(menu.size()))}));
+        QCOMPARE(read_all(other, menu.size()), cat({menu, digest_of(menu)}));
+        close(other);
+    }
+
     void networkSettingsNoInterfaceCanUseAreRefused()
     {
         const QByteArray settings = readHostFile(host("/data/configs/tcpip.ini"));

@@ -10,6 +10,7 @@
 #include "pc_frames.h"
 #include "remote/networkclient_manage.h"
 #include "remote/remote_links.h"
+#include "support/fs_helpers.h"
 #include "support/sim_fixture.h"
 
 namespace
@@ -49,14 +50,14 @@ class TestMessageModule : public QObject
     // Code byte of a reply.
     static u8 code(const Reply& r) { return r.body.at(11); }
 
-    void send_file(const char* name, u16 tid, const Bytes& data)
+    void send_file(const char* name, u16 tid, const Bytes& data, u8 endCode = 200)
     {
         QCOMPARE(code(send(md, start(name, u32(data.size()), 1))), u8(200));
         for (size_t at = 0; at < data.size(); at += 500) {
             Bytes part(data.begin() + long(at), data.begin() + long(std::min(data.size(), at + 500)));
             QCOMPARE(code(send(md, block(tid, u32(at), part))), u8(200));
         }
-        QCOMPARE(code(send(md, end_or(0xC6, tid, u32(data.size())))), u8(200));
+        QCOMPARE(code(send(md, end_or(0xC6, tid, u32(data.size())))), endCode);
     }
 
   private slots:
@@ -80,6 +81,7 @@ class TestMessageModule : public QObject
         QTest::addColumn<int>("tid");
         QTest::newRow("too large") << "F002" << 40000u << 0 << false << 66 << 101;
         QTest::newRow("exists") << "F002" << 400u << 0 << true << 65 << 101;
+        QTest::newRow("too large, exists") << "F002" << 40000u << 0 << true << 65 << 101;
         QTest::newRow("too large, overwrite") << "F002" << 40000u << 1 << false << 66 << 101;
         QTest::newRow("F003") << "F003" << 4u << 1 << false << 64 << 0;
     }
@@ -178,6 +180,41 @@ class TestMessageModule : public QObject
         QDir(path).removeRecursively();
         QCOMPARE(r.status(), u8(1));
         QCOMPARE(code(r), u8(78));
+    }
+
+    // On a full partition the end answers 78 and the stored file stays as
+    // it was, or absent.
+    void failedWriteKeepsTheStoredFile_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("tid");
+        QTest::addColumn<QByteArray>("before");
+        const QByteArray cert = QByteArray::fromHex("aa6500e8030000") + QByteArray(1000, 'c');
+        QTest::newRow("certificate") << "F002" << 101 << cert;
+        QTest::newRow("no certificate") << "F002" << 101 << QByteArray();
+        QTest::newRow("settings") << "F004" << 102 << QByteArray::fromHex("aa0400") + "{}";
+        QTest::newRow("no settings") << "F004" << 102 << QByteArray();
+    }
+    void failedWriteKeepsTheStoredFile()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, tid);
+        QFETCH(QByteArray, before);
+        const std::string folder = sim->host("/data/configs");
+        const QString file = sim->hostQ(name == "F002" ? "/data/configs/cloud_cafile" : "/data/configs/cloud_setinfo");
+        if (!own_partition(folder, 1 << 20))
+            QSKIP("no private mount can be had here");
+        if (!before.isNull())
+            QVERIFY(writeHostFile(file, before));
+        const bool full = fill_up(folder + "/filler");
+        if (full)
+            send_file(name.toLatin1().constData(), u16(tid), pattern(name == "F002" ? 20000 : 4000), 78);
+        const bool kept = QFileInfo::exists(file) == !before.isNull() && readHostFile(file) == before;
+        const QStringList left = QDir(QString::fromStdString(folder)).entryList(QDir::Files | QDir::Hidden);
+        drop_partition(folder);
+        QVERIFY(full);
+        QVERIFY(kept);
+        QCOMPARE(left, (before.isNull() ? QStringList{"filler"} : QStringList{file.section('/', -1), "filler"}));
     }
 
     void settingsFileReconnectsTheLinks()
