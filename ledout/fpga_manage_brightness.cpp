@@ -48,18 +48,17 @@ u8 level_of(u16 percent)
 {
     return u8((percent > 100 ? 100 : percent) * 255u / 100u);
 }
-// The percent that reads back a level: the smallest whose level it is, so
-// a percent set by hand comes back as set.
+// The nearest percent of a level. One level is less than half a percent,
+// so every percent comes back from its own level as set.
 u16 percent_of(u8 level)
 {
-    return u16((level * 100u + 254u) / 255u);
+    return u16((level * 100u + 127u) / 255u);
 }
-// Whether the image's percent already stands for the level: its own level,
-// or the minimum it was raised to.
+// Whether the image's percent already stands for the level: it reads back
+// as that percent, or the level is the minimum the percent was raised to.
 bool names_level(u16 percent, u8 level)
 {
-    const u8 own = level_of(percent);
-    return percent <= 100 && (own == level || (level == kMinBrightness && own < kMinBrightness));
+    return percent_of(level) == percent || (level == kMinBrightness && level_of(percent) < kMinBrightness);
 }
 } // namespace
 

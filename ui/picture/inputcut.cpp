@@ -144,13 +144,15 @@ void InputCut::language_changed()
 
 void InputCut::flow_edit_row()
 {
-    // Captions and fields of the panel's second line, left to right.
+    // Captions and fields of the panel's second line, left to right; the
+    // free line between the name and the fields takes the captions where
+    // the row is too long (Russian).
     flow_row({{ui->label_crop, nullptr},
               {ui->label_X, ui->lineEdit_X},
               {ui->label_Y, ui->lineEdit_Y},
               {ui->label_W, ui->lineEdit_W},
               {ui->label_H, ui->lineEdit_H}},
-             5, 305);
+             5, 305, RowFallback::CaptionsAbove);
 }
 
 u8 InputCut::get_source_num(unsigned char id)

@@ -35,6 +35,8 @@ const char* const kFollowsProperty = "fit_follows";
 const char* const kWholeProperty = "fit_whole";
 const char* const kShownProperty = "fit_shown";
 const char* const kElidedProperty = "fit_elided";
+// A row caption's own y, kept while it stands above its field.
+const char* const kRowYProperty = "flow_row_y";
 
 int text_flags(QWidget* w)
 {
@@ -325,7 +327,7 @@ void fit_texts(std::initializer_list<QWidget*> widgets)
     fit_texts(std::vector<QWidget*>(widgets));
 }
 
-void flow_row(const std::vector<RowPair>& row, int left, int right)
+void flow_row(const std::vector<RowPair>& row, int left, int right, RowFallback fallback)
 {
     constexpr int kCaptionPad = 2, kCaptionGap = 2, kFieldGap = 6;
     std::vector<QWidget*> captions;
@@ -335,6 +337,13 @@ void flow_row(const std::vector<RowPair>& row, int left, int right)
         px = std::min(px, base_pixel_size(p.caption));
         if (p.field)
             fields += p.field->width() + kFieldGap;
+        // A caption stood above its field for another language goes back
+        // to its own line.
+        const QVariant y = p.caption->property(kRowYProperty);
+        if (y.isValid())
+            p.caption->move(p.caption->x(), y.toInt());
+        else
+            p.caption->setProperty(kRowYProperty, p.caption->y());
     }
     const auto caption_width = [&](QWidget* c, int size) {
         return QFontMetrics(font_at(c, size)).horizontalAdvance(shown_text(fitted_text(c))) + kCaptionPad;
@@ -345,18 +354,49 @@ void flow_row(const std::vector<RowPair>& row, int left, int right)
             sum += caption_width(c, size) + kCaptionGap;
         return sum;
     };
+    // Captions above their fields: a pair takes the wider of the two.
+    const auto pair_width = [&](const RowPair& p, int size) {
+        const int width = caption_width(p.caption, size);
+        return p.field ? std::max(width, p.field->width()) : width;
+    };
+    const auto stacked_total = [&](int size) {
+        int sum = -kFieldGap;
+        for (const RowPair& p : row)
+            sum += pair_width(p, size) + kFieldGap;
+        return sum;
+    };
+    const int base = px;
     while (px > kMinTextPixels && total(px) > right - left)
         --px;
+    const bool stacked = fallback == RowFallback::CaptionsAbove && total(px) > right - left;
+    if (stacked) {
+        px = base;
+        while (px > kMinTextPixels && stacked_total(px) > right - left)
+            --px;
+    }
     const int gaps = int(row.size()) - 1;
-    const int spare = gaps > 0 ? std::max(0, right - left - total(px)) / gaps : 0;
+    const int used = stacked ? stacked_total(px) : total(px);
+    const int spare = gaps > 0 ? std::max(0, right - left - used) / gaps : 0;
     int x = left;
     for (const RowPair& p : row) {
         const int width = caption_width(p.caption, px);
-        p.caption->setGeometry(x, p.caption->y(), width, p.caption->height());
-        x += width + kCaptionGap;
-        if (p.field) {
-            p.field->move(x, p.field->y());
-            x += p.field->width() + kFieldGap;
+        if (stacked) {
+            const int room = pair_width(p, px);
+            if (p.field) {
+                p.field->move(x + (room - p.field->width()) / 2, p.field->y());
+                p.caption->setGeometry(x + (room - width) / 2, p.field->y() - p.caption->height(), width,
+                                       p.caption->height());
+            } else {
+                p.caption->setGeometry(x, p.caption->y(), width, p.caption->height());
+            }
+            x += room + kFieldGap;
+        } else {
+            p.caption->setGeometry(x, p.caption->y(), width, p.caption->height());
+            x += width + kCaptionGap;
+            if (p.field) {
+                p.field->move(x, p.field->y());
+                x += p.field->width() + kFieldGap;
+            }
         }
         x += spare;
     }

@@ -47,11 +47,18 @@ struct RowPair {
     QWidget* caption;
     QWidget* field;
 };
+// What a row does that does not fit on one line at the smallest size.
+enum class RowFallback {
+    None,
+    // Each field's caption stands centred above its field, in the room of
+    // its own height that the page keeps free there.
+    CaptionsAbove,
+};
 // Lays a row of captions and fields out from left to right between the x
 // positions left and right, each widget keeping its y and height: the
 // captions take the width their texts need, all in one size, the largest
 // at which the whole row fits; the room left over goes between the pairs.
-void flow_row(const std::vector<RowPair>& row, int left, int right);
+void flow_row(const std::vector<RowPair>& row, int left, int right, RowFallback fallback = RowFallback::None);
 // The whole text a widget was given; what it shows may be that text on two
 // lines or elided.
 QString fitted_text(QWidget* w);

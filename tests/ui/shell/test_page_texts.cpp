@@ -83,12 +83,15 @@ QString fault(QWidget* page, QWidget* w)
     const QChar ellipsis(0x2026);
     if (d.text.endsWith(ellipsis) && !fitted_text(w).endsWith(ellipsis))
         what += " elided;";
-    // Frames around the widget cut what lies outside them.
-    QRect inside = need.intersected(room);
+    // Frames around the widget cut what lies outside them; a field's box
+    // shows, so the whole of it stays inside.
+    const bool field = qobject_cast<QLineEdit*>(w) || qobject_cast<QComboBox*>(w);
+    QRect inside = field ? w->rect() : need.intersected(room);
     for (QWidget* p = w; p != page; p = p->parentWidget()) {
         inside.translate(p->pos());
         if (!p->parentWidget()->rect().contains(inside)) {
-            what += QString(" cut by %1;").arg(p->parentWidget()->metaObject()->className());
+            what += QString(" cut by %1 %2;")
+                        .arg(p->parentWidget()->metaObject()->className(), p->parentWidget()->objectName());
             break;
         }
     }
