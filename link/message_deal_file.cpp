@@ -31,6 +31,7 @@
 #include "link/message_deal.h"
 #include "link/message_deal_fpga.h"
 #include "link/protocol_phy.h"
+#include "link/transfer_owner.h"
 #include "core/logging.h"
 
 FILE* message_deal::file_tarvo = nullptr;
@@ -79,23 +80,12 @@ const KindBuffer* buffer_of(u8 kind)
     return nullptr;
 }
 
-// A transfer whose client has sent nothing for this long (30 s) no longer
-// holds other clients back: a client that vanished cannot block the box.
-constexpr u32 kIdleTicks = 3000;
-
 // Record files are bounded in count and size, and a file written to the data
 // partition must leave room behind it, so that the PC can never fill the
 // partition the settings and the parameter image are saved on.
 constexpr int kMaxRecordFiles = 16;                      // in each record folder
 constexpr uint64_t kMaxRecordBytes = uint64_t(16) << 20; // both folders
 constexpr uint64_t kDataReserve = uint64_t(1) << 20;
-
-// A client: the link's handler and the connection or address on that link.
-struct Sender {
-    const message_deal* link = nullptr;
-    uint64_t peer = 0;
-    bool operator==(const Sender& o) const { return link == o.link && peer == o.peer; }
-};
 
 // The file is staged in fileBuf_tarvo from the start to the end request,
 // which gives the memory back.
@@ -110,27 +100,18 @@ struct WriteTransfer {
     bool in_order = true;
     // End of the furthest block stored, past the start of the buffer.
     uint64_t high = 0;
-    // The client whose start was taken (none after a refused start), whether
-    // its end is still to come, and when it was last heard from.
-    bool owned = false;
-    Sender owner;
-    bool open = false;
-    u32 heard = 0;
+    // The client whose start was taken (none after a refused start).
+    TransferOwner owner;
     // The answer (status, echo, result) of the end request that gave the
     // staged file back, for an end request repeated after it.
     bool answered = false;
     u8 answer[3] = {};
 };
 
-// The open read file (file_tarvo) and the client that opened it.
-struct ReadTransfer {
-    Sender owner;
-    u32 heard = 0;
-};
-
-ReadTransfer& reading()
+// The client whose read file (file_tarvo) is open.
+TransferOwner& reading()
 {
-    static ReadTransfer r;
+    static TransferOwner r;
     return r;
 }
 
@@ -231,6 +212,7 @@ void close_read_file()
         std::fclose(message_deal::file_tarvo);
         message_deal::file_tarvo = nullptr;
     }
+    reading().drop();
 }
 
 // Answer of a read start that opened nothing.
@@ -241,27 +223,18 @@ int read_none(u8* body, u8 echo)
     return 7;
 }
 
-// Another client's read file is open: its blocks and end are not for s.
-bool foreign_read(const Sender& s)
-{
-    return message_deal::file_tarvo && !(reading().owner == s);
-}
-
 // Opens path for a read transfer, closing one left open, and answers
 // whether it was found and its size. Another client's read heard from
 // lately is left open, and the start refused.
 int open_read(u8* body, const std::string& path, u8 echo, const Sender& sender)
 {
     QMutexLocker lock(&Utils::_file_deal_mutex);
-    ReadTransfer& rd = reading();
-    if (foreign_read(sender) && Utils::getTimeSpace(rd.heard) <= kIdleTicks) {
+    if (reading().busy_for(sender)) {
         reply(body, 1, echo, 2);
         put_le32(body + 13, 0);
         return 7;
     }
     close_read_file();
-    rd.owner = sender;
-    rd.heard = G_timeTicks.load();
     FILE* f = std::fopen(board::path(path).c_str(), "rb");
     u32 size = 0;
     if (f) {
@@ -274,30 +247,12 @@ int open_read(u8* body, const std::string& path, u8 echo, const Sender& sender)
         }
     }
     message_deal::file_tarvo = f;
+    if (f)
+        reading().take(sender);
     message_deal::md5.reset();
     reply(body, 0, echo, f ? 1 : 0);
     put_le32(body + 13, size);
     return 7;
-}
-
-// Another client's transfer is under way and was heard from lately.
-bool busy_for(const WriteTransfer& t, const Sender& s)
-{
-    return t.open && !(t.owner == s) && Utils::getTimeSpace(t.heard) <= kIdleTicks;
-}
-
-// Blocks and ends count only from the client whose start was taken.
-bool foreign(const WriteTransfer& t, const Sender& s)
-{
-    return t.owned && !(t.owner == s);
-}
-
-void take(WriteTransfer& t, const Sender& s)
-{
-    t.owned = true;
-    t.owner = s;
-    t.open = true;
-    t.heard = G_timeTicks.load();
 }
 
 // A start refused because another client's transfer is under way: that
@@ -314,8 +269,7 @@ int refuse_start(u8* body, u8 echo, u32 size)
 {
     ZevFileDeal& f = g_zev_file_deal_para;
     WriteTransfer& t = transfer();
-    t.owned = false;
-    t.open = false;
+    t.owner.drop();
     f.kind = 0;
     f.path.clear();
     f.size = size;
@@ -364,7 +318,7 @@ int accept_start(u8* body, u8 echo, u8 kind, const std::string& path, u32 size, 
     if (!fileBuf_tarvo.take(k->buffer))
         return refuse_start(body, echo, size);
     fileBuf_tarvo.prepare(k->data_at, size);
-    take(t, sender);
+    t.owner.take(sender);
     f.kind = kind;
     f.path = QString::fromStdString(path);
     f.size = size;
@@ -457,7 +411,7 @@ int message_deal::write_file_group(u8* body, int length)
 int message_deal::write_file_start(u8* body, int length)
 {
     const Sender me{this, peer_};
-    if (busy_for(transfer(), me))
+    if (transfer().owner.busy_for(me))
         return refuse_busy(body, 1);
     frame_reader r(body, length);
     const u8* tag = r.bytes(13, 4);
@@ -468,7 +422,7 @@ int message_deal::write_file_start(u8* body, int length)
         t.stream.settle();
         fileBuf_tarvo.release();
         t.answered = false;
-        take(t, me);
+        t.owner.take(me);
         g_zev_file_deal_para.kind = 2;
         return 0;
     }
@@ -513,7 +467,7 @@ int message_deal::write_file_start(u8* body, int length)
 int message_deal::write_defined_file_start(u8* body, int length)
 {
     const Sender me{this, peer_};
-    if (busy_for(transfer(), me))
+    if (transfer().owner.busy_for(me))
         return refuse_busy(body, 7);
     frame_reader r(body, length);
     const u16 n = r.u16_at(13);
@@ -541,13 +495,13 @@ int message_deal::write_file_block(u8* body, int length)
     // A block outside the frame or the buffer (none after the end request),
     // or of another client's transfer, is refused untouched; it does not
     // enter the digest, so the end request fails.
-    if (!data || foreign(t, Sender{this, peer_}) || (stores && to + n > fileBuf_tarvo.size())) {
+    if (!data || t.owner.foreign(Sender{this, peer_}) || (stores && to + n > fileBuf_tarvo.size())) {
         body[pc::kStatus] = 1;
         body[kEcho] = 2;
         return 2;
     }
     if (!stores) {
-        t.heard = G_timeTicks.load();
+        t.owner.heard();
         t.stream.add_now(data, n);
         body[pc::kStatus] = 0;
         body[kEcho] = 2;
@@ -560,7 +514,7 @@ int message_deal::write_file_block(u8* body, int length)
     const bool follows = t.in_order && address == t.next;
     if (!follows)
         t.stream.settle();
-    t.heard = G_timeTicks.load();
+    t.owner.heard();
     u8* stored = fileBuf_tarvo.data() + to;
     std::memcpy(stored, data, n);
     t.in_order = follows;
@@ -589,7 +543,7 @@ int message_deal::write_file_end(u8* body, int length)
     body[kEcho] = 3;
     body[kResult] = 1;
     // Only the client that started the transfer may end it.
-    if (foreign(t, Sender{this, peer_})) {
+    if (t.owner.foreign(Sender{this, peer_})) {
         body[pc::kStatus] = 1;
         return 3;
     }
@@ -603,9 +557,9 @@ int message_deal::write_file_end(u8* body, int length)
             std::memcpy(body + pc::kStatus, t.answer, 3);
         return 3;
     }
-    t.open = false;
+    t.owner.close();
     // Only this client's own read file is closed.
-    if (f.kind == 0 && !foreign_read(Sender{this, peer_}))
+    if (f.kind == 0 && !reading().foreign(Sender{this, peer_}))
         close_read_file();
     const KindBuffer* k = buffer_of(f.kind);
     // So must the bytes that would be installed: they are the blocks as
@@ -699,7 +653,7 @@ int message_deal::read_file_block(u8* body, int length)
     const u32 address = r.u32_at(15);
     const u32 n = r.u32_at(19);
     QMutexLocker lock(&Utils::_file_deal_mutex);
-    if (!r.ok() || n > kMaxReadBlock || foreign_read(Sender{this, peer_})) {
+    if (!r.ok() || n > kMaxReadBlock || reading().foreign(Sender{this, peer_})) {
         body[pc::kStatus] = 1;
         body[kEcho] = 5;
         return 2;
@@ -707,7 +661,7 @@ int message_deal::read_file_block(u8* body, int length)
     u8* out = body + 12;
     std::memset(out, 0, n);
     if (file_tarvo) {
-        reading().heard = G_timeTicks.load();
+        reading().heard();
         if (fseeko(file_tarvo, off_t(address), SEEK_SET) == 0) {
             size_t got = std::fread(out, 1, n, file_tarvo);
             md5.update(out, unsigned(got));
@@ -724,7 +678,7 @@ int message_deal::read_file_end(u8* body, int /*length*/)
     body[kEcho] = 6;
     std::memset(body + 12, 0, 16);
     QMutexLocker lock(&Utils::_file_deal_mutex);
-    if (foreign_read(Sender{this, peer_}))
+    if (reading().foreign(Sender{this, peer_}))
         body[pc::kStatus] = 1;
     else if (file_tarvo) {
         std::memcpy(body + 12, md5.digest(), 16);

@@ -1,6 +1,12 @@
 // Module files of the cloud link (groups 0xCC, 0xC5 to 0xCB): the barcode
 // (F001), the certificate (F002) and the cloud settings (F004), and the 4G
 // module's status (0x8E, 0x8F).
+//
+// A send and a read each belong to the client that started them, as file
+// transfers do: another client's start is answered "not available" (78)
+// while it is open, and another client's data, end and cancel "wrong
+// transfer id" (74), so that no client installs or is handed bytes of
+// another's transfer.
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -14,6 +20,7 @@
 #include "link/file_install.h"
 #include "link/message_deal.h"
 #include "link/protocol_phy.h"
+#include "link/transfer_owner.h"
 #include "link/message_remote.h"
 
 namespace
@@ -28,6 +35,8 @@ struct yp_file {
 };
 yp_file g_yp_s_file;
 yp_file g_yp_r_file;
+TransferOwner g_yp_s_owner;
+TransferOwner g_yp_r_owner;
 // The file being sent, staged behind its head: a module file is small (at
 // most its limit), and a buffer of its own keeps it apart from the file
 // transfers' staging buffer.
@@ -106,6 +115,12 @@ int answer5(u8* body, u8 code, bool ok, u16 id)
     return 5;
 }
 
+// Answer to a client whose request is for another client's transfer.
+int refuse_foreign(u8* body)
+{
+    return answer5(body, kWrongId, false, 0);
+}
+
 bool file_exists(const char* path)
 {
     QMutexLocker lock(&Utils::_file_deal_mutex);
@@ -151,6 +166,9 @@ bool stored_data(const file_kind& k, QByteArray& out)
 
 int message_deal::YP_SendFile(u8* body, int length)
 {
+    const Sender me{this, peer_};
+    if (g_yp_s_owner.busy_for(me))
+        return answer5(body, kNotAvailable, false, 0);
     if (length < 19)
         return answer5(body, kReady, false, 0);
     const file_kind* k = by_name(body + 10);
@@ -159,18 +177,24 @@ int message_deal::YP_SendFile(u8* body, int length)
     // Every start, refused or not, replaces the transfer in progress.
     g_yp_s_data.assign(k && k->path ? k->head + k->limit : 0, 0);
     if (!k) {
+        g_yp_s_owner.drop();
         g_yp_s_file = yp_file{0, 0, 0, size};
         return answer5(body, kReady, false, 0);
     }
     g_yp_s_file = yp_file{k->file, k->id, 0, size};
+    g_yp_s_owner.take(me);
     // Without the overwrite flag a stored file is there first, whatever the
-    // size.
-    if (!overwrite && k->path && file_exists(k->path))
+    // size. A start refused so holds no other client back.
+    if (!overwrite && k->path && file_exists(k->path)) {
+        g_yp_s_owner.close();
         return answer5(body, kExists, false, k->id);
+    }
     // Over the limit even with the overwrite flag: the data would not fit
     // the staging buffer (and the data step refuses what would not).
-    if (size > k->limit)
+    if (size > k->limit) {
+        g_yp_s_owner.close();
         return answer5(body, kTooLarge, false, k->id);
+    }
     if (overwrite) {
         if (k->file == 1) {
             ConfigEngine* c = ConfigEngine::pInstance();
@@ -185,6 +209,9 @@ int message_deal::YP_SendFile(u8* body, int length)
 
 int message_deal::YP_SendFileData(u8* body, int length)
 {
+    if (g_yp_s_owner.foreign(Sender{this, peer_}))
+        return refuse_foreign(body);
+    g_yp_s_owner.heard();
     yp_file& s = g_yp_s_file;
     const u16 id = length >= 12 ? get16(body + 10) : 0;
     const u32 offset = length >= 16 ? get32(body + 12) : 0;
@@ -210,6 +237,9 @@ int message_deal::YP_SendFileData(u8* body, int length)
 
 int message_deal::YP_SendFileEND(u8* body, int length)
 {
+    if (g_yp_s_owner.foreign(Sender{this, peer_}))
+        return refuse_foreign(body);
+    g_yp_s_owner.heard();
     yp_file& s = g_yp_s_file;
     const u16 id = length >= 12 ? get16(body + 10) : 0;
     const u32 total = length >= 16 ? get32(body + 12) : 0xFFFFFFFF;
@@ -218,13 +248,17 @@ int message_deal::YP_SendFileEND(u8* body, int length)
     if (total != s.size)
         return answer5(body, kSizeDiffers, false, s.id);
     const file_kind* k = by_number(s.file);
-    if (!k || !k->path)
+    if (!k || !k->path) {
+        g_yp_s_owner.close();
         return answer5(body, kDone, true, s.id);
-    // Every byte announced must have come.
+    }
+    // Every byte announced must have come; until then the transfer stays
+    // open for the rest.
     if (s.count != s.size)
         return answer5(body, kCountDiffers, false, s.id);
     if (g_yp_s_data.size() < k->head + uint64_t(s.count))
         return answer5(body, kCountDiffers, false, s.id);
+    g_yp_s_owner.close();
     u8* head = g_yp_s_data.data();
     head[0] = 0xAA;
     if (k->file == 2) {
@@ -247,9 +281,12 @@ int message_deal::YP_SendFileEND(u8* body, int length)
 
 int message_deal::YP_SendFileCancel(u8* body, int length)
 {
+    if (g_yp_s_owner.foreign(Sender{this, peer_}))
+        return refuse_foreign(body);
     const u16 id = length >= 12 ? get16(body + 10) : 0;
     if (id != g_yp_s_file.id)
         return answer5(body, kWrongId, false, g_yp_s_file.id);
+    g_yp_s_owner.drop();
     g_yp_s_file = yp_file{};
     std::vector<u8>().swap(g_yp_s_data);
     return answer5(body, kDone, true, id);
@@ -257,11 +294,19 @@ int message_deal::YP_SendFileCancel(u8* body, int length)
 
 int message_deal::YP_RecvFile(u8* body, int length)
 {
+    const Sender me{this, peer_};
     yp_file& r = g_yp_r_file;
     const file_kind* k = length >= 14 ? by_name(body + 10) : nullptr;
     std::memset(body + 10, 0, 9);
     QByteArray data;
+    if (g_yp_r_owner.busy_for(me)) {
+        body[10] = 1;
+        body[11] = kNotAvailable;
+        body[12] = 1;
+        return 9;
+    }
     if (!k) {
+        g_yp_r_owner.drop();
         r = yp_file{};
         body[10] = 1;
         body[11] = kNotAvailable;
@@ -269,6 +314,7 @@ int message_deal::YP_RecvFile(u8* body, int length)
         return 9;
     }
     if (!stored_data(*k, data)) {
+        g_yp_r_owner.drop();
         r = yp_file{};
         syncAndSettle();
         body[10] = 1;
@@ -279,6 +325,7 @@ int message_deal::YP_RecvFile(u8* body, int length)
     }
     // The settings file's head counts its own two length bytes.
     r = yp_file{k->file, k->id, 0, u32(data.size()) + (k->file == 4 ? 2 : 0)};
+    g_yp_r_owner.take(me);
     body[11] = kDone;
     body[13] = u8(k->id);
     put32(body + 15, r.size);
@@ -287,10 +334,18 @@ int message_deal::YP_RecvFile(u8* body, int length)
 
 int message_deal::YP_RecvFileData(u8* body, int length)
 {
+    const bool foreign = g_yp_r_owner.foreign(Sender{this, peer_});
     yp_file& r = g_yp_r_file;
     const u16 id = length >= 12 ? get16(body + 10) : 0;
     const u32 offset = length >= 16 ? get32(body + 12) : 0xFFFFFFFF;
     std::memset(body + 10, 0, 11);
+    if (foreign) {
+        body[10] = 1;
+        body[11] = kWrongId;
+        body[12] = 1;
+        return 11;
+    }
+    g_yp_r_owner.heard();
     put16(body + 13, r.id);
     put32(body + 15, r.count);
     body[10] = 1;
@@ -328,19 +383,27 @@ int message_deal::YP_RecvFileData(u8* body, int length)
 
 int message_deal::YP_RecvFileEnd(u8* body, int length)
 {
+    if (g_yp_r_owner.foreign(Sender{this, peer_}))
+        return refuse_foreign(body);
+    g_yp_r_owner.heard();
     const yp_file& r = g_yp_r_file;
     const u16 id = length >= 12 ? get16(body + 10) : 0;
     const u32 total = length >= 16 ? get32(body + 12) : 0xFFFFFFFF;
-    if (id == r.id)
-        return answer5(body, total == r.count ? kDone : kCountDiffers, total == r.count, r.id);
-    return answer5(body, total == r.count ? kOtherEnd : kCountDiffers, false, r.id);
+    if (id != r.id)
+        return answer5(body, total == r.count ? kOtherEnd : kCountDiffers, false, r.id);
+    if (total == r.count)
+        g_yp_r_owner.close();
+    return answer5(body, total == r.count ? kDone : kCountDiffers, total == r.count, r.id);
 }
 
 int message_deal::YP_RecvFileCancel(u8* body, int length)
 {
+    if (g_yp_r_owner.foreign(Sender{this, peer_}))
+        return refuse_foreign(body);
     const u16 id = length >= 12 ? get16(body + 10) : 0;
     if (id != g_yp_r_file.id)
         return answer5(body, kWrongId, false, g_yp_r_file.id);
+    g_yp_r_owner.drop();
     g_yp_r_file = yp_file{};
     return answer5(body, kDone, true, id);
 }

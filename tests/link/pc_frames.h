@@ -173,6 +173,22 @@ inline Bytes digest_of(const Bytes& data)
     return Bytes(d, d + 16);
 }
 
+// Module files (groups 0xCC, 0xC5 to 0xCB): a send start by file id, a send
+// block, an end or cancel of either direction by transfer id.
+inline Bytes module_start_req(const char* name, u32 size, u8 overwrite)
+{
+    return request(kBox, 0xCC, cat({tag_bytes(name), le32(size), {overwrite}}));
+}
+inline Bytes module_block_req(u16 tid, u32 offset, const Bytes& data)
+{
+    return request(kBox, 0xC5,
+                   cat({{u8(tid), u8(tid >> 8)}, le32(offset), {u8(data.size()), u8(data.size() >> 8)}, data}));
+}
+inline Bytes module_end_req(u8 group, u16 tid, u32 total)
+{
+    return request(kBox, group, cat({{u8(tid), u8(tid >> 8)}, le32(total)}));
+}
+
 // Register 6 of the box answers with the request's mask byte: a tag that
 // tells which request a reply belongs to.
 inline Bytes tagged(u8 tag)

@@ -171,6 +171,26 @@ class TestE2eAcknowledgements : public QObject
         close(other);
     }
 
+    // A module file likewise: a second tool's start and blocks while the
+    // first one's send is open are refused; the first one's end writes its
+    // own bytes.
+    void twoToolsSendingModuleFilesAtOnce()
+    {
+        int other = tcp_connect(5005);
+        QVERIFY(other >= 0);
+        const Bytes cert(100, 0x5A), done = {0, 200, 0, 101, 0};
+        QCOMPARE(ask(pc, module_start_req("F002", 100, 1)), done);
+        QCOMPARE(ask(pc, module_block_req(101, 0, Bytes(cert.begin(), cert.begin() + 50))), done);
+        QCOMPARE(ask(other, module_start_req("F002", 100, 1)), (Bytes{1, 78, 1, 0, 0}));
+        QCOMPARE(ask(other, module_block_req(101, 50, Bytes(50, 0xEE))), (Bytes{1, 74, 1, 0, 0}));
+        QCOMPARE(ask(pc, module_block_req(101, 50, Bytes(cert.begin() + 50, cert.end()))), done);
+        QCOMPARE(ask(pc, module_end_req(0xC6, 101, 100)), done);
+        QCOMPARE(bytes_of(readHostFile(host("/data/configs/cloud_cafile")).mid(7)), cert);
+        QCOMPARE(ask(other, module_start_req("F002", 100, 1)), done);
+        QCOMPARE(ask(other, module_end_req(0xC7, 101, 0)), done);
+        close(other);
+    }
+
     void networkSettingsNoInterfaceCanUseAreRefused()
     {
         const QByteArray settings = readHostFile(host("/data/configs/tcpip.ini"));
