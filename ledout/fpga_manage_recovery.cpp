@@ -464,7 +464,8 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
         break;
     case 10:
         j.op_index = 0;
-        if (r.update_rcvXYrcvOperateTimes(r.file_path, j.card_num, false) != 0) {
+        if (r.update_rcvXYrcvOperateTimes(r.file_path, j.card_num, false) != 0 ||
+            r.check_operate_list(r.file_path, true, false) != 0) {
             go(kEndError);
             break;
         }
@@ -475,8 +476,7 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
             go(kEndError);
             break;
         }
-        r.data_offset =
-            uint64_t(r.subfile_offset(RCV_SUB_XY)) + r.screen.rcv_xy_offset + r.net.net_para_offset + r.operate.offset;
+        r.data_offset = r.card_list_base() + r.operate.offset;
         j.op_step = kOpStart;
         progress(percentOf(j.op_index, r.op_num));
         stampBoth();
@@ -528,7 +528,8 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
             nextScreen();
         break;
     case 17: {
-        if (r.update_smartDebugingOperateTimes(r.file_path, raw) != 0) {
+        if (r.update_smartDebugingOperateTimes(r.file_path, raw) != 0 ||
+            r.check_operate_list(r.file_path, false, raw) != 0) {
             go(kEndError);
             break;
         }
@@ -555,8 +556,7 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
             go(kEndError);
             break;
         }
-        r.data_offset = uint64_t(r.operate.offset) +
-                        (raw ? 16u : uint64_t(r.subfile_offset(RCV_SUB_PARA)) + r.screen.rcv_para_offset);
+        r.data_offset = r.para_list_base(raw) + r.operate.offset;
         j.op_step = kOpStart;
         progress(percentOf(j.op_index, r.op_num));
         stampBoth();

@@ -6,7 +6,6 @@
 // the box restarted) only after its file was written and read back intact.
 #include <cstdio>
 #include <cstring>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -74,26 +73,17 @@ void msleep(unsigned ms)
     usleep(ms * 1000);
 }
 
-// Size of a board file, -1 when it cannot be looked at.
+// Size of a board file, -1 when it is no file that can be read.
 int64_t fileSize(const char* path)
 {
-    struct stat st {
-    };
-    if (stat(board::path(std::string(path)).c_str(), &st) != 0)
-        return -1;
-    return int64_t(st.st_size);
+    int64_t size = -1;
+    return Utils::read_file_at(QString::fromLocal8Bit(path), 0, nullptr, 0, &size) == Utils::FILE_READ ? size : -1;
 }
 
-// n bytes at offset of a board file (opened read-only) under the file lock.
+// n bytes at offset of a board file, under the file lock.
 bool readAt(const char* path, uint64_t offset, u8* out, size_t n)
 {
-    QMutexLocker lock(&Utils::_file_deal_mutex);
-    FILE* f = std::fopen(board::path(std::string(path)).c_str(), "rb");
-    if (!f)
-        return false;
-    const bool ok = fseeko(f, off_t(offset), SEEK_SET) == 0 && std::fread(out, 1, n, f) == n;
-    std::fclose(f);
-    return ok;
+    return Utils::read_file_at(QString::fromLocal8Bit(path), offset, out, n) == Utils::FILE_READ;
 }
 
 bool fits(uint64_t offset, uint64_t length, int64_t size)
@@ -185,25 +175,32 @@ void fpga_manage::usb_upgrade_main_deal()
         const QByteArray pathBytes = usb_file_list.at(p).toLocal8Bit();
         const char* path = pathBytes.constData();
         u8 head[kPackageHead];
-        if (!readAt(path, 0, head, sizeof head)) {
+        int64_t size = 0;
+        if (Utils::read_file_at(usb_file_list.at(p), 0, head, sizeof head, &size) != Utils::FILE_READ) {
             syncAndSettle();
             failed = true;
             continue;
         }
         Utils::system_mutex("sync");
         msleep(1);
-        const int64_t size = fileSize(path);
         const bool ours = (head[18] | head[19] << 8) == kControllerType;
         const bool checked = head[2] == kPublishChecked;
         const unsigned count = head[47] | head[48] << 8;
+        // The entry table must lie inside the package; it is read at once,
+        // so that a count that lies costs nothing but this check.
+        if (!fits(kPackageHead, uint64_t(kEntry) * count, size)) {
+            failed = true;
+            continue;
+        }
+        std::vector<u8> table(size_t(kEntry) * count);
+        const bool read = readAt(path, kPackageHead, table.data(), table.size());
+        syncAndSettle();
+        if (!read) {
+            failed = true;
+            continue;
+        }
         for (unsigned i = 0; i < count; ++i) {
-            u8 e[kEntry];
-            const bool read = readAt(path, kPackageHead + uint64_t(kEntry) * i, e, sizeof e);
-            syncAndSettle();
-            if (!read) {
-                failed = true;
-                continue;
-            }
+            const u8* e = table.data() + size_t(kEntry) * i;
             const u32 len = le32(e + 1), offset = le32(e + 5);
             const u8* version = e + 9;
             // A child that is not wholly inside the package is not installed.

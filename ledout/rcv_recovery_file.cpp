@@ -2,8 +2,7 @@
 
 #include "ledout/fpga_manage.h"
 
-#include <cstdio>
-#include <sys/stat.h>
+#include <vector>
 
 #include <QDir>
 #include <QMutexLocker>
@@ -25,7 +24,6 @@ constexpr unsigned kNetSize = 12;
 constexpr unsigned kOperateSize = 18;
 constexpr unsigned kListHead = 4;
 constexpr unsigned kScanCountAt = 16;
-constexpr unsigned kScanOpsAt = 20;
 
 u16 le16(const u8* p)
 {
@@ -35,23 +33,6 @@ u16 le16(const u8* p)
 u32 le32(const u8* p)
 {
     return u32(p[0]) | u32(p[1]) << 8 | u32(p[2]) << 16 | u32(p[3]) << 24;
-}
-
-// n bytes at offset of a board file, read-only, under the file lock.
-int readAt(const QString& path, uint64_t offset, void* out, size_t n)
-{
-    QMutexLocker lock(&Utils::_file_deal_mutex);
-    FILE* f = std::fopen(board::path(path.toStdString()).c_str(), "rb");
-    if (!f)
-        return rcvRecovery::READ_MISSING;
-    struct stat st {
-    };
-    int result = rcvRecovery::READ_DAMAGED;
-    if (fstat(fileno(f), &st) == 0 && offset + n <= uint64_t(st.st_size) && offset <= uint64_t(INT64_MAX) &&
-        fseeko(f, off_t(offset), SEEK_SET) == 0 && std::fread(out, 1, n, f) == n)
-        result = rcvRecovery::READ_OK;
-    std::fclose(f);
-    return result;
 }
 
 RCV_OPERATE parseOperate(const u8* b)
@@ -64,6 +45,37 @@ RCV_OPERATE parseOperate(const u8* b)
     o.type = b[16];
     o.target = b[17];
     return o;
+}
+
+// Whether the player may carry the operation out: a wait it asks for within
+// the limit, and the data it sends inside the file (size bytes) counted from
+// base and, but for a RAM write sent in pieces, within one packet.
+bool operateSound(const RCV_OPERATE& o, uint64_t base, int64_t size)
+{
+    bool waits = true, data = true;
+    switch (o.type) {
+    case RCV_OP_WRITE:
+        waits = data = o.target == RCV_TARGET_RAM || o.target == RCV_TARGET_REG;
+        break;
+    case RCV_OP_ACTIVE_FIRMWARE:
+    case RCV_OP_RECONFIG:
+    case RCV_OP_SEARCH:
+    case RCV_OP_USER_DEFINED:
+        break;
+    case RCV_OP_RAM2FLASH:
+    case RCV_OP_SLEEP:
+        data = false;
+        break;
+    default:
+        // Not carried out: neither its wait nor its data is used.
+        return true;
+    }
+    if (waits && o.timeticks > rcvRecovery::kMaxWaitMs)
+        return false;
+    if (!data || o.dataLen == 0)
+        return true;
+    const bool pieces = o.type == RCV_OP_WRITE && o.target == RCV_TARGET_RAM;
+    return (pieces || o.dataLen <= FpgaCards::kMaxPacket) && base + o.offset + o.dataLen <= uint64_t(size);
 }
 } // namespace
 
@@ -147,7 +159,7 @@ bool rcvRecovery::has_subfile(u8 type) const
 int rcvRecovery::get_rcvPackedFileNum(QString path)
 {
     u8 b[kHeadSize];
-    const int r = readAt(path, 0, b, sizeof b);
+    const int r = Utils::read_file_at(path, 0, b, sizeof b);
     if (r != READ_OK)
         return r;
     // A pack with more sub-files than the table holds is not one of ours.
@@ -162,7 +174,7 @@ int rcvRecovery::get_rcvPackedFileInfo(QString path, unsigned char i)
     if (i >= kMaxSubfiles || i >= head[3])
         return READ_DAMAGED;
     u8 b[kEntrySize];
-    const int r = readAt(path, kHeadSize + uint64_t(kEntrySize) * i, b, sizeof b);
+    const int r = Utils::read_file_at(path, kHeadSize + uint64_t(kEntrySize) * i, b, sizeof b);
     if (r != READ_OK)
         return r;
     subfile[i].type = b[0];
@@ -174,7 +186,7 @@ int rcvRecovery::get_rcvPackedFileInfo(QString path, unsigned char i)
 int rcvRecovery::update_rcvScreenHead(QString path)
 {
     u8 b[kScreenHeadSize];
-    const int r = readAt(path, subfile_offset(RCV_SUB_SCREEN), b, sizeof b);
+    const int r = Utils::read_file_at(path, subfile_offset(RCV_SUB_SCREEN), b, sizeof b);
     if (r != READ_OK)
         return r;
     screen_head.type = b[2];
@@ -192,7 +204,7 @@ int rcvRecovery::update_rcvScreenIDinfo(QString path, unsigned char i)
         return READ_MISSING;
     u8 b[kScreenSize];
     const uint64_t at = uint64_t(subfile_offset(RCV_SUB_SCREEN)) + kScreenHeadSize + uint64_t(kScreenSize) * i;
-    const int r = readAt(path, at, b, sizeof b);
+    const int r = Utils::read_file_at(path, at, b, sizeof b);
     if (r != READ_OK)
         return r;
     screen.config_id = le32(b);
@@ -207,7 +219,7 @@ int rcvRecovery::update_rcvScreenIDinfo(QString path, unsigned char i)
 int rcvRecovery::update_rcvXYscreenNetnum(QString path)
 {
     u8 b[2];
-    const int r = readAt(path, uint64_t(subfile_offset(RCV_SUB_XY)) + screen.rcv_xy_offset, b, sizeof b);
+    const int r = Utils::read_file_at(path, uint64_t(subfile_offset(RCV_SUB_XY)) + screen.rcv_xy_offset, b, sizeof b);
     if (r == READ_OK)
         net_num = le16(b);
     return r;
@@ -220,7 +232,7 @@ int rcvRecovery::update_rcvXYscreenNetpara(QString path, unsigned short i)
     u8 b[kNetSize];
     const uint64_t at =
         uint64_t(subfile_offset(RCV_SUB_XY)) + screen.rcv_xy_offset + kListHead + uint64_t(kNetSize) * i;
-    const int r = readAt(path, at, b, sizeof b);
+    const int r = Utils::read_file_at(path, at, b, sizeof b);
     if (r != READ_OK)
         return r;
     net.net_ledx = le16(b);
@@ -234,11 +246,11 @@ int rcvRecovery::update_rcvXYrcvOperateTimes(QString path, unsigned char j, bool
 {
     if (j >= net.net_rcv_num)
         return READ_DAMAGED;
-    const uint64_t blocks = uint64_t(subfile_offset(RCV_SUB_XY)) + screen.rcv_xy_offset + net.net_para_offset;
+    const uint64_t blocks = card_list_base();
     uint64_t offset = 0;
     for (unsigned card = 0;; ++card) {
         u8 b[2];
-        const int r = readAt(path, blocks + offset, b, sizeof b);
+        const int r = Utils::read_file_at(path, blocks + offset, b, sizeof b);
         if (r != READ_OK)
             return r;
         if (card == j) {
@@ -254,20 +266,13 @@ int rcvRecovery::update_rcvXYrcvOperateTimes(QString path, unsigned char j, bool
 
 int rcvRecovery::update_rcvXYrcvOperatepara(QString path, unsigned short k, bool)
 {
-    u8 b[kOperateSize];
-    const uint64_t at = uint64_t(subfile_offset(RCV_SUB_XY)) + screen.rcv_xy_offset + net.net_para_offset +
-                        block_offset + kListHead + uint64_t(kOperateSize) * k;
-    const int r = readAt(path, at, b, sizeof b);
-    if (r == READ_OK)
-        operate = parseOperate(b);
-    return r;
+    return read_operate(path, card_list_base(), block_offset + kListHead + uint64_t(kOperateSize) * k);
 }
 
 int rcvRecovery::update_smartDebugingOperateTimes(QString path, bool raw)
 {
     u8 b[2];
-    const uint64_t at = raw ? kScanCountAt : uint64_t(subfile_offset(RCV_SUB_PARA)) + screen.rcv_para_offset;
-    const int r = readAt(path, at, b, sizeof b);
+    const int r = Utils::read_file_at(path, para_list_base(raw), b, sizeof b);
     if (r == READ_OK)
         op_num = le16(b);
     return r;
@@ -275,13 +280,22 @@ int rcvRecovery::update_smartDebugingOperateTimes(QString path, bool raw)
 
 int rcvRecovery::update_smartDebugingOperatepara(QString path, unsigned short k, bool raw)
 {
+    return read_operate(path, para_list_base(raw), kListHead + uint64_t(kOperateSize) * k);
+}
+
+int rcvRecovery::read_operate(const QString& path, uint64_t base, uint64_t at)
+{
     u8 b[kOperateSize];
-    const uint64_t list =
-        raw ? kScanOpsAt : uint64_t(subfile_offset(RCV_SUB_PARA)) + screen.rcv_para_offset + kListHead;
-    const int r = readAt(path, list + uint64_t(kOperateSize) * k, b, sizeof b);
-    if (r == READ_OK)
-        operate = parseOperate(b);
-    return r;
+    int64_t size = 0;
+    const int r = Utils::read_file_at(path, base + at, b, sizeof b, &size);
+    if (r != READ_OK)
+        return r;
+    // Checked again as played: the file may have been replaced since its list was.
+    const RCV_OPERATE o = parseOperate(b);
+    if (!operateSound(o, base, size))
+        return READ_DAMAGED;
+    operate = o;
+    return READ_OK;
 }
 
 int rcvRecovery::update_rcvOperatedata(QString path, uint64_t offset, unsigned char* buf, unsigned short n)
@@ -290,7 +304,34 @@ int rcvRecovery::update_rcvOperatedata(QString path, uint64_t offset, unsigned c
         return READ_DAMAGED;
     if (n == 0)
         return READ_OK;
-    return readAt(path, offset, buf, n);
+    return Utils::read_file_at(path, offset, buf, n);
+}
+
+uint64_t rcvRecovery::card_list_base() const
+{
+    return uint64_t(subfile_offset(RCV_SUB_XY)) + screen.rcv_xy_offset + net.net_para_offset;
+}
+
+uint64_t rcvRecovery::para_list_base(bool raw) const
+{
+    return raw ? kScanCountAt : uint64_t(subfile_offset(RCV_SUB_PARA)) + screen.rcv_para_offset;
+}
+
+int rcvRecovery::check_operate_list(QString path, bool cardList, bool raw)
+{
+    if (op_num == 0)
+        return READ_OK;
+    const uint64_t base = cardList ? card_list_base() : para_list_base(raw);
+    const uint64_t records = (cardList ? block_offset : 0) + kListHead;
+    std::vector<u8> b(size_t(kOperateSize) * op_num);
+    int64_t size = 0;
+    const int r = Utils::read_file_at(path, base + records, b.data(), b.size(), &size);
+    if (r != READ_OK)
+        return r;
+    for (size_t k = 0; k < op_num; ++k)
+        if (!operateSound(parseOperate(b.data() + kOperateSize * k), base, size))
+            return READ_DAMAGED;
+    return READ_OK;
 }
 
 rcvRecovery& record_file_reader()

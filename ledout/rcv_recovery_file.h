@@ -12,6 +12,7 @@
 #include <QStringList>
 
 #include "core/global.h"
+#include "core/utils.h"
 
 // Sub-file types of a pack.
 enum : u8 { RCV_SUB_SCREEN = 10, RCV_SUB_XY = 11, RCV_SUB_PARA = 12 };
@@ -73,14 +74,19 @@ class rcvRecovery
 {
   public:
     static constexpr unsigned kMaxSubfiles = 6;
+    // Longest sleep or acknowledgement wait an operation may ask for: far
+    // above any real card operation, so that a damaged file cannot hold the
+    // job (and the keys its progress bar holds) for days.
+    static constexpr u32 kMaxWaitMs = 60000;
     static const char* const kRecoveryDir; // "/data/rcvrecovery"
     static const char* const kSmartDir;    // "/data/smartmapping"
     static const char* const kUsbDir;      // "/mnt/usb1/"
 
     // Reads return 0 when done, 1 when the file is missing or cannot be
-    // opened, 2 when it is damaged (a short read, an offset past its end, a
-    // table or index out of range).
-    enum { READ_OK = 0, READ_MISSING = 1, READ_DAMAGED = 2 };
+    // opened, 2 when it is damaged (no regular file, a read error, a short
+    // read, an offset past its end, a table or index out of range, an
+    // operation the player must not carry out).
+    enum { READ_OK = Utils::FILE_READ, READ_MISSING = Utils::FILE_MISSING, READ_DAMAGED = Utils::FILE_DAMAGED };
 
     // Creates a board directory when missing: 1 when created, else 0.
     static int check_file_dir(QString dir);
@@ -106,6 +112,17 @@ class rcvRecovery
     int update_smartDebugingOperateTimes(QString path, bool raw);
     int update_smartDebugingOperatepara(QString path, unsigned short k, bool raw);
     int update_rcvOperatedata(QString path, uint64_t offset, unsigned char* buf, unsigned short n);
+    // Checks the current operation list before any of it is played: the
+    // current card's block (cardList) or the parameter list (raw: the scan
+    // file's). READ_DAMAGED when its records run past the file, or one asks
+    // for a wait longer than kMaxWaitMs or sends data that lies outside the
+    // file or (but for a RAM write, sent in pieces) exceeds one packet. The
+    // two operation reads above refuse such a record the same way.
+    int check_operate_list(QString path, bool cardList, bool raw);
+    // Where the data offsets of a list count from: the port's first card
+    // block, or the parameter list's count field.
+    uint64_t card_list_base() const;
+    uint64_t para_list_base(bool raw) const;
     // Clears the current screen's parameter and XY offsets and lengths.
     void init_para();
 
@@ -131,6 +148,9 @@ class rcvRecovery
     u16 op_num = 0;
 
   private:
+    // The operation record at base + at; data offsets count from base.
+    int read_operate(const QString& path, uint64_t base, uint64_t at);
+
     mutable QMutex lists_mutex_;
     QStringList recovery_list_;
     QStringList scan_list_;

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include <algorithm>
+#include <random>
 #include <unistd.h>
 
 #include "board/sim/sim_c331.h"
@@ -17,6 +18,7 @@
 #include "ledout/fpga_drv.h"
 #include "ledout/fpga_jobs.h"
 #include "ledout/fpga_manage.h"
+#include "support/read_faults.h"
 #include "support/sim_fixture.h"
 #include "video/c331_manage.h"
 
@@ -245,6 +247,62 @@ class TestUsbUpgrade : public QObject
         QCOMPARE(starts_, 1);
         QCOMPARE(overs_, 1);
         QCOMPARE(int(g_usb_grade_outcome.load()), outcome);
+    }
+
+    // Packages that cannot be what they claim: each fails its check at once
+    // (every read of a package costs a "sync" and a settle), installs nothing
+    // and leaves the worker free.
+    void damagedPackages_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("damage");
+        QTest::addColumn<int>("outcome");
+        for (const char* suffix : {"ZEV", "ZEVZK"}) {
+            const QString name = QString("box.") + suffix;
+            const int failed = USB_CHECK_FAILED;
+            QTest::addRow("%s: 65,535 entries in 49 bytes", suffix) << name << 0 << failed;
+            QTest::addRow("%s: entry table one past the end", suffix) << name << 1 << failed;
+            QTest::addRow("%s: shorter than its header", suffix) << name << 2 << failed;
+            QTest::addRow("%s: read error", suffix) << name << 3 << failed;
+            QTest::addRow("%s: 20 MB of random bytes", suffix) << name << 4 << failed;
+            QTest::addRow("%s: a directory", suffix) << name << 5 << int(USB_NO_PACKAGE);
+        }
+    }
+    void damagedPackages()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, damage);
+        QFETCH(int, outcome);
+        Bytes p = package({{10, fill(100, 1)}});
+        if (damage == 0) {
+            p.resize(49);
+            p[47] = p[48] = 0xFF;
+        }
+        if (damage == 1)
+            p[47] = u8((p.size() - 49) / 21 + 1);
+        if (damage == 2)
+            p.resize(30);
+        if (damage == 4) {
+            std::mt19937 random(7);
+            p.resize(20 << 20);
+            for (u8& b : p)
+                b = u8(random());
+        }
+        if (damage == 5)
+            QVERIFY(QDir().mkpath(fx_->hostQ("/mnt/usb1/" + name.toStdString())));
+        else
+            put(name, p);
+        if (damage == 3)
+            fail_reads_of(fx_->host("/mnt/usb1/" + name.toStdString()));
+        run();
+        fail_reads_of("");
+        const auto r = fx_->board().simShell().recorded();
+        QVERIFY(std::count(r.begin(), r.end(), std::string("sync")) <= 2);
+        QCOMPARE(int(g_usb_grade_outcome.load()), outcome);
+        QCOMPARE(app(), Bytes({'o', 'l', 'd'}));
+        QVERIFY(!QFile::exists(fx_->hostQ("/data/app/zevQ64N2")));
+        QCOMPARE(fpgaErases(), 0u);
+        QCOMPARE(overs_, 1);
     }
 
     void fonts_data()
