@@ -398,7 +398,9 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
         go(r.has_subfile(RCV_SUB_SCREEN) || r.subfile_count() == 0 ? 5 : kEndError);
         break;
     case 5:
-        if (r.update_rcvScreenHead(r.file_path) != 0) {
+        // Port tables that list more ports than the box has would hold the
+        // job (5 s a silent port) for hours.
+        if (r.update_rcvScreenHead(r.file_path) != 0 || r.check_port_tables(r.file_path) != 0) {
             go(kEndError);
             break;
         }

@@ -1,9 +1,12 @@
 // Upgrade from a USB stick: the packages ("ZEV", "ZEVZK") in the stick's
 // folder, and each child newer than what runs: the application file, the
 // first FPGA's image in its SPI flash, the OSD font in the video
-// processor's flash. Every length is checked against the package and the
-// flash area before anything is erased; an application is installed (and
-// the box restarted) only after its file was written and read back intact.
+// processor's flash; within a package each of these is written once, by
+// the last child naming it. Every length is checked against the package
+// and the flash area before anything is erased; an application is
+// installed (and the box restarted) only after its file was written and
+// read back intact.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
@@ -31,7 +34,6 @@ constexpr u16 kControllerType = 0x8B52;
 constexpr u8 kPublishChecked = 0x80;
 constexpr u8 kTypeApp = 10;
 constexpr u8 kTypeFpga0 = 7;
-constexpr u8 kTypeFpga1 = 8;
 constexpr u8 kTypeFont = 13;
 constexpr u8 kRunningVersion[6] = {26, 3, 30, 11, 2, 1};
 constexpr char kNewApp[] = "/data/app/zevQ64N2";
@@ -90,6 +92,30 @@ bool fits(uint64_t offset, uint64_t length, int64_t size)
 {
     return size >= 0 && offset + length <= uint64_t(size);
 }
+
+// The area a font child's header names; none for an unknown coding or
+// width, or a font longer than its area (it would overwrite another font).
+const FontArea* fontArea(const char* path, uint64_t offset, u32 len)
+{
+    u8 head[kFontHead];
+    if (len < kFontHead || !readAt(path, offset, head, sizeof head))
+        return nullptr;
+    for (const FontArea& f : kFontAreas)
+        if (f.coding == head[5] && f.width == head[18])
+            return uint64_t(f.addr) + len <= f.end ? &f : nullptr;
+    return nullptr;
+}
+
+// Where a package's children go: the application file, the first FPGA's
+// flash, and each font's area.
+enum : u8 { kTargetApp, kTargetFpga0, kTargetFont, kTargets = kTargetFont + sizeof kFontAreas / sizeof *kFontAreas };
+
+// What a child of a package comes to, known before any of its data is read.
+struct ChildPlan {
+    enum Act : u8 { kNothing, kFailed, kInstall, kSameFpga };
+    Act act = kNothing;
+    u8 target = 0;
+};
 
 // The child being installed: its length as the package's table gives it.
 u32 g_childLen = 0;
@@ -199,51 +225,75 @@ void fpga_manage::usb_upgrade_main_deal()
             failed = true;
             continue;
         }
+        // What each child comes to, from the table (and a font's header)
+        // alone. Each target is written once, by the last child naming it:
+        // the ones before it would only be overwritten, and thousands of
+        // them would hold the box (and wear its flash) for hours.
+        std::vector<ChildPlan> plan(count);
+        int last[kTargets];
+        std::fill(last, last + kTargets, -1);
+        bool fpgaRead = false;
         for (unsigned i = 0; i < count; ++i) {
             const u8* e = table.data() + size_t(kEntry) * i;
             const u32 len = le32(e + 1), offset = le32(e + 5);
             const u8* version = e + 9;
-            // A child that is not wholly inside the package is not installed.
+            ChildPlan& c = plan[i];
             if (len == 0 || !fits(offset, len, size)) {
-                failed = true;
-                continue;
-            }
-            g_childLen = len;
-            if ((e[0] == kTypeApp || e[0] == kTypeFpga0) && !ours) {
+                // A child that is not wholly inside the package is not installed.
+                c.act = ChildPlan::kFailed;
+            } else if ((e[0] == kTypeApp || e[0] == kTypeFpga0) && !ours) {
                 // Made for another controller.
-                failed = true;
+                c.act = ChildPlan::kFailed;
             } else if (e[0] == kTypeApp) {
-                if (checked && std::memcmp(version, kRunningVersion, sizeof kRunningVersion) == 0)
-                    continue;
-                if (update_muc_file(const_cast<char*>(path), offset, len))
-                    usb_flag_app = 1;
-                else
-                    failed = true;
+                if (!checked || std::memcmp(version, kRunningVersion, sizeof kRunningVersion) != 0)
+                    c = {ChildPlan::kInstall, kTargetApp};
             } else if (e[0] == kTypeFpga0) {
-                for (u8 r = 28; r <= 31; ++r)
-                    read_from_register(r, 0);
+                // The running image's version stays while its flash is written.
+                if (!fpgaRead) {
+                    for (u8 r = 28; r <= 31; ++r)
+                        read_from_register(r, 0);
+                    fpgaRead = true;
+                }
                 const u8* reg = MCU_REG_func[0];
                 const bool same = version[0] == fromBcd(reg[31]) && version[1] == fromBcd(reg[30]) &&
                                   version[2] == fromBcd(reg[29]) && version[5] == reg[28];
-                if (checked && same) {
-                    usb_flag_fpga1 = 0;
-                    continue;
-                }
-                if (update_txc_file(const_cast<char*>(path), FpgaFlash::kFlash0, offset))
-                    usb_flag_fpga1 = 1;
-                else
-                    failed = true;
-            } else if (e[0] == kTypeFpga1) {
-                // The board has no second FPGA.
-                continue;
-            } else if (e[0] == kTypeFont) {
-                if ((ZevRamPara::device.font_status & kAllFonts) == kAllFonts)
-                    continue;
-                if (update_c331_osd_font_file(const_cast<char*>(path), offset, len))
-                    usb_flag_font = 1;
-                else
-                    failed = true;
+                c = checked && same ? ChildPlan{ChildPlan::kSameFpga, 0} : ChildPlan{ChildPlan::kInstall, kTargetFpga0};
+            } else if (e[0] == kTypeFont && (ZevRamPara::device.font_status & kAllFonts) != kAllFonts) {
+                const FontArea* area = fontArea(path, offset, len);
+                c = area ? ChildPlan{ChildPlan::kInstall, u8(kTargetFont + (area - kFontAreas))}
+                         : ChildPlan{ChildPlan::kFailed, 0};
             }
+            // Anything else (8: the board has no second FPGA) is skipped.
+            if (c.act == ChildPlan::kInstall)
+                last[c.target] = int(i);
+        }
+        for (unsigned i = 0; i < count; ++i) {
+            const ChildPlan& c = plan[i];
+            if (c.act == ChildPlan::kFailed)
+                failed = true;
+            else if (c.act == ChildPlan::kSameFpga)
+                usb_flag_fpga1 = 0;
+            if (c.act != ChildPlan::kInstall || last[c.target] != int(i))
+                continue;
+            const u8* e = table.data() + size_t(kEntry) * i;
+            const u32 len = le32(e + 1), offset = le32(e + 5);
+            char* file = const_cast<char*>(path);
+            g_childLen = len;
+            int written = 0;
+            u8* flag = &usb_flag_font;
+            if (c.target == kTargetApp) {
+                written = update_muc_file(file, offset, len);
+                flag = &usb_flag_app;
+            } else if (c.target == kTargetFpga0) {
+                written = update_txc_file(file, FpgaFlash::kFlash0, offset);
+                flag = &usb_flag_fpga1;
+            } else {
+                written = update_c331_osd_font_file(file, offset, len);
+            }
+            if (written)
+                *flag = 1;
+            else
+                failed = true;
         }
     }
     g_usb_grade_outcome = usb_file_count == 0 ? USB_NO_PACKAGE : failed ? USB_CHECK_FAILED : USB_FINISHED;
@@ -355,17 +405,10 @@ int fpga_manage::update_txc_file(char* path, unsigned char flash, unsigned int o
 int fpga_manage::update_c331_osd_font_file(char* path, unsigned int offset, unsigned int len)
 {
     c331_manage* c = c331_manage::p_c331_manage;
-    u8 head[kFontHead];
-    if (!c || !path || len < kFontHead || !fits(offset, len, fileSize(path)) ||
-        !readAt(path, offset, head, sizeof head))
+    if (!c || !path || !fits(offset, len, fileSize(path)))
         return 0;
-    const FontArea* area = nullptr;
-    for (const FontArea& f : kFontAreas)
-        if (f.coding == head[5] && f.width == head[18])
-            area = &f;
-    // An unknown coding or width, or a font longer than its area, would
-    // overwrite another font.
-    if (!area || uint64_t(area->addr) + len > area->end)
+    const FontArea* area = fontArea(path, offset, len);
+    if (!area)
         return 0;
     for (u32 a = 0; a < len;) {
         const bool block = a % kBlock == 0 && a + kBlock <= len;

@@ -203,8 +203,7 @@ int rcvRecovery::update_rcvScreenIDinfo(QString path, unsigned char i)
     if (screen_head.screen_num == 0 || i >= screen_head.screen_num)
         return READ_MISSING;
     u8 b[kScreenSize];
-    const uint64_t at = uint64_t(subfile_offset(RCV_SUB_SCREEN)) + kScreenHeadSize + uint64_t(kScreenSize) * i;
-    const int r = Utils::read_file_at(path, at, b, sizeof b);
+    const int r = Utils::read_file_at(path, screen_at(i), b, sizeof b);
     if (r != READ_OK)
         return r;
     screen.config_id = le32(b);
@@ -219,10 +218,13 @@ int rcvRecovery::update_rcvScreenIDinfo(QString path, unsigned char i)
 int rcvRecovery::update_rcvXYscreenNetnum(QString path)
 {
     u8 b[2];
-    const int r = Utils::read_file_at(path, uint64_t(subfile_offset(RCV_SUB_XY)) + screen.rcv_xy_offset, b, sizeof b);
-    if (r == READ_OK)
-        net_num = le16(b);
-    return r;
+    const int r = Utils::read_file_at(path, port_table_at(screen.rcv_xy_offset), b, sizeof b);
+    if (r != READ_OK)
+        return r;
+    if (le16(b) > kBoxPorts)
+        return READ_DAMAGED;
+    net_num = le16(b);
+    return READ_OK;
 }
 
 int rcvRecovery::update_rcvXYscreenNetpara(QString path, unsigned short i)
@@ -230,11 +232,12 @@ int rcvRecovery::update_rcvXYscreenNetpara(QString path, unsigned short i)
     if (i >= net_num)
         return READ_DAMAGED;
     u8 b[kNetSize];
-    const uint64_t at =
-        uint64_t(subfile_offset(RCV_SUB_XY)) + screen.rcv_xy_offset + kListHead + uint64_t(kNetSize) * i;
+    const uint64_t at = port_table_at(screen.rcv_xy_offset) + kListHead + uint64_t(kNetSize) * i;
     const int r = Utils::read_file_at(path, at, b, sizeof b);
     if (r != READ_OK)
         return r;
+    if (le16(b) >= kBoxPorts)
+        return READ_DAMAGED;
     net.net_ledx = le16(b);
     net.net_rcv_num = le16(b + 2);
     net.net_para_offset = le32(b + 4);
@@ -309,7 +312,7 @@ int rcvRecovery::update_rcvOperatedata(QString path, uint64_t offset, unsigned c
 
 uint64_t rcvRecovery::card_list_base() const
 {
-    return uint64_t(subfile_offset(RCV_SUB_XY)) + screen.rcv_xy_offset + net.net_para_offset;
+    return port_table_at(screen.rcv_xy_offset) + net.net_para_offset;
 }
 
 uint64_t rcvRecovery::para_list_base(bool raw) const
@@ -332,6 +335,46 @@ int rcvRecovery::check_operate_list(QString path, bool cardList, bool raw)
         if (!operateSound(parseOperate(b.data() + kOperateSize * k), base, size))
             return READ_DAMAGED;
     return READ_OK;
+}
+
+int rcvRecovery::check_port_tables(QString path)
+{
+    unsigned entries = 0;
+    for (unsigned s = 0; s < screen_head.screen_num; ++s) {
+        u8 record[kScreenSize];
+        int r = Utils::read_file_at(path, screen_at(s), record, sizeof record);
+        if (r != READ_OK)
+            return r;
+        const uint64_t table = port_table_at(le32(record + 44));
+        u8 count[2];
+        r = Utils::read_file_at(path, table, count, sizeof count);
+        if (r != READ_OK)
+            return r;
+        const unsigned n = le16(count);
+        entries += n;
+        if (entries > kBoxPorts)
+            return READ_DAMAGED;
+        if (n == 0)
+            continue;
+        u8 b[kBoxPorts * kNetSize];
+        r = Utils::read_file_at(path, table + kListHead, b, size_t(kNetSize) * n);
+        if (r != READ_OK)
+            return r;
+        for (unsigned i = 0; i < n; ++i)
+            if (le16(b + kNetSize * i) >= kBoxPorts)
+                return READ_DAMAGED;
+    }
+    return READ_OK;
+}
+
+uint64_t rcvRecovery::screen_at(unsigned i) const
+{
+    return uint64_t(subfile_offset(RCV_SUB_SCREEN)) + kScreenHeadSize + uint64_t(kScreenSize) * i;
+}
+
+uint64_t rcvRecovery::port_table_at(u32 xy_offset) const
+{
+    return uint64_t(subfile_offset(RCV_SUB_XY)) + xy_offset;
 }
 
 rcvRecovery& record_file_reader()

@@ -78,6 +78,9 @@ class rcvRecovery
     // above any real card operation, so that a damaged file cannot hold the
     // job (and the keys its progress bar holds) for days.
     static constexpr u32 kMaxWaitMs = 60000;
+    // The box's output ports (16 per FPGA): a pack's port tables list at
+    // most this many entries in all, each naming one of them.
+    static constexpr unsigned kBoxPorts = 32;
     static const char* const kRecoveryDir; // "/data/rcvrecovery"
     static const char* const kSmartDir;    // "/data/smartmapping"
     static const char* const kUsbDir;      // "/mnt/usb1/"
@@ -119,6 +122,11 @@ class rcvRecovery
     // file or (but for a RAM write, sent in pieces) exceeds one packet. The
     // two operation reads above refuse such a record the same way.
     int check_operate_list(QString path, bool cardList, bool raw);
+    // Checks the port tables of every screen of the pack (its screen head
+    // read) before any port is asked: READ_DAMAGED when they list more
+    // than kBoxPorts entries in all, or an entry names no port of the box.
+    // The two port reads above refuse such a table or entry the same way.
+    int check_port_tables(QString path);
     // Where the data offsets of a list count from: the port's first card
     // block, or the parameter list's count field.
     uint64_t card_list_base() const;
@@ -148,6 +156,8 @@ class rcvRecovery
     u16 op_num = 0;
 
   private:
+    uint64_t screen_at(unsigned i) const;
+    uint64_t port_table_at(u32 xy_offset) const;
     // The operation record at base + at; data offsets count from base.
     int read_operate(const QString& path, uint64_t base, uint64_t at);
 

@@ -133,11 +133,18 @@ class TestRcvRecoveryFile : public QObject
         QTest::newRow("offset past the end") << 2;
         QTest::newRow("offset wrapping 32 bits") << 3;
         QTest::newRow("missing") << 4;
+        QTest::newRow("LED port 32") << 5;
+        QTest::newRow("33 ports in a table") << 6;
     }
     void damagedFiles()
     {
         QFETCH(int, damage);
-        FileBytes b = recoveryPack(twoScreens());
+        std::vector<RcvScreen> screens = twoScreens();
+        if (damage == 5)
+            screens[1].ports[0].ledx = 32;
+        if (damage == 6)
+            screens[1].ports.resize(33);
+        FileBytes b = recoveryPack(screens);
         if (damage == 0)
             b[3] = 7;
         if (damage == 1)

@@ -27,8 +27,21 @@ RcvOp op(uint8_t type, uint8_t target, uint32_t addr, FileBytes data, uint32_t t
     return RcvOp{type, target, addr, ticks, std::move(data)};
 }
 // Damage done to a record file: waits it asks for (49.7 days, just past
-// and at the one-minute limit), and files that cannot be read as such.
-enum Damage { kLongSleep, kLongAck, kJustTooLong, kLongest, kReadError, kDirectory, kShort, kRandom };
+// and at the one-minute limit), files that cannot be read as such, and
+// port tables listing more ports than the box has, or one it does not have.
+enum Damage {
+    kLongSleep,
+    kLongAck,
+    kJustTooLong,
+    kLongest,
+    kReadError,
+    kDirectory,
+    kShort,
+    kRandom,
+    k33Ports,
+    kAllPorts,
+    kPort32
+};
 constexpr uint32_t kForever = 0xFFFFFFFF;
 
 FileBytes pattern(size_t n, uint8_t seed)
@@ -276,6 +289,11 @@ class TestRcvRecoveryJob : public QObject
         QTest::newRow("recovery: 20 MB of random bytes") << rec << pack << int(kRandom) << 0;
         QTest::newRow("check: read error") << check << pack << int(kReadError) << 0;
         QTest::newRow("check: 20 MB of random bytes") << check << pack << int(kRandom) << 0;
+        QTest::newRow("check: 33 ports over 3 screens") << check << pack << int(k33Ports) << 0;
+        QTest::newRow("check: 65,535 ports") << check << pack << int(kAllPorts) << 0;
+        QTest::newRow("check: LED port 32") << check << pack << int(kPort32) << 0;
+        QTest::newRow("recovery: 33 ports over 3 screens") << rec << pack << int(k33Ports) << 0;
+        QTest::newRow("recovery: LED port 32") << rec << pack << int(kPort32) << 0;
     }
     void damagedFilesEndTheJob()
     {
@@ -313,6 +331,10 @@ class TestRcvRecoveryJob : public QObject
                 s[0].ports[1].cards[4].push_back(op(6, 1, 0, {}, kForever));
             if (damage == kLongAck)
                 s[0].para[0].timeticks = kForever;
+            if (damage == k33Ports || damage == kAllPorts)
+                s.push_back({0x3003, std::vector<RcvPort>(damage == kAllPorts ? 65535 : 33 - 6), {}});
+            if (damage == kPort32)
+                s[0].ports[2].ledx = 32;
             f = recoveryPack(s);
             if (damage == kShort)
                 f.resize(f.size() / 2);
@@ -340,6 +362,24 @@ class TestRcvRecoveryJob : public QObject
             QVERIFY(took < 500);
         QCOMPARE(int(cards()->received().size()), damage == kLongest ? 1 : packets);
         QVERIFY(endsOnceWith100(scan ? smart_ : recovery_));
+    }
+
+    void checkAsksAllThirtyTwoPorts()
+    {
+        QByteArray text;
+        RcvScreen a{0x1001, {}, {}}, b{0x1001, {}, {}};
+        for (u16 p = 0; p < 16; ++p) {
+            text += "port " + QByteArray::number(p + 1) + " cards 1 config 0x1001\n";
+            a.ports.push_back({p, {{}}});
+            b.ports.push_back({u16(p + 16), {{}}});
+        }
+        layout(text);
+        write("/data/rcvrecovery/screen.pack", recoveryPack({a, b}));
+        lines_ = QStringList({"old"});
+        runJob(JOB_RCV_CHECK);
+        QCOMPARE(int(sent(0x10).size()), 16); // the second FPGA's ports are not asked
+        QCOMPARE(lines_, QStringList({"old"}));
+        QVERIFY(endsOnceWith100(recovery_));
     }
 
     void packProblemsEndTheJob_data()

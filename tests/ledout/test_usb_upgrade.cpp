@@ -47,6 +47,7 @@ Bytes package(const std::vector<Child>& children, u8 publish = 0x80)
     b[18] = 0x52;
     b[19] = 0x8B;
     b[47] = u8(children.size());
+    b[48] = u8(children.size() >> 8);
     for (size_t i = 0; i < children.size(); ++i) {
         const size_t e = 49 + 21 * i;
         b[e] = children[i].type;
@@ -303,6 +304,51 @@ class TestUsbUpgrade : public QObject
         QVERIFY(!QFile::exists(fx_->hostQ("/data/app/zevQ64N2")));
         QCOMPARE(fpgaErases(), 0u);
         QCOMPARE(overs_, 1);
+    }
+
+    // Each target is written once per package, by the last child naming it.
+    void oneWritePerTarget_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("1,000 applications") << 0;
+        QTest::newRow("200 FPGA images") << 1;
+        QTest::newRow("fonts at two addresses") << 2;
+        QTest::newRow("the running version last") << 3;
+    }
+    void oneWritePerTarget()
+    {
+        QFETCH(int, kind);
+        SimC331* chip = SimC331::current();
+        chip->setFonts(0);
+        c331_->read_c331_font(c331_->spi_fd);
+        const Bytes program = fill(200, 7), image = fill(6000, 8);
+        const Bytes english = font(1, 0x40, 3000), chinese = font(0, 0x20, 2000);
+        std::vector<Child> children;
+        if (kind == 0)
+            children.assign(999, {10, fill(100, 1)});
+        if (kind == 1)
+            children.assign(199, {7, fpgaImage(fill(5000, 3))});
+        if (kind == 2)
+            children = {{13, font(1, 0x40, 1000)}, {13, font(0, 0x20, 4000)}, {13, english}, {13, chinese}};
+        if (kind == 1)
+            children.push_back({7, fpgaImage(image)});
+        if (kind == 0 || kind == 3)
+            children.push_back({10, program});
+        if (kind == 3)
+            children.push_back({10, fill(300, 9), {26, 3, 30, 11, 2, 1}});
+        put("many.ZEV", package(children));
+        run();
+        const auto r = fx_->board().simShell().recorded();
+        QVERIFY(std::count(r.begin(), r.end(), std::string("sync")) <= 6);
+        QCOMPARE(app(), kind == 0 || kind == 3 ? program : Bytes({'o', 'l', 'd'}));
+        QCOMPARE(fpgaErases(), kind == 1 ? 2u : 0u);
+        if (kind == 1)
+            QCOMPARE(board::sim::simFpgaFlash()->peek(0, u32(image.size())), image);
+        if (kind == 2) {
+            QCOMPARE(chip->flashRead(0x410000, u32(english.size())), english);
+            QCOMPARE(chip->flashRead(0x10000, u32(chinese.size())), chinese);
+        }
+        QCOMPARE(int(g_usb_grade_outcome.load()), int(USB_FINISHED));
     }
 
     void fonts_data()
