@@ -103,7 +103,15 @@ void announce(const board::Choice& choice, const std::string& links, bool vnc)
 
 void readUpdateStatus()
 {
-    QSettings s(board::path(QString("/data/configs/led_load_config.ini")), QSettings::IniFormat);
+    const QString file = board::path(QString("/data/configs/led_load_config.ini"));
+    // A damaged file holds no start-up line; it is left to the upgrade that
+    // writes the line.
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    if (ConfigEngine::check_ini(file) != board::FileRead::whole) {
+        g_update_status = 0;
+        return;
+    }
+    QSettings s(file, QSettings::IniFormat);
     g_update_status = s.value("app-1/app_path").toString() == "/data/app/zevQ64N -platform linuxfb" ? 1 : 0;
 }
 

@@ -9,6 +9,8 @@
 
 #include "board/board.h"
 #include "core/global.h"
+#include "core/logging.h"
+#include "core/net_check.h"
 #include "core/utils.h"
 
 ConfigEngine* ConfigEngine::p_config = nullptr;
@@ -72,26 +74,91 @@ ConfigEngine::ConfigEngine()
     load();
 }
 
+board::FileRead ConfigEngine::check_ini(const QString& hostPath)
+{
+    QByteArray text;
+    const board::FileRead read = board::read_whole(hostPath.toStdString(), kMaxIniBytes, &text);
+    if (read != board::FileRead::whole)
+        return read;
+    QSettings s(hostPath, QSettings::IniFormat);
+    return s.status() == QSettings::NoError ? read : board::FileRead::damaged;
+}
+
 void ConfigEngine::load()
 {
     QMutexLocker lock(&mutex_);
-    QString file = board::path(QString(kFile));
-    bool fresh = !QFileInfo::exists(file);
-    QSettings s(file, QSettings::IniFormat);
-    s.beginGroup("config");
+    const QString file = board::path(QString(kFile));
+    QVariant stored[ConfigItem::ItemCount];
+    board::FileRead read;
+    {
+        QMutexLocker fileLock(&Utils::_file_deal_mutex);
+        read = check_ini(file);
+        // A damaged file never reaches QSettings, which would read all of it.
+        if (read == board::FileRead::whole) {
+            QSettings s(file, QSettings::IniFormat);
+            for (int i = 0; i < ConfigItem::ItemCount; ++i)
+                stored[i] = s.value(QString("config/") + keyName(ConfigItem::ConfigName(i)));
+        }
+    }
+    if (read == board::FileRead::damaged) {
+        zevlog::warning(lcCore(), "%s is damaged: factory settings", kFile);
+        Utils::system_mutex(QString("rm -rf %1").arg(kFile));
+    }
+    bool complete = read == board::FileRead::whole;
     for (int i = 0; i < ConfigItem::ItemCount; ++i) {
         auto item = ConfigItem::ConfigName(i);
-        QVariant v = s.value(keyName(item), defaultValue(item));
+        const QVariant fallback = defaultValue(item);
+        QVariant v = stored[i];
+        bool ok = v.isValid();
         // Keep the stored type of each item whatever the INI text gave back.
-        if (defaultValue(item).type() != QVariant::String)
-            v = QVariant(v.toLongLong());
-        values_[i] = v;
+        if (ok && fallback.type() != QVariant::String)
+            v = QVariant(v.toLongLong(&ok));
+        values_[i] = ok ? v : fallback;
+        complete = complete && ok;
     }
-    s.endGroup();
-    if (fresh) {
+    if (!usable_values()) {
+        zevlog::warning(lcCore(), "unusable network settings in %s: factory values taken", kFile);
+        complete = false;
+    }
+    if (!complete) {
         lock.unlock();
         save();
     }
+}
+
+bool ConfigEngine::usable_values()
+{
+    auto text = [this](ConfigItem::ConfigName item) { return values_[item].toString(); };
+    bool usable = true;
+    auto fallBack = [&](ConfigItem::ConfigName item) {
+        values_[item] = defaultValue(item);
+        usable = false;
+    };
+    if (!net_check::canonical(text(ConfigItem::SubNetMask)) || !net_check::host_mask(text(ConfigItem::SubNetMask)))
+        fallBack(ConfigItem::SubNetMask);
+    if (!net_check::canonical(text(ConfigItem::IPAddress)) ||
+        !net_check::host_address(text(ConfigItem::IPAddress), text(ConfigItem::SubNetMask))) {
+        fallBack(ConfigItem::IPAddress);
+        // A stored mask that the factory address does not fit goes with it.
+        if (!net_check::host_address(text(ConfigItem::IPAddress), text(ConfigItem::SubNetMask)))
+            fallBack(ConfigItem::SubNetMask);
+    }
+    if (!net_check::canonical(text(ConfigItem::GateWay)))
+        fallBack(ConfigItem::GateWay);
+    const qlonglong port = values_[ConfigItem::TcpPort].toLongLong();
+    if (port > 65535 || !net_check::command_port(int(port)))
+        fallBack(ConfigItem::TcpPort);
+    return usable;
+}
+
+void ConfigEngine::keep_usable()
+{
+    QMutexLocker lock(&mutex_);
+    if (usable_values())
+        return;
+    zevlog::warning(lcCore(), "unusable network settings in %s: factory values taken", kFile);
+    lock.unlock();
+    save();
 }
 
 bool ConfigEngine::save()
@@ -100,6 +167,9 @@ bool ConfigEngine::save()
     QMutexLocker fileLock(&Utils::_file_deal_mutex);
     QString file = board::path(QString(kFile));
     QDir().mkpath(QFileInfo(file).absolutePath());
+    // QSettings would read all of a damaged file and keep what it holds.
+    if (check_ini(file) == board::FileRead::damaged)
+        return false;
     // QSettings writes through a temporary file that is synced and renamed,
     // so a power cut never leaves a half-written settings file.
     QSettings s(file, QSettings::IniFormat);

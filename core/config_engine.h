@@ -10,6 +10,8 @@
 #include <QString>
 #include <QVariant>
 
+#include "board/file_read.h"
+
 namespace ConfigItem
 {
 enum ConfigName {
@@ -52,12 +54,29 @@ class ConfigEngine
     // Path of the settings file as the system names it.
     static const char* kFile;
 
-    // Re-reads the file (tests and the factory reset use it).
+    // Re-reads the file (tests and the factory reset use it). A file that
+    // cannot be read whole within kMaxIniBytes, or does not parse, is
+    // deleted; items missing, not numbers where numbers belong, or network
+    // values the set-IP command would refuse take their factory defaults,
+    // and the file is then written again with what is in effect.
     void load();
+    // Replaces every unusable address, mask, gateway or command port by its
+    // factory default and stores the settings when one was.
+    void keep_usable();
+
+    // Settings files hold a few hundred bytes.
+    static constexpr size_t kMaxIniBytes = 64 * 1024;
+    // Whether the INI file at a host path is missing, sound (read whole
+    // within kMaxIniBytes and parsed) or damaged.
+    static board::FileRead check_ini(const QString& hostPath);
 
   private:
     ConfigEngine();
+    // Writes every item; false, with nothing written, while the file is
+    // damaged.
     bool save();
+    // keep_usable on the values under the lock: false when one was replaced.
+    bool usable_values();
     // Changes the values, saves them and, when the file was not written,
     // puts the old values back.
     bool store(const std::function<void(QVariant* values)>& change);

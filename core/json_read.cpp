@@ -1,7 +1,5 @@
 #include "core/json_read.h"
 
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include <boost/property_tree/json_parser.hpp>
@@ -10,6 +8,7 @@
 #include <QString>
 
 #include "board/board.h"
+#include "board/file_read.h"
 #include "core/global.h"
 #include "core/logging.h"
 #include "core/utils.h"
@@ -69,11 +68,11 @@ bool file(const char* path, pt::ptree& out)
     out.clear();
     // Held while reading, so a file being written is never judged damaged.
     QMutexLocker lock(&Utils::_file_deal_mutex);
-    std::ifstream in(board::path(path), std::ios::binary);
-    if (!in)
+    QByteArray text;
+    const board::FileRead read = board::read_whole(board::path(path), kMaxFileBytes, &text);
+    if (read == board::FileRead::missing)
         return false;
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad() || !parse(text.data(), text.size(), out)) {
+    if (read == board::FileRead::damaged || !parse(text.constData(), size_t(text.size()), out)) {
         Utils::system_mutex(QString("rm -rf %1").arg(path));
         return false;
     }

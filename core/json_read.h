@@ -12,6 +12,9 @@
 namespace json_read
 {
 constexpr int kMaxDepth = 64;
+// The largest JSON file a PC transfer stores (the OSD menus); a larger file
+// is damaged.
+constexpr size_t kMaxFileBytes = 0x400000;
 
 // True when no object or array of the text lies deeper than maxDepth levels;
 // brackets inside strings do not count.
@@ -22,6 +25,7 @@ bool depth_within(const char* text, size_t length, int maxDepth = kMaxDepth);
 bool parse(const char* text, size_t length, boost::property_tree::ptree& out);
 
 // Reads the JSON file at a board path under the file lock. False when it is
-// missing, and when it does not parse: such a file is deleted.
+// missing, and when it cannot be read whole within kMaxFileBytes or does not
+// parse: such a file is deleted.
 bool file(const char* path, boost::property_tree::ptree& out);
 } // namespace json_read

@@ -7,12 +7,12 @@
 #include <unistd.h>
 
 #include <QSettings>
-#include <QStringList>
 
 #include "board/board.h"
 #include "core/config_engine.h"
 #include "core/logMsg.h"
 #include "core/logging.h"
+#include "core/net_check.h"
 
 QMutex Utils::_spi_mutex;
 QMutex Utils::_c331_bnk_mutex;
@@ -152,62 +152,16 @@ void applyWired(const QString& ip, const QString& mask, const QString& gateway)
     Utils::system_mutex("route del 255.255.255.255 wlan1");
 }
 
-// The stored address of an item in canonical form; an invalid one is
-// replaced in the settings and in its global by the factory default.
-QString checkedAddress(ConfigItem::ConfigName item, QString* global, bool mask)
-{
-    QString text = Utils::dottedQuad(*global);
-    if (!text.isEmpty() && (!mask || Utils::isNetMask(text)))
-        return text;
-    QString fallback = ConfigEngine::defaultValue(item).toString();
-    ConfigEngine::pInstance()->write_config_variant(item, fallback);
-    *global = fallback;
-    return fallback;
-}
 } // namespace
-
-QString Utils::dottedQuad(const QString& text)
-{
-    const QStringList parts = text.split('.');
-    if (parts.size() != 4)
-        return QString();
-    QStringList out;
-    for (const QString& p : parts) {
-        // Decimal only, no sign, blank or leading zero (read as octal by
-        // some tools).
-        if (p.isEmpty() || p.size() > 3 || (p.size() > 1 && p[0] == '0'))
-            return QString();
-        for (QChar c : p)
-            if (c < '0' || c > '9')
-                return QString();
-        if (p.toInt() > 255)
-            return QString();
-        out << p;
-    }
-    return out.join('.');
-}
-
-bool Utils::isNetMask(const QString& text)
-{
-    QString quad = dottedQuad(text);
-    if (quad.isEmpty())
-        return false;
-    u32 mask = 0;
-    for (const QString& p : quad.split('.'))
-        mask = (mask << 8) | u32(p.toUInt());
-    // The one bits stand together from the top.
-    u32 hosts = ~mask;
-    return (hosts & (hosts + 1)) == 0;
-}
 
 int Utils::init_resteth(const QString& ip, const QString& gateway, const QString& mask)
 {
-    QString i = dottedQuad(ip), g = dottedQuad(gateway);
-    if (i.isEmpty() || g.isEmpty() || !isNetMask(mask))
+    if (!net_check::canonical(ip) || !net_check::canonical(gateway) || !net_check::canonical(mask) ||
+        !net_check::mask(mask))
         return 255;
     if (system_mutex("ifconfig eth0 &>/dev/null") != 0)
         return 255;
-    applyWired(i, dottedQuad(mask), g);
+    applyWired(ip, mask, gateway);
     return 0;
 }
 
@@ -215,11 +169,9 @@ int Utils::initIPAddress()
 {
     if (system_mutex("ifconfig eth0 &>/dev/null") != 0)
         return 255;
+    ConfigEngine::pInstance()->keep_usable();
     getIPAddress();
-    QString ip = checkedAddress(ConfigItem::IPAddress, &g_str_ip, false);
-    QString mask = checkedAddress(ConfigItem::SubNetMask, &g_srt_mask, true);
-    QString gateway = checkedAddress(ConfigItem::GateWay, &g_str_gateway, false);
-    applyWired(ip, mask, gateway);
+    applyWired(g_str_ip, g_srt_mask, g_str_gateway);
     return 0;
 }
 
@@ -288,7 +240,16 @@ bool Utils::install_new_app()
         return false;
     }
     if (g_update_status == 0) {
-        QSettings ini(board::path(QString("/data/configs/led_load_config.ini")), QSettings::IniFormat);
+        const QString file = board::path(QString("/data/configs/led_load_config.ini"));
+        QMutexLocker lock(&_file_deal_mutex);
+        // QSettings keeps what a file holds beside the line it writes: a
+        // damaged one goes first.
+        if (ConfigEngine::check_ini(file) == board::FileRead::damaged &&
+            system_mutex("rm -rf /data/configs/led_load_config.ini") != 0) {
+            writeLogMsg(LOG_ERROR, "start-up line not written");
+            return false;
+        }
+        QSettings ini(file, QSettings::IniFormat);
         ini.beginGroup("app-1");
         ini.setValue("app_path", "/data/app/zevQ64N -platform linuxfb");
         ini.setValue("app_name", "zevQ64N");

@@ -56,11 +56,6 @@ class Utils
     // one, and points the board's start-up line at it when it does not yet;
     // false when the move or the start-up line failed.
     static bool install_new_app();
-    // Canonical "a.b.c.d" of a dotted quad with fields 0..255 in plain
-    // decimal; empty when the text is none.
-    static QString dottedQuad(const QString& text);
-    // A dotted quad whose one bits are contiguous from the top.
-    static bool isNetMask(const QString& text);
     static void getIPAddress();
 
     static QMutex _spi_mutex;

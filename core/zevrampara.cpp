@@ -12,6 +12,7 @@
 #include <QFileInfo>
 
 #include "board/board.h"
+#include "board/file_read.h"
 #include "core/logging.h"
 #include "core/utils.h"
 #include "core/para_apply.h"
@@ -183,14 +184,13 @@ void ZevRamPara::load_all()
     std::memset(&device, 0, sizeof device);
     bool loaded = false;
     {
+        constexpr int kFileSize = 2 + Img::kSize - Img::kPersistStart;
         QMutexLocker lock(&Utils::_file_deal_mutex);
-        QFile f(QString::fromStdString(board::path(kDeviceInfoFile)));
-        if (f.open(QIODevice::ReadOnly)) {
-            QByteArray b = f.read(2 + Img::kSize - Img::kPersistStart);
-            if (b.size() == 2 + Img::kSize - Img::kPersistStart && u8(b[0]) == 0xAA && u8(b[1]) == 0xAA) {
-                std::memcpy(p_zevrampara_config + Img::kPersistStart, b.constData() + 2, size_t(b.size() - 2));
-                loaded = true;
-            }
+        QByteArray b;
+        if (board::read_whole(board::path(kDeviceInfoFile), kFileSize, &b) == board::FileRead::whole &&
+            b.size() == kFileSize && u8(b[0]) == 0xAA && u8(b[1]) == 0xAA) {
+            std::memcpy(p_zevrampara_config + Img::kPersistStart, b.constData() + 2, size_t(b.size() - 2));
+            loaded = true;
         }
     }
     if (!loaded) {
@@ -495,13 +495,11 @@ int ZevRamPara::mode_file_deal(int slot, int op)
         usleep(100);
     }
     QMutexLocker lock(&Utils::_file_deal_mutex);
-    QFile f(QString::fromStdString(board::path(modeFilePath(slot))));
-    if (f.open(QIODevice::ReadOnly)) {
-        QByteArray b = f.read(kUserModeFileSize);
-        if (b.size() == kUserModeFileSize) {
-            std::memcpy(m, b.constData(), kUserModeFileSize);
-            return 1;
-        }
+    QByteArray b;
+    if (board::read_whole(board::path(modeFilePath(slot)), kUserModeFileSize, &b) == board::FileRead::whole &&
+        b.size() == kUserModeFileSize) {
+        std::memcpy(m, b.constData(), kUserModeFileSize);
+        return 1;
     }
     m[0] = 0xFF;
     m[1] = 0xFF;

@@ -10,6 +10,7 @@
 #include <QMutexLocker>
 
 #include "board/board.h"
+#include "board/file_read.h"
 #include "chips/tarvosource.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
@@ -26,6 +27,8 @@ constexpr size_t kEdidSize = 256;
 // Record file: timing words at 2, 4, 6; the EDID block at 32.
 constexpr size_t kRecordEdid = 32;
 constexpr size_t kRecordSize = kRecordEdid + kEdidSize;
+// The longest record a write can store (its length is a u16).
+constexpr size_t kMaxRecordFile = 0xFFFF;
 
 constexpr int kIndex = 11;
 constexpr int kEcho = 11;
@@ -99,12 +102,14 @@ int message_deal::read_edid_table(u8* body, int length)
     std::memset(body + 14, 0, 4 + kRecordSize);
     if (!r.ok())
         return 8;
-    QMutexLocker lock(&Utils::_file_deal_mutex);
-    FILE* f = std::fopen(board::path(record_path(source)).c_str(), "rb");
-    if (!f)
-        return 8;
-    std::fread(body + kReadRecord, 1, kRecordSize, f);
-    std::fclose(f);
+    QByteArray file;
+    {
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        // A record that cannot be read whole is answered as a missing one.
+        if (board::read_whole(board::path(record_path(source)), kMaxRecordFile, &file) != board::FileRead::whole)
+            return 8;
+    }
+    std::memcpy(body + kReadRecord, file.constData(), std::min(size_t(file.size()), kRecordSize));
     put_le16(body + 14, u16(kRecordEdid));
     put_le16(body + 16, u16(kRecordSize));
     return 296;

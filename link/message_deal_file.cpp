@@ -16,10 +16,12 @@
 #include <cstdio>
 #include <cstring>
 #include <algorithm>
+#include <sys/stat.h>
 
 #include <QMutexLocker>
 
 #include "board/board.h"
+#include "core/json_read.h"
 #include "core/staging.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
@@ -67,9 +69,16 @@ struct KindBuffer {
     u32 buffer;
     u32 data_at;
 };
+// The OSD menus (7, 8) are as large as their reader takes them.
 constexpr KindBuffer kKinds[] = {
-    {1, 0x500000, 0}, {3, kKernelImage, 0}, {4, kLogoImage, kLogoHeader}, {5, 0x60000, 0},
-    {7, 0x400000, 0}, {8, 0x400000, 0},     {9, kFileBufSize, 0},         {13, kFileBufSize, 0},
+    {1, 0x500000, 0},
+    {3, kKernelImage, 0},
+    {4, kLogoImage, kLogoHeader},
+    {5, 0x60000, 0},
+    {7, u32(json_read::kMaxFileBytes), 0},
+    {8, u32(json_read::kMaxFileBytes), 0},
+    {9, kFileBufSize, 0},
+    {13, kFileBufSize, 0},
 };
 
 const KindBuffer* buffer_of(u8 kind)
@@ -238,7 +247,11 @@ int open_read(u8* body, const std::string& path, u8 echo, const Sender& sender)
     FILE* f = std::fopen(board::path(path).c_str(), "rb");
     u32 size = 0;
     if (f) {
-        off_t end = fseeko(f, 0, SEEK_END) == 0 ? ftello(f) : -1;
+        // Only a plain file has a size to send; a folder in its place is
+        // no file.
+        struct stat st;
+        const bool plain = ::fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode);
+        off_t end = plain && fseeko(f, 0, SEEK_END) == 0 ? ftello(f) : -1;
         if (end < 0 || end > off_t(0xFFFFFFFFu)) {
             std::fclose(f);
             f = nullptr;

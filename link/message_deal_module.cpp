@@ -15,6 +15,7 @@
 #include <QMutexLocker>
 
 #include "board/board.h"
+#include "board/file_read.h"
 #include "core/config_engine.h"
 #include "core/utils.h"
 #include "link/file_install.h"
@@ -137,7 +138,8 @@ bool write_file(const char* path, const u8* data, u32 length)
     return ok;
 }
 
-// The stored data of a module file (head stripped); false when missing.
+// The stored data of a module file (head stripped); false when missing or
+// when it cannot be read whole within its limit.
 bool stored_data(const file_kind& k, QByteArray& out)
 {
     if (!k.path) {
@@ -147,10 +149,8 @@ bool stored_data(const file_kind& k, QByteArray& out)
     QByteArray all;
     {
         QMutexLocker lock(&Utils::_file_deal_mutex);
-        QFile f(board::path(QString(k.path)));
-        if (!f.open(QIODevice::ReadOnly))
+        if (board::read_whole(board::path(std::string(k.path)), k.limit + k.head, &all) != board::FileRead::whole)
             return false;
-        all = f.read(qint64(k.limit + k.head));
     }
     if (all.size() < int(k.head))
         return false;

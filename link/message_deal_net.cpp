@@ -11,6 +11,7 @@
 
 #include "core/config_engine.h"
 #include "core/logMsg.h"
+#include "core/net_check.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
 #include "ledout/fpga_drv.h"
@@ -18,8 +19,6 @@
 #include "link/file_install.h"
 #include "link/message_deal.h"
 #include "link/message_deal_fpga.h"
-#include "link/net_check.h"
-#include "link/networkmanage.h"
 #include "link/protocol_phy.h"
 #include "link/message_remote.h"
 #include "core/logging.h"
@@ -122,7 +121,7 @@ int message_deal::net_ip_set(u8* body, int length)
     const QString gateway = net_check::dotted(body + 22);
     const int port = get16(body + 26);
     // The box's second TCP server keeps its port.
-    if (!net_check::host_address(ip, mask) || !net_check::port(port) || port == networkManage::kSecondPort)
+    if (!net_check::host_address(ip, mask) || !net_check::command_port(port))
         return 1;
     const int oldPort = g_port;
     // Nothing is applied that would be lost at the next start.

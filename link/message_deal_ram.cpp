@@ -9,6 +9,7 @@
 #include <QMutexLocker>
 
 #include "board/board.h"
+#include "board/file_read.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
 #include "ledout/fpga_manage.h"
@@ -176,15 +177,12 @@ void message_deal::start_capture()
     capture_length = 0;
     if (!grabbed)
         return;
-    FILE* f = std::fopen(path.toLocal8Bit().constData(), "rb");
-    if (!f)
-        return;
-    size_t got = std::fread(capture_buf + 2, 1, kCaptureSize - 2, f);
     // A file that does not fit is not served cut short.
-    bool whole = std::ferror(f) == 0 && std::fgetc(f) == EOF;
-    std::fclose(f);
-    if (whole)
-        capture_length = u32(got);
+    QByteArray png;
+    if (board::read_whole(path.toLocal8Bit().toStdString(), kCaptureSize - 2, &png) != board::FileRead::whole)
+        return;
+    std::memcpy(capture_buf + 2, png.constData(), size_t(png.size()));
+    capture_length = u32(png.size());
 }
 
 void message_deal::info_block(u8* out)

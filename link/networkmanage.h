@@ -7,6 +7,7 @@
 // out in one write per connection.
 #pragma once
 
+#include "core/net_check.h"
 #include "link/command_port.h"
 #include "link/tcpserver.h"
 
@@ -34,7 +35,7 @@ class networkManage
     port_link& control_port() { return control_; }
     port_link& port_10002() { return second_; }
     void port_pass(port_link& p, int maxWaitMs) { p.pass(maxWaitMs); }
-    static constexpr int kSecondPort = 10002;
+    static constexpr int kSecondPort = net_check::kSecondTcpPort;
     static constexpr size_t kFrameLimit = command_port::kFrameLimit;
 
   private:

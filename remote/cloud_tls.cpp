@@ -1,11 +1,11 @@
 #include "remote/cloud_tls.h"
 
-#include <QFile>
 #include <QMutexLocker>
 #include <QSslConfiguration>
 #include <QSslSocket>
 
 #include "board/board.h"
+#include "board/file_read.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 
@@ -25,13 +25,15 @@ bool cloud_tls_socket::certificates(QList<QSslCertificate>& out)
 {
     out.clear();
     QByteArray file;
+    board::FileRead read;
     {
         QMutexLocker lock(&Utils::_file_deal_mutex);
-        QFile f(board::path(QString(kCaFile)));
-        if (!f.open(QIODevice::ReadOnly))
-            return false;
-        file = f.read(kCaLimit + kCaHead);
+        read = board::read_whole(board::path(std::string(kCaFile)), kCaLimit + kCaHead, &file);
     }
+    // A file that cannot be read holds no certificate: the link stays down
+    // rather than open in the clear.
+    if (read == board::FileRead::missing)
+        return false;
     if (file.size() < kCaHead || u8(file[0]) != 0xAA)
         return true;
     const u32 size = u32(u8(file[3])) | u32(u8(file[4])) << 8 | u32(u8(file[5])) << 16 | u32(u8(file[6])) << 24;

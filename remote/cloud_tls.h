@@ -29,7 +29,8 @@ class cloud_tls_socket
     cloud_tls_socket& operator=(const cloud_tls_socket&) = delete;
 
     // The certificates of the certificate file: false when there is no
-    // file; true with out empty when the file holds no usable certificate.
+    // file; true with out empty when the file holds no usable certificate
+    // or cannot be read whole.
     static bool certificates(QList<QSslCertificate>& out);
     static const char* kCaFile;
 

@@ -3,14 +3,14 @@
 #include <cstring>
 #include <string>
 
-#include <QFile>
 #include <QMutexLocker>
 
 #include "board/board.h"
+#include "board/file_read.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
-#include "link/net_check.h"
+#include "core/net_check.h"
 #include "link/protocol_phy.h"
 #include "remote/memory_json_parser.h"
 #include "remote/message_deal_cloud_4g.h"
@@ -21,16 +21,15 @@ const char* message_deal_4g::kBarcodeFile = "/data/configs/cloud_barcode";
 namespace
 {
 // The data of a file laid out as 0xAA, u16 LE data length + 2, data; false
-// when it is missing or its head does not fit what it holds.
+// when it is missing, cannot be read whole within limit data bytes or its
+// head does not fit what it holds.
 bool read_headed(const char* path, int limit, QByteArray& data)
 {
     QByteArray file;
     {
         QMutexLocker lock(&Utils::_file_deal_mutex);
-        QFile f(board::path(QString(path)));
-        if (!f.open(QIODevice::ReadOnly))
+        if (board::read_whole(board::path(std::string(path)), size_t(limit) + 3, &file) != board::FileRead::whole)
             return false;
-        file = f.read(limit + 3);
     }
     if (file.size() < 3 || u8(file[0]) != 0xAA)
         return false;

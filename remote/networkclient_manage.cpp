@@ -10,7 +10,7 @@
 
 #include "core/logMsg.h"
 #include "core/utils.h"
-#include "link/net_check.h"
+#include "core/net_check.h"
 #include "link/net_socket.h"
 #include "remote/message_deal_cloud_4g.h"
 #include "core/logging.h"

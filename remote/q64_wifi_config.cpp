@@ -2,17 +2,17 @@
 
 #include <algorithm>
 
-#include <QFile>
 #include <QMutexLocker>
 #include <QRegularExpression>
 
 #include "board/board.h"
+#include "board/file_read.h"
 #include "core/config_engine.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "core/wake_flag.h"
 #include "core/zevrampara.h"
-#include "link/net_check.h"
+#include "core/net_check.h"
 #include "link/udpnetmanage.h"
 
 namespace
@@ -71,6 +71,15 @@ QString query(const std::string& command, const QString& pattern)
     return m.hasMatch() ? m.captured(1) : QString();
 }
 
+// The access point's settings file as it stands; empty when it is missing
+// or cannot be read whole (it holds a few lines).
+QByteArray hostapd_text()
+{
+    QByteArray text;
+    board::read_whole(board::path(std::string(Q64_WIFI_CONFIG::kHostapdConf)), 64 * 1024, &text);
+    return text;
+}
+
 bool udp_running()
 {
     return Q64_WIFI_CONFIG::p_wifi && Q64_WIFI_CONFIG::wifi_ap_state.load() == 3;
@@ -112,14 +121,11 @@ int Q64_WIFI_CONFIG::read_wifi_files()
     QString ssid, passphrase;
     {
         QMutexLocker lock(&Utils::_file_deal_mutex);
-        QFile f(board::path(QString(kHostapdConf)));
-        if (f.open(QIODevice::ReadOnly)) {
-            for (const QByteArray& line : f.readAll().split('\n')) {
-                if (line.startsWith("ssid="))
-                    ssid = QString::fromUtf8(line.mid(5)).trimmed();
-                else if (line.startsWith("wpa_passphrase="))
-                    passphrase = QString::fromUtf8(line.mid(15)).trimmed();
-            }
+        for (const QByteArray& line : hostapd_text().split('\n')) {
+            if (line.startsWith("ssid="))
+                ssid = QString::fromUtf8(line.mid(5)).trimmed();
+            else if (line.startsWith("wpa_passphrase="))
+                passphrase = QString::fromUtf8(line.mid(15)).trimmed();
         }
     }
     QString ap = ConfigEngine::pInstance()->read_config_variant(ConfigItem::WifiIPAddress).toString();
@@ -346,14 +352,9 @@ bool Q64_WIFI_CONFIG::write_ap_files(const QString& ssid, const QString& passphr
 {
     QMutexLocker lock(&Utils::_file_deal_mutex);
     const std::string hostapd = board::path(std::string(kHostapdConf));
-    QByteArray old;
-    {
-        QFile in(QString::fromStdString(hostapd));
-        if (in.open(QIODevice::ReadOnly))
-            old = in.readAll();
-    }
-    // The board's own lines are kept; without a file the access point gets
-    // the plain WPA2 set-up of wlan0.
+    QByteArray old = hostapd_text();
+    // The board's own lines are kept; without a readable file the access
+    // point gets the plain WPA2 set-up of wlan0.
     if (old.isEmpty())
         old = kHostapdBase;
     QByteArray out;

@@ -88,11 +88,17 @@ std::vector<int> SimKeypad::takeKeys()
         readOffset_ = 0;
     if (!f.seek(readOffset_))
         return {};
-    QByteArray data = f.readAll();
-    // Only whole lines: a line still being written is taken next time.
+    // Keys are typed a few at a time: what lies beyond the bound is taken
+    // on the next call.
+    QByteArray data = f.read(kMaxRead);
+    // Only whole lines: a line still being written is taken next time; a
+    // line longer than the bound holds no keys.
     int end = data.lastIndexOf('\n');
-    if (end < 0)
+    if (end < 0) {
+        if (data.size() == kMaxRead)
+            readOffset_ += kMaxRead;
         return {};
+    }
     readOffset_ += end + 1;
     return parseKeys(data.left(end + 1).toStdString());
 }

@@ -47,6 +47,7 @@ class SimKeypad final : public Keypad
     std::string keyFile_;
     std::string ledFile_;
     long readOffset_ = 0;
+    static constexpr int kMaxRead = 64 * 1024;
     std::vector<std::vector<uint8_t>> reports_;
     bool present_ = true;
     bool initFails_ = false;

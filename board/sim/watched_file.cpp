@@ -1,4 +1,5 @@
 #include "board/sim/watched_file.h"
+#include "board/file_read.h"
 #include "board/log.h"
 
 #include <cerrno>
@@ -212,10 +213,10 @@ bool WatchedFile::changed()
 
 bool WatchedFile::read(std::string* text) const
 {
-    QFile f(QString::fromStdString(path_));
-    if (!f.open(QIODevice::ReadOnly))
+    QByteArray bytes;
+    if (read_whole(path_, kMaxBytes, &bytes) != FileRead::whole)
         return false;
-    *text = f.readAll().toStdString();
+    *text = bytes.toStdString();
     return true;
 }
 

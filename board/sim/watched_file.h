@@ -8,6 +8,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <sys/types.h>
@@ -30,8 +31,10 @@ class WatchedFile
     // True when the file differs from what the last call saw (replaced,
     // resized, touched, appeared or vanished).
     bool changed();
-    // The whole text; false when the file cannot be read.
+    // The whole text; false when the file cannot be read whole within
+    // kMaxBytes (a model's file holds a few lines).
     bool read(std::string* text) const;
+    static constexpr size_t kMaxBytes = 1024 * 1024;
     // False while the kernel does not watch the file: a reader that sleeps
     // until a report must look at it now and then instead.
     bool watched() const { return report_.load() != UNWATCHED; }

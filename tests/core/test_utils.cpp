@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "core/config_engine.h"
+#include "core/net_check.h"
 #include "core/utils.h"
 #include "sim_fixture.h"
 
@@ -70,8 +71,8 @@ class TestUtils : public QObject
         QFETCH(QString, text);
         QFETCH(QString, canonical);
         QFETCH(bool, mask);
-        QCOMPARE(Utils::dottedQuad(text), canonical);
-        QCOMPARE(Utils::isNetMask(text), mask);
+        QCOMPARE(net_check::canonical(text), !canonical.isEmpty());
+        QCOMPARE(net_check::mask(text), mask);
     }
 
     void invalidStoredValuesAreReplacedByTheDefaults()

@@ -9,7 +9,7 @@
 
 #include "core/config_engine.h"
 #include "core/zevrampara.h"
-#include "link/net_check.h"
+#include "core/net_check.h"
 #include "pc_frames.h"
 #include "remote/message_deal_4g.h"
 #include "remote/q64_wifi_config.h"

@@ -362,17 +362,21 @@ class TestCloud : public QObject
             QVERIFY(tls.frames[0].body.find("\"name\":\"login\"") != std::string::npos);
             QVERIFY(tls.frames[1].body.find("\"name\":\"getinfo\",\"result\":0") != std::string::npos);
         }
-        // A file without a certificate: nothing goes out in the clear.
-        QVERIFY(writeHostFile(caPath, ca_file("not a certificate")));
-        int port = 0;
-        int ls = listen_any(&port);
-        g_Nubo_cloudserverport = port;
-        networkclient_Manage client;
-        client.client_pass();
-        QCOMPARE(int(client.connected), 0);
-        QCOMPARE(accept_within(ls, 100), -1);
-        close(ls);
-        QFile::remove(caPath);
+        // A file without a certificate, or one that cannot be read: nothing
+        // goes out in the clear.
+        for (bool folder : {false, true}) {
+            QVERIFY(folder ? QFile::remove(caPath) && QDir().mkpath(caPath)
+                           : writeHostFile(caPath, ca_file("not a certificate")));
+            int port = 0;
+            int ls = listen_any(&port);
+            g_Nubo_cloudserverport = port;
+            networkclient_Manage client;
+            client.client_pass();
+            QCOMPARE(int(client.connected), 0);
+            QCOMPARE(accept_within(ls, 100), -1);
+            close(ls);
+        }
+        QDir(caPath).removeRecursively();
         g_Nubo_cloud = 0;
     }
 };

@@ -6,6 +6,7 @@
 #include "board/board.h"
 #include "core/config_engine.h"
 #include "core/logging.h"
+#include "core/net_check.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
 #include "ui/settings/settings_rows.h"
@@ -155,10 +156,11 @@ QStringList linkwlan::row(int first) const
 
 void linkwlan::on_Button_net_apply_clicked()
 {
-    // Nothing invalid ever reaches the settings file or a shell command.
+    // Nothing invalid ever reaches the settings file or a shell command, and
+    // the address is one the interface can take, as the PC's set-IP demands.
     QString ip, mask, gateway;
     if (!linkwlan_octets(row(0), false, &ip) || !linkwlan_octets(row(4), true, &mask) ||
-        !linkwlan_octets(row(8), false, &gateway)) {
+        !linkwlan_octets(row(8), false, &gateway) || !net_check::host_address(ip, mask)) {
         set_fitted(ui->label_invalid, page_text(kTexts[kInvalid]));
         return;
     }

@@ -73,10 +73,18 @@ class TestLinkwlan : public QObject
         QCOMPARE(QString::fromStdString(run[before]), QString("sync"));
     }
 
+    void invalidEntryIsRefusedAndSaid_data()
+    {
+        QTest::addColumn<QString>("first");
+        QTest::newRow("above 255") << "300";
+        QTest::newRow("in 0.0.0.0/8") << "0";
+        QTest::newRow("multicast") << "224";
+    }
     void invalidEntryIsRefusedAndSaid()
     {
+        QFETCH(QString, first);
         linkwlan p(nullptr);
-        p.findChild<QLineEdit*>("lineEditIp1")->setText("300");
+        p.findChild<QLineEdit*>("lineEditIp1")->setText(first);
         const size_t before = commands();
         p.on_Button_net_apply_clicked();
         QCOMPARE(commands(), before);

@@ -1,4 +1,4 @@
-#include "link/net_check.h"
+#include "core/net_check.h"
 
 #include <QStringList>
 
@@ -51,13 +51,19 @@ bool mask(const QString& text)
     return (inv & (inv + 1)) == 0;
 }
 
+bool host_mask(const QString& text)
+{
+    u8 b[4];
+    return mask(text) && to_bytes(text, b) && word(b) != 0;
+}
+
 bool host_address(const QString& ip, const QString& maskText)
 {
     u8 a[4], m[4];
-    if (!to_bytes(ip, a) || !mask(maskText) || !to_bytes(maskText, m))
+    if (!to_bytes(ip, a) || !host_mask(maskText) || !to_bytes(maskText, m))
         return false;
     const u32 host = ~word(m);
-    if (host == 0xFFFFFFFFu || a[0] == 0 || a[0] == 127 || (a[0] >= 224 && a[0] <= 239) || word(a) == 0xFFFFFFFFu)
+    if (a[0] == 0 || a[0] == 127 || (a[0] >= 224 && a[0] <= 239) || word(a) == 0xFFFFFFFFu)
         return false;
     // /31 and /32 have no network or broadcast address of their own.
     const u32 part = word(a) & host;
@@ -82,6 +88,12 @@ bool mac(const QString& text)
                 return false;
     }
     return true;
+}
+
+bool canonical(const QString& text)
+{
+    u8 b[4];
+    return to_bytes(text, b) && dotted(b) == text;
 }
 
 QString dotted(const u8* b)
