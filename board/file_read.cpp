@@ -32,17 +32,44 @@ bool read_to_end(int fd, size_t maxBytes, QByteArray* out)
             return true;
     }
 }
+// Reads n bytes at offset; false when the file ends first or a read fails.
+bool read_fully_at(int fd, uint64_t offset, void* out, size_t n)
+{
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t got = ::pread(fd, static_cast<char*>(out) + done, n - done, off_t(offset + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        done += size_t(got);
+    }
+    return true;
+}
+
+// Opens hostPath for reading; fd -1 with the answer when it is missing or
+// cannot be opened. Non-blocking: a FIFO put in a file's place must not hold
+// the reader. regular tells whether it is a plain file, st its status.
+FileRead open_plain(const std::string& hostPath, int* fd, struct stat* st, bool* regular)
+{
+    *fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (*fd < 0)
+        return errno == ENOENT || errno == ENOTDIR ? FileRead::missing : FileRead::damaged;
+    *regular = ::fstat(*fd, st) == 0 && S_ISREG(st->st_mode);
+    return FileRead::whole;
+}
 } // namespace
 
 FileRead read_whole(const std::string& hostPath, size_t maxBytes, QByteArray* out)
 {
     out->clear();
-    // Non-blocking: a FIFO put in a file's place must not hold the reader.
-    const int fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return errno == ENOENT || errno == ENOTDIR ? FileRead::missing : FileRead::damaged;
+    int fd = -1;
     struct stat st;
-    bool whole = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && uint64_t(st.st_size) <= maxBytes;
+    bool whole = false;
+    const FileRead opened = open_plain(hostPath, &fd, &st, &whole);
+    if (fd < 0)
+        return opened;
+    whole = whole && uint64_t(st.st_size) <= maxBytes;
     if (whole) {
         out->reserve(int(st.st_size));
         whole = read_to_end(fd, maxBytes, out);
@@ -52,5 +79,22 @@ FileRead read_whole(const std::string& hostPath, size_t maxBytes, QByteArray* ou
     if (!whole)
         out->clear();
     return whole ? FileRead::whole : FileRead::damaged;
+}
+
+FileRead read_at(const std::string& hostPath, uint64_t offset, void* out, size_t n, int64_t* size)
+{
+    int fd = -1;
+    struct stat st;
+    bool good = false;
+    const FileRead opened = open_plain(hostPath, &fd, &st, &good);
+    if (fd < 0)
+        return opened;
+    if (good && size)
+        *size = int64_t(st.st_size);
+    const uint64_t length = good ? uint64_t(st.st_size) : 0;
+    good = good && offset <= length && n <= length - offset && read_fully_at(fd, offset, out, n);
+    if (::close(fd) != 0)
+        good = false;
+    return good ? FileRead::whole : FileRead::damaged;
 }
 } // namespace board

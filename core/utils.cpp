@@ -1,14 +1,12 @@
 #include "core/utils.h"
 
 #include <atomic>
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QSettings>
 
 #include "board/board.h"
+#include "board/file_read.h"
 #include "core/config_engine.h"
 #include "core/logMsg.h"
 #include "core/logging.h"
@@ -198,31 +196,15 @@ void Utils::getIPAddress()
 int Utils::read_file_at(const QString& path, uint64_t offset, void* out, size_t n, int64_t* size)
 {
     QMutexLocker lock(&_file_deal_mutex);
-    const int fd = ::open(board::path(path).toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    switch (board::read_at(board::path(path.toStdString()), offset, out, n, size)) {
+    case board::FileRead::whole:
+        return FILE_READ;
+    case board::FileRead::missing:
         return FILE_MISSING;
-    struct stat st {
-    };
-    int result = FILE_DAMAGED;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        if (size)
-            *size = int64_t(st.st_size);
-        if (offset <= uint64_t(st.st_size) && n <= uint64_t(st.st_size) - offset) {
-            size_t done = 0;
-            while (done < n) {
-                const ssize_t got = ::pread(fd, static_cast<u8*>(out) + done, n - done, off_t(offset + done));
-                if (got < 0 && errno == EINTR)
-                    continue;
-                if (got <= 0)
-                    break;
-                done += size_t(got);
-            }
-            if (done == n)
-                result = FILE_READ;
-        }
+    case board::FileRead::damaged:
+        break;
     }
-    ::close(fd);
-    return result;
+    return FILE_DAMAGED;
 }
 
 void syncAndSettle()
