@@ -195,47 +195,31 @@ class TestVncServer : public QObject
         QVERIFY(v.connect("127.0.0.1", server.port()));
         QVERIFY(v.key(0x71) && v.pointer(1, 10, 10) && v.pointer(1, 20, 20) && v.pointer(1, 30, 30) &&
                 v.pointer(0, 30, 30) && v.pointer(0, 5000, 5000));
-        struct Want {
-            VncInput::Kind kind;
-            int value; // keysym or buttons
-            bool down;
-            int x, y;
-        } const wants[] = {{VncInput::Key, 0x71, true, 0, 0},     {VncInput::Key, 0x71, false, 0, 0},
-                           {VncInput::Pointer, 1, false, 10, 10}, {VncInput::Pointer, 1, false, 30, 30},
-                           {VncInput::Pointer, 0, false, 30, 30}, {VncInput::Pointer, 0, false, 319, 239}};
         // Moves may be merged while none are taken: a run of them counts
         // as its last.
-        std::vector<VncInput> got;
-        int buttons = 0;
+        QStringList got;
         bool lastMove = false;
-        while (got.empty() || got.back().x != kWidth - 1) {
+        int buttons = 0;
+        while (got.isEmpty() || !got.last().endsWith("319,239")) {
             std::unique_lock<std::mutex> lock(m);
             QVERIFY(cv.wait_for(lock, std::chrono::seconds(5), [&] { return waiting; }));
             waiting = false;
             lock.unlock();
             for (const VncInput& in : server.takeInput()) {
                 const bool move = in.kind == VncInput::Pointer && in.buttons == buttons;
-                if (in.kind == VncInput::Pointer)
-                    buttons = in.buttons;
+                const QString seen = in.kind == VncInput::Key
+                                         ? QString("key %1 %2").arg(in.keysym, 0, 16).arg(in.down ? "down" : "up")
+                                         : QString("buttons %1 at %2,%3").arg(in.buttons).arg(in.x).arg(in.y);
                 if (move && lastMove)
-                    got.back() = in;
+                    got.last() = seen;
                 else
-                    got.push_back(in);
+                    got << seen;
                 lastMove = move;
+                buttons = in.kind == VncInput::Pointer ? in.buttons : buttons;
             }
         }
-        QCOMPARE(got.size(), std::size(wants));
-        for (size_t i = 0; i < got.size(); ++i) {
-            const Want& w = wants[i];
-            QCOMPARE(got[i].kind, w.kind);
-            if (w.kind == VncInput::Key) {
-                QCOMPARE(int(got[i].keysym), w.value);
-                QCOMPARE(got[i].down, w.down);
-            } else {
-                QCOMPARE(got[i].buttons, w.value);
-                QCOMPARE(QPoint(got[i].x, got[i].y), QPoint(w.x, w.y));
-            }
-        }
+        QCOMPARE(got, QStringList({"key 71 down", "key 71 up", "buttons 1 at 10,10", "buttons 1 at 30,30",
+                                   "buttons 0 at 30,30", "buttons 0 at 319,239"}));
     }
 };
 

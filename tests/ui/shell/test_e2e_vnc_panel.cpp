@@ -2,8 +2,9 @@
 // shows the panel's colours, a viewer that never asks for a pixel format is
 // sent the picture, viewers asking for the cursor shape leave before a page
 // change, and the screen listens only on the address asked for, also where
-// the program cannot list its own descriptors; an address the machine does
-// not have is refused at start.
+// the program cannot list its own descriptors; a second program says it
+// cannot serve the screen, and an address the machine does not have is
+// refused at start.
 #include <QtTest>
 
 #include <sched.h>
@@ -166,6 +167,21 @@ class TestE2eVncPanel : public QObject
         QVERIFY(alive(program));
         RawViewer late;
         QVERIFY(firstPicture(late, &rgb32()));
+    }
+
+    void aSecondProgramSaysItCannotServeTheScreen()
+    {
+        QTemporaryDir secondRoot;
+        const QString output = secondRoot.filePath("output");
+        ProgramStart how;
+        how.vnc = true;
+        pid_t second = start_program(exe, secondRoot.path().toStdString(), output.toStdString(), how);
+        QVERIFY(second > 0);
+        const QByteArray line = "zevQ64N: cannot serve VNC port 5900 on 127.0.0.1: bind: Address already in use\n";
+        for (int waited = 0; waited < 10000 && !readHostFile(output).contains(line); waited += 50)
+            usleep(50000);
+        stop_program(second);
+        QVERIFY(readHostFile(output).contains(line));
     }
 
     void listensOnlyOnTheAskedAddress_data()
