@@ -13,7 +13,7 @@
 #include "board/board.h"
 #include "board/select.h"
 #include "board/sim/sim_board.h"
-#include "board/sim/vnc_listen.h"
+#include "board/sim/vnc_server.h"
 #include "chips/tarvosource.h"
 #include "core/config_engine.h"
 #include "core/global.h"
@@ -44,6 +44,7 @@
 #include "ui/shell/pages.h"
 #include "ui/shell/syncupdate.h"
 #include "ui/shell/usbserver.h"
+#include "ui/shell/vnc_panel.h"
 #include "ui/shell/zev_keys.h"
 #include "video/c331_manage.h"
 
@@ -61,16 +62,16 @@ bool hasPlatformArg(const std::vector<char*>& args)
 constexpr int kVncPort = 5900;
 
 // On the simulated board the panel is a 320 x 240 window on a desktop, or a
-// VNC screen when there is none; true for VNC.
+// VNC screen when there is none, drawn by Qt off screen; true for VNC.
 bool choosePanel(std::vector<char*>& args)
 {
     static char platform[] = "-platform";
-    static std::string vnc = "vnc:size=320x240:mmsize=81.28x60.96:port=" + std::to_string(kVncPort);
+    static char offscreen[] = "offscreen";
     const char* display = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     if (hasPlatformArg(args) || std::getenv("QT_QPA_PLATFORM") || (display && *display) || (wayland && *wayland))
         return false;
-    args.insert(args.begin() + 1, {platform, vnc.data()});
+    args.insert(args.begin() + 1, {platform, offscreen});
     return true;
 }
 
@@ -156,14 +157,14 @@ int main(int argc, char* argv[])
     args.push_back(nullptr);
     QApplication app(qargc, args.data());
     if (vnc) {
-        // Runs after the VNC server has opened its port: both wait for the
-        // event loop, in the order they were asked.
-        QTimer::singleShot(0, [address = choice.vncAddress] {
-            const std::string error = board::sim::moveListener(kVncPort, address);
-            if (!error.empty())
-                std::fprintf(stderr, "zevQ64N: cannot serve VNC port %d on %s: %s\n", kVncPort, address.c_str(),
-                             error.c_str());
-        });
+        // Before any window shows: the panel follows every one.
+        auto* panel = new VncPanel(&app);
+        const std::string error = panel->listen(choice.vncAddress, kVncPort);
+        if (!error.empty()) {
+            std::fprintf(stderr, "zevQ64N: cannot serve VNC port %d on %s: %s\n", kVncPort, choice.vncAddress.c_str(),
+                         error.c_str());
+            delete panel;
+        }
     }
 
     g_mainwindow = new MainWindow(nullptr);

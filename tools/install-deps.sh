@@ -3,7 +3,7 @@
 # and what the README's examples use (pyserial for the serial cables).
 set -euo pipefail
 packages=(build-essential cmake pkg-config qtbase5-dev qtbase5-dev-tools libboost-dev
-          libhidapi-dev libudev-dev fonts-wqy-microhei iproute2 libssl3 openssl python3-serial)
+          libhidapi-dev libudev-dev libvncserver-dev fonts-wqy-microhei iproute2 libssl3 openssl python3-serial)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -195,16 +195,30 @@ int open_pc_serial(const std::string& root, const std::string& cable)
     return fd;
 }
 
-pid_t start_program(const std::string& program, const std::string& root, const std::string& output)
+pid_t start_program(const std::string& program, const std::string& root, const std::string& output,
+                    const ProgramStart& how)
 {
     pid_t pid = fork();
     if (pid == 0) {
         int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(out, 1);
         dup2(out, 2);
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        std::string rootArg = "--sim-root=" + root;
-        execl(program.c_str(), program.c_str(), "--board=sim", rootArg.c_str(), nullptr);
+        if (how.vnc) {
+            unsetenv("QT_QPA_PLATFORM");
+            unsetenv("DISPLAY");
+            unsetenv("WAYLAND_DISPLAY");
+        } else {
+            setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        }
+        if (how.prepare && !how.prepare())
+            _exit(126);
+        std::vector<std::string> args = {program, "--board=sim", "--sim-root=" + root};
+        args.insert(args.end(), how.args.begin(), how.args.end());
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
         _exit(127);
     }
     return pid;

@@ -2,6 +2,7 @@
 // tests and the links benchmark.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -50,9 +51,21 @@ bool pty_at(const std::string& path, int& master, int& slave);
 // modem's), opened raw; -1 when it is not there.
 int open_pc_serial(const std::string& root, const std::string& cable = "pc-serial");
 
+// How the program is started beyond its data root.
+struct ProgramStart {
+    // The front panel served on VNC, as where no desktop is found, instead
+    // of drawn off screen.
+    bool vnc = false;
+    // More arguments, e.g. "--vnc-listen=::1".
+    std::vector<std::string> args;
+    // Runs in the child before the program does; false stops the child.
+    std::function<bool()> prepare;
+};
+
 // Starts the built program on the simulated board rooted at root, its output
 // and errors going to the file output; the child's pid, or -1.
-pid_t start_program(const std::string& program, const std::string& root, const std::string& output = "/dev/null");
+pid_t start_program(const std::string& program, const std::string& root, const std::string& output = "/dev/null",
+                    const ProgramStart& how = {});
 
 // start_program, then waits up to 15 s (its start-up takes 4) until port 5005
 // takes a connection; the pid, or -1 with the child ended when it never does.

@@ -102,6 +102,20 @@ void SyncUpdate::update_usb_keyLed()
                       key_led[1], key_led[2], key_led[3]);
 }
 
+QWidget* panel_key_target()
+{
+    QWidget* target = dynamic_cast<QWidget*>(PageRegistry::at(g_page_focus));
+    if (!target)
+        target = QApplication::activeWindow();
+    // A modal window over the page (the number keypad, the tip) takes the
+    // keys, as it does for real input: a page that a tip covers must not
+    // be closed under the tip's loop, which runs inside the page's own code.
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal && !(target && (modal == target || modal->isAncestorOf(target))))
+        target = modal;
+    return target;
+}
+
 KeypadPlayer::KeypadPlayer(board::Keypad& keypad, QObject* parent) : QObject(parent), keypad_(keypad)
 {
     QString file = QString::fromStdString(keypad_.keyFile());
@@ -144,19 +158,11 @@ void KeypadPlayer::deliver_next()
     }
     int code = pending_.front();
     pending_.pop_front();
-    // Looked up per key: the key before may have opened or closed a page.
-    QWidget* target = dynamic_cast<QWidget*>(PageRegistry::at(g_page_focus));
-    if (!target)
-        target = QApplication::activeWindow();
-    // A modal window over the page (the number keypad, the tip) takes the
-    // keys, as it does for real input: a page that a tip covers must not
-    // be closed under the tip's loop, which runs inside the page's own code.
-    QWidget* modal = QApplication::activeModalWidget();
-    if (modal && !(target && (modal == target || modal->isAncestorOf(target))))
-        target = modal;
     // The next key goes out from the event loop, also from the modal loop
     // of a page this key opens.
     QTimer::singleShot(0, this, &KeypadPlayer::deliver_next);
+    // Looked up per key: the key before may have opened or closed a page.
+    QWidget* target = panel_key_target();
     if (!target)
         return;
     QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier);

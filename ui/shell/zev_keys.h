@@ -9,6 +9,7 @@
 #include "core/global.h"
 
 class QFileSystemWatcher;
+class QWidget;
 namespace board
 {
 class Keypad;
@@ -21,6 +22,10 @@ u32 check_hiddev();
 // update runs), the selected window, its source with signal or none, and
 // its freeze and black states.
 void keyled_report(u8 report[5]);
+
+// The widget the panel's keys go to: the page in focus, else the active
+// window, unless a modal window covers it.
+QWidget* panel_key_target();
 
 // Hands the keys played on a simulated keypad to the page that has the
 // keys, one key at a time, as press and release events. Does nothing for a
