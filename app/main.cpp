@@ -13,7 +13,7 @@
 #include "board/board.h"
 #include "board/select.h"
 #include "board/sim/sim_board.h"
-#include "board/sim/vnc_server.h"
+#include "board/sim/listen_address.h"
 #include "chips/tarvosource.h"
 #include "core/config_engine.h"
 #include "core/global.h"
@@ -44,7 +44,9 @@
 #include "ui/shell/pages.h"
 #include "ui/shell/syncupdate.h"
 #include "ui/shell/usbserver.h"
+#ifdef ZEV_VNC
 #include "ui/shell/vnc_panel.h"
+#endif
 #include "ui/shell/zev_keys.h"
 #include "video/c331_manage.h"
 
@@ -102,6 +104,23 @@ void announce(const board::Choice& choice, const std::string& links, bool vnc)
     std::fflush(stdout);
 }
 
+// Serves the panel over VNC; empty, else why it cannot.
+std::string serveVnc(QApplication& app, const std::string& address)
+{
+#ifdef ZEV_VNC
+    // Before any window shows: the panel follows every one.
+    auto* panel = new VncPanel(&app);
+    std::string error = panel->listen(address, kVncPort);
+    if (!error.empty())
+        delete panel;
+    return error;
+#else
+    (void)app;
+    (void)address;
+    return "this build has no VNC screen (ZEV_VNC=OFF)";
+#endif
+}
+
 void readUpdateStatus()
 {
     const QString file = board::path(QString("/data/configs/led_load_config.ini"));
@@ -157,14 +176,10 @@ int main(int argc, char* argv[])
     args.push_back(nullptr);
     QApplication app(qargc, args.data());
     if (vnc) {
-        // Before any window shows: the panel follows every one.
-        auto* panel = new VncPanel(&app);
-        const std::string error = panel->listen(choice.vncAddress, kVncPort);
-        if (!error.empty()) {
+        const std::string error = serveVnc(app, choice.vncAddress);
+        if (!error.empty())
             std::fprintf(stderr, "zevQ64N: cannot serve VNC port %d on %s: %s\n", kVncPort, choice.vncAddress.c_str(),
                          error.c_str());
-            delete panel;
-        }
     }
 
     g_mainwindow = new MainWindow(nullptr);

@@ -7,7 +7,7 @@
 #include "board/sim/sim_board.h"
 #include "board/sim/restart.h"
 #include "board/sim/sim_models.h"
-#include "board/sim/vnc_server.h"
+#include "board/sim/listen_address.h"
 
 namespace board
 {

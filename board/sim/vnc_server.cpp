@@ -21,6 +21,7 @@
 #include <rfb/rfb.h>
 
 #include "board/log.h"
+#include "board/sim/listen_address.h"
 
 namespace board::sim
 {
@@ -40,26 +41,6 @@ constexpr int kIdleMs = 60000;
 // After a failed accept (no descriptors left) the listener rests this long.
 constexpr int kAcceptRestMs = 1000;
 
-bool parseAddress(const std::string& address, int port, sockaddr_storage* to, socklen_t* length)
-{
-    *to = sockaddr_storage{};
-    auto* v4 = reinterpret_cast<sockaddr_in*>(to);
-    if (::inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
-        v4->sin_family = AF_INET;
-        v4->sin_port = htons(uint16_t(port));
-        *length = sizeof(sockaddr_in);
-        return true;
-    }
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(to);
-    if (::inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(uint16_t(port));
-        *length = sizeof(sockaddr_in6);
-        return true;
-    }
-    return false;
-}
-
 // The library's own lines (a viewer came or went, a viewer's fault) are
 // debug lines: none of them is the program's error.
 void libraryLine(const char* format, ...)
@@ -74,27 +55,6 @@ void libraryLine(const char* format, ...)
     zevlog::debug(lcBoard(), "VNC: %s", line);
 }
 } // namespace
-
-bool isListenAddress(const std::string& address)
-{
-    sockaddr_storage to;
-    socklen_t length;
-    return parseAddress(address, 0, &to, &length);
-}
-
-bool isOwnAddress(const std::string& address)
-{
-    sockaddr_storage to;
-    socklen_t length;
-    if (!parseAddress(address, 0, &to, &length))
-        return false;
-    const int fd = ::socket(to.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    const bool bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&to), length) == 0;
-    ::close(fd);
-    return bound;
-}
 
 struct VncServer::Impl {
     Impl(int w, int h) : width(w), height(h), shown(size_t(w) * size_t(h)), next(shown.size()), work(shown.size())

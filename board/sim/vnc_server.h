@@ -14,12 +14,6 @@
 namespace board::sim
 {
 
-// True when address is a numeric IPv4 or IPv6 address.
-bool isListenAddress(const std::string& address);
-
-// True when a socket can be bound to address, one of this machine's.
-bool isOwnAddress(const std::string& address);
-
 // One key or pointer event from a viewer.
 struct VncInput {
     enum Kind { Key, Pointer };

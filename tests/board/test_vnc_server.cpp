@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "board/sim/listen_address.h"
 #include "board/sim/vnc_server.h"
 #include "support/net_helpers.h"
 #include "support/vnc_viewer.h"

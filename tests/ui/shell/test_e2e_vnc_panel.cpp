@@ -12,7 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "board/sim/vnc_server.h"
+#include "board/sim/listen_address.h"
 #include "support/net_helpers.h"
 #include "support/sim_fixture.h"
 #include "support/vnc_viewer.h"
