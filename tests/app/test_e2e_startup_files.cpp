@@ -41,6 +41,14 @@ const char* const kFiles[] = {
     "sim/fpga_flash.bin",
 };
 const char* const kDamages[] = {"folder", "empty", "cut in half", "20 MB of noise"};
+// Settings no interface or server can take, stored by hand or by an older
+// program: the box starts on its factory address and ports instead.
+const char* const kSettingsFile = "data/configs/tcpip.ini";
+const char* const kUnusable[][2] = {
+    {"IPAddress", "224.0.0.1"}, {"IPAddress", "0.0.0.0"}, {"SubNetMask", "0.0.0.0"},
+    {"TcpPort", "abc"},         {"TcpPort", "99999"},     {"TcpPort", "10002"},
+};
+const char* const kFactoryAddress = "ifconfig eth0 192.168.0.199 netmask 255.255.255.0 up";
 // Logs of the simulated board, which every start adds to, and the screen
 // capture the check asks for.
 const QStringList kLogs = {"sim/commands", "sim/commands.old", "sim/keypad_leds", "123.png"};
@@ -48,11 +56,12 @@ const QStringList kLogs = {"sim/commands", "sim/commands.old", "sim/keypad_leds"
 constexpr int kParallel = 16;
 
 // How one start went, as its checker's exit code says.
-enum Step { Fine, NoNetwork, NeverServed, DiedBeforePanel, NoPanel, NoCapture, DiedAfterPanel };
+enum Step { Fine, NoNetwork, NeverServed, WrongAddress, DiedBeforePanel, NoPanel, NoCapture, DiedAfterPanel };
 const char* const kStepText[] = {
     "",
     "no network namespace of its own",
     "port 5005 never served",
+    "eth0 was not given the factory address alone",
     "the program ended before its panel showed",
     "the panel never showed",
     "the panel never answered a screen capture",
@@ -105,7 +114,13 @@ Step check_start(const std::string& program, const std::string& root)
     static const QRegularExpression apUp("^ifconfig wlan0 \\d", QRegularExpression::MultilineOption);
     Step step = Fine;
     bool shown = false;
-    if (!wait_while_alive(pid, 30000, [&] { return shown = QFileInfo(leds).size() > 0; }))
+    static const QRegularExpression wired("^ifconfig eth0 \\d.*$", QRegularExpression::MultilineOption);
+    QStringList addresses;
+    for (auto m = wired.globalMatch(readHostFile(commands)); m.hasNext();)
+        addresses << m.next().captured();
+    if (addresses != QStringList{kFactoryAddress})
+        step = WrongAddress;
+    else if (!wait_while_alive(pid, 30000, [&] { return shown = QFileInfo(leds).size() > 0; }))
         step = DiedBeforePanel;
     else if (!shown)
         step = NoPanel;
@@ -143,6 +158,14 @@ bool damage(const QString& path, const QString& how)
         return writeHostFile(path, QByteArray());
     if (how == "cut in half")
         return writeHostFile(path, was.left(was.size() / 2));
+    if (how.contains('=')) {
+        if (!writeHostFile(path, was))
+            return false;
+        QSettings s(path, QSettings::IniFormat);
+        s.setValue("config/" + how.section('=', 0, 0), how.section('=', 1));
+        s.sync();
+        return s.status() == QSettings::NoError;
+    }
     return writeHostFile(path, noise(20 * 1000 * 1000));
 }
 
@@ -249,6 +272,8 @@ class TestE2eStartupFiles : public QObject
         for (const char* file : kFiles)
             for (const char* how : kDamages)
                 pending.emplace_back(file, how);
+        for (const auto& value : kUnusable)
+            pending.emplace_back(kSettingsFile, QString("%1=%2").arg(value[0], value[1]));
         std::map<pid_t, std::pair<QString, QString>> running;
         int serial = 0;
         while (!pending.empty() || !running.empty()) {
@@ -280,6 +305,9 @@ class TestE2eStartupFiles : public QObject
         for (const char* file : kFiles)
             for (const char* how : kDamages)
                 QTest::addRow("%s %s", file, how) << QString("%1 %2").arg(file, how);
+        for (const auto& value : kUnusable)
+            QTest::addRow("%s %s=%s", kSettingsFile, value[0], value[1])
+                << QString("%1 %2=%3").arg(kSettingsFile, value[0], value[1]);
     }
     void startSurvivesTheDamage()
     {
