@@ -1,0 +1,135 @@
+// Hostile files met by the running program's jobs, started from the keypad:
+// a USB package whose header claims 65,535 entries, and a scan-parameter
+// file asking for a sleep of 49.7 days. Each job ends at once and the box
+// is free again. Which page takes each key is read from the panel's key
+// traces (zev.ui), the rest from the board's command record and the PC
+// tool's answers.
+#include <QtTest>
+
+#include <cstdlib>
+#include <unistd.h>
+
+#include "link/pc_frames.h"
+#include "rcv_files.h"
+#include "support/net_helpers.h"
+#include "support/sim_fixture.h"
+
+class TestE2eHostileJobs : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir root_;
+    pid_t program_ = -1;
+
+    QString at(const QString& path) const { return root_.filePath(path); }
+    QByteArray output() const { return readHostFile(at("output")); }
+    int syncs() const { return readHostFile(at("sim/commands")).count("\nsync\n"); }
+
+    // Whether ready() holds within ms, asked again 50 ms after each no.
+    template <typename Ready> static bool within(int ms, Ready ready)
+    {
+        const QDeadlineTimer deadline(ms);
+        while (!ready()) {
+            if (deadline.hasExpired())
+                return false;
+            QTest::qWait(50);
+        }
+        return true;
+    }
+
+    // Presses keys; true once trace, the key trace of the page that took
+    // the last of them, follows within ms.
+    bool pressed(const QByteArray& keys, const QByteArray& trace, int ms = 5000)
+    {
+        const int mark = output().size();
+        QFile f(at("sim/keypad"));
+        if (!f.open(QIODevice::Append) || f.write(keys + "\n") != keys.size() + 1)
+            return false;
+        f.close();
+        return within(ms, [&] { return output().indexOf(trace, mark) >= 0; });
+    }
+
+    // The FPGA's output is on (register 3, bit 5), as the PC tool reads it:
+    // the FPGA worker, which brings it up between jobs, is done with its
+    // start-up, and jobs for the cards run from then on.
+    static bool outputOn()
+    {
+        const int fd = tcp_connect(10002);
+        put(fd, wire(with_bcc(request(kFpga, 0xA1, {3, 0xFF, 0, 0}))));
+        const std::vector<Bytes> r = replies(fd, 1, 1000);
+        close(fd);
+        return r.size() == 1 && r[0].size() > 11 && r[0][10] == 0 && (r[0][11] & 0x20);
+    }
+
+  private slots:
+    void initTestCase()
+    {
+        const QByteArray program = qgetenv("ZEV_PROGRAM");
+        if (program.isEmpty())
+            QSKIP("ZEV_PROGRAM does not name the built program");
+        // The stick is in from the start, so no tip takes the keys; the
+        // package lies in the box's folder on it.
+        QByteArray hostile(49, '\0');
+        hostile[2] = char(0x80);
+        hostile[18] = 0x52;
+        hostile[19] = char(0x8B);
+        hostile[47] = hostile[48] = char(0xFF);
+        QVERIFY(writeHostFile(at("sim/usb"), "in\n"));
+        QVERIFY(writeHostFile(at("mnt/usb1/ZEV-Q48 Rev.c/box.ZEV"), hostile));
+        ProgramStart how;
+        how.prepare = [] { return setenv("QT_LOGGING_RULES", "zev.ui.debug=true", 1) == 0; };
+        program_ = start_program(program.toStdString(), root_.path().toStdString(), at("output").toStdString(), how);
+        QVERIFY(program_ > 0);
+        // The panel lights the keypad's LEDs once it shows.
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(at("sim/keypad_leds")).size() > 0, 20000);
+        // Main window, the settings page with its first tile in focus.
+        QVERIFY(pressed("OK RIGHT RIGHT RIGHT OK RIGHT LEFT", "left-code [Option][Release] ui_select=0x1"));
+    }
+    void cleanupTestCase() { stop_program(program_); }
+
+    // The upgrade ends after the package's header was read (one "sync"),
+    // and the worker goes on to bring the FPGA up.
+    void usbPackageClaiming65535Entries()
+    {
+        // Connections, its USB tile: the upgrade page.
+        QVERIFY(pressed("RIGHT RIGHT RIGHT OK RIGHT RIGHT OK", "OK button(LinkOption)[Release]"));
+        const int before = syncs();
+        QVERIFY(pressed("OK", "OK button(firmware_usbgrade)[Release]"));
+        QVERIFY2(within(40000, outputOn), "the FPGA's output never came on");
+        QCOMPARE(syncs(), before + 1);
+        // Back to the settings page, its first tile in focus.
+        QVERIFY(pressed("BACK BACK LEFT LEFT LEFT", "left-code [Option][Release] ui_select=0x1"));
+    }
+
+    // Smart mapping's "Load" closes its bar with the job's error: the page
+    // takes keys again, and BACK leads to the settings page.
+    void scanFileSleeping49Days()
+    {
+        const FileBytes hostile = scanFile({RcvOp{6, 1, 0, 0xFFFFFFFF, {}}});
+        QCOMPARE(hostile.size(), size_t(38));
+        QVERIFY(writeHostFile(at("data/smartmapping/hostile.scan"),
+                              QByteArray(reinterpret_cast<const char*>(hostile.data()), int(hostile.size()))));
+        QVERIFY(pressed("RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT OK", "OK button(Option)[Release]"));
+        // Its eight numbers and the file row lie before "Load".
+        QVERIFY(pressed("RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT",
+                        "right-code [SmartMapping][Release] ui_select=0x9"));
+        // Until then "Load" ends before it reads the file.
+        QVERIFY2(within(40000, outputOn), "the FPGA's output never came on");
+        QVERIFY(pressed("OK", "OK button(SmartMapping)[Release]"));
+        // The bar holds the keys while the cards settle (2.4 s).
+        QVERIFY2(within(10000, [&] { return pressed("RIGHT", "right-code [SmartMapping]", 500); }),
+                 "the bar still holds the keys");
+        QVERIFY(pressed("BACK RIGHT", "right-code [Option][Release] ui_select=0x6"));
+    }
+};
+
+int main(int argc, char** argv)
+{
+    // Before any thread exists: the namespace belongs to the calling thread,
+    // and the program started from it inherits it.
+    own_network();
+    QCoreApplication app(argc, argv);
+    TestE2eHostileJobs t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "test_e2e_hostile_jobs.moc"
