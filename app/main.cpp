@@ -41,6 +41,7 @@
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/option.h"
 #include "ui/shell/panel_gui.h"
+#include "ui/shell/panel_screen.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/syncupdate.h"
 #include "ui/shell/usbserver.h"
@@ -104,18 +105,17 @@ void announce(const board::Choice& choice, const std::string& links, bool vnc)
     std::fflush(stdout);
 }
 
-// Serves the panel over VNC; empty, else why it cannot.
-std::string serveVnc(QApplication& app, const std::string& address)
+// Serves the panel screen over VNC; empty, else why it cannot.
+std::string serveVnc(PanelScreen& screen, const std::string& address)
 {
 #ifdef ZEV_VNC
-    // Before any window shows: the panel follows every one.
-    auto* panel = new VncPanel(&app);
+    auto* panel = new VncPanel(screen, &screen);
     std::string error = panel->listen(address, kVncPort);
     if (!error.empty())
         delete panel;
     return error;
 #else
-    (void)app;
+    (void)screen;
     (void)address;
     return "this build has no VNC screen (ZEV_VNC=OFF)";
 #endif
@@ -175,8 +175,13 @@ int main(int argc, char* argv[])
     int qargc = int(args.size());
     args.push_back(nullptr);
     QApplication app(qargc, args.data());
+    // Off screen Qt has a screen of 800 x 600 that nothing shows: the
+    // board's screen stands in, before any window shows.
+    PanelScreen* screen = nullptr;
+    if (QGuiApplication::platformName() == "offscreen")
+        screen = new PanelScreen(&app);
     if (vnc) {
-        const std::string error = serveVnc(app, choice.vncAddress);
+        const std::string error = serveVnc(*screen, choice.vncAddress);
         if (!error.empty())
             std::fprintf(stderr, "zevQ64N: cannot serve VNC port %d on %s: %s\n", kVncPort, choice.vncAddress.c_str(),
                          error.c_str());

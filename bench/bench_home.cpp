@@ -39,6 +39,7 @@
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/pages.h"
+#include "ui/shell/panel_screen.h"
 #include "ui/shell/vnc_panel.h"
 
 namespace
@@ -308,7 +309,8 @@ int main(int argc, char** argv)
     args.insert(args.begin() + 1, {platformArg, offscreen});
     int n = int(args.size());
     QApplication app(n, args.data());
-    VncPanel panel;
+    PanelScreen screen;
+    VncPanel panel(screen);
     const std::string error = panel.listen("127.0.0.1", 0);
     if (!error.empty()) {
         std::fprintf(stderr, "bench_home: no VNC screen: %s\n", error.c_str());
@@ -326,7 +328,7 @@ int main(int argc, char** argv)
     cover.setWindowFlags(Qt::FramelessWindowHint);
     cover.setAutoFillBackground(true);
     cover.setPalette(QPalette(Qt::white));
-    cover.setGeometry(0, 0, VncPanel::kWidth, VncPanel::kHeight);
+    cover.setGeometry(0, 0, PanelScreen::kWidth, PanelScreen::kHeight);
     auto* w = new MainWindow(nullptr);
     g_mainwindow = w;
     show_home_at_start();

@@ -10,6 +10,7 @@
 #include "pc_frames.h"
 #include "support/sim_fixture.h"
 #include "ui/shell/panel_gui.h"
+#include "ui/shell/panel_screen.h"
 #include "video/c331_manage.h"
 
 namespace
@@ -43,7 +44,9 @@ class TestMessageRam : public QObject
     Q_OBJECT
     SimFixture* sim = nullptr;
     message_deal md;
-    // Something on the screen for the capture to grab.
+    // The board's screen, as the program has it off screen, and something
+    // on it for the capture to grab.
+    PanelScreen screen;
     QWidget page;
     PanelGui gui;
 

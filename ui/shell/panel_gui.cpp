@@ -5,14 +5,13 @@
 #include <memory>
 
 #include <QApplication>
-#include <QPainter>
 #include <QPixmap>
 #include <QScreen>
 #include <QThread>
-#include <QWidget>
 
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/pages.h"
+#include "ui/shell/panel_screen.h"
 
 void PanelGui::update_mode(bool start)
 {
@@ -30,21 +29,14 @@ bool PanelGui::grab_screen(const QString& path)
     if (!app)
         return false;
     auto grab = [path] {
+        // Where the platform has no screen to read back, the panel screen
+        // stands for the board's.
+        if (PanelScreen* panel = PanelScreen::installed())
+            return panel->picture().save(path, "png");
         QScreen* screen = QGuiApplication::primaryScreen();
         if (!screen)
             return false;
-        QPixmap pm = screen->grabWindow(0);
-        if (pm.isNull()) {
-            // Platforms without a readable frame buffer (offscreen, VNC):
-            // compose the visible pages as they lie on the screen.
-            pm = QPixmap(screen->size());
-            pm.fill(Qt::black);
-            QPainter painter(&pm);
-            for (QWidget* w : QApplication::topLevelWidgets()) {
-                if (w->isVisible())
-                    painter.drawPixmap(w->geometry().topLeft(), w->grab());
-            }
-        }
+        const QPixmap pm = screen->grabWindow(0);
         return !pm.isNull() && pm.save(path, "png");
     };
     if (QThread::currentThread() == app->thread())

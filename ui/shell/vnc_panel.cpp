@@ -1,15 +1,13 @@
 #include "ui/shell/vnc_panel.h"
 
-#include <algorithm>
-
 #include <QApplication>
-#include <QBackingStore>
+#include <QImage>
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QWidget>
 #include <QWindow>
 
+#include "ui/shell/panel_screen.h"
 #include "ui/shell/zev_keys.h"
 
 namespace
@@ -19,28 +17,13 @@ constexpr uint32_t kKeysymF1 = 0xFFBE;
 constexpr uint32_t kKeysymF35 = 0xFFE0;
 constexpr uint32_t kKeysymStop = 0x1008FF28;
 constexpr uint32_t kKeysymPowerOff = 0x1008FF2A;
-
-bool isPanelWindow(QObject* o)
-{
-    if (!o->isWidgetType())
-        return false;
-    auto* w = static_cast<QWidget*>(o);
-    return w->isWindow() && w->windowType() != Qt::Desktop;
-}
-
-// Above the others: windows that ask to stay on top.
-bool staysOnTop(const QWidget* w)
-{
-    return w->windowFlags() & Qt::WindowStaysOnTopHint;
-}
 } // namespace
 
-VncPanel::VncPanel(QObject* parent)
-    : QObject(parent), frame_(kWidth, kHeight, QImage::Format_RGB32),
-      server_(std::make_unique<board::sim::VncServer>(kWidth, kHeight))
+VncPanel::VncPanel(PanelScreen& screen, QObject* parent)
+    : QObject(parent), screen_(screen),
+      server_(std::make_unique<board::sim::VncServer>(PanelScreen::kWidth, PanelScreen::kHeight))
 {
-    frame_.fill(Qt::black);
-    qApp->installEventFilter(this);
+    connect(&screen_, &PanelScreen::changed, this, &VncPanel::showPicture);
 }
 
 VncPanel::~VncPanel()
@@ -53,7 +36,7 @@ std::string VncPanel::listen(const std::string& address, int port)
     const std::string error = server_->start(
         address, port, [this] { QMetaObject::invokeMethod(this, &VncPanel::inputWaiting, Qt::QueuedConnection); });
     if (error.empty())
-        schedule();
+        showPicture();
     return error;
 }
 
@@ -78,74 +61,10 @@ int VncPanel::qtKey(uint32_t keysym)
     return 0;
 }
 
-bool VncPanel::eventFilter(QObject* watched, QEvent* event)
+void VncPanel::showPicture()
 {
-    switch (event->type()) {
-    case QEvent::Show:
-    case QEvent::ZOrderChange:
-    case QEvent::WindowActivate:
-        if (isPanelWindow(watched)) {
-            raise(static_cast<QWidget*>(watched));
-            schedule();
-        }
-        break;
-    case QEvent::Hide:
-    case QEvent::Move:
-    case QEvent::Resize:
-    case QEvent::UpdateRequest:
-        if (isPanelWindow(watched))
-            schedule();
-        break;
-    case QEvent::Expose:
-        // The window is painted while its exposure is handled.
-        if (watched->isWindowType())
-            schedule();
-        break;
-    default:
-        break;
-    }
-    return false;
-}
-
-void VncPanel::raise(QWidget* window)
-{
-    auto it = std::find(stack_.begin(), stack_.end(), window);
-    if (it != stack_.end())
-        stack_.erase(it);
-    else
-        connect(window, &QObject::destroyed, this, &VncPanel::schedule);
-    stack_.emplace_back(window);
-    std::stable_partition(stack_.begin(), stack_.end(), [](const QPointer<QWidget>& w) { return w && !staysOnTop(w); });
-}
-
-// Composed once the event that changed the picture is through: the window
-// has then been painted.
-void VncPanel::schedule()
-{
-    if (composing_)
-        return;
-    composing_ = true;
-    QMetaObject::invokeMethod(this, &VncPanel::compose, Qt::QueuedConnection);
-}
-
-void VncPanel::compose()
-{
-    composing_ = false;
-    stack_.erase(std::remove_if(stack_.begin(), stack_.end(), [](const QPointer<QWidget>& w) { return w.isNull(); }),
-                 stack_.end());
-    frame_.fill(Qt::black);
-    QPainter painter(&frame_);
-    for (const QPointer<QWidget>& w : stack_) {
-        if (!w->isVisible())
-            continue;
-        // What the window's own painting left in its backing store.
-        QBackingStore* store = w->backingStore();
-        QPaintDevice* device = store ? store->paintDevice() : nullptr;
-        if (device && device->devType() == QInternal::Image)
-            painter.drawImage(w->geometry().topLeft(), *static_cast<QImage*>(device), QRect(QPoint(), w->size()));
-    }
-    painter.end();
-    server_->setFrame(reinterpret_cast<const uint32_t*>(frame_.constBits()), frame_.bytesPerLine() / 4);
+    const QImage picture = screen_.picture();
+    server_->setFrame(reinterpret_cast<const uint32_t*>(picture.constBits()), picture.bytesPerLine() / 4);
 }
 
 void VncPanel::inputWaiting()
@@ -198,7 +117,7 @@ void VncPanel::touch(const board::sim::VncInput& in)
     QEvent::Type type = QEvent::MouseMove;
     if (down && !touching_) {
         type = QEvent::MouseButtonPress;
-        touched_ = windowAt(at);
+        touched_ = screen_.windowAt(at);
     } else if (!down) {
         type = QEvent::MouseButtonRelease;
     }
@@ -210,19 +129,4 @@ void VncPanel::touch(const board::sim::VncInput& in)
     QMouseEvent event(type, local, local, at, type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
                       down ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
     QCoreApplication::sendEvent(window, &event);
-}
-
-// The top window under a point; none when a modal window blocks it.
-QWindow* VncPanel::windowAt(const QPoint& at) const
-{
-    QWidget* modal = QApplication::activeModalWidget();
-    for (auto it = stack_.rbegin(); it != stack_.rend(); ++it) {
-        QWidget* w = *it;
-        if (!w || !w->isVisible() || !w->geometry().contains(at))
-            continue;
-        if (modal && w != modal->window() && w->windowType() != Qt::Popup)
-            return nullptr;
-        return w->windowHandle();
-    }
-    return nullptr;
 }

@@ -1,10 +1,11 @@
 // The running program's VNC screen as viewers meet it: every pixel format
 // shows the panel's colours, a viewer that never asks for a pixel format is
 // sent the picture, viewers asking for the cursor shape leave before a page
-// change, and the screen listens only on the address asked for, also where
-// the program cannot list its own descriptors; a second program says it
-// cannot serve the screen, and an address the machine does not have is
-// refused at start.
+// change, a menu page fills the screen as on the board and the PC's screen
+// capture is the viewers' picture, and the screen listens only on the
+// address asked for, also where the program cannot list its own
+// descriptors; a second program says it cannot serve the screen, and an
+// address the machine does not have is refused at start.
 #include <QtTest>
 
 #include <sched.h>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include "board/sim/listen_address.h"
+#include "link/pc_frames.h"
 #include "support/net_helpers.h"
 #include "support/sim_fixture.h"
 #include "support/vnc_viewer.h"
@@ -46,6 +48,62 @@ bool panelShows(const std::string& address)
             return true;
     }
     return false;
+}
+
+std::vector<QRgb> picture(const RawViewer& v)
+{
+    std::vector<QRgb> p;
+    for (int y = 0; y < v.height; ++y)
+        for (int x = 0; x < v.width; ++x)
+            p.push_back(v.at(x, y));
+    return p;
+}
+
+// Presses keypad keys; true once the viewer's picture changed and the panel
+// is through its changes (no update for half a second).
+bool press(RawViewer& v, const QString& root, const QByteArray& keys)
+{
+    const std::vector<QRgb> before = picture(v);
+    QFile keypad(root + "/sim/keypad");
+    if (!keypad.open(QIODevice::Append) || keypad.write(keys + "\n") <= 0)
+        return false;
+    keypad.close();
+    for (int i = 0; i < 200; ++i) {
+        if (!v.request(true))
+            return false;
+        if (!v.update(500) && picture(v) != before)
+            return true;
+    }
+    return false;
+}
+
+// The PC tool's screen capture: a read at 0x800000 grabs the screen and
+// tells the PNG file's length; the file follows from 0x800080, after two
+// marker bytes.
+QImage pcCapture()
+{
+    const int fd = tcp_connect(5005);
+    if (fd < 0)
+        return {};
+    auto read = [fd](u32 address, u16 length) {
+        put(fd, wire(with_bcc(request(kBox, 0x61, ram_rest(address, length)))));
+        const std::vector<Bytes> r = replies(fd, 1, 10000);
+        if (r.size() != 1 || r[0].size() != 12 + size_t(length))
+            return Bytes();
+        return Bytes(r[0].begin() + 11, r[0].end() - 1);
+    };
+    const Bytes head = read(0x800000, 16);
+    QByteArray file;
+    const u32 length = head.size() == 16 ? u32(head[12] | head[13] << 8 | head[14] << 16) : 0;
+    for (u32 done = 0; done < length + 2;) {
+        const Bytes part = read(0x800080 + done, u16(std::min<u32>(length + 2 - done, 0x8000)));
+        if (part.empty())
+            break;
+        file.append(reinterpret_cast<const char*>(part.data()), int(part.size()));
+        done += u32(part.size());
+    }
+    close(fd);
+    return QImage::fromData(file.mid(2), "PNG");
 }
 
 bool alive(pid_t pid)
@@ -167,6 +225,35 @@ class TestE2eVncPanel : public QObject
         QVERIFY(alive(program));
         RawViewer late;
         QVERIFY(firstPicture(late, &rgb32()));
+    }
+
+    void aMenuPageFillsTheScreenAndTheCaptureShowsIt()
+    {
+        QVERIFY(panelShows("127.0.0.1"));
+        RawViewer v;
+        QVERIFY(firstPicture(v, &rgb32()));
+        // From the home page to the main window, then into the settings.
+        QVERIFY(press(v, root.path(), "OK"));
+        const std::vector<QRgb> mainWindow = picture(v);
+        QVERIFY(press(v, root.path(), "RIGHT RIGHT RIGHT OK"));
+        // The page lies over the whole screen: it changes every 80 x 60 part
+        // of it.
+        constexpr int kWide = 80, kHigh = 60;
+        for (int y = 0; y < v.height; y += kHigh) {
+            for (int x = 0; x < v.width; x += kWide) {
+                bool changed = false;
+                for (int i = 0; i < kWide * kHigh && !changed; ++i)
+                    changed = v.at(x + i % kWide, y + i / kWide) !=
+                              mainWindow[size_t((y + i / kWide) * v.width + x + i % kWide)];
+                QVERIFY2(changed, qPrintable(QString("the part at %1,%2 still shows the main window").arg(x).arg(y)));
+            }
+        }
+        const QImage capture = pcCapture().convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(capture.size(), QSize(v.width, v.height));
+        for (int y = 0; y < v.height; ++y)
+            for (int x = 0; x < v.width; ++x)
+                QVERIFY2(capture.pixel(x, y) == v.at(x, y), qPrintable(QString("differs at %1,%2").arg(x).arg(y)));
+        QVERIFY(press(v, root.path(), "BACK BACK"));
     }
 
     void aSecondProgramSaysItCannotServeTheScreen()
