@@ -194,9 +194,13 @@ int tarvosource::serve_edid(int source)
     if (edid_ram_table_from[source] == 1) {
         std::memcpy(edid, edid_ram_table + kEdidSize * source, kEdidSize);
     } else {
-        int off = Img::kEdid + 6 * source;
-        build_default_edid(source, ZevRamPara::img16(off), ZevRamPara::img16(off + 2), ZevRamPara::img16(off + 4),
-                           edid);
+        EDID_PARA record;
+        {
+            // The PC writes the records under the apply mutex.
+            C331Lock lock;
+            record = ZevRamPara::edid_para(ZevRamPara::p_zevrampara_config, source);
+        }
+        build_default_edid(source, record.width, record.height, record.rate, edid);
     }
     if (served_valid_[source] && std::memcmp(served_[source], edid, kEdidSize) == 0)
         return 1;

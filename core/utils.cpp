@@ -186,11 +186,29 @@ void Utils::getIPAddress()
     g_lcd_lang_valid = c->read_config_variant(ConfigItem::ZevLCDLang).toUInt();
     g_zev_max_pixel = c->read_config_variant(ConfigItem::ZevMaxPixel).toUInt();
     g_usb_grade_path = c->read_config_variant(ConfigItem::usbupgradedir).toString();
-    g_Nubo_cloudserverip = c->read_config_variant(ConfigItem::Nubocloudserverip).toString();
-    g_Nubo_cloudserverport = c->read_config_variant(ConfigItem::Nubocloudserverport).toInt();
-    g_Nubo_clouduserid = c->read_config_variant(ConfigItem::Nuboclouduserip).toString();
-    g_Nubo_controllername = c->read_config_variant(ConfigItem::Nubocloudcontrollername).toString();
-    g_Nubo_cloud = g_Nubo_cloudserverip.trimmed().isEmpty() ? 0 : 1;
+    CloudSettings cloud;
+    cloud.server = c->read_config_variant(ConfigItem::Nubocloudserverip).toString();
+    cloud.port = c->read_config_variant(ConfigItem::Nubocloudserverport).toInt();
+    cloud.user = c->read_config_variant(ConfigItem::Nuboclouduserip).toString();
+    cloud.controller = c->read_config_variant(ConfigItem::Nubocloudcontrollername).toString();
+    cloud.on = cloud.server.trimmed().isEmpty() ? 0 : 1;
+    set_cloud_settings(cloud);
+}
+
+Utils::CloudSettings Utils::cloud_settings()
+{
+    QMutexLocker lock(&_reconfig_device_nubocloud_mutex);
+    return {g_Nubo_cloudserverip, g_Nubo_cloudserverport, g_Nubo_clouduserid, g_Nubo_controllername, g_Nubo_cloud};
+}
+
+void Utils::set_cloud_settings(const CloudSettings& settings)
+{
+    QMutexLocker lock(&_reconfig_device_nubocloud_mutex);
+    g_Nubo_cloudserverip = settings.server;
+    g_Nubo_cloudserverport = settings.port;
+    g_Nubo_clouduserid = settings.user;
+    g_Nubo_controllername = settings.controller;
+    g_Nubo_cloud = settings.on;
 }
 
 int Utils::read_file_at(const QString& path, uint64_t offset, void* out, size_t n, int64_t* size)

@@ -58,6 +58,19 @@ class Utils
     static bool install_new_app();
     static void getIPAddress();
 
+    // The cloud server settings (g_Nubo_*), copied and replaced whole under
+    // _reconfig_device_nubocloud_mutex: the cloud client thread reads them
+    // while a PC link replaces them.
+    struct CloudSettings {
+        QString server;
+        int port = 0;
+        QString user;
+        QString controller;
+        u8 on = 0;
+    };
+    static CloudSettings cloud_settings();
+    static void set_cloud_settings(const CloudSettings& settings);
+
     static QMutex _spi_mutex;
     static QMutex _c331_bnk_mutex;
     static QMutex _file_deal_mutex;

@@ -21,6 +21,7 @@ ZevRamPara* ZevRamPara::p_zevrampara = nullptr;
 u8 ZevRamPara::p_zevrampara_config[Img::kSize];
 u8 ZevRamPara::p_zevrampara_shadow[Img::kSize];
 USER_MODE_SLOT ZevRamPara::user_mode[kUserModeCount];
+bool ZevRamPara::led_size_written_ = false;
 ZevDeviceArea ZevRamPara::device;
 QMutex ZevRamPara::mutex(QMutex::Recursive);
 const char* ZevRamPara::kDeviceInfoFile = "/data/ram_device_info";
@@ -40,6 +41,14 @@ bool validSource(int s)
 bool validSlot(int s)
 {
     return s >= 0 && s < kUserModeCount;
+}
+
+bool led_size_differs()
+{
+    for (int off : {Img::kSpliceMode, Img::kLedWidth, Img::kLedHeight})
+        if (ZevRamPara::img16(off) != ZevRamPara::shadow16(off))
+            return true;
+    return false;
 }
 
 int cropOffset(int k)
@@ -437,9 +446,18 @@ int ZevRamPara::ZevRamParaDeal(const u8* data, int length, u32 address)
     if (length < 0 || uint64_t(address) + uint64_t(length) > Img::kSize)
         return 1;
     std::memcpy(img() + address, data, size_t(length));
+    if (address < Img::kLedHeight + 2 && address + u32(length) > Img::kSpliceMode && led_size_differs())
+        led_size_written_ = true;
     // The PC asks for the apply later, if at all; the image changed now.
     image_written();
     return 0;
+}
+
+bool ZevRamPara::take_led_size_change()
+{
+    const bool noted = led_size_written_;
+    led_size_written_ = false;
+    return noted || led_size_differs();
 }
 
 int ZevRamPara::ZevModeUserRamParaDeal(const u8* data, int length, u32 address)
@@ -481,23 +499,36 @@ int ZevRamPara::mode_file_deal(int slot, int op)
 {
     if (!validSlot(slot))
         return 0;
+    // The slots are read and changed under the apply mutex (the PC links
+    // read and upload them); files are read and written outside it.
     u8* m = user_mode[slot];
     const int menuFlag = 2 + Img::kOsdMenuFlag - Img::kModeStart;
     if (op == 1) {
         Utils::system_mutex(QString("rm  -rf  /data/modes/custom_mode%1").arg(slot + 1));
         usleep(100);
-        if (get16(m, menuFlag) == 1) {
+        bool menu;
+        {
+            C331Lock lock;
+            menu = get16(m, menuFlag) == 1;
+        }
+        if (menu) {
             Utils::system_mutex(QString("rm  -rf  %1").arg(QString::fromStdString(modeMenuPath(slot))));
+            C331Lock lock;
             put16(m, menuFlag, 0);
         }
         usleep(100);
         Utils::system_mutex("sync");
         usleep(100);
     }
-    QMutexLocker lock(&Utils::_file_deal_mutex);
     QByteArray b;
-    if (board::read_whole(board::path(modeFilePath(slot)), kUserModeFileSize, &b) == board::FileRead::whole &&
-        b.size() == kUserModeFileSize) {
+    bool read;
+    {
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        read = board::read_whole(board::path(modeFilePath(slot)), kUserModeFileSize, &b) == board::FileRead::whole &&
+               b.size() == kUserModeFileSize;
+    }
+    C331Lock lock;
+    if (read) {
         std::memcpy(m, b.constData(), kUserModeFileSize);
         return 1;
     }
@@ -510,13 +541,20 @@ int ZevRamPara::mode_file_write(int slot, int op)
 {
     if (!validSlot(slot))
         return 0;
-    u8* m = user_mode[slot];
+    // The file is written from a copy: a PC upload into the slot goes on
+    // under the apply mutex meanwhile and never reaches the file half done.
+    u8 copy[kUserModeFileSize];
+    {
+        C331Lock lock;
+        u8* m = user_mode[slot];
+        m[0] = 0xAA;
+        m[1] = 0xAA;
+        if (op == 1)
+            std::memcpy(m + 2, img() + Img::kModeStart, Img::kModeBytes);
+        std::memcpy(copy, m, sizeof copy);
+    }
     QMutexLocker lock(&Utils::_file_deal_mutex);
-    m[0] = 0xAA;
-    m[1] = 0xAA;
-    if (op == 1)
-        std::memcpy(m + 2, img() + Img::kModeStart, Img::kModeBytes);
-    if (!atomicWriteFile(board::path(modeFilePath(slot)), m, kUserModeFileSize))
+    if (!atomicWriteFile(board::path(modeFilePath(slot)), copy, sizeof copy))
         return 0;
     syncAndSettle();
     if (op == 0) {

@@ -209,7 +209,14 @@ class ZevRamPara : public QObject
     static int ZevUserModeSaved(int slot);
     static int ZevGetCurrentModeIndex();
     static int ZevUserModeIndex(char cur, char dir);
+    // A PC write of image bytes; the caller holds the apply mutex.
     static int ZevRamParaDeal(const u8* data, int length, u32 address);
+    // Whether the LED width, height or splice mode differ from the shadow,
+    // or a PC write left them different since the last call (a page refresh
+    // between the write and its apply copies them into the shadow). The
+    // note is taken: under the apply mutex, by the one that sets the LED up.
+    static bool take_led_size_change();
+    // A PC write of slot bytes; the caller holds the apply mutex.
     static int ZevModeUserRamParaDeal(const u8* data, int length, u32 address);
     static void ZevSetImageBlack();
     static void ZevSetImageFreeze();
@@ -225,6 +232,8 @@ class ZevRamPara : public QObject
 
   private:
     ZevRamPara() = default;
+    // Under the apply mutex.
+    static bool led_size_written_;
 };
 
 // Writes data to path through a temporary file that is synced and renamed,

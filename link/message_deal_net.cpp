@@ -340,13 +340,9 @@ int message_deal::project_set_setproperty(u8* body, int length)
                                                            {ConfigItem::Nuboclouduserip, user},
                                                            {ConfigItem::Nubocloudcontrollername, controller}}))
         return 3;
-    g_Nubo_cloudserverip = server;
-    g_Nubo_cloudserverport = port;
-    g_Nubo_clouduserid = user;
-    g_Nubo_controllername = controller;
     Utils::system_mutex("sync");
     usleep(100);
-    g_Nubo_cloud = 1;
+    Utils::set_cloud_settings({server, port, user, controller, 1});
     if (message_remote* remote = message_remote::installed())
         remote->cloud_server_changed();
     body[kSub] = 0;

@@ -197,7 +197,8 @@ void message_deal::info_block(u8* out)
     out[0x03] = 1;
     const u8 consts1[] = {0x52, 0x8B, 15, 11, 16};
     std::memcpy(out + 0x04, consts1, sizeof consts1);
-    out[0x09] = g_Nubo_cloud;
+    const Utils::CloudSettings cloud = Utils::cloud_settings();
+    out[0x09] = cloud.on;
     out[0x10] = g_update_status;
     const u8 consts2[] = {8, 0x52, 0x8B, 2, 0x26, 3, 0x30, 1, 11};
     std::memcpy(out + 0x11, consts2, sizeof consts2);
@@ -225,11 +226,11 @@ void message_deal::info_block(u8* out)
     out[0x82] = u8(h >> 8);
     out[0x83] = u8(h);
     int k = 0x84;
-    put_text(out, &k, g_Nubo_cloudserverip);
-    out[k++] = u8(g_Nubo_cloudserverport);
-    out[k++] = u8(g_Nubo_cloudserverport >> 8);
-    put_text(out, &k, g_Nubo_clouduserid);
-    put_text(out, &k, g_Nubo_controllername);
+    put_text(out, &k, cloud.server);
+    out[k++] = u8(cloud.port);
+    out[k++] = u8(cloud.port >> 8);
+    put_text(out, &k, cloud.user);
+    put_text(out, &k, cloud.controller);
 }
 
 int message_deal::write_ram(u8* body, int length)
@@ -253,6 +254,7 @@ int message_deal::write_ram(u8* body, int length)
             mode != ZevRamPara::shadow16(Img::kCurrentMode))
             recall_requested = mode;
     } else if (in(kSlots, address)) {
+        C331Lock lock;
         body[pc::kStatus] = u8(ZevRamPara::ZevModeUserRamParaDeal(data, len, address));
     } else if (in(k4gWindow, address) &&
                uint64_t(address) + uint64_t(len) <= uint64_t(k4gWindow.start) + k4gWindow.size) {
@@ -293,6 +295,10 @@ int message_deal::read_ram(u8* body, int /*length*/)
     auto span = [&](u32 size) { return first >= size ? 0u : (size - first < len ? size - first : len); };
     std::memset(out, 0, len);
     if (r->start == kImage.start) {
+        // Copied under the writers' locks, in the video processor's order:
+        // a reply never holds half of a write.
+        C331Lock lock;
+        QMutexLocker timings(&Utils::_source_hdminfo_mutex);
         std::memcpy(out, ZevRamPara::p_zevrampara_config + first, span(Img::kSize));
     } else if (r->start == kSlots.start) {
         // The start address picks the slot; the read runs on through the
@@ -300,6 +306,7 @@ int message_deal::read_ram(u8* body, int /*length*/)
         const u32 mode = (start >> 12) & 0xFF;
         const u32 flat = (mode - 1) * kUserModeSlotSize + (start & 0xFFF);
         const u32 total = kUserModeCount * kUserModeSlotSize;
+        C331Lock lock;
         if (mode >= 1 && mode <= kUserModeCount && flat < total)
             std::memcpy(out, &ZevRamPara::user_mode[0][0] + flat, total - flat < len ? total - flat : len);
     } else if (r->start == kDeviceType.start) {

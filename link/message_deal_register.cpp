@@ -46,13 +46,6 @@ u8& shadow_reg(int r)
     return ZevRamPara::device.reg[r];
 }
 
-bool led_geometry_changed()
-{
-    return ZevRamPara::img16(Img::kLedWidth) != ZevRamPara::shadow16(Img::kLedWidth) ||
-           ZevRamPara::img16(Img::kLedHeight) != ZevRamPara::shadow16(Img::kLedHeight) ||
-           ZevRamPara::img16(Img::kSpliceMode) != ZevRamPara::shadow16(Img::kSpliceMode);
-}
-
 void sleep_ms(int ms)
 {
     usleep(useconds_t(ms) * 1000);
@@ -247,7 +240,7 @@ int message_deal::REG_mcu_flag(u8 mask)
         if (ZevRamPara::img16(ZevRamPara::layerOffset(audio) + Img::kLayerEnable) == 0)
             audio = 0;
         ZevRamPara::put16(img(), Img::kAudioLayer, audio);
-        if (led_geometry_changed()) {
+        if (ZevRamPara::take_led_size_change()) {
             if (mode >= 2 && mode == modeShadow) {
                 const int w0 = ZevRamPara::layerOffset(0);
                 ZevRamPara::put16(img(), w0 + Img::kLayerX, 0);
@@ -327,7 +320,7 @@ int message_deal::RegUpdate10(u8 mask)
                 slot[0] = 0xFF;
                 slot[1] = 0xFF;
             }
-            if (led_geometry_changed()) {
+            if (ZevRamPara::take_led_size_change()) {
                 request_led_setup();
                 ZevRamPara::put16(img(), Img::kAudioLayer, 0);
             }

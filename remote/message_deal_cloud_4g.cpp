@@ -140,8 +140,9 @@ std::string message_deal_cloud_4g::login()
     o.text("name", "login");
     o.text("cloudid", cloud_id());
     o.text("identity", hex(g_4G_property + 25, 12));
-    o.text("userid", g_Nubo_clouduserid.toStdString());
-    o.text("controller", g_Nubo_controllername.toStdString());
+    const Utils::CloudSettings cloud = Utils::cloud_settings();
+    o.text("userid", cloud.user.toStdString());
+    o.text("controller", cloud.controller.toStdString());
     return o.str();
 }
 

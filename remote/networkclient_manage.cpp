@@ -83,14 +83,11 @@ void networkclient_Manage::wake()
 
 bool networkclient_Manage::configured(std::string* ip, int* port) const
 {
-    if (!g_Nubo_cloud)
+    const Utils::CloudSettings cloud = Utils::cloud_settings();
+    if (!cloud.on || !net_check::ipv4(cloud.server) || !net_check::port(cloud.port))
         return false;
-    const QString address = g_Nubo_cloudserverip;
-    const int p = g_Nubo_cloudserverport;
-    if (!net_check::ipv4(address) || !net_check::port(p))
-        return false;
-    *ip = address.toStdString();
-    *port = p;
+    *ip = cloud.server.toStdString();
+    *port = cloud.port;
     return true;
 }
 

@@ -13,6 +13,7 @@
 #include "core/utils.h"
 #include "link/message_deal.h"
 #include "link/protocol_phy.h"
+#include "support/net_helpers.h"
 
 using Bytes = std::vector<u8>;
 
@@ -246,4 +247,13 @@ inline std::vector<Bytes> replies(int fd, size_t count, int ms)
         r.feed(buf.data(), size_t(n));
     }
     return r.bodies;
+}
+
+// One request on a stream: the reply's bytes from the status on, without the
+// BCC; empty when none came within 5 s.
+inline Bytes ask(int fd, const Bytes& body)
+{
+    put(fd, wire(with_bcc(body)));
+    std::vector<Bytes> r = replies(fd, 1, 5000);
+    return r.empty() || r[0].size() < 11 ? Bytes() : Bytes(r[0].begin() + 10, r[0].end() - 1);
 }

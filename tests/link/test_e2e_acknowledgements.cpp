@@ -17,15 +17,6 @@ namespace
 {
 constexpr size_t kPartition = 16 << 20;
 
-// The reply's bytes from the status on, without the BCC; empty when none
-// came.
-Bytes ask(int fd, const Bytes& body)
-{
-    put(fd, wire(with_bcc(body)));
-    std::vector<Bytes> r = replies(fd, 1, 5000);
-    return r.empty() || r[0].size() < 11 ? Bytes() : Bytes(r[0].begin() + 10, r[0].end() - 1);
-}
-
 Bytes set_ip(const Bytes& ip, const Bytes& mask, u16 port)
 {
     return request(kBox, 0xA4, cat({{1, 0, 0, 0}, ip, mask, {10, 0, 0, 1}, {u8(port), u8(port >> 8)}}));

@@ -14,6 +14,7 @@
 #include "link/uart_config.h"
 #include "pc_frames.h"
 #include "support/net_helpers.h"
+#include "support/sim_fixture.h"
 
 namespace
 {
@@ -326,6 +327,41 @@ class TestE2eLinks : public QObject
                 QCOMPARE(r[0], expected_reply(req, {1}));
             }
         }
+        close(c);
+    }
+
+    // A page refresh between the PC's write of a new LED size and its apply
+    // copies the size into the shadow; the apply still sets the LED up (and
+    // with it puts the audio back on window 0).
+    void anLedSizeWrittenBeforeARefreshIsStillApplied()
+    {
+        int c = tcp_connect(5005);
+        QVERIFY(c >= 0);
+        auto word = [&](u32 at) {
+            const Bytes r = ask(c, request(kBox, 0x61, ram_rest(at, 2)));
+            return r.size() == 3 && r[0] == 0 ? int(r[1] | r[2] << 8) : -1;
+        };
+        const Bytes apply = request(kBox, 0xA0, {11, 0x02, 0, 0x02});
+        // Audio on window 1, which is on.
+        QCOMPARE(ask(c, request(kBox, 0x60, ram_rest(2298, 2, {1, 0}))), Bytes{0});
+        QCOMPARE(ask(c, request(kBox, 0x60, ram_rest(2112, 2, {1, 0}))), Bytes{0});
+        QCOMPARE(ask(c, apply), Bytes{0});
+        QCOMPARE(word(2112), 1);
+        const int width = word(1378) == 1024 ? 1280 : 1024;
+        QCOMPARE(ask(c, request(kBox, 0x60, ram_rest(1378, 2, {u8(width), u8(width >> 8)}))), Bytes{0});
+        // A brightness change applied and stored: the page refresh runs.
+        QCOMPARE(ask(c, request(kBox, 0xB0, {0x31, 0, 6, 40, 0})), (Bytes{0, 0x31}));
+        auto stored = [&] {
+            const QByteArray f = readHostFile(root.path() + "/data/ram_device_info");
+            return f.size() < 2 + 1380 - 768 ? -1 : int(u8(f[2 + 1378 - 768]) | u8(f[2 + 1379 - 768]) << 8);
+        };
+        for (int i = 0; i < 200 && stored() != width; ++i)
+            QTest::qWait(50);
+        QCOMPARE(stored(), width);
+        // A screen capture runs on the GUI thread after the refresh's end.
+        QCOMPARE(ask(c, request(kBox, 0x61, ram_rest(0x800000, 2))).size(), size_t(3));
+        QCOMPARE(ask(c, apply), Bytes{0});
+        QCOMPARE(word(2112), 0);
         close(c);
     }
 

@@ -199,6 +199,9 @@ void ledset::on_Button_apply1_clicked()
     bool resized;
     {
         C331Lock lock;
+        // An LED size the PC wrote and never applied may have reached the
+        // shadow with a page refresh: the LED is still set up for another.
+        const bool pending = ZevRamPara::take_led_size_change();
         u8* img = ZevRamPara::p_zevrampara_config;
         const u16 words[] = {0, W, H};
         for (int i = 0; i < 3; ++i)
@@ -208,7 +211,7 @@ void ledset::on_Button_apply1_clicked()
             for (int i = 0; i < 4; ++i)
                 ZevRamPara::put16(img, out + 2 * i, rect[i]);
         }
-        resized = W != ZevRamPara::shadow16(Img::kLedWidth) || H != ZevRamPara::shadow16(Img::kLedHeight);
+        resized = pending || W != ZevRamPara::shadow16(Img::kLedWidth) || H != ZevRamPara::shadow16(Img::kLedHeight);
         if (resized) {
             ZevRamPara::put16(img, Img::kLayer + Img::kLayerX, 0);
             ZevRamPara::put16(img, Img::kLayer + Img::kLayerY, 0);

@@ -119,18 +119,23 @@ void SyncUpdate::save_user_mode()
     u8* slot = ZevRamPara::user_mode[s];
     // The slot counts as saved only once its file is on disk: until then it
     // keeps what it held, and the write is tried again on the next refresh.
+    // Markers and bytes change together under the apply mutex, so a recall
+    // never meets a slot marked saved but not yet filled.
     u8 before[kUserModeSlotSize];
-    std::memcpy(before, slot, sizeof before);
-    slot[0] = 0xAA;
-    slot[1] = 0xAA;
     {
         C331Lock lock;
+        std::memcpy(before, slot, sizeof before);
+        slot[0] = 0xAA;
+        slot[1] = 0xAA;
         std::memcpy(slot + 2, img() + Img::kModeStart, Img::kModeBytes);
     }
     if (debugOn())
-        zevlog::debug(lcUi(), "\n user mode save change ,%#x \n", unsigned(slot[0]));
+        zevlog::debug(lcUi(), "\n user mode save change ,%#x \n", 0xAAu);
     if (!ZevRamPara::mode_file_write(s, 0)) {
-        std::memcpy(slot, before, sizeof before);
+        {
+            C331Lock lock;
+            std::memcpy(slot, before, sizeof before);
+        }
         mode_save_pending_ = true;
         writeLogMsg(LOG_ERROR, "user mode " + std::to_string(w) + " not written");
         return;
@@ -148,11 +153,17 @@ void SyncUpdate::save_user_mode()
 void SyncUpdate::rewrite_user_modes()
 {
     for (int s = 0; s < kUserModeCount; ++s) {
-        u8 a = ZevRamPara::user_mode[s][0], b = ZevRamPara::user_mode[s][1];
+        u8 a, b;
+        {
+            C331Lock lock;
+            a = ZevRamPara::user_mode[s][0];
+            b = ZevRamPara::user_mode[s][1];
+        }
         if (a < 0xFF && b < 0xFF && (a == 0xAA || b == 0xAA)) {
             ZevRamPara::mode_file_write(s, 2);
         } else if (a == 0xFF || b == 0xFF) {
             ZevRamPara::mode_file_deal(s, 1);
+            C331Lock lock;
             ZevRamPara::put16(img(), Img::kModeToSave, 0);
         }
     }
@@ -164,7 +175,13 @@ void SyncUpdate::persist_image()
     // makes meanwhile still differs from the shadow and is applied and
     // saved on a later pass.
     u8 snapshot[Img::kSize];
-    std::memcpy(snapshot, img(), sizeof snapshot);
+    {
+        // Writers change the image under the apply mutex, the input timings
+        // under theirs: the file never holds half of a write.
+        C331Lock lock;
+        QMutexLocker timings(&Utils::_source_hdminfo_mutex);
+        std::memcpy(snapshot, img(), sizeof snapshot);
+    }
     int first = -1;
     for (int i = Img::kPersistStart; i < Img::kSize; ++i)
         if (snapshot[i] != shadow()[i]) {
@@ -179,8 +196,10 @@ void SyncUpdate::persist_image()
     if (persist_pending_)
         writeLogMsg(LOG_ERROR, std::string("can't write ") + ZevRamPara::kDeviceInfoFile);
     syncAndSettle();
-    if (first >= 0)
+    if (first >= 0) {
+        C331Lock lock;
         std::memcpy(shadow(), snapshot, sizeof snapshot);
+    }
 }
 
 bool SyncUpdate::network_reset()
