@@ -179,13 +179,15 @@ class TestFpgaBrightness : public QObject
         QTest::newRow("16") << 16 << 255 << 100;
         QTest::newRow("0") << 0 << 255 << 100;
         QTest::newRow("8") << 8 << 127 << 50;
+        // A level as the PC gives it (mode 16) reads back as its nearest percent.
+        QTest::newRow("level 128") << 128 << 128 << 50;
     }
     void pcManualValueIsScaled()
     {
         QFETCH(int, value);
         QFETCH(int, written);
         QFETCH(int, percent);
-        storeRecord(kBriRecord, briRecord(0, u8(value)));
+        storeRecord(kBriRecord, briRecord(value > 16 ? 16 : 0, u8(value)));
         m_->record_bright_change();
         setImage(13);
         m_->Brightness_hand_dealwith(0);
@@ -195,65 +197,21 @@ class TestFpgaBrightness : public QObject
         QCOMPARE(int(ZevRamPara::shadow16(Img::kBrightness)), percent);
     }
 
-    void aPercentSetOnThePanelReadsBackAsSet_data()
-    {
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<int>("percent");
-        // From a PC mode (the minimum applies once) and from the image's own.
-        for (int mode : {0, 16})
-            for (int percent = 0; percent <= 100; ++percent)
-                QTest::addRow("mode %d, %d%%", mode, percent) << mode << percent;
-    }
     void aPercentSetOnThePanelReadsBackAsSet()
     {
-        QFETCH(int, mode);
-        QFETCH(int, percent);
-        m_->bri_mode = u8(mode);
-        setImage(u16(percent));
-        m_->bri_set_flag = 1;
-        m_->Brightness_hand_dealwith(1);
-        m_->bri_set_flag = 0;
-        // The manual step a few seconds later reads the screen back.
-        G_timeTicks += 1000;
-        m_->Extension_function();
-        QCOMPARE(int(ZevRamPara::img16(Img::kBrightness)), percent);
-    }
-
-    void aLevelFromThePcReadsBackAsTheNearestPercent_data()
-    {
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<int>("value");
-        QTest::addColumn<int>("level");
-        QTest::addColumn<int>("percent");
-        QTest::newRow("128") << 16 << 128 << 128 << 50;
-        QTest::newRow("full") << 16 << 255 << 255 << 100;
-        QTest::newRow("off") << 16 << 0 << 0 << 0;
-        QTest::newRow("247") << 16 << 247 << 247 << 97;
-        QTest::newRow("1") << 16 << 1 << 1 << 0;
-        QTest::newRow("2") << 16 << 2 << 2 << 1;
-        QTest::newRow("minimum") << 16 << 15 << 15 << 6;
-        QTest::newRow("pc scaled, minimum") << 0 << 1 << 15 << 6;
-        QTest::newRow("pc scaled, 8") << 0 << 8 << 127 << 50;
-    }
-    void aLevelFromThePcReadsBackAsTheNearestPercent()
-    {
-        QFETCH(int, mode);
-        QFETCH(int, value);
-        QFETCH(int, level);
-        QFETCH(int, percent);
-        setImage(13);
-        // The PC's manual brightness, stored: its record is loaded and
-        // applied by the next pass, which reads the level back.
-        u8* page = fpga_manage::MCU_RAM_CMD;
-        const std::vector<u8> record = briRecord(u8(mode), u8(value));
-        std::memcpy(page, record.data(), record.size());
-        QCOMPARE(m_->write_to_register(2, 0x04, 0x04, 0), 1);
-        G_timeTicks += 1000;
-        m_->Extension_function();
-        QCOMPARE(int(m_->bri_mode.load()), mode);
-        QCOMPARE(int(fpga()->reg(FpgaReg::kBrightness)), level);
-        QCOMPARE(int(ZevRamPara::img16(Img::kBrightness)), percent);
-        std::memset(page, 0, record.size());
+        // From a PC mode (the minimum applies once) and from the image's own.
+        for (int mode : {0, 16})
+            for (int percent = 0; percent <= 100; ++percent) {
+                m_->bri_mode = u8(mode);
+                setImage(u16(percent));
+                m_->bri_set_flag = 1;
+                m_->Brightness_hand_dealwith(1);
+                m_->bri_set_flag = 0;
+                // The manual step a few seconds later reads the screen back.
+                G_timeTicks += 1000;
+                m_->Extension_function();
+                QCOMPARE(int(ZevRamPara::img16(Img::kBrightness)), percent);
+            }
     }
 
     void aReadBackIsNoEditForTheNextApply()

@@ -350,51 +350,6 @@ class TestMessageFile : public QObject
         QFile::remove(sim->hostQ("/data/rcvrecovery/rec1"));
     }
 
-    // A read belongs to its client as a write does: while it is open (and
-    // heard from within 30 s) another client's start, blocks and end are
-    // refused, and its write end closes nothing; another client's write of
-    // the same file leaves the bytes being read as they were.
-    void readsOfTwoClients()
-    {
-        message_deal other;
-        const Bytes alias = pattern(300, 31), next = pattern(20, 32);
-        writeHostFile(sim->hostQ("/data/configs/alias.json"),
-                      QByteArray(reinterpret_cast<const char*>(alias.data()), int(alias.size())));
-        writeHostFile(sim->hostQ("/data/configs/omenu.json"), "menu");
-        G_timeTicks = 1000;
-        QCOMPARE(send(md, read_start_req("ALIS")).data(), (Bytes{4, 1, 44, 1, 0, 0}));
-        struct {
-            Bytes request;
-            Bytes reply; // from the status on
-        } refused[] = {
-            {read_start_req("OSDS"), {1, 4, 2, 0, 0, 0, 0}},
-            {defined_req(8, "OSDS", 8, 0), {1, 4, 2, 0, 0, 0, 0}},
-            {read_block_req(0, 300), {1, 5}},
-            {read_end_req(), cat({{1, 6}, Bytes(16, 0)})},
-            {start_req("ABCD", 0, 0), {1, 1, 2}},
-            {end_req(digest_of({})), {0, 3, 0}},
-        };
-        for (const auto& row : refused) {
-            Reply r = send(other, row.request);
-            QCOMPARE(Bytes(r.body.begin() + 10, r.body.end() - 1), row.reply);
-        }
-        QCOMPARE(send(other, start_req("ALIS", 0, 20)).data(), (Bytes{1, 0}));
-        send(other, block_req(0, next, 20));
-        QCOMPARE(send(other, end_req(digest_of(next))).data(), (Bytes{3, 0}));
-        Reply b = send(md, read_block_req(0, 300));
-        QCOMPARE(Bytes(b.body.begin() + 12, b.body.end() - 1), alias);
-        Reply e = send(md, read_end_req());
-        QCOMPARE(Bytes(e.body.begin() + 10, e.body.end() - 1), cat({{0, 6}, digest_of(alias)}));
-        // A read left open stops holding the others back after 30 s.
-        QCOMPARE(send(other, read_start_req("OSDS")).data(), (Bytes{4, 1, 4, 0, 0, 0}));
-        G_timeTicks = 4000;
-        QCOMPARE(send(md, read_start_req("ALIS")).status(), u8(1));
-        G_timeTicks = 4001;
-        QCOMPARE(send(md, read_start_req("ALIS")).data(), (Bytes{4, 1, 20, 0, 0, 0}));
-        QCOMPARE(send(other, read_block_req(0, 4)).status(), u8(1));
-        QCOMPARE(send(md, read_end_req()).status(), u8(0));
-    }
-
     // Record files cannot fill the data partition: each folder takes 16,
     // both together 16 MiB; a file replacing one of the same name counts
     // once.

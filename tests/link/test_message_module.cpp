@@ -24,6 +24,8 @@ Bytes pattern(size_t n)
 }
 } // namespace
 
+Q_DECLARE_METATYPE(Bytes)
+
 class TestMessageModule : public QObject
 {
     Q_OBJECT
@@ -165,39 +167,38 @@ class TestMessageModule : public QObject
         QCOMPARE(code(r), u8(78));
     }
 
-    // On a full partition the end answers 78 and the stored file stays as
-    // it was, or absent.
+    // On a full partition the write fails and the stored file stays as it
+    // was, or absent.
     void failedWriteKeepsTheStoredFile_data()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("tid");
+        QTest::addColumn<QString>("path");
         QTest::addColumn<QByteArray>("before");
         const QByteArray cert = QByteArray::fromHex("aa6500e8030000") + QByteArray(1000, 'c');
-        QTest::newRow("certificate") << "F002" << 101 << cert;
-        QTest::newRow("no certificate") << "F002" << 101 << QByteArray();
-        QTest::newRow("settings") << "F004" << 102 << QByteArray::fromHex("aa0400") + "{}";
-        QTest::newRow("no settings") << "F004" << 102 << QByteArray();
+        QTest::newRow("certificate") << "/data/configs/cloud_cafile" << cert;
+        QTest::newRow("no certificate") << "/data/configs/cloud_cafile" << QByteArray();
+        QTest::newRow("interfaces") << "/etc/network/interfaces" << QByteArray("auto lo\n");
+        QTest::newRow("no interfaces") << "/etc/network/interfaces" << QByteArray();
     }
     void failedWriteKeepsTheStoredFile()
     {
-        QFETCH(QString, name);
-        QFETCH(int, tid);
+        QFETCH(QString, path);
         QFETCH(QByteArray, before);
-        const std::string folder = sim->host("/data/configs");
-        const QString file = sim->hostQ(name == "F002" ? "/data/configs/cloud_cafile" : "/data/configs/cloud_setinfo");
+        const QString file = sim->hostQ(path.toStdString());
+        const std::string folder = file.section('/', 0, -2).toStdString();
         if (!own_partition(folder, 1 << 20))
             QSKIP("no private mount can be had here");
-        if (!before.isNull())
-            QVERIFY(writeHostFile(file, before));
-        const bool full = fill_up(folder + "/filler");
-        if (full)
-            send_file(name.toLatin1().constData(), u16(tid), pattern(name == "F002" ? 20000 : 4000), 78);
+        const bool full = (before.isNull() || writeHostFile(file, before)) && fill_up(folder + "/filler");
+        if (path.endsWith("interfaces"))
+            QCOMPARE(send(md, request(kBox, 0xA4, {0, 0, 0, 0x00, 0x11, 0x22, 0xAA, 0xBB, 0xCC})).status(), u8(1));
+        else
+            send_file("F002", 101, pattern(20000), 78);
         const bool kept = QFileInfo::exists(file) == !before.isNull() && readHostFile(file) == before;
-        const QStringList left = QDir(QString::fromStdString(folder)).entryList(QDir::Files | QDir::Hidden);
+        QStringList left = QDir(file.section('/', 0, -2)).entryList(QDir::Files | QDir::Hidden);
         drop_partition(folder);
         QVERIFY(full);
         QVERIFY(kept);
-        QCOMPARE(left, (before.isNull() ? QStringList{"filler"} : QStringList{file.section('/', -1), "filler"}));
+        left.removeOne("filler");
+        QCOMPARE(left, before.isNull() ? QStringList() : QStringList{file.section('/', -1)});
     }
 
     void settingsFileReconnectsTheLinks()
@@ -242,62 +243,55 @@ class TestMessageModule : public QObject
         QCOMPARE(code(send(md, request(kBox, 0xC9, cat({{100, 0}, le32(0)})))), u8(74));
     }
 
-    // Two clients at once: a module send or read counts only for the client
-    // that started it; the other's start is not available until its end or
-    // 30 s of silence, and a file write of the other meanwhile keeps its
-    // bytes apart.
+    // A transfer belongs to the client that started it: while it is open
+    // and heard from within 30 s, another client's start is refused, and its
+    // blocks and end are not for it; after 30 s of silence its start is taken.
+    void transfersOfTwoClients_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<Bytes>("asked");
+        QTest::addColumn<Bytes>("reply"); // from the status on
+        const Bytes wrongId = {1, 74, 1, 0, 0};
+        QTest::newRow("read: start") << 0 << read_start_req("OSDS") << Bytes{1, 4, 2, 0, 0, 0, 0};
+        QTest::newRow("read: block") << 0 << read_block_req(0, 2) << Bytes{1, 5};
+        QTest::newRow("read: end") << 0 << read_end_req() << cat({{1, 6}, Bytes(16, 0)});
+        QTest::newRow("read: write end") << 0 << end_req(digest_of({})) << Bytes{0, 3, 0};
+        QTest::newRow("module send: start") << 1 << module_start_req("F004", 10, 1) << Bytes{1, 78, 1, 0, 0};
+        QTest::newRow("module send: block") << 1 << module_block_req(101, 0, {3, 4}) << wrongId;
+        QTest::newRow("module send: end") << 1 << module_end_req(0xC6, 101, 2) << wrongId;
+        QTest::newRow("module read: start")
+            << 2 << request(kBox, 0xC8, tag_bytes("F002")) << Bytes{1, 78, 1, 0, 0, 0, 0, 0, 0};
+        QTest::newRow("module read: block")
+            << 2 << request(kBox, 0xC9, cat({{100, 0}, le32(0)})) << cat({wrongId, Bytes(6, 0)});
+        QTest::newRow("module read: end") << 2 << module_end_req(0xCA, 100, 0) << wrongId;
+    }
     void transfersOfTwoClients()
     {
-        message_deal other;
-        const Bytes cert = pattern(600), alias = pattern(20);
-        const Bytes wrongId = {1, 74, 1, 0, 0};
-        g_str_barcode = "BC";
-        G_timeTicks = 1000;
-        QCOMPARE(code(send(md, module_start_req("F002", 600, 1))), u8(200));
-        QCOMPARE(code(send(md, module_block_req(101, 0, Bytes(cert.begin(), cert.begin() + 300)))), u8(200));
-        QCOMPARE(code(send(md, request(kBox, 0xC8, tag_bytes("F001")))), u8(200));
-        QCOMPARE(send(other, start_req("ALIS", 0, 20)).data(), (Bytes{1, 0}));
-        struct {
-            Bytes request;
-            Bytes reply; // from the status on
-        } refused[] = {
-            {module_block_req(101, 300, Bytes(300, 0xEE)), wrongId},
-            {module_end_req(0xC6, 101, 600), wrongId},
-            {module_end_req(0xC7, 101, 0), wrongId},
-            {module_start_req("F004", 10, 1), {1, 78, 1, 0, 0}},
-            {request(kBox, 0xC9, cat({{100, 0}, le32(0)})), cat({wrongId, Bytes(6, 0)})},
-            {module_end_req(0xCA, 100, 0), wrongId},
-            {module_end_req(0xCB, 100, 0), wrongId},
-            {request(kBox, 0xC8, tag_bytes("F002")), {1, 78, 1, 0, 0, 0, 0, 0, 0}},
+        QFETCH(int, kind);
+        QFETCH(Bytes, asked);
+        QFETCH(Bytes, reply);
+        // Each kind's start, a step of it, its end.
+        const Bytes steps[3][3] = {
+            {read_start_req("ALIS"), read_block_req(0, 2), read_end_req()},
+            {module_start_req("F002", 2, 1), module_block_req(101, 0, {1, 2}), module_end_req(0xC7, 101, 0)},
+            {request(kBox, 0xC8, tag_bytes("F001")), request(kBox, 0xC9, cat({{100, 0}, le32(0)})),
+             module_end_req(0xCB, 100, 0)},
         };
-        for (const auto& row : refused) {
-            Reply r = send(other, row.request);
-            QCOMPARE(Bytes(r.body.begin() + 10, r.body.end() - 1), row.reply);
-        }
-        send(other, block_req(0, alias, 20));
-        QCOMPARE(code(send(md, module_block_req(101, 300, Bytes(cert.begin() + 300, cert.end())))), u8(200));
-        QCOMPARE(code(send(md, module_end_req(0xC6, 101, 600))), u8(200));
-        QCOMPARE(send(other, end_req(digest_of(alias))).data(), (Bytes{3, 0}));
-        const QByteArray file = readHostFile(sim->hostQ("/data/configs/cloud_cafile"));
-        QCOMPARE(Bytes(file.begin() + 7, file.end()), cert);
-        const QByteArray names = readHostFile(sim->hostQ("/data/configs/alias.json"));
-        QCOMPARE(Bytes(names.begin(), names.end()), alias);
-        QCOMPARE(code(send(md, request(kBox, 0xC9, cat({{100, 0}, le32(0)})))), u8(200));
-
-        // Transfers left open stop holding the others back after 30 s.
-        QCOMPARE(code(send(md, module_start_req("F002", 2, 1))), u8(200));
-        G_timeTicks = 4000;
-        QCOMPARE(code(send(other, module_start_req("F002", 2, 1))), u8(78));
-        QCOMPARE(code(send(other, request(kBox, 0xC8, tag_bytes("F001")))), u8(78));
-        G_timeTicks = 4001;
-        QCOMPARE(code(send(other, module_start_req("F002", 2, 1))), u8(200));
-        QCOMPARE(code(send(md, module_block_req(101, 0, {1, 2}))), u8(74));
-        QCOMPARE(code(send(other, module_block_req(101, 0, {3, 4}))), u8(200));
-        QCOMPARE(code(send(other, module_end_req(0xC6, 101, 2))), u8(200));
-        QCOMPARE(readHostFile(sim->hostQ("/data/configs/cloud_cafile")).mid(7), QByteArray("\x03\x04"));
-        QCOMPARE(code(send(other, request(kBox, 0xC8, tag_bytes("F001")))), u8(200));
-        QCOMPARE(code(send(md, request(kBox, 0xC9, cat({{100, 0}, le32(2)})))), u8(74));
-        QCOMPARE(code(send(other, module_end_req(0xCB, 100, 0))), u8(200));
+        const Bytes* own = steps[kind];
+        message_deal other;
+        g_str_barcode = "BC";
+        writeHostFile(sim->hostQ("/data/configs/alias.json"), "{}");
+        const u32 t = G_timeTicks += 10000;
+        QCOMPARE(send(md, own[0]).status(), u8(0));
+        const Reply r = send(other, asked);
+        QCOMPARE(Bytes(r.body.begin() + 10, r.body.end() - 1), reply);
+        QCOMPARE(send(md, own[1]).status(), u8(0));
+        G_timeTicks = t + 3000;
+        QCOMPARE(send(other, own[0]).status(), u8(1));
+        G_timeTicks = t + 3001;
+        QCOMPARE(send(other, own[0]).status(), u8(0));
+        QCOMPARE(send(md, own[1]).status(), u8(1));
+        QCOMPARE(send(other, own[2]).status(), u8(0));
     }
 
     void moduleState()

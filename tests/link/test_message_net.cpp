@@ -14,7 +14,6 @@
 #include "remote/message_deal_4g.h"
 #include "remote/q64_wifi_config.h"
 #include "remote/remote_links.h"
-#include "support/fs_helpers.h"
 #include "support/sim_fixture.h"
 
 namespace
@@ -125,36 +124,6 @@ class TestMessageNet : public QObject
         QVERIFY(!ran("ifdown"));
         // A short frame changes nothing either.
         QCOMPARE(send(md, request(kBox, 0xA4, {0, 0, 0, 1, 2})).status(), u8(1));
-    }
-
-    // On a full partition the settings the interface comes up with stay as
-    // they were, or absent.
-    void setMacOnAFullPartitionKeepsTheFile_data()
-    {
-        QTest::addColumn<QByteArray>("before");
-        QTest::newRow("no file") << QByteArray();
-        QTest::newRow("file") << QByteArray("auto lo\n");
-    }
-    void setMacOnAFullPartitionKeepsTheFile()
-    {
-        QFETCH(QByteArray, before);
-        const std::string folder = sim->host("/etc/network");
-        const QString file = sim->hostQ("/etc/network/interfaces");
-        if (!own_partition(folder, 1 << 20))
-            QSKIP("no private mount can be had here");
-        if (!before.isNull())
-            QVERIFY(writeHostFile(file, before));
-        const bool full = fill_up(folder + "/filler");
-        const u8 status = send(md, request(kBox, 0xA4, {0, 0, 0, 0x00, 0x11, 0x22, 0xAA, 0xBB, 0xCC})).status();
-        const bool kept = QFileInfo::exists(file) == !before.isNull() && readHostFile(file) == before;
-        const QStringList left = QDir(QString::fromStdString(folder)).entryList(QDir::Files | QDir::Hidden);
-        drop_partition(folder);
-        QVERIFY(full);
-        QCOMPARE(status, u8(1));
-        QVERIFY(kept);
-        QCOMPARE(left, (before.isNull() ? QStringList{"filler"} : QStringList{"filler", "interfaces"}));
-        QCOMPARE(g_str_mac, QString("FF:FF:FF:FF:FF:FF"));
-        QVERIFY(!ran("ifdown"));
     }
 
     void setMacRefusesGroupAndZeroAddresses_data()

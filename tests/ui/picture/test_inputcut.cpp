@@ -131,34 +131,6 @@ class TestInputCut : public QObject
         QCOMPARE(crops_of(2), 1);
     }
 
-    void thePanelRowFollowsALanguageChange()
-    {
-        InputCut page(nullptr);
-        release_keys(&page, {'Q', 'Q'}); // a new crop
-        Ui_InputCut* ui = page.form();
-        const auto inside = [ui] {
-            for (QWidget* w : std::initializer_list<QWidget*>{ui->lineEdit_X, ui->lineEdit_Y, ui->lineEdit_W,
-                                                              ui->lineEdit_H, ui->label_H})
-                if (!ui->frame_add->rect().contains(w->geometry()))
-                    return false;
-            return true;
-        };
-        // Russian: the captions stand above their fields, all inside the panel.
-        img()[Img::kLanguage] = 2;
-        page.syncUpdate(1);
-        ZevRamPara::p_zevrampara_shadow[Img::kLanguage] = 2;
-        QVERIFY(inside());
-        QVERIFY(ui->label_W->geometry().bottom() < ui->lineEdit_W->y());
-        QCOMPARE(ui->label_crop->y(), ui->lineEdit_X->y());
-        // English again: back on the fields' line.
-        img()[Img::kLanguage] = 1;
-        page.syncUpdate(1);
-        ZevRamPara::p_zevrampara_shadow[Img::kLanguage] = 1;
-        QVERIFY(inside());
-        QCOMPARE(ui->label_W->y(), ui->lineEdit_W->y());
-        QCOMPARE(ui->label_W->text(), QString("W"));
-    }
-
     void aTableChangedBehindThePanelNeverHitsAnotherCrop()
     {
         put_crop(0, 0x8002, 100);
