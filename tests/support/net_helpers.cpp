@@ -203,13 +203,7 @@ pid_t start_program(const std::string& program, const std::string& root, const s
         int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(out, 1);
         dup2(out, 2);
-        if (how.vnc) {
-            unsetenv("QT_QPA_PLATFORM");
-            unsetenv("DISPLAY");
-            unsetenv("WAYLAND_DISPLAY");
-        } else {
-            setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        }
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
         if (how.prepare && !how.prepare())
             _exit(126);
         std::vector<std::string> args = {program, "--board=sim", "--sim-root=" + root};

@@ -53,9 +53,6 @@ int open_pc_serial(const std::string& root, const std::string& cable = "pc-seria
 
 // How the program is started beyond its data root.
 struct ProgramStart {
-    // The front panel served on VNC, as where no desktop is found, instead
-    // of drawn off screen.
-    bool vnc = false;
     // More arguments, e.g. "--vnc-listen=::1".
     std::vector<std::string> args;
     // Runs in the child before the program does; false stops the child.
