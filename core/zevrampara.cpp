@@ -453,6 +453,8 @@ int ZevRamPara::ZevRamParaDeal(const u8* data, int length, u32 address)
     return 0;
 }
 
+ImageReadLock::ImageReadLock() : timings_(&Utils::_source_hdminfo_mutex) {}
+
 bool ZevRamPara::take_led_size_change()
 {
     const bool noted = led_size_written_;

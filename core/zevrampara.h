@@ -7,9 +7,11 @@
 #include <string>
 
 #include <QMutex>
+#include <QMutexLocker>
 #include <QObject>
 
 #include "core/global.h"
+#include "core/para_apply.h"
 
 // Image layout (byte offsets, 16-bit values little-endian).
 namespace Img
@@ -234,6 +236,22 @@ class ZevRamPara : public QObject
     ZevRamPara() = default;
     // Under the apply mutex.
     static bool led_size_written_;
+};
+
+// Held by a reader of the image on a thread that does not write it (the
+// pages, a PC reply, a save): no writer changes the image meanwhile, the
+// input timings included. Taken in the video processor's order; whoever holds
+// it takes no lock of its own and asks for no apply.
+class ImageReadLock
+{
+  public:
+    ImageReadLock();
+    ImageReadLock(const ImageReadLock&) = delete;
+    ImageReadLock& operator=(const ImageReadLock&) = delete;
+
+  private:
+    C331Lock apply_;
+    QMutexLocker timings_;
 };
 
 // Writes data to path through a temporary file that is synced and renamed,

@@ -295,10 +295,8 @@ int message_deal::read_ram(u8* body, int /*length*/)
     auto span = [&](u32 size) { return first >= size ? 0u : (size - first < len ? size - first : len); };
     std::memset(out, 0, len);
     if (r->start == kImage.start) {
-        // Copied under the writers' locks, in the video processor's order:
-        // a reply never holds half of a write.
-        C331Lock lock;
-        QMutexLocker timings(&Utils::_source_hdminfo_mutex);
+        // A reply never holds half of a write.
+        ImageReadLock lock;
         std::memcpy(out, ZevRamPara::p_zevrampara_config + first, span(Img::kSize));
     } else if (r->start == kSlots.start) {
         // The start address picks the slot; the read runs on through the

@@ -47,6 +47,7 @@ const u8* img()
     return ZevRamPara::p_zevrampara_config;
 }
 
+// The caller holds an ImageReadLock.
 int audio_word_offset()
 {
     int index = img()[Img::kAudioLayer];
@@ -79,6 +80,7 @@ void set_icon(QLabel*& icon, bool wanted, QWidget* parent, const QRect& rect, co
 LockWindow::TileLooks tile_looks()
 {
     LockWindow::TileLooks looks;
+    ImageReadLock lock;
     const u16 blackout = ZevRamPara::img16(Img::kBlackout);
     // The alias file is read once per source shown, not once per window.
     std::map<u8, QString> aliases;
@@ -257,9 +259,13 @@ void LockWindow::set_led_size()
     // The longer texts (Russian, five-digit sizes) get a smaller font
     // rather than run under the address; a text shown already is left as
     // it is (a new page sets it for its values and again for its language).
-    const QString text = QString::asprintf(page_text(kLedSize).toUtf8().constData(), ZevRamPara::img16(Img::kLedWidth),
-                                           ZevRamPara::img16(Img::kLedHeight));
-    show_text(ui->label_input, text);
+    u16 w, h;
+    {
+        ImageReadLock lock;
+        w = ZevRamPara::img16(Img::kLedWidth);
+        h = ZevRamPara::img16(Img::kLedHeight);
+    }
+    show_text(ui->label_input, QString::asprintf(page_text(kLedSize).toUtf8().constData(), w, h));
 }
 
 void LockWindow::set_volume_icon(bool on)
@@ -271,13 +277,20 @@ void LockWindow::set_volume_icon(bool on)
 void LockWindow::para_init()
 {
     set_led_size();
-    show_text(ui->label_bright, QString::asprintf("%d", short(ZevRamPara::img16(Img::kBrightness))));
-    show_text(ui->label_contrast, QString::asprintf("%d", short(ZevRamPara::img16(Img::kContrast))));
+    short bright, contrast;
+    {
+        ImageReadLock lock;
+        bright = short(ZevRamPara::img16(Img::kBrightness));
+        contrast = short(ZevRamPara::img16(Img::kContrast));
+    }
+    show_text(ui->label_bright, QString::asprintf("%d", bright));
+    show_text(ui->label_contrast, QString::asprintf("%d", contrast));
     set_volume_icon(volume_check());
 }
 
 bool LockWindow::volume_check()
 {
+    ImageReadLock lock;
     return ZevRamPara::img16(audio_word_offset()) & 0x8000;
 }
 
@@ -366,16 +379,29 @@ void LockWindow::syncUpdate()
 {
     if (ZevRamPara::ZevLanguageChanged())
         language_changed();
-    if (ZevRamPara::img16(Img::kLedWidth) != ZevRamPara::shadow16(Img::kLedWidth) ||
-        ZevRamPara::img16(Img::kLedHeight) != ZevRamPara::shadow16(Img::kLedHeight))
+    // Each value shown again when it differs from the shadow.
+    auto differs = [](int off) { return ZevRamPara::img16(off) != ZevRamPara::shadow16(off); };
+    auto changed = [&](int off, int* now) {
+        *now = short(ZevRamPara::img16(off));
+        return differs(off);
+    };
+    int bright, contrast, volume;
+    bool size, brightChanged, contrastChanged, volumeChanged;
+    {
+        ImageReadLock lock;
+        size = differs(Img::kLedWidth) || differs(Img::kLedHeight);
+        brightChanged = changed(Img::kBrightness, &bright);
+        contrastChanged = changed(Img::kContrast, &contrast);
+        volumeChanged = changed(audio_word_offset(), &volume);
+    }
+    if (size)
         set_led_size();
-    if (ZevRamPara::img16(Img::kBrightness) != ZevRamPara::shadow16(Img::kBrightness))
-        set_fitted(ui->label_bright, QString::asprintf("%d", short(ZevRamPara::img16(Img::kBrightness))));
-    if (ZevRamPara::img16(Img::kContrast) != ZevRamPara::shadow16(Img::kContrast))
-        set_fitted(ui->label_contrast, QString::asprintf("%d", short(ZevRamPara::img16(Img::kContrast))));
-    const int audio = audio_word_offset();
-    if (ZevRamPara::img16(audio) != ZevRamPara::shadow16(audio))
-        set_volume_icon(ZevRamPara::img16(audio) & 0x8000);
+    if (brightChanged)
+        set_fitted(ui->label_bright, QString::asprintf("%d", bright));
+    if (contrastChanged)
+        set_fitted(ui->label_contrast, QString::asprintf("%d", contrast));
+    if (volumeChanged)
+        set_volume_icon(volume & 0x8000);
     image_init();
     ip_changed();
 }

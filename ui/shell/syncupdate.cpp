@@ -176,10 +176,8 @@ void SyncUpdate::persist_image()
     // saved on a later pass.
     u8 snapshot[Img::kSize];
     {
-        // Writers change the image under the apply mutex, the input timings
-        // under theirs: the file never holds half of a write.
-        C331Lock lock;
-        QMutexLocker timings(&Utils::_source_hdminfo_mutex);
+        // The file never holds half of a write.
+        ImageReadLock lock;
         std::memcpy(snapshot, img(), sizeof snapshot);
     }
     int first = -1;

@@ -51,6 +51,7 @@ const u8 kWindowLed[4] = {0x01, 0x04, 0x10, 0x40};
 
 void keyled_report(u8 report[5])
 {
+    ImageReadLock lock;
     const u8* img = ZevRamPara::p_zevrampara_config;
     u8 window = g_image_current;
     if (window > 5)
