@@ -221,6 +221,8 @@ void ZevRamPara::load_all()
 
 int ZevRamPara::ZevLanguageChanged()
 {
+    // The PC writes the language word, the pages call this.
+    C331Lock lock;
     if (img16(Img::kLanguage) == shadow16(Img::kLanguage))
         return 0;
     u8 lang = img()[Img::kLanguage];

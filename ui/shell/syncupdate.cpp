@@ -49,7 +49,12 @@ void SyncUpdate::para_sync(int code)
     u8 focus = g_page_focus;
     if (focus != PageId::ImageLayout) {
         u8 current = g_image_current;
-        if (current >= Img::kLayerCount || !(ZevRamPara::img16(ZevRamPara::layerOffset(current)) & 1))
+        bool on = false;
+        if (current < Img::kLayerCount) {
+            ImageReadLock lock;
+            on = ZevRamPara::img16(ZevRamPara::layerOffset(current)) & 1;
+        }
+        if (!on)
             g_image_current = 0;
     }
     if (g_zev_keys)
@@ -108,7 +113,11 @@ void SyncUpdate::save_user_mode()
     // Word 868 is a request: whatever set it, it stands until the slot's file
     // is written. Compared with nothing else (the shadow may already hold it
     // when the request came while an earlier refresh ran).
-    u16 w = ZevRamPara::img16(Img::kModeToSave);
+    u16 w;
+    {
+        C331Lock lock;
+        w = ZevRamPara::img16(Img::kModeToSave);
+    }
     // Only 1..16 name a slot; any other request is not stored. A call of a
     // mode clears the word and with it a save that has not been written.
     if (w == 0 || w > kUserModeCount) {
@@ -175,21 +184,23 @@ void SyncUpdate::persist_image()
     // makes meanwhile still differs from the shadow and is applied and
     // saved on a later pass.
     u8 snapshot[Img::kSize];
+    int first = -1;
+    u8 was = 0;
     {
-        // The file never holds half of a write.
+        // The file never holds half of a write; the FPGA worker writes the
+        // shadow's brightness under the same lock.
         ImageReadLock lock;
         std::memcpy(snapshot, img(), sizeof snapshot);
+        for (int i = Img::kPersistStart; i < Img::kSize && first < 0; ++i)
+            if (snapshot[i] != shadow()[i]) {
+                first = i;
+                was = shadow()[i];
+            }
     }
-    int first = -1;
-    for (int i = Img::kPersistStart; i < Img::kSize; ++i)
-        if (snapshot[i] != shadow()[i]) {
-            first = i;
-            break;
-        }
     if (first < 0 && !persist_pending_)
         return;
     if (first >= 0 && debugOn())
-        zevlog::debug(lcUi(), "\n ram_para diffrent %d,%d,%d!\n", first, shadow()[first], snapshot[first]);
+        zevlog::debug(lcUi(), "\n ram_para diffrent %d,%d,%d!\n", first, was, snapshot[first]);
     persist_pending_ = !ZevRamPara::save_device_info(snapshot);
     if (persist_pending_)
         writeLogMsg(LOG_ERROR, std::string("can't write ") + ZevRamPara::kDeviceInfoFile);
