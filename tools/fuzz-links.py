@@ -23,39 +23,12 @@ import sys
 import tempfile
 import time
 
-BOX, PC, FPGA = 0xF100, 0xF010, 0xF200
+from pc_wire import BOX, FPGA, request, wire
+
 # Every group the box answers; set-IP (0xA4 sub 1) is left out because a new
 # port would move the probe's target.
 GROUPS = [0x60, 0x61, 0x70, 0x71, 0x72, 0x81, 0x82, 0x83, 0x84, 0x87, 0x8E, 0x8F, 0xA0, 0xA1, 0xA2,
           0xA4, 0xB0, 0xC0, 0xC1, 0xC3, 0xC4, 0xC5, 0xC6, 0xC7, 0xC8, 0xC9, 0xCA, 0xCB, 0xCC]
-
-
-def bcc(data):
-    x = 0
-    for b in data:
-        x ^= b
-    return x
-
-
-def wire(body):
-    body = bytes(body) + bytes([bcc(body)])
-    out = bytearray(b"\xa5\xa5\xa5")
-    for b in body:
-        if b == 0xA5:
-            out += b"\xa6\x02"
-        elif b == 0xA6:
-            out += b"\xa6\x01"
-        elif b == 0x5A:
-            out += b"\x5b\x02"
-        elif b == 0x5B:
-            out += b"\x5b\x01"
-        else:
-            out.append(b)
-    return bytes(out + b"\x5a")
-
-
-def request(dest, group, rest, route=0, port=0):
-    return bytes([dest & 0xFF, dest >> 8, PC & 0xFF, PC >> 8, 4, 5, route, port, 8, group]) + bytes(rest)
 
 
 def random_frame(rng):

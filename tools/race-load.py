@@ -30,36 +30,13 @@ import threading
 import time
 import tty
 
-BOX, PC = 0xF100, 0xF010
+from pc_wire import BOX, request as body, wire
+
 STOP = threading.Event()
 
 
-def bcc(data):
-    x = 0
-    for b in data:
-        x ^= b
-    return x
-
-
-def wire(body):
-    body = bytes(body) + bytes([bcc(body)])
-    out = bytearray(b"\xa5\xa5\xa5")
-    for b in body:
-        if b == 0xA5:
-            out += b"\xa6\x02"
-        elif b == 0xA6:
-            out += b"\xa6\x01"
-        elif b == 0x5A:
-            out += b"\x5b\x02"
-        elif b == 0x5B:
-            out += b"\x5b\x01"
-        else:
-            out.append(b)
-    return bytes(out + b"\x5a")
-
-
 def request(group, rest):
-    return wire(bytes([BOX & 0xFF, BOX >> 8, PC & 0xFF, PC >> 8, 4, 5, 0, 0, 8, group]) + bytes(rest))
+    return wire(body(BOX, group, rest))
 
 
 def le32(v):
