@@ -455,6 +455,12 @@ int ZevRamPara::ZevRamParaDeal(const u8* data, int length, u32 address)
     return 0;
 }
 
+u16 ZevRamPara::locked16(int offset)
+{
+    C331Lock lock;
+    return img16(offset);
+}
+
 ImageReadLock::ImageReadLock() : timings_(&Utils::_source_hdminfo_mutex) {}
 
 bool ZevRamPara::take_led_size_change()

@@ -190,7 +190,7 @@ int fpga_manage::Brightness_hand_dealwith(unsigned char request)
             reg[FpgaReg::kManualBri] = bri_value;
         }
     }
-    const u16 image = ZevRamPara::img16(Img::kBrightness);
+    const u16 image = ZevRamPara::locked16(Img::kBrightness);
     u8 value = 0;
     if (fromImage) {
         value = level_of(image);

@@ -39,7 +39,11 @@ void fpga_manage::Power_ctrl_deal()
 {
     if (!get_fpga_status())
         return;
-    const u8* image = ZevRamPara::p_zevrampara_config;
+    u8 image[Img::kSize];
+    {
+        ImageReadLock lock;
+        std::memcpy(image, ZevRamPara::p_zevrampara_config, sizeof image);
+    }
     for (int layer = 1; layer <= 5; ++layer)
         if (ZevRamPara::get16(image, ZevRamPara::layerOffset(layer)) != 0)
             return;
