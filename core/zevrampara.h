@@ -173,7 +173,8 @@ class ZevRamPara : public QObject
     }
     static u16 img16(int offset) { return get16(p_zevrampara_config, offset); }
     // One word read under the apply mutex, by a thread that holds no lock
-    // and does not write the image.
+    // and does not write the image; words that go together are read in
+    // one locked block instead.
     static u16 locked16(int offset);
     static u16 shadow16(int offset) { return get16(p_zevrampara_shadow, offset); }
     static int layerOffset(int layer) { return Img::kLayer + Img::kLayerSize * layer; }

@@ -114,8 +114,12 @@ int fpga_manage::set_fpga_lcd_wh(unsigned char fpga)
 {
     if (fpga > 1)
         return 0;
-    const u16 width = ZevRamPara::locked16(Img::kLedWidth);
-    const u16 height = ZevRamPara::locked16(Img::kLedHeight);
+    u16 width, height;
+    {
+        C331Lock lock;
+        width = ZevRamPara::img16(Img::kLedWidth);
+        height = ZevRamPara::img16(Img::kLedHeight);
+    }
     u8* page = MCU_RAM_PARA_func[fpga];
     const u8 size[8] = {0, 0, 0, 0, u8(width), u8(width >> 8), u8(height), u8(height >> 8)};
     std::memcpy(page + kLcdSizeAt, size, sizeof size);

@@ -131,8 +131,12 @@ void fpga_manage::Q64_mcu_set_net_para(unsigned char fpga)
         return;
     u8* page = MCU_RAM_PARA_func[fpga];
     const u8* back = MCU_RAM_ETH_BACK_PARA_func[fpga];
-    const u16 ox = ZevRamPara::locked16(Img::kOriginX);
-    const u16 oy = ZevRamPara::locked16(Img::kOriginY);
+    u16 ox, oy;
+    {
+        C331Lock lock;
+        ox = ZevRamPara::img16(Img::kOriginX);
+        oy = ZevRamPara::img16(Img::kOriginY);
+    }
     // The screen width is kept a multiple of 32.
     put16(page, 60, u16((ox + 31 + get16(back, kBackupSize)) & 0xFFE0));
     put16(page, 62, u16(get16(back, kBackupSize + 2) + oy));

@@ -476,8 +476,12 @@ void fpga_manage::power_up_check_fpga_status(unsigned char fpga)
         const u32 width = ZevRamPara::get16(m, 0);
         const u32 height = ZevRamPara::get16(m, 2);
         const u32 period = u32(m[4]) | (u32(m[5]) << 8) | (u32(m[6]) << 16) | (u32(m[7]) << 24);
-        const u32 ledW = ZevRamPara::locked16(Img::kLedWidth);
-        const u32 ledH = ZevRamPara::locked16(Img::kLedHeight);
+        u32 ledW, ledH;
+        {
+            C331Lock lock;
+            ledW = ZevRamPara::img16(Img::kLedWidth);
+            ledH = ZevRamPara::img16(Img::kLedHeight);
+        }
         if (2 * width >= ledW && 2 * height >= ledH && period >= kPeriodMin && period <= kPeriodMax) {
             write_to_register(FpgaReg::kCommand, 0x01, 0x01, fpga);
             s.out_state = 1;
