@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QSettings>
 #include <QTimer>
 
 #include "board/board.h"
@@ -17,6 +16,7 @@
 #include "chips/tarvosource.h"
 #include "core/config_engine.h"
 #include "core/global.h"
+#include "core/ini_file.h"
 #include "core/logging.h"
 #include "core/para_apply.h"
 #include "core/utils.h"
@@ -123,16 +123,12 @@ std::string serveVnc(PanelScreen& screen, const std::string& address)
 
 void readUpdateStatus()
 {
-    const QString file = board::path(QString("/data/configs/led_load_config.ini"));
-    // A damaged file holds no start-up line; it is left to the upgrade that
-    // writes the line.
+    // A file that holds no readable start-up line is left to the upgrade
+    // that writes the line.
+    ini_file::Keys keys;
     QMutexLocker lock(&Utils::_file_deal_mutex);
-    if (ConfigEngine::check_ini(file) != board::FileRead::whole) {
-        g_update_status = 0;
-        return;
-    }
-    QSettings s(file, QSettings::IniFormat);
-    g_update_status = s.value("app-1/app_path").toString() == "/data/app/zevQ64N -platform linuxfb" ? 1 : 0;
+    ini_file::read(board::path(QString("/data/configs/led_load_config.ini")), &keys);
+    g_update_status = keys.value("app-1/app_path").toString() == "/data/app/zevQ64N -platform linuxfb" ? 1 : 0;
 }
 
 } // namespace

@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDir>
+#include <QFileInfo>
+
 namespace board
 {
 namespace
@@ -12,8 +15,8 @@ namespace
 constexpr size_t kChunk = 64 * 1024;
 
 // Reads fd to its end into out; false on a read error or past maxBytes (the
-// file grew since it was measured).
-bool read_to_end(int fd, size_t maxBytes, QByteArray* out)
+// file grew since it was measured: *over is then set).
+bool read_to_end(int fd, size_t maxBytes, QByteArray* out, bool* over)
 {
     for (;;) {
         const size_t room = maxBytes - size_t(out->size()) + 1;
@@ -26,20 +29,23 @@ bool read_to_end(int fd, size_t maxBytes, QByteArray* out)
             continue;
         }
         out->resize(at + (n > 0 ? int(n) : 0));
-        if (n < 0 || size_t(out->size()) > maxBytes)
+        *over = size_t(out->size()) > maxBytes;
+        if (n < 0 || *over)
             return false;
         if (n == 0)
             return true;
     }
 }
-// Reads n bytes at offset; false when the file ends first or a read fails.
-bool read_fully_at(int fd, uint64_t offset, void* out, size_t n)
+// Reads n bytes at offset; false when the file ends first or a read fails
+// (*failed then set).
+bool read_fully_at(int fd, uint64_t offset, void* out, size_t n, bool* failed)
 {
     size_t done = 0;
     while (done < n) {
         const ssize_t got = ::pread(fd, static_cast<char*>(out) + done, n - done, off_t(offset + done));
         if (got < 0 && errno == EINTR)
             continue;
+        *failed = got < 0;
         if (got <= 0)
             return false;
         done += size_t(got);
@@ -47,16 +53,35 @@ bool read_fully_at(int fd, uint64_t offset, void* out, size_t n)
     return true;
 }
 
-// Opens hostPath for reading; fd -1 with the answer when it is missing or
-// cannot be opened. Non-blocking: a FIFO put in a file's place must not hold
-// the reader. regular tells whether it is a plain file, st its status.
-FileRead open_plain(const std::string& hostPath, int* fd, struct stat* st, bool* regular)
+// Opens hostPath for reading: whole with fd and st set for a plain file,
+// else the answer and fd -1. Non-blocking: a FIFO put in a file's place
+// must not hold the reader.
+FileRead open_plain(const std::string& hostPath, int* fd, struct stat* st)
 {
     *fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (*fd < 0)
-        return errno == ENOENT || errno == ENOTDIR ? FileRead::missing : FileRead::damaged;
-    *regular = ::fstat(*fd, st) == 0 && S_ISREG(st->st_mode);
-    return FileRead::whole;
+        return errno == ENOENT || errno == ENOTDIR ? FileRead::missing : FileRead::unreadable;
+    if (::fstat(*fd, st) == 0 && S_ISREG(st->st_mode))
+        return FileRead::whole;
+    ::close(*fd);
+    *fd = -1;
+    return FileRead::unreadable;
+}
+
+// The answer once fd is closed: a failing close is a failed read.
+FileRead closed(int fd, FileRead answer)
+{
+    return ::close(fd) != 0 && answer == FileRead::whole ? FileRead::unreadable : answer;
+}
+
+int fsync_dir(const std::string& dir)
+{
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    const int r = ::fsync(fd);
+    ::close(fd);
+    return r;
 }
 } // namespace
 
@@ -65,36 +90,89 @@ FileRead read_whole(const std::string& hostPath, size_t maxBytes, QByteArray* ou
     out->clear();
     int fd = -1;
     struct stat st;
-    bool whole = false;
-    const FileRead opened = open_plain(hostPath, &fd, &st, &whole);
+    const FileRead opened = open_plain(hostPath, &fd, &st);
     if (fd < 0)
         return opened;
-    whole = whole && uint64_t(st.st_size) <= maxBytes;
-    if (whole) {
+    FileRead answer = FileRead::damaged;
+    if (uint64_t(st.st_size) <= maxBytes) {
+        bool over = false;
         out->reserve(int(st.st_size));
-        whole = read_to_end(fd, maxBytes, out);
+        answer = read_to_end(fd, maxBytes, out, &over) ? FileRead::whole
+                 : over                                ? FileRead::damaged
+                                                       : FileRead::unreadable;
     }
-    if (::close(fd) != 0)
-        whole = false;
-    if (!whole)
+    answer = closed(fd, answer);
+    if (answer != FileRead::whole)
         out->clear();
-    return whole ? FileRead::whole : FileRead::damaged;
+    return answer;
+}
+
+FileRead read_head(const std::string& hostPath, size_t n, size_t maxBytes, QByteArray* out)
+{
+    out->clear();
+    int fd = -1;
+    struct stat st;
+    const FileRead opened = open_plain(hostPath, &fd, &st);
+    if (fd < 0)
+        return opened;
+    FileRead answer = FileRead::damaged;
+    if (uint64_t(st.st_size) >= n && uint64_t(st.st_size) <= maxBytes) {
+        bool failed = false;
+        out->resize(int(n));
+        answer = read_fully_at(fd, 0, out->data(), n, &failed) ? FileRead::whole
+                 : failed                                      ? FileRead::unreadable
+                                                               : FileRead::damaged;
+    }
+    answer = closed(fd, answer);
+    if (answer != FileRead::whole)
+        out->clear();
+    return answer;
 }
 
 FileRead read_at(const std::string& hostPath, uint64_t offset, void* out, size_t n, int64_t* size)
 {
     int fd = -1;
     struct stat st;
-    bool good = false;
-    const FileRead opened = open_plain(hostPath, &fd, &st, &good);
+    const FileRead opened = open_plain(hostPath, &fd, &st);
     if (fd < 0)
         return opened;
-    if (good && size)
+    if (size)
         *size = int64_t(st.st_size);
-    const uint64_t length = good ? uint64_t(st.st_size) : 0;
-    good = good && offset <= length && n <= length - offset && read_fully_at(fd, offset, out, n);
-    if (::close(fd) != 0)
-        good = false;
-    return good ? FileRead::whole : FileRead::damaged;
+    const uint64_t length = uint64_t(st.st_size);
+    bool failed = false;
+    FileRead answer = FileRead::damaged;
+    if (offset <= length && n <= length - offset)
+        answer = read_fully_at(fd, offset, out, n, &failed) ? FileRead::whole
+                 : failed                                   ? FileRead::unreadable
+                                                            : FileRead::damaged;
+    return closed(fd, answer);
+}
+
+bool write_whole(const std::string& hostPath, const void* data, size_t length)
+{
+    const QString dir = QFileInfo(QString::fromStdString(hostPath)).absolutePath();
+    if (!QDir().mkpath(dir))
+        return false;
+    const std::string tmp = hostPath + ".tmp";
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    size_t done = 0;
+    bool ok = true;
+    while (ok && done < length) {
+        const ssize_t w = ::write(fd, static_cast<const char*>(data) + done, length - done);
+        if (w < 0 && errno == EINTR)
+            continue;
+        ok = w > 0;
+        done += ok ? size_t(w) : 0;
+    }
+    ok = ::fsync(fd) == 0 && ok;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || ::rename(tmp.c_str(), hostPath.c_str()) != 0) {
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    fsync_dir(dir.toStdString());
+    return true;
 }
 } // namespace board

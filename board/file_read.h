@@ -1,7 +1,8 @@
-// The one whole-file reader of the program. A file that cannot be read is
-// treated as one that does not parse, and every file is bounded: a read
-// error, something that is no plain file, or more bytes than the file kind
-// ever holds make the file damaged instead of reaching its parser.
+// The one whole-file reader and writer of the program. Every read is
+// bounded by what the file's kind ever holds, and tells a file that could
+// not be read (a read error, no permission, something that is no plain
+// file) from one whose bytes were read and are too many: the first is left
+// as it is, only the second may be replaced.
 #pragma once
 
 #include <cstddef>
@@ -12,15 +13,25 @@
 
 namespace board
 {
-enum class FileRead { whole, missing, damaged };
+enum class FileRead { whole, missing, damaged, unreadable };
 
-// Reads the host file at hostPath into out when it holds at most maxBytes;
-// out is empty unless the result is whole.
+// Reads the host file at hostPath into out when it holds at most maxBytes
+// (damaged when it holds more); out is empty unless the result is whole.
 FileRead read_whole(const std::string& hostPath, size_t maxBytes, QByteArray* out);
+
+// Reads the first n bytes of the host file at hostPath into out, for files
+// a writer may have left longer than they are read: damaged when the file
+// is shorter than n or longer than maxBytes; out is empty unless whole.
+FileRead read_head(const std::string& hostPath, size_t n, size_t maxBytes, QByteArray* out);
 
 // Reads n bytes at offset of the host file at hostPath (record files and
 // packages, read piece by piece); size, when given, receives the file's
 // length (n 0 asks only for that). Damaged when the file ends before
-// offset + n or a read fails.
+// offset + n.
 FileRead read_at(const std::string& hostPath, uint64_t offset, void* out, size_t n, int64_t* size = nullptr);
+
+// Writes data beside hostPath, syncs it and renames it over hostPath (its
+// folder created first): a power cut or a full partition leaves the old
+// file or none, never half of one. False when it was not written.
+bool write_whole(const std::string& hostPath, const void* data, size_t length);
 } // namespace board

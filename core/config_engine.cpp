@@ -3,12 +3,10 @@
 #include <algorithm>
 
 #include <QCryptographicHash>
-#include <QDir>
-#include <QFileInfo>
-#include <QSettings>
 
 #include "board/board.h"
 #include "core/global.h"
+#include "core/ini_file.h"
 #include "core/logging.h"
 #include "core/net_check.h"
 #include "core/utils.h"
@@ -74,41 +72,28 @@ ConfigEngine::ConfigEngine()
     load();
 }
 
-board::FileRead ConfigEngine::check_ini(const QString& hostPath)
-{
-    QByteArray text;
-    const board::FileRead read = board::read_whole(hostPath.toStdString(), kMaxIniBytes, &text);
-    if (read != board::FileRead::whole)
-        return read;
-    QSettings s(hostPath, QSettings::IniFormat);
-    return s.status() == QSettings::NoError ? read : board::FileRead::damaged;
-}
-
 void ConfigEngine::load()
 {
     QMutexLocker lock(&mutex_);
-    const QString file = board::path(QString(kFile));
-    QVariant stored[ConfigItem::ItemCount];
-    board::FileRead read;
+    ini_file::Keys keys;
+    ini_file::Read read;
     {
         QMutexLocker fileLock(&Utils::_file_deal_mutex);
-        read = check_ini(file);
-        // A damaged file never reaches QSettings, which would read all of it.
-        if (read == board::FileRead::whole) {
-            QSettings s(file, QSettings::IniFormat);
-            for (int i = 0; i < ConfigItem::ItemCount; ++i)
-                stored[i] = s.value(QString("config/") + keyName(ConfigItem::ConfigName(i)));
-        }
+        read = ini_file::read(board::path(QString(kFile)), &keys);
     }
-    if (read == board::FileRead::damaged) {
+    unread_ = read == ini_file::Read::unreadable;
+    if (unread_)
+        zevlog::warning(lcCore(), "%s cannot be read: factory settings for this start, the file is kept as it is",
+                        kFile);
+    else if (read == ini_file::Read::damaged)
         zevlog::warning(lcCore(), "%s is damaged: factory settings", kFile);
-        Utils::system_mutex(QString("rm -rf %1").arg(kFile));
-    }
-    bool complete = read == board::FileRead::whole;
+    else if (read == ini_file::Read::malformed)
+        zevlog::warning(lcCore(), "%s holds lines that do not parse: the settings that do are kept", kFile);
+    bool complete = read == ini_file::Read::whole;
     for (int i = 0; i < ConfigItem::ItemCount; ++i) {
         auto item = ConfigItem::ConfigName(i);
         const QVariant fallback = defaultValue(item);
-        QVariant v = stored[i];
+        QVariant v = keys.value(QString("config/") + keyName(item));
         bool ok = v.isValid();
         // Keep the stored type of each item whatever the INI text gave back.
         if (ok && fallback.type() != QVariant::String)
@@ -120,7 +105,7 @@ void ConfigEngine::load()
         zevlog::warning(lcCore(), "unusable network settings in %s: factory values taken", kFile);
         complete = false;
     }
-    if (!complete) {
+    if (!complete && !unread_) {
         lock.unlock();
         save();
     }
@@ -164,21 +149,19 @@ void ConfigEngine::keep_usable()
 bool ConfigEngine::save()
 {
     QMutexLocker lock(&mutex_);
-    QMutexLocker fileLock(&Utils::_file_deal_mutex);
-    QString file = board::path(QString(kFile));
-    QDir().mkpath(QFileInfo(file).absolutePath());
-    // QSettings would read all of a damaged file and keep what it holds.
-    if (check_ini(file) == board::FileRead::damaged)
+    if (unread_)
         return false;
-    // QSettings writes through a temporary file that is synced and renamed,
-    // so a power cut never leaves a half-written settings file.
-    QSettings s(file, QSettings::IniFormat);
-    s.beginGroup("config");
+    QMutexLocker fileLock(&Utils::_file_deal_mutex);
+    const QString file = board::path(QString(kFile));
+    // Groups and keys added by hand stay; a file that cannot be read now is
+    // left alone.
+    ini_file::Keys stored;
+    if (ini_file::read(file, &stored) == ini_file::Read::unreadable)
+        return false;
+    ini_file::Keys ours;
     for (int i = 0; i < ConfigItem::ItemCount; ++i)
-        s.setValue(keyName(ConfigItem::ConfigName(i)), values_[i]);
-    s.endGroup();
-    s.sync();
-    return s.status() == QSettings::NoError;
+        ours.insert(QString("config/") + keyName(ConfigItem::ConfigName(i)), values_[i]);
+    return ini_file::write(file, ours, stored);
 }
 
 QVariant ConfigEngine::read_config_variant(ConfigItem::ConfigName item)
@@ -219,13 +202,8 @@ bool ConfigEngine::store(const std::function<void(QVariant* values)>& change)
     }
     if (save())
         return true;
-    {
-        QMutexLocker lock(&mutex_);
-        std::copy(old, old + ConfigItem::ItemCount, values_);
-    }
-    // QSettings keeps the values it could not write and writes them when it
-    // next can: they must be the stored ones again.
-    save();
+    QMutexLocker lock(&mutex_);
+    std::copy(old, old + ConfigItem::ItemCount, values_);
     return false;
 }
 

@@ -10,8 +10,6 @@
 #include <QString>
 #include <QVariant>
 
-#include "board/file_read.h"
-
 namespace ConfigItem
 {
 enum ConfigName {
@@ -51,29 +49,31 @@ class ConfigEngine
 
     static const char* keyName(ConfigItem::ConfigName item);
     static QVariant defaultValue(ConfigItem::ConfigName item);
+    // The longest barcode stored, in UTF-8 bytes: far more than any serial
+    // text, and well inside what the settings file reads back.
+    static constexpr int kMaxBarcodeBytes = 4096;
     // Path of the settings file as the system names it.
     static const char* kFile;
 
-    // Re-reads the file (tests and the factory reset use it). A file that
-    // cannot be read whole within kMaxIniBytes, or does not parse, is
-    // deleted; items missing, not numbers where numbers belong, or network
-    // values the set-IP command would refuse take their factory defaults,
-    // and the file is then written again with what is in effect.
+    // Re-reads the file (tests and the factory reset use it). Items the
+    // file holds and the box can use are kept, also from a file with lines
+    // that do not parse; items missing, not numbers where numbers belong, or
+    // network values the set-IP command would refuse take their factory
+    // defaults, and the file is then written again with what is in effect.
+    // A file with more than ini_file::kMaxBytes is damaged and written again
+    // from the factory defaults. A file that cannot be read is left as it
+    // is: the box runs on the factory defaults and stores nothing until a
+    // load reads it.
     void load();
     // Replaces every unusable address, mask, gateway or command port by its
     // factory default and stores the settings when one was.
     void keep_usable();
 
-    // Settings files hold a few hundred bytes.
-    static constexpr size_t kMaxIniBytes = 64 * 1024;
-    // Whether the INI file at a host path is missing, sound (read whole
-    // within kMaxIniBytes and parsed) or damaged.
-    static board::FileRead check_ini(const QString& hostPath);
-
   private:
     ConfigEngine();
-    // Writes every item; false, with nothing written, while the file is
-    // damaged.
+    // Writes every item, and keeps what else the file holds; false, with
+    // the file as it was, when it cannot be written or read back, or while
+    // its settings could not be read.
     bool save();
     // keep_usable on the values under the lock: false when one was replaced.
     bool usable_values();
@@ -86,4 +86,7 @@ class ConfigEngine
     QMutex store_mutex_;
     QMutex mutex_;
     QVariant values_[ConfigItem::ItemCount];
+    // The last load could not read the file: the values are not the stored
+    // ones, and must not replace them.
+    bool unread_ = false;
 };

@@ -70,7 +70,9 @@ bool file(const char* path, pt::ptree& out)
     QMutexLocker lock(&Utils::_file_deal_mutex);
     QByteArray text;
     const board::FileRead read = board::read_whole(board::path(path), kMaxFileBytes, &text);
-    if (read == board::FileRead::missing)
+    // Only bytes that were read and do not parse make a file damaged; one
+    // that could not be read is left for a later read.
+    if (read == board::FileRead::missing || read == board::FileRead::unreadable)
         return false;
     if (read == board::FileRead::damaged || !parse(text.constData(), size_t(text.size()), out)) {
         Utils::system_mutex(QString("rm -rf %1").arg(path));

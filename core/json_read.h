@@ -25,7 +25,7 @@ bool depth_within(const char* text, size_t length, int maxDepth = kMaxDepth);
 bool parse(const char* text, size_t length, boost::property_tree::ptree& out);
 
 // Reads the JSON file at a board path under the file lock. False when it is
-// missing, and when it cannot be read whole within kMaxFileBytes or does not
-// parse: such a file is deleted.
+// missing or cannot be read (it is left as it is), and when it holds more
+// than kMaxFileBytes or does not parse: such a file is deleted.
 bool file(const char* path, boost::property_tree::ptree& out);
 } // namespace json_read

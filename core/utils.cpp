@@ -3,11 +3,10 @@
 #include <atomic>
 #include <unistd.h>
 
-#include <QSettings>
-
 #include "board/board.h"
 #include "board/file_read.h"
 #include "core/config_engine.h"
+#include "core/ini_file.h"
 #include "core/logMsg.h"
 #include "core/logging.h"
 #include "core/net_check.h"
@@ -220,6 +219,7 @@ int Utils::read_file_at(const QString& path, uint64_t offset, void* out, size_t 
     case board::FileRead::missing:
         return FILE_MISSING;
     case board::FileRead::damaged:
+    case board::FileRead::unreadable:
         break;
     }
     return FILE_DAMAGED;
@@ -242,20 +242,13 @@ bool Utils::install_new_app()
     if (g_update_status == 0) {
         const QString file = board::path(QString("/data/configs/led_load_config.ini"));
         QMutexLocker lock(&_file_deal_mutex);
-        // QSettings keeps what a file holds beside the line it writes: a
-        // damaged one goes first.
-        if (ConfigEngine::check_ini(file) == board::FileRead::damaged &&
-            system_mutex("rm -rf /data/configs/led_load_config.ini") != 0) {
-            writeLogMsg(LOG_ERROR, "start-up line not written");
-            return false;
-        }
-        QSettings ini(file, QSettings::IniFormat);
-        ini.beginGroup("app-1");
-        ini.setValue("app_path", "/data/app/zevQ64N -platform linuxfb");
-        ini.setValue("app_name", "zevQ64N");
-        ini.endGroup();
-        ini.sync();
-        if (ini.status() != QSettings::NoError) {
+        // What else the file holds stays; a file that cannot be read is not
+        // replaced by one that holds only the line.
+        ini_file::Keys kept;
+        if (ini_file::read(file, &kept) == ini_file::Read::unreadable ||
+            !ini_file::write(file,
+                             {{"app-1/app_path", "/data/app/zevQ64N -platform linuxfb"}, {"app-1/app_name", "zevQ64N"}},
+                             kept)) {
             writeLogMsg(LOG_ERROR, "start-up line not written");
             return false;
         }

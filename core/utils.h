@@ -39,8 +39,8 @@ class Utils
     // blocking on anything that is not a regular file. size, when given,
     // receives the file's length (n 0 asks only for that).
     enum { FILE_READ = 0, FILE_MISSING = 1, FILE_DAMAGED = 2 };
-    // FILE_MISSING when it does not exist or cannot be opened; FILE_DAMAGED
-    // when it is no regular file, ends before offset + n, or a read failed.
+    // FILE_MISSING when it does not exist; FILE_DAMAGED when it cannot be
+    // opened, is no regular file, ends before offset + n, or a read failed.
     static int read_file_at(const QString& path, uint64_t offset, void* out, size_t n, int64_t* size = nullptr);
 
     // MTD helpers (erase: 0 done, 8 failed and fd closed; write: 0 or 1).

@@ -1,13 +1,9 @@
 #include "core/zevrampara.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -22,6 +18,8 @@ u8 ZevRamPara::p_zevrampara_config[Img::kSize];
 u8 ZevRamPara::p_zevrampara_shadow[Img::kSize];
 USER_MODE_SLOT ZevRamPara::user_mode[kUserModeCount];
 bool ZevRamPara::led_size_written_ = false;
+bool ZevRamPara::mode_unread_[kUserModeCount];
+std::atomic<bool> ZevRamPara::image_file_unread{false};
 ZevDeviceArea ZevRamPara::device;
 QMutex ZevRamPara::mutex(QMutex::Recursive);
 const char* ZevRamPara::kDeviceInfoFile = "/data/ram_device_info";
@@ -93,50 +91,7 @@ int findNthCrop(int source, int n)
     return id == 0 ? Img::kCropCount : findCrop(source, id - 1);
 }
 
-int fsyncDir(const std::string& dir)
-{
-    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return -1;
-    int r = ::fsync(fd);
-    ::close(fd);
-    return r;
-}
-
 } // namespace
-
-bool atomicWriteFile(const std::string& hostPath, const u8* data, size_t length)
-{
-    std::string dir = QFileInfo(QString::fromStdString(hostPath)).absolutePath().toStdString();
-    if (!QDir().mkpath(QString::fromStdString(dir)))
-        return false;
-    std::string tmp = hostPath + ".tmp";
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    size_t done = 0;
-    while (done < length) {
-        ssize_t w = ::write(fd, data + done, length - done);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0) {
-            ::close(fd);
-            ::unlink(tmp.c_str());
-            return false;
-        }
-        done += size_t(w);
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        ::unlink(tmp.c_str());
-        return false;
-    }
-    if (::rename(tmp.c_str(), hostPath.c_str()) != 0) {
-        ::unlink(tmp.c_str());
-        return false;
-    }
-    fsyncDir(dir);
-    return true;
-}
 
 ZevRamPara* ZevRamPara::pInstance()
 {
@@ -179,34 +134,41 @@ void ZevRamPara::load_defaults(int from, int to)
 
 bool ZevRamPara::save_device_info(const u8* snapshot)
 {
+    if (image_file_unread)
+        return false;
     u8 buf[2 + Img::kSize - Img::kPersistStart];
     buf[0] = 0xAA;
     buf[1] = 0xAA;
     std::memcpy(buf + 2, snapshot + Img::kPersistStart, Img::kSize - Img::kPersistStart);
     QMutexLocker lock(&Utils::_file_deal_mutex);
-    return atomicWriteFile(board::path(kDeviceInfoFile), buf, sizeof buf);
+    return board::write_whole(board::path(kDeviceInfoFile), buf, sizeof buf);
 }
 
 void ZevRamPara::load_all()
 {
     std::memset(p_zevrampara_config, 0, sizeof p_zevrampara_config);
     std::memset(&device, 0, sizeof device);
-    bool loaded = false;
+    board::FileRead read;
     {
+        // A loader that writes the factory table whole leaves the file
+        // longer than the box writes it: its first bytes are the image.
         constexpr int kFileSize = 2 + Img::kSize - Img::kPersistStart;
         QMutexLocker lock(&Utils::_file_deal_mutex);
         QByteArray b;
-        if (board::read_whole(board::path(kDeviceInfoFile), kFileSize, &b) == board::FileRead::whole &&
-            b.size() == kFileSize && u8(b[0]) == 0xAA && u8(b[1]) == 0xAA) {
-            std::memcpy(p_zevrampara_config + Img::kPersistStart, b.constData() + 2, size_t(b.size() - 2));
-            loaded = true;
-        }
+        read = board::read_head(board::path(kDeviceInfoFile), kFileSize, kMaxStoredFile, &b);
+        if (read == board::FileRead::whole && u8(b[0]) == 0xAA && u8(b[1]) == 0xAA)
+            std::memcpy(p_zevrampara_config + Img::kPersistStart, b.constData() + 2, size_t(kFileSize - 2));
+        else if (read == board::FileRead::whole)
+            read = board::FileRead::damaged;
     }
-    if (!loaded) {
+    image_file_unread = read == board::FileRead::unreadable;
+    if (read != board::FileRead::whole)
         load_defaults(Img::kPersistStart, Img::kSize);
-        if (!save_device_info(p_zevrampara_config))
-            zevlog::warning(lcCore(), "\n can't create %s\n", kDeviceInfoFile);
-    }
+    if (image_file_unread)
+        zevlog::warning(lcCore(), "%s cannot be read: factory image for this start, the file is kept as it is",
+                        kDeviceInfoFile);
+    else if (read != board::FileRead::whole && !save_device_info(p_zevrampara_config))
+        zevlog::warning(lcCore(), "\n can't create %s\n", kDeviceInfoFile);
     p_zevrampara_config[Img::kTestPattern] = 0;
     // A save request not yet written when the image was stored was never
     // acknowledged: it does not outlive a restart, where it would block a
@@ -479,6 +441,7 @@ int ZevRamPara::ZevModeUserRamParaDeal(const u8* data, int length, u32 address)
     if (length < 0 || uint64_t(offset) + uint64_t(length) > kUserModeSlotSize)
         return 1;
     std::memcpy(user_mode[mode - 1] + offset, data, size_t(length));
+    mode_unread_[mode - 1] = false;
     return 0;
 }
 
@@ -531,20 +494,29 @@ int ZevRamPara::mode_file_deal(int slot, int op)
         usleep(100);
     }
     QByteArray b;
-    bool read;
+    board::FileRead read;
     {
         QMutexLocker lock(&Utils::_file_deal_mutex);
-        read = board::read_whole(board::path(modeFilePath(slot)), kUserModeFileSize, &b) == board::FileRead::whole &&
-               b.size() == kUserModeFileSize;
+        read = board::read_head(board::path(modeFilePath(slot)), kUserModeFileSize, kMaxStoredFile, &b);
     }
+    if (read == board::FileRead::unreadable)
+        zevlog::warning(lcCore(), "%s cannot be read: the mode shows empty, the file is kept as it is",
+                        modeFilePath(slot).c_str());
     C331Lock lock;
-    if (read) {
+    mode_unread_[slot] = read == board::FileRead::unreadable;
+    if (read == board::FileRead::whole) {
         std::memcpy(m, b.constData(), kUserModeFileSize);
         return 1;
     }
     m[0] = 0xFF;
     m[1] = 0xFF;
     return 0;
+}
+
+bool ZevRamPara::mode_file_unread(int slot)
+{
+    C331Lock lock;
+    return validSlot(slot) && mode_unread_[slot];
 }
 
 int ZevRamPara::mode_file_write(int slot, int op)
@@ -562,9 +534,10 @@ int ZevRamPara::mode_file_write(int slot, int op)
         if (op == 1)
             std::memcpy(m + 2, img() + Img::kModeStart, Img::kModeBytes);
         std::memcpy(copy, m, sizeof copy);
+        mode_unread_[slot] = false;
     }
     QMutexLocker lock(&Utils::_file_deal_mutex);
-    if (!atomicWriteFile(board::path(modeFilePath(slot)), copy, sizeof copy))
+    if (!board::write_whole(board::path(modeFilePath(slot)), copy, sizeof copy))
         return 0;
     syncAndSettle();
     if (op == 0) {

@@ -3,6 +3,7 @@
 // area, with the operations every subsystem uses on them.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 
@@ -191,12 +192,21 @@ class ZevRamPara : public QObject
     static int test_signal(int code);
     static int ram_para_save() { return test_signal(1); }
 
-    // Loads the image from "/data/ram_device_info" (factory defaults when it
-    // is missing or damaged, and the file is then created) and the 16 modes.
+    // Loads the image from the first 3,330 bytes of "/data/ram_device_info"
+    // (factory defaults when it is missing, shorter, longer than
+    // kMaxStoredFile or wrongly marked, and the file is then written again)
+    // and the 16 modes. A file that cannot be read is kept as it is: the box
+    // runs on the factory defaults and saves no image until the next start.
     void load_all();
     // Writes marker and image bytes 768..4095 of snapshot atomically.
-    // Returns true when the file is complete on disk.
+    // Returns true when the file is complete on disk; false, writing
+    // nothing, while the stored file could not be read at start.
     static bool save_device_info(const u8* snapshot);
+    // The stored image file could not be read at start (a read error, no
+    // permission): it is not written before the next start.
+    static std::atomic<bool> image_file_unread;
+    // Files longer than any loader writes are not the box's.
+    static constexpr size_t kMaxStoredFile = 1 << 20;
     // Restores image bytes [from, to) from the factory defaults.
     static void load_defaults(int from, int to);
 
@@ -228,6 +238,10 @@ class ZevRamPara : public QObject
     static void ZevSetImageFreeze();
     static int mode_file_deal(int slot, int op);
     static int mode_file_write(int slot, int op);
+    // Whether the slot's file could not be read when it was last loaded and
+    // nothing has been stored in the slot since: the slot shows empty, and
+    // its file is deleted only when the slot itself is.
+    static bool mode_file_unread(int slot);
 
     static std::string modeFilePath(int slot);
     static std::string modeMenuPath(int slot);
@@ -240,6 +254,7 @@ class ZevRamPara : public QObject
     ZevRamPara() = default;
     // Under the apply mutex.
     static bool led_size_written_;
+    static bool mode_unread_[kUserModeCount];
 };
 
 // Held by a reader of the image on a thread that does not write it (the
@@ -257,8 +272,3 @@ class ImageReadLock
     C331Lock apply_;
     QMutexLocker timings_;
 };
-
-// Writes data to path through a temporary file that is synced and renamed,
-// so a power cut leaves either the old or the new file. Caller holds
-// Utils::_file_deal_mutex. Path is a host path.
-bool atomicWriteFile(const std::string& hostPath, const u8* data, size_t length);

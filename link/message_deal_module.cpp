@@ -15,7 +15,6 @@
 #include <QMutexLocker>
 
 #include "board/board.h"
-#include "board/file_read.h"
 #include "core/config_engine.h"
 #include "core/utils.h"
 #include "link/file_install.h"
@@ -138,29 +137,40 @@ bool write_file(const char* path, const u8* data, u32 length)
     return ok;
 }
 
-// The stored data of a module file (head stripped); false when missing or
-// when it cannot be read whole within its limit.
-bool stored_data(const file_kind& k, QByteArray& out)
+// The size of a module file's stored data: its head's size, bounded by what
+// is stored. False when it is missing or cannot be read. A file stored with
+// the overwrite flag is held to no new-file limit, only to what a transfer
+// stages.
+bool stored_size(const file_kind& k, u32* size)
 {
     if (!k.path) {
-        out = g_str_barcode.toUtf8();
+        *size = u32(g_str_barcode.toUtf8().size());
         return true;
     }
-    QByteArray all;
-    {
-        QMutexLocker lock(&Utils::_file_deal_mutex);
-        if (board::read_whole(board::path(std::string(k.path)), k.limit + k.head, &all) != board::FileRead::whole)
-            return false;
-    }
-    if (all.size() < int(k.head))
+    u8 head[7];
+    int64_t length = 0;
+    if (Utils::read_file_at(k.path, 0, head, k.head, &length) != Utils::FILE_READ ||
+        length > int64_t(k.head + kFileBufSize))
         return false;
-    // The head's size, bounded by what is stored.
-    u32 declared = k.file == 2 ? get32(reinterpret_cast<const u8*>(all.constData()) + 3)
-                               : u32(get16(reinterpret_cast<const u8*>(all.constData()) + 1));
+    u32 declared = k.file == 2 ? get32(head + 3) : u32(get16(head + 1));
     if (k.file == 4)
         declared = declared >= 2 ? declared - 2 : 0;
-    out = all.mid(int(k.head), int(qMin<u32>(declared, u32(all.size()) - k.head)));
+    *size = qMin<u32>(declared, u32(length) - k.head);
     return true;
+}
+
+// n bytes of a module file's stored data from offset, read piece by piece:
+// a certificate may be megabytes long.
+bool stored_block(const file_kind& k, u32 offset, u8* out, u32 n)
+{
+    if (!k.path) {
+        const QByteArray text = g_str_barcode.toUtf8();
+        if (uint64_t(offset) + n > u32(text.size()))
+            return false;
+        std::memcpy(out, text.constData() + offset, n);
+        return true;
+    }
+    return Utils::read_file_at(k.path, k.head + uint64_t(offset), out, n) == Utils::FILE_READ;
 }
 } // namespace
 
@@ -198,9 +208,13 @@ int message_deal::YP_SendFile(u8* body, int length)
     if (overwrite) {
         if (k->file == 1) {
             ConfigEngine* c = ConfigEngine::pInstance();
-            c->write_config_variant(ConfigItem::Barcode, QString(" "));
+            const bool stored = c->write_config_variant(ConfigItem::Barcode, QString(" "));
             syncAndSettle();
             g_str_barcode = c->read_config_variant(ConfigItem::Barcode).toString();
+            if (!stored) {
+                g_yp_s_owner.close();
+                return answer5(body, kNotAvailable, false, k->id);
+            }
         }
         return answer5(body, kDone, true, k->id);
     }
@@ -298,7 +312,7 @@ int message_deal::YP_RecvFile(u8* body, int length)
     yp_file& r = g_yp_r_file;
     const file_kind* k = length >= 14 ? by_name(body + 10) : nullptr;
     std::memset(body + 10, 0, 9);
-    QByteArray data;
+    u32 size = 0;
     if (g_yp_r_owner.busy_for(me)) {
         body[10] = 1;
         body[11] = kNotAvailable;
@@ -313,7 +327,7 @@ int message_deal::YP_RecvFile(u8* body, int length)
         body[12] = 1;
         return 9;
     }
-    if (!stored_data(*k, data)) {
+    if (!stored_size(*k, &size)) {
         g_yp_r_owner.drop();
         r = yp_file{};
         syncAndSettle();
@@ -324,7 +338,7 @@ int message_deal::YP_RecvFile(u8* body, int length)
         return 9;
     }
     // The settings file's head counts its own two length bytes.
-    r = yp_file{k->file, k->id, 0, u32(data.size()) + (k->file == 4 ? 2 : 0)};
+    r = yp_file{k->file, k->id, 0, size + (k->file == 4 ? 2 : 0)};
     g_yp_r_owner.take(me);
     body[11] = kDone;
     body[13] = u8(k->id);
@@ -359,18 +373,18 @@ int message_deal::YP_RecvFileData(u8* body, int length)
         return 11;
     }
     const file_kind* k = by_number(r.file);
-    QByteArray data;
-    bool readable = k != nullptr;
-    if (k && !stored_data(*k, data)) {
-        syncAndSettle();
-        readable = false;
-    }
+    u32 size = 0;
+    bool readable = k && stored_size(*k, &size);
     // Up to the size announced at the start; what it counts beyond the
     // stored data (the settings head's two length bytes) goes out as zeros.
-    const u32 n = readable && r.count < r.size ? qMin(r.size - r.count, kReadBlock) : 0;
-    const u32 stored = r.count < u32(data.size()) ? qMin(n, u32(data.size()) - r.count) : 0;
-    if (stored)
-        std::memcpy(body + 21, data.constData() + r.count, stored);
+    u32 n = readable && r.count < r.size ? qMin(r.size - r.count, kReadBlock) : 0;
+    u32 stored = r.count < size ? qMin(n, size - r.count) : 0;
+    if (stored && !stored_block(*k, r.count, body + 21, stored))
+        readable = false;
+    if (k && !readable) {
+        syncAndSettle();
+        n = stored = 0;
+    }
     std::memset(body + 21 + stored, 0, n - stored);
     r.count += n;
     body[10] = 0;

@@ -222,8 +222,8 @@ int message_deal::set_barcode(u8* body, int length)
 {
     const int L = length >= 13 ? get16(body + 11) : 0;
     body[11] = 30;
-    // The text must lie inside the frame.
-    if (L < 3 || 13 + (L - 2) > length) {
+    // The text must lie inside the frame, and be one the settings can keep.
+    if (L < 3 || 13 + (L - 2) > length || L - 2 > ConfigEngine::kMaxBarcodeBytes) {
         body[kSub] = 5;
         return 2;
     }

@@ -13,8 +13,8 @@ const char* cloud_tls_socket::kCaFile = "/data/configs/cloud_cafile";
 
 namespace
 {
-// The file's size limit as the module file commands take it, and its head.
-constexpr int kCaLimit = 32768;
+// The file's head. Stored with the overwrite flag, a certificate may hold as
+// much as a transfer stages.
 constexpr int kCaHead = 7;
 } // namespace
 
@@ -28,7 +28,7 @@ bool cloud_tls_socket::certificates(QList<QSslCertificate>& out)
     board::FileRead read;
     {
         QMutexLocker lock(&Utils::_file_deal_mutex);
-        read = board::read_whole(board::path(std::string(kCaFile)), kCaLimit + kCaHead, &file);
+        read = board::read_whole(board::path(std::string(kCaFile)), kFileBufSize + kCaHead, &file);
     }
     // A file that cannot be read holds no certificate: the link stays down
     // rather than open in the clear.

@@ -20,24 +20,25 @@ const char* message_deal_4g::kBarcodeFile = "/data/configs/cloud_barcode";
 
 namespace
 {
-// The data of a file laid out as 0xAA, u16 LE data length + 2, data; false
-// when it is missing, cannot be read whole within limit data bytes or its
-// head does not fit what it holds.
-bool read_headed(const char* path, int limit, QByteArray& data)
+// The data of a file laid out as 0xAA, u16 LE data length + 2, data, of at
+// most limit data bytes; damaged when its head does not fit what it holds.
+board::FileRead read_headed(const char* path, size_t limit, QByteArray& data)
 {
     QByteArray file;
+    board::FileRead read;
     {
         QMutexLocker lock(&Utils::_file_deal_mutex);
-        if (board::read_whole(board::path(std::string(path)), size_t(limit) + 3, &file) != board::FileRead::whole)
-            return false;
+        read = board::read_whole(board::path(std::string(path)), limit + 3, &file);
     }
+    if (read != board::FileRead::whole)
+        return read;
     if (file.size() < 3 || u8(file[0]) != 0xAA)
-        return false;
+        return board::FileRead::damaged;
     const int declared = u8(file[1]) | (u8(file[2]) << 8);
     if (declared < 2 || declared - 2 > file.size() - 3)
-        return false;
+        return board::FileRead::damaged;
     data = file.mid(3, declared - 2);
-    return true;
+    return board::FileRead::whole;
 }
 
 // The identity bytes of a barcode: its hexadecimal digits, at most 12 bytes.
@@ -60,8 +61,8 @@ bool message_deal_4g::set_identity(const QString& barcode)
     file[2] = char(u8((text.size() + 2) >> 8));
     file += text;
     QMutexLocker lock(&Utils::_file_deal_mutex);
-    if (atomicWriteFile(board::path(std::string(kBarcodeFile)), reinterpret_cast<const u8*>(file.constData()),
-                        size_t(file.size())))
+    if (board::write_whole(board::path(std::string(kBarcodeFile)), reinterpret_cast<const u8*>(file.constData()),
+                           size_t(file.size())))
         return true;
     // The next start would take the old identity from the old file.
     writeLogMsg(LOG_ERROR, "cloud: cannot keep the barcode file");
@@ -71,15 +72,22 @@ bool message_deal_4g::set_identity(const QString& barcode)
 int message_deal_4g::get_4G_property()
 {
     QByteArray kept;
-    const QByteArray keptId =
-        read_headed(kBarcodeFile, kMaxBarcode, kept) ? identity_of(QString::fromUtf8(kept)) : QByteArray();
-    if (keptId.isEmpty())
+    const board::FileRead keptRead = read_headed(kBarcodeFile, kMaxBarcode, kept);
+    QByteArray identity = keptRead == board::FileRead::whole ? identity_of(QString::fromUtf8(kept)) : QByteArray();
+    if (identity.isEmpty() && keptRead != board::FileRead::unreadable) {
         set_identity(g_str_barcode);
-    else
-        std::memcpy(g_4G_property + 25, keptId.constData(), size_t(keptId.size()));
+    } else {
+        // A file that cannot be read keeps the stored identity for a start
+        // that can: this one goes by the barcode.
+        if (identity.isEmpty())
+            identity = identity_of(g_str_barcode);
+        std::memcpy(g_4G_property + 25, identity.constData(), size_t(identity.size()));
+    }
 
     QByteArray json;
-    if (!read_headed(kSetInfoFile, 4096, json))
+    // A settings file stored with the overwrite flag may hold as much as a
+    // transfer stages.
+    if (read_headed(kSetInfoFile, kFileBufSize, json) != board::FileRead::whole)
         return 2;
     boost::property_tree::ptree t;
     if (!memory_json_parser::parse(json.constData(), size_t(json.size()), t))

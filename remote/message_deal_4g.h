@@ -19,6 +19,7 @@
 
 #include <QString>
 
+#include "core/config_engine.h"
 #include "core/global.h"
 
 class message_deal_4g
@@ -45,5 +46,5 @@ class message_deal_4g
     // Longest answer placed in a reply.
     static constexpr int kMaxAnswer = 4096;
     // Longest barcode kept.
-    static constexpr int kMaxBarcode = 4096;
+    static constexpr int kMaxBarcode = ConfigEngine::kMaxBarcodeBytes;
 };

@@ -9,6 +9,7 @@
 #include "board/file_read.h"
 #include "core/config_engine.h"
 #include "core/logMsg.h"
+#include "core/logging.h"
 #include "core/utils.h"
 #include "core/wake_flag.h"
 #include "core/zevrampara.h"
@@ -71,13 +72,11 @@ QString query(const std::string& command, const QString& pattern)
     return m.hasMatch() ? m.captured(1) : QString();
 }
 
-// The access point's settings file as it stands; empty when it is missing
-// or cannot be read whole (it holds a few lines).
-QByteArray hostapd_text()
+// The access point's settings file as it stands (it holds a few lines);
+// empty unless the result is whole.
+board::FileRead hostapd_text(QByteArray* text)
 {
-    QByteArray text;
-    board::read_whole(board::path(std::string(Q64_WIFI_CONFIG::kHostapdConf)), 64 * 1024, &text);
-    return text;
+    return board::read_whole(board::path(std::string(Q64_WIFI_CONFIG::kHostapdConf)), 64 * 1024, text);
 }
 
 bool udp_running()
@@ -121,7 +120,13 @@ int Q64_WIFI_CONFIG::read_wifi_files()
     QString ssid, passphrase;
     {
         QMutexLocker lock(&Utils::_file_deal_mutex);
-        for (const QByteArray& line : hostapd_text().split('\n')) {
+        QByteArray text;
+        // Its name and passphrase are the user's: the access point is not
+        // started under others.
+        if (hostapd_text(&text) == board::FileRead::unreadable)
+            zevlog::warning(lcRemote(), "%s cannot be read: the access point stays down, the file is kept as it is",
+                            kHostapdConf);
+        for (const QByteArray& line : text.split('\n')) {
             if (line.startsWith("ssid="))
                 ssid = QString::fromUtf8(line.mid(5)).trimmed();
             else if (line.startsWith("wpa_passphrase="))
@@ -352,9 +357,12 @@ bool Q64_WIFI_CONFIG::write_ap_files(const QString& ssid, const QString& passphr
 {
     QMutexLocker lock(&Utils::_file_deal_mutex);
     const std::string hostapd = board::path(std::string(kHostapdConf));
-    QByteArray old = hostapd_text();
-    // The board's own lines are kept; without a readable file the access
-    // point gets the plain WPA2 set-up of wlan0.
+    QByteArray old;
+    // A file that cannot be read is not replaced.
+    if (hostapd_text(&old) == board::FileRead::unreadable)
+        return false;
+    // The board's own lines are kept; without a file that holds them the
+    // access point gets the plain WPA2 set-up of wlan0.
     if (old.isEmpty())
         old = kHostapdBase;
     QByteArray out;
@@ -364,9 +372,9 @@ bool Q64_WIFI_CONFIG::write_ap_files(const QString& ssid, const QString& passphr
     }
     out += "ssid=" + ssid.toUtf8() + "\nwpa_passphrase=" + passphrase.toLatin1() + "\n";
     const QByteArray dhcp = udhcpd_text(address);
-    return atomicWriteFile(hostapd, reinterpret_cast<const u8*>(out.constData()), size_t(out.size())) &&
-           atomicWriteFile(board::path(std::string(kUdhcpdConf)), reinterpret_cast<const u8*>(dhcp.constData()),
-                           size_t(dhcp.size()));
+    return board::write_whole(hostapd, reinterpret_cast<const u8*>(out.constData()), size_t(out.size())) &&
+           board::write_whole(board::path(std::string(kUdhcpdConf)), reinterpret_cast<const u8*>(dhcp.constData()),
+                              size_t(dhcp.size()));
 }
 
 bool Q64_WIFI_CONFIG::set_name(const QString& ssid, const QString& passphrase)

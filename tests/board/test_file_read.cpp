@@ -1,11 +1,15 @@
-// The whole-file reader: what holds more than its kind ever does, or is no
-// plain file, is damaged and never handed on; nothing blocks.
+// The whole-file reader: what holds more than its kind ever does is damaged,
+// what cannot be read (a read error, no plain file) is told apart so that it
+// is left alone; a head is read from files longer than it; nothing blocks.
 #include <QtTest>
 
 #include <sys/stat.h>
 
 #include "board/file_read.h"
+#include "support/read_faults.h"
 #include "support/sim_fixture.h"
+
+Q_DECLARE_METATYPE(board::FileRead)
 
 class TestFileRead : public QObject
 {
@@ -15,25 +19,39 @@ class TestFileRead : public QObject
   private slots:
     void kinds_data()
     {
-        QTest::addColumn<int>("bytes"); // -1: a folder, -2: a FIFO
-        QTest::addColumn<bool>("whole");
-        QTest::newRow("at the bound") << 100 << true;
-        QTest::newRow("over the bound") << 101 << false;
-        QTest::newRow("folder") << -1 << false;
-        QTest::newRow("fifo") << -2 << false;
+        QTest::addColumn<int>("bytes"); // -1: a folder, -2: a FIFO, -3: reads fail
+        QTest::addColumn<board::FileRead>("whole");
+        QTest::addColumn<board::FileRead>("head"); // the first 10 bytes, of at most 100
+        using R = board::FileRead;
+        QTest::newRow("shorter than the head") << 9 << R::whole << R::damaged;
+        QTest::newRow("at the bound") << 100 << R::whole << R::whole;
+        QTest::newRow("over the bound") << 101 << R::damaged << R::damaged;
+        QTest::newRow("folder") << -1 << R::unreadable << R::unreadable;
+        QTest::newRow("fifo") << -2 << R::unreadable << R::unreadable;
+        QTest::newRow("read error") << -3 << R::unreadable << R::unreadable;
+        QTest::newRow("missing") << -4 << R::missing << R::missing;
     }
     void kinds()
     {
         QFETCH(int, bytes);
-        QFETCH(bool, whole);
+        QFETCH(board::FileRead, whole);
+        QFETCH(board::FileRead, head);
         const QString path = dir_.filePath(QTest::currentDataTag());
+        const std::string host = QFile::encodeName(path).toStdString();
         QVERIFY(bytes < 0 || writeHostFile(path, QByteArray(bytes, 'x')));
         QVERIFY(bytes != -1 || QDir().mkpath(path));
-        QVERIFY(bytes != -2 || mkfifo(QFile::encodeName(path).constData(), 0644) == 0);
-        QByteArray out("left over");
-        const board::FileRead read = board::read_whole(QFile::encodeName(path).toStdString(), 100, &out);
-        QVERIFY(read == (whole ? board::FileRead::whole : board::FileRead::damaged));
-        QCOMPARE(out, QByteArray(whole ? bytes : 0, 'x'));
+        QVERIFY(bytes != -2 || mkfifo(host.c_str(), 0644) == 0);
+        QVERIFY(bytes != -3 || writeHostFile(path, QByteArray(50, 'x')));
+        if (bytes == -3)
+            fail_reads_of(host);
+        QByteArray out("left over"), first("left over");
+        const board::FileRead read = board::read_whole(host, 100, &out);
+        const board::FileRead headRead = board::read_head(host, 10, 100, &first);
+        fail_reads_of("");
+        QCOMPARE(read, whole);
+        QCOMPARE(headRead, head);
+        QCOMPARE(out, QByteArray(read == board::FileRead::whole ? bytes : 0, 'x'));
+        QCOMPARE(first, QByteArray(headRead == board::FileRead::whole ? 10 : 0, 'x'));
     }
 };
 

@@ -6,7 +6,14 @@
 
 #include "core/config_engine.h"
 #include "core/utils.h"
+#include "read_faults.h"
 #include "sim_fixture.h"
+
+namespace
+{
+// A user's settings, as a hand might have left them.
+const QByteArray kUserFile = "[config]\nIPAddress=10.1.1.5\nTcpPort=6000\nMAC=02:11:22:33:44:55\nBarcode=SN-0042\n";
+} // namespace
 
 class TestConfigEngine : public QObject
 {
@@ -90,6 +97,63 @@ class TestConfigEngine : public QObject
         c->load();
         QCOMPARE(c->read_config_variant(ConfigItem::ConfigName(item)).toString(), taken);
         QCOMPARE(QSettings(sim_.hostQ(ConfigEngine::kFile), QSettings::IniFormat).value(key).toString(), taken);
+    }
+
+    // What the box keeps of a settings file damaged in each way, and what
+    // becomes of the file.
+    void damagedFileKeepsWhatReads_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<bool>("failingReads");
+        QTest::addColumn<bool>("kept");      // the user's values in effect
+        QTest::addColumn<bool>("untouched"); // the file as it was
+        const QByteArray broken = QByteArray(kUserFile).insert(kUserFile.indexOf("TcpPort"), "[hall B\n");
+        QTest::newRow("a section line without its bracket") << broken << false << true << false;
+        QTest::newRow("a line that is no setting") << kUserFile + "\x01\x02 noise\n" << false << true << false;
+        QTest::newRow("reads fail") << kUserFile << true << false << true;
+        QTest::newRow("more than is ever written") << kUserFile + QByteArray(70000, ';') << false << false << false;
+    }
+    void damagedFileKeepsWhatReads()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(bool, failingReads);
+        QFETCH(bool, kept);
+        QFETCH(bool, untouched);
+        const QString path = sim_.hostQ(ConfigEngine::kFile);
+        ConfigEngine* c = ConfigEngine::pInstance();
+        QVERIFY(writeHostFile(path, file));
+        fail_reads_of(failingReads ? sim_.host(ConfigEngine::kFile) : "");
+        c->load();
+        const bool stored = c->write_config_variant(ConfigItem::Nubocloudcontrollername, QString("hall B"));
+        fail_reads_of("");
+        QCOMPARE(c->read_config_variant(ConfigItem::IPAddress).toString(),
+                 QString(kept ? "10.1.1.5" : "192.168.0.199"));
+        QCOMPARE(c->read_config_variant(ConfigItem::Barcode).toString(), QString(kept ? "SN-0042" : " "));
+        QCOMPARE(c->read_config_variant(ConfigItem::TcpPort).toInt(), kept ? 6000 : 5005);
+        QCOMPARE(readHostFile(path) == file, untouched);
+        // A store while the file cannot be read would put the factory values
+        // over the user's: it is refused.
+        QCOMPARE(stored, !failingReads);
+        if (!untouched) {
+            QSettings s(path, QSettings::IniFormat);
+            QCOMPARE(s.status(), QSettings::NoError);
+            QCOMPARE(s.value("config/MAC").toString(), QString(kept ? "02:11:22:33:44:55" : "00:0E:C6:5A:45:56"));
+            QCOMPARE(s.value("config/Nubocloudcontrollername").toString(), QString("hall B"));
+        }
+        c->load();
+    }
+
+    // A value the file could not give back within what is read of it is
+    // refused, and the file stays as it was.
+    void valueTooLongToReadBackIsRefused()
+    {
+        ConfigEngine* c = ConfigEngine::pInstance();
+        QVERIFY(c->write_config_variant(ConfigItem::Barcode, QString("SN-1")));
+        const QByteArray file = readHostFile(sim_.hostQ(ConfigEngine::kFile));
+        QVERIFY(!c->write_config_variant(ConfigItem::Barcode, QString(20000, QChar(0xFF))));
+        QCOMPARE(readHostFile(sim_.hostQ(ConfigEngine::kFile)), file);
+        QCOMPARE(c->read_config_variant(ConfigItem::Barcode).toString(), QString("SN-1"));
+        QVERIFY(c->write_config_variant(ConfigItem::Barcode, QString(" ")));
     }
 
     void outOfRangeItemsAreRefused()

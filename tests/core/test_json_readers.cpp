@@ -8,6 +8,7 @@
 #include "core/omenu.h"
 #include "remote/memory_json_parser.h"
 #include "core/utils.h"
+#include "read_faults.h"
 #include "sim_fixture.h"
 
 namespace
@@ -51,17 +52,25 @@ class TestJsonReaders : public QObject
         QCOMPARE(QString::fromStdString(a.name), longName.left(64));
     }
 
-    void damagedAliasFileIsDeleted()
+    void damagedAliasFileIsDeletedUnreadableKept()
     {
         QVERIFY(writeHostFile(sim_.hostQ("/data/configs/alias.json"), "{\"namelist\": [broken"));
         ALIAS_PARA a;
         QCOMPARE(get_json_alias_para(&a, "source", 0), 0);
         QVERIFY(!QFile::exists(sim_.hostQ("/data/configs/alias.json")));
         QCOMPARE(get_json_alias_para(&a, "source", 0), 0); // missing file
-        // A folder in its place cannot be read: deleted alike, nothing thrown.
+        // A file whose reads fail, or a folder in its place, cannot be read:
+        // it is left for a read that can, nothing thrown.
+        QVERIFY(writeHostFile(sim_.hostQ("/data/configs/alias.json"), "{}"));
+        fail_reads_of(sim_.host("/data/configs/alias.json"));
+        QCOMPARE(get_json_alias_para(&a, "source", 0), 0);
+        fail_reads_of("");
+        QCOMPARE(readHostFile(sim_.hostQ("/data/configs/alias.json")), QByteArray("{}"));
+        QVERIFY(QFile::remove(sim_.hostQ("/data/configs/alias.json")));
         QVERIFY(QDir().mkpath(sim_.hostQ("/data/configs/alias.json")));
         QCOMPARE(get_json_alias_para(&a, "source", 0), 0);
-        QVERIFY(!QFileInfo::exists(sim_.hostQ("/data/configs/alias.json")));
+        QVERIFY(QFileInfo(sim_.hostQ("/data/configs/alias.json")).isDir());
+        QVERIFY(QDir().rmdir(sim_.hostQ("/data/configs/alias.json")));
     }
 
     void readerWaitsForAWriterHoldingTheFileLock()

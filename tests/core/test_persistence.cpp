@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/zevrampara.h"
+#include "read_faults.h"
 #include "sim_fixture.h"
 
 namespace
@@ -134,6 +135,50 @@ class TestPersistence : public QObject
         QVERIFY(writeHostFile(sim_.hostQ("/data/configs/omenu.json"), "{\"name\":\"m\"}"));
         QCOMPARE(ZevRamPara::mode_file_write(10, 0), 1);
         QCOMPARE(readHostFile(sim_.hostQ("/data/modes/MO0b.json")), QByteArray("{\"name\":\"m\"}"));
+    }
+
+    // A stored image or mode longer than the box writes it (a loader that
+    // wrote the factory table whole) keeps its values; one whose reads fail
+    // is left as it is, and the box runs on the factory values.
+    void storedFileKeepsWhatReads_data()
+    {
+        QTest::addColumn<bool>("mode");
+        QTest::addColumn<int>("extra");
+        QTest::addColumn<bool>("failingReads");
+        QTest::newRow("image 4,096 bytes long") << false << 4096 - 3330 << false;
+        QTest::newRow("image whose reads fail") << false << 0 << true;
+        QTest::newRow("mode longer than 4,096 bytes") << true << 100 << false;
+        QTest::newRow("mode whose reads fail") << true << 0 << true;
+    }
+    void storedFileKeepsWhatReads()
+    {
+        QFETCH(bool, mode);
+        QFETCH(int, extra);
+        QFETCH(bool, failingReads);
+        restart();
+        ZevRamPara::put16(img(), Img::kBrightness, 37);
+        ZevRamPara::put16(img(), Img::kLedWidth, 1280);
+        QVERIFY(mode ? ZevRamPara::mode_file_write(0, 1) == 1 : ZevRamPara::save_device_info(img()));
+        const std::string path = mode ? ZevRamPara::modeFilePath(0) : kInfo;
+        QByteArray file = readHostFile(sim_.hostQ(path)) + QByteArray(extra, char(0x5A));
+        QVERIFY(writeHostFile(sim_.hostQ(path), file));
+        fail_reads_of(failingReads ? sim_.host(path) : "");
+        restart();
+        fail_reads_of("");
+        QCOMPARE(readHostFile(sim_.hostQ(path)), file);
+        const u8* kept = mode ? ZevRamPara::user_mode[0] + 2 - Img::kModeStart : img();
+        if (mode)
+            QCOMPARE(ZevRamPara::ZevUserModeSaved(0), failingReads ? 0 : 1);
+        if (!mode || !failingReads) {
+            QCOMPARE(ZevRamPara::get16(kept, Img::kBrightness), u16(failingReads ? 100 : 37));
+            QCOMPARE(ZevRamPara::get16(kept, Img::kLedWidth), u16(failingReads ? 1920 : 1280));
+        }
+        QCOMPARE(ZevRamPara::mode_file_unread(0), mode && failingReads);
+        // Nothing is saved over an image that could not be read.
+        QCOMPARE(ZevRamPara::save_device_info(img()), mode || !failingReads);
+        if (!mode)
+            QCOMPARE(readHostFile(sim_.hostQ(path)) == file, failingReads);
+        ZevRamPara::image_file_unread = false;
     }
 
     void shortModeFileIsNotTaken()

@@ -4,6 +4,8 @@
 // any reader and when the partition is full.
 #include <QtTest>
 
+#include <QSettings>
+
 #include <csignal>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -177,6 +179,20 @@ class TestE2eAcknowledgements : public QObject
         close(second);
     }
 
+    // A barcode longer than any serial text is refused (5), not stored where
+    // it would make the settings file too long to read back.
+    void barcodeTheSettingsCannotKeepIsRefused()
+    {
+        const QByteArray longText = QString(20000, QChar(0xFF)).toUtf8();
+        const Bytes text(longText.begin(), longText.end());
+        const u16 L = u16(text.size() + 2);
+        QCOMPARE(ask(pc, request(kBox, 0xA2, cat({{30, u8(L), u8(L >> 8)}, text}))), (Bytes{5, 30}));
+        QCOMPARE(ask(pc, request(kBox, 0xA2, {30, 6, 0, 'S', 'N', '-', '1'})), (Bytes{0, 30}));
+        QSettings stored(host("/data/configs/tcpip.ini"), QSettings::IniFormat);
+        QCOMPARE(stored.value("config/Barcode").toString(), QString("SN-1"));
+        QCOMPARE(stored.status(), QSettings::NoError);
+    }
+
     // Last: it fills the partition.
     void fullPartitionSettingsAnswerFailure()
     {
@@ -191,6 +207,9 @@ class TestE2eAcknowledgements : public QObject
         // Cloud settings under an all-zero key: server 1.2.3.4:80, no user, no name.
         const Bytes cloud = cat({{11}, Bytes(49, 0), {0, 0, 7, '1', '.', '2', '.', '3', '.', '4', 80, 0, 0, 0}});
         QCOMPARE(ask(pc, request(kBox, 0xC3, cloud)).at(0), u8(1));
+        // Nor for the blank barcode of a module send start with the overwrite
+        // flag: "not available", not "done".
+        QCOMPARE(ask(pc, module_start_req("F001", 10, 1)), (Bytes{1, 78, 1, 100, 0}));
         // No room for a record file either.
         QCOMPARE(ask(pc, defined_req(7, "pack2", 9, 10)), (Bytes{1, 7, 2}));
         QCOMPARE(readHostFile(host("/data/configs/tcpip.ini")), settings);

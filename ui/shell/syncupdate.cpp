@@ -170,7 +170,8 @@ void SyncUpdate::rewrite_user_modes()
         }
         if (a < 0xFF && b < 0xFF && (a == 0xAA || b == 0xAA)) {
             ZevRamPara::mode_file_write(s, 2);
-        } else if (a == 0xFF || b == 0xFF) {
+        } else if ((a == 0xFF || b == 0xFF) && !ZevRamPara::mode_file_unread(s)) {
+            // A mode that could not be read shows empty, but is not deleted.
             ZevRamPara::mode_file_deal(s, 1);
             C331Lock lock;
             ZevRamPara::put16(img(), Img::kModeToSave, 0);
@@ -201,10 +202,14 @@ void SyncUpdate::persist_image()
         return;
     if (first >= 0 && debugOn())
         zevlog::debug(lcUi(), "\n ram_para diffrent %d,%d,%d!\n", first, was, snapshot[first]);
-    persist_pending_ = !ZevRamPara::save_device_info(snapshot);
+    const bool saved = ZevRamPara::save_device_info(snapshot);
+    // A file that could not be read at start stays as it is until the next
+    // start: nothing is retried then.
+    persist_pending_ = !saved && !ZevRamPara::image_file_unread;
     if (persist_pending_)
         writeLogMsg(LOG_ERROR, std::string("can't write ") + ZevRamPara::kDeviceInfoFile);
-    syncAndSettle();
+    if (saved)
+        syncAndSettle();
     if (first >= 0) {
         C331Lock lock;
         std::memcpy(shadow(), snapshot, sizeof snapshot);

@@ -12,6 +12,7 @@
 #include "core/config_engine.h"
 #include "core/zevrampara.h"
 #include "page_harness.h"
+#include "read_faults.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/syncupdate.h"
@@ -245,9 +246,16 @@ class TestSyncUpdate : public QObject
         writeHostFile(harness.sim().hostQ("/data/modes/custom_mode6"), QByteArray(4096, 1));
         ZevRamPara::user_mode[6][0] = 0xAA;
         ZevRamPara::user_mode[6][1] = 0x00;
+        // A mode whose file could not be read shows empty, and is kept.
+        const QString unread = harness.sim().hostQ("/data/modes/custom_mode8");
+        writeHostFile(unread, QByteArray(4096, char(0xAA)));
+        fail_reads_of(unread.toStdString());
+        ZevRamPara::mode_file_deal(7, 0);
+        fail_reads_of("");
         SyncUpdate::pInstance()->para_sync(2);
         QVERIFY(!QFile::exists(harness.sim().hostQ("/data/modes/custom_mode6")));
         QVERIFY(QFile::exists(harness.sim().hostQ("/data/modes/custom_mode7")));
+        QCOMPARE(readHostFile(unread), QByteArray(4096, char(0xAA)));
     }
 
     void code3ResetsTheNetworkWithoutReboot()
