@@ -3,6 +3,7 @@
 #include <memory>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 #include <QTemporaryFile>
 
@@ -14,14 +15,18 @@ namespace
 {
 // QSettings reads and writes files by name only: bytes go through a private
 // copy of their own, so that it never meets more than was read nor writes
-// what was not checked.
-std::unique_ptr<QTemporaryFile> scratch(const QByteArray& bytes)
+// what was not checked. The copy lies in the temporary folder, else beside
+// the stored file.
+std::unique_ptr<QTemporaryFile> scratch(const QByteArray& bytes, const QString& hostPath)
 {
-    auto file = std::make_unique<QTemporaryFile>(QDir::tempPath() + "/zev-ini-XXXXXX.ini");
-    if (!file->open() || file->write(bytes) != bytes.size() || !file->flush())
-        return nullptr;
-    file->close();
-    return file;
+    for (const QString& dir : {QDir::tempPath(), QFileInfo(hostPath).absolutePath()}) {
+        auto file = std::make_unique<QTemporaryFile>(dir + "/.zev-ini-XXXXXX.ini");
+        if (file->open() && file->write(bytes) == bytes.size() && file->flush()) {
+            file->close();
+            return file;
+        }
+    }
+    return nullptr;
 }
 
 // A section line without its closing bracket would put every key after it
@@ -42,10 +47,10 @@ QByteArray without_broken_sections(const QByteArray& bytes, bool* broken)
     return out;
 }
 
-Read parse(const QByteArray& bytes, Keys* keys)
+Read parse(const QByteArray& bytes, const QString& hostPath, Keys* keys)
 {
     bool broken = false;
-    const auto copy = scratch(without_broken_sections(bytes, &broken));
+    const auto copy = scratch(without_broken_sections(bytes, &broken), hostPath);
     if (!copy)
         return Read::unreadable;
     QSettings s(copy->fileName(), QSettings::IniFormat);
@@ -68,7 +73,7 @@ Read read(const QString& hostPath, Keys* keys)
     QByteArray bytes;
     switch (board::read_whole(hostPath.toStdString(), kMaxBytes, &bytes)) {
     case board::FileRead::whole:
-        return parse(bytes, keys);
+        return parse(bytes, hostPath, keys);
     case board::FileRead::missing:
         return Read::missing;
     case board::FileRead::damaged:
@@ -81,7 +86,7 @@ Read read(const QString& hostPath, Keys* keys)
 
 bool write(const QString& hostPath, const Keys& ours, const Keys& others)
 {
-    const auto copy = scratch(QByteArray());
+    const auto copy = scratch(QByteArray(), hostPath);
     if (!copy)
         return false;
     {
@@ -98,7 +103,7 @@ bool write(const QString& hostPath, const Keys& ours, const Keys& others)
     if (board::read_whole(copy->fileName().toStdString(), kMaxBytes, &bytes) != board::FileRead::whole)
         return false;
     Keys back;
-    if (parse(bytes, &back) == Read::unreadable)
+    if (parse(bytes, hostPath, &back) == Read::unreadable)
         return false;
     for (auto it = ours.begin(); it != ours.end(); ++it)
         if (!back.contains(it.key()) || text(back.value(it.key())) != text(it.value()))
