@@ -109,21 +109,11 @@ FileRead read_whole(const std::string& hostPath, size_t maxBytes, QByteArray* ou
 
 FileRead read_head(const std::string& hostPath, size_t n, size_t maxBytes, QByteArray* out)
 {
-    out->clear();
-    int fd = -1;
-    struct stat st;
-    const FileRead opened = open_plain(hostPath, &fd, &st);
-    if (fd < 0)
-        return opened;
-    FileRead answer = FileRead::damaged;
-    if (uint64_t(st.st_size) >= n && uint64_t(st.st_size) <= maxBytes) {
-        bool failed = false;
-        out->resize(int(n));
-        answer = read_fully_at(fd, 0, out->data(), n, &failed) ? FileRead::whole
-                 : failed                                      ? FileRead::unreadable
-                                                               : FileRead::damaged;
-    }
-    answer = closed(fd, answer);
+    out->resize(int(n));
+    int64_t size = 0;
+    FileRead answer = read_at(hostPath, 0, out->data(), n, &size);
+    if (answer == FileRead::whole && uint64_t(size) > maxBytes)
+        answer = FileRead::damaged;
     if (answer != FileRead::whole)
         out->clear();
     return answer;
