@@ -1,9 +1,13 @@
 #include "core/config_engine.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 
@@ -82,6 +86,15 @@ board::FileRead ConfigEngine::check_ini(const QString& hostPath)
         return read;
     QSettings s(hostPath, QSettings::IniFormat);
     return s.status() == QSettings::NoError ? read : board::FileRead::damaged;
+}
+
+bool ConfigEngine::clear_ini_lock(const QString& hostPath)
+{
+    const QByteArray lock = QFile::encodeName(hostPath + ".lock");
+    struct stat st;
+    if (::lstat(lock.constData(), &st) != 0)
+        return errno == ENOENT;
+    return S_ISREG(st.st_mode) || ::unlink(lock.constData()) == 0;
 }
 
 void ConfigEngine::load()
@@ -168,7 +181,7 @@ bool ConfigEngine::save()
     QString file = board::path(QString(kFile));
     QDir().mkpath(QFileInfo(file).absolutePath());
     // QSettings would read all of a damaged file and keep what it holds.
-    if (check_ini(file) == board::FileRead::damaged)
+    if (check_ini(file) == board::FileRead::damaged || !clear_ini_lock(file))
         return false;
     // QSettings writes through a temporary file that is synced and renamed,
     // so a power cut never leaves a half-written settings file.

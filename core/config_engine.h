@@ -69,6 +69,11 @@ class ConfigEngine
     // Whether the INI file at a host path is missing, sound (read whole
     // within kMaxIniBytes and parsed) or damaged.
     static board::FileRead check_ini(const QString& hostPath);
+    // QSettings takes the lock file "<file>.lock" before it writes, opening
+    // one that is there to see whose it is: anything but a plain file there
+    // (a FIFO would hold that open) is removed first. False when it cannot
+    // be, and the write must not start.
+    static bool clear_ini_lock(const QString& hostPath);
 
   private:
     ConfigEngine();

@@ -244,8 +244,9 @@ bool Utils::install_new_app()
         QMutexLocker lock(&_file_deal_mutex);
         // QSettings keeps what a file holds beside the line it writes: a
         // damaged one goes first.
-        if (ConfigEngine::check_ini(file) == board::FileRead::damaged &&
-            system_mutex("rm -rf /data/configs/led_load_config.ini") != 0) {
+        if ((ConfigEngine::check_ini(file) == board::FileRead::damaged &&
+             system_mutex("rm -rf /data/configs/led_load_config.ini") != 0) ||
+            !ConfigEngine::clear_ini_lock(file)) {
             writeLogMsg(LOG_ERROR, "start-up line not written");
             return false;
         }

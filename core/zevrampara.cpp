@@ -8,11 +8,11 @@
 #include <unistd.h>
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
 #include "board/board.h"
 #include "board/file_read.h"
+#include "core/json_read.h"
 #include "core/logging.h"
 #include "core/utils.h"
 #include "core/para_apply.h"
@@ -111,7 +111,11 @@ bool atomicWriteFile(const std::string& hostPath, const u8* data, size_t length)
     if (!QDir().mkpath(QString::fromStdString(dir)))
         return false;
     std::string tmp = hostPath + ".tmp";
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Always a new file: a FIFO left at its name would hold the open until
+    // something read it.
+    if (::unlink(tmp.c_str()) != 0 && errno != ENOENT)
+        return false;
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0)
         return false;
     size_t done = 0;
@@ -568,12 +572,19 @@ int ZevRamPara::mode_file_write(int slot, int op)
         return 0;
     syncAndSettle();
     if (op == 0) {
-        QString from = QString::fromStdString(board::path("/data/configs/omenu.json"));
-        QString to = QString::fromStdString(board::path(modeMenuPath(slot)));
-        if (QFileInfo::exists(from)) {
-            QFile::remove(to);
-            if (!QFile::copy(from, to))
+        // The OSD menu is read as every stored file is: whole, bounded, and
+        // never blocking on a FIFO in its place.
+        QByteArray menu;
+        switch (board::read_whole(board::path("/data/configs/omenu.json"), json_read::kMaxFileBytes, &menu)) {
+        case board::FileRead::missing:
+            break;
+        case board::FileRead::damaged:
+            return 0;
+        case board::FileRead::whole:
+            if (!atomicWriteFile(board::path(modeMenuPath(slot)), reinterpret_cast<const u8*>(menu.constData()),
+                                 size_t(menu.size())))
                 return 0;
+            break;
         }
     }
     return 1;
