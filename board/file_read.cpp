@@ -144,7 +144,11 @@ bool write_whole(const std::string& hostPath, const void* data, size_t length)
     if (!QDir().mkpath(dir))
         return false;
     const std::string tmp = hostPath + ".tmp";
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Always a new file: a FIFO left at its name would hold the open until
+    // something read it.
+    if (::unlink(tmp.c_str()) != 0 && errno != ENOENT)
+        return false;
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0)
         return false;
     size_t done = 0;

@@ -4,11 +4,9 @@
 #include <cstring>
 #include <unistd.h>
 
-#include <QFile>
-#include <QFileInfo>
-
 #include "board/board.h"
 #include "board/file_read.h"
+#include "core/json_read.h"
 #include "core/logging.h"
 #include "core/utils.h"
 #include "core/para_apply.h"
@@ -541,12 +539,19 @@ int ZevRamPara::mode_file_write(int slot, int op)
         return 0;
     syncAndSettle();
     if (op == 0) {
-        QString from = QString::fromStdString(board::path("/data/configs/omenu.json"));
-        QString to = QString::fromStdString(board::path(modeMenuPath(slot)));
-        if (QFileInfo::exists(from)) {
-            QFile::remove(to);
-            if (!QFile::copy(from, to))
+        // The OSD menu is read as every stored file is: whole, bounded, and
+        // never blocking on a FIFO in its place.
+        QByteArray menu;
+        switch (board::read_whole(board::path("/data/configs/omenu.json"), json_read::kMaxFileBytes, &menu)) {
+        case board::FileRead::missing:
+            break;
+        case board::FileRead::damaged:
+        case board::FileRead::unreadable:
+            return 0;
+        case board::FileRead::whole:
+            if (!board::write_whole(board::path(modeMenuPath(slot)), menu.constData(), size_t(menu.size())))
                 return 0;
+            break;
         }
     }
     return 1;

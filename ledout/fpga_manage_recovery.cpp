@@ -42,8 +42,8 @@ constexpr u32 kSettleFrom = 80;
 constexpr u32 kSettleTicks = 239;
 constexpr u32 kCheckTicks = 500;
 constexpr u32 kErrorEndTicks = 100;
-constexpr u32 kPacketData = 1000;
-constexpr u8 kRepeats = 3;
+constexpr u32 kPacketData = rcvRecovery::kRamPiece;
+constexpr u8 kRepeats = rcvRecovery::kSends - 1;
 // Reads of an operation's data that fail in a row before the job gives up.
 constexpr u8 kReadFailures = 5;
 constexpr u16 kNoStatus = 0xFFFF;
@@ -316,6 +316,19 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
         }
         return true;
     };
+    // A recovery plays the screen's parameter list (when it has one), then
+    // the card's own list: both are bounded together before either is.
+    auto recoveryWaitsBounded = [&](bool para) {
+        uint64_t waits = 0;
+        const u16 cards = get_port_card_num(rcv_port);
+        if (para && (r.update_smartDebugingOperateTimes(r.file_path, false) != 0 ||
+                     r.check_operate_list(r.file_path, false, false, cards, waits) != 0))
+            return false;
+        return r.update_rcvXYscreenNetnum(r.file_path) == 0 &&
+               r.update_rcvXYscreenNetpara(r.file_path, g_checkPortIndex) == 0 && rcv_card < r.net.net_rcv_num &&
+               r.update_rcvXYrcvOperateTimes(r.file_path, rcv_card, false) == 0 &&
+               r.check_operate_list(r.file_path, true, false, get_port_card_num(u8(r.net.net_ledx)), waits) == 0;
+    };
     auto nextScreen = [&] {
         j.port_index = 0;
         ++j.screen_index;
@@ -422,11 +435,14 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
         break;
     case 7: {
         const bool anyTable = r.subfile_count() == 0;
-        if (r.screen.rcv_para_len != 0)
+        const bool para = r.screen.rcv_para_len != 0;
+        if (para)
             go(r.has_subfile(RCV_SUB_PARA) || anyTable ? 17 : kEndError);
         else if (r.screen.rcv_xy_len != 0)
             go(r.has_subfile(RCV_SUB_XY) || anyTable ? 8 : kEndError);
         else
+            go(kEndError);
+        if (j.step() != kEndError && !recoveryWaitsBounded(para))
             go(kEndError);
         break;
     }
@@ -464,15 +480,17 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
             go(10);
         }
         break;
-    case 10:
+    case 10: {
         j.op_index = 0;
+        uint64_t waits = 0;
         if (r.update_rcvXYrcvOperateTimes(r.file_path, j.card_num, false) != 0 ||
-            r.check_operate_list(r.file_path, true, false) != 0) {
+            r.check_operate_list(r.file_path, true, false, get_port_card_num(u8(r.net.net_ledx)), waits) != 0) {
             go(kEndError);
             break;
         }
         go(r.op_num == 0 ? kEndResult : 11);
         break;
+    }
     case 11:
         if (r.update_rcvXYrcvOperatepara(r.file_path, j.op_index, false) != 0) {
             go(kEndError);
@@ -530,8 +548,12 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
             nextScreen();
         break;
     case 17: {
+        // A scan file's list is all its load plays; a recovery's list was
+        // bounded with the card's at step 7, and is checked again as read.
+        uint64_t waits = 0;
+        const u16 cards = get_port_card_num(raw ? line_type.port : rcv_port);
         if (r.update_smartDebugingOperateTimes(r.file_path, raw) != 0 ||
-            r.check_operate_list(r.file_path, false, raw) != 0) {
+            r.check_operate_list(r.file_path, false, raw, cards, waits) != 0) {
             go(kEndError);
             break;
         }

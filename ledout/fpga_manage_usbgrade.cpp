@@ -17,6 +17,7 @@
 #include <QMutexLocker>
 
 #include "board/board.h"
+#include "board/file_read.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
 #include "ledout/fpga_drv.h"
@@ -332,34 +333,21 @@ int fpga_manage::update_muc_file(char* path, unsigned int offset, unsigned int l
         return 0;
     }
     const std::string target = board::path(std::string(kNewApp));
+    // Written as a new file and read back whole: a FIFO at the name is
+    // replaced, never waited on.
     bool written = false;
     {
         QMutexLocker lock(&Utils::_file_deal_mutex);
-        FILE* f = std::fopen(target.c_str(), "wb+");
-        if (!f)
-            f = std::fopen(target.c_str(), "wb");
-        if (f) {
-            written = std::fwrite(data.data(), 1, len, f) == len;
-            written = std::fflush(f) == 0 && written;
-            written = std::fclose(f) == 0 && written;
-        }
+        written = board::write_whole(target, data.data(), len);
     }
     Utils::system_mutex("sync");
     msleep(10);
     bool same = written;
     if (same) {
         QMutexLocker lock(&Utils::_file_deal_mutex);
-        FILE* f = std::fopen(target.c_str(), "rb");
-        same = f != nullptr;
-        u8 block[1024];
-        for (u32 done = 0; same && done < len; done += sizeof block) {
-            const size_t n = len - done < sizeof block ? len - done : sizeof block;
-            same = std::fread(block, 1, n, f) == n && std::memcmp(block, data.data() + done, n) == 0;
-        }
-        if (same)
-            same = std::fgetc(f) == EOF;
-        if (f)
-            std::fclose(f);
+        QByteArray back;
+        same = board::read_whole(target, len, &back) == board::FileRead::whole && u32(back.size()) == len &&
+               std::memcmp(back.constData(), data.data(), len) == 0;
     }
     if (!same) {
         QMutexLocker lock(&Utils::_file_deal_mutex);

@@ -89,7 +89,7 @@ bool remove_file(const std::string& path)
 
 Result compare_file(const std::string& host, const u8* data, size_t size)
 {
-    int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return Result::Failed;
     std::vector<u8> piece(kPiece);
@@ -118,7 +118,11 @@ Result write_file(const std::string& path, const u8* data, size_t size)
     const std::string host = board::path(path);
     const std::string temp = temp_of(host);
     QMutexLocker lock(&Utils::_file_deal_mutex);
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // The temporary file is always a new one: a FIFO left at its name would
+    // hold the open until something read it.
+    if (::unlink(temp.c_str()) != 0 && errno != ENOENT)
+        return Result::Failed;
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0)
         return Result::Failed;
     bool ok = write_all(fd, data, size) && ::fsync(fd) == 0;

@@ -6,8 +6,7 @@
 // means no reply.
 #pragma once
 
-#include <cstdio>
-
+#include <QByteArray>
 #include <QMutex>
 #include <QString>
 
@@ -114,9 +113,14 @@ class message_deal
     int read_defined_file_start(u8* body, int length);
     int read_dir_file_para(u8* body, int length);
     int delete_file_name(u8* body, int length);
-    // File of a read transfer (under Utils::_file_deal_mutex), and the digest
-    // of what a read transfer sent.
-    static FILE* file_tarvo;
+    // File of a read transfer, read whole at its start so that nothing is
+    // opened while blocks are served (under Utils::_file_deal_mutex), and the
+    // digest of what a read transfer sent.
+    struct ReadFile {
+        bool open = false;
+        QByteArray bytes;
+    };
+    static ReadFile file_tarvo;
     static MD5 md5;
 
     // Flash commands (groups 0x70, 0x71, 0x72).

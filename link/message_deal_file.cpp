@@ -16,11 +16,11 @@
 #include <cstdio>
 #include <cstring>
 #include <algorithm>
-#include <sys/stat.h>
 
 #include <QMutexLocker>
 
 #include "board/board.h"
+#include "board/file_read.h"
 #include "core/json_read.h"
 #include "core/staging.h"
 #include "core/utils.h"
@@ -36,7 +36,7 @@
 #include "link/transfer_owner.h"
 #include "core/logging.h"
 
-FILE* message_deal::file_tarvo = nullptr;
+message_deal::ReadFile message_deal::file_tarvo;
 MD5 message_deal::md5;
 FileCommandHooks g_file_command_hooks;
 
@@ -217,10 +217,7 @@ std::string mode_menu_path(const u8* two)
 void close_read_file()
 {
     QMutexLocker lock(&Utils::_file_deal_mutex);
-    if (message_deal::file_tarvo) {
-        std::fclose(message_deal::file_tarvo);
-        message_deal::file_tarvo = nullptr;
-    }
+    message_deal::file_tarvo = message_deal::ReadFile{};
     reading().drop();
 }
 
@@ -232,10 +229,12 @@ int read_none(u8* body, u8 echo)
     return 7;
 }
 
-// Opens path for a read transfer, closing one left open, and answers
-// whether it was found and its size. Another client's read heard from
-// lately is left open, and the start refused.
-int open_read(u8* body, const std::string& path, u8 echo, const Sender& sender)
+// Opens the file of a kind at path for a read transfer, closing one left
+// open, and answers whether it was found and its size. It is read whole, at
+// most as large as a write of its kind may be and without blocking: a FIFO
+// or anything else that is no plain file in its place is no file. Another
+// client's read heard from lately is left open, and the start refused.
+int open_read(u8* body, u8 kind, const std::string& path, u8 echo, const Sender& sender)
 {
     QMutexLocker lock(&Utils::_file_deal_mutex);
     if (reading().busy_for(sender)) {
@@ -244,27 +243,14 @@ int open_read(u8* body, const std::string& path, u8 echo, const Sender& sender)
         return 7;
     }
     close_read_file();
-    FILE* f = std::fopen(board::path(path).c_str(), "rb");
-    u32 size = 0;
-    if (f) {
-        // Only a plain file has a size to send; a folder in its place is
-        // no file.
-        struct stat st;
-        const bool plain = ::fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode);
-        off_t end = plain && fseeko(f, 0, SEEK_END) == 0 ? ftello(f) : -1;
-        if (end < 0 || end > off_t(0xFFFFFFFFu)) {
-            std::fclose(f);
-            f = nullptr;
-        } else {
-            size = u32(end);
-        }
-    }
-    message_deal::file_tarvo = f;
-    if (f)
+    const KindBuffer* k = buffer_of(kind);
+    message_deal::ReadFile& f = message_deal::file_tarvo;
+    f.open = k && board::read_whole(board::path(path), k->buffer - k->data_at, &f.bytes) == board::FileRead::whole;
+    if (f.open)
         reading().take(sender);
     message_deal::md5.reset();
-    reply(body, 0, echo, f ? 1 : 0);
-    put_le32(body + 13, size);
+    reply(body, 0, echo, f.open ? 1 : 0);
+    put_le32(body + 13, u32(f.bytes.size()));
     return 7;
 }
 
@@ -622,13 +608,13 @@ int message_deal::read_file_start(u8* body, int length)
     if (!tag)
         return read_none(body, 4);
     if (std::memcmp(tag, "ALIS", 4) == 0)
-        return open_read(body, kAliasPath, 4, me);
+        return open_read(body, 5, kAliasPath, 4, me);
     if (std::memcmp(tag, "OSDS", 4) == 0)
-        return open_read(body, kMenuPath, 4, me);
+        return open_read(body, 8, kMenuPath, 4, me);
     if (tag[0] == 'M' && tag[1] == 'O') {
         std::string path = mode_menu_path(tag + 2);
         if (!path.empty())
-            return open_read(body, path, 4, me);
+            return open_read(body, 7, path, 4, me);
     }
     return read_none(body, 4);
 }
@@ -644,18 +630,18 @@ int message_deal::read_defined_file_start(u8* body, int length)
         return read_none(body, 4);
     const QByteArray text(reinterpret_cast<const char*>(name), n);
     if (kind == 5 && text == "ALIS")
-        return open_read(body, kAliasPath, 4, me);
+        return open_read(body, kind, kAliasPath, 4, me);
     if (kind == 8 && text == "OSDS")
-        return open_read(body, kMenuPath, 4, me);
+        return open_read(body, kind, kMenuPath, 4, me);
     if (kind == 7 && n == 4 && text.startsWith("MO")) {
         std::string path = mode_menu_path(name + 2);
-        return path.empty() ? read_none(body, 4) : open_read(body, path, 4, me);
+        return path.empty() ? read_none(body, 4) : open_read(body, kind, path, 4, me);
     }
     if (kind == 9 || kind == 13) {
         if (!file_install::plain_name(text))
             return read_none(body, 8);
         const std::string dir = kind == 9 ? kRecoveryDir : kScanDir;
-        return open_read(body, dir + "/" + text.toStdString(), 8, me);
+        return open_read(body, kind, dir + "/" + text.toStdString(), 8, me);
     }
     return read_none(body, 4);
 }
@@ -673,12 +659,12 @@ int message_deal::read_file_block(u8* body, int length)
     }
     u8* out = body + 12;
     std::memset(out, 0, n);
-    if (file_tarvo) {
+    if (file_tarvo.open) {
         reading().heard();
-        if (fseeko(file_tarvo, off_t(address), SEEK_SET) == 0) {
-            size_t got = std::fread(out, 1, n, file_tarvo);
-            md5.update(out, unsigned(got));
-        }
+        const u32 size = u32(file_tarvo.bytes.size());
+        const u32 got = address < size ? std::min(n, size - address) : 0;
+        std::memcpy(out, file_tarvo.bytes.constData() + (address < size ? address : 0), got);
+        md5.update(out, got);
     }
     body[pc::kStatus] = 0;
     body[kEcho] = 5;
@@ -693,7 +679,7 @@ int message_deal::read_file_end(u8* body, int /*length*/)
     QMutexLocker lock(&Utils::_file_deal_mutex);
     if (reading().foreign(Sender{this, peer_}))
         body[pc::kStatus] = 1;
-    else if (file_tarvo) {
+    else if (file_tarvo.open) {
         std::memcpy(body + 12, md5.digest(), 16);
         close_read_file();
     }

@@ -11,7 +11,6 @@
 #include <cstring>
 #include <vector>
 
-#include <QFile>
 #include <QMutexLocker>
 
 #include "board/board.h"
@@ -121,11 +120,11 @@ int refuse_foreign(u8* body)
     return answer5(body, kWrongId, false, 0);
 }
 
+// Whether a stored file is there: a plain file that opens. A FIFO or
+// anything else in its place is none, and is never waited on.
 bool file_exists(const char* path)
 {
-    QMutexLocker lock(&Utils::_file_deal_mutex);
-    QFile f(board::path(QString(path)));
-    return f.open(QIODevice::ReadOnly);
+    return Utils::read_file_at(QString(path), 0, nullptr, 0) == Utils::FILE_READ;
 }
 
 // Written beside the stored file and renamed over it: a failed write (a

@@ -2,9 +2,11 @@
 // slots, the description tables, the device status, the screen capture, the
 // information block and the 4G window; and the single-parameter write.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <unistd.h>
 
 #include <QMutexLocker>
 
@@ -170,7 +172,14 @@ void message_deal::start_capture()
 {
     const QString path = board::path(QString("/123.png"));
     message_gui* gui = message_gui::installed();
-    const bool grabbed = gui && gui->grab_screen(path);
+    // The panel writes a new file: a FIFO left at the name would hold it in
+    // the open.
+    bool cleared;
+    {
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        cleared = ::unlink(path.toLocal8Bit().constData()) == 0 || errno == ENOENT;
+    }
+    const bool grabbed = cleared && gui && gui->grab_screen(path);
     QMutexLocker lock(&Utils::_file_deal_mutex);
     capture_buf[0] = 0xAA;
     capture_buf[1] = 0xAA;

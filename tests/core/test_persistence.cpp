@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <sys/stat.h>
 
 #include "core/zevrampara.h"
 #include "read_faults.h"
@@ -129,12 +130,20 @@ class TestPersistence : public QObject
         QVERIFY(std::find(rec.begin(), rec.end(), "rm  -rf  /data/modes/MO03.json") != rec.end());
     }
 
+    // A FIFO at the copy's temporary name is replaced, and one in the OSD
+    // menu's place is no menu: neither is waited on.
     void userModeMenuCopiedForOpZero()
     {
         restart();
-        QVERIFY(writeHostFile(sim_.hostQ("/data/configs/omenu.json"), "{\"name\":\"m\"}"));
+        const std::string menu = sim_.host("/data/configs/omenu.json");
+        QVERIFY(writeHostFile(QString::fromStdString(menu), "{\"name\":\"m\"}"));
+        QCOMPARE(mkfifo(sim_.host("/data/modes/MO0b.json.tmp").c_str(), 0644), 0);
         QCOMPARE(ZevRamPara::mode_file_write(10, 0), 1);
         QCOMPARE(readHostFile(sim_.hostQ("/data/modes/MO0b.json")), QByteArray("{\"name\":\"m\"}"));
+        QVERIFY(QFile::remove(QString::fromStdString(menu)) && mkfifo(menu.c_str(), 0644) == 0);
+        QCOMPARE(ZevRamPara::mode_file_write(10, 0), 0);
+        QCOMPARE(readHostFile(sim_.hostQ("/data/modes/MO0b.json")), QByteArray("{\"name\":\"m\"}"));
+        QVERIFY(QFile::remove(QString::fromStdString(menu)));
     }
 
     // A stored image or mode longer than the box writes it (a loader that

@@ -1,8 +1,8 @@
 // Hostile files met by the running program's jobs, started from the keypad:
-// a USB package whose header claims 65,535 entries, and a scan-parameter
-// file asking for a sleep of 49.7 days. Each job ends at once and the box
-// is free again. Which page takes each key is read from the panel's key
-// traces (zev.ui).
+// a USB package whose header claims 65,535 entries, and scan-parameter files
+// asking for a sleep of 49.7 days or for sleeps of a minute each that add up
+// to 11. Each job ends at once and the box is free again. Which page takes
+// each key is read from the panel's key traces (zev.ui).
 #include <QtTest>
 
 #include <cstdlib>
@@ -18,6 +18,7 @@ class TestE2eHostileJobs : public QObject
     Q_OBJECT
     QTemporaryDir root_;
     pid_t program_ = -1;
+    bool onSmartMapping_ = false;
 
     QString at(const QString& path) const { return root_.filePath(path); }
 
@@ -44,6 +45,27 @@ class TestE2eHostileJobs : public QObject
         return r.size() == 1 && r[0].size() > 11 && r[0][10] == 0 && (r[0][11] & 0x20);
     }
 
+    // The cards the box counted on output port 1 (the FPGA's RAM at 100), as
+    // the PC tool reads them: the load plays its file to them.
+    static int portOneCards()
+    {
+        const int fd = tcp_connect(10002);
+        put(fd, wire(with_bcc(request(kFpga, 0x61, ram_rest(100, 2)))));
+        const std::vector<Bytes> r = replies(fd, 1, 1000);
+        close(fd);
+        return r.size() == 1 && r[0].size() == 14 && r[0][10] == 0 ? r[0][11] | r[0][12] << 8 : -1;
+    }
+
+    // Four bytes at 0x10 of card 1's RAM on port 1, as the PC tool reads them.
+    static Bytes cardRam()
+    {
+        const int fd = tcp_connect(5005);
+        put(fd, wire(with_bcc(request(0x0001, 0x61, cat({le32(0x10), {4, 0, 0, 0}}), 1, 1))));
+        const std::vector<Bytes> r = replies(fd, 1, 3000);
+        close(fd);
+        return r.size() == 1 && r[0].size() == 16 ? Bytes(r[0].begin() + 11, r[0].begin() + 15) : Bytes();
+    }
+
   private slots:
     void initTestCase()
     {
@@ -55,9 +77,8 @@ class TestE2eHostileJobs : public QObject
         QVERIFY(
             writeHostFile(at("mnt/usb1/ZEV-Q48 Rev.c/box.ZEV"),
                           QByteArray::fromHex("000080" + QByteArray(30, '0') + "528b" + QByteArray(54, '0') + "ffff")));
-        const FileBytes scan = scanFile({RcvOp{6, 1, 0, 0xFFFFFFFF, {}}});
-        QVERIFY(writeHostFile(at("data/smartmapping/hostile.scan"),
-                              QByteArray(reinterpret_cast<const char*>(scan.data()), int(scan.size()))));
+        // The page lists the scan file it finds; each case writes its bytes.
+        QVERIFY(writeHostFile(at("data/smartmapping/hostile.scan"), "none yet"));
         ProgramStart how;
         how.prepare = [] { return setenv("QT_LOGGING_RULES", "zev.ui.debug=true", 1) == 0; };
         program_ = start_program(program.toStdString(), root_.path().toStdString(), at("output").toStdString(), how);
@@ -81,17 +102,41 @@ class TestE2eHostileJobs : public QObject
         QVERIFY(pressed("BACK BACK LEFT LEFT LEFT", "left-code [Option][Release] ui_select=0x1"));
     }
 
-    // Smart mapping's "Load", past its eight numbers and the file row (it
-    // reads no file before the FPGA's output is on), closes its bar with the
-    // job's error: the page takes keys again once the cards settled (2.4 s).
-    void scanFileSleeping49Days()
+    // Smart mapping's "Load", past its eight numbers and the file row (once
+    // the cards of its port are counted), closes its bar with the job's
+    // error: the page takes keys again once the cards settled (2.4 s), and
+    // the RAM write ahead of the file's sleeps never reached the cards.
+    void scanFileLoads_data()
     {
-        QVERIFY(pressed("RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT OK", "OK button(Option)[Release]"));
-        QVERIFY(pressed("RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT",
-                        "right-code [SmartMapping][Release] ui_select=0x9"));
-        QTRY_VERIFY_WITH_TIMEOUT(outputOn(), 40000);
-        QVERIFY(pressed("OK", "OK button(SmartMapping)[Release]"));
+        QTest::addColumn<u32>("sleep");
+        QTest::addColumn<int>("sleeps");
+        QTest::newRow("a sleep of 49.7 days") << 0xFFFFFFFFu << 1;
+        QTest::newRow("sleeps of 11 minutes in all") << 60000u << 11;
+    }
+    void scanFileLoads()
+    {
+        QFETCH(u32, sleep);
+        QFETCH(int, sleeps);
+        std::vector<RcvOp> ops = {RcvOp{1, 1, 0x10, 100, {0xA1, 0xB2, 0xC3, 0xD4}}};
+        ops.insert(ops.end(), size_t(sleeps), RcvOp{6, 1, 0, sleep, {}});
+        const FileBytes scan = scanFile(ops);
+        QVERIFY(writeHostFile(at("data/smartmapping/hostile.scan"),
+                              QByteArray(reinterpret_cast<const char*>(scan.data()), int(scan.size()))));
+        if (!onSmartMapping_) {
+            QVERIFY(pressed("RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT OK", "OK button(Option)[Release]"));
+            QVERIFY(pressed("RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT",
+                            "right-code [SmartMapping][Release] ui_select=0x9"));
+            onSmartMapping_ = true;
+        } else {
+            // Back from "Save", where the last case left the page.
+            QVERIFY(pressed("LEFT", "left-code [SmartMapping][Release] ui_select=0xb"));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(portOneCards(), 8, 40000);
+        // "Load" until its bar takes the key: the last case's job may still
+        // be ending.
+        QVERIFY(QTest::qWaitFor([&] { return !pressed("OK", "OK button(SmartMapping)[Release]", 1000); }, 10000));
         QVERIFY(QTest::qWaitFor([&] { return pressed("RIGHT", "right-code [SmartMapping]", 500); }, 10000));
+        QCOMPARE(cardRam(), Bytes(4, 0));
     }
 };
 

@@ -245,14 +245,17 @@ class TestRcvRecoveryJob : public QObject
     }
 
     // A damaged list ends its job with the error (the bar closes) before
-    // anything of it is sent: a wait over the minute a job allows, a list
-    // running past the file's end, a read error, more ports than the box's 32.
+    // anything of it is sent: a wait over the minute a job allows, waits of
+    // a minute each past the 10 minutes a job allows in all (a recovery's
+    // in the card's list, behind a sound parameter list), a list running
+    // past the file's end, a read error, more ports than the box's 32.
     void damagedFilesEndTheJob_data()
     {
         QTest::addColumn<int>("job");
         QTest::addColumn<QString>("damage");
         for (int job : {JOB_SCAN_LOAD, JOB_RCV_RECOVERY})
-            for (const char* damage : {"sleep of 60.001 s", "ack wait of 49.7 days", "past the end", "read error"})
+            for (const char* damage :
+                 {"sleep of 60.001 s", "ack wait of 49.7 days", "11 minutes in all", "past the end", "read error"})
                 QTest::addRow("%s: %s", job == JOB_SCAN_LOAD ? "scan" : "recovery", damage) << job << damage;
         QTest::newRow("recovery: 33 ports over 3 screens") << int(JOB_RCV_RECOVERY) << "33 ports";
     }
@@ -261,14 +264,17 @@ class TestRcvRecoveryJob : public QObject
         QFETCH(int, job);
         QFETCH(QString, damage);
         const bool scan = job == JOB_SCAN_LOAD, ack = damage.startsWith("ack");
-        const RcvOp sleep = op(6, 1, 0, {}, damage.startsWith("sleep") ? 60001 : 0);
+        const RcvOp sleep = op(6, 1, 0, {}, damage.startsWith("sleep") ? 60001 : 0), minute = op(6, 1, 0, {}, 60000);
         const QString path = scan ? "/data/smartmapping/x.scan" : "/data/rcvrecovery/screen.pack";
         FileBytes f;
         if (scan) {
             layout("port 1 cards 1\n");
             setCount(0, 1);
             line_type.port = 0;
-            f = scanFile({op(1, 2, 0, {1, 2, 3, 4}, ack ? kForever : 100), sleep});
+            std::vector<RcvOp> ops = {op(1, 2, 0, {1, 2, 3, 4}, ack ? kForever : 100), sleep};
+            if (damage.startsWith("11"))
+                ops.insert(ops.end(), 11, minute);
+            f = scanFile(ops);
             if (damage == "past the end")
                 put16(f, 16, 3);
             g_kqfile_name.set(path);
@@ -280,6 +286,8 @@ class TestRcvRecoveryJob : public QObject
             QCOMPARE(int(m_->rcv_card), 4);
             s[0].para.push_back(sleep);
             s[0].para[0].timeticks = ack ? kForever : 200;
+            if (damage.startsWith("11"))
+                s[0].ports[1].cards[4].insert(s[0].ports[1].cards[4].end(), 11, minute);
             if (damage == "33 ports")
                 s.push_back({0x3003, std::vector<RcvPort>(33 - 6), {}});
             f = recoveryPack(s);

@@ -1,12 +1,14 @@
 // The running program on the simulated board, its data partition a small
 // file system of the test's own: what it answers for files and settings the
 // PC sends, when two tools send at once, when a file is nested too deep for
-// any reader and when the partition is full.
+// any reader, when a FIFO stands where a file is read and when the
+// partition is full.
 #include <QtTest>
 
 #include <QSettings>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,6 +31,8 @@ Bytes bytes_of(const QByteArray& a)
     return Bytes(a.begin(), a.end());
 }
 } // namespace
+
+Q_DECLARE_METATYPE(Bytes)
 
 class TestE2eAcknowledgements : public QObject
 {
@@ -191,6 +195,40 @@ class TestE2eAcknowledgements : public QObject
         QSettings stored(host("/data/configs/tcpip.ini"), QSettings::IniFormat);
         QCOMPARE(stored.value("config/Barcode").toString(), QString("SN-1"));
         QCOMPARE(stored.status(), QSettings::NoError);
+    }
+
+    // A FIFO where the PC reads a file, or where a module send or a stored
+    // setting looks for one, is no file and is never waited on: the start
+    // answers as for a missing file, another client is answered meanwhile.
+    void fifoWhereAFileIsLookedFor_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<Bytes>("start");
+        QTest::addColumn<Bytes>("answer");
+        QTest::newRow("mode menu") << "/data/modes/MO01.json" << read_start_req("MO01") << Bytes{0, 4, 0, 0, 0, 0, 0};
+        QTest::newRow("scan file") << "/data/smartmapping/KQFR" << defined_req(8, "KQFR", 13, 0)
+                                   << Bytes{0, 8, 0, 0, 0, 0, 0};
+        QTest::newRow("certificate") << "/data/configs/cloud_cafile" << module_start_req("F002", 100, 0)
+                                     << Bytes{1, 64, 1, 101, 0};
+        QTest::newRow("settings lock") << "/data/configs/tcpip.ini.lock"
+                                       << request(kBox, 0xA2, {30, 5, 0, 'F', 'I', 'F'}) << Bytes{0, 30};
+    }
+    void fifoWhereAFileIsLookedFor()
+    {
+        QFETCH(QString, path);
+        QFETCH(Bytes, start);
+        QFETCH(Bytes, answer);
+        QVERIFY(QDir().mkpath(QFileInfo(host(path.toStdString())).path()));
+        QCOMPARE(mkfifo(QFile::encodeName(host(path.toStdString())).constData(), 0644), 0);
+        int other = tcp_connect(5005);
+        QVERIFY(other >= 0);
+        put(pc, wire(with_bcc(start)));
+        QCOMPARE(ask(other, request(kBox, 0xA1, {6, 0x5A, 0, 0})), (Bytes{0, 0x5A}));
+        const std::vector<Bytes> r = replies(pc, 1, 1000);
+        QCOMPARE(r.size(), size_t(1));
+        QCOMPARE(Bytes(r[0].begin() + 10, r[0].end() - 1), answer);
+        close(other);
+        QFile::remove(host(path.toStdString()));
     }
 
     // Last: it fills the partition.
