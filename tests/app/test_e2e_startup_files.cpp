@@ -11,7 +11,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <QDirIterator>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
@@ -22,23 +21,9 @@
 namespace
 {
 using Files = std::map<QString, QByteArray>;
-// Logs of the simulated board, which every start adds to.
-const QStringList kLogs = {"sim/commands", "sim/commands.old", "sim/keypad_leds"};
 // The FPGA's flash takes the running-time record every minute of running: a
 // slow start may well change it.
 const QString kRecordFlash = "sim/fpga_flash.bin";
-
-// Every file of a data root by its path under the root, logs left out.
-Files files_of(const QString& root)
-{
-    Files out;
-    for (QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
-        const QString name = QDir(root).relativeFilePath(it.next());
-        if (!kLogs.contains(name) && !it.fileInfo().isSymLink())
-            out[name] = readHostFile(it.filePath());
-    }
-    return out;
-}
 
 // Runs in a child of its own: starts the program on root, waits for its
 // panel (it lights the keypad's LEDs), then for the access point a second
@@ -65,7 +50,7 @@ int check_start(const std::string& program, const QString& root, const QString& 
                       ? "eth0 not on the factory address alone"
                       : "";
     stop_program(pid);
-    const Files now = files_of(root);
+    const Files now = rootFiles(root);
     for (const auto& f : base)
         if (why.isEmpty() && f.first != tag.section(' ', 0, 0) && f.first != kRecordFlash &&
             (!now.count(f.first) || now.at(f.first) != f.second))
@@ -138,9 +123,9 @@ class TestE2eStartupFiles : public QObject
             QSKIP("no network namespace can be had: the starts cannot run side by side");
         QCOMPARE(WEXITSTATUS(status), 0);
         furnish(first);
-        for (const QString& log : kLogs)
+        for (const QString& log : simLogs())
             QFile::remove(first + "/" + log);
-        base = files_of(first);
+        base = rootFiles(first);
 
         QStringList tags;
         for (const QString& file :

@@ -44,10 +44,7 @@ class TestE2eSimBoard : public QObject
         program = start_serving_program(path.toStdString(), rootPath);
         QVERIFY(program > 0);
     }
-    void cleanupTestCase()
-    {
-        stop_program(program);
-    }
+    void cleanupTestCase() { stop_program(program); }
 
     void serialCablesAreThereAtStart()
     {
@@ -107,14 +104,6 @@ class TestE2eSimBoard : public QObject
     }
 };
 
-int main(int argc, char** argv)
-{
-    // Before any thread exists (see own_network).
-    if (!network_for_fixed_ports())
-        return 1;
-    QCoreApplication app(argc, argv);
-    TestE2eSimBoard t;
-    return QTest::qExec(&t, argc, argv);
-}
+ZEV_FIXED_PORTS_TEST_MAIN(TestE2eSimBoard)
 
 #include "test_e2e_sim_board.moc"
