@@ -242,7 +242,9 @@ pid_t start_program(const std::string& program, const std::string& root, const s
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         if (how.prepare && !how.prepare())
             _exit(126);
-        std::vector<std::string> args = {program, "--board=sim", "--sim-root=" + root};
+        std::vector<std::string> args = {program, "--sim-root=" + root};
+        if (!how.board.empty())
+            args.insert(args.begin() + 1, how.board);
         args.insert(args.end(), how.args.begin(), how.args.end());
         std::vector<char*> argv;
         for (std::string& a : args)

@@ -69,6 +69,8 @@ int open_pc_serial(const std::string& root, const std::string& cable = "pc-seria
 
 // How the program is started beyond its data root.
 struct ProgramStart {
+    // The board asked for; empty: none, so that ZEV_BOARD chooses.
+    std::string board = "--board=sim";
     // More arguments, e.g. "--vnc-listen=::1".
     std::vector<std::string> args;
     // Runs in the child before the program does; false stops the child.
