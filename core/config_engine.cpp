@@ -101,7 +101,7 @@ void ConfigEngine::load()
         }
     }
     if (read == board::FileRead::damaged) {
-        zevlog::warning(lcCore(), "%s is damaged: factory settings", kFile);
+        zevlog::warning(lcCore(), "%s is damaged: factory settings", board::shownPath(kFile).c_str());
         Utils::system_mutex(QString("rm -rf %1").arg(kFile));
     }
     bool complete = read == board::FileRead::whole;
@@ -117,7 +117,8 @@ void ConfigEngine::load()
         complete = complete && ok;
     }
     if (!usable_values()) {
-        zevlog::warning(lcCore(), "unusable network settings in %s: factory values taken", kFile);
+        zevlog::warning(lcCore(), "unusable network settings in %s: factory values taken",
+                        board::shownPath(kFile).c_str());
         complete = false;
     }
     if (!complete) {
@@ -156,7 +157,7 @@ void ConfigEngine::keep_usable()
     QMutexLocker lock(&mutex_);
     if (usable_values())
         return;
-    zevlog::warning(lcCore(), "unusable network settings in %s: factory values taken", kFile);
+    zevlog::warning(lcCore(), "unusable network settings in %s: factory values taken", board::shownPath(kFile).c_str());
     lock.unlock();
     save();
 }

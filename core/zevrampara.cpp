@@ -205,7 +205,7 @@ void ZevRamPara::load_all()
     if (!loaded) {
         load_defaults(Img::kPersistStart, Img::kSize);
         if (!save_device_info(p_zevrampara_config))
-            zevlog::warning(lcCore(), "\n can't create %s\n", kDeviceInfoFile);
+            zevlog::warning(lcCore(), "\n can't create %s\n", board::shownPath(kDeviceInfoFile).c_str());
     }
     p_zevrampara_config[Img::kTestPattern] = 0;
     // A save request not yet written when the image was stored was never
