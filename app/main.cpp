@@ -1,12 +1,16 @@
 // Start-up of the control application.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <pwd.h>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 #include <unistd.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QTimer>
 
 #include "board/board.h"
@@ -121,6 +125,22 @@ std::string serveVnc(PanelScreen& screen, const std::string& address)
 #endif
 }
 
+// Qt wants a private runtime folder, which a desktop session names in
+// XDG_RUNTIME_DIR; without one it takes /tmp/runtime-USER and says so on
+// every start, which reads as an error. The same folder, made here, keeps
+// the start quiet; Qt still names one it cannot use.
+void setRuntimeDir()
+{
+    const char* set = std::getenv("XDG_RUNTIME_DIR");
+    if (set && *set)
+        return;
+    const passwd* user = getpwuid(geteuid());
+    const std::string dir =
+        QDir::tempPath().toStdString() + "/runtime-" + (user ? std::string(user->pw_name) : std::to_string(geteuid()));
+    if ((mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST) && setenv("XDG_RUNTIME_DIR", dir.c_str(), 1) != 0)
+        zevlog::warnErrno(lcCore(), "XDG_RUNTIME_DIR");
+}
+
 void readUpdateStatus()
 {
     // A file that holds no readable start-up line is left to the upgrade
@@ -170,6 +190,7 @@ int main(int argc, char* argv[])
 
     int qargc = int(args.size());
     args.push_back(nullptr);
+    setRuntimeDir();
     QApplication app(qargc, args.data());
     // Off screen Qt has a screen of 800 x 600 that nothing shows: the
     // board's screen stands in, before any window shows.

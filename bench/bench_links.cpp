@@ -443,7 +443,9 @@ int main(int argc, char** argv)
         program = self.substr(0, self.rfind('/') + 1) + "../zevQ64N";
     const int idle = args.size() > 1 ? atoi(args[1].c_str()) : 60;
     signal(SIGPIPE, SIG_IGN);
-    bool ns = own_network();
+    bool ns = false;
+    if (!network_for_fixed_ports(&ns))
+        return 1;
     printf("links benchmark: %s, network %s, ", program.c_str(), ns ? "of its own" : "shared loopback");
     if (g_server_cpu >= 0)
         printf("program and floors on CPU %d, clients on CPU %d\n", g_server_cpu, g_client_cpu);

@@ -188,7 +188,9 @@ int main(int argc, char** argv)
     }
     const int turns = argc > 2 ? std::max(1, atoi(argv[2])) : 20;
     signal(SIGPIPE, SIG_IGN);
-    const bool ns = own_network();
+    bool ns = false;
+    if (!network_for_fixed_ports(&ns))
+        return 1;
     printf("transfer benchmark: %s, network %s\n", program.c_str(), ns ? "of its own" : "shared loopback");
 
     char root[] = "/tmp/zevbench-XXXXXX";

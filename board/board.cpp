@@ -16,6 +16,11 @@ std::unique_ptr<Board>& g_board = *new std::unique_ptr<Board>();
 
 std::string Paths::resolve(const std::string& p) const
 {
+    return shown(p);
+}
+
+std::string Paths::shown(const std::string& p) const
+{
     if (p.empty() || p[0] != '/')
         return p;
     return root() + p;
@@ -49,6 +54,11 @@ std::string path(const std::string& p)
 QString path(const QString& p)
 {
     return QString::fromStdString(current().paths().resolve(p.toStdString()));
+}
+
+std::string shownPath(const std::string& p)
+{
+    return installed() ? current().paths().shown(p) : p;
 }
 
 } // namespace board

@@ -111,6 +111,10 @@ class Paths
     virtual std::string root() const = 0;
     // The host path of a system path: the root before an absolute path.
     virtual std::string resolve(const std::string& path) const;
+    // The host path of a system path as the user finds it, for messages:
+    // the root before an absolute path, even where resolve() refuses to
+    // follow the path out of the root.
+    std::string shown(const std::string& path) const;
 };
 
 class Board
@@ -141,5 +145,7 @@ inline std::string path(const char* p)
 {
     return path(std::string(p));
 }
+// Paths::shown() of the board installed; the path itself before there is one.
+std::string shownPath(const std::string& p);
 
 } // namespace board

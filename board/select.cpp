@@ -21,14 +21,18 @@ Choice choose(std::vector<char*>& args)
 {
     Choice c;
     c.launch.assign(args.begin(), args.end());
-    std::string asked;
-    if (const char* e = std::getenv("ZEV_BOARD"))
+    // What was asked and how, as the user wrote it: a refusal names that.
+    std::string asked, askedAs;
+    if (const char* e = std::getenv("ZEV_BOARD"); e && *e) {
         asked = e;
+        askedAs = "ZEV_BOARD=";
+    }
     if (const char* e = std::getenv("ZEV_SIM_ROOT"))
         c.simRoot = e;
     for (auto it = args.begin(); it != args.end();) {
         if (std::strncmp(*it, "--board=", 8) == 0) {
             asked = *it + 8;
+            askedAs = "--board=";
             it = args.erase(it);
         } else if (std::strncmp(*it, "--sim-root=", 11) == 0) {
             c.simRoot = *it + 11;
@@ -47,8 +51,12 @@ Choice choose(std::vector<char*>& args)
         c.simulated = false;
         c.reason = "asked for";
     } else if (asked == "real") {
-        c.refusal = "--board=real refused: this machine has no board devices (" + std::string(kBoardDevices) +
+        c.refusal = askedAs + "real refused: this machine has no board devices (" + std::string(kBoardDevices) +
                     "), and the board's commands would change its network and files";
+    } else if (!askedAs.empty()) {
+        // A typo must not fall back to the automatic choice: on a box it
+        // would go unnoticed.
+        c.refusal = askedAs + asked + " refused: the board is sim or real";
     } else if (linuxBoardPresent()) {
         c.simulated = false;
         c.reason = "board devices found";

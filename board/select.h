@@ -21,9 +21,10 @@ struct Choice {
 
 // Reads and removes "--board=sim|real", "--sim-root=DIR" and
 // "--vnc-listen=ADDR" from args (ZEV_BOARD and ZEV_SIM_ROOT in the
-// environment do the same as the first two). Without a choice the real board
-// is taken when its devices are present; asked for where they are absent, it
-// is refused, as the board's commands would act on this machine.
+// environment do the same as the first two; an empty ZEV_BOARD asks
+// nothing). Without a choice the real board is taken when its devices are
+// present; asked for where they are absent, it is refused, as the board's
+// commands would act on this machine. Any other board asked for is refused.
 Choice choose(std::vector<char*>& args);
 
 // Installs the chosen board and its device models on the simulated board.

@@ -84,11 +84,12 @@ void ConfigEngine::load()
     unread_ = read == ini_file::Read::unreadable;
     if (unread_)
         zevlog::warning(lcCore(), "%s cannot be read: factory settings for this start, the file is kept as it is",
-                        kFile);
+                        board::shownPath(kFile).c_str());
     else if (read == ini_file::Read::damaged)
-        zevlog::warning(lcCore(), "%s is damaged: factory settings", kFile);
+        zevlog::warning(lcCore(), "%s is damaged: factory settings", board::shownPath(kFile).c_str());
     else if (read == ini_file::Read::malformed)
-        zevlog::warning(lcCore(), "%s holds lines that do not parse: the settings that do are kept", kFile);
+        zevlog::warning(lcCore(), "%s holds lines that do not parse: the settings that do are kept",
+                        board::shownPath(kFile).c_str());
     bool complete = read == ini_file::Read::whole;
     for (int i = 0; i < ConfigItem::ItemCount; ++i) {
         auto item = ConfigItem::ConfigName(i);
@@ -102,7 +103,8 @@ void ConfigEngine::load()
         complete = complete && ok;
     }
     if (!usable_values()) {
-        zevlog::warning(lcCore(), "unusable network settings in %s: factory values taken", kFile);
+        zevlog::warning(lcCore(), "unusable network settings in %s: factory values taken",
+                        board::shownPath(kFile).c_str());
         complete = false;
     }
     if (!complete && !unread_) {
@@ -141,7 +143,7 @@ void ConfigEngine::keep_usable()
     QMutexLocker lock(&mutex_);
     if (usable_values())
         return;
-    zevlog::warning(lcCore(), "unusable network settings in %s: factory values taken", kFile);
+    zevlog::warning(lcCore(), "unusable network settings in %s: factory values taken", board::shownPath(kFile).c_str());
     lock.unlock();
     save();
 }

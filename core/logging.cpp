@@ -1,6 +1,7 @@
 #include "core/logging.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 // Debug lines are off unless asked for; warnings and errors always go out.
@@ -15,8 +16,30 @@ Q_LOGGING_CATEGORY(lcUi, "zev.ui", QtInfoMsg)
 namespace zevlog
 {
 
+namespace
+{
+std::atomic<QtMessageHandler> g_next{nullptr};
+
+// Many debug texts carry line breaks at either end (they kept them apart on
+// a shared standard output): each message is one line, and one that is
+// only line breaks is none.
+void sink(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    int first = 0, end = text.size();
+    while (first < end && text[first] == '\n')
+        ++first;
+    while (end > first && text[end - 1] == '\n')
+        --end;
+    if (first < end)
+        g_next.load()(type, context, text.mid(first, end - first));
+}
+} // namespace
+
 void configure(std::vector<char*>& args)
 {
+    const QtMessageHandler previous = qInstallMessageHandler(sink);
+    if (previous != sink)
+        g_next = previous;
     const auto verbose = [](const char* a) { return std::strcmp(a, "--verbose") == 0; };
     const auto end = std::remove_if(args.begin(), args.end(), verbose);
     if (end == args.end())

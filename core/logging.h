@@ -17,9 +17,10 @@ Q_DECLARE_LOGGING_CATEGORY(lcUi)
 namespace zevlog
 {
 
-// Reads and removes "--verbose" from args; with it the debug lines of every
-// zev.* category go out. QT_LOGGING_RULES still has the last word, so it can
-// turn single categories on without the flag, or off with it.
+// Puts the line sink in front of the message handler, and reads and removes
+// "--verbose" from args; with it the debug lines of every zev.* category go
+// out. QT_LOGGING_RULES still has the last word, so it can turn single
+// categories on without the flag, or off with it.
 void configure(std::vector<char*>& args);
 
 } // namespace zevlog

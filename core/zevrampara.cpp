@@ -164,9 +164,9 @@ void ZevRamPara::load_all()
         load_defaults(Img::kPersistStart, Img::kSize);
     if (image_file_unread)
         zevlog::warning(lcCore(), "%s cannot be read: factory image for this start, the file is kept as it is",
-                        kDeviceInfoFile);
+                        board::shownPath(kDeviceInfoFile).c_str());
     else if (read != board::FileRead::whole && !save_device_info(p_zevrampara_config))
-        zevlog::warning(lcCore(), "\n can't create %s\n", kDeviceInfoFile);
+        zevlog::warning(lcCore(), "\n can't create %s\n", board::shownPath(kDeviceInfoFile).c_str());
     p_zevrampara_config[Img::kTestPattern] = 0;
     // A save request not yet written when the image was stored was never
     // acknowledged: it does not outlive a restart, where it would block a
@@ -499,7 +499,7 @@ int ZevRamPara::mode_file_deal(int slot, int op)
     }
     if (read == board::FileRead::unreadable)
         zevlog::warning(lcCore(), "%s cannot be read: the mode shows empty, the file is kept as it is",
-                        modeFilePath(slot).c_str());
+                        board::shownPath(modeFilePath(slot)).c_str());
     C331Lock lock;
     mode_unread_[slot] = read == board::FileRead::unreadable;
     if (read == board::FileRead::whole) {

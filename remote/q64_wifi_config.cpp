@@ -125,7 +125,7 @@ int Q64_WIFI_CONFIG::read_wifi_files()
         // started under others.
         if (hostapd_text(&text) == board::FileRead::unreadable)
             zevlog::warning(lcRemote(), "%s cannot be read: the access point stays down, the file is kept as it is",
-                            kHostapdConf);
+                            board::shownPath(kHostapdConf).c_str());
         for (const QByteArray& line : text.split('\n')) {
             if (line.startsWith("ssid="))
                 ssid = QString::fromUtf8(line.mid(5)).trimmed();

@@ -201,7 +201,8 @@ std::vector<uint8_t> SimPads::uniqueId()
 
 namespace
 {
-template <typename T> std::shared_ptr<const std::vector<T>> adding(const std::shared_ptr<const std::vector<T>>& old, T item)
+template <typename T>
+std::shared_ptr<const std::vector<T>> adding(const std::shared_ptr<const std::vector<T>>& old, T item)
 {
     auto now = std::make_shared<std::vector<T>>(old ? *old : std::vector<T>());
     now->push_back(std::move(item));
@@ -705,7 +706,8 @@ bool SimBoard::linkSerial(const std::string& device, const std::string& pcName)
     std::string error;
     auto link = SerialLink::create(paths_.resolve(device), modelDir() + "/" + pcName, &error);
     if (!link) {
-        zevlog::warning(lcBoard(), "simulated board: no serial link at %s: %s\n", device.c_str(), error.c_str());
+        zevlog::warning(lcBoard(), "simulated board: no serial link at %s: %s\n", paths_.shown(device).c_str(),
+                        error.c_str());
         return false;
     }
     links_.push_back(std::move(link));

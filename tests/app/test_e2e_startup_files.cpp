@@ -13,7 +13,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <QDirIterator>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
@@ -27,23 +26,9 @@
 namespace
 {
 using Files = std::map<QString, QByteArray>;
-// Logs of the simulated board, which every start adds to.
-const QStringList kLogs = {"sim/commands", "sim/commands.old", "sim/keypad_leds"};
 // The FPGA's flash takes the running-time record every minute of running: a
 // slow start may well change it.
 const QString kRecordFlash = "sim/fpga_flash.bin";
-
-// Every file of a data root by its path under the root, logs left out.
-Files files_of(const QString& root)
-{
-    Files out;
-    for (QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
-        const QString name = QDir(root).relativeFilePath(it.next());
-        if (!kLogs.contains(name) && !it.fileInfo().isSymLink())
-            out[name] = readHostFile(it.filePath());
-    }
-    return out;
-}
 
 // The user's settings: an address, a barcode, a brightness and an LED width.
 const char* kUserIp = "10.1.1.5";
@@ -141,7 +126,7 @@ int check_start(const std::string& program, const QString& root, const QString& 
     if (pc >= 0)
         close(pc);
     stop_program(pid);
-    const Files now = files_of(root);
+    const Files now = rootFiles(root);
     for (const auto& f : base)
         if (why.isEmpty() && f.first != own && f.first != kRecordFlash &&
             (!now.count(f.first) || now.at(f.first) != f.second))
@@ -246,9 +231,9 @@ class TestE2eStartupFiles : public QObject
             QSKIP("no network namespace can be had: the starts cannot run side by side");
         QCOMPARE(WEXITSTATUS(status), 0);
         furnish(first);
-        for (const QString& log : kLogs)
+        for (const QString& log : simLogs())
             QFile::remove(first + "/" + log);
-        base = files_of(first);
+        base = rootFiles(first);
 
         QStringList tags;
         for (const QString& file :

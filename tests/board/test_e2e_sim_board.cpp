@@ -1,7 +1,8 @@
 // The program on the simulated board as a user meets it: the serial cables
 // are there at start with no step by hand, a second instance names each port
-// it cannot take, and a restart request starts the program again (same
-// process, same arguments) instead of recording "reboot" for ever.
+// it cannot take, a restart request starts the program again (same process,
+// same arguments) instead of recording "reboot" for ever, and a board it
+// cannot be is refused.
 #include <QtTest>
 
 #include <csignal>
@@ -44,10 +45,7 @@ class TestE2eSimBoard : public QObject
         program = start_serving_program(path.toStdString(), rootPath);
         QVERIFY(program > 0);
     }
-    void cleanupTestCase()
-    {
-        stop_program(program);
-    }
+    void cleanupTestCase() { stop_program(program); }
 
     void serialCablesAreThereAtStart()
     {
@@ -105,16 +103,48 @@ class TestE2eSimBoard : public QObject
         QVERIFY(record.readAll().split('\n').contains("reboot"));
         QVERIFY(serialAnswers(rootPath, 0x32));
     }
+
+    // A board this machine cannot be, or a name that is no board, stops the
+    // program at once with one line naming what the user set.
+    void unknownOrAbsentBoardIsRefused_data()
+    {
+        QTest::addColumn<QString>("asked");
+        QTest::addColumn<QString>("refusal");
+        const QString absent = "real refused: this machine has no board devices (/dev/spidev32766.0, /dev/msys), and "
+                               "the board's commands would change its network and files";
+        const QString unknown = "nosuch refused: the board is sim or real";
+        QTest::newRow("--board=nosuch") << "--board=nosuch"
+                                        << "--board=" + unknown;
+        QTest::newRow("ZEV_BOARD=nosuch") << "ZEV_BOARD=nosuch"
+                                          << "ZEV_BOARD=" + unknown;
+        QTest::newRow("--board=real") << "--board=real"
+                                      << "--board=" + absent;
+        QTest::newRow("ZEV_BOARD=real") << "ZEV_BOARD=real"
+                                        << "ZEV_BOARD=" + absent;
+    }
+    void unknownOrAbsentBoardIsRefused()
+    {
+        QFETCH(QString, asked);
+        QFETCH(QString, refusal);
+        if (asked.endsWith("real") && QFile::exists("/dev/spidev32766.0") && QFile::exists("/dev/msys"))
+            QSKIP("this machine has the board's devices");
+        QTemporaryDir dir;
+        const std::string value = asked.section('=', 1).toStdString();
+        ProgramStart how;
+        how.board = asked.startsWith("--") ? asked.toStdString() : "";
+        how.prepare = [&] { return how.board.empty() ? setenv("ZEV_BOARD", value.c_str(), 1) == 0 : true; };
+        pid_t pid = start_program(qgetenv("ZEV_PROGRAM").toStdString(), dir.path().toStdString(),
+                                  dir.filePath("output").toStdString(), how);
+        QVERIFY(pid > 0);
+        int status = 0;
+        const bool ended = QTest::qWaitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 10000);
+        if (!ended)
+            stop_program(pid);
+        QVERIFY(ended && WIFEXITED(status) && WEXITSTATUS(status) == 1);
+        QCOMPARE(QString(readHostFile(dir.filePath("output"))), "zevQ64N: " + refusal + "\n");
+    }
 };
 
-int main(int argc, char** argv)
-{
-    // Before any thread exists (see own_network).
-    if (!network_for_fixed_ports())
-        return 1;
-    QCoreApplication app(argc, argv);
-    TestE2eSimBoard t;
-    return QTest::qExec(&t, argc, argv);
-}
+ZEV_FIXED_PORTS_TEST_MAIN(TestE2eSimBoard)
 
 #include "test_e2e_sim_board.moc"

@@ -140,14 +140,6 @@ class TestE2eHostileJobs : public QObject
     }
 };
 
-int main(int argc, char** argv)
-{
-    // Before any thread exists: the namespace belongs to the calling thread,
-    // and the program started from it inherits it.
-    own_network();
-    QCoreApplication app(argc, argv);
-    TestE2eHostileJobs t;
-    return QTest::qExec(&t, argc, argv);
-}
+ZEV_FIXED_PORTS_TEST_MAIN(TestE2eHostileJobs)
 
 #include "test_e2e_hostile_jobs.moc"

@@ -380,15 +380,6 @@ class TestE2eLinks : public QObject
     }
 };
 
-int main(int argc, char** argv)
-{
-    // Before any thread exists: the namespace belongs to the calling thread,
-    // and the program started from it inherits it.
-    if (!network_for_fixed_ports())
-        return 1;
-    QCoreApplication app(argc, argv);
-    TestE2eLinks t;
-    return QTest::qExec(&t, argc, argv);
-}
+ZEV_FIXED_PORTS_TEST_MAIN(TestE2eLinks)
 
 #include "test_e2e_links.moc"

@@ -697,14 +697,6 @@ class TestLinkManagers : public QObject
     }
 };
 
-int main(int argc, char** argv)
-{
-    // Before any thread exists: the namespace belongs to the calling thread.
-    if (!network_for_fixed_ports())
-        return 1;
-    QCoreApplication app(argc, argv);
-    TestLinkManagers t;
-    return QTest::qExec(&t, argc, argv);
-}
+ZEV_FIXED_PORTS_TEST_MAIN(TestLinkManagers)
 
 #include "test_link_managers.moc"

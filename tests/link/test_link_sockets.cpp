@@ -407,14 +407,6 @@ class TestLinkSockets : public QObject
     }
 };
 
-int main(int argc, char** argv)
-{
-    // Before any thread exists: the namespace belongs to the calling thread.
-    if (!network_for_fixed_ports())
-        return 1;
-    QCoreApplication app(argc, argv);
-    TestLinkSockets t;
-    return QTest::qExec(&t, argc, argv);
-}
+ZEV_FIXED_PORTS_TEST_MAIN(TestLinkSockets)
 
 #include "test_link_sockets.moc"

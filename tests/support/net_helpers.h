@@ -19,10 +19,26 @@
 // thread.
 bool own_network();
 
-// own_network(), or else the machine's own network while the program's
-// fixed ports are free there. False, after one line naming the port that is
-// taken, where the tests would meet another program on it.
-bool network_for_fixed_ports();
+// The guard of every test that uses the program's fixed ports or starts the
+// program: own_network(), or else the machine's own network while the
+// program's fixed ports are free there (own tells which). False, after one
+// line naming the port that is taken, where the tests would meet another
+// program on it. loopback(), tcp_connect() and start_program() abort unless
+// it or own_network() succeeded first. ZEV_TEST_NO_NAMESPACES=1 makes every
+// namespace fail here, as on a machine that allows none.
+bool network_for_fixed_ports(bool* own = nullptr);
+
+// The main of a test program that uses the fixed ports or starts the
+// program: the guard comes before any thread exists.
+#define ZEV_FIXED_PORTS_TEST_MAIN(TestClass)                                                                           \
+    int main(int argc, char** argv)                                                                                    \
+    {                                                                                                                  \
+        if (!network_for_fixed_ports())                                                                                \
+            return 1;                                                                                                  \
+        QCoreApplication app(argc, argv);                                                                              \
+        TestClass t;                                                                                                   \
+        return QTest::qExec(&t, argc, argv);                                                                           \
+    }
 
 sockaddr_in loopback(int port);
 
@@ -53,6 +69,8 @@ int open_pc_serial(const std::string& root, const std::string& cable = "pc-seria
 
 // How the program is started beyond its data root.
 struct ProgramStart {
+    // The board asked for; empty: none, so that ZEV_BOARD chooses.
+    std::string board = "--board=sim";
     // More arguments, e.g. "--vnc-listen=::1".
     std::vector<std::string> args;
     // Runs in the child before the program does; false stops the child.

@@ -383,7 +383,7 @@ int walk_pages(const PageVisit& visit)
         g_language = u8(lang);
         w->language_changed();
         QList<QLabel*> before = w->findChildren<QLabel*>();
-        page_unavailable(PageId::Option);
+        show_unavailable_note();
         save(w, "mainwindow_unavailable", lang);
         for (QLabel* note : w->findChildren<QLabel*>())
             if (!before.contains(note))

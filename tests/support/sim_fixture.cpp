@@ -1,6 +1,7 @@
 #include "sim_fixture.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
@@ -54,4 +55,21 @@ bool writeHostFile(const QString& path, const QByteArray& data)
     // A model file written here is seen by the simulated board's next look.
     board::sim::catchUpFileChanges();
     return whole;
+}
+
+const QStringList& simLogs()
+{
+    static const QStringList logs = {"sim/commands", "sim/commands.old", "sim/keypad_leds"};
+    return logs;
+}
+
+std::map<QString, QByteArray> rootFiles(const QString& root)
+{
+    std::map<QString, QByteArray> out;
+    for (QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
+        const QString name = QDir(root).relativeFilePath(it.next());
+        if (!simLogs().contains(name) && !it.fileInfo().isSymLink())
+            out[name] = readHostFile(it.filePath());
+    }
+    return out;
 }

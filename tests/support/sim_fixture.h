@@ -1,8 +1,10 @@
 // A simulated board on a fresh data root, for one test program.
 #pragma once
 
+#include <map>
 #include <string>
 
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include "board/sim/sim_board.h"
@@ -29,3 +31,9 @@ class SimFixture
 QByteArray readHostFile(const QString& path);
 // Writes a whole host file, creating folders.
 bool writeHostFile(const QString& path, const QByteArray& data);
+
+// The simulated board's logs under its data root, which every start adds to.
+const QStringList& simLogs();
+// Every file of a data root by its path under the root, logs and links left
+// out.
+std::map<QString, QByteArray> rootFiles(const QString& root);

@@ -41,7 +41,7 @@ int lcd_touch::lcd_touch_init()
         return 0;
     int fd = ::open(board::path("/dev/ec11").c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {
-        zevlog::warnErrno(lcUi(), "open /dev/ec11");
+        zevlog::warnErrno(lcUi(), ("open " + board::shownPath("/dev/ec11")).c_str());
         return -1;
     }
     struct sigaction sa = {};

@@ -64,6 +64,11 @@ bool open_menu_page(u8 id)
 void page_unavailable(u8 id)
 {
     qCWarning(lcUi, "page %d is not available in this build", id);
+    show_unavailable_note();
+}
+
+void show_unavailable_note()
+{
     // Over the page that asked (a menu page covers the main window).
     QWidget* over = QApplication::activeModalWidget();
     if (!over)

@@ -8,5 +8,7 @@
 // that is not built yet shows a short note instead; false then.
 bool open_menu_page(u8 id);
 // The note shown for a page that is not built yet (about 2 s, over the
-// main window).
+// main window), and a warning naming the page.
 void page_unavailable(u8 id);
+// The note alone, as the page pictures draw it.
+void show_unavailable_note();

@@ -42,10 +42,7 @@ class TestE2ePanel : public QObject
         program = start_serving_program(path.toStdString(), root.path().toStdString(), true);
         QVERIFY(program > 0);
     }
-    void cleanupTestCase()
-    {
-        stop_program(program);
-    }
+    void cleanupTestCase() { stop_program(program); }
 
     void aSaveRightAfterAnotherChangeIsWritten()
     {
@@ -104,14 +101,6 @@ class TestE2ePanel : public QObject
     }
 };
 
-int main(int argc, char** argv)
-{
-    // Before any thread exists: the namespace belongs to the calling thread,
-    // and the program started from it inherits it.
-    own_network();
-    QCoreApplication app(argc, argv);
-    TestE2ePanel t;
-    return QTest::qExec(&t, argc, argv);
-}
+ZEV_FIXED_PORTS_TEST_MAIN(TestE2ePanel)
 
 #include "test_e2e_panel.moc"

@@ -203,14 +203,6 @@ class TestE2eVncPanel : public QObject
     }
 };
 
-int main(int argc, char** argv)
-{
-    // Before any thread exists (see own_network).
-    if (!network_for_fixed_ports())
-        return 1;
-    QCoreApplication app(argc, argv);
-    TestE2eVncPanel t;
-    return QTest::qExec(&t, argc, argv);
-}
+ZEV_FIXED_PORTS_TEST_MAIN(TestE2eVncPanel)
 
 #include "test_e2e_vnc_panel.moc"
