@@ -1,8 +1,9 @@
 // The simulated board's VNC screen: an RFB server (LibVNCServer) listening on
 // one address only, served by a thread of its own. The picture comes in whole
-// from any thread and is copied; the viewers' keys and pointer come out as
-// input for the owner to take. No viewer can hold up the owner: the thread
-// never waits on a viewer while it holds anything the owner uses.
+// from any thread and is copied; the viewers' messages are checked before
+// the library reads them; their keys and pointer come out as input for the
+// owner to take. No viewer can hold up the owner: the thread never
+// waits on a viewer while it holds anything the owner uses.
 #pragma once
 
 #include <cstdint>
