@@ -83,7 +83,7 @@ Viewer& viewerOf(rfbClientPtr cl)
 
 struct VncServer::Impl {
     Impl(int w, int h)
-        : width(w), height(h), shown(size_t(w) * size_t(h)), scratch(65536), next(shown.size()), work(shown.size())
+        : width(w), height(h), shown(size_t(w) * size_t(h)), spare(shown.size()), scratch(65536), next(shown.size())
     {
         static std::once_flag once;
         std::call_once(once, [] {
@@ -132,8 +132,10 @@ struct VncServer::Impl {
 
     const int width;
     const int height;
-    // The picture the viewers are sent: the thread's alone.
+    // The picture the viewers are sent, the library's frame buffer, and the
+    // one before it: the thread's alone.
     std::vector<uint32_t> shown;
+    std::vector<uint32_t> spare;
     // Where dropped messages are read to.
     std::vector<char> scratch;
     // The viewers polled in the last wait, in the order of their entries.
@@ -153,8 +155,6 @@ struct VncServer::Impl {
     std::deque<VncInput> input;
     int lastButtons = 0;
     bool lastIsMove = false;
-    // The thread's copy of the last picture handed over.
-    std::vector<uint32_t> work;
 };
 
 std::string VncServer::Impl::listen(const std::string& address, int askedPort)
@@ -459,35 +459,48 @@ bool VncServer::Impl::discard(rfbClientPtr cl)
     return v.skip == 0;
 }
 
+// The newest picture handed over becomes the library's frame buffer; the
+// rows that differ from the last one, in bands of rows next to each other,
+// are marked for the viewers.
 void VncServer::Impl::takeFrame()
 {
     {
         std::lock_guard<std::mutex> lock(mutex);
         if (!nextReady)
             return;
-        next.swap(work);
+        next.swap(spare);
         nextReady = false;
     }
-    int top = -1, bottom = -1, left = width, right = -1;
-    for (int y = 0; y < height; ++y) {
-        const uint32_t* from = work.data() + size_t(y) * size_t(width);
-        uint32_t* to = shown.data() + size_t(y) * size_t(width);
-        if (std::memcmp(from, to, size_t(width) * sizeof *to) == 0)
+    const size_t w = size_t(width);
+    int top = -1, left = width, right = -1;
+    // Corners: top left, and bottom right past the last pixel.
+    struct Band {
+        int x1, y1, x2, y2;
+    };
+    std::vector<Band> bands;
+    for (int y = 0; y <= height; ++y) {
+        const uint32_t* now = spare.data() + size_t(y) * w;
+        const uint32_t* was = shown.data() + size_t(y) * w;
+        if (y == height || std::memcmp(now, was, w * sizeof *now) == 0) {
+            if (top >= 0)
+                bands.push_back({left, top, right + 1, y});
+            top = -1, left = width, right = -1;
             continue;
+        }
         int x0 = 0, x1 = width - 1;
-        while (from[x0] == to[x0])
+        while (now[x0] == was[x0])
             ++x0;
-        while (from[x1] == to[x1])
+        while (now[x1] == was[x1])
             --x1;
         left = std::min(left, x0);
         right = std::max(right, x1);
         if (top < 0)
             top = y;
-        bottom = y;
-        std::memcpy(to + x0, from + x0, size_t(x1 - x0 + 1) * sizeof *to);
     }
-    if (top >= 0)
-        rfbMarkRectAsModified(screen, left, top, right + 1, bottom + 1);
+    shown.swap(spare);
+    screen->frameBuffer = reinterpret_cast<char*>(shown.data());
+    for (const Band& b : bands)
+        rfbMarkRectAsModified(screen, b.x1, b.y1, b.x2, b.y2);
 }
 
 void VncServer::Impl::addInput(const VncInput& in)
@@ -540,14 +553,15 @@ int VncServer::port() const
     return impl_->port;
 }
 
-void VncServer::setFrame(const uint32_t* pixels, int stride)
+void VncServer::setFrame(std::vector<uint32_t>& pixels)
 {
     Impl& s = *impl_;
+    if (pixels.size() != s.shown.size())
+        return;
     {
         std::lock_guard<std::mutex> lock(s.mutex);
-        for (int y = 0; y < s.height; ++y)
-            std::memcpy(s.next.data() + size_t(y) * size_t(s.width), pixels + size_t(y) * size_t(stride),
-                        size_t(s.width) * sizeof *pixels);
+        // A picture not yet taken is older than this one: it is drawn over.
+        s.next.swap(pixels);
         s.nextReady = true;
     }
     if (s.wakeFd >= 0)
