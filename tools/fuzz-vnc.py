@@ -10,9 +10,12 @@ update requests of no pixels, past the screen or anywhere, keys, pointer
 events, cut text of any length, desktop sizes, message types not served,
 noise, and messages cut short, after which it leaves or stalls. Some viewers
 read what comes, some never do; some leave with a reset. A probe asks for the
-whole picture every two seconds. When the program ends the fuzzer counts a
-crash, keeps its log and starts it again. Exits 1 on a crash or when the
-screen gave no picture for 60 s.
+whole picture every two seconds; as the screen serves 16 viewers and takes
+about ten new ones a second (the VNC library waits 100 ms for a web greeting
+with each), the probe often waits its turn. When the program ends the fuzzer
+counts a crash, keeps its log and starts it again. Exits 1 on a crash, a
+sanitizer report, or when for 60 s no viewer was greeted and the probe got
+no picture.
 
 Run it in a network namespace of its own, so it never reaches a running box,
 against the sanitizer build:
@@ -190,6 +193,7 @@ class Viewer:
             self.need = next(self.step, None)
             if self.need is None:
                 self.step = None
+                self.stats["last"] = now
         if self.step is not None:
             return now - self.born < 10
         if now < self.resume or self.outbox:
@@ -290,7 +294,8 @@ def main():
     print(f"fuzz-vnc: seed {args.seed}, logs in {root}, {args.minutes} minutes, {args.viewers} viewers", flush=True)
     program = Program(args.program, root)
     program.start()
-    stats = {"messages": 0, "pictures": 0, "last": time.monotonic(), "viewers": 0}
+    # last: when a viewer was last greeted or the probe got a picture.
+    stats = {"messages": 0, "pictures": 0, "last": time.monotonic(), "viewers": 0, "most": 0}
     stop = threading.Event()
     prober = threading.Thread(target=probe, args=(stats, stop), daemon=True)
     prober.start()
@@ -303,8 +308,9 @@ def main():
         status = program.stop()
     reports = sum(open(os.path.join(root, f"program-{n}.log"), "rb").read().count(b"Sanitizer")
                   for n in range(1, program.runs + 1))
-    print(f"fuzz-vnc: {stats['messages']} messages from {stats['viewers']} viewers, {stats['pictures']} probe "
-          f"pictures, {crashes} crashes, {stalls} stalls over 60 s, {reports} sanitizer reports, "
+    print(f"fuzz-vnc: {stats['messages']} messages from {stats['viewers']} viewers ({stats['most']} at once), "
+          f"{stats['pictures']} probe "
+          f"pictures, {crashes} crashes, {stalls} times nothing served for 60 s, {reports} sanitizer reports, "
           f"exit status {status} on SIGTERM")
     return 1 if crashes or stalls or reports or status not in (0, -signal.SIGTERM) else 0
 
@@ -326,7 +332,7 @@ def fuzz(args, rng, program, stats):
         now = time.monotonic()
         if now - stats["last"] > 60:
             stalls += 1
-            print(f"fuzz-vnc: no picture for 60 s at {args.minutes * 60 - (end - now):.0f} s", flush=True)
+            print(f"fuzz-vnc: nothing served for 60 s at {args.minutes * 60 - (end - now):.0f} s", flush=True)
             stats["last"] = now
         while len(viewers) < args.viewers:
             viewers.append(Viewer(rng, stats))
@@ -349,6 +355,7 @@ def fuzz(args, rng, program, stats):
             else:
                 v.close()
         viewers = kept
+        stats["most"] = max(stats["most"], len(viewers))
     for v in viewers:
         v.close()
     return crashes, stalls
