@@ -1,14 +1,17 @@
 // Returning to the home page from the main menu beside one full-screen update
 // of the panel, on the screen the program uses without a display: the pages
 // drawn off screen and served on VNC at 320 x 240, with a viewer connected
-// that asks for every change, so an update costs what it costs the panel:
-// the widgets painted, the screen composed and sent. Measured per operation is the time from the key
-// (or the update request) until the viewer has the last picture, and the
-// CPU time the GUI thread spent meanwhile; the operations alternate in the
-// same run, and each run gives the ratio of their medians and the screens'
-// worth of pixels one return sends.
+// that asks for every change and reads as viewers do (into a buffer, as
+// much as has come), so an update costs what it costs the panel: the
+// widgets painted, the screen composed and sent. Measured per operation is
+// the time from the key (or the update request) until the viewer has the
+// last picture, and the CPU time the program spent meanwhile (every thread
+// but the viewer's: the GUI thread's and the VNC server's); the operations
+// alternate in the same run, and each run gives the ratio of their medians
+// and the screens' worth of pixels one return sends.
 //
-// Usage: bench_home [cycles per run, default 100]
+// Usage: bench_home [cycles per run, default 100] [raw: the viewer asks for
+// raw pixels, not hextile]
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -60,17 +63,17 @@ double now_us()
            1e3;
 }
 
-double thread_cpu_us()
+double cpu_us(clockid_t clock)
 {
     timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    clock_gettime(clock, &t);
     return double(t.tv_sec) * 1e6 + double(t.tv_nsec) / 1e3;
 }
 
-// A VNC viewer in its own thread: raw pixels, a new incremental request as
-// soon as an update is in. Armed by the GUI thread before an operation, it
-// ends that thread's wait once an update came and nothing more followed
-// for kQuietMs.
+// A VNC viewer in its own thread: hextile or raw pixels, a new incremental
+// request as soon as an update is in. Armed by the GUI thread before an
+// operation, it ends that thread's wait once an update came and nothing
+// more followed for kQuietMs.
 class Viewer
 {
   public:
@@ -80,10 +83,16 @@ class Viewer
     // When the last update was in whole.
     std::atomic<double> last_us{0};
 
+    explicit Viewer(bool raw) : raw_(raw) {}
+
     void start(int port)
     {
         thread_ = std::thread([this, port] { run(port); });
+        if (pthread_getcpuclockid(thread_.native_handle(), &clock_) != 0)
+            failed = true;
     }
+    // The CPU time the program spent: the process's less the viewer's.
+    double program_cpu_us() const { return cpu_us(CLOCK_PROCESS_CPUTIME_ID) - cpu_us(clock_); }
     void stop()
     {
         stop_ = true;
@@ -108,20 +117,55 @@ class Viewer
     }
 
   private:
-    bool read_all(void* p, size_t n)
+    // Reads what has come, up to the buffer's room; false when the stream
+    // ended or the viewer stops.
+    bool fill()
     {
-        auto* b = static_cast<char*>(p);
-        while (n > 0 && !stop_) {
+        if (begin_ == end_)
+            begin_ = end_ = 0;
+        if (end_ == in_.size()) {
+            std::copy(in_.begin() + long(begin_), in_.begin() + long(end_), in_.begin());
+            end_ -= begin_;
+            begin_ = 0;
+        }
+        while (!stop_) {
             pollfd q{fd_, POLLIN, 0};
             if (poll(&q, 1, 100) <= 0)
                 continue;
-            ssize_t r = read(fd_, b, n);
+            const ssize_t r = read(fd_, in_.data() + end_, in_.size() - end_);
             if (r <= 0)
                 return false;
-            b += r;
-            n -= size_t(r);
+            end_ += size_t(r);
+            return true;
         }
-        return n == 0;
+        return false;
+    }
+    // n bytes in the buffer, n at most its size.
+    const u8* take(size_t n)
+    {
+        while (end_ - begin_ < n)
+            if (!fill())
+                return nullptr;
+        begin_ += n;
+        return in_.data() + begin_ - n;
+    }
+    bool read_all(void* p, size_t n)
+    {
+        const u8* b = take(n);
+        if (b)
+            std::copy(b, b + n, static_cast<u8*>(p));
+        return b != nullptr;
+    }
+    bool skip(size_t n)
+    {
+        while (n > 0) {
+            if (begin_ == end_ && !fill())
+                return false;
+            const size_t k = std::min(n, end_ - begin_);
+            begin_ += k;
+            n -= k;
+        }
+        return true;
     }
     bool write_all(const void* p, size_t n) { return write(fd_, p, n) == ssize_t(n); }
     bool request()
@@ -132,9 +176,8 @@ class Viewer
     bool raw(const u8* rect)
     {
         const long w = rect[4] << 8 | rect[5], h = rect[6] << 8 | rect[7];
-        std::vector<char> data(size_t(w * h * bytes_per_pixel_));
         pixels += w * h;
-        return read_all(data.data(), data.size());
+        return skip(size_t(w * h * bytes_per_pixel_));
     }
     // One rectangle in hextile encoding: 16 x 16 tiles, each raw or a
     // background with coloured or plain sub-rectangles.
@@ -142,25 +185,23 @@ class Viewer
     {
         const int w = rect[4] << 8 | rect[5], h = rect[6] << 8 | rect[7];
         const size_t bpp = size_t(bytes_per_pixel_);
-        // The largest part of a tile: its raw pixels, or 255 coloured sub-rectangles.
-        std::vector<char> buf(std::max(16 * 16 * bpp, 255 * (bpp + 2)));
         for (int y = 0; y < h; y += 16) {
             for (int x = 0; x < w; x += 16) {
                 const size_t tw = size_t(std::min(16, w - x)), th = size_t(std::min(16, h - y));
-                u8 sub = 0;
-                if (!read_all(&sub, 1))
+                const u8* sub = take(1);
+                if (!sub)
                     return false;
-                if (sub & 1) {
-                    if (!read_all(buf.data(), tw * th * bpp))
+                if (*sub & 1) {
+                    if (!skip(tw * th * bpp))
                         return false;
                     continue;
                 }
-                size_t n = ((sub & 2) ? bpp : 0) + ((sub & 4) ? bpp : 0);
-                if (n && !read_all(buf.data(), n))
+                if (!skip(((*sub & 2) ? bpp : 0) + ((*sub & 4) ? bpp : 0)))
                     return false;
-                if (sub & 8) {
-                    u8 count = 0;
-                    if (!read_all(&count, 1) || !read_all(buf.data(), size_t(count) * (((sub & 16) ? bpp : 0) + 2)))
+                if (*sub & 8) {
+                    const u8 flags = *sub;
+                    const u8* count = take(1);
+                    if (!count || !skip(size_t(*count) * (((flags & 16) ? bpp : 0) + 2)))
                         return false;
                 }
             }
@@ -195,7 +236,7 @@ class Viewer
             std::vector<char> name(size_t(init[20]) << 24 | size_t(init[21]) << 16 | size_t(init[22]) << 8 | init[23]);
             // 32-bit true colour and hextile, as viewers ask for them.
             const u8 format[20] = {0, 0, 0, 0, 32, 24, 0, 1, 0, 255, 0, 255, 0, 255, 16, 8, 0, 0, 0, 0};
-            const u8 encodings[8] = {2, 0, 0, 1, 0, 0, 0, 5};
+            const u8 encodings[8] = {2, 0, 0, 1, 0, 0, 0, u8(raw_ ? 0 : 5)};
             bytes_per_pixel_ = 4;
             ok = read_all(name.data(), name.size()) && write_all(format, sizeof format) &&
                  write_all(encodings, sizeof encodings) && request();
@@ -207,7 +248,7 @@ class Viewer
         ready = true;
         while (!stop_) {
             pollfd q{fd_, POLLIN, 0};
-            if (poll(&q, 1, kQuietMs) <= 0) {
+            if (begin_ == end_ && poll(&q, 1, kQuietMs) <= 0) {
                 if (armed_ && updates_ > 0) {
                     armed_ = false;
                     if (QEventLoop* l = loop_)
@@ -233,8 +274,12 @@ class Viewer
         }
     }
 
+    const bool raw_;
     std::thread thread_;
+    clockid_t clock_{};
     int fd_ = -1;
+    std::vector<u8> in_ = std::vector<u8>(65536);
+    size_t begin_ = 0, end_ = 0;
     u16 width_ = 0, height_ = 0;
     int bytes_per_pixel_ = 4;
     std::atomic<bool> stop_{false};
@@ -257,18 +302,18 @@ struct Cost {
 };
 
 // Time from act until the viewer has the last picture it causes, and the
-// GUI thread's CPU meanwhile.
+// program's CPU meanwhile.
 template <typename F> void measure(Viewer& v, Cost& c, F act)
 {
     const long p0 = v.pixels;
     v.arm();
-    const double t0 = now_us(), c0 = thread_cpu_us();
+    const double t0 = now_us(), c0 = v.program_cpu_us();
     act();
     v.wait();
     // Pages closed by act are deleted as the program's event loop would.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     c.us.push_back(v.last_us - t0);
-    c.cpu_us.push_back(thread_cpu_us() - c0);
+    c.cpu_us.push_back(v.program_cpu_us() - c0);
     c.pixels += v.pixels - p0;
 }
 
@@ -295,6 +340,7 @@ RunResult run(MainWindow* w, QWidget& cover, Viewer& v, int cycles)
 int main(int argc, char** argv)
 {
     const int cycles = argc > 1 ? std::max(1, std::atoi(argv[1])) : 100;
+    const bool raw = argc > 2 && std::string(argv[2]) == "raw";
     // The pages' key traces go to standard output; the figures to errors.
     if (!freopen("/dev/null", "w", stdout))
         return 1;
@@ -332,7 +378,7 @@ int main(int argc, char** argv)
     auto* w = new MainWindow(nullptr);
     g_mainwindow = w;
     show_home_at_start();
-    Viewer viewer;
+    Viewer viewer(raw);
     viewer.start(port);
     while (!viewer.ready && !viewer.failed)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
@@ -344,14 +390,16 @@ int main(int argc, char** argv)
     run(w, cover, viewer, 10);
 
     std::fprintf(stderr,
-                 "home page return beside a full-screen update, until the viewer has the picture "
-                 "(GUI-thread CPU in brackets), %d cycles per run:\n",
-                 cycles);
-    std::vector<double> ratios;
+                 "home page return beside a full-screen update, until the viewer has the picture in %s "
+                 "(the program's CPU in brackets), %d cycles per run:\n",
+                 raw ? "raw pixels" : "hextile", cycles);
+    std::vector<double> ratios, backCpu, leaveCpu;
     for (int r = 0; r < 3; ++r) {
         const RunResult res = run(w, cover, viewer, cycles);
         const double ratio = res.back.time() / res.update.time();
         ratios.push_back(ratio);
+        backCpu.push_back(res.back.cpu());
+        leaveCpu.push_back(res.leave.cpu());
         std::fprintf(stderr,
                      "  run %d: update %6.0f us (%5.0f), return home %6.0f us (%5.0f) = %.2fx, %.1f screens sent; "
                      "leave to the menu %6.0f us (%5.0f)\n",
@@ -361,6 +409,10 @@ int main(int argc, char** argv)
     std::sort(ratios.begin(), ratios.end());
     std::fprintf(stderr, "return home / full-screen update: min %.2fx, median %.2fx, max %.2fx\n", ratios[0], ratios[1],
                  ratios[2]);
+    std::fprintf(stderr,
+                 "the program's CPU per page change, median of the runs: return home %.0f us, leave to the "
+                 "menu %.0f us\n",
+                 median(backCpu), median(leaveCpu));
     viewer.stop();
     delete g_lockwindow.get();
     delete w;

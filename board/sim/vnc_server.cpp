@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -22,6 +24,7 @@
 
 #include "board/log.h"
 #include "board/sim/listen_address.h"
+#include "board/sim/vnc_filter.h"
 
 namespace board::sim
 {
@@ -34,8 +37,12 @@ constexpr int kMaxViewers = 16;
 // Input waiting to be taken; past it, a viewer's events are dropped.
 constexpr size_t kMaxInput = 256;
 // How long one viewer may keep the thread waiting in the middle of a
-// message or of a picture before it is dropped.
+// picture, or stay in the middle of a message, before it is dropped.
 constexpr int kViewerWaitMs = 5000;
+// Messages of one viewer taken in one pass, and reads of a message thrown
+// away: one viewer sending without end cannot keep the others waiting.
+constexpr int kViewerMessagesAPass = 16;
+constexpr int kDropReads = 16;
 // An idle thread still looks round this often.
 constexpr int kIdleMs = 60000;
 // After a failed accept (no descriptors left) the listener rests this long.
@@ -54,10 +61,29 @@ void libraryLine(const char* format, ...)
     va_end(args);
     zevlog::debug(lcBoard(), "VNC: %s", line);
 }
+
+using Clock = std::chrono::steady_clock;
+
+// What the server keeps of a viewer beside the library.
+struct Viewer {
+    // Bytes still to throw away of a dropped message.
+    uint64_t skip = 0;
+    // The socket's low mark: the bytes the message begun needs.
+    int lowMark = 1;
+    // In the middle of a message since then.
+    bool partial = false;
+    Clock::time_point since;
+};
+
+Viewer& viewerOf(rfbClientPtr cl)
+{
+    return *static_cast<Viewer*>(cl->clientData);
+}
 } // namespace
 
 struct VncServer::Impl {
-    Impl(int w, int h) : width(w), height(h), shown(size_t(w) * size_t(h)), next(shown.size()), work(shown.size())
+    Impl(int w, int h)
+        : width(w), height(h), shown(size_t(w) * size_t(h)), spare(shown.size()), scratch(65536), next(shown.size())
     {
         static std::once_flag once;
         std::call_once(once, [] {
@@ -86,8 +112,12 @@ struct VncServer::Impl {
     bool makeScreen();
     void run();
     bool waitForWork(std::vector<pollfd>& fds, bool& acceptRest);
-    void acceptViewers(bool& acceptRest);
+    void acceptViewer(bool& acceptRest);
     void makeRoom();
+    void readViewers(const std::vector<pollfd>& fds);
+    bool readViewer(rfbClientPtr cl);
+    bool setLowMark(rfbClientPtr cl, uint64_t bytes);
+    bool discard(rfbClientPtr cl);
     void takeFrame();
     void addInput(const VncInput& in);
     void wake()
@@ -102,8 +132,14 @@ struct VncServer::Impl {
 
     const int width;
     const int height;
-    // The picture the viewers are sent: the thread's alone.
+    // The picture the viewers are sent, the library's frame buffer, and the
+    // one before it: the thread's alone.
     std::vector<uint32_t> shown;
+    std::vector<uint32_t> spare;
+    // Where dropped messages are read to.
+    std::vector<char> scratch;
+    // The viewers polled in the last wait, in the order of their entries.
+    std::vector<rfbClientPtr> polled;
     rfbScreenInfoPtr screen = nullptr;
     int listenFd = -1;
     int wakeFd = -1;
@@ -119,8 +155,6 @@ struct VncServer::Impl {
     std::deque<VncInput> input;
     int lastButtons = 0;
     bool lastIsMove = false;
-    // The thread's copy of the last picture handed over.
-    std::vector<uint32_t> work;
 };
 
 std::string VncServer::Impl::listen(const std::string& address, int askedPort)
@@ -216,26 +250,41 @@ void VncServer::Impl::run()
             return;
         takeFrame();
         if (fds[1].revents & POLLIN)
-            acceptViewers(acceptRest);
-        // Reads one message of each viewer that sent, sends the pictures
-        // asked for, lets go of the viewers gone.
+            acceptViewer(acceptRest);
+        readViewers(fds);
+        // The library reads nothing itself (the viewers' sockets are not in
+        // its set): it sends the pictures asked for and lets go of the
+        // viewers gone.
         rfbProcessEvents(screen, 0);
     }
 }
 
-// Sleeps until the picture changes, a viewer connects or sends, or the
-// bound passes. False when the wait itself fails.
+// Sleeps until the picture changes, a viewer connects or sends (the whole
+// message it began), a viewer has been in the middle of a message too long,
+// or the bound passes. False when the wait itself fails.
 bool VncServer::Impl::waitForWork(std::vector<pollfd>& fds, bool& acceptRest)
 {
     fds.clear();
+    polled.clear();
     fds.push_back({wakeFd, POLLIN, 0});
     fds.push_back({acceptRest ? -1 : listenFd, POLLIN, 0});
+    const Clock::time_point now = Clock::now();
+    int waitMs = acceptRest ? kAcceptRestMs : kIdleMs;
     rfbClientIteratorPtr it = rfbGetClientIterator(screen);
-    while (rfbClientPtr cl = rfbClientIteratorNext(it))
-        if (cl->sock != RFB_INVALID_SOCKET && !cl->onHold)
-            fds.push_back({cl->sock, POLLIN, 0});
+    while (rfbClientPtr cl = rfbClientIteratorNext(it)) {
+        if (cl->sock == RFB_INVALID_SOCKET || cl->onHold)
+            continue;
+        const Viewer& v = viewerOf(cl);
+        if (v.partial) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                v.since + std::chrono::milliseconds(kViewerWaitMs) - now);
+            waitMs = std::min(waitMs, int(std::max<int64_t>(0, left.count()) + 1));
+        }
+        fds.push_back({cl->sock, POLLIN, 0});
+        polled.push_back(cl);
+    }
     rfbReleaseClientIterator(it);
-    const int ready = ::poll(fds.data(), nfds_t(fds.size()), acceptRest ? kAcceptRestMs : kIdleMs);
+    const int ready = ::poll(fds.data(), nfds_t(fds.size()), waitMs);
     acceptRest = false;
     if (ready < 0 && errno != EINTR) {
         zevlog::warnErrno(lcBoard(), "VNC: poll");
@@ -249,31 +298,37 @@ bool VncServer::Impl::waitForWork(std::vector<pollfd>& fds, bool& acceptRest)
     return true;
 }
 
-void VncServer::Impl::acceptViewers(bool& acceptRest)
+// One new viewer a pass: the library keeps the thread up to 100 ms with
+// each (it waits for a web greeting), and the viewers already in go on
+// between two.
+void VncServer::Impl::acceptViewer(bool& acceptRest)
 {
-    for (int i = 0; i < kBacklog; ++i) {
-        const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (fd < 0) {
-            if (errno == EINTR || errno == ECONNABORTED)
-                continue;
-            // Out of descriptors the connection stays queued: rest rather
-            // than be woken for it again at once.
-            if (errno != EAGAIN && errno != EWOULDBLOCK) {
-                zevlog::debug(lcBoard(), "VNC: accept: %s", std::strerror(errno));
-                acceptRest = true;
-            }
-            return;
+    const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) {
+        // Out of descriptors the connection stays queued: rest rather than
+        // be woken for it again at once.
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED) {
+            zevlog::debug(lcBoard(), "VNC: accept: %s", std::strerror(errno));
+            acceptRest = true;
         }
-        // The library watches its viewers with select(), which cannot hold
-        // a higher descriptor.
-        if (fd >= FD_SETSIZE) {
-            ::close(fd);
-            continue;
-        }
-        makeRoom();
-        // Closes the descriptor itself when the viewer cannot be taken.
-        rfbNewClient(screen, fd);
+        return;
     }
+    // The library watches its viewers with select(), which cannot hold a
+    // higher descriptor.
+    if (fd >= FD_SETSIZE) {
+        ::close(fd);
+        return;
+    }
+    makeRoom();
+    // Closes the descriptor itself when the viewer cannot be taken.
+    rfbClientPtr cl = rfbNewClient(screen, fd);
+    if (!cl)
+        return;
+    cl->clientData = new Viewer;
+    cl->clientGoneHook = [](rfbClientPtr gone) { delete &viewerOf(gone); };
+    // Only this server reads the viewer's messages.
+    if (cl->sock != RFB_INVALID_SOCKET)
+        FD_CLR(cl->sock, &screen->allFds);
 }
 
 void VncServer::Impl::makeRoom()
@@ -293,35 +348,159 @@ void VncServer::Impl::makeRoom()
         rfbCloseClient(oldest);
 }
 
+// The whole messages each viewer sent, as the library would read them; drops
+// the viewers in the middle of a message for too long. The viewers polled
+// are all still in the library's list: it lets go of them only in
+// rfbProcessEvents.
+void VncServer::Impl::readViewers(const std::vector<pollfd>& fds)
+{
+    const Clock::time_point now = Clock::now();
+    for (size_t i = 0; i < polled.size(); ++i) {
+        rfbClientPtr cl = polled[i];
+        // Closed meanwhile to make room.
+        if (cl->sock != fds[i + 2].fd)
+            continue;
+        for (int n = 0; fds[i + 2].revents && n < kViewerMessagesAPass && readViewer(cl); ++n)
+            ;
+        if (cl->sock != RFB_INVALID_SOCKET && viewerOf(cl).partial &&
+            now - viewerOf(cl).since >= std::chrono::milliseconds(kViewerWaitMs)) {
+            zevlog::debug(lcBoard(), "VNC: a viewer stayed in the middle of a message");
+            rfbCloseClient(cl);
+        }
+    }
+}
+
+// One message of the viewer; true when it was taken whole and the viewer
+// is still there.
+bool VncServer::Impl::readViewer(rfbClientPtr cl)
+{
+    Viewer& v = viewerOf(cl);
+    if (v.skip > 0)
+        return discard(cl);
+    int waiting = 0;
+    uint8_t head[kViewerHeadBytes];
+    const ssize_t count =
+        ::ioctl(cl->sock, FIONREAD, &waiting) != 0
+            ? -1
+            : ::recv(cl->sock, head, std::max<size_t>(1, std::min<size_t>(size_t(waiting), sizeof head)),
+                     MSG_PEEK | MSG_DONTWAIT);
+    if (count <= 0) {
+        // Gone, or nothing after all.
+        if (count == 0 || (errno != EAGAIN && errno != EINTR))
+            rfbCloseClient(cl);
+        return false;
+    }
+    ViewerMessage m;
+    if (cl->state == rfbClientRec::RFB_NORMAL) {
+        m = checkViewerMessage(head, size_t(count), size_t(waiting), width, height);
+    } else {
+        // The greeting's answers: the protocol version, then one byte each.
+        m.length = cl->state == rfbClientRec::RFB_PROTOCOL_VERSION ? sz_rfbProtocolVersionMsg : 1;
+        m.verdict = uint64_t(waiting) >= m.length ? ViewerMessage::Pass : ViewerMessage::Incomplete;
+    }
+    if (m.verdict == ViewerMessage::Close) {
+        zevlog::debug(lcBoard(), "VNC: a viewer sent a message the panel does not take (type %u)", head[0]);
+        rfbCloseClient(cl);
+        return false;
+    }
+    if (m.verdict == ViewerMessage::Incomplete) {
+        if (!v.partial) {
+            v.partial = true;
+            v.since = Clock::now();
+        }
+        if (!setLowMark(cl, m.length))
+            rfbCloseClient(cl);
+        return false;
+    }
+    v.partial = false;
+    if (!setLowMark(cl, 1)) {
+        rfbCloseClient(cl);
+        return false;
+    }
+    if (m.verdict == ViewerMessage::Drop) {
+        v.skip = m.length;
+        return discard(cl);
+    }
+    rfbProcessClientMessage(cl);
+    return cl->sock != RFB_INVALID_SOCKET;
+}
+
+// The socket reports itself readable once that many bytes are in.
+bool VncServer::Impl::setLowMark(rfbClientPtr cl, uint64_t bytes)
+{
+    Viewer& v = viewerOf(cl);
+    const int mark = int(std::min<uint64_t>(bytes, INT32_MAX));
+    if (mark == v.lowMark)
+        return true;
+    if (::setsockopt(cl->sock, SOL_SOCKET, SO_RCVLOWAT, &mark, sizeof mark) != 0) {
+        zevlog::debug(lcBoard(), "VNC: SO_RCVLOWAT: %s", std::strerror(errno));
+        return false;
+    }
+    v.lowMark = mark;
+    return true;
+}
+
+// Reads and throws away what is in of a dropped message; true once all of
+// it is gone.
+bool VncServer::Impl::discard(rfbClientPtr cl)
+{
+    Viewer& v = viewerOf(cl);
+    for (int i = 0; i < kDropReads && v.skip > 0; ++i) {
+        const ssize_t got =
+            ::recv(cl->sock, scratch.data(), size_t(std::min<uint64_t>(v.skip, scratch.size())), MSG_DONTWAIT);
+        if (got > 0) {
+            v.skip -= uint64_t(got);
+            continue;
+        }
+        if (got == 0 || (errno != EAGAIN && errno != EINTR))
+            rfbCloseClient(cl);
+        return false;
+    }
+    return v.skip == 0;
+}
+
+// The newest picture handed over becomes the library's frame buffer; the
+// rows that differ from the last one, in bands of rows next to each other,
+// are marked for the viewers.
 void VncServer::Impl::takeFrame()
 {
     {
         std::lock_guard<std::mutex> lock(mutex);
         if (!nextReady)
             return;
-        next.swap(work);
+        next.swap(spare);
         nextReady = false;
     }
-    int top = -1, bottom = -1, left = width, right = -1;
-    for (int y = 0; y < height; ++y) {
-        const uint32_t* from = work.data() + size_t(y) * size_t(width);
-        uint32_t* to = shown.data() + size_t(y) * size_t(width);
-        if (std::memcmp(from, to, size_t(width) * sizeof *to) == 0)
+    const size_t w = size_t(width);
+    int top = -1, left = width, right = -1;
+    // Corners: top left, and bottom right past the last pixel.
+    struct Band {
+        int x1, y1, x2, y2;
+    };
+    std::vector<Band> bands;
+    for (int y = 0; y <= height; ++y) {
+        const uint32_t* now = spare.data() + size_t(y) * w;
+        const uint32_t* was = shown.data() + size_t(y) * w;
+        if (y == height || std::memcmp(now, was, w * sizeof *now) == 0) {
+            if (top >= 0)
+                bands.push_back({left, top, right + 1, y});
+            top = -1, left = width, right = -1;
             continue;
+        }
         int x0 = 0, x1 = width - 1;
-        while (from[x0] == to[x0])
+        while (now[x0] == was[x0])
             ++x0;
-        while (from[x1] == to[x1])
+        while (now[x1] == was[x1])
             --x1;
         left = std::min(left, x0);
         right = std::max(right, x1);
         if (top < 0)
             top = y;
-        bottom = y;
-        std::memcpy(to + x0, from + x0, size_t(x1 - x0 + 1) * sizeof *to);
     }
-    if (top >= 0)
-        rfbMarkRectAsModified(screen, left, top, right + 1, bottom + 1);
+    shown.swap(spare);
+    screen->frameBuffer = reinterpret_cast<char*>(shown.data());
+    for (const Band& b : bands)
+        rfbMarkRectAsModified(screen, b.x1, b.y1, b.x2, b.y2);
 }
 
 void VncServer::Impl::addInput(const VncInput& in)
@@ -374,14 +553,15 @@ int VncServer::port() const
     return impl_->port;
 }
 
-void VncServer::setFrame(const uint32_t* pixels, int stride)
+void VncServer::setFrame(std::vector<uint32_t>& pixels)
 {
     Impl& s = *impl_;
+    if (pixels.size() != s.shown.size())
+        return;
     {
         std::lock_guard<std::mutex> lock(s.mutex);
-        for (int y = 0; y < s.height; ++y)
-            std::memcpy(s.next.data() + size_t(y) * size_t(s.width), pixels + size_t(y) * size_t(stride),
-                        size_t(s.width) * sizeof *pixels);
+        // A picture not yet taken is older than this one: it is drawn over.
+        s.next.swap(pixels);
         s.nextReady = true;
     }
     if (s.wakeFd >= 0)

@@ -1,8 +1,9 @@
 // The simulated board's VNC screen: an RFB server (LibVNCServer) listening on
-// one address only, served by a thread of its own. The picture comes in whole
-// from any thread and is copied; the viewers' keys and pointer come out as
-// input for the owner to take. No viewer can hold up the owner: the thread
-// never waits on a viewer while it holds anything the owner uses.
+// one address only, served by a thread of its own. The picture is handed over
+// whole from any thread, without a copy; the viewers' messages are checked
+// before the library reads them; their keys and pointer come out as input
+// for the owner to take. No viewer can hold up the owner: the thread never
+// waits on a viewer while it holds anything the owner uses.
 #pragma once
 
 #include <cstdint>
@@ -45,9 +46,11 @@ class VncServer
     // The port listened on, 0 before start.
     int port() const;
 
-    // The new picture: width x height pixels 0x00RRGGBB, stride pixels from
-    // one row to the next. Any thread; never waits on a viewer.
-    void setFrame(const uint32_t* pixels, int stride);
+    // Takes the new picture from pixels, width x height pixels 0x00RRGGBB
+    // row after row, and leaves in its place a buffer of the same size to
+    // draw the next one on. Any thread; never waits on a viewer. A picture
+    // of another size is left where it is.
+    void setFrame(std::vector<uint32_t>& pixels);
 
     // The input received since the last call, oldest first. Bounded: while
     // none is taken, a pointer move right after a move replaces it, and

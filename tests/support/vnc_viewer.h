@@ -63,10 +63,12 @@ class RawViewer
             b.insert(b.end(), {uint8_t(e >> 24), uint8_t(e >> 16), uint8_t(e >> 8), uint8_t(e)});
         return send(b);
     }
-    bool request(bool incremental)
+    bool request(bool incremental) { return request(incremental, {0, 0, picture.width(), picture.height()}); }
+    bool request(bool incremental, const QRect& r)
     {
-        const int w = picture.width(), h = picture.height();
-        return send({3, incremental, 0, 0, 0, 0, uint8_t(w >> 8), uint8_t(w), uint8_t(h >> 8), uint8_t(h)});
+        const int x = r.x(), y = r.y(), w = r.width(), h = r.height();
+        return send({3, incremental, uint8_t(x >> 8), uint8_t(x), uint8_t(y >> 8), uint8_t(y), uint8_t(w >> 8),
+                     uint8_t(w), uint8_t(h >> 8), uint8_t(h)});
     }
     // A Latin-1 key pressed and released.
     bool key(uint8_t keysym) { return send({4, 1, 0, 0, 0, 0, 0, keysym, 4, 0, 0, 0, 0, 0, 0, keysym}); }

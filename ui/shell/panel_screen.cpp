@@ -12,6 +12,7 @@
 namespace
 {
 PanelScreen* g_installed = nullptr;
+const QEvent::Type kAnnounce = QEvent::Type(QEvent::registerEventType());
 
 bool isPanelWindow(QObject* o)
 {
@@ -153,37 +154,73 @@ void PanelScreen::raise(QWidget* window)
     std::stable_partition(stack_.begin(), stack_.end(), [](const QPointer<QWidget>& w) { return w && !staysOnTop(w); });
 }
 
+// Once the windows have painted: Qt posts a window's repaint at low
+// priority, and the platform's exposures (a window shown paints in its
+// exposure) and activations come in the next round of the event loop, after
+// the posted events. A picture composed before them would be the one before
+// the change, and the next one would follow at once.
 void PanelScreen::schedule()
 {
     if (scheduled_)
         return;
     scheduled_ = true;
-    QMetaObject::invokeMethod(this, &PanelScreen::announce, Qt::QueuedConnection);
+    QCoreApplication::postEvent(this, new QEvent(kAnnounce), Qt::LowEventPriority - 1);
 }
 
-void PanelScreen::announce()
+void PanelScreen::customEvent(QEvent* event)
 {
+    if (event->type() != kAnnounce)
+        return;
+    if (!lastRound_) {
+        lastRound_ = true;
+        QCoreApplication::postEvent(this, new QEvent(kAnnounce), Qt::LowEventPriority - 1);
+        return;
+    }
+    lastRound_ = false;
     scheduled_ = false;
     emit changed();
 }
 
 QImage PanelScreen::picture()
 {
-    dropGone(stack_);
     QImage frame(kWidth, kHeight, QImage::Format_RGB32);
-    frame.fill(Qt::black);
-    QPainter painter(&frame);
-    for (const QPointer<QWidget>& w : stack_) {
-        if (!w->isVisible())
-            continue;
-        // What the window's own painting left in its backing store.
-        QBackingStore* store = w->backingStore();
-        QPaintDevice* device = store ? store->paintDevice() : nullptr;
-        if (device && device->devType() == QInternal::Image)
-            painter.drawImage(w->geometry().topLeft(), *static_cast<QImage*>(device), QRect(QPoint(), w->size()));
-    }
-    painter.end();
+    draw(frame);
     return frame;
+}
+
+void PanelScreen::draw(QImage& frame)
+{
+    dropGone(stack_);
+    // Nothing under the top window that covers the whole screen is seen.
+    auto from = stack_.end();
+    while (from != stack_.begin() && !covers(**(from - 1)))
+        --from;
+    if (from == stack_.begin())
+        frame.fill(Qt::black);
+    else
+        --from;
+    QPainter painter(&frame);
+    for (auto it = from; it != stack_.end(); ++it) {
+        if (const QImage* image = painted(**it))
+            painter.drawImage((*it)->geometry().topLeft(), *image, QRect(QPoint(), (*it)->size()));
+    }
+}
+
+// What a visible window's own painting left in its backing store.
+const QImage* PanelScreen::painted(const QWidget& window)
+{
+    if (!window.isVisible())
+        return nullptr;
+    QBackingStore* store = window.backingStore();
+    QPaintDevice* device = store ? store->paintDevice() : nullptr;
+    return device && device->devType() == QInternal::Image ? static_cast<QImage*>(device) : nullptr;
+}
+
+bool PanelScreen::covers(const QWidget& window)
+{
+    const QImage* image = painted(window);
+    return image && !image->hasAlphaChannel() && window.geometry().contains(QRect(0, 0, kWidth, kHeight)) &&
+           image->width() >= window.width() && image->height() >= window.height();
 }
 
 QWindow* PanelScreen::windowAt(const QPoint& at) const

@@ -32,6 +32,8 @@ class PanelScreen : public QObject
 
     // The screen as it is now: the visible windows from the bottom up.
     QImage picture();
+    // The same drawn over frame, kWidth x kHeight pixels, whatever it held.
+    void draw(QImage& frame);
     // The top window under a point; none where a modal window blocks it.
     QWindow* windowAt(const QPoint& at) const;
 
@@ -43,10 +45,13 @@ class PanelScreen : public QObject
     void changed();
 
   private:
+    static const QImage* painted(const QWidget& window);
+    // Opaque and over the whole screen.
+    static bool covers(const QWidget& window);
     void place(QWidget* window);
     void raise(QWidget* window);
     void schedule();
-    void announce();
+    void customEvent(QEvent* event) override;
 
     // The top-level windows from the bottom up.
     std::vector<QPointer<QWidget>> stack_;
@@ -54,4 +59,6 @@ class PanelScreen : public QObject
     // not the code's, so they are placed again at their next show.
     std::vector<QPointer<QWidget>> placing_;
     bool scheduled_ = false;
+    // The announcement waits one more round of the event loop.
+    bool lastRound_ = false;
 };

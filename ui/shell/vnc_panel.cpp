@@ -20,7 +20,7 @@ constexpr uint32_t kKeysymPowerOff = 0x1008FF2A;
 } // namespace
 
 VncPanel::VncPanel(PanelScreen& screen, QObject* parent)
-    : QObject(parent), screen_(screen),
+    : QObject(parent), screen_(screen), frame_(size_t(PanelScreen::kWidth) * PanelScreen::kHeight),
       server_(std::make_unique<board::sim::VncServer>(PanelScreen::kWidth, PanelScreen::kHeight))
 {
     connect(&screen_, &PanelScreen::changed, this, &VncPanel::showPicture);
@@ -63,8 +63,10 @@ int VncPanel::qtKey(uint32_t keysym)
 
 void VncPanel::showPicture()
 {
-    const QImage picture = screen_.picture();
-    server_->setFrame(reinterpret_cast<const uint32_t*>(picture.constBits()), picture.bytesPerLine() / 4);
+    QImage picture(reinterpret_cast<uchar*>(frame_.data()), PanelScreen::kWidth, PanelScreen::kHeight,
+                   PanelScreen::kWidth * int(sizeof frame_[0]), QImage::Format_RGB32);
+    screen_.draw(picture);
+    server_->setFrame(frame_);
 }
 
 void VncPanel::inputWaiting()

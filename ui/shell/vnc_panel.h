@@ -8,6 +8,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <QObject>
 #include <QPointer>
@@ -40,6 +41,8 @@ class VncPanel : public QObject
     void touch(const board::sim::VncInput& in);
 
     PanelScreen& screen_;
+    // The picture is drawn here, then handed to the server.
+    std::vector<uint32_t> frame_;
     std::deque<board::sim::VncInput> pending_;
     bool delivering_ = false;
     bool touching_ = false;

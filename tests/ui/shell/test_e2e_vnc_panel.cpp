@@ -178,6 +178,30 @@ class TestE2eVncPanel : public QObject
         QVERIFY(leave() && press(v, {kBack, kBack}));
     }
 
+    // Asked in an encoding that divides by the rectangle's sides, then the
+    // page changes under the request.
+    void requestsOfNoPixelsOrPastTheScreenLeaveItServing_data()
+    {
+        QTest::addColumn<int32_t>("encoding");
+        QTest::addColumn<QRect>("asked");
+        QTest::newRow("zlib, width 0") << 6 << QRect(10, 0, 0, 240);
+        QTest::newRow("zlib, height 0") << 6 << QRect(0, 10, 320, 0);
+        QTest::newRow("zlib, left of it past the screen") << 6 << QRect(320, 0, 100, 240);
+        QTest::newRow("zlib, all of it at the end") << 6 << QRect(65535, 65535, 65535, 65535);
+        QTest::newRow("zlib, reaching past the screen") << 6 << QRect(300, 200, 1000, 1000);
+        QTest::newRow("ultra, width 0") << 9 << QRect(10, 0, 0, 240);
+    }
+    void requestsOfNoPixelsOrPastTheScreenLeaveItServing()
+    {
+        QFETCH(int32_t, encoding);
+        QFETCH(QRect, asked);
+        RawViewer v, hostile;
+        QVERIFY(firstPicture(v));
+        QVERIFY(hostile.connect("127.0.0.1", kVncPort) && hostile.setEncodings({encoding}) &&
+                hostile.request(false, asked));
+        QVERIFY(press(v, {kOk}) && press(v, {kBack}));
+    }
+
     // Also where the program cannot list its own descriptors, as without
     // /proc.
     void listensOnlyOnTheAskedAddress()
