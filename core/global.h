@@ -63,7 +63,8 @@ extern std::atomic<u8> g_language;
 extern std::atomic<u32> g_lcd_lang_valid;
 constexpr u32 kDefaultLcdLangValid = 0x1001F;
 
-// Network settings as configured.
+// Network settings as configured. The five texts are read and replaced only
+// through Utils::net_identity and its setters, under their mutex.
 extern int g_port;
 extern int g_int_tcp_port;
 extern QString g_str_ip;

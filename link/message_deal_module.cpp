@@ -143,7 +143,7 @@ bool write_file(const char* path, const u8* data, u32 length)
 bool stored_data(const file_kind& k, QByteArray& out)
 {
     if (!k.path) {
-        out = g_str_barcode.toUtf8();
+        out = Utils::net_identity().barcode.toUtf8();
         return true;
     }
     QByteArray all;
@@ -200,7 +200,7 @@ int message_deal::YP_SendFile(u8* body, int length)
             ConfigEngine* c = ConfigEngine::pInstance();
             c->write_config_variant(ConfigItem::Barcode, QString(" "));
             syncAndSettle();
-            g_str_barcode = c->read_config_variant(ConfigItem::Barcode).toString();
+            Utils::set_net_barcode(c->read_config_variant(ConfigItem::Barcode).toString());
         }
         return answer5(body, kDone, true, k->id);
     }

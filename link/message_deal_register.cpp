@@ -330,7 +330,7 @@ int message_deal::RegUpdate10(u8 mask)
         c331_apply(1, [] { ZevRamPara::load_defaults(Img::kModeStart, Img::kSpliceMode); });
     if (mask & 0x10)
         c331_apply(1, [] { ZevRamPara::load_defaults(Img::kBrightness, Img::kQualityEnd); });
-    if ((mask & 0x20) && g_str_ip != "192.168.0.199")
+    if ((mask & 0x20) && Utils::net_identity().ip != "192.168.0.199")
         ZevRamPara::test_signal(3);
     return 0;
 }

@@ -74,7 +74,7 @@ int message_deal_4g::get_4G_property()
     const QByteArray keptId =
         read_headed(kBarcodeFile, kMaxBarcode, kept) ? identity_of(QString::fromUtf8(kept)) : QByteArray();
     if (keptId.isEmpty())
-        set_identity(g_str_barcode);
+        set_identity(Utils::net_identity().barcode);
     else
         std::memcpy(g_4G_property + 25, keptId.constData(), size_t(keptId.size()));
 

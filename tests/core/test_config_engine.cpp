@@ -38,7 +38,7 @@ class TestConfigEngine : public QObject
         auto rec = sim_.board().simShell().recorded();
         QVERIFY(std::find(rec.begin(), rec.end(), "ifconfig eth0 192.168.0.199 netmask 255.255.255.0 up") != rec.end());
         QVERIFY(std::find(rec.begin(), rec.end(), "route add default gw 192.168.0.1 metric 100") != rec.end());
-        QCOMPARE(g_str_ip, QString("192.168.0.199"));
+        QCOMPARE(Utils::net_identity().ip, QString("192.168.0.199"));
         QCOMPARE(g_port, 5005);
     }
 

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "core/utils.h"
 #include "core/zevrampara.h"
 #include "ledout/fpga_manage.h"
 #include "ui/shell/pages.h"
@@ -66,8 +67,9 @@ MachineState::MachineState(QWidget* parent)
     language_changed();
     version_changed();
     source_check();
-    if (g_str_barcode != " ")
-        set_fitted(ui->label_2, "SN:" + g_str_barcode);
+    const QString barcode = Utils::net_identity().barcode;
+    if (barcode != " ")
+        set_fitted(ui->label_2, "SN:" + barcode);
 }
 
 MachineState::~MachineState()

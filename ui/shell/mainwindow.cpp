@@ -170,7 +170,7 @@ void MainWindow::para_init()
 
 void MainWindow::ip_changed()
 {
-    set_fitted(ui->label_IPaddr, g_str_ip);
+    set_fitted(ui->label_IPaddr, Utils::net_identity().ip);
 }
 
 void MainWindow::syncUpdate()
