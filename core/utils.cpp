@@ -179,7 +179,7 @@ void Utils::getIPAddress()
 {
     ConfigEngine* c = ConfigEngine::pInstance();
     g_port = c->read_config_variant(ConfigItem::TcpPort).toInt();
-    g_int_tcp_port = g_port;
+    g_int_tcp_port = g_port.load();
     set_net_identity({c->read_config_variant(ConfigItem::IPAddress).toString(),
                       c->read_config_variant(ConfigItem::SubNetMask).toString(),
                       c->read_config_variant(ConfigItem::GateWay).toString(),

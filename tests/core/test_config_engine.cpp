@@ -39,7 +39,7 @@ class TestConfigEngine : public QObject
         QVERIFY(std::find(rec.begin(), rec.end(), "ifconfig eth0 192.168.0.199 netmask 255.255.255.0 up") != rec.end());
         QVERIFY(std::find(rec.begin(), rec.end(), "route add default gw 192.168.0.1 metric 100") != rec.end());
         QCOMPARE(Utils::net_identity().ip, QString("192.168.0.199"));
-        QCOMPARE(g_port, 5005);
+        QCOMPARE(g_port.load(), 5005);
     }
 
     void writeRoundTripsThroughTheFile()
@@ -56,8 +56,8 @@ class TestConfigEngine : public QObject
         QCOMPARE(c->read_config_variant(ConfigItem::TcpPort).type(), QVariant::LongLong);
         QCOMPARE(c->read_config_variant(ConfigItem::TcpPort).toInt(), 6000);
         Utils::getIPAddress();
-        QCOMPARE(g_port, 6000);
-        QCOMPARE(g_int_tcp_port, 6000);
+        QCOMPARE(g_port.load(), 6000);
+        QCOMPARE(g_int_tcp_port.load(), 6000);
     }
 
     // A stored value the set-IP command would refuse takes its factory

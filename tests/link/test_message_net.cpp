@@ -190,7 +190,7 @@ class TestMessageNet : public QObject
             return;
         }
         QCOMPARE(stored, net_check::dotted(ip.data()));
-        QCOMPARE(g_port, port);
+        QCOMPARE(g_port.load(), port);
         QCOMPARE(c->read_config_variant(ConfigItem::TcpPort).toInt(), port);
         if (restart)
             QCOMPARE(G_reboot_tickTicks.load(), u32(777));
