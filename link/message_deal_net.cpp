@@ -280,7 +280,8 @@ int message_deal::set_lcd_lang_support(u8* body, int length)
         while (!(value & (1u << lang)))
             ++lang;
         g_language = lang;
-        QMutexLocker lock(&ZevRamPara::mutex);
+        // The pages check the language under the apply mutex.
+        C331Lock lock;
         ZevRamPara::p_zevrampara_config[Img::kLanguage] = lang;
     }
     ZevRamPara::test_signal(1);

@@ -106,7 +106,12 @@ void MachineState::source_check()
     for (int c = 0; c < 6; ++c) {
         const u8 s = kColumnSource[c];
         const int t = Img::kSourceTiming + 6 * s;
-        const bool online = ZevRamPara::img16(t) && ZevRamPara::img16(t + 2) && ZevRamPara::img16(t + 4);
+        bool online;
+        {
+            // The source-check thread writes the timings.
+            ImageReadLock lock;
+            online = ZevRamPara::img16(t) && ZevRamPara::img16(t + 2) && ZevRamPara::img16(t + 4);
+        }
         sourceinfo::set_sourceonline_pixmap(icons[c], s, online);
         icons[c]->setScaledContents(true);
     }
