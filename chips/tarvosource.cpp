@@ -191,17 +191,19 @@ int tarvosource::serve_edid(int source)
     if (source < 0 || source >= kSourceCount || !Drv_I2C0::p_i2c0)
         return 0;
     u8 edid[kEdidSize];
-    if (edid_ram_table_from[source] == 1) {
-        std::memcpy(edid, edid_ram_table + kEdidSize * source, kEdidSize);
-    } else {
-        EDID_PARA record;
-        {
-            // The PC writes the records under the apply mutex.
-            C331Lock lock;
+    bool fromTable;
+    EDID_PARA record{};
+    {
+        // The PC writes the RAM table and the records under the apply mutex.
+        C331Lock lock;
+        fromTable = edid_ram_table_from[source] == 1;
+        if (fromTable)
+            std::memcpy(edid, edid_ram_table + kEdidSize * source, kEdidSize);
+        else
             record = ZevRamPara::edid_para(ZevRamPara::p_zevrampara_config, source);
-        }
-        build_default_edid(source, record.width, record.height, record.rate, edid);
     }
+    if (!fromTable)
+        build_default_edid(source, record.width, record.height, record.rate, edid);
     if (served_valid_[source] && std::memcmp(served_[source], edid, kEdidSize) == 0)
         return 1;
     // What the EEPROM holds survives a restart: it is written only when it

@@ -66,6 +66,7 @@ class tarvosource
     bool copied_ = false;
 };
 
-// EDID blocks served from RAM, one per source, and which sources use them.
+// EDID blocks served from RAM, one per source, and which sources use them;
+// under the apply mutex.
 extern u8 edid_ram_table[1536];
 extern u8 edid_ram_table_from[6];

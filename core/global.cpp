@@ -11,8 +11,8 @@ std::atomic<u8> g_debugSwitch{254};
 std::atomic<u8> g_language{1};
 std::atomic<u32> g_lcd_lang_valid{kDefaultLcdLangValid};
 
-int g_port = 5005;
-int g_int_tcp_port = 5005;
+std::atomic<int> g_port{5005};
+std::atomic<int> g_int_tcp_port{5005};
 QString g_str_ip;
 QString g_srt_mask;
 QString g_str_gateway;

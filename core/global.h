@@ -63,9 +63,11 @@ extern std::atomic<u8> g_language;
 extern std::atomic<u32> g_lcd_lang_valid;
 constexpr u32 kDefaultLcdLangValid = 0x1001F;
 
-// Network settings as configured.
-extern int g_port;
-extern int g_int_tcp_port;
+// Network settings as configured. The five texts are read and replaced only
+// through Utils::net_identity and its setters, under their mutex; the ports
+// are replaced on the PC links and the GUI thread and read everywhere.
+extern std::atomic<int> g_port;
+extern std::atomic<int> g_int_tcp_port;
 extern QString g_str_ip;
 extern QString g_srt_mask;
 extern QString g_str_gateway;

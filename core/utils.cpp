@@ -23,6 +23,7 @@ QMutex Utils::_bri_set_mutex;
 QMutex Utils::_fpga_multicast_mutex;
 QMutex Utils::_reconfig_4g_mutex;
 QMutex Utils::_reconfig_device_nubocloud_mutex;
+QMutex Utils::_net_identity_mutex;
 
 u8 Utils::BCC(const unsigned char* data, unsigned int length)
 {
@@ -168,7 +169,8 @@ int Utils::initIPAddress()
         return 255;
     ConfigEngine::pInstance()->keep_usable();
     getIPAddress();
-    applyWired(g_str_ip, g_srt_mask, g_str_gateway);
+    const NetIdentity id = net_identity();
+    applyWired(id.ip, id.mask, id.gateway);
     return 0;
 }
 
@@ -176,12 +178,12 @@ void Utils::getIPAddress()
 {
     ConfigEngine* c = ConfigEngine::pInstance();
     g_port = c->read_config_variant(ConfigItem::TcpPort).toInt();
-    g_int_tcp_port = g_port;
-    g_str_ip = c->read_config_variant(ConfigItem::IPAddress).toString();
-    g_srt_mask = c->read_config_variant(ConfigItem::SubNetMask).toString();
-    g_str_gateway = c->read_config_variant(ConfigItem::GateWay).toString();
-    g_str_mac = c->read_config_variant(ConfigItem::MAC).toString();
-    g_str_barcode = c->read_config_variant(ConfigItem::Barcode).toString();
+    g_int_tcp_port = g_port.load();
+    set_net_identity({c->read_config_variant(ConfigItem::IPAddress).toString(),
+                      c->read_config_variant(ConfigItem::SubNetMask).toString(),
+                      c->read_config_variant(ConfigItem::GateWay).toString(),
+                      c->read_config_variant(ConfigItem::MAC).toString(),
+                      c->read_config_variant(ConfigItem::Barcode).toString()});
     g_lcd_lang_valid = c->read_config_variant(ConfigItem::ZevLCDLang).toUInt();
     g_zev_max_pixel = c->read_config_variant(ConfigItem::ZevMaxPixel).toUInt();
     g_usb_grade_path = c->read_config_variant(ConfigItem::usbupgradedir).toString();
@@ -208,6 +210,42 @@ void Utils::set_cloud_settings(const CloudSettings& settings)
     g_Nubo_clouduserid = settings.user;
     g_Nubo_controllername = settings.controller;
     g_Nubo_cloud = settings.on;
+}
+
+Utils::NetIdentity Utils::net_identity()
+{
+    QMutexLocker lock(&_net_identity_mutex);
+    return {g_str_ip, g_srt_mask, g_str_gateway, g_str_mac, g_str_barcode};
+}
+
+void Utils::set_net_identity(const NetIdentity& identity)
+{
+    QMutexLocker lock(&_net_identity_mutex);
+    g_str_ip = identity.ip;
+    g_srt_mask = identity.mask;
+    g_str_gateway = identity.gateway;
+    g_str_mac = identity.mac;
+    g_str_barcode = identity.barcode;
+}
+
+void Utils::set_net_address(const QString& ip, const QString& mask, const QString& gateway)
+{
+    QMutexLocker lock(&_net_identity_mutex);
+    g_str_ip = ip;
+    g_srt_mask = mask;
+    g_str_gateway = gateway;
+}
+
+void Utils::set_net_mac(const QString& mac)
+{
+    QMutexLocker lock(&_net_identity_mutex);
+    g_str_mac = mac;
+}
+
+void Utils::set_net_barcode(const QString& barcode)
+{
+    QMutexLocker lock(&_net_identity_mutex);
+    g_str_barcode = barcode;
 }
 
 int Utils::read_file_at(const QString& path, uint64_t offset, void* out, size_t n, int64_t* size)

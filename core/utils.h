@@ -71,6 +71,22 @@ class Utils
     static CloudSettings cloud_settings();
     static void set_cloud_settings(const CloudSettings& settings);
 
+    // The wired identity (g_str_ip, g_srt_mask, g_str_gateway, g_str_mac,
+    // g_str_barcode), copied and replaced under _net_identity_mutex: the PC
+    // links replace them while the pages and the cloud link copy them.
+    struct NetIdentity {
+        QString ip;
+        QString mask;
+        QString gateway;
+        QString mac;
+        QString barcode;
+    };
+    static NetIdentity net_identity();
+    static void set_net_identity(const NetIdentity& identity);
+    static void set_net_address(const QString& ip, const QString& mask, const QString& gateway);
+    static void set_net_mac(const QString& mac);
+    static void set_net_barcode(const QString& barcode);
+
     static QMutex _spi_mutex;
     static QMutex _c331_bnk_mutex;
     static QMutex _file_deal_mutex;
@@ -82,6 +98,7 @@ class Utils
     static QMutex _fpga_multicast_mutex;
     static QMutex _reconfig_4g_mutex;
     static QMutex _reconfig_device_nubocloud_mutex;
+    static QMutex _net_identity_mutex;
 };
 
 // "sync" after a file write, then the 100 ms settle the board's flash needs.

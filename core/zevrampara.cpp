@@ -223,12 +223,13 @@ void ZevRamPara::ZevSetImageSource(int ordinal, char source, char window)
     int win = u8(window);
     if (!validSource(src) || win >= Img::kLayerCount)
         return;
-    u16 word = u16(src);
-    if (ordinal > 0) {
-        int k = findNthCrop(src, ordinal);
-        word = k < Img::kCropCount ? u16(0x8000 | k) : 0;
-    }
     c331_apply(1, [&] {
+        // The crop is found in the table this write goes with.
+        u16 word = u16(src);
+        if (ordinal > 0) {
+            int k = findNthCrop(src, ordinal);
+            word = k < Img::kCropCount ? u16(0x8000 | k) : 0;
+        }
         put16(img(), layerOffset(win) + Img::kLayerSource, word);
         if (img16(Img::kCurrentMode) == shadow16(Img::kCurrentMode))
             put16(img(), Img::kCurrentMode, 0);
@@ -299,20 +300,21 @@ void ZevRamPara::ZevGetCropPara(int source, int n, CROP_PARA* crop, int* index)
 
 void ZevRamPara::ZevSetCropPara(char source, char n, CROP_PARA* crop)
 {
+    C331Lock lock;
     int k = findNthCrop(u8(source), u8(n));
     if (k >= Img::kCropCount)
         return;
     int o = cropOffset(k);
-    c331_apply(1, [&] {
-        put16(img(), o + 2, u16(crop->x));
-        put16(img(), o + 4, u16(crop->y));
-        put16(img(), o + 6, u16(crop->width));
-        put16(img(), o + 8, u16(crop->height));
-    });
+    put16(img(), o + 2, u16(crop->x));
+    put16(img(), o + 4, u16(crop->y));
+    put16(img(), o + 6, u16(crop->width));
+    put16(img(), o + 8, u16(crop->height));
+    g_para_update_flag = 1;
 }
 
 void ZevRamPara::ZevAddNewCrop(int source, CROP_PARA* crop)
 {
+    C331Lock lock;
     int number = ZevAddCropID(source) - 1;
     if (number < 0)
         return;
@@ -322,21 +324,22 @@ void ZevRamPara::ZevAddNewCrop(int source, CROP_PARA* crop)
     if (k >= Img::kCropCount)
         return;
     int o = cropOffset(k);
-    c331_apply(1, [&] {
-        put16(img(), o, u16(0x8000 + 256 * number + source));
-        put16(img(), o + 2, u16(crop->x));
-        put16(img(), o + 4, u16(crop->y));
-        put16(img(), o + 6, u16(crop->width));
-        put16(img(), o + 8, u16(crop->height));
-    });
+    put16(img(), o, u16(0x8000 + 256 * number + source));
+    put16(img(), o + 2, u16(crop->x));
+    put16(img(), o + 4, u16(crop->y));
+    put16(img(), o + 6, u16(crop->width));
+    put16(img(), o + 8, u16(crop->height));
+    g_para_update_flag = 1;
 }
 
 void ZevRamPara::ZevDeleteCrop(char source, char n)
 {
+    C331Lock lock;
     int k = findNthCrop(u8(source), u8(n));
     if (k >= Img::kCropCount)
         return;
-    c331_apply(1, [&] { put16(img(), cropOffset(k), 0); });
+    put16(img(), cropOffset(k), 0);
+    g_para_update_flag = 1;
 }
 
 void ZevRamPara::ZevSetEDIDPara(int source, short width, short height, short rate)
@@ -456,14 +459,15 @@ void ZevRamPara::ZevSetImageFreeze()
     u8 layer = g_image_current;
     if (layer >= kSourceCount)
         return;
+    bool frozen = false;
     c331_apply(1, [&] {
         int o = layerOffset(layer);
         if (img16(o + Img::kLayerEnable) & 1)
             img()[o + Img::kLayerFlags] ^= 0x02;
+        frozen = img()[o + Img::kLayerFlags] & 0x02;
     });
     if (debugOn())
-        zevlog::debug(lcCore(), "\n set freeze : %s \n",
-                      (img()[layerOffset(layer) + Img::kLayerFlags] & 0x02) ? "freeze " : "normal");
+        zevlog::debug(lcCore(), "\n set freeze : %s \n", frozen ? "freeze " : "normal");
 }
 
 int ZevRamPara::mode_file_deal(int slot, int op)

@@ -213,6 +213,8 @@ class ZevRamPara : public QObject
     static int ZevLanguageChanged();
     static u8 ZevGetImageSource(const u8* image, u8 layer, short* isCrop, char* cropIndex, u8 form);
     static void ZevSetImageSource(int ordinal, char source, char window);
+    // The crop table's readers: the caller holds the apply mutex. Its
+    // writers below take it themselves.
     static int ZevGetSourceNum(int source, int n);
     static void ZevCropSourceInit();
     static int ZevGetCropID(int source, int n);
@@ -222,6 +224,7 @@ class ZevRamPara : public QObject
     static void ZevAddNewCrop(int source, CROP_PARA* crop);
     static void ZevDeleteCrop(char source, char n);
     static void ZevSetEDIDPara(int source, short width, short height, short rate);
+    // Caller holds the apply mutex.
     static int ZevUserModeSaved(int slot);
     static int ZevGetCurrentModeIndex();
     static int ZevUserModeIndex(char cur, char dir);

@@ -275,7 +275,15 @@ int fpga_manage::merge_write(unsigned char reg, unsigned char mask, unsigned cha
         const bool off = v & 0x04;
         ScreenState = off ? 0 : 1;
         if (mirror && mask == 0x04 && g_set_led_para.load() == 0) {
-            ZevRamPara::put16(ZevRamPara::p_zevrampara_config, Img::kBlackout, off ? 1 : 0);
+            // No register lock is taken under the apply mutex, so it comes
+            // second here. The LED set-up writes register 0 holding
+            // _led_para_init_mutex (which the apply takes after the apply
+            // mutex), but only while g_set_led_para, changed only under that
+            // mutex, is 1: this never runs there.
+            {
+                C331Lock image;
+                ZevRamPara::put16(ZevRamPara::p_zevrampara_config, Img::kBlackout, off ? 1 : 0);
+            }
             ZevRamPara::test_signal(1);
         }
         __atomic_store_n(&MCU_RAM_EXTEND[29], ScreenState.load(), __ATOMIC_RELAXED);

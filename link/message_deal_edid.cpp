@@ -74,13 +74,14 @@ int message_deal::write_edid_table(u8* body, int length)
         return 2;
 
     // Only what the record carries enters the table; a short record leaves
-    // the rest of the block empty.
-    u8* block = edid_ram_table + kEdidSize * source;
+    // the rest of the block empty. The table changes under the apply mutex,
+    // as its readers take it: no source is served half a block.
     const size_t carried = n > kRecordEdid ? std::min<size_t>(n - kRecordEdid, kEdidSize) : 0;
-    std::memset(block, 0, kEdidSize);
-    std::memcpy(block, record + kRecordEdid, carried);
-    edid_ram_table_from[source] = 1;
     c331_apply(1, [&] {
+        u8* block = edid_ram_table + kEdidSize * source;
+        std::memset(block, 0, kEdidSize);
+        std::memcpy(block, record + kRecordEdid, carried);
+        edid_ram_table_from[source] = 1;
         u8* im = ZevRamPara::p_zevrampara_config;
         for (int w = 0; w < 3; ++w) {
             const size_t at = 2 + 2 * size_t(w);

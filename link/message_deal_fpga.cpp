@@ -270,9 +270,11 @@ void message_deal::set_para_sync()
         w = 64;
     if (h < 64)
         h = 64;
+    // Compared and written in one step: the panel writes the LED size too.
+    C331Lock lock;
     if (ZevRamPara::img16(Img::kLedWidth) == w && ZevRamPara::img16(Img::kLedHeight) == h)
         return;
-    c331_apply(1, [&] {
+    {
         u8* im = ZevRamPara::p_zevrampara_config;
         std::memset(im + 1408, 0, 4);
         std::memset(im + 1416, 0, 4);
@@ -286,7 +288,8 @@ void message_deal::set_para_sync()
             ZevRamPara::put16(im, off, h);
         for (int win = 1; win < 6; ++win)
             ZevRamPara::put16(im, ZevRamPara::layerOffset(win) + Img::kLayerEnable, 0);
-    });
+        g_para_update_flag = 1;
+    }
 }
 
 QString g_rcv_sync_led;

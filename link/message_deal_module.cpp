@@ -143,7 +143,7 @@ bool write_file(const char* path, const u8* data, u32 length)
 bool stored_size(const file_kind& k, u32* size)
 {
     if (!k.path) {
-        *size = u32(g_str_barcode.toUtf8().size());
+        *size = u32(Utils::net_identity().barcode.toUtf8().size());
         return true;
     }
     u8 head[7];
@@ -163,7 +163,7 @@ bool stored_size(const file_kind& k, u32* size)
 bool stored_block(const file_kind& k, u32 offset, u8* out, u32 n)
 {
     if (!k.path) {
-        const QByteArray text = g_str_barcode.toUtf8();
+        const QByteArray text = Utils::net_identity().barcode.toUtf8();
         if (uint64_t(offset) + n > u32(text.size()))
             return false;
         std::memcpy(out, text.constData() + offset, n);
@@ -209,7 +209,7 @@ int message_deal::YP_SendFile(u8* body, int length)
             ConfigEngine* c = ConfigEngine::pInstance();
             const bool stored = c->write_config_variant(ConfigItem::Barcode, QString(" "));
             syncAndSettle();
-            g_str_barcode = c->read_config_variant(ConfigItem::Barcode).toString();
+            Utils::set_net_barcode(c->read_config_variant(ConfigItem::Barcode).toString());
             if (!stored) {
                 g_yp_s_owner.close();
                 return answer5(body, kNotAvailable, false, k->id);

@@ -95,18 +95,19 @@ int message_deal::init_MAC_address(u8* body, int length)
     if (!net_check::unicast_mac(m))
         return 2;
     const QString mac = QString::asprintf("%02x:%02x:%02x:%02x:%02x:%02x", m[0], m[1], m[2], m[3], m[4], m[5]);
+    const Utils::NetIdentity id = Utils::net_identity();
     // The settings that go into the file with it must be sound too.
-    if (!net_check::ipv4(g_str_ip) || !net_check::mask(g_srt_mask) || !net_check::ipv4(g_str_gateway))
+    if (!net_check::ipv4(id.ip) || !net_check::mask(id.mask) || !net_check::ipv4(id.gateway))
         return 2;
-    if (!write_interfaces(interfaces_text(g_str_ip, g_srt_mask, mac))) {
+    if (!write_interfaces(interfaces_text(id.ip, id.mask, mac))) {
         writeLogMsg(LOG_ERROR, "write /etc/network/interfaces failed");
         return 2;
     }
-    g_str_mac = mac;
+    Utils::set_net_mac(mac);
     syncAndSettle();
     if (Utils::system_mutex("ifdown eth0 -f;ifup eth0 -f") != 0)
         writeLogMsg(LOG_ERROR, "Network device eth0 restart failed ... ");
-    Utils::init_resteth(g_str_ip, g_str_gateway, g_srt_mask);
+    Utils::init_resteth(id.ip, id.gateway, id.mask);
     body[kSub] = 0;
     return 2;
 }
@@ -130,9 +131,7 @@ int message_deal::net_ip_set(u8* body, int length)
                                                            {ConfigItem::SubNetMask, mask},
                                                            {ConfigItem::TcpPort, port}}))
         return 1;
-    g_str_ip = ip;
-    g_srt_mask = mask;
-    g_str_gateway = gateway;
+    Utils::set_net_address(ip, mask, gateway);
     g_int_tcp_port = port;
     Utils::initIPAddress();
     if (port != oldPort) {
@@ -149,15 +148,17 @@ int message_deal::net_ip_set(u8* body, int length)
 
 int message_deal::net_eth_search(u8* body, int /*length*/)
 {
-    g_str_mac = QString::fromStdString(Utils::shell_exec("ifconfig eth0 | grep HWaddr | awk '{print $5}'", 1024));
+    Utils::set_net_mac(
+        QString::fromStdString(Utils::shell_exec("ifconfig eth0 | grep HWaddr | awk '{print $5}'", 1024)));
+    const Utils::NetIdentity id = Utils::net_identity();
     std::memset(body + kSub, 0, 25);
     body[10] = 0;
     body[11] = 3;
     body[12] = 22;
-    put_pieces(body + 15, g_str_mac, ':', 16, 6);
-    put_pieces(body + 21, g_str_ip, '.', 10, 4);
-    put_pieces(body + 25, g_srt_mask, '.', 10, 4);
-    put_pieces(body + 29, g_str_gateway, '.', 10, 4);
+    put_pieces(body + 15, id.mac, ':', 16, 6);
+    put_pieces(body + 21, id.ip, '.', 10, 4);
+    put_pieces(body + 25, id.mask, '.', 10, 4);
+    put_pieces(body + 29, id.gateway, '.', 10, 4);
     put16(body + 33, g_port);
     return 25;
 }
@@ -173,14 +174,15 @@ int message_deal::get_device_info(u8* body, int /*length*/)
     body[11] = 16;
     const u8 fixed[] = {0x8D, 0x01, 0x01, 0x52, 0x8B, 0x0F, 0x0B, 0x01, 0x02};
     std::memcpy(body + 12, fixed, sizeof fixed);
-    const QByteArray barcode = g_str_barcode.toUtf8();
+    const Utils::NetIdentity id = Utils::net_identity();
+    const QByteArray barcode = id.barcode.toUtf8();
     std::memcpy(body + 21, barcode.constData(), size_t(qMin(16, barcode.size())));
     std::memcpy(body + 37, g_pid, 32);
-    put_pieces(body + 197, g_str_mac, ':', 16, 6);
+    put_pieces(body + 197, id.mac, ':', 16, 6);
     put16(body + 203, g_port);
-    put_pieces(body + 205, g_str_ip, '.', 10, 4);
-    put_pieces(body + 209, g_srt_mask, '.', 10, 4);
-    put_pieces(body + 213, g_str_gateway, '.', 10, 4);
+    put_pieces(body + 205, id.ip, '.', 10, 4);
+    put_pieces(body + 209, id.mask, '.', 10, 4);
+    put_pieces(body + 213, id.gateway, '.', 10, 4);
     if (!hasWifi)
         return n;
     body[217] = u8(wifi.first);
@@ -231,19 +233,20 @@ int message_deal::set_barcode(u8* body, int length)
     ConfigEngine* c = ConfigEngine::pInstance();
     const bool stored = c->write_config_variant(ConfigItem::Barcode, sent);
     syncAndSettle();
-    g_str_barcode = c->read_config_variant(ConfigItem::Barcode).toString();
+    const QString barcode = c->read_config_variant(ConfigItem::Barcode).toString();
+    Utils::set_net_barcode(barcode);
     message_remote* remote = message_remote::installed();
     // The cloud's copy of the identity must be kept too, or the next start
     // logs in with the old one.
-    const bool kept = !remote || remote->set_identity(g_str_barcode);
-    body[kSub] = stored && kept && g_str_barcode == sent ? 0 : 2;
+    const bool kept = !remote || remote->set_identity(barcode);
+    body[kSub] = stored && kept && barcode == sent ? 0 : 2;
     return 2;
 }
 
 int message_deal::read_barcode(u8* body, int /*length*/)
 {
     // The reply's length fields are 16 bits wide.
-    const QByteArray text = g_str_barcode.toUtf8().left(0xFFFF - 4);
+    const QByteArray text = Utils::net_identity().barcode.toUtf8().left(0xFFFF - 4);
     const int n = text.size();
     body[10] = 0;
     body[11] = 31;
@@ -277,7 +280,8 @@ int message_deal::set_lcd_lang_support(u8* body, int length)
         while (!(value & (1u << lang)))
             ++lang;
         g_language = lang;
-        QMutexLocker lock(&ZevRamPara::mutex);
+        // The pages check the language under the apply mutex.
+        C331Lock lock;
         ZevRamPara::p_zevrampara_config[Img::kLanguage] = lang;
     }
     ZevRamPara::test_signal(1);

@@ -229,7 +229,12 @@ void message_deal::info_block(u8* out)
     const u16 cards = fpga_link::card_count();
     out[0x7C] = out[0x7E] = u8(cards);
     out[0x7D] = out[0x7F] = u8(cards >> 8);
-    const u16 w = ZevRamPara::img16(Img::kLedWidth), h = ZevRamPara::img16(Img::kLedHeight);
+    u16 w, h;
+    {
+        C331Lock lock;
+        w = ZevRamPara::img16(Img::kLedWidth);
+        h = ZevRamPara::img16(Img::kLedHeight);
+    }
     out[0x80] = u8(w >> 8);
     out[0x81] = u8(w);
     out[0x82] = u8(h >> 8);

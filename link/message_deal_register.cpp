@@ -81,6 +81,8 @@ int message_deal::write_register(u8* body, int length)
             c331_manage::p_c331_manage->c331_print();
         if (v & 0x3C) {
             const int w0 = ZevRamPara::layerOffset(0);
+            // Read and written in one step: the panel writes the window too.
+            C331Lock lock;
             u16 flags = ZevRamPara::get16(img(), w0 + Img::kLayerFlags);
             u16 mode = ZevRamPara::get16(img(), w0 + Img::kLayerP2pMode);
             u16 newFlags = flags, newMode = mode;
@@ -92,10 +94,9 @@ int message_deal::write_register(u8* body, int length)
                 newMode = (v & 0x08) ? 0 : (v & 0x10) ? 8 : 9;
             }
             if (newFlags != flags || newMode != mode) {
-                c331_apply(1, [&] {
-                    ZevRamPara::put16(img(), w0 + Img::kLayerFlags, newFlags);
-                    ZevRamPara::put16(img(), w0 + Img::kLayerP2pMode, newMode);
-                });
+                ZevRamPara::put16(img(), w0 + Img::kLayerFlags, newFlags);
+                ZevRamPara::put16(img(), w0 + Img::kLayerP2pMode, newMode);
+                g_para_update_flag = 1;
             }
         }
         body[pc::kStatus] = 0;
@@ -330,7 +331,7 @@ int message_deal::RegUpdate10(u8 mask)
         c331_apply(1, [] { ZevRamPara::load_defaults(Img::kModeStart, Img::kSpliceMode); });
     if (mask & 0x10)
         c331_apply(1, [] { ZevRamPara::load_defaults(Img::kBrightness, Img::kQualityEnd); });
-    if ((mask & 0x20) && g_str_ip != "192.168.0.199")
+    if ((mask & 0x20) && Utils::net_identity().ip != "192.168.0.199")
         ZevRamPara::test_signal(3);
     return 0;
 }

@@ -75,12 +75,12 @@ int message_deal_4g::get_4G_property()
     const board::FileRead keptRead = read_headed(kBarcodeFile, kMaxBarcode, kept);
     QByteArray identity = keptRead == board::FileRead::whole ? identity_of(QString::fromUtf8(kept)) : QByteArray();
     if (identity.isEmpty() && keptRead != board::FileRead::unreadable) {
-        set_identity(g_str_barcode);
+        set_identity(Utils::net_identity().barcode);
     } else {
         // A file that cannot be read keeps the stored identity for a start
         // that can: this one goes by the barcode.
         if (identity.isEmpty())
-            identity = identity_of(g_str_barcode);
+            identity = identity_of(Utils::net_identity().barcode);
         std::memcpy(g_4G_property + 25, identity.constData(), size_t(identity.size()));
     }
 

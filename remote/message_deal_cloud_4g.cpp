@@ -90,9 +90,10 @@ void cmd_heartbeat(json_object&) {}
 void cmd_getinfo(json_object& a)
 {
     a.text("deviceid", std::string(g_pid));
-    a.text("barcode", g_str_barcode.toStdString());
-    a.text("ip", g_str_ip.toStdString());
-    a.text("mac", g_str_mac.trimmed().toStdString());
+    const Utils::NetIdentity id = Utils::net_identity();
+    a.text("barcode", id.barcode.toStdString());
+    a.text("ip", id.ip.toStdString());
+    a.text("mac", id.mac.trimmed().toStdString());
 }
 
 void cmd_reboot(json_object&)

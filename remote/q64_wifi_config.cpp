@@ -48,14 +48,20 @@ constexpr u32 kResetTicks = 300;
 const char* const kFactoryPassphrase = "12345678";
 
 // The start-up waits while the byte is anything but 0; the restart takes
-// Wi-Fi as off only when it is exactly 1.
+// Wi-Fi as off only when it is exactly 1. Read under the apply mutex: the
+// panel and the PC links write it.
+u8 wifi_off_byte()
+{
+    C331Lock lock;
+    return ZevRamPara::p_zevrampara_config[Img::kWifiOff];
+}
 bool wifi_off()
 {
-    return ZevRamPara::p_zevrampara_config[Img::kWifiOff] != 0;
+    return wifi_off_byte() != 0;
 }
 bool wifi_switched_off()
 {
-    return ZevRamPara::p_zevrampara_config[Img::kWifiOff] == 1;
+    return wifi_off_byte() == 1;
 }
 
 void kill_access_point()

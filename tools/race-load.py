@@ -6,18 +6,33 @@
 Starts the program on a fresh data root (its environment passed on: the
 sanitizer's options and preload from tools/race-check.sh), then for N
 seconds PC clients on TCP 5005 and 10002, UDP 10005 and 5008 and the RS-485
-cable each loop over: register reads and writes, image writes and the apply
-(register 11 mask 0x02), user modes saved (word 868) and recalled (word
-866), reads of the image, the slots and the info block, slot writes, cloud
-settings (0xC3). Beside them the simulated board gets keypad keys, USB stick
-plugs and pulls, input changes and FPGA faults. Prints what was sent and
-answered; exits 1 when the program ended on its own or never came up.
+cable each loop over:
+  - the image: register reads, writes of every part of it (brightness and
+    contrast, the LED size and origin, windows, crops, single parameters, a
+    block anywhere) and the apply (register 11 mask 0x02); the screen
+    register of the FPGA, whose blackout bit the image follows;
+  - user modes saved (word 868) and recalled (word 866), slot reads and
+    writes, reads of the image and the info block;
+  - EDID RAM tables written and read back (0xC1);
+  - the network values: address, mask and gateway (the port kept), the MAC,
+    searches, the device information, the barcode written and read, the
+    network-reset register;
+  - cloud settings (0xC3) pointing at a cloud server of this script's own,
+    which asks the box for its device information and property;
+  - file transfers (files read, then written back as read) and module
+    transfers (the barcode sent, the module files read).
+Beside them the simulated board gets keypad keys, USB stick plugs and pulls,
+input changes and FPGA faults. Prints what was sent and answered; exits 1
+when the program ended on its own or never came up.
 
 Run it in a network namespace of its own (tools/race-check.sh --live does):
 
     unshare -rn tools/race-load.py build/zevQ64N --root /tmp/zev-load --seconds 300
 """
 import argparse
+import collections
+import hashlib
+import json
 import os
 import random
 import select
@@ -30,13 +45,22 @@ import threading
 import time
 import tty
 
-from pc_wire import BOX, request as body, wire
+from pc_wire import BOX, FPGA, request as body, wire
 
 STOP = threading.Event()
+CLOUD_PORT = 7000
+
+# Image offsets of the words and records the load writes.
+SPLICE, LED_W, CROPS, CROP_SIZE, LAYERS, LAYER_SIZE = 1376, 1378, 1472, 10, 2272, 26
+MODE_START, IMAGE_SIZE = 896, 4096
 
 
-def request(group, rest):
-    return wire(body(BOX, group, rest))
+def request(group, rest, dest=BOX):
+    return wire(body(dest, group, rest))
+
+
+def le16(v):
+    return bytes([v & 0xFF, (v >> 8) & 0xFF])
 
 
 def le32(v):
@@ -44,98 +68,239 @@ def le32(v):
 
 
 def ram_write(address, data):
-    return request(0x60, le32(address) + bytes([len(data) & 0xFF, len(data) >> 8, 0, 0]) + bytes(data))
+    return request(0x60, le32(address) + le16(len(data)) + bytes(2) + bytes(data))
 
 
 def ram_read(address, length):
-    return request(0x61, le32(address) + bytes([length & 0xFF, length >> 8, 0, 0]))
+    return request(0x61, le32(address) + le16(length) + bytes(2))
+
+
+def unwire(frame):
+    """The body of a reply frame (check byte dropped), or None."""
+    start = frame.rfind(b"\xa5\xa5\xa5")
+    end = frame.find(b"\x5a", start + 3)
+    if start < 0 or end < 0:
+        return None
+    out, i, raw = bytearray(), 0, frame[start + 3 : end]
+    while i < len(raw):
+        b = raw[i]
+        if b in (0xA6, 0x5B) and i + 1 < len(raw):
+            out.append({(0xA6, 2): 0xA5, (0xA6, 1): 0xA6, (0x5B, 2): 0x5A, (0x5B, 1): 0x5B}.get((b, raw[i + 1]), 0))
+            i += 2
+            continue
+        out.append(b)
+        i += 1
+    return bytes(out[:-1]) if len(out) > 10 else None
 
 
 APPLY = request(0xA0, [11, 0x02, 0, 0x02])
-# Cloud settings under an all-zero key: a server on the namespace's own
-# loopback, so a connection attempt stays there.
-CLOUD = request(0xC3, [11] + [0] * 49 + [0, 0, 9] + list(b"127.0.0.1") + [80, 0, 0, 0])
 
 
-def operations(rng):
-    """One round of a PC client's work, as (name, frame) pairs."""
-    slot = rng.randrange(16)
-    ops = [
-        ("register read", request(0xA1, [6, rng.randrange(0x80), 0, 0])),
-        ("image write", ram_write(2176, [rng.randrange(101), 0])),  # brightness
-        ("image write", ram_write(2178, [rng.randrange(101), 0])),  # contrast
-        ("apply", APPLY),
-        ("image read", ram_read(rng.randrange(0, 0x1000 - 512, 2), 512)),
-        ("slot read", ram_read(0x1000 + 0x1000 * slot, 1024)),
-        ("info read", ram_read(0xA0000000, 256)),
-    ]
-    roll = rng.random()
-    if roll < 0.25:
-        ops += [("mode save", ram_write(868, [slot + 1, 0])), ("apply", APPLY)]
-    elif roll < 0.5:
-        ops += [("mode recall", ram_write(866, [slot + 1, 0])), ("apply", APPLY)]
-    elif roll < 0.6:
-        ops += [("slot write", ram_write(0x1000 + 0x1000 * slot + 2, bytes(rng.getrandbits(8) for _ in range(64))))]
-    elif roll < 0.65:
-        ops += [("cloud settings", CLOUD)]
-    rng.shuffle(ops)
-    return ops
+def cloud_settings(port):
+    """Cloud settings under an all-zero key: a server on the namespace's loopback."""
+    server = b"127.0.0.1"
+    return request(0xC3, bytes([11] + [0] * 49 + [0, 0, len(server)]) + server + le16(port) + bytes(2))
+
+
+class Ops:
+    """One PC client's work: each op sends one or more requests through ask."""
+
+    def __init__(self, rng, ask):
+        self.rng = rng
+        self.ask = ask  # ask(name, frame) -> reply body, or None
+
+    # The image, its parts and the apply.
+    def brightness(self):
+        self.ask("image write", ram_write(2176 + 2 * self.rng.randrange(2), [self.rng.randrange(101), 0]))
+
+    def led_size(self):
+        r = self.rng
+        w, h = r.choice([64, 128, 640, 1024, 1920, 3840]), r.choice([64, 128, 480, 768, 1080, 2160])
+        self.ask("LED size", ram_write(SPLICE, le16(r.choice([0, 0, 1])) + le16(w) + le16(h) +
+                                       le16(r.randrange(0, 64)) + le16(r.randrange(0, 64))))
+
+    def window(self):
+        r = self.rng
+        rec = bytearray(LAYER_SIZE)
+        rec[0] = r.randrange(2)
+        rec[8] = r.randrange(6)
+        rec[10:18] = le16(r.randrange(0, 512)) + le16(r.randrange(0, 512)) + le16(r.randrange(64, 1920)) + \
+            le16(r.randrange(64, 1080))
+        rec[18] = r.randrange(2)
+        self.ask("window", ram_write(LAYERS + LAYER_SIZE * r.randrange(16), rec))
+
+    def crop(self):
+        r = self.rng
+        self.ask("crop", ram_write(CROPS + CROP_SIZE * r.randrange(40), bytes(r.randrange(8) for _ in range(CROP_SIZE))))
+
+    def image_block(self):
+        r = self.rng
+        at = r.randrange(MODE_START, IMAGE_SIZE - 256, 2)
+        self.ask("image block", ram_write(at, bytes(r.getrandbits(8) for _ in range(r.choice([16, 64, 256])))))
+
+    def single(self):
+        r = self.rng
+        item = r.choice([(6, r.randrange(101)), (21, r.randrange(6)), (29, r.randrange(6)), (60, r.randrange(2)),
+                         (93, r.randrange(2)), (11, r.randrange(101))])
+        self.ask("single parameter", request(0xB0, bytes([0x31, 0, item[0]]) + le16(item[1])))
+
+    def screen(self):
+        self.ask("screen register", request(0xA0, [0, 0x04, 0, self.rng.choice([0, 0x04])], dest=FPGA))
+
+    def apply(self):
+        self.ask("apply", APPLY)
+
+    def read_image(self):
+        self.ask("image read", ram_read(self.rng.randrange(0, IMAGE_SIZE - 512, 2), 512))
+        self.ask("info read", ram_read(0xA0000000, 256))
+
+    # User modes and their slots.
+    def modes(self):
+        r = self.rng
+        slot = r.randrange(16)
+        roll = r.random()
+        if roll < 0.35:
+            self.ask("mode save", ram_write(868, [slot + 1, 0]))
+        elif roll < 0.7:
+            self.ask("mode recall", ram_write(866, [slot + 1, 0]))
+        else:
+            self.ask("slot write", ram_write(0x1000 + 0x1000 * slot + 2, bytes(r.getrandbits(8) for _ in range(64))))
+        self.ask("slot read", ram_read(0x1000 + 0x1000 * slot, 1024))
+
+    # EDID RAM tables: a record (timing words at 2, the block at 32) and its read.
+    def edid(self):
+        r = self.rng
+        source = r.randrange(6)
+        record = bytearray(r.getrandbits(8) for _ in range(288))
+        record[2:8] = le16(r.choice([1280, 1920])) + le16(r.choice([720, 1080])) + le16(60)
+        self.ask("EDID write", request(0xC1, bytes([1]) + le16(source) + bytes(4) + le16(len(record)) + record))
+        self.ask("EDID read", request(0xC1, bytes([2]) + le16(source)))
+
+    # The network values; the port stays, so the box does not restart.
+    def network(self):
+        r = self.rng
+        roll = r.random()
+        if roll < 0.25:
+            ip = bytes([192, 168, 0, r.choice([199, 100, 50])])
+            self.ask("network set", request(0xA4, bytes([1, 0, 0, 0]) + ip + bytes([255, 255, 255, 0]) +
+                                            bytes([192, 168, 0, 1]) + le16(5005)))
+        elif roll < 0.4:
+            mac = bytes([0x00, 0x11, 0x22, r.randrange(256), r.randrange(256), r.randrange(256)])
+            self.ask("MAC set", request(0xA4, bytes([0, 0, 0]) + mac))
+        elif roll < 0.55:
+            code = ("SN%06d" % r.randrange(10 ** 6)).encode()
+            self.ask("barcode set", request(0xA2, bytes([30]) + le16(len(code) + 2) + code))
+        elif roll < 0.65:
+            self.ask("network reset", request(0xA0, [16, 0x20, 0, 0]))
+        self.ask("network search", request(0xA4, [3]))
+        self.ask("device information", request(0xA4, [16]))
+        self.ask("barcode read", request(0xA2, [31]))
+
+    def cloud(self):
+        self.ask("cloud settings", cloud_settings(CLOUD_PORT))
+
+    # File transfers: a file read whole, then written back as it was read.
+    def files(self):
+        tag = self.rng.choice([b"ALIS", b"OSDS", b"MO01", b"MO02", b"MO0a"])
+        reply = self.ask("file read", request(0xC0, bytes([4, 0, 0]) + tag))
+        if not reply or len(reply) < 17 or reply[10] != 0 or reply[12] != 1:
+            return
+        size = int.from_bytes(reply[13:17], "little")
+        data = bytearray()
+        while len(data) < size:
+            n = min(1000, size - len(data))
+            block = self.ask("file read", request(0xC0, bytes([5, 0, 0, 0, 0]) + le32(len(data)) + le32(n)))
+            if not block or len(block) < 12 + n:
+                break
+            data += block[12 : 12 + n]
+        self.ask("file read", request(0xC0, [6]))
+        if len(data) != size or not size:
+            return
+        start = self.ask("file write", request(0xC0, bytes([1, 0, 0]) + tag + bytes([0]) + le32(size)))
+        if not start or start[10] != 0:
+            return
+        for at in range(0, size, 1000):
+            part = bytes(data[at : at + 1000])
+            self.ask("file write", request(0xC0, bytes([2, 0, 0, 0, 0]) + le32(at) + le32(len(part)) + part))
+        self.ask("file write", request(0xC0, bytes([3, 0, 0, 0, 0]) + hashlib.md5(bytes(data)).digest()))
+
+    # Module transfers: the barcode sent as the module file F001, then the
+    # module files read.
+    def modules(self):
+        r = self.rng
+        if r.random() < 0.5:
+            code = ("MB%06d" % r.randrange(10 ** 6)).encode()
+            start = self.ask("module send", request(0xCC, b"F001" + le32(len(code)) + bytes([1])))
+            if start and start[11] == 200:
+                self.ask("module send", request(0xC5, le16(100) + le32(0) + le16(len(code)) + code))
+                self.ask("module send", request(0xC6, le16(100) + le32(len(code))))
+            return
+        name, tid = r.choice([(b"F001", 100), (b"F002", 101), (b"F004", 102)])
+        start = self.ask("module read", request(0xC8, name))
+        if not start or len(start) < 19 or start[11] != 200:
+            return
+        size = int.from_bytes(start[15:19], "little")
+        at = 0
+        while at < size:
+            block = self.ask("module read", request(0xC9, le16(tid) + le32(at)))
+            if not block or len(block) < 21 or block[11] != 200:
+                break
+            got = block[19] | (block[20] << 8)
+            if not got:
+                break
+            at += got
+        self.ask("module read", request(0xCA, le16(tid) + le32(at)))
+
+    def round(self):
+        """A round: the image and the slots always, the rest by turns."""
+        r = self.rng
+        ops = [self.brightness, self.read_image, self.modes, self.apply]
+        ops += r.sample([self.led_size, self.window, self.crop, self.single, self.screen, self.image_block,
+                         self.edid, self.network, self.network, self.files, self.modules], 3)
+        if r.random() < 0.05:
+            ops.append(self.cloud)
+        r.shuffle(ops)
+        for op in ops:
+            if STOP.is_set():
+                return
+            op()
+            if op in (self.led_size, self.window, self.crop, self.image_block):
+                self.apply()
 
 
 class Stats:
     def __init__(self):
         self.lock = threading.Lock()
-        self.sent = {}
-        self.answered = {}
+        self.sent = collections.Counter()
+        self.answered = collections.Counter()
+        self.kinds = collections.Counter()
 
-    def count(self, link, answered):
+    def count(self, link, kind, answered):
         with self.lock:
-            self.sent[link] = self.sent.get(link, 0) + 1
+            self.sent[link] += 1
+            self.kinds[kind] += 1
             if answered:
-                self.answered[link] = self.answered.get(link, 0) + 1
+                self.answered[link] += 1
 
 
-def read_reply(fd_read, timeout):
-    """Reads until a frame end (0x5A) arrives; False on timeout or close."""
+def read_reply(reader, timeout):
+    """Reads until a frame end (0x5A) arrives: the bytes, or None on timeout or close."""
     end = time.monotonic() + timeout
+    got = b""
     while not STOP.is_set():
         left = end - time.monotonic()
         if left <= 0:
-            return False
-        r, _, _ = select.select([fd_read], [], [], min(left, 0.5))
+            return None
+        r, _, _ = select.select([reader], [], [], min(left, 0.5))
         if not r:
             continue
-        data = fd_read()
+        data = reader()
         if not data:
-            return False
+            return None
+        got += data
         if b"\x5a" in data:
-            return True
-    return False
-
-
-def tcp_client(port, stats, seed):
-    rng = random.Random(seed)
-    link = f"TCP {port}"
-    sock = None
-    while not STOP.is_set():
-        try:
-            if sock is None:
-                sock = socket.create_connection(("127.0.0.1", port), timeout=10)
-            for name, frame in operations(rng):
-                if STOP.is_set():
-                    break
-                sock.sendall(frame)
-                ok = read_reply(SockReader(sock), 20)
-                stats.count(link, ok)
-                if not ok:
-                    raise OSError("no answer to " + name)
-        except OSError:
-            if sock:
-                sock.close()
-            sock = None
-            STOP.wait(0.5)
-    if sock:
-        sock.close()
+            return got
+    return None
 
 
 class SockReader:
@@ -152,58 +317,132 @@ class SockReader:
             return b""
 
 
-def udp_client(port, stats, seed):
+class LinkLost(Exception):
+    pass
+
+
+def run_client(link, stats, seed, connect, send, reader_of, timeout, drop_on_silence, longest=None):
     rng = random.Random(seed)
-    link = f"UDP {port}"
-    sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    sock.bind(("0.0.0.0", 0))
-    reader = SockReader(sock)
+    conn = None
     while not STOP.is_set():
-        for name, frame in operations(rng):
-            if STOP.is_set():
-                break
-            if len(frame) > 1400:
-                continue
-            try:
-                sock.sendto(frame, ("127.0.0.1", port))
-            except OSError:
-                STOP.wait(0.5)
-                continue
-            stats.count(link, read_reply(reader, 5))
-    sock.close()
+        try:
+            if conn is None:
+                conn = connect()
+
+            def ask(kind, frame, conn=conn):
+                if STOP.is_set() or longest and len(frame) > longest:
+                    return None
+                send(conn, frame)
+                got = read_reply(reader_of(conn), timeout)
+                stats.count(link, kind, got is not None)
+                if got is None and drop_on_silence:
+                    raise LinkLost(kind)
+                return unwire(got) if got else None
+
+            Ops(rng, ask).round()
+        except (OSError, LinkLost):
+            if conn is not None:
+                close(conn)
+            conn = None
+            STOP.wait(0.5)
+    if conn is not None:
+        close(conn)
+
+
+def close(conn):
+    if isinstance(conn, int):
+        os.close(conn)
+    else:
+        conn.close()
+
+
+def tcp_client(port, stats, seed):
+    run_client(f"TCP {port}", stats, seed, lambda: socket.create_connection(("127.0.0.1", port), timeout=10),
+               lambda s, f: s.sendall(f), SockReader, 20, True)
+
+
+def udp_client(port, stats, seed):
+    def connect():
+        s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        s.bind(("0.0.0.0", 0))
+        return s
+
+    run_client(f"UDP {port}", stats, seed, connect, lambda s, f: s.sendto(f, ("127.0.0.1", port)), SockReader, 5,
+               False, 1400)
 
 
 def serial_client(root, stats, seed):
-    rng = random.Random(seed)
-    link = "RS-485"
     path = os.path.join(root, "sim", "pc-serial")
-    fd = None
+
+    def connect():
+        fd = os.open(path, os.O_RDWR | os.O_NOCTTY)
+        tty.setraw(fd)
+        termios.tcflush(fd, termios.TCIOFLUSH)
+        return fd
+
+    class Reader:
+        def __init__(self, fd):
+            self.fd = fd
+
+        def fileno(self):
+            return self.fd
+
+        def __call__(self):
+            return os.read(self.fd, 65536)
+
+    run_client("RS-485", stats, seed, connect, os.write, Reader, 20, False)
+
+
+# The cloud server the box's cloud client connects to: it asks for the
+# device information and the property now and then, and drops the link now
+# and then so the client connects again.
+def crc16_arc(data):
+    crc = 0
+    for b in data:
+        crc ^= b
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
+    return crc
+
+
+def cloud_frame(code, text):
+    data = json.dumps(text).encode()
+    head = bytearray(b"KQOC" + bytes(12) + le32(len(data)) + le16(code) + le16(crc16_arc(data)) + bytes(2))
+    bcc = 0
+    for b in head:
+        bcc ^= b
+    return bytes(head) + bytes([bcc]) + data
+
+
+def cloud_server(counts, seed):
+    rng = random.Random(seed)
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", CLOUD_PORT))
+    listener.listen(4)
+    listener.settimeout(0.5)
     while not STOP.is_set():
         try:
-            if fd is None:
-                fd = os.open(path, os.O_RDWR | os.O_NOCTTY)
-                tty.setraw(fd)
-                termios.tcflush(fd, termios.TCIOFLUSH)
-
-            class Reader:
-                def fileno(self):
-                    return fd
-
-                def __call__(self):
-                    return os.read(fd, 65536)
-
-            for name, frame in operations(rng):
-                if STOP.is_set():
-                    break
-                os.write(fd, frame)
-                stats.count(link, read_reply(Reader(), 20))
+            conn, _ = listener.accept()
+        except socket.timeout:
+            continue
+        counts["cloud connections"] += 1
+        conn.settimeout(0.2)
+        until = time.monotonic() + rng.uniform(10, 60)
+        try:
+            while not STOP.is_set() and time.monotonic() < until:
+                try:
+                    if not conn.recv(65536):
+                        break
+                except socket.timeout:
+                    pass
+                conn.sendall(cloud_frame(1, {"name": rng.choice(["getinfo", "getinfo", "getproperty"])}))
+                counts["cloud requests"] += 1
+                STOP.wait(rng.uniform(0.05, 0.3))
         except OSError:
-            if fd is not None:
-                os.close(fd)
-            fd = None
-            STOP.wait(1)
-    if fd is not None:
-        os.close(fd)
+            pass
+        conn.close()
+    listener.close()
 
 
 KEYS = ["LEFT", "RIGHT", "OK", "MODE", "BACK", "WIN1", "WIN2", "WIN3", "EXT", "DVI", "HDMI1", "HDMI2", "HDMI3",
@@ -280,9 +519,10 @@ def main():
             return 1
         print(f"race-load: serving after {time.monotonic() - started:.1f} s")
         stats = Stats()
-        counts = {"keys": 0, "usb": 0, "inputs": 0, "faults": 0}
+        counts = collections.Counter()
         rng = random.Random(args.seed)
         workers = [
+            threading.Thread(target=cloud_server, args=(counts, rng.random())),
             threading.Thread(target=tcp_client, args=(5005, stats, rng.random())),
             threading.Thread(target=tcp_client, args=(5005, stats, rng.random())),
             threading.Thread(target=tcp_client, args=(10002, stats, rng.random())),
@@ -304,8 +544,9 @@ def main():
         for w in workers:
             w.join(30)
         for link in sorted(stats.sent):
-            print(f"race-load: {link}: {stats.sent[link]} requests, {stats.answered.get(link, 0)} answered")
-        print("race-load: board: " + ", ".join(f"{k} {v}" for k, v in counts.items()))
+            print(f"race-load: {link}: {stats.sent[link]} requests, {stats.answered[link]} answered")
+        print("race-load: requests by kind: " + ", ".join(f"{k} {v}" for k, v in sorted(stats.kinds.items())))
+        print("race-load: board and cloud: " + ", ".join(f"{k} {v}" for k, v in sorted(counts.items())))
         if ended:
             print(f"race-load: the program ended with {prog.returncode}")
             return 1

@@ -9,6 +9,9 @@ access whose file lies under the source folder), with both accesses'
 file:line and their callers in our code, the thread, the mutexes held and
 the variable where ThreadSanitizer names it; other
 kinds (lock-order inversions, ...) by kind and their top frames in our code.
+Each data race is put in an area by the variable it touched (the image
+with its shadow and EDID RAM table, the user-mode slots, the cloud settings,
+the network strings; "other" for the rest), counted per area up front.
 Then what the suppressions file held back: the Qt libraries whose
 intercepted calls go unchecked (ThreadSanitizer counts no such calls) and
 the reports each other suppression matched (print_suppressions=1).
@@ -143,6 +146,25 @@ def variable(report, source):
     return loc.split(" at 0x")[0] if loc else ""
 
 
+# The shared state the check is asked about, by the variable ThreadSanitizer
+# names for the access.
+AREAS = [
+    ("image", re.compile(r"ZevRamPara::p_zevrampara_(config|shadow)|\bedid_ram_table")),
+    ("slots", re.compile(r"ZevRamPara::user_mode")),
+    ("cloud settings", re.compile(r"\bg_Nubo_")),
+    ("network strings", re.compile(r"\b(g_str_ip|g_srt_mask|g_str_gateway|g_str_mac|g_str_barcode)\b")),
+]
+
+
+def area(report):
+    if not report.kind.startswith("data race"):
+        return None
+    for name, pattern in AREAS:
+        if pattern.search(report.location):
+            return name
+    return "other"
+
+
 def read_logs(folder):
     reports, libs, supps, processes = [], collections.Counter(), collections.Counter(), 0
     warnings_total = 0
@@ -216,6 +238,11 @@ def main():
     kinds = collections.Counter(r.kind for r in reports)
     for kind, n in kinds.most_common():
         print(f"  {n:5} {kind}")
+    print("data races by area:")
+    for name in [a for a, _ in AREAS] + ["other"]:
+        n = sum(1 for r in reports if area(r) == name)
+        d = sum(1 for g in groups.values() if area(g["example"]) == name)
+        print(f"  {name}: {n} reports, {d} distinct")
     for i, ((kind, _), g) in enumerate(sorted(groups.items(), key=lambda kv: -kv[1]["count"]), 1):
         r = g["example"]
         print(f"\n[{i}] {kind}: {g['count']} reports")
@@ -237,6 +264,8 @@ def main():
         var = variable(r, source)
         if var:
             print(f"    location: {var}")
+        if area(r):
+            print(f"    area: {area(r)}")
         progs = ", ".join(f"{p} x{n}" for p, n in g["programs"].most_common(6))
         print(f"    in: {progs}")
 

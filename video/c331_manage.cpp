@@ -262,7 +262,12 @@ bool c331_manage::wait_led_ready()
 void c331_manage::apply_pass()
 {
     for (int tries = 0;; ++tries) {
-        if (panel_differs() && !wait_led_ready())
+        bool waitLed;
+        {
+            C331Lock lock;
+            waitLed = panel_differs();
+        }
+        if (waitLed && !wait_led_ready())
             writeLogMsg(LOG_ERROR, "c331: LED set-up hand-shake timed out");
         C331Lock lock;
         // A new set-up request may have come while the mutex was free.

@@ -101,6 +101,8 @@ class c331_manage
     int program_window(const u8* image, int layer);
     void follow_inputs();
     void reload_osd();
+    // The LED words of the image differ from the applied ones; caller holds
+    // the apply mutex.
     bool panel_differs() const;
     bool wait_led_ready();
     void request_fpga_brightness();

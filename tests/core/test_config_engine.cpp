@@ -45,8 +45,8 @@ class TestConfigEngine : public QObject
         auto rec = sim_.board().simShell().recorded();
         QVERIFY(std::find(rec.begin(), rec.end(), "ifconfig eth0 192.168.0.199 netmask 255.255.255.0 up") != rec.end());
         QVERIFY(std::find(rec.begin(), rec.end(), "route add default gw 192.168.0.1 metric 100") != rec.end());
-        QCOMPARE(g_str_ip, QString("192.168.0.199"));
-        QCOMPARE(g_port, 5005);
+        QCOMPARE(Utils::net_identity().ip, QString("192.168.0.199"));
+        QCOMPARE(g_port.load(), 5005);
     }
 
     void writeRoundTripsThroughTheFile()
@@ -63,8 +63,8 @@ class TestConfigEngine : public QObject
         QCOMPARE(c->read_config_variant(ConfigItem::TcpPort).type(), QVariant::LongLong);
         QCOMPARE(c->read_config_variant(ConfigItem::TcpPort).toInt(), 6000);
         Utils::getIPAddress();
-        QCOMPARE(g_port, 6000);
-        QCOMPARE(g_int_tcp_port, 6000);
+        QCOMPARE(g_port.load(), 6000);
+        QCOMPARE(g_int_tcp_port.load(), 6000);
     }
 
     // A stored value the set-IP command would refuse takes its factory

@@ -88,7 +88,7 @@ class TestUtils : public QObject
         QVERIFY(!ranAnythingWith("255.0.255.0"));
         QVERIFY(ran("ifconfig eth0 192.168.0.199 netmask 255.255.255.0 up"));
         QVERIFY(ran("route add default gw 192.168.0.1 metric 100"));
-        QCOMPARE(g_str_ip, QString("192.168.0.199"));
+        QCOMPARE(Utils::net_identity().ip, QString("192.168.0.199"));
         QCOMPARE(c->read_config_variant(ConfigItem::SubNetMask).toString(), QString("255.255.255.0"));
         QCOMPARE(c->read_config_variant(ConfigItem::GateWay).toString(), QString("192.168.0.1"));
     }

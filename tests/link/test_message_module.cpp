@@ -236,7 +236,7 @@ class TestMessageModule : public QObject
         QCOMPARE(code(send(md, request(kBox, 0xC7, {102, 0}))), u8(74));
         QCOMPARE(code(send(md, request(kBox, 0xC7, {101, 0}))), u8(200));
         QCOMPARE(send(md, module_block_req(101, 0, {1})).status(), u8(1));
-        g_str_barcode = "BC";
+        Utils::set_net_barcode("BC");
         QCOMPARE(code(send(md, request(kBox, 0xC8, tag_bytes("F001")))), u8(200));
         QCOMPARE(code(send(md, request(kBox, 0xCB, {101, 0}))), u8(74));
         QCOMPARE(code(send(md, request(kBox, 0xCB, {100, 0}))), u8(200));
@@ -279,7 +279,7 @@ class TestMessageModule : public QObject
         };
         const Bytes* own = steps[kind];
         message_deal other;
-        g_str_barcode = "BC";
+        Utils::set_net_barcode("BC");
         writeHostFile(sim->hostQ("/data/configs/alias.json"), "{}");
         const u32 t = G_timeTicks += 10000;
         QCOMPARE(send(md, own[0]).status(), u8(0));

@@ -10,6 +10,8 @@
 #include "core/config_engine.h"
 #include "core/zevrampara.h"
 #include "core/net_check.h"
+#include "core/utils.h"
+#include "lock_wait.h"
 #include "pc_frames.h"
 #include "remote/message_deal_4g.h"
 #include "remote/q64_wifi_config.h"
@@ -42,11 +44,12 @@ Bytes cloud_rest(const std::string& server, u16 port, const std::string& user, c
 // What the settings commands change, in the program and in the settings.
 QStringList settings_now()
 {
-    QStringList s = {g_str_ip,
-                     g_srt_mask,
-                     g_str_gateway,
+    const Utils::NetIdentity id = Utils::net_identity();
+    QStringList s = {id.ip,
+                     id.mask,
+                     id.gateway,
                      QString::number(g_port),
-                     g_str_barcode,
+                     id.barcode,
                      QString::number(g_lcd_lang_valid.load()),
                      QString::number(g_language.load()),
                      g_Nubo_cloudserverip,
@@ -94,10 +97,8 @@ class TestMessageNet : public QObject
         g_app_reset_flag = 0;
         G_reboot_tickTicks = 0;
         g_port = 5005;
-        g_str_ip = "192.168.0.199";
-        g_srt_mask = "255.255.255.0";
-        g_str_gateway = "192.168.0.1";
-        g_str_mac = "FF:FF:FF:FF:FF:FF";
+        Utils::set_net_address("192.168.0.199", "255.255.255.0", "192.168.0.1");
+        Utils::set_net_mac("FF:FF:FF:FF:FF:FF");
     }
 
     void setMacWritesTheInterfacesFile()
@@ -105,7 +106,7 @@ class TestMessageNet : public QObject
         Reply r = send(md, request(kBox, 0xA4, {0, 0, 0, 0x00, 0x11, 0x22, 0xAA, 0xBB, 0xCC}));
         QCOMPARE(r.data(), Bytes{0});
         QCOMPARE(r.status(), u8(0));
-        QCOMPARE(g_str_mac, QString("00:11:22:aa:bb:cc"));
+        QCOMPARE(Utils::net_identity().mac, QString("00:11:22:aa:bb:cc"));
         const QByteArray f = readHostFile(sim->hostQ("/etc/network/interfaces"));
         QVERIFY(f.startsWith("#start 180503\nauto lo\n"));
         QVERIFY(f.contains("address 192.168.0.199\nnetmask 255.255.255.0\nmetric 1\n"
@@ -120,7 +121,7 @@ class TestMessageNet : public QObject
         Reply r = send(md, request(kBox, 0xA4, {0, 0, 0, 1, 2, 3, 4, 5, 6}));
         QDir(file).removeRecursively();
         QCOMPARE(r.status(), u8(1));
-        QCOMPARE(g_str_mac, QString("FF:FF:FF:FF:FF:FF"));
+        QCOMPARE(Utils::net_identity().mac, QString("FF:FF:FF:FF:FF:FF"));
         QVERIFY(!ran("ifdown"));
         // A short frame changes nothing either.
         QCOMPARE(send(md, request(kBox, 0xA4, {0, 0, 0, 1, 2})).status(), u8(1));
@@ -140,7 +141,7 @@ class TestMessageNet : public QObject
         QVERIFY(writeHostFile(file, "old"));
         Reply r = send(md, request(kBox, 0xA4, cat({{0, 0, 0}, mac})));
         QCOMPARE(r.status(), u8(1));
-        QCOMPARE(g_str_mac, QString("FF:FF:FF:FF:FF:FF"));
+        QCOMPARE(Utils::net_identity().mac, QString("FF:FF:FF:FF:FF:FF"));
         QCOMPARE(readHostFile(file), QByteArray("old"));
         QVERIFY(!ran("ifdown"));
     }
@@ -185,11 +186,11 @@ class TestMessageNet : public QObject
         const QString stored = c->read_config_variant(ConfigItem::IPAddress).toString();
         if (status) {
             QCOMPARE(stored, QString("192.168.0.199"));
-            QCOMPARE(g_str_ip, QString("192.168.0.199"));
+            QCOMPARE(Utils::net_identity().ip, QString("192.168.0.199"));
             return;
         }
         QCOMPARE(stored, net_check::dotted(ip.data()));
-        QCOMPARE(g_port, port);
+        QCOMPARE(g_port.load(), port);
         QCOMPARE(c->read_config_variant(ConfigItem::TcpPort).toInt(), port);
         if (restart)
             QCOMPARE(G_reboot_tickTicks.load(), u32(777));
@@ -208,9 +209,29 @@ class TestMessageNet : public QObject
         QCOMPARE(Bytes(r.body.begin() + 10, r.body.end() - 1), want);
     }
 
+    // The link threads replace the identity texts while the pages and the
+    // cloud link copy them: a search and the device information wait for
+    // their mutex, and the search changes nothing before it has it.
+    void identityWaitsForItsMutex_data()
+    {
+        QTest::addColumn<int>("sub");
+        QTest::newRow("network search") << 3;
+        QTest::newRow("device information") << 16;
+    }
+    void identityWaitsForItsMutex()
+    {
+        QFETCH(int, sub);
+        sim->board().simShell().setPopenReply("ifconfig eth0", "00:11:22:33:44:5f\n");
+        bool changed = false;
+        QVERIFY(waits_for(
+            held(Utils::_net_identity_mutex), [&] { send(md, request(kBox, 0xA4, {u8(sub)})); },
+            [&] { changed = g_str_mac != "FF:FF:FF:FF:FF:FF"; }));
+        QVERIFY(!changed);
+    }
+
     void deviceInformation()
     {
-        g_str_barcode = "AB123";
+        Utils::set_net_barcode("AB123");
         std::memset(g_4G_property, 0, 24);
         std::memcpy(g_4G_property, "CLOUD-ID", 8);
         Reply r = send(md, request(kBox, 0xA4, {16}));
@@ -249,13 +270,13 @@ class TestMessageNet : public QObject
 
         // No hexadecimal digit: the identity stays.
         send(md, request(kBox, 0xA2, {30, 5, 0, 'x', 'y', 'z'}));
-        QCOMPARE(g_str_barcode, QString("xyz"));
+        QCOMPARE(Utils::net_identity().barcode, QString("xyz"));
         QCOMPARE(g_4G_property[25], u8(0xA1));
 
         // Too short, and a length that runs past the frame.
         QCOMPARE(send(md, request(kBox, 0xA2, {30, 2, 0})).status(), u8(5));
         QCOMPARE(send(md, request(kBox, 0xA2, {30, 40, 0, 'a', 'b'})).status(), u8(5));
-        QCOMPARE(g_str_barcode, QString("xyz"));
+        QCOMPARE(Utils::net_identity().barcode, QString("xyz"));
 
         // The cloud's copy of the identity cannot be written: failure.
         const QString kept = sim->hostQ(message_deal_4g::kBarcodeFile);

@@ -330,10 +330,10 @@ class TestMessageRegister : public QObject
 
     void register16NetworkReset()
     {
-        g_str_ip = "192.168.0.199";
+        Utils::set_net_address("192.168.0.199", "255.255.255.0", "192.168.0.1");
         send(md, request(kBox, 0xA0, reg_rest(16, 0x20, 0x00)));
         QVERIFY(codes().isEmpty());
-        g_str_ip = "10.0.0.5";
+        Utils::set_net_address("10.0.0.5", "255.255.255.0", "10.0.0.1");
         send(md, request(kBox, 0xA0, reg_rest(16, 0x20, 0x00)));
         QCOMPARE(codes(), QList<int>{3});
     }

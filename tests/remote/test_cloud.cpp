@@ -292,9 +292,7 @@ class TestCloud : public QObject
         const u8 server[6] = {10, 1, 2, 3, 0x28, 0x23};
         std::memcpy(g_4G_property + 37, server, 6);
         std::memcpy(g_pid, "0123456789abcdef0123456789abcdef", 33);
-        g_str_barcode = "S\"N";
-        g_str_ip = "192.168.0.9";
-        g_str_mac = "00:11:22:33:44:55";
+        Utils::set_net_identity({"192.168.0.9", "255.255.255.0", "192.168.0.1", "00:11:22:33:44:55", "S\"N"});
         const QByteArray in = request.toUtf8();
         std::string out;
         QCOMPARE(message_deal_cloud_4g::deal(in.constData(), size_t(in.size()), out), message_deal_cloud_4g::ANSWER);
@@ -310,20 +308,20 @@ class TestCloud : public QObject
         // First start: no cloud settings, the barcode setting gives the
         // identity, which the barcode file then keeps.
         std::memset(g_4G_property, 0, sizeof g_4G_property);
-        g_str_barcode = "A1B2C3D4E5F6A7B8C9D0E1F2";
+        Utils::set_net_barcode("A1B2C3D4E5F6A7B8C9D0E1F2");
         QVERIFY(message_deal_4g::get_4G_property() != 0);
         QCOMPARE(Bytes(g_4G_property + 25, g_4G_property + 37), id);
-        QCOMPARE(readHostFile(kept), QByteArray("\xAA\x1A\x00", 3) + g_str_barcode.toLatin1());
+        QCOMPARE(readHostFile(kept), QByteArray("\xAA\x1A\x00", 3) + QByteArray("A1B2C3D4E5F6A7B8C9D0E1F2"));
         // Next start: the kept barcode, whatever the setting now holds; the
         // frame headers carry it.
         std::memset(g_4G_property, 0, sizeof g_4G_property);
-        g_str_barcode = " ";
+        Utils::set_net_barcode(" ");
         message_deal_4g::get_4G_property();
         const Bytes f = protocol_phy_cloud_4g::build(cloud::kCommand, "{}");
         QCOMPARE(Bytes(f.begin() + 4, f.begin() + 16), id);
         // New cloud settings drop the file: the setting gives it again.
         QFile::remove(kept);
-        g_str_barcode = "0102";
+        Utils::set_net_barcode("0102");
         message_deal_4g::get_4G_property();
         QCOMPARE(Bytes(g_4G_property + 25, g_4G_property + 28), (Bytes{1, 2, 0xC3}));
         QFile::remove(kept);

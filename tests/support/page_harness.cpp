@@ -12,6 +12,7 @@
 
 #include "board/board.h"
 #include "core/config_engine.h"
+#include "core/utils.h"
 #include "core/zevrampara.h"
 #include "ledout/fpga_manage.h"
 #include "ui/maintenance/factory.h"
@@ -329,7 +330,7 @@ int walk_pages(const PageVisit& visit)
 {
     g_visit = &visit;
     g_failed = 0;
-    g_str_ip = "192.168.0.199";
+    Utils::set_net_address("192.168.0.199", "255.255.255.0", "192.168.0.1");
     // Three stored modes, the second in use: the grid shows every kind of slot.
     for (int slot = 0; slot < 3; ++slot)
         ZevRamPara::user_mode[slot][0] = ZevRamPara::user_mode[slot][1] = 0xAA;

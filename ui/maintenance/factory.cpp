@@ -136,7 +136,7 @@ void factory::key_back()
 void factory::apply_language()
 {
     {
-        QMutexLocker lock(&ZevRamPara::mutex);
+        C331Lock lock;
         ZevRamPara::p_zevrampara_config[Img::kLanguage] = lang_choice;
     }
     ZevRamPara::test_signal(1);

@@ -95,14 +95,31 @@ int mode_slot()
     return s < kUserModeCount ? s : 0;
 }
 
-// A field of a stored mode by its image offset (at least 896).
-u8 stored8(int slot, int offset)
+// A copy of a stored mode, with whether it is stored and in use, taken under
+// the apply mutex: the PC links write the slots and the image meanwhile.
+struct StoredMode {
+    USER_MODE_SLOT slot;
+    bool saved;
+    bool in_use;
+};
+StoredMode stored_mode(int s)
 {
-    return ZevRamPara::user_mode[slot][2 + offset - Img::kModeStart];
+    StoredMode m;
+    C331Lock lock;
+    m.slot = ZevRamPara::user_mode[s];
+    m.saved = ZevRamPara::ZevUserModeSaved(s);
+    m.in_use = ZevRamPara::img16(Img::kCurrentMode) == s + 1;
+    return m;
 }
-u16 stored16(int slot, int offset)
+
+// A field of a stored mode by its image offset (at least 896).
+u8 stored8(const StoredMode& m, int offset)
 {
-    return u16(stored8(slot, offset) | (stored8(slot, offset + 1) << 8));
+    return m.slot[2 + offset - Img::kModeStart];
+}
+u16 stored16(const StoredMode& m, int offset)
+{
+    return u16(stored8(m, offset) | (stored8(m, offset + 1) << 8));
 }
 } // namespace
 
@@ -126,7 +143,11 @@ CustomMode::CustomMode(QWidget* parent)
     preview_font.setPixelSize(10);
     ui->lineEdit->setReadOnly(true);
     ui->label_blank->hide();
-    int m = ZevRamPara::ZevGetCurrentModeIndex();
+    int m;
+    {
+        C331Lock lock;
+        m = ZevRamPara::ZevGetCurrentModeIndex();
+    }
     g_mode_select = u8(m ? m - 1 : 0);
     selector_ = new zevcontrol(QRect(19, 0, 100, 22), QRect(0, 0, 20, 22), QRect(118, 0, 20, 22), this);
     selector_->setGeometry(3, 28, 320, 24);
@@ -160,13 +181,14 @@ void CustomMode::init()
 void CustomMode::lcd_para_init()
 {
     int s = mode_slot();
-    int width = short(stored16(s, Img::kLedWidth));
-    int height = short(stored16(s, Img::kLedHeight));
-    int bri = short(stored16(s, Img::kBrightness));
-    int con = short(stored16(s, Img::kContrast));
+    const StoredMode stored = stored_mode(s);
+    int width = short(stored16(stored, Img::kLedWidth));
+    int height = short(stored16(stored, Img::kLedHeight));
+    int bri = short(stored16(stored, Img::kBrightness));
+    int con = short(stored16(stored, Img::kContrast));
     // A stored audio window beyond the six windows has no audio word.
-    u8 a = stored8(s, Img::kAudioLayer);
-    bool audio = a < kSourceCount && (stored16(s, ZevRamPara::layerOffset(a) + Img::kLayerAudio) & 0x8000);
+    u8 a = stored8(stored, Img::kAudioLayer);
+    bool audio = a < kSourceCount && (stored16(stored, ZevRamPara::layerOffset(a) + Img::kLayerAudio) & 0x8000);
 
     ALIAS_PARA alias;
     QString name = get_json_alias_para(&alias, "usermode", s) ? text(NamePrefix) + QString::fromStdString(alias.name)
@@ -175,7 +197,7 @@ void CustomMode::lcd_para_init()
                 {ui->label_name, name},
                 {ui->label_LED, text(LedSize).arg(width).arg(height)},
                 {ui->label_brightness, text(audio ? LineAudioOn : LineAudioOff).arg(bri).arg(con)}});
-    ui->label_using->setVisible(ZevRamPara::ZevGetCurrentModeIndex() == s + 1);
+    ui->label_using->setVisible(stored.in_use);
 }
 
 void CustomMode::image_para_init()
@@ -184,7 +206,8 @@ void CustomMode::image_para_init()
     preview_area = nullptr;
     std::fill(std::begin(preview_labels), std::end(preview_labels), nullptr);
     int s = mode_slot();
-    if (!ZevRamPara::ZevUserModeSaved(s)) {
+    const StoredMode stored = stored_mode(s);
+    if (!stored.saved) {
         for (QWidget* w : {static_cast<QWidget*>(ui->label_LED), static_cast<QWidget*>(ui->label_brightness),
                            static_cast<QWidget*>(ui->Button_delete), static_cast<QWidget*>(ui->Button_use),
                            static_cast<QWidget*>(ui->label_using), static_cast<QWidget*>(ui->Button_more)})
@@ -198,8 +221,8 @@ void CustomMode::image_para_init()
     ui->Button_delete->show();
     ui->Button_use->show();
     ui->label_blank->hide();
-    ui->label_using->setVisible(ZevRamPara::ZevGetCurrentModeIndex() == s + 1);
-    if (stored16(s, Img::kOsdMenuFlag)) {
+    ui->label_using->setVisible(stored.in_use);
+    if (stored16(stored, Img::kOsdMenuFlag)) {
         ui->Button_more->show();
         more_hidden = 0;
     } else {
@@ -227,8 +250,9 @@ QLabel* CustomMode::preview_label(int x, int y, int w, int h)
     return label;
 }
 
-void CustomMode::draw_windows(int s)
+void CustomMode::draw_windows(int slot)
 {
+    const StoredMode s = stored_mode(slot);
     std::vector<FitItem> names, geometries;
     for (int i = 0; i < kSourceCount; ++i) {
         bool right = i >= 3;
@@ -358,24 +382,24 @@ void CustomMode::zev_button_selinfo(char mode, char index)
 
 bool CustomMode::get_mode_status()
 {
-    return ZevRamPara::ZevUserModeSaved(mode_slot()) == 1;
+    return stored_mode(mode_slot()).saved;
 }
 
 void CustomMode::on_Button_use_clicked()
 {
     int s = mode_slot();
+    C331Lock lock;
     if (!ZevRamPara::ZevUserModeSaved(s))
         return;
-    c331_apply(1, [&] {
-        ZevRamPara::put16(ZevRamPara::p_zevrampara_config, Img::kCurrentMode, u16(s + 1));
-        std::memcpy(ZevRamPara::p_zevrampara_config + Img::kModeStart, ZevRamPara::user_mode[s] + 2, Img::kModeBytes);
-    });
+    ZevRamPara::put16(ZevRamPara::p_zevrampara_config, Img::kCurrentMode, u16(s + 1));
+    std::memcpy(ZevRamPara::p_zevrampara_config + Img::kModeStart, ZevRamPara::user_mode[s] + 2, Img::kModeBytes);
+    g_para_update_flag = 1;
 }
 
 void CustomMode::on_Button_delete_clicked()
 {
     int s = mode_slot();
-    if (!ZevRamPara::ZevUserModeSaved(s))
+    if (!stored_mode(s).saved)
         return;
     ZevRamPara::mode_file_deal(s, 1);
     lcd_para_init();

@@ -91,7 +91,7 @@ void ImageLayout::menulist_init()
 void ImageLayout::image_init()
 {
     int i = ui_select;
-    bool on = ZevRamPara::img16(ZevRamPara::layerOffset(i) + Img::kLayerEnable) != 0;
+    bool on = ZevRamPara::locked16(ZevRamPara::layerOffset(i) + Img::kLayerEnable) != 0;
     ui->image_state->setText(text(StatePrefix) + text(on ? On : Off));
     fit_texts({ui->image_name, ui->image_source, ui->image_state});
     ui->frame_image->setGeometry(7 + 51 * i, 39, 51, 49);
@@ -101,25 +101,33 @@ void ImageLayout::image_init()
 void ImageLayout::image_para_update()
 {
     int i = image_shown;
-    int o = ZevRamPara::layerOffset(i);
     ALIAS_PARA alias;
     ui->image_name->setText(get_json_alias_para(&alias, "win", i)
                                 ? text(NamePrefix) + QString::fromStdString(alias.name)
                                 : text(DefaultName).arg(i + 1));
     short isCrop = 0;
     char cropIndex = 0;
-    u8 source = ZevRamPara::ZevGetImageSource(ZevRamPara::p_zevrampara_config, u8(i), &isCrop, &cropIndex, 0);
+    u8 source;
+    LAYER_PARA rec;
+    {
+        // The PC links write the image.
+        C331Lock lock;
+        source = ZevRamPara::ZevGetImageSource(ZevRamPara::p_zevrampara_config, u8(i), &isCrop, &cropIndex, 0);
+        rec = ZevRamPara::layer_para(ZevRamPara::p_zevrampara_config, i);
+    }
     ui->image_source->setText(text(SourcePrefix) + sourceinfo::get_source_name_by_sourceid(source));
     fit_texts({ui->image_name, ui->image_source, ui->image_state});
-    ui->lineEdit_X->setText(QString::number(ZevRamPara::img16(o + Img::kLayerX)));
-    ui->lineEdit_Y->setText(QString::number(ZevRamPara::img16(o + Img::kLayerY)));
-    ui->lineEdit_W->setText(QString::number(ZevRamPara::img16(o + Img::kLayerW)));
-    ui->lineEdit_H->setText(QString::number(ZevRamPara::img16(o + Img::kLayerH)));
-    mirror_select(ZevRamPara::img16(o + Img::kLayerMirror));
-    if (!(ZevRamPara::p_zevrampara_config[o + Img::kLayerP2p] & 1)) {
+    const u8* r = reinterpret_cast<const u8*>(&rec);
+    auto word = [r](int at) { return ZevRamPara::get16(r, at); };
+    ui->lineEdit_X->setText(QString::number(word(Img::kLayerX)));
+    ui->lineEdit_Y->setText(QString::number(word(Img::kLayerY)));
+    ui->lineEdit_W->setText(QString::number(word(Img::kLayerW)));
+    ui->lineEdit_H->setText(QString::number(word(Img::kLayerH)));
+    mirror_select(word(Img::kLayerMirror));
+    if (!(r[Img::kLayerP2p] & 1)) {
         ui->comboBox_P2P->setCurrentIndex(0);
     } else {
-        u16 mode = ZevRamPara::img16(o + Img::kLayerP2pMode);
+        u16 mode = word(Img::kLayerP2pMode);
         if (mode == 0)
             ui->comboBox_P2P->setCurrentIndex(1);
         else if (mode == 8)

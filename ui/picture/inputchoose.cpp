@@ -58,33 +58,27 @@ u8* img()
 
 bool has_signal(int source)
 {
-    if (source < 0 || source >= kSourceCount)
-        return false;
-    int o = Img::kSourceTiming + 6 * source;
-    return ZevRamPara::img16(o) && ZevRamPara::img16(o + 2) && ZevRamPara::img16(o + 4);
+    return source_timing(source).signal();
 }
 
+// The page reads the image under its locks (see source_tabs.h).
 bool timing_changed(int source)
 {
     if (source < 0 || source >= kSourceCount)
         return false;
     int o = Img::kSourceTiming + 6 * source;
+    ImageReadLock lock;
     for (int k = 0; k < 6; k += 2)
         if (ZevRamPara::img16(o + k) != ZevRamPara::shadow16(o + k))
             return true;
     return false;
 }
 
-bool crop_table_changed()
-{
-    return std::memcmp(img() + Img::kCropTable, ZevRamPara::p_zevrampara_shadow + Img::kCropTable,
-                       Img::kCropCount * Img::kCropSize) != 0;
-}
-
 // The source an image shows, its kind and crop index, from the live image.
 // A word naming no valid source reads as source 0.
 u8 image_source(int image, short* isCrop, char* cropIndex)
 {
+    ImageReadLock lock;
     u8 s = ZevRamPara::ZevGetImageSource(img(), u8(image), isCrop, cropIndex, 0);
     return s < kSourceCount ? s : 0;
 }
@@ -118,7 +112,7 @@ InputChoose::InputChoose(QWidget* parent)
     ui->setupUi(this);
     take_source_tabs(ui, tab_name, tab_icon);
     menulist_init();
-    ZevRamPara::ZevCropSourceInit();
+    crop_source_init();
     crop_source_num_update();
     initMenu();
     image_select();
@@ -132,7 +126,12 @@ InputChoose::~InputChoose()
 
 bool InputChoose::offered(int image) const
 {
-    return image == 0 || (image > 0 && image < kSourceCount && img()[ZevRamPara::layerOffset(image)] == 1);
+    if (image == 0)
+        return true;
+    if (image < 0 || image >= kSourceCount)
+        return false;
+    ImageReadLock lock;
+    return img()[ZevRamPara::layerOffset(image)] == 1;
 }
 
 int InputChoose::tile_of(int image) const
@@ -146,6 +145,7 @@ int InputChoose::tile_of(int image) const
 
 int InputChoose::entry_of_crop(int source, int index)
 {
+    ImageReadLock lock;
     int n = ZevRamPara::ZevGetSourceNum(source, Img::kCropCount);
     for (int k = 1; k <= n; ++k) {
         CROP_PARA crop;
@@ -201,7 +201,7 @@ void InputChoose::source_check_update()
 
 int InputChoose::source_current_check()
 {
-    int n = 1 + ZevRamPara::ZevGetSourceNum(source_number, 40);
+    int n = 1 + crop_count(source_number);
     last_page = u8((n + 2) / 3 - 1);
     return n;
 }
@@ -249,7 +249,7 @@ void InputChoose::TextCreate(char image, char)
     QString name = sourceinfo::get_source_name_by_sourceid(s);
     u8 k = u8(cropIndex);
     if (isCrop && k < Img::kCropCount) {
-        u16 id = ZevRamPara::img16(Img::kCropTable + Img::kCropSize * k);
+        u16 id = crop_word(k);
         if (id & 0x8000)
             name += QString::asprintf("_Crop%d", ((id >> 8) & 0x7F) + 1);
     }
@@ -390,15 +390,11 @@ void InputChoose::initSource()
         }
         if (e == 0) {
             names.push_back({name, source_name});
-            int o = Img::kSourceTiming + 6 * source_number;
-            sizes.push_back({res, has_signal(source_number)
-                                      ? QString::asprintf("%dx%d@%dHz", ZevRamPara::img16(o), ZevRamPara::img16(o + 2),
-                                                          ZevRamPara::img16(o + 4))
-                                      : text(NoSignal)});
+            const SourceTiming t = source_timing(source_number);
+            sizes.push_back({res, t.signal() ? QString::asprintf("%dx%d@%dHz", t.w, t.h, t.rate) : text(NoSignal)});
         } else {
             CROP_PARA crop;
-            int index = Img::kCropCount;
-            ZevRamPara::ZevGetCropPara(source_number, e, &crop, &index);
+            int index = crop_entry(source_number, e, &crop);
             ALIAS_PARA alias;
             if (index < Img::kCropCount && get_json_alias_para(&alias, "crop", index))
                 names.push_back({name, QString::fromStdString(alias.name)});
@@ -440,8 +436,7 @@ void InputChoose::zev_source_button_clicked()
         crop_id = 0;
     } else {
         CROP_PARA crop;
-        int index = Img::kCropCount;
-        ZevRamPara::ZevGetCropPara(source_number, k, &crop, &index);
+        int index = crop_entry(source_number, k, &crop);
         if (index >= Img::kCropCount)
             return;
         source_type = 1;
@@ -599,13 +594,22 @@ void InputChoose::syncUpdate(int code)
     if (ZevRamPara::ZevLanguageChanged())
         language_changed();
     bool offered_changed = false;
-    for (int i = 0; i < kSourceCount; ++i) {
-        int o = ZevRamPara::layerOffset(i);
-        if (ZevRamPara::img16(o + Img::kLayerSource) != ZevRamPara::shadow16(o + Img::kLayerSource))
-            input_source_changed(char(i));
-        if (ZevRamPara::img16(o + Img::kLayerEnable) != ZevRamPara::shadow16(o + Img::kLayerEnable))
-            offered_changed = true;
+    bool source_moved[kSourceCount];
+    bool source_change;
+    {
+        ImageReadLock lock;
+        for (int i = 0; i < kSourceCount; ++i) {
+            int o = ZevRamPara::layerOffset(i);
+            source_moved[i] = ZevRamPara::img16(o + Img::kLayerSource) != ZevRamPara::shadow16(o + Img::kLayerSource);
+            if (ZevRamPara::img16(o + Img::kLayerEnable) != ZevRamPara::shadow16(o + Img::kLayerEnable))
+                offered_changed = true;
+        }
+        int o = ZevRamPara::layerOffset(image_index) + Img::kLayerSource;
+        source_change = ZevRamPara::img16(o) != ZevRamPara::shadow16(o);
     }
+    for (int i = 0; i < kSourceCount; ++i)
+        if (source_moved[i])
+            input_source_changed(char(i));
     if (offered_changed) {
         // The rows below would name a tile that may be gone: the keys go
         // back to the top row, on image 0.
@@ -619,8 +623,6 @@ void InputChoose::syncUpdate(int code)
         if (ui_select >= 6)
             focus_frame->setStyleSheet(style_focus_hidden);
     } else {
-        int o = ZevRamPara::layerOffset(image_index) + Img::kLayerSource;
-        bool source_change = ZevRamPara::img16(o) != ZevRamPara::shadow16(o);
         bool timing_change = !source_change && timing_changed(source_number);
         if (ui_seltype == 0) {
             u8 current = g_image_current;
@@ -640,7 +642,7 @@ void InputChoose::syncUpdate(int code)
         }
     }
     if (code == 103 || crop_table_changed()) {
-        ZevRamPara::ZevCropSourceInit();
+        crop_source_init();
         initSource();
         crop_source_num_update();
     }

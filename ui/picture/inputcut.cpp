@@ -92,7 +92,7 @@ InputCut::InputCut(QWidget* parent)
     tab_outline->setStyleSheet(style_tab_focused);
     // The map of used crop numbers may be stale (the PC tool writes the
     // table directly): new crop numbers are taken from a fresh one.
-    ZevRamPara::ZevCropSourceInit();
+    crop_source_init();
     crop_source_num_update();
     source_name = "HDMI1";
     tab_outline->lower();
@@ -173,7 +173,7 @@ void InputCut::source_name_update()
 
 int InputCut::source_current_check()
 {
-    int n = ZevRamPara::ZevGetSourceNum(source_number, 40) + 1;
+    int n = crop_count(source_number) + 1;
     last_pag = u8((n + 5) / 6 - 1);
     return n;
 }
@@ -214,14 +214,13 @@ void InputCut::source_init()
             l->setStyleSheet("background-color:#212435;color:#FFFFFF");
         }
         if (e == 0) {
-            int o = Img::kSourceTiming + 6 * source_number;
-            u16 w = ZevRamPara::img16(o), h = ZevRamPara::img16(o + 2), rate = ZevRamPara::img16(o + 4);
+            const SourceTiming t = source_timing(source_number);
             names.push_back({card_name, source_name});
-            sizes.push_back({card_size, w && h && rate ? QString::asprintf("%dx%d@%dHz", w, h, rate) : text(NoSignal)});
+            sizes.push_back(
+                {card_size, t.signal() ? QString::asprintf("%dx%d@%dHz", t.w, t.h, t.rate) : text(NoSignal)});
         } else {
             CROP_PARA crop;
-            int index = Img::kCropCount;
-            ZevRamPara::ZevGetCropPara(source_number, e, &crop, &index);
+            int index = crop_entry(source_number, e, &crop);
             ALIAS_PARA alias;
             if (index < Img::kCropCount && get_json_alias_para(&alias, "crop", index)) {
                 names.push_back({card_name, QString::fromStdString(alias.name)});
@@ -260,7 +259,7 @@ void InputCut::zev_button_input_clicked()
 void InputCut::zev_button_add_clicked()
 {
     add_->hide();
-    crop_suffix = QString::asprintf("-Crop-%d", ZevRamPara::ZevGetSourceNum(source_number, 40) + 1);
+    crop_suffix = QString::asprintf("-Crop-%d", crop_count(source_number) + 1);
     crop_name = source_name + crop_suffix;
     set_fitted(ui->label_change_source, text(NameCaption) + crop_name);
     ui->lineEdit_X->setText("0");
@@ -292,8 +291,7 @@ void InputCut::zev_button_source_clicked()
     crop_name = source_name + crop_suffix;
     set_fitted(ui->label_change_source, text(NameCaption) + crop_name);
     CROP_PARA crop;
-    int index = Img::kCropCount;
-    ZevRamPara::ZevGetCropPara(source_number, crop_number, &crop, &index);
+    int index = crop_entry(source_number, crop_number, &crop);
     ui->lineEdit_X->setText(QString::number(crop.x));
     ui->lineEdit_Y->setText(QString::number(crop.y));
     ui->lineEdit_W->setText(QString::number(crop.width));
@@ -307,11 +305,12 @@ void InputCut::zev_button_source_clicked()
     button_ok->show();
     panel_state = 3;
     opened_index = index;
-    opened_id = index < Img::kCropCount ? ZevRamPara::img16(Img::kCropTable + Img::kCropSize * index) : 0;
+    opened_id = crop_word(index);
 }
 
 int InputCut::opened_crop_ordinal()
 {
+    ImageReadLock lock;
     if (opened_index >= Img::kCropCount ||
         ZevRamPara::img16(Img::kCropTable + Img::kCropSize * opened_index) != opened_id)
         return 0;
@@ -329,7 +328,7 @@ int InputCut::opened_crop_ordinal()
 
 void InputCut::store_done()
 {
-    ZevRamPara::ZevCropSourceInit();
+    crop_source_init();
     crop_source_num_update();
     source_init();
     para_changed_over();
@@ -354,7 +353,7 @@ void InputCut::zev_button_ok_clicked()
     } else {
         if (debugOn())
             zevlog::debug(lcUi(), "\n zev_button_ok_clicked add [source_number = %d] \n", source_number);
-        ZevRamPara::ZevCropSourceInit();
+        crop_source_init();
         ZevRamPara::ZevAddNewCrop(source_number, &crop);
     }
     store_done();
@@ -511,9 +510,7 @@ void InputCut::key_ok()
         int entry = current_pag == 0 ? ui_select - 1 : 6 * current_pag + ui_select;
         // A position past the last crop (after a delete) opens nothing.
         CROP_PARA crop;
-        int index = Img::kCropCount;
-        if (entry < n)
-            ZevRamPara::ZevGetCropPara(source_number, entry, &crop, &index);
+        int index = entry < n ? crop_entry(source_number, entry, &crop) : Img::kCropCount;
         if (index >= Img::kCropCount)
             return;
         cut_state = 3;
@@ -580,10 +577,8 @@ void InputCut::syncUpdate(int code)
         if (!ui->frame_add->isHidden())
             set_fitted(ui->label_change_source, text(NameCaption) + crop_name);
     }
-    if (code == 103 ||
-        std::memcmp(ZevRamPara::p_zevrampara_config + Img::kCropTable,
-                    ZevRamPara::p_zevrampara_shadow + Img::kCropTable, Img::kCropCount * Img::kCropSize) != 0) {
-        ZevRamPara::ZevCropSourceInit();
+    if (code == 103 || crop_table_changed()) {
+        crop_source_init();
         crop_source_num_update();
         source_init();
     }

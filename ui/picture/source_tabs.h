@@ -5,6 +5,27 @@
 #include "core/global.h"
 
 class QLabel;
+struct CROP_PARA;
+
+// Both pages read the image under its locks: the PC links write the crop
+// table, the source-check thread the timings.
+
+// A source's timing; all 0 for none or no signal.
+struct SourceTiming {
+    u16 w = 0, h = 0, rate = 0;
+    bool signal() const { return w && h && rate; }
+};
+SourceTiming source_timing(int source);
+// Crops of a source in the table.
+int crop_count(int source);
+// Crop n (1..) of a source: fills crop, returns its table index, 40 for none.
+int crop_entry(int source, int n, CROP_PARA* crop);
+// The crop table's word of entry index.
+u16 crop_word(int index);
+// Rebuilds the map of crop numbers in use from the table.
+void crop_source_init();
+// The crop table differs from the applied one.
+bool crop_table_changed();
 
 // Entries of each tab: the source itself and its crops.
 void count_source_entries(u8 counts[6]);

@@ -1,5 +1,7 @@
 #include "ui/settings/edidset.h"
 
+#include <cstring>
+
 #include <QFrame>
 #include <QLabel>
 #include <QPixmap>
@@ -52,7 +54,7 @@ enum Line { kLineW, kLineH, kLineRate, kLineDelete, kLineCancel, kLineSave };
 
 u16 record(int source, int field)
 {
-    return ZevRamPara::img16(Img::kEdid + 6 * source + 2 * field);
+    return ZevRamPara::locked16(Img::kEdid + 6 * source + 2 * field);
 }
 
 // A size or rate as stored: an unsigned decimal; 0 when it is none.
@@ -138,9 +140,11 @@ void EDIDset::syncUpdate()
     if (ZevRamPara::ZevLanguageChanged())
         language_changed();
     const int o = Img::kEdid + 6 * source_id_;
-    bool changed = false;
-    for (int i = 0; i < 6; ++i)
-        changed = changed || ZevRamPara::p_zevrampara_config[o + i] != ZevRamPara::p_zevrampara_shadow[o + i];
+    bool changed;
+    {
+        C331Lock lock;
+        changed = std::memcmp(ZevRamPara::p_zevrampara_config + o, ZevRamPara::p_zevrampara_shadow + o, 6) != 0;
+    }
     if (changed && ui_seltype == 0)
         source_init();
 }

@@ -110,8 +110,14 @@ ledset::~ledset()
 
 void ledset::para_init()
 {
-    ui->lineEdit_ledw->setText(QString::asprintf("%d", int(short(ZevRamPara::img16(Img::kLedWidth)))));
-    ui->lineEdit_ledh->setText(QString::asprintf("%d", int(short(ZevRamPara::img16(Img::kLedHeight)))));
+    short w, h;
+    {
+        C331Lock lock;
+        w = short(ZevRamPara::img16(Img::kLedWidth));
+        h = short(ZevRamPara::img16(Img::kLedHeight));
+    }
+    ui->lineEdit_ledw->setText(QString::asprintf("%d", int(w)));
+    ui->lineEdit_ledh->setText(QString::asprintf("%d", int(h)));
 }
 
 void ledset::menulist_init()
@@ -136,8 +142,12 @@ void ledset::language_changed()
 
 void ledset::syncUpdate()
 {
-    const bool resized = ZevRamPara::img16(Img::kLedWidth) != ZevRamPara::shadow16(Img::kLedWidth) ||
-                         ZevRamPara::img16(Img::kLedHeight) != ZevRamPara::shadow16(Img::kLedHeight);
+    bool resized;
+    {
+        C331Lock lock;
+        resized = ZevRamPara::img16(Img::kLedWidth) != ZevRamPara::shadow16(Img::kLedWidth) ||
+                  ZevRamPara::img16(Img::kLedHeight) != ZevRamPara::shadow16(Img::kLedHeight);
+    }
     if (ZevRamPara::ZevLanguageChanged())
         language_changed();
     if (resized)

@@ -65,7 +65,8 @@ linkwlan::linkwlan(QWidget* parent) : ZevPage(parent, PageId::linkwlan, PageId::
     My_lineEdit* fields[kFields] = {ui->lineEditIp1,   ui->lineEditIp2,   ui->lineEditIp3,   ui->lineEditIp4,
                                     ui->lineEditMask1, ui->lineEditMask2, ui->lineEditMask3, ui->lineEditMask4,
                                     ui->lineEditGate1, ui->lineEditGate2, ui->lineEditGate3, ui->lineEditGate4};
-    const QString* stored[3] = {&g_str_ip, &g_srt_mask, &g_str_gateway};
+    const Utils::NetIdentity id = Utils::net_identity();
+    const QString* stored[3] = {&id.ip, &id.mask, &id.gateway};
     for (int r = 0; r < 3; ++r) {
         const QStringList parts = stored[r]->split('.');
         for (int k = 0; k < 4; ++k)
@@ -165,7 +166,8 @@ void linkwlan::on_Button_net_apply_clicked()
         return;
     }
     ui->label_invalid->clear();
-    if (ip == g_str_ip && mask == g_srt_mask && gateway == g_str_gateway)
+    const Utils::NetIdentity id = Utils::net_identity();
+    if (ip == id.ip && mask == id.mask && gateway == id.gateway)
         return;
     qCDebug(lcUi, "net apply: ip %s mask %s gateway %s", qPrintable(ip), qPrintable(mask), qPrintable(gateway));
     ConfigEngine* config = ConfigEngine::p_config;

@@ -61,6 +61,7 @@ int layer(int i)
     return Img::kLayer + Img::kLayerSize * i;
 }
 
+// Caller holds the apply mutex.
 bool enabled(int i)
 {
     return ZevRamPara::img16(layer(i) + Img::kLayerEnable) != 0;
@@ -121,18 +122,32 @@ void othersetup::para_init()
     const QString off = page_text(kTexts[kOff]);
     const QString on = page_text(kTexts[kOn]);
 
-    int audio = ZevRamPara::img16(Img::kAudioLayer);
-    if (audio < 0 || audio >= kWindows || !enabled(audio)) {
-        // A stored window that cannot carry the audio is repaired to 0,
-        // without asking for an apply.
+    // One copy under the apply mutex: the PC links write the image.
+    int audio;
+    bool windowOn[kWindows];
+    bool volume, fade, wifiOff, dbd = false;
+    {
         C331Lock lock;
-        ZevRamPara::put16(img(), Img::kAudioLayer, 0);
-        audio = 0;
+        for (int i = 0; i < kWindows; ++i)
+            windowOn[i] = enabled(i);
+        audio = ZevRamPara::img16(Img::kAudioLayer);
+        if (audio < 0 || audio >= kWindows || !windowOn[audio]) {
+            // A stored window that cannot carry the audio is repaired to 0,
+            // without asking for an apply.
+            ZevRamPara::put16(img(), Img::kAudioLayer, 0);
+            audio = 0;
+        }
+        volume = img()[layer(audio) + kWindowAudio] & 0x80;
+        fade = ZevRamPara::img16(kSwitchEffect);
+        wifiOff = ZevRamPara::img16(Img::kWifiOff);
+        for (int i = 0; i < Img::kLayerCount; ++i)
+            dbd = dbd || (img()[layer(i) + Img::kLayerP2p] && img()[layer(i) + Img::kLayerEnable]);
+        dbd = dbd || ZevRamPara::img16(kPointToPoint);
     }
     ui->ImageVolume->clear();
     const QByteArray format = page_text(kTexts[kImage]).toUtf8();
     for (int i = 0; i < kWindows; ++i) {
-        if (!enabled(i))
+        if (!windowOn[i])
             continue;
         ui->ImageVolume->addItem(QString::asprintf(format.constData(), i + 1), i);
         if (i == audio)
@@ -144,25 +159,22 @@ void othersetup::para_init()
 
     ui->volume_state->clear();
     ui->volume_state->addItems({off, on});
-    ui->volume_state->setCurrentIndex(img()[layer(audio) + kWindowAudio] & 0x80 ? 1 : 0);
+    ui->volume_state->setCurrentIndex(volume ? 1 : 0);
 
     ui->switch_state->clear();
     ui->switch_state->addItems({page_text(kTexts[kSeamless]), page_text(kTexts[kFade])});
-    ui->switch_state->setCurrentIndex(ZevRamPara::img16(kSwitchEffect) ? 1 : 0);
+    ui->switch_state->setCurrentIndex(fade ? 1 : 0);
 
     ui->mode_state->clear();
     ui->mode_state->addItem(page_text(kTexts[kClickOk]));
 
     ui->wifi_state->clear();
     ui->wifi_state->addItems({on, off});
-    ui->wifi_state->setCurrentIndex(ZevRamPara::img16(Img::kWifiOff) ? 1 : 0);
+    ui->wifi_state->setCurrentIndex(wifiOff ? 1 : 0);
 
-    bool dbd = false;
-    for (int i = 0; i < Img::kLayerCount; ++i)
-        dbd = dbd || (img()[layer(i) + Img::kLayerP2p] && img()[layer(i) + Img::kLayerEnable]);
     ui->dbd_state->clear();
     ui->dbd_state->addItems({off, on});
-    ui->dbd_state->setCurrentIndex(dbd || ZevRamPara::img16(kPointToPoint) ? 1 : 0);
+    ui->dbd_state->setCurrentIndex(dbd ? 1 : 0);
     fit_combos({ui->ImageVolume, ui->volume_state, ui->switch_state, ui->mode_state, ui->wifi_state, ui->dbd_state});
 }
 

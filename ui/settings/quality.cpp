@@ -42,8 +42,14 @@ void quality::para_init()
 {
     QLineEdit* fields[4] = {ui->lineEdit_bright, ui->lineEdit_Sharpness, ui->lineEdit_Contrast,
                             ui->lineEdit_Saturation};
+    short value[4];
+    {
+        C331Lock lock;
+        for (int i = 0; i < 4; ++i)
+            value[i] = short(ZevRamPara::img16(kOffsets[i]));
+    }
     for (int i = 0; i < 4; ++i)
-        fields[i]->setText(QString::asprintf("%d", int(short(ZevRamPara::img16(kOffsets[i])))));
+        fields[i]->setText(QString::asprintf("%d", int(value[i])));
 }
 
 void quality::menulist_init()

@@ -43,12 +43,19 @@ temperature::~temperature()
 void temperature::para_init()
 {
     QLineEdit* gains[3] = {ui->lineEdit_name_red, ui->lineEdit_name_green, ui->lineEdit_name_blue};
+    short gain[3];
+    u16 stored;
+    {
+        C331Lock lock;
+        for (int i = 0; i < 3; ++i)
+            gain[i] = short(ZevRamPara::img16(kGainOffsets[i + 1]));
+        stored = ZevRamPara::img16(kTypeOffset);
+    }
     for (int i = 0; i < 3; ++i)
-        gains[i]->setText(QString::asprintf("%d", int(short(ZevRamPara::img16(kGainOffsets[i + 1])))));
+        gains[i]->setText(QString::asprintf("%d", int(gain[i])));
     ui->comboBox_type->clear();
     for (const PageText& t : kTypes)
         ui->comboBox_type->addItem(page_text(t));
-    u16 stored = ZevRamPara::img16(kTypeOffset);
     type_choice = stored > 3 ? 0 : u8(stored);
     ui->comboBox_type->setCurrentIndex(type_choice);
     fit_combos({ui->comboBox_type});

@@ -11,6 +11,7 @@
 #include <QPushButton>
 
 #include "core/alias.h"
+#include "core/utils.h"
 #include "core/zevrampara.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/numberkeyboard.h"
@@ -296,7 +297,7 @@ bool LockWindow::volume_check()
 
 void LockWindow::ip_changed()
 {
-    show_text(ui->label_IPaddr, g_str_ip);
+    show_text(ui->label_IPaddr, Utils::net_identity().ip);
 }
 
 void LockWindow::language_changed()

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "core/utils.h"
 #include "core/zevrampara.h"
 #include "ledout/fpga_manage.h"
 #include "ui/shell/pages.h"
@@ -66,8 +67,9 @@ MachineState::MachineState(QWidget* parent)
     language_changed();
     version_changed();
     source_check();
-    if (g_str_barcode != " ")
-        set_fitted(ui->label_2, "SN:" + g_str_barcode);
+    const QString barcode = Utils::net_identity().barcode;
+    if (barcode != " ")
+        set_fitted(ui->label_2, "SN:" + barcode);
 }
 
 MachineState::~MachineState()
@@ -104,7 +106,12 @@ void MachineState::source_check()
     for (int c = 0; c < 6; ++c) {
         const u8 s = kColumnSource[c];
         const int t = Img::kSourceTiming + 6 * s;
-        const bool online = ZevRamPara::img16(t) && ZevRamPara::img16(t + 2) && ZevRamPara::img16(t + 4);
+        bool online;
+        {
+            // The source-check thread writes the timings.
+            ImageReadLock lock;
+            online = ZevRamPara::img16(t) && ZevRamPara::img16(t + 2) && ZevRamPara::img16(t + 4);
+        }
         sourceinfo::set_sourceonline_pixmap(icons[c], s, online);
         icons[c]->setScaledContents(true);
     }

@@ -156,10 +156,17 @@ int MainWindow::audio_window() const
 
 void MainWindow::para_init()
 {
-    set_icon(ui->toolButton1, ZevRamPara::img16(Img::kBlackout) == 1 ? ":/png/closeled.png" : ":/png/uncloseled.png");
-    int audio = ZevRamPara::layerOffset(audio_window()) + Img::kLayerAudio + 1;
-    set_icon(ui->toolButton2, (img()[audio] & 0x80) ? ":/png/unslience.png" : ":/png/slience.png");
-    if (ZevRamPara::img16(Img::kKeyLock) == 1) {
+    u16 blackout, keyLock;
+    bool audioOn;
+    {
+        ImageReadLock lock;
+        blackout = ZevRamPara::img16(Img::kBlackout);
+        audioOn = img()[ZevRamPara::layerOffset(audio_window()) + Img::kLayerAudio + 1] & 0x80;
+        keyLock = ZevRamPara::img16(Img::kKeyLock);
+    }
+    set_icon(ui->toolButton1, blackout == 1 ? ":/png/closeled.png" : ":/png/uncloseled.png");
+    set_icon(ui->toolButton2, audioOn ? ":/png/unslience.png" : ":/png/slience.png");
+    if (keyLock == 1) {
         set_icon(ui->Button_lock, ":/png/lock.png");
         l_lock_state = 1;
     } else {
@@ -170,17 +177,21 @@ void MainWindow::para_init()
 
 void MainWindow::ip_changed()
 {
-    set_fitted(ui->label_IPaddr, g_str_ip);
+    set_fitted(ui->label_IPaddr, Utils::net_identity().ip);
 }
 
 void MainWindow::syncUpdate()
 {
     if (ZevRamPara::ZevLanguageChanged())
         language_changed();
-    int audio = ZevRamPara::layerOffset(audio_window()) + Img::kLayerAudio;
-    bool same = ZevRamPara::img16(Img::kBlackout) == ZevRamPara::shadow16(Img::kBlackout) &&
-                ZevRamPara::img16(audio) == ZevRamPara::shadow16(audio) &&
-                ZevRamPara::img16(Img::kKeyLock) == ZevRamPara::shadow16(Img::kKeyLock);
+    bool same;
+    {
+        ImageReadLock lock;
+        const int audio = ZevRamPara::layerOffset(audio_window()) + Img::kLayerAudio;
+        same = ZevRamPara::img16(Img::kBlackout) == ZevRamPara::shadow16(Img::kBlackout) &&
+               ZevRamPara::img16(audio) == ZevRamPara::shadow16(audio) &&
+               ZevRamPara::img16(Img::kKeyLock) == ZevRamPara::shadow16(Img::kKeyLock);
+    }
     if (!same)
         para_init();
     ip_changed();
@@ -216,11 +227,15 @@ void MainWindow::on_option_clicked()
 
 void MainWindow::on_Button_lock_clicked()
 {
-    u16 v = u16((ZevRamPara::img16(Img::kKeyLock) + 1) & 1);
+    u16 v;
+    {
+        // The video processor has nothing to apply: the refresh persists it.
+        C331Lock lock;
+        v = u16((ZevRamPara::img16(Img::kKeyLock) + 1) & 1);
+        ZevRamPara::put16(img(), Img::kKeyLock, v);
+    }
     l_lock_state = u8(v);
     set_icon(ui->Button_lock, v ? ":/png/lock.png" : ":/png/unlock.png");
-    ZevRamPara::put16(img(), Img::kKeyLock, v);
-    // The video processor has nothing to apply: the refresh persists it.
     ZevRamPara::ram_para_save();
 }
 
@@ -251,26 +266,30 @@ void MainWindow::on_tools_clicked()
 
 void MainWindow::on_toolButton1_clicked()
 {
-    u16 v = u16((ZevRamPara::img16(Img::kBlackout) + 1) & 1);
+    u16 v = 0;
+    c331_apply(1, [&] {
+        v = u16((ZevRamPara::img16(Img::kBlackout) + 1) & 1);
+        ZevRamPara::put16(img(), Img::kBlackout, v);
+    });
     set_icon(ui->toolButton1, v == 1 ? ":/png/closeled.png" : ":/png/uncloseled.png");
-    c331_apply(1, [&] { ZevRamPara::put16(img(), Img::kBlackout, v); });
 }
 
 void MainWindow::on_toolButton2_clicked()
 {
-    u16 w = ZevRamPara::img16(Img::kAudioLayer);
-    int layer = 0;
-    if (w < 6 && (ZevRamPara::img16(ZevRamPara::layerOffset(w)) & 1))
-        layer = w;
-    int o = ZevRamPara::layerOffset(layer) + Img::kLayerAudio;
-    bool on = img()[o + 1] & 0x80;
-    set_icon(ui->toolButton2, on ? ":/png/slience.png" : ":/png/unslience.png");
+    bool on = false;
     c331_apply(1, [&] {
+        u16 w = ZevRamPara::img16(Img::kAudioLayer);
+        int layer = 0;
+        if (w < 6 && (ZevRamPara::img16(ZevRamPara::layerOffset(w)) & 1))
+            layer = w;
+        int o = ZevRamPara::layerOffset(layer) + Img::kLayerAudio;
+        on = img()[o + 1] & 0x80;
         if (layer == 0)
             ZevRamPara::put16(img(), Img::kAudioLayer, 0);
         img()[o] = on ? 0 : 255;
         img()[o + 1] = on ? 0 : 0x80;
     });
+    set_icon(ui->toolButton2, on ? ":/png/slience.png" : ":/png/unslience.png");
 }
 
 // Call and save exclude each other: entering one leaves the other, whose
@@ -330,6 +349,21 @@ void MainWindow::on_usermodesel_clicked(char dir)
     show_grid();
 }
 
+// A stored mode into the image: false when the slot holds none.
+bool MainWindow::recall(int slot)
+{
+    C331Lock lock;
+    if (!ZevRamPara::ZevUserModeSaved(slot))
+        return false;
+    std::memcpy(img() + Img::kModeStart, ZevRamPara::user_mode[slot] + 2, Img::kModeBytes);
+    img()[Img::kCurrentMode] = u8(slot + 1);
+    img()[Img::kCurrentMode + 1] = 0;
+    img()[Img::kModeToSave] = 0;
+    img()[Img::kModeToSave + 1] = 0;
+    g_para_update_flag = 1;
+    return true;
+}
+
 void MainWindow::zev_button_mode_clicked()
 {
     QObject* button = sender();
@@ -340,23 +374,27 @@ void MainWindow::zev_button_mode_clicked()
     if (!ok || slot < 0 || slot > 15)
         return;
     u8 previous = g_mode_select;
-    if (previous < 16 && g_mode[previous])
-        g_mode[previous]->setStyleSheet(ZevRamPara::ZevUserModeSaved(previous) ? kSavedFrame : kEmptyFrame);
+    if (previous < 16 && g_mode[previous]) {
+        bool saved;
+        {
+            C331Lock lock;
+            saved = ZevRamPara::ZevUserModeSaved(previous);
+        }
+        g_mode[previous]->setStyleSheet(saved ? kSavedFrame : kEmptyFrame);
+    }
     g_mode_select = u8(slot);
     if (l_save_state) {
-        if (slot + 1 != ZevRamPara::img16(Img::kModeToSave))
-            c331_apply(1, [&] { ZevRamPara::put16(img(), Img::kModeToSave, u16(slot + 1)); });
+        {
+            C331Lock lock;
+            if (slot + 1 != ZevRamPara::img16(Img::kModeToSave)) {
+                ZevRamPara::put16(img(), Img::kModeToSave, u16(slot + 1));
+                g_para_update_flag = 1;
+            }
+        }
         l_save_state = 0;
         on_toolButton4_clicked();
         tip_on_sync = 1;
-    } else if (l_call_state && ZevRamPara::ZevUserModeSaved(slot)) {
-        c331_apply(1, [&] {
-            std::memcpy(img() + Img::kModeStart, ZevRamPara::user_mode[slot] + 2, Img::kModeBytes);
-            img()[Img::kCurrentMode] = u8(slot + 1);
-            img()[Img::kCurrentMode + 1] = 0;
-            img()[Img::kModeToSave] = 0;
-            img()[Img::kModeToSave + 1] = 0;
-        });
+    } else if (l_call_state && recall(slot)) {
         l_call_state = 0;
         l_mode_cursor = u8(slot);
         on_toolButton3_clicked();
@@ -421,11 +459,18 @@ void MainWindow::mode_init()
     mode_title->setStyleSheet("background-color: rgb(255, 255, 255);");
     mode_title->setFont(grid_font);
     bool tool = l_call_state || l_save_state;
-    int current = ZevRamPara::img16(Img::kCurrentMode);
+    int current;
+    bool savedSlots[16];
+    {
+        C331Lock lock;
+        current = ZevRamPara::img16(Img::kCurrentMode);
+        for (int s = 0; s < 16; ++s)
+            savedSlots[s] = ZevRamPara::ZevUserModeSaved(s);
+    }
     std::vector<FitItem> numbers;
     for (int s = 0; s < 16; ++s) {
         int x = 15 + 63 * (s % 4), y = 33 + 45 * (s / 4);
-        bool saved = ZevRamPara::ZevUserModeSaved(s);
+        bool saved = savedSlots[s];
         mode_frame = new QFrame(widget_mode);
         mode_frame->setGeometry(x, y, 50, 40);
         mode_frame->setStyleSheet(saved ? kSavedFrame : kEmptyFrame);
@@ -577,7 +622,7 @@ void MainWindow::keyReleaseEvent(QKeyEvent* event)
         break;
     case PanelKey::Mode:
         qCDebug(lcUi, "this is mode-code [MainWindow][Release]");
-        if (ZevRamPara::img16(Img::kKeyLock) != 0)
+        if (ZevRamPara::locked16(Img::kKeyLock) != 0)
             return;
         if (PageRegistry::user_mode_available()) {
             g_mode_shortcut_key = 1;

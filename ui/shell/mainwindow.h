@@ -110,6 +110,8 @@ class MainWindow : public QMainWindow, public PageView
     void delete_grid();
     void move_focus(int position);
     QString position_style(int position, bool focused) const;
+    bool recall(int slot);
+    // The window that carries the audio; caller holds the apply mutex.
     int audio_window() const;
 
     Ui_MainWindow* ui;

@@ -44,8 +44,13 @@ void OutputSet::language_changed()
 {
     set_texts(ui->label_title, kTexts);
     const QByteArray size = page_text(kTexts[kSize]).toUtf8();
-    set_fitted(ui->label_info, QString::asprintf(size.constData(), unsigned(ZevRamPara::img16(Img::kLedWidth)),
-                                                 unsigned(ZevRamPara::img16(Img::kLedHeight))));
+    unsigned w, h;
+    {
+        C331Lock lock;
+        w = ZevRamPara::img16(Img::kLedWidth);
+        h = ZevRamPara::img16(Img::kLedHeight);
+    }
+    set_fitted(ui->label_info, QString::asprintf(size.constData(), w, h));
 }
 
 void OutputSet::on_Button_ledset_clicked()

@@ -147,7 +147,7 @@ QIcon panel_icon(const QString& path)
 
 bool key_locked()
 {
-    return ZevRamPara::img16(Img::kKeyLock) != 0;
+    return ZevRamPara::locked16(Img::kKeyLock) != 0;
 }
 
 bool apply_pending()

@@ -13,11 +13,11 @@ const char kKeySource[6] = {0, 1, 4, 5, 2, 3};
 void zev_keyboard::update_usb_keyEvent(int key)
 {
     zevlog::debug(lcUi(), "\n======update_usb_keyEvent===== key = %#x\n", unsigned(key));
-    if (ZevRamPara::img16(Img::kKeyLock) != 0 || key < 65 || key > 80)
+    if (ZevRamPara::locked16(Img::kKeyLock) != 0 || key < 65 || key > 80)
         return;
     if (key <= 70) {
         u8 window = u8(key - 65);
-        bool enabled = window == 0 || (ZevRamPara::img16(ZevRamPara::layerOffset(window)) & 1);
+        bool enabled = window == 0 || (ZevRamPara::locked16(ZevRamPara::layerOffset(window)) & 1);
         if (enabled && g_image_current != window) {
             g_image_current = window;
             ZevRamPara::test_signal(1);

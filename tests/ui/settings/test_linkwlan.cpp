@@ -23,9 +23,7 @@ class TestLinkwlan : public QObject
     void init()
     {
         PageHarness::reset();
-        g_str_ip = "192.168.0.199";
-        g_srt_mask = "255.255.255.0";
-        g_str_gateway = "192.168.0.1";
+        Utils::set_net_address("192.168.0.199", "255.255.255.0", "192.168.0.1");
     }
 
     void octets_data()

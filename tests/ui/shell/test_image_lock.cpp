@@ -1,52 +1,22 @@
-// The parameter image and the user-mode slots change under the apply mutex.
+// The parameter image, the user-mode slots and the EDID RAM table change
+// under the apply mutex.
 // Each reader and writer here waits for it while another thread holds it,
 // and changes nothing of what it guards before it has it: a save, a reply or
 // a slot file never holds half of somebody else's write.
 #include <QtTest>
 
-#include <atomic>
-#include <chrono>
 #include <functional>
-#include <thread>
 
+#include "board/sim/sim_fpga.h"
+#include "chips/tarvosource.h"
 #include "core/para_apply.h"
 #include "core/zevrampara.h"
+#include "ledout/fpga_manage.h"
 #include "link/pc_frames.h"
+#include "lock_wait.h"
 #include "page_harness.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/syncupdate.h"
-
-namespace
-{
-// glibc marks a mutex that somebody waits for with 2.
-bool someone_waits()
-{
-    return g_para_apply_mutex.__data.__lock == 2;
-}
-
-// Runs job on a thread while this one holds the apply mutex. True when the
-// job waited for the mutex; look then ran while the job was still waiting.
-bool waits_for_apply_mutex(const std::function<void()>& job, const std::function<void()>& look)
-{
-    std::atomic<bool> done{false};
-    pthread_mutex_lock(&g_para_apply_mutex);
-    std::thread t([&] {
-        job();
-        done = true;
-    });
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    bool waited = false;
-    while (!done && !waited && std::chrono::steady_clock::now() < deadline) {
-        waited = someone_waits();
-        std::this_thread::yield();
-    }
-    if (waited)
-        look();
-    pthread_mutex_unlock(&g_para_apply_mutex);
-    t.join();
-    return waited;
-}
-} // namespace
 
 class TestImageLock : public QObject
 {
@@ -65,6 +35,8 @@ class TestImageLock : public QObject
         QTest::newRow("PC image read") << 3;
         QTest::newRow("PC slot read") << 4;
         QTest::newRow("PC slot write") << 5;
+        QTest::newRow("screen register's blackout word") << 6;
+        QTest::newRow("PC EDID table") << 7;
     }
     void waitsForTheApplyMutex()
     {
@@ -101,13 +73,27 @@ class TestImageLock : public QObject
         case 4:
             job = [&] { send(md, request(kBox, 0x61, ram_rest(0x3000, 64))); };
             break;
-        default:
+        case 5:
             job = [&] { send(md, request(kBox, 0x60, ram_rest(0x3000, 2, {0xAA, 0xAA}))); };
             look = [&] { changed = ZevRamPara::ZevUserModeSaved(2); };
             ZevRamPara::user_mode[2][0] = 0;
             break;
+        case 6:
+            ZevRamPara::put16(img(), Img::kBlackout, 0);
+            g_set_led_para = 0;
+            board::sim::attachFpga(harness.sim().board());
+            job = [] { fpga_manage::pInstance()->write_to_register(FpgaReg::kScreen, 0x04, 0x04, 0); };
+            look = [&] { changed = ZevRamPara::img16(Img::kBlackout) != 0; };
+            break;
+        default:
+            if (!tarvosource::p_tarvo_source)
+                tarvosource::p_tarvo_source = new tarvosource();
+            edid_ram_table_from[1] = 0;
+            job = [&] { send(md, request(kBox, 0xC1, cat({{1, 1, 0, 0, 0, 0, 0, 40, 0}, Bytes(40, 0x11)}))); };
+            look = [&] { changed = edid_ram_table_from[1] != 0; };
+            break;
         }
-        QVERIFY(waits_for_apply_mutex(job, look));
+        QVERIFY(waits_for(held(g_para_apply_mutex), job, look));
         QVERIFY(!changed);
     }
 };

@@ -9,6 +9,7 @@
 
 #include "board/sim/sim_fpga.h"
 #include "chips/tarvosource.h"
+#include "core/utils.h"
 #include "core/zevrampara.h"
 #include "page_harness.h"
 #include "ledout/fpga_manage.h"
@@ -101,7 +102,7 @@ class TestMachineState : public QObject
         reg[31] = 0x24;
         reg[80] = 3; // the FPGA is up
         board::sim::simFpga()->setLinks(0x0003);
-        g_str_barcode = "123";
+        Utils::set_net_barcode("123");
         MachineState* page = open();
         QCOMPARE(page->form()->label_FPGA1->text(), QString("FPGA:V11.00.05 2024-08-15"));
         QCOMPARE(page->form()->label_2->text(), QString("SN:123"));
@@ -115,7 +116,7 @@ class TestMachineState : public QObject
         expected[0] = expected[1] = "off";
         expected[15] = "on";
         QCOMPARE(port_icons(page), expected);
-        g_str_barcode = " ";
+        Utils::set_net_barcode(" ");
     }
 
     void simulated_fpga_version_is_a_date()

@@ -268,7 +268,7 @@ class TestSyncUpdate : public QObject
         ConfigEngine::pInstance()->write_config_variant(ConfigItem::TcpPort, 6000);
         g_port = 6000;
         SyncUpdate::pInstance()->para_sync(3);
-        QCOMPARE(g_port, 5005);
+        QCOMPARE(g_port.load(), 5005);
         QCOMPARE(g_app_reset_flag.load(), u8(1));
         QCOMPARE(ConfigEngine::pInstance()->read_config_variant(ConfigItem::TcpPort).toInt(), 5005);
         g_app_reset_flag = 0;
@@ -280,7 +280,7 @@ class TestSyncUpdate : public QObject
         QVERIFY(QFile::remove(file) && QDir().mkpath(file + "/in-the-way"));
         SyncUpdate::pInstance()->para_sync(3);
         QVERIFY(QDir(file).removeRecursively());
-        QCOMPARE(g_port, 6000);
+        QCOMPARE(g_port.load(), 6000);
         QCOMPARE(g_app_reset_flag.load(), u8(0));
         QVERIFY(ConfigEngine::pInstance()->write_config_variant(ConfigItem::TcpPort, 5005));
         g_port = 5005;
