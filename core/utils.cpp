@@ -24,6 +24,7 @@ QMutex Utils::_fpga_multicast_mutex;
 QMutex Utils::_reconfig_4g_mutex;
 QMutex Utils::_reconfig_device_nubocloud_mutex;
 QMutex Utils::_net_identity_mutex;
+QMutex Utils::_cloud_property_mutex;
 
 u8 Utils::BCC(const unsigned char* data, unsigned int length)
 {
@@ -246,6 +247,20 @@ void Utils::set_net_barcode(const QString& barcode)
 {
     QMutexLocker lock(&_net_identity_mutex);
     g_str_barcode = barcode;
+}
+
+Utils::CloudProperty Utils::cloud_property()
+{
+    CloudProperty copy;
+    QMutexLocker lock(&_cloud_property_mutex);
+    std::copy(std::begin(g_4G_property), std::end(g_4G_property), copy.begin());
+    return copy;
+}
+
+void Utils::change_cloud_property(const std::function<void(u8* block)>& change)
+{
+    QMutexLocker lock(&_cloud_property_mutex);
+    change(g_4G_property);
 }
 
 int Utils::read_file_at(const QString& path, uint64_t offset, void* out, size_t n, int64_t* size)

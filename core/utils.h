@@ -2,6 +2,8 @@
 // IP set-up, and the named mutexes that guard shared resources.
 #pragma once
 
+#include <array>
+#include <functional>
 #include <string>
 
 #include <QMutex>
@@ -87,6 +89,13 @@ class Utils
     static void set_net_mac(const QString& mac);
     static void set_net_barcode(const QString& barcode);
 
+    // The cloud property block g_4G_property, copied and changed whole under
+    // _cloud_property_mutex: the cloud link reads it while a PC link
+    // replaces the identity or reloads the cloud settings.
+    using CloudProperty = std::array<u8, sizeof g_4G_property>;
+    static CloudProperty cloud_property();
+    static void change_cloud_property(const std::function<void(u8* block)>& change);
+
     static QMutex _spi_mutex;
     static QMutex _c331_bnk_mutex;
     static QMutex _file_deal_mutex;
@@ -98,6 +107,7 @@ class Utils
     static QMutex _fpga_multicast_mutex;
     static QMutex _reconfig_4g_mutex;
     static QMutex _reconfig_device_nubocloud_mutex;
+    static QMutex _cloud_property_mutex;
     static QMutex _net_identity_mutex;
 };
 

@@ -200,7 +200,7 @@ int message_deal::get_device_info(u8* body, int /*length*/)
     put_pieces(body + 370, wifi.sta_mask, '.', 10, 4);
     put_pieces(body + 374, wifi.sta_gateway, '.', 10, 4);
     body[378] = 24;
-    std::memcpy(body + 379, g_4G_property, 24);
+    std::memcpy(body + 379, Utils::cloud_property().data(), 24);
     return n;
 }
 

@@ -222,10 +222,11 @@ void message_deal::info_block(u8* out)
     out[0x2E] = fpga_link::mirror(0, 29);
     out[0x2F] = fpga_link::mirror(0, 28);
     out[0x42] = 12;
-    std::memcpy(out + 0x43, g_4G_property + 25, 12);
-    std::memcpy(out + 0x65, g_4G_property + 37, 4);
-    out[0x69] = g_4G_property[42];
-    out[0x6A] = g_4G_property[41];
+    const Utils::CloudProperty property = Utils::cloud_property();
+    std::memcpy(out + 0x43, property.data() + 25, 12);
+    std::memcpy(out + 0x65, property.data() + 37, 4);
+    out[0x69] = property[42];
+    out[0x6A] = property[41];
     const u16 cards = fpga_link::card_count();
     out[0x7C] = out[0x7E] = u8(cards);
     out[0x7D] = out[0x7F] = u8(cards >> 8);

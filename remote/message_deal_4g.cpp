@@ -53,7 +53,7 @@ bool message_deal_4g::set_identity(const QString& barcode)
     const QByteArray id = identity_of(barcode);
     if (id.isEmpty())
         return true;
-    std::memcpy(g_4G_property + 25, id.constData(), size_t(id.size()));
+    Utils::change_cloud_property([&](u8* block) { std::memcpy(block + 25, id.constData(), size_t(id.size())); });
     const QByteArray text = barcode.toUtf8().left(kMaxBarcode);
     QByteArray file(3, 0);
     file[0] = char(0xAA);
@@ -81,7 +81,8 @@ int message_deal_4g::get_4G_property()
         // that can: this one goes by the barcode.
         if (identity.isEmpty())
             identity = identity_of(Utils::net_identity().barcode);
-        std::memcpy(g_4G_property + 25, identity.constData(), size_t(identity.size()));
+        Utils::change_cloud_property(
+            [&](u8* block) { std::memcpy(block + 25, identity.constData(), size_t(identity.size())); });
     }
 
     QByteArray json;
@@ -99,11 +100,13 @@ int message_deal_4g::get_4G_property()
     if (id.size() > 24 || !net_check::to_bytes(ip, ipBytes) || !net_check::port(port))
         return 4;
 
-    std::memset(g_4G_property, 0, 25);
-    std::memcpy(g_4G_property, id.data(), id.size());
-    std::memcpy(g_4G_property + 37, ipBytes, 4);
-    g_4G_property[41] = u8(port);
-    g_4G_property[42] = u8(port >> 8);
+    Utils::change_cloud_property([&](u8* block) {
+        std::memset(block, 0, 25);
+        std::memcpy(block, id.data(), id.size());
+        std::memcpy(block + 37, ipBytes, 4);
+        block[41] = u8(port);
+        block[42] = u8(port >> 8);
+    });
     return 0;
 }
 

@@ -66,23 +66,24 @@ std::string hex(const u8* data, int length)
     return s;
 }
 
-std::string cloud_id()
+std::string cloud_id(const Utils::CloudProperty& property)
 {
     // Bytes 0..23 of the property block: zero-terminated text.
     char id[25] = {0};
-    for (int i = 0; i < 24 && g_4G_property[i]; ++i)
-        id[i] = char(g_4G_property[i]);
+    for (int i = 0; i < 24 && property[size_t(i)]; ++i)
+        id[i] = char(property[size_t(i)]);
     return id;
 }
 
 void put_property(json_object& o)
 {
-    o.text("cloudid", cloud_id());
-    o.text("identity", hex(g_4G_property + 25, 12));
-    const u8* ip = g_4G_property + 37;
+    const Utils::CloudProperty property = Utils::cloud_property();
+    o.text("cloudid", cloud_id(property));
+    o.text("identity", hex(property.data() + 25, 12));
+    const u8* ip = property.data() + 37;
     o.text("serverip", std::to_string(ip[0]) + "." + std::to_string(ip[1]) + "." + std::to_string(ip[2]) + "." +
                            std::to_string(ip[3]));
-    o.number("serverport", g_4G_property[41] | (g_4G_property[42] << 8));
+    o.number("serverport", property[41] | (property[42] << 8));
 }
 
 void cmd_heartbeat(json_object&) {}
@@ -138,9 +139,10 @@ message_deal_cloud_4g::Outcome message_deal_cloud_4g::deal(const char* body, siz
 std::string message_deal_cloud_4g::login()
 {
     json_object o;
+    const Utils::CloudProperty property = Utils::cloud_property();
     o.text("name", "login");
-    o.text("cloudid", cloud_id());
-    o.text("identity", hex(g_4G_property + 25, 12));
+    o.text("cloudid", cloud_id(property));
+    o.text("identity", hex(property.data() + 25, 12));
     const Utils::CloudSettings cloud = Utils::cloud_settings();
     o.text("userid", cloud.user.toStdString());
     o.text("controller", cloud.controller.toStdString());

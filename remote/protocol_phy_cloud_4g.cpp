@@ -18,7 +18,7 @@ std::vector<u8> protocol_phy_cloud_4g::build(u16 code, const std::string& body)
 {
     std::vector<u8> f(size_t(cloud::kHeader) + body.size(), 0);
     std::memcpy(f.data(), kMagic, 4);
-    std::memcpy(f.data() + 4, g_4G_property + 25, 12);
+    std::memcpy(f.data() + 4, Utils::cloud_property().data() + 25, 12);
     const u32 n = u32(body.size());
     for (int i = 0; i < 4; ++i)
         f[size_t(16 + i)] = u8(n >> (8 * i));

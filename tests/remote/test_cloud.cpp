@@ -24,6 +24,7 @@
 #include "remote/message_deal_4g.h"
 #include "remote/message_deal_cloud_4g.h"
 #include "remote/networkclient_manage.h"
+#include "support/lock_wait.h"
 #include "support/net_helpers.h"
 #include "support/sim_fixture.h"
 
@@ -325,6 +326,24 @@ class TestCloud : public QObject
         message_deal_4g::get_4G_property();
         QCOMPARE(Bytes(g_4G_property + 25, g_4G_property + 28), (Bytes{1, 2, 0xC3}));
         QFile::remove(kept);
+    }
+
+    // The cloud link reads the property block while a PC link replaces the
+    // identity in it: both wait for its mutex, and the block is not changed
+    // before the writer has it.
+    void propertyBlockWaitsForItsMutex()
+    {
+        std::string login;
+        QVERIFY(waits_for(
+            held(Utils::_cloud_property_mutex), [&] { login = message_deal_cloud_4g::login(); }, [] {}));
+        QVERIFY(login.find("\"name\":\"login\"") != std::string::npos);
+        g_4G_property[25] = 0x77;
+        u8 during = 0;
+        QVERIFY(waits_for(
+            held(Utils::_cloud_property_mutex), [] { message_deal_4g::set_identity("0102"); },
+            [&] { during = g_4G_property[25]; }));
+        QCOMPARE(during, u8(0x77));
+        QCOMPARE(g_4G_property[25], u8(0x01));
     }
 
     void tlsWithTheCertificateFileOnly()
