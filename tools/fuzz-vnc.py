@@ -35,6 +35,8 @@ import tempfile
 import threading
 import time
 
+from pc_wire import recvn
+
 PORT = 5900
 WIDTH, HEIGHT = 320, 240
 # Every encoding and pseudo-encoding a viewer may name, and some nobody knows.
@@ -218,16 +220,6 @@ class Viewer:
         if self.rng.random() < 0.5:
             self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
         self.sock.close()
-
-
-def recvn(s, n):
-    b = b""
-    while len(b) < n:
-        d = s.recv(n - len(b))
-        if not d:
-            raise EOFError
-        b += d
-    return b
 
 
 def probe(stats, stop):

@@ -1,6 +1,6 @@
 """Frames as the PC tool sends them to zevQ64N: the body, its check byte, the
-escapes and the start and end marks. Shared by the tools that drive the
-links."""
+escapes and the start and end marks; and reading a socket whole. Shared by
+the tools that drive the links and the VNC screen."""
 
 BOX, PC, FPGA = 0xF100, 0xF010, 0xF200
 
@@ -31,3 +31,14 @@ def wire(body):
 
 def request(dest, group, rest, route=0, port=0):
     return bytes([dest & 0xFF, dest >> 8, PC & 0xFF, PC >> 8, 4, 5, route, port, 8, group]) + bytes(rest)
+
+
+def recvn(s, n):
+    """Exactly n bytes from socket s; EOFError when it closes first."""
+    b = b""
+    while len(b) < n:
+        d = s.recv(n - len(b))
+        if not d:
+            raise EOFError
+        b += d
+    return b

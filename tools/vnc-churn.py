@@ -27,6 +27,8 @@ import time
 import zlib
 from collections import Counter
 
+from pc_wire import recvn
+
 # bits per pixel, depth, big endian, true colour, maxima, shifts (r, g, b)
 FORMATS = {
     "rgb32": (32, 24, 0, 1, 255, 255, 255, 16, 8, 0),
@@ -45,16 +47,6 @@ CURSOR = [0, -239, -240]
 # F4, F5, F6 (left, right, OK), the keypad's letters for OK, back, mode, and a space.
 KEYS = [0xFFC1, 0xFFC2, 0xFFC3, 0x71, 0x6F, 0x6D, 0x20]
 SAMPLES = [(10, 10), (160, 20), (40, 120), (160, 200), (300, 230)]
-
-
-def recvn(s, n):
-    b = b""
-    while len(b) < n:
-        d = s.recv(n - len(b))
-        if not d:
-            raise EOFError
-        b += d
-    return b
 
 
 class Viewer:
