@@ -556,7 +556,9 @@ int VncServer::port() const
 void VncServer::setFrame(std::vector<uint32_t>& pixels)
 {
     Impl& s = *impl_;
-    if (pixels.size() != s.shown.size())
+    // The picture's size from the screen's, not from the picture shown: the
+    // server's thread swaps that one.
+    if (pixels.size() != size_t(s.width) * size_t(s.height))
         return;
     {
         std::lock_guard<std::mutex> lock(s.mutex);
