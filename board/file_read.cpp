@@ -107,13 +107,21 @@ FileRead read_whole(const std::string& hostPath, size_t maxBytes, QByteArray* ou
     return answer;
 }
 
-FileRead read_head(const std::string& hostPath, size_t n, size_t maxBytes, QByteArray* out)
+FileRead read_head(const std::string& hostPath, size_t n, QByteArray* out, int64_t* size)
 {
-    out->resize(int(n));
-    int64_t size = 0;
-    FileRead answer = read_at(hostPath, 0, out->data(), n, &size);
-    if (answer == FileRead::whole && uint64_t(size) > maxBytes)
-        answer = FileRead::damaged;
+    out->clear();
+    int fd = -1;
+    struct stat st;
+    const FileRead opened = open_plain(hostPath, &fd, &st);
+    if (fd < 0)
+        return opened;
+    if (size)
+        *size = int64_t(st.st_size);
+    out->resize(int(uint64_t(st.st_size) < n ? size_t(st.st_size) : n));
+    bool failed = false;
+    // A file that shrank meanwhile could not be read as it stands.
+    const FileRead answer = closed(
+        fd, read_fully_at(fd, 0, out->data(), size_t(out->size()), &failed) ? FileRead::whole : FileRead::unreadable);
     if (answer != FileRead::whole)
         out->clear();
     return answer;

@@ -19,10 +19,11 @@ enum class FileRead { whole, missing, damaged, unreadable };
 // (damaged when it holds more); out is empty unless the result is whole.
 FileRead read_whole(const std::string& hostPath, size_t maxBytes, QByteArray* out);
 
-// Reads the first n bytes of the host file at hostPath into out, for files
-// a writer may have left longer than they are read: damaged when the file
-// is shorter than n or longer than maxBytes; out is empty unless whole.
-FileRead read_head(const std::string& hostPath, size_t n, size_t maxBytes, QByteArray* out);
+// Reads the first n bytes of the host file at hostPath into out, all of it
+// when it holds fewer, for files a writer or a hand may have left longer
+// than they are read; size, when given, receives the file's length. out is
+// empty unless the result is whole.
+FileRead read_head(const std::string& hostPath, size_t n, QByteArray* out, int64_t* size = nullptr);
 
 // Reads n bytes at offset of the host file at hostPath (record files and
 // packages, read piece by piece); size, when given, receives the file's

@@ -85,10 +85,8 @@ void ConfigEngine::load()
     if (unread_)
         zevlog::warning(lcCore(), "%s cannot be read: factory settings for this start, the file is kept as it is",
                         board::shownPath(kFile).c_str());
-    else if (read == ini_file::Read::damaged)
-        zevlog::warning(lcCore(), "%s is damaged: factory settings", board::shownPath(kFile).c_str());
-    else if (read == ini_file::Read::malformed)
-        zevlog::warning(lcCore(), "%s holds lines that do not parse: the settings that do are kept",
+    else if (read == ini_file::Read::damaged || read == ini_file::Read::malformed)
+        zevlog::warning(lcCore(), "%s is damaged: the settings it still holds are kept",
                         board::shownPath(kFile).c_str());
     bool complete = read == ini_file::Read::whole;
     for (int i = 0; i < ConfigItem::ItemCount; ++i) {
@@ -155,11 +153,14 @@ bool ConfigEngine::save()
         return false;
     QMutexLocker fileLock(&Utils::_file_deal_mutex);
     const QString file = board::path(QString(kFile));
-    // Groups and keys added by hand stay; a file that cannot be read now is
-    // left alone.
+    // Groups and keys added by hand stay, but not from past the most a
+    // settings file holds; a file that cannot be read now is left alone.
     ini_file::Keys stored;
-    if (ini_file::read(file, &stored) == ini_file::Read::unreadable)
+    const ini_file::Read read = ini_file::read(file, &stored);
+    if (read == ini_file::Read::unreadable)
         return false;
+    if (read == ini_file::Read::damaged)
+        stored.clear();
     ini_file::Keys ours;
     for (int i = 0; i < ConfigItem::ItemCount; ++i)
         ours.insert(QString("config/") + keyName(ConfigItem::ConfigName(i)), values_[i]);

@@ -60,8 +60,8 @@ class ConfigEngine
     // that do not parse; items missing, not numbers where numbers belong, or
     // network values the set-IP command would refuse take their factory
     // defaults, and the file is then written again with what is in effect.
-    // A file with more than ini_file::kMaxBytes is damaged and written again
-    // from the factory defaults. A file that cannot be read is left as it
+    // Of a file with more than ini_file::kMaxBytes, what stands in its first
+    // kMaxBytes is kept so. A file that cannot be read is left as it
     // is: the box runs on the factory defaults and stores nothing until a
     // load reads it.
     void load();

@@ -71,17 +71,22 @@ Read read(const QString& hostPath, Keys* keys)
 {
     keys->clear();
     QByteArray bytes;
-    switch (board::read_whole(hostPath.toStdString(), kMaxBytes, &bytes)) {
+    int64_t size = 0;
+    switch (board::read_head(hostPath.toStdString(), kMaxBytes, &bytes, &size)) {
     case board::FileRead::whole:
-        return parse(bytes, hostPath, keys);
+        break;
     case board::FileRead::missing:
         return Read::missing;
     case board::FileRead::damaged:
-        return Read::damaged;
     case board::FileRead::unreadable:
-        break;
+        return Read::unreadable;
     }
-    return Read::unreadable;
+    if (uint64_t(size) <= kMaxBytes)
+        return parse(bytes, hostPath, keys);
+    // What stands past the most a settings file holds is left out, from the
+    // last whole line on.
+    bytes.truncate(bytes.lastIndexOf('\n') + 1);
+    return parse(bytes, hostPath, keys) == Read::unreadable ? Read::unreadable : Read::damaged;
 }
 
 bool write(const QString& hostPath, const Keys& ours, const Keys& others)

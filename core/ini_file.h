@@ -22,7 +22,7 @@ enum class Read {
     whole,      // read, and every line parsed
     malformed,  // read; lines that did not parse are left out of the keys
     missing,    // no such file
-    damaged,    // more than kMaxBytes: no keys
+    damaged,    // more than kMaxBytes: the keys of its first kMaxBytes
     unreadable, // a read error, no permission, no plain file: no keys
 };
 

@@ -298,7 +298,10 @@ bool Utils::install_new_app()
         // What else the file holds stays; a file that cannot be read is not
         // replaced by one that holds only the line.
         ini_file::Keys kept;
-        if (ini_file::read(file, &kept) == ini_file::Read::unreadable ||
+        const ini_file::Read read = ini_file::read(file, &kept);
+        if (read == ini_file::Read::damaged)
+            kept.clear();
+        if (read == ini_file::Read::unreadable ||
             !ini_file::write(file,
                              {{"app-1/app_path", "/data/app/zevQ64N -platform linuxfb"}, {"app-1/app_name", "zevQ64N"}},
                              kept)) {

@@ -153,8 +153,8 @@ void ZevRamPara::load_all()
         constexpr int kFileSize = 2 + Img::kSize - Img::kPersistStart;
         QMutexLocker lock(&Utils::_file_deal_mutex);
         QByteArray b;
-        read = board::read_head(board::path(kDeviceInfoFile), kFileSize, kMaxStoredFile, &b);
-        if (read == board::FileRead::whole && u8(b[0]) == 0xAA && u8(b[1]) == 0xAA)
+        read = board::read_head(board::path(kDeviceInfoFile), kFileSize, &b);
+        if (read == board::FileRead::whole && b.size() == kFileSize && u8(b[0]) == 0xAA && u8(b[1]) == 0xAA)
             std::memcpy(p_zevrampara_config + Img::kPersistStart, b.constData() + 2, size_t(kFileSize - 2));
         else if (read == board::FileRead::whole)
             read = board::FileRead::damaged;
@@ -498,9 +498,12 @@ int ZevRamPara::mode_file_deal(int slot, int op)
     QByteArray b;
     board::FileRead read;
     {
+        // A file left longer than the box writes it gives its first bytes.
         QMutexLocker lock(&Utils::_file_deal_mutex);
-        read = board::read_head(board::path(modeFilePath(slot)), kUserModeFileSize, kMaxStoredFile, &b);
+        read = board::read_head(board::path(modeFilePath(slot)), kUserModeFileSize, &b);
     }
+    if (read == board::FileRead::whole && b.size() < kUserModeFileSize)
+        read = board::FileRead::damaged;
     if (read == board::FileRead::unreadable)
         zevlog::warning(lcCore(), "%s cannot be read: the mode shows empty, the file is kept as it is",
                         board::shownPath(modeFilePath(slot)).c_str());

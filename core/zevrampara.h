@@ -193,8 +193,8 @@ class ZevRamPara : public QObject
     static int ram_para_save() { return test_signal(1); }
 
     // Loads the image from the first 3,330 bytes of "/data/ram_device_info"
-    // (factory defaults when it is missing, shorter, longer than
-    // kMaxStoredFile or wrongly marked, and the file is then written again)
+    // (factory defaults when it is missing, shorter or wrongly marked, and
+    // the file is then written again)
     // and the 16 modes. A file that cannot be read is kept as it is: the box
     // runs on the factory defaults and saves no image until the next start.
     void load_all();
@@ -205,8 +205,6 @@ class ZevRamPara : public QObject
     // The stored image file could not be read at start (a read error, no
     // permission): it is not written before the next start.
     static std::atomic<bool> image_file_unread;
-    // Files longer than any loader writes are not the box's.
-    static constexpr size_t kMaxStoredFile = 1 << 20;
     // Restores image bytes [from, to) from the factory defaults.
     static void load_defaults(int from, int to);
 

@@ -156,7 +156,9 @@ class TestPersistence : public QObject
         QTest::addColumn<bool>("failingReads");
         QTest::newRow("image 4,096 bytes long") << false << 4096 - 3330 << false;
         QTest::newRow("image whose reads fail") << false << 0 << true;
+        QTest::newRow("image of over 2 MiB") << false << (2 << 20) << false;
         QTest::newRow("mode longer than 4,096 bytes") << true << 100 << false;
+        QTest::newRow("mode of over 2 MiB") << true << (2 << 20) << false;
         QTest::newRow("mode whose reads fail") << true << 0 << true;
     }
     void storedFileKeepsWhatReads()
