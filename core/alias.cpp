@@ -25,11 +25,17 @@ std::string shown_part(const std::string& text)
 
 int get_json_alias_para(ALIAS_PARA* out, const std::string& category, int id)
 {
-    pt::ptree root;
-    if (!json_read::file("/data/configs/alias.json", root))
+    return AliasNames().get(out, category, id);
+}
+
+AliasNames::AliasNames() : read_(json_read::file("/data/configs/alias.json", root_)) {}
+
+int AliasNames::get(ALIAS_PARA* out, const std::string& category, int id) const
+{
+    if (!read_)
         return 0;
     try {
-        auto list = root.get_child_optional("namelist." + category);
+        auto list = root_.get_child_optional("namelist." + category);
         if (!list)
             return 0;
         for (const auto& item : *list) {

@@ -377,13 +377,15 @@ bool VncServer::Impl::readViewer(rfbClientPtr cl)
     Viewer& v = viewerOf(cl);
     if (v.skip > 0)
         return discard(cl);
-    int waiting = 0;
+    // What is in of the message; how much is in all only matters when it
+    // fills the head.
     uint8_t head[kViewerHeadBytes];
-    const ssize_t count =
-        ::ioctl(cl->sock, FIONREAD, &waiting) != 0
-            ? -1
-            : ::recv(cl->sock, head, std::max<size_t>(1, std::min<size_t>(size_t(waiting), sizeof head)),
-                     MSG_PEEK | MSG_DONTWAIT);
+    const ssize_t count = ::recv(cl->sock, head, sizeof head, MSG_PEEK | MSG_DONTWAIT);
+    int waiting = int(std::max<ssize_t>(count, 0));
+    if (count == ssize_t(sizeof head) && ::ioctl(cl->sock, FIONREAD, &waiting) != 0) {
+        rfbCloseClient(cl);
+        return false;
+    }
     if (count <= 0) {
         // Gone, or nothing after all.
         if (count == 0 || (errno != EAGAIN && errno != EINTR))

@@ -1,7 +1,7 @@
 #include "ui/shell/lockwindow.h"
 
 #include <cstdio>
-#include <map>
+#include <optional>
 
 #include <QCoreApplication>
 #include <QFrame>
@@ -83,8 +83,9 @@ LockWindow::TileLooks tile_looks()
     LockWindow::TileLooks looks;
     ImageReadLock lock;
     const u16 blackout = ZevRamPara::img16(Img::kBlackout);
-    // The alias file is read once per source shown, not once per window.
-    std::map<u8, QString> aliases;
+    // The alias file is read once for the six windows, and only when one
+    // shows a source of its own.
+    std::optional<AliasNames> aliases;
     for (int i = 0; i < 6; ++i) {
         LockWindow::TileLook& t = looks[size_t(i)];
         const int layer = ZevRamPara::layerOffset(i);
@@ -103,15 +104,10 @@ LockWindow::TileLooks tile_looks()
         int h = s < kSourceCount ? ZevRamPara::img16(at + 2) : 0;
         const int rate = s < kSourceCount ? ZevRamPara::img16(at + 4) : 0;
         if (!isCrop) {
-            auto known = aliases.find(s);
-            if (known == aliases.end()) {
-                ALIAS_PARA alias;
-                known = aliases
-                            .emplace(s, get_json_alias_para(&alias, "source", s) ? QString::fromStdString(alias.name)
-                                                                                 : name)
-                            .first;
-            }
-            t.name = known->second;
+            if (!aliases)
+                aliases.emplace();
+            ALIAS_PARA alias;
+            t.name = aliases->get(&alias, "source", s) ? QString::fromStdString(alias.name) : name;
         } else {
             ZevRamPara::ZevCropSourceInit();
             const int n = ZevRamPara::ZevGetSourceNum(s, u8(cropIndex) + 1);

@@ -35,6 +35,8 @@ const char* const kFollowsProperty = "fit_follows";
 const char* const kWholeProperty = "fit_whole";
 const char* const kShownProperty = "fit_shown";
 const char* const kElidedProperty = "fit_elided";
+// What a widget was last fitted to, with the group it was fitted in.
+const char* const kFitKeyProperty = "fit_key";
 // A row caption's own y, kept while it stands above its field.
 const char* const kRowYProperty = "flow_row_y";
 
@@ -211,6 +213,25 @@ void fit_group(const std::vector<FitItem>& given)
     std::vector<QRect> rooms;
     for (const FitItem& item : items)
         rooms.push_back(text_room(item.widget));
+    // A group fitted before to the same texts, rooms and fonts is left as
+    // it is: fitting measures every text at each size it tries, and pages
+    // set their texts again each time they show.
+    QString key;
+    for (size_t k = 0; k < items.size(); ++k) {
+        QWidget* w = items[k].widget;
+        const QRect& r = rooms[k];
+        const QChar unit(0x1f);
+        key += items[k].text + unit + QString::number(r.x()) + ',' + QString::number(r.y()) + ',' +
+               QString::number(r.width()) + ',' + QString::number(r.height()) + unit +
+               QString::number(base_pixel_size(w)) + unit + QString::number(text_flags(w)) + unit +
+               font_at(w, 1).toString() + QChar(0x1e);
+    }
+    const auto fitted_so = [&key](QWidget* w) {
+        return w->property(kFitKeyProperty).toString() == key + QString::number(w->font().pixelSize()) &&
+               (!takes_text(w) || shown_now(w) == w->property(kShownProperty).toString());
+    };
+    if (std::all_of(items.begin(), items.end(), [&](const FitItem& item) { return fitted_so(item.widget); }))
+        return;
     const auto all_fit = [&](int size) {
         for (size_t k = 0; k < items.size(); ++k)
             if (!fits(items[k].widget, rooms[k], font_at(items[k].widget, size), items[k].text))
@@ -240,6 +261,7 @@ void fit_group(const std::vector<FitItem>& given)
         if (takes_text(w))
             put_text(w, items[k].text, shown);
         w->setFont(font);
+        w->setProperty(kFitKeyProperty, key + QString::number(px));
     }
 }
 } // namespace

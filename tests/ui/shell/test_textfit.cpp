@@ -95,6 +95,36 @@ class TestTextFit : public QObject
         delete b;
     }
 
+    // A text fitted before is measured again only when something it was
+    // fitted to has changed since.
+    void fittedAgainWhenItsWidgetChanged_data()
+    {
+        QTest::addColumn<int>("change"); // 0 nothing, 1 narrower, 2 text put by hand, 3 larger font
+        QTest::newRow("nothing changed") << 0;
+        QTest::newRow("narrower") << 1;
+        QTest::newRow("text put by hand") << 2;
+        QTest::newRow("font made larger by hand") << 3;
+    }
+    void fittedAgainWhenItsWidgetChanged()
+    {
+        QFETCH(int, change);
+        QLabel* l = label(&page, QSize(100, 20));
+        set_fitted(l, "Parameter");
+        QCOMPARE(px(l), kBase);
+        if (change == 1)
+            l->resize(60, 20);
+        if (change == 2)
+            l->setText("other");
+        if (change == 3)
+            l->setFont(panel_font(30));
+        set_fitted(l, "Parameter");
+        QCOMPARE(l->text(), QString("Parameter"));
+        QCOMPARE(px(l) < kBase, change == 1);
+        QVERIFY(px(l) <= kBase);
+        QVERIFY(l->contentsRect().contains(drawn_rect(l, l->font(), l->text())));
+        delete l;
+    }
+
     void comboFitsTheItemItShows()
     {
         QComboBox combo(&page);
