@@ -83,9 +83,10 @@ int fsync_dir(const std::string& dir)
     ::close(fd);
     return r;
 }
-} // namespace
 
-FileRead read_whole(const std::string& hostPath, size_t maxBytes, QByteArray* out)
+// Opens the plain file at hostPath and reads it into out with read(fd, st);
+// out is empty unless the read is whole.
+template <typename Read> FileRead read_into(const std::string& hostPath, QByteArray* out, Read read)
 {
     out->clear();
     int fd = -1;
@@ -93,38 +94,36 @@ FileRead read_whole(const std::string& hostPath, size_t maxBytes, QByteArray* ou
     const FileRead opened = open_plain(hostPath, &fd, &st);
     if (fd < 0)
         return opened;
-    FileRead answer = FileRead::damaged;
-    if (uint64_t(st.st_size) <= maxBytes) {
-        bool over = false;
-        out->reserve(int(st.st_size));
-        answer = read_to_end(fd, maxBytes, out, &over) ? FileRead::whole
-                 : over                                ? FileRead::damaged
-                                                       : FileRead::unreadable;
-    }
-    answer = closed(fd, answer);
+    const FileRead answer = closed(fd, read(fd, st));
     if (answer != FileRead::whole)
         out->clear();
     return answer;
 }
+} // namespace
+
+FileRead read_whole(const std::string& hostPath, size_t maxBytes, QByteArray* out)
+{
+    return read_into(hostPath, out, [&](int fd, const struct stat& st) {
+        if (uint64_t(st.st_size) > maxBytes)
+            return FileRead::damaged;
+        bool over = false;
+        out->reserve(int(st.st_size));
+        return read_to_end(fd, maxBytes, out, &over) ? FileRead::whole
+               : over                                ? FileRead::damaged
+                                                     : FileRead::unreadable;
+    });
+}
 
 FileRead read_head(const std::string& hostPath, size_t n, QByteArray* out, int64_t* size)
 {
-    out->clear();
-    int fd = -1;
-    struct stat st;
-    const FileRead opened = open_plain(hostPath, &fd, &st);
-    if (fd < 0)
-        return opened;
-    if (size)
-        *size = int64_t(st.st_size);
-    out->resize(int(uint64_t(st.st_size) < n ? size_t(st.st_size) : n));
-    bool failed = false;
-    // A file that shrank meanwhile could not be read as it stands.
-    const FileRead answer = closed(
-        fd, read_fully_at(fd, 0, out->data(), size_t(out->size()), &failed) ? FileRead::whole : FileRead::unreadable);
-    if (answer != FileRead::whole)
-        out->clear();
-    return answer;
+    return read_into(hostPath, out, [&](int fd, const struct stat& st) {
+        if (size)
+            *size = int64_t(st.st_size);
+        out->resize(int(uint64_t(st.st_size) < n ? size_t(st.st_size) : n));
+        bool failed = false;
+        // A file that shrank meanwhile could not be read as it stands.
+        return read_fully_at(fd, 0, out->data(), size_t(out->size()), &failed) ? FileRead::whole : FileRead::unreadable;
+    });
 }
 
 FileRead read_at(const std::string& hostPath, uint64_t offset, void* out, size_t n, int64_t* size)
