@@ -189,6 +189,21 @@ class TestUsbUpgrade : public QObject
         QCOMPARE(int(g_update_flag.load()), 0);
     }
 
+    // A start-up file grown past what the box reads back is written again
+    // with the start-up line alone, and the install goes through.
+    void startFileOverItsSizeIsWrittenAgain()
+    {
+        const QString ini = fx_->hostQ("/data/configs/led_load_config.ini");
+        QVERIFY(writeHostFile(ini, "[app-1]\napp_path=old\n" + QByteArray(70000, ';') + "\n[extra]\nkey=1\n"));
+        put("box.ZEV", package({{10, fill(3000, 1)}, {7, fpgaImage(fill(100, 2))}}));
+        run();
+        QCOMPARE(app(), fill(3000, 1));
+        const QByteArray after = readHostFile(ini);
+        QVERIFY(after.size() < 65536);
+        QVERIFY(after.contains("app_path=/data/app/zevQ64N -platform linuxfb"));
+        QVERIFY(!after.contains("extra"));
+    }
+
     void fpgaImageAloneRestartsTheFpga()
     {
         put("fpga.ZEVZK", package({{7, fpgaImage(fill(5000, 3))}, {8, fpgaImage(fill(5000, 4))}}));
