@@ -53,3 +53,14 @@ template <typename F> void c331_apply(u8 code, F&& write)
     write();
     g_para_update_flag = code;
 }
+
+// As c331_apply, for writes that may find nothing to do: write returns
+// whether it changed the image, and only then is the apply asked for.
+template <typename F> bool c331_apply_if(u8 code, F&& write)
+{
+    C331Lock lock;
+    if (!write())
+        return false;
+    g_para_update_flag = code;
+    return true;
+}

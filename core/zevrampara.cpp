@@ -300,46 +300,49 @@ void ZevRamPara::ZevGetCropPara(int source, int n, CROP_PARA* crop, int* index)
 
 void ZevRamPara::ZevSetCropPara(char source, char n, CROP_PARA* crop)
 {
-    C331Lock lock;
-    int k = findNthCrop(u8(source), u8(n));
-    if (k >= Img::kCropCount)
-        return;
-    int o = cropOffset(k);
-    put16(img(), o + 2, u16(crop->x));
-    put16(img(), o + 4, u16(crop->y));
-    put16(img(), o + 6, u16(crop->width));
-    put16(img(), o + 8, u16(crop->height));
-    g_para_update_flag = 1;
+    c331_apply_if(1, [&] {
+        int k = findNthCrop(u8(source), u8(n));
+        if (k >= Img::kCropCount)
+            return false;
+        int o = cropOffset(k);
+        put16(img(), o + 2, u16(crop->x));
+        put16(img(), o + 4, u16(crop->y));
+        put16(img(), o + 6, u16(crop->width));
+        put16(img(), o + 8, u16(crop->height));
+        return true;
+    });
 }
 
 void ZevRamPara::ZevAddNewCrop(int source, CROP_PARA* crop)
 {
-    C331Lock lock;
-    int number = ZevAddCropID(source) - 1;
-    if (number < 0)
-        return;
-    int k = 0;
-    while (k < Img::kCropCount && cropInUse(k))
-        ++k;
-    if (k >= Img::kCropCount)
-        return;
-    int o = cropOffset(k);
-    put16(img(), o, u16(0x8000 + 256 * number + source));
-    put16(img(), o + 2, u16(crop->x));
-    put16(img(), o + 4, u16(crop->y));
-    put16(img(), o + 6, u16(crop->width));
-    put16(img(), o + 8, u16(crop->height));
-    g_para_update_flag = 1;
+    c331_apply_if(1, [&] {
+        int number = ZevAddCropID(source) - 1;
+        if (number < 0)
+            return false;
+        int k = 0;
+        while (k < Img::kCropCount && cropInUse(k))
+            ++k;
+        if (k >= Img::kCropCount)
+            return false;
+        int o = cropOffset(k);
+        put16(img(), o, u16(0x8000 + 256 * number + source));
+        put16(img(), o + 2, u16(crop->x));
+        put16(img(), o + 4, u16(crop->y));
+        put16(img(), o + 6, u16(crop->width));
+        put16(img(), o + 8, u16(crop->height));
+        return true;
+    });
 }
 
 void ZevRamPara::ZevDeleteCrop(char source, char n)
 {
-    C331Lock lock;
-    int k = findNthCrop(u8(source), u8(n));
-    if (k >= Img::kCropCount)
-        return;
-    put16(img(), cropOffset(k), 0);
-    g_para_update_flag = 1;
+    c331_apply_if(1, [&] {
+        int k = findNthCrop(u8(source), u8(n));
+        if (k >= Img::kCropCount)
+            return false;
+        put16(img(), cropOffset(k), 0);
+        return true;
+    });
 }
 
 void ZevRamPara::ZevSetEDIDPara(int source, short width, short height, short rate)

@@ -271,10 +271,9 @@ void message_deal::set_para_sync()
     if (h < 64)
         h = 64;
     // Compared and written in one step: the panel writes the LED size too.
-    C331Lock lock;
-    if (ZevRamPara::img16(Img::kLedWidth) == w && ZevRamPara::img16(Img::kLedHeight) == h)
-        return;
-    {
+    c331_apply_if(1, [w, h] {
+        if (ZevRamPara::img16(Img::kLedWidth) == w && ZevRamPara::img16(Img::kLedHeight) == h)
+            return false;
         u8* im = ZevRamPara::p_zevrampara_config;
         std::memset(im + 1408, 0, 4);
         std::memset(im + 1416, 0, 4);
@@ -288,8 +287,8 @@ void message_deal::set_para_sync()
             ZevRamPara::put16(im, off, h);
         for (int win = 1; win < 6; ++win)
             ZevRamPara::put16(im, ZevRamPara::layerOffset(win) + Img::kLayerEnable, 0);
-        g_para_update_flag = 1;
-    }
+        return true;
+    });
 }
 
 QString g_rcv_sync_led;

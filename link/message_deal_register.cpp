@@ -80,24 +80,25 @@ int message_deal::write_register(u8* body, int length)
         if ((v & 0x02) && c331_manage::p_c331_manage)
             c331_manage::p_c331_manage->c331_print();
         if (v & 0x3C) {
-            const int w0 = ZevRamPara::layerOffset(0);
             // Read and written in one step: the panel writes the window too.
-            C331Lock lock;
-            u16 flags = ZevRamPara::get16(img(), w0 + Img::kLayerFlags);
-            u16 mode = ZevRamPara::get16(img(), w0 + Img::kLayerP2pMode);
-            u16 newFlags = flags, newMode = mode;
-            // Byte 19 bit 0 of the window record: point-to-point on.
-            if (v & 0x04) {
-                newFlags = u16(flags & ~0x0100);
-            } else {
-                newFlags = u16(flags | 0x0100);
-                newMode = (v & 0x08) ? 0 : (v & 0x10) ? 8 : 9;
-            }
-            if (newFlags != flags || newMode != mode) {
+            c331_apply_if(1, [v] {
+                const int w0 = ZevRamPara::layerOffset(0);
+                u16 flags = ZevRamPara::get16(img(), w0 + Img::kLayerFlags);
+                u16 mode = ZevRamPara::get16(img(), w0 + Img::kLayerP2pMode);
+                u16 newFlags = flags, newMode = mode;
+                // Byte 19 bit 0 of the window record: point-to-point on.
+                if (v & 0x04) {
+                    newFlags = u16(flags & ~0x0100);
+                } else {
+                    newFlags = u16(flags | 0x0100);
+                    newMode = (v & 0x08) ? 0 : (v & 0x10) ? 8 : 9;
+                }
+                if (newFlags == flags && newMode == mode)
+                    return false;
                 ZevRamPara::put16(img(), w0 + Img::kLayerFlags, newFlags);
                 ZevRamPara::put16(img(), w0 + Img::kLayerP2pMode, newMode);
-                g_para_update_flag = 1;
-            }
+                return true;
+            });
         }
         body[pc::kStatus] = 0;
         return 1;

@@ -387,13 +387,14 @@ bool CustomMode::get_mode_status()
 
 void CustomMode::on_Button_use_clicked()
 {
-    int s = mode_slot();
-    C331Lock lock;
-    if (!ZevRamPara::ZevUserModeSaved(s))
-        return;
-    ZevRamPara::put16(ZevRamPara::p_zevrampara_config, Img::kCurrentMode, u16(s + 1));
-    std::memcpy(ZevRamPara::p_zevrampara_config + Img::kModeStart, ZevRamPara::user_mode[s] + 2, Img::kModeBytes);
-    g_para_update_flag = 1;
+    const int s = mode_slot();
+    c331_apply_if(1, [s] {
+        if (!ZevRamPara::ZevUserModeSaved(s))
+            return false;
+        ZevRamPara::put16(ZevRamPara::p_zevrampara_config, Img::kCurrentMode, u16(s + 1));
+        std::memcpy(ZevRamPara::p_zevrampara_config + Img::kModeStart, ZevRamPara::user_mode[s] + 2, Img::kModeBytes);
+        return true;
+    });
 }
 
 void CustomMode::on_Button_delete_clicked()

@@ -352,16 +352,16 @@ void MainWindow::on_usermodesel_clicked(char dir)
 // A stored mode into the image: false when the slot holds none.
 bool MainWindow::recall(int slot)
 {
-    C331Lock lock;
-    if (!ZevRamPara::ZevUserModeSaved(slot))
-        return false;
-    std::memcpy(img() + Img::kModeStart, ZevRamPara::user_mode[slot] + 2, Img::kModeBytes);
-    img()[Img::kCurrentMode] = u8(slot + 1);
-    img()[Img::kCurrentMode + 1] = 0;
-    img()[Img::kModeToSave] = 0;
-    img()[Img::kModeToSave + 1] = 0;
-    g_para_update_flag = 1;
-    return true;
+    return c331_apply_if(1, [slot] {
+        if (!ZevRamPara::ZevUserModeSaved(slot))
+            return false;
+        std::memcpy(img() + Img::kModeStart, ZevRamPara::user_mode[slot] + 2, Img::kModeBytes);
+        img()[Img::kCurrentMode] = u8(slot + 1);
+        img()[Img::kCurrentMode + 1] = 0;
+        img()[Img::kModeToSave] = 0;
+        img()[Img::kModeToSave + 1] = 0;
+        return true;
+    });
 }
 
 void MainWindow::zev_button_mode_clicked()
@@ -384,13 +384,12 @@ void MainWindow::zev_button_mode_clicked()
     }
     g_mode_select = u8(slot);
     if (l_save_state) {
-        {
-            C331Lock lock;
-            if (slot + 1 != ZevRamPara::img16(Img::kModeToSave)) {
-                ZevRamPara::put16(img(), Img::kModeToSave, u16(slot + 1));
-                g_para_update_flag = 1;
-            }
-        }
+        c331_apply_if(1, [slot] {
+            if (slot + 1 == ZevRamPara::img16(Img::kModeToSave))
+                return false;
+            ZevRamPara::put16(img(), Img::kModeToSave, u16(slot + 1));
+            return true;
+        });
         l_save_state = 0;
         on_toolButton4_clicked();
         tip_on_sync = 1;
