@@ -174,8 +174,8 @@ int main(int argc, char* argv[])
             return 1;
         }
         // The simulated devices count in the program's ticks, as its
-        // time-outs do.
-        board::sim::setClock([] { return G_timeTicks.load(); });
+        // time-outs do; the faults file can move those on.
+        board::sim::setClock([] { return G_timeTicks.load(); }, [](uint32_t ticks) { G_timeTicks += ticks; });
     }
     ConfigEngine::pInstance();
     announce(choice, links, vnc);

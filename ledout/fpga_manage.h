@@ -75,8 +75,16 @@ struct SEND_PARA {
     bool post(u8 job);
     // Sets the step and keeps the job byte.
     void set_step(u8 step);
-    // Ends the running job (job and step 0).
-    void finish() { job_word.store(0); }
+    // Ends the running job (job and step 0); the next one is timed afresh.
+    void finish()
+    {
+        run_timed = false;
+        job_word.store(0);
+    }
+    // The worker's: G_timeTicks when its first pass met the running job, and
+    // whether it has (see fpga_jobs_overdue).
+    u32 run_stamp = 0;
+    bool run_timed = false;
 
     std::atomic<u8> port{0}; // output port being served
     // Check and recovery job: screen, port entry, card, operation, player

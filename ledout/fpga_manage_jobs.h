@@ -7,6 +7,13 @@
 
 class fpga_manage;
 
+// Longest a card job may run (10 minutes, far above any real job): counted
+// on the tick counter from the worker's first pass over it, host pauses
+// and every packet's send and answer included, whatever its file says.
+constexpr u32 kJobBoundTicks = 60000;
+// Whether the running job has run past kJobBoundTicks; the first call of a
+// job starts its count. A job past it ends as one whose cards never answer.
+bool fpga_jobs_overdue();
 // While host traffic is active a job does not step; its waits restart, so
 // the host's activity never counts toward a time-out. True while paused.
 bool fpga_jobs_host_pause(fpga_manage* m);

@@ -44,6 +44,18 @@ void endStep()
     g_send_para.finish();
 }
 
+// A job past its bound goes to its end, as when its last card never
+// answered, and is not held by host traffic there; true when it did so.
+bool overdueEnd(int percent)
+{
+    if (!fpga_jobs_overdue())
+        return false;
+    if (g_send_para.step() != kEndStep)
+        toEnd(percent);
+    endStep();
+    return true;
+}
+
 // Waits for the cards' acknowledgement: back to step next on it or after
 // limit ticks; the bar keeps turning meanwhile.
 void awaitAck(u32 limit, u8 next)
@@ -55,6 +67,16 @@ void awaitAck(u32 limit, u8 next)
     fpga_jobs_pulse(g_progress);
 }
 } // namespace
+
+bool fpga_jobs_overdue()
+{
+    SEND_PARA& j = g_send_para;
+    if (!j.run_timed) {
+        j.run_stamp = G_timeTicks.load();
+        j.run_timed = true;
+    }
+    return Utils::getTimeSpace(j.run_stamp) > kJobBoundTicks;
+}
 
 bool fpga_jobs_host_pause(fpga_manage* m)
 {
@@ -81,9 +103,9 @@ void fpga_jobs_pulse(fpga_jobs::Progress& progress)
 
 void fpga_manage::SmartMapping_deal()
 {
-    if (fpga_jobs_host_pause(this))
-        return;
     SEND_PARA& j = g_send_para;
+    if (overdueEnd(90) || fpga_jobs_host_pause(this))
+        return;
     u8 packet[64];
     switch (j.step()) {
     case 0:
@@ -203,12 +225,12 @@ int buildMapping(unsigned char port, unsigned char* packet)
 
 void fpga_manage::save_para_deal()
 {
-    if (!fpga_jobs_host_pause(this))
+    if (!overdueEnd(95) && !fpga_jobs_host_pause(this))
         everyPortJob(this, buildSave, true);
 }
 
 void fpga_manage::mapping_enable_deal()
 {
-    if (!fpga_jobs_host_pause(this))
+    if (!overdueEnd(95) && !fpga_jobs_host_pause(this))
         everyPortJob(this, buildMapping, false);
 }

@@ -42,8 +42,10 @@ constexpr u32 kSettleFrom = 80;
 constexpr u32 kSettleTicks = 239;
 constexpr u32 kCheckTicks = 500;
 constexpr u32 kErrorEndTicks = 100;
-constexpr u32 kPacketData = rcvRecovery::kRamPiece;
-constexpr u8 kRepeats = rcvRecovery::kSends - 1;
+// A RAM write goes to the cards in pieces of this many bytes.
+constexpr u32 kPacketData = 1000;
+// An unacknowledged packet is sent again at most this often.
+constexpr u8 kRepeats = 3;
 // Reads of an operation's data that fail in a row before the job gives up.
 constexpr u8 kReadFailures = 5;
 constexpr u16 kNoStatus = 0xFFFF;
@@ -297,9 +299,15 @@ int fpga_manage::load_rcv_xy_operate(QString path, uint64_t dataOffset, bool raw
 
 void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
 {
-    if (fpga_jobs_host_pause(this))
-        return;
     SEND_PARA& j = g_send_para;
+    // Past its bound the job ends with its error, host traffic or not (the
+    // end sends nothing to the cards).
+    if (fpga_jobs_overdue()) {
+        if (j.step() < kEndResult)
+            j.set_step(kEndError);
+    } else if (fpga_jobs_host_pause(this)) {
+        return;
+    }
     rcvRecovery& r = *rcv_file;
     const bool raw = mode == RCV_SCAN_LOAD;
     const u8 step = j.step();
@@ -317,17 +325,15 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
         return true;
     };
     // A recovery plays the screen's parameter list (when it has one), then
-    // the card's own list: both are bounded together before either is.
-    auto recoveryWaitsBounded = [&](bool para) {
-        uint64_t waits = 0;
-        const u16 cards = get_port_card_num(rcv_port);
+    // the card's own list: both are checked before either is played.
+    auto recoveryListsSound = [&](bool para) {
         if (para && (r.update_smartDebugingOperateTimes(r.file_path, false) != 0 ||
-                     r.check_operate_list(r.file_path, false, false, cards, waits) != 0))
+                     r.check_operate_list(r.file_path, false, false) != 0))
             return false;
         return r.update_rcvXYscreenNetnum(r.file_path) == 0 &&
                r.update_rcvXYscreenNetpara(r.file_path, g_checkPortIndex) == 0 && rcv_card < r.net.net_rcv_num &&
                r.update_rcvXYrcvOperateTimes(r.file_path, rcv_card, false) == 0 &&
-               r.check_operate_list(r.file_path, true, false, get_port_card_num(u8(r.net.net_ledx)), waits) == 0;
+               r.check_operate_list(r.file_path, true, false) == 0;
     };
     auto nextScreen = [&] {
         j.port_index = 0;
@@ -442,7 +448,7 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
             go(r.has_subfile(RCV_SUB_XY) || anyTable ? 8 : kEndError);
         else
             go(kEndError);
-        if (j.step() != kEndError && !recoveryWaitsBounded(para))
+        if (j.step() != kEndError && !recoveryListsSound(para))
             go(kEndError);
         break;
     }
@@ -482,9 +488,8 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
         break;
     case 10: {
         j.op_index = 0;
-        uint64_t waits = 0;
         if (r.update_rcvXYrcvOperateTimes(r.file_path, j.card_num, false) != 0 ||
-            r.check_operate_list(r.file_path, true, false, get_port_card_num(u8(r.net.net_ledx)), waits) != 0) {
+            r.check_operate_list(r.file_path, true, false) != 0) {
             go(kEndError);
             break;
         }
@@ -549,11 +554,9 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
         break;
     case 17: {
         // A scan file's list is all its load plays; a recovery's list was
-        // bounded with the card's at step 7, and is checked again as read.
-        uint64_t waits = 0;
-        const u16 cards = get_port_card_num(raw ? line_type.port : rcv_port);
+        // checked with the card's at step 7, and is checked again as read.
         if (r.update_smartDebugingOperateTimes(r.file_path, raw) != 0 ||
-            r.check_operate_list(r.file_path, false, raw, cards, waits) != 0) {
+            r.check_operate_list(r.file_path, false, raw) != 0) {
             go(kEndError);
             break;
         }

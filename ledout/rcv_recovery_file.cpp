@@ -78,33 +78,6 @@ bool operateSound(const RCV_OPERATE& o, uint64_t base, int64_t size)
     return (pieces || o.dataLen <= FpgaCards::kMaxPacket) && base + o.offset + o.dataLen <= uint64_t(size);
 }
 
-// The longest the player can wait on a sound operation played to a port with
-// cards cards: a sleep once; an acknowledgement for every send of every
-// packet (and, from a scan file, of every card for an activation or a
-// reconfiguration), the save to flash with its second per card.
-uint64_t operateWaitMs(const RCV_OPERATE& o, bool raw, u16 cards)
-{
-    const uint64_t sends = rcvRecovery::kSends, t = o.timeticks;
-    switch (o.type) {
-    case RCV_OP_WRITE:
-        if (o.target == RCV_TARGET_RAM)
-            return sends * t *
-                   (o.dataLen == 0 ? 1 : (uint64_t(o.dataLen) + rcvRecovery::kRamPiece - 1) / rcvRecovery::kRamPiece);
-        return o.target == RCV_TARGET_REG ? sends * t : 0;
-    case RCV_OP_RAM2FLASH:
-        return sends * (t + 1000ull * cards);
-    case RCV_OP_ACTIVE_FIRMWARE:
-    case RCV_OP_RECONFIG:
-        return sends * t * (raw && cards > 1 ? cards : 1);
-    case RCV_OP_SLEEP:
-        return t;
-    case RCV_OP_SEARCH:
-    case RCV_OP_USER_DEFINED:
-        return sends * t;
-    default:
-        return 0;
-    }
-}
 } // namespace
 
 int rcvRecovery::check_file_dir(QString dir)
@@ -348,7 +321,7 @@ uint64_t rcvRecovery::para_list_base(bool raw) const
     return raw ? kScanCountAt : uint64_t(subfile_offset(RCV_SUB_PARA)) + screen.rcv_para_offset;
 }
 
-int rcvRecovery::check_operate_list(QString path, bool cardList, bool raw, u16 cards, uint64_t& waitMs)
+int rcvRecovery::check_operate_list(QString path, bool cardList, bool raw)
 {
     if (op_num == 0)
         return READ_OK;
@@ -362,9 +335,6 @@ int rcvRecovery::check_operate_list(QString path, bool cardList, bool raw, u16 c
     for (size_t k = 0; k < op_num; ++k) {
         const RCV_OPERATE o = parseOperate(b.data() + kOperateSize * k);
         if (!operateSound(o, base, size))
-            return READ_DAMAGED;
-        waitMs += operateWaitMs(o, raw, cards);
-        if (waitMs > kMaxJobWaitMs)
             return READ_DAMAGED;
     }
     return READ_OK;

@@ -78,15 +78,6 @@ class rcvRecovery
     // above any real card operation, so that a damaged file cannot hold the
     // job (and the keys its progress bar holds) for days.
     static constexpr u32 kMaxWaitMs = 60000;
-    // Longest a whole job may wait on what its file asks for: every sleep,
-    // and every acknowledgement wait with its repetitions and the time per
-    // card the player adds. Far above any real job, so that many waits of a
-    // minute each cannot hold it for hours either.
-    static constexpr uint64_t kMaxJobWaitMs = 600000;
-    // An unacknowledged packet is sent at most this often in all.
-    static constexpr unsigned kSends = 4;
-    // A RAM write goes to the cards in pieces of this many bytes.
-    static constexpr u32 kRamPiece = 1000;
     // The box's output ports (16 per FPGA): a pack's port tables list at
     // most this many entries in all, each naming one of them.
     static constexpr unsigned kBoxPorts = 32;
@@ -129,11 +120,10 @@ class rcvRecovery
     // file's). READ_DAMAGED when its records run past the file, or one asks
     // for a wait longer than kMaxWaitMs or sends data that lies outside the
     // file or (but for a RAM write, sent in pieces) exceeds one packet. The
-    // two operation reads above refuse such a record the same way. The
-    // longest the list can keep the job waiting, played to a port with
-    // cards cards, is added to waitMs: READ_DAMAGED too when that passes
-    // kMaxJobWaitMs.
-    int check_operate_list(QString path, bool cardList, bool raw, u16 cards, uint64_t& waitMs);
+    // two operation reads above refuse such a record the same way. How long
+    // the whole list takes is not judged here: the job is bounded by the
+    // time it has run.
+    int check_operate_list(QString path, bool cardList, bool raw);
     // Checks the port tables of every screen of the pack (its screen head
     // read) before any port is asked: READ_DAMAGED when they list more
     // than kBoxPorts entries in all, or an entry names no port of the box.

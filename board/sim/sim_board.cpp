@@ -731,24 +731,43 @@ namespace
 {
 std::mutex g_clock_mutex;
 std::function<uint32_t()> g_clock;
+std::function<void(uint32_t)> g_forward;
+uint32_t g_own_ahead = 0;
 const auto g_clock_start = std::chrono::steady_clock::now();
 } // namespace
 
 uint32_t ticks()
 {
+    uint32_t ahead = 0;
     {
         std::lock_guard<std::mutex> lock(g_clock_mutex);
         if (g_clock)
             return g_clock();
+        ahead = g_own_ahead;
     }
     auto since = std::chrono::steady_clock::now() - g_clock_start;
-    return uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(since).count() / 10);
+    return uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(since).count() / 10) + ahead;
 }
 
-void setClock(std::function<uint32_t()> clock)
+void setClock(std::function<uint32_t()> clock, std::function<void(uint32_t)> forward)
 {
     std::lock_guard<std::mutex> lock(g_clock_mutex);
     g_clock = std::move(clock);
+    g_forward = std::move(forward);
+}
+
+void forwardClock(uint32_t ticks)
+{
+    std::function<void(uint32_t)> forward;
+    {
+        std::lock_guard<std::mutex> lock(g_clock_mutex);
+        if (!g_forward) {
+            g_own_ahead += ticks;
+            return;
+        }
+        forward = g_forward;
+    }
+    forward(ticks);
 }
 
 } // namespace board::sim

@@ -249,6 +249,10 @@ std::string defaultRoot();
 // clock, unless the program hands it the clock its own time-outs count in, so
 // delays of the simulated devices line up with them.
 uint32_t ticks();
-void setClock(std::function<uint32_t()> clock);
+// forward, when given, moves the program's clock on by a number of ticks.
+void setClock(std::function<uint32_t()> clock, std::function<void(uint32_t)> forward = {});
+// Moves time forward by ticks (the faults file's "clock ahead"): the
+// program's clock through the hook handed to setClock, else the board's own.
+void forwardClock(uint32_t ticks);
 
 } // namespace board::sim

@@ -14,12 +14,23 @@ namespace
 const char kDefaultFile[] = "# Faults of the simulated hardware, read again when this file changes.\n"
                             "# One per line; remove a line to clear its fault:\n"
                             "#   fpga vbo | fpga ram | fpga output | fpga input\n"
-                            "#   cards <port 1-16> silent | badcheck | short | delay <ticks>\n";
+                            "#   cards <port 1-16> silent | badcheck | short | delay <ticks>\n"
+                            "#   clock ahead <ticks>\n";
 
 std::unique_ptr<SimFaults> g_faults;
 } // namespace
 
-SimFaults::SimFaults(std::string path) : file_(std::move(path), kDefaultFile) {}
+SimFaults::SimFaults(std::string path)
+    : file_(std::move(path), kDefaultFile, [this] {
+          // On the watching thread: the clock moves at once, as a stall
+          // would, not at the next bus message.
+          std::string text;
+          std::lock_guard<std::mutex> lock(mutex_);
+          if (file_.read(&text))
+              clockAheadLocked(parse(text).clockAhead);
+      })
+{
+}
 
 SimFaults::Set SimFaults::parse(const std::string& text)
 {
@@ -43,6 +54,16 @@ SimFaults::Set SimFaults::parse(const std::string& text)
                 s.output = true;
             else if (what == "input")
                 s.input = true;
+            continue;
+        }
+        if (device == "clock") {
+            std::string ticks;
+            char* end = nullptr;
+            if (!(words >> what >> ticks) || what != "ahead" || ticks[0] == '-')
+                continue;
+            const unsigned long v = std::strtoul(ticks.c_str(), &end, 0);
+            if (end != ticks.c_str() && !*end && v <= UINT32_MAX)
+                s.clockAhead = uint32_t(v);
             continue;
         }
         long port = 0;
@@ -107,6 +128,15 @@ void SimFaults::reloadLocked()
         for (unsigned p = 0; p < SimCards::kPorts; ++p)
             if (now.cards[p] != was.cards[p] || now.delay[p] != was.delay[p])
                 c->setFault(p, now.cards[p], now.delay[p]);
+    clockAheadLocked(now.clockAhead);
+}
+
+void SimFaults::clockAheadLocked(uint32_t ahead)
+{
+    if (ahead <= clockAhead_)
+        return;
+    forwardClock(ahead - clockAhead_);
+    clockAhead_ = ahead;
 }
 
 void attachFaults(SimBoard& board)

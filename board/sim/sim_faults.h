@@ -9,6 +9,10 @@
 //     cards PORT badcheck answers with a wrong check byte
 //     cards PORT short    answers cut short
 //     cards PORT delay TICKS  answers TICKS ticks late
+//     clock ahead TICKS   time jumps on to stand TICKS ticks ahead of the
+//                         clock (as after a stall of the box) as soon as
+//                         the file changes, bus traffic or not: only a
+//                         larger number moves it again, it never goes back
 // A line removed clears its fault; '#' starts a comment.
 #pragma once
 
@@ -30,6 +34,7 @@ class SimFaults
         bool vbo = false, ram = false, output = false, input = false;
         std::array<SimCards::Fault, SimCards::kPorts> cards{};
         std::array<uint32_t, SimCards::kPorts> delay{};
+        uint32_t clockAhead = 0;
     };
 
     // Creates the file (comments only, no fault) when it is missing.
@@ -45,7 +50,10 @@ class SimFaults
 
   private:
     void reloadLocked();
+    // Moves time on to ahead ticks in all, when that is further.
+    void clockAheadLocked(uint32_t ahead);
     std::mutex mutex_;
+    uint32_t clockAhead_ = 0; // how far time was moved on in all
     WatchedFile file_;
     Set set_;
 };

@@ -5,6 +5,7 @@
 #include "board/sim/sim_cards.h"
 #include "board/sim/sim_faults.h"
 #include "board/sim/sim_fpga.h"
+#include "core/global.h"
 #include "sim_fixture.h"
 
 using board::sim::SimCards;
@@ -68,8 +69,10 @@ class TestSimFaults : public QObject
                                << "0000 1:S 2:D150 3:B 16:T";
         QTest::newRow("bad lines skipped")
             << QByteArray("cards 0 silent\ncards 17 short\ncards 2 delay\ncards 2 delay -4\n"
-                          "cards 2 loud\nfpga\nfpga nothing\nvbo\n")
+                          "cards 2 loud\nfpga\nfpga nothing\nvbo\nclock\nclock ahead\nclock ahead -5\n"
+                          "clock behind 5\nclock ahead 4294967296\n")
             << "0000";
+        QTest::newRow("clock") << QByteArray("clock ahead 60001\n") << "0000 clock 60001";
     }
 
     void linesParse()
@@ -85,7 +88,22 @@ class TestSimFaults : public QObject
             if (s.delay[p])
                 got += QString::number(s.delay[p]);
         }
+        if (s.clockAhead)
+            got += QString(" clock %1").arg(s.clockAhead);
         QCOMPARE(got, expected);
+    }
+
+    // The program's clock jumps on by what the line adds; it never goes back.
+    void clockMovesOnOnly()
+    {
+        G_timeTicks = 1000;
+        switchTo("clock ahead 500\n");
+        QCOMPARE(G_timeTicks.load(), 1500u);
+        switchTo("clock ahead 200\n");
+        switchTo("");
+        QCOMPARE(G_timeTicks.load(), 1500u);
+        switchTo("clock ahead 800\n");
+        QCOMPARE(G_timeTicks.load(), 1800u);
     }
 
     void fpgaFaultsSwitchOnAndOff()

@@ -13,6 +13,7 @@
 #include "core/utils.h"
 #include "core/zevrampara.h"
 #include "ledout/fpga_manage.h"
+#include "ledout/fpga_manage_jobs.h"
 #include "support/sim_fixture.h"
 
 using Bytes = std::vector<u8>;
@@ -111,6 +112,29 @@ class CardBench
             manager_->fpga_manage_deal();
         }
         return G_timeTicks.load() - begin;
+    }
+
+    // The posted job run for 300 passes, then the clock moved on to 10
+    // minutes from its first pass, with a host frame on every pass from
+    // there: whether the job still ran at that tick, and the passes it ran
+    // past it (1000 at most).
+    std::pair<bool, u32> runToBound()
+    {
+        const u32 first = G_timeTicks.load() + 1;
+        runJob(300);
+        G_timeTicks = first + kJobBoundTicks - 1;
+        auto hostPass = [this] {
+            pc_cmd_valid = 1;
+            pc_cmd_time = ++G_timeTicks;
+            manager_->fpga_manage_deal();
+        };
+        hostPass();
+        const bool running = g_send_para.job() != JOB_NONE;
+        u32 past = 0;
+        for (; g_send_para.job() != JOB_NONE && past < 1000; ++past)
+            hostPass();
+        pc_cmd_valid = 0;
+        return {running, past};
     }
 
   private:

@@ -67,6 +67,19 @@ inline FileBytes scanFile(const std::vector<RcvOp>& ops)
     return b;
 }
 
+// A scan-parameter file of n RAM writes to address without waits, each of
+// the same block of data (stored once).
+inline FileBytes sameBlockScanFile(size_t n, uint32_t address, const FileBytes& block)
+{
+    FileBytes b = scanFile(std::vector<RcvOp>(n, RcvOp{1, 1, address, 0, {}}));
+    for (size_t k = 0; k < n; ++k) {
+        put32(b, 16 + 4 + 18 * k, uint32_t(4 + 18 * n));
+        put32(b, 16 + 8 + 18 * k, uint32_t(block.size()));
+    }
+    b.insert(b.end(), block.begin(), block.end());
+    return b;
+}
+
 // A pack with its sub-files in the given order of types (10, 11, 12).
 inline FileBytes recoveryPack(const std::vector<RcvScreen>& screens, std::vector<uint8_t> order = {10, 11, 12})
 {

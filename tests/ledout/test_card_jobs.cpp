@@ -124,6 +124,30 @@ class TestCardJobs : public QObject
         QVERIFY(rest > 1200);
     }
 
+    // 65,535 silent cards counted on a port would hold a job for days: 10
+    // minutes from its first pass, host pauses included, it ends as when
+    // its last card never answered.
+    void jobsEndAtTheBound_data()
+    {
+        QTest::addColumn<int>("job");
+        QTest::newRow("smart mapping") << int(JOB_SMART_MAPPING);
+        QTest::newRow("save") << int(JOB_SAVE_TO_CARDS);
+    }
+    void jobsEndAtTheBound()
+    {
+        QFETCH(int, job);
+        layout("port 1 cards 1\n");
+        setCounts({{0, 65535}});
+        setRoute(4, 255, 255);
+        cards()->setFault(0, SimCards::Fault::Silent);
+        QVERIFY(g_send_para.post(u8(job)));
+        const auto [running, past] = bench.runToBound();
+        QVERIFY(running);
+        QVERIFY(past > 200 && past < 210);
+        QVERIFY(progressEndsOnce());
+        QCOMPARE(progress_[progress_.size() - 2], job == JOB_SMART_MAPPING ? 90 : 95);
+    }
+
     void saveGoesToEveryPortWithCards()
     {
         layout("port 1 cards 2\nport 6 cards 1\n");

@@ -52,7 +52,7 @@ class TestRcvRecoveryJob : public QObject
         QVERIFY(writeHostFile(bench.sim().hostQ(path.toStdString()),
                               QByteArray(reinterpret_cast<const char*>(b.data()), int(b.size()))));
     }
-    u32 runJob(u8 job, u32 maxTicks = 60000)
+    bool post(u8 job)
     {
         smart_.clear();
         recovery_.clear();
@@ -60,10 +60,9 @@ class TestRcvRecoveryJob : public QObject
         cards()->setAnswerDelay(3);
         if (silentPort_ >= 0)
             cards()->setFault(unsigned(silentPort_), SimCards::Fault::Silent);
-        if (!g_send_para.post(job))
-            return 0;
-        return bench.runJob(maxTicks);
+        return g_send_para.post(job);
     }
+    u32 runJob(u8 job, u32 maxTicks = 60000) { return post(job) ? bench.runJob(maxTicks) : 0; }
     static bool endsOnceWith100(const std::vector<int>& p)
     {
         if (p.empty() || p.back() != 100 || std::count(p.begin(), p.end(), 100) != 1)
@@ -245,17 +244,15 @@ class TestRcvRecoveryJob : public QObject
     }
 
     // A damaged list ends its job with the error (the bar closes) before
-    // anything of it is sent: a wait over the minute a job allows, waits of
-    // a minute each past the 10 minutes a job allows in all (a recovery's
-    // in the card's list, behind a sound parameter list), a list running
-    // past the file's end, a read error, more ports than the box's 32.
+    // anything of it is sent: a wait over the minute an operation allows (a
+    // recovery's in its parameter list), a list running past the file's
+    // end, a read error, more ports than the box's 32.
     void damagedFilesEndTheJob_data()
     {
         QTest::addColumn<int>("job");
         QTest::addColumn<QString>("damage");
         for (int job : {JOB_SCAN_LOAD, JOB_RCV_RECOVERY})
-            for (const char* damage :
-                 {"sleep of 60.001 s", "ack wait of 49.7 days", "11 minutes in all", "past the end", "read error"})
+            for (const char* damage : {"sleep of 60.001 s", "ack wait of 49.7 days", "past the end", "read error"})
                 QTest::addRow("%s: %s", job == JOB_SCAN_LOAD ? "scan" : "recovery", damage) << job << damage;
         QTest::newRow("recovery: 33 ports over 3 screens") << int(JOB_RCV_RECOVERY) << "33 ports";
     }
@@ -264,17 +261,14 @@ class TestRcvRecoveryJob : public QObject
         QFETCH(int, job);
         QFETCH(QString, damage);
         const bool scan = job == JOB_SCAN_LOAD, ack = damage.startsWith("ack");
-        const RcvOp sleep = op(6, 1, 0, {}, damage.startsWith("sleep") ? 60001 : 0), minute = op(6, 1, 0, {}, 60000);
+        const RcvOp sleep = op(6, 1, 0, {}, damage.startsWith("sleep") ? 60001 : 0);
         const QString path = scan ? "/data/smartmapping/x.scan" : "/data/rcvrecovery/screen.pack";
         FileBytes f;
         if (scan) {
             layout("port 1 cards 1\n");
             setCount(0, 1);
             line_type.port = 0;
-            std::vector<RcvOp> ops = {op(1, 2, 0, {1, 2, 3, 4}, ack ? kForever : 100), sleep};
-            if (damage.startsWith("11"))
-                ops.insert(ops.end(), 11, minute);
-            f = scanFile(ops);
+            f = scanFile({op(1, 2, 0, {1, 2, 3, 4}, ack ? kForever : 100), sleep});
             if (damage == "past the end")
                 put16(f, 16, 3);
             g_kqfile_name.set(path);
@@ -286,8 +280,6 @@ class TestRcvRecoveryJob : public QObject
             QCOMPARE(int(m_->rcv_card), 4);
             s[0].para.push_back(sleep);
             s[0].para[0].timeticks = ack ? kForever : 200;
-            if (damage.startsWith("11"))
-                s[0].ports[1].cards[4].insert(s[0].ports[1].cards[4].end(), 11, minute);
             if (damage == "33 ports")
                 s.push_back({0x3003, std::vector<RcvPort>(33 - 6), {}});
             f = recoveryPack(s);
@@ -305,6 +297,77 @@ class TestRcvRecoveryJob : public QObject
         QVERIFY(took < 500);
         QVERIFY(cards()->received().empty());
         QVERIFY(endsOnceWith100(scan ? smart_ : recovery_));
+    }
+
+    // Jobs that run long whatever their files count (a 1 MB file of RAM
+    // writes, sent 1000 bytes a packet and answered; sleeps of nothing;
+    // sleeps of a minute) are played, and bounded by the time they run, host
+    // pauses included: 10 minutes from their first pass they end with the
+    // error.
+    void longJobsEndAtTheBound_data()
+    {
+        QTest::addColumn<int>("job");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("scan: 200 RAM writes of one 1,000,000-byte block") << int(JOB_SCAN_LOAD) << "writes";
+        QTest::newRow("scan: 65,534 sleeps of 0 ms") << int(JOB_SCAN_LOAD) << "sleeps";
+        QTest::newRow("scan: 11 sleeps of a minute") << int(JOB_SCAN_LOAD) << "minutes";
+        QTest::newRow("recovery: 11 sleeps of a minute") << int(JOB_RCV_RECOVERY) << "minutes";
+    }
+    void longJobsEndAtTheBound()
+    {
+        QFETCH(int, job);
+        QFETCH(QString, file);
+        const FileBytes block = pattern(1000000, 5);
+        // A RAM write of the block's first bytes, then the sleeps.
+        std::vector<RcvOp> sleeps = {op(1, 1, 0x10, FileBytes(block.begin(), block.begin() + 4))};
+        if (file == "sleeps")
+            sleeps.insert(sleeps.end(), 65534, op(6, 1, 0, {}, 0));
+        else
+            sleeps.insert(sleeps.end(), 11, op(6, 1, 0, {}, 60000));
+        if (job == JOB_SCAN_LOAD) {
+            layout("port 1 cards 1\n");
+            setCount(0, 1);
+            line_type.port = 0;
+            write("/data/smartmapping/x.scan",
+                  file == "writes" ? sameBlockScanFile(200, 0x10, block) : scanFile(sleeps));
+            g_kqfile_name.set("/data/smartmapping/x.scan");
+        } else {
+            layout("port 1 cards 2 config 0x1001\nport 2 cards 8 config 0x1001 check 4\n");
+            std::vector<RcvScreen> s = screens();
+            write("/data/rcvrecovery/screen.pack", recoveryPack(s));
+            runJob(JOB_RCV_CHECK);
+            QCOMPARE(int(m_->rcv_card), 4);
+            s[0].ports[1].cards[4] = sleeps;
+            write("/data/rcvrecovery/screen.pack", recoveryPack(s));
+        }
+        QVERIFY(post(u8(job)));
+        const auto [running, past] = bench.runToBound();
+        QVERIFY(running);
+        QVERIFY(past > 100 && past < 110);
+        QVERIFY(endsOnceWith100(job == JOB_SCAN_LOAD ? smart_ : recovery_));
+        QCOMPARE(cards()->cardRam(job == JOB_SCAN_LOAD ? 0 : 1, job == JOB_SCAN_LOAD ? 0 : 4, 0x10, 4),
+                 Bytes(block.begin(), block.begin() + 4));
+    }
+
+    // Waits that add up to about 650 s as a file counts them (activation
+    // and reconfiguration card by card and the save with 1 s a card, on 32
+    // cards, each waiting up to 2 s four times) take moments with cards
+    // that answer: the file is played whole.
+    void countedWaitsOfAnsweringCardsArePlayed()
+    {
+        layout("port 1 cards 32\n");
+        setCount(0, 32);
+        line_type.port = 0;
+        write("/data/smartmapping/x.scan", scanFile({op(3, 1, 0, {1}, 2000), op(5, 1, 0, {1}, 2000),
+                                                     op(2, 3, 0, {}, 2000), op(1, 1, 0x10, {0xA1, 0xB2}, 2000)}));
+        g_kqfile_name.set("/data/smartmapping/x.scan");
+        const u32 took = runJob(JOB_SCAN_LOAD);
+        QCOMPARE(int(sent(0xB4).size()), 32);
+        QCOMPARE(int(sent(0x84).size()), 32);
+        QCOMPARE(cards()->cardSaves(0, 31), 1u);
+        QCOMPARE(cards()->cardRam(0, 31, 0x10, 2), Bytes({0xA1, 0xB2}));
+        QVERIFY(took < 1000);
+        QVERIFY(endsOnceWith100(smart_));
     }
 
     void packProblemsEndTheJob_data()

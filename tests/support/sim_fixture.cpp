@@ -30,8 +30,9 @@ SimFixture::SimFixture(bool withModels) : dir_(tempBase())
     board_ = b.get();
     board::install(std::move(b));
     // The simulated devices count in the program's ticks, as on the running
-    // program, so a test drives both by setting the tick counter.
-    board::sim::setClock([] { return G_timeTicks.load(); });
+    // program, so a test drives both by setting the tick counter; the faults
+    // file moves it on as it does there.
+    board::sim::setClock([] { return G_timeTicks.load(); }, [](uint32_t ticks) { G_timeTicks += ticks; });
     if (withModels)
         board::sim::attachModels(*board_);
 }
