@@ -249,17 +249,19 @@ class TestPersistence : public QObject
         zevlog::forget_stored_files();
         g_warnings.clear();
         g_testlib = qInstallMessageHandler(keep_warning);
+        int written = 1;
         for (int i = 0; i < 2; ++i) {
             ALIAS_PARA alias;
             if (path == kAlias)
                 get_json_alias_para(&alias, "source", 1);
             else if (path == ZevRamPara::kMenuFile)
-                QCOMPARE(ZevRamPara::mode_file_write(3, 0), 1);
+                written &= ZevRamPara::mode_file_write(3, 0);
             else
                 restart();
         }
         qInstallMessageHandler(g_testlib);
         fail_reads_of("");
+        QCOMPARE(written, 1);
         const QString shown = QString::fromStdString(file);
         QCOMPARE(g_warnings.filter(shown), said.isEmpty() ? QStringList() : QStringList{shown + " " + said});
         if (path.contains("custom_mode"))
