@@ -72,10 +72,17 @@ bool file(const char* path, pt::ptree& out)
     const board::FileRead read = board::read_whole(board::path(path), kMaxFileBytes, &text);
     // Only bytes that were read and do not parse make a file damaged; one
     // that could not be read is left for a later read.
-    if (read == board::FileRead::missing || read == board::FileRead::unreadable)
+    if (read == board::FileRead::missing)
         return false;
+    if (read == board::FileRead::unreadable) {
+        zevlog::stored_file(lcCore(), path, "cannot be read: it is not used, the file is kept as it is");
+        return false;
+    }
     if (read == board::FileRead::damaged || !parse(text.constData(), size_t(text.size()), out)) {
-        Utils::system_mutex(QString("rm -rf %1").arg(path));
+        const int gone = Utils::system_mutex(QString("rm -rf %1").arg(path));
+        zevlog::stored_file(lcCore(), path,
+                            std::string(read == board::FileRead::damaged ? "is too large" : "does not parse") +
+                                (gone == 0 ? ": the file is deleted" : ": it is not used, and could not be deleted"));
         return false;
     }
     return true;

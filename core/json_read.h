@@ -26,6 +26,7 @@ bool parse(const char* text, size_t length, boost::property_tree::ptree& out);
 
 // Reads the JSON file at a board path under the file lock. False when it is
 // missing or cannot be read (it is left as it is), and when it holds more
-// than kMaxFileBytes or does not parse: such a file is deleted.
+// than kMaxFileBytes or does not parse: such a file is deleted. A file it
+// cannot use is named in a warning, once.
 bool file(const char* path, boost::property_tree::ptree& out);
 } // namespace json_read

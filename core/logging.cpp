@@ -3,6 +3,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <mutex>
+#include <set>
+#include <utility>
+
+#include "board/board.h"
 
 // Debug lines are off unless asked for; warnings and errors always go out.
 Q_LOGGING_CATEGORY(lcCore, "zev.core", QtInfoMsg)
@@ -19,6 +24,11 @@ namespace zevlog
 namespace
 {
 std::atomic<QtMessageHandler> g_next{nullptr};
+
+// The stored files named so far, with what was said of them; warnings come
+// from every thread.
+std::mutex g_named_mutex;
+std::set<std::pair<std::string, std::string>> g_named;
 
 // Many debug texts carry line breaks at either end (they kept them apart on
 // a shared standard output): each message is one line, and one that is
@@ -46,6 +56,22 @@ void configure(std::vector<char*>& args)
         return;
     args.erase(end, args.end());
     QLoggingCategory::setFilterRules(QStringLiteral("zev.*.debug=true"));
+}
+
+void stored_file(const QLoggingCategory& category, const std::string& path, const std::string& what)
+{
+    {
+        std::lock_guard<std::mutex> lock(g_named_mutex);
+        if (!g_named.emplace(path, what).second)
+            return;
+    }
+    warning(category, "%s %s", board::shownPath(path).c_str(), what.c_str());
+}
+
+void forget_stored_files()
+{
+    std::lock_guard<std::mutex> lock(g_named_mutex);
+    g_named.clear();
 }
 
 } // namespace zevlog

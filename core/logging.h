@@ -2,6 +2,7 @@
 // has the board's and the writers), and the start-up switch for debug lines.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "board/log.h"
@@ -22,5 +23,13 @@ namespace zevlog
 // out. QT_LOGGING_RULES still has the last word, so it can turn single
 // categories on without the flag, or off with it.
 void configure(std::vector<char*>& args);
+
+// Warns "<path under the data root> <what>" about a stored file the box
+// cannot use whole (path as the system names it: "/data/..."), saying what
+// it did about it. Once a run for each file and text: a file read again and
+// again is named once.
+void stored_file(const QLoggingCategory& category, const std::string& path, const std::string& what);
+// Forgets the files already named, as a new run does (for tests).
+void forget_stored_files();
 
 } // namespace zevlog

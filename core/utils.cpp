@@ -1,6 +1,8 @@
 #include "core/utils.h"
 
 #include <atomic>
+#include <cerrno>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "board/board.h"
@@ -286,28 +288,56 @@ void syncAndSettle()
 
 bool Utils::install_new_app()
 {
-    system_mutex("chmod 777 -R /data/app");
-    usleep(10000);
-    if (system_mutex("mv /data/app/zevQ64N2  /data/app/zevQ64N") != 0) {
-        writeLogMsg(LOG_ERROR, "new application not installed");
+    // Everything the install needs is checked and prepared before the old
+    // application is replaced: an install that fails leaves it in place.
+    struct stat st {
+    };
+    if (::stat(board::path(std::string(kNewApp)).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        zevlog::warning(lcCore(), "%s is no file: the application is not installed", board::shownPath(kNewApp).c_str());
         return false;
     }
+    const std::string startFile = board::path(std::string(kStartFile));
+    // The start-up line's file as it was, put back when the move fails.
+    board::FileRead before = board::FileRead::whole;
+    QByteArray old;
     if (g_update_status == 0) {
-        const QString file = board::path(QString("/data/configs/led_load_config.ini"));
         QMutexLocker lock(&_file_deal_mutex);
         // What else the file holds stays; a file that cannot be read is not
         // replaced by one that holds only the line.
         ini_file::Keys kept;
-        const ini_file::Read read = ini_file::read(file, &kept);
+        const ini_file::Read read = ini_file::read(QString::fromStdString(startFile), &kept);
         if (read == ini_file::Read::damaged)
             kept.clear();
-        if (read == ini_file::Read::unreadable ||
-            !ini_file::write(file,
+        before = board::read_whole(startFile, ini_file::kMaxBytes, &old);
+        if (read == ini_file::Read::unreadable || before == board::FileRead::unreadable) {
+            zevlog::stored_file(lcCore(), kStartFile,
+                                "cannot be read: no application is installed, the file is kept as it is");
+            return false;
+        }
+        if (!ini_file::write(QString::fromStdString(startFile),
                              {{"app-1/app_path", "/data/app/zevQ64N -platform linuxfb"}, {"app-1/app_name", "zevQ64N"}},
                              kept)) {
-            writeLogMsg(LOG_ERROR, "start-up line not written");
+            zevlog::warning(lcCore(), "%s cannot be written: the application is not installed",
+                            board::shownPath(kStartFile).c_str());
             return false;
         }
     }
-    return true;
+    system_mutex("chmod 777 -R /data/app");
+    usleep(10000);
+    if (system_mutex(QString("mv %1  /data/app/zevQ64N").arg(kNewApp)) == 0)
+        return true;
+    zevlog::warning(lcCore(), "%s cannot be moved into place: the application is not installed",
+                    board::shownPath(kNewApp).c_str());
+    if (g_update_status == 0) {
+        // The line goes back to what it was; a file over its size had no
+        // line worth keeping.
+        QMutexLocker lock(&_file_deal_mutex);
+        const bool back = before == board::FileRead::missing
+                              ? ::unlink(startFile.c_str()) == 0 || errno == ENOENT
+                              : before != board::FileRead::whole ||
+                                    board::write_whole(startFile, old.constData(), size_t(old.size()));
+        if (!back)
+            zevlog::warning(lcCore(), "%s cannot be put back as it was", board::shownPath(kStartFile).c_str());
+    }
+    return false;
 }

@@ -54,10 +54,13 @@ class Utils
     // init_resteth refuses invalid arguments with 255.
     static int init_resteth(const QString& ip, const QString& gateway, const QString& mask);
     static int initIPAddress();
-    // Moves a received application ("/data/app/zevQ64N2") over the running
-    // one, and points the board's start-up line at it when it does not yet;
-    // false when the move or the start-up line failed.
+    // Points the board's start-up line at the application when it does not
+    // yet, then moves a received application ("/data/app/zevQ64N2") over
+    // the running one; false, the old application and the start-up line as
+    // they were, when either cannot be done.
     static bool install_new_app();
+    static constexpr const char* kNewApp = "/data/app/zevQ64N2";
+    static constexpr const char* kStartFile = "/data/configs/led_load_config.ini";
     static void getIPAddress();
 
     // The cloud server settings (g_Nubo_*), copied and replaced whole under

@@ -16,11 +16,12 @@ u8 ZevRamPara::p_zevrampara_config[Img::kSize];
 u8 ZevRamPara::p_zevrampara_shadow[Img::kSize];
 USER_MODE_SLOT ZevRamPara::user_mode[kUserModeCount];
 bool ZevRamPara::led_size_written_ = false;
-bool ZevRamPara::mode_unread_[kUserModeCount];
+bool ZevRamPara::mode_emptied_[kUserModeCount];
 std::atomic<bool> ZevRamPara::image_file_unread{false};
 ZevDeviceArea ZevRamPara::device;
 QMutex ZevRamPara::mutex(QMutex::Recursive);
 const char* ZevRamPara::kDeviceInfoFile = "/data/ram_device_info";
+const char* ZevRamPara::kMenuFile = "/data/configs/omenu.json";
 
 namespace
 {
@@ -162,11 +163,16 @@ void ZevRamPara::load_all()
     image_file_unread = read == board::FileRead::unreadable;
     if (read != board::FileRead::whole)
         load_defaults(Img::kPersistStart, Img::kSize);
+    const bool saved = read == board::FileRead::whole || image_file_unread || save_device_info(p_zevrampara_config);
     if (image_file_unread)
-        zevlog::warning(lcCore(), "%s cannot be read: factory image for this start, the file is kept as it is",
-                        board::shownPath(kDeviceInfoFile).c_str());
-    else if (read != board::FileRead::whole && !save_device_info(p_zevrampara_config))
-        zevlog::warning(lcCore(), "\n can't create %s\n", board::shownPath(kDeviceInfoFile).c_str());
+        zevlog::stored_file(lcCore(), kDeviceInfoFile,
+                            "cannot be read: factory image for this start, the file is kept as it is");
+    else if (read == board::FileRead::damaged)
+        zevlog::stored_file(lcCore(), kDeviceInfoFile,
+                            saved ? "is damaged: replaced by the factory image"
+                                  : "is damaged: factory image for this start, the file cannot be replaced");
+    else if (!saved)
+        zevlog::stored_file(lcCore(), kDeviceInfoFile, "cannot be created: factory image for this start");
     p_zevrampara_config[Img::kTestPattern] = 0;
     // A save request not yet written when the image was stored was never
     // acknowledged: it does not outlive a restart, where it would block a
@@ -444,8 +450,12 @@ int ZevRamPara::ZevModeUserRamParaDeal(const u8* data, int length, u32 address)
     u32 offset = address & 0xFFF;
     if (length < 0 || uint64_t(offset) + uint64_t(length) > kUserModeSlotSize)
         return 1;
-    std::memcpy(user_mode[mode - 1] + offset, data, size_t(length));
-    mode_unread_[mode - 1] = false;
+    u8* m = user_mode[mode - 1];
+    std::memcpy(m + offset, data, size_t(length));
+    // The PC empties a slot by writing a marker 0xFF: the next rewrite of
+    // the modes deletes its file.
+    if (offset < 2 && length > 0)
+        mode_emptied_[mode - 1] = m[0] == 0xFF || m[1] == 0xFF;
     return 0;
 }
 
@@ -505,15 +515,22 @@ int ZevRamPara::mode_file_deal(int slot, int op)
         QMutexLocker lock(&Utils::_file_deal_mutex);
         read = board::read_head(board::path(modeFilePath(slot)), kUserModeFileSize, &b);
     }
-    if (read == board::FileRead::whole && b.size() < kUserModeFileSize)
-        read = board::FileRead::damaged;
+    // A file cut short is still the mode while it holds its markers and
+    // every byte of the mode.
+    const bool marked = b.size() >= 2 && u8(b[0]) == 0xAA && u8(b[1]) == 0xAA;
+    const bool usable = read == board::FileRead::whole &&
+                        (b.size() == kUserModeFileSize || (marked && b.size() >= 2 + Img::kModeBytes));
     if (read == board::FileRead::unreadable)
-        zevlog::warning(lcCore(), "%s cannot be read: the mode shows empty, the file is kept as it is",
-                        board::shownPath(modeFilePath(slot)).c_str());
+        zevlog::stored_file(lcCore(), modeFilePath(slot),
+                            "cannot be read: the mode shows empty, the file is kept as it is");
+    else if (read != board::FileRead::missing && !(usable && marked))
+        zevlog::stored_file(lcCore(), modeFilePath(slot),
+                            "is damaged: the mode shows empty, the file is kept as it is");
     C331Lock lock;
-    mode_unread_[slot] = read == board::FileRead::unreadable;
-    if (read == board::FileRead::whole) {
-        std::memcpy(m, b.constData(), kUserModeFileSize);
+    mode_emptied_[slot] = false;
+    if (usable) {
+        std::memset(m, 0, kUserModeFileSize);
+        std::memcpy(m, b.constData(), size_t(b.size()));
         return 1;
     }
     m[0] = 0xFF;
@@ -521,10 +538,19 @@ int ZevRamPara::mode_file_deal(int slot, int op)
     return 0;
 }
 
-bool ZevRamPara::mode_file_unread(int slot)
+bool ZevRamPara::mode_emptied(int slot)
 {
     C331Lock lock;
-    return validSlot(slot) && mode_unread_[slot];
+    return validSlot(slot) && mode_emptied_[slot];
+}
+
+void ZevRamPara::empty_mode_slot(int slot)
+{
+    if (!validSlot(slot))
+        return;
+    user_mode[slot][0] = 0xFF;
+    user_mode[slot][1] = 0xFF;
+    mode_emptied_[slot] = true;
 }
 
 int ZevRamPara::mode_file_write(int slot, int op)
@@ -542,7 +568,7 @@ int ZevRamPara::mode_file_write(int slot, int op)
         if (op == 1)
             std::memcpy(m + 2, img() + Img::kModeStart, Img::kModeBytes);
         std::memcpy(copy, m, sizeof copy);
-        mode_unread_[slot] = false;
+        mode_emptied_[slot] = false;
     }
     QMutexLocker lock(&Utils::_file_deal_mutex);
     if (!board::write_whole(board::path(modeFilePath(slot)), copy, sizeof copy))
@@ -550,14 +576,20 @@ int ZevRamPara::mode_file_write(int slot, int op)
     syncAndSettle();
     if (op == 0) {
         // The OSD menu is read as every stored file is: whole, bounded, and
-        // never blocking on a FIFO in its place.
+        // never blocking on a FIFO in its place. One that cannot be read is
+        // no menu: the mode is what counts, and it is saved without one.
         QByteArray menu;
-        switch (board::read_whole(board::path("/data/configs/omenu.json"), json_read::kMaxFileBytes, &menu)) {
+        switch (board::read_whole(board::path(kMenuFile), json_read::kMaxFileBytes, &menu)) {
         case board::FileRead::missing:
             break;
         case board::FileRead::damaged:
+            zevlog::stored_file(lcCore(), kMenuFile,
+                                "is larger than a menu: modes are saved without it, the file is kept as it is");
+            break;
         case board::FileRead::unreadable:
-            return 0;
+            zevlog::stored_file(lcCore(), kMenuFile,
+                                "cannot be read: modes are saved without it, the file is kept as it is");
+            break;
         case board::FileRead::whole:
             if (!board::write_whole(board::path(modeMenuPath(slot)), menu.constData(), size_t(menu.size())))
                 return 0;

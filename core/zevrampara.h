@@ -194,9 +194,10 @@ class ZevRamPara : public QObject
 
     // Loads the image from the first 3,330 bytes of "/data/ram_device_info"
     // (factory defaults when it is missing, shorter or wrongly marked, and
-    // the file is then written again)
-    // and the 16 modes. A file that cannot be read is kept as it is: the box
-    // runs on the factory defaults and saves no image until the next start.
+    // the file is then written again) and the 16 modes. A file that cannot
+    // be read is kept as it is: the box runs on the factory defaults and
+    // saves no image until the next start. Each file it cannot use whole is
+    // named in a warning.
     void load_all();
     // Writes marker and image bytes 768..4095 of snapshot atomically.
     // Returns true when the file is complete on disk; false, writing
@@ -237,16 +238,26 @@ class ZevRamPara : public QObject
     static int ZevModeUserRamParaDeal(const u8* data, int length, u32 address);
     static void ZevSetImageBlack();
     static void ZevSetImageFreeze();
+    // Op 1 deletes the slot's files first; then the slot is loaded from its
+    // file: 1 when the file holds the mode (4,096 bytes, or cut short with
+    // its markers and all 3,200 mode bytes), else the slot shows empty.
     static int mode_file_deal(int slot, int op);
+    // Writes the slot's file (op 1 copies the image's mode bytes into the
+    // slot first); op 0 also copies the OSD menu beside it. 1 when written.
     static int mode_file_write(int slot, int op);
-    // Whether the slot's file could not be read when it was last loaded and
-    // nothing has been stored in the slot since: the slot shows empty, and
-    // its file is deleted only when the slot itself is.
-    static bool mode_file_unread(int slot);
+    // Whether the PC emptied the slot (a marker written 0xFF) since its file
+    // was last read or written: only then does a rewrite of the modes
+    // delete its file. A slot that merely shows empty (a file that could not
+    // be read, a save still waiting) keeps its file.
+    static bool mode_emptied(int slot);
+    // Marks the slot empty as a factory reset does; the caller holds the
+    // apply mutex.
+    static void empty_mode_slot(int slot);
 
     static std::string modeFilePath(int slot);
     static std::string modeMenuPath(int slot);
     static const char* kDeviceInfoFile;
+    static const char* kMenuFile;
 
   signals:
     void sig_update_para(int code);
@@ -255,7 +266,7 @@ class ZevRamPara : public QObject
     ZevRamPara() = default;
     // Under the apply mutex.
     static bool led_size_written_;
-    static bool mode_unread_[kUserModeCount];
+    static bool mode_emptied_[kUserModeCount];
 };
 
 // Held by a reader of the image on a thread that does not write it (the

@@ -12,6 +12,7 @@
 #include "board/board.h"
 #include "board/file_read.h"
 #include "chips/tarvosource.h"
+#include "core/logging.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
 #include "link/file_install.h"
@@ -104,12 +105,20 @@ int message_deal::read_edid_table(u8* body, int length)
     if (!r.ok())
         return 8;
     QByteArray file;
+    board::FileRead read;
     {
         QMutexLocker lock(&Utils::_file_deal_mutex);
-        // A record that cannot be read whole is answered as a missing one.
-        if (board::read_whole(board::path(record_path(source)), kMaxRecordFile, &file) != board::FileRead::whole)
-            return 8;
+        read = board::read_whole(board::path(record_path(source)), kMaxRecordFile, &file);
     }
+    // A record that cannot be read whole is answered as a missing one.
+    if (read == board::FileRead::unreadable)
+        zevlog::stored_file(lcLink(), record_path(source),
+                            "cannot be read: answered as missing, the file is kept as it is");
+    else if (read == board::FileRead::damaged)
+        zevlog::stored_file(lcLink(), record_path(source),
+                            "is larger than a record: answered as missing, the file is kept as it is");
+    if (read != board::FileRead::whole)
+        return 8;
     std::memcpy(body + kReadRecord, file.constData(), std::min(size_t(file.size()), kRecordSize));
     put_le16(body + 14, u16(kRecordEdid));
     put_le16(body + 16, u16(kRecordSize));

@@ -318,10 +318,8 @@ int message_deal::RegUpdate10(u8 mask)
         c331_apply(1, [] {
             ZevRamPara::load_defaults(Img::kPersistStart, Img::kModeStart);
             ZevRamPara::load_defaults(Img::kSpliceMode, Img::kSize);
-            for (auto& slot : ZevRamPara::user_mode) {
-                slot[0] = 0xFF;
-                slot[1] = 0xFF;
-            }
+            for (int slot = 0; slot < kUserModeCount; ++slot)
+                ZevRamPara::empty_mode_slot(slot);
             if (ZevRamPara::take_led_size_change()) {
                 request_led_setup();
                 ZevRamPara::put16(img(), Img::kAudioLayer, 0);

@@ -7,6 +7,7 @@
 #include "board/board.h"
 #include "board/file_read.h"
 #include "core/logMsg.h"
+#include "core/logging.h"
 #include "core/utils.h"
 
 const char* cloud_tls_socket::kCaFile = "/data/configs/cloud_cafile";
@@ -34,16 +35,26 @@ bool cloud_tls_socket::certificates(QList<QSslCertificate>& out)
     // rather than open in the clear.
     if (read == board::FileRead::missing)
         return false;
-    if (file.size() < kCaHead || u8(file[0]) != 0xAA)
+    if (read == board::FileRead::unreadable) {
+        zevlog::stored_file(lcRemote(), kCaFile,
+                            "cannot be read: the cloud link stays down, the file is kept as it is");
         return true;
+    }
+    const auto unusable = [] {
+        zevlog::stored_file(lcRemote(), kCaFile,
+                            "holds no usable certificate: the cloud link stays down, the file is kept as it is");
+        return true;
+    };
+    if (file.size() < kCaHead || u8(file[0]) != 0xAA)
+        return unusable();
     const u32 size = u32(u8(file[3])) | u32(u8(file[4])) << 8 | u32(u8(file[5])) << 16 | u32(u8(file[6])) << 24;
     if (size > u32(file.size() - kCaHead))
-        return true;
+        return unusable();
     const QByteArray data = file.mid(kCaHead, int(size));
     out = QSslCertificate::fromData(data, QSsl::Pem);
     if (out.isEmpty())
         out = QSslCertificate::fromData(data, QSsl::Der);
-    return true;
+    return out.isEmpty() ? unusable() : true;
 }
 
 bool cloud_tls_socket::open(const std::string& ip, int port, const QList<QSslCertificate>& authorities, int ms)

@@ -8,6 +8,7 @@
 #include "board/board.h"
 #include "board/file_read.h"
 #include "core/logMsg.h"
+#include "core/logging.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
 #include "core/net_check.h"
@@ -75,12 +76,21 @@ int message_deal_4g::get_4G_property()
     const board::FileRead keptRead = read_headed(kBarcodeFile, kMaxBarcode, kept);
     QByteArray identity = keptRead == board::FileRead::whole ? identity_of(QString::fromUtf8(kept)) : QByteArray();
     if (identity.isEmpty() && keptRead != board::FileRead::unreadable) {
-        set_identity(Utils::net_identity().barcode);
+        const QString barcode = Utils::net_identity().barcode;
+        const bool written = set_identity(barcode) && !identity_of(barcode).isEmpty();
+        if (keptRead != board::FileRead::missing)
+            zevlog::stored_file(lcRemote(), kBarcodeFile,
+                                written ? "holds no identity: written again from the barcode setting"
+                                        : "holds no identity: it is not used, the file is kept as it is");
     } else {
         // A file that cannot be read keeps the stored identity for a start
         // that can: this one goes by the barcode.
-        if (identity.isEmpty())
+        if (identity.isEmpty()) {
+            zevlog::stored_file(
+                lcRemote(), kBarcodeFile,
+                "cannot be read: the identity comes from the barcode setting, the file is kept as it is");
             identity = identity_of(Utils::net_identity().barcode);
+        }
         Utils::change_cloud_property(
             [&](u8* block) { std::memcpy(block + 25, identity.constData(), size_t(identity.size())); });
     }
@@ -88,17 +98,28 @@ int message_deal_4g::get_4G_property()
     QByteArray json;
     // A settings file stored with the overwrite flag may hold as much as a
     // transfer stages.
-    if (read_headed(kSetInfoFile, kFileBufSize, json) != board::FileRead::whole)
+    const board::FileRead read = read_headed(kSetInfoFile, kFileBufSize, json);
+    const auto unusable = [](int code) {
+        zevlog::stored_file(lcRemote(), kSetInfoFile,
+                            "is damaged: no cloud settings are taken from it, the file is kept as it is");
+        return code;
+    };
+    if (read == board::FileRead::unreadable)
+        zevlog::stored_file(lcRemote(), kSetInfoFile,
+                            "cannot be read: no cloud settings are taken from it, the file is kept as it is");
+    if (read == board::FileRead::damaged)
+        return unusable(2);
+    if (read != board::FileRead::whole)
         return 2;
     boost::property_tree::ptree t;
     if (!memory_json_parser::parse(json.constData(), size_t(json.size()), t))
-        return 3;
+        return unusable(3);
     const std::string id = memory_json_parser::text(t, "deviceid");
     const QString ip = QString::fromStdString(memory_json_parser::text(t, "serverip"));
     const int port = t.get<int>("serverport", 0);
     u8 ipBytes[4];
     if (id.size() > 24 || !net_check::to_bytes(ip, ipBytes) || !net_check::port(port))
-        return 4;
+        return unusable(4);
 
     Utils::change_cloud_property([&](u8* block) {
         std::memset(block, 0, 25);

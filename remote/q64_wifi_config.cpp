@@ -129,9 +129,14 @@ int Q64_WIFI_CONFIG::read_wifi_files()
         QByteArray text;
         // Its name and passphrase are the user's: the access point is not
         // started under others.
-        if (hostapd_text(&text) == board::FileRead::unreadable)
-            zevlog::warning(lcRemote(), "%s cannot be read: the access point stays down, the file is kept as it is",
-                            board::shownPath(kHostapdConf).c_str());
+        const board::FileRead read = hostapd_text(&text);
+        if (read == board::FileRead::unreadable)
+            zevlog::stored_file(lcRemote(), kHostapdConf,
+                                "cannot be read: the access point stays down, the file is kept as it is");
+        else if (read == board::FileRead::damaged)
+            zevlog::stored_file(
+                lcRemote(), kHostapdConf,
+                "is too large: the access point takes the factory name, the file is written again as it starts");
         for (const QByteArray& line : text.split('\n')) {
             if (line.startsWith("ssid="))
                 ssid = QString::fromUtf8(line.mid(5)).trimmed();

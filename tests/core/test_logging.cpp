@@ -74,6 +74,22 @@ class TestLogging : public QObject
         for (const Caught& c : caught)
             QCOMPARE(c.type, QtDebugMsg);
     }
+
+    // A stored file is named once a run for each thing said of it.
+    void aStoredFileIsNamedOnce()
+    {
+        zevlog::stored_file(lcCore(), "/data/a", "is damaged: kept");
+        zevlog::stored_file(lcCore(), "/data/a", "is damaged: kept");
+        zevlog::stored_file(lcCore(), "/data/a", "cannot be read: kept");
+        zevlog::stored_file(lcCore(), "/data/b", "is damaged: kept");
+        zevlog::forget_stored_files();
+        zevlog::stored_file(lcCore(), "/data/a", "is damaged: kept");
+        QStringList texts;
+        for (const Caught& c : caught)
+            texts << c.text;
+        QCOMPARE(texts, (QStringList{"/data/a is damaged: kept", "/data/a cannot be read: kept",
+                                     "/data/b is damaged: kept", "/data/a is damaged: kept"}));
+    }
 };
 
 int main(int argc, char** argv)

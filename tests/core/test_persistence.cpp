@@ -5,6 +5,8 @@
 #include <cstring>
 #include <sys/stat.h>
 
+#include "core/alias.h"
+#include "core/logging.h"
 #include "core/zevrampara.h"
 #include "read_faults.h"
 #include "sim_fixture.h"
@@ -16,6 +18,16 @@ u8* img()
     return ZevRamPara::p_zevrampara_config;
 }
 const char* kInfo = "/data/ram_device_info";
+const char* kAlias = "/data/configs/alias.json";
+
+QStringList g_warnings;
+QtMessageHandler g_testlib = nullptr;
+void keep_warning(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (type == QtWarningMsg)
+        g_warnings << text;
+    g_testlib(type, context, text);
+}
 } // namespace
 
 class TestPersistence : public QObject
@@ -131,7 +143,8 @@ class TestPersistence : public QObject
     }
 
     // A FIFO at the copy's temporary name is replaced, and one in the OSD
-    // menu's place is no menu: neither is waited on.
+    // menu's place is no menu: neither is waited on, and the mode is saved
+    // without it.
     void userModeMenuCopiedForOpZero()
     {
         restart();
@@ -141,7 +154,7 @@ class TestPersistence : public QObject
         QCOMPARE(ZevRamPara::mode_file_write(10, 0), 1);
         QCOMPARE(readHostFile(sim_.hostQ("/data/modes/MO0b.json")), QByteArray("{\"name\":\"m\"}"));
         QVERIFY(QFile::remove(QString::fromStdString(menu)) && mkfifo(menu.c_str(), 0644) == 0);
-        QCOMPARE(ZevRamPara::mode_file_write(10, 0), 0);
+        QCOMPARE(ZevRamPara::mode_file_write(10, 0), 1);
         QCOMPARE(readHostFile(sim_.hostQ("/data/modes/MO0b.json")), QByteArray("{\"name\":\"m\"}"));
         QVERIFY(QFile::remove(QString::fromStdString(menu)));
     }
@@ -184,11 +197,77 @@ class TestPersistence : public QObject
             QCOMPARE(ZevRamPara::get16(kept, Img::kBrightness), u16(failingReads ? 100 : 37));
             QCOMPARE(ZevRamPara::get16(kept, Img::kLedWidth), u16(failingReads ? 1920 : 1280));
         }
-        QCOMPARE(ZevRamPara::mode_file_unread(0), mode && failingReads);
         // Nothing is saved over an image that could not be read.
         QCOMPARE(ZevRamPara::save_device_info(img()), mode || !failingReads);
         if (!mode)
             QCOMPARE(readHostFile(sim_.hostQ(path)) == file, failingReads);
+        ZevRamPara::image_file_unread = false;
+    }
+
+    // Each stored file the box cannot use whole is named once, read as
+    // often as it may be, with what the box did about it; a mode cut short
+    // that still holds its markers and every mode byte is a mode.
+    void aFileItCannotUseIsNamedOnce_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QByteArray>("bytes"); // null: its reads fail
+        QTest::addColumn<QString>("said");
+        const QString mode = QString::fromStdString(ZevRamPara::modeFilePath(0));
+        const QString replaced = "is damaged: replaced by the factory image";
+        const QString empty = "is damaged: the mode shows empty, the file is kept as it is";
+        QByteArray noise;
+        for (int i = 0; i < 100; ++i)
+            noise += char(i * 37 + 11);
+        const QByteArray marked("\xAA\xAA", 2);
+        QTest::newRow("image cut short") << kInfo << marked + "short" << replaced;
+        QTest::newRow("image with a wrong marker") << kInfo << QByteArray(2 + 4096 - 768, 0) << replaced;
+        QTest::newRow("image of 100 random bytes") << kInfo << noise << replaced;
+        QTest::newRow("image whose reads fail")
+            << kInfo << QByteArray() << "cannot be read: factory image for this start, the file is kept as it is";
+        QTest::newRow("mode cut short") << mode << marked + QByteArray(998, 1) << empty;
+        QTest::newRow("mode with wrong markers") << mode << QByteArray(4096, 0x11) << empty;
+        QTest::newRow("mode whose reads fail")
+            << mode << QByteArray() << "cannot be read: the mode shows empty, the file is kept as it is";
+        QTest::newRow("mode cut to 3,300 bytes") << mode << marked + QByteArray(3298, 1) << "";
+        QTest::newRow("alias file that does not parse")
+            << kAlias << QByteArray("{\"namelist\":") << "does not parse: the file is deleted";
+        QTest::newRow("alias file whose reads fail")
+            << kAlias << QByteArray() << "cannot be read: it is not used, the file is kept as it is";
+        QTest::newRow("OSD menu whose reads fail")
+            << ZevRamPara::kMenuFile << QByteArray()
+            << "cannot be read: modes are saved without it, the file is kept as it is";
+    }
+    void aFileItCannotUseIsNamedOnce()
+    {
+        QFETCH(QString, path);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, said);
+        restart();
+        const std::string file = sim_.host(path.toStdString());
+        QVERIFY(writeHostFile(QString::fromStdString(file), bytes.isNull() ? QByteArray("{}") : bytes));
+        fail_reads_of(bytes.isNull() ? file : "");
+        zevlog::forget_stored_files();
+        g_warnings.clear();
+        g_testlib = qInstallMessageHandler(keep_warning);
+        int written = 1;
+        for (int i = 0; i < 2; ++i) {
+            ALIAS_PARA alias;
+            if (path == kAlias)
+                get_json_alias_para(&alias, "source", 1);
+            else if (path == ZevRamPara::kMenuFile)
+                written &= ZevRamPara::mode_file_write(3, 0);
+            else
+                restart();
+        }
+        qInstallMessageHandler(g_testlib);
+        fail_reads_of("");
+        QCOMPARE(written, 1);
+        const QString shown = QString::fromStdString(file);
+        QCOMPARE(g_warnings.filter(shown), said.isEmpty() ? QStringList() : QStringList{shown + " " + said});
+        if (path.contains("custom_mode"))
+            QCOMPARE(ZevRamPara::ZevUserModeSaved(0), int(said.isEmpty()));
+        QCOMPARE(QFileInfo::exists(shown), !said.contains("deleted"));
+        QFile::remove(shown);
         ZevRamPara::image_file_unread = false;
     }
 

@@ -204,6 +204,21 @@ class TestUsbUpgrade : public QObject
         QVERIFY(!after.contains("extra"));
     }
 
+    // A start-up file that cannot be read fails the install before the
+    // application is replaced.
+    void unreadableStartFileKeepsTheOldApplication()
+    {
+        const QString ini = fx_->hostQ("/data/configs/led_load_config.ini");
+        QVERIFY(QFile::remove(ini) && QDir().mkpath(ini + "/in-the-way"));
+        QVERIFY(writeHostFile(fx_->hostQ("/data/app/zevQ64N"), "old"));
+        put("box.ZEV", package({{10, fill(3000, 1)}}));
+        run();
+        QCOMPARE(int(g_usb_grade_outcome.load()), int(USB_CHECK_FAILED));
+        QCOMPARE(readHostFile(fx_->hostQ("/data/app/zevQ64N")), QByteArray("old"));
+        QCOMPARE(int(g_app_reset_flag.load()), 0);
+        QVERIFY(QDir(ini).removeRecursively());
+    }
+
     void fpgaImageAloneRestartsTheFpga()
     {
         put("fpga.ZEVZK", package({{7, fpgaImage(fill(5000, 3))}, {8, fpgaImage(fill(5000, 4))}}));

@@ -74,6 +74,20 @@ class TestMessageEdid : public QObject
         QCOMPARE(send(md, missing).body, expected_reply(missing, {0, 2, 3, 0, 0, 0, 0, 0}));
     }
 
+    // A record that cannot be read is answered as a missing one, kept, and
+    // named in a warning.
+    void unreadableRecordIsNamed()
+    {
+        const QString file = sim->hostQ("/data/edidramtable/0004.bin");
+        QVERIFY(QDir().mkpath(file + "/in-the-way"));
+        QTest::ignoreMessage(QtWarningMsg,
+                             qPrintable(file + " cannot be read: answered as missing, the file is kept as it is"));
+        Bytes r = read_req(4);
+        QCOMPARE(send(md, r).body, expected_reply(r, {0, 2, 4, 0, 0, 0, 0, 0}));
+        QVERIFY(QFileInfo(file).isDir());
+        QVERIFY(QDir(file).removeRecursively());
+    }
+
     void onlyCarriedBytesTaken()
     {
         std::memset(edid_ram_table + 2 * 256, 0x77, 256);

@@ -300,6 +300,23 @@ class TestMessageRegister : public QObject
         QVERIFY(ran("reboot"));
     }
 
+    // An install whose start-up line cannot be written answers failure
+    // before it replaces anything: the old application stays.
+    void register14FailsBeforeReplacingTheApplication()
+    {
+        g_update_status = 0;
+        const QString ini = sim->hostQ("/data/configs/led_load_config.ini");
+        const QByteArray line = readHostFile(ini);
+        QVERIFY(QFile::remove(ini) && QDir().mkpath(ini + "/in-the-way"));
+        QVERIFY(writeHostFile(sim->hostQ("/data/app/zevQ64N"), "old"));
+        QVERIFY(writeHostFile(sim->hostQ("/data/app/zevQ64N2"), "new"));
+        Bytes req = request(kBox, 0xA0, reg_rest(14, 0x01, 0x00));
+        QCOMPARE(send(md, req).body, expected_reply(req, {0x01}));
+        QCOMPARE(readHostFile(sim->hostQ("/data/app/zevQ64N")), QByteArray("old"));
+        QCOMPARE(g_app_reset_flag.load(), u8(0));
+        QVERIFY(QDir(ini).removeRecursively() && writeHostFile(ini, line));
+    }
+
     void register16FactoryResets()
     {
         const u8* defaults = default_para_ramlist;

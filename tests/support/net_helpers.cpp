@@ -256,9 +256,10 @@ pid_t start_program(const std::string& program, const std::string& root, const s
     return pid;
 }
 
-pid_t start_serving_program(const std::string& program, const std::string& root, bool no_delay)
+pid_t start_serving_program(const std::string& program, const std::string& root, bool no_delay,
+                            const std::string& output)
 {
-    pid_t pid = start_program(program, root);
+    pid_t pid = start_program(program, root, output);
     if (pid <= 0)
         return -1;
     int fd = tcp_connect_within(5005, 15000, no_delay);

@@ -84,7 +84,8 @@ pid_t start_program(const std::string& program, const std::string& root, const s
 
 // start_program, then waits up to 15 s (its start-up takes 4) until port 5005
 // takes a connection; the pid, or -1 with the child ended when it never does.
-pid_t start_serving_program(const std::string& program, const std::string& root, bool no_delay = false);
+pid_t start_serving_program(const std::string& program, const std::string& root, bool no_delay = false,
+                            const std::string& output = "/dev/null");
 
 // Kills and reaps a program started above; pid becomes -1.
 void stop_program(pid_t& pid);

@@ -20,6 +20,7 @@
 #include "ui/shell/menu_pages.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/pages.h"
+#include "ui/shell/syncupdate.h"
 #include "ui/shell/panellook.h"
 #include "ui/shell/textfit.h"
 #include "ui/shell/tip.h"
@@ -677,6 +678,8 @@ void MainWindow::tick_work()
     }
     if (g_delay_usbserver == 0 && G_timeTicks >= UsbServer::kGateTick)
         g_delay_usbserver = 1;
+    if (SyncUpdate* sync = SyncUpdate::p_SyncUpdate; sync && sync->ticks_to_retry() == 0)
+        sync->retry_writes();
 }
 
 void MainWindow::clock_tick()
@@ -694,8 +697,9 @@ void MainWindow::clock_tick()
             g_tick_timer.compare_exchange_strong(expected, nullptr);
         });
     // Every 10 ms while a tip, the update page or a restart waits on the
-    // tick; else only when the USB gate or the next ageing sample is due.
-    // Whoever starts one of the three wakes the timer (wake_tick).
+    // tick; else only when the USB gate, the next ageing sample or the next
+    // try of a write that waits for room is due. Whoever starts one of these
+    // wakes the timer (wake_tick).
     int next = kTickMs;
     if (!g_update_flag && !g_tip_flag && !g_app_reset_flag) {
         const u32 aged = Utils::getTimeSpace(G_factoryage_ticks);
@@ -703,6 +707,8 @@ void MainWindow::clock_tick()
         const u32 now = G_timeTicks.load();
         if (g_delay_usbserver == 0)
             ticks = std::min(ticks, UsbServer::kGateTick > now ? UsbServer::kGateTick - now : 0);
+        if (const SyncUpdate* sync = SyncUpdate::p_SyncUpdate)
+            ticks = std::min(ticks, sync->ticks_to_retry());
         next = std::max(int(ticks) * kTickMs, kTickMs);
     }
     if (timer->interval() != next)

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "board/board.h"
 #include "core/config_engine.h"
 #include "core/logMsg.h"
 #include "core/logging.h"
@@ -68,6 +69,10 @@ void SyncUpdate::para_sync(int code)
     if (code == 2)
         rewrite_user_modes();
     persist_image();
+    last_try_ = G_timeTicks.load();
+    // The tick may sleep: it is woken to retry what waits.
+    if (ticks_to_retry() != kNothingWaits)
+        Utils::wake_tick();
     const bool reset = code != 3 || network_reset();
     // The link menu confirms every refresh with the done tip, once: the
     // image and a network reset are on disk by then.
@@ -89,7 +94,7 @@ void SyncUpdate::page_refresh(int code)
     if (focus == PageId::MainWindow) {
         MainWindow* w = g_mainwindow;
         // While a requested mode is not yet written, the done tip waits.
-        if (w->tip_on_sync && !mode_save_pending_) {
+        if (w->tip_on_sync && mode_waiting_ == 0) {
             w->tip_on_sync = 0;
             show_tip(1);
         }
@@ -121,13 +126,13 @@ void SyncUpdate::save_user_mode()
     // Only 1..16 name a slot; any other request is not stored. A call of a
     // mode clears the word and with it a save that has not been written.
     if (w == 0 || w > kUserModeCount) {
-        mode_save_pending_ = false;
+        mode_waiting_ = 0;
         return;
     }
     int s = w - 1;
     u8* slot = ZevRamPara::user_mode[s];
     // The slot counts as saved only once its file is on disk: until then it
-    // keeps what it held, and the write is tried again on the next refresh.
+    // keeps what it held, and the write is tried again until it is made.
     // Markers and bytes change together under the apply mutex, so a recall
     // never meets a slot marked saved but not yet filled.
     u8 before[kUserModeSlotSize];
@@ -140,16 +145,21 @@ void SyncUpdate::save_user_mode()
     }
     if (debugOn())
         zevlog::debug(lcUi(), "\n user mode save change ,%#x \n", 0xAAu);
+    const std::string file = board::shownPath(ZevRamPara::modeFilePath(s));
     if (!ZevRamPara::mode_file_write(s, 0)) {
         {
             C331Lock lock;
             std::memcpy(slot, before, sizeof before);
         }
-        mode_save_pending_ = true;
-        writeLogMsg(LOG_ERROR, "user mode " + std::to_string(w) + " not written");
+        if (mode_waiting_ != w)
+            zevlog::warning(lcUi(), "%s cannot be written: user mode %d waits and is tried again each second",
+                            file.c_str(), w);
+        mode_waiting_ = w;
         return;
     }
-    mode_save_pending_ = false;
+    if (mode_waiting_ == w)
+        zevlog::warning(lcUi(), "%s written: user mode %d that waited is stored", file.c_str(), w);
+    mode_waiting_ = 0;
     C331Lock lock;
     ZevRamPara::put16(img(), Img::kCurrentMode, w);
     // A request made while the file was written (another slot, or this slot
@@ -170,11 +180,11 @@ void SyncUpdate::rewrite_user_modes()
         }
         if (a < 0xFF && b < 0xFF && (a == 0xAA || b == 0xAA)) {
             ZevRamPara::mode_file_write(s, 2);
-        } else if ((a == 0xFF || b == 0xFF) && !ZevRamPara::mode_file_unread(s)) {
-            // A mode that could not be read shows empty, but is not deleted.
+        } else if ((a == 0xFF || b == 0xFF) && ZevRamPara::mode_emptied(s)) {
+            // Only a slot the PC emptied loses its file: one that merely
+            // shows empty (a file that could not be read, a save that
+            // waits) keeps it, and a save that waits stays asked for.
             ZevRamPara::mode_file_deal(s, 1);
-            C331Lock lock;
-            ZevRamPara::put16(img(), Img::kModeToSave, 0);
         }
     }
 }
@@ -204,16 +214,41 @@ void SyncUpdate::persist_image()
         zevlog::debug(lcUi(), "\n ram_para diffrent %d,%d,%d!\n", first, was, snapshot[first]);
     const bool saved = ZevRamPara::save_device_info(snapshot);
     // A file that could not be read at start stays as it is until the next
-    // start: nothing is retried then.
+    // start: nothing waits then.
+    const bool waited = persist_pending_;
     persist_pending_ = !saved && !ZevRamPara::image_file_unread;
-    if (persist_pending_)
-        writeLogMsg(LOG_ERROR, std::string("can't write ") + ZevRamPara::kDeviceInfoFile);
+    const std::string file = board::shownPath(ZevRamPara::kDeviceInfoFile);
+    if (persist_pending_ && !waited)
+        zevlog::warning(lcUi(), "%s cannot be written: the parameter change waits and is tried again each second",
+                        file.c_str());
+    else if (saved && waited)
+        zevlog::warning(lcUi(), "%s written: the parameter change that waited is stored", file.c_str());
     if (saved)
         syncAndSettle();
     if (first >= 0) {
         C331Lock lock;
         std::memcpy(shadow(), snapshot, sizeof snapshot);
     }
+}
+
+u32 SyncUpdate::ticks_to_retry() const
+{
+    if (!persist_pending_ && mode_waiting_ == 0)
+        return kNothingWaits;
+    const u32 since = Utils::getTimeSpace(last_try_);
+    return since >= kRetryTicks ? 0 : kRetryTicks - since;
+}
+
+void SyncUpdate::retry_writes()
+{
+    const bool mode_waited = mode_waiting_ != 0;
+    save_user_mode();
+    persist_image();
+    last_try_ = G_timeTicks.load();
+    // The pages show the mode once it is stored, and the done tip that
+    // waited for it.
+    if (mode_waited && mode_waiting_ == 0)
+        ZevRamPara::test_signal(1);
 }
 
 bool SyncUpdate::network_reset()

@@ -27,6 +27,18 @@ class SyncUpdate : public QObject
     // the rest of the keypad, in zev_keys.cpp).
     void update_usb_keyLed();
 
+    // A write that could not be made (a full partition: the image, a
+    // requested user mode) waits and is tried again every kRetryTicks, by
+    // the GUI tick, until it is made.
+    static constexpr u32 kRetryTicks = 100;
+    static constexpr u32 kNothingWaits = 0xFFFFFFFF;
+    // Ticks until the next try is due (0: now), kNothingWaits when no write
+    // waits.
+    u32 ticks_to_retry() const;
+    // Tries the writes that wait again; the pages are refreshed once a
+    // requested user mode is stored.
+    void retry_writes();
+
   public slots:
     void para_sync(int code);
 
@@ -39,9 +51,11 @@ class SyncUpdate : public QObject
     // Factory network settings, restarting when the port changes; false,
     // nothing applied, when the settings file was not written.
     bool network_reset();
-    // A failed write is retried by the next call even when nothing changed.
+    // The image differs from its file: a failed write waits.
     bool persist_pending_ = false;
-    // A requested user mode whose file write failed: retried on each call
-    // while word 868 still asks for it.
-    bool mode_save_pending_ = false;
+    // The request (slot + 1) whose user mode's file could not be written
+    // while word 868 still asks for it; 0 none.
+    u16 mode_waiting_ = 0;
+    // Tick of the last try of the writes.
+    u32 last_try_ = 0;
 };

@@ -1,6 +1,7 @@
 // The GUI tick's timer as the program runs it: asleep while nothing waits on
 // the tick, back to 10 ms when a thread asks for it, and on time for the USB
-// gate. Its own program: the tick count follows the clock from the first run.
+// gate or the next try of a write that waits. Its own program: the tick
+// count follows the clock from the first run.
 #include <QtTest>
 
 #include <thread>
@@ -10,6 +11,7 @@
 #include "core/utils.h"
 #include "page_harness.h"
 #include "ui/shell/mainwindow.h"
+#include "ui/shell/syncupdate.h"
 
 class TestGuiTick : public QObject
 {
@@ -46,6 +48,19 @@ class TestGuiTick : public QObject
         Utils::wake_tick();
         QTRY_COMPARE(g_delay_usbserver.load(), u32(1));
         QVERIFY(G_timeTicks.load() >= kUsbGateTick);
+        QTRY_VERIFY(timer.interval() > 60000);
+
+        // A write that waits for room brings the timer back for its next
+        // try, and lets it sleep again once made.
+        const QString file = harness.sim().hostQ(ZevRamPara::kDeviceInfoFile);
+        QVERIFY(QFile::remove(file) && QDir().mkpath(file + "/in-the-way"));
+        ZevRamPara::put16(img(), Img::kContrast, 21);
+        SyncUpdate::pInstance()->para_sync(1);
+        QTRY_VERIFY(timer.interval() <= int(SyncUpdate::kRetryTicks) * 10);
+        QVERIFY(QDir(file).removeRecursively());
+        G_timeTicks = G_timeTicks.load() + SyncUpdate::kRetryTicks;
+        Utils::wake_tick();
+        QTRY_VERIFY(QFileInfo(file).isFile());
         QTRY_VERIFY(timer.interval() > 60000);
     }
 

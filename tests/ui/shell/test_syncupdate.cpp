@@ -239,23 +239,102 @@ class TestSyncUpdate : public QObject
         ZevRamPara::put16(img(), Img::kModeToSave, 0);
     }
 
-    void code2RewritesAndDeletesModes()
+    // Code 2 deletes a mode's file only where the PC emptied the slot: a
+    // slot that merely shows empty keeps its file, a mode whose menu cannot
+    // be read is saved, and a file cut short that holds the whole mode is one.
+    void code2DeletesOnlyEmptiedModes_data()
     {
-        ZevRamPara::user_mode[5][0] = 0xFF;
-        ZevRamPara::user_mode[5][1] = 0xFF;
-        writeHostFile(harness.sim().hostQ("/data/modes/custom_mode6"), QByteArray(4096, 1));
-        ZevRamPara::user_mode[6][0] = 0xAA;
-        ZevRamPara::user_mode[6][1] = 0x00;
-        // A mode whose file could not be read shows empty, and is kept.
-        const QString unread = harness.sim().hostQ("/data/modes/custom_mode8");
-        writeHostFile(unread, QByteArray(4096, char(0xAA)));
-        fail_reads_of(unread.toStdString());
-        ZevRamPara::mode_file_deal(7, 0);
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("markers written 0xFF by the PC") << "emptied" << false;
+        QTest::newRow("marked 0xAA 0x00") << "half marked" << true;
+        QTest::newRow("file whose reads fail") << "unreadable" << true;
+        QTest::newRow("file cut to 3,300 bytes") << "cut" << true;
+        QTest::newRow("saved while the menu cannot be read") << "menu" << true;
+    }
+    void code2DeletesOnlyEmptiedModes()
+    {
+        QFETCH(QString, how);
+        QFETCH(bool, kept);
+        const int s = 5;
+        const QString file = harness.sim().hostQ(ZevRamPara::modeFilePath(s));
+        const QString menu = harness.sim().hostQ(ZevRamPara::kMenuFile);
+        const QByteArray mode = QByteArray("\xAA\xAA", 2) + QByteArray(4094, 0x21);
+        QVERIFY(writeHostFile(file, how == "cut" ? mode.left(3300) : mode));
+        fail_reads_of(how == "unreadable" ? file.toStdString() : "");
+        ZevRamPara::mode_file_deal(s, 0);
         fail_reads_of("");
+        QCOMPARE(ZevRamPara::ZevUserModeSaved(s), how == "unreadable" ? 0 : 1);
+        if (how == "emptied") {
+            const u8 ff[2] = {0xFF, 0xFF};
+            C331Lock lock;
+            QCOMPARE(ZevRamPara::ZevModeUserRamParaDeal(ff, 2, u32(s + 1) << 12), 0);
+        } else if (how == "half marked") {
+            ZevRamPara::user_mode[s][1] = 0x00;
+        } else if (how == "menu") {
+            QVERIFY(QFile::remove(file) && QDir().mkpath(menu + "/in-the-way"));
+            ZevRamPara::mode_file_deal(s, 0);
+            ZevRamPara::put16(img(), Img::kModeToSave, s + 1);
+            SyncUpdate::pInstance()->para_sync(1);
+            QVERIFY(QDir(menu).removeRecursively());
+            QCOMPARE(ZevRamPara::img16(Img::kModeToSave), u16(0));
+        }
         SyncUpdate::pInstance()->para_sync(2);
-        QVERIFY(!QFile::exists(harness.sim().hostQ("/data/modes/custom_mode6")));
-        QVERIFY(QFile::exists(harness.sim().hostQ("/data/modes/custom_mode7")));
-        QCOMPARE(readHostFile(unread), QByteArray(4096, char(0xAA)));
+        QCOMPARE(QFileInfo::exists(file), kept);
+        if (how != "unreadable" && kept)
+            QCOMPARE(readHostFile(file).size(), kUserModeFileSize);
+        QCOMPARE(ZevRamPara::ZevUserModeSaved(s), int(kept && how != "unreadable"));
+    }
+
+    // A write that fails (no room, something in the way) waits: the tick
+    // makes it a second later, with no other refresh, and a rewrite of the
+    // modes meanwhile neither deletes nor forgets a mode that waits.
+    void aWriteThatWaitsIsMadeByTheTick_data()
+    {
+        QTest::addColumn<bool>("mode");
+        QTest::addColumn<bool>("rewrite");
+        QTest::newRow("parameter change") << false << false;
+        QTest::newRow("user-mode save") << true << false;
+        QTest::newRow("user-mode save, modes rewritten meanwhile") << true << true;
+    }
+    void aWriteThatWaitsIsMadeByTheTick()
+    {
+        QFETCH(bool, mode);
+        QFETCH(bool, rewrite);
+        const int s = 10;
+        const QString file = harness.sim().hostQ(mode ? ZevRamPara::modeFilePath(s) : "/data/ram_device_info");
+        QFile::remove(file);
+        ZevRamPara::mode_file_deal(s, 0);
+        QVERIFY(QDir().mkpath(file + "/blocker"));
+        const QString waits = QRegularExpression::escape(file) + " cannot be written: .* waits";
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(waits));
+        if (mode)
+            ZevRamPara::put16(img(), Img::kModeToSave, s + 1);
+        else
+            ZevRamPara::put16(img(), Img::kContrast, 61);
+        G_timeTicks = 7000;
+        SyncUpdate::pInstance()->para_sync(1);
+        if (rewrite)
+            SyncUpdate::pInstance()->para_sync(2);
+        QVERIFY(QDir(file).removeRecursively());
+        QCOMPARE(SyncUpdate::pInstance()->ticks_to_retry(), SyncUpdate::kRetryTicks);
+        // Not before a second has passed.
+        G_timeTicks = 7000 + SyncUpdate::kRetryTicks - 2;
+        w->slot_update_timer_ticks();
+        QVERIFY(!QFileInfo::exists(file));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QRegularExpression::escape(file) + " written: "));
+        w->slot_update_timer_ticks();
+        QCOMPARE(SyncUpdate::pInstance()->ticks_to_retry(), SyncUpdate::kNothingWaits);
+        QCOMPARE(readHostFile(file).size(), mode ? kUserModeFileSize : 2 + Img::kSize - Img::kPersistStart);
+        if (mode) {
+            QCOMPARE(ZevRamPara::ZevUserModeSaved(s), 1);
+            QCOMPARE(ZevRamPara::img16(Img::kModeToSave), u16(0));
+            // The mode in use went to the image's file in the same pass.
+            QCOMPARE(u8(device_file()[2 + Img::kCurrentMode - Img::kPersistStart]), u8(s + 1));
+        } else {
+            QCOMPARE(u8(device_file()[2 + Img::kContrast - Img::kPersistStart]), u8(61));
+        }
+        QCoreApplication::processEvents();
     }
 
     void code3ResetsTheNetworkWithoutReboot()
