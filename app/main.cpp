@@ -89,8 +89,9 @@ std::string hostAndPort(const std::string& address, int port)
     return (v6 ? "[" + address + "]" : address) + ":" + std::to_string(port);
 }
 
-// The start line: the board and everything the program serves, before any
-// other output; a server that then cannot open says so on its own line.
+// The start line: the board and everything the program serves, with where
+// to see the panel when it is on VNC, before any other output; a server that
+// then cannot open says so on its own line.
 void announce(const board::Choice& choice, const std::string& links, bool vnc)
 {
     std::string served = "TCP " + std::to_string(g_port) + " and " + std::to_string(networkManage::kSecondPort) +
@@ -98,14 +99,13 @@ void announce(const board::Choice& choice, const std::string& links, bool vnc)
                          std::to_string(udpnetManage::kSecondPort) + " and " + std::to_string(udpnetManage::kWifiPort);
     if (!links.empty())
         served += ", " + links;
-    if (vnc)
-        served += ", VNC " + hostAndPort(choice.vncAddress, kVncPort);
-    std::printf("zevQ64N on %s serves %s\n", board::describe(choice).c_str(), served.c_str());
     if (vnc) {
         const bool everywhere = choice.vncAddress == "0.0.0.0" || choice.vncAddress == "::";
-        std::printf("zevQ64N: no desktop found: the front panel is on VNC, e.g. \"vncviewer %s\"\n",
-                    hostAndPort(everywhere ? "localhost" : choice.vncAddress, kVncPort).c_str());
+        served += ", VNC " + hostAndPort(choice.vncAddress, kVncPort) +
+                  " (no desktop found: the front panel is there, e.g. \"vncviewer " +
+                  hostAndPort(everywhere ? "localhost" : choice.vncAddress, kVncPort) + "\")";
     }
+    std::printf("zevQ64N on %s serves %s\n", board::describe(choice).c_str(), served.c_str());
     std::fflush(stdout);
 }
 
@@ -160,6 +160,10 @@ int main(int argc, char* argv[])
     // "--verbose" is taken out after it.
     board::Choice choice = board::choose(args);
     zevlog::configure(args);
+    // Before the board is installed: a second program must leave the first's
+    // files alone.
+    if (choice.refusal.empty())
+        choice.refusal = board::holdDataRoot(choice);
     if (!choice.refusal.empty()) {
         std::fprintf(stderr, "zevQ64N: %s\n", choice.refusal.c_str());
         return 1;

@@ -17,10 +17,13 @@ counts a crash, keeps its log and starts it again. Exits 1 on a crash, a
 sanitizer report, or when for 60 s no viewer was greeted and the probe got
 no picture.
 
-Run it in a network namespace of its own, so it never reaches a running box,
-against the sanitizer build:
+It makes a network namespace of its own (tools/own_network.py), so it never
+reaches a running box or another VNC server; where none can be had it uses
+the machine's loopback while the program's ports are free there, and
+otherwise stops with one line before it starts the program. Run it against
+the sanitizer build:
 
-    unshare -rn tools/fuzz-vnc.py build-asan/zevQ64N --minutes 10
+    tools/fuzz-vnc.py build-asan/zevQ64N --minutes 10
 """
 import argparse
 import os
@@ -35,6 +38,7 @@ import tempfile
 import threading
 import time
 
+from own_network import own_network
 from pc_wire import recvn
 
 PORT = 5900
@@ -281,7 +285,7 @@ def main():
     ap.add_argument("--seed", type=int, default=int(time.time()))
     args = ap.parse_args()
     rng = random.Random(args.seed)
-    subprocess.run(["ip", "link", "set", "lo", "up"], check=False)
+    own_network("fuzz-vnc")
     root = tempfile.mkdtemp(prefix="zev-fuzz-vnc-")
     print(f"fuzz-vnc: seed {args.seed}, logs in {root}, {args.minutes} minutes, {args.viewers} viewers", flush=True)
     program = Program(args.program, root)

@@ -25,9 +25,11 @@ Beside them the simulated board gets keypad keys, USB stick plugs and pulls,
 input changes and FPGA faults. Prints what was sent and answered; exits 1
 when the program ended on its own or never came up.
 
-Run it in a network namespace of its own (tools/race-check.sh --live does):
+It makes a network namespace of its own (tools/own_network.py), so it
+never reaches a running box; where none can be had it stops while the
+program's ports are taken:
 
-    unshare -rn tools/race-load.py build/zevQ64N --root /tmp/zev-load --seconds 300
+    tools/race-load.py build/zevQ64N --root /tmp/zev-load --seconds 300
 """
 import argparse
 import collections
@@ -45,6 +47,7 @@ import threading
 import time
 import tty
 
+from own_network import own_network
 from pc_wire import BOX, FPGA, request as body, wire
 
 STOP = threading.Event()
@@ -504,7 +507,7 @@ def main():
     ap.add_argument("--seconds", type=float, default=300)
     ap.add_argument("--seed", type=int, default=int(time.time()))
     args = ap.parse_args()
-    subprocess.run(["ip", "link", "set", "lo", "up"], check=False)
+    own_network("race-load")
     os.makedirs(args.root, exist_ok=True)
     log = open(os.path.join(args.root, "program.log"), "wb")
     env = dict(os.environ)

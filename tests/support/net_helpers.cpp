@@ -65,16 +65,6 @@ bool user_and_network_namespace()
 // program's own, or in the machine's while they were free.
 std::atomic<bool> g_guarded{false};
 
-// A test that reaches the loopback or starts the program without the guard
-// could talk to a box a user runs: that is a fault of the test.
-void require_guard(const char* what)
-{
-    if (g_guarded)
-        return;
-    std::fprintf(stderr, "%s before network_for_fixed_ports(): it could reach a running zevQ64N\n", what);
-    std::abort();
-}
-
 // Binds as the program does: TCP with SO_REUSEADDR (a closing connection
 // does not count), UDP without.
 bool port_free(int type, int port)
@@ -93,6 +83,14 @@ bool port_free(int type, int port)
     return free;
 }
 } // namespace
+
+void require_guard(const char* what)
+{
+    if (g_guarded)
+        return;
+    std::fprintf(stderr, "%s before network_for_fixed_ports(): it could reach a running zevQ64N\n", what);
+    std::abort();
+}
 
 bool own_network()
 {
@@ -118,17 +116,21 @@ bool network_for_fixed_ports(bool* own)
         *own = ours;
     if (ours)
         return true;
+    // The VNC screen's port too: there another VNC server, a desktop's, is
+    // as likely as a running zevQ64N.
     const struct {
         int type;
         int port;
-    } ports[] = {{SOCK_STREAM, g_port},
-                 {SOCK_STREAM, networkManage::kSecondPort},
-                 {SOCK_DGRAM, udpnetManage::kPort},
-                 {SOCK_DGRAM, udpnetManage::kSecondPort},
-                 {SOCK_DGRAM, udpnetManage::kWifiPort}};
+        const char* holder;
+    } ports[] = {{SOCK_STREAM, g_port, "the running zevQ64N"},
+                 {SOCK_STREAM, networkManage::kSecondPort, "the running zevQ64N"},
+                 {SOCK_DGRAM, udpnetManage::kPort, "the running zevQ64N"},
+                 {SOCK_DGRAM, udpnetManage::kSecondPort, "the running zevQ64N"},
+                 {SOCK_DGRAM, udpnetManage::kWifiPort, "the running zevQ64N"},
+                 {SOCK_STREAM, kVncPort, "the VNC server on it (a zevQ64N or a desktop's)"}};
     for (const auto& p : ports) {
         if (!port_free(p.type, p.port)) {
-            std::fprintf(stderr, "port %d is in use; stop the running zevQ64N or run the tests as root\n", p.port);
+            std::fprintf(stderr, "port %d is in use; stop %s or run the tests as root\n", p.port, p.holder);
             return false;
         }
     }
@@ -243,6 +245,8 @@ pid_t start_program(const std::string& program, const std::string& root, const s
         if (how.prepare && !how.prepare())
             _exit(126);
         std::vector<std::string> args = {program, "--sim-root=" + root};
+        if (how.spacedRoot)
+            args = {program, "--sim-root", root};
         if (!how.board.empty())
             args.insert(args.begin() + 1, how.board);
         args.insert(args.end(), how.args.begin(), how.args.end());

@@ -19,14 +19,22 @@
 // thread.
 bool own_network();
 
-// The guard of every test that uses the program's fixed ports or starts the
-// program: own_network(), or else the machine's own network while the
-// program's fixed ports are free there (own tells which). False, after one
-// line naming the port that is taken, where the tests would meet another
-// program on it. loopback(), tcp_connect() and start_program() abort unless
-// it or own_network() succeeded first. ZEV_TEST_NO_NAMESPACES=1 makes every
-// namespace fail here, as on a machine that allows none.
+// The VNC screen's port, which the guard below counts among the fixed ones.
+constexpr int kVncPort = 5900;
+
+// The guard of every test that uses the program's fixed ports (the PC ports
+// and kVncPort) or starts the program: own_network(), or else the machine's
+// own network while those ports are free there (own tells which). False,
+// after one line naming the port that is taken, where the tests would meet
+// another program on it. loopback(), tcp_connect(), start_program() and every
+// other connection a test makes abort unless it or own_network() succeeded
+// first. ZEV_TEST_NO_NAMESPACES=1 makes every namespace fail here, as on a
+// machine that allows none.
 bool network_for_fixed_ports(bool* own = nullptr);
+
+// Aborts, naming what, unless the guard above or own_network() succeeded: a
+// connection without it could reach a program the test did not start.
+void require_guard(const char* what);
 
 // The main of a test program that uses the fixed ports or starts the
 // program: the guard comes before any thread exists.
@@ -73,6 +81,8 @@ struct ProgramStart {
     std::string board = "--board=sim";
     // More arguments, e.g. "--vnc-listen=::1".
     std::vector<std::string> args;
+    // The data root as "--sim-root DIR", not "--sim-root=DIR".
+    bool spacedRoot = false;
     // Runs in the child before the program does; false stops the child.
     std::function<bool()> prepare;
 };

@@ -60,7 +60,7 @@ bool writeHostFile(const QString& path, const QByteArray& data)
 
 const QStringList& simLogs()
 {
-    static const QStringList logs = {"sim/commands", "sim/commands.old", "sim/keypad_leds"};
+    static const QStringList logs = {"sim/commands", "sim/commands.old", "sim/keypad_leds", "data/.zevQ64N.lock"};
     return logs;
 }
 

@@ -32,8 +32,9 @@ QByteArray readHostFile(const QString& path);
 // Writes a whole host file, creating folders.
 bool writeHostFile(const QString& path, const QByteArray& data);
 
-// The simulated board's logs under its data root, which every start adds to.
+// What every start writes under a data root: the simulated board's logs,
+// and the lock file holding the process id.
 const QStringList& simLogs();
-// Every file of a data root by its path under the root, logs and links left
-// out.
+// Every file of a data root by its path under the root, those above and
+// links left out.
 std::map<QString, QByteArray> rootFiles(const QString& root);

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "board/sim/listen_address.h"
+#include "support/net_helpers.h"
 
 // True colour, up to 8 bits a colour; max and shift: red, green, blue.
 struct VncFormat {
@@ -35,6 +36,7 @@ class RawViewer
         socklen_t length;
         const timeval wait{15, 0};
         uint8_t version[12], count = 0, types[255], result[4], init[24];
+        require_guard("RawViewer::connect()");
         if (!board::sim::parseAddress(address, port, &to, &length) ||
             (fd_ = socket(to.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0)) < 0 ||
             setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) != 0 ||

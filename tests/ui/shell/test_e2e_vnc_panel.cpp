@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QRegularExpression>
+
 #include "link/pc_frames.h"
 #include "support/net_helpers.h"
 #include "support/sim_fixture.h"
@@ -16,7 +18,6 @@ Q_DECLARE_METATYPE(VncFormat)
 
 namespace
 {
-constexpr int kVncPort = 5900;
 // Inside the home page's window tiles 1, 2, 5 and 6.
 const QPoint kTiles[] = {{40, 110}, {200, 110}, {40, 215}, {200, 215}};
 const VncFormat kRgb32{32, 24, 0, {255, 255, 255}, {16, 8, 0}};
@@ -112,6 +113,12 @@ class TestE2eVncPanel : public QObject
         start({}, false);
         // The first viewers it meets never ask for a pixel format.
         QVERIFY(panelShows());
+        // Its start line says where the panel is, and nothing follows it.
+        const QString out = readHostFile(root.filePath("output"));
+        static const QRegularExpression line(
+            "^zevQ64N on [^\n]*, VNC 127\\.0\\.0\\.1:5900 \\(no desktop found: the front "
+            "panel is there, e\\.g\\. \"vncviewer 127\\.0\\.0\\.1:5900\"\\)\n$");
+        QVERIFY2(line.match(out).hasMatch(), qPrintable(out));
     }
     void cleanup()
     {
