@@ -121,7 +121,8 @@ void ConfigEngine::load()
         const QVariant fallback = defaultValue(item);
         const QString at = where(keys, item, inConfig);
         QVariant v = keys.value(at);
-        bool ok = v.isValid();
+        // A value of a kind QSettings keeps for other programs is none of ours.
+        bool ok = v.isValid() && v.userType() < QMetaType::User;
         // Keep the stored type of each item whatever the INI text gave back.
         if (ok && fallback.type() != QVariant::String)
             v = QVariant(v.toLongLong(&ok));

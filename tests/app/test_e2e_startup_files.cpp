@@ -22,7 +22,6 @@
 #include <QSettings>
 
 #include "core/ini_file.h"
-#include "core/leftovers.h"
 #include "core/zevrampara.h"
 #include "link/pc_frames.h"
 #include "support/fs_helpers.h"
@@ -141,16 +140,22 @@ bool prepare(const QString& root, const QString& how)
            std::system(("cp -a " + kept + "/. " + data).c_str()) == 0 && fill_up(data + "/filler");
 }
 
-// What the box left where it must leave nothing: a cut write's leftovers in
-// the data root, anything in the temporary folder.
+// What the box left where it must leave nothing: in the stored files'
+// folders what a cut write leaves (the user's "hall.tmp" is no such file),
+// in the temporary folder anything.
 QString left_behind(const QString& root)
 {
     QStringList left =
         QDir(root + ".aux/tmp").entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     left.removeOne("filler");
-    for (QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories); it.hasNext();)
-        if (leftovers::leftover(QFileInfo(it.next()).fileName().toStdString()))
-            left << QDir(root).relativeFilePath(it.filePath());
+    for (const QString& folder : {root + "/data", root + "/etc"})
+        for (QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+             it.hasNext();) {
+            const QString name = QFileInfo(it.next()).fileName();
+            if ((name.startsWith('.') && (name.endsWith(".part") || name.startsWith(".zev-ini-"))) ||
+                name.endsWith(".lock") || (name.endsWith(".tmp") && name != "hall.tmp"))
+                left << QDir(root).relativeFilePath(it.filePath());
+        }
     return left.isEmpty() ? QString() : "left behind: " + left.join(", ");
 }
 
