@@ -146,9 +146,13 @@ void ConfigEngine::load()
     if (damage.cut)
         faults << QString("is over %1 KiB (what stands past that is not read)").arg(ini_file::kMaxBytes / 1024);
     if (damage.leftOut)
-        faults << QString("has %1 line(s) that do not read").arg(damage.leftOut);
+        faults << (damage.leftOut == 1 ? QString("has a line that does not read")
+                                       : QString("has %1 lines that do not read").arg(damage.leftOut));
     if (damage.groupsMended)
-        faults << QString("has %1 group line(s) without a bracket").arg(damage.groupsMended);
+        faults
+            << (damage.groupsMended == 1
+                    ? QString("has a group line without a bracket, taken as that group")
+                    : QString("has %1 group lines without a bracket, taken as their groups").arg(damage.groupsMended));
     if (moved)
         faults << "holds the settings outside group [config]";
     if (!usable)
