@@ -21,12 +21,12 @@
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/ini_file.h"
+#include "core/leftovers.h"
 #include "core/logging.h"
 #include "core/para_apply.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
 #include "ledout/fpga_manage.h"
-#include "link/file_install.h"
 #include "link/message_gui.h"
 #include "link/networkmanage.h"
 #include "link/uart_inout.h"
@@ -181,15 +181,15 @@ int main(int argc, char* argv[])
         // time-outs do; the faults file can move those on.
         board::sim::setClock([] { return G_timeTicks.load(); }, [](uint32_t ticks) { G_timeTicks += ticks; });
     }
+    // Before anything lists or writes the stored files' folders: a write cut
+    // short by a power loss leaves its temporary file behind.
+    leftovers::sweep();
     ConfigEngine::pInstance();
     announce(choice, links, vnc);
     g_zev_keys = u8(check_hiddev());
 
     ZevRamPara::pInstance();
     readUpdateStatus();
-    // Before anything lists the folders: an install cut short by a power
-    // loss leaves its temporary file behind.
-    file_install::remove_temporaries();
     SyncUpdate::pInstance();
 
     int qargc = int(args.size());

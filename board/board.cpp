@@ -26,6 +26,11 @@ std::string Paths::shown(const std::string& p) const
     return root() + p;
 }
 
+bool Paths::refuses(const std::string&) const
+{
+    return false;
+}
+
 Board& current()
 {
     if (!g_board) {
@@ -59,6 +64,11 @@ QString path(const QString& p)
 std::string shownPath(const std::string& p)
 {
     return installed() ? current().paths().shown(p) : p;
+}
+
+bool leadsOut(const std::string& p)
+{
+    return current().paths().refuses(p);
 }
 
 } // namespace board

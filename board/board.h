@@ -115,6 +115,9 @@ class Paths
     // the root before an absolute path, even where resolve() refuses to
     // follow the path out of the root.
     std::string shown(const std::string& path) const;
+    // Whether resolve() refuses to follow the path, which leads out of the
+    // root.
+    virtual bool refuses(const std::string& path) const;
 };
 
 class Board
@@ -147,5 +150,7 @@ inline std::string path(const char* p)
 }
 // Paths::shown() of the board installed; the path itself before there is one.
 std::string shownPath(const std::string& p);
+// Paths::refuses() of the board installed.
+bool leadsOut(const std::string& p);
 
 } // namespace board

@@ -1,6 +1,7 @@
 #include "board/file_read.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -145,19 +146,55 @@ FileRead read_at(const std::string& hostPath, uint64_t offset, void* out, size_t
     return closed(fd, answer);
 }
 
-bool write_whole(const std::string& hostPath, const void* data, size_t length)
+std::string temporary_of(const std::string& hostPath)
+{
+    const size_t slash = hostPath.rfind('/');
+    const size_t at = slash == std::string::npos ? 0 : slash + 1;
+    return hostPath.substr(0, at) + "." + hostPath.substr(at) + ".part";
+}
+
+bool temporary_name(const std::string& name)
+{
+    const std::string suffix = ".part";
+    return name.size() > 1 + suffix.size() && name[0] == '.' &&
+           name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+FileWrite compare_file(const std::string& hostPath, const void* data, size_t length)
+{
+    int fd = -1;
+    struct stat st;
+    if (open_plain(hostPath, &fd, &st) != FileRead::whole)
+        return FileWrite::failed;
+    if (uint64_t(st.st_size) != length)
+        return ::close(fd) == 0 ? FileWrite::mismatch : FileWrite::failed;
+    QByteArray piece(int(length < kChunk ? length : kChunk), '\0');
+    FileWrite answer = FileWrite::written;
+    for (size_t done = 0; done < length && answer == FileWrite::written;) {
+        const size_t n = length - done < kChunk ? length - done : kChunk;
+        bool failed = false;
+        if (!read_fully_at(fd, done, piece.data(), n, &failed))
+            answer = failed ? FileWrite::failed : FileWrite::mismatch;
+        else if (std::memcmp(piece.constData(), static_cast<const char*>(data) + done, n) != 0)
+            answer = FileWrite::mismatch;
+        done += n;
+    }
+    return ::close(fd) != 0 && answer == FileWrite::written ? FileWrite::failed : answer;
+}
+
+FileWrite write_file(const std::string& hostPath, const void* data, size_t length, bool readBack)
 {
     const QString dir = QFileInfo(QString::fromStdString(hostPath)).absolutePath();
     if (!QDir().mkpath(dir))
-        return false;
-    const std::string tmp = hostPath + ".tmp";
+        return FileWrite::failed;
+    const std::string tmp = temporary_of(hostPath);
     // Always a new file: a FIFO left at its name would hold the open until
     // something read it.
     if (::unlink(tmp.c_str()) != 0 && errno != ENOENT)
-        return false;
+        return FileWrite::failed;
     const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0)
-        return false;
+        return FileWrite::failed;
     size_t done = 0;
     bool ok = true;
     while (ok && done < length) {
@@ -169,11 +206,19 @@ bool write_whole(const std::string& hostPath, const void* data, size_t length)
     }
     ok = ::fsync(fd) == 0 && ok;
     ok = ::close(fd) == 0 && ok;
-    if (!ok || ::rename(tmp.c_str(), hostPath.c_str()) != 0) {
+    const FileWrite answer = !ok ? FileWrite::failed : readBack ? compare_file(tmp, data, length) : FileWrite::written;
+    if (answer != FileWrite::written || ::rename(tmp.c_str(), hostPath.c_str()) != 0) {
         ::unlink(tmp.c_str());
-        return false;
+        return answer == FileWrite::written ? FileWrite::failed : answer;
     }
-    fsync_dir(dir.toStdString());
-    return true;
+    // The new file is in place whatever the folder's sync gives: one that
+    // fails leaves the rename to the system's next sync.
+    (void)fsync_dir(dir.toStdString());
+    return FileWrite::written;
+}
+
+bool write_whole(const std::string& hostPath, const void* data, size_t length)
+{
+    return write_file(hostPath, data, length) == FileWrite::written;
 }
 } // namespace board

@@ -31,8 +31,31 @@ FileRead read_head(const std::string& hostPath, size_t n, QByteArray* out, int64
 // offset + n.
 FileRead read_at(const std::string& hostPath, uint64_t offset, void* out, size_t n, int64_t* size = nullptr);
 
-// Writes data beside hostPath, syncs it and renames it over hostPath (its
-// folder created first): a power cut or a full partition leaves the old
-// file or none, never half of one. False when it was not written.
+// What a write, or a comparison with what was written, found.
+enum class FileWrite {
+    written,  // in place (a comparison: the file holds exactly the bytes)
+    mismatch, // the file read back otherwise than it was given
+    failed,   // it could not be written, read or put in place
+};
+
+// The name a write keeps its bytes under until the rename: ".<name>.part"
+// beside hostPath, in the same file system; a dot name, which no listing of
+// stored files shows.
+std::string temporary_of(const std::string& hostPath);
+// Whether a file name is such a temporary name.
+bool temporary_name(const std::string& name);
+
+// The one writer of stored files: writes data to a new file under the
+// temporary name (whatever stands there, a FIFO too, is removed first),
+// syncs it, with readBack reads it back and compares it with data, renames
+// it over hostPath (its folder created first) and syncs the folder. A power
+// cut or a full partition leaves the old file or none, never half of one;
+// on any failure the temporary file is removed and the old file kept.
+FileWrite write_file(const std::string& hostPath, const void* data, size_t length, bool readBack = false);
+// write_file without the read-back: true when written.
 bool write_whole(const std::string& hostPath, const void* data, size_t length);
+
+// Whether the host file at hostPath holds exactly the length bytes of data;
+// read in pieces, without blocking.
+FileWrite compare_file(const std::string& hostPath, const void* data, size_t length);
 } // namespace board

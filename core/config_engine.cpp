@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QCryptographicHash>
+#include <QStringList>
 
 #include "board/board.h"
 #include "core/global.h"
@@ -45,6 +46,29 @@ const ItemDef& def(ConfigItem::ConfigName item)
     };
     return kItems[item];
 }
+
+// Whether the file keeps any of the box's items in group "config".
+bool in_config(const ini_file::Keys& keys)
+{
+    for (int i = 0; i < ConfigItem::ItemCount; ++i)
+        if (keys.contains(QString("config/") + def(ConfigItem::ConfigName(i)).key))
+            return true;
+    return false;
+}
+
+// Where the file keeps an item: in group "config"; in a file that keeps none
+// there (its group line lost, or written by hand without it), in the group
+// the item stands in, the top level first.
+QString where(const ini_file::Keys& keys, ConfigItem::ConfigName item, bool inConfig)
+{
+    const QString key = def(item).key;
+    if (!inConfig && keys.contains(key))
+        return key;
+    for (auto it = keys.begin(); !inConfig && it != keys.end(); ++it)
+        if (it.key().endsWith('/' + key))
+            return it.key();
+    return "config/" + key;
+}
 } // namespace
 
 const char* ConfigEngine::keyName(ConfigItem::ConfigName item)
@@ -75,40 +99,74 @@ ConfigEngine::ConfigEngine()
 void ConfigEngine::load()
 {
     QMutexLocker lock(&mutex_);
+    const std::string shown = board::shownPath(kFile);
     ini_file::Keys keys;
-    ini_file::Read read;
-    {
+    ini_file::Damage damage;
+    ini_file::Read read = ini_file::Read::unreadable;
+    const bool out = board::leadsOut(kFile);
+    if (!out) {
         QMutexLocker fileLock(&Utils::_file_deal_mutex);
-        read = ini_file::read(board::path(QString(kFile)), &keys);
+        read = ini_file::read(board::path(QString(kFile)), &keys, &damage);
     }
     unread_ = read == ini_file::Read::unreadable;
     if (unread_)
-        zevlog::warning(lcCore(), "%s cannot be read: factory settings for this start, the file is kept as it is",
-                        board::shownPath(kFile).c_str());
-    else if (read == ini_file::Read::damaged || read == ini_file::Read::malformed)
-        zevlog::warning(lcCore(), "%s is damaged: the settings it still holds are kept",
-                        board::shownPath(kFile).c_str());
-    bool complete = read == ini_file::Read::whole;
+        zevlog::warning(lcCore(), "%s %s: factory settings for this start, the file is kept as it is", shown.c_str(),
+                        out ? "leads out of the data root" : "cannot be read");
+    const bool inConfig = in_config(keys);
+    bool complete = read == ini_file::Read::whole && inConfig;
+    bool kept[ConfigItem::ItemCount];
+    bool moved = false;
     for (int i = 0; i < ConfigItem::ItemCount; ++i) {
         auto item = ConfigItem::ConfigName(i);
         const QVariant fallback = defaultValue(item);
-        QVariant v = keys.value(QString("config/") + keyName(item));
-        bool ok = v.isValid();
+        const QString at = where(keys, item, inConfig);
+        QVariant v = keys.value(at);
+        // A value of a kind QSettings keeps for other programs is none of ours.
+        bool ok = v.isValid() && v.userType() < QMetaType::User;
         // Keep the stored type of each item whatever the INI text gave back.
         if (ok && fallback.type() != QVariant::String)
             v = QVariant(v.toLongLong(&ok));
         values_[i] = ok ? v : fallback;
+        kept[i] = ok;
+        moved = moved || (ok && !at.startsWith("config/"));
         complete = complete && ok;
     }
-    if (!usable_values()) {
-        zevlog::warning(lcCore(), "unusable network settings in %s: factory values taken",
-                        board::shownPath(kFile).c_str());
-        complete = false;
-    }
-    if (!complete && !unread_) {
-        lock.unlock();
-        save();
-    }
+    QVariant before[ConfigItem::ItemCount];
+    std::copy(values_, values_ + ConfigItem::ItemCount, before);
+    const bool usable = usable_values();
+    for (int i = 0; i < ConfigItem::ItemCount; ++i)
+        kept[i] = kept[i] && values_[i] == before[i];
+    if (unread_ || (complete && usable))
+        return;
+    lock.unlock();
+    const bool saved = save();
+    // A file that holds fewer items than the box keeps, an older one's, is
+    // no fault; every other is told in one line.
+    QStringList faults;
+    if (damage.cut)
+        faults << QString("is over %1 KiB (what stands past that is not read)").arg(ini_file::kMaxBytes / 1024);
+    if (damage.leftOut)
+        faults << (damage.leftOut == 1 ? QString("has a line that does not read")
+                                       : QString("has %1 lines that do not read").arg(damage.leftOut));
+    if (damage.groupsMended)
+        faults
+            << (damage.groupsMended == 1
+                    ? QString("has a group line without a bracket, taken as that group")
+                    : QString("has %1 group lines without a bracket, taken as their groups").arg(damage.groupsMended));
+    if (moved)
+        faults << "holds the settings outside group [config]";
+    if (!usable)
+        faults << "holds network values the box cannot use";
+    if (faults.isEmpty())
+        return;
+    const int count = int(std::count(kept, kept + ConfigItem::ItemCount, true));
+    const QString items = count == ConfigItem::ItemCount
+                              ? QString("all %1 settings kept").arg(count)
+                              : QString("%1 of the %2 settings kept").arg(count).arg(int(ConfigItem::ItemCount));
+    zevlog::warning(lcCore(), "%s %s: %s%s%s; %s", shown.c_str(), qPrintable(faults.join(", ")), qPrintable(items),
+                    moved && saved ? " and moved into [config]" : "",
+                    count == ConfigItem::ItemCount ? "" : ", the others at factory values",
+                    saved ? "the file is written again" : "the file could not be written again and is kept as it is");
 }
 
 bool ConfigEngine::usable_values()
@@ -141,9 +199,11 @@ void ConfigEngine::keep_usable()
     QMutexLocker lock(&mutex_);
     if (usable_values())
         return;
-    zevlog::warning(lcCore(), "unusable network settings in %s: factory values taken", board::shownPath(kFile).c_str());
     lock.unlock();
-    save();
+    const bool saved = save();
+    zevlog::warning(lcCore(), "%s holds network values the box cannot use: factory values taken; %s",
+                    board::shownPath(kFile).c_str(),
+                    saved ? "the file is written again" : "the file could not be written again and is kept as it is");
 }
 
 bool ConfigEngine::save()
@@ -161,6 +221,10 @@ bool ConfigEngine::save()
         return false;
     if (read == ini_file::Read::damaged)
         stored.clear();
+    // Items that stood outside group "config" move into it.
+    const bool inConfig = in_config(stored);
+    for (int i = 0; i < ConfigItem::ItemCount; ++i)
+        stored.remove(where(stored, ConfigItem::ConfigName(i), inConfig));
     ini_file::Keys ours;
     for (int i = 0; i < ConfigItem::ItemCount; ++i)
         ours.insert(QString("config/") + keyName(ConfigItem::ConfigName(i)), values_[i]);

@@ -56,14 +56,15 @@ class ConfigEngine
     static const char* kFile;
 
     // Re-reads the file (tests and the factory reset use it). Items the
-    // file holds and the box can use are kept, also from a file with lines
-    // that do not parse; items missing, not numbers where numbers belong, or
+    // file holds and the box can use are kept wherever they stand: past
+    // lines that do not parse or are too long, under a group line that lost
+    // a bracket, and, in a file with none of them in group "config", in the
+    // group they are in. Items missing, not numbers where numbers belong, or
     // network values the set-IP command would refuse take their factory
-    // defaults, and the file is then written again with what is in effect.
-    // Of a file with more than ini_file::kMaxBytes, what stands in its first
-    // kMaxBytes is kept so. A file that cannot be read is left as it
-    // is: the box runs on the factory defaults and stores nothing until a
-    // load reads it.
+    // defaults, and the file is then written again with what is in effect;
+    // a warning says what was kept. A file that cannot be read, or that
+    // leads out of the data root, is left as it is: the box runs on the
+    // factory defaults and stores nothing until a load reads it.
     void load();
     // Replaces every unusable address, mask, gateway or command port by its
     // factory default and stores the settings when one was.

@@ -29,14 +29,9 @@ enum class Result {
     Failed,   // open, write, erase or rename failed
 };
 
-// Writes size bytes beside path, flushes them to the disk, checks that the
-// file reads back as data and renames it over path. On any failure the
-// temporary file is removed and the old file is kept.
+// Installs size bytes at path through the stored files' writer, read back
+// and compared before the rename. On any failure the old file is kept.
 Result write_file(const std::string& path, const u8* data, size_t size);
-
-// Whether the host file holds exactly the size bytes of data: Installed,
-// Mismatch, or Failed when it cannot be read.
-Result compare_file(const std::string& host, const u8* data, size_t size);
 
 // Erases length bytes of an MTD partition from 0, writes data there and
 // reads it back. The descriptor is kept in the transfer state while open
@@ -49,14 +44,6 @@ int empty_folder(const std::string& path);
 
 // Removes a file; true when it is gone (or was never there).
 bool remove_file(const std::string& path);
-
-// True for the name of a temporary file the installer writes beside a
-// target (".<name>.part").
-bool temporary_name(const std::string& name);
-
-// Removes the temporary files that an install cut short by a power loss left
-// in the folders files are installed into. Called at start-up.
-void remove_temporaries();
 
 // The files of a folder as a listing of installed files sees them: regular
 // files whose names do not start with '.' (temporary files do), except the

@@ -370,6 +370,12 @@ std::string SimPaths::resolve(const std::string& p) const
     return host;
 }
 
+bool SimPaths::refuses(const std::string& p) const
+{
+    const std::string nowhere = std::string(kNowhere) + "/";
+    return resolve(p).compare(0, nowhere.size(), nowhere) == 0;
+}
+
 bool SimShell::insideRoot(const std::string& host, bool followLast) const
 {
     return leadsInside(paths_.root(), host, followLast);

@@ -189,6 +189,7 @@ class SimPaths final : public Paths
     explicit SimPaths(std::string root) : root_(std::move(root)) {}
     std::string root() const override { return root_; }
     std::string resolve(const std::string& path) const override;
+    bool refuses(const std::string& path) const override;
 
   private:
     std::string root_;

@@ -10,8 +10,12 @@
 #include <QtTest>
 
 #include <cstdio>
+#include <cstdlib>
 #include <map>
+#include <poll.h>
 #include <random>
+#include <sys/inotify.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +23,7 @@
 #include <QRegularExpression>
 #include <QSettings>
 
+#include "core/ini_file.h"
 #include "core/zevrampara.h"
 #include "link/pc_frames.h"
 #include "support/fs_helpers.h"
@@ -52,12 +57,14 @@ constexpr u16 kUserBrightness = 37, kUserLedWidth = 1280;
 // What a start shows of the user's settings after a row's damage: 'u' the
 // user's, 'f' the factory ones, '?' either (a file cut anywhere).
 struct Expect {
-    char net = 'u';    // eth0's address and the barcode
+    char net = 'u';    // eth0's address
+    char code = 'u';   // the barcode
     char image = 'u';  // brightness and LED width
     bool mode = true;  // user mode 1 is stored
     bool kept = false; // the row's own file is as it was
     long ca = -1;      // the certificate size the PC is told, -1 any
     int named = -1;    // times the output names the row's own file, -1 any
+    bool save = false; // a barcode the PC stores is answered as stored
 };
 
 // The box's files that it names when it cannot use them whole.
@@ -71,18 +78,26 @@ Expect expect(const QString& tag)
     const QString file = tag.section(' ', 0, 0), how = tag.section(' ', 1);
     Expect e;
     if (tag == "first start")
-        return {'f', 'f', false, false};
-    // Only bytes read and found damaged may be replaced.
+        return {'f', 'f', 'f', false, false};
+    // Only bytes read and found damaged may be replaced; nothing is written
+    // on a full data partition, nor where a link leads out of the data root.
     const bool usable = how == "longer" || how == "over the old limit" || how == "cut to 3,300 bytes";
-    e.kept = how == "reads fail" || usable;
+    e.kept = how == "reads fail" || usable || how.startsWith("full data") || how == "link out of the data root";
     // Text cut anywhere may or may not still be usable.
     if (kNamedFiles.contains(file) && !(file.startsWith("etc/") && how == "cut in half") && how != kFull)
         e.named = usable ? 0 : 1;
     // The install the row makes names it.
     if (file == "data/configs/led_load_config.ini" && how == "folder")
         e.named = 1;
-    if (file == "data/configs/tcpip.ini")
-        e.net = how == "cut in half" ? '?' : how == "malformed line" ? 'u' : 'f';
+    // A whole file is read without room to write anywhere; the box's items
+    // are found wherever they stand, past a line too long to read.
+    const bool read = how == "malformed line" || how.startsWith("group line") || how == "no group line" ||
+                      how.startsWith("full") || how.contains("Barcode line");
+    if (file == "data/configs/tcpip.ini") {
+        e.net = how == "cut in half" ? '?' : read ? 'u' : 'f';
+        e.code = how.contains("Barcode line") ? 'f' : e.net;
+        e.save = read && !e.kept;
+    }
     if (file == "data/ram_device_info")
         e.image = how == "longer" || how == kFull ? 'u' : 'f';
     if (file == "data/modes/custom_mode1")
@@ -111,7 +126,7 @@ QString shown(int pc, const QString& log, const Expect& e)
     if (log.count(QRegularExpression("^ifconfig eth0 \\d", QRegularExpression::MultilineOption)) != 1 ||
         (e.net != '?' && !log.contains("\nifconfig eth0 " + ip + " netmask 255.255.255.0 up\n")))
         return "eth0 not on " + (e.net == '?' ? QString("one address") : ip) + " alone";
-    if (e.net != '?' && barcode != (e.net == 'u' ? kUserBarcode : QByteArray(" ")))
+    if (e.code != '?' && barcode != (e.code == 'u' ? kUserBarcode : QByteArray(" ")))
         return "barcode \"" + barcode + "\"";
     if (e.image != '?' && (word(Img::kBrightness) != (e.image == 'u' ? kUserBrightness : 100) ||
                            word(Img::kLedWidth) != (e.image == 'u' ? kUserLedWidth : 1920)))
@@ -121,6 +136,9 @@ QString shown(int pc, const QString& log, const Expect& e)
     const Bytes ca = ask(pc, request(kBox, 0xC8, {'F', '0', '0', '2'}));
     if (e.ca >= 0 && ca != cat({{0, 200, 0, 101, 0}, le32(u32(e.ca))}))
         return "certificate not served whole";
+    const Bytes store = cat({{30, u8(kUserBarcode.size() + 2), 0}, Bytes(kUserBarcode.begin(), kUserBarcode.end())});
+    if (e.save && ask(pc, request(kBox, 0xA2, store)) != Bytes{0, 30})
+        return "the barcode not stored";
     return "";
 }
 
@@ -190,12 +208,59 @@ QString install_fails(int pc, const QString& root)
     return readHostFile(root + "/data/app/zevQ64N") == "old" ? "" : "old application replaced";
 }
 
+// What cut writes leave, as a power loss or a kill leaves them, among the
+// user's files.
+const char* const kLeftovers[] = {"data/edidramtable/.0005.bin.part", "data/ram_device_info.tmp",
+                                  "data/configs/.zev-ini-Ab12Cd.ini", "data/configs/.zev-ini-Ab12Cd.ini.lock",
+                                  "data/configs/tcpip.ini.lock",      "data/modes/custom_mode3.tmp",
+                                  "data/modes/.MO02.json.part",       "data/app/.zevQ64N2.part",
+                                  "data/rcvrecovery/.KQFX.part",      "data/smartmapping/.KQFR.part",
+                                  "etc/.rtl_hostapd_2G.conf.part",    "etc/network/.interfaces.part"};
+
+// The row's own temporary folder (TMPDIR) and Qt's runtime folder, beside
+// the data root; a row of a full disk gets full file systems of its own
+// there (its data kept).
+bool prepare(const QString& root, const QString& how)
+{
+    const QString aux = root + ".aux";
+    const std::string tmp = (aux + "/tmp").toStdString(), run = (aux + "/run").toStdString();
+    if (!QDir().mkpath(aux + "/tmp") || ::mkdir(run.c_str(), 0700) != 0 || ::setenv("TMPDIR", tmp.c_str(), 1) != 0 ||
+        ::setenv("XDG_RUNTIME_DIR", run.c_str(), 1) != 0)
+        return false;
+    if (how.contains("temporary folder") && !(own_partition(tmp, 64 << 10) && fill_up(tmp + "/filler")))
+        return false;
+    if (!how.startsWith("full data"))
+        return true;
+    const std::string data = (root + "/data").toStdString(), kept = (aux + "/data").toStdString();
+    return std::system(("cp -a " + data + " " + kept).c_str()) == 0 && own_partition(data, 1 << 20) &&
+           std::system(("cp -a " + kept + "/. " + data).c_str()) == 0 && fill_up(data + "/filler");
+}
+
+// What the box left where it must leave nothing: in the stored files'
+// folders what a cut write leaves (the user's "hall.tmp" is no such file),
+// in the temporary folder anything.
+QString left_behind(const QString& root)
+{
+    QStringList left =
+        QDir(root + ".aux/tmp").entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    left.removeOne("filler");
+    for (const QString& folder : {root + "/data", root + "/etc"})
+        for (QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+             it.hasNext();) {
+            const QString name = QFileInfo(it.next()).fileName();
+            if ((name.startsWith('.') && (name.endsWith(".part") || name.startsWith(".zev-ini-"))) ||
+                name.endsWith(".lock") || (name.endsWith(".tmp") && name != "hall.tmp"))
+                left << QDir(root).relativeFilePath(it.filePath());
+        }
+    return left.isEmpty() ? QString() : "left behind: " + left.join(", ");
+}
+
 // Runs in a child of its own: starts the program on root, waits for its
 // panel (it lights the keypad's LEDs), then for the access point a second
 // later (down when its files cannot be written or read). 0 when the program
-// shows what the row expects, lives on and no file changed but the row's
-// own where it may; 1 after a line saying what went wrong; 3 without a
-// partition of its own where the row needs one.
+// shows what the row expects, lives on, no file changed but the row's own
+// where it may and nothing is left behind; 1 after a line saying what went
+// wrong; 3 without a partition of its own where the row needs one.
 int check_start(const std::string& program, const QString& root, const QString& tag, const Files& base)
 {
     if (!own_network()) {
@@ -206,6 +271,10 @@ int check_start(const std::string& program, const QString& root, const QString& 
     const QString own = tag.section(' ', 0, 0);
     const QByteArray damaged = readHostFile(root + "/" + own);
     const QString how = tag.section(' ', 1), output = root + ".out";
+    if (!prepare(root, how)) {
+        fprintf(stderr, "%s: no folders of its own\n", qPrintable(tag));
+        return 1;
+    }
     if (tag.endsWith(" reads fail") && !with_failing_reads((root + "/" + tag.section(' ', 0, 0)).toStdString())) {
         fprintf(stderr, "%s: no library to fail reads with\n", qPrintable(tag));
         return 1;
@@ -249,24 +318,80 @@ int check_start(const std::string& program, const QString& root, const QString& 
     stop_program(pid);
     QFile::remove(output);
     const Files now = rootFiles(root);
+    // A barcode stored goes into the cloud's copy of the identity too.
+    const QString stored = e.save ? "data/configs/cloud_barcode" : "";
     for (const auto& f : base)
-        if (why.isEmpty() && f.first != own && f.first != kRecordFlash &&
+        if (why.isEmpty() && f.first != own && f.first != kRecordFlash && f.first != stored &&
             (!now.count(f.first) || now.at(f.first) != f.second))
             why = f.first + " changed or gone";
     if (why.isEmpty() && e.kept && readHostFile(root + "/" + own) != damaged)
         why = own + " replaced";
+    if (why.isEmpty())
+        why = left_behind(root);
     if (!why.isEmpty())
         fprintf(stderr, "%s: %s\n", qPrintable(tag), qPrintable(why));
+    return why.isEmpty() ? 0 : 1;
+}
+
+// Runs in a child of its own: stores a barcode and kills the program as the
+// save creates its first file (beside the settings or in the temporary
+// folder), three times, then starts it once more. 0 when the cuts left
+// something and the start left nothing of it, and the settings file reads
+// whole; 1 after a line saying what went wrong; 2 without a network.
+int cut_saves(const std::string& program, const QString& root)
+{
+    if (!own_network())
+        return 2;
+    QString why = prepare(root, "") ? "" : "no folders of its own";
+    int cut = 0;
+    for (int i = 0; i < 3 && why.isEmpty(); ++i) {
+        pid_t pid = start_serving_program(program, root.toStdString());
+        const int pc = pid > 0 ? tcp_connect(5005) : -1;
+        const int watch = inotify_init1(IN_CLOEXEC);
+        for (const QString& folder : {root + "/data/configs", root + ".aux/tmp"})
+            if (watch < 0 || inotify_add_watch(watch, QFile::encodeName(folder).constData(), IN_CREATE) < 0)
+                why = "no watch on " + folder;
+        const QByteArray code = "SN-" + QByteArray::number(i);
+        pollfd ready{watch, POLLIN, 0};
+        if (why.isEmpty() && pc < 0)
+            why = "port 5005 never served";
+        if (why.isEmpty()) {
+            const Bytes store = cat({{30, u8(code.size() + 2), 0}, Bytes(code.begin(), code.end())});
+            put(pc, wire(with_bcc(request(kBox, 0xA2, store))));
+            if (poll(&ready, 1, 5000) != 1)
+                why = "the save wrote nothing";
+        }
+        stop_program(pid);
+        cut += left_behind(root).isEmpty() ? 0 : 1;
+        if (pc >= 0)
+            close(pc);
+        if (watch >= 0)
+            close(watch);
+    }
+    pid_t pid = why.isEmpty() ? start_serving_program(program, root.toStdString()) : -1;
+    ini_file::Keys keys;
+    if (why.isEmpty())
+        why = pid < 0                                                                         ? "port 5005 never served"
+              : cut == 0                                                                      ? "no cut left a file"
+              : ini_file::decode(readHostFile(root + "/data/configs/tcpip.ini"), &keys).any() ? "tcpip.ini damaged"
+                                                                                              : left_behind(root);
+    if (why.isEmpty() &&
+        !QRegularExpression("^(SN-[012]| )$").match(keys.value("config/Barcode").toString()).hasMatch())
+        why = "barcode \"" + keys.value("config/Barcode").toString() + "\"";
+    stop_program(pid);
+    if (!why.isEmpty())
+        fprintf(stderr, "cut saves: %s\n", qPrintable(why));
     return why.isEmpty() ? 0 : 1;
 }
 
 // A stored value goes into a settings file of its own; a file longer than
 // the box writes it, or over the certificate's old limit, ends in zeros; a
 // line without its bracket goes before the file's second line; a file whose
-// reads fail, or a full partition, is the checker's to make.
-bool damage(const QString& path, const QString& how)
+// reads fail, or a full disk, is the checker's.
+bool damage(const QString& root, const QString& tag)
 {
-    if (how == "reads fail" || how == kFull)
+    const QString path = root + "/" + tag.section(' ', 0, 0), how = tag.section(' ', 1);
+    if (how == "reads fail" || how.startsWith("full"))
         return true;
     QByteArray bytes = how.contains('=') ? "[config]\n" + how.toLatin1() : readHostFile(path);
     if (how == "longer" || how == "over the old limit") {
@@ -277,6 +402,22 @@ bool damage(const QString& path, const QString& how)
     }
     if (how == "malformed line")
         return writeHostFile(path, bytes.insert(bytes.indexOf('\n') + 1, "[hall B\n"));
+    if (how.startsWith("group line") || how == "no group line")
+        return writeHostFile(
+            path,
+            bytes.replace("[config]\n", how == "no group line" ? QByteArray() : how.section(' ', 2).toLatin1() + '\n'));
+    if (how.contains("Barcode line"))
+        return writeHostFile(path, bytes.replace("Barcode=SN-0042", "Barcode=" + QByteArray(70000, 'x')));
+    if (how == "link out of the data root") {
+        const QString outside = root + ".aux/tcpip.ini";
+        return writeHostFile(outside, bytes) && QFile::remove(path) && QFile::link(outside, path);
+    }
+    if (how == "left by cut writes") {
+        for (const char* left : kLeftovers)
+            if (!writeHostFile(root + "/" + left, "cut"))
+                return false;
+        return true;
+    }
     if (!how.contains('='))
         bytes.truncate(how == "cut in half" ? bytes.size() / 2 : how == "cut to 3,300 bytes" ? 3300 : 0);
     std::mt19937 random(7);
@@ -323,6 +464,8 @@ void furnish(const QString& root)
     QVERIFY(ssid >= 0);
     QVERIFY(writeHostFile(at("etc/rtl_hostapd_2G.conf"),
                           hostapd.replace(ssid, hostapd.indexOf('\n', ssid) - ssid, "ssid=Hall B")));
+    // A record file the user named as a leftover might be named.
+    QVERIFY(writeHostFile(at("data/rcvrecovery/hall.tmp"), "the user's"));
 }
 } // namespace
 
@@ -380,8 +523,11 @@ class TestE2eStartupFiles : public QObject
             for (const char* how : {"folder", "cut in half", "20 MB of noise"})
                 tags << file + " " + how;
         }
-        for (const char* value : {"IPAddress=224.0.0.1", "IPAddress=0.0.0.0", "SubNetMask=0.0.0.0", "TcpPort=abc",
-                                  "TcpPort=99999", "TcpPort=10002", "malformed line", "reads fail"})
+        for (const char* value :
+             {"IPAddress=224.0.0.1", "IPAddress=0.0.0.0", "SubNetMask=0.0.0.0", "TcpPort=abc", "TcpPort=99999",
+              "TcpPort=10002", "malformed line", "reads fail", "group line [config", "group line config]",
+              "no group line", "70,000-byte Barcode line first", "full temporary folder",
+              "full data partition and temporary folder", "link out of the data root"})
             tags << QString("data/configs/tcpip.ini ") + value;
         tags << "data/ram_device_info longer"
              << "data/ram_device_info reads fail"
@@ -391,19 +537,20 @@ class TestE2eStartupFiles : public QObject
              << "data/ram_device_info " + kFull << "data/configs/alias.json reads fail"
              << "data/configs/cloud_barcode reads fail"
              << "data/configs/cloud_cafile over the old limit"
-             << "etc/rtl_hostapd_2G.conf reads fail";
+             << "etc/rtl_hostapd_2G.conf reads fail" << QString(kLeftovers[0]) + " left by cut writes";
         std::map<pid_t, int> running;
         for (int next = 0; next < tags.size() || !running.empty();) {
-            const QString root = dir_.filePath(QString::number(next)), how = tags.value(next).section(' ', 1);
+            const QString root = dir_.filePath(QString::number(next));
             if (next < tags.size() && running.size() < 16) {
                 QCOMPARE(QProcess::execute("cp", {"-a", "--sparse=always", first, root}), 0);
-                QVERIFY(damage(root + "/" + tags[next].section(' ', 0, 0), how));
+                QVERIFY(damage(root, tags[next]));
                 running[launch(root, tags[next])] = next;
                 ++next;
             } else if (const pid_t done = waitpid(-1, &status, 0); done > 0) {
                 QVERIFY(running.count(done));
                 QTest::newRow(qPrintable(tags[running[done]])) << (WIFEXITED(status) ? WEXITSTATUS(status) : -1);
                 QDir(dir_.filePath(QString::number(running[done]))).removeRecursively();
+                QDir(dir_.filePath(QString::number(running[done]) + ".aux")).removeRecursively();
                 running.erase(done);
             }
         }
@@ -414,6 +561,23 @@ class TestE2eStartupFiles : public QObject
         if (status == 3)
             QSKIP("no private mount can be had here");
         QVERIFY2(status == 0, "what went wrong is written above");
+    }
+
+    // Settings saves killed as they write leave nothing of the box's in the
+    // temporary folder, and nothing in the data root after the next start.
+    void savesCutShortLeaveNothing()
+    {
+        const std::string program = qgetenv("ZEV_PROGRAM").toStdString();
+        if (program.empty())
+            QSKIP("ZEV_PROGRAM does not name the built program");
+        const pid_t child = fork();
+        if (child == 0)
+            _exit(cut_saves(program, dir_.filePath("cut")));
+        int status = 0;
+        QVERIFY(waitpid(child, &status, 0) == child && WIFEXITED(status));
+        if (WEXITSTATUS(status) == 2)
+            QSKIP("no network namespace can be had");
+        QVERIFY2(WEXITSTATUS(status) == 0, "what went wrong is written above");
     }
 };
 

@@ -1,6 +1,8 @@
 // The whole-file reader: what holds more than its kind ever does is damaged,
 // what cannot be read (a read error, no plain file) is told apart so that it
 // is left alone; a head is read from files of any length; nothing blocks.
+// The writer puts a file in place whole or leaves the old one, and leaves
+// no temporary file either way.
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -10,6 +12,7 @@
 #include "support/sim_fixture.h"
 
 Q_DECLARE_METATYPE(board::FileRead)
+Q_DECLARE_METATYPE(board::FileWrite)
 
 class TestFileRead : public QObject
 {
@@ -54,6 +57,32 @@ class TestFileRead : public QObject
         QCOMPARE(out, QByteArray(read == board::FileRead::whole ? bytes : 0, 'x'));
         QCOMPARE(first, QByteArray(headRead == board::FileRead::whole ? std::min(bytes, 10) : 0, 'x'));
         QVERIFY(headRead != board::FileRead::whole || size == bytes);
+    }
+
+    void writes_data()
+    {
+        QTest::addColumn<QString>("before"); // what stands where the write goes
+        QTest::addColumn<board::FileWrite>("result");
+        using W = board::FileWrite;
+        QTest::newRow("a new file in a new folder") << "" << W::written;
+        QTest::newRow("over an old file") << "old" << W::written;
+        QTest::newRow("a FIFO at the temporary name") << "fifo" << W::written;
+        QTest::newRow("a folder in the file's place") << "folder" << W::failed;
+        QTest::newRow("a file in the folder's place") << "no folder" << W::failed;
+    }
+    void writes()
+    {
+        QFETCH(QString, before);
+        QFETCH(board::FileWrite, result);
+        const QString folder = dir_.filePath(QTest::currentDataTag()), path = folder + "/target";
+        const std::string host = QFile::encodeName(path).toStdString();
+        QVERIFY(before != "old" || writeHostFile(path, "old"));
+        QVERIFY(before != "fifo" || (QDir().mkpath(folder) && mkfifo(board::temporary_of(host).c_str(), 0644) == 0));
+        QVERIFY(before != "folder" || QDir().mkpath(path));
+        QVERIFY(before != "no folder" || writeHostFile(folder, "a file"));
+        QCOMPARE(board::write_file(host, "new", 3, true), result);
+        QCOMPARE(readHostFile(path), QByteArray(result == board::FileWrite::written ? "new" : ""));
+        QVERIFY(!QFileInfo::exists(QString::fromStdString(board::temporary_of(host))));
     }
 };
 

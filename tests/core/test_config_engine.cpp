@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "core/config_engine.h"
+#include "core/ini_file.h"
 #include "core/utils.h"
 #include "read_faults.h"
 #include "sim_fixture.h"
@@ -102,47 +103,72 @@ class TestConfigEngine : public QObject
         QCOMPARE(QSettings(sim_.hostQ(ConfigEngine::kFile), QSettings::IniFormat).value(key).toString(), taken);
     }
 
-    // What the box keeps of a settings file damaged in each way, and what
-    // becomes of the file.
+    // What the box keeps of a settings file damaged in each way, what
+    // becomes of the file, and the one line that says so.
     void damagedFileKeepsWhatReads_data()
     {
         QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<bool>("failingReads");
+        QTest::addColumn<QString>("fault");  // "reads fail", "link out", or none
         QTest::addColumn<bool>("kept");      // the user's values in effect
         QTest::addColumn<bool>("untouched"); // the file as it was
-        const QByteArray broken = QByteArray(kUserFile).insert(kUserFile.indexOf("TcpPort"), "[hall B\n");
-        QTest::newRow("a section line without its bracket") << broken << false << true << false;
-        QTest::newRow("a line that is no setting") << kUserFile + "\x01\x02 noise\n" << false << true << false;
-        QTest::newRow("reads fail") << kUserFile << true << false << true;
-        QTest::newRow("more than is ever written") << kUserFile + QByteArray(70000, ';') << false << true << false;
+        QTest::addColumn<QString>("warning");
+        const QByteArray items = kUserFile.mid(kUserFile.indexOf('\n') + 1);
+        const QString mended = "has a group line without a bracket, taken as that group: 4 of the 18 settings kept, "
+                               "the others at factory values; the file is written again";
+        QTest::newRow("group line without its closing bracket") << "[config\n" + items << "" << true << false << mended;
+        QTest::newRow("group line without its opening bracket") << "config]\n" + items << "" << true << false << mended;
+        QTest::newRow("no group line")
+            << items << "" << true << false
+            << "holds the settings outside group \\[config\\]: 4 of the 18 settings kept and moved into \\[config\\]";
+        QTest::newRow("settings in another group") << "[hall B]\n" + items << "" << true << false << "outside group";
+        QTest::newRow("a line that is no setting") << kUserFile + "\x01\x02 noise\n"
+                                                   << "" << true << false << "has a line that does not read: 4 of";
+        QTest::newRow("a 70,000-byte line first") << "[config]\nBarcode=" + QByteArray(70000, 'x') + "\n" + items << ""
+                                                  << true << false << "has a line that does not read";
+        QTest::newRow("more than is ever read")
+            << kUserFile + QByteArray(ini_file::kMaxBytes, ';') << "" << true << false << "is over 1024 KiB";
+        QTest::newRow("reads fail") << kUserFile << "reads fail" << false << true
+                                    << "cannot be read: factory settings for this start, the file is kept as it is";
+        QTest::newRow("link out of the data root")
+            << kUserFile << "link out" << false << true
+            << "leads out of the data root: factory settings for this start, the file is kept as it is";
     }
     void damagedFileKeepsWhatReads()
     {
         QFETCH(QByteArray, file);
-        QFETCH(bool, failingReads);
+        QFETCH(QString, fault);
         QFETCH(bool, kept);
         QFETCH(bool, untouched);
+        QFETCH(QString, warning);
         const QString path = sim_.hostQ(ConfigEngine::kFile);
         ConfigEngine* c = ConfigEngine::pInstance();
-        QVERIFY(writeHostFile(path, file));
-        fail_reads_of(failingReads ? sim_.host(ConfigEngine::kFile) : "");
+        QTemporaryDir outside;
+        QFile::remove(path);
+        QVERIFY(writeHostFile(fault == "link out" ? outside.filePath("tcpip.ini") : path, file));
+        QVERIFY(fault != "link out" || QFile::link(outside.filePath("tcpip.ini"), path));
+        fail_reads_of(fault == "reads fail" ? sim_.host(ConfigEngine::kFile) : "");
+        // Named once, under the data root, with what the box did.
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression("^" + QRegularExpression::escape(path) + " .*" + warning));
         c->load();
         const bool stored = c->write_config_variant(ConfigItem::Nubocloudcontrollername, QString("hall B"));
         fail_reads_of("");
         QCOMPARE(c->read_config_variant(ConfigItem::IPAddress).toString(),
                  QString(kept ? "10.1.1.5" : "192.168.0.199"));
-        QCOMPARE(c->read_config_variant(ConfigItem::Barcode).toString(), QString(kept ? "SN-0042" : " "));
         QCOMPARE(c->read_config_variant(ConfigItem::TcpPort).toInt(), kept ? 6000 : 5005);
+        QCOMPARE(c->read_config_variant(ConfigItem::MAC).toString(),
+                 QString(kept ? "02:11:22:33:44:55" : "00:0E:C6:5A:45:56"));
         QCOMPARE(readHostFile(path) == file, untouched);
         // A store while the file cannot be read would put the factory values
         // over the user's: it is refused.
-        QCOMPARE(stored, !failingReads);
+        QCOMPARE(stored, !untouched);
         if (!untouched) {
             QSettings s(path, QSettings::IniFormat);
             QCOMPARE(s.status(), QSettings::NoError);
-            QCOMPARE(s.value("config/MAC").toString(), QString(kept ? "02:11:22:33:44:55" : "00:0E:C6:5A:45:56"));
+            QCOMPARE(s.value("config/MAC").toString(), QString("02:11:22:33:44:55"));
             QCOMPARE(s.value("config/Nubocloudcontrollername").toString(), QString("hall B"));
         }
+        QFile::remove(path);
         c->load();
     }
 

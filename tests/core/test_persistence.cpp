@@ -5,6 +5,7 @@
 #include <cstring>
 #include <sys/stat.h>
 
+#include "board/file_read.h"
 #include "core/alias.h"
 #include "core/logging.h"
 #include "core/zevrampara.h"
@@ -41,7 +42,7 @@ class TestPersistence : public QObject
     void init()
     {
         QFile::remove(sim_.hostQ(kInfo));
-        QFile::remove(sim_.hostQ(std::string(kInfo) + ".tmp"));
+        QFile::remove(sim_.hostQ(board::temporary_of(kInfo)));
         QDir(sim_.hostQ("/data/modes")).removeRecursively();
         QDir().mkpath(sim_.hostQ("/data/modes"));
     }
@@ -89,13 +90,13 @@ class TestPersistence : public QObject
         ZevRamPara::put16(img(), Img::kBrightness, 42);
         QVERIFY(ZevRamPara::save_device_info(img()));
         // A power cut during the next save leaves only a partial temporary file.
-        QVERIFY(writeHostFile(sim_.hostQ(std::string(kInfo) + ".tmp"), QByteArray(100, char(0x11))));
+        QVERIFY(writeHostFile(sim_.hostQ(board::temporary_of(kInfo)), QByteArray(100, char(0x11))));
         ZevRamPara::put16(img(), Img::kBrightness, 7);
         restart();
         QCOMPARE(ZevRamPara::img16(Img::kBrightness), u16(42));
         // The next save replaces the leftover.
         QVERIFY(ZevRamPara::save_device_info(img()));
-        QVERIFY(!QFile::exists(sim_.hostQ(std::string(kInfo) + ".tmp")));
+        QVERIFY(!QFile::exists(sim_.hostQ(board::temporary_of(kInfo))));
     }
 
     void damagedFileFallsBackToDefaultsAndIsRewritten()
@@ -150,7 +151,7 @@ class TestPersistence : public QObject
         restart();
         const std::string menu = sim_.host("/data/configs/omenu.json");
         QVERIFY(writeHostFile(QString::fromStdString(menu), "{\"name\":\"m\"}"));
-        QCOMPARE(mkfifo(sim_.host("/data/modes/MO0b.json.tmp").c_str(), 0644), 0);
+        QCOMPARE(mkfifo(sim_.host(board::temporary_of("/data/modes/MO0b.json")).c_str(), 0644), 0);
         QCOMPARE(ZevRamPara::mode_file_write(10, 0), 1);
         QCOMPARE(readHostFile(sim_.hostQ("/data/modes/MO0b.json")), QByteArray("{\"name\":\"m\"}"));
         QVERIFY(QFile::remove(QString::fromStdString(menu)) && mkfifo(menu.c_str(), 0644) == 0);

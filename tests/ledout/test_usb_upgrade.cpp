@@ -13,6 +13,7 @@
 #include "board/sim/sim_c331.h"
 #include "board/sim/sim_fpga.h"
 #include "board/sim/sim_spi_flash.h"
+#include "core/ini_file.h"
 #include "core/zevrampara.h"
 #include "ledout/fpga_drv.h"
 #include "ledout/fpga_jobs.h"
@@ -194,7 +195,8 @@ class TestUsbUpgrade : public QObject
     void startFileOverItsSizeIsWrittenAgain()
     {
         const QString ini = fx_->hostQ("/data/configs/led_load_config.ini");
-        QVERIFY(writeHostFile(ini, "[app-1]\napp_path=old\n" + QByteArray(70000, ';') + "\n[extra]\nkey=1\n"));
+        QVERIFY(writeHostFile(ini,
+                              "[app-1]\napp_path=old\n" + QByteArray(ini_file::kMaxBytes, ';') + "\n[extra]\nkey=1\n"));
         put("box.ZEV", package({{10, fill(3000, 1)}, {7, fpgaImage(fill(100, 2))}}));
         run();
         QCOMPARE(app(), fill(3000, 1));

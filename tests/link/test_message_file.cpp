@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include "board/file_read.h"
 #include "core/staging.h"
 #include "core/zevrampara.h"
 #include "link/file_install.h"
@@ -115,11 +116,10 @@ class TestMessageFile : public QObject
         QTest::addColumn<QByteArray>("onDisk");
         QTest::addColumn<int>("result");
         const QByteArray sent(70000, 'a');
-        QTest::newRow("same") << sent << int(file_install::Result::Installed);
-        QTest::newRow("one byte differs")
-            << QByteArray(sent).replace(69999, 1, "b") << int(file_install::Result::Mismatch);
-        QTest::newRow("shorter") << sent.left(69999) << int(file_install::Result::Mismatch);
-        QTest::newRow("longer") << sent + "a" << int(file_install::Result::Mismatch);
+        QTest::newRow("same") << sent << int(board::FileWrite::written);
+        QTest::newRow("one byte differs") << QByteArray(sent).replace(69999, 1, "b") << int(board::FileWrite::mismatch);
+        QTest::newRow("shorter") << sent.left(69999) << int(board::FileWrite::mismatch);
+        QTest::newRow("longer") << sent + "a" << int(board::FileWrite::mismatch);
     }
     void writtenFileComparedWithTheStagedBytes()
     {
@@ -127,10 +127,8 @@ class TestMessageFile : public QObject
         const QByteArray sent(70000, 'a');
         const QString file = sim->hostQ("/data/compared");
         QVERIFY(writeHostFile(file, onDisk));
-        QTEST(int(file_install::compare_file(file.toStdString(), reinterpret_cast<const u8*>(sent.constData()),
-                                             size_t(sent.size()))),
-              "result");
-        QCOMPARE(file_install::compare_file(file.toStdString() + ".none", nullptr, 0), file_install::Result::Failed);
+        QTEST(int(board::compare_file(file.toStdString(), sent.constData(), size_t(sent.size()))), "result");
+        QCOMPARE(board::compare_file(file.toStdString() + ".none", nullptr, 0), board::FileWrite::failed);
     }
 
     void kernelAndLogoFlashed()
@@ -262,10 +260,11 @@ class TestMessageFile : public QObject
         const Bytes data = pattern(50, 6);
         QCOMPARE(sendFile(start_req("MO02", 0, 50), data), (Bytes{1, 3, 1}));
         QVERIFY(QFileInfo(sim->hostQ("/data/modes/MO02.json")).isDir());
-        // No folder to write in.
+        // A file in its folder's place.
         QDir(sim->hostQ("/data/smartmapping")).removeRecursively();
+        QVERIFY(writeHostFile(sim->hostQ("/data/smartmapping"), "x"));
         QCOMPARE(sendFile(start_req("KQFR", 13, 50), data), (Bytes{1, 3, 1}));
-        QDir().mkpath(sim->hostQ("/data/smartmapping"));
+        QVERIFY(QFile::remove(sim->hostQ("/data/smartmapping")) && QDir().mkpath(sim->hostQ("/data/smartmapping")));
         // A partition that cannot be opened.
         QFile::remove(sim->hostQ("/dev/mtd8"));
         QDir().mkpath(sim->hostQ("/dev/mtd8"));

@@ -203,7 +203,7 @@ class TestWifi : public QObject
         QVERIFY(dhcp.contains("interface wlan0\n"));
         QVERIFY(dhcp.contains("opt router " + address + "\n"));
         QVERIFY(hostapd().contains("channel=6\nssid=Box\nwpa_passphrase=secret99\n"));
-        QVERIFY(QDir(sim->hostQ("/etc")).entryList({"*.tmp"}, QDir::Files).isEmpty());
+        QVERIFY(QDir(sim->hostQ("/etc")).entryList({".*.part"}, QDir::Files | QDir::Hidden).isEmpty());
     }
 
     void startWaitsWhileTheFilesCannotBeWritten()
