@@ -47,27 +47,19 @@ const ItemDef& def(ConfigItem::ConfigName item)
     return kItems[item];
 }
 
-// Whether the file keeps any of the box's items in group "config".
-bool in_config(const ini_file::Keys& keys)
+// Where the file keeps an item: in group "config"; where that group lacks
+// it (the group line lost, a group line before it that lost a bracket, a
+// file written by hand without it), in the group it stands in, the top
+// level first.
+QString where(const ini_file::Keys& keys, ConfigItem::ConfigName item)
 {
-    for (int i = 0; i < ConfigItem::ItemCount; ++i)
-        if (keys.contains(QString("config/") + def(ConfigItem::ConfigName(i)).key))
-            return true;
-    return false;
-}
-
-// Where the file keeps an item: in group "config"; in a file that keeps none
-// there (its group line lost, or written by hand without it), in the group
-// the item stands in, the top level first.
-QString where(const ini_file::Keys& keys, ConfigItem::ConfigName item, bool inConfig)
-{
-    const QString key = def(item).key;
-    if (!inConfig && keys.contains(key))
-        return key;
-    for (auto it = keys.begin(); !inConfig && it != keys.end(); ++it)
+    const QString key = def(item).key, inConfig = "config/" + key;
+    if (keys.contains(inConfig) || keys.contains(key))
+        return keys.contains(inConfig) ? inConfig : key;
+    for (auto it = keys.begin(); it != keys.end(); ++it)
         if (it.key().endsWith('/' + key))
             return it.key();
-    return "config/" + key;
+    return inConfig;
 }
 } // namespace
 
@@ -112,14 +104,13 @@ void ConfigEngine::load()
     if (unread_)
         zevlog::warning(lcCore(), "%s %s: factory settings for this start, the file is kept as it is", shown.c_str(),
                         out ? "leads out of the data root" : "cannot be read");
-    const bool inConfig = in_config(keys);
-    bool complete = read == ini_file::Read::whole && inConfig;
+    bool complete = read == ini_file::Read::whole;
     bool kept[ConfigItem::ItemCount];
     bool moved = false;
     for (int i = 0; i < ConfigItem::ItemCount; ++i) {
         auto item = ConfigItem::ConfigName(i);
         const QVariant fallback = defaultValue(item);
-        const QString at = where(keys, item, inConfig);
+        const QString at = where(keys, item);
         QVariant v = keys.value(at);
         // A value of a kind QSettings keeps for other programs is none of ours.
         bool ok = v.isValid() && v.userType() < QMetaType::User;
@@ -129,7 +120,7 @@ void ConfigEngine::load()
         values_[i] = ok ? v : fallback;
         kept[i] = ok;
         moved = moved || (ok && !at.startsWith("config/"));
-        complete = complete && ok;
+        complete = complete && ok && at.startsWith("config/");
     }
     QVariant before[ConfigItem::ItemCount];
     std::copy(values_, values_ + ConfigItem::ItemCount, before);
@@ -222,9 +213,8 @@ bool ConfigEngine::save()
     if (read == ini_file::Read::damaged)
         stored.clear();
     // Items that stood outside group "config" move into it.
-    const bool inConfig = in_config(stored);
     for (int i = 0; i < ConfigItem::ItemCount; ++i)
-        stored.remove(where(stored, ConfigItem::ConfigName(i), inConfig));
+        stored.remove(where(stored, ConfigItem::ConfigName(i)));
     ini_file::Keys ours;
     for (int i = 0; i < ConfigItem::ItemCount; ++i)
         ours.insert(QString("config/") + keyName(ConfigItem::ConfigName(i)), values_[i]);

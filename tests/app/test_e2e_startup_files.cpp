@@ -237,8 +237,9 @@ bool prepare(const QString& root, const QString& how)
 }
 
 // What the box left where it must leave nothing: in the stored files'
-// folders what a cut write leaves (the user's "hall.tmp" is no such file),
-// in the temporary folder anything.
+// folders what a cut write leaves (the user's "hall.tmp" is no such file,
+// nor the program's hold on its data root), in the temporary folder
+// anything.
 QString left_behind(const QString& root)
 {
     QStringList left =
@@ -249,7 +250,7 @@ QString left_behind(const QString& root)
              it.hasNext();) {
             const QString name = QFileInfo(it.next()).fileName();
             if ((name.startsWith('.') && (name.endsWith(".part") || name.startsWith(".zev-ini-"))) ||
-                name.endsWith(".lock") || (name.endsWith(".tmp") && name != "hall.tmp"))
+                (name.endsWith(".lock") && name != ".zevQ64N.lock") || (name.endsWith(".tmp") && name != "hall.tmp"))
                 left << QDir(root).relativeFilePath(it.filePath());
         }
     return left.isEmpty() ? QString() : "left behind: " + left.join(", ");

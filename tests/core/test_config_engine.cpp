@@ -120,6 +120,10 @@ class TestConfigEngine : public QObject
         QTest::newRow("no group line")
             << items << "" << true << false
             << "holds the settings outside group \\[config\\]: 4 of the 18 settings kept and moved into \\[config\\]";
+        QTest::newRow("group line without its bracket among the settings")
+            << "[config]\nIPAddress=10.1.1.5\n[hall B\n" + items.mid(items.indexOf('\n') + 1) << "" << true << false
+            << "taken as that group, holds the settings outside group \\[config\\]: 4 of the 18 settings kept and "
+               "moved into \\[config\\]";
         QTest::newRow("settings in another group") << "[hall B]\n" + items << "" << true << false << "outside group";
         QTest::newRow("a line that is no setting") << kUserFile + "\x01\x02 noise\n"
                                                    << "" << true << false << "has a line that does not read: 4 of";
