@@ -492,21 +492,31 @@ int ZevRamPara::mode_file_deal(int slot, int op)
     u8* m = user_mode[slot];
     const int menuFlag = 2 + Img::kOsdMenuFlag - Img::kModeStart;
     if (op == 1) {
-        Utils::system_mutex(QString("rm  -rf  /data/modes/custom_mode%1").arg(slot + 1));
+        bool deleted = Utils::system_mutex(QString("rm  -rf  %1").arg(QString::fromStdString(modeFilePath(slot)))) == 0;
         usleep(100);
         bool menu;
         {
             C331Lock lock;
             menu = get16(m, menuFlag) == 1;
         }
-        if (menu) {
-            Utils::system_mutex(QString("rm  -rf  %1").arg(QString::fromStdString(modeMenuPath(slot))));
+        if (menu && Utils::system_mutex(QString("rm  -rf  %1").arg(QString::fromStdString(modeMenuPath(slot)))) == 0) {
             C331Lock lock;
             put16(m, menuFlag, 0);
+        } else if (menu) {
+            deleted = false;
         }
         usleep(100);
         Utils::system_mutex("sync");
         usleep(100);
+        if (!deleted) {
+            // A file left in place is not read back: the slot stays empty,
+            // and emptied, for a later try to delete it.
+            C331Lock lock;
+            m[0] = 0xFF;
+            m[1] = 0xFF;
+            mode_emptied_[slot] = true;
+            return -1;
+        }
     }
     QByteArray b;
     board::FileRead read;
@@ -560,6 +570,7 @@ int ZevRamPara::mode_file_write(int slot, int op)
     // The file is written from a copy: a PC upload into the slot goes on
     // under the apply mutex meanwhile and never reaches the file half done.
     u8 copy[kUserModeFileSize];
+    bool emptied;
     {
         C331Lock lock;
         u8* m = user_mode[slot];
@@ -568,13 +579,16 @@ int ZevRamPara::mode_file_write(int slot, int op)
         if (op == 1)
             std::memcpy(m + 2, img() + Img::kModeStart, Img::kModeBytes);
         std::memcpy(copy, m, sizeof copy);
+        emptied = mode_emptied_[slot];
         mode_emptied_[slot] = false;
     }
-    QMutexLocker lock(&Utils::_file_deal_mutex);
-    if (!board::write_whole(board::path(modeFilePath(slot)), copy, sizeof copy))
-        return 0;
-    syncAndSettle();
-    if (op == 0) {
+    const bool written = [&] {
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        if (!board::write_whole(board::path(modeFilePath(slot)), copy, sizeof copy))
+            return false;
+        syncAndSettle();
+        if (op != 0)
+            return true;
         // The OSD menu is read as every stored file is: whole, bounded, and
         // never blocking on a FIFO in its place. One that cannot be read is
         // no menu: the mode is what counts, and it is saved without one.
@@ -591,10 +605,14 @@ int ZevRamPara::mode_file_write(int slot, int op)
                                 "cannot be read: modes are saved without it, the file is kept as it is");
             break;
         case board::FileRead::whole:
-            if (!board::write_whole(board::path(modeMenuPath(slot)), menu.constData(), size_t(menu.size())))
-                return 0;
-            break;
+            return board::write_whole(board::path(modeMenuPath(slot)), menu.constData(), size_t(menu.size()));
         }
+        return true;
+    }();
+    if (!written) {
+        // An emptied slot whose file waits to be deleted still does.
+        C331Lock lock;
+        mode_emptied_[slot] = mode_emptied_[slot] || emptied;
     }
-    return 1;
+    return written ? 1 : 0;
 }

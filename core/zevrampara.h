@@ -241,6 +241,8 @@ class ZevRamPara : public QObject
     // Op 1 deletes the slot's files first; then the slot is loaded from its
     // file: 1 when the file holds the mode (4,096 bytes, or cut short with
     // its markers and all 3,200 mode bytes), else the slot shows empty.
+    // -1 when op 1 could not delete them: the slot shows empty and counts
+    // as emptied.
     static int mode_file_deal(int slot, int op);
     // Writes the slot's file (op 1 copies the image's mode bytes into the
     // slot first); op 0 also copies the OSD menu beside it. 1 when written.
@@ -250,8 +252,8 @@ class ZevRamPara : public QObject
     // delete its file. A slot that merely shows empty (a file that could not
     // be read, a save still waiting) keeps its file.
     static bool mode_emptied(int slot);
-    // Marks the slot empty as a factory reset does; the caller holds the
-    // apply mutex.
+    // Marks the slot emptied as a factory reset or the user's delete does;
+    // the caller holds the apply mutex.
     static void empty_mode_slot(int slot);
 
     static std::string modeFilePath(int slot);

@@ -16,6 +16,7 @@
 #include "ui/shell/pages.h"
 #include "ui/shell/panellook.h"
 #include "ui/shell/sourceinfo.h"
+#include "ui/shell/syncupdate.h"
 #include "ui/shell/zevcontrol.h"
 #include "ui_custommode.h"
 #include "video/c331_manage.h"
@@ -402,7 +403,12 @@ void CustomMode::on_Button_delete_clicked()
     int s = mode_slot();
     if (!stored_mode(s).saved)
         return;
-    ZevRamPara::mode_file_deal(s, 1);
+    // A delete that fails waits and is tried again, as the PC's does.
+    {
+        C331Lock lock;
+        ZevRamPara::empty_mode_slot(s);
+    }
+    SyncUpdate::pInstance()->store_mode(s);
     lcd_para_init();
     image_para_init();
 }

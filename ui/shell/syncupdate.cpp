@@ -146,20 +146,25 @@ void SyncUpdate::save_user_mode()
     if (debugOn())
         zevlog::debug(lcUi(), "\n user mode save change ,%#x \n", 0xAAu);
     const std::string file = board::shownPath(ZevRamPara::modeFilePath(s));
+    // The file is named once while anything waits for it.
+    const u32 bit = 1u << s;
+    const bool named = mode_waiting_ == w || (slots_waiting_ & bit);
     if (!ZevRamPara::mode_file_write(s, 0)) {
         {
             C331Lock lock;
             std::memcpy(slot, before, sizeof before);
         }
-        if (mode_waiting_ != w)
+        if (!named)
             zevlog::warning(lcUi(), "%s cannot be written: user mode %d waits and is tried again each second",
                             file.c_str(), w);
         mode_waiting_ = w;
         return;
     }
-    if (mode_waiting_ == w)
+    // The save supersedes what waited for the slot's file.
+    if (named)
         zevlog::warning(lcUi(), "%s written: user mode %d that waited is stored", file.c_str(), w);
     mode_waiting_ = 0;
+    slots_waiting_ &= ~bit;
     C331Lock lock;
     ZevRamPara::put16(img(), Img::kCurrentMode, w);
     // A request made while the file was written (another slot, or this slot
@@ -171,22 +176,49 @@ void SyncUpdate::save_user_mode()
 
 void SyncUpdate::rewrite_user_modes()
 {
-    for (int s = 0; s < kUserModeCount; ++s) {
-        u8 a, b;
-        {
-            C331Lock lock;
-            a = ZevRamPara::user_mode[s][0];
-            b = ZevRamPara::user_mode[s][1];
-        }
-        if (a < 0xFF && b < 0xFF && (a == 0xAA || b == 0xAA)) {
-            ZevRamPara::mode_file_write(s, 2);
-        } else if ((a == 0xFF || b == 0xFF) && ZevRamPara::mode_emptied(s)) {
-            // Only a slot the PC emptied loses its file: one that merely
-            // shows empty (a file that could not be read, a save that
-            // waits) keeps it, and a save that waits stays asked for.
-            ZevRamPara::mode_file_deal(s, 1);
-        }
+    for (int s = 0; s < kUserModeCount; ++s)
+        store_mode(s);
+}
+
+void SyncUpdate::store_mode(int s)
+{
+    if (s < 0 || s >= kUserModeCount)
+        return;
+    u8 a, b;
+    {
+        C331Lock lock;
+        a = ZevRamPara::user_mode[s][0];
+        b = ZevRamPara::user_mode[s][1];
     }
+    // What the slot asks of its file: 0 nothing, 1 written, 2 deleted.
+    int ask = 0;
+    bool stored = true;
+    if (a < 0xFF && b < 0xFF && (a == 0xAA || b == 0xAA)) {
+        ask = 1;
+        stored = ZevRamPara::mode_file_write(s, 2) == 1;
+    } else if ((a == 0xFF || b == 0xFF) && ZevRamPara::mode_emptied(s)) {
+        // Only an emptied slot loses its file: one that merely shows empty
+        // (a file that could not be read, a save that waits) keeps it, and
+        // a save that waits stays asked for.
+        ask = 2;
+        stored = ZevRamPara::mode_file_deal(s, 1) >= 0;
+    }
+    const u32 bit = 1u << s;
+    const std::string file = board::shownPath(ZevRamPara::modeFilePath(s));
+    if (!stored && !(slots_waiting_ & bit) && mode_waiting_ != s + 1) {
+        zevlog::warning(lcUi(),
+                        ask == 1 ? "%s cannot be written: user mode %d waits and is tried again each second"
+                                 : "%s cannot be deleted: emptied user mode %d waits and is tried again each second",
+                        file.c_str(), s + 1);
+        Utils::wake_tick();
+    } else if (stored && ask && (slots_waiting_ & bit)) {
+        zevlog::warning(lcUi(),
+                        ask == 1 ? "%s written: user mode %d that waited is stored"
+                                 : "%s deleted: emptied user mode %d that waited is gone",
+                        file.c_str(), s + 1);
+    }
+    // A slot that now holds nothing to store has nothing waiting either.
+    slots_waiting_ = stored ? slots_waiting_ & ~bit : slots_waiting_ | bit;
 }
 
 void SyncUpdate::persist_image()
@@ -233,7 +265,7 @@ void SyncUpdate::persist_image()
 
 u32 SyncUpdate::ticks_to_retry() const
 {
-    if (!persist_pending_ && mode_waiting_ == 0)
+    if (!persist_pending_ && mode_waiting_ == 0 && slots_waiting_ == 0)
         return kNothingWaits;
     const u32 since = Utils::getTimeSpace(last_try_);
     return since >= kRetryTicks ? 0 : kRetryTicks - since;
@@ -242,7 +274,11 @@ u32 SyncUpdate::ticks_to_retry() const
 void SyncUpdate::retry_writes()
 {
     const bool mode_waited = mode_waiting_ != 0;
+    // The save first: it supersedes a slot's file that waits.
     save_user_mode();
+    for (int s = 0; s < kUserModeCount; ++s)
+        if (slots_waiting_ & (1u << s))
+            store_mode(s);
     persist_image();
     last_try_ = G_timeTicks.load();
     // The pages show the mode once it is stored, and the done tip that

@@ -28,8 +28,9 @@ class SyncUpdate : public QObject
     void update_usb_keyLed();
 
     // A write that could not be made (a full partition: the image, a
-    // requested user mode) waits and is tried again every kRetryTicks, by
-    // the GUI tick, until it is made.
+    // requested user mode, a slot's file at a rewrite of the modes or a
+    // delete) waits and is tried again every kRetryTicks, by the GUI tick,
+    // until it is made.
     static constexpr u32 kRetryTicks = 100;
     static constexpr u32 kNothingWaits = 0xFFFFFFFF;
     // Ticks until the next try is due (0: now), kNothingWaits when no write
@@ -38,6 +39,10 @@ class SyncUpdate : public QObject
     // Tries the writes that wait again; the pages are refreshed once a
     // requested user mode is stored.
     void retry_writes();
+    // Stores a user-mode slot as it stands: a mode is written, a slot
+    // emptied by the PC, the user or a factory reset loses its file. What
+    // fails waits, and is tried again as the slot then stands.
+    void store_mode(int slot);
 
   public slots:
     void para_sync(int code);
@@ -56,6 +61,8 @@ class SyncUpdate : public QObject
     // The request (slot + 1) whose user mode's file could not be written
     // while word 868 still asks for it; 0 none.
     u16 mode_waiting_ = 0;
+    // Bit s: slot s's file could not be written or deleted by store_mode.
+    u32 slots_waiting_ = 0;
     // Tick of the last try of the writes.
     u32 last_try_ = 0;
 };

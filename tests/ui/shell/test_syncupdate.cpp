@@ -288,19 +288,23 @@ class TestSyncUpdate : public QObject
 
     // A write that fails (no room, something in the way) waits: the tick
     // makes it a second later, with no other refresh, and a rewrite of the
-    // modes meanwhile neither deletes nor forgets a mode that waits.
+    // modes meanwhile neither deletes nor forgets a mode that waits. A mode
+    // the PC uploaded waits the same when the rewrite cannot write it.
     void aWriteThatWaitsIsMadeByTheTick_data()
     {
         QTest::addColumn<bool>("mode");
         QTest::addColumn<bool>("rewrite");
-        QTest::newRow("parameter change") << false << false;
-        QTest::newRow("user-mode save") << true << false;
-        QTest::newRow("user-mode save, modes rewritten meanwhile") << true << true;
+        QTest::addColumn<bool>("uploaded");
+        QTest::newRow("parameter change") << false << false << false;
+        QTest::newRow("user-mode save") << true << false << false;
+        QTest::newRow("user-mode save, modes rewritten meanwhile") << true << true << false;
+        QTest::newRow("modes rewritten after the PC's upload") << true << true << true;
     }
     void aWriteThatWaitsIsMadeByTheTick()
     {
         QFETCH(bool, mode);
         QFETCH(bool, rewrite);
+        QFETCH(bool, uploaded);
         const int s = 10;
         const QString file = harness.sim().hostQ(mode ? ZevRamPara::modeFilePath(s) : "/data/ram_device_info");
         QFile::remove(file);
@@ -308,10 +312,15 @@ class TestSyncUpdate : public QObject
         QVERIFY(QDir().mkpath(file + "/blocker"));
         const QString waits = QRegularExpression::escape(file) + " cannot be written: .* waits";
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(waits));
-        if (mode)
+        if (uploaded) {
+            const u8 marked[3] = {0xAA, 0xAA, 0x5C};
+            C331Lock lock;
+            QCOMPARE(ZevRamPara::ZevModeUserRamParaDeal(marked, 3, u32(s + 1) << 12), 0);
+        } else if (mode) {
             ZevRamPara::put16(img(), Img::kModeToSave, s + 1);
-        else
+        } else {
             ZevRamPara::put16(img(), Img::kContrast, 61);
+        }
         G_timeTicks = 7000;
         SyncUpdate::pInstance()->para_sync(1);
         if (rewrite)
@@ -326,7 +335,9 @@ class TestSyncUpdate : public QObject
         w->slot_update_timer_ticks();
         QCOMPARE(SyncUpdate::pInstance()->ticks_to_retry(), SyncUpdate::kNothingWaits);
         QCOMPARE(readHostFile(file).size(), mode ? kUserModeFileSize : 2 + Img::kSize - Img::kPersistStart);
-        if (mode) {
+        if (uploaded) {
+            QCOMPARE(u8(readHostFile(file)[2]), u8(0x5C));
+        } else if (mode) {
             QCOMPARE(ZevRamPara::ZevUserModeSaved(s), 1);
             QCOMPARE(ZevRamPara::img16(Img::kModeToSave), u16(0));
             // The mode in use went to the image's file in the same pass.
@@ -335,6 +346,35 @@ class TestSyncUpdate : public QObject
             QCOMPARE(u8(device_file()[2 + Img::kContrast - Img::kPersistStart]), u8(61));
         }
         QCoreApplication::processEvents();
+    }
+
+    // A mode the PC emptied whose file cannot be deleted (its folder out of
+    // reach) stays empty, and the tick deletes the file once it can.
+    void aDeleteThatWaitsIsMadeByTheTick()
+    {
+        const int s = 12;
+        const QString file = harness.sim().hostQ(ZevRamPara::modeFilePath(s));
+        const QString dir = QFileInfo(file).absolutePath();
+        QVERIFY(writeHostFile(file, QByteArray("\xAA\xAA", 2) + QByteArray(4094, 0x21)));
+        QCOMPARE(ZevRamPara::mode_file_deal(s, 0), 1);
+        {
+            const u8 ff[2] = {0xFF, 0xFF};
+            C331Lock lock;
+            QCOMPARE(ZevRamPara::ZevModeUserRamParaDeal(ff, 2, u32(s + 1) << 12), 0);
+        }
+        const QString away = QString::fromStdString(harness.sim().root()) + "-modes";
+        QVERIFY(QDir().rename(dir, away) && QFile::link(away, dir));
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QRegularExpression::escape(file) + " cannot be deleted: "));
+        G_timeTicks = 9000;
+        SyncUpdate::pInstance()->para_sync(2);
+        QVERIFY(QFile::remove(dir) && QDir().rename(away, dir));
+        QCOMPARE(ZevRamPara::ZevUserModeSaved(s), 0);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QRegularExpression::escape(file) + " deleted: "));
+        G_timeTicks = 9000 + SyncUpdate::kRetryTicks;
+        w->slot_update_timer_ticks();
+        QVERIFY(!QFileInfo::exists(file));
+        QCOMPARE(SyncUpdate::pInstance()->ticks_to_retry(), SyncUpdate::kNothingWaits);
     }
 
     void code3ResetsTheNetworkWithoutReboot()
