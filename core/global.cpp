@@ -18,7 +18,7 @@ QString g_srt_mask;
 QString g_str_gateway;
 QString g_str_mac;
 QString g_str_barcode;
-u32 g_zev_max_pixel = 0;
+std::atomic<u32> g_zev_max_pixel{0};
 char g_pid[33] = {0};
 
 QString g_Nubo_cloudserverip;

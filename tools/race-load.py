@@ -11,6 +11,10 @@ cable each loop over:
     contrast, the LED size and origin, windows, crops, single parameters, a
     block anywhere) and the apply (register 11 mask 0x02); the screen
     register of the FPGA, whose blackout bit the image follows;
+  - the box's register 0, the source-check request word;
+  - FPGA command pages (clock, on/off times, brightness by hand and by
+    table, stored, erased or not) written and run with register 2 bit 2,
+    while the FPGA faults below start the FPGA again and again;
   - user modes saved (word 868) and recalled (word 866), slot reads and
     writes, reads of the image and the info block;
   - EDID RAM tables written and read back (0xC1);
@@ -21,8 +25,11 @@ cable each loop over:
     which asks the box for its device information and property;
   - file transfers (files read, then written back as read) and module
     transfers (the barcode sent, the module files read).
-Beside them the simulated board gets keypad keys, USB stick plugs and pulls,
-input changes and FPGA faults. Prints what was sent and answered; exits 1
+Beside them two more links set the network address (TCP 5005) and reset
+the network (TCP 10002, register 16 mask 0x20) at the same time, and the
+simulated board gets keypad keys, USB stick plugs and pulls, input changes
+and FPGA faults, a third of them faults that start the FPGA again ("fpga
+ram", "fpga vbo"). Prints what was sent and answered; exits 1
 when the program ended on its own or never came up.
 
 Run it in a network namespace of its own (tools/race-check.sh --live does):
@@ -67,8 +74,8 @@ def le32(v):
     return bytes([v & 0xFF, (v >> 8) & 0xFF, (v >> 16) & 0xFF, (v >> 24) & 0xFF])
 
 
-def ram_write(address, data):
-    return request(0x60, le32(address) + le16(len(data)) + bytes(2) + bytes(data))
+def ram_write(address, data, dest=BOX):
+    return request(0x60, le32(address) + le16(len(data)) + bytes(2) + bytes(data), dest)
 
 
 def ram_read(address, length):
@@ -146,6 +153,31 @@ class Ops:
 
     def screen(self):
         self.ask("screen register", request(0xA0, [0, 0x04, 0, self.rng.choice([0, 0x04])], dest=FPGA))
+
+    def source_request(self):
+        r = self.rng
+        bit = 1 << r.randrange(7)
+        mask = r.choice([bit, 0xFF])
+        self.ask("register 0", request(0xA0, [0, mask, 0, bit]))
+
+    # A command page into FPGA RAM type 5, then run by register 2 bit 2.
+    def command_page(self):
+        r = self.rng
+        store = r.choice([0xAA, 0x55, 0])
+        kind = r.randrange(4)
+        if kind == 0:
+            data = bytes([0x26, 0x20, 0x12, 0x31, 0x23, 0x59, 0x58])
+            page = bytes([0xAA, 1, 0, 0, 0, 0]) + le16(len(data)) + data
+        elif kind == 1:
+            bcd = lambda v: (v // 10) << 4 | v % 10
+            times = bytes(bcd(r.randrange(60 if i % 2 else 24)) for i in range(16))
+            page = bytes([0xAA, 2, store, 0, 0, 0]) + le16(17) + bytes([r.randrange(6)]) + times
+        elif kind == 2:
+            page = bytes([0xAA, 3, store, 0, 0, 0]) + le16(2) + bytes([0, r.randrange(17)])
+        else:
+            page = bytes([0xAA, 3, store, 0, 0, 0]) + le16(49) + bytes([1] + [r.randrange(256) for _ in range(48)])
+        self.ask("command page", ram_write(0x05000000, page, FPGA))
+        self.ask("command page", request(0xA0, [2, 0x04, 0, 0x04], dest=FPGA))
 
     def apply(self):
         self.ask("apply", APPLY)
@@ -256,7 +288,8 @@ class Ops:
         r = self.rng
         ops = [self.brightness, self.read_image, self.modes, self.apply]
         ops += r.sample([self.led_size, self.window, self.crop, self.single, self.screen, self.image_block,
-                         self.edid, self.network, self.network, self.files, self.modules], 3)
+                         self.edid, self.network, self.network, self.files, self.modules, self.source_request,
+                         self.command_page, self.command_page], 3)
         if r.random() < 0.05:
             ops.append(self.cloud)
         r.shuffle(ops)
@@ -266,6 +299,25 @@ class Ops:
             op()
             if op in (self.led_size, self.window, self.crop, self.image_block):
                 self.apply()
+
+
+class NetworkOps(Ops):
+    """A second pair of links: one sets the address while the other resets
+    the network, both reloading the settings at once."""
+
+    def __init__(self, rng, ask, reset):
+        super().__init__(rng, ask)
+        self.reset = reset
+
+    def round(self):
+        r = self.rng
+        if self.reset:
+            self.ask("network reset", request(0xA0, [16, 0x20, 0, 0]))
+        else:
+            ip = bytes([192, 168, 0, r.choice([199, 100, 50])])
+            self.ask("network set", request(0xA4, bytes([1, 0, 0, 0]) + ip + bytes([255, 255, 255, 0]) +
+                                            bytes([192, 168, 0, 1]) + le16(5005)))
+        STOP.wait(r.uniform(0.1, 0.5))
 
 
 class Stats:
@@ -321,7 +373,7 @@ class LinkLost(Exception):
     pass
 
 
-def run_client(link, stats, seed, connect, send, reader_of, timeout, drop_on_silence, longest=None):
+def run_client(link, stats, seed, connect, send, reader_of, timeout, drop_on_silence, longest=None, ops=Ops):
     rng = random.Random(seed)
     conn = None
     while not STOP.is_set():
@@ -339,7 +391,7 @@ def run_client(link, stats, seed, connect, send, reader_of, timeout, drop_on_sil
                     raise LinkLost(kind)
                 return unwire(got) if got else None
 
-            Ops(rng, ask).round()
+            ops(rng, ask).round()
         except (OSError, LinkLost):
             if conn is not None:
                 close(conn)
@@ -356,9 +408,14 @@ def close(conn):
         conn.close()
 
 
-def tcp_client(port, stats, seed):
-    run_client(f"TCP {port}", stats, seed, lambda: socket.create_connection(("127.0.0.1", port), timeout=10),
-               lambda s, f: s.sendall(f), SockReader, 20, True)
+def tcp_client(port, stats, seed, ops=Ops, name=""):
+    run_client(f"TCP {port}{name}", stats, seed, lambda: socket.create_connection(("127.0.0.1", port), timeout=10),
+               lambda s, f: s.sendall(f), SockReader, 20, True, ops=ops)
+
+
+def network_pair(port, stats, seed, reset):
+    ops = lambda rng, ask: NetworkOps(rng, ask, reset)
+    tcp_client(port, stats, seed, ops, " (network reset)" if reset else " (network set)")
 
 
 def udp_client(port, stats, seed):
@@ -447,8 +504,10 @@ def cloud_server(counts, seed):
 
 KEYS = ["LEFT", "RIGHT", "OK", "MODE", "BACK", "WIN1", "WIN2", "WIN3", "EXT", "DVI", "HDMI1", "HDMI2", "HDMI3",
         "HDMI4", "FREEZE", "BLACK", "A", "B", "C"]
-FAULTS = ["fpga vbo", "fpga ram", "fpga output", "fpga input", "cards 1 silent", "cards 2 badcheck",
-          "cards 3 short", "cards 4 delay 50"]
+# The faults that start the FPGA again come up twice as often: each start
+# writes the command page beside the PC's.
+FAULTS = ["fpga vbo", "fpga ram"] * 2 + ["fpga output", "fpga input", "cards 1 silent", "cards 2 badcheck",
+                                        "cards 3 short", "cards 4 delay 50"]
 INPUTS = ["HDMI1 1920x1080@60", "HDMI1 off", "HDMI2 1280x720@50", "HDMI2 off", "DVI 1024x768@60", "DVI off",
           "EXT 1920x1080@30", "EXT off", "HDMI3 3840x2160@30", "HDMI4 off"]
 
@@ -529,6 +588,8 @@ def main():
             threading.Thread(target=udp_client, args=(10005, stats, rng.random())),
             threading.Thread(target=udp_client, args=(5008, stats, rng.random())),
             threading.Thread(target=serial_client, args=(args.root, stats, rng.random())),
+            threading.Thread(target=network_pair, args=(5005, stats, rng.random(), False)),
+            threading.Thread(target=network_pair, args=(10002, stats, rng.random(), True)),
             threading.Thread(target=board_driver, args=(args.root, counts, rng.random())),
         ]
         for w in workers:

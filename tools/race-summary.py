@@ -11,10 +11,15 @@ the variable where ThreadSanitizer names it; other
 kinds (lock-order inversions, ...) by kind and their top frames in our code.
 Each data race is put in an area by the variable it touched (the image
 with its shadow and EDID RAM table, the user-mode slots, the cloud settings,
-the network strings; "other" for the rest), counted per area up front.
-Then what the suppressions file held back: the Qt libraries whose
-intercepted calls go unchecked (ThreadSanitizer counts no such calls) and
-the reports each other suppression matched (print_suppressions=1).
+the network strings; "other" for the rest), counted per area up front,
+those made inside a library (the first frame of every access past the
+sanitizer is not ours) apart from those made in our code,
+and the lock-order inversions, those with a frame of ours apart from those
+inside Qt or the system. Then what the suppressions file held back: the Qt
+libraries whose intercepted calls go unchecked (ThreadSanitizer counts no
+such calls) and the reports each other suppression matched
+(print_suppressions=1). Exits 3 when a lock-order inversion has a frame of
+ours: a cycle of our locks can stop the threads that take them for good.
 """
 import argparse
 import collections
@@ -156,6 +161,19 @@ AREAS = [
 ]
 
 
+def at_system(report, source):
+    """A data race whose accesses are made inside a library (glibc's own
+    locks, say, which the sanitizer does not see): the first frame past the
+    sanitizer and the preload is not ours in any of its stacks."""
+    if not report.kind.startswith("data race"):
+        return False
+    for _, frames in report.stacks():
+        first = top(frames)
+        if first is not None and first["path"].startswith(source + "/") and not first["path"].endswith(PRELOAD):
+            return False
+    return True
+
+
 def area(report):
     if not report.kind.startswith("data race"):
         return None
@@ -238,6 +256,12 @@ def main():
     kinds = collections.Counter(r.kind for r in reports)
     for kind, n in kinds.most_common():
         print(f"  {n:5} {kind}")
+    order = [r for r in reports if r.kind.startswith("lock-order-inversion")]
+    ours_order = [r for r in order if any(ours(frames, source) for _, frames in r.stacks())]
+    print(f"lock-order inversions: {len(ours_order)} in our code, {len(order) - len(ours_order)} in Qt or the system")
+    races = [r for r in reports if r.kind.startswith("data race")]
+    system = [r for r in races if at_system(r, source)]
+    print(f"data races: {len(races) - len(system)} in our code, {len(system)} made inside Qt or the system")
     print("data races by area:")
     for name in [a for a, _ in AREAS] + ["other"]:
         n = sum(1 for r in reports if area(r) == name)
@@ -265,7 +289,7 @@ def main():
         if var:
             print(f"    location: {var}")
         if area(r):
-            print(f"    area: {area(r)}")
+            print(f"    area: {area(r)}" + (" (made inside Qt or the system)" if at_system(r, source) else ""))
         progs = ", ".join(f"{p} x{n}" for p, n in g["programs"].most_common(6))
         print(f"    in: {progs}")
 
@@ -279,7 +303,7 @@ def main():
             print(f"  {entry}: intercepted calls from the library unchecked, not counted{note}")
         else:
             print(f"  {entry}: {supps.get(entry, 0)} reports")
-    return 0
+    return 3 if ours_order else 0
 
 
 if __name__ == "__main__":
