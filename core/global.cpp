@@ -57,7 +57,9 @@ u8 g_4G_RAM[256];
 
 namespace
 {
-WakeFlag g_worker_wake;
+// Never destroyed: a link may still wake the FPGA worker while the process
+// ends.
+WakeFlag& g_worker_wake = *new WakeFlag;
 } // namespace
 
 int64_t TickCounter::ns(Clock::time_point t)

@@ -499,7 +499,6 @@ void fpga_manage::run_clock_record()
 {
     if (!get_fpga_status())
         return;
-    clock_record.drv = p_drv;
     if (!g_clock_record.initialised)
         clock_record.clock_record_init();
     else

@@ -104,6 +104,8 @@ fpga_manage::fpga_manage()
 {
     writeLogMsg(LOG_BANNER, "====fpga_manage::fpga_manage()=====");
     p_drv = new fpga_drv();
+    // Set once: a PC link's clock command writes the record beside the worker.
+    clock_record.drv = p_drv;
     std::memset(reg_shadow_, 0, sizeof reg_shadow_);
     std::memset(ram_para_, 0, sizeof ram_para_);
     std::memset(ram_rx_, 0, sizeof ram_rx_);

@@ -28,9 +28,16 @@ cable each loop over:
 Beside them two more links set the network address (TCP 5005) and reset
 the network (TCP 10002, register 16 mask 0x20) at the same time, and the
 simulated board gets keypad keys, USB stick plugs and pulls, input changes
-and FPGA faults, a third of them faults that start the FPGA again ("fpga
-ram", "fpga vbo"). Prints what was sent and answered; exits 1
-when the program ended on its own or never came up.
+and faults, each set once the FPGA has been up for 20 s and held 20 to 40 s:
+most of them drop the FPGA or make its starts fail ("fpga input", "fpga
+ram", "fpga vbo"), so that it starts again and again.
+
+Before all that, with no other traffic, it waits (up to 240 s) for the FPGA
+to come up and has the apply, the LED set-up and the FPGA register lock meet
+once: an LED width and the apply, a brightness command page 1.5 s later, the
+screen register's blackout bit. The N seconds of load follow. Prints what
+was sent and answered; exits 1 when the program ended on its own or never
+came up.
 
 Run it in a network namespace of its own (tools/race-check.sh --live does):
 
@@ -59,7 +66,13 @@ CLOUD_PORT = 7000
 
 # Image offsets of the words and records the load writes.
 SPLICE, LED_W, CROPS, CROP_SIZE, LAYERS, LAYER_SIZE = 1376, 1378, 1472, 10, 2272, 26
+PANEL_END = 1424
 MODE_START, IMAGE_SIZE = 896, 4096
+# Splice mode, LED width and height the clients write, shared between them;
+# the first is the one the start's meeting of the locks sets.
+PANEL = [0, 640, 480]
+PANEL_LOCK = threading.Lock()
+PANEL_CHANGED = [time.monotonic()]
 
 
 def request(group, rest, dest=BOX):
@@ -120,11 +133,19 @@ class Ops:
     def brightness(self):
         self.ask("image write", ram_write(2176 + 2 * self.rng.randrange(2), [self.rng.randrange(101), 0]))
 
+    # A new LED size sets the LED output up again and restarts the FPGA: it
+    # changes at most once in 90 s, the other writes move the origin only,
+    # so that the FPGA also comes up between.
     def led_size(self):
         r = self.rng
-        w, h = r.choice([64, 128, 640, 1024, 1920, 3840]), r.choice([64, 128, 480, 768, 1080, 2160])
-        self.ask("LED size", ram_write(SPLICE, le16(r.choice([0, 0, 1])) + le16(w) + le16(h) +
-                                       le16(r.randrange(0, 64)) + le16(r.randrange(0, 64))))
+        with PANEL_LOCK:
+            if time.monotonic() - PANEL_CHANGED[0] > 90:
+                PANEL_CHANGED[0] = time.monotonic()
+                PANEL[:] = [r.choice([0, 0, 1]), r.choice([64, 128, 640, 1024, 1920, 3840]),
+                            r.choice([64, 128, 480, 768, 1080, 2160])]
+            splice, w, h = PANEL
+        self.ask("LED size", ram_write(SPLICE, le16(splice) + le16(w) + le16(h) + le16(r.randrange(0, 64)) +
+                                       le16(r.randrange(0, 64))))
 
     def window(self):
         r = self.rng
@@ -140,10 +161,15 @@ class Ops:
         r = self.rng
         self.ask("crop", ram_write(CROPS + CROP_SIZE * r.randrange(40), bytes(r.randrange(8) for _ in range(CROP_SIZE))))
 
+    # A block anywhere but on the panel words (splice mode to the first
+    # output's size), which the LED size writes change.
     def image_block(self):
         r = self.rng
+        n = r.choice([16, 64, 256])
         at = r.randrange(MODE_START, IMAGE_SIZE - 256, 2)
-        self.ask("image block", ram_write(at, bytes(r.getrandbits(8) for _ in range(r.choice([16, 64, 256])))))
+        if at < PANEL_END and at + n > SPLICE:
+            at = PANEL_END
+        self.ask("image block", ram_write(at, bytes(r.getrandbits(8) for _ in range(n))))
 
     def single(self):
         r = self.rng
@@ -504,12 +530,66 @@ def cloud_server(counts, seed):
 
 KEYS = ["LEFT", "RIGHT", "OK", "MODE", "BACK", "WIN1", "WIN2", "WIN3", "EXT", "DVI", "HDMI1", "HDMI2", "HDMI3",
         "HDMI4", "FREEZE", "BLACK", "A", "B", "C"]
-# The faults that start the FPGA again come up twice as often: each start
-# writes the command page beside the PC's.
-FAULTS = ["fpga vbo", "fpga ram"] * 2 + ["fpga output", "fpga input", "cards 1 silent", "cards 2 badcheck",
-                                        "cards 3 short", "cards 4 delay 50"]
+# A fault is set once the FPGA has been up for 20 s (or nothing was set for
+# 150 s) and held 20 to 40 s, so the FPGA spends much of the run up and still
+# starts again and again. Each fault that drops the FPGA ("fpga input")
+# starts it again when it clears; "fpga ram" and "fpga vbo" held meanwhile
+# make those starts fail and start again: every start writes the command page
+# beside the PC's.
+FAULTS = ["fpga input\nfpga ram", "fpga input\nfpga vbo", "fpga input", "fpga ram", "fpga vbo", "fpga output",
+          "cards 1 silent", "cards 2 badcheck", "cards 3 short", "cards 4 delay 50"]
 INPUTS = ["HDMI1 1920x1080@60", "HDMI1 off", "HDMI2 1280x720@50", "HDMI2 off", "DVI 1024x768@60", "DVI off",
           "EXT 1920x1080@30", "EXT off", "HDMI3 3840x2160@30", "HDMI4 off"]
+
+
+def fpga_state(conn):
+    """FPGA register 80 (3 while up) read over a link of its own, or None."""
+    try:
+        if conn[0] is None:
+            conn[0] = socket.create_connection(("127.0.0.1", 5005), timeout=5)
+        conn[0].sendall(request(0xA1, [80, 0, 0, 0], dest=FPGA))
+        got = read_reply(SockReader(conn[0]), 5)
+        reply = unwire(got) if got else None
+        if reply is None or len(reply) < 12:
+            raise OSError("no answer")
+        return reply[11] if reply[10] == 0 else None
+    except OSError:
+        if conn[0] is not None:
+            conn[0].close()
+        conn[0] = None
+        return None
+
+
+def meet_the_locks(seconds):
+    """Waits, with no other traffic, until the FPGA is up, then has the apply
+    mutex, the LED set-up mutex and the FPGA register lock meet once with the
+    FPGA up: an LED width and the apply (which asks for the LED set-up), a
+    command page of manual brightness 1.5 s later, and the screen register's
+    blackout bit. The seconds waited, or None when the FPGA did not come up."""
+    conn = [None]
+    started = time.monotonic()
+    while fpga_state(conn) != 3:
+        if time.monotonic() - started > seconds or STOP.wait(1):
+            if conn[0] is not None:
+                conn[0].close()
+            return None
+
+    def ask(frame):
+        conn[0].sendall(frame)
+        read_reply(SockReader(conn[0]), 20)
+
+    try:
+        ask(ram_write(SPLICE, b"".join(le16(v) for v in PANEL)))
+        ask(APPLY)
+        STOP.wait(1.5)
+        ask(ram_write(0x05000000, bytes([0xAA, 3, 0, 0, 0, 0]) + le16(2) + bytes([0, 8]), FPGA))
+        ask(request(0xA0, [2, 0x04, 0, 0x04], dest=FPGA))
+        for value in (0x04, 0):
+            ask(request(0xA0, [0, 0x04, 0, value], dest=FPGA))
+    except OSError:
+        pass
+    conn[0].close()
+    return time.monotonic() - started
 
 
 def board_driver(root, counts, seed):
@@ -517,9 +597,16 @@ def board_driver(root, counts, seed):
     sim = os.path.join(root, "sim")
     plugged = False
     faulted = False
-    last_usb = last_fault = last_inputs = 0.0
+    watch = [None]
+    up_since = None
+    last_usb = last_fault = last_inputs = time.monotonic()
+    hold = 0.0
     while not STOP.wait(rng.uniform(0.3, 1.5)):
         now = time.monotonic()
+        up = fpga_state(watch) == 3
+        if up and up_since is None:
+            counts["fpga starts"] += 1
+        up_since = (up_since or now) if up else None
         try:
             with open(os.path.join(sim, "keypad"), "a") as f:
                 f.write(" ".join(rng.choice(KEYS) for _ in range(rng.randint(1, 3))) + "\n")
@@ -535,14 +622,21 @@ def board_driver(root, counts, seed):
                     f.write("\n".join(rng.sample(INPUTS, 4)) + "\n")
                 counts["inputs"] += 1
                 last_inputs = now
-            if now - last_fault > rng.uniform(10, 25):
-                faulted = not faulted
-                with open(os.path.join(sim, "faults"), "w") as f:
-                    f.write(rng.choice(FAULTS) + "\n" if faulted else "")
+            if faulted and now - last_fault > hold:
+                faulted = False
+            elif not faulted and ((up_since is not None and now - up_since > 20) or now - last_fault > 150):
+                faulted = True
+                hold = rng.uniform(20, 40)
                 counts["faults"] += 1
-                last_fault = now
+            else:
+                continue
+            with open(os.path.join(sim, "faults"), "w") as f:
+                f.write(rng.choice(FAULTS) + "\n" if faulted else "")
+            last_fault = now
         except OSError as e:
             print(f"race-load: board script: {e}", file=sys.stderr)
+    if watch[0] is not None:
+        watch[0].close()
 
 
 def wait_for_port(prog, port, seconds):
@@ -577,6 +671,11 @@ def main():
             print("race-load: the program did not come up")
             return 1
         print(f"race-load: serving after {time.monotonic() - started:.1f} s")
+        waited = meet_the_locks(240)
+        if waited is None:
+            print("race-load: the FPGA did not come up within 240 s; the load starts without the first meeting")
+        else:
+            print(f"race-load: FPGA up after {waited:.0f} s more; LED set-up, brightness page and screen register sent")
         stats = Stats()
         counts = collections.Counter()
         rng = random.Random(args.seed)
