@@ -11,7 +11,7 @@
 # network namespace of its own, and sums up the reports with
 # tools/race-summary.py. Reports do not fail a test; the script fails when
 # the build, the self-check or the run does, and when a lock-order inversion
-# has a frame of ours.
+# is in our code (not only among the mutexes of Qt or the system).
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
 src="$(pwd)"
@@ -66,7 +66,7 @@ self_check() {
 }
 self_check || exit 1
 
-# The summary exits 3 when a lock-order inversion has a frame of ours.
+# The summary exits 3 when a lock-order inversion is in our code.
 summary() {
     python3 tools/race-summary.py "$1" --source "$src"
     local st=$?
