@@ -18,7 +18,7 @@ QString g_srt_mask;
 QString g_str_gateway;
 QString g_str_mac;
 QString g_str_barcode;
-u32 g_zev_max_pixel = 0;
+std::atomic<u32> g_zev_max_pixel{0};
 char g_pid[33] = {0};
 
 QString g_Nubo_cloudserverip;
@@ -57,7 +57,9 @@ u8 g_4G_RAM[256];
 
 namespace
 {
-WakeFlag g_worker_wake;
+// Never destroyed: a link may still wake the FPGA worker while the process
+// ends.
+WakeFlag& g_worker_wake = *new WakeFlag;
 } // namespace
 
 int64_t TickCounter::ns(Clock::time_point t)

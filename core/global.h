@@ -73,7 +73,8 @@ extern QString g_srt_mask;
 extern QString g_str_gateway;
 extern QString g_str_mac;
 extern QString g_str_barcode;
-extern u32 g_zev_max_pixel;
+// Replaced by every settings reload (a PC link, the GUI thread).
+extern std::atomic<u32> g_zev_max_pixel;
 extern char g_pid[33]; // 32-character device id
 
 // Cloud settings loaded at start-up.
@@ -92,6 +93,7 @@ extern std::atomic<u8> g_freeze_out;
 // Update in progress, and whether the board's start command is current.
 extern std::atomic<u8> g_update_flag;
 extern u8 g_update_status;
+// Read and replaced only through Utils::usb_grade_path and its setter.
 extern QString g_usb_grade_path;
 // Scan-parameter file chosen on the smart-mapping page (empty: none). Written
 // on the GUI thread only while no job runs; the load job reads it after the

@@ -189,7 +189,7 @@ void Utils::getIPAddress()
                       c->read_config_variant(ConfigItem::Barcode).toString()});
     g_lcd_lang_valid = c->read_config_variant(ConfigItem::ZevLCDLang).toUInt();
     g_zev_max_pixel = c->read_config_variant(ConfigItem::ZevMaxPixel).toUInt();
-    g_usb_grade_path = c->read_config_variant(ConfigItem::usbupgradedir).toString();
+    set_usb_grade_path(c->read_config_variant(ConfigItem::usbupgradedir).toString());
     CloudSettings cloud;
     cloud.server = c->read_config_variant(ConfigItem::Nubocloudserverip).toString();
     cloud.port = c->read_config_variant(ConfigItem::Nubocloudserverport).toInt();
@@ -249,6 +249,18 @@ void Utils::set_net_barcode(const QString& barcode)
 {
     QMutexLocker lock(&_net_identity_mutex);
     g_str_barcode = barcode;
+}
+
+QString Utils::usb_grade_path()
+{
+    QMutexLocker lock(&_net_identity_mutex);
+    return g_usb_grade_path;
+}
+
+void Utils::set_usb_grade_path(const QString& path)
+{
+    QMutexLocker lock(&_net_identity_mutex);
+    g_usb_grade_path = path;
 }
 
 Utils::CloudProperty Utils::cloud_property()

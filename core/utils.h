@@ -91,6 +91,11 @@ class Utils
     static void set_net_address(const QString& ip, const QString& mask, const QString& gateway);
     static void set_net_mac(const QString& mac);
     static void set_net_barcode(const QString& barcode);
+    // The USB upgrade folder (g_usb_grade_path) under the same mutex: a
+    // settings reload on a PC link or the GUI thread replaces it while the
+    // FPGA worker copies it for an upgrade.
+    static QString usb_grade_path();
+    static void set_usb_grade_path(const QString& path);
 
     // The cloud property block g_4G_property, copied and changed whole under
     // _cloud_property_mutex: the cloud link reads it while a PC link
@@ -105,6 +110,8 @@ class Utils
     static QMutex _source_hdminfo_mutex;
     static QMutex _test_signal_mutex;
     static QMutex _system_mutex;
+    // g_set_led_para and g_set_led_setup: after the apply mutex, and nothing
+    // is taken under it (the lock order is in core/para_apply.h).
     static QMutex _led_para_init_mutex;
     static QMutex _bri_set_mutex;
     static QMutex _fpga_multicast_mutex;

@@ -489,9 +489,9 @@ void fpga_manage::Record_Time_Deal()
     g_change.record_time_stamp = G_timeTicks.load();
 }
 
-void fpga_manage::Checktime()
+void fpga_manage::Checktime(const unsigned char* page)
 {
-    if (clock_record_run::set_system_clock_bcd(MCU_RAM_CMD + 8))
+    if (clock_record_run::set_system_clock_bcd(page + 8))
         clock_record.dealwith_record_timing();
 }
 
@@ -499,7 +499,6 @@ void fpga_manage::run_clock_record()
 {
     if (!get_fpga_status())
         return;
-    clock_record.drv = p_drv;
     if (!g_clock_record.initialised)
         clock_record.clock_record_init();
     else

@@ -1,6 +1,8 @@
 #include "ledout/fpga_manage.h"
 
+#include <algorithm>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include <QMutexLocker>
@@ -22,6 +24,11 @@ u8* fpga_manage::MCU_RAM_TX_func[2] = {nullptr, nullptr};
 u8* fpga_manage::MCU_RAM_ETH_PARA_func[2] = {nullptr, nullptr};
 u8* fpga_manage::MCU_RAM_ETH_BACK_PARA_func[2] = {nullptr, nullptr};
 u8 fpga_manage::MCU_RAM_CMD[FpgaRam::kPageSize];
+std::mutex fpga_manage::cmd_mutex_;
+bool fpga_manage::cmd_pending_ = false;
+u8 fpga_manage::cmd_fields_[FpgaRam::kPageSize];
+unsigned fpga_manage::cmd_held_from_ = FpgaRam::kPageSize;
+unsigned fpga_manage::cmd_held_to_ = 0;
 u8 fpga_manage::MCU_RAM_EXTEND[FpgaRam::kPageSize];
 u8 fpga_manage::MCU_RAM_ZOOM[FpgaRam::kPageSize];
 u8 fpga_manage::MCU_RAM_DEFAULT[2 * FpgaRam::kPageSize];
@@ -97,6 +104,8 @@ fpga_manage::fpga_manage()
 {
     writeLogMsg(LOG_BANNER, "====fpga_manage::fpga_manage()=====");
     p_drv = new fpga_drv();
+    // Set once: a PC link's clock command writes the record beside the worker.
+    clock_record.drv = p_drv;
     std::memset(reg_shadow_, 0, sizeof reg_shadow_);
     std::memset(ram_para_, 0, sizeof ram_para_);
     std::memset(ram_rx_, 0, sizeof ram_rx_);
@@ -250,46 +259,51 @@ int fpga_manage::merge_write(unsigned char reg, unsigned char mask, unsigned cha
 {
     if (fpga > 1 || reg >= FpgaReg::kCount || (reg > FpgaReg::kShadowOnlyLast && reg <= FpgaReg::kUnusedLast))
         return 0;
-    FpgaRegLock lock(this, fpga);
-    if (reg >= FpgaReg::kShadowOnlyFirst && reg <= FpgaReg::kShadowOnlyLast) {
-        set_shadow_reg(fpga, reg, u8((shadow_reg(fpga, reg) & ~mask) | (value & mask)));
-        return 1;
-    }
-    // Without the register's present value the merge would overwrite the
-    // bits outside the mask.
-    if (!read_from_register(reg, fpga))
-        return 0;
-    u8 v = u8((shadow_reg(fpga, reg) & ~mask) | (value & mask));
-    if (mirror && reg == FpgaReg::kCommand) {
-        if (v & 0x04) {
-            v &= u8(~0x04);
-            set_shadow_reg(fpga, reg, v);
-            run_command_page();
+    // The blackout bit goes into the image with the register, under the
+    // apply mutex taken before the register lock (the order of
+    // core/para_apply.h); a pending LED set-up switches the screen without it.
+    const bool blackout = mirror && reg == FpgaReg::kScreen && mask == 0x04 && g_set_led_para.load() == 0;
+    std::optional<C331Lock> image;
+    if (blackout)
+        image.emplace();
+    bool runPage = false;
+    int written;
+    {
+        FpgaRegLock lock(this, fpga);
+        if (reg >= FpgaReg::kShadowOnlyFirst && reg <= FpgaReg::kShadowOnlyLast) {
+            set_shadow_reg(fpga, reg, u8((shadow_reg(fpga, reg) & ~mask) | (value & mask)));
+            return 1;
         }
-        v &= u8(~0x02);
-    }
-    // The screen state follows every write of register 0, the start-up's
-    // screen commands included, so the PC never reads "on" for a screen
-    // held off; only the image's blackout word is left to the mirroring form.
-    if (reg == FpgaReg::kScreen) {
-        const bool off = v & 0x04;
-        ScreenState = off ? 0 : 1;
-        if (mirror && mask == 0x04 && g_set_led_para.load() == 0) {
-            // No register lock is taken under the apply mutex, so it comes
-            // second here. The LED set-up writes register 0 holding
-            // _led_para_init_mutex (which the apply takes after the apply
-            // mutex), but only while g_set_led_para, changed only under that
-            // mutex, is 1: this never runs there.
-            {
-                C331Lock image;
+        // Without the register's present value the merge would overwrite the
+        // bits outside the mask.
+        if (!read_from_register(reg, fpga))
+            return 0;
+        u8 v = u8((shadow_reg(fpga, reg) & ~mask) | (value & mask));
+        if (mirror && reg == FpgaReg::kCommand) {
+            runPage = v & 0x04;
+            v &= u8(~0x06);
+        }
+        // The screen state follows every write of register 0, the start-up's
+        // screen commands included, so the PC never reads "on" for a screen
+        // held off; only the image's blackout word is left to the mirroring form.
+        if (reg == FpgaReg::kScreen) {
+            const bool off = v & 0x04;
+            ScreenState = off ? 0 : 1;
+            if (blackout)
                 ZevRamPara::put16(ZevRamPara::p_zevrampara_config, Img::kBlackout, off ? 1 : 0);
-            }
-            ZevRamPara::test_signal(1);
+            __atomic_store_n(&MCU_RAM_EXTEND[29], ScreenState.load(), __ATOMIC_RELAXED);
         }
-        __atomic_store_n(&MCU_RAM_EXTEND[29], ScreenState.load(), __ATOMIC_RELAXED);
+        set_shadow_reg(fpga, reg, v);
+        written = write_fpga_register(reg, v, fpga, mask);
     }
-    set_shadow_reg(fpga, reg, v);
-    return write_fpga_register(reg, v, fpga, mask);
+    image.reset();
+    if (blackout)
+        ZevRamPara::test_signal(1);
+    // The page runs with no lock held: it takes the apply mutex and the
+    // register lock in their order itself.
+    if (runPage)
+        run_command_page();
+    return written;
 }
 
 int fpga_manage::write_fpga_ram(const unsigned char* data, unsigned int address, unsigned int length,
@@ -313,20 +327,63 @@ void fpga_manage::FPGA_to_RAM(unsigned char fpga)
 {
     if (fpga > 1)
         return;
+    u8 regs[4];
     for (u8 r = 28; r <= 31; ++r) {
         read_from_register(r, fpga);
-        MCU_RAM_CMD[12 + r - 28] = shadow_reg(fpga, r);
+        regs[r - 28] = shadow_reg(fpga, r);
     }
+    set_command_fields(12, regs, sizeof regs);
 }
 
 void fpga_manage::Version_to_RAM()
 {
-    std::memcpy(MCU_RAM_CMD + 24, kVersion, sizeof kVersion);
+    set_command_fields(24, kVersion, sizeof kVersion);
 }
 
 void fpga_manage::PHY_status_to_RAM()
 {
-    std::memset(MCU_RAM_CMD + 30, 0, 4);
+    const u8 zeros[4] = {};
+    set_command_fields(30, zeros, sizeof zeros);
+}
+
+void fpga_manage::pc_write_command_page(const u8* data, unsigned length)
+{
+    std::lock_guard<std::mutex> lock(cmd_mutex_);
+    std::memcpy(MCU_RAM_CMD, data, std::min<size_t>(length, sizeof MCU_RAM_CMD));
+    // Only a command is kept for its run: nothing else would run.
+    cmd_pending_ = length > 0 && data[0] == 0xAA;
+}
+
+void fpga_manage::read_command_page(u8* out, unsigned length)
+{
+    std::lock_guard<std::mutex> lock(cmd_mutex_);
+    std::memcpy(out, MCU_RAM_CMD, std::min<size_t>(length, sizeof MCU_RAM_CMD));
+}
+
+void fpga_manage::set_command_fields(unsigned offset, const u8* data, unsigned length)
+{
+    if (offset >= sizeof MCU_RAM_CMD)
+        return;
+    length = std::min<unsigned>(length, unsigned(sizeof MCU_RAM_CMD) - offset);
+    std::lock_guard<std::mutex> lock(cmd_mutex_);
+    std::memcpy(cmd_fields_ + offset, data, length);
+    if (!cmd_pending_) {
+        std::memcpy(MCU_RAM_CMD + offset, data, length);
+        return;
+    }
+    cmd_held_from_ = std::min(cmd_held_from_, offset);
+    cmd_held_to_ = std::max(cmd_held_to_, offset + length);
+}
+
+void fpga_manage::take_command_page(u8* out)
+{
+    std::lock_guard<std::mutex> lock(cmd_mutex_);
+    std::memcpy(out, MCU_RAM_CMD, sizeof MCU_RAM_CMD);
+    cmd_pending_ = false;
+    if (cmd_held_from_ < cmd_held_to_)
+        std::memcpy(MCU_RAM_CMD + cmd_held_from_, cmd_fields_ + cmd_held_from_, cmd_held_to_ - cmd_held_from_);
+    cmd_held_from_ = sizeof MCU_RAM_CMD;
+    cmd_held_to_ = 0;
 }
 
 bool fpga_manage::get_fpga_status()
@@ -360,19 +417,22 @@ int fpga_manage::erase_sector(unsigned int sector)
     return p_drv->FPGA_SPI_FLASH_VBYONE_ERASE(FpgaFlash::kFlash0, sector, 0, 1);
 }
 
-int fpga_manage::store_command_page(unsigned int sector, unsigned int length)
+int fpga_manage::store_command_page(const u8* page, unsigned int sector, unsigned int length)
 {
     if (!erase_sector(sector))
         return 0;
     std::vector<u8> buffer(FpgaFlash::kWriteHeadroom + length);
-    std::memcpy(buffer.data() + FpgaFlash::kWriteHeadroom, MCU_RAM_CMD, length);
+    std::memcpy(buffer.data() + FpgaFlash::kWriteHeadroom, page, length);
     return p_drv->FPGA_SPI_FLASH_VBYONE_WRITE(FpgaFlash::kFlash0, sector * FpgaFlash::kSectorSize, buffer.data(),
                                               length);
 }
 
 void fpga_manage::run_command_page()
 {
-    const u8* page = MCU_RAM_CMD;
+    // The page as the PC left it: what the worker writes meanwhile changes
+    // neither what runs nor what is stored.
+    u8 page[FpgaRam::kPageSize];
+    take_command_page(page);
     if (page[0] != 0xAA)
         return;
     // What is stored is the header and the data behind it; a length that
@@ -380,25 +440,24 @@ void fpga_manage::run_command_page()
     const unsigned int stored = (page[6] | (page[7] << 8)) + 8u;
     const bool fits = stored <= FpgaRam::kPageSize;
     const u8 store = page[2];
-    u8* shadow = MCU_REG_func[0];
     switch (page[1]) {
     case 1:
-        Checktime();
+        Checktime(page);
         break;
     case 2:
-        OnOff_time();
+        OnOff_time(page);
         if (store == 0xAA && fits) {
-            if (store_command_page(FpgaRam::kOnOffSector, stored))
-                shadow[FpgaReg::kOnOffStored] = 1;
+            if (store_command_page(page, FpgaRam::kOnOffSector, stored))
+                write_to_register(FpgaReg::kOnOffStored, 0xFF, 1, 0);
         } else if (store == 0x55) {
             if (erase_sector(FpgaRam::kOnOffSector))
-                shadow[FpgaReg::kOnOffStored] = 0;
+                write_to_register(FpgaReg::kOnOffStored, 0xFF, 0, 0);
         }
         break;
     case 3:
         if (page[8] & 0xEF) {
             if (store == 0xAA && fits) {
-                store_command_page(FpgaRam::kBrightnessSector, stored);
+                store_command_page(page, FpgaRam::kBrightnessSector, stored);
                 bri_reload = 1;
             } else if (store == 0x55) {
                 erase_sector(FpgaRam::kBrightnessSector);
@@ -406,11 +465,11 @@ void fpga_manage::run_command_page()
             }
             g_change.bri_task_stamp = G_timeTicks.load();
         } else {
-            shadow[FpgaReg::kManualBri] = page[9];
+            write_to_register(FpgaReg::kManualBri, 0xFF, page[9], 0);
             bri_value = page[9];
             Brightness_hand_dealwith(0);
             if (store == 0xAA && fits) {
-                store_command_page(FpgaRam::kBrightnessSector, stored);
+                store_command_page(page, FpgaRam::kBrightnessSector, stored);
                 bri_reload = 1;
             }
         }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -238,6 +239,15 @@ class fpga_manage
     void FPGA_to_RAM(unsigned char fpga);
     void Version_to_RAM();
     void PHY_status_to_RAM();
+    // The command page (MCU_RAM_CMD) is written by the PC links, which run it
+    // with register 2 bit 2, and by the worker, which puts the system's
+    // fields into it at start-up and at every FPGA start. Both go through
+    // these, under the page's lock (nothing is locked under it). A command
+    // page the PC wrote stays as written until it runs: fields the system
+    // sets meanwhile go into it after the run.
+    static void pc_write_command_page(const u8* data, unsigned length);
+    static void read_command_page(u8* out, unsigned length);
+    static void set_command_fields(unsigned offset, const u8* data, unsigned length);
     // FPGA 0 is up: register 80 = 3, V-by-One done, output check at 16 or
     // later, output not held.
     bool get_fpga_status();
@@ -315,7 +325,8 @@ class fpga_manage
     int Brightness_hand_dealwith(unsigned char request);
     void record_bright_change();
     void record_onoff_time(unsigned char flash);
-    void OnOff_time();
+    // Loads the on/off table from a command page (or the stored record).
+    void OnOff_time(const unsigned char* page);
     void Extension_function();
     void Power_ctrl_init();
     void eth_param_init(unsigned char clear, unsigned char fpga);
@@ -324,7 +335,8 @@ class fpga_manage
     void update_eth_state(unsigned char fpga);
     void check_wlanonline_state();
     void set_led_para_deal();
-    void Checktime();
+    // Sets the clock from a command page's bytes 8 to 14.
+    void Checktime(const unsigned char* page);
     void Record_Time_Deal();
     void run_clock_record();
 
@@ -454,8 +466,10 @@ class fpga_manage
     int fpga_vbyone1_flash_fd = -1;
     int fpga_vbyone2_flash_fd = -1;
 
-    // Register lock of each FPGA (recursive; taken before Utils::_spi_mutex)
-    // and the service lock of the interrupt service and pass-through.
+    // Register lock of each FPGA (recursive): after the apply mutex and the
+    // LED set-up mutex, before Utils::_spi_mutex (the order is in
+    // core/para_apply.h); and the service lock of the interrupt service and
+    // pass-through.
     pthread_mutex_t reg_mutex[2];
     pthread_mutex_t irq_mutex;
 
@@ -571,7 +585,10 @@ class fpga_manage
     // Real-time cap of a wait for the card (its 35 ticks), so a stalled
     // tick never holds the worker.
     u32 vmf_wait_ms = 350;
-    // Daily on/off times (plain numbers) and whether each is still armed.
+    // Daily on/off times (plain numbers) and whether each is still armed,
+    // under onoff_mutex: a PC link loads a table from its command page while
+    // the worker switches by it (nothing is locked under it).
+    std::mutex onoff_mutex;
     struct ONOFF_ENTRY {
         u8 on_hour, on_minute, off_hour, off_minute;
         u8 on_armed, off_armed;
@@ -626,8 +643,15 @@ class fpga_manage
     int transaction(unsigned char fpga, unsigned int command, const u8* tx, u8* rx, unsigned int len);
     int merge_write(unsigned char reg, unsigned char mask, unsigned char value, unsigned char fpga, bool mirror);
     void run_command_page();
-    // Erases a flash-0 sector and stores length bytes of the command page.
-    int store_command_page(unsigned int sector, unsigned int length);
+    // The command page into out (1024 bytes), to be run: held system fields
+    // go into the page now.
+    static void take_command_page(u8* out);
+    static std::mutex cmd_mutex_;
+    static bool cmd_pending_;
+    static u8 cmd_fields_[FpgaRam::kPageSize];
+    static unsigned cmd_held_from_, cmd_held_to_;
+    // Erases a flash-0 sector and stores length bytes of a command page.
+    int store_command_page(const u8* page, unsigned int sector, unsigned int length);
     int erase_sector(unsigned int sector);
     bool source_up() const;
     bool ram_check(unsigned char fpga);

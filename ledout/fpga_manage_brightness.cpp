@@ -109,20 +109,23 @@ void wait(fpga_manage* m, unsigned char fpga, const std::function<void()>& check
 
 // ---- records ----
 
+// The records are read into buffers of the worker's own: a command page the
+// PC wrote and has not yet run is not overwritten.
 void fpga_manage::record_bright_change()
 {
-    if (MCU_REG_func[0][FpgaReg::kState] != 3)
+    if (shadow_reg(0, FpgaReg::kState) != 3)
         return;
+    u8 record[kBriRecordSize];
     u8 first = 0;
     if (!p_drv->FPGA_SPI_FLASH_VBYONE_READ(FpgaFlash::kFlash0, kBriRecordAddress, 1, &first) || first != 0xAA ||
-        !p_drv->FPGA_SPI_FLASH_VBYONE_READ(FpgaFlash::kFlash0, kBriRecordAddress, kBriRecordSize, MCU_RAM_CMD)) {
+        !p_drv->FPGA_SPI_FLASH_VBYONE_READ(FpgaFlash::kFlash0, kBriRecordAddress, kBriRecordSize, record)) {
         bri_task_on = 0;
         bri_mode = 255;
         bri_value = 16;
-        MCU_REG_func[0][FpgaReg::kManualBri] = 16;
+        write_to_register(FpgaReg::kManualBri, 0xFF, 16, 0);
         return;
     }
-    Brightness_init(MCU_RAM_CMD);
+    Brightness_init(record);
 }
 
 void fpga_manage::Brightness_init(const unsigned char* record)
@@ -135,7 +138,7 @@ void fpga_manage::Brightness_init(const unsigned char* record)
     bri_task_on = 0;
     vmf_miss = 0;
     if (mode == kModeManualPc || mode == kModeManualImage) {
-        MCU_REG_func[0][FpgaReg::kManualBri] = record[9];
+        write_to_register(FpgaReg::kManualBri, 0xFF, record[9], 0);
         bri_value = record[9];
         bri_task_on = 1;
     } else if (isTableMode(mode)) {
@@ -146,9 +149,9 @@ void fpga_manage::Brightness_init(const unsigned char* record)
     }
 }
 
-void fpga_manage::OnOff_time()
+void fpga_manage::OnOff_time(const unsigned char* page)
 {
-    const u8* page = MCU_RAM_CMD;
+    std::lock_guard<std::mutex> lock(onoff_mutex);
     onoff_count = page[8] > 4 ? 4 : page[8];
     for (unsigned e = 0; e < 4; ++e) {
         const u8* t = page + 9 + 4 * e;
@@ -158,22 +161,22 @@ void fpga_manage::OnOff_time()
 
 void fpga_manage::record_onoff_time(unsigned char flash)
 {
-    if (MCU_REG_func[0][FpgaReg::kState] != 3 && flash != FpgaFlash::kFlash0)
+    if (shadow_reg(0, FpgaReg::kState) != 3 && flash != FpgaFlash::kFlash0)
         return;
+    u8 record[kOnOffRecordSize];
     u8 first = 0;
     if (!p_drv->FPGA_SPI_FLASH_VBYONE_READ(FpgaFlash::kFlash0, kOnOffRecordAddress, 1, &first) || first != 0xAA)
         return;
-    if (!p_drv->FPGA_SPI_FLASH_VBYONE_READ(FpgaFlash::kFlash0, kOnOffRecordAddress, kOnOffRecordSize, MCU_RAM_CMD))
+    if (!p_drv->FPGA_SPI_FLASH_VBYONE_READ(FpgaFlash::kFlash0, kOnOffRecordAddress, kOnOffRecordSize, record))
         return;
-    OnOff_time();
-    MCU_REG_func[0][FpgaReg::kOnOffStored] = 1;
+    OnOff_time(record);
+    write_to_register(FpgaReg::kOnOffStored, 0xFF, 1, 0);
 }
 
 // ---- applying ----
 
 int fpga_manage::Brightness_hand_dealwith(unsigned char request)
 {
-    u8* reg = MCU_REG_func[0];
     // A request without a pending image change is the start-up apply: the
     // stored mode stays in force and its record is not rewritten.
     const bool imageChange = request && bri_set_flag.load();
@@ -185,9 +188,9 @@ int fpga_manage::Brightness_hand_dealwith(unsigned char request)
             TimeRealType t;
             IT8563WE_Get(&t);
             bri_value = HalfHourValue[half_hour_index(t.hour, t.minute)];
-            reg[FpgaReg::kManualBri] = bri_value;
+            write_to_register(FpgaReg::kManualBri, 0xFF, bri_value, 0);
         } else if (mode == kModeAuto || mode == kModeAutoSlow) {
-            reg[FpgaReg::kManualBri] = bri_value;
+            write_to_register(FpgaReg::kManualBri, 0xFF, bri_value, 0);
         }
     }
     const u16 image = ZevRamPara::locked16(Img::kBrightness);
@@ -196,16 +199,16 @@ int fpga_manage::Brightness_hand_dealwith(unsigned char request)
         value = level_of(image);
         if (mode != kModeManualImage && mode != kModeTableStored && value < kMinBrightness)
             value = kMinBrightness;
-        reg[FpgaReg::kManualBri] = value;
+        write_to_register(FpgaReg::kManualBri, 0xFF, value, 0);
         bri_value = value;
     }
     read_from_register(128, 0);
     read_from_register(144, 0);
-    const u16 links = u16(reg[144] << 8 | reg[128]);
+    const u16 links = u16(shadow_reg(0, 144) << 8 | shadow_reg(0, 128));
     if (links) {
-        MCU_RAM_PARA_func[0][256] = 1;
+        __atomic_store_n(&MCU_RAM_PARA_func[0][256], u8(1), __ATOMIC_RELAXED);
         if (!fromImage) {
-            value = reg[FpgaReg::kManualBri];
+            value = shadow_reg(0, FpgaReg::kManualBri);
             if (mode != kModeAuto && mode != kModeManualImage && mode != kModeTableStored)
                 value = u8(value * 16 - 1);
             if (!names_level(image, value)) {
@@ -226,7 +229,7 @@ int fpga_manage::Brightness_hand_dealwith(unsigned char request)
     }
     if (imageChange) {
         u8 record[kBriRecordSize] = {0xAA, 3, 0xAA, 0, 0, 0, 49, 0, kModeManualImage};
-        std::memset(record + 9, reg[FpgaReg::kManualBri], 48);
+        std::memset(record + 9, shadow_reg(0, FpgaReg::kManualBri), 48);
         u8 stored[kBriRecordSize];
         const bool same =
             p_drv->FPGA_SPI_FLASH_VBYONE_READ(FpgaFlash::kFlash0, kBriRecordAddress, kBriRecordSize, stored) &&
@@ -258,7 +261,7 @@ void fpga_manage::Extension_function()
         record_bright_change();
     if (bri_task_on.load())
         Brightness_task();
-    if (MCU_REG_func[0][FpgaReg::kOnOffStored] == 1)
+    if (shadow_reg(0, FpgaReg::kOnOffStored) == 1)
         dealwith_onoff();
 }
 
@@ -307,7 +310,7 @@ void fpga_manage::Brightness_time_change()
         return;
     }
     bri_value = HalfHourValue[index];
-    MCU_REG_func[0][FpgaReg::kManualBri] = HalfHourValue[index];
+    write_to_register(FpgaReg::kManualBri, 0xFF, HalfHourValue[index], 0);
     Brightness_hand_dealwith(0);
     bri_last_index = index;
     bri_repeat = 0;
@@ -370,7 +373,8 @@ void fpga_manage::VMF_data_back_result()
         g_change.vmf_data_flag = 1;
         g_change.vmf_answer_state = 1;
     } else {
-        ++MCU_REG_func[0][vmf::kRegErrors];
+        FpgaRegLock lock(this, 0);
+        set_shadow_reg(0, vmf::kRegErrors, u8(shadow_reg(0, vmf::kRegErrors) + 1));
         g_change.vmf_answer_state = 2;
     }
     vmf_answer_flag = 0;
@@ -378,7 +382,6 @@ void fpga_manage::VMF_data_back_result()
 
 void fpga_manage::Brightness_auto_filter()
 {
-    u8* reg = MCU_REG_func[0];
     if (g_change.vmf_data_flag) {
         g_change.vmf_data_flag = 0;
         vmf_miss = 0;
@@ -389,12 +392,12 @@ void fpga_manage::Brightness_auto_filter()
             else if (v > vmf_data[53])
                 --v;
             bri_value = v;
-            reg[FpgaReg::kManualBri] = v;
+            write_to_register(FpgaReg::kManualBri, 0xFF, v, 0);
         }
     }
     if (vmf_miss >= kVmfMisses) {
         bri_value = 255;
-        reg[FpgaReg::kManualBri] = 255;
+        write_to_register(FpgaReg::kManualBri, 0xFF, 255, 0);
         vmf_miss = 0;
     }
 }
@@ -404,34 +407,41 @@ void fpga_manage::Brightness_auto_filter()
 void fpga_manage::dealwith_onoff()
 {
     const TimeRealType& t = time_real;
-    bool switched = false;
-    for (unsigned e = 0; e < onoff_count; ++e) {
-        ONOFF_ENTRY& x = onoff[e];
-        if (x.on_armed && x.on_hour == t.hour && x.on_minute == t.minute) {
-            SCREEN_fpgactrl_status(1);
-            x.on_armed = 0;
-            onoff_switched = 1;
-            switched = true;
+    bool on = false, off = false;
+    {
+        std::lock_guard<std::mutex> lock(onoff_mutex);
+        for (unsigned e = 0; e < onoff_count; ++e) {
+            ONOFF_ENTRY& x = onoff[e];
+            if (x.on_armed && x.on_hour == t.hour && x.on_minute == t.minute) {
+                x.on_armed = 0;
+                on = true;
+            }
+        }
+        for (unsigned e = 0; e < onoff_count; ++e) {
+            ONOFF_ENTRY& x = onoff[e];
+            if (x.off_armed && x.off_hour == t.hour && x.off_minute == t.minute) {
+                x.off_armed = 0;
+                off = true;
+            }
+        }
+        if (on || off)
+            onoff_switched = off ? 2 : 1;
+        if (t.day != onoff_day) {
+            for (auto& x : onoff) {
+                x.on_armed = 1;
+                x.off_armed = 1;
+            }
+            onoff_day = t.day;
         }
     }
-    for (unsigned e = 0; e < onoff_count; ++e) {
-        ONOFF_ENTRY& x = onoff[e];
-        if (x.off_armed && x.off_hour == t.hour && x.off_minute == t.minute) {
-            SCREEN_fpgactrl_status(0);
-            x.off_armed = 0;
-            onoff_switched = 2;
-            switched = true;
-        }
-    }
-    if (switched)
+    // Switched after the table's lock is free: the screen commands take the
+    // apply mutex and the register lock.
+    if (on)
+        SCREEN_fpgactrl_status(1);
+    if (off)
+        SCREEN_fpgactrl_status(0);
+    if (on || off)
         Power_ctrl_reset();
-    if (t.day != onoff_day) {
-        for (auto& x : onoff) {
-            x.on_armed = 1;
-            x.off_armed = 1;
-        }
-        onoff_day = t.day;
-    }
 }
 
 // ---- kept but not called by the worker ----

@@ -2,6 +2,7 @@
 // page, their backup relative to the screen origin, the port link state
 // mirrored into the page, and the LED parameter set-up sequence.
 #include <cstring>
+#include <optional>
 
 #include <QMutexLocker>
 
@@ -212,105 +213,140 @@ void fpga_manage::check_wlanonline_state()
     }
 }
 
+namespace
+{
+// What one step of the LED set-up writes to the FPGA.
+enum class LedWrite : u8 { none, screen_off, lcd_off, reset, hold, release, pulse_on, pulse_off, lcd_on, screen_back };
+} // namespace
+
 void fpga_manage::set_led_para_deal()
 {
-    QMutexLocker lock(&Utils::_led_para_init_mutex);
+    // The step is decided under the LED set-up mutex and written once it is
+    // free: the apply mutex is held where the set-up mutex is taken, and a
+    // register write may take the apply mutex (the blackout mirror), so
+    // nothing is locked under the set-up mutex. Register 22, which freeze
+    // steps 0 and 4 wait on, is read before it for the same reason.
     const u32 since = Utils::getTimeSpace(led_setup_stamp);
+    const u8 seen = g_set_led_setup.load();
+    std::optional<u8> status;
+    if (g_set_led_para.load() == 0 && g_freeze_out.load() == 1 && get_fpga_status() &&
+        ((seen == 0 && since >= 21) || (seen == 4 && since >= 11))) {
+        read_from_register(FpgaReg::kStatus, 0);
+        status = shadow_reg(0, FpgaReg::kStatus);
+    }
     auto next = [this](u8 step) {
         g_set_led_setup = step;
         led_setup_stamp = G_timeTicks.load();
     };
-    if (g_set_led_para == 1) {
-        switch (g_set_led_setup.load()) {
-        case 0:
-            SCREEN_fpgactrl_status(0);
-            next(1);
-            break;
-        case 1:
-            if (since >= 11) {
-                SCREEN_fpgactrl_status(5);
-                next(2);
-            }
-            break;
-        default:
-            if (since >= 31) {
-                next(0);
-                g_set_led_para = 0;
-            }
-            break;
-        }
-        return;
-    }
-    if (g_set_led_para == 2) {
-        g_set_led_para = 0;
-        g_freeze_out = 0;
-        g_set_led_setup = 0;
-        reset_fpga_rst(0);
-        return;
-    }
-    if (g_freeze_out != 1 || !get_fpga_status())
-        return;
-    switch (g_set_led_setup.load()) {
-    case 0:
-        if (since < 21)
-            return;
-        read_from_register(FpgaReg::kStatus, 0);
-        if ((shadow_reg(0, FpgaReg::kStatus) & 0x04) && led_setup_count < 500) {
-            ++led_setup_count;
-            led_setup_stamp = G_timeTicks.load();
-            return;
-        }
-        led_setup_count = 0;
-        next(1);
-        break;
-    case 1:
-        if (since >= 21) {
-            SCREEN_fpgactrl_status(7);
-            next(2);
-        }
-        break;
-    case 2:
-        if (since >= 21) {
-            SCREEN_fpgactrl_status(8);
-            next(100);
-        }
-        break;
-    case 100:
-        if (since >= 21) {
-            write_to_register(FpgaReg::kHandshake, 0x20, 0x20, 0);
-            next(99);
-        }
-        break;
-    case 99:
-        if (since >= 21) {
-            write_to_register(FpgaReg::kHandshake, 0x20, 0x00, 0);
-            next(3);
-        }
-        break;
-    case 3:
-        if (since >= 21) {
-            SCREEN_fpgactrl_status(4);
+    // One re-read of register 22 while its bit is not yet as awaited: true
+    // while the wait goes on.
+    auto waiting = [this](bool notYet) {
+        if (!notYet || led_setup_count >= 500) {
             led_setup_count = 0;
-            next(4);
+            return false;
         }
+        ++led_setup_count;
+        led_setup_stamp = G_timeTicks.load();
+        return true;
+    };
+    auto decide = [&]() {
+        if (g_set_led_para == 1) {
+            switch (g_set_led_setup.load()) {
+            case 0:
+                next(1);
+                return LedWrite::screen_off;
+            case 1:
+                if (since < 11)
+                    return LedWrite::none;
+                next(2);
+                return LedWrite::lcd_off;
+            default:
+                if (since >= 31) {
+                    next(0);
+                    g_set_led_para = 0;
+                }
+                return LedWrite::none;
+            }
+        }
+        if (g_set_led_para == 2) {
+            g_set_led_para = 0;
+            g_freeze_out = 0;
+            g_set_led_setup = 0;
+            return LedWrite::reset;
+        }
+        if (g_freeze_out != 1 || !get_fpga_status())
+            return LedWrite::none;
+        const u8 step = g_set_led_setup.load();
+        // Steps 1, 2, 100, 99 and 3 each follow the last after 21 ticks.
+        struct Timed {
+            u8 step, then;
+            LedWrite write;
+        };
+        static const Timed kTimed[] = {{1, 2, LedWrite::hold},
+                                       {2, 100, LedWrite::release},
+                                       {100, 99, LedWrite::pulse_on},
+                                       {99, 3, LedWrite::pulse_off},
+                                       {3, 4, LedWrite::lcd_on}};
+        for (const Timed& t : kTimed) {
+            if (t.step != step)
+                continue;
+            if (since < 21)
+                return LedWrite::none;
+            led_setup_count = 0;
+            next(t.then);
+            return t.write;
+        }
+        if (step == 0) {
+            if (!status || waiting(*status & 0x04))
+                return LedWrite::none;
+            next(1);
+            return LedWrite::none;
+        }
+        if (step == 4) {
+            if (!status || waiting(!(*status & 0x80)))
+                return LedWrite::none;
+            g_freeze_out = 0;
+            next(0);
+            return LedWrite::screen_back;
+        }
+        next(0);
+        return LedWrite::none;
+    };
+    LedWrite write;
+    {
+        QMutexLocker lock(&Utils::_led_para_init_mutex);
+        write = decide();
+    }
+    switch (write) {
+    case LedWrite::none:
         break;
-    case 4:
-        if (since < 11)
-            return;
-        read_from_register(FpgaReg::kStatus, 0);
-        if (!(shadow_reg(0, FpgaReg::kStatus) & 0x80) && led_setup_count < 500) {
-            ++led_setup_count;
-            led_setup_stamp = G_timeTicks.load();
-            return;
-        }
-        led_setup_count = 0;
-        g_freeze_out = 0;
+    case LedWrite::screen_off:
+        SCREEN_fpgactrl_status(0);
+        break;
+    case LedWrite::lcd_off:
+        SCREEN_fpgactrl_status(5);
+        break;
+    case LedWrite::reset:
+        reset_fpga_rst(0);
+        break;
+    case LedWrite::hold:
+        SCREEN_fpgactrl_status(7);
+        break;
+    case LedWrite::release:
+        SCREEN_fpgactrl_status(8);
+        break;
+    case LedWrite::pulse_on:
+        write_to_register(FpgaReg::kHandshake, 0x20, 0x20, 0);
+        break;
+    case LedWrite::pulse_off:
+        write_to_register(FpgaReg::kHandshake, 0x20, 0x00, 0);
+        break;
+    case LedWrite::lcd_on:
+        SCREEN_fpgactrl_status(4);
+        break;
+    case LedWrite::screen_back:
         // The screen comes back only if the operator has not blacked it out.
-        SCREEN_fpgactrl_status(ZevRamPara::img16(Img::kBlackout) == 0 ? 1 : 0);
-        next(0);
-        break;
-    default:
-        next(0);
+        SCREEN_fpgactrl_status(ZevRamPara::locked16(Img::kBlackout) == 0 ? 1 : 0);
         break;
     }
 }

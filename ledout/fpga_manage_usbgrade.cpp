@@ -175,7 +175,7 @@ void fpga_manage::get_usb_file_list_path()
     usb_file_list.clear();
     usb_file_count = 0;
     QString dir = "/mnt/usb1/";
-    const QString sub = g_usb_grade_path;
+    const QString sub = Utils::usb_grade_path();
     if (sub != " ") {
         // The stick's folder name must stay inside the stick.
         if (sub.contains("..") || sub.startsWith('/'))

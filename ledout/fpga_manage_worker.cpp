@@ -47,8 +47,8 @@ void fpga_manage::softinit()
     Power_ctrl_init();
     Version_to_RAM();
     PHY_status_to_RAM();
-    MCU_RAM_CMD[29] = 1;
-    MCU_RAM_CMD[28] = 0xFF;
+    const u8 marks[2] = {0xFF, 1};
+    set_command_fields(28, marks, sizeof marks);
     MCU_RAM_EXTEND[49] = 159;
     MCU_RAM_EXTEND[50] = 31;
     g_send_para.job_word.store(u16(255 << 8));

@@ -182,7 +182,7 @@ int message_deal::write_fpga_ram_cmd(u8* body, int /*length*/, u32 address, int 
     } else if (type == 5) {
         if (low24 + u32(len) > u32(kPage))
             return 1;
-        std::memcpy(fpga_manage::MCU_RAM_CMD, data, size_t(len));
+        fpga_manage::pc_write_command_page(data, unsigned(len));
     } else if (low24 + u32(len) > u32(kPage)) {
         return 1;
     }
@@ -251,7 +251,7 @@ int message_deal::read_fpga_ram_cmd(u8* body, u32 address, int len, u8 fpga)
     } else if (type == 5) {
         if (low24 + n > u32(kPage))
             return refuse();
-        std::memcpy(out, fpga_manage::MCU_RAM_CMD, n);
+        fpga_manage::read_command_page(out, n);
     } else if (low24 + n > u32(kPage)) {
         return refuse();
     }

@@ -81,7 +81,7 @@ u8 capability(u32 k)
     case 13:
     case 14:
     case 15:
-        return u8(g_zev_max_pixel >> (8 * (k - 12)));
+        return u8(g_zev_max_pixel.load() >> (8 * (k - 12)));
     case 28:
         return 6;
     case 30:

@@ -120,7 +120,11 @@ int message_deal::write_register(u8* body, int length)
         body[pc::kStatus] = 0;
         return 1;
     default:
-        shadow_reg(reg) = u8((value & mask) | (shadow_reg(reg) & ~mask));
+        // Changed bit by bit atomically: register 0 is a request word the
+        // source-check thread takes and clears in one step, and a plain
+        // read, merge and write could bring back a request it had served.
+        __atomic_fetch_and(&shadow_reg(reg), u8(~mask), __ATOMIC_ACQ_REL);
+        __atomic_fetch_or(&shadow_reg(reg), u8(value & mask), __ATOMIC_ACQ_REL);
         body[pc::kStatus] = u8(reg_cmd_run(reg, mask));
         return 1;
     }
@@ -183,13 +187,13 @@ int message_deal::REG_FLASH_STATUS1_flag(u8)
 
 int message_deal::REG_comm_flag(u8)
 {
-    update_mode(shadow_reg(9) > 15);
+    update_mode(__atomic_load_n(&shadow_reg(9), __ATOMIC_ACQUIRE) > 15);
     return 0;
 }
 
 int message_deal::REG_com1_flag(u8)
 {
-    update_mode((shadow_reg(10) & 0x7F) != 0);
+    update_mode((__atomic_load_n(&shadow_reg(10), __ATOMIC_ACQUIRE) & 0x7F) != 0);
     return 0;
 }
 

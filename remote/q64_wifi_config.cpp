@@ -18,7 +18,8 @@
 
 namespace
 {
-WakeFlag g_wake;
+// Never destroyed: the UDP thread may still wake it while the process ends.
+WakeFlag& g_wake = *new WakeFlag;
 
 void ap_state_changed()
 {

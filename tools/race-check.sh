@@ -9,8 +9,9 @@
 # machine's Qt and still shows a real race, then runs the suite (or the
 # program on the simulated board, driven by tools/race-load.py), each in a
 # network namespace of its own, and sums up the reports with
-# tools/race-summary.py. Reports do not fail a test;
-# the script fails only when the build, the self-check or the run does.
+# tools/race-summary.py. Reports do not fail a test; the script fails when
+# the build, the self-check or the run does, and when a lock-order inversion
+# is in our code (not only among the mutexes of Qt or the system).
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
 src="$(pwd)"
@@ -37,11 +38,13 @@ options="suppressions=$src/tools/tsan.supp:history_size=5:report_signal_unsafe=0
 
 # The preload must hide every hand-over of the check program, and without
 # it the QMutex case must be reported: else the wrappers miss the calls. The
-# unguarded case is a real race, reported with the preload as without it:
-# else the preload hides what it should show.
+# unguarded case is a real race, reported with the preload as without it,
+# and the order case two QMutexes taken in both orders, a lock-order cycle
+# that only the preload lets the sanitizer see: else the preload hides what
+# it should show.
 self_check() {
-    local dir="$build/tsan-self-check" failed=0 kind with without
-    for kind in mutex recursive trylock wait thread queued unguarded; do
+    local dir="$build/tsan-self-check" failed=0 kind with without order
+    for kind in mutex recursive trylock wait thread queued unguarded order; do
         rm -rf "$dir" && mkdir -p "$dir/with" "$dir/without"
         QT_QPA_PLATFORM=offscreen TSAN_OPTIONS="$options:log_path=$dir/with/report" LD_PRELOAD="$preload" \
             timeout 120 "$build/tools/zev_tsan_qt_sync_check" "$kind" >/dev/null 2>&1 || failed=1
@@ -49,18 +52,27 @@ self_check() {
             timeout 120 "$build/tools/zev_tsan_qt_sync_check" "$kind" >/dev/null 2>&1 || failed=1
         with=$(cat "$dir"/with/* 2>/dev/null | grep -c '^WARNING: ThreadSanitizer')
         without=$(cat "$dir"/without/* 2>/dev/null | grep -c '^WARNING: ThreadSanitizer')
-        echo "race-check: self-check $kind: $with reports with the preload, $without without"
-        if [ "$kind" = unguarded ]; then
-            [ "$with" -gt 0 ] && [ "$without" -gt 0 ] || failed=1
-        else
-            [ "$with" = 0 ] || failed=1
-        fi
+        order=$(cat "$dir"/with/* 2>/dev/null | grep -c '^WARNING: ThreadSanitizer: lock-order-inversion')
+        echo "race-check: self-check $kind: $with reports with the preload ($order lock-order), $without without"
+        case "$kind" in
+        unguarded) [ "$with" -gt 0 ] && [ "$without" -gt 0 ] || failed=1 ;;
+        order) [ "$order" -gt 0 ] || failed=1 ;;
+        *) [ "$with" = 0 ] || failed=1 ;;
+        esac
         if [ "$kind" = mutex ] && [ "$without" = 0 ]; then failed=1; fi
     done
     rm -rf "$dir"
     [ "$failed" = 0 ] || { echo "race-check: the preload does not show Qt's synchronisation" >&2; return 1; }
 }
 self_check || exit 1
+
+# The summary exits 3 when a lock-order inversion is in our code.
+summary() {
+    python3 tools/race-summary.py "$1" --source "$src"
+    local st=$?
+    [ "$st" = 3 ] && echo "race-check: a lock-order cycle in our code" >&2
+    [ "$st" = 0 ]
+}
 
 if [ -z "$live" ]; then
     # The tests' environment (ZEV_RUN_ENV) logs to $build/tsan. A network
@@ -74,7 +86,7 @@ if [ -z "$live" ]; then
     echo "race-check: suite ran $(($(date +%s) - start)) s under ThreadSanitizer; ctest exit $rc (log $build/race-ctest.log)"
     grep -E "tests passed|tests failed" "$build/race-ctest.log"
     sed -n '/The following tests FAILED/,$p' "$build/race-ctest.log"
-    python3 tools/race-summary.py "$build/tsan" --source "$src"
+    summary "$build/tsan" || rc=1
     exit "$rc"
 fi
 
@@ -88,5 +100,5 @@ unshare -rn env QT_QPA_PLATFORM=offscreen LD_PRELOAD="$preload" \
     python3 tools/race-load.py "$build/zevQ64N" --root "$run/root" --seconds "$live"
 rc=$?
 echo "race-check: live load ran $(($(date +%s) - start)) s; load driver exit $rc"
-python3 tools/race-summary.py "$run/tsan" --source "$src"
+summary "$run/tsan" || rc=1
 exit "$rc"

@@ -11,6 +11,10 @@ cable each loop over:
     contrast, the LED size and origin, windows, crops, single parameters, a
     block anywhere) and the apply (register 11 mask 0x02); the screen
     register of the FPGA, whose blackout bit the image follows;
+  - the box's register 0, the source-check request word;
+  - FPGA command pages (clock, on/off times, brightness by hand and by
+    table, stored, erased or not) written and run with register 2 bit 2,
+    while the FPGA faults below start the FPGA again and again;
   - user modes saved (word 868) and recalled (word 866), slot reads and
     writes, reads of the image and the info block;
   - EDID RAM tables written and read back (0xC1);
@@ -21,9 +25,19 @@ cable each loop over:
     which asks the box for its device information and property;
   - file transfers (files read, then written back as read) and module
     transfers (the barcode sent, the module files read).
-Beside them the simulated board gets keypad keys, USB stick plugs and pulls,
-input changes and FPGA faults. Prints what was sent and answered; exits 1
-when the program ended on its own or never came up.
+Beside them two more links set the network address (TCP 5005) and reset
+the network (TCP 10002, register 16 mask 0x20) at the same time, and the
+simulated board gets keypad keys, USB stick plugs and pulls, input changes
+and faults, each set once the FPGA has been up for 20 s and held 20 to 40 s:
+most of them drop the FPGA or make its starts fail ("fpga input", "fpga
+ram", "fpga vbo"), so that it starts again and again.
+
+Before all that, with no other traffic, it waits (up to 240 s) for the FPGA
+to come up and has the apply, the LED set-up and the FPGA register lock meet
+once: an LED width and the apply, a brightness command page 1.5 s later, the
+screen register's blackout bit. The N seconds of load follow. Prints what
+was sent and answered; exits 1 when the program ended on its own or never
+came up.
 
 It makes a network namespace of its own (tools/own_network.py), so it
 never reaches a running box; where none can be had it stops while the
@@ -55,7 +69,13 @@ CLOUD_PORT = 7000
 
 # Image offsets of the words and records the load writes.
 SPLICE, LED_W, CROPS, CROP_SIZE, LAYERS, LAYER_SIZE = 1376, 1378, 1472, 10, 2272, 26
+PANEL_END = 1424
 MODE_START, IMAGE_SIZE = 896, 4096
+# Splice mode, LED width and height the clients write, shared between them;
+# the first is the one the start's meeting of the locks sets.
+PANEL = [0, 640, 480]
+PANEL_LOCK = threading.Lock()
+PANEL_CHANGED = [time.monotonic()]
 
 
 def request(group, rest, dest=BOX):
@@ -70,8 +90,8 @@ def le32(v):
     return bytes([v & 0xFF, (v >> 8) & 0xFF, (v >> 16) & 0xFF, (v >> 24) & 0xFF])
 
 
-def ram_write(address, data):
-    return request(0x60, le32(address) + le16(len(data)) + bytes(2) + bytes(data))
+def ram_write(address, data, dest=BOX):
+    return request(0x60, le32(address) + le16(len(data)) + bytes(2) + bytes(data), dest)
 
 
 def ram_read(address, length):
@@ -116,11 +136,19 @@ class Ops:
     def brightness(self):
         self.ask("image write", ram_write(2176 + 2 * self.rng.randrange(2), [self.rng.randrange(101), 0]))
 
+    # A new LED size sets the LED output up again and restarts the FPGA: it
+    # changes at most once in 90 s, the other writes move the origin only,
+    # so that the FPGA also comes up between.
     def led_size(self):
         r = self.rng
-        w, h = r.choice([64, 128, 640, 1024, 1920, 3840]), r.choice([64, 128, 480, 768, 1080, 2160])
-        self.ask("LED size", ram_write(SPLICE, le16(r.choice([0, 0, 1])) + le16(w) + le16(h) +
-                                       le16(r.randrange(0, 64)) + le16(r.randrange(0, 64))))
+        with PANEL_LOCK:
+            if time.monotonic() - PANEL_CHANGED[0] > 90:
+                PANEL_CHANGED[0] = time.monotonic()
+                PANEL[:] = [r.choice([0, 0, 1]), r.choice([64, 128, 640, 1024, 1920, 3840]),
+                            r.choice([64, 128, 480, 768, 1080, 2160])]
+            splice, w, h = PANEL
+        self.ask("LED size", ram_write(SPLICE, le16(splice) + le16(w) + le16(h) + le16(r.randrange(0, 64)) +
+                                       le16(r.randrange(0, 64))))
 
     def window(self):
         r = self.rng
@@ -136,10 +164,15 @@ class Ops:
         r = self.rng
         self.ask("crop", ram_write(CROPS + CROP_SIZE * r.randrange(40), bytes(r.randrange(8) for _ in range(CROP_SIZE))))
 
+    # A block anywhere but on the panel words (splice mode to the first
+    # output's size), which the LED size writes change.
     def image_block(self):
         r = self.rng
+        n = r.choice([16, 64, 256])
         at = r.randrange(MODE_START, IMAGE_SIZE - 256, 2)
-        self.ask("image block", ram_write(at, bytes(r.getrandbits(8) for _ in range(r.choice([16, 64, 256])))))
+        if at < PANEL_END and at + n > SPLICE:
+            at = PANEL_END
+        self.ask("image block", ram_write(at, bytes(r.getrandbits(8) for _ in range(n))))
 
     def single(self):
         r = self.rng
@@ -149,6 +182,31 @@ class Ops:
 
     def screen(self):
         self.ask("screen register", request(0xA0, [0, 0x04, 0, self.rng.choice([0, 0x04])], dest=FPGA))
+
+    def source_request(self):
+        r = self.rng
+        bit = 1 << r.randrange(7)
+        mask = r.choice([bit, 0xFF])
+        self.ask("register 0", request(0xA0, [0, mask, 0, bit]))
+
+    # A command page into FPGA RAM type 5, then run by register 2 bit 2.
+    def command_page(self):
+        r = self.rng
+        store = r.choice([0xAA, 0x55, 0])
+        kind = r.randrange(4)
+        if kind == 0:
+            data = bytes([0x26, 0x20, 0x12, 0x31, 0x23, 0x59, 0x58])
+            page = bytes([0xAA, 1, 0, 0, 0, 0]) + le16(len(data)) + data
+        elif kind == 1:
+            bcd = lambda v: (v // 10) << 4 | v % 10
+            times = bytes(bcd(r.randrange(60 if i % 2 else 24)) for i in range(16))
+            page = bytes([0xAA, 2, store, 0, 0, 0]) + le16(17) + bytes([r.randrange(6)]) + times
+        elif kind == 2:
+            page = bytes([0xAA, 3, store, 0, 0, 0]) + le16(2) + bytes([0, r.randrange(17)])
+        else:
+            page = bytes([0xAA, 3, store, 0, 0, 0]) + le16(49) + bytes([1] + [r.randrange(256) for _ in range(48)])
+        self.ask("command page", ram_write(0x05000000, page, FPGA))
+        self.ask("command page", request(0xA0, [2, 0x04, 0, 0x04], dest=FPGA))
 
     def apply(self):
         self.ask("apply", APPLY)
@@ -259,7 +317,8 @@ class Ops:
         r = self.rng
         ops = [self.brightness, self.read_image, self.modes, self.apply]
         ops += r.sample([self.led_size, self.window, self.crop, self.single, self.screen, self.image_block,
-                         self.edid, self.network, self.network, self.files, self.modules], 3)
+                         self.edid, self.network, self.network, self.files, self.modules, self.source_request,
+                         self.command_page, self.command_page], 3)
         if r.random() < 0.05:
             ops.append(self.cloud)
         r.shuffle(ops)
@@ -269,6 +328,25 @@ class Ops:
             op()
             if op in (self.led_size, self.window, self.crop, self.image_block):
                 self.apply()
+
+
+class NetworkOps(Ops):
+    """A second pair of links: one sets the address while the other resets
+    the network, both reloading the settings at once."""
+
+    def __init__(self, rng, ask, reset):
+        super().__init__(rng, ask)
+        self.reset = reset
+
+    def round(self):
+        r = self.rng
+        if self.reset:
+            self.ask("network reset", request(0xA0, [16, 0x20, 0, 0]))
+        else:
+            ip = bytes([192, 168, 0, r.choice([199, 100, 50])])
+            self.ask("network set", request(0xA4, bytes([1, 0, 0, 0]) + ip + bytes([255, 255, 255, 0]) +
+                                            bytes([192, 168, 0, 1]) + le16(5005)))
+        STOP.wait(r.uniform(0.1, 0.5))
 
 
 class Stats:
@@ -324,7 +402,7 @@ class LinkLost(Exception):
     pass
 
 
-def run_client(link, stats, seed, connect, send, reader_of, timeout, drop_on_silence, longest=None):
+def run_client(link, stats, seed, connect, send, reader_of, timeout, drop_on_silence, longest=None, ops=Ops):
     rng = random.Random(seed)
     conn = None
     while not STOP.is_set():
@@ -342,7 +420,7 @@ def run_client(link, stats, seed, connect, send, reader_of, timeout, drop_on_sil
                     raise LinkLost(kind)
                 return unwire(got) if got else None
 
-            Ops(rng, ask).round()
+            ops(rng, ask).round()
         except (OSError, LinkLost):
             if conn is not None:
                 close(conn)
@@ -359,9 +437,14 @@ def close(conn):
         conn.close()
 
 
-def tcp_client(port, stats, seed):
-    run_client(f"TCP {port}", stats, seed, lambda: socket.create_connection(("127.0.0.1", port), timeout=10),
-               lambda s, f: s.sendall(f), SockReader, 20, True)
+def tcp_client(port, stats, seed, ops=Ops, name=""):
+    run_client(f"TCP {port}{name}", stats, seed, lambda: socket.create_connection(("127.0.0.1", port), timeout=10),
+               lambda s, f: s.sendall(f), SockReader, 20, True, ops=ops)
+
+
+def network_pair(port, stats, seed, reset):
+    ops = lambda rng, ask: NetworkOps(rng, ask, reset)
+    tcp_client(port, stats, seed, ops, " (network reset)" if reset else " (network set)")
 
 
 def udp_client(port, stats, seed):
@@ -450,10 +533,66 @@ def cloud_server(counts, seed):
 
 KEYS = ["LEFT", "RIGHT", "OK", "MODE", "BACK", "WIN1", "WIN2", "WIN3", "EXT", "DVI", "HDMI1", "HDMI2", "HDMI3",
         "HDMI4", "FREEZE", "BLACK", "A", "B", "C"]
-FAULTS = ["fpga vbo", "fpga ram", "fpga output", "fpga input", "cards 1 silent", "cards 2 badcheck",
-          "cards 3 short", "cards 4 delay 50"]
+# A fault is set once the FPGA has been up for 20 s (or nothing was set for
+# 150 s) and held 20 to 40 s, so the FPGA spends much of the run up and still
+# starts again and again. Each fault that drops the FPGA ("fpga input")
+# starts it again when it clears; "fpga ram" and "fpga vbo" held meanwhile
+# make those starts fail and start again: every start writes the command page
+# beside the PC's.
+FAULTS = ["fpga input\nfpga ram", "fpga input\nfpga vbo", "fpga input", "fpga ram", "fpga vbo", "fpga output",
+          "cards 1 silent", "cards 2 badcheck", "cards 3 short", "cards 4 delay 50"]
 INPUTS = ["HDMI1 1920x1080@60", "HDMI1 off", "HDMI2 1280x720@50", "HDMI2 off", "DVI 1024x768@60", "DVI off",
           "EXT 1920x1080@30", "EXT off", "HDMI3 3840x2160@30", "HDMI4 off"]
+
+
+def fpga_state(conn):
+    """FPGA register 80 (3 while up) read over a link of its own, or None."""
+    try:
+        if conn[0] is None:
+            conn[0] = socket.create_connection(("127.0.0.1", 5005), timeout=5)
+        conn[0].sendall(request(0xA1, [80, 0, 0, 0], dest=FPGA))
+        got = read_reply(SockReader(conn[0]), 5)
+        reply = unwire(got) if got else None
+        if reply is None or len(reply) < 12:
+            raise OSError("no answer")
+        return reply[11] if reply[10] == 0 else None
+    except OSError:
+        if conn[0] is not None:
+            conn[0].close()
+        conn[0] = None
+        return None
+
+
+def meet_the_locks(seconds):
+    """Waits, with no other traffic, until the FPGA is up, then has the apply
+    mutex, the LED set-up mutex and the FPGA register lock meet once with the
+    FPGA up: an LED width and the apply (which asks for the LED set-up), a
+    command page of manual brightness 1.5 s later, and the screen register's
+    blackout bit. The seconds waited, or None when the FPGA did not come up."""
+    conn = [None]
+    started = time.monotonic()
+    while fpga_state(conn) != 3:
+        if time.monotonic() - started > seconds or STOP.wait(1):
+            if conn[0] is not None:
+                conn[0].close()
+            return None
+
+    def ask(frame):
+        conn[0].sendall(frame)
+        read_reply(SockReader(conn[0]), 20)
+
+    try:
+        ask(ram_write(SPLICE, b"".join(le16(v) for v in PANEL)))
+        ask(APPLY)
+        STOP.wait(1.5)
+        ask(ram_write(0x05000000, bytes([0xAA, 3, 0, 0, 0, 0]) + le16(2) + bytes([0, 8]), FPGA))
+        ask(request(0xA0, [2, 0x04, 0, 0x04], dest=FPGA))
+        for value in (0x04, 0):
+            ask(request(0xA0, [0, 0x04, 0, value], dest=FPGA))
+    except OSError:
+        pass
+    conn[0].close()
+    return time.monotonic() - started
 
 
 def board_driver(root, counts, seed):
@@ -461,9 +600,16 @@ def board_driver(root, counts, seed):
     sim = os.path.join(root, "sim")
     plugged = False
     faulted = False
-    last_usb = last_fault = last_inputs = 0.0
+    watch = [None]
+    up_since = None
+    last_usb = last_fault = last_inputs = time.monotonic()
+    hold = 0.0
     while not STOP.wait(rng.uniform(0.3, 1.5)):
         now = time.monotonic()
+        up = fpga_state(watch) == 3
+        if up and up_since is None:
+            counts["fpga starts"] += 1
+        up_since = (up_since or now) if up else None
         try:
             with open(os.path.join(sim, "keypad"), "a") as f:
                 f.write(" ".join(rng.choice(KEYS) for _ in range(rng.randint(1, 3))) + "\n")
@@ -479,14 +625,21 @@ def board_driver(root, counts, seed):
                     f.write("\n".join(rng.sample(INPUTS, 4)) + "\n")
                 counts["inputs"] += 1
                 last_inputs = now
-            if now - last_fault > rng.uniform(10, 25):
-                faulted = not faulted
-                with open(os.path.join(sim, "faults"), "w") as f:
-                    f.write(rng.choice(FAULTS) + "\n" if faulted else "")
+            if faulted and now - last_fault > hold:
+                faulted = False
+            elif not faulted and ((up_since is not None and now - up_since > 20) or now - last_fault > 150):
+                faulted = True
+                hold = rng.uniform(20, 40)
                 counts["faults"] += 1
-                last_fault = now
+            else:
+                continue
+            with open(os.path.join(sim, "faults"), "w") as f:
+                f.write(rng.choice(FAULTS) + "\n" if faulted else "")
+            last_fault = now
         except OSError as e:
             print(f"race-load: board script: {e}", file=sys.stderr)
+    if watch[0] is not None:
+        watch[0].close()
 
 
 def wait_for_port(prog, port, seconds):
@@ -521,6 +674,11 @@ def main():
             print("race-load: the program did not come up")
             return 1
         print(f"race-load: serving after {time.monotonic() - started:.1f} s")
+        waited = meet_the_locks(240)
+        if waited is None:
+            print("race-load: the FPGA did not come up within 240 s; the load starts without the first meeting")
+        else:
+            print(f"race-load: FPGA up after {waited:.0f} s more; LED set-up, brightness page and screen register sent")
         stats = Stats()
         counts = collections.Counter()
         rng = random.Random(args.seed)
@@ -532,6 +690,8 @@ def main():
             threading.Thread(target=udp_client, args=(10005, stats, rng.random())),
             threading.Thread(target=udp_client, args=(5008, stats, rng.random())),
             threading.Thread(target=serial_client, args=(args.root, stats, rng.random())),
+            threading.Thread(target=network_pair, args=(5005, stats, rng.random(), False)),
+            threading.Thread(target=network_pair, args=(10002, stats, rng.random(), True)),
             threading.Thread(target=board_driver, args=(args.root, counts, rng.random())),
         ]
         for w in workers:

@@ -11,10 +11,16 @@ the variable where ThreadSanitizer names it; other
 kinds (lock-order inversions, ...) by kind and their top frames in our code.
 Each data race is put in an area by the variable it touched (the image
 with its shadow and EDID RAM table, the user-mode slots, the cloud settings,
-the network strings; "other" for the rest), counted per area up front.
-Then what the suppressions file held back: the Qt libraries whose
-intercepted calls go unchecked (ThreadSanitizer counts no such calls) and
-the reports each other suppression matched (print_suppressions=1).
+the network strings; "other" for the rest), counted per area up front,
+those made inside a library (the first frame of every access past the
+sanitizer and the preload lies in Qt, glibc or another library not ours)
+apart from those made in our code, and the lock-order inversions, those
+among the mutexes of Qt or the system (each mutex of the cycle taken by
+library code) apart from those in our code. Then what the suppressions file held back: the Qt
+libraries whose intercepted calls go unchecked (ThreadSanitizer counts no
+such calls) and the reports each other suppression matched
+(print_suppressions=1). Exits 3 when a lock-order inversion is in our code:
+a cycle of our locks can stop the threads that take them for good.
 """
 import argparse
 import collections
@@ -156,6 +162,42 @@ AREAS = [
 ]
 
 
+def in_library(frame):
+    """A frame of a shared library that is not ours (Qt, glibc, OpenSSL...)."""
+    name = os.path.basename(frame["module"].split("+")[0])
+    return bool(re.match(r"lib.*\.so", name)) and not name.startswith("libzev")
+
+
+def at_system(report):
+    """A data race whose accesses are all made inside a library (glibc's own
+    locks, say, which the sanitizer does not see): the first frame past the
+    sanitizer and the preload is a library's in every stack."""
+    if not report.kind.startswith("data race"):
+        return False
+    firsts = [top(frames) for _, frames in report.stacks()]
+    return all(f is not None and in_library(f) for f in firsts)
+
+
+ACQUIRED = re.compile(r"Mutex (M\d+) (?:acquired|previously acquired)")
+
+
+def order_in_library(report):
+    """A lock-order inversion among a library's own mutexes: every mutex of
+    the cycle is taken, somewhere in the report, by library code (the first
+    frame past the sanitizer and the preload)."""
+    taken_by_library = set()
+    named = set()
+    for title, frames in report.sections:
+        m = ACQUIRED.match(title)
+        if not m:
+            continue
+        named.add(m.group(1))
+        first = top(frames)
+        if first is not None and in_library(first):
+            taken_by_library.add(m.group(1))
+    return bool(named) and named <= taken_by_library
+
+
 def area(report):
     if not report.kind.startswith("data race"):
         return None
@@ -238,6 +280,12 @@ def main():
     kinds = collections.Counter(r.kind for r in reports)
     for kind, n in kinds.most_common():
         print(f"  {n:5} {kind}")
+    order = [r for r in reports if r.kind.startswith("lock-order-inversion")]
+    ours_order = [r for r in order if not order_in_library(r)]
+    print(f"lock-order inversions: {len(ours_order)} in our code, {len(order) - len(ours_order)} in Qt or the system")
+    races = [r for r in reports if r.kind.startswith("data race")]
+    system = [r for r in races if at_system(r)]
+    print(f"data races: {len(races) - len(system)} in our code, {len(system)} made inside Qt or the system")
     print("data races by area:")
     for name in [a for a, _ in AREAS] + ["other"]:
         n = sum(1 for r in reports if area(r) == name)
@@ -265,7 +313,9 @@ def main():
         if var:
             print(f"    location: {var}")
         if area(r):
-            print(f"    area: {area(r)}")
+            print(f"    area: {area(r)}" + (" (made inside Qt or the system)" if at_system(r) else ""))
+        if kind.startswith("lock-order-inversion") and order_in_library(r):
+            print("    among the mutexes of Qt or the system")
         progs = ", ".join(f"{p} x{n}" for p, n in g["programs"].most_common(6))
         print(f"    in: {progs}")
 
@@ -279,7 +329,7 @@ def main():
             print(f"  {entry}: intercepted calls from the library unchecked, not counted{note}")
         else:
             print(f"  {entry}: {supps.get(entry, 0)} reports")
-    return 0
+    return 3 if ours_order else 0
 
 
 if __name__ == "__main__":

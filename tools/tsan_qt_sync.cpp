@@ -13,8 +13,9 @@
 //   atomics ThreadSanitizer sees) as acquire and release.
 // - QWaitCondition::wait unlocks the mutex and locks it again.
 // - A QThread's end: its thread releases on the QThread once its run is
-//   over, QThread::wait acquires there (a thread that has already finished
-//   is waited for inside libQt5Core without any call ThreadSanitizer sees).
+//   over, QThread::wait waits for that and acquires there (a thread that has
+//   already finished is waited for inside libQt5Core without any call
+//   ThreadSanitizer sees).
 // - A queued call or posted event: the poster releases on the event, the
 //   thread that delivers it acquires there, as the event goes to the
 //   receiver. Queued signals and invokeMethod
@@ -31,6 +32,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <pthread.h>
+#include <unistd.h>
 
 extern "C" {
 void __tsan_acquire(void* addr) __attribute__((weak));
@@ -140,12 +142,53 @@ struct QtThreadStart {
     void* thread;
 };
 
+// The QThreads whose start routine runs. QThread::wait returns once Qt has
+// marked the thread finished, a moment before the routine returns and
+// releases: the wait waits for that too. Atomics of this uninstrumented file
+// only, so the sanitizer sees no synchronisation of the table's own.
+constexpr int kRunSlots = 256;
+std::atomic<void*> g_running[kRunSlots];
+
+void noteRunning(void* thread)
+{
+    for (auto& slot : g_running) {
+        void* empty = nullptr;
+        if (slot.compare_exchange_strong(empty, thread))
+            return;
+    }
+}
+
+void noteEnded(void* thread)
+{
+    for (auto& slot : g_running) {
+        void* held = thread;
+        if (slot.compare_exchange_strong(held, nullptr))
+            return;
+    }
+}
+
+bool stillRunning(void* thread)
+{
+    for (auto& slot : g_running)
+        if (slot.load() == thread)
+            return true;
+    return false;
+}
+
+// Waits, at most a second, for the routine of a finished QThread to release.
+void awaitRelease(void* thread)
+{
+    for (int i = 0; i < 10000 && stillRunning(thread); ++i)
+        usleep(100);
+}
+
 void* runQtThread(void* p)
 {
     QtThreadStart start = *static_cast<QtThreadStart*>(p);
     std::free(p);
     void* result = start.routine(start.thread);
     __tsan_release(start.thread);
+    noteEnded(start.thread);
     return result;
 }
 
@@ -258,9 +301,12 @@ int pthread_create(pthread_t* id, const pthread_attr_t* attr, void* (*routine)(v
     if (!start)
         return real_fn(id, attr, routine, arg);
     *start = {routine, arg};
+    noteRunning(arg);
     int rc = real_fn(id, attr, runQtThread, start);
-    if (rc != 0)
+    if (rc != 0) {
+        noteEnded(arg);
         std::free(start);
+    }
     return rc;
 }
 
@@ -269,8 +315,10 @@ bool _ZN7QThread4waitEm(void* thread, unsigned long ms)
 {
     REAL(bool (*)(void*, unsigned long), _ZN7QThread4waitEm);
     bool done = real_fn(thread, ms);
-    if (done && tsan())
+    if (done && tsan()) {
+        awaitRelease(thread);
         __tsan_acquire(thread);
+    }
     return done;
 }
 
@@ -279,8 +327,10 @@ bool _ZN7QThread4waitE14QDeadlineTimer(void* thread, DeadlineTimer deadline)
 {
     REAL(bool (*)(void*, DeadlineTimer), _ZN7QThread4waitE14QDeadlineTimer);
     bool done = real_fn(thread, deadline);
-    if (done && tsan())
+    if (done && tsan()) {
+        awaitRelease(thread);
         __tsan_acquire(thread);
+    }
     return done;
 }
 

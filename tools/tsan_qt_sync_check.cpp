@@ -1,10 +1,11 @@
 // Checks tools/tsan_qt_sync.cpp on this machine's Qt: each case but the
 // last hands plain data between two threads only through Qt's
 // synchronisation. Run under ThreadSanitizer with the preload they must give
-// no report; without it, the QMutex case does. The last, "unguarded", is a
-// real race: each thread counts under a mutex of its own, which orders
-// nothing, so it must be reported with the preload too (tools/race-check.sh
-// runs them all both ways).
+// no report; without it, the QMutex case does. The last two are faults the
+// preload must leave visible: "unguarded" is a real race (each thread counts
+// under a mutex of its own, which orders nothing), "order" takes two QMutexes
+// in both orders, a lock-order cycle (tools/race-check.sh runs them all both
+// ways).
 #include <QApplication>
 #include <QMutex>
 #include <QMutexLocker>
@@ -57,6 +58,20 @@ void unguarded_case()
     std::thread a(count, &mine), b(count, &yours);
     a.join();
     b.join();
+}
+
+// One thread takes first then second, a later one second then first: never
+// at the same time, yet a cycle that can stop both once they meet.
+void order_case()
+{
+    QMutex first, second;
+    auto nested = [](QMutex* outer, QMutex* inner) {
+        QMutexLocker a(outer);
+        QMutexLocker b(inner);
+        ++g_counter;
+    };
+    std::thread(nested, &first, &second).join();
+    std::thread(nested, &second, &first).join();
 }
 
 void trylock_case()
@@ -178,8 +193,10 @@ int main(int argc, char** argv)
         return queued_case(argc, argv);
     else if (!std::strcmp(which, "unguarded"))
         unguarded_case();
+    else if (!std::strcmp(which, "order"))
+        order_case();
     else {
-        std::fprintf(stderr, "usage: %s mutex|recursive|trylock|wait|thread|queued|unguarded\n", argv[0]);
+        std::fprintf(stderr, "usage: %s mutex|recursive|trylock|wait|thread|queued|unguarded|order\n", argv[0]);
         return 2;
     }
     std::printf("counter %d\n", g_counter);

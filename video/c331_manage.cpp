@@ -28,7 +28,9 @@ c331_manage* c331_manage::p_c331_manage = nullptr;
 
 namespace
 {
-WakeFlag g_wake;
+// Never destroyed: a link or the panel may still wake it while the process
+// ends.
+WakeFlag& g_wake = *new WakeFlag;
 
 // The thread's pause between turns: until wake(), or until the given time
 // when there is one.

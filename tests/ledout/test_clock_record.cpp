@@ -347,14 +347,15 @@ class TestClockRecord : public QObject
     {
         power_on();
         g_clock_record.clock_set = 0xFF;
+        u8 page[16] = {};
         const u8 bad[7] = {0x26, 0x20, 0x13, 0x01, 0, 0, 0};
-        std::memcpy(fpga_manage::MCU_RAM_CMD + 8, bad, 7);
+        std::memcpy(page + 8, bad, 7);
         m->clock_record.drv = m->p_drv;
-        m->Checktime();
+        m->Checktime(page);
         QCOMPARE(g_clock_record.clock_set, u8(0xFF));
         const u8 good[7] = {0x26, 0x20, 0x12, 0x31, 0x23, 0x59, 0x58};
-        std::memcpy(fpga_manage::MCU_RAM_CMD + 8, good, 7);
-        m->Checktime();
+        std::memcpy(page + 8, good, 7);
+        m->Checktime(page);
         QCOMPARE(g_clock_record.clock_set, u8(0x5A));
         QVERIFY(!sim->board().simShell().recorded().empty());
     }

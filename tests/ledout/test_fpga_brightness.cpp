@@ -14,6 +14,7 @@
 #include "core/zevrampara.h"
 #include "ledout/fpga_drv.h"
 #include "ledout/fpga_manage.h"
+#include "support/lock_wait.h"
 #include "support/sim_fixture.h"
 #include "video/c331_manage.h"
 
@@ -116,6 +117,38 @@ class TestFpgaBrightness : public QObject
         QCOMPARE(flash()->peek(kBriRecord, 10), std::vector<u8>({0xAA, 3, 0xAA, 0, 0, 0, 49, 0, 16, u8(written)}));
         QCOMPARE(int(m_->bri_mode.load()), 16);
         QCOMPARE(int(m_->bri_task_on.load()), 1);
+    }
+
+    // The manual brightness byte of the register shadow is written under the
+    // register lock, as the PC's command page writes it: while the test
+    // holds the lock, each writer waits and the byte stays.
+    void manualByteUnderRegisterLock_data()
+    {
+        QTest::addColumn<int>("writer");
+        QTest::newRow("record loaded") << 0;
+        QTest::newRow("no record") << 1;
+        QTest::newRow("image brightness") << 2;
+    }
+    void manualByteUnderRegisterLock()
+    {
+        QFETCH(int, writer);
+        if (writer == 0)
+            storeRecord(kBriRecord, briRecord(0, 9));
+        setImage(50);
+        m_->bri_set_flag = writer == 2 ? 1 : 0;
+        reg()[FpgaReg::kManualBri] = 0x5A;
+        u8 seen = 0;
+        QVERIFY(waits_for(
+            held(m_->reg_mutex[0]),
+            [this, writer] {
+                if (writer == 2)
+                    m_->Brightness_hand_dealwith(1);
+                else
+                    m_->record_bright_change();
+            },
+            [&] { seen = reg()[FpgaReg::kManualBri]; }));
+        QCOMPARE(int(seen), 0x5A);
+        QVERIFY(reg()[FpgaReg::kManualBri] != 0x5A);
     }
 
     void recordWrittenOnlyWhenItChanges()

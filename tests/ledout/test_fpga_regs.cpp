@@ -8,12 +8,21 @@
 
 #include "board/sim/sim_fpga.h"
 #include "board/sim/sim_spi_flash.h"
+#include "core/para_apply.h"
+#include "core/utils.h"
 #include "core/zevrampara.h"
 #include "ledout/fpga_drv.h"
 #include "ledout/fpga_manage.h"
+#include "support/lock_wait.h"
 #include "support/sim_fixture.h"
 
 using board::sim::SimFpga;
+
+namespace
+{
+// The three locks in their order: apply mutex, LED set-up mutex, register lock.
+enum OrderedLock { kApply, kLedSetup, kRegister };
+} // namespace
 
 class TestFpgaRegs : public QObject
 {
@@ -218,6 +227,76 @@ class TestFpgaRegs : public QObject
         QCOMPARE(m_->write_to_0x00_register(0, 0x04, 0x00, 0), 1);
         QCOMPARE(ScreenState.load(), u8(1));
         QCOMPARE(fpga_manage::MCU_RAM_EXTEND[29], u8(1));
+    }
+
+    // A path that waits for a lock holds none that comes after it in the
+    // order: the test holds the awaited lock and, while the path waits,
+    // finds the later one free.
+    void lockOrder_data()
+    {
+        QTest::addColumn<int>("path");
+        QTest::addColumn<int>("awaited");
+        QTest::addColumn<int>("laterFree");
+        QTest::newRow("pc brightness page") << 0 << int(kApply) << int(kRegister);
+        QTest::newRow("blackout mirror") << 1 << int(kApply) << int(kRegister);
+        QTest::newRow("led set-up, screen off") << 2 << int(kRegister) << int(kLedSetup);
+        QTest::newRow("freeze end, screen back") << 3 << int(kApply) << int(kLedSetup);
+    }
+    void lockOrder()
+    {
+        QFETCH(int, path);
+        QFETCH(int, awaited);
+        QFETCH(int, laterFree);
+        auto lockOf = [this](int which) {
+            return which == kApply      ? held(g_para_apply_mutex)
+                   : which == kLedSetup ? held(Utils::_led_para_init_mutex)
+                                        : held(m_->reg_mutex[0]);
+        };
+        auto isFree = [this](int which) {
+            if (which == kLedSetup) {
+                if (!Utils::_led_para_init_mutex.tryLock())
+                    return false;
+                Utils::_led_para_init_mutex.unlock();
+                return true;
+            }
+            pthread_mutex_t* m = which == kApply ? &g_para_apply_mutex : &m_->reg_mutex[0];
+            if (pthread_mutex_trylock(m) != 0)
+                return false;
+            pthread_mutex_unlock(m);
+            return true;
+        };
+        u8* page = fpga_manage::MCU_RAM_CMD;
+        std::memset(page, 0, 16);
+        ZevRamPara::put16(ZevRamPara::p_zevrampara_config, Img::kBlackout, 0);
+        if (path == 0) {
+            page[0] = 0xAA;
+            page[1] = 3;
+            page[9] = 50;
+        } else if (path == 2) {
+            g_set_led_para = 1;
+            g_set_led_setup = 0;
+        } else if (path == 3) {
+            shadow()[FpgaReg::kState] = 3;
+            m_->start[0].vbo_state = 7;
+            m_->start[0].out_state = 18;
+            g_freeze_out = 1;
+            g_set_led_setup = 4;
+            m_->led_setup_stamp = G_timeTicks.load() - 20;
+            m_->led_setup_count = 500;
+        }
+        std::function<void()> job[] = {[this] { m_->write_to_register(FpgaReg::kCommand, 0x04, 0x04, 0); },
+                                       [this] { m_->write_to_register(FpgaReg::kScreen, 0x04, 0x04, 0); },
+                                       [this] { m_->set_led_para_deal(); }, [this] { m_->set_led_para_deal(); }};
+        bool free = false;
+        QVERIFY(waits_for(lockOf(awaited), job[path], [&] { free = isFree(laterFree); }));
+        QVERIFY(free);
+        std::memset(page, 0, 16);
+        g_set_led_para = 0;
+        g_freeze_out = 0;
+        g_set_led_setup = 0;
+        shadow()[FpgaReg::kState] = 0;
+        m_->start[0].vbo_state = 0;
+        m_->start[0].out_state = 0;
     }
 
     void failedPortSendIsReported()

@@ -14,10 +14,12 @@
 #include "board/sim/sim_fpga.h"
 #include "board/sim/sim_spi_flash.h"
 #include "core/ini_file.h"
+#include "core/utils.h"
 #include "core/zevrampara.h"
 #include "ledout/fpga_drv.h"
 #include "ledout/fpga_jobs.h"
 #include "ledout/fpga_manage.h"
+#include "support/lock_wait.h"
 #include "support/sim_fixture.h"
 #include "video/c331_manage.h"
 
@@ -148,7 +150,7 @@ class TestUsbUpgrade : public QObject
         QDir().mkpath(fx_->hostQ("/mnt/usb1"));
         QDir(fx_->hostQ("/data/app")).removeRecursively();
         QVERIFY(writeHostFile(fx_->hostQ("/data/app/zevQ64N"), "old"));
-        g_usb_grade_path = " ";
+        Utils::set_usb_grade_path(" ");
         g_app_reset_flag = 0;
         g_update_flag = 0;
         g_update_status = 0;
@@ -278,7 +280,7 @@ class TestUsbUpgrade : public QObject
         if (kind == 3)
             QCOMPARE(truncate(fx_->host("/mnt/usb1/box.ZEV").c_str(), off_t(p.size()) + 0x6C0000 + 4096), 0);
         if (kind == 5)
-            g_usb_grade_path = "../data/app";
+            Utils::set_usb_grade_path("../data/app");
         run();
         QCOMPARE(int(g_app_reset_flag.load()), 0);
         QCOMPARE(app(), Bytes({'o', 'l', 'd'}));
@@ -294,6 +296,15 @@ class TestUsbUpgrade : public QObject
 
     // A package naming the application 1,000 times writes it once, with the
     // last child's bytes.
+    // A settings reload replaces the folder on a PC link or the GUI thread:
+    // the upgrade copies it under the identity's mutex.
+    void folderReadUnderItsMutex()
+    {
+        Utils::set_usb_grade_path("pkg");
+        QVERIFY(waits_for(
+            held(Utils::_net_identity_mutex), [this] { m_->get_usb_file_list_path(); }, [] {}));
+    }
+
     void oneWritePerTarget()
     {
         std::vector<Child> children(999, {10, fill(100, 1)});

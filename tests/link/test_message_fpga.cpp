@@ -210,6 +210,54 @@ class TestMessageFpga : public QObject
         QCOMPARE(send(md, w9).body, expected_reply(w9, {0x00}));
     }
 
+    // A command page the PC wrote runs and is stored as written, though the
+    // FPGA starts again before the PC runs it: the worker's record loads and
+    // register copies go elsewhere, and its fields follow after the run.
+    void commandPageRunsAsThePcWroteIt_data()
+    {
+        QTest::addColumn<int>("start");
+        QTest::newRow("brightness record loaded") << 0;
+        QTest::newRow("on/off record loaded") << 1;
+        QTest::newRow("registers 28 to 31 copied") << 2;
+    }
+    void commandPageRunsAsThePcWroteIt()
+    {
+        QFETCH(int, start);
+        fpga_manage* m = fpga_manage::p_fpga_manage;
+        auto store = [m](u32 address, Bytes record) {
+            QVERIFY(m->p_drv->FPGA_SPI_FLASH_VBYONE_ERASE(FpgaFlash::kFlash0, address / 4096, 0, 1));
+            Bytes b(4 + record.size());
+            std::memcpy(b.data() + 4, record.data(), record.size());
+            QVERIFY(m->p_drv->FPGA_SPI_FLASH_VBYONE_WRITE(FpgaFlash::kFlash0, address, b.data(), u32(record.size())));
+        };
+        Bytes stored = {0xAA, 3, 0xAA, 0, 0, 0, 49, 0, 16};
+        stored.resize(57, 9);
+        store(0x6CE000, stored);
+        Bytes onoff = {0xAA, 2, 0xAA, 0, 0, 0, 5, 0, 1, 0x07, 0x30, 0x22, 0x00};
+        onoff.resize(50, 0);
+        store(0x6CD000, onoff);
+
+        Bytes page = {0xAA, 3, 0xAA, 0, 0, 0, 49, 0, 1};
+        for (int i = 0; i < 48; ++i)
+            page.push_back(u8(100 + i));
+        Bytes w = write_req(0x05000000, page);
+        QCOMPARE(send(md, w).body, expected_reply(w, {0x00}));
+        if (start == 0)
+            m->record_bright_change();
+        else if (start == 1)
+            m->record_onoff_time(2);
+        else
+            m->FPGA_to_RAM(0);
+        Bytes run = request(kFpga, 0xA0, {2, 0x04, 0, 0x04});
+        QCOMPARE(send(md, run).body, expected_reply(run, {0x00}));
+        QCOMPARE(board::sim::simFpgaFlash()->peek(0x6CE000, u32(page.size())), page);
+        if (start == 2) {
+            const Bytes now = send(md, read_req(0x05000000, 16)).data();
+            QCOMPARE(Bytes(now.begin() + 12, now.end()),
+                     (Bytes{fpga()->reg(28), fpga()->reg(29), fpga()->reg(30), fpga()->reg(31)}));
+        }
+    }
+
     void extendedPage()
     {
         fpga_manage::MCU_RAM_EXTEND[49] = 0xFF;

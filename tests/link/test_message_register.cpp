@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <thread>
 
@@ -166,6 +167,49 @@ class TestMessageRegister : public QObject
         Bytes r12 = request(kBox, 0xA0, reg_rest(12, 0xFF, 9));
         QCOMPARE(send(md, r12).body, expected_reply(r12, {0x00}));
         QCOMPARE(ZevRamPara::device.reg[12], u8(0));
+    }
+
+    // Register 0 is a request word the source-check thread takes and clears
+    // in one step while the PC sets its bits: a bit is asked for again only
+    // once it was served, so each request is served exactly once, and none
+    // comes back after it was taken.
+    void requestWordServedOncePerRequest()
+    {
+        constexpr int kRounds = 300000;
+        constexpr int kBits = 6;
+        std::atomic<bool> done{false};
+        std::atomic<long> served[kBits] = {};
+        long asked[kBits] = {};
+        auto take = [&served] {
+            const u8 req = __atomic_exchange_n(&ZevRamPara::device.reg[0], u8(0), __ATOMIC_ACQ_REL);
+            for (int b = 0; b < kBits; ++b)
+                served[b] += (req >> b) & 1;
+        };
+        // Taken at short, uneven intervals: other bits are often still
+        // pending when the PC sets the next one.
+        std::thread sourceCheck([&] {
+            for (unsigned spin = 0; !done.load(); ++spin) {
+                for (volatile unsigned k = 0; k < spin % 64; k = k + 1) {
+                }
+                take();
+            }
+        });
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        Bytes body;
+        for (int i = 0; i < kRounds && std::chrono::steady_clock::now() < deadline; ++i) {
+            const int b = i % kBits;
+            while (served[b].load() < asked[b] && std::chrono::steady_clock::now() < deadline) {
+            }
+            ++asked[b];
+            // The reply goes into the request's bytes: a fresh copy each time.
+            body = request(kBox, 0xA0, reg_rest(0, u8(1 << b), u8(1 << b)));
+            md.write_register(body.data(), int(body.size()));
+        }
+        done = true;
+        sourceCheck.join();
+        take();
+        for (int b = 0; b < kBits; ++b)
+            QCOMPARE(served[b].load(), asked[b]);
     }
 
     void register161Actions()

@@ -229,8 +229,7 @@ void ledset::on_Button_apply1_clicked()
             ZevRamPara::put16(img, Img::kLayer + Img::kLayerH, H);
             for (int layer = 1; layer < 6; ++layer)
                 ZevRamPara::put16(img, Img::kLayer + Img::kLayerSize * layer + Img::kLayerEnable, 0);
-            const u8* regs = fpga_manage::MCU_REG_func[0];
-            if (regs && regs[80] == 3) {
+            if (fpga_manage::shadow_reg(0, FpgaReg::kState) == 3) {
                 QMutexLocker led(&Utils::_led_para_init_mutex);
                 g_set_led_para = 1;
                 g_set_led_setup = 0;

@@ -11,6 +11,7 @@
 
 #include "ledout/fpga_jobs.h"
 #include "core/para_apply.h"
+#include "core/utils.h"
 #include "core/zevrampara.h"
 #include "ledout/fpga_manage.h"
 #include "ui/maintenance/factory.h"
@@ -301,7 +302,7 @@ class TestMaintenancePages : public QObject
         QVERIFY(QDir().mkpath(harness.sim().hostQ("/mnt/usb1")));
         if (!package.isEmpty())
             QVERIFY(writeHostFile(harness.sim().hostQ("/mnt/usb1/box.ZEV"), package));
-        g_usb_grade_path = " ";
+        Utils::set_usb_grade_path(" ");
         firmware_usbgrade page(nullptr);
         release_key(&page, 'Q');
         QCOMPARE(int(g_usb_grade), 1);
