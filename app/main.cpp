@@ -147,7 +147,12 @@ void readUpdateStatus()
     // that writes the line.
     ini_file::Keys keys;
     QMutexLocker lock(&Utils::_file_deal_mutex);
-    ini_file::read(board::path(QString("/data/configs/led_load_config.ini")), &keys);
+    const ini_file::Read read = ini_file::read(board::path(QString(Utils::kStartFile)), &keys);
+    if (read == ini_file::Read::unreadable)
+        zevlog::stored_file(lcCore(), Utils::kStartFile, Utils::kStartFileUnread);
+    else if (read == ini_file::Read::malformed || read == ini_file::Read::damaged)
+        zevlog::stored_file(lcCore(), Utils::kStartFile,
+                            "is damaged: the lines that read are kept, the file is kept as it is");
     g_update_status = keys.value("app-1/app_path").toString() == "/data/app/zevQ64N -platform linuxfb" ? 1 : 0;
 }
 

@@ -322,8 +322,7 @@ bool Utils::install_new_app()
             kept.clear();
         before = board::read_whole(startFile, ini_file::kMaxBytes, &old);
         if (read == ini_file::Read::unreadable || before == board::FileRead::unreadable) {
-            zevlog::stored_file(lcCore(), kStartFile,
-                                "cannot be read: no application is installed, the file is kept as it is");
+            zevlog::stored_file(lcCore(), kStartFile, kStartFileUnread);
             return false;
         }
         if (!ini_file::write(QString::fromStdString(startFile),

@@ -61,6 +61,10 @@ class Utils
     static bool install_new_app();
     static constexpr const char* kNewApp = "/data/app/zevQ64N2";
     static constexpr const char* kStartFile = "/data/configs/led_load_config.ini";
+    // What is said of a start-up file that cannot be read, at start and at
+    // an install alike, so that it is named once.
+    static constexpr const char* kStartFileUnread =
+        "cannot be read: no application can be installed, the file is kept as it is";
     static void getIPAddress();
 
     // The cloud server settings (g_Nubo_*), copied and replaced whole under
