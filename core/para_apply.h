@@ -35,11 +35,14 @@ void image_written();
 //
 // Lock order, kept everywhere so that no two threads wait on each other:
 // this apply mutex, then Utils::_led_para_init_mutex, then an FPGA's
-// register lock (fpga_manage::reg_mutex), then Utils::_spi_mutex. Nothing is
-// taken under the LED set-up mutex (the FPGA worker decides its set-up step
-// under it and writes the registers after), and no thread holding a register
-// lock takes the apply mutex (the screen register's blackout mirror takes it
-// first; the FPGA command page runs with neither held).
+// register lock (fpga_manage::reg_mutex), then the FPGA parameter pages' lock
+// (fpga_manage::para_mutex), then Utils::_spi_mutex. Nothing is taken under
+// the LED set-up mutex (the FPGA worker decides its set-up step under it and
+// writes the registers after), and no thread holding a register lock takes
+// the apply mutex (the screen register's blackout mirror takes it first; the
+// FPGA command page runs with neither held). Under the parameter pages' lock
+// only the SPI mutex of a page's own RAM transfer is taken: the registers,
+// the image and the flash are read before it.
 extern pthread_mutex_t g_para_apply_mutex;
 // 1 apply the edited image, 2 apply after a factory reset.
 extern C331ApplyByte g_para_update_flag;

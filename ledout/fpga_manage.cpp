@@ -19,6 +19,7 @@ fpga_manage* fpga_manage::p_fpga_manage = nullptr;
 
 u8* fpga_manage::MCU_REG_func[2] = {nullptr, nullptr};
 u8* fpga_manage::MCU_RAM_PARA_func[2] = {nullptr, nullptr};
+pthread_mutex_t fpga_manage::para_mutex = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
 u8* fpga_manage::MCU_RAM_RX_func[2] = {nullptr, nullptr};
 u8* fpga_manage::MCU_RAM_TX_func[2] = {nullptr, nullptr};
 u8* fpga_manage::MCU_RAM_ETH_PARA_func[2] = {nullptr, nullptr};
@@ -384,6 +385,23 @@ void fpga_manage::take_command_page(u8* out)
         std::memcpy(MCU_RAM_CMD + cmd_held_from_, cmd_fields_ + cmd_held_from_, cmd_held_to_ - cmd_held_from_);
     cmd_held_from_ = sizeof MCU_RAM_CMD;
     cmd_held_to_ = 0;
+}
+
+u16 fpga_manage::para16(unsigned char fpga, unsigned offset)
+{
+    u8 word[2] = {0, 0};
+    read_para_page(fpga, offset, word, sizeof word);
+    return ZevRamPara::get16(word, 0);
+}
+
+void fpga_manage::read_para_page(unsigned char fpga, unsigned offset, u8* out, unsigned length)
+{
+    if (offset >= FpgaRam::kPageSize)
+        return;
+    length = std::min(length, FpgaRam::kPageSize - offset);
+    FpgaParaLock lock;
+    if (const u8* page = MCU_RAM_PARA_func[fpga & 1])
+        std::memcpy(out, page + offset, length);
 }
 
 bool fpga_manage::get_fpga_status()

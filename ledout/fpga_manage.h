@@ -331,6 +331,7 @@ class fpga_manage
     void Power_ctrl_init();
     void eth_param_init(unsigned char clear, unsigned char fpga);
     void Q64_back_mcu_set_net_para(unsigned char fpga);
+    // The ports' places from the backup and the image's screen origin.
     void Q64_mcu_set_net_para(unsigned char fpga);
     void update_eth_state(unsigned char fpga);
     void check_wlanonline_state();
@@ -446,6 +447,20 @@ class fpga_manage
     void install_passby();
 
     // Shadows, one pointer per FPGA.
+    //
+    // The parameter page (FPGA RAM page 1) and its backup relative to the
+    // screen origin are shared by the worker (start-up, monitor, card
+    // search), the interrupt service (card counts, link state), the PC links
+    // (RAM writes and reads, the stored page, the device information) and the
+    // panel: every reader and writer holds para_mutex (recursive), readers
+    // copying what they need. It comes after the register lock and before
+    // Utils::_spi_mutex (the order is in core/para_apply.h): the page goes to
+    // the FPGA's RAM under it, so shadow and RAM change in one order, and
+    // nothing but that transfer's SPI mutex is taken under it (registers, the
+    // image and the flash are read before it).
+    static pthread_mutex_t para_mutex;
+    static u16 para16(unsigned char fpga, unsigned offset);
+    static void read_para_page(unsigned char fpga, unsigned offset, u8* out, unsigned length);
     static u8* MCU_REG_func[2];
     static u8* MCU_RAM_PARA_func[2];
     static u8* MCU_RAM_RX_func[2];
@@ -642,6 +657,8 @@ class fpga_manage
     // One register or RAM transaction: command word, then len data bytes.
     int transaction(unsigned char fpga, unsigned int command, const u8* tx, u8* rx, unsigned int len);
     int merge_write(unsigned char reg, unsigned char mask, unsigned char value, unsigned char fpga, bool mirror);
+    // Q64_mcu_set_net_para with the origin read beforehand.
+    void place_ports(unsigned char fpga, u16 origin_x, u16 origin_y);
     void run_command_page();
     // The command page into out (1024 bytes), to be run: held system fields
     // go into the page now.
@@ -689,6 +706,16 @@ class FpgaRegLock
 
   private:
     pthread_mutex_t* m_;
+};
+
+// Holds the parameter pages' lock for a scope.
+class FpgaParaLock
+{
+  public:
+    FpgaParaLock() { pthread_mutex_lock(&fpga_manage::para_mutex); }
+    ~FpgaParaLock() { pthread_mutex_unlock(&fpga_manage::para_mutex); }
+    FpgaParaLock(const FpgaParaLock&) = delete;
+    FpgaParaLock& operator=(const FpgaParaLock&) = delete;
 };
 
 // Holds the service lock for a scope.

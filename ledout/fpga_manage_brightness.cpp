@@ -66,6 +66,7 @@ namespace vmf
 {
 int port()
 {
+    FpgaParaLock lock;
     const u8* page = fpga_manage::MCU_RAM_PARA_func[0];
     for (unsigned p = 0; p < kPorts; ++p)
         if (page[kStatusAt[p]] != 0)
@@ -206,7 +207,10 @@ int fpga_manage::Brightness_hand_dealwith(unsigned char request)
     read_from_register(144, 0);
     const u16 links = u16(shadow_reg(0, 144) << 8 | shadow_reg(0, 128));
     if (links) {
-        __atomic_store_n(&MCU_RAM_PARA_func[0][256], u8(1), __ATOMIC_RELAXED);
+        {
+            FpgaParaLock lock;
+            MCU_RAM_PARA_func[0][256] = 1;
+        }
         if (!fromImage) {
             value = shadow_reg(0, FpgaReg::kManualBri);
             if (mode != kModeAuto && mode != kModeManualImage && mode != kModeTableStored)

@@ -265,11 +265,12 @@ u16 fpga_manage::get_port_card_num(unsigned char port)
 {
     if (port >= kPorts)
         return 0;
-    return ZevRamPara::get16(MCU_RAM_PARA_func[0], kCountAt[port]);
+    return para16(0, kCountAt[port]);
 }
 
 u16 fpga_manage::check_netport_card(unsigned char fpga)
 {
+    FpgaParaLock lock;
     const u8* page = MCU_RAM_PARA_func[fpga & 1];
     u16 total = 0;
     for (unsigned p = 0; p < kPorts; ++p)

@@ -229,14 +229,20 @@ void fpga_manage::update_eth_rcv_num(const unsigned char* frame, unsigned char p
 {
     if (!frame || port >= kPorts || fpga > 1 || length < kMinCount)
         return;
-    u8* page = MCU_RAM_PARA_func[fpga];
-    const unsigned a = kCountAt[port], b = kStatusAt[port];
-    page[a] = frame[11];
-    page[a + 1] = frame[12];
-    page[b] = frame[13];
-    write_fpga_ram(page + a, a, b - a + 1, FpgaRam::kParaPage, fpga);
+    {
+        FpgaParaLock lock;
+        u8* page = MCU_RAM_PARA_func[fpga];
+        const unsigned a = kCountAt[port], b = kStatusAt[port];
+        page[a] = frame[11];
+        page[a + 1] = frame[12];
+        page[b] = frame[13];
+        write_fpga_ram(page + a, a, b - a + 1, FpgaRam::kParaPage, fpga);
+    }
+    // The config id only of an answer long enough to carry it.
+    if (length < kMinConfig || !check_config_armed.load())
+        return;
     const u32 id = u32(frame[18]) | u32(frame[19]) << 8 | u32(frame[20]) << 16 | u32(frame[21]) << 24;
-    if (length >= kMinConfig && check_config_armed.load() && id == check_config_id.load())
+    if (id == check_config_id.load())
         g_send_para.check_status = frame[22];
 }
 

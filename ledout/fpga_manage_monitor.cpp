@@ -91,10 +91,15 @@ void fpga_manage::check_monitor_change(unsigned char fpga)
     case 2: {
         if (Utils::getTimeSpace(monitor_stamp[fpga]) <= monitor_delay[fpga])
             break;
-        u8* page = MCU_RAM_PARA_func[fpga];
-        if (read_fpga_ram(page + 116, 116, 4, kLcdPage, fpga) == 1 && ZevRamPara::get16(page, 116) != 0 &&
-            ZevRamPara::get16(page, 118) != 0)
-            monitor_state[fpga] = 3;
+        u8 size[4];
+        if (read_fpga_ram(size, 116, sizeof size, kLcdPage, fpga) == 1) {
+            {
+                FpgaParaLock lock;
+                std::memcpy(MCU_RAM_PARA_func[fpga] + 116, size, sizeof size);
+            }
+            if (ZevRamPara::get16(size, 0) != 0 && ZevRamPara::get16(size, 2) != 0)
+                monitor_state[fpga] = 3;
+        }
         monitor_stamp[fpga] = G_timeTicks.load();
         break;
     }
@@ -120,11 +125,13 @@ int fpga_manage::set_fpga_lcd_wh(unsigned char fpga)
         width = ZevRamPara::img16(Img::kLedWidth);
         height = ZevRamPara::img16(Img::kLedHeight);
     }
-    u8* page = MCU_RAM_PARA_func[fpga];
     const u8 size[8] = {0, 0, 0, 0, u8(width), u8(width >> 8), u8(height), u8(height >> 8)};
-    std::memcpy(page + kLcdSizeAt, size, sizeof size);
-    if (write_fpga_ram(page + kLcdSizeAt, kLcdSizeAt, sizeof size, FpgaRam::kParaPage, fpga) != 1)
-        return 0;
+    {
+        FpgaParaLock lock;
+        std::memcpy(MCU_RAM_PARA_func[fpga] + kLcdSizeAt, size, sizeof size);
+        if (write_fpga_ram(size, kLcdSizeAt, sizeof size, FpgaRam::kParaPage, fpga) != 1)
+            return 0;
+    }
     return set_fpga_row_col_ram(width, height, fpga);
 }
 

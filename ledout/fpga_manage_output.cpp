@@ -44,6 +44,7 @@ void fpga_manage::eth_param_init(unsigned char clear, unsigned char fpga)
 {
     if (!clear || fpga > 1)
         return;
+    FpgaParaLock lock;
     u8* page = MCU_RAM_PARA_func[fpga];
     for (int p = 0; p < kPorts; ++p) {
         unsigned short x, y, w, h;
@@ -57,6 +58,7 @@ void fpga_manage::eth_param_init(unsigned char clear, unsigned char fpga)
 
 int fpga_manage::get_eth_min_x_y(unsigned char fpga, unsigned short* x, unsigned short* y)
 {
+    FpgaParaLock lock;
     const u8* page = MCU_RAM_PARA_func[fpga & 1];
     u16 mx = 0xFFFF, my = 0xFFFF;
     for (int p = 0; p < kPorts; ++p) {
@@ -74,6 +76,7 @@ int fpga_manage::get_eth_min_x_y(unsigned char fpga, unsigned short* x, unsigned
 
 int fpga_manage::get_eth_max_border(unsigned char fpga, unsigned short* right, unsigned short* bottom)
 {
+    FpgaParaLock lock;
     const u8* page = MCU_RAM_PARA_func[fpga & 1];
     u16 r = 0, b = 0;
     for (int p = 0; p < kPorts; ++p) {
@@ -93,17 +96,19 @@ int fpga_manage::get_eth_max_border(unsigned char fpga, unsigned short* right, u
 
 int fpga_manage::get_eth_lcd_x_y(unsigned char fpga, unsigned short* x, unsigned short* y)
 {
-    const u8* page = MCU_RAM_PARA_func[fpga & 1];
-    *x = get16(page, 56);
-    *y = get16(page, 58);
+    u8 origin[4] = {};
+    read_para_page(fpga, 56, origin, sizeof origin);
+    *x = get16(origin, 0);
+    *y = get16(origin, 2);
     return 0;
 }
 
 int fpga_manage::get_eth_lcd_w_h(unsigned char fpga, unsigned short* w, unsigned short* h)
 {
-    const u8* page = MCU_RAM_PARA_func[fpga & 1];
-    *w = get16(page, 60);
-    *h = get16(page, 62);
+    u8 size[4] = {};
+    read_para_page(fpga, 60, size, sizeof size);
+    *w = get16(size, 0);
+    *h = get16(size, 2);
     return 0;
 }
 
@@ -111,6 +116,7 @@ void fpga_manage::Q64_back_mcu_set_net_para(unsigned char fpga)
 {
     if (fpga > 1)
         return;
+    FpgaParaLock lock;
     const u8* page = MCU_RAM_PARA_func[fpga];
     u8* back = MCU_RAM_ETH_BACK_PARA_func[fpga];
     std::memcpy(back + kBackupSize, page + 60, 4);
@@ -130,14 +136,20 @@ void fpga_manage::Q64_mcu_set_net_para(unsigned char fpga)
 {
     if (fpga > 1)
         return;
-    u8* page = MCU_RAM_PARA_func[fpga];
-    const u8* back = MCU_RAM_ETH_BACK_PARA_func[fpga];
     u16 ox, oy;
     {
         C331Lock lock;
         ox = ZevRamPara::img16(Img::kOriginX);
         oy = ZevRamPara::img16(Img::kOriginY);
     }
+    place_ports(fpga, ox, oy);
+}
+
+void fpga_manage::place_ports(unsigned char fpga, u16 ox, u16 oy)
+{
+    FpgaParaLock lock;
+    u8* page = MCU_RAM_PARA_func[fpga];
+    const u8* back = MCU_RAM_ETH_BACK_PARA_func[fpga];
     // The screen width is kept a multiple of 32.
     put16(page, 60, u16((ox + 31 + get16(back, kBackupSize)) & 0xFFE0));
     put16(page, 62, u16(get16(back, kBackupSize + 2) + oy));
@@ -158,6 +170,7 @@ void fpga_manage::update_eth_state(unsigned char fpga)
     read_from_register(144, fpga);
     const u8 r128 = shadow_reg(fpga, 128);
     const u8 r144 = shadow_reg(fpga, 144);
+    FpgaParaLock lock;
     u8* page = MCU_RAM_PARA_func[fpga];
     const u8 b96 = u8((page[96] & ~0x1B) | (r128 & 0x03) | ((r128 & 0x0C) << 1));
     const u8 b512 = u8((page[512] & 0xF0) | (r128 >> 4));

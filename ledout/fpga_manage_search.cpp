@@ -70,6 +70,7 @@ u16 fpga_manage::CHECK_search_cmd_status()
 {
     const u32 answers = search_answer.load();
     if (answers & kPassSent) {
+        FpgaParaLock lock;
         u8* page = MCU_RAM_PARA_func[0];
         const u32 searched = search_port_mask.load();
         for (unsigned k = 0; k < 8; ++k) {

@@ -366,35 +366,50 @@ void fpga_manage::fpgainit(unsigned char fpga)
 {
     if (fpga > 1)
         return;
-    u8* page = MCU_RAM_PARA_func[fpga];
     write_to_register(FpgaReg::kStatus, 0x20, 0x00, fpga);
     record_bright_change();
     record_onoff_time(u8(fpga + 2));
     for (int i = 0; i < 3; ++i)
         read_from_register(21, fpga);
 
+    // The stored page and the screen origin are read before the page's lock
+    // is taken: the page changes in one step, and nobody waits on the flash
+    // or the image for it.
+    u8 stored[FpgaRam::kPageSize];
     u8 marker = 0;
-    if (p_drv->FPGA_SPI_FLASH_VBYONE_READ(u8(fpga + 2), FpgaRam::kStoredParaAddress, 1, &marker) && marker == 0xAA &&
-        p_drv->FPGA_SPI_FLASH_VBYONE_READ(u8(fpga + 2), FpgaRam::kStoredParaAddress + 1, FpgaRam::kPageSize, page)) {
-        std::memset(page + 96, 0, 32);
-        Q64_back_mcu_set_net_para(fpga);
-        if (fpga == 0)
-            Q64_mcu_set_net_para(fpga);
-    } else {
-        std::memset(page, 0, FpgaRam::kPageSize);
-        std::memcpy(page, RAM1, sizeof RAM1);
-        static const u8 kEntry[4] = {0x76, 0x05, 0xD2, 0x01};
-        for (int e = 0; e < 16; ++e)
-            std::memcpy(page + 296 + 4 * e, kEntry, 4);
-        page[496] = 0;
-        page[498] = 0;
-        eth_param_init(1, fpga);
-        Q64_back_mcu_set_net_para(fpga);
+    const bool haveStored =
+        p_drv->FPGA_SPI_FLASH_VBYONE_READ(u8(fpga + 2), FpgaRam::kStoredParaAddress, 1, &marker) && marker == 0xAA &&
+        p_drv->FPGA_SPI_FLASH_VBYONE_READ(u8(fpga + 2), FpgaRam::kStoredParaAddress + 1, FpgaRam::kPageSize, stored);
+    u16 ox, oy;
+    {
+        C331Lock lock;
+        ox = ZevRamPara::img16(Img::kOriginX);
+        oy = ZevRamPara::img16(Img::kOriginY);
     }
-    for (int p = 0; p < 16; ++p)
-        page[276 + p] = u8(fpga * 16 + 1 + p);
-
-    write_fpga_ram(page, 0, FpgaRam::kPageSize, FpgaRam::kParaPage, fpga);
+    {
+        FpgaParaLock lock;
+        u8* page = MCU_RAM_PARA_func[fpga];
+        if (haveStored) {
+            std::memcpy(page, stored, FpgaRam::kPageSize);
+            std::memset(page + 96, 0, 32);
+            Q64_back_mcu_set_net_para(fpga);
+            if (fpga == 0)
+                place_ports(fpga, ox, oy);
+        } else {
+            std::memset(page, 0, FpgaRam::kPageSize);
+            std::memcpy(page, RAM1, sizeof RAM1);
+            static const u8 kEntry[4] = {0x76, 0x05, 0xD2, 0x01};
+            for (int e = 0; e < 16; ++e)
+                std::memcpy(page + 296 + 4 * e, kEntry, 4);
+            page[496] = 0;
+            page[498] = 0;
+            eth_param_init(1, fpga);
+            Q64_back_mcu_set_net_para(fpga);
+        }
+        for (int p = 0; p < 16; ++p)
+            page[276 + p] = u8(fpga * 16 + 1 + p);
+        write_fpga_ram(page, 0, FpgaRam::kPageSize, FpgaRam::kParaPage, fpga);
+    }
     update_eth_state(fpga);
     FPGA_to_RAM(fpga);
     write_to_register(FpgaReg::kCommand, 0x08, 0x08, fpga);
@@ -412,7 +427,8 @@ void fpga_manage::fpgainit(unsigned char fpga)
 
 bool fpga_manage::ram_check(unsigned char fpga)
 {
-    const u8* page = MCU_RAM_PARA_func[fpga];
+    u8 page[FpgaRam::kPageSize];
+    read_para_page(fpga, 0, page, sizeof page);
     auto wordMatches = [&](unsigned address) {
         u8 got[2];
         return read_fpga_ram(got, address, 2, FpgaRam::kParaPage, fpga) && std::memcmp(got, page + address, 2) == 0;

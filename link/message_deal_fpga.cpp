@@ -161,6 +161,7 @@ int message_deal::write_fpga_ram_cmd(u8* body, int /*length*/, u32 address, int 
     } else if (type == 0) {
         if (low24 + u32(len) > u32(kPage))
             return 1;
+        FpgaParaLock lock;
         u8* para = fpga_manage::MCU_RAM_PARA_func[fpga];
         u8* back = fpga_manage::MCU_RAM_ETH_BACK_PARA_func[fpga];
         std::memcpy(para + low24, data, size_t(len));
@@ -218,6 +219,8 @@ int message_deal::read_fpga_ram_cmd(u8* body, u32 address, int len, u8 fpga)
     } else if (type == 0) {
         if (low24 + n > u32(kPage))
             return refuse();
+        const bool halve = c331_manage::p_c331_manage && c331_manage::p_c331_manage->panel_mode;
+        FpgaParaLock lock;
         u8* para = fpga_manage::MCU_RAM_PARA_func[fpga];
         const u8* back = fpga_manage::MCU_RAM_ETH_BACK_PARA_func[fpga];
         if (!up) {
@@ -230,7 +233,7 @@ int message_deal::read_fpga_ram_cmd(u8* body, u32 address, int len, u8 fpga)
                 if (b >= 0)
                     para[a] = back[b];
             }
-            if (low24 <= 117 && low24 + n > 116 && c331_manage::p_c331_manage && c331_manage::p_c331_manage->panel_mode)
+            if (low24 <= 117 && low24 + n > 116 && halve)
                 ZevRamPara::put16(para, 116, u16(ZevRamPara::get16(para, 116) / 2));
             std::memcpy(out, para + low24, n);
         }
@@ -263,9 +266,11 @@ void message_deal::set_para_sync()
 {
     if (!fm())
         return;
-    const u8* para = fpga_manage::MCU_RAM_PARA_func[0];
-    u16 w = u16(ZevRamPara::get16(para, 60) + ZevRamPara::get16(para, 56));
-    u16 h = u16(ZevRamPara::get16(para, 62) + ZevRamPara::get16(para, 58));
+    // Copied before the apply mutex is taken, which comes first in the order.
+    u8 para[8] = {};
+    fpga_manage::read_para_page(0, 56, para, sizeof para);
+    u16 w = u16(ZevRamPara::get16(para, 4) + ZevRamPara::get16(para, 0));
+    u16 h = u16(ZevRamPara::get16(para, 6) + ZevRamPara::get16(para, 2));
     if (w < 64)
         w = 64;
     if (h < 64)
@@ -311,7 +316,7 @@ int message_deal::param_save(u8* body, int /*length*/)
     // The program operation wants four spare bytes in front of the data.
     u8 page[FpgaFlash::kWriteHeadroom + kPage];
     u8 marker[FpgaFlash::kWriteHeadroom + 1] = {0, 0, 0, 0, 0xAA};
-    std::memcpy(page + FpgaFlash::kWriteHeadroom, fpga_manage::MCU_RAM_PARA_func[f], kPage);
+    fpga_manage::read_para_page(f, 0, page + FpgaFlash::kWriteHeadroom, kPage);
     u8 check[1 + kPage];
     bool ok = drv->FPGA_SPI_FLASH_VBYONE_ERASE(s, base / FpgaFlash::kSectorSize, 0, 1) == 1 &&
               drv->FPGA_SPI_FLASH_VBYONE_WRITE(s, base + 1, page, kPage) == 1 &&
@@ -320,8 +325,11 @@ int message_deal::param_save(u8* body, int /*length*/)
               std::memcmp(check + 1, page + FpgaFlash::kWriteHeadroom, kPage) == 0;
     if (!ok)
         return 1;
-    std::memcpy(fpga_manage::MCU_RAM_PARA_func[f], check + 1, kPage);
-    fm()->Q64_back_mcu_set_net_para(f);
+    {
+        FpgaParaLock lock;
+        std::memcpy(fpga_manage::MCU_RAM_PARA_func[f], check + 1, kPage);
+        fm()->Q64_back_mcu_set_net_para(f);
+    }
     body[pc::kStatus] = 0;
     return 1;
 }

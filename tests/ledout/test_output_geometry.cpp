@@ -12,6 +12,7 @@
 #include "core/zevrampara.h"
 #include "ledout/fpga_drv.h"
 #include "ledout/fpga_manage.h"
+#include "support/lock_wait.h"
 #include "support/sim_fixture.h"
 
 using board::sim::SimFpga;
@@ -296,6 +297,32 @@ class TestOutputGeometry : public QObject
         G_timeTicks = G_timeTicks + 1;
         m->check_wlanonline_state();
         QCOMPARE(spy.count(), 2);
+    }
+
+    // The FPGA's start rewrites the parameter page while a PC link sums its
+    // card counts for the device information and the interrupt service
+    // writes them: every reader and writer waits for the page's lock. Last:
+    // the start leaves the simulated FPGA started.
+    void paraPageUnderItsLock_data()
+    {
+        QTest::addColumn<int>("job");
+        QTest::newRow("card total") << 0;
+        QTest::newRow("search answer") << 1;
+        QTest::newRow("link mirror") << 2;
+        QTest::newRow("lcd size") << 3;
+        QTest::newRow("fpga start") << 4;
+    }
+    void paraPageUnderItsLock()
+    {
+        QFETCH(int, job);
+        u8 answer[15] = {};
+        answer[11] = 4;
+        fpga()->setLinks(0);
+        ZevRamPara::put16(page(), 100, 5);
+        const std::function<void()> jobs[] = {
+            [this] { m->check_netport_card(0); }, [&] { m->update_eth_rcv_num(answer, 3, 0, sizeof answer); },
+            [this] { m->update_eth_state(0); }, [this] { m->set_fpga_lcd_wh(0); }, [this] { m->fpgainit(0); }};
+        QVERIFY(waits_for(held(fpga_manage::para_mutex), jobs[job], [] {}));
     }
 };
 

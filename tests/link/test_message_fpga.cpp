@@ -16,6 +16,7 @@
 #include "ledout/fpga_drv.h"
 #include "ledout/fpga_manage.h"
 #include "pc_frames.h"
+#include "support/lock_wait.h"
 #include "support/sim_fixture.h"
 #include "video/c331_manage.h"
 
@@ -170,6 +171,23 @@ class TestMessageFpga : public QObject
         // While the FPGA is not up the data are zeros.
         fpga_manage::MCU_REG_func[0][80] = 2;
         QCOMPARE(send(md, read_req(4, 3)).data(), (Bytes{0, 0, 0}));
+    }
+
+    // The FPGA's start rewrites the parameter page beside the PC links:
+    // their writes, reads and the store wait for the page's lock.
+    void paraPageUnderItsLock_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("ram write") << 0;
+        QTest::newRow("ram read") << 1;
+        QTest::newRow("parameter store") << 2;
+    }
+    void paraPageUnderItsLock()
+    {
+        QFETCH(int, kind);
+        const Bytes req[] = {write_req(100, {3, 0}), read_req(100, 2), request(kFpga, 0x81, {0x00}, 0, 1)};
+        QVERIFY(waits_for(
+            held(fpga_manage::para_mutex), [&] { send(md, req[kind]); }, [] {}));
     }
 
     void transmitReceiveAndZoomPages()

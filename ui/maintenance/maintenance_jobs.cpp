@@ -1,29 +1,17 @@
 #include "ui/maintenance/maintenance_jobs.h"
 
-#include <QCoreApplication>
-#include <QMetaObject>
-
 #include "ledout/fpga_jobs.h"
 #include "link/message_deal_file.h"
 #include "ui/maintenance/firmwareupdate.h"
 #include "ui/maintenance/firmware_usbgrade.h"
 #include "ui/maintenance/rcv_recovery.h"
 #include "ui/maintenance/smartmapping.h"
+#include "ui/shell/gui_call.h"
 #include "ui/shell/pages.h"
-
-namespace
-{
-template <class F> void on_gui(F fn)
-{
-    QCoreApplication* app = QCoreApplication::instance();
-    if (app)
-        QMetaObject::invokeMethod(app, std::move(fn), Qt::QueuedConnection);
-}
-} // namespace
 
 void maintenance_job_progress(u8 page, int percent)
 {
-    on_gui([page, percent] {
+    gui_call([page, percent] {
         // The pointers are read here, on the GUI thread that clears them.
         switch (page) {
         case PageId::SmartMapping:
@@ -46,7 +34,7 @@ void maintenance_job_progress(u8 page, int percent)
 
 void rcv_recovery_result_clear()
 {
-    on_gui([] {
+    gui_call([] {
         if (rcv_recovery* p = g_rcv_recovery)
             p->result_clear();
     });
@@ -54,7 +42,7 @@ void rcv_recovery_result_clear()
 
 void rcv_recovery_result_add(const QString& line)
 {
-    on_gui([line] {
+    gui_call([line] {
         if (rcv_recovery* p = g_rcv_recovery)
             p->result_add(line);
     });
@@ -62,7 +50,7 @@ void rcv_recovery_result_add(const QString& line)
 
 void rcv_recovery_set_results(const QStringList& lines)
 {
-    on_gui([lines] {
+    gui_call([lines] {
         if (rcv_recovery* p = g_rcv_recovery) {
             p->result_clear();
             for (const QString& line : lines)
@@ -83,14 +71,14 @@ void maintenance_install_job_hooks()
     h.recovery_progress = [](int p) { maintenance_job_progress(PageId::rcv_recovery, p); };
     h.recovery_page_open = &rcv_recovery_open;
     h.recovery_results = [](const QStringList& lines, u8) { rcv_recovery_set_results(lines); };
-    h.update_start = [] { on_gui(&firmware_update_start); };
-    h.update_over = [] { on_gui(&firmware_update_over); };
+    h.update_start = [] { gui_call(&firmware_update_start); };
+    h.update_over = [] { gui_call(&firmware_update_over); };
     fpga_jobs::install(h);
 }
 
 void smartmapping_back_queued()
 {
-    on_gui([] {
+    gui_call([] {
         if (SmartMapping* p = g_smartmapping)
             p->Button_back_clicked();
     });
@@ -98,7 +86,7 @@ void smartmapping_back_queued()
 
 void rcv_recovery_back_queued()
 {
-    on_gui([] {
+    gui_call([] {
         if (rcv_recovery* p = g_rcv_recovery)
             p->menulist_back_page();
     });

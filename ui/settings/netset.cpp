@@ -24,8 +24,7 @@ constexpr u8 kLastPort = 15;
 
 u16 ram_word(unsigned address)
 {
-    const u8* page = fpga_manage::MCU_RAM_PARA_func[0];
-    return page ? u16(page[address] | page[address + 1] << 8) : 0;
+    return fpga_manage::para16(0, address);
 }
 } // namespace
 

@@ -16,6 +16,7 @@
 #include "core/logging.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
+#include "ui/shell/gui_call.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/menu_pages.h"
 #include "ui/shell/numberkeyboard.h"
@@ -721,13 +722,12 @@ void MainWindow::wake_tick()
     // Before its first run the timer turns every 10 ms anyway.
     if (!timer)
         return;
-    QMetaObject::invokeMethod(
-        timer,
-        [timer] {
-            if (timer->interval() > kTickMs)
-                timer->start(kTickMs);
-        },
-        Qt::QueuedConnection);
+    // Looked up again on the GUI thread, which clears it when the timer goes.
+    gui_call([] {
+        QTimer* timer = g_tick_timer.load();
+        if (timer && timer->interval() > kTickMs)
+            timer->start(kTickMs);
+    });
 }
 
 void MainWindow::update_start()

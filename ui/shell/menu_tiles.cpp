@@ -1,7 +1,6 @@
 #include "ui/shell/menu_tiles.h"
 
-#include <QApplication>
-
+#include "ui/shell/gui_call.h"
 #include "ui/shell/textfit.h"
 
 namespace
@@ -68,14 +67,9 @@ QString MenuTilePage::row_style(int row, bool focused) const
 std::function<void()> MenuTilePage::queued_refresh(u8 id)
 {
     return [id] {
-        if (!qApp)
-            return;
-        QMetaObject::invokeMethod(
-            qApp,
-            [id] {
-                if (PageView* page = PageRegistry::at(id))
-                    page->language_changed();
-            },
-            Qt::QueuedConnection);
+        gui_call([id] {
+            if (PageView* page = PageRegistry::at(id))
+                page->language_changed();
+        });
     };
 }

@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <QThread>
 
+#include "ui/shell/gui_call.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/panel_screen.h"
@@ -43,8 +44,7 @@ bool PanelGui::grab_screen(const QString& path)
         return grab();
     auto done = std::make_shared<std::promise<bool>>();
     std::future<bool> result = done->get_future();
-    QMetaObject::invokeMethod(
-        app, [done, grab] { done->set_value(grab()); }, Qt::QueuedConnection);
+    gui_call([done, grab] { done->set_value(grab()); });
     if (result.wait_for(std::chrono::seconds(5)) != std::future_status::ready)
         return false;
     return result.get();

@@ -17,6 +17,7 @@
 #include "core/logMsg.h"
 #include "core/logging.h"
 #include "core/utils.h"
+#include "ui/shell/gui_call.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/pages.h"
 
@@ -185,15 +186,12 @@ void UsbServer::mounted()
     usb_signal(102);
     if (g_page_focus == PageId::Option && g_option && qApp) {
         // Runs later on the GUI thread: the page may have closed meanwhile.
-        QMetaObject::invokeMethod(
-            qApp,
-            [] {
-                if (g_page_focus != PageId::Option)
-                    return;
-                if (auto* page = dynamic_cast<ZevPage*>(PageRegistry::at(PageId::Option)))
-                    page->slot_Button_back_clicked();
-            },
-            Qt::QueuedConnection);
+        gui_call([] {
+            if (g_page_focus != PageId::Option)
+                return;
+            if (auto* page = dynamic_cast<ZevPage*>(PageRegistry::at(PageId::Option)))
+                page->slot_Button_back_clicked();
+        });
     }
 }
 

@@ -17,6 +17,16 @@ constexpr uint32_t kKeysymF1 = 0xFFBE;
 constexpr uint32_t kKeysymF35 = 0xFFE0;
 constexpr uint32_t kKeysymStop = 0x1008FF28;
 constexpr uint32_t kKeysymPowerOff = 0x1008FF2A;
+
+// What the server's thread posts when input waits: a plain event, which
+// Qt's post queue hands over under its lock and the GUI thread deletes. A
+// queued call would share its slot object between the two threads, freed
+// by whichever dropped it last.
+QEvent::Type inputWaitingEvent()
+{
+    static const QEvent::Type type = QEvent::Type(QEvent::registerEventType());
+    return type;
+}
 } // namespace
 
 VncPanel::VncPanel(PanelScreen& screen, QObject* parent)
@@ -33,8 +43,8 @@ VncPanel::~VncPanel()
 
 std::string VncPanel::listen(const std::string& address, int port)
 {
-    const std::string error = server_->start(
-        address, port, [this] { QMetaObject::invokeMethod(this, &VncPanel::inputWaiting, Qt::QueuedConnection); });
+    const std::string error =
+        server_->start(address, port, [this] { QCoreApplication::postEvent(this, new QEvent(inputWaitingEvent())); });
     if (error.empty())
         showPicture();
     return error;
@@ -67,6 +77,12 @@ void VncPanel::showPicture()
                    PanelScreen::kWidth * int(sizeof frame_[0]), QImage::Format_RGB32);
     screen_.draw(picture);
     server_->setFrame(frame_);
+}
+
+void VncPanel::customEvent(QEvent* event)
+{
+    if (event->type() == inputWaitingEvent())
+        inputWaiting();
 }
 
 void VncPanel::inputWaiting()

@@ -33,6 +33,9 @@ class VncPanel : public QObject
     // Qt key code of an X keysym, 0 for a key the panel has no use for.
     static int qtKey(uint32_t keysym);
 
+  protected:
+    void customEvent(QEvent* event) override;
+
   private:
     void showPicture();
     void inputWaiting();
