@@ -512,9 +512,7 @@ int ZevRamPara::mode_file_deal(int slot, int op)
             // A file left in place is not read back: the slot stays empty,
             // and emptied, for a later try to delete it.
             C331Lock lock;
-            m[0] = 0xFF;
-            m[1] = 0xFF;
-            mode_emptied_[slot] = true;
+            empty_mode_slot(slot);
             return -1;
         }
     }
