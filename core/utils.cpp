@@ -314,17 +314,16 @@ bool Utils::install_new_app()
     QByteArray old;
     if (g_update_status == 0) {
         QMutexLocker lock(&_file_deal_mutex);
-        // What else the file holds stays; a file that cannot be read is not
-        // replaced by one that holds only the line.
-        ini_file::Keys kept;
-        const ini_file::Read read = ini_file::read(QString::fromStdString(startFile), &kept);
-        if (read == ini_file::Read::damaged)
-            kept.clear();
+        // What else the file holds stays (one over its size holds nothing
+        // worth keeping); a file that cannot be read is not replaced by one
+        // that holds only the line.
         before = board::read_whole(startFile, ini_file::kMaxBytes, &old);
-        if (read == ini_file::Read::unreadable || before == board::FileRead::unreadable) {
+        if (before == board::FileRead::unreadable) {
             zevlog::stored_file(lcCore(), kStartFile, kStartFileUnread);
             return false;
         }
+        ini_file::Keys kept;
+        ini_file::decode(old, &kept);
         if (!ini_file::write(QString::fromStdString(startFile),
                              {{"app-1/app_path", "/data/app/zevQ64N -platform linuxfb"}, {"app-1/app_name", "zevQ64N"}},
                              kept)) {
