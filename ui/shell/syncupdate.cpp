@@ -31,6 +31,19 @@ void show_tip(int code)
     if (g_tip)
         g_tip->tip_create(code);
 }
+
+// Says that a slot's file waits to be written (or, emptied, deleted), or
+// that what waited is done.
+void tell_slot(int slot, bool emptied, bool waits)
+{
+    const std::string file = board::shownPath(ZevRamPara::modeFilePath(slot));
+    const char* text =
+        waits ? (emptied ? "%s cannot be deleted: emptied user mode %d waits and is tried again each second"
+                         : "%s cannot be written: user mode %d waits and is tried again each second")
+              : (emptied ? "%s deleted: emptied user mode %d that waited is gone"
+                         : "%s written: user mode %d that waited is stored");
+    zevlog::warning(lcUi(), text, file.c_str(), slot + 1);
+}
 } // namespace
 
 SyncUpdate* SyncUpdate::pInstance()
@@ -145,7 +158,6 @@ void SyncUpdate::save_user_mode()
     }
     if (debugOn())
         zevlog::debug(lcUi(), "\n user mode save change ,%#x \n", 0xAAu);
-    const std::string file = board::shownPath(ZevRamPara::modeFilePath(s));
     // The file is named once while anything waits for it.
     const u32 bit = 1u << s;
     const bool named = mode_waiting_ == w || (slots_waiting_ & bit);
@@ -155,14 +167,13 @@ void SyncUpdate::save_user_mode()
             std::memcpy(slot, before, sizeof before);
         }
         if (!named)
-            zevlog::warning(lcUi(), "%s cannot be written: user mode %d waits and is tried again each second",
-                            file.c_str(), w);
+            tell_slot(s, false, true);
         mode_waiting_ = w;
         return;
     }
     // The save supersedes what waited for the slot's file.
     if (named)
-        zevlog::warning(lcUi(), "%s written: user mode %d that waited is stored", file.c_str(), w);
+        tell_slot(s, false, false);
     mode_waiting_ = 0;
     slots_waiting_ &= ~bit;
     C331Lock lock;
@@ -204,18 +215,11 @@ void SyncUpdate::store_mode(int s)
         stored = ZevRamPara::mode_file_deal(s, 1) >= 0;
     }
     const u32 bit = 1u << s;
-    const std::string file = board::shownPath(ZevRamPara::modeFilePath(s));
     if (!stored && !(slots_waiting_ & bit) && mode_waiting_ != s + 1) {
-        zevlog::warning(lcUi(),
-                        ask == 1 ? "%s cannot be written: user mode %d waits and is tried again each second"
-                                 : "%s cannot be deleted: emptied user mode %d waits and is tried again each second",
-                        file.c_str(), s + 1);
+        tell_slot(s, ask == 2, true);
         Utils::wake_tick();
     } else if (stored && ask && (slots_waiting_ & bit)) {
-        zevlog::warning(lcUi(),
-                        ask == 1 ? "%s written: user mode %d that waited is stored"
-                                 : "%s deleted: emptied user mode %d that waited is gone",
-                        file.c_str(), s + 1);
+        tell_slot(s, ask == 2, false);
     }
     // A slot that now holds nothing to store has nothing waiting either.
     slots_waiting_ = stored ? slots_waiting_ & ~bit : slots_waiting_ | bit;
