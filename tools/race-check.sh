@@ -94,8 +94,9 @@ run="$(mktemp -d /tmp/zev-race-live.XXXXXX)"
 mkdir -p "$run/tsan"
 echo "race-check: live load for $live s, data root and logs in $run"
 start=$(date +%s)
-# A network namespace of its own: the fixed ports never meet a running box.
-unshare -rn env QT_QPA_PLATFORM=offscreen LD_PRELOAD="$preload" \
+# The load makes a network namespace of its own: the fixed ports never meet
+# a running box.
+env QT_QPA_PLATFORM=offscreen LD_PRELOAD="$preload" \
     TSAN_OPTIONS="$options:log_path=$run/tsan/report" \
     python3 tools/race-load.py "$build/zevQ64N" --root "$run/root" --seconds "$live"
 rc=$?
