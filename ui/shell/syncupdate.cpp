@@ -87,10 +87,14 @@ void SyncUpdate::para_sync(int code)
     if (ticks_to_retry() != kNothingWaits)
         Utils::wake_tick();
     const bool reset = code != 3 || network_reset();
-    // The link menu confirms every refresh with the done tip, once: the
-    // image and a network reset are on disk by then.
-    if (g_page_focus == PageId::LinkOption && reset)
-        show_tip(1);
+    // The link menu confirms every refresh with the done tip, once, when the
+    // image and a network reset are on disk; while the image's file waits,
+    // the tip waits with it for the refresh after its write.
+    if (g_page_focus == PageId::LinkOption && reset) {
+        link_tip_waits_ = persist_pending_;
+        if (!persist_pending_)
+            show_tip(1);
+    }
 }
 
 void SyncUpdate::page_refresh(int code)
@@ -286,8 +290,11 @@ void SyncUpdate::retry_writes()
     persist_image();
     last_try_ = G_timeTicks.load();
     // The pages show the mode once it is stored, and the done tip that
-    // waited for it.
-    if (mode_waited && mode_waiting_ == 0)
+    // waited for it or, on the link menu, for the image.
+    const bool link_tip = link_tip_waits_ && !persist_pending_;
+    if (link_tip)
+        link_tip_waits_ = false;
+    if ((mode_waited && mode_waiting_ == 0) || link_tip)
         ZevRamPara::test_signal(1);
 }
 

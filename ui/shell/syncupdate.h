@@ -37,7 +37,8 @@ class SyncUpdate : public QObject
     // waits.
     u32 ticks_to_retry() const;
     // Tries the writes that wait again; the pages are refreshed once a
-    // requested user mode is stored.
+    // requested user mode, or the image the link menu's tip waits for, is
+    // stored.
     void retry_writes();
     // Stores a user-mode slot as it stands: a mode is written, a slot
     // emptied by the PC, the user or a factory reset loses its file. What
@@ -58,6 +59,8 @@ class SyncUpdate : public QObject
     bool network_reset();
     // The image differs from its file: a failed write waits.
     bool persist_pending_ = false;
+    // The link menu's done tip waits for the image's file.
+    bool link_tip_waits_ = false;
     // The request (slot + 1) whose user mode's file could not be written
     // while word 868 still asks for it; 0 none.
     u16 mode_waiting_ = 0;

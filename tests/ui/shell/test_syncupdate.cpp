@@ -377,6 +377,37 @@ class TestSyncUpdate : public QObject
         QCOMPARE(SyncUpdate::pInstance()->ticks_to_retry(), SyncUpdate::kNothingWaits);
     }
 
+    // On the link menu a refresh whose image cannot be written shows no done
+    // tip; the refresh after the tick wrote it shows it, once.
+    void theLinkMenuTipWaitsForTheImage()
+    {
+        const QString file = harness.sim().hostQ("/data/ram_device_info");
+        QVERIFY(QFile::remove(file) && QDir().mkpath(file + "/blocker"));
+        int shown = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, [&] {
+            if (!g_tip_flag)
+                return;
+            ++shown;
+            for (int i = 0; i < 300 && g_tip_flag; ++i)
+                w->slot_update_timer_ticks();
+        });
+        ticker.start(0);
+        g_page_focus = PageId::LinkOption;
+        ZevRamPara::put16(img(), Img::kContrast, 44);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(" cannot be written: the parameter change waits"));
+        G_timeTicks = 11000;
+        SyncUpdate::pInstance()->para_sync(1);
+        QCOMPARE(shown, 0);
+        QVERIFY(QDir(file).removeRecursively());
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(" written: the parameter change that waited"));
+        G_timeTicks = 11000 + SyncUpdate::kRetryTicks;
+        w->slot_update_timer_ticks();
+        QCoreApplication::processEvents();
+        QCOMPARE(shown, 1);
+        g_page_focus = PageId::MainWindow;
+    }
+
     void code3ResetsTheNetworkWithoutReboot()
     {
         g_port = 5005;
