@@ -1,14 +1,11 @@
 // Where the machine allows no namespaces, a user's box on the fixed ports, or
-// another VNC server on the VNC screen's port: every test that uses those
-// ports or starts the program stops at once with one line, or runs without
-// touching that box's data root, and none connects to the other server. The
-// box and the server here run in a network namespace of this test's own,
-// which the tests inherit.
+// another VNC server on 5900: every test that uses those ports or starts the
+// program stops at once with one line (or shows as skipped), or runs without
+// touching that box's data root, and none connects to the other server. Both
+// run in a network namespace of this test's own, which the tests inherit.
 #include <QtTest>
 
-#include <cerrno>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -20,8 +17,7 @@ namespace
 {
 bool g_own = false;
 
-// A test program's output and exit code, run as on a machine without
-// namespaces.
+// A test program's output and exit code, run as where no namespace can be had.
 int runWithoutNamespaces(const QString& test, QString* out)
 {
     QProcess p;
@@ -59,16 +55,6 @@ class TestPortGuard : public QObject
         now.erase("sim/fpga_flash.bin");
         return now;
     }
-    // The box, started at the first call; true once its files are all
-    // written, after the access point is up.
-    bool boxServes()
-    {
-        if (program_ < 0)
-            program_ = start_serving_program(qgetenv("ZEV_PROGRAM").toStdString(), root_.path().toStdString());
-        return program_ > 0 &&
-               QTest::qWaitFor(
-                   [&] { return readHostFile(root_.filePath("sim/commands")).contains("\nifconfig wlan0 1"); }, 30000);
-    }
     static void tests()
     {
         QTest::addColumn<QString>("test");
@@ -91,27 +77,23 @@ class TestPortGuard : public QObject
     void stopsBesideAnotherVncServer()
     {
         QFETCH(QString, test);
-        const int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        const sockaddr_in at = loopback(kVncPort);
-        const int on = 1;
-        QVERIFY(server >= 0 && setsockopt(server, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 &&
-                bind(server, reinterpret_cast<const sockaddr*>(&at), sizeof at) == 0 && listen(server, 16) == 0);
+        const int server = other_program(SOCK_STREAM, kVncPort);
+        QVERIFY(server >= 0);
         QString out;
         const int code = runWithoutNamespaces(test, &out);
-        const int reached = accept(server, nullptr, nullptr);
-        const int error = errno;
-        if (reached >= 0)
-            close(reached);
-        close(server);
-        QVERIFY2(reached < 0 && error == EAGAIN, "it connected to the other VNC server");
-        QVERIFY2(stopped(code, out, QString::number(kVncPort)), qPrintable(out.right(2000)));
+        QVERIFY2(!reached(server, SOCK_STREAM), "it connected to the other VNC server");
+        QVERIFY2(stopped(code, out, "5900"), qPrintable(out.right(2000)));
     }
 
     void stopsOrLeavesTheBoxAlone_data() { tests(); }
     void stopsOrLeavesTheBoxAlone()
     {
         QFETCH(QString, test);
-        QVERIFY(boxServes());
+        if (program_ < 0)
+            program_ = start_serving_program(qgetenv("ZEV_PROGRAM").toStdString(), root_.path().toStdString());
+        QVERIFY(program_ > 0);
+        // Its files are all written once the access point is up.
+        QTRY_VERIFY_WITH_TIMEOUT(readHostFile(root_.filePath("sim/commands")).contains("\nifconfig wlan0 1"), 30000);
         const auto before = files();
         QString out;
         const int code = runWithoutNamespaces(test, &out);

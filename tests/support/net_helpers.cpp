@@ -116,8 +116,7 @@ bool network_for_fixed_ports(bool* own)
         *own = ours;
     if (ours)
         return true;
-    // The VNC screen's port too: there another VNC server, a desktop's, is
-    // as likely as a running zevQ64N.
+    // Another VNC server, a desktop's, is as likely as a running zevQ64N.
     const struct {
         int type;
         int port;
@@ -146,6 +145,30 @@ sockaddr_in loopback(int port)
     a.sin_port = htons(u16(port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     return a;
+}
+
+int other_program(int type, int port)
+{
+    const int fd = socket(AF_INET, type | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    const sockaddr_in at = loopback(port);
+    const int on = 1;
+    if (fd >= 0 && (type == SOCK_DGRAM || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0) &&
+        bind(fd, reinterpret_cast<const sockaddr*>(&at), sizeof at) == 0 && (type == SOCK_DGRAM || listen(fd, 16) == 0))
+        return fd;
+    if (fd >= 0)
+        close(fd);
+    return -1;
+}
+
+bool reached(int other, int type)
+{
+    char byte;
+    const int got = type == SOCK_STREAM ? accept(other, nullptr, nullptr) : int(recv(other, &byte, 1, 0));
+    const bool none = got < 0 && errno == EAGAIN;
+    if (type == SOCK_STREAM && got >= 0)
+        close(got);
+    close(other);
+    return !none;
 }
 
 int tcp_connect(int port, bool no_delay)

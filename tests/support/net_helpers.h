@@ -26,14 +26,10 @@ constexpr int kVncPort = 5900;
 // and kVncPort) or starts the program: own_network(), or else the machine's
 // own network while those ports are free there (own tells which). False,
 // after one line naming the port that is taken, where the tests would meet
-// another program on it. loopback(), tcp_connect(), start_program() and every
-// other connection a test makes abort unless it or own_network() succeeded
-// first. ZEV_TEST_NO_NAMESPACES=1 makes every namespace fail here, as on a
-// machine that allows none.
+// another program on it. Every connection a test makes aborts unless it or
+// own_network() succeeded first (require_guard). ZEV_TEST_NO_NAMESPACES=1
+// makes every namespace fail here, as on a machine that allows none.
 bool network_for_fixed_ports(bool* own = nullptr);
-
-// Aborts, naming what, unless the guard above or own_network() succeeded: a
-// connection without it could reach a program the test did not start.
 void require_guard(const char* what);
 
 // The main of a test program that uses the fixed ports or starts the
@@ -49,6 +45,12 @@ void require_guard(const char* what);
     }
 
 sockaddr_in loopback(int port);
+
+// Another program on port of the loopback, bound as the program binds it
+// (TCP listening), non-blocking; -1 when it cannot be.
+int other_program(int type, int port);
+// Whether a connection or datagram reached other; closes it.
+bool reached(int other, int type);
 
 // A TCP connection to port on the loopback, or -1; no_delay sends small
 // frames at once instead of gathering them.
@@ -81,7 +83,7 @@ struct ProgramStart {
     std::string board = "--board=sim";
     // More arguments, e.g. "--vnc-listen=::1".
     std::vector<std::string> args;
-    // The data root as "--sim-root DIR", not "--sim-root=DIR".
+    // "--sim-root DIR", not "--sim-root=DIR".
     bool spacedRoot = false;
     // Runs in the child before the program does; false stops the child.
     std::function<bool()> prepare;
