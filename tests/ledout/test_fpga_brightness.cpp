@@ -14,17 +14,13 @@
 #include "core/zevrampara.h"
 #include "ledout/fpga_drv.h"
 #include "ledout/fpga_manage.h"
+#include "support/fpga_records.h"
 #include "support/lock_wait.h"
 #include "support/sim_fixture.h"
+#include "support/test_rows.h"
 #include "video/c331_manage.h"
 
 using board::sim::SimCards;
-
-namespace
-{
-constexpr u32 kBriRecord = 0x6CE000;
-constexpr u32 kOnOffRecord = 0x6CD000;
-} // namespace
 
 class TestFpgaBrightness : public QObject
 {
@@ -42,19 +38,7 @@ class TestFpgaBrightness : public QObject
         ZevRamPara::put16(ZevRamPara::p_zevrampara_shadow, Img::kBrightness, percent);
     }
     // Stores a record in the flash as the PC does, and loads it.
-    void storeRecord(u32 address, const std::vector<u8>& record)
-    {
-        QVERIFY(m_->p_drv->FPGA_SPI_FLASH_VBYONE_ERASE(FpgaFlash::kFlash0, address / 4096, 0, 1));
-        std::vector<u8> b(4 + record.size());
-        std::memcpy(b.data() + 4, record.data(), record.size());
-        QVERIFY(m_->p_drv->FPGA_SPI_FLASH_VBYONE_WRITE(FpgaFlash::kFlash0, address, b.data(), u32(record.size())));
-    }
-    std::vector<u8> briRecord(u8 mode, u8 value)
-    {
-        std::vector<u8> r = {0xAA, 3, 0xAA, 0, 0, 0, 49, 0, mode};
-        r.resize(57, value);
-        return r;
-    }
+    void storeRecord(u32 address, const std::vector<u8>& record) { QVERIFY(storeFpgaRecord(m_, address, record)); }
     unsigned erases()
     {
         unsigned n = 0;
@@ -124,10 +108,7 @@ class TestFpgaBrightness : public QObject
     // holds the lock, each writer waits and the byte stays.
     void manualByteUnderRegisterLock_data()
     {
-        QTest::addColumn<int>("writer");
-        QTest::newRow("record loaded") << 0;
-        QTest::newRow("no record") << 1;
-        QTest::newRow("image brightness") << 2;
+        numberedRows("writer", {"record loaded", "no record", "image brightness"});
     }
     void manualByteUnderRegisterLock()
     {

@@ -58,6 +58,8 @@ class TestFpgaRegs : public QObject
         fpga()->clearAccesses();
         fx_->board().simSpi().setFailing("/dev/spidev32766.1", false);
         g_set_led_para = 0;
+        g_set_led_setup = 0;
+        g_freeze_out = 0;
     }
 
     void commandWords()
@@ -247,24 +249,7 @@ class TestFpgaRegs : public QObject
         QFETCH(int, path);
         QFETCH(int, awaited);
         QFETCH(int, laterFree);
-        auto lockOf = [this](int which) {
-            return which == kApply      ? held(g_para_apply_mutex)
-                   : which == kLedSetup ? held(Utils::_led_para_init_mutex)
-                                        : held(m_->reg_mutex[0]);
-        };
-        auto isFree = [this](int which) {
-            if (which == kLedSetup) {
-                if (!Utils::_led_para_init_mutex.tryLock())
-                    return false;
-                Utils::_led_para_init_mutex.unlock();
-                return true;
-            }
-            pthread_mutex_t* m = which == kApply ? &g_para_apply_mutex : &m_->reg_mutex[0];
-            if (pthread_mutex_trylock(m) != 0)
-                return false;
-            pthread_mutex_unlock(m);
-            return true;
-        };
+        const HeldLock locks[] = {held(g_para_apply_mutex), held(Utils::_led_para_init_mutex), held(m_->reg_mutex[0])};
         u8* page = fpga_manage::MCU_RAM_CMD;
         std::memset(page, 0, 16);
         ZevRamPara::put16(ZevRamPara::p_zevrampara_config, Img::kBlackout, 0);
@@ -274,7 +259,6 @@ class TestFpgaRegs : public QObject
             page[9] = 50;
         } else if (path == 2) {
             g_set_led_para = 1;
-            g_set_led_setup = 0;
         } else if (path == 3) {
             shadow()[FpgaReg::kState] = 3;
             m_->start[0].vbo_state = 7;
@@ -288,12 +272,9 @@ class TestFpgaRegs : public QObject
                                        [this] { m_->write_to_register(FpgaReg::kScreen, 0x04, 0x04, 0); },
                                        [this] { m_->set_led_para_deal(); }, [this] { m_->set_led_para_deal(); }};
         bool free = false;
-        QVERIFY(waits_for(lockOf(awaited), job[path], [&] { free = isFree(laterFree); }));
+        QVERIFY(waits_for(locks[awaited], job[path], [&] { free = locks[laterFree].free(); }));
         QVERIFY(free);
         std::memset(page, 0, 16);
-        g_set_led_para = 0;
-        g_freeze_out = 0;
-        g_set_led_setup = 0;
         shadow()[FpgaReg::kState] = 0;
         m_->start[0].vbo_state = 0;
         m_->start[0].out_state = 0;

@@ -14,6 +14,7 @@
 #include "ledout/fpga_manage.h"
 #include "support/lock_wait.h"
 #include "support/sim_fixture.h"
+#include "support/test_rows.h"
 
 using board::sim::SimFpga;
 using Bytes = std::vector<u8>;
@@ -305,12 +306,7 @@ class TestOutputGeometry : public QObject
     // the start leaves the simulated FPGA started.
     void paraPageUnderItsLock_data()
     {
-        QTest::addColumn<int>("job");
-        QTest::newRow("card total") << 0;
-        QTest::newRow("search answer") << 1;
-        QTest::newRow("link mirror") << 2;
-        QTest::newRow("lcd size") << 3;
-        QTest::newRow("fpga start") << 4;
+        numberedRows("job", {"card total", "search answer", "link mirror", "lcd size", "fpga start"});
     }
     void paraPageUnderItsLock()
     {
@@ -322,7 +318,7 @@ class TestOutputGeometry : public QObject
         const std::function<void()> jobs[] = {
             [this] { m->check_netport_card(0); }, [&] { m->update_eth_rcv_num(answer, 3, 0, sizeof answer); },
             [this] { m->update_eth_state(0); }, [this] { m->set_fpga_lcd_wh(0); }, [this] { m->fpgainit(0); }};
-        QVERIFY(waits_for(held(fpga_manage::para_mutex), jobs[job], [] {}));
+        QVERIFY(waits_for(held(fpga_manage::para_mutex), jobs[job]));
     }
 };
 

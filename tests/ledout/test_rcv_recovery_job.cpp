@@ -83,6 +83,23 @@ class TestRcvRecoveryJob : public QObject
         RcvScreen b{0x2002, {{3, {{}}}, {4, {{}}}, {5, {{}}}}, {}};
         return {a, b};
     }
+    // The scan-parameter load's file, on LED port 0 with its cards counted.
+    void scanOn(int cards, const FileBytes& f)
+    {
+        layout("port 1 cards " + QByteArray::number(cards) + "\n");
+        setCount(0, cards);
+        line_type.port = 0;
+        write("/data/smartmapping/x.scan", f);
+        g_kqfile_name.set("/data/smartmapping/x.scan");
+    }
+    // The screens' pack, after the check found card 4 of LED port 1.
+    std::vector<RcvScreen> checkedScreens()
+    {
+        layout("port 1 cards 2 config 0x1001\nport 2 cards 8 config 0x1001 check 4\n");
+        write("/data/rcvrecovery/screen.pack", recoveryPack(screens()));
+        runJob(JOB_RCV_CHECK);
+        return screens();
+    }
 
   private slots:
     void initTestCase()
@@ -265,18 +282,12 @@ class TestRcvRecoveryJob : public QObject
         const QString path = scan ? "/data/smartmapping/x.scan" : "/data/rcvrecovery/screen.pack";
         FileBytes f;
         if (scan) {
-            layout("port 1 cards 1\n");
-            setCount(0, 1);
-            line_type.port = 0;
             f = scanFile({op(1, 2, 0, {1, 2, 3, 4}, ack ? kForever : 100), sleep});
             if (damage == "past the end")
                 put16(f, 16, 3);
-            g_kqfile_name.set(path);
+            scanOn(1, f);
         } else {
-            layout("port 1 cards 2 config 0x1001\nport 2 cards 8 config 0x1001 check 4\n");
-            std::vector<RcvScreen> s = screens();
-            write(path, recoveryPack(s));
-            runJob(JOB_RCV_CHECK);
+            std::vector<RcvScreen> s = checkedScreens();
             QCOMPARE(int(m_->rcv_card), 4);
             s[0].para.push_back(sleep);
             s[0].para[0].timeticks = ack ? kForever : 200;
@@ -285,8 +296,8 @@ class TestRcvRecoveryJob : public QObject
             f = recoveryPack(s);
             if (damage == "past the end")
                 f.resize(f.size() / 2);
+            write(path, f);
         }
-        write(path, f);
         if (damage == "read error")
             fail_reads_of(bench.sim().host(path.toStdString()));
         silentPort_ = ack ? (scan ? 0 : 1) : -1;
@@ -299,11 +310,10 @@ class TestRcvRecoveryJob : public QObject
         QVERIFY(endsOnceWith100(scan ? smart_ : recovery_));
     }
 
-    // Jobs that run long whatever their files count (a 1 MB file of RAM
-    // writes, sent 1000 bytes a packet and answered; sleeps of nothing;
-    // sleeps of a minute) are played, and bounded by the time they run, host
-    // pauses included: 10 minutes from their first pass they end with the
-    // error.
+    // Jobs that run long whatever their files count (1 MB of RAM writes
+    // sent 1000 bytes a packet and answered, sleeps of nothing, sleeps of a
+    // minute) are played until 10 minutes from their first pass, host pauses
+    // included, then end with the error.
     void longJobsEndAtTheBound_data()
     {
         QTest::addColumn<int>("job");
@@ -317,56 +327,37 @@ class TestRcvRecoveryJob : public QObject
     {
         QFETCH(int, job);
         QFETCH(QString, file);
-        const FileBytes block = pattern(1000000, 5);
-        // A RAM write of the block's first bytes, then the sleeps.
-        std::vector<RcvOp> sleeps = {op(1, 1, 0x10, FileBytes(block.begin(), block.begin() + 4))};
-        if (file == "sleeps")
-            sleeps.insert(sleeps.end(), 65534, op(6, 1, 0, {}, 0));
-        else
-            sleeps.insert(sleeps.end(), 11, op(6, 1, 0, {}, 60000));
-        if (job == JOB_SCAN_LOAD) {
-            layout("port 1 cards 1\n");
-            setCount(0, 1);
-            line_type.port = 0;
-            write("/data/smartmapping/x.scan",
-                  file == "writes" ? sameBlockScanFile(200, 0x10, block) : scanFile(sleeps));
-            g_kqfile_name.set("/data/smartmapping/x.scan");
+        const bool scan = job == JOB_SCAN_LOAD, none = file == "sleeps";
+        const FileBytes block = pattern(1000000, 5), mark(block.begin(), block.begin() + 4);
+        std::vector<RcvOp> ops = {op(1, 1, 0x10, mark)};
+        ops.insert(ops.end(), none ? 65534 : 11, op(6, 1, 0, {}, none ? 0 : 60000));
+        if (scan) {
+            scanOn(1, file == "writes" ? sameBlockScanFile(200, 0x10, block) : scanFile(ops));
         } else {
-            layout("port 1 cards 2 config 0x1001\nport 2 cards 8 config 0x1001 check 4\n");
-            std::vector<RcvScreen> s = screens();
-            write("/data/rcvrecovery/screen.pack", recoveryPack(s));
-            runJob(JOB_RCV_CHECK);
-            QCOMPARE(int(m_->rcv_card), 4);
-            s[0].ports[1].cards[4] = sleeps;
+            std::vector<RcvScreen> s = checkedScreens();
+            s[0].ports[1].cards[4] = ops;
             write("/data/rcvrecovery/screen.pack", recoveryPack(s));
         }
         QVERIFY(post(u8(job)));
         const auto [running, past] = bench.runToBound();
         QVERIFY(running);
         QVERIFY(past > 100 && past < 110);
-        QVERIFY(endsOnceWith100(job == JOB_SCAN_LOAD ? smart_ : recovery_));
-        QCOMPARE(cards()->cardRam(job == JOB_SCAN_LOAD ? 0 : 1, job == JOB_SCAN_LOAD ? 0 : 4, 0x10, 4),
-                 Bytes(block.begin(), block.begin() + 4));
+        QVERIFY(endsOnceWith100(scan ? smart_ : recovery_));
+        QCOMPARE(cards()->cardRam(scan ? 0 : 1, scan ? 0 : 4, 0x10, 4), mark);
     }
 
-    // Waits that add up to about 650 s as a file counts them (activation
-    // and reconfiguration card by card and the save with 1 s a card, on 32
-    // cards, each waiting up to 2 s four times) take moments with cards
+    // Waits counted to about 650 s (activation, reconfiguration and the save
+    // card by card on 32 cards, 2 s each four times) take moments with cards
     // that answer: the file is played whole.
     void countedWaitsOfAnsweringCardsArePlayed()
     {
-        layout("port 1 cards 32\n");
-        setCount(0, 32);
-        line_type.port = 0;
-        write("/data/smartmapping/x.scan", scanFile({op(3, 1, 0, {1}, 2000), op(5, 1, 0, {1}, 2000),
-                                                     op(2, 3, 0, {}, 2000), op(1, 1, 0x10, {0xA1, 0xB2}, 2000)}));
-        g_kqfile_name.set("/data/smartmapping/x.scan");
-        const u32 took = runJob(JOB_SCAN_LOAD);
+        scanOn(32, scanFile({op(3, 1, 0, {1}, 2000), op(5, 1, 0, {1}, 2000), op(2, 3, 0, {}, 2000),
+                             op(1, 1, 0x10, {0xA1, 0xB2}, 2000)}));
+        QVERIFY(runJob(JOB_SCAN_LOAD) < 1000);
         QCOMPARE(int(sent(0xB4).size()), 32);
         QCOMPARE(int(sent(0x84).size()), 32);
         QCOMPARE(cards()->cardSaves(0, 31), 1u);
         QCOMPARE(cards()->cardRam(0, 31, 0x10, 2), Bytes({0xA1, 0xB2}));
-        QVERIFY(took < 1000);
         QVERIFY(endsOnceWith100(smart_));
     }
 

@@ -214,11 +214,10 @@ class TestUsbUpgrade : public QObject
     {
         const QString ini = fx_->hostQ("/data/configs/led_load_config.ini");
         QVERIFY(QFile::remove(ini) && QDir().mkpath(ini + "/in-the-way"));
-        QVERIFY(writeHostFile(fx_->hostQ("/data/app/zevQ64N"), "old"));
         put("box.ZEV", package({{10, fill(3000, 1)}}));
         run();
         QCOMPARE(int(g_usb_grade_outcome.load()), int(USB_CHECK_FAILED));
-        QCOMPARE(readHostFile(fx_->hostQ("/data/app/zevQ64N")), QByteArray("old"));
+        QCOMPARE(app(), Bytes({'o', 'l', 'd'}));
         QCOMPARE(int(g_app_reset_flag.load()), 0);
         QVERIFY(QDir(ini).removeRecursively());
     }
@@ -294,16 +293,16 @@ class TestUsbUpgrade : public QObject
         QVERIFY(kind < 7 || std::count(r.begin(), r.end(), std::string("sync")) <= 2);
     }
 
-    // A package naming the application 1,000 times writes it once, with the
-    // last child's bytes.
     // A settings reload replaces the folder on a PC link or the GUI thread:
     // the upgrade copies it under the identity's mutex.
     void folderReadUnderItsMutex()
     {
         Utils::set_usb_grade_path("pkg");
-        QVERIFY(waits_for(
-            held(Utils::_net_identity_mutex), [this] { m_->get_usb_file_list_path(); }, [] {}));
+        QVERIFY(waits_for(held(Utils::_net_identity_mutex), [this] { m_->get_usb_file_list_path(); }));
     }
+
+    // A package naming the application 1,000 times writes it once, with the
+    // last child's bytes.
 
     void oneWritePerTarget()
     {

@@ -16,8 +16,10 @@
 #include "ledout/fpga_drv.h"
 #include "ledout/fpga_manage.h"
 #include "pc_frames.h"
+#include "support/fpga_records.h"
 #include "support/lock_wait.h"
 #include "support/sim_fixture.h"
+#include "support/test_rows.h"
 #include "video/c331_manage.h"
 
 using board::sim::SimFpga;
@@ -175,19 +177,12 @@ class TestMessageFpga : public QObject
 
     // The FPGA's start rewrites the parameter page beside the PC links:
     // their writes, reads and the store wait for the page's lock.
-    void paraPageUnderItsLock_data()
-    {
-        QTest::addColumn<int>("kind");
-        QTest::newRow("ram write") << 0;
-        QTest::newRow("ram read") << 1;
-        QTest::newRow("parameter store") << 2;
-    }
+    void paraPageUnderItsLock_data() { numberedRows("kind", {"ram write", "ram read", "parameter store"}); }
     void paraPageUnderItsLock()
     {
         QFETCH(int, kind);
         const Bytes req[] = {write_req(100, {3, 0}), read_req(100, 2), request(kFpga, 0x81, {0x00}, 0, 1)};
-        QVERIFY(waits_for(
-            held(fpga_manage::para_mutex), [&] { send(md, req[kind]); }, [] {}));
+        QVERIFY(waits_for(held(fpga_manage::para_mutex), [&] { send(md, req[kind]); }));
     }
 
     void transmitReceiveAndZoomPages()
@@ -233,31 +228,17 @@ class TestMessageFpga : public QObject
     // register copies go elsewhere, and its fields follow after the run.
     void commandPageRunsAsThePcWroteIt_data()
     {
-        QTest::addColumn<int>("start");
-        QTest::newRow("brightness record loaded") << 0;
-        QTest::newRow("on/off record loaded") << 1;
-        QTest::newRow("registers 28 to 31 copied") << 2;
+        numberedRows("start", {"brightness record loaded", "on/off record loaded", "registers 28 to 31 copied"});
     }
     void commandPageRunsAsThePcWroteIt()
     {
         QFETCH(int, start);
         fpga_manage* m = fpga_manage::p_fpga_manage;
-        auto store = [m](u32 address, Bytes record) {
-            QVERIFY(m->p_drv->FPGA_SPI_FLASH_VBYONE_ERASE(FpgaFlash::kFlash0, address / 4096, 0, 1));
-            Bytes b(4 + record.size());
-            std::memcpy(b.data() + 4, record.data(), record.size());
-            QVERIFY(m->p_drv->FPGA_SPI_FLASH_VBYONE_WRITE(FpgaFlash::kFlash0, address, b.data(), u32(record.size())));
-        };
-        Bytes stored = {0xAA, 3, 0xAA, 0, 0, 0, 49, 0, 16};
-        stored.resize(57, 9);
-        store(0x6CE000, stored);
+        QVERIFY(storeFpgaRecord(m, kBriRecord, briRecord(16, 9)));
         Bytes onoff = {0xAA, 2, 0xAA, 0, 0, 0, 5, 0, 1, 0x07, 0x30, 0x22, 0x00};
         onoff.resize(50, 0);
-        store(0x6CD000, onoff);
-
-        Bytes page = {0xAA, 3, 0xAA, 0, 0, 0, 49, 0, 1};
-        for (int i = 0; i < 48; ++i)
-            page.push_back(u8(100 + i));
+        QVERIFY(storeFpgaRecord(m, kOnOffRecord, onoff));
+        const Bytes page = briRecord(1, 100);
         Bytes w = write_req(0x05000000, page);
         QCOMPARE(send(md, w).body, expected_reply(w, {0x00}));
         if (start == 0)
@@ -268,7 +249,7 @@ class TestMessageFpga : public QObject
             m->FPGA_to_RAM(0);
         Bytes run = request(kFpga, 0xA0, {2, 0x04, 0, 0x04});
         QCOMPARE(send(md, run).body, expected_reply(run, {0x00}));
-        QCOMPARE(board::sim::simFpgaFlash()->peek(0x6CE000, u32(page.size())), page);
+        QCOMPARE(board::sim::simFpgaFlash()->peek(kBriRecord, u32(page.size())), page);
         if (start == 2) {
             const Bytes now = send(md, read_req(0x05000000, 16)).data();
             QCOMPARE(Bytes(now.begin() + 12, now.end()),

@@ -170,12 +170,10 @@ class TestMessageRegister : public QObject
     }
 
     // Register 0 is a request word the source-check thread takes and clears
-    // in one step while the PC sets its bits: a bit is asked for again only
-    // once it was served, so each request is served exactly once, and none
-    // comes back after it was taken.
+    // in one step while the PC sets its bits (each again only once it was
+    // served): every request is served exactly once.
     void requestWordServedOncePerRequest()
     {
-        constexpr int kRounds = 300000;
         constexpr int kBits = 6;
         std::atomic<bool> done{false};
         std::atomic<long> served[kBits] = {};
@@ -195,14 +193,13 @@ class TestMessageRegister : public QObject
             }
         });
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        Bytes body;
-        for (int i = 0; i < kRounds && std::chrono::steady_clock::now() < deadline; ++i) {
+        for (int i = 0; i < 300000 && std::chrono::steady_clock::now() < deadline; ++i) {
             const int b = i % kBits;
             while (served[b].load() < asked[b] && std::chrono::steady_clock::now() < deadline) {
             }
             ++asked[b];
             // The reply goes into the request's bytes: a fresh copy each time.
-            body = request(kBox, 0xA0, reg_rest(0, u8(1 << b), u8(1 << b)));
+            Bytes body = request(kBox, 0xA0, reg_rest(0, u8(1 << b), u8(1 << b)));
             md.write_register(body.data(), int(body.size()));
         }
         done = true;

@@ -12,10 +12,12 @@ struct HeldLock {
     std::function<void()> lock;
     std::function<void()> unlock;
     std::function<bool()> waited_for;
+    // Nobody holds it (taken and given back at once).
+    std::function<bool()> free;
 };
 HeldLock held(pthread_mutex_t& mutex);
 HeldLock held(QMutex& mutex);
 
 // Runs job on a thread while this one holds the lock. True when the job
 // waited for it; look then ran while the job was still waiting.
-bool waits_for(const HeldLock& held, const std::function<void()>& job, const std::function<void()>& look);
+bool waits_for(const HeldLock& held, const std::function<void()>& job, const std::function<void()>& look = {});

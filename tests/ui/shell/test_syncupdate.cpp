@@ -80,6 +80,14 @@ class TestSyncUpdate : public QObject
         return shown;
     }
 
+    // The PC's write of a slot's page (its first bytes) under the chip lock.
+    static int pcWritesSlot(int s, std::vector<u8> bytes)
+    {
+        C331Lock lock;
+        return ZevRamPara::ZevModeUserRamParaDeal(bytes.data(), int(bytes.size()), u32(s + 1) << 12);
+    }
+    static QByteArray modeFile() { return QByteArray("\xAA\xAA", 2) + QByteArray(4094, 0x21); }
+
     static bool same_icon(QPushButton* button, const QString& path)
     {
         return button->icon().pixmap(24, 36).toImage() == QIcon(path).pixmap(24, 36).toImage();
@@ -239,142 +247,106 @@ class TestSyncUpdate : public QObject
         ZevRamPara::put16(img(), Img::kModeToSave, 0);
     }
 
-    // Code 2 deletes a mode's file only where the PC emptied the slot: a
-    // slot that merely shows empty keeps its file, a mode whose menu cannot
-    // be read is saved, and a file cut short that holds the whole mode is one.
+    // Code 2 deletes a mode's file only where the PC emptied the slot: one
+    // merely showing empty, one unreadable, one cut short yet holding the
+    // whole mode, one saved while the menu cannot be written, are kept.
     void code2DeletesOnlyEmptiedModes_data()
     {
         QTest::addColumn<QString>("how");
-        QTest::addColumn<bool>("kept");
-        QTest::newRow("markers written 0xFF by the PC") << "emptied" << false;
-        QTest::newRow("marked 0xAA 0x00") << "half marked" << true;
-        QTest::newRow("file whose reads fail") << "unreadable" << true;
-        QTest::newRow("file cut to 3,300 bytes") << "cut" << true;
-        QTest::newRow("saved while the menu cannot be read") << "menu" << true;
+        for (const char* how : {"emptied", "half marked", "unreadable", "cut to 3,300 bytes", "menu in the way"})
+            QTest::newRow(how) << QString(how);
     }
     void code2DeletesOnlyEmptiedModes()
     {
         QFETCH(QString, how);
-        QFETCH(bool, kept);
         const int s = 5;
         const QString file = harness.sim().hostQ(ZevRamPara::modeFilePath(s));
         const QString menu = harness.sim().hostQ(ZevRamPara::kMenuFile);
-        const QByteArray mode = QByteArray("\xAA\xAA", 2) + QByteArray(4094, 0x21);
-        QVERIFY(writeHostFile(file, how == "cut" ? mode.left(3300) : mode));
+        QVERIFY(writeHostFile(file, how.startsWith("cut") ? modeFile().left(3300) : modeFile()));
         fail_reads_of(how == "unreadable" ? file.toStdString() : "");
         ZevRamPara::mode_file_deal(s, 0);
         fail_reads_of("");
-        QCOMPARE(ZevRamPara::ZevUserModeSaved(s), how == "unreadable" ? 0 : 1);
         if (how == "emptied") {
-            const u8 ff[2] = {0xFF, 0xFF};
-            C331Lock lock;
-            QCOMPARE(ZevRamPara::ZevModeUserRamParaDeal(ff, 2, u32(s + 1) << 12), 0);
+            QCOMPARE(pcWritesSlot(s, {0xFF, 0xFF}), 0);
         } else if (how == "half marked") {
             ZevRamPara::user_mode[s][1] = 0x00;
-        } else if (how == "menu") {
+        } else if (how.startsWith("menu")) {
             QVERIFY(QFile::remove(file) && QDir().mkpath(menu + "/in-the-way"));
             ZevRamPara::mode_file_deal(s, 0);
             ZevRamPara::put16(img(), Img::kModeToSave, s + 1);
             SyncUpdate::pInstance()->para_sync(1);
             QVERIFY(QDir(menu).removeRecursively());
-            QCOMPARE(ZevRamPara::img16(Img::kModeToSave), u16(0));
         }
         SyncUpdate::pInstance()->para_sync(2);
+        const bool kept = how != "emptied", saved = kept && how != "unreadable";
         QCOMPARE(QFileInfo::exists(file), kept);
-        if (how != "unreadable" && kept)
+        if (saved)
             QCOMPARE(readHostFile(file).size(), kUserModeFileSize);
-        QCOMPARE(ZevRamPara::ZevUserModeSaved(s), int(kept && how != "unreadable"));
+        QCOMPARE(ZevRamPara::ZevUserModeSaved(s), int(saved));
     }
 
-    // A write that fails (no room, something in the way) waits: the tick
-    // makes it a second later, with no other refresh, and a rewrite of the
-    // modes meanwhile neither deletes nor forgets a mode that waits. A mode
-    // the PC uploaded waits the same when the rewrite cannot write it.
+    // A write that fails (no room, something in the way) or a delete that
+    // fails (the folder out of reach) waits: the tick makes it a second
+    // later, with no other refresh. A rewrite of the modes meanwhile neither
+    // deletes nor forgets a mode saved or uploaded that waits.
     void aWriteThatWaitsIsMadeByTheTick_data()
     {
-        QTest::addColumn<bool>("mode");
-        QTest::addColumn<bool>("rewrite");
-        QTest::addColumn<bool>("uploaded");
-        QTest::newRow("parameter change") << false << false << false;
-        QTest::newRow("user-mode save") << true << false << false;
-        QTest::newRow("user-mode save, modes rewritten meanwhile") << true << true << false;
-        QTest::newRow("modes rewritten after the PC's upload") << true << true << true;
+        QTest::addColumn<QString>("change");
+        for (const char* change : {"parameter", "mode save", "upload", "delete"})
+            QTest::newRow(change) << QString(change);
     }
     void aWriteThatWaitsIsMadeByTheTick()
     {
-        QFETCH(bool, mode);
-        QFETCH(bool, rewrite);
-        QFETCH(bool, uploaded);
+        QFETCH(QString, change);
         const int s = 10;
+        const bool mode = change != "parameter", del = change == "delete";
         const QString file = harness.sim().hostQ(mode ? ZevRamPara::modeFilePath(s) : "/data/ram_device_info");
-        QFile::remove(file);
+        const QString dir = QFileInfo(file).absolutePath();
+        const QString away = QString::fromStdString(harness.sim().root()) + "-modes";
+        QVERIFY(del ? writeHostFile(file, modeFile()) : !QFileInfo::exists(file) || QFile::remove(file));
         ZevRamPara::mode_file_deal(s, 0);
-        QVERIFY(QDir().mkpath(file + "/blocker"));
-        const QString waits = QRegularExpression::escape(file) + " cannot be written: .* waits";
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(waits));
-        if (uploaded) {
-            const u8 marked[3] = {0xAA, 0xAA, 0x5C};
-            C331Lock lock;
-            QCOMPARE(ZevRamPara::ZevModeUserRamParaDeal(marked, 3, u32(s + 1) << 12), 0);
-        } else if (mode) {
-            ZevRamPara::put16(img(), Img::kModeToSave, s + 1);
+        if (del) {
+            QCOMPARE(pcWritesSlot(s, {0xFF, 0xFF}), 0);
+            QVERIFY(QDir().rename(dir, away) && QFile::link(away, dir));
         } else {
-            ZevRamPara::put16(img(), Img::kContrast, 61);
+            QVERIFY(QDir().mkpath(file + "/blocker"));
         }
+        const QString named = QRegularExpression::escape(file);
+        QTest::ignoreMessage(
+            QtWarningMsg, QRegularExpression(named + (del ? " cannot be deleted: " : " cannot be written: .* waits")));
+        if (change == "upload")
+            QCOMPARE(pcWritesSlot(s, {0xAA, 0xAA, 0x5C}), 0);
+        else if (change == "mode save")
+            ZevRamPara::put16(img(), Img::kModeToSave, s + 1);
+        else if (!mode)
+            ZevRamPara::put16(img(), Img::kContrast, 61);
         G_timeTicks = 7000;
         SyncUpdate::pInstance()->para_sync(1);
-        if (rewrite)
+        if (mode)
             SyncUpdate::pInstance()->para_sync(2);
-        QVERIFY(QDir(file).removeRecursively());
+        QVERIFY(del ? QFile::remove(dir) && QDir().rename(away, dir) : QDir(file).removeRecursively());
         QCOMPARE(SyncUpdate::pInstance()->ticks_to_retry(), SyncUpdate::kRetryTicks);
-        // Not before a second has passed.
         G_timeTicks = 7000 + SyncUpdate::kRetryTicks - 2;
         w->slot_update_timer_ticks();
-        QVERIFY(!QFileInfo::exists(file));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QRegularExpression::escape(file) + " written: "));
+        QCOMPARE(QFileInfo::exists(file), del);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(named + (del ? " deleted: " : " written: ")));
         w->slot_update_timer_ticks();
         QCOMPARE(SyncUpdate::pInstance()->ticks_to_retry(), SyncUpdate::kNothingWaits);
-        QCOMPARE(readHostFile(file).size(), mode ? kUserModeFileSize : 2 + Img::kSize - Img::kPersistStart);
-        if (uploaded) {
+        QCOMPARE(ZevRamPara::ZevUserModeSaved(s), int(mode && !del));
+        if (del)
+            QVERIFY(!QFileInfo::exists(file));
+        else
+            QCOMPARE(readHostFile(file).size(), mode ? kUserModeFileSize : 2 + Img::kSize - Img::kPersistStart);
+        if (change == "upload") {
             QCOMPARE(u8(readHostFile(file)[2]), u8(0x5C));
-        } else if (mode) {
-            QCOMPARE(ZevRamPara::ZevUserModeSaved(s), 1);
+        } else if (change == "mode save") {
             QCOMPARE(ZevRamPara::img16(Img::kModeToSave), u16(0));
             // The mode in use went to the image's file in the same pass.
             QCOMPARE(u8(device_file()[2 + Img::kCurrentMode - Img::kPersistStart]), u8(s + 1));
-        } else {
+        } else if (!mode) {
             QCOMPARE(u8(device_file()[2 + Img::kContrast - Img::kPersistStart]), u8(61));
         }
         QCoreApplication::processEvents();
-    }
-
-    // A mode the PC emptied whose file cannot be deleted (its folder out of
-    // reach) stays empty, and the tick deletes the file once it can.
-    void aDeleteThatWaitsIsMadeByTheTick()
-    {
-        const int s = 12;
-        const QString file = harness.sim().hostQ(ZevRamPara::modeFilePath(s));
-        const QString dir = QFileInfo(file).absolutePath();
-        QVERIFY(writeHostFile(file, QByteArray("\xAA\xAA", 2) + QByteArray(4094, 0x21)));
-        QCOMPARE(ZevRamPara::mode_file_deal(s, 0), 1);
-        {
-            const u8 ff[2] = {0xFF, 0xFF};
-            C331Lock lock;
-            QCOMPARE(ZevRamPara::ZevModeUserRamParaDeal(ff, 2, u32(s + 1) << 12), 0);
-        }
-        const QString away = QString::fromStdString(harness.sim().root()) + "-modes";
-        QVERIFY(QDir().rename(dir, away) && QFile::link(away, dir));
-        QTest::ignoreMessage(QtWarningMsg,
-                             QRegularExpression(QRegularExpression::escape(file) + " cannot be deleted: "));
-        G_timeTicks = 9000;
-        SyncUpdate::pInstance()->para_sync(2);
-        QVERIFY(QFile::remove(dir) && QDir().rename(away, dir));
-        QCOMPARE(ZevRamPara::ZevUserModeSaved(s), 0);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QRegularExpression::escape(file) + " deleted: "));
-        G_timeTicks = 9000 + SyncUpdate::kRetryTicks;
-        w->slot_update_timer_ticks();
-        QVERIFY(!QFileInfo::exists(file));
-        QCOMPARE(SyncUpdate::pInstance()->ticks_to_retry(), SyncUpdate::kNothingWaits);
     }
 
     // On the link menu a refresh whose image cannot be written shows no done
