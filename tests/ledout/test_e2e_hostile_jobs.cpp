@@ -1,8 +1,9 @@
 // Hostile files met by the running program's jobs, started from the keypad:
-// a USB package whose header claims 65,535 entries ends at once; a
-// scan-parameter file asking for a sleep of 49.7 days is refused, one whose
-// sleeps add up to 11 minutes is played until the job's bound, reached by
-// moving the program's clock on (the faults file's "clock ahead"). Which
+// a USB package whose header claims 65,535 entries ends at once; of the
+// scan-parameter files, one asking for a sleep of 49.7 days is refused,
+// those that would run for long are played until the job's bound, which the
+// test reaches by moving the program's clock on (the faults file's "clock
+// ahead"), and one whose waits count to 650 s runs whole in moments. Which
 // page takes each key is read from the panel's key traces (zev.ui).
 #include <QtTest>
 
@@ -20,6 +21,7 @@ class TestE2eHostileJobs : public QObject
     QTemporaryDir root_;
     pid_t program_ = -1;
     bool onSmartMapping_ = false;
+    u32 clockAhead_ = 0;
 
     QString at(const QString& path) const { return root_.filePath(path); }
 
@@ -80,6 +82,7 @@ class TestE2eHostileJobs : public QObject
                           QByteArray::fromHex("000080" + QByteArray(30, '0') + "528b" + QByteArray(54, '0') + "ffff")));
         // The page lists the scan file it finds; each case writes its bytes.
         QVERIFY(writeHostFile(at("data/smartmapping/hostile.scan"), "none yet"));
+        QVERIFY(writeHostFile(at("sim/cards"), "port 1 cards 32\n"));
         ProgramStart how;
         how.prepare = [] { return setenv("QT_LOGGING_RULES", "zev.ui.debug=true", 1) == 0; };
         program_ = start_program(program.toStdString(), root_.path().toStdString(), at("output").toStdString(), how);
@@ -106,27 +109,42 @@ class TestE2eHostileJobs : public QObject
     // Smart mapping's "Load", past its eight numbers and the file row (once
     // the cards of its port are counted). A refused file closes the bar with
     // the job's error once the cards settled (2.4 s), before its RAM write
-    // reached the cards. One that runs long is played and holds the bar
-    // until the clock is moved 10 minutes on, then ends with the error.
+    // reached the cards. A file that runs long is played (its RAM write
+    // reaches the cards) and holds the bar until the clock is moved 10
+    // minutes on, then its job ends with the error and the page takes keys
+    // again. Counted waits of 650 s on 32 answering cards end by themselves.
     void scanFileLoads_data()
     {
-        QTest::addColumn<u32>("sleep");
-        QTest::addColumn<int>("sleeps");
+        QTest::addColumn<QByteArray>("file");
         QTest::addColumn<bool>("bounded");
-        QTest::newRow("a sleep of 49.7 days") << 0xFFFFFFFFu << 1 << false;
-        QTest::newRow("sleeps of 11 minutes in all") << 60000u << 11 << true;
+        QTest::addColumn<QByteArray>("ram"); // at 0x10 of the cards after the job
+        auto bytes = [](const FileBytes& f) {
+            return QByteArray(reinterpret_cast<const char*>(f.data()), int(f.size()));
+        };
+        // A RAM write of 4 bytes, then the rest.
+        auto scan = [&](const QByteArray& mark, std::vector<RcvOp> rest) {
+            rest.insert(rest.begin(), RcvOp{1, 1, 0x10, 100, FileBytes(mark.begin(), mark.end())});
+            return bytes(scanFile(rest));
+        };
+        FileBytes block(1000000);
+        for (size_t i = 0; i < block.size(); ++i)
+            block[i] = u8(0x21 + i * 3);
+        QTest::newRow("a sleep of 49.7 days")
+            << scan("\x01\x02\x03\x04", {RcvOp{6, 1, 0, 0xFFFFFFFFu, {}}}) << false << QByteArray(4, 0);
+        QTest::newRow("200 RAM writes of one 1,000,000-byte block")
+            << bytes(sameBlockScanFile(200, 0x10, block)) << true << QByteArray("\x21\x24\x27\x2A");
+        QTest::newRow("sleeps of 11 minutes in all")
+            << scan("ABCD", std::vector<RcvOp>(11, RcvOp{6, 1, 0, 60000, {}})) << true << QByteArray("ABCD");
+        QTest::newRow("waits counted to 650 s on 32 cards")
+            << scan("WXYZ", {RcvOp{3, 1, 0, 2000, {1}}, RcvOp{5, 1, 0, 2000, {1}}, RcvOp{2, 3, 0, 2000, {}}}) << false
+            << QByteArray("WXYZ");
     }
     void scanFileLoads()
     {
-        QFETCH(u32, sleep);
-        QFETCH(int, sleeps);
+        QFETCH(QByteArray, file);
         QFETCH(bool, bounded);
-        const Bytes ram = {0xA1, 0xB2, 0xC3, 0xD4};
-        std::vector<RcvOp> ops = {RcvOp{1, 1, 0x10, 100, ram}};
-        ops.insert(ops.end(), size_t(sleeps), RcvOp{6, 1, 0, sleep, {}});
-        const FileBytes scan = scanFile(ops);
-        QVERIFY(writeHostFile(at("data/smartmapping/hostile.scan"),
-                              QByteArray(reinterpret_cast<const char*>(scan.data()), int(scan.size()))));
+        QFETCH(QByteArray, ram);
+        QVERIFY(writeHostFile(at("data/smartmapping/hostile.scan"), file));
         if (!onSmartMapping_) {
             QVERIFY(pressed("RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT OK", "OK button(Option)[Release]"));
             QVERIFY(pressed("RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT",
@@ -136,16 +154,17 @@ class TestE2eHostileJobs : public QObject
             // Back from "Save", where the last case left the page.
             QVERIFY(pressed("LEFT", "left-code [SmartMapping][Release] ui_select=0xb"));
         }
-        QTRY_COMPARE_WITH_TIMEOUT(portOneCards(), 8, 40000);
+        QTRY_COMPARE_WITH_TIMEOUT(portOneCards(), 32, 40000);
         // "Load" until its bar takes the key: the last case's job may still
         // be ending.
         QVERIFY(QTest::qWaitFor([&] { return !pressed("OK", "OK button(SmartMapping)[Release]", 1000); }, 10000));
         if (bounded) {
             QVERIFY(!pressed("RIGHT", "right-code [SmartMapping]", 3000));
-            QVERIFY(writeHostFile(at("sim/faults"), "clock ahead 60001\n"));
+            clockAhead_ += 60001;
+            QVERIFY(writeHostFile(at("sim/faults"), "clock ahead " + QByteArray::number(clockAhead_) + "\n"));
         }
         QVERIFY(QTest::qWaitFor([&] { return pressed("RIGHT", "right-code [SmartMapping]", 500); }, 10000));
-        QCOMPARE(cardRam(), bounded ? ram : Bytes(4, 0));
+        QCOMPARE(cardRam(), Bytes(ram.begin(), ram.end()));
     }
 };
 
