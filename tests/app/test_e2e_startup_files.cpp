@@ -166,7 +166,7 @@ QString named(const QString& output, const QString& file, int times)
 }
 
 // On a full partition a parameter change and a user-mode save are answered
-// 0 and wait, named; once there is room they are stored, named, with no
+// 0 and wait, named; once there is room they are written, named, with no
 // further request. Why not; empty when they are.
 QString stored_when_room(int pc, const QString& root, const QString& output)
 {
@@ -175,23 +175,15 @@ QString stored_when_room(int pc, const QString& root, const QString& output)
           request(kBox, 0x60, ram_rest(Img::kModeToSave, 2, {2, 0})), request(kBox, 0xA0, {11, 0x02, 0, 0x02})})
         if (ask(pc, r) != Bytes{0})
             return "a change refused";
-    const QString image = root + "/data/ram_device_info", mode = root + "/data/modes/custom_mode2";
     const auto said = [&](const QString& what) {
         const QString out = readHostFile(output);
-        return out.contains(image + what) && out.contains(mode + what);
+        return out.contains(root + "/data/ram_device_info" + what) &&
+               out.contains(root + "/data/modes/custom_mode2" + what);
     };
-    if (!wait_for([&] { return said(" cannot be written"); }))
-        return "the writes that wait are not named";
-    if (!QFile::remove(root + "/data/filler"))
-        return "no room made";
-    const bool stored = wait_for([&] {
-        const QByteArray f = readHostFile(image);
-        return f.size() == 2 + Img::kSize - Img::kPersistStart &&
-               u8(f[2 + Img::kBrightness - Img::kPersistStart]) == 55 && readHostFile(mode).size() == kUserModeFileSize;
-    });
-    return !stored             ? "the changes that waited are not stored"
-           : !said(" written") ? "the writes made are not named"
-                               : "";
+    return !wait_for([&] { return said(" cannot be written"); }) ? "the writes that wait are not named"
+           : !QFile::remove(root + "/data/filler")               ? "no room made"
+           : !wait_for([&] { return said(" written"); })         ? "the writes made are not named"
+                                                                 : "";
 }
 
 // An application sent while the start-up line's file cannot be read: the
@@ -324,7 +316,7 @@ int check_start(const std::string& program, const QString& root, const QString& 
         why = install_fails(pc, root);
     if (why.isEmpty() && how == kFull) {
         why = stored_when_room(pc, root, output);
-        // And the next start has them.
+        // On disk whole: the next start has them.
         close(pc);
         stop_program(pid);
         pid = start();
@@ -409,10 +401,8 @@ void furnish(const QString& root)
     QVERIFY(writeHostFile(at("data/configs/cloud_setinfo"),
                           record(R"({"deviceid":"dev1","serverip":"127.0.0.1","serverport":1})")));
     QVERIFY(writeHostFile(at("data/configs/cloud_barcode"), record("0123456789AB")));
-    const Bytes size = le32(u32(ca.size()));
-    QVERIFY(
-        writeHostFile(at("data/configs/cloud_cafile"),
-                      QByteArray("\xAA\x65\x00", 3) + QByteArray(reinterpret_cast<const char*>(size.data()), 4) + ca));
+    QVERIFY(writeHostFile(at("data/configs/cloud_cafile"), QByteArray("\xAA\x65\x00", 3) + char(ca.size()) +
+                                                               char(ca.size() >> 8) + QByteArray(2, '\0') + ca));
     // A cloud server to reach, so that the certificate file is read.
     QSettings s(at("data/configs/tcpip.ini"), QSettings::IniFormat);
     s.setValue("config/Nubocloudserverip", "127.0.0.1");
