@@ -37,107 +37,93 @@ class TestIniFile : public QObject
             writeHostFile(path, bytes);
         return path;
     }
+    // What QSettings writes of values.
+    QByteArray written(const QVariantMap& values)
+    {
+        const QString path = file(QByteArray());
+        {
+            QSettings s(path, QSettings::IniFormat);
+            for (auto v = values.begin(); v != values.end(); ++v)
+                s.setValue(v.key(), v.value());
+        }
+        return readHostFile(path);
+    }
 
   private slots:
-    // One key, written by each side and read by the other.
-    void valuesRoundTripWithQSettings_data()
-    {
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<QVariant>("value");
-        const QString mixed = QString::fromUtf8("SN\x01"
-                                                "42 \"q\" \\ caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 ;,=\t\n");
-        QTest::newRow("plain") << "config/IPAddress" << QVariant("10.1.1.5");
-        QTest::newRow("number") << "config/TcpPort" << QVariant(5005);
-        QTest::newRow("empty") << "config/Nubocloudserverip" << QVariant("");
-        QTest::newRow("single blank") << "config/Barcode" << QVariant(" ");
-        QTest::newRow("blanks around") << "config/Barcode" << QVariant("  a b  ");
-        QTest::newRow("separators") << "config/Barcode" << QVariant("a;b,c=d");
-        QTest::newRow("quotes and backslashes") << "config/Barcode" << QVariant("\"\\x41\\\"");
-        QTest::newRow("at sign") << "config/Barcode" << QVariant("@x");
-        QTest::newRow("two at signs") << "config/Barcode" << QVariant("@@Invalid()");
-        QTest::newRow("at form") << "config/Barcode" << QVariant("@ByteArray(x)");
-        QTest::newRow("NUL then digits") << "config/Barcode"
-                                         << QVariant(QString::fromLatin1("a\0"
-                                                                         "12f",
-                                                                         5));
-        QTest::newRow("control then hex digits") << "config/Barcode"
-                                                 << QVariant(QString::fromLatin1("\x1f"
-                                                                                 "Ab9"));
-        QTest::newRow("non-ASCII") << "config/Barcode" << QVariant(mixed);
-        QTest::newRow("longest barcode") << "config/Barcode" << QVariant(QString(4096, QChar(0x1F)));
-        QTest::newRow("list") << "others/list" << QVariant(QStringList{"a", " b, c ", "", "@d"});
-        QTest::newRow("empty list") << "others/list" << QVariant(QStringList{});
-        QTest::newRow("bytes") << "others/bytes" << QVariant(QByteArray("x\0)y", 4));
-        QTest::newRow("key of no group") << "top" << QVariant(1);
-        QTest::newRow("odd key") << QString::fromUtf8("a b/c%d\\e\xC3\xA9") << QVariant("v");
-        QTest::newRow("group named General") << "General/x" << QVariant("v");
-    }
-    void valuesRoundTripWithQSettings()
-    {
-        QFETCH(QString, key);
-        QFETCH(QVariant, value);
-        QByteArray ours;
-        QVERIFY(ini_file::encode({{key, value}}, &ours));
-        const QVariant theirsReads = QSettings(file(ours), QSettings::IniFormat).value(key);
-        QVERIFY2(same(theirsReads, value), qPrintable(theirsReads.toString()));
-        const QString written = file(QByteArray());
-        {
-            QSettings s(written, QSettings::IniFormat);
-            s.setValue(key, value);
-        }
-        const QByteArray theirs = readHostFile(written);
-        ini_file::Keys keys;
-        QVERIFY(!ini_file::decode(theirs, &keys).any());
-        QCOMPARE(keys.keys(), QStringList{key});
-        QVERIFY(same(keys.value(key), QSettings(file(theirs), QSettings::IniFormat).value(key)));
-        // Byte for byte what QSettings writes.
-        QCOMPARE(ours, theirs);
-    }
-
-    // Texts a hand or other firmware may leave: the box reads the keys and
-    // values QSettings reads, and writes them back so that QSettings still
-    // reads the same.
-    void textsReadAsQSettingsReadsThem_data()
+    // Texts QSettings writes of one value, or a hand or other firmware may
+    // leave: the box reads the keys and values QSettings reads, and writes
+    // them back so that QSettings still reads the same; of one value it
+    // writes byte for byte what QSettings writes.
+    void textsAsQSettingsHasThem_data()
     {
         QTest::addColumn<QByteArray>("text");
-        QTest::newRow("comments and blanks")
-            << QByteArray("; note\n\n[config]\r\n  a = 1 ; why\nb=\"x;y\"  \n\tc=\"  \"\n");
-        QTest::newRow("general groups") << QByteArray("x=1\n[General]\ny=2\n[%General]\nz=3\n[config]\nw=4\n");
-        QTest::newRow("UTF-8 mark") << QByteArray("\xEF\xBB\xBF[config]\nname=caf\xC3\xA9\n");
-        QTest::newRow("escaped keys") << QByteArray("[a%20b]\nc%25d=1\nx\\y=2\n%U20ACe=3\n");
-        QTest::newRow("escapes") << QByteArray("v=\\101\\x42\\x\\q\\\\\nw=tail\\");
-        QTest::newRow("lists") << QByteArray("l=a , \"b, c\" ,d,\nm=@@a, b\n");
-        QTest::newRow("at forms") << QByteArray("a=@ByteArray(x\\0y)\nb=@String(q)\nc=@Invalid()\nd=@@e\ne=@f\n");
-        QTest::newRow("group without its closing bracket") << QByteArray("[config\nA=1\n[x] y\nB=2\n");
-        QTest::newRow("repeated key") << QByteArray("[config]\nA=1\n[other]\nB=2\n[config]\nA=3\n");
-        const QString kinds = file(QByteArray());
-        {
-            QSettings s(kinds, QSettings::IniFormat);
-            s.setValue("kinds/rect", QRect(1, 2, 3, 4));
-            s.setValue("kinds/date", QDate(2024, 1, 2));
-            s.setValue("kinds/variants", QVariantList{1, "a"});
-        }
-        QTest::newRow("kinds the box never reads") << readHostFile(kinds);
+        QTest::addColumn<QString>("key"); // the one value's, empty for a text
+        QTest::addColumn<QVariant>("value");
+        const auto value = [&](const char* tag, const QString& key, const QVariant& v) {
+            QTest::newRow(tag) << written({{key, v}}) << key << v;
+        };
+        const auto text = [](const char* tag, const QByteArray& t) {
+            QTest::newRow(tag) << t << QString() << QVariant();
+        };
+        value("number", "config/TcpPort", 5005);
+        value("empty", "config/Nubocloudserverip", "");
+        value("single blank", "config/Barcode", " ");
+        value("blanks around", "config/Barcode", "  a b  ");
+        value("quotes and backslashes", "config/Barcode", "\"\\x41\\\"");
+        value("two at signs", "config/Barcode", "@@Invalid()");
+        value("at form", "config/Barcode", "@ByteArray(x)");
+        value("NUL then digits", "config/Barcode", QString("a") + QChar(0) + "12f");
+        value("control then hex digits", "config/Barcode", QChar(0x1F) + QString("Ab9"));
+        value("non-ASCII", "config/Barcode",
+              QString::fromUtf8("SN\x01"
+                                "42 \"q\" \\ caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 ;,=\t\n"));
+        value("longest barcode", "config/Barcode", QString(4096, QChar(0x1F)));
+        value("list", "others/list", QStringList{"a", " b, c ", "", "@d"});
+        value("empty list", "others/list", QStringList{});
+        value("bytes", "others/bytes", QByteArray("x\0)y", 4));
+        value("key of no group", "top", 1);
+        value("odd key", QString::fromUtf8("a b/c%d\\e\xC3\xA9"), "v");
+        value("group named General", "General/x", "v");
+        text("comments and blanks", "; note\n\n[config]\r\n  a = 1 ; why\nb=\"x;y\"  \n\tc=\"  \"\n");
+        text("general groups", "x=1\n[General]\ny=2\n[%General]\nz=3\n[config]\nw=4\n");
+        text("UTF-8 mark", "\xEF\xBB\xBF[config]\nname=caf\xC3\xA9\n");
+        text("escaped keys", "[a%20b]\nc%25d=1\nx\\y=2\n%U20ACe=3\n");
+        text("escapes", "v=\\101\\x42\\x\\q\\\\\nw=tail\\");
+        text("lists", "l=a , \"b, c\" ,d,\nm=@@a, b\n");
+        text("at forms", "a=@ByteArray(x\\0y)\nb=@String(q)\nc=@Invalid()\nd=@@e\ne=@f\n");
+        text("group without its closing bracket", "[config\nA=1\n[x] y\nB=2\n");
+        text("repeated key", "[config]\nA=1\n[other]\nB=2\n[config]\nA=3\n");
+        text("kinds the box never reads", written({{"kinds/rect", QRect(1, 2, 3, 4)},
+                                                   {"kinds/date", QDate(2024, 1, 2)},
+                                                   {"kinds/variants", QVariantList{1, "a"}}}));
     }
-    void textsReadAsQSettingsReadsThem()
+    void textsAsQSettingsHasThem()
     {
         QFETCH(QByteArray, text);
+        QFETCH(QString, key);
+        QFETCH(QVariant, value);
         QSettings theirs(file(text), QSettings::IniFormat);
         ini_file::Keys keys;
-        ini_file::decode(text, &keys);
-        QStringList ours = keys.keys(), all = theirs.allKeys();
-        ours.sort();
+        const bool whole = !ini_file::decode(text, &keys).any();
+        QStringList all = theirs.allKeys();
         all.sort();
-        QCOMPARE(ours, all);
-        for (const QString& key : theirs.allKeys())
-            QVERIFY2(keys.value(key).userType() >= QMetaType::User || same(keys.value(key), theirs.value(key)),
-                     qPrintable(key));
+        QCOMPARE(keys.keys(), all);
+        for (const QString& k : all)
+            QVERIFY2(keys.value(k).userType() >= QMetaType::User || same(keys.value(k), theirs.value(k)),
+                     qPrintable(k));
         QByteArray written;
         QVERIFY(ini_file::encode(keys, &written));
         QSettings back(file(written), QSettings::IniFormat);
         QCOMPARE(back.status(), QSettings::NoError);
-        for (const QString& key : theirs.allKeys())
-            QVERIFY2(back.value(key) == theirs.value(key) || same(back.value(key), theirs.value(key)), qPrintable(key));
+        for (const QString& k : all)
+            QVERIFY2(back.value(k) == theirs.value(k) || same(back.value(k), theirs.value(k)), qPrintable(k));
+        if (key.isEmpty())
+            return;
+        QVERIFY(whole);
+        QVERIFY2(same(theirs.value(key), value), qPrintable(theirs.value(key).toString()));
+        QByteArray one;
+        QVERIFY(ini_file::encode({{key, value}}, &one));
+        QCOMPARE(one, text);
     }
 };
 

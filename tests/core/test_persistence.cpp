@@ -216,13 +216,9 @@ class TestPersistence : public QObject
         const QString mode = QString::fromStdString(ZevRamPara::modeFilePath(0));
         const QString replaced = "is damaged: replaced by the factory image";
         const QString empty = "is damaged: the mode shows empty, the file is kept as it is";
-        QByteArray noise;
-        for (int i = 0; i < 100; ++i)
-            noise += char(i * 37 + 11);
         const QByteArray marked("\xAA\xAA", 2);
         QTest::newRow("image cut short") << kInfo << marked + "short" << replaced;
         QTest::newRow("image with a wrong marker") << kInfo << QByteArray(2 + 4096 - 768, 0) << replaced;
-        QTest::newRow("image of 100 random bytes") << kInfo << noise << replaced;
         QTest::newRow("image whose reads fail")
             << kInfo << QByteArray() << "cannot be read: factory image for this start, the file is kept as it is";
         QTest::newRow("mode cut short") << mode << marked + QByteArray(998, 1) << empty;
