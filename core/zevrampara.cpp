@@ -17,6 +17,9 @@ u8 ZevRamPara::p_zevrampara_shadow[Img::kSize];
 USER_MODE_SLOT ZevRamPara::user_mode[kUserModeCount];
 bool ZevRamPara::led_size_written_ = false;
 bool ZevRamPara::mode_emptied_[kUserModeCount];
+u32 ZevRamPara::saves_asked_ = 0;
+u32 ZevRamPara::save_number_[kUserModeCount];
+u8 ZevRamPara::save_bytes_[kUserModeCount][Img::kModeBytes];
 std::atomic<bool> ZevRamPara::image_file_unread{false};
 ZevDeviceArea ZevRamPara::device;
 QMutex ZevRamPara::mutex(QMutex::Recursive);
@@ -121,26 +124,36 @@ std::string ZevRamPara::modeMenuPath(int slot)
     return name;
 }
 
-void ZevRamPara::load_defaults(int from, int to)
+void ZevRamPara::defaults_into(u8* image, int from, int to)
 {
     if (from < Img::kPersistStart)
         from = Img::kPersistStart;
     if (to > Img::kSize)
         to = Img::kSize;
     for (int i = from; i < to; ++i)
-        img()[i] = default_para_ramlist[i - Img::kPersistStart + 2];
+        image[i] = default_para_ramlist[i - Img::kPersistStart + 2];
 }
 
-bool ZevRamPara::save_device_info(const u8* snapshot)
+void ZevRamPara::load_defaults(int from, int to)
 {
-    if (image_file_unread)
+    defaults_into(img(), from, to);
+}
+
+bool ZevRamPara::save_device_info(const u8* snapshot, bool replaceUnread)
+{
+    if (image_file_unread && !replaceUnread)
         return false;
     u8 buf[2 + Img::kSize - Img::kPersistStart];
     buf[0] = 0xAA;
     buf[1] = 0xAA;
     std::memcpy(buf + 2, snapshot + Img::kPersistStart, Img::kSize - Img::kPersistStart);
     QMutexLocker lock(&Utils::_file_deal_mutex);
-    return board::write_whole(board::path(kDeviceInfoFile), buf, sizeof buf);
+    if (!board::write_whole(board::path(kDeviceInfoFile), buf, sizeof buf))
+        return false;
+    // The file is the box's own again: later changes are stored.
+    if (image_file_unread.exchange(false))
+        zevlog::stored_file(lcCore(), kDeviceInfoFile, "replaced by the factory image at the factory reset");
+    return true;
 }
 
 void ZevRamPara::load_all()
@@ -178,6 +191,10 @@ void ZevRamPara::load_all()
     // acknowledged: it does not outlive a restart, where it would block a
     // new request for the same slot.
     put16(p_zevrampara_config, Img::kModeToSave, 0);
+    {
+        C331Lock lock;
+        saves_asked_ = 0;
+    }
     for (int s = 0; s < kUserModeCount; ++s)
         mode_file_deal(s, 0);
     std::memcpy(p_zevrampara_shadow, p_zevrampara_config, sizeof p_zevrampara_shadow);
@@ -452,6 +469,10 @@ int ZevRamPara::ZevModeUserRamParaDeal(const u8* data, int length, u32 address)
         return 1;
     u8* m = user_mode[mode - 1];
     std::memcpy(m + offset, data, size_t(length));
+    // An upload of the mode itself comes after any save of the slot that
+    // still waits: the upload is what the slot holds.
+    if (offset < 2 + Img::kModeBytes && length > 0)
+        saves_asked_ &= ~(1u << (mode - 1));
     // The PC empties a slot by writing a marker 0xFF: the next rewrite of
     // the modes deletes its file.
     if (offset < 2 && length > 0)
@@ -559,6 +580,66 @@ void ZevRamPara::empty_mode_slot(int slot)
     user_mode[slot][0] = 0xFF;
     user_mode[slot][1] = 0xFF;
     mode_emptied_[slot] = true;
+    saves_asked_ &= ~(1u << slot);
+}
+
+void ZevRamPara::ask_mode_save(int slot)
+{
+    if (!validSlot(slot))
+        return;
+    std::memcpy(save_bytes_[slot], img() + Img::kModeStart, Img::kModeBytes);
+    ++save_number_[slot];
+    saves_asked_ |= 1u << slot;
+}
+
+bool ZevRamPara::take_mode_save_word()
+{
+    const u16 w = img16(Img::kModeToSave);
+    if (w == 0 || w > kUserModeCount)
+        return false;
+    ask_mode_save(w - 1);
+    put16(img(), Img::kModeToSave, 0);
+    return true;
+}
+
+bool ZevRamPara::asked_mode_save(int slot, u8* bytes, u32* number)
+{
+    if (!validSlot(slot) || !(saves_asked_ & (1u << slot)))
+        return false;
+    std::memcpy(bytes, save_bytes_[slot], Img::kModeBytes);
+    *number = save_number_[slot];
+    return true;
+}
+
+bool ZevRamPara::mode_save_stored(int slot, u32 number, const u8* bytes)
+{
+    if (!validSlot(slot) || !(saves_asked_ & (1u << slot)))
+        return false;
+    // The slot holds what its file holds.
+    u8* m = user_mode[slot];
+    m[0] = 0xAA;
+    m[1] = 0xAA;
+    std::memcpy(m + 2, bytes, Img::kModeBytes);
+    mode_emptied_[slot] = false;
+    if (save_number_[slot] != number)
+        return false;
+    saves_asked_ &= ~(1u << slot);
+    return true;
+}
+
+int ZevRamPara::mode_file_store(int slot, const u8* bytes)
+{
+    if (!validSlot(slot))
+        return 0;
+    u8 copy[kUserModeFileSize];
+    {
+        C331Lock lock;
+        std::memcpy(copy, user_mode[slot], sizeof copy);
+    }
+    copy[0] = 0xAA;
+    copy[1] = 0xAA;
+    std::memcpy(copy + 2, bytes, Img::kModeBytes);
+    return write_mode_copy(slot, copy, true) ? 1 : 0;
 }
 
 int ZevRamPara::mode_file_write(int slot, int op)
@@ -580,37 +661,40 @@ int ZevRamPara::mode_file_write(int slot, int op)
         emptied = mode_emptied_[slot];
         mode_emptied_[slot] = false;
     }
-    const bool written = [&] {
-        QMutexLocker lock(&Utils::_file_deal_mutex);
-        if (!board::write_whole(board::path(modeFilePath(slot)), copy, sizeof copy))
-            return false;
-        syncAndSettle();
-        if (op != 0)
-            return true;
-        // The OSD menu is read as every stored file is: whole, bounded, and
-        // never blocking on a FIFO in its place. One that cannot be read is
-        // no menu: the mode is what counts, and it is saved without one.
-        QByteArray menu;
-        switch (board::read_whole(board::path(kMenuFile), json_read::kMaxFileBytes, &menu)) {
-        case board::FileRead::missing:
-            break;
-        case board::FileRead::damaged:
-            zevlog::stored_file(lcCore(), kMenuFile,
-                                "is larger than a menu: modes are saved without it, the file is kept as it is");
-            break;
-        case board::FileRead::unreadable:
-            zevlog::stored_file(lcCore(), kMenuFile,
-                                "cannot be read: modes are saved without it, the file is kept as it is");
-            break;
-        case board::FileRead::whole:
-            return board::write_whole(board::path(modeMenuPath(slot)), menu.constData(), size_t(menu.size()));
-        }
-        return true;
-    }();
+    const bool written = write_mode_copy(slot, copy, op == 0);
     if (!written) {
         // An emptied slot whose file waits to be deleted still does.
         C331Lock lock;
         mode_emptied_[slot] = mode_emptied_[slot] || emptied;
     }
     return written ? 1 : 0;
+}
+
+bool ZevRamPara::write_mode_copy(int slot, const u8* copy, bool withMenu)
+{
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    if (!board::write_whole(board::path(modeFilePath(slot)), copy, kUserModeFileSize))
+        return false;
+    syncAndSettle();
+    if (!withMenu)
+        return true;
+    // The OSD menu is read as every stored file is: whole, bounded, and
+    // never blocking on a FIFO in its place. One that cannot be read is no
+    // menu: the mode is what counts, and it is saved without one.
+    QByteArray menu;
+    switch (board::read_whole(board::path(kMenuFile), json_read::kMaxFileBytes, &menu)) {
+    case board::FileRead::missing:
+        break;
+    case board::FileRead::damaged:
+        zevlog::stored_file(lcCore(), kMenuFile,
+                            "is larger than a menu: modes are saved without it, the file is kept as it is");
+        break;
+    case board::FileRead::unreadable:
+        zevlog::stored_file(lcCore(), kMenuFile,
+                            "cannot be read: modes are saved without it, the file is kept as it is");
+        break;
+    case board::FileRead::whole:
+        return board::write_whole(board::path(modeMenuPath(slot)), menu.constData(), size_t(menu.size()));
+    }
+    return true;
 }

@@ -201,11 +201,20 @@ class ZevRamPara : public QObject
     void load_all();
     // Writes marker and image bytes 768..4095 of snapshot atomically.
     // Returns true when the file is complete on disk; false, writing
-    // nothing, while the stored file could not be read at start.
-    static bool save_device_info(const u8* snapshot);
+    // nothing, while the stored file could not be read at start, unless the
+    // write replaces it (a factory reset: the user asked to discard it).
+    static bool save_device_info(const u8* snapshot, bool replaceUnread = false);
     // The stored image file could not be read at start (a read error, no
-    // permission): it is not written before the next start.
+    // permission): it is not written before the next start, or before a
+    // factory reset writes the factory image in its place.
     static std::atomic<bool> image_file_unread;
+    // Whether a change of image bytes 768..4095 can be stored: false while
+    // the stored file could not be read. A change nothing can store is
+    // refused to the PC and told "not saved" on the panel.
+    static bool image_storable() { return !image_file_unread; }
+    // Image bytes [from, to) of the factory defaults into an image-shaped
+    // buffer.
+    static void defaults_into(u8* image, int from, int to);
     // Restores image bytes [from, to) from the factory defaults.
     static void load_defaults(int from, int to);
 
@@ -252,9 +261,33 @@ class ZevRamPara : public QObject
     // delete its file. A slot that merely shows empty (a file that could not
     // be read, a save still waiting) keeps its file.
     static bool mode_emptied(int slot);
-    // Marks the slot emptied as a factory reset or the user's delete does;
-    // the caller holds the apply mutex.
+    // Marks the slot emptied as a factory reset or the user's delete does,
+    // and drops a save of it that waits; the caller holds the apply mutex.
     static void empty_mode_slot(int slot);
+
+    // User-mode saves asked for and not yet on disk. A save keeps the
+    // image's mode bytes (896..4095) as they stood when it was asked: what
+    // the screen shows later, a recall or another change, does not reach
+    // it. A later save of the same slot replaces it; emptying the slot or
+    // a PC upload into it drops it. All under the apply mutex.
+    //
+    // Asks for a save of slot with the image as it stands now.
+    static void ask_mode_save(int slot);
+    // Word 868 names a slot to save: the save is asked and the word
+    // cleared. False, the word left as it is, when it names no slot.
+    static bool take_mode_save_word();
+    // Bit s: slot s has a save asked and not yet on disk.
+    static u32 mode_saves_asked() { return saves_asked_; }
+    // The bytes of slot's save and its number, which tells one save from a
+    // later one of the same slot; false when none is asked.
+    static bool asked_mode_save(int slot, u8* bytes, u32* number);
+    // The save of slot numbered number is on disk: the slot takes its bytes
+    // and the save is done, unless a later save replaced it (true when
+    // done). A slot emptied or uploaded meanwhile keeps what that made it.
+    static bool mode_save_stored(int slot, u32 number, const u8* bytes);
+    // Writes the slot's file with the given mode bytes and the OSD menu
+    // beside it, the slot itself untouched: 1 when written.
+    static int mode_file_store(int slot, const u8* bytes);
 
     static std::string modeFilePath(int slot);
     static std::string modeMenuPath(int slot);
@@ -269,6 +302,12 @@ class ZevRamPara : public QObject
     // Under the apply mutex.
     static bool led_size_written_;
     static bool mode_emptied_[kUserModeCount];
+    static u32 saves_asked_;
+    static u32 save_number_[kUserModeCount];
+    static u8 save_bytes_[kUserModeCount][Img::kModeBytes];
+    // Writes a slot's file from copy (markers, mode bytes, the rest); with
+    // the OSD menu beside it when menu is set.
+    static bool write_mode_copy(int slot, const u8* copy, bool menu);
 };
 
 // Held by a reader of the image on a thread that does not write it (the

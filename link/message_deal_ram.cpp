@@ -260,13 +260,20 @@ int message_deal::write_ram(u8* body, int length)
     if (!protocol_phy::is_box(protocol_phy::dest(body)))
         return write_fpga_ram_cmd(body, length, address, len, ram_fpga(body));
     if (in(kImage, address)) {
+        // A change of the stored part that nothing can store is refused
+        // whole: the box would lose it at the next start.
+        if (address + u32(len) > u32(Img::kPersistStart) && !ZevRamPara::image_storable())
+            return 1;
         // Under the apply mutex: the GUI clears a save request only while
         // no new one is being written.
         C331Lock lock;
+        const u16 before = ZevRamPara::img16(Img::kCurrentMode);
         body[pc::kStatus] = u8(ZevRamPara::ZevRamParaDeal(data, len, address));
         const u16 mode = ZevRamPara::img16(Img::kCurrentMode);
+        // Only a current mode the PC changes asks for a recall: one written
+        // back as it stands (a whole image read and written again) does not.
         if (body[pc::kStatus] == 0 && address < Img::kCurrentMode + 2 && address + u32(len) > Img::kCurrentMode &&
-            mode != ZevRamPara::shadow16(Img::kCurrentMode))
+            mode != before && mode != ZevRamPara::shadow16(Img::kCurrentMode))
             recall_requested = mode;
     } else if (in(kSlots, address)) {
         C331Lock lock;
@@ -359,6 +366,13 @@ int message_deal::vedio_write_single_para(u8* body, int length)
         body[pc::kStatus] = 1;
         return 1;
     }
+    body[pc::kData] = 0x31;
+    // Every item is a stored setting: none is taken that would be lost at
+    // the next start.
+    if (!ZevRamPara::image_storable()) {
+        body[pc::kStatus] = 1;
+        return 2;
+    }
     u8* im = ZevRamPara::p_zevrampara_config;
     bool changed = false;
     {
@@ -433,6 +447,5 @@ int message_deal::vedio_write_single_para(u8* body, int length)
             c331_manage::para_update_flag = 1;
     }
     body[pc::kStatus] = 0;
-    body[pc::kData] = 0x31;
     return 2;
 }

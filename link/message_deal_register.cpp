@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "board/board.h"
+#include "core/logging.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
 #include "link/message_deal.h"
@@ -79,6 +80,12 @@ int message_deal::write_register(u8* body, int length)
             Utils::request_restart();
         if ((v & 0x02) && c331_manage::p_c331_manage)
             c331_manage::p_c331_manage->c331_print();
+        // Window 0's point-to-point setting is stored in the image: not
+        // taken while nothing can store it.
+        if ((v & 0x3C) && !ZevRamPara::image_storable()) {
+            body[pc::kStatus] = 1;
+            return 1;
+        }
         if (v & 0x3C) {
             // Read and written in one step: the panel writes the window too.
             c331_apply_if(1, [v] {
@@ -226,20 +233,36 @@ void message_deal::request_led_setup()
 
 int message_deal::REG_mcu_flag(u8 mask)
 {
+    int status = 0;
+    // The apply of image changes that nothing can store is refused: the PC
+    // was refused the changes too.
+    if ((mask & 0x02) && !ZevRamPara::image_storable()) {
+        mask = u8(mask & ~0x02);
+        status = 1;
+    }
     if (mask & 0x02) {
         C331Lock lock;
         const u16 mode = ZevRamPara::img16(Img::kCurrentMode);
         const u16 modeShadow = ZevRamPara::shadow16(Img::kCurrentMode);
+        // A recall is what the PC asked by writing the current mode. A mode
+        // the box itself just made current (a save, a recall on the panel)
+        // differs from its shadow only until the refresh stores it, and is
+        // no recall: copying the slot back would undo the PC's changes made
+        // since.
         const bool asked = recall_requested != 0 && recall_requested == mode;
         recall_requested = 0;
-        if (mode != 0 && (mode != modeShadow || asked)) {
+        if (mode != 0 && asked) {
             if (mode <= kUserModeCount && ZevRamPara::ZevUserModeSaved(mode - 1)) {
                 std::memcpy(img() + Img::kModeStart, ZevRamPara::user_mode[mode - 1] + 2, Img::kModeBytes);
                 ZevRamPara::put16(img(), Img::kModeToSave, 0);
             }
-        } else if (mode == modeShadow) {
+        } else {
+            // The screen no longer shows a stored mode.
             ZevRamPara::put16(img(), Img::kCurrentMode, 0);
         }
+        // A save asked by word 868 keeps the image as it stands at this
+        // apply, whatever changes come before its file is written.
+        ZevRamPara::take_mode_save_word();
         u16 audio = ZevRamPara::img16(Img::kAudioLayer);
         if (audio > 5)
             audio = 0;
@@ -289,7 +312,7 @@ int message_deal::REG_mcu_flag(u8 mask)
             c331_manage::para_update_flag = 1;
         }
     }
-    return 0;
+    return status;
 }
 
 int message_deal::RegUpdate0E(u8 mask)
@@ -317,6 +340,12 @@ int message_deal::RegUpdate0E(u8 mask)
 
 int message_deal::RegUpdate10(u8 mask)
 {
+    if ((mask & 0x01) && !store_factory_image())
+        return 1;
+    // The partial resets change the stored image: not taken while nothing
+    // can store it.
+    if ((mask & 0x12) && !ZevRamPara::image_storable())
+        return 1;
     if (mask & 0x01) {
         Utils::system_mutex("rm  -rf  /data/modes/*");
         c331_apply(1, [] {
@@ -337,6 +366,27 @@ int message_deal::RegUpdate10(u8 mask)
     if ((mask & 0x20) && Utils::net_identity().ip != "192.168.0.199")
         ZevRamPara::test_signal(3);
     return 0;
+}
+
+bool message_deal::store_factory_image()
+{
+    // A reset is whole or not at all: the image it leaves is on disk before
+    // a mode file goes. Written in place of a file that could not be read,
+    // which the reset discards; the EDID range stays as the image has it.
+    u8 reset[Img::kSize];
+    {
+        ImageReadLock lock;
+        std::memcpy(reset, img(), sizeof reset);
+    }
+    ZevRamPara::defaults_into(reset, Img::kPersistStart, Img::kModeStart);
+    ZevRamPara::defaults_into(reset, Img::kSpliceMode, Img::kSize);
+    if (!ZevRamPara::save_device_info(reset, true)) {
+        zevlog::warning(lcLink(), "%s cannot be written: the factory reset is refused, nothing is reset",
+                        board::shownPath(ZevRamPara::kDeviceInfoFile).c_str());
+        return false;
+    }
+    syncAndSettle();
+    return true;
 }
 
 int message_deal::RegUpdate11(u8 mask)

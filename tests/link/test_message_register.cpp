@@ -76,6 +76,7 @@ class TestMessageRegister : public QObject
         g_update_flag = 0;
         g_app_reset_flag = 0;
         g_set_led_para = 0;
+        ZevRamPara::image_file_unread = false;
     }
 
     void unknownGroupsGetNoReply()
@@ -237,13 +238,24 @@ class TestMessageRegister : public QObject
         u8* slot = ZevRamPara::user_mode[2];
         slot[0] = slot[1] = 0xAA;
         std::memset(slot + 2, 0x3C, Img::kModeBytes);
-        ZevRamPara::put16(img(), Img::kCurrentMode, 3);
         ZevRamPara::put16(img(), Img::kModeToSave, 5);
+        send(md, request(kBox, 0x60, ram_rest(Img::kCurrentMode, 2, {3, 0})));
         Bytes req = request(kBox, 0xA0, reg_rest(11, 0x02, 0x02));
         QCOMPARE(send(md, req).body, expected_reply(req, {0x00}));
         QCOMPARE(img()[Img::kModeStart + 100], u8(0x3C));
         QCOMPARE(ZevRamPara::img16(Img::kModeToSave), u16(0));
+        QCOMPARE(ZevRamPara::mode_saves_asked(), u32(0));
         QCOMPARE(c331_manage::para_update_flag.load(), u8(1));
+
+        // A mode the box made current (a save, a panel recall) before the
+        // refresh stored it is no recall: a PC change applied then stays.
+        img()[Img::kModeStart + 100] = 0x22;
+        std::memcpy(shadow(), img(), Img::kSize);
+        ZevRamPara::put16(img(), Img::kCurrentMode, 3);
+        send(md, request(kBox, 0x60, ram_rest(Img::kModeStart + 100, 1, {0x23})));
+        send(md, request(kBox, 0xA0, reg_rest(11, 0x02, 0x02)));
+        QCOMPARE(img()[Img::kModeStart + 100], u8(0x23));
+        QCOMPARE(ZevRamPara::img16(Img::kCurrentMode), u16(0));
 
         // The mode already shown: the screen no longer shows a stored mode.
         std::memcpy(shadow(), img(), Img::kSize);
@@ -384,6 +396,57 @@ class TestMessageRegister : public QObject
         send(md, request(kBox, 0xA0, reg_rest(16, 0x10, 0x00)));
         QCOMPARE(img()[Img::kBrightness], defaults[Img::kBrightness - 766]);
         QCOMPARE(img()[Img::kQualityEnd], u8(0x77));
+    }
+
+    // The stored image could not be read at start: a change nothing can
+    // store is refused, and a factory reset writes the factory image in its
+    // place before it removes the modes, or removes nothing.
+    void unreadImageRefusesChanges()
+    {
+        struct Row {
+            const char* name;
+            Bytes rest;
+            u8 group;
+            Bytes reply;
+        } rows[] = {
+            {"brightness", ram_rest(Img::kBrightness, 2, {44, 0}), 0x60, {1}},
+            {"apply", reg_rest(11, 0x02, 0x02), 0xA0, {1}},
+            {"point to point", reg_rest(161, 0x08, 0x08), 0xA0, {1}},
+            {"picture defaults", reg_rest(16, 0x10, 0x10), 0xA0, {1}},
+            {"single setting", {0x31, 0, 6, 44, 0}, 0xB0, {1, 0x31}},
+            {"source timings", ram_rest(Img::kSourceTiming, 2, {1, 2}), 0x60, {0}},
+        };
+        ZevRamPara::image_file_unread = true;
+        for (const Row& r : rows) {
+            const QByteArray before(reinterpret_cast<const char*>(img()) + Img::kPersistStart,
+                                    Img::kSize - Img::kPersistStart);
+            Bytes req = request(kBox, r.group, r.rest);
+            QVERIFY2(send(md, req).body == expected_reply(req, r.reply), r.name);
+            QVERIFY2(before == QByteArray(reinterpret_cast<const char*>(img()) + Img::kPersistStart,
+                                          Img::kSize - Img::kPersistStart),
+                     r.name);
+        }
+        // A reset that cannot write the factory image resets nothing.
+        const QString file = sim->hostQ("/data/ram_device_info");
+        QFile::remove(file);
+        QVERIFY(QDir().mkpath(file + "/blocker"));
+        ZevRamPara::user_mode[4][0] = ZevRamPara::user_mode[4][1] = 0xAA;
+        img()[Img::kBrightness] = 0x55;
+        Bytes reset = request(kBox, 0xA0, reg_rest(16, 0x01, 0x01));
+        QCOMPARE(send(md, reset).body, expected_reply(reset, {0x01}));
+        QVERIFY(!ran("rm  -rf  /data/modes/*"));
+        QCOMPARE(ZevRamPara::user_mode[4][0], u8(0xAA));
+        QCOMPARE(img()[Img::kBrightness], u8(0x55));
+        // Where it can, the file is the factory image, and changes are stored
+        // again.
+        QVERIFY(QDir(file).removeRecursively() && writeHostFile(file, "unread"));
+        QCOMPARE(send(md, reset).body, expected_reply(reset, {0x00}));
+        QVERIFY(ran("rm  -rf  /data/modes/*"));
+        QCOMPARE(ZevRamPara::user_mode[4][0], u8(0xFF));
+        const QByteArray stored = readHostFile(file);
+        QCOMPARE(stored.size(), 2 + Img::kSize - Img::kPersistStart);
+        QCOMPARE(u8(stored[2 + Img::kBrightness - Img::kPersistStart]), default_para_ramlist[Img::kBrightness - 766]);
+        QVERIFY(ZevRamPara::image_storable());
     }
 
     void register16NetworkReset()

@@ -11,13 +11,16 @@
 
 namespace
 {
-enum Text { kTitle, kReset, kDone, kLanguage, kTextCount };
+enum Text { kTitle, kReset, kDone, kLanguage, kFailed, kTextCount };
 const PageText kTexts[kTextCount] = {
     {{"工厂设置", "Factory", "Системные настройки", "Khôi phục cài đặt gốc", "工廠設置"}},
     {{"恢复出厂设置", "Restore factory settings", "Сброс к заводским", "Khôi phục cài đặt gốc", "恢複出廠設置"}},
     {{"已恢复出厂设置", "Factory settings restored", "Заводские настройки восстановлены", "Đã khôi phục cài đặt gốc",
       "已恢複出廠設置"}},
     {{"语言", "Language", "Язык", "Ngôn ngữ", "語言"}},
+    // The reset could not store the factory image: nothing was reset.
+    {{"恢复出厂设置失败，未保存", "Reset failed, not saved", "Сброс не выполнен, не сохранено",
+      "Khôi phục thất bại, chưa lưu", "恢複出廠設置失敗，未保存"}},
 };
 // Each language in its own words, so an operator finds it whatever the
 // panel shows now.
@@ -58,7 +61,9 @@ void factory::language_changed()
 {
     set_fitted(ui->label_title, page_text(kTexts[kTitle]));
     set_fitted(ui->Button_reset, page_text(kTexts[kReset]));
-    set_fitted(ui->label_state, done_ ? page_text(kTexts[kDone]) : QString());
+    set_fitted(ui->label_state, result_ == Result::none   ? QString()
+                                : result_ == Result::done ? page_text(kTexts[kDone])
+                                                          : page_text(kTexts[kFailed]));
     set_fitted(ui->label_lang, page_text(kTexts[kLanguage]));
     // Outside an edit the list shows the language in use.
     if (!edit_flag) {
@@ -147,8 +152,7 @@ void factory::on_Button_reset_clicked()
     {
         // One command at a time with the PC's handlers.
         QMutexLocker lock(&message_deal::command_mutex);
-        message_deal().RegUpdate10(kResetImage);
+        result_ = message_deal().RegUpdate10(kResetImage) == 0 ? Result::done : Result::failed;
     }
-    done_ = true;
     language_changed();
 }

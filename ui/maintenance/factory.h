@@ -37,7 +37,9 @@ class factory : public ZevPage
     void apply_language();
 
     Ui_factory* ui;
-    bool done_ = false;
+    // What the last reset did, shown under its button.
+    enum class Result { none, done, failed };
+    Result result_ = Result::none;
     u8 lang_choice = 1;
     u8 lang_saved = 1;
 };

@@ -20,7 +20,7 @@
 #include "ui/shell/panellook.h"
 #include "ui/picture/source_tabs.h"
 #include "ui/shell/sourceinfo.h"
-#include "ui/shell/tip.h"
+#include "ui/shell/syncupdate.h"
 #include "ui_inputchoose.h"
 
 namespace
@@ -445,8 +445,8 @@ void InputChoose::zev_source_button_clicked()
     ZevRamPara::ZevSetImageSource(k, char(source_number), char(image_index));
     source_id = source_number;
     initSource();
-    if (g_tip)
-        g_tip->tip_create(1);
+    // Confirmed once the image holding the choice is on disk.
+    SyncUpdate::pInstance()->ask_done_tip();
 }
 
 void InputChoose::zev_button_inputcut_clicked()

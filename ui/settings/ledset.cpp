@@ -12,7 +12,7 @@
 #include "ui/shell/textfit.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/pages.h"
-#include "ui/shell/tip.h"
+#include "ui/shell/syncupdate.h"
 #include "ui_ledset.h"
 #include "video/c331_manage.h"
 
@@ -237,8 +237,7 @@ void ledset::on_Button_apply1_clicked()
         }
         c331_manage::para_update_flag = 1;
     }
-    // The confirmation runs for 3 s: the mutex is not held across it, so the
-    // video processor and other writers go on meanwhile.
-    if (resized && g_tip)
-        g_tip->tip_create(1);
+    // Confirmed once the image holding the new size is on disk.
+    if (resized)
+        SyncUpdate::pInstance()->ask_done_tip();
 }

@@ -386,12 +386,9 @@ void MainWindow::zev_button_mode_clicked()
     }
     g_mode_select = u8(slot);
     if (l_save_state) {
-        c331_apply_if(1, [slot] {
-            if (slot + 1 == ZevRamPara::img16(Img::kModeToSave))
-                return false;
-            ZevRamPara::put16(img(), Img::kModeToSave, u16(slot + 1));
-            return true;
-        });
+        // The save keeps the image as it stands now; the refresh after the
+        // apply writes it.
+        c331_apply(1, [slot] { ZevRamPara::ask_mode_save(slot); });
         l_save_state = 0;
         on_toolButton4_clicked();
         tip_on_sync = 1;

@@ -87,14 +87,26 @@ void SyncUpdate::para_sync(int code)
     if (ticks_to_retry() != kNothingWaits)
         Utils::wake_tick();
     const bool reset = code != 3 || network_reset();
-    // The link menu confirms every refresh with the done tip, once, when the
-    // image and a network reset are on disk; while the image's file waits,
-    // the tip waits with it for the refresh after its write.
-    if (g_page_focus == PageId::LinkOption && reset) {
-        link_tip_waits_ = persist_pending_;
-        if (!persist_pending_)
-            show_tip(1);
-    }
+    // The link menu confirms every refresh with the done tip, once the image
+    // and a network reset are on disk.
+    if (g_page_focus == PageId::LinkOption && reset)
+        done_tip_asked_ = true;
+    show_done_tip();
+}
+
+void SyncUpdate::show_done_tip()
+{
+    // While the image's file waits for room, the tip waits with it for the
+    // refresh after its write.
+    if (!done_tip_asked_ || persist_pending_)
+        return;
+    done_tip_asked_ = false;
+    if (!g_tip)
+        return;
+    if (ZevRamPara::image_storable())
+        g_tip->tip_create(1);
+    else
+        g_tip->tip_not_saved();
 }
 
 void SyncUpdate::page_refresh(int code)
@@ -111,7 +123,7 @@ void SyncUpdate::page_refresh(int code)
     if (focus == PageId::MainWindow) {
         MainWindow* w = g_mainwindow;
         // While a requested mode is not yet written, the done tip waits.
-        if (w->tip_on_sync && mode_waiting_ == 0) {
+        if (w->tip_on_sync && saves_waiting_ == 0) {
             w->tip_on_sync = 0;
             show_tip(1);
         }
@@ -132,61 +144,54 @@ void SyncUpdate::page_refresh(int code)
 
 void SyncUpdate::save_user_mode()
 {
-    // Word 868 is a request: whatever set it, it stands until the slot's file
-    // is written. Compared with nothing else (the shadow may already hold it
-    // when the request came while an earlier refresh ran).
-    u16 w;
+    u32 asked;
     {
         C331Lock lock;
-        w = ZevRamPara::img16(Img::kModeToSave);
+        // Word 868 that no apply took yet (the PC wrote it and another
+        // signal came first) asks for its save now.
+        ZevRamPara::take_mode_save_word();
+        asked = ZevRamPara::mode_saves_asked();
     }
-    // Only 1..16 name a slot; any other request is not stored. A call of a
-    // mode clears the word and with it a save that has not been written.
-    if (w == 0 || w > kUserModeCount) {
-        mode_waiting_ = 0;
-        return;
-    }
-    int s = w - 1;
-    u8* slot = ZevRamPara::user_mode[s];
-    // The slot counts as saved only once its file is on disk: until then it
-    // keeps what it held, and the write is tried again until it is made.
-    // Markers and bytes change together under the apply mutex, so a recall
-    // never meets a slot marked saved but not yet filled.
-    u8 before[kUserModeSlotSize];
+    // A save dropped meanwhile (its slot emptied or uploaded) waits no more.
+    saves_waiting_ &= asked;
+    for (int s = 0; s < kUserModeCount; ++s)
+        if (asked & (1u << s))
+            save_mode(s);
+}
+
+void SyncUpdate::save_mode(int s)
+{
+    // The save writes the bytes it was asked with, at every try: what the
+    // screen shows since, a recall or another change, is not saved.
+    u8 bytes[Img::kModeBytes];
+    u32 number;
     {
         C331Lock lock;
-        std::memcpy(before, slot, sizeof before);
-        slot[0] = 0xAA;
-        slot[1] = 0xAA;
-        std::memcpy(slot + 2, img() + Img::kModeStart, Img::kModeBytes);
+        if (!ZevRamPara::asked_mode_save(s, bytes, &number))
+            return;
     }
     if (debugOn())
         zevlog::debug(lcUi(), "\n user mode save change ,%#x \n", 0xAAu);
     // The file is named once while anything waits for it.
     const u32 bit = 1u << s;
-    const bool named = mode_waiting_ == w || (slots_waiting_ & bit);
-    if (!ZevRamPara::mode_file_write(s, 0)) {
-        {
-            C331Lock lock;
-            std::memcpy(slot, before, sizeof before);
-        }
+    const bool named = (saves_waiting_ | slots_waiting_) & bit;
+    if (!ZevRamPara::mode_file_store(s, bytes)) {
         if (!named)
             tell_slot(s, false, true);
-        mode_waiting_ = w;
+        saves_waiting_ |= bit;
         return;
     }
     // The save supersedes what waited for the slot's file.
     if (named)
         tell_slot(s, false, false);
-    mode_waiting_ = 0;
+    saves_waiting_ &= ~bit;
     slots_waiting_ &= ~bit;
     C331Lock lock;
-    ZevRamPara::put16(img(), Img::kCurrentMode, w);
-    // A request made while the file was written (another slot, or this slot
-    // with other contents) stays for the next refresh.
-    if (ZevRamPara::img16(Img::kModeToSave) == w &&
-        std::memcmp(slot + 2, img() + Img::kModeStart, Img::kModeBytes) == 0)
-        ZevRamPara::put16(img(), Img::kModeToSave, 0);
+    // The screen shows the mode while the image still holds its bytes; a
+    // change made since leaves the current mode as that change set it.
+    if (ZevRamPara::mode_save_stored(s, number, bytes) &&
+        std::memcmp(img() + Img::kModeStart, bytes, Img::kModeBytes) == 0)
+        ZevRamPara::put16(img(), Img::kCurrentMode, u16(s + 1));
 }
 
 void SyncUpdate::rewrite_user_modes()
@@ -219,7 +224,7 @@ void SyncUpdate::store_mode(int s)
         stored = ZevRamPara::mode_file_deal(s, 1) >= 0;
     }
     const u32 bit = 1u << s;
-    if (!stored && !(slots_waiting_ & bit) && mode_waiting_ != s + 1) {
+    if (!stored && !((slots_waiting_ | saves_waiting_) & bit)) {
         tell_slot(s, ask == 2, true);
         Utils::wake_tick();
     } else if (stored && ask && (slots_waiting_ & bit)) {
@@ -273,7 +278,7 @@ void SyncUpdate::persist_image()
 
 u32 SyncUpdate::ticks_to_retry() const
 {
-    if (!persist_pending_ && mode_waiting_ == 0 && slots_waiting_ == 0)
+    if (!persist_pending_ && saves_waiting_ == 0 && slots_waiting_ == 0)
         return kNothingWaits;
     const u32 since = Utils::getTimeSpace(last_try_);
     return since >= kRetryTicks ? 0 : kRetryTicks - since;
@@ -281,8 +286,8 @@ u32 SyncUpdate::ticks_to_retry() const
 
 void SyncUpdate::retry_writes()
 {
-    const bool mode_waited = mode_waiting_ != 0;
-    // The save first: it supersedes a slot's file that waits.
+    const bool saves_waited = saves_waiting_ != 0;
+    // The saves first: each supersedes its slot's file that waits.
     save_user_mode();
     for (int s = 0; s < kUserModeCount; ++s)
         if (slots_waiting_ & (1u << s))
@@ -290,11 +295,8 @@ void SyncUpdate::retry_writes()
     persist_image();
     last_try_ = G_timeTicks.load();
     // The pages show the mode once it is stored, and the done tip that
-    // waited for it or, on the link menu, for the image.
-    const bool link_tip = link_tip_waits_ && !persist_pending_;
-    if (link_tip)
-        link_tip_waits_ = false;
-    if ((mode_waited && mode_waiting_ == 0) || link_tip)
+    // waited for it or for the image.
+    if ((saves_waited && saves_waiting_ == 0) || (done_tip_asked_ && !persist_pending_))
         ZevRamPara::test_signal(1);
 }
 

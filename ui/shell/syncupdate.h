@@ -37,13 +37,17 @@ class SyncUpdate : public QObject
     // waits.
     u32 ticks_to_retry() const;
     // Tries the writes that wait again; the pages are refreshed once a
-    // requested user mode, or the image the link menu's tip waits for, is
-    // stored.
+    // requested user mode, or the image a done tip waits for, is stored.
     void retry_writes();
     // Stores a user-mode slot as it stands: a mode is written, a slot
     // emptied by the PC, the user or a factory reset loses its file. What
     // fails waits, and is tried again as the slot then stands.
     void store_mode(int slot);
+    // A page confirms its change with the done tip once the image holding
+    // it is on disk: at the next refresh, or when a write that waits for
+    // room is made. A change the box cannot store (its image file could not
+    // be read) gets the "not saved" tip instead.
+    void ask_done_tip() { done_tip_asked_ = true; }
 
   public slots:
     void para_sync(int code);
@@ -52,18 +56,19 @@ class SyncUpdate : public QObject
     SyncUpdate() = default;
     void page_refresh(int code);
     void save_user_mode();
+    void save_mode(int slot);
     void rewrite_user_modes();
     void persist_image();
+    void show_done_tip();
     // Factory network settings, restarting when the port changes; false,
     // nothing applied, when the settings file was not written.
     bool network_reset();
     // The image differs from its file: a failed write waits.
     bool persist_pending_ = false;
-    // The link menu's done tip waits for the image's file.
-    bool link_tip_waits_ = false;
-    // The request (slot + 1) whose user mode's file could not be written
-    // while word 868 still asks for it; 0 none.
-    u16 mode_waiting_ = 0;
+    // A page's done tip waits for the image's file.
+    bool done_tip_asked_ = false;
+    // Bit s: slot s's asked save could not be written and waits.
+    u32 saves_waiting_ = 0;
     // Bit s: slot s's file could not be written or deleted by store_mode.
     u32 slots_waiting_ = 0;
     // Tick of the last try of the writes.

@@ -24,6 +24,10 @@ const PageText kTexts[] = {
     {{"正在读取中，请稍候…", "Reading the data,pls wait", "Прочитайте данные,\nпожалуйста,подождите",
       "Đang đọc,xin vui lòng chờ …", "正在讀取中，請稍候…"}},
 };
+// The change is applied but cannot be stored.
+const PageText kNotSaved = {{"未保存", "Not saved", "Не сохранено", "Chưa lưu", "未保存"}};
+// The code tip_not_saved shows under: none of the callers' codes.
+constexpr int kNotSavedCode = 1000;
 constexpr int kTimeoutTicks = 300;
 } // namespace
 
@@ -40,40 +44,56 @@ TIP::~TIP()
 
 void TIP::tip_create(int code)
 {
-    delete frame_;
-    frame_ = nullptr;
-    if (code != 1 && (code < 3 || code > 5))
+    if (code != 1 && (code < 3 || code > 5)) {
+        delete frame_;
+        frame_ = nullptr;
         return;
+    }
+    if (code != 1) {
+        show_message(code, page_text(kTexts[code - 3]));
+        return;
+    }
+    QLabel* label = new_content(code, QRect(100, 60, 120, 120));
+    label->setGeometry(20, 20, 80, 80);
+    label->setPixmap(QPixmap(":/png/check_180.png"));
+    label->setScaledContents(true);
+    label->raise();
+    frame_->show();
+    tip_show();
+}
+
+void TIP::tip_not_saved()
+{
+    show_message(kNotSavedCode, page_text(kNotSaved));
+}
+
+void TIP::show_message(int code, const QString& text)
+{
+    QLabel* label = new_content(code, QRect(50, 60, 220, 120));
+    label->setGeometry(5, 5, 200, 100);
+    // 15 px, wrapped at words; smaller only for a text that would not fit
+    // whole.
+    label->setStyleSheet(QString("font: %1px").arg(fitting_pixels(text, label->size(), 15, kMinTextPixels, true)));
+    label->setWordWrap(true);
+    label->setText(text);
+    label->setAlignment(Qt::AlignCenter);
+    frame_->show();
+    tip_show();
+}
+
+QLabel* TIP::new_content(int code, const QRect& geometry)
+{
+    delete frame_;
     // Another message over a shown tip gets its own time; the same message
     // again keeps the time running.
     if (g_tip_flag && code != code_)
         ticks_ = 0;
     code_ = code;
-    if (code == 1)
-        setGeometry(100, 60, 120, 120);
-    else
-        setGeometry(50, 60, 220, 120);
+    setGeometry(geometry);
     frame_ = new QFrame(this);
     frame_->setGeometry(0, 0, width(), height());
     frame_->setStyleSheet("background-color:rgb(136, 138, 133);");
-    QLabel* label = new QLabel(frame_);
-    if (code == 1) {
-        label->setGeometry(20, 20, 80, 80);
-        label->setPixmap(QPixmap(":/png/check_180.png"));
-        label->setScaledContents(true);
-        label->raise();
-    } else {
-        label->setGeometry(5, 5, 200, 100);
-        // 15 px, wrapped at words; smaller only for a text that would not
-        // fit whole.
-        QString text = page_text(kTexts[code - 3]);
-        label->setStyleSheet(QString("font: %1px").arg(fitting_pixels(text, label->size(), 15, kMinTextPixels, true)));
-        label->setWordWrap(true);
-        label->setText(text);
-        label->setAlignment(Qt::AlignCenter);
-    }
-    frame_->show();
-    tip_show();
+    return new QLabel(frame_);
 }
 
 void TIP::tip_show()

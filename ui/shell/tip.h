@@ -5,6 +5,7 @@
 #include <QDialog>
 
 class QFrame;
+class QLabel;
 class Ui_TIP;
 
 class TIP : public QDialog
@@ -20,6 +21,9 @@ class TIP : public QDialog
     // content and returns at once: the modal loop is never entered twice.
     // A different message is shown for its full time from then on.
     void tip_create(int code);
+    // The message that a change was applied but cannot be stored, shown as
+    // the USB messages are, in place of the done tip.
+    void tip_not_saved();
     void tip_show();
     // One tick of the time-out.
     void tip_outtime_deal();
@@ -30,6 +34,11 @@ class TIP : public QDialog
     int ticks() const { return ticks_; }
 
   private:
+    // Shows a message of text, under its own code.
+    void show_message(int code, const QString& text);
+    // The old content goes; a new grey frame at geometry holds the label
+    // returned.
+    QLabel* new_content(int code, const QRect& geometry);
     Ui_TIP* ui;
     QFrame* frame_ = nullptr;
     int ticks_ = 0;

@@ -15,6 +15,7 @@
 #include "page_harness.h"
 #include "ui/shell/pages.h"
 #include "ui/shell/textfit.h"
+#include "ui/shell/syncupdate.h"
 #include "ui/shell/tip.h"
 #include "video/c331_manage.h"
 
@@ -59,6 +60,8 @@ class TestInputChoose : public QObject
             g_tip->hide();
         });
         release_key(page, key);
+        // The refresh that follows the apply confirms a stored change.
+        SyncUpdate::pInstance()->para_sync(1);
         g_tip_flag = 0;
         QCoreApplication::processEvents();
     }

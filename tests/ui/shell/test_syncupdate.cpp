@@ -349,35 +349,90 @@ class TestSyncUpdate : public QObject
         QCoreApplication::processEvents();
     }
 
-    // On the link menu a refresh whose image cannot be written shows no done
-    // tip; the refresh after the tick wrote it shows it, once.
-    void theLinkMenuTipWaitsForTheImage()
+    // A done tip waits for the image's file: a refresh whose image cannot
+    // be written shows none, the refresh after the tick wrote it shows it,
+    // once. With the image's file unread at start nothing is stored: the
+    // tip says so instead.
+    void doneTipsWaitForTheImage_data()
     {
+        QTest::addColumn<bool>("linkMenu");
+        QTest::addColumn<bool>("unread");
+        QTest::newRow("link menu, full partition") << true << false;
+        QTest::newRow("page's change, full partition") << false << false;
+        QTest::newRow("link menu, image unread") << true << true;
+        QTest::newRow("page's change, image unread") << false << true;
+    }
+    void doneTipsWaitForTheImage()
+    {
+        QFETCH(bool, linkMenu);
+        QFETCH(bool, unread);
         const QString file = harness.sim().hostQ("/data/ram_device_info");
-        QVERIFY(QFile::remove(file) && QDir().mkpath(file + "/blocker"));
-        int shown = 0;
+        if (!unread)
+            QVERIFY(QFile::remove(file) && QDir().mkpath(file + "/blocker"));
+        ZevRamPara::image_file_unread = unread;
+        QStringList shown;
         QTimer ticker;
         connect(&ticker, &QTimer::timeout, [&] {
             if (!g_tip_flag)
                 return;
-            ++shown;
+            const QLabel* label = g_tip->content()->findChild<QLabel*>();
+            shown << (label && label->pixmap() ? QString("done") : label->text());
             for (int i = 0; i < 300 && g_tip_flag; ++i)
                 w->slot_update_timer_ticks();
         });
         ticker.start(0);
-        g_page_focus = PageId::LinkOption;
-        ZevRamPara::put16(img(), Img::kContrast, 44);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(" cannot be written: the parameter change waits"));
+        g_page_focus = linkMenu ? PageId::LinkOption : PageId::Count;
+        if (!linkMenu)
+            SyncUpdate::pInstance()->ask_done_tip();
+        // A change in every row.
+        ZevRamPara::put16(img(), Img::kContrast, u16(ZevRamPara::img16(Img::kContrast) + 1));
+        if (!unread)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(" cannot be written: the parameter change waits"));
         G_timeTicks = 11000;
         SyncUpdate::pInstance()->para_sync(1);
-        QCOMPARE(shown, 0);
-        QVERIFY(QDir(file).removeRecursively());
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(" written: the parameter change that waited"));
-        G_timeTicks = 11000 + SyncUpdate::kRetryTicks;
-        w->slot_update_timer_ticks();
-        QCoreApplication::processEvents();
-        QCOMPARE(shown, 1);
+        QCOMPARE(shown, unread ? QStringList{"Not saved"} : QStringList{});
+        if (!unread) {
+            QVERIFY(QDir(file).removeRecursively());
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(" written: the parameter change that waited"));
+            G_timeTicks = 11000 + SyncUpdate::kRetryTicks;
+            w->slot_update_timer_ticks();
+            QCoreApplication::processEvents();
+            QCOMPARE(shown, QStringList{"done"});
+        }
+        ZevRamPara::image_file_unread = false;
         g_page_focus = PageId::MainWindow;
+    }
+
+    // A save keeps the bytes it was asked with: while it waits for room, a
+    // change of the screen and a recall reach neither the slot nor its file.
+    void aSaveThatWaitsStoresTheBytesOfItsRequest()
+    {
+        const int s = 2;
+        const QString file = harness.sim().hostQ(ZevRamPara::modeFilePath(s));
+        QFile::remove(file);
+        QVERIFY(QDir().mkpath(file + "/blocker"));
+        ZevRamPara::put16(img(), Img::kBrightness, 44);
+        {
+            C331Lock lock;
+            ZevRamPara::ask_mode_save(s);
+        }
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("custom_mode3 cannot be written: user mode 3 waits"));
+        G_timeTicks = 13000;
+        SyncUpdate::pInstance()->para_sync(1);
+        // Another change, then a recall of slot 0 as the panel makes it.
+        ZevRamPara::put16(img(), Img::kBrightness, 60);
+        SyncUpdate::pInstance()->para_sync(1);
+        ZevRamPara::put16(img(), Img::kModeToSave, 0);
+        ZevRamPara::put16(img(), Img::kCurrentMode, 1);
+        QVERIFY(QDir(file).removeRecursively());
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("custom_mode3 written: user mode 3 that waited"));
+        G_timeTicks = 13000 + SyncUpdate::kRetryTicks;
+        w->slot_update_timer_ticks();
+        QCOMPARE(u8(readHostFile(file)[2 + Img::kBrightness - Img::kModeStart]), u8(44));
+        QCOMPARE(ZevRamPara::user_mode[s][2 + Img::kBrightness - Img::kModeStart], u8(44));
+        // The screen shows another mode now: the current one is left alone.
+        QCOMPARE(ZevRamPara::img16(Img::kCurrentMode), u16(1));
+        QCoreApplication::processEvents();
     }
 
     void code3ResetsTheNetworkWithoutReboot()
@@ -559,15 +614,23 @@ class TestSyncUpdate : public QObject
             release_key(w, 'R');
         c331_manage::para_update_flag = 0;
         release_key(w, 'Q');
-        QCOMPARE(ZevRamPara::img16(Img::kModeToSave), u16(13));
+        u8 bytes[Img::kModeBytes];
+        u32 first = 0, second = 0;
+        QVERIFY(ZevRamPara::asked_mode_save(12, bytes, &first));
         QCOMPARE(c331_manage::para_update_flag.load(), u8(1));
         QCOMPARE(w->mode_cursor(), u8(12));
+        // Saved again before it was written: the later save replaces it.
         c331_manage::para_update_flag = 0;
         release_key(w, 'Q');
-        QCOMPARE(c331_manage::para_update_flag.load(), u8(0));
+        QVERIFY(ZevRamPara::asked_mode_save(12, bytes, &second) && second != first);
+        QCOMPARE(ZevRamPara::mode_saves_asked(), u32(1) << 12);
+        QCOMPARE(c331_manage::para_update_flag.load(), u8(1));
         QCOMPARE(w->save_state(), u8(1));
         w->tip_on_sync = 0;
-        ZevRamPara::put16(img(), Img::kModeToSave, 0);
+        {
+            C331Lock lock;
+            ZevRamPara::empty_mode_slot(12);
+        }
         release_key(w, 'O');
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
@@ -605,9 +668,9 @@ class TestSyncUpdate : public QObject
         QCOMPARE(ZevRamPara::img16(Img::kCurrentMode), u16(0));
         QCOMPARE(w->tip_on_sync, u8(1));
         // A request never written does not outlive a restart.
-        QCOMPARE(u8(device_file()[2 + Img::kModeToSave - Img::kPersistStart]), u8(5));
+        QCOMPARE(ZevRamPara::mode_saves_asked(), u32(1) << 4);
         ZevRamPara::p_zevrampara->load_all();
-        QCOMPARE(ZevRamPara::img16(Img::kModeToSave), u16(0));
+        QCOMPARE(ZevRamPara::mode_saves_asked(), u32(0));
         ZevRamPara::put16(img(), Img::kModeToSave, 5);
         // The next refresh, whatever its cause, writes it and only then
         // shows the done tip.

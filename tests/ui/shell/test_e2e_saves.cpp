@@ -1,0 +1,231 @@
+// The running program on the simulated board: what a user-mode save keeps
+// when the PC changes the image right after it, when its file waits for
+// room, and what the box answers and shows while its stored image cannot be
+// read at start.
+#include <QtTest>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include <QImage>
+
+#include "core/zevrampara.h"
+#include "link/pc_frames.h"
+#include "support/fs_helpers.h"
+#include "support/net_helpers.h"
+#include "support/read_faults.h"
+#include "support/sim_fixture.h"
+
+namespace
+{
+constexpr size_t kPartition = 16 << 20;
+constexpr int kFileHead = 2 - Img::kPersistStart;
+
+Bytes write_image(u32 offset, const Bytes& data)
+{
+    return request(kBox, 0x60, ram_rest(offset, u16(data.size()), data));
+}
+// Register 11 bit 1: apply the image.
+Bytes apply()
+{
+    return request(kBox, 0xA0, {11, 0x02, 0, 0x02});
+}
+Bytes brightness(u8 value)
+{
+    return write_image(Img::kBrightness, {value, 0});
+}
+// Saves slot s (0-based): no current mode, slot + 1 to save.
+Bytes save_mode(int s)
+{
+    return write_image(Img::kCurrentMode, {0, 0, u8(s + 1), 0});
+}
+Bytes recall_mode(int s)
+{
+    return write_image(Img::kCurrentMode, {u8(s + 1), 0});
+}
+int word(int pc, u32 at)
+{
+    const Bytes r = ask(pc, request(kBox, 0x61, ram_rest(at, 2)));
+    return r.size() == 3 && r[0] == 0 ? int(r[1] | r[2] << 8) : -1;
+}
+// Slot s's copy of image byte at.
+u32 slot_address(int s, int at)
+{
+    return (u32(s + 1) << 12) + 2 + u32(at - Img::kModeStart);
+}
+// Byte at of a stored image-shaped file (the image's or a mode's), -1 when
+// it does not hold it.
+int stored_byte(const QString& file, int at)
+{
+    const QByteArray b = readHostFile(file);
+    return at >= 0 && at < b.size() ? u8(b[at]) : -1;
+}
+bool eventually(const std::function<bool()>& done, int ms = 10000)
+{
+    for (int waited = 0; !done(); waited += 50) {
+        if (waited >= ms)
+            return false;
+        QTest::qWait(50);
+    }
+    return true;
+}
+} // namespace
+
+class TestE2eSaves : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir root;
+    std::string program;
+    pid_t pid = -1;
+    int pc = -1;
+    // The data partition of the test's own, while mounted.
+    std::string partition;
+
+    QString host(const QString& boardPath) const { return root.path() + boardPath; }
+    QString mode_file(int s) const { return host(QString::fromStdString(ZevRamPara::modeFilePath(s))); }
+    int image_byte(int at) const { return stored_byte(host("/data/ram_device_info"), at + kFileHead); }
+    int mode_byte(int s, int at) const { return stored_byte(mode_file(s), at - Img::kModeStart + 2); }
+
+    bool start()
+    {
+        // Lit again by this start's panel.
+        QFile::remove(host("/sim/keypad_leds"));
+        pid = start_serving_program(program, root.path().toStdString(), true);
+        pc = pid > 0 ? tcp_connect(5005, true) : -1;
+        return pc >= 0;
+    }
+    void stop()
+    {
+        if (pc >= 0)
+            close(pc);
+        pc = -1;
+        stop_program(pid);
+    }
+    // Sends the requests one after the other; their statuses.
+    Bytes statuses(std::initializer_list<Bytes> requests)
+    {
+        Bytes out;
+        for (const Bytes& r : requests) {
+            const Bytes a = ask(pc, r);
+            out.push_back(a.empty() ? 0xEE : a[0]);
+        }
+        return out;
+    }
+
+  private slots:
+    void initTestCase()
+    {
+        program = qgetenv("ZEV_PROGRAM").toStdString();
+        if (program.empty())
+            QSKIP("ZEV_PROGRAM does not name the built program");
+    }
+    void cleanup()
+    {
+        stop();
+        if (!partition.empty())
+            drop_partition(partition);
+        partition.clear();
+    }
+
+    // A save and, 0 to 300 ms later, a change of the image: the change stays
+    // in the box and reaches the file; the mode holds what was saved.
+    void aChangeRightAfterASaveIsKept()
+    {
+        QVERIFY(start());
+        const int gaps[] = {0, 120, 150, 200, 300};
+        int before = word(pc, Img::kBrightness);
+        for (int row = 0; row < 5; ++row) {
+            const u8 value = u8(30 + row);
+            QCOMPARE(statuses({save_mode(row), apply()}), (Bytes{0, 0}));
+            std::this_thread::sleep_for(std::chrono::milliseconds(gaps[row]));
+            QCOMPARE(statuses({brightness(value), apply()}), (Bytes{0, 0}));
+            QCOMPARE(word(pc, Img::kBrightness), int(value));
+            QVERIFY2(eventually([&] {
+                         return image_byte(Img::kBrightness) == value && mode_byte(row, Img::kBrightness) == before;
+                     }),
+                     qPrintable(QString("gap %1 ms").arg(gaps[row])));
+            QCOMPARE(word(pc, Img::kBrightness), int(value));
+            before = value;
+        }
+    }
+
+    // On a full partition a save waits with the bytes it was asked with: a
+    // change and a recall after it reach neither the slot nor its file.
+    void aSaveThatWaitsStoresItsRequest()
+    {
+        const std::string data = root.path().toStdString() + "/data";
+        if (!own_partition(data, kPartition))
+            QSKIP("no private mount can be had here");
+        partition = data;
+        QVERIFY(start());
+        QCOMPARE(statuses({brightness(33), apply(), save_mode(0), apply()}), (Bytes{0, 0, 0, 0}));
+        QVERIFY(eventually([&] { return mode_byte(0, Img::kBrightness) == 33; }));
+        QCOMPARE(statuses({brightness(44), apply()}), (Bytes{0, 0}));
+        QVERIFY(eventually([&] { return image_byte(Img::kBrightness) == 44; }));
+        QFile::remove(mode_file(2));
+        QVERIFY(fill_up(data + "/filler"));
+        QCOMPARE(statuses({save_mode(2), apply(), brightness(60), apply(), recall_mode(0), apply()}),
+                 (Bytes{0, 0, 0, 0, 0, 0}));
+        QCOMPARE(word(pc, Img::kBrightness), 33);
+        QTest::qWait(500);
+        QVERIFY(!QFileInfo::exists(mode_file(2)));
+        QVERIFY(QFile::remove(host("/data/filler")));
+        QVERIFY(eventually([&] { return mode_byte(2, Img::kBrightness) == 44; }));
+        QVERIFY(eventually([&] { return word(pc, slot_address(2, Img::kBrightness)) == 44; }));
+    }
+
+    // With the stored image unreadable at start, a change is refused, the
+    // panel's tip says it is not saved, and a factory reset writes the
+    // factory image in its place before the modes go.
+    void anUnreadImageStoresNothingAndResetsWhole()
+    {
+        QVERIFY(writeHostFile(host("/data/modes/custom_mode2"), QByteArray("\xAA\xAA", 2) + QByteArray(4094, 0x21)));
+        const QString image = host("/data/ram_device_info");
+        QVERIFY(QFileInfo::exists(image) || writeHostFile(image, QByteArray(3330, 0x11)));
+        const QByteArray kept = readHostFile(image);
+        const QByteArray environment[] = {qgetenv("LD_PRELOAD"), qgetenv("ASAN_OPTIONS")};
+        if (!with_failing_reads(image.toStdString()))
+            QSKIP("this build has no library for failing reads");
+        const bool started = start();
+        qputenv("LD_PRELOAD", environment[0]);
+        qputenv("ASAN_OPTIONS", environment[1]);
+        qunsetenv("ZEV_FAIL_READS");
+        QVERIFY(started);
+        const int factory = word(pc, Img::kBrightness);
+        QCOMPARE(statuses({brightness(u8(factory + 1)), apply()}), (Bytes{1, 1}));
+        QCOMPARE(word(pc, Img::kBrightness), factory);
+
+        // Once the panel is up (it lights the keypad's LEDs): home, main
+        // window, source choice, window 1, its first source.
+        QVERIFY(eventually([&] { return QFileInfo(host("/sim/keypad_leds")).size() > 0; }));
+        QFile keys(host("/sim/keypad"));
+        QVERIFY(keys.open(QIODevice::Append));
+        keys.write("OK RIGHT OK OK OK OK\n");
+        keys.close();
+        // The tip over the page: the wide "not saved" box, never the narrow
+        // check mark of a done change.
+        const QRgb grey = qRgb(136, 138, 133);
+        QImage screen;
+        QVERIFY(eventually([&] {
+            ask(pc, request(kBox, 0x61, ram_rest(0x800000, 16)));
+            screen = QImage(host("/123.png"));
+            return !screen.isNull() && screen.pixel(160, 65) == grey;
+        }));
+        QCOMPARE(screen.pixel(60, 65), grey);
+        QCOMPARE(readHostFile(image), kept);
+
+        // The reset discards the file it could not read: whole.
+        QCOMPARE(statuses({request(kBox, 0xA0, {16, 0x01, 0, 0x01})}), Bytes{0});
+        const QByteArray reset = readHostFile(image);
+        QCOMPARE(reset.left(2), QByteArray("\xAA\xAA", 2));
+        QCOMPARE(int(u8(reset[Img::kBrightness + kFileHead])), factory);
+        QVERIFY(!QFileInfo::exists(host("/data/modes/custom_mode2")));
+        QCOMPARE(statuses({brightness(u8(factory + 2)), apply()}), (Bytes{0, 0}));
+        QVERIFY(eventually([&] { return image_byte(Img::kBrightness) == factory + 2; }));
+    }
+};
+
+ZEV_FIXED_PORTS_TEST_MAIN(TestE2eSaves)
+
+#include "test_e2e_saves.moc"
