@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
@@ -130,14 +131,18 @@ void save(QWidget* w, const QString& name, int lang)
     (*g_visit)(w, name, lang);
 }
 
-// Shows the tip with a code and grabs it from inside its modal loop.
+// Shows the tip with a code (0: the "not saved" message) and grabs it from
+// inside its modal loop.
 void render_tip(int code, int lang)
 {
     QTimer::singleShot(0, [code, lang] {
-        save(g_tip, QString("tip_%1").arg(code), lang);
+        save(g_tip, code ? QString("tip_%1").arg(code) : QString("tip_not_saved"), lang);
         g_tip->hide();
     });
-    g_tip->tip_create(code);
+    if (code)
+        g_tip->tip_create(code);
+    else
+        g_tip->tip_not_saved();
     g_tip_flag = 0;
 }
 
@@ -296,6 +301,13 @@ void render_maintenance_pages()
         reset.show();
         reset.on_Button_reset_clicked();
         save(&reset, "factory_done", lang);
+        // A reset that cannot write the factory image resets nothing.
+        const QString image = board::path(QString(ZevRamPara::kDeviceInfoFile));
+        QFile::remove(image);
+        QDir().mkpath(image + "/in-the-way");
+        reset.on_Button_reset_clicked();
+        save(&reset, "factory_failed", lang);
+        QDir(image).removeRecursively();
     }
 }
 
@@ -357,7 +369,7 @@ int walk_pages(const PageVisit& visit)
         play(g_numberkeyboard, lang,
              {{"", "numberkeyboard"}, {"R", "numberkeyboard_cursor"}, {"SS", "numberkeyboard_confirm"}});
         release_key(g_numberkeyboard, 'R');
-        for (int code : {1, 3, 4, 5})
+        for (int code : {1, 3, 4, 5, 0})
             render_tip(code, lang);
     }
     render_page<quality>("quality");
