@@ -98,30 +98,41 @@ class TestCardJobs : public QObject
         QCOMPARE(progress_, std::vector<int>({90, 100}));
     }
 
+    // Host frames while a job waits hold it (nothing moves, nothing is
+    // sent) and extend the wait by the host's activity plus 0.8 s, burst by
+    // burst: never restarted, so a PC polling every 10 s does not keep a
+    // 12-s wait from ending.
+    void hostTrafficExtendsTheWait_data()
+    {
+        QTest::addColumn<int>("job");
+        QTest::addColumn<int>("step");
+        QTest::addColumn<int>("gap");
+        QTest::addColumn<int>("frames");
+        QTest::newRow("position ack, frames every 1 s for 30 s") << int(JOB_SMART_MAPPING) << 3 << 100 << 30;
+        QTest::newRow("position ack, a PC polling every 10 s") << int(JOB_SMART_MAPPING) << 3 << 1000 << 1000;
+        QTest::newRow("save ack of 3 cards, frames every 0.5 s") << int(JOB_SAVE_TO_CARDS) << 3 << 50 << 40;
+        QTest::newRow("end step's 2 s, frames every 0.3 s") << int(JOB_SAVE_TO_CARDS) << 9 << 30 << 10;
+    }
     void hostTrafficExtendsTheWait()
     {
-        layout("port 1 cards 1\n");
-        setCounts({{0, 1}});
-        line_type.port = 0;
-        line_type.rows = line_type.cols = 1;
-        cards()->setFault(0, SimCards::Fault::Silent);
-        QVERIFY(g_send_para.post(JOB_SMART_MAPPING));
-        for (int i = 0; i < 100; ++i) {
-            ++G_timeTicks;
-            m_->fpga_manage_deal();
-        }
-        // A host frame every second for 30 s: the job holds.
-        for (int i = 0; i < 3000; ++i) {
-            if (i % 100 == 0) {
-                pc_cmd_valid = 1;
-                pc_cmd_time = G_timeTicks.load();
-            }
-            ++G_timeTicks;
-            m_->fpga_manage_deal();
-        }
-        QCOMPARE(g_send_para.step(), u8(3));
-        const u32 rest = runJob();
-        QVERIFY(rest > 1200);
+        QFETCH(int, job);
+        QFETCH(int, step);
+        QFETCH(int, gap);
+        QFETCH(int, frames);
+        auto wait = [&](u32 sent) {
+            bench.up(100000, 2);
+            layout("port 1 cards 3\n");
+            setCounts({{0, step == 9 ? 0 : 3}});
+            setRoute(4, 1, 3);
+            cards()->setFault(0, SimCards::Fault::Silent);
+            [&] { QVERIFY(g_send_para.post(u8(job))); }();
+            return bench.waitThrough(CardBench::state(u8(job), u8(step)), u32(gap), sent);
+        };
+        const CardBench::Wait plain = wait(0), held = wait(u32(frames));
+        QVERIFY(plain.ticks > 200);
+        QVERIFY(held.frames > 1);
+        QVERIFY(held.still);
+        QCOMPARE(held.ticks, plain.ticks + held.held);
     }
 
     // 65,535 silent cards counted on a port would hold a job for days: 10
