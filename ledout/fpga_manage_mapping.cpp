@@ -50,17 +50,25 @@ bool overdueEnd(int percent)
 {
     if (!fpga_jobs_overdue())
         return false;
-    if (g_send_para.step() != kEndStep)
+    if (g_send_para.step() != kEndStep) {
+        g_progress.note_cut();
         toEnd(percent);
+    }
     endStep();
     return true;
 }
 
 // Waits for the cards' acknowledgement: back to step next on it or after
-// limit ticks; the bar keeps turning meanwhile.
+// limit ticks (which the page is told at the end); the bar keeps turning
+// meanwhile.
 void awaitAck(u32 limit, u8 next)
 {
-    if (g_send_para.answer_flag.exchange(0) == 1 || Utils::getTimeSpace(g_send_para.step_stamp) > limit) {
+    if (g_send_para.answer_flag.exchange(0) == 1) {
+        g_send_para.set_step(next);
+        return;
+    }
+    if (Utils::getTimeSpace(g_send_para.step_stamp) > limit) {
+        g_progress.note_unanswered();
         g_send_para.set_step(next);
         return;
     }

@@ -21,6 +21,7 @@ class TestCardJobs : public QObject
     CardBench bench;
     fpga_manage* m_ = bench.manager();
     std::vector<int> progress_;
+    std::vector<fpga_jobs::JobEnd> ends_; // how each job ended, as its page is told
 
     u32 runJob() { return bench.runJob(20000); }
     // Packets of a group the jobs wrote to the cards, by port.
@@ -43,6 +44,7 @@ class TestCardJobs : public QObject
         tarvosource::p_tarvo_source = new tarvosource();
         fpga_jobs::Hooks h;
         h.smart_mapping_progress = [this](int v) { progress_.push_back(v); };
+        h.smart_mapping_end = [this](fpga_jobs::JobEnd e) { ends_.push_back(e); };
         fpga_jobs::install(h);
     }
     void init()
@@ -50,6 +52,7 @@ class TestCardJobs : public QObject
         bench.up(100000, 2);
         tarvosource::p_tarvo_source->source_state = 2;
         progress_.clear();
+        ends_.clear();
     }
 
     void smartMappingPlacesEveryCard()
@@ -69,6 +72,7 @@ class TestCardJobs : public QObject
         QCOMPARE(reset[0].second, withBcc({0xFE, 0x1F, 0x00, 0xF0, 0x10, 0x67, 1, 2, 0, 0xA0, 0x01, 0xFF, 0x01, 0xFF}));
         QCOMPARE(cards()->cardReg(1, 0, 1), u8(0xFF));
         QCOMPARE(progress_, std::vector<int>({25, 50, 75, 90, 100}));
+        QVERIFY(ends_ == std::vector<fpga_jobs::JobEnd>{fpga_jobs::JobEnd::Whole});
     }
 
     void silentCardsAreSkippedWhileTheBarTurns()
@@ -82,6 +86,7 @@ class TestCardJobs : public QObject
         QVERIFY(took > 3 * 1200 && took < 3 * 1200 + 300);
         QCOMPARE(int(sent(0x60).size()), 2);
         QVERIFY(progressEndsOnce());
+        QVERIFY(ends_ == std::vector<fpga_jobs::JobEnd>{fpga_jobs::JobEnd::Unanswered});
         QCOMPARE(std::count(progress_.begin(), progress_.end(), 11), 3l); // turning once a second
         QVERIFY(std::all_of(progress_.begin(), progress_.end() - 1, [](int v) { return v >= 0 && v < 100; }));
         for (size_t i = 1; i < progress_.size(); ++i)
@@ -156,6 +161,7 @@ class TestCardJobs : public QObject
         QVERIFY(running);
         QVERIFY(past > 200 && past < 210);
         QVERIFY(progressEndsOnce());
+        QVERIFY(ends_ == std::vector<fpga_jobs::JobEnd>{fpga_jobs::JobEnd::Cut});
         QCOMPARE(progress_[progress_.size() - 2], job == JOB_SMART_MAPPING ? 90 : 95);
     }
 

@@ -43,6 +43,7 @@ class TestRcvRecoveryJob : public QObject
     CardBench bench;
     fpga_manage* m_ = bench.manager();
     std::vector<int> smart_, recovery_;
+    std::vector<fpga_jobs::JobEnd> ends_; // how each job ended, as its page is told
     QStringList lines_;
     bool pageOpen_ = true;
     int silentPort_ = -1;
@@ -55,6 +56,7 @@ class TestRcvRecoveryJob : public QObject
     bool post(u8 job)
     {
         smart_.clear();
+        ends_.clear();
         recovery_.clear();
         cards()->reset();
         cards()->setAnswerDelay(3);
@@ -108,6 +110,7 @@ class TestRcvRecoveryJob : public QObject
         fpga_jobs::Hooks h;
         h.smart_mapping_progress = [this](int v) { smart_.push_back(v); };
         h.recovery_progress = [this](int v) { recovery_.push_back(v); };
+        h.smart_mapping_end = h.recovery_end = [this](fpga_jobs::JobEnd e) { ends_.push_back(e); };
         h.recovery_page_open = [this] { return pageOpen_; };
         h.recovery_results = [this](const QStringList& l, u8) { lines_ = l; };
         fpga_jobs::install(h);
@@ -137,6 +140,7 @@ class TestRcvRecoveryJob : public QObject
         }
         QCOMPARE(lines_, QStringList({"old"})); // no result line
         QVERIFY(endsOnceWith100(recovery_));
+        QVERIFY(ends_ == std::vector<fpga_jobs::JobEnd>{fpga_jobs::JobEnd::Whole});
         QVERIFY(smart_.empty());
     }
 
@@ -258,6 +262,9 @@ class TestRcvRecoveryJob : public QObject
         QCOMPARE(g_send_para.job(), u8(JOB_NONE));
         QCOMPARE(int(cards()->received().size()), packets);
         QVERIFY(endsOnceWith100(smart_));
+        // Four sends unanswered: the page is told; files it cannot play end whole.
+        QVERIFY(ends_ ==
+                std::vector<fpga_jobs::JobEnd>{packets ? fpga_jobs::JobEnd::Unanswered : fpga_jobs::JobEnd::Whole});
     }
 
     // A damaged list ends its job with the error (the bar closes) before
@@ -343,6 +350,7 @@ class TestRcvRecoveryJob : public QObject
         QVERIFY(running);
         QVERIFY(past > 100 && past < 110);
         QVERIFY(endsOnceWith100(scan ? smart_ : recovery_));
+        QVERIFY(ends_ == std::vector<fpga_jobs::JobEnd>{fpga_jobs::JobEnd::Cut});
         QCOMPARE(cards()->cardRam(scan ? 0 : 1, scan ? 0 : 4, 0x10, 4), mark);
     }
 
