@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstring>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -69,12 +70,14 @@ inline void setRoute(u8 pattern, u8 rows, u8 cols, int16_t cabWidth = 0, int16_t
     line_type = MAPPING_LINE_PARA{cabWidth, cabHeight, x, y, port, rows, cols, pattern};
 }
 
-// One test program's cards: a simulated board with only the FPGA and its
-// cards attached, the parameter image and the FPGA manager on them.
+// One test program's cards: a simulated board (its own, or the one given)
+// with the FPGA and its cards attached, the parameter image and the FPGA
+// manager on them.
 class CardBench
 {
   public:
-    CardBench()
+    explicit CardBench(SimFixture* on = nullptr)
+        : own_(on ? nullptr : std::make_unique<SimFixture>()), sim_(on ? *on : *own_)
     {
         board::sim::attachFpga(sim_.board());
         board::sim::attachCards(sim_.board(), [] { return G_timeTicks.load(); });
@@ -195,6 +198,7 @@ class CardBench
     }
 
   private:
-    SimFixture sim_;
+    std::unique_ptr<SimFixture> own_;
+    SimFixture& sim_;
     fpga_manage* manager_ = nullptr;
 };

@@ -134,12 +134,13 @@ class TestE2eHostileJobs : public QObject
     }
 
     // Smart mapping's "Load" (once the cards of its port are counted). A
-    // refused file closes the bar with
-    // the job's error once the cards settled (2.4 s), before its RAM write
-    // reached the cards. A file that runs long is played (its RAM write
-    // reaches the cards) and holds the bar until the clock is moved 10
-    // minutes on, then its job ends with the error and the page takes keys
-    // again. Counted waits of 650 s on 32 answering cards end by themselves.
+    // refused file closes the bar with the job's error once the cards
+    // settled (2.4 s), before its RAM write reached the cards. A file that
+    // runs long is played (its RAM write reaches the cards) and holds the
+    // bar until the clock is moved 10 minutes on, then its job ends with the
+    // error and the page takes keys again (the first only takes away the
+    // note that the job was cut). Counted waits of 650 s on 32 answering
+    // cards end by themselves.
     void scanFileLoads_data()
     {
         QTest::addColumn<QByteArray>("file");
