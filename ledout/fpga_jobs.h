@@ -13,11 +13,21 @@
 
 namespace fpga_jobs
 {
+// How a card job ended, for its page to tell the operator.
+enum class JobEnd : u8 {
+    Whole,      // ran to its end (or stopped at a file it cannot play)
+    Unanswered, // a wait for the cards ran out without their answer
+    Cut,        // stopped at its time bound
+};
+
 struct Hooks {
     // Progress 0 to 100 of the smart-mapping page's job (jobs 1 to 4) and
     // of the recovery page's job (check and recovery); 100 ends the job.
     std::function<void(int)> smart_mapping_progress;
     std::function<void(int)> recovery_progress;
+    // How the job ended, handed to the same page just before its 100.
+    std::function<void(JobEnd)> smart_mapping_end;
+    std::function<void(JobEnd)> recovery_end;
     // Whether the recovery page is open, and its new result list and flag.
     std::function<bool()> recovery_page_open;
     std::function<void(const QStringList& lines, u8 flag)> recovery_results;
@@ -30,19 +40,26 @@ void install(const Hooks& hooks);
 Hooks hooks();
 
 // Progress of one job: emitted only when it changes; below 100 while the job
-// runs, 100 only by end().
+// runs, 100 only by end(), which first tells how the job ended.
 class Progress
 {
   public:
-    // Forgets the last value: a new job starts.
+    // Forgets the last value and how the last job went: a new job starts.
     void begin(bool smartMapping);
     void step(int percent);
+    // A wait for the cards ran out without their answer.
+    void note_unanswered() { unanswered_ = true; }
+    bool unanswered() const { return unanswered_; }
+    // The job is stopped at its time bound.
+    void note_cut() { cut_ = true; }
     void end();
 
   private:
     void send(int percent);
     bool smart_ = true;
     int last_ = -1;
+    bool unanswered_ = false;
+    bool cut_ = false;
 };
 
 // Result list of the card check, as the recovery page shows it.

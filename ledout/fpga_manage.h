@@ -80,12 +80,17 @@ struct SEND_PARA {
     void finish()
     {
         run_timed = false;
+        held = false;
         job_word.store(0);
     }
     // The worker's: G_timeTicks when its first pass met the running job, and
     // whether it has (see fpga_jobs_overdue).
     u32 run_stamp = 0;
     bool run_timed = false;
+    // The worker's: whether host traffic holds the running job back, and
+    // G_timeTicks of the first pass it did (see fpga_jobs_host_pause).
+    u32 held_from = 0;
+    bool held = false;
 
     std::atomic<u8> port{0}; // output port being served
     // Check and recovery job: screen, port entry, card, operation, player

@@ -14,8 +14,11 @@ constexpr u32 kJobBoundTicks = 60000;
 // Whether the running job has run past kJobBoundTicks; the first call of a
 // job starts its count. A job past it ends as one whose cards never answer.
 bool fpga_jobs_overdue();
-// While host traffic is active a job does not step; its waits restart, so
-// the host's activity never counts toward a time-out. True while paused.
+// While host traffic is active a job does not step. Once the hold ends (0.8
+// s after the host's last frame) the running wait is moved on by the time
+// the job was held: it is extended, never restarted, so polls that come
+// more often than a wait is long do not keep it from ending. True while
+// paused.
 bool fpga_jobs_host_pause(fpga_manage* m);
 // In a waiting step: once a second the bar moves on (1 to 99, round).
 void fpga_jobs_pulse(fpga_jobs::Progress& progress);

@@ -50,17 +50,25 @@ bool overdueEnd(int percent)
 {
     if (!fpga_jobs_overdue())
         return false;
-    if (g_send_para.step() != kEndStep)
+    if (g_send_para.step() != kEndStep) {
+        g_progress.note_cut();
         toEnd(percent);
+    }
     endStep();
     return true;
 }
 
 // Waits for the cards' acknowledgement: back to step next on it or after
-// limit ticks; the bar keeps turning meanwhile.
+// limit ticks (which the page is told at the end); the bar keeps turning
+// meanwhile.
 void awaitAck(u32 limit, u8 next)
 {
-    if (g_send_para.answer_flag.exchange(0) == 1 || Utils::getTimeSpace(g_send_para.step_stamp) > limit) {
+    if (g_send_para.answer_flag.exchange(0) == 1) {
+        g_send_para.set_step(next);
+        return;
+    }
+    if (Utils::getTimeSpace(g_send_para.step_stamp) > limit) {
+        g_progress.note_unanswered();
         g_send_para.set_step(next);
         return;
     }
@@ -78,17 +86,47 @@ bool fpga_jobs_overdue()
     return Utils::getTimeSpace(j.run_stamp) > kJobBoundTicks;
 }
 
+namespace
+{
+// The hold of the running job is over: its step and pulse stamps move on by
+// the time it lasted, from the first pass it held until 0.8 s after the
+// host's last frame (lastFrame), however late the pass that ends it comes.
+// Time the box lost otherwise counts toward the waits, as it would unheld.
+void endHold(u32 lastFrame, u32 now)
+{
+    SEND_PARA& j = g_send_para;
+    j.held = false;
+    const u32 over = lastFrame + fpga_manage::kHostHoldTicks + 1;
+    const u32 until = int32_t(now - over) < 0 ? now : over;
+    const int32_t held = int32_t(until - j.held_from);
+    if (held <= 0)
+        return;
+    j.step_stamp += u32(held);
+    g_change.search_stamp += u32(held);
+}
+} // namespace
+
 bool fpga_jobs_host_pause(fpga_manage* m)
 {
-    if (pc_cmd_valid.load() != 1)
+    SEND_PARA& j = g_send_para;
+    if (pc_cmd_valid.load() != 1) {
+        if (j.held)
+            endHold(pc_cmd_time.load(), G_timeTicks.load());
         return false;
-    if (Utils::getTimeSpace(pc_cmd_time.load()) > 80) {
+    }
+    // The frame's time after the flag, the tick after the frame's time: a
+    // frame noted in between is never taken for an old one.
+    const u32 lastFrame = pc_cmd_time.load();
+    const u32 now = G_timeTicks.load();
+    if (!j.held) {
+        j.held = true;
+        j.held_from = now;
+    }
+    if (now - lastFrame > fpga_manage::kHostHoldTicks) {
         pc_cmd_valid = 0;
         m->search_port_mask = 0;
+        endHold(lastFrame, now);
     }
-    const u32 now = G_timeTicks.load();
-    g_change.search_stamp = now;
-    g_send_para.step_stamp = now;
     return true;
 }
 

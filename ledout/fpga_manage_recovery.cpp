@@ -279,6 +279,8 @@ int fpga_manage::load_rcv_xy_operate(QString path, uint64_t dataOffset, bool raw
             j.op_step = again;
             break;
         }
+        // Sent four times without an answer: the cards did not take it.
+        g_progress.note_unanswered();
         j.retry = 0;
         if (again == kOpRamPacket && j.op_sent < j.op_packets)
             j.op_step = kOpRamPacket;
@@ -300,11 +302,17 @@ int fpga_manage::load_rcv_xy_operate(QString path, uint64_t dataOffset, bool raw
 void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
 {
     SEND_PARA& j = g_send_para;
+    // Before anything can end the job: its end goes to the page that posted
+    // it even when host traffic held it at step 0 until its bound.
+    if (j.step() == 0)
+        g_progress.begin(mode == RCV_SCAN_LOAD);
     // Past its bound the job ends with its error, host traffic or not (the
     // end sends nothing to the cards).
     if (fpga_jobs_overdue()) {
-        if (j.step() < kEndResult)
+        if (j.step() < kEndResult) {
+            g_progress.note_cut();
             j.set_step(kEndError);
+        }
     } else if (fpga_jobs_host_pause(this)) {
         return;
     }
@@ -343,7 +351,6 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
 
     switch (step) {
     case 0:
-        g_progress.begin(mode == RCV_SCAN_LOAD);
         g_playerFailed = false;
         check_config_armed = 0;
         j.check_status = kNoStatus;
@@ -538,12 +545,16 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
     }
     case 14: {
         const u16 status = j.check_status.load();
-        if (status < kNoStatus)
+        if (status < kNoStatus) {
             go(status == kNothingLost ? 15 : kEndResult);
-        else if (Utils::getTimeSpace(j.step_stamp) > kCheckTicks)
+        } else if (Utils::getTimeSpace(j.step_stamp) > kCheckTicks) {
+            // Taken as nothing to recover, but the page says the port was
+            // silent.
+            g_progress.note_unanswered();
             go(15);
-        else
+        } else {
             pulse();
+        }
         break;
     }
     case 15:
@@ -609,7 +620,8 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
         const fpga_jobs::Hooks h = fpga_jobs::hooks();
         const bool pageOpen = h.recovery_page_open && h.recovery_page_open();
         if (status == kNothingLost || status == kNoStatus) {
-            if (mode == RCV_RECOVERY && pageOpen && fpga_jobs::result_flag()) {
+            // A recovery the cards did not take leaves the card listed.
+            if (mode == RCV_RECOVERY && pageOpen && fpga_jobs::result_flag() && !g_progress.unanswered()) {
                 fpga_jobs::set_results(QStringList(), 0);
                 ZevRamPara::test_signal(99);
             }

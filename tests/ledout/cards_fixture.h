@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstring>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -69,12 +70,14 @@ inline void setRoute(u8 pattern, u8 rows, u8 cols, int16_t cabWidth = 0, int16_t
     line_type = MAPPING_LINE_PARA{cabWidth, cabHeight, x, y, port, rows, cols, pattern};
 }
 
-// One test program's cards: a simulated board with only the FPGA and its
-// cards attached, the parameter image and the FPGA manager on them.
+// One test program's cards: a simulated board (its own, or the one given)
+// with the FPGA and its cards attached, the parameter image and the FPGA
+// manager on them.
 class CardBench
 {
   public:
-    CardBench()
+    explicit CardBench(SimFixture* on = nullptr)
+        : own_(on ? nullptr : std::make_unique<SimFixture>()), sim_(on ? *on : *own_)
     {
         board::sim::attachFpga(sim_.board());
         board::sim::attachCards(sim_.board(), [] { return G_timeTicks.load(); });
@@ -137,7 +140,65 @@ class CardBench
         return {running, past};
     }
 
+    // The running job's job and step, and the player's step in the jobs of
+    // the record files.
+    static u32 state()
+    {
+        const u16 word = g_send_para.job_word.load();
+        const u8 job = u8(word);
+        const bool player = job == JOB_SCAN_LOAD || job == JOB_RCV_CHECK || job == JOB_RCV_RECOVERY;
+        return word | (player ? u32(g_send_para.op_step) << 16 : 0);
+    }
+    static u32 state(u8 job, u8 step, u8 opStep = 0) { return job | u32(step) << 8 | u32(opStep) << 16; }
+
+    // How one wait of the posted job went: passes one tick apart until the
+    // job's state is waiting (the pass that stamps the wait), then on until
+    // it leaves it, with a host frame on the first pass of the wait and
+    // every gap ticks after (frames of them at most).
+    struct Wait {
+        u32 ticks = 0;     // from the pass that began the wait to the one that ended it
+        u32 frames = 0;    // frames sent
+        u32 held = 0;      // the host's activity plus 0.8 s, burst by burst
+        bool still = true; // on every pass the host held, nothing moved or was sent
+    };
+    Wait waitThrough(u32 waiting, u32 gap, u32 frames, u32 maxTicks = 60000)
+    {
+        Wait w;
+        for (u32 n = 0; state() != waiting && n < maxTicks; ++n) {
+            ++G_timeTicks;
+            manager_->fpga_manage_deal();
+        }
+        if (state() != waiting)
+            return w;
+        const u32 begin = G_timeTicks.load();
+        u32 next = begin + 1, burstFrom = 0, burstLast = 0;
+        while (state() == waiting && G_timeTicks.load() - begin < maxTicks) {
+            const u32 now = ++G_timeTicks;
+            if (w.frames < frames && now == next) {
+                if (w.frames && now - burstLast > fpga_manage::kHostHoldTicks)
+                    w.held += burstLast - burstFrom + fpga_manage::kHostHoldTicks + 1;
+                if (!w.frames || now - burstLast > fpga_manage::kHostHoldTicks)
+                    burstFrom = now;
+                burstLast = now;
+                ++w.frames;
+                next += gap;
+                pc_cmd_valid = 1;
+                pc_cmd_time = now;
+            }
+            const bool heldNow = pc_cmd_valid.load() == 1;
+            const size_t packets = cards()->received().size();
+            manager_->fpga_manage_deal();
+            if (heldNow && (state() != waiting || cards()->received().size() != packets))
+                w.still = false;
+        }
+        if (w.frames)
+            w.held += burstLast - burstFrom + fpga_manage::kHostHoldTicks + 1;
+        w.ticks = G_timeTicks.load() - begin;
+        return w;
+    }
+
   private:
-    SimFixture sim_;
+    std::unique_ptr<SimFixture> own_;
+    SimFixture& sim_;
     fpga_manage* manager_ = nullptr;
 };

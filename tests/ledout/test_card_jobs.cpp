@@ -21,6 +21,7 @@ class TestCardJobs : public QObject
     CardBench bench;
     fpga_manage* m_ = bench.manager();
     std::vector<int> progress_;
+    std::vector<fpga_jobs::JobEnd> ends_; // how each job ended, as its page is told
 
     u32 runJob() { return bench.runJob(20000); }
     // Packets of a group the jobs wrote to the cards, by port.
@@ -43,6 +44,7 @@ class TestCardJobs : public QObject
         tarvosource::p_tarvo_source = new tarvosource();
         fpga_jobs::Hooks h;
         h.smart_mapping_progress = [this](int v) { progress_.push_back(v); };
+        h.smart_mapping_end = [this](fpga_jobs::JobEnd e) { ends_.push_back(e); };
         fpga_jobs::install(h);
     }
     void init()
@@ -50,6 +52,7 @@ class TestCardJobs : public QObject
         bench.up(100000, 2);
         tarvosource::p_tarvo_source->source_state = 2;
         progress_.clear();
+        ends_.clear();
     }
 
     void smartMappingPlacesEveryCard()
@@ -69,6 +72,7 @@ class TestCardJobs : public QObject
         QCOMPARE(reset[0].second, withBcc({0xFE, 0x1F, 0x00, 0xF0, 0x10, 0x67, 1, 2, 0, 0xA0, 0x01, 0xFF, 0x01, 0xFF}));
         QCOMPARE(cards()->cardReg(1, 0, 1), u8(0xFF));
         QCOMPARE(progress_, std::vector<int>({25, 50, 75, 90, 100}));
+        QVERIFY(ends_ == std::vector<fpga_jobs::JobEnd>{fpga_jobs::JobEnd::Whole});
     }
 
     void silentCardsAreSkippedWhileTheBarTurns()
@@ -82,6 +86,7 @@ class TestCardJobs : public QObject
         QVERIFY(took > 3 * 1200 && took < 3 * 1200 + 300);
         QCOMPARE(int(sent(0x60).size()), 2);
         QVERIFY(progressEndsOnce());
+        QVERIFY(ends_ == std::vector<fpga_jobs::JobEnd>{fpga_jobs::JobEnd::Unanswered});
         QCOMPARE(std::count(progress_.begin(), progress_.end(), 11), 3l); // turning once a second
         QVERIFY(std::all_of(progress_.begin(), progress_.end() - 1, [](int v) { return v >= 0 && v < 100; }));
         for (size_t i = 1; i < progress_.size(); ++i)
@@ -98,30 +103,41 @@ class TestCardJobs : public QObject
         QCOMPARE(progress_, std::vector<int>({90, 100}));
     }
 
+    // Host frames while a job waits hold it (nothing moves, nothing is
+    // sent) and extend the wait by the host's activity plus 0.8 s, burst by
+    // burst: never restarted, so a PC polling every 10 s does not keep a
+    // 12-s wait from ending.
+    void hostTrafficExtendsTheWait_data()
+    {
+        QTest::addColumn<int>("job");
+        QTest::addColumn<int>("step");
+        QTest::addColumn<int>("gap");
+        QTest::addColumn<int>("frames");
+        QTest::newRow("position ack, frames every 1 s for 30 s") << int(JOB_SMART_MAPPING) << 3 << 100 << 30;
+        QTest::newRow("position ack, a PC polling every 10 s") << int(JOB_SMART_MAPPING) << 3 << 1000 << 1000;
+        QTest::newRow("save ack of 3 cards, frames every 0.5 s") << int(JOB_SAVE_TO_CARDS) << 3 << 50 << 40;
+        QTest::newRow("end step's 2 s, frames every 0.3 s") << int(JOB_SAVE_TO_CARDS) << 9 << 30 << 10;
+    }
     void hostTrafficExtendsTheWait()
     {
-        layout("port 1 cards 1\n");
-        setCounts({{0, 1}});
-        line_type.port = 0;
-        line_type.rows = line_type.cols = 1;
-        cards()->setFault(0, SimCards::Fault::Silent);
-        QVERIFY(g_send_para.post(JOB_SMART_MAPPING));
-        for (int i = 0; i < 100; ++i) {
-            ++G_timeTicks;
-            m_->fpga_manage_deal();
-        }
-        // A host frame every second for 30 s: the job holds.
-        for (int i = 0; i < 3000; ++i) {
-            if (i % 100 == 0) {
-                pc_cmd_valid = 1;
-                pc_cmd_time = G_timeTicks.load();
-            }
-            ++G_timeTicks;
-            m_->fpga_manage_deal();
-        }
-        QCOMPARE(g_send_para.step(), u8(3));
-        const u32 rest = runJob();
-        QVERIFY(rest > 1200);
+        QFETCH(int, job);
+        QFETCH(int, step);
+        QFETCH(int, gap);
+        QFETCH(int, frames);
+        auto wait = [&](u32 sent) {
+            bench.up(100000, 2);
+            layout("port 1 cards 3\n");
+            setCounts({{0, step == 9 ? 0 : 3}});
+            setRoute(4, 1, 3);
+            cards()->setFault(0, SimCards::Fault::Silent);
+            [&] { QVERIFY(g_send_para.post(u8(job))); }();
+            return bench.waitThrough(CardBench::state(u8(job), u8(step)), u32(gap), sent);
+        };
+        const CardBench::Wait plain = wait(0), held = wait(u32(frames));
+        QVERIFY(plain.ticks > 200);
+        QVERIFY(held.frames > 1);
+        QVERIFY(held.still);
+        QCOMPARE(held.ticks, plain.ticks + held.held);
     }
 
     // 65,535 silent cards counted on a port would hold a job for days: 10
@@ -145,6 +161,7 @@ class TestCardJobs : public QObject
         QVERIFY(running);
         QVERIFY(past > 200 && past < 210);
         QVERIFY(progressEndsOnce());
+        QVERIFY(ends_ == std::vector<fpga_jobs::JobEnd>{fpga_jobs::JobEnd::Cut});
         QCOMPARE(progress_[progress_.size() - 2], job == JOB_SMART_MAPPING ? 90 : 95);
     }
 

@@ -1,10 +1,11 @@
-// Hostile files met by the running program's jobs, started from the keypad:
-// a USB package whose header claims 65,535 entries ends at once; of the
-// scan-parameter files, one asking for a sleep of 49.7 days is refused,
-// those that would run for long are played until the job's bound, which the
-// test reaches by moving the program's clock on (the faults file's "clock
-// ahead"), and one whose waits count to 650 s runs whole in moments. Which
-// page takes each key is read from the panel's key traces (zev.ui).
+// Hostile files and hosts met by the running program's jobs, started from
+// the keypad: a USB package whose header claims 65,535 entries ends at once;
+// of the scan-parameter files, one asking for a sleep of 49.7 days is
+// refused, those that would run for long are played until the job's bound,
+// which the test reaches by moving the program's clock on (the faults file's
+// "clock ahead"), and one whose waits count to 650 s runs whole in moments;
+// a PC polling all the while holds a load but never restarts its sleep.
+// Which page takes each key is read from the panel's key traces (zev.ui).
 #include <QtTest>
 
 #include <cstdlib>
@@ -37,15 +38,41 @@ class TestE2eHostileJobs : public QObject
         return QTest::qWaitFor([&] { return readHostFile(at("output")).indexOf(trace, mark) >= 0; }, ms);
     }
 
-    // The FPGA's output is on (register 3, bit 5), as the PC tool reads it:
-    // the FPGA worker is free, and jobs for the cards run.
-    static bool outputOn()
+    // Smart mapping's "Load" in focus: the page opened from the option page
+    // (past its eight numbers and the file row), or back from "Save", where
+    // the last case left it.
+    bool toLoadRow()
     {
-        const int fd = tcp_connect(10002);
+        if (onSmartMapping_)
+            return pressed("LEFT", "left-code [SmartMapping][Release] ui_select=0xb");
+        onSmartMapping_ = pressed("RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT OK", "OK button(Option)[Release]") &&
+                          pressed("RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT",
+                                  "right-code [SmartMapping][Release] ui_select=0x9");
+        return onSmartMapping_;
+    }
+
+    static QByteArray bytes(const FileBytes& f)
+    {
+        return QByteArray(reinterpret_cast<const char*>(f.data()), int(f.size()));
+    }
+
+    // FPGA register 3 as the PC tool reads it on a port (10002 notes no host
+    // traffic, 5005 does): the answer, empty without one.
+    static Bytes registerThree(int port)
+    {
+        const int fd = tcp_connect(port);
         put(fd, wire(with_bcc(request(kFpga, 0xA1, {3, 0xFF, 0, 0}))));
         const std::vector<Bytes> r = replies(fd, 1, 1000);
         close(fd);
-        return r.size() == 1 && r[0].size() > 11 && r[0][10] == 0 && (r[0][11] & 0x20);
+        return r.size() == 1 && r[0].size() > 11 && r[0][10] == 0 ? r[0] : Bytes();
+    }
+
+    // The FPGA's output is on (register 3, bit 5): the FPGA worker is free,
+    // and jobs for the cards run.
+    static bool outputOn()
+    {
+        const Bytes r = registerThree(10002);
+        return !r.empty() && (r[11] & 0x20);
     }
 
     // The cards the box counted on output port 1 (the FPGA's RAM at 100), as
@@ -106,21 +133,19 @@ class TestE2eHostileJobs : public QObject
         QVERIFY(pressed("BACK BACK LEFT LEFT LEFT", "left-code [Option][Release] ui_select=0x1"));
     }
 
-    // Smart mapping's "Load", past its eight numbers and the file row (once
-    // the cards of its port are counted). A refused file closes the bar with
-    // the job's error once the cards settled (2.4 s), before its RAM write
-    // reached the cards. A file that runs long is played (its RAM write
-    // reaches the cards) and holds the bar until the clock is moved 10
-    // minutes on, then its job ends with the error and the page takes keys
-    // again. Counted waits of 650 s on 32 answering cards end by themselves.
+    // Smart mapping's "Load" (once the cards of its port are counted). A
+    // refused file closes the bar with the job's error once the cards
+    // settled (2.4 s), before its RAM write reached the cards. A file that
+    // runs long is played (its RAM write reaches the cards) and holds the
+    // bar until the clock is moved 10 minutes on, then its job ends with the
+    // error and the page takes keys again (the first only takes away the
+    // note that the job was cut). Counted waits of 650 s on 32 answering
+    // cards end by themselves.
     void scanFileLoads_data()
     {
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<bool>("bounded");
         QTest::addColumn<QByteArray>("ram"); // at 0x10 of the cards after the job
-        auto bytes = [](const FileBytes& f) {
-            return QByteArray(reinterpret_cast<const char*>(f.data()), int(f.size()));
-        };
         // A RAM write of 4 bytes, then the rest.
         auto scan = [&](const QByteArray& mark, std::vector<RcvOp> rest) {
             rest.insert(rest.begin(), RcvOp{1, 1, 0x10, 100, FileBytes(mark.begin(), mark.end())});
@@ -145,15 +170,7 @@ class TestE2eHostileJobs : public QObject
         QFETCH(bool, bounded);
         QFETCH(QByteArray, ram);
         QVERIFY(writeHostFile(at("data/smartmapping/hostile.scan"), file));
-        if (!onSmartMapping_) {
-            QVERIFY(pressed("RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT OK", "OK button(Option)[Release]"));
-            QVERIFY(pressed("RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT RIGHT",
-                            "right-code [SmartMapping][Release] ui_select=0x9"));
-            onSmartMapping_ = true;
-        } else {
-            // Back from "Save", where the last case left the page.
-            QVERIFY(pressed("LEFT", "left-code [SmartMapping][Release] ui_select=0xb"));
-        }
+        QVERIFY(toLoadRow());
         QTRY_COMPARE_WITH_TIMEOUT(portOneCards(), 32, 40000);
         // "Load" until its bar takes the key: the last case's job may still
         // be ending.
@@ -165,6 +182,35 @@ class TestE2eHostileJobs : public QObject
         }
         QVERIFY(QTest::qWaitFor([&] { return pressed("RIGHT", "right-code [SmartMapping]", 500); }, 10000));
         QCOMPARE(cardRam(), Bytes(ram.begin(), ram.end()));
+    }
+
+    // A PC reading one FPGA register on port 5005 every 10 s of the
+    // program's time (its clock moved on after each read) while a file of
+    // one 30-s sleep and a RAM write loads: each read holds the job 0.8 s
+    // and lengthens the sleep by that much, so the load ends within about a
+    // minute of its own time, its write on the cards.
+    void loadWhileAPcPolls()
+    {
+        const Bytes mark = {'P', 'O', 'L', 'L'};
+        QVERIFY(writeHostFile(at("data/smartmapping/hostile.scan"),
+                              bytes(scanFile({RcvOp{6, 1, 0, 30000, {}}, RcvOp{1, 1, 0x10, 100, mark}}))));
+        QVERIFY(toLoadRow());
+        QTRY_COMPARE_WITH_TIMEOUT(portOneCards(), 32, 40000);
+        QVERIFY(QTest::qWaitFor([&] { return !pressed("OK", "OK button(SmartMapping)[Release]", 1000); }, 10000));
+        int polls = 0;
+        bool ended = false;
+        while (!ended && polls < 12) {
+            QVERIFY(!registerThree(5005).empty());
+            ++polls;
+            clockAhead_ += 1000;
+            QVERIFY(writeHostFile(at("sim/faults"), "clock ahead " + QByteArray::number(clockAhead_) + "\n"));
+            // Keys the bar still holds are ignored: one of these is taken
+            // once the job has ended.
+            ended = QTest::qWaitFor([&] { return pressed("RIGHT", "right-code [SmartMapping]", 200); }, 1000);
+        }
+        QVERIFY(ended);
+        QVERIFY2(polls <= 6, qPrintable(QString("%1 polls").arg(polls)));
+        QCOMPARE(cardRam(), mark);
     }
 };
 

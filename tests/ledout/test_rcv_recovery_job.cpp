@@ -43,6 +43,7 @@ class TestRcvRecoveryJob : public QObject
     CardBench bench;
     fpga_manage* m_ = bench.manager();
     std::vector<int> smart_, recovery_;
+    std::vector<fpga_jobs::JobEnd> ends_; // how each job ended, as its page is told
     QStringList lines_;
     bool pageOpen_ = true;
     int silentPort_ = -1;
@@ -55,6 +56,7 @@ class TestRcvRecoveryJob : public QObject
     bool post(u8 job)
     {
         smart_.clear();
+        ends_.clear();
         recovery_.clear();
         cards()->reset();
         cards()->setAnswerDelay(3);
@@ -108,6 +110,7 @@ class TestRcvRecoveryJob : public QObject
         fpga_jobs::Hooks h;
         h.smart_mapping_progress = [this](int v) { smart_.push_back(v); };
         h.recovery_progress = [this](int v) { recovery_.push_back(v); };
+        h.smart_mapping_end = h.recovery_end = [this](fpga_jobs::JobEnd e) { ends_.push_back(e); };
         h.recovery_page_open = [this] { return pageOpen_; };
         h.recovery_results = [this](const QStringList& l, u8) { lines_ = l; };
         fpga_jobs::install(h);
@@ -137,6 +140,7 @@ class TestRcvRecoveryJob : public QObject
         }
         QCOMPARE(lines_, QStringList({"old"})); // no result line
         QVERIFY(endsOnceWith100(recovery_));
+        QVERIFY(ends_ == std::vector<fpga_jobs::JobEnd>{fpga_jobs::JobEnd::Whole});
         QVERIFY(smart_.empty());
     }
 
@@ -258,6 +262,9 @@ class TestRcvRecoveryJob : public QObject
         QCOMPARE(g_send_para.job(), u8(JOB_NONE));
         QCOMPARE(int(cards()->received().size()), packets);
         QVERIFY(endsOnceWith100(smart_));
+        // Four sends unanswered: the page is told; files it cannot play end whole.
+        QVERIFY(ends_ ==
+                std::vector<fpga_jobs::JobEnd>{packets ? fpga_jobs::JobEnd::Unanswered : fpga_jobs::JobEnd::Whole});
     }
 
     // A damaged list ends its job with the error (the bar closes) before
@@ -343,7 +350,60 @@ class TestRcvRecoveryJob : public QObject
         QVERIFY(running);
         QVERIFY(past > 100 && past < 110);
         QVERIFY(endsOnceWith100(scan ? smart_ : recovery_));
+        QVERIFY(ends_ == std::vector<fpga_jobs::JobEnd>{fpga_jobs::JobEnd::Cut});
         QCOMPARE(cards()->cardRam(scan ? 0 : 1, scan ? 0 : 4, 0x10, 4), mark);
+    }
+
+    // Host frames while the job waits hold it (nothing moves, nothing is
+    // sent) and extend the wait by the host's activity plus 0.8 s, never
+    // restart it: a 30-s sleep with a PC polling every 10 s ends, and the
+    // RAM write after it reaches the card.
+    void hostTrafficExtendsTheWaits_data()
+    {
+        QTest::addColumn<int>("job");
+        QTest::addColumn<int>("step");
+        QTest::addColumn<int>("opStep"); // -1: the check's, left as it stands
+        QTest::addColumn<int>("gap");
+        QTest::addColumn<int>("frames");
+        QTest::newRow("scan: a 30-s sleep, a PC polling every 10 s") << int(JOB_SCAN_LOAD) << 19 << 28 << 1000 << 100;
+        QTest::newRow("scan: an ack wait of 2 s, frames every 1 s") << int(JOB_SCAN_LOAD) << 19 << 31 << 100 << 100;
+        QTest::newRow("check: a silent port's 5 s, frames every 2 s") << int(JOB_RCV_CHECK) << 14 << -1 << 200 << 100;
+    }
+    void hostTrafficExtendsTheWaits()
+    {
+        QFETCH(int, job);
+        QFETCH(int, step);
+        QFETCH(int, opStep);
+        QFETCH(int, gap);
+        QFETCH(int, frames);
+        const FileBytes mark = {0x50, 0x4F, 0x4C, 0x4C};
+        auto wait = [&](u32 sent) {
+            bench.up(100000, 1);
+            silentPort_ = opStep == 28 ? -1 : 0;
+            if (job == JOB_RCV_CHECK) {
+                layout("port 1 cards 2 config 0x1001\n");
+                write("/data/rcvrecovery/screen.pack", recoveryPack(screens()));
+            } else {
+                // A sleep of 30 s, or a register write awaited 2 s; then the mark.
+                const RcvOp first = opStep == 28 ? op(6, 1, 0, {}, 30000) : op(1, 2, 0, {1, 2, 3, 4}, 2000);
+                scanOn(1, scanFile({first, op(1, 1, 0x10, mark)}));
+            }
+            [&] { QVERIFY(post(u8(job))); }();
+            silentPort_ = -1;
+            const u8 op = opStep < 0 ? g_send_para.op_step : u8(opStep);
+            return bench.waitThrough(CardBench::state(u8(job), u8(step), op), u32(gap), sent);
+        };
+        const CardBench::Wait plain = wait(0), held = wait(u32(frames));
+        QVERIFY(plain.ticks >= 200);
+        QVERIFY(held.frames > 1);
+        QVERIFY(held.still);
+        QCOMPARE(held.ticks, plain.ticks + held.held);
+        if (opStep == 28) {
+            QVERIFY(held.ticks < 3500);
+            bench.runJob(1000);
+            QCOMPARE(g_send_para.job(), u8(JOB_NONE));
+            QCOMPARE(cards()->cardRam(0, 0, 0x10, 4), mark);
+        }
     }
 
     // Waits counted to about 650 s (activation, reconfiguration and the save

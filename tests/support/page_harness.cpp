@@ -15,6 +15,7 @@
 #include "core/config_engine.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
+#include "ledout/fpga_jobs.h"
 #include "ledout/fpga_manage.h"
 #include "ui/maintenance/factory.h"
 #include "ui/maintenance/factoryage.h"
@@ -285,9 +286,18 @@ void render_maintenance_pages()
         g_qround_bar->para_sync(37);
         save(&page, "rcv_recovery_job", lang);
         g_qround_bar->para_sync(100);
+        // How a job that did not finish ended, until the next key.
+        page.show_job_end(fpga_jobs::JobEnd::Unanswered);
+        save(&page, "rcv_recovery_unanswered", lang);
+        page.show_job_end(fpga_jobs::JobEnd::Cut);
+        save(&page, "rcv_recovery_cut", lang);
         SmartMapping mapping(nullptr);
         mapping.show();
         play(&mapping, lang, {{"RRRRRRRRR", "smartmapping_send"}});
+        mapping.show_job_end(fpga_jobs::JobEnd::Unanswered);
+        save(&mapping, "smartmapping_unanswered", lang);
+        mapping.show_job_end(fpga_jobs::JobEnd::Cut);
+        save(&mapping, "smartmapping_cut", lang);
         firmware_usbgrade grade(nullptr);
         grade.show();
         grade.on_Button_upgrade_clicked();

@@ -59,6 +59,19 @@ void rcv_recovery_set_results(const QStringList& lines)
     });
 }
 
+void maintenance_job_end(u8 page, fpga_jobs::JobEnd how)
+{
+    gui_call([page, how] {
+        if (page == PageId::SmartMapping) {
+            if (SmartMapping* p = g_smartmapping)
+                p->show_job_end(how);
+        } else if (page == PageId::rcv_recovery) {
+            if (rcv_recovery* p = g_rcv_recovery)
+                p->show_job_end(how);
+        }
+    });
+}
+
 bool rcv_recovery_open()
 {
     return g_rcv_recovery_pages.load() > 0;
@@ -69,6 +82,8 @@ void maintenance_install_job_hooks()
     fpga_jobs::Hooks h;
     h.smart_mapping_progress = [](int p) { maintenance_job_progress(PageId::SmartMapping, p); };
     h.recovery_progress = [](int p) { maintenance_job_progress(PageId::rcv_recovery, p); };
+    h.smart_mapping_end = [](fpga_jobs::JobEnd how) { maintenance_job_end(PageId::SmartMapping, how); };
+    h.recovery_end = [](fpga_jobs::JobEnd how) { maintenance_job_end(PageId::rcv_recovery, how); };
     h.recovery_page_open = &rcv_recovery_open;
     h.recovery_results = [](const QStringList& lines, u8) { rcv_recovery_set_results(lines); };
     h.update_start = [] { gui_call(&firmware_update_start); };

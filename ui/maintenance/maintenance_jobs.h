@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include "core/global.h"
+#include "ledout/fpga_jobs.h"
 #include "ledout/fpga_manage.h"
 #include "ui/shell/QRoundProgressBar.h"
 
@@ -15,6 +16,8 @@
 // rcv_recovery or firmware_usbgrade): emits that page's
 // sig_qround_bar_update(percent); 100 or more closes the bar.
 void maintenance_job_progress(u8 page, int percent);
+// How that job ended, for the smart-mapping or recovery page to tell.
+void maintenance_job_end(u8 page, fpga_jobs::JobEnd how);
 
 // The recovery page's result list: the check job clears it when it starts
 // and adds one line per card that lost its set-up; the recovery job clears

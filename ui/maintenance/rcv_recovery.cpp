@@ -11,13 +11,17 @@
 
 namespace
 {
-enum Text { kTitle, kQuery, kRecovery, kHead, kTextCount };
+enum Text { kTitle, kQuery, kRecovery, kHead, kUnanswered, kCut, kTextCount };
 const PageText kTexts[kTextCount] = {
     {{"接收卡自恢复", "Rcv self-recovery", "Самовосстановление", "Thẻ nhận tự phục hồi", "接收卡自恢複"}},
     {{"查询", "Query", "Запрос", "Truy vấn", "查詢"}},
     {{"恢复", "Recovery", "Восстановить", "Phục hồi", "恢複"}},
     {{"屏/网口/卡号/卡数", "Screen/Port/Card/Cards", "Экран/Порт/Карта/Карт", "Màn/Cổng/Thẻ/Số thẻ",
       "屏/網口/卡號/卡數"}},
+    {{"未完成：接收卡无应答", "Not finished: cards did not answer", "Не завершено: карты не ответили",
+      "Chưa xong: thẻ nhận không phản hồi", "未完成：接收卡無應答"}},
+    {{"未完成：已达时间上限", "Not finished: time limit reached", "Не завершено: истёк лимит времени",
+      "Chưa xong: đã hết thời gian cho phép", "未完成：已達時間上限"}},
 };
 // Result lines shown at once; later ones are summed up as "...".
 constexpr int kShownLines = 5;
@@ -54,6 +58,7 @@ void rcv_recovery::language_changed()
     set_fitted({{ui->Button_query, page_text(kTexts[kQuery])}, {ui->Button_recovery, page_text(kTexts[kRecovery])}});
     set_fitted(ui->label_head, page_text(kTexts[kHead]));
     show_results();
+    show_job_end_note();
 }
 
 void rcv_recovery::syncUpdate(int code)
@@ -84,6 +89,41 @@ void rcv_recovery::result_add(const QString& line)
     show_results();
 }
 
+void rcv_recovery::show_job_end(fpga_jobs::JobEnd how)
+{
+    job_end_ = how;
+    show_job_end_note();
+}
+
+void rcv_recovery::show_job_end_note()
+{
+    using fpga_jobs::JobEnd;
+    if (job_end_ == JobEnd::Whole) {
+        ui->label_job_end->hide();
+        return;
+    }
+    set_fitted(ui->label_job_end, page_text(kTexts[job_end_ == JobEnd::Cut ? kCut : kUnanswered]));
+    ui->label_job_end->show();
+    ui->label_job_end->raise();
+}
+
+void rcv_recovery::keyReleaseEvent(QKeyEvent* event)
+{
+    // While the note of the last job shows, a key only takes it away, as on
+    // the smart-mapping page.
+    if (!g_qround_bar && job_end_ != fpga_jobs::JobEnd::Whole) {
+        show_job_end(fpga_jobs::JobEnd::Whole);
+        return;
+    }
+    ZevPage::keyReleaseEvent(event);
+}
+
+void rcv_recovery::post(u8 job)
+{
+    if (post_job_with_bar(this, job))
+        show_job_end(fpga_jobs::JobEnd::Whole);
+}
+
 void rcv_recovery::menulist_back_page()
 {
     if (g_qround_bar)
@@ -105,15 +145,15 @@ void rcv_recovery::menulist_sel_left()
 
 void rcv_recovery::menulist_button_ok_page()
 {
-    post_job_with_bar(this, ui_select == 0 ? JOB_RCV_CHECK : JOB_RCV_RECOVERY);
+    post(ui_select == 0 ? JOB_RCV_CHECK : JOB_RCV_RECOVERY);
 }
 
 void rcv_recovery::on_Button_query_clicked()
 {
-    post_job_with_bar(this, JOB_RCV_CHECK);
+    post(JOB_RCV_CHECK);
 }
 
 void rcv_recovery::on_Button_recovery_clicked()
 {
-    post_job_with_bar(this, JOB_RCV_RECOVERY);
+    post(JOB_RCV_RECOVERY);
 }

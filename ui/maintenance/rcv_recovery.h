@@ -1,12 +1,14 @@
 // Receiving-card self-recovery: "Query" asks the cards of every recorded
 // screen whether one lost its set-up, "Recovery" sends the recorded set-up
-// back to it. The page lists the cards the last query found.
+// back to it. The page lists the cards the last query found; a job that did
+// not finish says why until the next key.
 #pragma once
 
 #include <atomic>
 
 #include <QStringList>
 
+#include "ledout/fpga_jobs.h"
 #include "ui/shell/pagepattern.h"
 
 class Ui_rcv_recovery;
@@ -39,6 +41,11 @@ class rcv_recovery : public ZevPage
     const QStringList& results() const { return result_list; }
     u8 result() const { return result_flag; }
 
+    // How the job the page posted ended: cards that did not answer or the
+    // time bound are told below the result list until the next key, which
+    // does nothing else; a whole job leaves the page as it is.
+    void show_job_end(fpga_jobs::JobEnd how);
+
   signals:
     void sig_qround_bar_update(int percent);
 
@@ -47,16 +54,21 @@ class rcv_recovery : public ZevPage
     void on_Button_recovery_clicked();
 
   protected:
+    void keyReleaseEvent(QKeyEvent* event) override;
     void key_left() override { menulist_sel_left(); }
     void key_right() override { menulist_sel_right(); }
     void key_ok() override { menulist_button_ok_page(); }
 
   private:
     void show_results();
+    void show_job_end_note();
+    // Posts a job under the bar; the note of the last job goes with it.
+    void post(u8 job);
 
     Ui_rcv_recovery* ui;
     QStringList result_list;
     u8 result_flag = 0;
+    fpga_jobs::JobEnd job_end_ = fpga_jobs::JobEnd::Whole;
 };
 
 // Recovery pages alive, for threads that may not read the page pointer.

@@ -35,6 +35,8 @@ enum Text {
     kLoad,
     kSave,
     kMapping,
+    kUnanswered,
+    kCut,
     kTextCount
 };
 const PageText kTexts[kTextCount] = {
@@ -53,6 +55,10 @@ const PageText kTexts[kTextCount] = {
     {{"加载", "Load", "Загрузить", "Tải", "加載"}},
     {{"参数固化", "Parameter curing", "Сохранить", "Lưu tham số", "參數固化"}},
     {{"映射开关", "Mapping", "Маппинг", "Ánh xạ", "映射開關"}},
+    {{"未完成：接收卡无应答", "Not finished: cards did not answer", "Не завершено: карты не ответили",
+      "Chưa xong: thẻ nhận không phản hồi", "未完成：接收卡無應答"}},
+    {{"未完成：已达时间上限", "Not finished: time limit reached", "Не завершено: истёк лимит времени",
+      "Chưa xong: đã hết thời gian cho phép", "未完成：已達時間上限"}},
 };
 
 // Rows in focus order: the eight numbers, the file, the four actions.
@@ -159,6 +165,7 @@ void SmartMapping::language_changed()
                 {ui->Button_save, page_text(kTexts[kSave])},
                 {ui->Button_mapping, page_text(kTexts[kMapping])}});
     show_file();
+    show_job_end_note();
 }
 
 void SmartMapping::syncUpdate(int code)
@@ -196,6 +203,30 @@ void SmartMapping::show_file()
                g_kqfile_name.get().isEmpty() ? page_text(kTexts[kNoFile]) : QFileInfo(g_kqfile_name.get()).fileName());
 }
 
+void SmartMapping::show_job_end(fpga_jobs::JobEnd how)
+{
+    job_end_ = how;
+    show_job_end_note();
+}
+
+void SmartMapping::show_job_end_note()
+{
+    using fpga_jobs::JobEnd;
+    if (job_end_ == JobEnd::Whole) {
+        ui->label_job_end->hide();
+        return;
+    }
+    set_fitted(ui->label_job_end, page_text(kTexts[job_end_ == JobEnd::Cut ? kCut : kUnanswered]));
+    ui->label_job_end->show();
+    ui->label_job_end->raise();
+}
+
+void SmartMapping::post(u8 job)
+{
+    if (post_job_with_bar(this, job))
+        show_job_end(fpga_jobs::JobEnd::Whole);
+}
+
 void SmartMapping::on_Button_file_clicked()
 {
     if (g_qround_bar || files_.isEmpty())
@@ -216,6 +247,12 @@ void SmartMapping::keyReleaseEvent(QKeyEvent* event)
     // The page that owns the bar stays as it is until its job ends.
     if (g_qround_bar)
         return;
+    // While the note of the last job shows, a key only takes it away: the
+    // note covers the rows the key would act on.
+    if (job_end_ != fpga_jobs::JobEnd::Whole) {
+        show_job_end(fpga_jobs::JobEnd::Whole);
+        return;
+    }
     ZevPage::keyReleaseEvent(event);
 }
 
@@ -282,19 +319,19 @@ void SmartMapping::on_Button_send_clicked()
     l.cab_height = int16_t(field(kRowHeight)->text().toInt());
     l.x_origin = u16(field(kRowX)->text().toInt());
     l.y_origin = u16(field(kRowY)->text().toInt());
-    post_job_with_bar(this, JOB_SMART_MAPPING);
+    post(JOB_SMART_MAPPING);
 }
 
 void SmartMapping::on_Button_load_clicked()
 {
     if (g_kqfile_name.get().isEmpty())
         return;
-    post_job_with_bar(this, JOB_SCAN_LOAD);
+    post(JOB_SCAN_LOAD);
 }
 
 void SmartMapping::on_Button_save_clicked()
 {
-    post_job_with_bar(this, JOB_SAVE_TO_CARDS);
+    post(JOB_SAVE_TO_CARDS);
 }
 
 void SmartMapping::on_Button_mapping_clicked()
@@ -306,5 +343,5 @@ void SmartMapping::on_Button_mapping_clicked()
     if (fpga->write_to_register(0, kMappingBit, on ? kMappingBit : 0, 0) != 1)
         return;
     g_send_para.mapping_state = on ? 9 : 0;
-    post_job_with_bar(this, JOB_MAPPING_SWITCH);
+    post(JOB_MAPPING_SWITCH);
 }

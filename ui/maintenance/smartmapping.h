@@ -2,11 +2,13 @@
 // the cards, the cabinet grid and the origin, and posts the receiving-card
 // jobs (send the positions, load a scan-parameter file, store the cards'
 // parameters, switch the mapping display). While a job runs its progress bar
-// covers the page and the keys are ignored.
+// covers the page and the keys are ignored; a job that did not finish says
+// why until the next key.
 #pragma once
 
 #include <QStringList>
 
+#include "ledout/fpga_jobs.h"
 #include "ui/shell/pagepattern.h"
 
 class QLineEdit;
@@ -32,6 +34,11 @@ class SmartMapping : public ZevPage
     // The scan-parameter files offered for loading (board paths).
     const QStringList& scan_files() const { return files_; }
 
+    // How the job the page posted ended: cards that did not answer or the
+    // time bound are told over the page until the next key, which does
+    // nothing else; a whole job leaves the page as it is.
+    void show_job_end(fpga_jobs::JobEnd how);
+
   signals:
     void sig_qround_bar_update(int percent);
 
@@ -51,8 +58,12 @@ class SmartMapping : public ZevPage
   private:
     void list_scan_files();
     void show_file();
+    void show_job_end_note();
+    // Posts a job under the bar; the note of the last job goes with it.
+    void post(u8 job);
     QLineEdit* field(int row) const;
 
     Ui_SmartMapping* ui;
     QStringList files_;
+    fpga_jobs::JobEnd job_end_ = fpga_jobs::JobEnd::Whole;
 };
