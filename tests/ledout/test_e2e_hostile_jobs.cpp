@@ -8,6 +8,8 @@
 // Which page takes each key is read from the panel's key traces (zev.ui).
 #include <QtTest>
 
+#include <QImage>
+
 #include <cstdlib>
 #include <unistd.h>
 
@@ -84,6 +86,19 @@ class TestE2eHostileJobs : public QObject
         const std::vector<Bytes> r = replies(fd, 1, 1000);
         close(fd);
         return r.size() == 1 && r[0].size() == 14 && r[0][10] == 0 ? r[0][11] | r[0][12] << 8 : -1;
+    }
+
+    // The panel as the PC's screen capture shows it (asked on port 10002,
+    // which holds no job): whether the note that a job did not finish
+    // stands over the smart-mapping page, its orange frame at x 30.
+    bool jobEndNoteShown() const
+    {
+        const int fd = tcp_connect(10002);
+        put(fd, wire(with_bcc(request(kBox, 0x61, ram_rest(0x800000, 16)))));
+        const std::vector<Bytes> r = replies(fd, 1, 3000);
+        close(fd);
+        const QImage screen(at("123.png"));
+        return r.size() == 1 && !screen.isNull() && screen.pixel(30, 120) == qRgb(255, 171, 84);
     }
 
     // Four bytes at 0x10 of card 1's RAM on port 1, as the PC tool reads them.
@@ -182,6 +197,40 @@ class TestE2eHostileJobs : public QObject
         }
         QVERIFY(QTest::qWaitFor([&] { return pressed("RIGHT", "right-code [SmartMapping]", 500); }, 10000));
         QCOMPARE(cardRam(), Bytes(ram.begin(), ram.end()));
+    }
+
+    // A load cut at its bound, and one whose cards stopped answering, say
+    // so over the page until the next key, which takes the note away.
+    void unfinishedLoadsSaySoOnThePanel_data()
+    {
+        QTest::addColumn<bool>("cut");
+        QTest::newRow("cut at the bound") << true;
+        QTest::newRow("cards silent") << false;
+    }
+    void unfinishedLoadsSaySoOnThePanel()
+    {
+        QFETCH(bool, cut);
+        const RcvOp mark{1, 1, 0x10, 100, {'N', 'O', 'T', 'E'}};
+        QVERIFY(writeHostFile(
+            at("data/smartmapping/hostile.scan"),
+            bytes(scanFile(cut ? std::vector<RcvOp>(11, RcvOp{6, 1, 0, 60000, {}}) : std::vector<RcvOp>{mark}))));
+        QVERIFY(toLoadRow());
+        QTRY_COMPARE_WITH_TIMEOUT(portOneCards(), 32, 40000);
+        const QByteArray clock = "clock ahead " + QByteArray::number(clockAhead_) + "\n";
+        if (!cut)
+            QVERIFY(writeHostFile(at("sim/faults"), clock + "cards 1 silent\n"));
+        QVERIFY(QTest::qWaitFor([&] { return !pressed("OK", "OK button(SmartMapping)[Release]", 1000); }, 10000));
+        QVERIFY(!jobEndNoteShown());
+        if (cut) {
+            clockAhead_ += 60001;
+            QVERIFY(writeHostFile(at("sim/faults"), "clock ahead " + QByteArray::number(clockAhead_) + "\n"));
+        }
+        QVERIFY(QTest::qWaitFor([&] { return jobEndNoteShown(); }, 60000));
+        QVERIFY(writeHostFile(at("sim/faults"), "clock ahead " + QByteArray::number(clockAhead_) + "\n"));
+        // The first key only takes the note away; the next moves on.
+        QVERIFY(pressed("LEFT", ""));
+        QVERIFY(QTest::qWaitFor([&] { return !jobEndNoteShown(); }, 10000));
+        QVERIFY(pressed("RIGHT", "right-code [SmartMapping]"));
     }
 
     // A PC reading one FPGA register on port 5005 every 10 s of the
