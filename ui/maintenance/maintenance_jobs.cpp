@@ -7,7 +7,46 @@
 #include "ui/maintenance/rcv_recovery.h"
 #include "ui/maintenance/smartmapping.h"
 #include "ui/shell/gui_call.h"
+#include "ui/shell/pagepattern.h"
 #include "ui/shell/pages.h"
+#include "ui/shell/textfit.h"
+
+namespace
+{
+enum NoteText { kUnanswered, kCut, kNoteTextCount };
+const PageText kNoteTexts[kNoteTextCount] = {
+    {{"未完成：接收卡无应答", "Not finished: cards did not answer", "Не завершено: карты не ответили",
+      "Chưa xong: thẻ nhận không phản hồi", "未完成：接收卡無應答"}},
+    {{"未完成：已达时间上限", "Not finished: time limit reached", "Не завершено: истёк лимит времени",
+      "Chưa xong: đã hết thời gian cho phép", "未完成：已達時間上限"}},
+};
+} // namespace
+
+void JobEndNote::set(fpga_jobs::JobEnd how)
+{
+    how_ = how;
+    refresh();
+}
+
+void JobEndNote::refresh()
+{
+    using fpga_jobs::JobEnd;
+    if (how_ == JobEnd::Whole) {
+        label_->hide();
+        return;
+    }
+    set_fitted(label_, page_text(kNoteTexts[how_ == JobEnd::Cut ? kCut : kUnanswered]));
+    label_->show();
+    label_->raise();
+}
+
+bool JobEndNote::take_key()
+{
+    if (how_ == fpga_jobs::JobEnd::Whole)
+        return false;
+    set(fpga_jobs::JobEnd::Whole);
+    return true;
+}
 
 void maintenance_job_progress(u8 page, int percent)
 {

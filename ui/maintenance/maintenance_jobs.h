@@ -4,6 +4,7 @@
 // Start-up hands them to the lower layers' hooks.
 #pragma once
 
+#include <QLabel>
 #include <QString>
 #include <QStringList>
 
@@ -28,6 +29,25 @@ void rcv_recovery_result_add(const QString& line);
 void rcv_recovery_set_results(const QStringList& lines);
 // Whether a recovery page is open; safe from any thread.
 bool rcv_recovery_open();
+
+// The note of a page that runs card jobs (smart mapping, card recovery)
+// when its job did not finish: cards that did not answer, or the time
+// bound, told over the page in its language until the next key, which does
+// nothing else; a whole job shows nothing.
+class JobEndNote
+{
+  public:
+    explicit JobEndNote(QLabel* label) : label_(label) {}
+    void set(fpga_jobs::JobEnd how);
+    // Shows the note again, in the language now chosen.
+    void refresh();
+    // A key while the note shows only takes it away: true when it did.
+    bool take_key();
+
+  private:
+    QLabel* label_;
+    fpga_jobs::JobEnd how_ = fpga_jobs::JobEnd::Whole;
+};
 
 // Hands the worker's job hooks the pages' progress, results and the update
 // page.

@@ -11,17 +11,13 @@
 
 namespace
 {
-enum Text { kTitle, kQuery, kRecovery, kHead, kUnanswered, kCut, kTextCount };
+enum Text { kTitle, kQuery, kRecovery, kHead, kTextCount };
 const PageText kTexts[kTextCount] = {
     {{"接收卡自恢复", "Rcv self-recovery", "Самовосстановление", "Thẻ nhận tự phục hồi", "接收卡自恢複"}},
     {{"查询", "Query", "Запрос", "Truy vấn", "查詢"}},
     {{"恢复", "Recovery", "Восстановить", "Phục hồi", "恢複"}},
     {{"屏/网口/卡号/卡数", "Screen/Port/Card/Cards", "Экран/Порт/Карта/Карт", "Màn/Cổng/Thẻ/Số thẻ",
       "屏/網口/卡號/卡數"}},
-    {{"未完成：接收卡无应答", "Not finished: cards did not answer", "Не завершено: карты не ответили",
-      "Chưa xong: thẻ nhận không phản hồi", "未完成：接收卡無應答"}},
-    {{"未完成：已达时间上限", "Not finished: time limit reached", "Не завершено: истёк лимит времени",
-      "Chưa xong: đã hết thời gian cho phép", "未完成：已達時間上限"}},
 };
 // Result lines shown at once; later ones are summed up as "...".
 constexpr int kShownLines = 5;
@@ -33,6 +29,7 @@ rcv_recovery::rcv_recovery(QWidget* parent)
     : ZevPage(parent, PageId::rcv_recovery, PageId::AdvancedOption), ui(new Ui_rcv_recovery)
 {
     ui->setupUi(this);
+    note_ = JobEndNote(ui->label_job_end);
     set_key_hints(ui->label_note_OK, ui->label_note_back);
     ++g_rcv_recovery_pages;
     menulist_init();
@@ -58,7 +55,7 @@ void rcv_recovery::language_changed()
     set_fitted({{ui->Button_query, page_text(kTexts[kQuery])}, {ui->Button_recovery, page_text(kTexts[kRecovery])}});
     set_fitted(ui->label_head, page_text(kTexts[kHead]));
     show_results();
-    show_job_end_note();
+    note_.refresh();
 }
 
 void rcv_recovery::syncUpdate(int code)
@@ -91,30 +88,15 @@ void rcv_recovery::result_add(const QString& line)
 
 void rcv_recovery::show_job_end(fpga_jobs::JobEnd how)
 {
-    job_end_ = how;
-    show_job_end_note();
-}
-
-void rcv_recovery::show_job_end_note()
-{
-    using fpga_jobs::JobEnd;
-    if (job_end_ == JobEnd::Whole) {
-        ui->label_job_end->hide();
-        return;
-    }
-    set_fitted(ui->label_job_end, page_text(kTexts[job_end_ == JobEnd::Cut ? kCut : kUnanswered]));
-    ui->label_job_end->show();
-    ui->label_job_end->raise();
+    note_.set(how);
 }
 
 void rcv_recovery::keyReleaseEvent(QKeyEvent* event)
 {
     // While the note of the last job shows, a key only takes it away, as on
     // the smart-mapping page.
-    if (!g_qround_bar && job_end_ != fpga_jobs::JobEnd::Whole) {
-        show_job_end(fpga_jobs::JobEnd::Whole);
+    if (!g_qround_bar && note_.take_key())
         return;
-    }
     ZevPage::keyReleaseEvent(event);
 }
 

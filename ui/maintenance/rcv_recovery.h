@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include "ledout/fpga_jobs.h"
+#include "ui/maintenance/maintenance_jobs.h"
 #include "ui/shell/pagepattern.h"
 
 class Ui_rcv_recovery;
@@ -61,14 +62,13 @@ class rcv_recovery : public ZevPage
 
   private:
     void show_results();
-    void show_job_end_note();
     // Posts a job under the bar; the note of the last job goes with it.
     void post(u8 job);
 
     Ui_rcv_recovery* ui;
     QStringList result_list;
     u8 result_flag = 0;
-    fpga_jobs::JobEnd job_end_ = fpga_jobs::JobEnd::Whole;
+    JobEndNote note_{nullptr};
 };
 
 // Recovery pages alive, for threads that may not read the page pointer.

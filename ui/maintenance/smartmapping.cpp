@@ -35,8 +35,6 @@ enum Text {
     kLoad,
     kSave,
     kMapping,
-    kUnanswered,
-    kCut,
     kTextCount
 };
 const PageText kTexts[kTextCount] = {
@@ -55,10 +53,6 @@ const PageText kTexts[kTextCount] = {
     {{"加载", "Load", "Загрузить", "Tải", "加載"}},
     {{"参数固化", "Parameter curing", "Сохранить", "Lưu tham số", "參數固化"}},
     {{"映射开关", "Mapping", "Маппинг", "Ánh xạ", "映射開關"}},
-    {{"未完成：接收卡无应答", "Not finished: cards did not answer", "Не завершено: карты не ответили",
-      "Chưa xong: thẻ nhận không phản hồi", "未完成：接收卡無應答"}},
-    {{"未完成：已达时间上限", "Not finished: time limit reached", "Не завершено: истёк лимит времени",
-      "Chưa xong: đã hết thời gian cho phép", "未完成：已達時間上限"}},
 };
 
 // Rows in focus order: the eight numbers, the file, the four actions.
@@ -97,6 +91,7 @@ SmartMapping::SmartMapping(QWidget* parent)
     : ZevPage(parent, PageId::SmartMapping, PageId::Option), ui(new Ui_SmartMapping)
 {
     ui->setupUi(this);
+    note_ = JobEndNote(ui->label_job_end);
     // The actions take the rest of the frame: room for a name on two lines.
     for (QPushButton* b : {ui->Button_send, ui->Button_load, ui->Button_save, ui->Button_mapping})
         b->resize(b->width(), kActionHeight);
@@ -165,7 +160,7 @@ void SmartMapping::language_changed()
                 {ui->Button_save, page_text(kTexts[kSave])},
                 {ui->Button_mapping, page_text(kTexts[kMapping])}});
     show_file();
-    show_job_end_note();
+    note_.refresh();
 }
 
 void SmartMapping::syncUpdate(int code)
@@ -205,20 +200,7 @@ void SmartMapping::show_file()
 
 void SmartMapping::show_job_end(fpga_jobs::JobEnd how)
 {
-    job_end_ = how;
-    show_job_end_note();
-}
-
-void SmartMapping::show_job_end_note()
-{
-    using fpga_jobs::JobEnd;
-    if (job_end_ == JobEnd::Whole) {
-        ui->label_job_end->hide();
-        return;
-    }
-    set_fitted(ui->label_job_end, page_text(kTexts[job_end_ == JobEnd::Cut ? kCut : kUnanswered]));
-    ui->label_job_end->show();
-    ui->label_job_end->raise();
+    note_.set(how);
 }
 
 void SmartMapping::post(u8 job)
@@ -249,10 +231,8 @@ void SmartMapping::keyReleaseEvent(QKeyEvent* event)
         return;
     // While the note of the last job shows, a key only takes it away: the
     // note covers the rows the key would act on.
-    if (job_end_ != fpga_jobs::JobEnd::Whole) {
-        show_job_end(fpga_jobs::JobEnd::Whole);
+    if (note_.take_key())
         return;
-    }
     ZevPage::keyReleaseEvent(event);
 }
 

@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include "ledout/fpga_jobs.h"
+#include "ui/maintenance/maintenance_jobs.h"
 #include "ui/shell/pagepattern.h"
 
 class QLineEdit;
@@ -58,12 +59,11 @@ class SmartMapping : public ZevPage
   private:
     void list_scan_files();
     void show_file();
-    void show_job_end_note();
     // Posts a job under the bar; the note of the last job goes with it.
     void post(u8 job);
     QLineEdit* field(int row) const;
 
     Ui_SmartMapping* ui;
     QStringList files_;
-    fpga_jobs::JobEnd job_end_ = fpga_jobs::JobEnd::Whole;
+    JobEndNote note_{nullptr};
 };
