@@ -124,7 +124,10 @@ std::string ZevRamPara::modeMenuPath(int slot)
     return name;
 }
 
-void ZevRamPara::defaults_into(u8* image, int from, int to)
+namespace
+{
+// Image bytes [from, to) of the factory defaults into an image-shaped buffer.
+void defaults_into(u8* image, int from, int to)
 {
     if (from < Img::kPersistStart)
         from = Img::kPersistStart;
@@ -133,10 +136,17 @@ void ZevRamPara::defaults_into(u8* image, int from, int to)
     for (int i = from; i < to; ++i)
         image[i] = default_para_ramlist[i - Img::kPersistStart + 2];
 }
+} // namespace
 
 void ZevRamPara::load_defaults(int from, int to)
 {
     defaults_into(img(), from, to);
+}
+
+void ZevRamPara::factory_reset_into(u8* image)
+{
+    defaults_into(image, Img::kPersistStart, Img::kModeStart);
+    defaults_into(image, Img::kSpliceMode, Img::kSize);
 }
 
 bool ZevRamPara::save_device_info(const u8* snapshot, bool replaceUnread)

@@ -212,9 +212,10 @@ class ZevRamPara : public QObject
     // the stored file could not be read. A change nothing can store is
     // refused to the PC and told "not saved" on the panel.
     static bool image_storable() { return !image_file_unread; }
-    // Image bytes [from, to) of the factory defaults into an image-shaped
-    // buffer.
-    static void defaults_into(u8* image, int from, int to);
+    // The image a factory reset leaves, made in an image-shaped buffer:
+    // bytes 768..4095 take their factory defaults, the EDID range
+    // (896..1375) is kept.
+    static void factory_reset_into(u8* image);
     // Restores image bytes [from, to) from the factory defaults.
     static void load_defaults(int from, int to);
 

@@ -349,8 +349,7 @@ int message_deal::RegUpdate10(u8 mask)
     if (mask & 0x01) {
         Utils::system_mutex("rm  -rf  /data/modes/*");
         c331_apply(1, [] {
-            ZevRamPara::load_defaults(Img::kPersistStart, Img::kModeStart);
-            ZevRamPara::load_defaults(Img::kSpliceMode, Img::kSize);
+            ZevRamPara::factory_reset_into(img());
             for (int slot = 0; slot < kUserModeCount; ++slot)
                 ZevRamPara::empty_mode_slot(slot);
             if (ZevRamPara::take_led_size_change()) {
@@ -378,8 +377,7 @@ bool message_deal::store_factory_image()
         ImageReadLock lock;
         std::memcpy(reset, img(), sizeof reset);
     }
-    ZevRamPara::defaults_into(reset, Img::kPersistStart, Img::kModeStart);
-    ZevRamPara::defaults_into(reset, Img::kSpliceMode, Img::kSize);
+    ZevRamPara::factory_reset_into(reset);
     if (!ZevRamPara::save_device_info(reset, true)) {
         zevlog::warning(lcLink(), "%s cannot be written: the factory reset is refused, nothing is reset",
                         board::shownPath(ZevRamPara::kDeviceInfoFile).c_str());

@@ -5,7 +5,6 @@
 #include <QtTest>
 
 #include <chrono>
-#include <cstdlib>
 #include <thread>
 
 #include <QImage>
@@ -19,7 +18,6 @@
 
 namespace
 {
-constexpr size_t kPartition = 16 << 20;
 constexpr int kFileHead = 2 - Img::kPersistStart;
 
 Bytes write_image(u32 offset, const Bytes& data)
@@ -27,15 +25,12 @@ Bytes write_image(u32 offset, const Bytes& data)
     return request(kBox, 0x60, ram_rest(offset, u16(data.size()), data));
 }
 // Register 11 bit 1: apply the image.
-Bytes apply()
-{
-    return request(kBox, 0xA0, {11, 0x02, 0, 0x02});
-}
+const Bytes kApply = request(kBox, 0xA0, {11, 0x02, 0, 0x02});
 Bytes brightness(u8 value)
 {
     return write_image(Img::kBrightness, {value, 0});
 }
-// Saves slot s (0-based): no current mode, slot + 1 to save.
+// Slot s (0-based) to save, no current mode; or slot s recalled.
 Bytes save_mode(int s)
 {
     return write_image(Img::kCurrentMode, {0, 0, u8(s + 1), 0});
@@ -49,26 +44,11 @@ int word(int pc, u32 at)
     const Bytes r = ask(pc, request(kBox, 0x61, ram_rest(at, 2)));
     return r.size() == 3 && r[0] == 0 ? int(r[1] | r[2] << 8) : -1;
 }
-// Slot s's copy of image byte at.
-u32 slot_address(int s, int at)
-{
-    return (u32(s + 1) << 12) + 2 + u32(at - Img::kModeStart);
-}
-// Byte at of a stored image-shaped file (the image's or a mode's), -1 when
-// it does not hold it.
+// Byte at of a stored file, -1 when it does not hold it.
 int stored_byte(const QString& file, int at)
 {
     const QByteArray b = readHostFile(file);
-    return at >= 0 && at < b.size() ? u8(b[at]) : -1;
-}
-bool eventually(const std::function<bool()>& done, int ms = 10000)
-{
-    for (int waited = 0; !done(); waited += 50) {
-        if (waited >= ms)
-            return false;
-        QTest::qWait(50);
-    }
-    return true;
+    return at < b.size() ? u8(b[at]) : -1;
 }
 } // namespace
 
@@ -86,6 +66,7 @@ class TestE2eSaves : public QObject
     QString mode_file(int s) const { return host(QString::fromStdString(ZevRamPara::modeFilePath(s))); }
     int image_byte(int at) const { return stored_byte(host("/data/ram_device_info"), at + kFileHead); }
     int mode_byte(int s, int at) const { return stored_byte(mode_file(s), at - Img::kModeStart + 2); }
+    bool eventually(const std::function<bool()>& done) { return QTest::qWaitFor(done, 10000); }
 
     bool start()
     {
@@ -94,13 +75,6 @@ class TestE2eSaves : public QObject
         pid = start_serving_program(program, root.path().toStdString(), true);
         pc = pid > 0 ? tcp_connect(5005, true) : -1;
         return pc >= 0;
-    }
-    void stop()
-    {
-        if (pc >= 0)
-            close(pc);
-        pc = -1;
-        stop_program(pid);
     }
     // Sends the requests one after the other; their statuses.
     Bytes statuses(std::initializer_list<Bytes> requests)
@@ -122,7 +96,10 @@ class TestE2eSaves : public QObject
     }
     void cleanup()
     {
-        stop();
+        if (pc >= 0)
+            close(pc);
+        pc = -1;
+        stop_program(pid);
         if (!partition.empty())
             drop_partition(partition);
         partition.clear();
@@ -137,9 +114,9 @@ class TestE2eSaves : public QObject
         int before = word(pc, Img::kBrightness);
         for (int row = 0; row < 5; ++row) {
             const u8 value = u8(30 + row);
-            QCOMPARE(statuses({save_mode(row), apply()}), (Bytes{0, 0}));
+            QCOMPARE(statuses({save_mode(row), kApply}), (Bytes{0, 0}));
             std::this_thread::sleep_for(std::chrono::milliseconds(gaps[row]));
-            QCOMPARE(statuses({brightness(value), apply()}), (Bytes{0, 0}));
+            QCOMPARE(statuses({brightness(value), kApply}), (Bytes{0, 0}));
             QCOMPARE(word(pc, Img::kBrightness), int(value));
             QVERIFY2(eventually([&] {
                          return image_byte(Img::kBrightness) == value && mode_byte(row, Img::kBrightness) == before;
@@ -155,24 +132,24 @@ class TestE2eSaves : public QObject
     void aSaveThatWaitsStoresItsRequest()
     {
         const std::string data = root.path().toStdString() + "/data";
-        if (!own_partition(data, kPartition))
+        if (!own_partition(data, 16 << 20))
             QSKIP("no private mount can be had here");
         partition = data;
         QVERIFY(start());
-        QCOMPARE(statuses({brightness(33), apply(), save_mode(0), apply()}), (Bytes{0, 0, 0, 0}));
+        QCOMPARE(statuses({brightness(33), kApply, save_mode(0), kApply}), (Bytes{0, 0, 0, 0}));
         QVERIFY(eventually([&] { return mode_byte(0, Img::kBrightness) == 33; }));
-        QCOMPARE(statuses({brightness(44), apply()}), (Bytes{0, 0}));
+        QCOMPARE(statuses({brightness(44), kApply}), (Bytes{0, 0}));
         QVERIFY(eventually([&] { return image_byte(Img::kBrightness) == 44; }));
         QFile::remove(mode_file(2));
         QVERIFY(fill_up(data + "/filler"));
-        QCOMPARE(statuses({save_mode(2), apply(), brightness(60), apply(), recall_mode(0), apply()}),
-                 (Bytes{0, 0, 0, 0, 0, 0}));
+        QCOMPARE(statuses({save_mode(2), kApply, brightness(60), kApply, recall_mode(0), kApply}), Bytes(6, 0));
         QCOMPARE(word(pc, Img::kBrightness), 33);
         QTest::qWait(500);
         QVERIFY(!QFileInfo::exists(mode_file(2)));
         QVERIFY(QFile::remove(host("/data/filler")));
         QVERIFY(eventually([&] { return mode_byte(2, Img::kBrightness) == 44; }));
-        QVERIFY(eventually([&] { return word(pc, slot_address(2, Img::kBrightness)) == 44; }));
+        // The slot as the PC reads it: slot 3 at 0x3000, markers first.
+        QVERIFY(eventually([&] { return word(pc, 0x3002 + Img::kBrightness - Img::kModeStart) == 44; }));
     }
 
     // With the stored image unreadable at start, a change is refused, the
@@ -193,7 +170,7 @@ class TestE2eSaves : public QObject
         qunsetenv("ZEV_FAIL_READS");
         QVERIFY(started);
         const int factory = word(pc, Img::kBrightness);
-        QCOMPARE(statuses({brightness(u8(factory + 1)), apply()}), (Bytes{1, 1}));
+        QCOMPARE(statuses({brightness(u8(factory + 1)), kApply}), (Bytes{1, 1}));
         QCOMPARE(word(pc, Img::kBrightness), factory);
 
         // Once the panel is up (it lights the keypad's LEDs): home, main
@@ -221,7 +198,7 @@ class TestE2eSaves : public QObject
         QCOMPARE(reset.left(2), QByteArray("\xAA\xAA", 2));
         QCOMPARE(int(u8(reset[Img::kBrightness + kFileHead])), factory);
         QVERIFY(!QFileInfo::exists(host("/data/modes/custom_mode2")));
-        QCOMPARE(statuses({brightness(u8(factory + 2)), apply()}), (Bytes{0, 0}));
+        QCOMPARE(statuses({brightness(u8(factory + 2)), kApply}), (Bytes{0, 0}));
         QVERIFY(eventually([&] { return image_byte(Img::kBrightness) == factory + 2; }));
     }
 };
