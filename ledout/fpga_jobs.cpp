@@ -30,7 +30,7 @@ void Progress::begin(bool smartMapping)
 {
     smart_ = smartMapping;
     last_ = -1;
-    unanswered_ = cut_ = false;
+    unanswered_ = cut_ = failed_ = false;
 }
 
 void Progress::step(int percent)
@@ -47,14 +47,14 @@ void Progress::end()
 {
     // The page learns how the job ended before its bar closes and its keys
     // are free again.
-    const JobEnd how = cut_ ? JobEnd::Cut : unanswered_ ? JobEnd::Unanswered : JobEnd::Whole;
+    const JobEnd how = cut_ ? JobEnd::Cut : failed_ ? JobEnd::Failed : unanswered_ ? JobEnd::Unanswered : JobEnd::Whole;
     const Hooks h = hooks();
     const auto& tell = smart_ ? h.smart_mapping_end : h.recovery_end;
     if (tell)
         tell(how);
     send(100);
     last_ = -1;
-    unanswered_ = cut_ = false;
+    unanswered_ = cut_ = failed_ = false;
 }
 
 void Progress::send(int percent)

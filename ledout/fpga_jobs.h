@@ -18,6 +18,7 @@ enum class JobEnd : u8 {
     Whole,      // ran to its end (or stopped at a file it cannot play)
     Unanswered, // a wait for the cards ran out without their answer
     Cut,        // stopped at its time bound
+    Failed,     // stopped on its error (a file it cannot play, no cards, ...)
 };
 
 struct Hooks {
@@ -52,6 +53,8 @@ class Progress
     bool unanswered() const { return unanswered_; }
     // The job is stopped at its time bound.
     void note_cut() { cut_ = true; }
+    // The job is stopped on its error.
+    void note_failed() { failed_ = true; }
     void end();
 
   private:
@@ -60,6 +63,7 @@ class Progress
     int last_ = -1;
     bool unanswered_ = false;
     bool cut_ = false;
+    bool failed_ = false;
 };
 
 // Result list of the card check, as the recovery page shows it.

@@ -645,6 +645,7 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
     }
     case kEndError:
         check_config_armed = 0;
+        g_progress.note_failed();
         g_progress.end();
         j.step_stamp = G_timeTicks.load();
         go(kEndErrorWait);
@@ -659,6 +660,7 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
     default:
         // Steps 16, 20 to 32 and anything past 35 are not steps of this job.
         check_config_armed = 0;
+        g_progress.note_failed();
         g_progress.end();
         j.finish();
         break;

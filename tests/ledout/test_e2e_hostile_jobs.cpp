@@ -154,13 +154,13 @@ class TestE2eHostileJobs : public QObject
     // runs long is played (its RAM write reaches the cards) and holds the
     // bar until the clock is moved 10 minutes on, then its job ends with the
     // error and the page takes keys again. Counted waits of 650 s on 32
-    // answering cards end by themselves. A job cut at its bound, or whose
-    // cards went silent, says so over the page (the PC's screen capture
-    // shows the note) until the next key, which only takes it away.
+    // answering cards end by themselves. A job refused, cut at its bound or
+    // whose cards went silent says so over the page (the PC's screen
+    // capture shows the note) until the next key, which only takes it away.
     void scanFileLoads_data()
     {
         QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QString>("end");    // whole, cut (at the bound) or silent (cards)
+        QTest::addColumn<QString>("end");    // whole, error, cut (at the bound) or silent (cards)
         QTest::addColumn<QByteArray>("ram"); // at 0x10 of the cards after the job
         // A RAM write of 4 bytes, then the rest.
         auto scan = [&](const QByteArray& mark, std::vector<RcvOp> rest) {
@@ -171,7 +171,7 @@ class TestE2eHostileJobs : public QObject
         for (size_t i = 0; i < block.size(); ++i)
             block[i] = u8(0x21 + i * 3);
         QTest::newRow("a sleep of 49.7 days")
-            << scan("\x01\x02\x03\x04", {RcvOp{6, 1, 0, 0xFFFFFFFFu, {}}}) << "whole" << QByteArray(4, 0);
+            << scan("\x01\x02\x03\x04", {RcvOp{6, 1, 0, 0xFFFFFFFFu, {}}}) << "error" << QByteArray(4, 0);
         QTest::newRow("200 RAM writes of one 1,000,000-byte block")
             << bytes(sameBlockScanFile(200, 0x10, block)) << "cut" << QByteArray("\x21\x24\x27\x2A");
         QTest::newRow("sleeps of 11 minutes in all")

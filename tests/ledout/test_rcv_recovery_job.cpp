@@ -222,19 +222,21 @@ class TestRcvRecoveryJob : public QObject
     {
         QTest::addColumn<int>("kind");
         QTest::addColumn<int>("packets");
-        QTest::newRow("card upgrade") << 0 << 0;
-        QTest::newRow("unknown type") << 1 << 0;
-        QTest::newRow("no operations") << 2 << 0;
-        QTest::newRow("300 operations") << 3 << 0;
-        QTest::newRow("register data past a packet") << 4 << 0;
-        QTest::newRow("data past the file") << 5 << 0;
-        QTest::newRow("no file chosen") << 6 << 0;
-        QTest::newRow("unanswered: four sends") << 7 << 4;
+        QTest::addColumn<int>("end"); // how the page is told it ended
+        QTest::newRow("card upgrade") << 0 << 0 << int(fpga_jobs::JobEnd::Whole);
+        QTest::newRow("unknown type") << 1 << 0 << int(fpga_jobs::JobEnd::Whole);
+        QTest::newRow("no operations") << 2 << 0 << int(fpga_jobs::JobEnd::Whole);
+        QTest::newRow("300 operations") << 3 << 0 << int(fpga_jobs::JobEnd::Whole);
+        QTest::newRow("register data past a packet") << 4 << 0 << int(fpga_jobs::JobEnd::Failed);
+        QTest::newRow("data past the file") << 5 << 0 << int(fpga_jobs::JobEnd::Failed);
+        QTest::newRow("no file chosen") << 6 << 0 << int(fpga_jobs::JobEnd::Failed);
+        QTest::newRow("unanswered: four sends") << 7 << 4 << int(fpga_jobs::JobEnd::Unanswered);
     }
     void filesThatEndTheJobCleanly()
     {
         QFETCH(int, kind);
         QFETCH(int, packets);
+        QFETCH(int, end);
         layout("port 1 cards 1\n");
         setCount(0, 1);
         line_type.port = 0;
@@ -262,9 +264,7 @@ class TestRcvRecoveryJob : public QObject
         QCOMPARE(g_send_para.job(), u8(JOB_NONE));
         QCOMPARE(int(cards()->received().size()), packets);
         QVERIFY(endsOnceWith100(smart_));
-        // Four sends unanswered: the page is told; files it cannot play end whole.
-        QVERIFY(ends_ ==
-                std::vector<fpga_jobs::JobEnd>{packets ? fpga_jobs::JobEnd::Unanswered : fpga_jobs::JobEnd::Whole});
+        QVERIFY(ends_ == std::vector<fpga_jobs::JobEnd>{fpga_jobs::JobEnd(end)});
     }
 
     // A damaged list ends its job with the error (the bar closes) before
@@ -315,6 +315,7 @@ class TestRcvRecoveryJob : public QObject
         QVERIFY(took < 500);
         QVERIFY(cards()->received().empty());
         QVERIFY(endsOnceWith100(scan ? smart_ : recovery_));
+        QVERIFY(ends_ == std::vector<fpga_jobs::JobEnd>{fpga_jobs::JobEnd::Failed});
     }
 
     // Jobs that run long whatever their files count (1 MB of RAM writes

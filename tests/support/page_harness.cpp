@@ -298,6 +298,8 @@ void render_maintenance_pages()
         save(&mapping, "smartmapping_unanswered", lang);
         mapping.show_job_end(fpga_jobs::JobEnd::Cut);
         save(&mapping, "smartmapping_cut", lang);
+        mapping.show_job_end(fpga_jobs::JobEnd::Failed);
+        save(&mapping, "smartmapping_failed", lang);
         firmware_usbgrade grade(nullptr);
         grade.show();
         grade.on_Button_upgrade_clicked();

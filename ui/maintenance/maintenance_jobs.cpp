@@ -13,12 +13,14 @@
 
 namespace
 {
-enum NoteText { kUnanswered, kCut, kNoteTextCount };
+enum NoteText { kUnanswered, kCut, kFailed, kNoteTextCount };
 const PageText kNoteTexts[kNoteTextCount] = {
     {{"未完成：接收卡无应答", "Not finished: cards did not answer", "Не завершено: карты не ответили",
       "Chưa xong: thẻ nhận không phản hồi", "未完成：接收卡無應答"}},
     {{"未完成：已达时间上限", "Not finished: time limit reached", "Не завершено: истёк лимит времени",
       "Chưa xong: đã hết thời gian cho phép", "未完成：已達時間上限"}},
+    {{"未完成：任务出错停止", "Not finished: stopped on an error", "Не завершено: остановлено из-за ошибки",
+      "Chưa xong: dừng do lỗi", "未完成：任務出錯停止"}},
 };
 } // namespace
 
@@ -35,7 +37,9 @@ void JobEndNote::refresh()
         label_->hide();
         return;
     }
-    set_fitted(label_, page_text(kNoteTexts[how_ == JobEnd::Cut ? kCut : kUnanswered]));
+    set_fitted(label_, page_text(kNoteTexts[how_ == JobEnd::Cut      ? kCut
+                                            : how_ == JobEnd::Failed ? kFailed
+                                                                     : kUnanswered]));
     label_->show();
     label_->raise();
 }
