@@ -6,7 +6,6 @@
 
 #include "board/board.h"
 #include "board/file_read.h"
-#include "core/json_read.h"
 #include "core/logging.h"
 #include "core/utils.h"
 #include "core/para_apply.h"
@@ -16,10 +15,6 @@ u8 ZevRamPara::p_zevrampara_config[Img::kSize];
 u8 ZevRamPara::p_zevrampara_shadow[Img::kSize];
 USER_MODE_SLOT ZevRamPara::user_mode[kUserModeCount];
 bool ZevRamPara::led_size_written_ = false;
-bool ZevRamPara::mode_emptied_[kUserModeCount];
-u32 ZevRamPara::saves_asked_ = 0;
-u32 ZevRamPara::save_number_[kUserModeCount];
-u8 ZevRamPara::save_bytes_[kUserModeCount][Img::kModeBytes];
 std::atomic<bool> ZevRamPara::image_file_unread{false};
 ZevDeviceArea ZevRamPara::device;
 QMutex ZevRamPara::mutex(QMutex::Recursive);
@@ -37,10 +32,6 @@ u8* img()
 bool validSource(int s)
 {
     return s >= 0 && s < kSourceCount;
-}
-bool validSlot(int s)
-{
-    return s >= 0 && s < kUserModeCount;
 }
 
 bool led_size_differs()
@@ -204,6 +195,7 @@ void ZevRamPara::load_all()
     {
         C331Lock lock;
         saves_asked_ = 0;
+        recall_asked_ = 0;
     }
     for (int s = 0; s < kUserModeCount; ++s)
         mode_file_deal(s, 0);
@@ -410,43 +402,14 @@ void ZevRamPara::set_edid_para(u8* image, int source, const EDID_PARA& record)
     std::memcpy(image + Img::kEdid + int(sizeof record) * source, &record, sizeof record);
 }
 
-int ZevRamPara::ZevUserModeSaved(int slot)
-{
-    if (!validSlot(slot))
-        return 0;
-    return user_mode[slot][0] == 0xAA && user_mode[slot][1] == 0xAA ? 1 : 0;
-}
-
-int ZevRamPara::ZevGetCurrentModeIndex()
-{
-    u8 m = img()[Img::kCurrentMode];
-    return m <= kUserModeCount ? m : 0;
-}
-
-int ZevRamPara::ZevUserModeIndex(char cur, char dir)
-{
-    int c = u8(cur);
-    if (!validSlot(c))
-        return 256;
-    for (int i = 0; i < kUserModeCount; ++i) {
-        int s;
-        if (dir == 2)
-            s = (c + i) % kUserModeCount;
-        else if (dir == 1)
-            s = (c + 1 + i) % kUserModeCount;
-        else
-            s = (c - 1 - i + 2 * kUserModeCount) % kUserModeCount;
-        if (ZevUserModeSaved(s))
-            return s;
-    }
-    return 256;
-}
-
 int ZevRamPara::ZevRamParaDeal(const u8* data, int length, u32 address)
 {
     if (length < 0 || uint64_t(address) + uint64_t(length) > Img::kSize)
         return 1;
+    const u16 mode = img16(Img::kCurrentMode);
     std::memcpy(img() + address, data, size_t(length));
+    if (address < Img::kCurrentMode + 2 && address + u32(length) > Img::kCurrentMode)
+        note_mode_word_write(address, length, mode);
     if (address < Img::kLedHeight + 2 && address + u32(length) > Img::kSpliceMode && led_size_differs())
         led_size_written_ = true;
     // The PC asks for the apply later, if at all; the image changed now.
@@ -467,27 +430,6 @@ bool ZevRamPara::take_led_size_change()
     const bool noted = led_size_written_;
     led_size_written_ = false;
     return noted || led_size_differs();
-}
-
-int ZevRamPara::ZevModeUserRamParaDeal(const u8* data, int length, u32 address)
-{
-    u32 mode = (address >> 12) & 0xFF;
-    if (mode == 0 || mode > kUserModeCount)
-        return 1;
-    u32 offset = address & 0xFFF;
-    if (length < 0 || uint64_t(offset) + uint64_t(length) > kUserModeSlotSize)
-        return 1;
-    u8* m = user_mode[mode - 1];
-    std::memcpy(m + offset, data, size_t(length));
-    // An upload of the mode itself comes after any save of the slot that
-    // still waits: the upload is what the slot holds.
-    if (offset < 2 + Img::kModeBytes && length > 0)
-        saves_asked_ &= ~(1u << (mode - 1));
-    // The PC empties a slot by writing a marker 0xFF: the next rewrite of
-    // the modes deletes its file.
-    if (offset < 2 && length > 0)
-        mode_emptied_[mode - 1] = m[0] == 0xFF || m[1] == 0xFF;
-    return 0;
 }
 
 void ZevRamPara::ZevSetImageBlack()
@@ -512,199 +454,4 @@ void ZevRamPara::ZevSetImageFreeze()
     });
     if (debugOn())
         zevlog::debug(lcCore(), "\n set freeze : %s \n", frozen ? "freeze " : "normal");
-}
-
-int ZevRamPara::mode_file_deal(int slot, int op)
-{
-    if (!validSlot(slot))
-        return 0;
-    // The slots are read and changed under the apply mutex (the PC links
-    // read and upload them); files are read and written outside it.
-    u8* m = user_mode[slot];
-    const int menuFlag = 2 + Img::kOsdMenuFlag - Img::kModeStart;
-    if (op == 1) {
-        bool deleted = Utils::system_mutex(QString("rm  -rf  %1").arg(QString::fromStdString(modeFilePath(slot)))) == 0;
-        usleep(100);
-        bool menu;
-        {
-            C331Lock lock;
-            menu = get16(m, menuFlag) == 1;
-        }
-        if (menu && Utils::system_mutex(QString("rm  -rf  %1").arg(QString::fromStdString(modeMenuPath(slot)))) == 0) {
-            C331Lock lock;
-            put16(m, menuFlag, 0);
-        } else if (menu) {
-            deleted = false;
-        }
-        usleep(100);
-        Utils::system_mutex("sync");
-        usleep(100);
-        if (!deleted) {
-            // A file left in place is not read back: the slot stays empty,
-            // and emptied, for a later try to delete it.
-            C331Lock lock;
-            empty_mode_slot(slot);
-            return -1;
-        }
-    }
-    QByteArray b;
-    board::FileRead read;
-    {
-        // A file left longer than the box writes it gives its first bytes.
-        QMutexLocker lock(&Utils::_file_deal_mutex);
-        read = board::read_head(board::path(modeFilePath(slot)), kUserModeFileSize, &b);
-    }
-    // A file cut short is still the mode while it holds its markers and
-    // every byte of the mode.
-    const bool marked = b.size() >= 2 && u8(b[0]) == 0xAA && u8(b[1]) == 0xAA;
-    const bool usable = read == board::FileRead::whole &&
-                        (b.size() == kUserModeFileSize || (marked && b.size() >= 2 + Img::kModeBytes));
-    if (read == board::FileRead::unreadable)
-        zevlog::stored_file(lcCore(), modeFilePath(slot),
-                            "cannot be read: the mode shows empty, the file is kept as it is");
-    else if (read != board::FileRead::missing && !(usable && marked))
-        zevlog::stored_file(lcCore(), modeFilePath(slot),
-                            "is damaged: the mode shows empty, the file is kept as it is");
-    C331Lock lock;
-    mode_emptied_[slot] = false;
-    if (usable) {
-        std::memset(m, 0, kUserModeFileSize);
-        std::memcpy(m, b.constData(), size_t(b.size()));
-        return 1;
-    }
-    m[0] = 0xFF;
-    m[1] = 0xFF;
-    return 0;
-}
-
-bool ZevRamPara::mode_emptied(int slot)
-{
-    C331Lock lock;
-    return validSlot(slot) && mode_emptied_[slot];
-}
-
-void ZevRamPara::empty_mode_slot(int slot)
-{
-    if (!validSlot(slot))
-        return;
-    user_mode[slot][0] = 0xFF;
-    user_mode[slot][1] = 0xFF;
-    mode_emptied_[slot] = true;
-    saves_asked_ &= ~(1u << slot);
-}
-
-void ZevRamPara::ask_mode_save(int slot)
-{
-    if (!validSlot(slot))
-        return;
-    std::memcpy(save_bytes_[slot], img() + Img::kModeStart, Img::kModeBytes);
-    ++save_number_[slot];
-    saves_asked_ |= 1u << slot;
-}
-
-bool ZevRamPara::take_mode_save_word()
-{
-    const u16 w = img16(Img::kModeToSave);
-    if (w == 0 || w > kUserModeCount)
-        return false;
-    ask_mode_save(w - 1);
-    put16(img(), Img::kModeToSave, 0);
-    return true;
-}
-
-bool ZevRamPara::asked_mode_save(int slot, u8* bytes, u32* number)
-{
-    if (!validSlot(slot) || !(saves_asked_ & (1u << slot)))
-        return false;
-    std::memcpy(bytes, save_bytes_[slot], Img::kModeBytes);
-    *number = save_number_[slot];
-    return true;
-}
-
-bool ZevRamPara::mode_save_stored(int slot, u32 number, const u8* bytes)
-{
-    if (!validSlot(slot) || !(saves_asked_ & (1u << slot)))
-        return false;
-    // The slot holds what its file holds.
-    u8* m = user_mode[slot];
-    m[0] = 0xAA;
-    m[1] = 0xAA;
-    std::memcpy(m + 2, bytes, Img::kModeBytes);
-    mode_emptied_[slot] = false;
-    if (save_number_[slot] != number)
-        return false;
-    saves_asked_ &= ~(1u << slot);
-    return true;
-}
-
-int ZevRamPara::mode_file_store(int slot, const u8* bytes)
-{
-    if (!validSlot(slot))
-        return 0;
-    u8 copy[kUserModeFileSize];
-    {
-        C331Lock lock;
-        std::memcpy(copy, user_mode[slot], sizeof copy);
-    }
-    copy[0] = 0xAA;
-    copy[1] = 0xAA;
-    std::memcpy(copy + 2, bytes, Img::kModeBytes);
-    return write_mode_copy(slot, copy, true) ? 1 : 0;
-}
-
-int ZevRamPara::mode_file_write(int slot, int op)
-{
-    if (!validSlot(slot))
-        return 0;
-    // The file is written from a copy: a PC upload into the slot goes on
-    // under the apply mutex meanwhile and never reaches the file half done.
-    u8 copy[kUserModeFileSize];
-    bool emptied;
-    {
-        C331Lock lock;
-        u8* m = user_mode[slot];
-        m[0] = 0xAA;
-        m[1] = 0xAA;
-        if (op == 1)
-            std::memcpy(m + 2, img() + Img::kModeStart, Img::kModeBytes);
-        std::memcpy(copy, m, sizeof copy);
-        emptied = mode_emptied_[slot];
-        mode_emptied_[slot] = false;
-    }
-    const bool written = write_mode_copy(slot, copy, op == 0);
-    if (!written) {
-        // An emptied slot whose file waits to be deleted still does.
-        C331Lock lock;
-        mode_emptied_[slot] = mode_emptied_[slot] || emptied;
-    }
-    return written ? 1 : 0;
-}
-
-bool ZevRamPara::write_mode_copy(int slot, const u8* copy, bool withMenu)
-{
-    QMutexLocker lock(&Utils::_file_deal_mutex);
-    if (!board::write_whole(board::path(modeFilePath(slot)), copy, kUserModeFileSize))
-        return false;
-    syncAndSettle();
-    if (!withMenu)
-        return true;
-    // The OSD menu is read as every stored file is: whole, bounded, and
-    // never blocking on a FIFO in its place. One that cannot be read is no
-    // menu: the mode is what counts, and it is saved without one.
-    QByteArray menu;
-    switch (board::read_whole(board::path(kMenuFile), json_read::kMaxFileBytes, &menu)) {
-    case board::FileRead::missing:
-        break;
-    case board::FileRead::damaged:
-        zevlog::stored_file(lcCore(), kMenuFile,
-                            "is larger than a menu: modes are saved without it, the file is kept as it is");
-        break;
-    case board::FileRead::unreadable:
-        zevlog::stored_file(lcCore(), kMenuFile,
-                            "cannot be read: modes are saved without it, the file is kept as it is");
-        break;
-    case board::FileRead::whole:
-        return board::write_whole(board::path(modeMenuPath(slot)), menu.constData(), size_t(menu.size()));
-    }
-    return true;
 }

@@ -237,7 +237,11 @@ class ZevRamPara : public QObject
     static int ZevUserModeSaved(int slot);
     static int ZevGetCurrentModeIndex();
     static int ZevUserModeIndex(char cur, char dir);
-    // A PC write of image bytes; the caller holds the apply mutex.
+    // A PC write of image bytes; the caller holds the apply mutex. A write
+    // that puts a slot number into word 866 asks for that slot's recall at
+    // the next register 11, whatever the word held; a larger write that
+    // carries the word unchanged (a whole image read and written back)
+    // asks for none.
     static int ZevRamParaDeal(const u8* data, int length, u32 address);
     // Whether the LED width, height or splice mode differ from the shadow,
     // or a PC write left them different since the last call (a page refresh
@@ -263,32 +267,37 @@ class ZevRamPara : public QObject
     // be read, a save still waiting) keeps its file.
     static bool mode_emptied(int slot);
     // Marks the slot emptied as a factory reset or the user's delete does,
-    // and drops a save of it that waits; the caller holds the apply mutex.
+    // and drops a save of it whose file waits; the caller holds the apply
+    // mutex.
     static void empty_mode_slot(int slot);
 
-    // User-mode saves asked for and not yet on disk. A save keeps the
-    // image's mode bytes (896..4095) as they stood when it was asked: what
-    // the screen shows later, a recall or another change, does not reach
-    // it. A later save of the same slot replaces it; emptying the slot or
-    // a PC upload into it drops it. All under the apply mutex.
+    // The user modes: one save and one recall, which the panel, the PC's
+    // register 11 and its single-setting command all use, and the slots'
+    // files. Under the apply mutex unless said otherwise.
     //
-    // Asks for a save of slot with the image as it stands now.
-    static void ask_mode_save(int slot);
-    // Word 868 names a slot to save: the save is asked and the word
+    // Saves the image's mode bytes (896..4095) into slot at once: from then
+    // on the slot holds the mode, for the PC's reads, every recall and a
+    // partial upload alike, and word 866 names it. Only its file waits:
+    // store_saved_mode writes it, and what fails is tried again.
+    static void save_mode(int slot);
+    // Recalls slot: its stored bytes into the image, word 866 = slot + 1,
+    // word 868 cleared. False, the image untouched, when the slot holds no
+    // mode.
+    static bool recall_mode(int slot);
+    // The recall the PC asked by writing a slot number into word 866, taken
+    // by register 11 bit 1: the slot, or -1 when none is asked.
+    static int take_recall_asked();
+    // Word 868 names a slot to save: the slot is saved and the word
     // cleared. False, the word left as it is, when it names no slot.
     static bool take_mode_save_word();
-    // Bit s: slot s has a save asked and not yet on disk.
+    // Bit s: slot s was saved and its file is not yet written.
     static u32 mode_saves_asked() { return saves_asked_; }
-    // The bytes of slot's save and its number, which tells one save from a
-    // later one of the same slot; false when none is asked.
-    static bool asked_mode_save(int slot, u8* bytes, u32* number);
-    // The save of slot numbered number is on disk: the slot takes its bytes
-    // and the save is done, unless a later save replaced it (true when
-    // done). A slot emptied or uploaded meanwhile keeps what that made it.
-    static bool mode_save_stored(int slot, u32 number, const u8* bytes);
-    // Writes the slot's file with the given mode bytes and the OSD menu
-    // beside it, the slot itself untouched: 1 when written.
-    static int mode_file_store(int slot, const u8* bytes);
+    // Writes the file of slot's save, with the OSD menu beside it, outside
+    // the apply mutex: 1 written, 0 not written (the save stays asked), -1
+    // no save asked (none, or the slot was emptied since). The save is done
+    // once the file holds the slot as it stands: a later save or upload of
+    // the slot during the write asks for another.
+    static int store_saved_mode(int slot);
 
     static std::string modeFilePath(int slot);
     static std::string modeMenuPath(int slot);
@@ -304,8 +313,14 @@ class ZevRamPara : public QObject
     static bool led_size_written_;
     static bool mode_emptied_[kUserModeCount];
     static u32 saves_asked_;
-    static u32 save_number_[kUserModeCount];
-    static u8 save_bytes_[kUserModeCount][Img::kModeBytes];
+    // Counts every change of a slot (a save, an upload, an emptying), so a
+    // file write knows whether it stored the slot as it now stands.
+    static u32 slot_changes_[kUserModeCount];
+    // Slot + 1 of the recall the PC asked, 0 for none.
+    static u16 recall_asked_;
+    // Notes the PC's write of image bytes [address, address + length) that
+    // touched word 866, which held before beforehand.
+    static void note_mode_word_write(u32 address, int length, u16 before);
     // Writes a slot's file from copy (markers, mode bytes, the rest); with
     // the OSD menu beside it when menu is set.
     static bool write_mode_copy(int slot, const u8* copy, bool menu);

@@ -6,7 +6,6 @@
 #include "link/message_remote.h"
 
 QMutex message_deal::command_mutex(QMutex::Recursive);
-u16 message_deal::recall_requested = 0;
 
 namespace
 {

@@ -164,11 +164,6 @@ class message_deal
 
     // The client whose command is being handled.
     uint64_t peer_ = 0;
-    // A user mode the PC asked for by writing the current-mode word, kept
-    // until register 11 recalls it: a page refresh in between copies the
-    // word into its shadow, and the recall must not then be taken for done.
-    // Under c331_manage's mutex.
-    static u16 recall_requested;
 };
 
 // Text of the receiving cards' parameter sync: the parameter save shows it in

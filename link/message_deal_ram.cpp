@@ -264,17 +264,10 @@ int message_deal::write_ram(u8* body, int length)
         // whole: the box would lose it at the next start.
         if (address + u32(len) > u32(Img::kPersistStart) && !ZevRamPara::image_storable())
             return 1;
-        // Under the apply mutex: the GUI clears a save request only while
-        // no new one is being written.
+        // Under the apply mutex: a write of the current mode asks for its
+        // recall while no register 11 takes the request.
         C331Lock lock;
-        const u16 before = ZevRamPara::img16(Img::kCurrentMode);
         body[pc::kStatus] = u8(ZevRamPara::ZevRamParaDeal(data, len, address));
-        const u16 mode = ZevRamPara::img16(Img::kCurrentMode);
-        // Only a current mode the PC changes asks for a recall: one written
-        // back as it stands (a whole image read and written again) does not.
-        if (body[pc::kStatus] == 0 && address < Img::kCurrentMode + 2 && address + u32(len) > Img::kCurrentMode &&
-            mode != before && mode != ZevRamPara::shadow16(Img::kCurrentMode))
-            recall_requested = mode;
     } else if (in(kSlots, address)) {
         C331Lock lock;
         body[pc::kStatus] = u8(ZevRamPara::ZevModeUserRamParaDeal(data, len, address));
@@ -403,12 +396,7 @@ int message_deal::vedio_write_single_para(u8* body, int length)
             }
             case 54: {
                 int slot = value <= 7 ? value : (value >= 16 && value <= 23) ? value - 8 : -1;
-                took = slot >= 0 && ZevRamPara::ZevUserModeSaved(slot);
-                if (took) {
-                    std::memcpy(im + Img::kModeStart, ZevRamPara::user_mode[slot] + 2, Img::kModeBytes);
-                    ZevRamPara::put16(im, Img::kCurrentMode, u16(slot + 1));
-                    ZevRamPara::put16(im, Img::kModeToSave, 0);
-                }
+                took = slot >= 0 && ZevRamPara::recall_mode(slot);
                 break;
             }
             case 93: {

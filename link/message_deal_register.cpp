@@ -244,24 +244,20 @@ int message_deal::REG_mcu_flag(u8 mask)
         C331Lock lock;
         const u16 mode = ZevRamPara::img16(Img::kCurrentMode);
         const u16 modeShadow = ZevRamPara::shadow16(Img::kCurrentMode);
-        // A recall is what the PC asked by writing the current mode. A mode
-        // the box itself just made current (a save, a recall on the panel)
-        // differs from its shadow only until the refresh stores it, and is
-        // no recall: copying the slot back would undo the PC's changes made
-        // since.
-        const bool asked = recall_requested != 0 && recall_requested == mode;
-        recall_requested = 0;
-        if (mode != 0 && asked) {
-            if (mode <= kUserModeCount && ZevRamPara::ZevUserModeSaved(mode - 1)) {
-                std::memcpy(img() + Img::kModeStart, ZevRamPara::user_mode[mode - 1] + 2, Img::kModeBytes);
-                ZevRamPara::put16(img(), Img::kModeToSave, 0);
-            }
-        } else {
+        // A recall is what the PC asked by writing a slot into the current
+        // mode, and it is carried out whatever the word held before: a mode
+        // the box itself made current (a save, a recall on the panel) is no
+        // recall, and copying the slot back would undo the PC's changes
+        // made since.
+        const int asked = ZevRamPara::take_recall_asked();
+        if (asked < 0) {
             // The screen no longer shows a stored mode.
             ZevRamPara::put16(img(), Img::kCurrentMode, 0);
+        } else {
+            ZevRamPara::recall_mode(asked);
         }
         // A save asked by word 868 keeps the image as it stands at this
-        // apply, whatever changes come before its file is written.
+        // apply, whatever changes come after it.
         ZevRamPara::take_mode_save_word();
         u16 audio = ZevRamPara::img16(Img::kAudioLayer);
         if (audio > 5)

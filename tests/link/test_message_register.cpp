@@ -275,6 +275,79 @@ class TestMessageRegister : public QObject
         QCOMPARE(img()[Img::kModeStart + 100], u8(0x11));
     }
 
+    // The PC recalls a mode by writing its number into word 866 and then
+    // register 11: carried out whatever the word or its shadow held, after
+    // any change, save or recall. Only a larger write that carries the word
+    // unchanged (a whole image written back), or a later write of 0, asks
+    // for none.
+    void aPcRecallIsCarriedOut_data()
+    {
+        QTest::addColumn<QString>("between");
+        QTest::addColumn<bool>("recalled");
+        QTest::newRow("single-setting change") << "single" << true;
+        QTest::newRow("BLACK key") << "black" << true;
+        QTest::newRow("change and register 11, refreshed") << "apply refreshed" << true;
+        QTest::newRow("change and register 11, no refresh yet") << "apply" << true;
+        QTest::newRow("another PC recall, no refresh yet") << "recall" << true;
+        QTest::newRow("the panel's recall of another mode") << "panel" << true;
+        QTest::newRow("whole image written back") << "whole image" << false;
+        QTest::newRow("recall taken back by a 0") << "zero" << false;
+    }
+    void aPcRecallIsCarriedOut()
+    {
+        QFETCH(QString, between);
+        QFETCH(bool, recalled);
+        const Bytes apply = request(kBox, 0xA0, reg_rest(11, 0x02, 0x02));
+        auto write = [&](u32 at, const Bytes& data) {
+            return send(md, request(kBox, 0x60, ram_rest(at, u16(data.size()), data))).status();
+        };
+        auto brightness = [] { return int(ZevRamPara::img16(Img::kBrightness)); };
+        const int flags = ZevRamPara::layerOffset(0) + Img::kLayerFlags;
+        // Mode 4 with brightness 20, mode 3 with 33 and shown.
+        for (int mode : {4, 3}) {
+            QCOMPARE(write(Img::kBrightness, {u8(mode == 3 ? 33 : 20), 0}), u8(0));
+            QCOMPARE(write(Img::kCurrentMode, {0, 0, u8(mode), 0}), u8(0));
+            QCOMPARE(send(md, apply).status(), u8(0));
+        }
+        QCOMPARE(ZevRamPara::img16(Img::kCurrentMode), u16(3));
+        const u8 black = img()[flags];
+        if (between == "single" || between == "zero") {
+            QCOMPARE(send(md, request(kBox, 0xB0, {0x31, 0, 6, 70, 0})).status(), u8(0));
+        } else if (between == "black") {
+            g_image_current = 0;
+            ZevRamPara::ZevSetImageBlack();
+        } else if (between.startsWith("apply")) {
+            QCOMPARE(write(Img::kBrightness, {70, 0}), u8(0));
+            QCOMPARE(send(md, apply).status(), u8(0));
+            if (between.endsWith("refreshed"))
+                std::memcpy(shadow(), img(), Img::kSize);
+        } else if (between == "recall") {
+            QCOMPARE(write(Img::kCurrentMode, {4, 0}), u8(0));
+            QCOMPARE(send(md, apply).status(), u8(0));
+            QCOMPARE(brightness(), 20);
+        } else if (between == "panel") {
+            c331_apply(1, [] { ZevRamPara::recall_mode(3); });
+            QCOMPARE(brightness(), 20);
+        }
+        if (between == "whole image") {
+            // The PC reads the image, changes one value and writes it all
+            // back: the mode word goes with it unchanged.
+            Bytes image(img(), img() + Img::kSize);
+            image[Img::kBrightness] = 70;
+            for (u32 at = 0; at < Img::kSize; at += 1024)
+                QCOMPARE(write(at, Bytes(image.begin() + at, image.begin() + at + 1024)), u8(0));
+        } else {
+            QCOMPARE(write(Img::kCurrentMode, {3, 0}), u8(0));
+        }
+        if (between == "zero")
+            QCOMPARE(write(Img::kCurrentMode, {0, 0}), u8(0));
+        const int before = brightness();
+        QCOMPARE(send(md, apply).status(), u8(0));
+        QCOMPARE(brightness(), recalled ? 33 : before);
+        QCOMPARE(ZevRamPara::img16(Img::kCurrentMode), u16(recalled ? 3 : 0));
+        QCOMPARE(img()[flags], black);
+    }
+
     void register11SwitchModeAndAudio()
     {
         ZevRamPara::put16(img(), 2118, 1);

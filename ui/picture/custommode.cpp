@@ -1,7 +1,6 @@
 #include "ui/picture/custommode.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include <QComboBox>
 #include <QFontMetrics>
@@ -389,13 +388,7 @@ bool CustomMode::get_mode_status()
 void CustomMode::on_Button_use_clicked()
 {
     const int s = mode_slot();
-    c331_apply_if(1, [s] {
-        if (!ZevRamPara::ZevUserModeSaved(s))
-            return false;
-        ZevRamPara::put16(ZevRamPara::p_zevrampara_config, Img::kCurrentMode, u16(s + 1));
-        std::memcpy(ZevRamPara::p_zevrampara_config + Img::kModeStart, ZevRamPara::user_mode[s] + 2, Img::kModeBytes);
-        return true;
-    });
+    c331_apply_if(1, [s] { return ZevRamPara::recall_mode(s); });
 }
 
 void CustomMode::on_Button_delete_clicked()

@@ -354,16 +354,7 @@ void MainWindow::on_usermodesel_clicked(char dir)
 // A stored mode into the image: false when the slot holds none.
 bool MainWindow::recall(int slot)
 {
-    return c331_apply_if(1, [slot] {
-        if (!ZevRamPara::ZevUserModeSaved(slot))
-            return false;
-        std::memcpy(img() + Img::kModeStart, ZevRamPara::user_mode[slot] + 2, Img::kModeBytes);
-        img()[Img::kCurrentMode] = u8(slot + 1);
-        img()[Img::kCurrentMode + 1] = 0;
-        img()[Img::kModeToSave] = 0;
-        img()[Img::kModeToSave + 1] = 0;
-        return true;
-    });
+    return c331_apply_if(1, [slot] { return ZevRamPara::recall_mode(slot); });
 }
 
 void MainWindow::zev_button_mode_clicked()
@@ -386,9 +377,9 @@ void MainWindow::zev_button_mode_clicked()
     }
     g_mode_select = u8(slot);
     if (l_save_state) {
-        // The save keeps the image as it stands now; the refresh after the
-        // apply writes it.
-        c331_apply(1, [slot] { ZevRamPara::ask_mode_save(slot); });
+        // The slot takes the image as it stands now; the refresh after the
+        // apply writes its file.
+        c331_apply(1, [slot] { ZevRamPara::save_mode(slot); });
         l_save_state = 0;
         on_toolButton4_clicked();
         tip_on_sync = 1;

@@ -75,8 +75,8 @@ void SyncUpdate::para_sync(int code)
         update_usb_keyLed();
     if (code == 105 || code == 106)
         return;
-    // The mode is stored before the page refresh, so the grid and the done
-    // tip of the main window show a mode that is already on disk.
+    // A saved mode's file is written before the page refresh, so the done
+    // tip of the main window shows for a mode that is already on disk.
     save_user_mode();
     page_refresh(code);
     if (code == 2)
@@ -148,11 +148,11 @@ void SyncUpdate::save_user_mode()
     {
         C331Lock lock;
         // Word 868 that no apply took yet (the PC wrote it and another
-        // signal came first) asks for its save now.
+        // signal came first) saves its slot now.
         ZevRamPara::take_mode_save_word();
         asked = ZevRamPara::mode_saves_asked();
     }
-    // A save dropped meanwhile (its slot emptied or uploaded) waits no more.
+    // A save dropped meanwhile (its slot emptied) waits no more.
     saves_waiting_ &= asked;
     for (int s = 0; s < kUserModeCount; ++s)
         if (asked & (1u << s))
@@ -161,21 +161,19 @@ void SyncUpdate::save_user_mode()
 
 void SyncUpdate::save_mode(int s)
 {
-    // The save writes the bytes it was asked with, at every try: what the
-    // screen shows since, a recall or another change, is not saved.
-    u8 bytes[Img::kModeBytes];
-    u32 number;
-    {
-        C331Lock lock;
-        if (!ZevRamPara::asked_mode_save(s, bytes, &number))
-            return;
-    }
+    // The slot holds the mode since it was saved; only its file is written
+    // here, at every try as the slot then stands.
     if (debugOn())
         zevlog::debug(lcUi(), "\n user mode save change ,%#x \n", 0xAAu);
     // The file is named once while anything waits for it.
     const u32 bit = 1u << s;
     const bool named = (saves_waiting_ | slots_waiting_) & bit;
-    if (!ZevRamPara::mode_file_store(s, bytes)) {
+    const int stored = ZevRamPara::store_saved_mode(s);
+    if (stored < 0) {
+        saves_waiting_ &= ~bit;
+        return;
+    }
+    if (stored == 0) {
         if (!named)
             tell_slot(s, false, true);
         saves_waiting_ |= bit;
@@ -186,12 +184,6 @@ void SyncUpdate::save_mode(int s)
         tell_slot(s, false, false);
     saves_waiting_ &= ~bit;
     slots_waiting_ &= ~bit;
-    C331Lock lock;
-    // The screen shows the mode while the image still holds its bytes; a
-    // change made since leaves the current mode as that change set it.
-    if (ZevRamPara::mode_save_stored(s, number, bytes) &&
-        std::memcmp(img() + Img::kModeStart, bytes, Img::kModeBytes) == 0)
-        ZevRamPara::put16(img(), Img::kCurrentMode, u16(s + 1));
 }
 
 void SyncUpdate::rewrite_user_modes()

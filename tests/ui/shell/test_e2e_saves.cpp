@@ -44,6 +44,18 @@ int word(int pc, u32 at)
     const Bytes r = ask(pc, request(kBox, 0x61, ram_rest(at, 2)));
     return r.size() == 3 && r[0] == 0 ? int(r[1] | r[2] << 8) : -1;
 }
+// The image's mode bytes, or slot s (0-based) with its markers, as the PC
+// reads them; empty when the read fails.
+Bytes read_bytes(int pc, u32 at, int length)
+{
+    const Bytes r = ask(pc, request(kBox, 0x61, ram_rest(at, u16(length))));
+    return r.size() == size_t(length) + 1 && r[0] == 0 ? Bytes(r.begin() + 1, r.end()) : Bytes();
+}
+int slot_word(int pc, int s, u32 at)
+{
+    const Bytes b = read_bytes(pc, u32(s + 1) << 12 | u32(2 + at - Img::kModeStart), 2);
+    return b.size() == 2 ? int(b[0] | b[1] << 8) : -1;
+}
 // Byte at of a stored file, -1 when it does not hold it.
 int stored_byte(const QString& file, int at)
 {
@@ -144,12 +156,93 @@ class TestE2eSaves : public QObject
         QVERIFY(fill_up(data + "/filler"));
         QCOMPARE(statuses({save_mode(2), kApply, brightness(60), kApply, recall_mode(0), kApply}), Bytes(6, 0));
         QCOMPARE(word(pc, Img::kBrightness), 33);
+        // The save is in its slot while its file waits: the PC reads it,
+        // and its recall, by register 11 or the single-setting command,
+        // brings it back.
+        QCOMPARE(slot_word(pc, 2, Img::kBrightness), 44);
+        QCOMPARE(statuses({recall_mode(2), kApply}), (Bytes{0, 0}));
+        QCOMPARE(word(pc, Img::kBrightness), 44);
+        QCOMPARE(statuses({brightness(61), kApply, request(kBox, 0xB0, {0x31, 0, 54, 2, 0})}), (Bytes{0, 0, 0}));
+        QCOMPARE(word(pc, Img::kBrightness), 44);
+        QCOMPARE(statuses({recall_mode(0), kApply}), (Bytes{0, 0}));
         QTest::qWait(500);
         QVERIFY(!QFileInfo::exists(mode_file(2)));
         QVERIFY(QFile::remove(host("/data/filler")));
         QVERIFY(eventually([&] { return mode_byte(2, Img::kBrightness) == 44; }));
         // The slot as the PC reads it: slot 3 at 0x3000, markers first.
         QVERIFY(eventually([&] { return word(pc, 0x3002 + Img::kBrightness - Img::kModeStart) == 44; }));
+    }
+
+    // A PC recall right after a register 11 (a change, another recall) and
+    // right after a save is carried out, at every gap.
+    void aPcRecallIsCarriedOutAtEveryGap()
+    {
+        QVERIFY(start());
+        QCOMPARE(statuses({brightness(41), kApply, save_mode(0), kApply, brightness(42), kApply, save_mode(1), kApply}),
+                 Bytes(8, 0));
+        const struct {
+            const char* name;
+            std::vector<Bytes> before;
+            int saved;
+        } rows[] = {
+            {"a change", {brightness(77), kApply}, 41},
+            {"another recall", {recall_mode(1), kApply}, 41},
+            {"a save", {brightness(43), kApply, save_mode(0), kApply, brightness(78), kApply}, 43},
+        };
+        for (const auto& row : rows) {
+            for (int gap : {0, 50, 100, 150, 300}) {
+                const QString where = QString("%1, %2 ms").arg(row.name).arg(gap);
+                QCOMPARE(statuses({recall_mode(0), kApply}), (Bytes{0, 0}));
+                for (const Bytes& r : row.before)
+                    QCOMPARE(statuses({r}), Bytes{0});
+                std::this_thread::sleep_for(std::chrono::milliseconds(gap));
+                QCOMPARE(statuses({recall_mode(0), kApply}), (Bytes{0, 0}));
+                QVERIFY2(word(pc, Img::kBrightness) == row.saved, qPrintable(where));
+                QVERIFY2(word(pc, Img::kCurrentMode) == 1, qPrintable(where));
+                // Mode 1 as it was, for the next gap.
+                QCOMPARE(statuses({brightness(41), kApply, save_mode(0), kApply}), Bytes(4, 0));
+            }
+        }
+    }
+
+    // A recall of the mode word 866 still names: after the keypad's BLACK
+    // key and after a single-setting change.
+    void aRecallAfterBlackOrASingleSettingIsCarriedOut()
+    {
+        QVERIFY(start());
+        const int flags = ZevRamPara::layerOffset(0) + Img::kLayerFlags;
+        QCOMPARE(statuses({brightness(50), kApply, save_mode(2), kApply}), Bytes(4, 0));
+        const int shown = word(pc, flags) & 0xFF;
+        QVERIFY(eventually([&] { return word(pc, Img::kCurrentMode) == 3; }));
+        QVERIFY(eventually([&] { return QFileInfo(host("/sim/keypad_leds")).size() > 0; }));
+        QFile keys(host("/sim/keypad"));
+        QVERIFY(keys.open(QIODevice::Append));
+        keys.write("BLACK\n");
+        keys.close();
+        QVERIFY(eventually([&] { return (word(pc, flags) & 0xFF) == (shown ^ 1); }));
+        QCOMPARE(word(pc, Img::kCurrentMode), 3);
+        QCOMPARE(statuses({recall_mode(2), kApply}), (Bytes{0, 0}));
+        QCOMPARE(word(pc, flags) & 0xFF, shown);
+        QCOMPARE(statuses({request(kBox, 0xB0, {0x31, 0, 6, 70, 0})}), Bytes{0});
+        QCOMPARE(word(pc, Img::kBrightness), 70);
+        QCOMPARE(statuses({recall_mode(2), kApply}), (Bytes{0, 0}));
+        QCOMPARE(word(pc, Img::kBrightness), 50);
+    }
+
+    // A recall at once after a save shows what was saved, and so does the
+    // PC's read of the slot, before its file is written.
+    void aRecallRightAfterASaveShowsTheSave()
+    {
+        QVERIFY(start());
+        for (int row = 0; row < 4; ++row) {
+            const int s = 3 + row;
+            const u8 value = u8(20 + row);
+            QCOMPARE(statuses({brightness(value), kApply, save_mode(s), kApply}), Bytes(4, 0));
+            QCOMPARE(slot_word(pc, s, Img::kBrightness), int(value));
+            QCOMPARE(statuses({brightness(90), kApply, recall_mode(s), kApply}), Bytes(4, 0));
+            QVERIFY2(word(pc, Img::kBrightness) == value, qPrintable(QString("row %1").arg(row)));
+            QVERIFY(eventually([&] { return mode_byte(s, Img::kBrightness) == value; }));
+        }
     }
 
     // With the stored image unreadable at start, a change is refused, the

@@ -581,16 +581,21 @@ class TestSyncUpdate : public QObject
         while (w->mode_cursor() != 12)
             release_key(w, 'R');
         c331_manage::para_update_flag = 0;
+        // The slot takes the image at the key: a save is in its slot when
+        // it is answered, only its file waits for the refresh.
+        img()[Img::kModeStart + 7] = 0x51;
         release_key(w, 'Q');
-        u8 bytes[Img::kModeBytes];
-        u32 first = 0, second = 0;
-        QVERIFY(ZevRamPara::asked_mode_save(12, bytes, &first));
+        QCOMPARE(ZevRamPara::user_mode[12][2 + 7], u8(0x51));
+        QCOMPARE(ZevRamPara::img16(Img::kCurrentMode), u16(13));
+        QCOMPARE(ZevRamPara::mode_saves_asked(), u32(1) << 12);
         QCOMPARE(c331_manage::para_update_flag.load(), u8(1));
         QCOMPARE(w->mode_cursor(), u8(12));
-        // Saved again before it was written: the later save replaces it.
+        // Saved again before its file was written: the later save replaces
+        // it.
         c331_manage::para_update_flag = 0;
+        img()[Img::kModeStart + 7] = 0x52;
         release_key(w, 'Q');
-        QVERIFY(ZevRamPara::asked_mode_save(12, bytes, &second) && second != first);
+        QCOMPARE(ZevRamPara::user_mode[12][2 + 7], u8(0x52));
         QCOMPARE(ZevRamPara::mode_saves_asked(), u32(1) << 12);
         QCOMPARE(c331_manage::para_update_flag.load(), u8(1));
         QCOMPARE(w->save_state(), u8(1));
@@ -632,13 +637,16 @@ class TestSyncUpdate : public QObject
         ZevRamPara::put16(img(), Img::kModeToSave, 5);
         w->tip_on_sync = 1;
         QCOMPARE(tip_shown_by_refresh(), false);
-        QCOMPARE(slot[0], u8(0xFF));
-        QCOMPARE(ZevRamPara::img16(Img::kCurrentMode), u16(0));
+        // The slot holds the mode while only its file waits.
+        QCOMPARE(slot[0], u8(0xAA));
+        QCOMPARE(std::memcmp(slot + 2, img() + Img::kModeStart, Img::kModeBytes), 0);
+        QCOMPARE(ZevRamPara::img16(Img::kCurrentMode), u16(5));
         QCOMPARE(w->tip_on_sync, u8(1));
-        // A request never written does not outlive a restart.
+        // A save whose file was never written does not outlive a restart.
         QCOMPARE(ZevRamPara::mode_saves_asked(), u32(1) << 4);
         ZevRamPara::p_zevrampara->load_all();
         QCOMPARE(ZevRamPara::mode_saves_asked(), u32(0));
+        QCOMPARE(slot[0], u8(0xFF));
         ZevRamPara::put16(img(), Img::kModeToSave, 5);
         // The next refresh, whatever its cause, writes it and only then
         // shows the done tip.
