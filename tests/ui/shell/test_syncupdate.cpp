@@ -292,7 +292,7 @@ class TestSyncUpdate : public QObject
     void aWriteThatWaitsIsMadeByTheTick_data()
     {
         QTest::addColumn<QString>("change");
-        for (const char* change : {"parameter", "mode save", "upload", "delete"})
+        for (const char* change : {"parameter", "mode save", "upload", "save, then upload", "delete"})
             QTest::newRow(change) << QString(change);
     }
     void aWriteThatWaitsIsMadeByTheTick()
@@ -316,12 +316,16 @@ class TestSyncUpdate : public QObject
             QtWarningMsg, QRegularExpression(named + (del ? " cannot be deleted: " : " cannot be written: .* waits")));
         if (change == "upload")
             QCOMPARE(pcWritesSlot(s, {0xAA, 0xAA, 0x5C}), 0);
-        else if (change == "mode save")
+        else if (change.contains("save"))
             ZevRamPara::put16(img(), Img::kModeToSave, s + 1);
         else if (!mode)
             ZevRamPara::put16(img(), Img::kContrast, 61);
         G_timeTicks = 7000;
         SyncUpdate::pInstance()->para_sync(1);
+        // A part of the saved slot uploaded while its file waits: the file
+        // gets the saved mode with the upload.
+        if (change == "save, then upload")
+            QCOMPARE(pcWritesSlot(s, {0xAA, 0xAA, u8(img()[Img::kModeStart] ^ 0xFF)}), 0);
         if (mode)
             SyncUpdate::pInstance()->para_sync(2);
         QVERIFY(del ? QFile::remove(dir) && QDir().rename(away, dir) : QDir(file).removeRecursively());
@@ -339,6 +343,10 @@ class TestSyncUpdate : public QObject
             QCOMPARE(readHostFile(file).size(), mode ? kUserModeFileSize : 2 + Img::kSize - Img::kPersistStart);
         if (change == "upload") {
             QCOMPARE(u8(readHostFile(file)[2]), u8(0x5C));
+        } else if (change == "save, then upload") {
+            const QByteArray stored = readHostFile(file);
+            QCOMPARE(u8(stored[2]), u8(img()[Img::kModeStart] ^ 0xFF));
+            QCOMPARE(std::memcmp(stored.constData() + 3, img() + Img::kModeStart + 1, Img::kModeBytes - 1), 0);
         } else if (change == "mode save") {
             QCOMPARE(ZevRamPara::img16(Img::kModeToSave), u16(0));
             // The mode in use went to the image's file in the same pass.
