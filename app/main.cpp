@@ -254,11 +254,13 @@ int main(int argc, char* argv[])
     // Let the managers bring their chips up before the panel shows.
     sleep(4);
     show_home_at_start();
+    // The lit LEDs tell a user (and a test) that the panel takes keys: the
+    // played keys are watched first.
+    KeypadPlayer::start();
     if (g_zev_keys)
         SyncUpdate::pInstance()->update_usb_keyLed();
     QObject::connect(UsbServer::pInstance(), &UsbServer::sig_usb_update, SyncUpdate::pInstance(),
                      &SyncUpdate::para_sync, Qt::QueuedConnection);
-    KeypadPlayer::start();
 
     return app.exec();
 }

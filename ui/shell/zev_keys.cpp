@@ -132,6 +132,9 @@ KeypadPlayer::KeypadPlayer(board::Keypad& keypad, QObject* parent) : QObject(par
             watcher_->addPath(file);
         take_keys();
     });
+    // Keys appended before the watch began gave it no report: without this
+    // look they would wait for the next, unrelated, change of the folder.
+    take_keys();
 }
 
 void KeypadPlayer::start()

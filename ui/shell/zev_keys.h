@@ -29,13 +29,16 @@ QWidget* panel_key_target();
 
 // Hands the keys played on a simulated keypad to the page that has the
 // keys, one key at a time, as press and release events. Does nothing for a
-// real keypad, whose keys come as input events by themselves.
+// real keypad, whose keys come as input events by themselves. Keys played
+// before it was made are handed out too, from the event loop, as a real
+// keypad's input events wait for the loop that reads them.
 class KeypadPlayer : public QObject
 {
     Q_OBJECT
   public:
     explicit KeypadPlayer(board::Keypad& keypad, QObject* parent = nullptr);
-    // Created once at start-up on the simulated board.
+    // Created once at start-up on the simulated board, before the keypad's
+    // LEDs are lit: they tell that the panel takes keys.
     static void start();
 
   public slots:

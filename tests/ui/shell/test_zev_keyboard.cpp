@@ -253,6 +253,29 @@ class TestZevKeyboard : public QObject
         QTRY_COMPARE(page.released, (QList<int>{66, 81, 83}));
     }
 
+    // Keys played before the player watched the file gave it no report:
+    // they reach the page all the same, with those played after.
+    void keys_played_before_the_player_reach_the_page_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("after");
+        QTest::addColumn<QList<int>>("released");
+        QTest::newRow("all before") << QByteArray("OK RIGHT\n") << QByteArray() << QList<int>{81, 82};
+        QTest::newRow("a line ended after") << QByteArray("OK RI") << QByteArray("GHT\n") << QList<int>{81, 82};
+        QTest::newRow("before and after") << QByteArray("OK\n") << QByteArray("LEFT\n") << QList<int>{81, 83};
+    }
+    void keys_played_before_the_player_reach_the_page()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, after);
+        QFETCH(QList<int>, released);
+        PageWithKeys focus;
+        QVERIFY(play(before));
+        KeypadPlayer player(keypad());
+        QVERIFY(play(after));
+        QTRY_COMPARE(focus.page.released, released);
+    }
+
     void played_keys_reach_the_number_keypad_while_it_is_shown()
     {
         PageWithKeys focus;
