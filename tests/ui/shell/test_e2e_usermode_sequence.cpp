@@ -88,7 +88,7 @@ class TestE2eUserModeSequence : public QObject
 
     void randomStepsKeepWhatEachAnswerPromised()
     {
-        Run run(120);
+        Run run(80);
         const QString filler = QString::fromStdString(data + "/filler");
         bool full = false;
 

@@ -158,7 +158,7 @@ class TestUserModeSequence : public QObject
 
     void randomStepsKeepWhatEachAnswerPromised()
     {
-        Run run(400);
+        Run run(300);
         // Every slot empty, the screen applied as register 11 leaves it.
         for (int s = 0; s < kUserModeCount; ++s) {
             C331Lock lock;
