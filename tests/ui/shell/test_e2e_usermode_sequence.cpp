@@ -88,7 +88,7 @@ class TestE2eUserModeSequence : public QObject
 
     void randomStepsKeepWhatEachAnswerPromised()
     {
-        Run run(80);
+        Run run(60);
         const QString filler = QString::fromStdString(data + "/filler");
         bool full = false;
 
