@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <string>
 
 #include <QMutex>
@@ -237,11 +238,15 @@ class ZevRamPara : public QObject
     static int ZevUserModeSaved(int slot);
     static int ZevGetCurrentModeIndex();
     static int ZevUserModeIndex(char cur, char dir);
-    // A PC write of image bytes; the caller holds the apply mutex. A write
-    // that puts a slot number into word 866 asks for that slot's recall at
-    // the next register 11, whatever the word held; a larger write that
-    // carries the word unchanged (a whole image read and written back)
-    // asks for none.
+    // A PC write of image bytes; the caller holds the apply mutex. Of the
+    // two mode words: a slot number written into word 868 asks for that
+    // slot's save; a slot number written into word 866 asks for its recall
+    // at the next register 11, whatever the word held, unless the same write
+    // also asks a save and leaves 866 as it was (the PC's save, written as
+    // the words were read: the screen keeps what the PC changed). A larger
+    // write that carries word 866 unchanged (a whole image read and written
+    // back) asks for no recall; one that writes 0 into it takes a recall
+    // back.
     static int ZevRamParaDeal(const u8* data, int length, u32 address);
     // Whether the LED width, height or splice mode differ from the shadow,
     // or a PC write left them different since the last call (a page refresh
@@ -252,24 +257,48 @@ class ZevRamPara : public QObject
     static int ZevModeUserRamParaDeal(const u8* data, int length, u32 address);
     static void ZevSetImageBlack();
     static void ZevSetImageFreeze();
+    // The slots' files, owned by modes_file_mutex: whoever acts on a slot's
+    // file holds it from the decision, taken under the apply mutex with the
+    // slot's change counter, to the check after the act, and decides again
+    // when the slot changed meanwhile (a PC save, upload or empty, which
+    // take only the apply mutex). A factory reset holds it too, so no write
+    // is in flight while it removes the files. It comes before the apply
+    // mutex and Utils::_file_deal_mutex, and is taken under neither (a page
+    // reads its files under the apply mutex).
+    static QMutex modes_file_mutex;
+    //
     // Op 1 deletes the slot's files first; then the slot is loaded from its
     // file: 1 when the file holds the mode (4,096 bytes, or cut short with
     // its markers and all 3,200 mode bytes), else the slot shows empty.
     // -1 when op 1 could not delete them: the slot shows empty and counts
-    // as emptied.
+    // as emptied. A slot saved or uploaded meanwhile keeps what that made it.
     static int mode_file_deal(int slot, int op);
-    // Writes the slot's file (op 1 copies the image's mode bytes into the
-    // slot first); op 0 also copies the OSD menu beside it. 1 when written.
+    // Writes the slot's file (markers 0xAA 0xAA set first; op 1 copies the
+    // image's mode bytes into the slot first); op 0 also copies the OSD menu
+    // beside it. 1 when written.
     static int mode_file_write(int slot, int op);
-    // Whether the PC emptied the slot (a marker written 0xFF) since its file
-    // was last read or written: only then does a rewrite of the modes
-    // delete its file. A slot that merely shows empty (a file that could not
-    // be read, a save still waiting) keeps its file.
-    static bool mode_emptied(int slot);
+    // What a slot's file was asked at the rewrite of the modes, and whether
+    // it was done.
+    struct ModeFile {
+        enum Ask { nothing, write, remove } ask;
+        bool done;
+    };
+    // The rewrite of the modes for one slot, as the slot stands: a saved
+    // slot (a marker 0xAA, none 0xFF) is marked 0xAA 0xAA and its file
+    // written; a slot emptied by the PC, the user's delete or a factory
+    // reset loses its files; a slot that merely shows empty (a file that
+    // could not be read) keeps its file. Not done: what failed waits, and
+    // is tried again as the slot then stands.
+    static ModeFile store_mode_file(int slot);
     // Marks the slot emptied as a factory reset or the user's delete does,
     // and drops a save of it whose file waits; the caller holds the apply
     // mutex.
     static void empty_mode_slot(int slot);
+    // The factory reset of the modes: under the apply mutex, reset (the
+    // image's part of it) and every slot emptied, the apply asked; then
+    // "rm  -rf  /data/modes/*". False when that failed: the slots stay
+    // emptied, for the rewrite of the modes to delete their files.
+    static bool factory_reset_modes(const std::function<void()>& reset);
 
     // The user modes: one save and one recall, which the panel, the PC's
     // register 11 and its single-setting command all use, and the slots'
@@ -281,8 +310,8 @@ class ZevRamPara : public QObject
     // store_saved_mode writes it, and what fails is tried again.
     static void save_mode(int slot);
     // Recalls slot: its stored bytes into the image, word 866 = slot + 1,
-    // word 868 cleared. False, the image untouched, when the slot holds no
-    // mode.
+    // word 868 cleared (a save asked and not yet taken is dropped). False,
+    // the image untouched, when the slot holds no mode.
     static bool recall_mode(int slot);
     // The recall the PC asked by writing a slot number into word 866, taken
     // by register 11 bit 1: the slot, or -1 when none is asked.
@@ -296,7 +325,7 @@ class ZevRamPara : public QObject
     // the apply mutex: 1 written, 0 not written (the save stays asked), -1
     // no save asked (none, or the slot was emptied since). The save is done
     // once the file holds the slot as it stands: a later save or upload of
-    // the slot during the write asks for another.
+    // the slot during the write is written again.
     static int store_saved_mode(int slot);
 
     static std::string modeFilePath(int slot);
@@ -319,11 +348,14 @@ class ZevRamPara : public QObject
     // Slot + 1 of the recall the PC asked, 0 for none.
     static u16 recall_asked_;
     // Notes the PC's write of image bytes [address, address + length) that
-    // touched word 866, which held before beforehand.
-    static void note_mode_word_write(u32 address, int length, u16 before);
+    // touched a mode word; word 866 held before866 beforehand.
+    static void note_mode_word_write(u32 address, int length, u16 before866);
     // Writes a slot's file from copy (markers, mode bytes, the rest); with
-    // the OSD menu beside it when menu is set.
+    // the OSD menu beside it when menu is set. Deletes a slot's file, and
+    // its OSD-menu file when menu is set; true when both are gone. The
+    // caller holds modes_file_mutex.
     static bool write_mode_copy(int slot, const u8* copy, bool menu);
+    static bool delete_mode_files(int slot, bool menu);
 };
 
 // Held by a reader of the image on a thread that does not write it (the

@@ -11,6 +11,7 @@
 #include "core/utils.h"
 #include "core/zevrampara.h"
 
+QMutex ZevRamPara::modes_file_mutex;
 bool ZevRamPara::mode_emptied_[kUserModeCount];
 u32 ZevRamPara::saves_asked_ = 0;
 u32 ZevRamPara::slot_changes_[kUserModeCount];
@@ -27,6 +28,12 @@ bool validSlot(int s)
 {
     return s >= 0 && s < kUserModeCount;
 }
+
+// The OSD-menu flag of a stored mode (image word 2124), as a slot holds it.
+constexpr int kSlotMenuFlag = 2 + Img::kOsdMenuFlag - Img::kModeStart;
+// A slot's file is decided and acted on again while the slot changes under
+// the act; beyond that it waits for the next try.
+constexpr int kFileTries = 3;
 } // namespace
 
 int ZevRamPara::ZevUserModeSaved(int slot)
@@ -87,16 +94,24 @@ bool ZevRamPara::recall_mode(int slot)
     return true;
 }
 
-void ZevRamPara::note_mode_word_write(u32 address, int length, u16 before)
+void ZevRamPara::note_mode_word_write(u32 address, int length, u16 before866)
 {
     const u16 mode = img16(Img::kCurrentMode);
+    const u32 end = address + u32(length);
+    // The PC saves by writing the slot into word 868, often with word 866
+    // as it read it: a save alone, which no recall may undo.
+    const u16 save = img16(Img::kModeToSave);
+    const bool saveAsked =
+        address < u32(Img::kModeToSave + 2) && end > u32(Img::kModeToSave) && save != 0 && save <= kUserModeCount;
+    if (saveAsked && mode == before866)
+        return;
     // A write of the two mode words alone is the PC's recall even when the
     // word already names the mode (it was just saved, or nothing since
     // cleared it); a larger write asks only by changing the word.
-    const bool modeWordsOnly = address >= u32(Img::kCurrentMode) && address + u32(length) <= u32(Img::kModeToSave + 2);
+    const bool modeWordsOnly = address >= u32(Img::kCurrentMode) && end <= u32(Img::kModeToSave + 2);
     if (mode == 0 || mode > kUserModeCount)
         recall_asked_ = 0;
-    else if (modeWordsOnly || mode != before)
+    else if (modeWordsOnly || mode != before866)
         recall_asked_ = mode;
 }
 
@@ -121,27 +136,33 @@ int ZevRamPara::store_saved_mode(int slot)
     if (!validSlot(slot))
         return -1;
     const u32 bit = 1u << slot;
-    u8 copy[kUserModeFileSize];
-    u32 change;
-    {
-        C331Lock lock;
-        if (!(saves_asked_ & bit))
-            return -1;
-        // A slot the PC emptied since has no mode to store: its file
-        // follows the rewrite of the modes.
-        if (!ZevUserModeSaved(slot)) {
-            saves_asked_ &= ~bit;
-            return -1;
+    QMutexLocker files(&modes_file_mutex);
+    for (int attempt = 0; attempt < kFileTries; ++attempt) {
+        u8 copy[kUserModeFileSize];
+        u32 change;
+        {
+            C331Lock lock;
+            if (!(saves_asked_ & bit))
+                return -1;
+            // A slot the PC emptied since has no mode to store: its file
+            // follows the rewrite of the modes.
+            if (!ZevUserModeSaved(slot)) {
+                saves_asked_ &= ~bit;
+                return -1;
+            }
+            std::memcpy(copy, user_mode[slot], sizeof copy);
+            change = slot_changes_[slot];
         }
-        std::memcpy(copy, user_mode[slot], sizeof copy);
-        change = slot_changes_[slot];
+        if (!write_mode_copy(slot, copy, true))
+            return 0;
+        C331Lock lock;
+        if (slot_changes_[slot] == change) {
+            saves_asked_ &= ~bit;
+            return 1;
+        }
     }
-    if (!write_mode_copy(slot, copy, true))
-        return 0;
-    C331Lock lock;
-    if (slot_changes_[slot] == change)
-        saves_asked_ &= ~bit;
-    return 1;
+    // The slot kept changing under the writes: the save stays asked.
+    return 0;
 }
 
 int ZevRamPara::ZevModeUserRamParaDeal(const u8* data, int length, u32 address)
@@ -171,38 +192,28 @@ int ZevRamPara::mode_file_deal(int slot, int op)
     // The slots are read and changed under the apply mutex (the PC links
     // read and upload them); files are read and written outside it. A slot
     // saved or uploaded meanwhile keeps what that made it.
+    QMutexLocker files(&modes_file_mutex);
     u8* m = user_mode[slot];
-    const int menuFlag = 2 + Img::kOsdMenuFlag - Img::kModeStart;
     u32 change;
+    bool menu;
     {
         C331Lock lock;
         change = slot_changes_[slot];
+        menu = get16(m, kSlotMenuFlag) == 1;
     }
     if (op == 1) {
-        bool deleted = Utils::system_mutex(QString("rm  -rf  %1").arg(QString::fromStdString(modeFilePath(slot)))) == 0;
-        usleep(100);
-        bool menu;
-        {
-            C331Lock lock;
-            menu = get16(m, menuFlag) == 1;
-        }
-        if (menu && Utils::system_mutex(QString("rm  -rf  %1").arg(QString::fromStdString(modeMenuPath(slot)))) == 0) {
-            C331Lock lock;
-            put16(m, menuFlag, 0);
-        } else if (menu) {
-            deleted = false;
-        }
-        usleep(100);
-        Utils::system_mutex("sync");
-        usleep(100);
+        const bool deleted = delete_mode_files(slot, menu);
+        C331Lock lock;
+        if (slot_changes_[slot] != change)
+            return ZevUserModeSaved(slot);
         if (!deleted) {
             // A file left in place is not read back: the slot stays empty,
             // and emptied, for a later try to delete it.
-            C331Lock lock;
-            if (slot_changes_[slot] == change)
-                empty_mode_slot(slot);
+            empty_mode_slot(slot);
             return -1;
         }
+        if (menu)
+            put16(m, kSlotMenuFlag, 0);
     }
     QByteArray b;
     board::FileRead read;
@@ -236,12 +247,6 @@ int ZevRamPara::mode_file_deal(int slot, int op)
     return 0;
 }
 
-bool ZevRamPara::mode_emptied(int slot)
-{
-    C331Lock lock;
-    return validSlot(slot) && mode_emptied_[slot];
-}
-
 void ZevRamPara::empty_mode_slot(int slot)
 {
     if (!validSlot(slot))
@@ -259,28 +264,107 @@ int ZevRamPara::mode_file_write(int slot, int op)
         return 0;
     // The file is written from a copy: a PC upload into the slot goes on
     // under the apply mutex meanwhile and never reaches the file half done.
+    QMutexLocker files(&modes_file_mutex);
     u8 copy[kUserModeFileSize];
-    bool emptied;
+    u32 change;
     {
         C331Lock lock;
         u8* m = user_mode[slot];
+        if (op == 1 || !ZevUserModeSaved(slot))
+            ++slot_changes_[slot];
         m[0] = 0xAA;
         m[1] = 0xAA;
-        if (op == 1) {
+        if (op == 1)
             std::memcpy(m + 2, img() + Img::kModeStart, Img::kModeBytes);
-            ++slot_changes_[slot];
-        }
         std::memcpy(copy, m, sizeof copy);
-        emptied = mode_emptied_[slot];
-        mode_emptied_[slot] = false;
+        change = slot_changes_[slot];
     }
     const bool written = write_mode_copy(slot, copy, op == 0);
-    if (!written) {
-        // An emptied slot whose file waits to be deleted still does.
-        C331Lock lock;
-        mode_emptied_[slot] = mode_emptied_[slot] || emptied;
-    }
+    // An emptied slot whose file was not written still waits to lose it.
+    C331Lock lock;
+    if (written && slot_changes_[slot] == change)
+        mode_emptied_[slot] = false;
     return written ? 1 : 0;
+}
+
+ZevRamPara::ModeFile ZevRamPara::store_mode_file(int slot)
+{
+    if (!validSlot(slot))
+        return {ModeFile::nothing, true};
+    QMutexLocker files(&modes_file_mutex);
+    ModeFile result{ModeFile::nothing, true};
+    for (int attempt = 0; attempt < kFileTries; ++attempt) {
+        u8 copy[kUserModeFileSize];
+        u32 change;
+        bool menu = false;
+        {
+            C331Lock lock;
+            u8* m = user_mode[slot];
+            change = slot_changes_[slot];
+            if (m[0] < 0xFF && m[1] < 0xFF && (m[0] == 0xAA || m[1] == 0xAA)) {
+                result.ask = ModeFile::write;
+                m[0] = 0xAA;
+                m[1] = 0xAA;
+                std::memcpy(copy, m, sizeof copy);
+            } else if ((m[0] == 0xFF || m[1] == 0xFF) && mode_emptied_[slot]) {
+                result.ask = ModeFile::remove;
+                menu = get16(m, kSlotMenuFlag) == 1;
+            } else {
+                // Shows empty without being emptied (a file that could not
+                // be read, or none): its file stays as it is.
+                return {ModeFile::nothing, true};
+            }
+        }
+        const bool done =
+            result.ask == ModeFile::write ? write_mode_copy(slot, copy, false) : delete_mode_files(slot, menu);
+        C331Lock lock;
+        if (slot_changes_[slot] != change)
+            continue;
+        if (done) {
+            mode_emptied_[slot] = false;
+            if (menu)
+                put16(user_mode[slot], kSlotMenuFlag, 0);
+        }
+        result.done = done;
+        return result;
+    }
+    // The slot kept changing under the file: it waits, and is tried again.
+    result.done = false;
+    return result;
+}
+
+bool ZevRamPara::factory_reset_modes(const std::function<void()>& reset)
+{
+    QMutexLocker files(&modes_file_mutex);
+    u32 changes[kUserModeCount];
+    c331_apply(1, [&] {
+        reset();
+        for (int s = 0; s < kUserModeCount; ++s) {
+            empty_mode_slot(s);
+            changes[s] = slot_changes_[s];
+        }
+    });
+    if (Utils::system_mutex("rm  -rf  /data/modes/*") != 0)
+        return false;
+    // A slot saved since the empty (a PC save meanwhile) keeps what it asks
+    // of its file.
+    C331Lock lock;
+    for (int s = 0; s < kUserModeCount; ++s)
+        if (slot_changes_[s] == changes[s])
+            mode_emptied_[s] = false;
+    return true;
+}
+
+bool ZevRamPara::delete_mode_files(int slot, bool menu)
+{
+    bool deleted = Utils::system_mutex(QString("rm  -rf  %1").arg(QString::fromStdString(modeFilePath(slot)))) == 0;
+    usleep(100);
+    if (menu && Utils::system_mutex(QString("rm  -rf  %1").arg(QString::fromStdString(modeMenuPath(slot)))) != 0)
+        deleted = false;
+    usleep(100);
+    Utils::system_mutex("sync");
+    usleep(100);
+    return deleted;
 }
 
 bool ZevRamPara::write_mode_copy(int slot, const u8* copy, bool withMenu)

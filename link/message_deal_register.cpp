@@ -250,15 +250,16 @@ int message_deal::REG_mcu_flag(u8 mask)
         // recall, and copying the slot back would undo the PC's changes
         // made since.
         const int asked = ZevRamPara::take_recall_asked();
-        if (asked < 0) {
-            // The screen no longer shows a stored mode.
+        // The screen no longer shows a stored mode, unless a save or the
+        // recall names one.
+        if (asked < 0)
             ZevRamPara::put16(img(), Img::kCurrentMode, 0);
-        } else {
-            ZevRamPara::recall_mode(asked);
-        }
-        // A save asked by word 868 keeps the image as it stands at this
-        // apply, whatever changes come after it.
+        // A save asked by word 868 keeps the screen as it stands at this
+        // apply, whatever changes come after it: it goes first, so a recall
+        // asked beside it brings back the slot without undoing the save.
         ZevRamPara::take_mode_save_word();
+        if (asked >= 0)
+            ZevRamPara::recall_mode(asked);
         u16 audio = ZevRamPara::img16(Img::kAudioLayer);
         if (audio > 5)
             audio = 0;
@@ -343,16 +344,17 @@ int message_deal::RegUpdate10(u8 mask)
     if ((mask & 0x12) && !ZevRamPara::image_storable())
         return 1;
     if (mask & 0x01) {
-        Utils::system_mutex("rm  -rf  /data/modes/*");
-        c331_apply(1, [] {
+        const bool removed = ZevRamPara::factory_reset_modes([] {
             ZevRamPara::factory_reset_into(img());
-            for (int slot = 0; slot < kUserModeCount; ++slot)
-                ZevRamPara::empty_mode_slot(slot);
             if (ZevRamPara::take_led_size_change()) {
                 request_led_setup();
                 ZevRamPara::put16(img(), Img::kAudioLayer, 0);
             }
         });
+        // Mode files that could not be removed are deleted by the rewrite of
+        // the modes, which tries again each second while they stay.
+        if (!removed)
+            ZevRamPara::test_signal(2);
     }
     if (mask & 0x02)
         c331_apply(1, [] { ZevRamPara::load_defaults(Img::kModeStart, Img::kSpliceMode); });

@@ -244,13 +244,18 @@ class TestMessageRegister : public QObject
         u8* slot = ZevRamPara::user_mode[2];
         slot[0] = slot[1] = 0xAA;
         std::memset(slot + 2, 0x3C, Img::kModeBytes);
+        // A save asked beside the recall is made first, of the screen as it
+        // stood.
+        img()[Img::kModeStart + 100] = 0x5A;
         ZevRamPara::put16(img(), Img::kModeToSave, 5);
         send(md, request(kBox, 0x60, ram_rest(Img::kCurrentMode, 2, {3, 0})));
         Bytes req = request(kBox, 0xA0, reg_rest(11, 0x02, 0x02));
         QCOMPARE(send(md, req).body, expected_reply(req, {0x00}));
         QCOMPARE(img()[Img::kModeStart + 100], u8(0x3C));
+        QCOMPARE(ZevRamPara::img16(Img::kCurrentMode), u16(3));
         QCOMPARE(ZevRamPara::img16(Img::kModeToSave), u16(0));
-        QCOMPARE(ZevRamPara::mode_saves_asked(), u32(0));
+        QCOMPARE(ZevRamPara::mode_saves_asked(), u32(1u << 4));
+        QCOMPARE(ZevRamPara::user_mode[4][2 + 100], u8(0x5A));
         QCOMPARE(c331_manage::para_update_flag.load(), u8(1));
 
         // The mode already shown: the screen no longer shows a stored mode.
@@ -346,6 +351,72 @@ class TestMessageRegister : public QObject
         QCOMPARE(brightness(), recalled ? 33 : before);
         QCOMPARE(ZevRamPara::img16(Img::kCurrentMode), u16(recalled ? 3 : 0));
         QCOMPARE(img()[flags], black);
+    }
+
+    // Which PC write of the mode words asks a save, which a recall, and a
+    // register 11 that finds both: the save first, of the screen as it
+    // stood, then the recall. Modes 4 (brightness 20) and 3 (33) are saved,
+    // 3 is shown, and a single setting made the screen's brightness 66.
+    void whichWriteAsksWhat_data()
+    {
+        QTest::addColumn<QString>("writes");
+        QTest::addColumn<int>("saved");
+        QTest::addColumn<int>("brightness");
+        QTest::addColumn<int>("mode");
+        QTest::newRow("both words as read, 868 = 6") << "03000600@866" << 6 << 66 << 6;
+        QTest::newRow("868 alone") << "0600@868" << 6 << 66 << 6;
+        QTest::newRow("866 then 868, two writes") << "0300@866 0800@868" << 8 << 33 << 3;
+        QTest::newRow("868 then 866, two writes") << "0800@868 0300@866" << 8 << 33 << 3;
+        QTest::newRow("both words, 866 changed") << "04000800@866" << 8 << 20 << 4;
+        QTest::newRow("866 alone") << "0400@866" << 0 << 20 << 4;
+        QTest::newRow("whole image with 868 = 8") << "image=8" << 8 << 66 << 8;
+        QTest::newRow("whole image as read") << "image=0" << 0 << 66 << 0;
+        QTest::newRow("second client's save beside a recall asked") << "0400@866 04000900@866" << 9 << 20 << 4;
+        QTest::newRow("second client's 868 beside a recall asked") << "0400@866 0900@868" << 9 << 20 << 4;
+    }
+    void whichWriteAsksWhat()
+    {
+        QFETCH(QString, writes);
+        QFETCH(int, saved);
+        QFETCH(int, brightness);
+        QFETCH(int, mode);
+        const Bytes apply = request(kBox, 0xA0, reg_rest(11, 0x02, 0x02));
+        auto write = [&](u32 at, const Bytes& data) {
+            return send(md, request(kBox, 0x60, ram_rest(at, u16(data.size()), data))).status();
+        };
+        for (int s = 0; s < kUserModeCount; ++s) {
+            C331Lock lock;
+            ZevRamPara::empty_mode_slot(s);
+        }
+        for (int m : {4, 3}) {
+            QCOMPARE(write(Img::kBrightness, {u8(m == 3 ? 33 : 20), 0}), u8(0));
+            QCOMPARE(write(Img::kCurrentMode, {0, 0, u8(m), 0}), u8(0));
+            QCOMPARE(send(md, apply).status(), u8(0));
+        }
+        QCOMPARE(send(md, request(kBox, 0xB0, {0x31, 0, 6, 66, 0})).status(), u8(0));
+        QCOMPARE(ZevRamPara::img16(Img::kCurrentMode), u16(3));
+        for (const QString& w : writes.split(' ')) {
+            if (w.startsWith("image")) {
+                Bytes image(img(), img() + Img::kSize);
+                image[Img::kModeToSave] = u8(w.section('=', 1).toInt());
+                for (u32 at = 0; at < Img::kSize; at += 1024)
+                    QCOMPARE(write(at, Bytes(image.begin() + at, image.begin() + at + 1024)), u8(0));
+                continue;
+            }
+            const QByteArray hex = QByteArray::fromHex(w.section('@', 0, 0).toLatin1());
+            QCOMPARE(write(w.section('@', 1).toUInt(), Bytes(hex.begin(), hex.end())), u8(0));
+        }
+        QCOMPARE(send(md, apply).status(), u8(0));
+        QCOMPARE(int(ZevRamPara::img16(Img::kBrightness)), brightness);
+        QCOMPARE(int(ZevRamPara::img16(Img::kCurrentMode)), mode);
+        QCOMPARE(int(ZevRamPara::img16(Img::kModeToSave)), 0);
+        for (int s = 0; s < kUserModeCount; ++s) {
+            C331Lock lock;
+            const bool stored = ZevRamPara::ZevUserModeSaved(s);
+            QCOMPARE(stored, s == 2 || s == 3 || s + 1 == saved);
+            if (s + 1 == saved)
+                QCOMPARE(int(ZevRamPara::get16(ZevRamPara::user_mode[s], 2 + Img::kBrightness - Img::kModeStart)), 66);
+        }
     }
 
     void register11SwitchModeAndAudio()

@@ -196,34 +196,17 @@ void SyncUpdate::store_mode(int s)
 {
     if (s < 0 || s >= kUserModeCount)
         return;
-    u8 a, b;
-    {
-        C331Lock lock;
-        a = ZevRamPara::user_mode[s][0];
-        b = ZevRamPara::user_mode[s][1];
-    }
-    // What the slot asks of its file: 0 nothing, 1 written, 2 deleted.
-    int ask = 0;
-    bool stored = true;
-    if (a < 0xFF && b < 0xFF && (a == 0xAA || b == 0xAA)) {
-        ask = 1;
-        stored = ZevRamPara::mode_file_write(s, 2) == 1;
-    } else if ((a == 0xFF || b == 0xFF) && ZevRamPara::mode_emptied(s)) {
-        // Only an emptied slot loses its file: one that merely shows empty
-        // (a file that could not be read, a save that waits) keeps it, and
-        // a save that waits stays asked for.
-        ask = 2;
-        stored = ZevRamPara::mode_file_deal(s, 1) >= 0;
-    }
+    const ZevRamPara::ModeFile result = ZevRamPara::store_mode_file(s);
+    const bool removal = result.ask == ZevRamPara::ModeFile::remove;
     const u32 bit = 1u << s;
-    if (!stored && !((slots_waiting_ | saves_waiting_) & bit)) {
-        tell_slot(s, ask == 2, true);
+    if (!result.done && !((slots_waiting_ | saves_waiting_) & bit)) {
+        tell_slot(s, removal, true);
         Utils::wake_tick();
-    } else if (stored && ask && (slots_waiting_ & bit)) {
-        tell_slot(s, ask == 2, false);
+    } else if (result.done && result.ask != ZevRamPara::ModeFile::nothing && (slots_waiting_ & bit)) {
+        tell_slot(s, removal, false);
     }
     // A slot that now holds nothing to store has nothing waiting either.
-    slots_waiting_ = stored ? slots_waiting_ & ~bit : slots_waiting_ | bit;
+    slots_waiting_ = result.done ? slots_waiting_ & ~bit : slots_waiting_ | bit;
 }
 
 void SyncUpdate::persist_image()

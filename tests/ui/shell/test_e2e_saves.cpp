@@ -259,6 +259,86 @@ class TestE2eSaves : public QObject
         }
     }
 
+    // Mode 3 saved with brightness 33 and shown, then the brightness made
+    // 66 by the single-setting command, which leaves word 866 at 3; the PC
+    // then asks a save of slot s the ways a PC tool writes the mode words.
+    // The save is made of the screen as it stood, and a recall asked beside
+    // it is carried out after it.
+    void aSaveBesideTheModeWordIsMade()
+    {
+        QVERIFY(start());
+        QCOMPARE(statuses({brightness(33), kApply, save_mode(2), kApply}), Bytes(4, 0));
+        auto show_mode3_at_66 = [&] {
+            QCOMPARE(statuses({recall_mode(2), kApply, request(kBox, 0xB0, {0x31, 0, 6, 66, 0})}), Bytes(3, 0));
+            QCOMPARE(word(pc, Img::kBrightness), 66);
+            QCOMPARE(word(pc, Img::kCurrentMode), 3);
+        };
+
+        // One write of the two words as read, with 868 = 6.
+        show_mode3_at_66();
+        const Bytes words = read_bytes(pc, Img::kCurrentMode, 4);
+        QCOMPARE(words, (Bytes{3, 0, 0, 0}));
+        QCOMPARE(statuses({write_image(Img::kCurrentMode, {words[0], words[1], 6, 0}), kApply}), (Bytes{0, 0}));
+        QCOMPARE(slot_word(pc, 5, Img::kBrightness), 66);
+        QCOMPARE(word(pc, Img::kBrightness), 66);
+        QCOMPARE(word(pc, Img::kCurrentMode), 6);
+
+        // 866 := 3 and 868 := 8 as two writes: the save of the screen as it
+        // stood, then the recall of mode 3.
+        show_mode3_at_66();
+        QCOMPARE(statuses({write_image(Img::kCurrentMode, {3, 0}), write_image(Img::kModeToSave, {8, 0}), kApply}),
+                 Bytes(3, 0));
+        QCOMPARE(slot_word(pc, 7, Img::kBrightness), 66);
+        QCOMPARE(word(pc, Img::kBrightness), 33);
+        QCOMPARE(word(pc, Img::kCurrentMode), 3);
+
+        // Two PC clients: A writes 866 = 3 and has not sent its register 11
+        // when B saves mode 9.
+        show_mode3_at_66();
+        const int b = tcp_connect(5005, true);
+        QVERIFY(b >= 0);
+        QCOMPARE(statuses({write_image(Img::kCurrentMode, {3, 0})}), Bytes{0});
+        const Bytes fromB[] = {ask(b, write_image(Img::kModeToSave, {9, 0})), ask(b, kApply)};
+        close(b);
+        QCOMPARE(fromB[0], Bytes{0});
+        QCOMPARE(fromB[1], Bytes{0});
+        QCOMPARE(slot_word(pc, 8, Img::kBrightness), 66);
+        QCOMPARE(word(pc, Img::kBrightness), 33);
+        QCOMPARE(statuses({kApply}), Bytes{0});
+        QCOMPARE(word(pc, Img::kBrightness), 33);
+        QCOMPARE(slot_word(pc, 8, Img::kBrightness), 66);
+    }
+
+    // A change, a save of mode 7 and a factory reset sent back to back: the
+    // reset answered 0 leaves no mode file, whatever write of the save was
+    // in flight, and the slot stays empty after a restart.
+    void aFactoryResetLeavesNoModeFile()
+    {
+        QVERIFY(start());
+        const Bytes reset = request(kBox, 0xA0, {16, 0x01, 0, 0x01});
+        const QDir modes(host("/data/modes"));
+        for (int trial = 0; trial < 40; ++trial) {
+            const QString where = QString("trial %1").arg(trial);
+            const Bytes answers = statuses({brightness(u8(10 + trial)), kApply, save_mode(6), kApply, reset});
+            QVERIFY2(
+                answers == Bytes(5, 0),
+                qPrintable(where + ": answers " +
+                           QByteArray(reinterpret_cast<const char*>(answers.data()), int(answers.size())).toHex()));
+            // What the save's refresh does after the answer comes within
+            // a moment; nothing of it may bring a file back.
+            QTest::qWait(150);
+            QVERIFY2(modes.entryList(QDir::Files | QDir::Hidden).isEmpty(),
+                     qPrintable(where + ": " + modes.entryList(QDir::Files | QDir::Hidden).join(' ')));
+            QVERIFY2(read_bytes(pc, 7u << 12, 2) == (Bytes{0xFF, 0xFF}), qPrintable(where + ": slot 7"));
+        }
+        close(pc);
+        pc = -1;
+        stop_program(pid);
+        QVERIFY(start());
+        QCOMPARE(read_bytes(pc, 7u << 12, 2), (Bytes{0xFF, 0xFF}));
+        QVERIFY(modes.entryList(QDir::Files).isEmpty());
+    }
+
     // With the stored image unreadable at start, a change is refused, the
     // panel's tip says it is not saved, and a factory reset writes the
     // factory image in its place before the modes go.
