@@ -27,6 +27,12 @@ void C331ApplyByte::set_wake_hook(void (*hook)())
 
 C331ApplyByte& C331ApplyByte::operator=(u8 value)
 {
+    // A pending apply after a factory reset (2) also rewrites the stored
+    // modes: an edit asked before the reader took it (1) must not turn it
+    // into a plain apply. Writers hold the apply mutex, the reader too when
+    // it clears the byte.
+    if (value != 0 && value_.load() > value)
+        value = value_.load();
     value_.store(value);
     if (value) {
         if (void (*wake)() = g_wake_hook.load())

@@ -10,7 +10,8 @@
 #include "core/global.h"
 
 // The apply byte. Storing a nonzero value calls the reader's wake hook, so an
-// apply starts at once instead of at the reader's next idle turn.
+// apply starts at once instead of at the reader's next idle turn; it never
+// lowers a pending request (an edit does not undo a pending 2).
 class C331ApplyByte
 {
   public:

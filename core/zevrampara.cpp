@@ -196,6 +196,7 @@ void ZevRamPara::load_all()
         C331Lock lock;
         saves_asked_ = 0;
         recall_asked_ = 0;
+        refresh_save_ = false;
     }
     for (int s = 0; s < kUserModeCount; ++s)
         mode_file_deal(s, 0);
@@ -410,6 +411,10 @@ int ZevRamPara::ZevRamParaDeal(const u8* data, int length, u32 address)
     std::memcpy(img() + address, data, size_t(length));
     if (address < Img::kCurrentMode + 2 && address + u32(length) > Img::kCurrentMode)
         note_mode_word_write(address, length, mode);
+    // A change of the image after a save the refresh took early: the
+    // screen no longer shows that save.
+    if (length > 0 && (address < u32(Img::kCurrentMode) || address + u32(length) > u32(Img::kModeToSave + 2)))
+        refresh_save_ = false;
     if (address < Img::kLedHeight + 2 && address + u32(length) > Img::kSpliceMode && led_size_differs())
         led_size_written_ = true;
     // The PC asks for the apply later, if at all; the image changed now.

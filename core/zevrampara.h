@@ -295,7 +295,8 @@ class ZevRamPara : public QObject
     // mutex.
     static void empty_mode_slot(int slot);
     // The factory reset of the modes: under the apply mutex, reset (the
-    // image's part of it) and every slot emptied, the apply asked; then
+    // image's part of it), every slot emptied and a recall the PC asked
+    // dropped, the apply asked; then
     // "rm  -rf  /data/modes/*". False when that failed: the slots stay
     // emptied, for the rewrite of the modes to delete their files.
     static bool factory_reset_modes(const std::function<void()>& reset);
@@ -317,8 +318,15 @@ class ZevRamPara : public QObject
     // by register 11 bit 1: the slot, or -1 when none is asked.
     static int take_recall_asked();
     // Word 868 names a slot to save: the slot is saved and the word
-    // cleared. False, the word left as it is, when it names no slot.
-    static bool take_mode_save_word();
+    // cleared. False, the word left as it is, when it names no slot. A page
+    // refresh (byRefresh) that takes it before the register 11 that goes
+    // with it leaves a note: that register 11 keeps word 866 naming the
+    // save, as it does when it takes the word itself. A PC write of the
+    // image beyond the mode words, or a later save or recall, drops the
+    // note.
+    static bool take_mode_save_word(bool byRefresh = false);
+    // Whether a page refresh took word 868 since: the note is taken.
+    static bool take_refresh_save();
     // Bit s: slot s was saved and its file is not yet written.
     static u32 mode_saves_asked() { return saves_asked_; }
     // Writes the file of slot's save, with the OSD menu beside it, outside
@@ -347,6 +355,8 @@ class ZevRamPara : public QObject
     static u32 slot_changes_[kUserModeCount];
     // Slot + 1 of the recall the PC asked, 0 for none.
     static u16 recall_asked_;
+    // A page refresh took word 868 before its register 11.
+    static bool refresh_save_;
     // Notes the PC's write of image bytes [address, address + length) that
     // touched a mode word; word 866 held before866 beforehand.
     static void note_mode_word_write(u32 address, int length, u16 before866);

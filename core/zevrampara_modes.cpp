@@ -16,6 +16,7 @@ bool ZevRamPara::mode_emptied_[kUserModeCount];
 u32 ZevRamPara::saves_asked_ = 0;
 u32 ZevRamPara::slot_changes_[kUserModeCount];
 u16 ZevRamPara::recall_asked_ = 0;
+bool ZevRamPara::refresh_save_ = false;
 
 namespace
 {
@@ -80,6 +81,7 @@ void ZevRamPara::save_mode(int slot)
     put16(img(), Img::kModeToSave, 0);
     // The slot holds a mode again: its file is written, never deleted.
     mode_emptied_[slot] = false;
+    refresh_save_ = false;
     ++slot_changes_[slot];
     saves_asked_ |= 1u << slot;
 }
@@ -91,6 +93,7 @@ bool ZevRamPara::recall_mode(int slot)
     std::memcpy(img() + Img::kModeStart, user_mode[slot] + 2, Img::kModeBytes);
     put16(img(), Img::kCurrentMode, u16(slot + 1));
     put16(img(), Img::kModeToSave, 0);
+    refresh_save_ = false;
     return true;
 }
 
@@ -122,13 +125,21 @@ int ZevRamPara::take_recall_asked()
     return slot;
 }
 
-bool ZevRamPara::take_mode_save_word()
+bool ZevRamPara::take_mode_save_word(bool byRefresh)
 {
     const u16 w = img16(Img::kModeToSave);
     if (w == 0 || w > kUserModeCount)
         return false;
     save_mode(w - 1);
+    refresh_save_ = byRefresh;
     return true;
+}
+
+bool ZevRamPara::take_refresh_save()
+{
+    const bool taken = refresh_save_;
+    refresh_save_ = false;
+    return taken;
 }
 
 int ZevRamPara::store_saved_mode(int slot)
@@ -339,6 +350,9 @@ bool ZevRamPara::factory_reset_modes(const std::function<void()>& reset)
     u32 changes[kUserModeCount];
     c331_apply(1, [&] {
         reset();
+        // Nothing the PC asked of the modes outlives the reset.
+        recall_asked_ = 0;
+        refresh_save_ = false;
         for (int s = 0; s < kUserModeCount; ++s) {
             empty_mode_slot(s);
             changes[s] = slot_changes_[s];

@@ -251,8 +251,10 @@ int message_deal::REG_mcu_flag(u8 mask)
         // made since.
         const int asked = ZevRamPara::take_recall_asked();
         // The screen no longer shows a stored mode, unless a save or the
-        // recall names one.
-        if (asked < 0)
+        // recall names one: also the save of word 868 that a page refresh
+        // took before this register 11.
+        const bool refreshSaved = ZevRamPara::take_refresh_save();
+        if (asked < 0 && !refreshSaved)
             ZevRamPara::put16(img(), Img::kCurrentMode, 0);
         // A save asked by word 868 keeps the screen as it stands at this
         // apply, whatever changes come after it: it goes first, so a recall

@@ -373,6 +373,11 @@ class TestMessageRegister : public QObject
         QTest::newRow("whole image as read") << "image=0" << 0 << 66 << 0;
         QTest::newRow("second client's save beside a recall asked") << "0400@866 04000900@866" << 9 << 20 << 4;
         QTest::newRow("second client's 868 beside a recall asked") << "0400@866 0900@868" << 9 << 20 << 4;
+        // A page refresh that takes word 868 before the register 11: the
+        // same save, still named by word 866 unless the PC changed the
+        // screen after it.
+        QTest::newRow("both words as read, a refresh between") << "03000600@866 refresh" << 6 << 66 << 6;
+        QTest::newRow("868 alone, a refresh and a change between") << "0600@868 refresh 5000@2176" << 6 << 80 << 0;
     }
     void whichWriteAsksWhat()
     {
@@ -396,6 +401,11 @@ class TestMessageRegister : public QObject
         QCOMPARE(send(md, request(kBox, 0xB0, {0x31, 0, 6, 66, 0})).status(), u8(0));
         QCOMPARE(ZevRamPara::img16(Img::kCurrentMode), u16(3));
         for (const QString& w : writes.split(' ')) {
+            if (w == "refresh") {
+                C331Lock lock;
+                ZevRamPara::take_mode_save_word(true);
+                continue;
+            }
             if (w.startsWith("image")) {
                 Bytes image(img(), img() + Img::kSize);
                 image[Img::kModeToSave] = u8(w.section('=', 1).toInt());
@@ -429,6 +439,17 @@ class TestMessageRegister : public QObject
         QCOMPARE(img()[ZevRamPara::layerOffset(0) + Img::kLayerFlags] & 0x0C, 0x04);
         QCOMPARE(ZevRamPara::img16(Img::kAudioLayer), u16(0));
         send(md, request(kBox, 0xA0, reg_rest(11, 0x04, 0x00)));
+        QCOMPARE(c331_manage::para_update_flag.load(), u8(2));
+    }
+
+    // The rewrite of the modes asked with register 11 bit 2 is not lost to
+    // an edit applied before the video processor took it.
+    void aPendingRewriteOutlastsAnEdit()
+    {
+        send(md, request(kBox, 0xA0, reg_rest(11, 0x04, 0x00)));
+        QCOMPARE(c331_manage::para_update_flag.load(), u8(2));
+        QCOMPARE(send(md, request(kBox, 0xB0, {0x31, 0, 6, 45, 0})).status(), u8(0));
+        QCOMPARE(send(md, request(kBox, 0xA0, reg_rest(11, 0x02, 0x02))).status(), u8(0));
         QCOMPARE(c331_manage::para_update_flag.load(), u8(2));
     }
 

@@ -149,7 +149,7 @@ void SyncUpdate::save_user_mode()
         C331Lock lock;
         // Word 868 that no apply took yet (the PC wrote it and another
         // signal came first) saves its slot now.
-        ZevRamPara::take_mode_save_word();
+        ZevRamPara::take_mode_save_word(true);
         asked = ZevRamPara::mode_saves_asked();
     }
     // A save dropped meanwhile (its slot emptied) waits no more.

@@ -1,10 +1,16 @@
-// The running program on the simulated board, driven by a PC over TCP and
-// the keypad: random user-mode saves, changes and recalls (register 11 and
-// the single-setting command) and BLACK keys at random gaps of 0 to 300 ms,
-// on a data partition of its own that fills and empties. Each answer is
-// checked against a plain model: a recall answered 0 shows what its slot
-// last saved, a save answered 0 is in its slot at once (as the PC reads it)
-// and in its file once room returns.
+// The running program on the simulated board, driven by two PC clients over
+// TCP and the keypad: random user-mode saves (word 868 alone, with 866
+// emptied, or with 866 as read), changes and recalls (register 11, the
+// single-setting command, a whole image written back), the second client's
+// requests among the first's, uploads into and empties of slots with the
+// rewrite of the modes, factory resets and BLACK keys at random gaps of 0 to
+// 300 ms, on a data partition of its own that fills and empties, with a
+// restart of the box and a kill -9 every 20 steps. Each answer is checked
+// against a plain model: a recall answered 0 shows what its slot last
+// saved, a save answered 0 is in its slot at once (as the PC reads it) and
+// in its file once room returns, words 866 and 868 are as the rules leave
+// them, a factory reset answered 0 leaves no mode file, and a restart finds
+// each slot as its file may hold it.
 //
 // ZEV_SEQUENCE_STEPS sets the number of steps (a longer run), and
 // ZEV_SEQUENCE_SEED replays the run a failure names.
@@ -28,23 +34,40 @@ class TestE2eUserModeSequence : public QObject
     std::string program;
     std::string data;
     bool mounted = false;
+    bool full = false;
     pid_t pid = -1;
-    int pc = -1;
+    // The PC's two clients.
+    int pc[2] = {-1, -1};
+    Model m;
+    QString where;
 
     QString host(const QString& boardPath) const { return root.path() + boardPath; }
+    QString filler() const { return QString::fromStdString(data + "/filler"); }
 
     // The PC's read of length bytes at at; empty when it fails.
-    Bytes read(u32 at, int length)
+    Bytes read(int c, u32 at, int length)
     {
-        const Bytes r = ask(pc, request(kBox, 0x61, ram_rest(at, u16(length))));
+        const Bytes r = ask(pc[c], read_image(at, length));
         return r.size() == size_t(length) + 1 && r[0] == 0 ? Bytes(r.begin() + 1, r.end()) : Bytes();
     }
-    Mode screen() { return read(Img::kModeStart, Img::kModeBytes); }
-    Mode slot(int s) { return read(u32(s + 1) << 12, 2 + Img::kModeBytes); }
-    u8 status(const Bytes& req)
+    Mode screen() { return read(0, Img::kModeStart, Img::kModeBytes); }
+    FileBytes slot(int s) { return held(read(0, u32(s + 1) << 12, 2 + Img::kModeBytes)); }
+    Bytes words() { return read(0, Img::kCurrentMode, 4); }
+    u8 status(int c, const Bytes& req)
     {
-        const Bytes a = ask(pc, req);
+        const Bytes a = ask(pc[c], req);
         return a.empty() ? 0xEE : a[0];
+    }
+    bool ok(int c, const Bytes& req) { return status(c, req) == 0; }
+    void write(int c, const ModeWrite& w)
+    {
+        QVERIFY2(ok(c, write_image(w.offset, w.data)), qPrintable(where + ": an image write"));
+        m.image_write(w.offset, w.data);
+    }
+    void apply(int c)
+    {
+        QVERIFY2(ok(c, kApply), qPrintable(where + ": register 11"));
+        m.apply();
     }
     void press(const char* keys)
     {
@@ -52,17 +75,267 @@ class TestE2eUserModeSequence : public QObject
         if (file.open(QIODevice::Append))
             file.write(keys);
     }
-    bool files_hold(const Model& m)
+    bool eventually(const std::function<bool()>& done) { return QTest::qWaitFor(done, 10000); }
+
+    // The box up, both clients connected, its keypad taking keys.
+    bool connected()
+    {
+        for (int& c : pc)
+            c = tcp_connect_within(5005, 15000, true);
+        return pc[0] >= 0 && pc[1] >= 0 && eventually([&] { return QFileInfo(host("/sim/keypad_leds")).size() > 0; });
+    }
+    void disconnect()
+    {
+        for (int& c : pc) {
+            if (c >= 0)
+                close(c);
+            c = -1;
+        }
+        QFile::remove(host("/sim/keypad_leds"));
+    }
+
+    // Each file the model knows holds what it should.
+    bool files_hold()
     {
         for (int s = 0; s < kUserModeCount; ++s) {
-            if (!m.stored[s])
+            if (!m.files[s].eventual)
                 continue;
-            const QByteArray file = readHostFile(host(QString::fromStdString(ZevRamPara::modeFilePath(s))));
-            if (file.size() != kUserModeFileSize || !file.startsWith("\xAA\xAA") ||
-                first_difference(Mode(file.begin() + 2, file.begin() + 2 + Img::kModeBytes), *m.stored[s]) >= 0)
+            const QString file = host(QString::fromStdString(ZevRamPara::modeFilePath(s)));
+            const QByteArray b = readHostFile(file);
+            const FileBytes on_disk = QFileInfo::exists(file) ? held(Bytes(b.begin(), b.end())) : FileBytes();
+            if (on_disk != *m.files[s].eventual || (on_disk && b.size() != kUserModeFileSize))
                 return false;
         }
         return true;
+    }
+    void files_settle()
+    {
+        QVERIFY2(eventually([&] { return files_hold(); }), qPrintable(where + ": the files once room returned"));
+        for (SlotFile& f : m.files)
+            f.settled();
+    }
+    QStringList mode_files() { return QDir(host("/data/modes")).entryList(QDir::Files | QDir::Hidden); }
+    // The stored image holds the screen and word 866 as the model has them.
+    bool image_stored()
+    {
+        const QByteArray b = readHostFile(host("/data/ram_device_info"));
+        const int head = 2 - Img::kPersistStart;
+        if (b.size() < head + Img::kSize)
+            return false;
+        const u16 mode = u16(u8(b[head + Img::kCurrentMode]) | u8(b[head + Img::kCurrentMode + 1]) << 8);
+        return mode == m.mode &&
+               first_difference(Mode(b.begin() + head + Img::kModeStart, b.begin() + head + Img::kSize), m.screen) < 0;
+    }
+
+    // A restart: by the box's own restart once everything is stored, or
+    // by a kill -9 at once. Each slot is then one of what its file may hold;
+    // after the box's restart the screen and word 866 are as stored.
+    void restart(bool clean)
+    {
+        if (clean) {
+            if (full) {
+                QVERIFY2(QFile::remove(filler()), qPrintable(where));
+                full = false;
+            }
+            files_settle();
+            QVERIFY2(eventually([&] { return image_stored(); }), qPrintable(where + ": the stored image"));
+            const u16 mode = m.mode;
+            const Mode shown = m.screen;
+            put(pc[0], wire(with_bcc(request(kBox, 0xA0, {14, 0x02, 0, 0x02}))));
+            // The old program is gone once nothing listens on the port.
+            bool gone = false;
+            for (int waited = 0; !gone && waited < 10000; waited += 20) {
+                const int probe = tcp_connect(5005);
+                gone = probe < 0;
+                if (probe >= 0)
+                    close(probe);
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            QVERIFY2(gone, qPrintable(where + ": the box going down"));
+            disconnect();
+            QVERIFY2(connected(), qPrintable(where + ": the box back after its restart"));
+            const Mode after = screen();
+            const int differs = first_difference(after, shown);
+            QVERIFY2(differs < 0, qPrintable(where + QString(": the screen after the restart differs at image byte %1")
+                                                         .arg(differs)));
+            m.restarted(mode);
+        } else {
+            disconnect();
+            stop_program(pid);
+            pid = start_serving_program(program, root.path().toStdString(), true);
+            QVERIFY2(pid > 0 && connected(), qPrintable(where + ": the box back after a kill -9"));
+            m.screen = screen();
+            const Bytes w = words();
+            QVERIFY2(w.size() == 4, qPrintable(where + ": the mode words"));
+            m.restarted(u16(w[0] | w[1] << 8));
+        }
+        for (int s = 0; s < kUserModeCount; ++s) {
+            const FileBytes found = slot(s);
+            const auto& possible = m.files[s].possible;
+            QVERIFY2(std::find(possible.begin(), possible.end(), found) != possible.end(),
+                     qPrintable(where + QString(": slot %1 after the restart").arg(s + 1)));
+            m.stored[s] = found;
+            m.files[s].found(found);
+        }
+    }
+
+    // A second client's save of s beside the first's recall of r, their
+    // requests interleaved at random.
+    void two_clients(Run& run, int s)
+    {
+        const int r = run.pick(kUserModeCount);
+        const bool asRead = run.pick(2);
+        int a = 0, b = 0;
+        const int aSteps = 2, bSteps = asRead ? 3 : 2;
+        Bytes seen;
+        while (a < aSteps || b < bSteps) {
+            if (b == bSteps || (a < aSteps && run.pick(2))) {
+                if (a++ == 0)
+                    write(0, recall_words(r));
+                else
+                    apply(0);
+            } else if (b++ == 0 && asRead) {
+                seen = read(1, Img::kCurrentMode, 4);
+                const Bytes expected = {u8(m.mode), u8(m.mode >> 8), u8(m.to_save), u8(m.to_save >> 8)};
+                QVERIFY2(seen == expected, qPrintable(where + ": the mode words the second client reads"));
+            } else if (b == bSteps) {
+                apply(1);
+            } else {
+                write(1, asRead ? save_as_read(seen, s) : save_alone(s));
+            }
+            if (QTest::currentTestFailed())
+                return;
+        }
+    }
+
+    void whole_image(u8 value)
+    {
+        Bytes image;
+        for (u32 at = 0; at < Img::kSize; at += 1024) {
+            const Bytes part = read(0, at, 1024);
+            QVERIFY2(part.size() == 1024, qPrintable(where + ": the image read"));
+            image.insert(image.end(), part.begin(), part.end());
+        }
+        image[Img::kBrightness] = value;
+        image[Img::kBrightness + 1] = 0;
+        for (u32 at = 0; at < Img::kSize; at += 1024)
+            write(0, {at, Bytes(image.begin() + at, image.begin() + at + 1024)});
+        apply(0);
+    }
+
+    void step(Run& run, Step step, int s)
+    {
+        switch (step) {
+        case Change:
+            write(0, {u32(Img::kBrightness), {u8(run.pick(101)), 0}});
+            apply(0);
+            break;
+        case SingleChange: {
+            const u8 v = u8(run.pick(101));
+            QVERIFY2(ok(0, single(6, v)), qPrintable(where));
+            m.brightness(v);
+            break;
+        }
+        case Save:
+            write(0, save_block(s));
+            apply(0);
+            break;
+        case SaveAlone:
+            write(0, save_alone(s));
+            apply(0);
+            break;
+        case SaveAsRead: {
+            const Bytes seen = words();
+            const Bytes expected = {u8(m.mode), u8(m.mode >> 8), u8(m.to_save), u8(m.to_save >> 8)};
+            QVERIFY2(seen == expected, qPrintable(where + ": the mode words the PC reads"));
+            write(0, save_as_read(seen, s));
+            apply(0);
+            break;
+        }
+        case Recall:
+            write(0, recall_words(s));
+            apply(0);
+            break;
+        case SingleRecall:
+            QVERIFY2(ok(0, single_recall(s)), qPrintable(where));
+            m.recall(s);
+            break;
+        case WholeImage:
+            whole_image(u8(run.pick(101)));
+            break;
+        case TwoClients:
+            two_clients(run, s);
+            break;
+        case Upload: {
+            Mode mode = m.screen;
+            mode[Model::at(Img::kBrightness)] = u8(run.pick(101));
+            QVERIFY2(ok(0, upload(s, mode)), qPrintable(where + ": the upload"));
+            m.upload(s, mode);
+            break;
+        }
+        case Empty:
+            QVERIFY2(ok(0, upload(s, FileBytes())), qPrintable(where + ": the empty"));
+            m.upload(s, FileBytes());
+            break;
+        case Rewrite:
+            // The rewrite runs after the answer: it is waited for where
+            // there is room to make it.
+            if (full)
+                break;
+            QVERIFY2(ok(0, kRewrite), qPrintable(where + ": the rewrite"));
+            m.rewrite();
+            files_settle();
+            break;
+        case Reset: {
+            const u8 answer = status(0, kFactoryReset);
+            QVERIFY2(answer == 0 || (answer == 1 && full), qPrintable(where + ": the factory reset's answer"));
+            if (answer != 0)
+                break;
+            m.factory_reset();
+            QVERIFY2(mode_files().isEmpty(), qPrintable(where + ": files left: " + mode_files().join(' ')));
+            break;
+        }
+        case Black: {
+            // Window 1 is the current window the key blacks out.
+            const u8 black = m.black(0) ^= 0x01;
+            const int flag = ZevRamPara::layerOffset(0) + Img::kLayerFlags - Img::kModeStart;
+            press("BLACK\n");
+            QVERIFY2(eventually([&] { return screen().at(flag) == black; }), qPrintable(where));
+            break;
+        }
+        case Fill:
+            if (mounted && !full)
+                QVERIFY2(fill_up(filler().toStdString()), qPrintable(where));
+            full = mounted;
+            break;
+        case Room:
+            if (full) {
+                QVERIFY2(QFile::remove(filler()), qPrintable(where));
+                full = false;
+                files_settle();
+            }
+            break;
+        case CleanRestart:
+        case KillRestart:
+            restart(step == CleanRestart);
+            break;
+        default:
+            // The panel's save and call tools are driven by the
+            // in-process run.
+            break;
+        }
+    }
+
+    // The screen, the mode words and every slot as the model has them.
+    void check()
+    {
+        const int differs = first_difference(screen(), m.screen);
+        QVERIFY2(differs < 0, qPrintable(where + QString(": the screen differs at image byte %1").arg(differs)));
+        const Bytes w = words();
+        QVERIFY2(w.size() == 4 && u16(w[0] | w[1] << 8) == m.mode && u16(w[2] | w[3] << 8) == m.to_save,
+                 qPrintable(where + QString(": the mode words, %1 and %2 in the model").arg(m.mode).arg(m.to_save)));
+        for (int s = 0; s < kUserModeCount; ++s)
+            QVERIFY2(slot(s) == m.stored[s], qPrintable(where + QString(": slot %1").arg(s + 1)));
     }
 
   private slots:
@@ -74,13 +347,11 @@ class TestE2eUserModeSequence : public QObject
         data = root.path().toStdString() + "/data";
         mounted = own_partition(data, 16 << 20);
         pid = start_serving_program(program, root.path().toStdString(), true);
-        pc = pid > 0 ? tcp_connect(5005, true) : -1;
-        QVERIFY(pc >= 0);
+        QVERIFY(pid > 0 && connected());
     }
     void cleanupTestCase()
     {
-        if (pc >= 0)
-            close(pc);
+        disconnect();
         stop_program(pid);
         if (mounted)
             drop_partition(data);
@@ -89,84 +360,40 @@ class TestE2eUserModeSequence : public QObject
     void randomStepsKeepWhatEachAnswerPromised()
     {
         Run run(60);
-        const QString filler = QString::fromStdString(data + "/filler");
-        bool full = false;
+        // The factory image applied, every slot empty and no mode file.
+        QVERIFY(ok(0, kFactoryReset));
+        QVERIFY(ok(0, kApply));
+        m = Model();
+        QVERIFY(eventually([&] {
+            m.screen = screen();
+            const Bytes w = words();
+            m.mode = w.size() == 4 ? u16(w[0] | w[1] << 8) : 0xFFFF;
+            return image_stored();
+        }));
+        QVERIFY(mode_files().isEmpty());
 
-        // The keypad's keys are taken once the panel lit its LEDs.
-        QVERIFY(QTest::qWaitFor([&] { return QFileInfo(host("/sim/keypad_leds")).size() > 0; }, 10000));
-        QCOMPARE(status(kApply), u8(0));
-        Model m;
-        m.screen = screen();
-        QCOMPARE(int(m.screen.size()), Img::kModeBytes);
-
-        const Step table[] = {Change, Change, SingleChange, Save,         Save,  Save, Recall, Recall,
-                              Recall, Recall, SingleRecall, SingleRecall, Black, Fill, Room};
+        const Step table[] = {Change,       Change,     SingleChange, Save,       SaveAlone, SaveAsRead,
+                              SaveAsRead,   Recall,     Recall,       Recall,     Recall,    SingleRecall,
+                              SingleRecall, WholeImage, TwoClients,   TwoClients, Upload,    Empty,
+                              Rewrite,      Reset,      Black,        Fill,       Room};
         for (int i = 0; i < run.steps; ++i) {
-            const auto [step, s, where] = run.next(i, table);
-            switch (step) {
-            case Change: {
-                const u8 v = u8(run.pick(101));
-                QVERIFY2(status(write_image(Img::kBrightness, {v, 0})) == 0 && status(kApply) == 0, qPrintable(where));
-                m.brightness(v);
-                break;
-            }
-            case SingleChange: {
-                const u8 v = u8(run.pick(101));
-                QVERIFY2(status(single(6, v)) == 0, qPrintable(where));
-                m.brightness(v);
-                break;
-            }
-            case Save: {
-                QVERIFY2(status(save_request(s)) == 0 && status(kApply) == 0, qPrintable(where));
-                m.save(s);
-                // In its slot when answered, whatever its file does.
-                const Mode read = slot(s);
-                QVERIFY2(read.size() == size_t(2 + Img::kModeBytes) && read[0] == 0xAA && read[1] == 0xAA &&
-                             first_difference(Mode(read.begin() + 2, read.end()), m.screen) < 0,
-                         qPrintable(where + ": the slot as the PC reads it"));
-                break;
-            }
-            case Recall:
-                QVERIFY2(status(recall_request(s)) == 0 && status(kApply) == 0, qPrintable(where));
-                m.recall(s);
-                break;
-            case SingleRecall:
-                QVERIFY2(status(single_recall(s)) == 0, qPrintable(where));
-                m.recall(s);
-                break;
-            case Black: {
-                // Window 1 is the current window the key blacks out.
-                const u8 black = m.black(0) ^= 0x01;
-                const int flag = ZevRamPara::layerOffset(0) + Img::kLayerFlags - Img::kModeStart;
-                press("BLACK\n");
-                QVERIFY2(QTest::qWaitFor([&] { return screen().at(flag) == black; }, 10000), qPrintable(where));
-                break;
-            }
-            case Fill:
-                if (mounted && !full)
-                    QVERIFY2(fill_up(filler.toStdString()), qPrintable(where));
-                full = mounted;
-                break;
-            case Room:
-                if (full) {
-                    QVERIFY2(QFile::remove(filler), qPrintable(where));
-                    full = false;
-                    QVERIFY2(QTest::qWaitFor([&] { return files_hold(m); }, 10000),
-                             qPrintable(where + ": the files once room returned"));
-                }
-                break;
-            default:
-                // The panel's save and call tools are driven by the
-                // in-process run.
-                break;
-            }
-            const int differs = first_difference(screen(), m.screen);
-            QVERIFY2(differs < 0, qPrintable(where + QString(": the screen differs at image byte %1").arg(differs)));
+            auto next = run.next(i, table);
+            // The box's restart and a kill -9 in turn, every 20 steps.
+            if (i % 20 == 19)
+                next.step = (i / 20) % 2 ? KillRestart : CleanRestart;
+            where = run.label(i, next.step, next.slot);
+            step(run, next.step, next.slot);
+            if (QTest::currentTestFailed())
+                return;
+            check();
+            if (QTest::currentTestFailed())
+                return;
             std::this_thread::sleep_for(std::chrono::milliseconds(run.pick(301)));
         }
+        where = QString("seed %1, the end").arg(run.seed);
         if (full)
-            QVERIFY(QFile::remove(filler));
-        QVERIFY2(QTest::qWaitFor([&] { return files_hold(m); }, 10000), qPrintable(QString("seed %1").arg(run.seed)));
+            QVERIFY(QFile::remove(filler()));
+        files_settle();
     }
 };
 

@@ -1,10 +1,14 @@
 // The user-mode path as one sequence: random saves, changes and recalls by
-// the PC (register 11, the single-setting command) and on the panel, and
-// BLACK keys, with random gaps in which the video processor's apply, the
-// page refresh and the retry of waiting writes run or do not run yet, on a
-// data partition that fills and empties. Every answer is checked against a
-// plain model: a recall answered 0 shows what its slot last saved, a save
-// answered 0 is in its slot at once and in its file once room returns.
+// the PC (every way it writes the mode words, register 11, the single-setting
+// command, a whole image written back, a second PC client's requests among
+// the first's) and on the panel, uploads into and empties of slots with the
+// rewrite of the modes, factory resets and BLACK keys, with random gaps in
+// which the video processor's apply, the page refresh and the retry of
+// waiting writes run or do not run yet, on a data partition that fills and
+// empties. Every answer is checked against a plain model: a recall answered
+// 0 shows what its slot last saved, a save answered 0 is in its slot at once
+// and in its file once room returns, words 866 and 868 are as the rules
+// leave them, and a factory reset answered 0 leaves no mode file.
 //
 // ZEV_SEQUENCE_STEPS sets the number of steps (a longer run), and
 // ZEV_SEQUENCE_SEED replays the run a failure names.
@@ -40,10 +44,13 @@ class TestUserModeSequence : public QObject
     Q_OBJECT
     PageHarness harness;
     MainWindow* w = nullptr;
-    message_deal md;
+    // The PC's two clients.
+    message_deal md[2];
     std::string data;
     bool mounted = false;
     bool full = false;
+    Model m;
+    QString where;
 
     QString host(const std::string& boardPath) { return harness.sim().hostQ(boardPath); }
 
@@ -66,10 +73,28 @@ class TestUserModeSequence : public QObject
         return QFile::remove(modes) && QDir().rename(modes + ".away", modes);
     }
 
-    u8 status(const Bytes& req)
+    // A request of client c answered 0, as the model has it.
+    bool ok(int c, const Bytes& req)
     {
-        const Reply r = send(md, req);
-        return r.sent ? r.status() : 0xEE;
+        const Reply r = send(md[c], req);
+        return r.sent && r.status() == 0;
+    }
+    // The PC's read; empty when it fails.
+    Bytes read(int c, u32 at, int length)
+    {
+        const Reply r = send(md[c], read_image(at, length));
+        return r.sent && r.status() == 0 ? r.data() : Bytes();
+    }
+    // An image write of client c, on the box and in the model.
+    void write(int c, const ModeWrite& w)
+    {
+        QVERIFY2(ok(c, write_image(w.offset, w.data)), qPrintable(where + ": an image write"));
+        m.image_write(w.offset, w.data);
+    }
+    void apply(int c)
+    {
+        QVERIFY2(ok(c, kApply), qPrintable(where + ": register 11"));
+        m.apply();
     }
 
     // The video processor's turn and the refreshes it asks for, then the
@@ -81,6 +106,9 @@ class TestUserModeSequence : public QObject
             if (code) {
                 g_para_update_flag = 0;
                 ZevRamPara::test_signal(code);
+                m.refresh();
+                if (code == 2)
+                    m.rewrite();
             }
             QCoreApplication::processEvents();
         }
@@ -107,12 +135,66 @@ class TestUserModeSequence : public QObject
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
-    // The slots and the screen as the model has them; the files too once
-    // nothing waits for room.
-    void check(const Model& m, const QString& where)
+    // A second client's save of s beside the first's recall of r, their
+    // requests interleaved at random; the second client writes word 868
+    // alone or the two words as it read them.
+    void two_clients(Run& run, int s)
+    {
+        const int r = run.pick(kUserModeCount);
+        const bool asRead = run.pick(2);
+        int a = 0, b = 0;
+        const int aSteps = 2, bSteps = asRead ? 3 : 2;
+        Bytes words;
+        while (a < aSteps || b < bSteps) {
+            if (b == bSteps || (a < aSteps && run.pick(2))) {
+                if (a++ == 0)
+                    write(0, recall_words(r));
+                else
+                    apply(0);
+            } else if (b++ == 0 && asRead) {
+                words = read(1, Img::kCurrentMode, 4);
+                const Bytes expected = {u8(m.mode), u8(m.mode >> 8), u8(m.to_save), u8(m.to_save >> 8)};
+                QVERIFY2(words == expected, qPrintable(where + ": the mode words the second client reads"));
+            } else if (b == bSteps) {
+                apply(1);
+            } else {
+                write(1, asRead ? save_as_read(words, s) : save_alone(s));
+            }
+            if (QTest::currentTestFailed())
+                return;
+        }
+    }
+
+    // The PC reads the whole image, changes the brightness and writes it
+    // all back, the mode words with it as they were.
+    void whole_image(u8 value)
+    {
+        Bytes image;
+        for (u32 at = 0; at < Img::kSize; at += 1024) {
+            const Bytes part = read(0, at, 1024);
+            QVERIFY2(part.size() == 1024, qPrintable(where + ": the image read"));
+            image.insert(image.end(), part.begin(), part.end());
+        }
+        image[Img::kBrightness] = value;
+        image[Img::kBrightness + 1] = 0;
+        for (u32 at = 0; at < Img::kSize; at += 1024)
+            write(0, {at, Bytes(image.begin() + at, image.begin() + at + 1024)});
+        apply(0);
+    }
+
+    // The slots, the screen and the mode words as the model has them.
+    void check()
     {
         const int screen = first_difference(image_mode(), m.screen);
         QVERIFY2(screen < 0, qPrintable(where + QString(": the screen differs at image byte %1").arg(screen)));
+        u16 mode, toSave;
+        {
+            C331Lock lock;
+            mode = ZevRamPara::img16(Img::kCurrentMode);
+            toSave = ZevRamPara::img16(Img::kModeToSave);
+        }
+        QVERIFY2(mode == m.mode, qPrintable(where + QString(": word 866 is %1, not %2").arg(mode).arg(m.mode)));
+        QVERIFY2(toSave == m.to_save, qPrintable(where + QString(": word 868 is %1").arg(toSave)));
         for (int s = 0; s < kUserModeCount; ++s) {
             Mode slot;
             bool saved;
@@ -126,16 +208,135 @@ class TestUserModeSequence : public QObject
                 QVERIFY2(first_difference(slot, *m.stored[s]) < 0, qPrintable(where + QString(": slot %1").arg(s + 1)));
         }
     }
-    void check_files(const Model& m, const QString& where)
+    // Every file the model knows, once nothing waits for room.
+    void check_files()
     {
-        QCOMPARE(SyncUpdate::pInstance()->ticks_to_retry(), SyncUpdate::kNothingWaits);
+        QVERIFY2(SyncUpdate::pInstance()->ticks_to_retry() == SyncUpdate::kNothingWaits,
+                 qPrintable(where + ": writes still wait"));
         for (int s = 0; s < kUserModeCount; ++s) {
-            if (!m.stored[s])
+            if (!m.files[s].eventual)
                 continue;
-            const QByteArray file = readHostFile(host(ZevRamPara::modeFilePath(s)));
-            QVERIFY2(file.size() == kUserModeFileSize && file.startsWith("\xAA\xAA") &&
-                         std::memcmp(file.constData() + 2, m.stored[s]->data(), Img::kModeBytes) == 0,
+            const QString file = host(ZevRamPara::modeFilePath(s));
+            const FileBytes& expected = *m.files[s].eventual;
+            if (!expected) {
+                QVERIFY2(!QFileInfo::exists(file), qPrintable(where + QString(": slot %1 has a file").arg(s + 1)));
+                continue;
+            }
+            const QByteArray b = readHostFile(file);
+            QVERIFY2(b.size() == kUserModeFileSize && held(Bytes(b.begin(), b.end())) == expected,
                      qPrintable(where + QString(": the file of slot %1").arg(s + 1)));
+            m.files[s].settled();
+        }
+    }
+    QStringList mode_files() { return QDir(host("/data/modes")).entryList(QDir::Files | QDir::Hidden); }
+
+    void step(Run& run, Step step, int s)
+    {
+        switch (step) {
+        case Change:
+            write(0, {u32(Img::kBrightness), {u8(run.pick(101)), 0}});
+            apply(0);
+            break;
+        case SingleChange: {
+            const u8 v = u8(run.pick(101));
+            QVERIFY2(ok(0, single(6, v)), qPrintable(where));
+            m.brightness(v);
+            break;
+        }
+        case Save:
+            write(0, save_block(s));
+            apply(0);
+            break;
+        case SaveAlone:
+            write(0, save_alone(s));
+            apply(0);
+            break;
+        case SaveAsRead: {
+            const Bytes words = read(0, Img::kCurrentMode, 4);
+            const Bytes expected = {u8(m.mode), u8(m.mode >> 8), u8(m.to_save), u8(m.to_save >> 8)};
+            QVERIFY2(words == expected, qPrintable(where + ": the mode words the PC reads"));
+            write(0, save_as_read(words, s));
+            apply(0);
+            break;
+        }
+        case Recall:
+            write(0, recall_words(s));
+            apply(0);
+            break;
+        case SingleRecall:
+            QVERIFY2(ok(0, single_recall(s)), qPrintable(where));
+            m.recall(s);
+            break;
+        case WholeImage:
+            whole_image(u8(run.pick(101)));
+            break;
+        case TwoClients:
+            two_clients(run, s);
+            break;
+        case Upload: {
+            Mode mode = m.screen;
+            mode[Model::at(Img::kBrightness)] = u8(run.pick(101));
+            QVERIFY2(ok(0, upload(s, mode)), qPrintable(where + ": the upload"));
+            m.upload(s, mode);
+            break;
+        }
+        case Empty:
+            QVERIFY2(ok(0, upload(s, FileBytes())), qPrintable(where + ": the empty"));
+            m.upload(s, FileBytes());
+            break;
+        case Rewrite:
+            QVERIFY2(ok(0, kRewrite), qPrintable(where + ": the rewrite"));
+            // The refresh the apply asks rewrites the modes.
+            gap(0, true);
+            break;
+        case Reset:
+            // An unreachable folder hides its files from the reset too.
+            if (full && !mounted)
+                QVERIFY2(make_room(), qPrintable(where));
+            {
+                // A reset that cannot write the factory image (a full partition)
+                // answers 1 and changes nothing.
+                const Reply r = send(md[0], kFactoryReset);
+                QVERIFY2(r.sent && (r.status() == 0 || (r.status() == 1 && full)),
+                         qPrintable(where + ": the factory reset's answer"));
+                if (r.status() != 0)
+                    break;
+                m.factory_reset();
+                QVERIFY2(mode_files().isEmpty(), qPrintable(where + ": files left: " + mode_files().join(' ')));
+                break;
+            }
+        case PanelSave:
+            panel(true, s);
+            m.save(s);
+            break;
+        case PanelRecall:
+            if (!m.stored[s])
+                break;
+            panel(false, s);
+            m.recall(s);
+            break;
+        case Black: {
+            const int window = run.pick(kSourceCount);
+            g_image_current = u8(window);
+            ZevRamPara::ZevSetImageBlack();
+            m.black(window) ^= 0x01;
+            break;
+        }
+        case Fill:
+            if (!full)
+                QVERIFY2(fill(), qPrintable(where));
+            break;
+        case Room:
+            if (full) {
+                QVERIFY2(make_room(), qPrintable(where));
+                // Within the second of a retry every write that waited
+                // is made.
+                gap(int(SyncUpdate::kRetryTicks) * 10 + 10, true);
+                check_files();
+            }
+            break;
+        default:
+            break;
         }
     }
 
@@ -159,91 +360,36 @@ class TestUserModeSequence : public QObject
     void randomStepsKeepWhatEachAnswerPromised()
     {
         Run run(300);
-        // Every slot empty, the screen applied as register 11 leaves it.
-        for (int s = 0; s < kUserModeCount; ++s) {
-            C331Lock lock;
-            ZevRamPara::empty_mode_slot(s);
-        }
-        SyncUpdate::pInstance()->para_sync(2);
-        QCOMPARE(status(kApply), u8(0));
+        // The factory image applied, every slot empty and no mode file.
+        QVERIFY(ok(0, kFactoryReset));
+        QVERIFY(ok(0, kApply));
         gap(0, true);
-        Model m;
+        m = Model();
         m.screen = image_mode();
+        QVERIFY(mode_files().isEmpty());
 
         // Weighted steps: the PC's most, the panel's a few.
-        const Step table[] = {Change, Change, Change,       SingleChange, Save,      Save,        Save,  Recall, Recall,
-                              Recall, Recall, SingleRecall, SingleRecall, PanelSave, PanelRecall, Black, Fill,   Room};
+        const Step table[] = {Change,       Change,     Change,     SingleChange, Save,   Save,   SaveAlone,
+                              SaveAsRead,   SaveAsRead, Recall,     Recall,       Recall, Recall, SingleRecall,
+                              SingleRecall, WholeImage, TwoClients, TwoClients,   Upload, Empty,  Rewrite,
+                              Rewrite,      Reset,      PanelSave,  PanelRecall,  Black,  Fill,   Room};
         for (int i = 0; i < run.steps; ++i) {
-            const auto [step, s, where] = run.next(i, table);
-            switch (step) {
-            case Change: {
-                const u8 v = u8(run.pick(101));
-                QCOMPARE(status(write_image(Img::kBrightness, {v, 0})), u8(0));
-                QCOMPARE(status(kApply), u8(0));
-                m.brightness(v);
-                break;
-            }
-            case SingleChange: {
-                const u8 v = u8(run.pick(101));
-                QCOMPARE(status(single(6, v)), u8(0));
-                m.brightness(v);
-                break;
-            }
-            case Save:
-                QCOMPARE(status(save_request(s)), u8(0));
-                QCOMPARE(status(kApply), u8(0));
-                m.save(s);
-                break;
-            case Recall:
-                QCOMPARE(status(recall_request(s)), u8(0));
-                QCOMPARE(status(kApply), u8(0));
-                m.recall(s);
-                break;
-            case SingleRecall:
-                QCOMPARE(status(single_recall(s)), u8(0));
-                m.recall(s);
-                break;
-            case PanelSave:
-                panel(true, s);
-                m.save(s);
-                break;
-            case PanelRecall:
-                if (!m.stored[s])
-                    continue;
-                panel(false, s);
-                m.recall(s);
-                break;
-            case Black: {
-                const int window = run.pick(kSourceCount);
-                g_image_current = u8(window);
-                ZevRamPara::ZevSetImageBlack();
-                m.black(window) ^= 0x01;
-                break;
-            }
-            case Fill:
-                if (!full)
-                    QVERIFY2(fill(), qPrintable(where));
-                break;
-            case Room:
-                if (full) {
-                    QVERIFY2(make_room(), qPrintable(where));
-                    // Within the second of a retry every write that waited
-                    // is made.
-                    gap(int(SyncUpdate::kRetryTicks) * 10 + 10, true);
-                    check_files(m, where);
-                }
-                break;
-            }
-            check(m, where);
+            const auto next = run.next(i, table);
+            where = next.where;
+            step(run, next.step, next.slot);
+            if (QTest::currentTestFailed())
+                return;
+            check();
             if (QTest::currentTestFailed())
                 return;
             gap(run.pick(31) * 10, run.pick(3) != 0);
         }
+        where = QString("seed %1, the end").arg(run.seed);
         if (full)
             QVERIFY(make_room());
         gap(int(SyncUpdate::kRetryTicks) * 10 + 10, true);
-        check(m, "the end");
-        check_files(m, QString("seed %1, the end").arg(run.seed));
+        check();
+        check_files();
     }
 };
 
