@@ -330,6 +330,35 @@ inline ModeWrite recall_words(int s)
     return {u32(Img::kCurrentMode), {u8(s + 1), 0}};
 }
 
+// The PC's steps of both runs, on the box and in the model; what differs is
+// how a request reaches the box. Failures name where.
+class PcSteps
+{
+  public:
+    virtual ~PcSteps() = default;
+    Model m;
+    QString where;
+    // Runs a step of the PC's; false when the step is not one.
+    bool pc_step(Run& run, Step step, int s);
+    // The PC's read of length bytes at at; empty when it fails.
+    Bytes read(int c, u32 at, int length);
+    Bytes words() { return read(0, Img::kCurrentMode, 4); }
+    bool ok(int c, const Bytes& req);
+
+  protected:
+    // Client c's request: the reply from its status on, empty when none
+    // came.
+    virtual Bytes ask_box(int c, const Bytes& req) = 0;
+
+  private:
+    void write(int c, const ModeWrite& w);
+    void apply(int c);
+    // The mode words as the model has them, as client c reads them.
+    bool words_read(int c, Bytes* seen);
+    void two_clients(Run& run, int s);
+    void whole_image(u8 value);
+};
+
 // The first image offset where two modes differ, or -1.
 inline int first_difference(const Mode& a, const Mode& b)
 {

@@ -27,7 +27,7 @@
 
 using namespace mode_sequence;
 
-class TestE2eUserModeSequence : public QObject
+class TestE2eUserModeSequence : public QObject, public PcSteps
 {
     Q_OBJECT
     QTemporaryDir root;
@@ -38,37 +38,13 @@ class TestE2eUserModeSequence : public QObject
     pid_t pid = -1;
     // The PC's two clients.
     int pc[2] = {-1, -1};
-    Model m;
-    QString where;
 
     QString host(const QString& boardPath) const { return root.path() + boardPath; }
     QString filler() const { return QString::fromStdString(data + "/filler"); }
 
-    // The PC's read of length bytes at at; empty when it fails.
-    Bytes read(int c, u32 at, int length)
-    {
-        const Bytes r = ask(pc[c], read_image(at, length));
-        return r.size() == size_t(length) + 1 && r[0] == 0 ? Bytes(r.begin() + 1, r.end()) : Bytes();
-    }
+    Bytes ask_box(int c, const Bytes& req) override { return ask(pc[c], req); }
     Mode screen() { return read(0, Img::kModeStart, Img::kModeBytes); }
     FileBytes slot(int s) { return held(read(0, u32(s + 1) << 12, 2 + Img::kModeBytes)); }
-    Bytes words() { return read(0, Img::kCurrentMode, 4); }
-    u8 status(int c, const Bytes& req)
-    {
-        const Bytes a = ask(pc[c], req);
-        return a.empty() ? 0xEE : a[0];
-    }
-    bool ok(int c, const Bytes& req) { return status(c, req) == 0; }
-    void write(int c, const ModeWrite& w)
-    {
-        QVERIFY2(ok(c, write_image(w.offset, w.data)), qPrintable(where + ": an image write"));
-        m.image_write(w.offset, w.data);
-    }
-    void apply(int c)
-    {
-        QVERIFY2(ok(c, kApply), qPrintable(where + ": register 11"));
-        m.apply();
-    }
     void press(const char* keys)
     {
         QFile file(host("/sim/keypad"));
@@ -156,8 +132,9 @@ class TestE2eUserModeSequence : public QObject
             QVERIFY2(connected(), qPrintable(where + ": the box back after its restart"));
             const Mode after = screen();
             const int differs = first_difference(after, shown);
-            QVERIFY2(differs < 0, qPrintable(where + QString(": the screen after the restart differs at image byte %1")
-                                                         .arg(differs)));
+            QVERIFY2(
+                differs < 0,
+                qPrintable(where + QString(": the screen after the restart differs at image byte %1").arg(differs)));
             m.restarted(mode);
         } else {
             disconnect();
@@ -179,104 +156,11 @@ class TestE2eUserModeSequence : public QObject
         }
     }
 
-    // A second client's save of s beside the first's recall of r, their
-    // requests interleaved at random.
-    void two_clients(Run& run, int s)
-    {
-        const int r = run.pick(kUserModeCount);
-        const bool asRead = run.pick(2);
-        int a = 0, b = 0;
-        const int aSteps = 2, bSteps = asRead ? 3 : 2;
-        Bytes seen;
-        while (a < aSteps || b < bSteps) {
-            if (b == bSteps || (a < aSteps && run.pick(2))) {
-                if (a++ == 0)
-                    write(0, recall_words(r));
-                else
-                    apply(0);
-            } else if (b++ == 0 && asRead) {
-                seen = read(1, Img::kCurrentMode, 4);
-                const Bytes expected = {u8(m.mode), u8(m.mode >> 8), u8(m.to_save), u8(m.to_save >> 8)};
-                QVERIFY2(seen == expected, qPrintable(where + ": the mode words the second client reads"));
-            } else if (b == bSteps) {
-                apply(1);
-            } else {
-                write(1, asRead ? save_as_read(seen, s) : save_alone(s));
-            }
-            if (QTest::currentTestFailed())
-                return;
-        }
-    }
-
-    void whole_image(u8 value)
-    {
-        Bytes image;
-        for (u32 at = 0; at < Img::kSize; at += 1024) {
-            const Bytes part = read(0, at, 1024);
-            QVERIFY2(part.size() == 1024, qPrintable(where + ": the image read"));
-            image.insert(image.end(), part.begin(), part.end());
-        }
-        image[Img::kBrightness] = value;
-        image[Img::kBrightness + 1] = 0;
-        for (u32 at = 0; at < Img::kSize; at += 1024)
-            write(0, {at, Bytes(image.begin() + at, image.begin() + at + 1024)});
-        apply(0);
-    }
-
     void step(Run& run, Step step, int s)
     {
+        if (pc_step(run, step, s))
+            return;
         switch (step) {
-        case Change:
-            write(0, {u32(Img::kBrightness), {u8(run.pick(101)), 0}});
-            apply(0);
-            break;
-        case SingleChange: {
-            const u8 v = u8(run.pick(101));
-            QVERIFY2(ok(0, single(6, v)), qPrintable(where));
-            m.brightness(v);
-            break;
-        }
-        case Save:
-            write(0, save_block(s));
-            apply(0);
-            break;
-        case SaveAlone:
-            write(0, save_alone(s));
-            apply(0);
-            break;
-        case SaveAsRead: {
-            const Bytes seen = words();
-            const Bytes expected = {u8(m.mode), u8(m.mode >> 8), u8(m.to_save), u8(m.to_save >> 8)};
-            QVERIFY2(seen == expected, qPrintable(where + ": the mode words the PC reads"));
-            write(0, save_as_read(seen, s));
-            apply(0);
-            break;
-        }
-        case Recall:
-            write(0, recall_words(s));
-            apply(0);
-            break;
-        case SingleRecall:
-            QVERIFY2(ok(0, single_recall(s)), qPrintable(where));
-            m.recall(s);
-            break;
-        case WholeImage:
-            whole_image(u8(run.pick(101)));
-            break;
-        case TwoClients:
-            two_clients(run, s);
-            break;
-        case Upload: {
-            Mode mode = m.screen;
-            mode[Model::at(Img::kBrightness)] = u8(run.pick(101));
-            QVERIFY2(ok(0, upload(s, mode)), qPrintable(where + ": the upload"));
-            m.upload(s, mode);
-            break;
-        }
-        case Empty:
-            QVERIFY2(ok(0, upload(s, FileBytes())), qPrintable(where + ": the empty"));
-            m.upload(s, FileBytes());
-            break;
         case Rewrite:
             // The rewrite runs after the answer: it is waited for where
             // there is room to make it.
@@ -287,7 +171,8 @@ class TestE2eUserModeSequence : public QObject
             files_settle();
             break;
         case Reset: {
-            const u8 answer = status(0, kFactoryReset);
+            const Bytes r = ask_box(0, kFactoryReset);
+            const u8 answer = r.empty() ? 0xEE : r[0];
             QVERIFY2(answer == 0 || (answer == 1 && full), qPrintable(where + ": the factory reset's answer"));
             if (answer != 0)
                 break;

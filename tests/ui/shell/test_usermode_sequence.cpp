@@ -39,7 +39,7 @@ Mode image_mode()
 }
 } // namespace
 
-class TestUserModeSequence : public QObject
+class TestUserModeSequence : public QObject, public PcSteps
 {
     Q_OBJECT
     PageHarness harness;
@@ -49,8 +49,6 @@ class TestUserModeSequence : public QObject
     std::string data;
     bool mounted = false;
     bool full = false;
-    Model m;
-    QString where;
 
     QString host(const std::string& boardPath) { return harness.sim().hostQ(boardPath); }
 
@@ -73,28 +71,15 @@ class TestUserModeSequence : public QObject
         return QFile::remove(modes) && QDir().rename(modes + ".away", modes);
     }
 
-    // A request of client c answered 0, as the model has it.
-    bool ok(int c, const Bytes& req)
+    Bytes ask_box(int c, const Bytes& req) override
     {
         const Reply r = send(md[c], req);
-        return r.sent && r.status() == 0;
-    }
-    // The PC's read; empty when it fails.
-    Bytes read(int c, u32 at, int length)
-    {
-        const Reply r = send(md[c], read_image(at, length));
-        return r.sent && r.status() == 0 ? r.data() : Bytes();
-    }
-    // An image write of client c, on the box and in the model.
-    void write(int c, const ModeWrite& w)
-    {
-        QVERIFY2(ok(c, write_image(w.offset, w.data)), qPrintable(where + ": an image write"));
-        m.image_write(w.offset, w.data);
-    }
-    void apply(int c)
-    {
-        QVERIFY2(ok(c, kApply), qPrintable(where + ": register 11"));
-        m.apply();
+        if (!r.sent)
+            return {};
+        Bytes out = {r.status()};
+        const Bytes d = r.data();
+        out.insert(out.end(), d.begin(), d.end());
+        return out;
     }
 
     // The video processor's turn and the refreshes it asks for, then the
@@ -133,53 +118,6 @@ class TestUserModeSequence : public QObject
         w->tip_on_sync = 0;
         release_key(w, kBack);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-
-    // A second client's save of s beside the first's recall of r, their
-    // requests interleaved at random; the second client writes word 868
-    // alone or the two words as it read them.
-    void two_clients(Run& run, int s)
-    {
-        const int r = run.pick(kUserModeCount);
-        const bool asRead = run.pick(2);
-        int a = 0, b = 0;
-        const int aSteps = 2, bSteps = asRead ? 3 : 2;
-        Bytes words;
-        while (a < aSteps || b < bSteps) {
-            if (b == bSteps || (a < aSteps && run.pick(2))) {
-                if (a++ == 0)
-                    write(0, recall_words(r));
-                else
-                    apply(0);
-            } else if (b++ == 0 && asRead) {
-                words = read(1, Img::kCurrentMode, 4);
-                const Bytes expected = {u8(m.mode), u8(m.mode >> 8), u8(m.to_save), u8(m.to_save >> 8)};
-                QVERIFY2(words == expected, qPrintable(where + ": the mode words the second client reads"));
-            } else if (b == bSteps) {
-                apply(1);
-            } else {
-                write(1, asRead ? save_as_read(words, s) : save_alone(s));
-            }
-            if (QTest::currentTestFailed())
-                return;
-        }
-    }
-
-    // The PC reads the whole image, changes the brightness and writes it
-    // all back, the mode words with it as they were.
-    void whole_image(u8 value)
-    {
-        Bytes image;
-        for (u32 at = 0; at < Img::kSize; at += 1024) {
-            const Bytes part = read(0, at, 1024);
-            QVERIFY2(part.size() == 1024, qPrintable(where + ": the image read"));
-            image.insert(image.end(), part.begin(), part.end());
-        }
-        image[Img::kBrightness] = value;
-        image[Img::kBrightness + 1] = 0;
-        for (u32 at = 0; at < Img::kSize; at += 1024)
-            write(0, {at, Bytes(image.begin() + at, image.begin() + at + 1024)});
-        apply(0);
     }
 
     // The slots, the screen and the mode words as the model has them.
@@ -232,58 +170,9 @@ class TestUserModeSequence : public QObject
 
     void step(Run& run, Step step, int s)
     {
+        if (pc_step(run, step, s))
+            return;
         switch (step) {
-        case Change:
-            write(0, {u32(Img::kBrightness), {u8(run.pick(101)), 0}});
-            apply(0);
-            break;
-        case SingleChange: {
-            const u8 v = u8(run.pick(101));
-            QVERIFY2(ok(0, single(6, v)), qPrintable(where));
-            m.brightness(v);
-            break;
-        }
-        case Save:
-            write(0, save_block(s));
-            apply(0);
-            break;
-        case SaveAlone:
-            write(0, save_alone(s));
-            apply(0);
-            break;
-        case SaveAsRead: {
-            const Bytes words = read(0, Img::kCurrentMode, 4);
-            const Bytes expected = {u8(m.mode), u8(m.mode >> 8), u8(m.to_save), u8(m.to_save >> 8)};
-            QVERIFY2(words == expected, qPrintable(where + ": the mode words the PC reads"));
-            write(0, save_as_read(words, s));
-            apply(0);
-            break;
-        }
-        case Recall:
-            write(0, recall_words(s));
-            apply(0);
-            break;
-        case SingleRecall:
-            QVERIFY2(ok(0, single_recall(s)), qPrintable(where));
-            m.recall(s);
-            break;
-        case WholeImage:
-            whole_image(u8(run.pick(101)));
-            break;
-        case TwoClients:
-            two_clients(run, s);
-            break;
-        case Upload: {
-            Mode mode = m.screen;
-            mode[Model::at(Img::kBrightness)] = u8(run.pick(101));
-            QVERIFY2(ok(0, upload(s, mode)), qPrintable(where + ": the upload"));
-            m.upload(s, mode);
-            break;
-        }
-        case Empty:
-            QVERIFY2(ok(0, upload(s, FileBytes())), qPrintable(where + ": the empty"));
-            m.upload(s, FileBytes());
-            break;
         case Rewrite:
             QVERIFY2(ok(0, kRewrite), qPrintable(where + ": the rewrite"));
             // The refresh the apply asks rewrites the modes.
