@@ -1,5 +1,6 @@
 #include "page_harness.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -123,6 +124,40 @@ namespace
 
 const PageVisit* g_visit = nullptr;
 int g_failed = 0;
+
+// A scene that shows a failure provokes it, and the warning that failure
+// gives is what the scene is made for, not news for whoever draws the
+// pages: while such a scene is built, the warnings that carry the expected
+// text are counted and kept off the console. Every other message goes on as
+// before, from any thread.
+QtMessageHandler g_passOn = nullptr;
+const char* g_expected = nullptr;
+std::atomic<int> g_provoked{0};
+
+void keepExpected(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (type == QtWarningMsg && text.contains(QLatin1String(g_expected)))
+        ++g_provoked;
+    else
+        g_passOn(type, context, text);
+}
+
+class ExpectedWarning
+{
+  public:
+    explicit ExpectedWarning(const char* text)
+    {
+        g_expected = text;
+        g_provoked = 0;
+        g_passOn = qInstallMessageHandler(keepExpected);
+    }
+    ~ExpectedWarning() { qInstallMessageHandler(g_passOn); }
+    ExpectedWarning(const ExpectedWarning&) = delete;
+    ExpectedWarning& operator=(const ExpectedWarning&) = delete;
+
+    // How many came; a scene that provoked none does not show what it says.
+    int provoked() const { return g_provoked; }
+};
 
 // Lets the page settle (polish, layout, deferred deletes) and hands it on.
 void save(QWidget* w, const QString& name, int lang)
@@ -317,7 +352,14 @@ void render_maintenance_pages()
         const QString image = board::path(QString(ZevRamPara::kDeviceInfoFile));
         QFile::remove(image);
         QDir().mkpath(image + "/in-the-way");
-        reset.on_Button_reset_clicked();
+        {
+            ExpectedWarning refused("cannot be written: the factory reset is refused");
+            reset.on_Button_reset_clicked();
+            if (!refused.provoked()) {
+                std::fprintf(stderr, "page scenes: the factory reset was not refused\n");
+                ++g_failed;
+            }
+        }
         save(&reset, "factory_failed", lang);
         QDir(image).removeRecursively();
     }
