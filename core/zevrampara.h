@@ -266,7 +266,6 @@ class ZevRamPara : public QObject
     // mutex and Utils::_file_deal_mutex, and is taken under neither (a page
     // reads its files under the apply mutex).
     static QMutex modes_file_mutex;
-    //
     // Op 1 deletes the slot's files first; then the slot is loaded from its
     // file: 1 when the file holds the mode (4,096 bytes, or cut short with
     // its markers and all 3,200 mode bytes), else the slot shows empty.
@@ -296,14 +295,14 @@ class ZevRamPara : public QObject
     static void empty_mode_slot(int slot);
     // The factory reset of the modes: under the apply mutex, reset (the
     // image's part of it), every slot emptied and a recall the PC asked
-    // dropped, the apply asked; then
-    // "rm  -rf  /data/modes/*". False when that failed: the slots stay
-    // emptied, for the rewrite of the modes to delete their files.
+    // dropped, the apply asked; then "rm  -rf  /data/modes/*". False when
+    // that failed: the slots stay emptied, for the rewrite of the modes to
+    // delete their files.
     static bool factory_reset_modes(const std::function<void()>& reset);
 
     // The user modes: one save and one recall, which the panel, the PC's
-    // register 11 and its single-setting command all use, and the slots'
-    // files. Under the apply mutex unless said otherwise.
+    // register 11 and its single-setting command all use. Under the apply
+    // mutex unless said otherwise.
     //
     // Saves the image's mode bytes (896..4095) into slot at once: from then
     // on the slot holds the mode, for the PC's reads, every recall and a
