@@ -18,6 +18,7 @@
 #include "board/sim/sim_board.h"
 #include "board/sim/listen_address.h"
 #include "chips/tarvosource.h"
+#include "core/before_stop.h"
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/ini_file.h"
@@ -189,6 +190,8 @@ int main(int argc, char* argv[])
     // Before anything lists or writes the stored files' folders: a write cut
     // short by a power loss leaves its temporary file behind.
     leftovers::sweep();
+    // Before anything is answered: a stop then finds what waits for its file.
+    before_stop::catch_stop_signals();
     ConfigEngine::pInstance();
     announce(choice, links, vnc);
     g_zev_keys = u8(check_hiddev());

@@ -35,8 +35,9 @@ void image_written();
 // Guards the apply byte and the image writes that go with it.
 //
 // Lock order, kept everywhere so that no two threads wait on each other:
-// the user modes' file mutex (ZevRamPara::modes_file_mutex), then this
-// apply mutex, then Utils::_led_para_init_mutex, then an FPGA's
+// the user modes' file mutex (ZevRamPara::modes_file_mutex), then the
+// image's file mutex (ZevRamPara::image_file_mutex), then this apply mutex,
+// then Utils::_led_para_init_mutex, then an FPGA's
 // register lock (fpga_manage::reg_mutex), then the FPGA parameter pages' lock
 // (fpga_manage::para_mutex), then Utils::_spi_mutex. Nothing is taken under
 // the LED set-up mutex (the FPGA worker decides its set-up step under it and

@@ -16,6 +16,9 @@ u8 ZevRamPara::p_zevrampara_shadow[Img::kSize];
 USER_MODE_SLOT ZevRamPara::user_mode[kUserModeCount];
 bool ZevRamPara::led_size_written_ = false;
 std::atomic<bool> ZevRamPara::image_file_unread{false};
+QMutex ZevRamPara::image_file_mutex;
+u8 ZevRamPara::image_filed_[Img::kSize - Img::kPersistStart];
+bool ZevRamPara::image_filed_known_ = false;
 ZevDeviceArea ZevRamPara::device;
 QMutex ZevRamPara::mutex(QMutex::Recursive);
 const char* ZevRamPara::kDeviceInfoFile = "/data/ram_device_info";
@@ -142,19 +145,46 @@ void ZevRamPara::factory_reset_into(u8* image)
 
 bool ZevRamPara::save_device_info(const u8* snapshot, bool replaceUnread)
 {
+    QMutexLocker file(&image_file_mutex);
+    return write_image_file(snapshot, replaceUnread);
+}
+
+bool ZevRamPara::write_image_file(const u8* snapshot, bool replaceUnread)
+{
     if (image_file_unread && !replaceUnread)
         return false;
     u8 buf[2 + Img::kSize - Img::kPersistStart];
     buf[0] = 0xAA;
     buf[1] = 0xAA;
     std::memcpy(buf + 2, snapshot + Img::kPersistStart, Img::kSize - Img::kPersistStart);
-    QMutexLocker lock(&Utils::_file_deal_mutex);
-    if (!board::write_whole(board::path(kDeviceInfoFile), buf, sizeof buf))
-        return false;
+    {
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        if (!board::write_whole(board::path(kDeviceInfoFile), buf, sizeof buf))
+            return false;
+    }
+    std::memcpy(image_filed_, buf + 2, sizeof image_filed_);
+    image_filed_known_ = true;
     // The file is the box's own again: later changes are stored.
     if (image_file_unread.exchange(false))
         zevlog::stored_file(lcCore(), kDeviceInfoFile, "replaced by the factory image at the factory reset");
     return true;
+}
+
+ZevRamPara::Stored ZevRamPara::store_image()
+{
+    QMutexLocker file(&image_file_mutex);
+    if (!image_filed_known_ || image_file_unread)
+        return Stored::nothing;
+    u8 snapshot[Img::kSize];
+    {
+        // The file never holds half of a write; the FPGA worker writes the
+        // brightness under the same lock.
+        ImageReadLock lock;
+        std::memcpy(snapshot, img(), sizeof snapshot);
+    }
+    if (std::memcmp(snapshot + Img::kPersistStart, image_filed_, sizeof image_filed_) == 0)
+        return Stored::nothing;
+    return write_image_file(snapshot, false) ? Stored::written : Stored::failed;
 }
 
 void ZevRamPara::load_all()
@@ -195,12 +225,21 @@ void ZevRamPara::load_all()
     {
         C331Lock lock;
         saves_asked_ = 0;
+        files_wanted_ = 0;
         recall_asked_ = 0;
         refresh_save_ = false;
     }
     for (int s = 0; s < kUserModeCount; ++s)
         mode_file_deal(s, 0);
     std::memcpy(p_zevrampara_shadow, p_zevrampara_config, sizeof p_zevrampara_shadow);
+    {
+        // What start-up leaves in the image beside the file (no test
+        // pattern, no save asked) is stored with the next change, not on
+        // its own.
+        QMutexLocker file(&image_file_mutex);
+        std::memcpy(image_filed_, p_zevrampara_config + Img::kPersistStart, sizeof image_filed_);
+        image_filed_known_ = !image_file_unread;
+    }
     g_language = p_zevrampara_config[Img::kLanguage];
     ZevCropSourceInit();
 }

@@ -205,6 +205,19 @@ class ZevRamPara : public QObject
     // nothing, while the stored file could not be read at start, unless the
     // write replaces it (a factory reset: the user asked to discard it).
     static bool save_device_info(const u8* snapshot, bool replaceUnread = false);
+    // The image's file, owned by image_file_mutex: whoever writes it holds
+    // the mutex from the snapshot it writes to the write's end, so the file
+    // takes the image's states in the order they were taken and never goes
+    // back to an older one. It comes after modes_file_mutex and before the
+    // apply mutex.
+    static QMutex image_file_mutex;
+    // What a store of a file did: nothing to store, written, or failed (it
+    // waits).
+    enum class Stored { nothing, written, failed };
+    // Writes image bytes 768..4095 as they stand when they differ from what
+    // the file was last given; nothing while the file could not be read at
+    // start, or before the image is loaded.
+    static Stored store_image();
     // The stored image file could not be read at start (a read error, no
     // permission): it is not written before the next start, or before a
     // factory reset writes the factory image in its place.
@@ -286,19 +299,33 @@ class ZevRamPara : public QObject
     // slot (a marker 0xAA, none 0xFF) is marked 0xAA 0xAA and its file
     // written; a slot emptied by the PC, the user's delete or a factory
     // reset loses its files; a slot that merely shows empty (a file that
-    // could not be read) keeps its file. Not done: what failed waits, and
-    // is tried again as the slot then stands.
+    // could not be read) keeps its file. A file that already holds the
+    // slot as it stands is left alone. Not done: what failed waits, and is
+    // tried again as the slot then stands. Its caller runs the sync and
+    // settle once after the writes of its pass.
     static ModeFile store_mode_file(int slot);
     // Marks the slot emptied as a factory reset or the user's delete does,
     // and drops a save of it whose file waits; the caller holds the apply
     // mutex.
     static void empty_mode_slot(int slot);
-    // The factory reset of the modes: under the apply mutex, reset (the
-    // image's part of it), every slot emptied and a recall the PC asked
-    // dropped, the apply asked; then "rm  -rf  /data/modes/*". False when
-    // that failed: the slots stay emptied, for the rewrite of the modes to
-    // delete their files.
-    static bool factory_reset_modes(const std::function<void()>& reset);
+    // The factory reset, whole or not at all: the factory image (the EDID
+    // range kept) first replaces the image's file, also one that could not
+    // be read; then, still holding the image's file so that no older image
+    // is written after it, under the apply mutex: reset (the image's part
+    // of it), every slot emptied and a recall the PC asked dropped, the
+    // apply asked; then "rm  -rf  /data/modes/*". refused, nothing reset,
+    // when the image's file cannot be written; files_left when the removal
+    // failed: the slots stay emptied, their files wait for the rewrite of
+    // the modes.
+    enum class Reset { refused, done, files_left };
+    static Reset factory_reset_modes(const std::function<void()>& reset);
+    // The rewrite of the modes (register 11 bit 2) asked: every slot's file
+    // is to follow its slot. Asked again while it waits, it joins the one
+    // that waits. The caller holds the apply mutex.
+    static void ask_modes_rewrite();
+    // Bit s: slot s's file is to follow the slot (a rewrite of the modes, a
+    // delete) and has not yet.
+    static u32 files_wanted() { return files_wanted_.load(); }
 
     // The user modes: one save and one recall, which the panel, the PC's
     // register 11 and its single-setting command all use. Under the apply
@@ -327,12 +354,13 @@ class ZevRamPara : public QObject
     // Whether a page refresh took word 868 since: the note is taken.
     static bool take_refresh_save();
     // Bit s: slot s was saved and its file is not yet written.
-    static u32 mode_saves_asked() { return saves_asked_; }
+    static u32 mode_saves_asked() { return saves_asked_.load(); }
     // Writes the file of slot's save, with the OSD menu beside it, outside
     // the apply mutex: 1 written, 0 not written (the save stays asked), -1
     // no save asked (none, or the slot was emptied since). The save is done
     // once the file holds the slot as it stands: a later save or upload of
-    // the slot during the write is written again.
+    // the slot during the write is written again. Its caller runs the sync
+    // and settle once after the writes of its pass.
     static int store_saved_mode(int slot);
 
     static std::string modeFilePath(int slot);
@@ -348,10 +376,25 @@ class ZevRamPara : public QObject
     // Under the apply mutex.
     static bool led_size_written_;
     static bool mode_emptied_[kUserModeCount];
-    static u32 saves_asked_;
+    // Written under the apply mutex, read anywhere.
+    static std::atomic<u32> saves_asked_;
+    static std::atomic<u32> files_wanted_;
     // Counts every change of a slot (a save, an upload, an emptying), so a
     // file write knows whether it stored the slot as it now stands.
     static u32 slot_changes_[kUserModeCount];
+    // The slot's change count its file holds, while filed_[s]: a file
+    // already holding the slot is not written again.
+    static u32 filed_change_[kUserModeCount];
+    static bool filed_[kUserModeCount];
+    // The slot's file holds it as it now stands; under the apply mutex.
+    static bool slot_filed(int slot) { return filed_[slot] && filed_change_[slot] == slot_changes_[slot]; }
+    static void note_filed(int slot, u32 change);
+    // Image bytes 768..4095 as its file was last given them, once known;
+    // under image_file_mutex.
+    static u8 image_filed_[Img::kSize - Img::kPersistStart];
+    static bool image_filed_known_;
+    // save_device_info with image_file_mutex held.
+    static bool write_image_file(const u8* snapshot, bool replaceUnread);
     // Slot + 1 of the recall the PC asked, 0 for none.
     static u16 recall_asked_;
     // A page refresh took word 868 before its register 11.

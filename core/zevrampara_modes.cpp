@@ -13,8 +13,11 @@
 
 QMutex ZevRamPara::modes_file_mutex;
 bool ZevRamPara::mode_emptied_[kUserModeCount];
-u32 ZevRamPara::saves_asked_ = 0;
+std::atomic<u32> ZevRamPara::saves_asked_{0};
+std::atomic<u32> ZevRamPara::files_wanted_{0};
 u32 ZevRamPara::slot_changes_[kUserModeCount];
+u32 ZevRamPara::filed_change_[kUserModeCount];
+bool ZevRamPara::filed_[kUserModeCount];
 u16 ZevRamPara::recall_asked_ = 0;
 bool ZevRamPara::refresh_save_ = false;
 
@@ -35,7 +38,19 @@ constexpr int kSlotMenuFlag = 2 + Img::kOsdMenuFlag - Img::kModeStart;
 // A slot's file is decided and acted on again while the slot changes under
 // the act; beyond that it waits for the next try.
 constexpr int kFileTries = 3;
+constexpr u32 kAllSlots = (1u << kUserModeCount) - 1;
 } // namespace
+
+void ZevRamPara::note_filed(int slot, u32 change)
+{
+    filed_change_[slot] = change;
+    filed_[slot] = true;
+}
+
+void ZevRamPara::ask_modes_rewrite()
+{
+    files_wanted_ = kAllSlots;
+}
 
 int ZevRamPara::ZevUserModeSaved(int slot)
 {
@@ -169,6 +184,7 @@ int ZevRamPara::store_saved_mode(int slot)
         C331Lock lock;
         if (slot_changes_[slot] == change) {
             saves_asked_ &= ~bit;
+            note_filed(slot, change);
             return 1;
         }
     }
@@ -248,6 +264,11 @@ int ZevRamPara::mode_file_deal(int slot, int op)
     if (slot_changes_[slot] != change)
         return ZevUserModeSaved(slot);
     mode_emptied_[slot] = false;
+    // Only a file the box itself would write is taken as holding the slot;
+    // a rewrite of the modes writes one cut short whole.
+    filed_[slot] = false;
+    if (read == board::FileRead::missing || (usable && marked && b.size() == kUserModeFileSize))
+        note_filed(slot, change);
     if (usable) {
         std::memset(m, 0, kUserModeFileSize);
         std::memcpy(m, b.constData(), size_t(b.size()));
@@ -267,6 +288,8 @@ void ZevRamPara::empty_mode_slot(int slot)
     mode_emptied_[slot] = true;
     ++slot_changes_[slot];
     saves_asked_ &= ~(1u << slot);
+    // Its file goes.
+    files_wanted_ |= 1u << slot;
 }
 
 int ZevRamPara::mode_file_write(int slot, int op)
@@ -291,10 +314,14 @@ int ZevRamPara::mode_file_write(int slot, int op)
         change = slot_changes_[slot];
     }
     const bool written = write_mode_copy(slot, copy, op == 0);
+    if (written)
+        syncAndSettle();
     // An emptied slot whose file was not written still waits to lose it.
     C331Lock lock;
-    if (written && slot_changes_[slot] == change)
+    if (written && slot_changes_[slot] == change) {
         mode_emptied_[slot] = false;
+        note_filed(slot, change);
+    }
     return written ? 1 : 0;
 }
 
@@ -303,6 +330,7 @@ ZevRamPara::ModeFile ZevRamPara::store_mode_file(int slot)
     if (!validSlot(slot))
         return {ModeFile::nothing, true};
     QMutexLocker files(&modes_file_mutex);
+    const u32 bit = 1u << slot;
     ModeFile result{ModeFile::nothing, true};
     for (int attempt = 0; attempt < kFileTries; ++attempt) {
         u8 copy[kUserModeFileSize];
@@ -312,6 +340,12 @@ ZevRamPara::ModeFile ZevRamPara::store_mode_file(int slot)
             C331Lock lock;
             u8* m = user_mode[slot];
             change = slot_changes_[slot];
+            // A file that already holds the slot is not written again: a
+            // rewrite asked many times writes each slot once.
+            if (slot_filed(slot)) {
+                files_wanted_ &= ~bit;
+                return result;
+            }
             if (m[0] < 0xFF && m[1] < 0xFF && (m[0] == 0xAA || m[1] == 0xAA)) {
                 result.ask = ModeFile::write;
                 m[0] = 0xAA;
@@ -323,6 +357,7 @@ ZevRamPara::ModeFile ZevRamPara::store_mode_file(int slot)
             } else {
                 // Shows empty without being emptied (a file that could not
                 // be read, or none): its file stays as it is.
+                files_wanted_ &= ~bit;
                 return {ModeFile::nothing, true};
             }
         }
@@ -335,6 +370,8 @@ ZevRamPara::ModeFile ZevRamPara::store_mode_file(int slot)
             mode_emptied_[slot] = false;
             if (menu)
                 put16(user_mode[slot], kSlotMenuFlag, 0);
+            note_filed(slot, change);
+            files_wanted_ &= ~bit;
         }
         result.done = done;
         return result;
@@ -344,29 +381,46 @@ ZevRamPara::ModeFile ZevRamPara::store_mode_file(int slot)
     return result;
 }
 
-bool ZevRamPara::factory_reset_modes(const std::function<void()>& reset)
+ZevRamPara::Reset ZevRamPara::factory_reset_modes(const std::function<void()>& reset)
 {
     QMutexLocker files(&modes_file_mutex);
     u32 changes[kUserModeCount];
-    c331_apply(1, [&] {
-        reset();
-        // Nothing the PC asked of the modes outlives the reset.
-        recall_asked_ = 0;
-        refresh_save_ = false;
-        for (int s = 0; s < kUserModeCount; ++s) {
-            empty_mode_slot(s);
-            changes[s] = slot_changes_[s];
+    {
+        // A write of the image that took its snapshot before the reset
+        // lands before the factory image, never after it.
+        QMutexLocker file(&image_file_mutex);
+        u8 factory[Img::kSize];
+        {
+            ImageReadLock lock;
+            std::memcpy(factory, img(), sizeof factory);
         }
-    });
+        factory_reset_into(factory);
+        if (!write_image_file(factory, true))
+            return Reset::refused;
+        c331_apply(1, [&] {
+            reset();
+            // Nothing the PC asked of the modes outlives the reset.
+            recall_asked_ = 0;
+            refresh_save_ = false;
+            for (int s = 0; s < kUserModeCount; ++s) {
+                empty_mode_slot(s);
+                changes[s] = slot_changes_[s];
+            }
+        });
+    }
+    syncAndSettle();
     if (Utils::system_mutex("rm  -rf  /data/modes/*") != 0)
-        return false;
+        return Reset::files_left;
     // A slot saved since the empty (a PC save meanwhile) keeps what it asks
     // of its file.
     C331Lock lock;
     for (int s = 0; s < kUserModeCount; ++s)
-        if (slot_changes_[s] == changes[s])
+        if (slot_changes_[s] == changes[s]) {
             mode_emptied_[s] = false;
-    return true;
+            note_filed(s, changes[s]);
+            files_wanted_ &= ~(1u << s);
+        }
+    return Reset::done;
 }
 
 bool ZevRamPara::delete_mode_files(int slot, bool menu)
@@ -386,7 +440,6 @@ bool ZevRamPara::write_mode_copy(int slot, const u8* copy, bool withMenu)
     QMutexLocker lock(&Utils::_file_deal_mutex);
     if (!board::write_whole(board::path(modeFilePath(slot)), copy, kUserModeFileSize))
         return false;
-    syncAndSettle();
     if (!withMenu)
         return true;
     // The OSD menu is read as every stored file is: whole, bounded, and

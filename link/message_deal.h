@@ -158,9 +158,6 @@ class message_deal
     static void start_capture();
     static void update_mode(bool start);
     static void request_led_setup();
-    // Writes the image a factory reset leaves, before the reset removes
-    // anything; false, nothing changed, when it cannot be written.
-    static bool store_factory_image();
 
     // The client whose command is being handled.
     uint64_t peer_ = 0;

@@ -265,8 +265,14 @@ int message_deal::write_ram(u8* body, int length)
         if (address + u32(len) > u32(Img::kPersistStart) && !ZevRamPara::image_storable())
             return 1;
         // Under the apply mutex: a write of the current mode asks for its
-        // recall while no register 11 takes the request.
+        // recall while no register 11 takes the request. The input timings
+        // belong to the source thread too: a write over them (a whole image
+        // read and written back) takes their lock, in the order readers of
+        // the image take it.
+        constexpr u32 kTimingsEnd = Img::kSourceTiming + 6 * kSourceCount;
+        const bool timings = address < kTimingsEnd && address + u32(len) > u32(Img::kSourceTiming);
         C331Lock lock;
+        QMutexLocker timingsLock(timings ? &Utils::_source_hdminfo_mutex : nullptr);
         body[pc::kStatus] = u8(ZevRamPara::ZevRamParaDeal(data, len, address));
     } else if (in(kSlots, address)) {
         C331Lock lock;

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "board/board.h"
+#include "core/before_stop.h"
 #include "core/logging.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
@@ -300,8 +301,10 @@ int message_deal::REG_mcu_flag(u8 mask)
         }
         c331_manage::para_update_flag = 1;
     }
+    // The rewrite of the modes is asked with the answer: a stop before the
+    // video processor takes it still makes it.
     if (mask & 0x04)
-        c331_apply(2, [] {});
+        c331_apply(2, [] { ZevRamPara::ask_modes_rewrite(); });
     if (mask & 0x08) {
         C331Lock lock;
         if (ZevRamPara::img16(Img::kOsdMenuFlag) == 1) {
@@ -327,7 +330,8 @@ int message_deal::RegUpdate0E(u8 mask)
     }
     if (mask & 0x02) {
         sleep_ms(100);
-        Utils::system_mutex("reboot");
+        // What was answered before goes to its file first.
+        before_stop::reboot();
     }
     if ((mask & 0x08) && c331_manage::p_c331_manage) {
         c331_manage* c = c331_manage::p_c331_manage;
@@ -339,23 +343,29 @@ int message_deal::RegUpdate0E(u8 mask)
 
 int message_deal::RegUpdate10(u8 mask)
 {
-    if ((mask & 0x01) && !store_factory_image())
-        return 1;
     // The partial resets change the stored image: not taken while nothing
     // can store it.
-    if ((mask & 0x12) && !ZevRamPara::image_storable())
+    if ((mask & 0x12) && !(mask & 0x01) && !ZevRamPara::image_storable())
         return 1;
     if (mask & 0x01) {
-        const bool removed = ZevRamPara::factory_reset_modes([] {
+        // A reset is whole or not at all: the image it leaves is on disk
+        // before a mode file goes, written in place of a file that could not
+        // be read, which the reset discards.
+        const ZevRamPara::Reset reset = ZevRamPara::factory_reset_modes([] {
             ZevRamPara::factory_reset_into(img());
             if (ZevRamPara::take_led_size_change()) {
                 request_led_setup();
                 ZevRamPara::put16(img(), Img::kAudioLayer, 0);
             }
         });
+        if (reset == ZevRamPara::Reset::refused) {
+            zevlog::warning(lcLink(), "%s cannot be written: the factory reset is refused, nothing is reset",
+                            board::shownPath(ZevRamPara::kDeviceInfoFile).c_str());
+            return 1;
+        }
         // Mode files that could not be removed are deleted by the rewrite of
         // the modes, which tries again each second while they stay.
-        if (!removed)
+        if (reset == ZevRamPara::Reset::files_left)
             ZevRamPara::test_signal(2);
     }
     if (mask & 0x02)
@@ -365,26 +375,6 @@ int message_deal::RegUpdate10(u8 mask)
     if ((mask & 0x20) && Utils::net_identity().ip != "192.168.0.199")
         ZevRamPara::test_signal(3);
     return 0;
-}
-
-bool message_deal::store_factory_image()
-{
-    // A reset is whole or not at all: the image it leaves is on disk before
-    // a mode file goes. Written in place of a file that could not be read,
-    // which the reset discards; the EDID range stays as the image has it.
-    u8 reset[Img::kSize];
-    {
-        ImageReadLock lock;
-        std::memcpy(reset, img(), sizeof reset);
-    }
-    ZevRamPara::factory_reset_into(reset);
-    if (!ZevRamPara::save_device_info(reset, true)) {
-        zevlog::warning(lcLink(), "%s cannot be written: the factory reset is refused, nothing is reset",
-                        board::shownPath(ZevRamPara::kDeviceInfoFile).c_str());
-        return false;
-    }
-    syncAndSettle();
-    return true;
 }
 
 int message_deal::RegUpdate11(u8 mask)

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "core/before_stop.h"
 #include "core/logging.h"
 #include "core/utils.h"
 #include "core/zevrampara.h"
@@ -655,7 +656,7 @@ void MainWindow::tick_work()
     if (g_tip_flag && g_tip)
         g_tip->tip_outtime_deal();
     if (g_app_reset_flag && Utils::getTimeSpace(G_reboot_tickTicks) >= kRebootDelay)
-        Utils::system_mutex("reboot");
+        before_stop::reboot();
     if (Utils::getTimeSpace(G_factoryage_ticks) > kAgePeriod) {
         G_factoryage_ticks = G_timeTicks;
         fpga_manage* fpga = fpga_manage::p_fpga_manage;

@@ -55,11 +55,26 @@ SyncUpdate* SyncUpdate::pInstance()
 
 void SyncUpdate::attach(ZevRamPara* store)
 {
-    connect(store, &ZevRamPara::sig_update_para, pInstance(), &SyncUpdate::para_sync, Qt::QueuedConnection);
+    SyncUpdate* sync = pInstance();
+    // Counted where it is sent, before it is queued.
+    connect(
+        store, &ZevRamPara::sig_update_para, sync, [sync](int) { ++sync->signals_on_way_; }, Qt::DirectConnection);
+    connect(store, &ZevRamPara::sig_update_para, sync, &SyncUpdate::para_sync, Qt::QueuedConnection);
+}
+
+bool SyncUpdate::more_signals_follow()
+{
+    // A refresh not sent through the store (a USB event, a direct call)
+    // takes nothing: the count only ever errs towards writing at once.
+    int n = signals_on_way_.load();
+    while (n > 0 && !signals_on_way_.compare_exchange_weak(n, n - 1)) {
+    }
+    return n > 1;
 }
 
 void SyncUpdate::para_sync(int code)
 {
+    const bool more = more_signals_follow();
     u8 focus = g_page_focus;
     if (focus != PageId::ImageLayout) {
         u8 current = g_image_current;
@@ -75,17 +90,24 @@ void SyncUpdate::para_sync(int code)
         update_usb_keyLed();
     if (code == 105 || code == 106)
         return;
+    {
+        C331Lock lock;
+        if (code == 2)
+            ZevRamPara::ask_modes_rewrite();
+        // Word 868 that no apply took yet (the PC wrote it and another
+        // signal came first) saves its slot now.
+        ZevRamPara::take_mode_save_word(true);
+    }
     // A saved mode's file is written before the page refresh, so the done
     // tip of the main window shows for a mode that is already on disk.
-    save_user_mode();
+    if (!more)
+        save_user_modes();
     page_refresh(code);
-    if (code == 2)
-        rewrite_user_modes();
-    persist_image();
-    last_try_ = G_timeTicks.load();
-    // The tick may sleep: it is woken to retry what waits.
-    if (ticks_to_retry() != kNothingWaits)
-        Utils::wake_tick();
+    adopt_image();
+    if (more)
+        post_pass();
+    else
+        finish_pass();
     const bool reset = code != 3 || network_reset();
     // The link menu confirms every refresh with the done tip, once the image
     // and a network reset are on disk.
@@ -96,9 +118,9 @@ void SyncUpdate::para_sync(int code)
 
 void SyncUpdate::show_done_tip()
 {
-    // While the image's file waits for room, the tip waits with it for the
-    // refresh after its write.
-    if (!done_tip_asked_ || persist_pending_)
+    // While the image's file waits, the tip waits with it for the refresh
+    // after its write.
+    if (!done_tip_asked_ || image_waits_)
         return;
     done_tip_asked_ = false;
     if (!g_tip)
@@ -123,7 +145,7 @@ void SyncUpdate::page_refresh(int code)
     if (focus == PageId::MainWindow) {
         MainWindow* w = g_mainwindow;
         // While a requested mode is not yet written, the done tip waits.
-        if (w->tip_on_sync && saves_waiting_ == 0) {
+        if (w->tip_on_sync && ZevRamPara::mode_saves_asked() == 0) {
             w->tip_on_sync = 0;
             show_tip(1);
         }
@@ -142,18 +164,11 @@ void SyncUpdate::page_refresh(int code)
     }
 }
 
-void SyncUpdate::save_user_mode()
+void SyncUpdate::save_user_modes()
 {
-    u32 asked;
-    {
-        C331Lock lock;
-        // Word 868 that no apply took yet (the PC wrote it and another
-        // signal came first) saves its slot now.
-        ZevRamPara::take_mode_save_word(true);
-        asked = ZevRamPara::mode_saves_asked();
-    }
+    const u32 asked = ZevRamPara::mode_saves_asked();
     // A save dropped meanwhile (its slot emptied) waits no more.
-    saves_waiting_ &= asked;
+    saves_named_ &= asked;
     for (int s = 0; s < kUserModeCount; ++s)
         if (asked & (1u << s))
             save_mode(s);
@@ -167,59 +182,61 @@ void SyncUpdate::save_mode(int s)
         zevlog::debug(lcUi(), "\n user mode save change ,%#x \n", 0xAAu);
     // The file is named once while anything waits for it.
     const u32 bit = 1u << s;
-    const bool named = (saves_waiting_ | slots_waiting_) & bit;
+    const bool named = (saves_named_ | slots_named_) & bit;
     const int stored = ZevRamPara::store_saved_mode(s);
     if (stored < 0) {
-        saves_waiting_ &= ~bit;
+        saves_named_ &= ~bit;
         return;
     }
     if (stored == 0) {
         if (!named)
             tell_slot(s, false, true);
-        saves_waiting_ |= bit;
+        saves_named_ |= bit;
         return;
     }
+    wrote_ = true;
     // The save supersedes what waited for the slot's file.
     if (named)
         tell_slot(s, false, false);
-    saves_waiting_ &= ~bit;
-    slots_waiting_ &= ~bit;
-}
-
-void SyncUpdate::rewrite_user_modes()
-{
-    for (int s = 0; s < kUserModeCount; ++s)
-        store_mode(s);
+    saves_named_ &= ~bit;
+    slots_named_ &= ~bit;
 }
 
 void SyncUpdate::store_mode(int s)
 {
     if (s < 0 || s >= kUserModeCount)
         return;
+    store_slot(s);
+    if (wrote_)
+        syncAndSettle();
+    wrote_ = false;
+}
+
+void SyncUpdate::store_slot(int s)
+{
     const ZevRamPara::ModeFile result = ZevRamPara::store_mode_file(s);
     const bool removal = result.ask == ZevRamPara::ModeFile::remove;
     const u32 bit = 1u << s;
-    if (!result.done && !((slots_waiting_ | saves_waiting_) & bit)) {
+    if (!result.done && !((slots_named_ | saves_named_) & bit)) {
         tell_slot(s, removal, true);
+        slots_named_ |= bit;
         Utils::wake_tick();
-    } else if (result.done && result.ask != ZevRamPara::ModeFile::nothing && (slots_waiting_ & bit)) {
-        tell_slot(s, removal, false);
+    } else if (result.done && result.ask != ZevRamPara::ModeFile::nothing) {
+        // Deletes sync themselves.
+        wrote_ |= !removal;
+        if (slots_named_ & bit)
+            tell_slot(s, removal, false);
     }
-    // A slot that now holds nothing to store has nothing waiting either.
-    slots_waiting_ = result.done ? slots_waiting_ & ~bit : slots_waiting_ | bit;
+    if (result.done)
+        slots_named_ &= ~bit;
 }
 
-void SyncUpdate::persist_image()
+void SyncUpdate::adopt_image()
 {
-    // One snapshot is both written and made the shadow: a change a worker
-    // makes meanwhile still differs from the shadow and is applied and
-    // saved on a later pass.
     u8 snapshot[Img::kSize];
     int first = -1;
     u8 was = 0;
     {
-        // The file never holds half of a write; the FPGA worker writes the
-        // shadow's brightness under the same lock.
         ImageReadLock lock;
         std::memcpy(snapshot, img(), sizeof snapshot);
         for (int i = Img::kPersistStart; i < Img::kSize && first < 0; ++i)
@@ -228,32 +245,73 @@ void SyncUpdate::persist_image()
                 was = shadow()[i];
             }
     }
-    if (first < 0 && !persist_pending_)
+    if (first < 0)
         return;
-    if (first >= 0 && debugOn())
+    if (debugOn())
         zevlog::debug(lcUi(), "\n ram_para diffrent %d,%d,%d!\n", first, was, snapshot[first]);
-    const bool saved = ZevRamPara::save_device_info(snapshot);
+    // The file takes the image as it stands at its write; a change a worker
+    // makes meanwhile still differs from the shadow and is noted by a later
+    // refresh.
+    image_waits_ = true;
+    C331Lock lock;
+    std::memcpy(shadow(), snapshot, sizeof snapshot);
+}
+
+void SyncUpdate::finish_pass()
+{
+    const u32 wanted = ZevRamPara::files_wanted();
+    for (int s = 0; s < kUserModeCount; ++s)
+        if (wanted & (1u << s))
+            store_slot(s);
+    persist_image();
+    if (wrote_)
+        syncAndSettle();
+    wrote_ = false;
+    last_try_ = G_timeTicks.load();
+    // The tick may sleep: it is woken to retry what waits.
+    if (ticks_to_retry() != kNothingWaits)
+        Utils::wake_tick();
+}
+
+void SyncUpdate::post_pass()
+{
+    if (pass_posted_)
+        return;
+    pass_posted_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            pass_posted_ = false;
+            retry_writes();
+        },
+        Qt::QueuedConnection);
+}
+
+void SyncUpdate::persist_image()
+{
+    if (!image_waits_)
+        return;
+    const ZevRamPara::Stored stored = ZevRamPara::store_image();
+    const std::string file = board::shownPath(ZevRamPara::kDeviceInfoFile);
+    if (stored == ZevRamPara::Stored::failed) {
+        if (!image_named_)
+            zevlog::warning(lcUi(), "%s cannot be written: the parameter change waits and is tried again each second",
+                            file.c_str());
+        image_named_ = true;
+        return;
+    }
+    wrote_ |= stored == ZevRamPara::Stored::written;
     // A file that could not be read at start stays as it is until the next
     // start: nothing waits then.
-    const bool waited = persist_pending_;
-    persist_pending_ = !saved && !ZevRamPara::image_file_unread;
-    const std::string file = board::shownPath(ZevRamPara::kDeviceInfoFile);
-    if (persist_pending_ && !waited)
-        zevlog::warning(lcUi(), "%s cannot be written: the parameter change waits and is tried again each second",
-                        file.c_str());
-    else if (saved && waited)
+    if (image_named_ && stored == ZevRamPara::Stored::written)
         zevlog::warning(lcUi(), "%s written: the parameter change that waited is stored", file.c_str());
-    if (saved)
-        syncAndSettle();
-    if (first >= 0) {
-        C331Lock lock;
-        std::memcpy(shadow(), snapshot, sizeof snapshot);
-    }
+    image_named_ = false;
+    image_waits_ = false;
 }
 
 u32 SyncUpdate::ticks_to_retry() const
 {
-    if (!persist_pending_ && saves_waiting_ == 0 && slots_waiting_ == 0)
+    if (!image_waits_ && ZevRamPara::mode_saves_asked() == 0 && ZevRamPara::files_wanted() == 0)
         return kNothingWaits;
     const u32 since = Utils::getTimeSpace(last_try_);
     return since >= kRetryTicks ? 0 : kRetryTicks - since;
@@ -261,17 +319,13 @@ u32 SyncUpdate::ticks_to_retry() const
 
 void SyncUpdate::retry_writes()
 {
-    const bool saves_waited = saves_waiting_ != 0;
+    const bool saves_waited = ZevRamPara::mode_saves_asked() != 0;
     // The saves first: each supersedes its slot's file that waits.
-    save_user_mode();
-    for (int s = 0; s < kUserModeCount; ++s)
-        if (slots_waiting_ & (1u << s))
-            store_mode(s);
-    persist_image();
-    last_try_ = G_timeTicks.load();
+    save_user_modes();
+    finish_pass();
     // The pages show the mode once it is stored, and the done tip that
     // waited for it or for the image.
-    if ((saves_waited && saves_waiting_ == 0) || (done_tip_asked_ && !persist_pending_))
+    if ((saves_waited && ZevRamPara::mode_saves_asked() == 0) || (done_tip_asked_ && !image_waits_))
         ZevRamPara::test_signal(1);
 }
 

@@ -3,6 +3,8 @@
 // bytes 768..4095 to "/data/ram_device_info".
 #pragma once
 
+#include <atomic>
+
 #include <QObject>
 
 #include "core/global.h"
@@ -18,7 +20,9 @@ class SyncUpdate : public QObject
 
     // Connects a store's sig_update_para to para_sync. Always queued: the
     // emitter holds Utils::_test_signal_mutex, and a refresh may wait in the
-    // tip's modal loop for 3 s, which must not happen under that mutex.
+    // tip's modal loop for 3 s, which must not happen under that mutex. The
+    // signals are counted as they are sent, so a refresh knows whether more
+    // follow it.
     static void attach(ZevRamPara* store);
 
     // Last keypad LED report sent.
@@ -36,12 +40,13 @@ class SyncUpdate : public QObject
     // Ticks until the next try is due (0: now), kNothingWaits when no write
     // waits.
     u32 ticks_to_retry() const;
-    // Tries the writes that wait again; the pages are refreshed once a
-    // requested user mode, or the image a done tip waits for, is stored.
+    // Makes the writes that wait: the tick's try, and the pass a burst of
+    // refreshes leaves to its end. The pages are refreshed once a requested
+    // user mode, or the image a done tip waits for, is stored.
     void retry_writes();
-    // Stores a user-mode slot as it stands: a mode is written, a slot
-    // emptied by the PC, the user or a factory reset loses its file. What
-    // fails waits, and is tried again as the slot then stands.
+    // Stores a user-mode slot's file as the slot stands: a mode is written,
+    // a slot emptied by the PC, the user or a factory reset loses its file.
+    // What fails waits, and is tried again as the slot then stands.
     void store_mode(int slot);
     // A page confirms its change with the done tip once the image holding
     // it is on disk: at the next refresh, or when a write that waits for
@@ -54,23 +59,42 @@ class SyncUpdate : public QObject
 
   private:
     SyncUpdate() = default;
+    // Takes this refresh's signal off the count; true while more are on
+    // their way, whose last refresh makes the writes: a burst of requests
+    // costs one pass of writes, and keys pressed meanwhile wait for one.
+    bool more_signals_follow();
     void page_refresh(int code);
-    void save_user_mode();
+    void save_user_modes();
     void save_mode(int slot);
-    void rewrite_user_modes();
+    // A slot's file, within a pass.
+    void store_slot(int slot);
+    // After the refresh: a change of the image's stored part is noted for
+    // its file, and the image becomes the shadow.
+    void adopt_image();
+    // The slots' files and the image, then one sync and settle for the pass.
+    void finish_pass();
+    void post_pass();
     void persist_image();
     void show_done_tip();
     // Factory network settings, restarting when the port changes; false,
     // nothing applied, when the settings file was not written.
     bool network_reset();
-    // The image differs from its file: a failed write waits.
-    bool persist_pending_ = false;
+    // sig_update_para sent and not yet taken by a refresh.
+    std::atomic<int> signals_on_way_{0};
+    // A pass is posted behind the refreshes on their way.
+    bool pass_posted_ = false;
+    // A change of the image's stored part its file has not yet taken.
+    bool image_waits_ = false;
+    // The image's failed write was named.
+    bool image_named_ = false;
     // A page's done tip waits for the image's file.
     bool done_tip_asked_ = false;
-    // Bit s: slot s's asked save could not be written and waits.
-    u32 saves_waiting_ = 0;
-    // Bit s: slot s's file could not be written or deleted by store_mode.
-    u32 slots_waiting_ = 0;
+    // Bit s: slot s's save, or its file at a rewrite or a delete, could not
+    // be written and was named.
+    u32 saves_named_ = 0;
+    u32 slots_named_ = 0;
+    // The pass wrote a file: it ends with a sync and the settle.
+    bool wrote_ = false;
     // Tick of the last try of the writes.
     u32 last_try_ = 0;
 };

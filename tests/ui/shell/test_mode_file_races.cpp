@@ -110,6 +110,8 @@ bool waits_for_a_lock(pid_t tid)
     return bool(in >> call) && call == std::to_string(SYS_futex);
 }
 
+const Bytes kFactoryReset = request(kBox, 0xA0, {16, 0x01, 0, 0x01});
+
 u8 status_of(message_deal& md, const Bytes& req)
 {
     const Reply r = send(md, req);
@@ -160,6 +162,10 @@ class TestModeFileRaces : public QObject
         C331Lock lock;
         if (start == "deleted")
             ZevRamPara::empty_mode_slot(kSlot);
+        // A rewrite leaves a file that holds its slot alone: the PC's
+        // upload of the slot's markers puts its file behind.
+        if (start == "saved")
+            QCOMPARE(ZevRamPara::ZevModeUserRamParaDeal(std::vector<u8>{0xAA, 0xAA}.data(), 2, (kSlot + 1) << 12), 0);
         // The image as stored: every run takes the same steps.
         std::memcpy(ZevRamPara::p_zevrampara_shadow, ZevRamPara::p_zevrampara_config, Img::kSize);
     }
@@ -169,6 +175,54 @@ class TestModeFileRaces : public QObject
             SyncUpdate::pInstance()->para_sync(1);
         else
             SyncUpdate::pInstance()->store_mode(kSlot);
+    }
+
+    // The number of steps job takes when nothing lands.
+    int steps_of(const std::function<void()>& job)
+    {
+        g_stop.count = 0;
+        g_stop.at = INT_MAX;
+        g_stop.thread = pthread_self();
+        g_stop.armed = true;
+        job();
+        g_stop.armed = false;
+        return g_stop.count;
+    }
+    // Runs job, stopped at its at-th step while request runs on a thread of
+    // its own, to its end or until it waits for a lock the job holds; the
+    // request's answer. ended runs at the stop when the request ended there.
+    u8 land_at(int at, const std::function<void()>& job, const std::function<u8(message_deal&)>& request, bool* landed,
+               const std::function<void()>& ended = {})
+    {
+        std::atomic<bool> done{false};
+        std::atomic<pid_t> tid{0};
+        u8 answer = 0xEE;
+        std::thread other;
+        g_stop.land = [&] {
+            other = std::thread([&] {
+                tid = pid_t(syscall(SYS_gettid));
+                message_deal link;
+                answer = request(link);
+                done = true;
+            });
+            for (int i = 0; i < 10000 && !done; ++i) {
+                if (tid && waits_for_a_lock(tid))
+                    break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            if (done && ended)
+                ended();
+            *landed = true;
+        };
+        g_stop.count = 0;
+        g_stop.at = at;
+        g_stop.thread = pthread_self();
+        g_stop.armed = true;
+        job();
+        g_stop.armed = false;
+        if (other.joinable())
+            other.join();
+        return answer;
     }
 
   private slots:
@@ -182,7 +236,10 @@ class TestModeFileRaces : public QObject
         g_page_focus = PageId::Count;
         QVERIFY(writeHostFile(sim->hostQ("/data/configs/omenu.json"), "{\"menu\": 1}"));
     }
-    void cleanupTestCase() { delete sim; }
+    void cleanupTestCase()
+    {
+        delete sim;
+    }
 
     void aRequestLandingAnywhere_data()
     {
@@ -221,51 +278,23 @@ class TestModeFileRaces : public QObject
         QFETCH(QString, landing);
         // The job's steps when nothing lands.
         prepare(start);
-        g_stop.count = 0;
-        g_stop.at = INT_MAX;
-        g_stop.thread = pthread_self();
-        g_stop.armed = true;
-        this->job(job);
-        g_stop.armed = false;
-        const int takes = g_stop.count;
+        const int takes = steps_of([&] { this->job(job); });
         QVERIFY(takes > 0);
 
         for (int at = 1; at <= takes; ++at) {
             const QString where = QString("landing at step %1 of %2").arg(at).arg(takes);
             prepare(start);
-            std::atomic<bool> done{false};
-            std::atomic<pid_t> tid{0};
-            u8 answer = 0xEE;
             bool landed = false;
-            std::thread other;
-            g_stop.land = [&] {
-                other = std::thread([&] {
-                    tid = pid_t(syscall(SYS_gettid));
-                    message_deal link;
+            const u8 answer = land_at(
+                at, [&] { this->job(job); },
+                [&](message_deal& link) -> u8 {
                     if (landing == "empty")
-                        answer = status_of(link, request(kBox, 0x60, ram_rest((kSlot + 1) << 12, 2, {0xFF, 0xFF})));
-                    else if (landing == "save")
-                        answer = pc_save(link, 77) ? 0 : 1;
-                    else
-                        answer = status_of(link, request(kBox, 0xA0, {16, 0x01, 0, 0x01}));
-                    done = true;
-                });
-                // To its end, or until it waits for what this thread holds.
-                for (int i = 0; i < 10000 && !done; ++i) {
-                    if (tid && waits_for_a_lock(tid))
-                        break;
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                }
-                landed = true;
-            };
-            g_stop.count = 0;
-            g_stop.at = at;
-            g_stop.thread = pthread_self();
-            g_stop.armed = true;
-            this->job(job);
-            g_stop.armed = false;
-            if (other.joinable())
-                other.join();
+                        return status_of(link, request(kBox, 0x60, ram_rest((kSlot + 1) << 12, 2, {0xFF, 0xFF})));
+                    if (landing == "save")
+                        return pc_save(link, 77) ? 0 : 1;
+                    return status_of(link, kFactoryReset);
+                },
+                &landed);
             QVERIFY2(landed, qPrintable(where));
             QVERIFY2(answer == 0, qPrintable(where + ": the request's answer"));
 
@@ -298,6 +327,41 @@ class TestModeFileRaces : public QObject
                      qPrintable(where + ": the save's file"));
             QVERIFY2(QFileInfo::exists(sim->hostQ(ZevRamPara::modeMenuPath(kSlot))),
                      qPrintable(where + ": the save's menu file"));
+        }
+    }
+
+    // The image's file against a factory reset landing at any step of its
+    // write: from the reset's answer on, the file never again holds the
+    // image from before the reset.
+    void theImageFileNeverGoesBack()
+    {
+        const int kFileBrightness = 2 + Img::kBrightness - Img::kPersistStart;
+        auto prepareImage = [&] {
+            fresh();
+            QVERIFY(status_of(md, kFactoryReset) == 0);
+            SyncUpdate::pInstance()->para_sync(1);
+            QVERIFY(status_of(md, request(kBox, 0x60, ram_rest(Img::kBrightness, 2, {40, 0}))) == 0);
+        };
+        auto fileBrightness = [&] {
+            const QByteArray f = readHostFile(sim->hostQ(ZevRamPara::kDeviceInfoFile));
+            return f.size() > kFileBrightness ? int(u8(f[kFileBrightness])) : -1;
+        };
+        auto job = [] { SyncUpdate::pInstance()->para_sync(1); };
+        prepareImage();
+        const int takes = steps_of(job);
+        QVERIFY(takes > 0);
+        for (int at = 1; at <= takes; ++at) {
+            const QString where = QString("reset landing at step %1 of %2").arg(at).arg(takes);
+            prepareImage();
+            bool landed = false;
+            int atAnswer = -1;
+            const u8 answer = land_at(
+                at, job, [](message_deal& link) { return status_of(link, kFactoryReset); }, &landed,
+                [&] { atAnswer = fileBrightness(); });
+            QVERIFY2(landed && answer == 0, qPrintable(where));
+            QVERIFY2(atAnswer == -1 || atAnswer == 100,
+                     qPrintable(where + QString(": %1 at the answer").arg(atAnswer)));
+            QVERIFY2(fileBrightness() == 100, qPrintable(where + QString(": %1 after").arg(fileBrightness())));
         }
     }
 };

@@ -269,7 +269,7 @@ class TestSyncUpdate : public QObject
         if (how == "emptied") {
             QCOMPARE(pcWritesSlot(s, {0xFF, 0xFF}), 0);
         } else if (how == "half marked") {
-            ZevRamPara::user_mode[s][1] = 0x00;
+            QCOMPARE(pcWritesSlot(s, {0xAA, 0x00}), 0);
         } else if (how.startsWith("menu")) {
             QVERIFY(QFile::remove(file) && QDir().mkpath(menu + "/in-the-way"));
             ZevRamPara::mode_file_deal(s, 0);
