@@ -180,12 +180,8 @@ class TestModeFileRaces : public QObject
     // The number of steps job takes when nothing lands.
     int steps_of(const std::function<void()>& job)
     {
-        g_stop.count = 0;
-        g_stop.at = INT_MAX;
-        g_stop.thread = pthread_self();
-        g_stop.armed = true;
-        job();
-        g_stop.armed = false;
+        bool landed = false;
+        land_at(INT_MAX, job, {}, &landed);
         return g_stop.count;
     }
     // Runs job, stopped at its at-th step while request runs on a thread of
