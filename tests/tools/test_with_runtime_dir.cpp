@@ -141,10 +141,17 @@ class TestWithRuntimeDir : public QObject
         const QString base = tmp.filePath("runtime");
         QString path;
         uid_t caller = geteuid();
+        // Root gives the folder away; where it cannot (a user namespace
+        // that maps no other user), it plays another user as a normal user
+        // does.
+        bool givenAway = false;
         if (caller == 0) {
             QVERIFY(QDir().mkdir(base + "-0"));
-            QCOMPARE(::chown(QFile::encodeName(base + "-0").constData(), 65534, 65534), 0);
-        } else {
+            givenAway = ::chown(QFile::encodeName(base + "-0").constData(), 65534, 65534) == 0;
+            if (!givenAway)
+                QVERIFY(QDir().rmdir(base + "-0"));
+        }
+        if (!givenAway) {
             caller = geteuid() + 1;
             const QString bin = tmp.filePath("bin");
             QVERIFY(QDir().mkdir(bin));
