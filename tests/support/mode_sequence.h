@@ -221,7 +221,11 @@ enum Step {
     Fill,
     Room,
     CleanRestart,
-    KillRestart
+    KillRestart,
+    // A PC request, then at once, with no gap, the PC's reboot (register 14
+    // bit 1) or SIGTERM: everything answered 0 is stored.
+    RebootAfterRequest,
+    TermAfterRequest
 };
 
 inline const char* step_name(Step step)
@@ -229,7 +233,8 @@ inline const char* step_name(Step step)
     static const char* const names[] = {"change", "single change", "save",          "save by 868 alone", "save as read",
                                         "recall", "single recall", "whole image",   "two clients",       "upload",
                                         "empty",  "rewrite",       "factory reset", "panel save",        "panel recall",
-                                        "BLACK",  "fill",          "room",          "restart",           "kill -9"};
+                                        "BLACK",  "fill",          "room",          "restart",           "kill -9",
+                                        "reboot", "SIGTERM"};
     return names[step];
 }
 

@@ -5,24 +5,28 @@
 // requests among the first's, uploads into and empties of slots with the
 // rewrite of the modes, factory resets and BLACK keys at random gaps of 0 to
 // 300 ms, on a data partition of its own that fills and empties, with a
-// restart of the box and a kill -9 every 20 steps. Each answer is checked
-// against a plain model: a recall answered 0 shows what its slot last
-// saved, a save answered 0 is in its slot at once (as the PC reads it) and
-// in its file once room returns, words 866 and 868 are as the rules leave
-// them, a factory reset answered 0 leaves no mode file, and a restart finds
-// each slot as its file may hold it.
+// restart of the box and a kill -9 every 20 steps, and halfway between the
+// PC's reboot and a SIGTERM, each right after a PC request. Each answer is
+// checked against a plain model: a recall answered 0 shows what its slot
+// last saved, a save answered 0 is in its slot at once (as the PC reads it)
+// and in its file once room returns, words 866 and 868 are as the rules
+// leave them, a factory reset answered 0 leaves no mode file, a restart
+// finds each slot as its file may hold it, and a reboot or SIGTERM right
+// after a request finds everything answered 0 stored.
 //
 // ZEV_SEQUENCE_STEPS sets the number of steps (a longer run), and
 // ZEV_SEQUENCE_SEED replays the run a failure names.
 #include <QtTest>
 
 #include <chrono>
+#include <csignal>
 #include <thread>
 
 #include "core/zevrampara.h"
 #include "support/fs_helpers.h"
 #include "support/mode_sequence.h"
 #include "support/net_helpers.h"
+#include "support/program_stops.h"
 #include "support/sim_fixture.h"
 
 using namespace mode_sequence;
@@ -53,11 +57,18 @@ class TestE2eUserModeSequence : public QObject, public PcSteps
     }
     bool eventually(const std::function<bool()>& done) { return QTest::qWaitFor(done, 10000); }
 
+    // Started as from a shell in the foreground, so that SIGTERM acts as a
+    // service manager's stop.
+    bool start()
+    {
+        pid = start_program(program, root.path().toStdString(), "/dev/null", foreground_start());
+        return pid > 0;
+    }
     // The box up, both clients connected, its keypad taking keys.
     bool connected()
     {
         for (int& c : pc)
-            c = tcp_connect_within(5005, 15000, true);
+            c = answering_link(15000);
         return pc[0] >= 0 && pc[1] >= 0 && eventually([&] { return QFileInfo(host("/sim/keypad_leds")).size() > 0; });
     }
     void disconnect()
@@ -139,8 +150,7 @@ class TestE2eUserModeSequence : public QObject, public PcSteps
         } else {
             disconnect();
             stop_program(pid);
-            pid = start_serving_program(program, root.path().toStdString(), true);
-            QVERIFY2(pid > 0 && connected(), qPrintable(where + ": the box back after a kill -9"));
+            QVERIFY2(start() && connected(), qPrintable(where + ": the box back after a kill -9"));
             m.screen = screen();
             const Bytes w = words();
             QVERIFY2(w.size() == 4, qPrintable(where + ": the mode words"));
@@ -153,6 +163,103 @@ class TestE2eUserModeSequence : public QObject, public PcSteps
                      qPrintable(where + QString(": slot %1 after the restart").arg(s + 1)));
             m.stored[s] = found;
             m.files[s].found(found);
+        }
+    }
+
+    // A slot's content as a failure names it.
+    static QString shown(const FileBytes& f)
+    {
+        return f ? QString("a mode of brightness %1").arg((*f)[Model::at(Img::kBrightness)]) : QString("empty");
+    }
+    static QString expected(const SlotFile& f)
+    {
+        if (f.eventual)
+            return shown(*f.eventual);
+        QStringList may;
+        for (const FileBytes& p : f.possible)
+            may.append(shown(p));
+        return "one of what its file may hold: " + may.join(", ");
+    }
+
+    // A PC request, and at once the PC's reboot or SIGTERM; the box then
+    // holds everything answered 0: the screen and word 866 as they were and
+    // every slot's file as its slot was answered. An upload or empty of a
+    // slot with no rewrite of the modes after it is in its slot only, so
+    // such a slot is what its file may hold.
+    void stop_after_request(Run& run, bool reboot, int s)
+    {
+        // Room for what waits: the stop may only store what can be written.
+        if (full) {
+            QVERIFY2(QFile::remove(filler()), qPrintable(where));
+            full = false;
+        }
+        const Step requests[] = {Change,       Change,     SingleChange, Save,   SaveAlone, SaveAsRead, Recall,
+                                 SingleRecall, WholeImage, TwoClients,   Upload, Empty,     Rewrite,    Reset};
+        const Step request = requests[run.pick(int(std::size(requests)))];
+        where += QString(", right after a request (%1)").arg(step_name(request));
+        if (request == Rewrite) {
+            QVERIFY2(ok(0, kRewrite), qPrintable(where + ": the rewrite"));
+            m.rewrite();
+        } else if (request == Reset) {
+            QVERIFY2(ok(0, kFactoryReset), qPrintable(where + ": the factory reset"));
+            m.factory_reset();
+        } else {
+            pc_step(run, request, s);
+        }
+        if (QTest::currentTestFailed())
+            return;
+        QString ended;
+        if (reboot) {
+            put(pc[0], wire(with_bcc(kReboot)));
+            QVERIFY2(closed_within(pc[0], 15000), qPrintable(where + ": the box going down"));
+        } else {
+            kill(pid, SIGTERM);
+            int status = 0;
+            if (!ended_within(pid, 30000, &status)) {
+                ended = "the program still ran 30 s after SIGTERM";
+                stop_program(pid);
+            } else if (!exited_cleanly(status)) {
+                ended = "at SIGTERM the program " + ending(status) + ", not exited with status 0";
+            }
+            pid = -1;
+        }
+        disconnect();
+        QVERIFY2((reboot || start()) && connected(), qPrintable(where + ": the box back after the stop"));
+
+        QStringList lost;
+        const Mode after = screen();
+        const int differs = first_difference(after, m.screen);
+        if (differs >= 0 && after.size() == m.screen.size())
+            lost.append(QString("image byte %1 reads %2, answered %3")
+                            .arg(differs)
+                            .arg(after[Model::at(differs)])
+                            .arg(m.screen[Model::at(differs)]));
+        else if (differs >= 0)
+            lost.append("the screen cannot be read");
+        const Bytes w = words();
+        if (w.size() != 4 || u16(w[0] | w[1] << 8) != m.mode)
+            lost.append(
+                QString("word 866 reads %1, answered %2").arg(w.size() == 4 ? w[0] | w[1] << 8 : -1).arg(m.mode));
+        FileBytes found[kUserModeCount];
+        for (int k = 0; k < kUserModeCount; ++k) {
+            found[k] = slot(k);
+            const SlotFile& f = m.files[k];
+            const auto& possible = f.possible;
+            if (f.eventual ? found[k] != *f.eventual
+                           : std::find(possible.begin(), possible.end(), found[k]) == possible.end())
+                lost.append(
+                    QString("slot %1 is %2, answered %3").arg(k + 1).arg(shown(found[k])).arg(expected(f)) +
+                    (f.eventual && found[k] && *f.eventual
+                         ? QString(" (they differ at image byte %1)").arg(first_difference(*found[k], **f.eventual))
+                         : QString()));
+        }
+        if (!ended.isEmpty())
+            lost.append(ended);
+        QVERIFY2(lost.isEmpty(), qPrintable(where + ": " + lost.join("; ")));
+        m.restarted(m.mode);
+        for (int k = 0; k < kUserModeCount; ++k) {
+            m.stored[k] = found[k];
+            m.files[k].found(found[k]);
         }
     }
 
@@ -204,6 +311,10 @@ class TestE2eUserModeSequence : public QObject, public PcSteps
         case KillRestart:
             restart(step == CleanRestart);
             break;
+        case RebootAfterRequest:
+        case TermAfterRequest:
+            stop_after_request(run, step == RebootAfterRequest, s);
+            break;
         default:
             // The panel's save and call tools are driven by the
             // in-process run.
@@ -231,8 +342,7 @@ class TestE2eUserModeSequence : public QObject, public PcSteps
             QSKIP("ZEV_PROGRAM does not name the built program");
         data = root.path().toStdString() + "/data";
         mounted = own_partition(data, 16 << 20);
-        pid = start_serving_program(program, root.path().toStdString(), true);
-        QVERIFY(pid > 0 && connected());
+        QVERIFY(start() && connected());
     }
     void cleanupTestCase()
     {
@@ -263,9 +373,12 @@ class TestE2eUserModeSequence : public QObject, public PcSteps
                               Rewrite,      Reset,      Black,        Fill,       Room};
         for (int i = 0; i < run.steps; ++i) {
             auto next = run.next(i, table);
-            // The box's restart and a kill -9 in turn, every 20 steps.
+            // The box's restart and a kill -9 in turn, every 20 steps, and
+            // halfway between the PC's reboot and SIGTERM in turn.
             if (i % 20 == 19)
                 next.step = (i / 20) % 2 ? KillRestart : CleanRestart;
+            else if (i % 20 == 9)
+                next.step = (i / 20) % 2 ? TermAfterRequest : RebootAfterRequest;
             where = run.label(i, next.step, next.slot);
             step(run, next.step, next.slot);
             if (QTest::currentTestFailed())
