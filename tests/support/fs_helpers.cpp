@@ -12,9 +12,11 @@
 #include <QDir>
 #include <QString>
 
+#include "namespaces.h"
+
 bool own_partition(const std::string& path, size_t bytes)
 {
-    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+    if (unshare_allowed(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
         return false;
     if (!QDir().mkpath(QString::fromStdString(path)))
         return false;

@@ -6,8 +6,9 @@
 #include <string>
 
 // Mounts a file system of bytes bytes at path (created) in a mount namespace
-// of the calling thread's own; false where the machine allows none. A
-// program started from this thread afterwards sees it too.
+// of the calling thread's own; false where the machine allows none (or
+// ZEV_TEST_NO_NAMESPACES=1 asks to take that path). A program started from
+// this thread afterwards sees it too.
 bool own_partition(const std::string& path, size_t bytes);
 // Unmounts it again.
 void drop_partition(const std::string& path);
