@@ -4,6 +4,7 @@
 # passes always run; the script fails when either failed.
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
+tools/check-build-folders.sh run-tests "the tests" build build-asan || exit 1
 tools/install-deps.sh || exit 1
 jobs="$(nproc)"
 

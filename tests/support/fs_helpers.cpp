@@ -10,11 +10,16 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
 #include <QString>
+
+#include "board/file_read.h"
+#include "namespaces.h"
 
 bool own_partition(const std::string& path, size_t bytes)
 {
-    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+    if (unshare_allowed(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
         return false;
     if (!QDir().mkpath(QString::fromStdString(path)))
         return false;
@@ -48,4 +53,47 @@ bool fill_up(const std::string& file)
     }
     close(fd);
     return full;
+}
+
+bool block_writes(const std::vector<std::string>& hostFiles)
+{
+    for (const std::string& file : hostFiles) {
+        const QString blocker = QString::fromStdString(board::temporary_of(file));
+        if (!QDir().mkpath(QFileInfo(blocker).absolutePath()) || !QDir().mkdir(blocker))
+            return false;
+    }
+    return true;
+}
+
+bool unblock_writes(const std::vector<std::string>& hostFiles)
+{
+    bool all = true;
+    for (const std::string& file : hostFiles)
+        all = ::rmdir(board::temporary_of(file).c_str()) == 0 && all;
+    return all;
+}
+
+FileStamps file_stamps(const std::string& folder)
+{
+    FileStamps stamps;
+    QDirIterator it(QString::fromStdString(folder), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const std::string file = it.next().toStdString();
+        struct stat st;
+        if (::lstat(file.c_str(), &st) == 0)
+            stamps[file] = {st.st_ino, (unsigned long long)st.st_size,
+                            st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
+    }
+    return stamps;
+}
+
+std::vector<std::string> written_since(const FileStamps& before, const FileStamps& now)
+{
+    std::vector<std::string> written;
+    for (const auto& [file, stamp] : now) {
+        const auto was = before.find(file);
+        if (was == before.end() || !(was->second == stamp))
+            written.push_back(file);
+    }
+    return written;
 }

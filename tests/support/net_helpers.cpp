@@ -22,6 +22,7 @@
 
 #include "link/networkmanage.h"
 #include "link/udpnetmanage.h"
+#include "namespaces.h"
 
 namespace
 {
@@ -32,18 +33,6 @@ bool write_text(const char* path, const std::string& text)
         return false;
     bool ok = write(fd, text.data(), text.size()) == ssize_t(text.size());
     return close(fd) == 0 && ok;
-}
-
-// unshare(), failing as on a machine that allows no namespaces when
-// ZEV_TEST_NO_NAMESPACES=1 asks to try the tests there.
-int unshare_allowed(int flags)
-{
-    const char* none = std::getenv("ZEV_TEST_NO_NAMESPACES");
-    if (none && std::strcmp(none, "1") == 0) {
-        errno = EPERM;
-        return -1;
-    }
-    return unshare(flags);
 }
 
 // A user namespace where the caller keeps its ids, with a network namespace

@@ -52,23 +52,41 @@ class TestUserModeSequence : public QObject, public PcSteps
 
     QString host(const std::string& boardPath) { return harness.sim().hostQ(boardPath); }
 
-    // A partition that fills and empties; where no private mount can be
-    // had, the modes' folder out of reach plays the full partition.
+    // A partition that fills and empties. Where no private mount can be
+    // had, writes of the files the box stores on it meanwhile (the slots'
+    // files and menus, the device information) fail as on a full one, while
+    // their removals remove them; each room checks that no other file was
+    // written while full, which a full partition would have refused too.
+    FileStamps before_full;
+    std::vector<std::string> stored_files()
+    {
+        std::vector<std::string> files = {harness.sim().host(ZevRamPara::kDeviceInfoFile)};
+        for (int s = 0; s < kUserModeCount; ++s) {
+            files.push_back(harness.sim().host(ZevRamPara::modeFilePath(s)));
+            files.push_back(harness.sim().host(ZevRamPara::modeMenuPath(s)));
+        }
+        return files;
+    }
     bool fill()
     {
         full = true;
         if (mounted)
             return fill_up(data + "/filler");
-        const QString modes = host("/data/modes");
-        return QDir().rename(modes, modes + ".away") && writeHostFile(modes, "in the way");
+        before_full = file_stamps(data);
+        return block_writes(stored_files());
     }
-    bool make_room()
+    // Empty when done, else what went wrong.
+    QString make_room()
     {
         full = false;
         if (mounted)
-            return QFile::remove(QString::fromStdString(data + "/filler"));
-        const QString modes = host("/data/modes");
-        return QFile::remove(modes) && QDir().rename(modes + ".away", modes);
+            return QFile::remove(QString::fromStdString(data + "/filler")) ? QString() : "the filler stays";
+        if (!unblock_writes(stored_files()))
+            return "a folder in the way of a write was gone";
+        QStringList written;
+        for (const std::string& file : written_since(before_full, file_stamps(data)))
+            written << QString::fromStdString(file);
+        return written.isEmpty() ? QString() : "written while full: " + written.join(' ');
     }
 
     Bytes ask_box(int c, const Bytes& req) override
@@ -178,22 +196,18 @@ class TestUserModeSequence : public QObject, public PcSteps
             // The refresh the apply asks rewrites the modes.
             gap(0, true);
             break;
-        case Reset:
-            // An unreachable folder hides its files from the reset too.
-            if (full && !mounted)
-                QVERIFY2(make_room(), qPrintable(where));
-            {
-                // A reset that cannot write the factory image (a full partition)
-                // answers 1 and changes nothing.
-                const Reply r = send(md[0], kFactoryReset);
-                QVERIFY2(r.sent && (r.status() == 0 || (r.status() == 1 && full)),
-                         qPrintable(where + ": the factory reset's answer"));
-                if (r.status() != 0)
-                    break;
-                m.factory_reset();
-                QVERIFY2(mode_files().isEmpty(), qPrintable(where + ": files left: " + mode_files().join(' ')));
+        case Reset: {
+            // A reset that cannot write the factory image (a full partition)
+            // answers 1 and changes nothing.
+            const Reply r = send(md[0], kFactoryReset);
+            QVERIFY2(r.sent && (r.status() == 0 || (r.status() == 1 && full)),
+                     qPrintable(where + ": the factory reset's answer"));
+            if (r.status() != 0)
                 break;
-            }
+            m.factory_reset();
+            QVERIFY2(mode_files().isEmpty(), qPrintable(where + ": files left: " + mode_files().join(' ')));
+            break;
+        }
         case PanelSave:
             panel(true, s);
             m.save(s);
@@ -217,7 +231,8 @@ class TestUserModeSequence : public QObject, public PcSteps
             break;
         case Room:
             if (full) {
-                QVERIFY2(make_room(), qPrintable(where));
+                const QString room = make_room();
+                QVERIFY2(room.isEmpty(), qPrintable(where + ": " + room));
                 // Within the second of a retry every write that waited
                 // is made.
                 gap(int(SyncUpdate::kRetryTicks) * 10 + 10, true);
@@ -236,6 +251,8 @@ class TestUserModeSequence : public QObject, public PcSteps
         SyncUpdate::attach(ZevRamPara::p_zevrampara);
         data = harness.sim().root() + "/data";
         mounted = own_partition(data, 1 << 20);
+        if (!mounted)
+            qInfo("no private mount: a full partition is played by folders in the way of the box's writes");
         QVERIFY(QDir().mkpath(host("/data/modes")));
         g_page_focus = PageId::MainWindow;
         w->para_init();
@@ -274,8 +291,8 @@ class TestUserModeSequence : public QObject, public PcSteps
             gap(run.pick(31) * 10, run.pick(3) != 0);
         }
         where = QString("seed %1, the end").arg(run.seed);
-        if (full)
-            QVERIFY(make_room());
+        const QString room = full ? make_room() : QString();
+        QVERIFY2(room.isEmpty(), qPrintable(where + ": " + room));
         gap(int(SyncUpdate::kRetryTicks) * 10 + 10, true);
         check();
         check_files();
