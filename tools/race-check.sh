@@ -28,6 +28,7 @@ while [ $# -gt 0 ]; do
     esac
 done
 build="$(realpath -m "$build")"
+tools/check-build-folders.sh race-check tools/race-check.sh "$build" || exit 1
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEV_TSAN=ON -DZEV_BUILD_BENCH=OFF >/dev/null || exit 1
 cmake --build "$build" -j"$jobs" >"$build/race-build.log" 2>&1 ||

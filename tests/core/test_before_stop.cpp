@@ -19,7 +19,6 @@ namespace
 constexpr int kFileHead = 2 - Img::kPersistStart;
 const Bytes kApply = request(kBox, 0xA0, {11, 0x02, 0, 0x02});
 const Bytes kRewrite = request(kBox, 0xA0, {11, 0x04, 0, 0x04});
-const Bytes kReboot = request(kBox, 0xA0, {14, 0x02, 0, 0x02});
 const Bytes kReset = request(kBox, 0xA0, {16, 0x01, 0, 0x01});
 
 Bytes write_image(u32 at, const Bytes& data)

@@ -69,6 +69,9 @@ inline Bytes ram_rest(u32 address, u16 length, const Bytes& data = {})
     return r;
 }
 
+// Register 14 bit 1: the PC's reboot of the box.
+inline const Bytes kReboot = request(kBox, 0xA0, {14, 0x02, 0, 0x02});
+
 struct Reply {
     bool sent = false;
     Bytes body; // un-escaped, BCC included

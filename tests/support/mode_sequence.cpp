@@ -146,4 +146,73 @@ bool PcSteps::pc_step(Run& run, Step step, int s)
         return false;
     }
 }
+namespace
+{
+// A slot's content as a failure names it.
+QString shown(const FileBytes& f)
+{
+    return f ? QString("a mode of brightness %1").arg((*f)[Model::at(Img::kBrightness)]) : QString("empty");
+}
+QString expected(const SlotFile& f)
+{
+    if (f.eventual)
+        return shown(*f.eventual);
+    QStringList may;
+    for (const FileBytes& p : f.possible)
+        may.append(shown(p));
+    return "one of what its file may hold: " + may.join(", ");
+}
+} // namespace
+
+void PcSteps::request_before_stop(Run& run, int s)
+{
+    const Step requests[] = {Change,       Change,     SingleChange, Save,   SaveAlone, SaveAsRead, Recall,
+                             SingleRecall, WholeImage, TwoClients,   Upload, Empty,     Rewrite,    Reset};
+    const Step request = requests[run.pick(int(std::size(requests)))];
+    where += QString(", right after a request (%1)").arg(step_name(request));
+    if (request == Rewrite) {
+        QVERIFY2(ok(0, kRewrite), qPrintable(where + ": the rewrite"));
+        m.rewrite();
+    } else if (request == Reset) {
+        QVERIFY2(ok(0, kFactoryReset), qPrintable(where + ": the factory reset"));
+        m.factory_reset();
+    } else {
+        pc_step(run, request, s);
+    }
+}
+
+QStringList PcSteps::lost_at_start(const Mode& screen, const Bytes& words,
+                                   const std::array<FileBytes, kUserModeCount>& found)
+{
+    QStringList lost;
+    const int differs = first_difference(screen, m.screen);
+    if (differs >= 0 && screen.size() == m.screen.size())
+        lost.append(QString("image byte %1 reads %2, answered %3")
+                        .arg(differs)
+                        .arg(screen[Model::at(differs)])
+                        .arg(m.screen[Model::at(differs)]));
+    else if (differs >= 0)
+        lost.append("the screen cannot be read");
+    if (words.size() != 4 || u16(words[0] | words[1] << 8) != m.mode)
+        lost.append(QString("word 866 reads %1, answered %2")
+                        .arg(words.size() == 4 ? words[0] | words[1] << 8 : -1)
+                        .arg(m.mode));
+    for (int k = 0; k < kUserModeCount; ++k) {
+        const SlotFile& f = m.files[k];
+        const auto& possible = f.possible;
+        if (f.eventual ? found[k] != *f.eventual
+                       : std::find(possible.begin(), possible.end(), found[k]) == possible.end())
+            lost.append(QString("slot %1 is %2, answered %3").arg(k + 1).arg(shown(found[k])).arg(expected(f)) +
+                        (f.eventual && found[k] && *f.eventual
+                             ? QString(" (they differ at image byte %1)").arg(first_difference(*found[k], **f.eventual))
+                             : QString()));
+    }
+    m.restarted(m.mode);
+    for (int k = 0; k < kUserModeCount; ++k) {
+        m.stored[k] = found[k];
+        m.files[k].found(found[k]);
+    }
+    return lost;
+}
+
 } // namespace mode_sequence

@@ -158,13 +158,15 @@ struct Model {
         refresh_saved = true;
     }
     // The PC's upload into slot s: a whole mode, or markers 0xFF that empty
-    // it. Its file follows at the next rewrite of the modes; a save of it
-    // whose file waits takes the upload with it.
+    // it. Its file follows at the next rewrite of the modes; a save or a
+    // rewrite of it whose file may still wait takes the upload with it, and
+    // an empty then removes the file.
     void upload(int s, const FileBytes& mode_bytes)
     {
         stored[s] = mode_bytes;
+        const bool mayWait = files[s].possible.size() > 1;
         files[s].eventual.reset();
-        if (mode_bytes)
+        if (mode_bytes || mayWait)
             files[s].add(mode_bytes);
     }
     // Register 11 bit 2: every slot's file as the slot stands.
@@ -349,6 +351,18 @@ class PcSteps
     Bytes read(int c, u32 at, int length);
     Bytes words() { return read(0, Img::kCurrentMode, 4); }
     bool ok(int c, const Bytes& req);
+    // A request of the PC's right before a stop: any of its steps, a rewrite
+    // of the modes or a factory reset, on the box and in the model; where
+    // names it.
+    void request_before_stop(Run& run, int s);
+    // What a start after that stop finds (the screen and the mode words as
+    // the PC reads them, every slot) against everything answered 0: the
+    // screen and word 866 as they were, every slot's file as its slot was
+    // answered; an upload or empty with no rewrite after it is in its slot
+    // only, so such a slot is what its file may hold. Empty when nothing is
+    // lost; the model then follows the start.
+    QStringList lost_at_start(const Mode& screen, const Bytes& words,
+                              const std::array<FileBytes, kUserModeCount>& found);
 
   protected:
     // Client c's request: the reply from its status on, empty when none

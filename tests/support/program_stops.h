@@ -10,9 +10,6 @@
 
 #include "link/pc_frames.h"
 
-// Register 14 bit 1: the PC's reboot of the box.
-inline const Bytes kReboot = request(kBox, 0xA0, {14, 0x02, 0, 0x02});
-
 // A start as a shell starts a program in the foreground: SIGINT and SIGTERM
 // at their defaults and no signal blocked, whatever the test inherited (a
 // background job has SIGINT ignored).

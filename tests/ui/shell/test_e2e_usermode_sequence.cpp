@@ -166,21 +166,6 @@ class TestE2eUserModeSequence : public QObject, public PcSteps
         }
     }
 
-    // A slot's content as a failure names it.
-    static QString shown(const FileBytes& f)
-    {
-        return f ? QString("a mode of brightness %1").arg((*f)[Model::at(Img::kBrightness)]) : QString("empty");
-    }
-    static QString expected(const SlotFile& f)
-    {
-        if (f.eventual)
-            return shown(*f.eventual);
-        QStringList may;
-        for (const FileBytes& p : f.possible)
-            may.append(shown(p));
-        return "one of what its file may hold: " + may.join(", ");
-    }
-
     // A PC request, and at once the PC's reboot or SIGTERM; the box then
     // holds everything answered 0: the screen and word 866 as they were and
     // every slot's file as its slot was answered. An upload or empty of a
@@ -193,19 +178,7 @@ class TestE2eUserModeSequence : public QObject, public PcSteps
             QVERIFY2(QFile::remove(filler()), qPrintable(where));
             full = false;
         }
-        const Step requests[] = {Change,       Change,     SingleChange, Save,   SaveAlone, SaveAsRead, Recall,
-                                 SingleRecall, WholeImage, TwoClients,   Upload, Empty,     Rewrite,    Reset};
-        const Step request = requests[run.pick(int(std::size(requests)))];
-        where += QString(", right after a request (%1)").arg(step_name(request));
-        if (request == Rewrite) {
-            QVERIFY2(ok(0, kRewrite), qPrintable(where + ": the rewrite"));
-            m.rewrite();
-        } else if (request == Reset) {
-            QVERIFY2(ok(0, kFactoryReset), qPrintable(where + ": the factory reset"));
-            m.factory_reset();
-        } else {
-            pc_step(run, request, s);
-        }
+        request_before_stop(run, s);
         if (QTest::currentTestFailed())
             return;
         QString ended;
@@ -226,41 +199,13 @@ class TestE2eUserModeSequence : public QObject, public PcSteps
         disconnect();
         QVERIFY2((reboot || start()) && connected(), qPrintable(where + ": the box back after the stop"));
 
-        QStringList lost;
-        const Mode after = screen();
-        const int differs = first_difference(after, m.screen);
-        if (differs >= 0 && after.size() == m.screen.size())
-            lost.append(QString("image byte %1 reads %2, answered %3")
-                            .arg(differs)
-                            .arg(after[Model::at(differs)])
-                            .arg(m.screen[Model::at(differs)]));
-        else if (differs >= 0)
-            lost.append("the screen cannot be read");
-        const Bytes w = words();
-        if (w.size() != 4 || u16(w[0] | w[1] << 8) != m.mode)
-            lost.append(
-                QString("word 866 reads %1, answered %2").arg(w.size() == 4 ? w[0] | w[1] << 8 : -1).arg(m.mode));
-        FileBytes found[kUserModeCount];
-        for (int k = 0; k < kUserModeCount; ++k) {
+        std::array<FileBytes, kUserModeCount> found;
+        for (int k = 0; k < kUserModeCount; ++k)
             found[k] = slot(k);
-            const SlotFile& f = m.files[k];
-            const auto& possible = f.possible;
-            if (f.eventual ? found[k] != *f.eventual
-                           : std::find(possible.begin(), possible.end(), found[k]) == possible.end())
-                lost.append(
-                    QString("slot %1 is %2, answered %3").arg(k + 1).arg(shown(found[k])).arg(expected(f)) +
-                    (f.eventual && found[k] && *f.eventual
-                         ? QString(" (they differ at image byte %1)").arg(first_difference(*found[k], **f.eventual))
-                         : QString()));
-        }
+        QStringList lost = lost_at_start(screen(), words(), found);
         if (!ended.isEmpty())
             lost.append(ended);
         QVERIFY2(lost.isEmpty(), qPrintable(where + ": " + lost.join("; ")));
-        m.restarted(m.mode);
-        for (int k = 0; k < kUserModeCount; ++k) {
-            m.stored[k] = found[k];
-            m.files[k].found(found[k]);
-        }
     }
 
     void step(Run& run, Step step, int s)

@@ -18,6 +18,7 @@
 
 #include <QDir>
 
+#include "core/before_stop.h"
 #include "core/zevrampara.h"
 #include "page_harness.h"
 #include "support/fs_helpers.h"
@@ -186,6 +187,36 @@ class TestUserModeSequence : public QObject, public PcSteps
     }
     QStringList mode_files() { return QDir(host("/data/modes")).entryList(QDir::Files | QDir::Hidden); }
 
+    // A PC request, and at once, with no refresh between, the PC's reboot or
+    // what SIGTERM does; then the box starts again from its files, which
+    // hold everything answered 0.
+    void stop_after_request(Run& run, bool reboot, int s)
+    {
+        // Room for what waits: a stop only stores what can be written.
+        if (full) {
+            const QString room = make_room();
+            QVERIFY2(room.isEmpty(), qPrintable(where + ": " + room));
+        }
+        request_before_stop(run, s);
+        if (QTest::currentTestFailed())
+            return;
+        if (reboot)
+            QVERIFY2(ok(0, kReboot), qPrintable(where + ": the reboot"));
+        else
+            QVERIFY2(before_stop::store_all(), qPrintable(where + ": the writes of the stop"));
+        // The start: the image and the slots from their files, nothing
+        // waiting for the video processor.
+        g_para_update_flag = 0;
+        ZevRamPara::p_zevrampara->load_all();
+        std::array<FileBytes, kUserModeCount> found;
+        for (int k = 0; k < kUserModeCount; ++k) {
+            C331Lock lock;
+            found[k] = held(Bytes(ZevRamPara::user_mode[k] + 0, ZevRamPara::user_mode[k] + 2 + Img::kModeBytes));
+        }
+        const QStringList lost = lost_at_start(image_mode(), words(), found);
+        QVERIFY2(lost.isEmpty(), qPrintable(where + ": " + lost.join("; ")));
+    }
+
     void step(Run& run, Step step, int s)
     {
         if (pc_step(run, step, s))
@@ -228,6 +259,10 @@ class TestUserModeSequence : public QObject, public PcSteps
         case Fill:
             if (!full)
                 QVERIFY2(fill(), qPrintable(where));
+            break;
+        case RebootAfterRequest:
+        case TermAfterRequest:
+            stop_after_request(run, step == RebootAfterRequest, s);
             break;
         case Room:
             if (full) {
@@ -275,10 +310,36 @@ class TestUserModeSequence : public QObject, public PcSteps
         QVERIFY(mode_files().isEmpty());
 
         // Weighted steps: the PC's most, the panel's a few.
-        const Step table[] = {Change,       Change,     Change,     SingleChange, Save,   Save,   SaveAlone,
-                              SaveAsRead,   SaveAsRead, Recall,     Recall,       Recall, Recall, SingleRecall,
-                              SingleRecall, WholeImage, TwoClients, TwoClients,   Upload, Empty,  Rewrite,
-                              Rewrite,      Reset,      PanelSave,  PanelRecall,  Black,  Fill,   Room};
+        const Step table[] = {Change,
+                              Change,
+                              Change,
+                              SingleChange,
+                              Save,
+                              Save,
+                              SaveAlone,
+                              SaveAsRead,
+                              SaveAsRead,
+                              Recall,
+                              Recall,
+                              Recall,
+                              Recall,
+                              SingleRecall,
+                              SingleRecall,
+                              WholeImage,
+                              TwoClients,
+                              TwoClients,
+                              Upload,
+                              Empty,
+                              Rewrite,
+                              Rewrite,
+                              Reset,
+                              PanelSave,
+                              PanelRecall,
+                              Black,
+                              Fill,
+                              Room,
+                              RebootAfterRequest,
+                              TermAfterRequest};
         for (int i = 0; i < run.steps; ++i) {
             const auto next = run.next(i, table);
             where = next.where;
