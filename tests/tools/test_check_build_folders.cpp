@@ -13,16 +13,14 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include "process_run.h"
+
 namespace
 {
 const char* const kCheck = ZEV_SOURCE_DIR "/tools/check-build-folders.sh";
 const uid_t kNobody = 65534;
 
-struct Run {
-    int code = -1;
-    QString out;
-    QString err;
-};
+using Run = ProcessRun;
 
 // The check of build and build-asan in dir, as run-tests.sh asks it; as
 // nobody where asNobody (the test being root).
@@ -41,13 +39,7 @@ Run check(const QString& dir, bool asNobody)
     QProcess p;
     p.setWorkingDirectory(dir);
     p.start(args.takeFirst(), args);
-    Run run;
-    if (!p.waitForFinished(60000))
-        return run;
-    run.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    run.out = QString::fromLocal8Bit(p.readAllStandardOutput());
-    run.err = QString::fromLocal8Bit(p.readAllStandardError());
-    return run;
+    return finished(p);
 }
 
 bool give_to_nobody(const QString& path)

@@ -12,17 +12,15 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include "process_run.h"
+
 namespace
 {
 const char* const kWrapper = ZEV_SOURCE_DIR "/tools/with-runtime-dir.sh";
 // Where the wrapper refuses, the program never prints this.
 const char* const kRan = "the program ran";
 
-struct Run {
-    int code = -1;
-    QString out;
-    QString err;
-};
+using Run = ProcessRun;
 
 // The wrapper with base, starting a shell that prints its runtime folder;
 // path, when given, is the shell's PATH.
@@ -35,13 +33,7 @@ Run wrap(const QString& base, const QString& path = QString())
         p.setProcessEnvironment(env);
     }
     p.start(kWrapper, {base, "sh", "-c", QString("printf '%s\\n%s' \"$XDG_RUNTIME_DIR\" '%1'").arg(kRan)});
-    Run run;
-    if (!p.waitForFinished(60000))
-        return run;
-    run.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    run.out = QString::fromLocal8Bit(p.readAllStandardOutput());
-    run.err = QString::fromLocal8Bit(p.readAllStandardError());
-    return run;
+    return finished(p);
 }
 
 // The folder's owner and permission bits, the link itself where it is one.

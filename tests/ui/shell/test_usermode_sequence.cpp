@@ -310,36 +310,13 @@ class TestUserModeSequence : public QObject, public PcSteps
         QVERIFY(mode_files().isEmpty());
 
         // Weighted steps: the PC's most, the panel's a few.
-        const Step table[] = {Change,
-                              Change,
-                              Change,
-                              SingleChange,
-                              Save,
-                              Save,
-                              SaveAlone,
-                              SaveAsRead,
-                              SaveAsRead,
-                              Recall,
-                              Recall,
-                              Recall,
-                              Recall,
-                              SingleRecall,
-                              SingleRecall,
-                              WholeImage,
-                              TwoClients,
-                              TwoClients,
-                              Upload,
-                              Empty,
-                              Rewrite,
-                              Rewrite,
-                              Reset,
-                              PanelSave,
-                              PanelRecall,
-                              Black,
-                              Fill,
-                              Room,
-                              RebootAfterRequest,
-                              TermAfterRequest};
+        // clang-format off
+        const Step table[] = {Change,     Change,       Change,     SingleChange, Save,   Save,
+                              SaveAlone,  SaveAsRead,   SaveAsRead, Recall,       Recall, Recall,
+                              Recall,     SingleRecall, SingleRecall, WholeImage, TwoClients, TwoClients,
+                              Upload,     Empty,        Rewrite,    Rewrite,      Reset,  PanelSave,
+                              PanelRecall, Black,       Fill,       Room,         RebootAfterRequest, TermAfterRequest};
+        // clang-format on
         for (int i = 0; i < run.steps; ++i) {
             const auto next = run.next(i, table);
             where = next.where;
