@@ -32,9 +32,13 @@ class FolderWatch
   public:
     static FolderWatch& instance()
     {
-        static FolderWatch* watch = new FolderWatch();
+        static FolderWatch* watch = made_ = new FolderWatch();
         return *watch;
     }
+    // The watch when one was made: nothing to catch up on otherwise, and a
+    // process that watches nothing (a test starting the program) is left
+    // without the watch's thread.
+    static FolderWatch* made() { return made_.load(); }
 
     // Marks *report CHANGED whenever name in folder changes, and UNWATCHED
     // when the folder goes, then runs *onReport when it is set; false when
@@ -159,6 +163,7 @@ class FolderWatch
     int fd_ = -1;
     bool failed_ = false;
     std::mutex mutex_;
+    static inline std::atomic<FolderWatch*> made_{nullptr};
     std::vector<Entry> entries_;
 };
 
@@ -222,7 +227,8 @@ bool WatchedFile::read(std::string* text) const
 
 void catchUpFileChanges()
 {
-    FolderWatch::instance().catchUp();
+    if (FolderWatch* watch = FolderWatch::made())
+        watch->catchUp();
 }
 
 } // namespace board::sim

@@ -124,7 +124,8 @@ class TestE2eSimBoard : public QObject
         how.board = "";
         for (const QString& a : variable ? QStringList() : asked)
             how.args.push_back(a.toStdString());
-        how.prepare = [&] { return !variable || setenv("ZEV_BOARD", value.c_str(), 1) == 0; };
+        if (variable)
+            how.env = {"ZEV_BOARD=" + value};
         QTemporaryDir dir;
         QCOMPARE(refused(dir.path().toStdString(), how), "zevQ64N: " + refusal + "\n");
     }
@@ -142,7 +143,7 @@ class TestE2eSimBoard : public QObject
         asTyped.board = "";
         asTyped.args = {"--board", "sim"};
         asTyped.spacedRoot = true;
-        asTyped.prepare = [&] { return setenv("HOME", home.c_str(), 1) == 0; };
+        asTyped.env = {"HOME=" + home};
         const QString lock = root.filePath("data/.zevQ64N.lock");
         // The first's files are all written once its access point is up.
         QVERIFY(QTest::qWaitFor(

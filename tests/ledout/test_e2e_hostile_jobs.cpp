@@ -126,7 +126,7 @@ class TestE2eHostileJobs : public QObject
         QVERIFY(writeHostFile(at("data/smartmapping/hostile.scan"), "none yet"));
         QVERIFY(writeHostFile(at("sim/cards"), "port 1 cards 32\n"));
         ProgramStart how;
-        how.prepare = [] { return setenv("QT_LOGGING_RULES", "zev.ui.debug=true", 1) == 0; };
+        how.env = {"QT_LOGGING_RULES=zev.ui.debug=true"};
         program_ = start_program(program.toStdString(), root_.path().toStdString(), at("output").toStdString(), how);
         QVERIFY(program_ > 0);
         // The panel lights the keypad's LEDs once it shows; then the main

@@ -1,5 +1,6 @@
 #include "net_helpers.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -248,25 +249,44 @@ pid_t start_program(const std::string& program, const std::string& root, const s
                     const ProgramStart& how)
 {
     require_guard("start_program()");
+    std::vector<std::string> args = {program, "--sim-root=" + root};
+    if (how.spacedRoot)
+        args = {program, "--sim-root", root};
+    if (!how.board.empty())
+        args.insert(args.begin() + 1, how.board);
+    args.insert(args.end(), how.args.begin(), how.args.end());
+    std::vector<std::string> changes = {"QT_QPA_PLATFORM=offscreen"};
+    changes.insert(changes.end(), how.env.begin(), how.env.end());
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e)
+        env.emplace_back(*e);
+    for (const std::string& change : changes) {
+        const std::string name = change.substr(0, change.find('='));
+        env.erase(std::remove_if(env.begin(), env.end(),
+                                 [&](const std::string& e) { return e.compare(0, name.size() + 1, name + "=") == 0; }),
+                  env.end());
+        if (change.size() > name.size())
+            env.push_back(change);
+    }
+    // Everything the child needs is made here: between fork and exec it may
+    // not allocate, since another thread of a test (a file watch, a
+    // client) may have held the allocator's lock when the process forked.
+    const auto pointers = [](std::vector<std::string>& strings) {
+        std::vector<char*> out;
+        for (std::string& s : strings)
+            out.push_back(s.data());
+        out.push_back(nullptr);
+        return out;
+    };
+    std::vector<char*> argv = pointers(args), envp = pointers(env);
     pid_t pid = fork();
     if (pid == 0) {
-        int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(out, 1);
-        dup2(out, 2);
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0)
+            _exit(125);
         if (how.prepare && !how.prepare())
             _exit(126);
-        std::vector<std::string> args = {program, "--sim-root=" + root};
-        if (how.spacedRoot)
-            args = {program, "--sim-root", root};
-        if (!how.board.empty())
-            args.insert(args.begin() + 1, how.board);
-        args.insert(args.end(), how.args.begin(), how.args.end());
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
+        execve(program.c_str(), argv.data(), envp.data());
         _exit(127);
     }
     return pid;

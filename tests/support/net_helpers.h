@@ -85,7 +85,13 @@ struct ProgramStart {
     std::vector<std::string> args;
     // "--sim-root DIR", not "--sim-root=DIR".
     bool spacedRoot = false;
-    // Runs in the child before the program does; false stops the child.
+    // Changes to the environment the program inherits, "NAME=value" or
+    // "NAME" to remove it; it runs with QT_QPA_PLATFORM=offscreen unless one
+    // says otherwise.
+    std::vector<std::string> env;
+    // Runs in the child before the program does, between fork and exec:
+    // calls safe in a signal handler only, nothing that allocates; false
+    // stops the child.
     std::function<bool()> prepare;
 };
 

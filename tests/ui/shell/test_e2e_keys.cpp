@@ -92,7 +92,7 @@ class TestE2eKeys : public QObject
         QVERIFY(QDir().mkpath(QString::fromStdString(sim)));
         const QString output = root.path() + "/output";
         ProgramStart how;
-        how.prepare = [] { return setenv("QT_LOGGING_RULES", "zev.ui.debug=true", 1) == 0; };
+        how.env = {"QT_LOGGING_RULES=zev.ui.debug=true"};
         pid = start_program(program, root.path().toStdString(), output.toStdString(), how);
         QVERIFY(pid > 0);
         if (atTheLeds) {

@@ -166,7 +166,21 @@ class TestE2eStops : public QObject
         QFile::remove(host("/sim/keypad_leds"));
         pid = start_program(program, root->path().toStdString(), host("/output").toStdString(), foreground_start());
         pc = pid > 0 ? answering_link(15000) : -1;
-        return pc >= 0 && panel_up();
+        if (pc >= 0 && panel_up())
+            return true;
+        // What kept it from serving, with what it printed last, for a
+        // failure seen once on a loaded machine.
+        int status = 0;
+        QString how = "answered on port 5005, but its panel was not up within 30 s";
+        if (pid <= 0)
+            how = "could not be started";
+        else if (ended_within(pid, 0, &status))
+            how = ending(status), pid = -1;
+        else if (pc < 0)
+            how = "did not answer on port 5005 within 15 s";
+        const QByteArray printed = readHostFile(host("/output"));
+        qWarning("the program %s; the end of what it printed:\n%s", qPrintable(how), printed.right(4000).constData());
+        return false;
     }
     // The links answer seconds before the panel's event loop runs, which
     // stores what they were asked: a box in service has lit the keypad's

@@ -86,12 +86,11 @@ class TestE2eVncPanel : public QObject
         stop_program(program);
         ProgramStart how;
         how.args = args;
+        how.env = {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"};
         how.prepare = [hideDescriptors] {
-            const std::string fds = "/proc/" + std::to_string(getpid()) + "/fd";
-            return unsetenv("QT_QPA_PLATFORM") == 0 && unsetenv("DISPLAY") == 0 && unsetenv("WAYLAND_DISPLAY") == 0 &&
-                   (!hideDescriptors || (unshare_allowed(CLONE_NEWNS) == 0 &&
-                                         mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-                                         mount("none", fds.c_str(), "tmpfs", 0, nullptr) == 0));
+            return !hideDescriptors || (unshare_allowed(CLONE_NEWNS) == 0 &&
+                                        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                                        mount("none", "/proc/self/fd", "tmpfs", 0, nullptr) == 0);
         };
         program = start_program(qgetenv("ZEV_PROGRAM").toStdString(), root.path().toStdString(),
                                 root.filePath("output").toStdString(), how);
